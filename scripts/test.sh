@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds the x64 and x86 DLLs and test
+# programs, runs them under Wine (dialogs on an Xvfb display) and fuzzes the parser.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+bash "$ROOT/scripts/setup.sh"
+trap stop_services EXIT
+
+for arch in x64 x86; do build_arch "$arch"; done
+ensure_prefix
+start_xvfb
+
+status=0
+for arch in x64 x86; do
+  echo "== tests, $arch =="
+  ctest --test-dir "$BUILD_DIR/$arch" --output-on-failure --timeout 900 || status=1
+done
+
+echo "== fuzzing the icon location parser =="
+bash "$ROOT/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" || status=1
+
+exit $status

@@ -1,0 +1,18 @@
+// Splitting of 8-bit paths the way the platform's path splitter does it, without <windows.h>.
+#pragma once
+
+#include <string_view>
+
+namespace orvane {
+
+// The last component of a path: what follows the last "\" or "/", or the drive's "X:"
+// when there is no separator, split into its name and its extension (from the last
+// "." on, dot included; empty without a dot).
+struct FileNameParts {
+    std::string_view Name;
+    std::string_view Extension;
+};
+
+FileNameParts SplitFileName(std::string_view path);
+
+} // namespace orvane

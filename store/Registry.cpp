@@ -1,0 +1,81 @@
+#include "Registry.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace orvane {
+
+LONG RegKey::Open(HKEY root, const char* path, REGSAM access)
+{
+    reset();
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExA(root, path, 0, access, &key);
+    if (status == ERROR_SUCCESS)
+        key_ = key;
+    return status;
+}
+
+LONG RegKey::Create(HKEY root, const char* path)
+{
+    reset();
+    HKEY key = nullptr;
+    char emptyClass[] = "";
+    const LONG status = RegCreateKeyExA(root, path, 0, emptyClass, REG_OPTION_NON_VOLATILE,
+                                        KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS)
+        key_ = key;
+    return status;
+}
+
+bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize)
+{
+    if (key == nullptr || out == nullptr || outSize == 0)
+        return false;
+    // One spare byte so that data of exactly outSize bytes without a terminator can be
+    // told apart from data that ends in one.
+    char data[RegistryTextLimit + 1];
+    if (outSize > RegistryTextLimit)
+        outSize = RegistryTextLimit;
+    DWORD size = static_cast<DWORD>(outSize);
+    DWORD type = 0;
+    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
+        return false;
+    if (size > outSize)
+        return false;
+    data[size] = '\0';
+    const std::size_t length = strnlen(data, size + 1);
+    if (length >= outSize)
+        return false;
+    std::memcpy(out, data, length + 1);
+    return true;
+}
+
+LONG WriteTextValue(HKEY key, const char* valueName, const char* text)
+{
+    const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
+    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+}
+
+LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* valueName, bool withTypeKey)
+{
+    char text[TextCapacity];
+    if (!FormatIconLocation(location, withTypeKey, text, sizeof text))
+        return ERROR_FILENAME_EXCED_RANGE;
+    return WriteTextValue(key, valueName, text);
+}
+
+bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int written = std::vsnprintf(out, outSize, format, args);
+    va_end(args);
+    if (written < 0 || static_cast<std::size_t>(written) >= outSize) {
+        if (outSize > 0)
+            out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+} // namespace orvane

@@ -1,0 +1,83 @@
+// Small owned registry key and bounded value access. Registry data is never trusted to
+// be terminated, to be text, or to fit.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstddef>
+
+#include "IconLocation.h"
+
+namespace orvane {
+
+// The product's own key, under HKEY_CURRENT_USER (dialog state) and HKEY_LOCAL_MACHINE
+// (the per-file table and the folder backups).
+constexpr const char ProductKey[] = "Software\\Brindlewick Software\\Orvane";
+constexpr const char FileIconsKey[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr const char FolderBackupKey[] = "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
+constexpr const char RecentListKey[] = "Software\\Brindlewick Software\\Orvane\\LRU";
+constexpr const char ExtensionClsidText[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
+
+class RegKey {
+public:
+    RegKey() = default;
+    explicit RegKey(HKEY key) : key_(key) {}
+    ~RegKey() { reset(); }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    RegKey(RegKey&& other) noexcept : key_(other.release()) {}
+    RegKey& operator=(RegKey&& other) noexcept
+    {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    HKEY release()
+    {
+        HKEY key = key_;
+        key_ = nullptr;
+        return key;
+    }
+    void reset(HKEY key = nullptr)
+    {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+        key_ = key;
+    }
+
+    // RegOpenKeyExA; the key held before is closed first.
+    LONG Open(HKEY root, const char* path, REGSAM access);
+    // RegCreateKeyExA with an empty class, non-volatile, KEY_ALL_ACCESS, default security.
+    LONG Create(HKEY root, const char* path);
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// Reads a value (null or "" names the default value) as text whatever its type, at
+// most outSize bytes of data. False when it is missing, unreadable, or does not fit
+// with a terminating zero; out is then untouched. Environment references stay as they are.
+bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize);
+
+// Stores text as REG_SZ with its terminating zero counted.
+LONG WriteTextValue(HKEY key, const char* valueName, const char* text);
+
+// Writes the short (or long) text form of a location as a REG_SZ value. Refuses with
+// ERROR_FILENAME_EXCED_RANGE, writing nothing, when the text would exceed 259 characters.
+LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* valueName, bool withTypeKey);
+
+// Formats a key path into out; false (out empty) when it would not fit, so that a long
+// name never turns into a truncated path that names another key.
+bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...);
+
+// A status that means "there was nothing to delete" counts as success for deletions.
+inline LONG DeletionStatus(LONG status)
+{
+    return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+} // namespace orvane

@@ -1,0 +1,252 @@
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace orvane::test {
+
+namespace {
+
+std::unique_ptr<KeyGuard::Tree> Capture(HKEY key)
+{
+    auto tree = std::make_unique<KeyGuard::Tree>();
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameSize = sizeof name;
+        DWORD type = 0;
+        DWORD dataSize = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) != ERROR_SUCCESS)
+            break;
+        KeyGuard::Value value;
+        value.Name.assign(name, nameSize);
+        value.Type = type;
+        value.Data.resize(dataSize);
+        DWORD size = dataSize;
+        RegQueryValueExA(key, value.Name.c_str(), nullptr, &type, value.Data.empty() ? nullptr : value.Data.data(), &size);
+        value.Data.resize(size);
+        tree->Values.push_back(std::move(value));
+    }
+    for (DWORD i = 0;; ++i) {
+        char name[512];
+        DWORD nameSize = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY sub = nullptr;
+        if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            tree->Subkeys.emplace_back(name, Capture(sub));
+            RegCloseKey(sub);
+        }
+    }
+    return tree;
+}
+
+void Write(HKEY root, const std::string& path, const KeyGuard::Tree& tree)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    for (const auto& value : tree.Values)
+        RegSetValueExA(key, value.Name.c_str(), 0, value.Type, value.Data.data(), static_cast<DWORD>(value.Data.size()));
+    RegCloseKey(key);
+    for (const auto& [name, sub] : tree.Subkeys)
+        Write(root, path + "\\" + name, *sub);
+}
+
+} // namespace
+
+KeyGuard::KeyGuard(HKEY root, std::string path) : root_(root), path_(std::move(path))
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        saved_ = Capture(key);
+        RegCloseKey(key);
+    }
+}
+
+KeyGuard::~KeyGuard()
+{
+    DeleteKeyTree(root_, path_);
+    if (saved_)
+        Write(root_, path_, *saved_);
+}
+
+bool DeleteKeyTree(HKEY root, const std::string& path)
+{
+    RegDeleteTreeA(root, path.c_str());
+    RegDeleteKeyA(root, path.c_str());
+    return !KeyExists(root, path);
+}
+
+bool KeyExists(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool ReadValue(HKEY root, const std::string& path, const char* name, std::string* text, DWORD* type)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    std::vector<char> data(65536);
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD valueType = 0;
+    const LONG status = RegQueryValueExA(key, name, nullptr, &valueType, reinterpret_cast<BYTE*>(data.data()), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS)
+        return false;
+    if (text) {
+        text->assign(data.data(), size);
+        // Drop the stored terminator so that tests compare the text itself.
+        while (!text->empty() && text->back() == '\0' && (valueType == REG_SZ || valueType == REG_EXPAND_SZ))
+            text->pop_back();
+    }
+    if (type)
+        *type = valueType;
+    return true;
+}
+
+bool WriteValue(HKEY root, const std::string& path, const char* name, DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool WriteString(HKEY root, const std::string& path, const char* name, const std::string& text)
+{
+    return WriteValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+namespace {
+
+void RemoveTree(const std::string& path)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
+                continue;
+            const std::string child = path + "\\" + data.cFileName;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(path.c_str());
+}
+
+} // namespace
+
+std::string UniqueName(const char* prefix)
+{
+    static unsigned counter = 0;
+    char name[64];
+    std::snprintf(name, sizeof name, "%sorvt%lx%x%x", prefix, static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned>(GetTickCount() & 0xFFFF), ++counter);
+    return name;
+}
+
+TempDir::TempDir()
+{
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    path_ = std::string(base) + UniqueName("");
+    if (!path_.empty() && path_.back() == '\\')
+        path_.pop_back();
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::string TempDir::MakeFolder(const std::string& relative)
+{
+    std::string full = path_;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        const std::size_t end = relative.find('\\', start);
+        full += "\\" + relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        CreateDirectoryA(full.c_str(), nullptr);
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return full;
+}
+
+std::string TempDir::MakeFile(const std::string& relative, const std::string& content)
+{
+    const std::size_t slash = relative.rfind('\\');
+    if (slash != std::string::npos)
+        MakeFolder(relative.substr(0, slash));
+    const std::string full = path_ + "\\" + relative;
+    HANDLE file = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    return full;
+}
+
+std::string WriteIconFile(const std::string& path, int count)
+{
+    // ICONDIR, then `count` ICONDIRENTRY records, then `count` 16x16 32-bit DIBs with masks.
+    const DWORD pixels = 16 * 16 * 4;
+    const DWORD mask = 16 * 4; // 1 bpp rows padded to 4 bytes
+    const DWORD imageSize = sizeof(BITMAPINFOHEADER) + pixels + mask;
+    std::vector<BYTE> file;
+    auto put16 = [&](WORD v) { file.push_back(BYTE(v)); file.push_back(BYTE(v >> 8)); };
+    auto put32 = [&](DWORD v) { put16(WORD(v)); put16(WORD(v >> 16)); };
+    put16(0);
+    put16(1);
+    put16(WORD(count));
+    DWORD offset = 6 + 16 * count;
+    for (int i = 0; i < count; ++i) {
+        file.push_back(16);
+        file.push_back(16);
+        file.push_back(0);
+        file.push_back(0);
+        put16(1);
+        put16(32);
+        put32(imageSize);
+        put32(offset);
+        offset += imageSize;
+    }
+    for (int i = 0; i < count; ++i) {
+        BITMAPINFOHEADER header = {};
+        header.biSize = sizeof header;
+        header.biWidth = 16;
+        header.biHeight = 32;
+        header.biPlanes = 1;
+        header.biBitCount = 32;
+        const BYTE* raw = reinterpret_cast<const BYTE*>(&header);
+        file.insert(file.end(), raw, raw + sizeof header);
+        for (DWORD p = 0; p < 16 * 16; ++p) {
+            file.push_back(BYTE(40 * i));
+            file.push_back(BYTE(200 - 10 * i));
+            file.push_back(BYTE(p));
+            file.push_back(255);
+        }
+        file.insert(file.end(), mask, 0);
+    }
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(handle, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);
+        CloseHandle(handle);
+    }
+    return path;
+}
+
+} // namespace orvane::test

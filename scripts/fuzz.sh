@@ -9,4 +9,4 @@ cmake --build "$BUILD_DIR/fuzz"
 corpus="$BUILD_DIR/fuzz/corpus"
 mkdir -p "$corpus"
 cp "$ROOT"/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
-"$BUILD_DIR/fuzz/parse_icon_location_fuzzer" -max_total_time="$seconds" -max_len=1200 "$corpus" 2>&1 | tail -n 4
+"$BUILD_DIR/fuzz/fuzz/parse_icon_location_fuzzer" -max_total_time="$seconds" -max_len=1200 "$corpus" 2>&1 | tail -n 4

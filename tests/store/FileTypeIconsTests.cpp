@@ -1,1 +1,746 @@
+#include <windows.h>
+
+#include <aclapi.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FileTypeIcons.h"
+#include "Registry.h"
+#include "TestSupport.h"
+
+using namespace orvane;
+
+namespace {
+
+// A unique extension and class under HKEY_CLASSES_ROOT, plus any further classes a test
+// asks for; every one of them is put back when the test ends.
+class FileTypeIconsTest : public testing::Test {
+public:
+    FileTypeIconsTest()
+        : ext_(test::UniqueName(".")), class_(test::UniqueName("") + "file"),
+          extGuard_(HKEY_CLASSES_ROOT, ext_), classGuard_(HKEY_CLASSES_ROOT, class_)
+    {
+    }
+
+    // Another guarded class name; the suffix keeps names of one test apart.
+    std::string NewClass(const std::string& name = std::string())
+    {
+        const std::string className = name.empty() ? test::UniqueName("") + "cls" : name;
+        guards_.push_back(std::make_unique<test::KeyGuard>(HKEY_CLASSES_ROOT, className));
+        return className;
+    }
+
+    static void PointExtension(const std::string& ext, const std::string& className)
+    {
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext, "", className));
+    }
+    static void SetIconValue(const std::string& className, const char* valueName, const std::string& text)
+    {
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", valueName, text));
+    }
+    static void SetCurVer(const std::string& className, const std::string& target)
+    {
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + "\\CurVer", "", target));
+    }
+    static bool ReadIconValue(const std::string& className, const char* valueName, std::string* text, DWORD* type = nullptr)
+    {
+        return test::ReadValue(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", valueName, text, type);
+    }
+    static std::string ClassOf(const std::string& ext)
+    {
+        std::string text;
+        return test::ReadValue(HKEY_CLASSES_ROOT, ext, "", &text) ? text : std::string("<none>");
+    }
+    IconLocation Record(const char* iconPath, std::int32_t index) const
+    {
+        IconLocation location(iconPath, ext_.c_str(), index);
+        location.SetTypeKey(class_.c_str());
+        return location;
+    }
+
+    const std::string ext_;
+    const std::string class_;
+
+private:
+    test::KeyGuard extGuard_;
+    test::KeyGuard classGuard_;
+    std::vector<std::unique_ptr<test::KeyGuard>> guards_;
+};
+
+using ReadOperation = std::optional<IconLocation> (*)(const char*);
+using WriteOperation = LONG (*)(const IconLocation&);
+
+struct ValueOps {
+    const char* Label;
+    const char* ValueName; // null: the default value
+    ReadOperation Read;
+    WriteOperation Write;
+    bool KeepsExtension;
+};
+
+const ValueOps AllValueOps[] = {
+    {"default", nullptr, ReadTypeDefaultIcon, WriteTypeDefaultIcon, true},
+    {"backup", BackupIconValue, ReadTypeBackupIcon, WriteTypeBackupIcon, false},
+    {"handler", HandlerIconValue, ReadTypeHandlerIcon, WriteTypeHandlerIcon, true},
+};
+
+// ---------------------------------------------------------------------------------------
+// Reading
+
+TEST_F(FileTypeIconsTest, ReadsEachValueInShortFormWithItsOwner)
+{
+    struct TextCase {
+        const char* Text;
+        const char* IconPath;
+        std::int32_t Index;
+    };
+    const TextCase texts[] = {
+        {"C:\\icons\\a.ico,3", "C:\\icons\\a.ico", 3},
+        {"", "", NoIndex},
+        {"%1", "%1", NoIndex},
+        {"shell32.dll,4,abc", "shell32.dll", 4},
+        {"%SystemRoot%\\system32\\shell32.dll,-3", "%SystemRoot%\\system32\\shell32.dll", -3},
+        {"a.dll,4294967197", "a.dll", NoIndex},
+        {"\"C:\\with space\\b.ico\",2", "\"C:\\with space\\b.ico\"", 2},
+    };
+    PointExtension(ext_, class_);
+    for (const auto& ops : AllValueOps) {
+        for (const auto& t : texts) {
+            SCOPED_TRACE(std::string(ops.Label) + ": " + t.Text);
+            SetIconValue(class_, ops.ValueName, t.Text);
+            const auto location = ops.Read(ext_.c_str());
+            ASSERT_TRUE(location);
+            EXPECT_STREQ(t.IconPath, location->IconPath);
+            EXPECT_EQ(t.Index, location->Index);
+            EXPECT_EQ(class_, location->TypeKey);
+            EXPECT_STREQ(ops.KeepsExtension ? ext_.c_str() : "", location->Owner);
+        }
+    }
+}
+
+TEST_F(FileTypeIconsTest, OnlyTheRequestedValueIsRead)
+{
+    PointExtension(ext_, class_);
+    SetIconValue(class_, nullptr, "d.ico,1");
+    SetIconValue(class_, BackupIconValue, "b.ico,2");
+    SetIconValue(class_, HandlerIconValue, "h.ico,3");
+    const auto d = ReadTypeDefaultIcon(ext_.c_str());
+    const auto b = ReadTypeBackupIcon(ext_.c_str());
+    const auto h = ReadTypeHandlerIcon(ext_.c_str());
+    ASSERT_TRUE(d && b && h);
+    EXPECT_STREQ("d.ico", d->IconPath);
+    EXPECT_STREQ("b.ico", b->IconPath);
+    EXPECT_STREQ("h.ico", h->IconPath);
+}
+
+TEST_F(FileTypeIconsTest, MissingPiecesYieldNone)
+{
+    struct Case {
+        const char* Label;
+        void (*Arrange)(FileTypeIconsTest& t);
+    };
+    const Case cases[] = {
+        {"no extension key", [](FileTypeIconsTest&) {}},
+        {"extension key without default value",
+         [](FileTypeIconsTest& t) { test::WriteString(HKEY_CLASSES_ROOT, t.ext_, "other", t.class_); }},
+        {"extension names an empty class", [](FileTypeIconsTest& t) { PointExtension(t.ext_, ""); }},
+        {"class key missing", [](FileTypeIconsTest& t) { PointExtension(t.ext_, t.class_); }},
+        {"class without DefaultIcon and CurVer",
+         [](FileTypeIconsTest& t) {
+             PointExtension(t.ext_, t.class_);
+             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + "\\shell", "", "x");
+         }},
+        {"DefaultIcon without the value, CurVer class has one",
+         [](FileTypeIconsTest& t) {
+             PointExtension(t.ext_, t.class_);
+             SetIconValue(t.class_, "unrelated", "u.ico,1");
+             const std::string next = t.NewClass();
+             SetCurVer(t.class_, next);
+             SetIconValue(next, nullptr, "C:\\icons\\a.ico,3");
+         }},
+        {"CurVer key without default value",
+         [](FileTypeIconsTest& t) {
+             PointExtension(t.ext_, t.class_);
+             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + "\\CurVer", "x", "y");
+         }},
+        {"CurVer names an empty class",
+         [](FileTypeIconsTest& t) {
+             PointExtension(t.ext_, t.class_);
+             SetCurVer(t.class_, "");
+         }},
+        {"CurVer names a missing class",
+         [](FileTypeIconsTest& t) {
+             PointExtension(t.ext_, t.class_);
+             SetCurVer(t.class_, t.NewClass());
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+        c.Arrange(*this);
+        EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+        EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
+        EXPECT_FALSE(ReadTypeHandlerIcon(ext_.c_str()));
+    }
+    EXPECT_FALSE(ReadTypeDefaultIcon(""));
+    EXPECT_FALSE(ReadTypeDefaultIcon(nullptr));
+    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, "", nullptr));
+    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, nullptr, nullptr));
+    EXPECT_FALSE(LookupClassIcon(nullptr, class_.c_str(), nullptr));
+}
+
+// Registry data is not trusted: size, terminator and type all come from whoever wrote it.
+TEST_F(FileTypeIconsTest, HostileIconValues)
+{
+    struct Case {
+        const char* Label;
+        DWORD Type;
+        std::string Data; // stored as given, terminator only where written
+        bool Found;
+        const char* IconPath;
+        std::int32_t Index;
+    };
+    const std::string spaces500(500, ' ');
+    const std::string spaces600(600, ' ');
+    const Case cases[] = {
+        {"520 bytes with terminator", REG_SZ, "a.dll," + std::string(512, ' ') + "7" + '\0', true, "a.dll", 7},
+        {"521 bytes", REG_SZ, "a.dll," + std::string(513, ' ') + "7" + '\0', false, nullptr, 0},
+        {"over 520 bytes", REG_SZ, "a.dll," + spaces600 + "7" + '\0', false, nullptr, 0},
+        {"520 bytes, no terminator", REG_SZ, "a.dll," + std::string(513, ' ') + "7", false, nullptr, 0},
+        {"short, no terminator", REG_SZ, "C:\\u.ico,5", true, "C:\\u.ico", 5},
+        {"path over 259 characters", REG_SZ, std::string(300, 'p') + ",1" + '\0', false, nullptr, 0},
+        {"expandable string stays literal", REG_EXPAND_SZ, std::string("%SystemRoot%\\e.dll,2") + '\0', true,
+         "%SystemRoot%\\e.dll", 2},
+        {"dword read as its bytes", REG_DWORD, std::string("AA,\0", 4), true, "AA", NoIndex},
+        {"dword without zero byte", REG_DWORD, std::string("7,99", 4), true, "7", 99},
+        {"binary with embedded zero", REG_BINARY, std::string("x,2\0y,3", 7), true, "x", 2},
+        {"binary of 520 non-zero bytes", REG_BINARY, std::string(520, 'b'), false, nullptr, 0},
+        {"multi-string gives its first string", REG_MULTI_SZ, std::string("m.ico,1\0n.ico,2\0\0", 17), true, "m.ico", 1},
+        {"zero-length string", REG_SZ, std::string(), true, "", NoIndex},
+        {"lone zero byte", REG_NONE, std::string(1, '\0'), true, "", NoIndex},
+    };
+    PointExtension(ext_, class_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", "", c.Type, c.Data.data(),
+                                     static_cast<DWORD>(c.Data.size())));
+        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        ASSERT_EQ(c.Found, location.has_value());
+        if (c.Found) {
+            EXPECT_STREQ(c.IconPath, location->IconPath);
+            EXPECT_EQ(c.Index, location->Index);
+        }
+    }
+}
+
+TEST_F(FileTypeIconsTest, HostileClassNames)
+{
+    struct Case {
+        const char* Label;
+        DWORD Type;
+        std::string Data;
+        bool Found;
+    };
+    const std::string fits = test::UniqueName("") + "n";
+    const Case cases[] = {
+        {"unterminated class name", REG_SZ, fits, true},
+        {"class name as binary with zero", REG_BINARY, fits + '\0' + "junk", true},
+        {"class name over 259 characters", REG_SZ, fits + std::string(300, 'x') + '\0', false},
+        {"class name in 600 bytes", REG_SZ, std::string(600, 'x'), false},
+    };
+    NewClass(fits);
+    SetIconValue(fits, nullptr, "c.ico,8");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, ext_, "", c.Type, c.Data.data(), static_cast<DWORD>(c.Data.size())));
+        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        ASSERT_EQ(c.Found, location.has_value());
+        if (c.Found) {
+            EXPECT_EQ(fits, location->TypeKey);
+            EXPECT_EQ(8, location->Index);
+        }
+    }
+}
+
+// Registry key names may have 255 characters, but paths are composed in 260. A class whose
+// "<class>\DefaultIcon" does not fit is never opened under a cut-down name.
+TEST_F(FileTypeIconsTest, ClassNamesTooLongForTheKeyPath)
+{
+    const std::string base = test::UniqueName("") + "L";
+    const std::string longName = base + std::string(250 - base.size(), 'q');     // 250 + 12 > 259
+    const std::string edgeName = base + std::string(247 - base.size(), 'q');     // 247 + 12 = 259
+    ASSERT_EQ(250u, longName.size());
+    NewClass(longName);
+    NewClass(edgeName);
+    // The cut-down name that a truncating formatter would produce holds a decoy.
+    char cut[TextCapacity];
+    std::snprintf(cut, sizeof cut, "%s\\DefaultIcon", longName.c_str());
+    const std::string truncatedPath = cut;
+    const std::string decoyClass = truncatedPath.substr(0, truncatedPath.find('\\'));
+    ASSERT_EQ(longName, decoyClass); // the class part is intact, the subkey name is cut
+    const std::string decoySubkey = truncatedPath.substr(truncatedPath.find('\\') + 1);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, longName + "\\" + decoySubkey, "", "decoy.ico,1"));
+    // The real DefaultIcon is made relative to the class key: Wine refuses 8-bit key paths
+    // over 260 characters outright (ERROR_MORE_DATA).
+    RegKey longClass;
+    RegKey longDefaultIcon;
+    ASSERT_EQ(ERROR_SUCCESS, longClass.Open(HKEY_CLASSES_ROOT, longName.c_str(), KEY_ALL_ACCESS));
+    ASSERT_EQ(ERROR_SUCCESS, longDefaultIcon.Create(longClass.get(), "DefaultIcon"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTextValue(longDefaultIcon.get(), nullptr, "long.ico,1"));
+    longDefaultIcon.reset();
+    longClass.reset();
+    SetIconValue(edgeName, nullptr, "edge.ico,2");
+
+    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, longName.c_str(), nullptr));
+    const auto edge = LookupClassIcon(HKEY_CLASSES_ROOT, edgeName.c_str(), nullptr);
+    ASSERT_TRUE(edge);
+    EXPECT_STREQ("edge.ico", edge->IconPath);
+    EXPECT_EQ(edgeName, edge->TypeKey);
+
+    // Through an extension, and as the target of a CurVer, the long class yields none too.
+    PointExtension(ext_, longName);
+    EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+    PointExtension(ext_, class_);
+    SetCurVer(class_, longName);
+    EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+}
+
+// ---------------------------------------------------------------------------------------
+// CurVer chains
+
+TEST_F(FileTypeIconsTest, CurVerChains)
+{
+    struct Case {
+        const char* Label;
+        int Classes;    // classes in the chain, the first being class_
+        int LoopsBackTo; // -1: the last class holds the icon; otherwise its CurVer names this class
+        bool UpperCaseLoop;
+        bool Found;
+    };
+    const Case cases[] = {
+        {"direct", 1, -1, false, true},
+        {"one hop", 2, -1, false, true},
+        {"five classes", 5, -1, false, true},
+        {"32 hops", 33, -1, false, true},
+        {"33 hops", 34, -1, false, false},
+        {"40 classes", 40, -1, false, false},
+        {"A to A", 1, 0, false, false},
+        {"A to B to A", 2, 0, false, false},
+        {"A to B to C to B", 3, 1, false, false},
+        {"A to B to A in other case", 2, 0, true, false},
+    };
+    PointExtension(ext_, class_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+        std::vector<std::string> chain{class_};
+        for (int i = 1; i < c.Classes; ++i)
+            chain.push_back(NewClass());
+        for (int i = 0; i + 1 < c.Classes; ++i)
+            SetCurVer(chain[i], chain[i + 1]);
+        if (c.LoopsBackTo < 0) {
+            SetIconValue(chain.back(), nullptr, "C:\\icons\\a.ico,3");
+        } else {
+            std::string target = chain[c.LoopsBackTo];
+            if (c.UpperCaseLoop)
+                CharUpperA(&target[0]);
+            SetCurVer(chain.back(), target);
+        }
+
+        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        ASSERT_EQ(c.Found, location.has_value());
+        if (c.Found) {
+            EXPECT_STREQ("C:\\icons\\a.ico", location->IconPath);
+            EXPECT_EQ(3, location->Index);
+            EXPECT_EQ(chain.back(), location->TypeKey);
+            EXPECT_STREQ(ext_.c_str(), location->Owner);
+        }
+        const auto direct = LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), nullptr);
+        EXPECT_EQ(c.Found, direct.has_value());
+        if (direct) {
+            EXPECT_STREQ("", direct->Owner);
+        }
+    }
+}
+
+TEST_F(FileTypeIconsTest, DefaultIconStopsTheChainEvenWhereCurVerHasTheValue)
+{
+    const std::string next = NewClass();
+    SetCurVer(class_, next);
+    SetIconValue(next, BackupIconValue, "next.ico,1");
+    SetIconValue(class_, nullptr, "own.ico,2");
+    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), BackupIconValue));
+    const auto own = LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), nullptr);
+    ASSERT_TRUE(own);
+    EXPECT_EQ(class_, own->TypeKey);
+}
+
+TEST_F(FileTypeIconsTest, LookupUnderAnotherRoot)
+{
+    // The lookup works under any open key; here a private key under HKEY_CURRENT_USER.
+    const std::string path = "Software\\" + test::UniqueName("Orvane");
+    test::KeyGuard guard(HKEY_CURRENT_USER, path);
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + "\\E\\CurVer", "", "F"));
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + "\\F\\DefaultIcon", "", "f.ico,6"));
+    RegKey root;
+    ASSERT_EQ(ERROR_SUCCESS, root.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ));
+    const auto location = LookupClassIcon(root.get(), "E", nullptr);
+    ASSERT_TRUE(location);
+    EXPECT_STREQ("f.ico", location->IconPath);
+    EXPECT_STREQ("F", location->TypeKey);
+    EXPECT_FALSE(LookupClassIcon(root.get(), class_.c_str(), nullptr));
+}
+
+// ---------------------------------------------------------------------------------------
+// Writing
+
+TEST_F(FileTypeIconsTest, WritingCreatesTheMissingClassAndPointsTheExtension)
+{
+    for (const auto& ops : AllValueOps) {
+        SCOPED_TRACE(ops.Label);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+        const std::string other = NewClass();
+        PointExtension(ext_, other); // pointed elsewhere before: afterwards at the new class
+
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record("C:\\w.ico", 7)));
+        EXPECT_EQ(class_, ClassOf(ext_));
+        std::string text;
+        DWORD type = 0;
+        ASSERT_TRUE(ReadIconValue(class_, ops.ValueName, &text, &type));
+        EXPECT_EQ("C:\\w.ico,7", text);
+        EXPECT_EQ(DWORD(REG_SZ), type);
+        EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, other + "\\DefaultIcon"));
+
+        const auto back = ops.Read(ext_.c_str());
+        ASSERT_TRUE(back);
+        EXPECT_STREQ("C:\\w.ico", back->IconPath);
+        EXPECT_EQ(7, back->Index);
+        EXPECT_EQ(class_, back->TypeKey);
+    }
+}
+
+TEST_F(FileTypeIconsTest, WritingToAnExistingClassLeavesTheExtensionAndOtherValues)
+{
+    const std::string other = NewClass();
+    PointExtension(ext_, other);
+    SetIconValue(class_, nullptr, "d.ico,1");
+    SetIconValue(class_, BackupIconValue, "b.ico,2");
+    SetIconValue(class_, HandlerIconValue, "h.ico,3");
+    SetIconValue(class_, "Foreign", "keep");
+    for (const auto& ops : AllValueOps) {
+        SCOPED_TRACE(ops.Label);
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record("new.ico", 9)));
+        std::string text;
+        ASSERT_TRUE(ReadIconValue(class_, ops.ValueName, &text));
+        EXPECT_EQ("new.ico,9", text);
+    }
+    EXPECT_EQ(other, ClassOf(ext_));
+    std::string foreign;
+    ASSERT_TRUE(ReadIconValue(class_, "Foreign", &foreign));
+    EXPECT_EQ("keep", foreign);
+}
+
+TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
+{
+    PointExtension(ext_, class_);
+    const std::int32_t indexes[] = {0, 5, -3, NoIndex, INT32_MIN, INT32_MAX};
+    for (const std::int32_t index : indexes) {
+        SCOPED_TRACE(index);
+        ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("i.dll", index)));
+        std::string text;
+        ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
+        EXPECT_EQ("i.dll," + std::to_string(static_cast<std::uint32_t>(index)), text);
+        const auto back = ReadTypeDefaultIcon(ext_.c_str());
+        ASSERT_TRUE(back);
+        EXPECT_EQ(index, back->Index);
+    }
+}
+
+TEST_F(FileTypeIconsTest, ARecordFoundThroughCurVerWritesIntoTheCurVerClass)
+{
+    const std::string current = NewClass();
+    PointExtension(ext_, class_);
+    SetCurVer(class_, current);
+    SetIconValue(current, nullptr, "C:\\icons\\a.ico,3");
+
+    auto location = ReadTypeDefaultIcon(ext_.c_str());
+    ASSERT_TRUE(location);
+    ASSERT_EQ(current, location->TypeKey);
+    location->SetIconPath("C:\\icons\\b.ico");
+    location->SetIndex(4);
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*location));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*location));
+
+    std::string text;
+    ASSERT_TRUE(ReadIconValue(current, nullptr, &text));
+    EXPECT_EQ("C:\\icons\\b.ico,4", text);
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon"));
+    EXPECT_EQ(class_, ClassOf(ext_));
+    const auto again = ReadTypeDefaultIcon(ext_.c_str());
+    ASSERT_TRUE(again);
+    EXPECT_STREQ("C:\\icons\\b.ico", again->IconPath);
+    const auto backup = ReadTypeBackupIcon(ext_.c_str());
+    ASSERT_TRUE(backup);
+    EXPECT_EQ(current, backup->TypeKey);
+}
+
+TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
+{
+    const std::string base = test::UniqueName("") + "L";
+    const std::string longClass = base + std::string(250 - base.size(), 'q');
+    NewClass(longClass);
+
+    struct Case {
+        const char* Label;
+        std::string TypeKey;
+        std::string IconPath;
+        std::int32_t Index;
+        LONG Status;
+    };
+    const Case cases[] = {
+        {"no class named", "", "C:\\w.ico", 1, ERROR_INVALID_PARAMETER},
+        {"class path does not fit", longClass, "C:\\w.ico", 1, ERROR_FILENAME_EXCED_RANGE},
+        {"text over 259 characters", class_, std::string(250, 'p'), -1, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& ops : AllValueOps) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(ops.Label) + ": " + c.Label);
+            IconLocation location(c.IconPath.c_str(), ext_.c_str(), c.Index);
+            ASSERT_TRUE(location.SetTypeKey(c.TypeKey.c_str()));
+            EXPECT_EQ(c.Status, ops.Write(location));
+            EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
+            EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_));
+            EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, longClass));
+        }
+    }
+    // A text of exactly 259 characters still fits.
+    IconLocation edge(std::string(257, 'p').c_str(), ext_.c_str(), 1);
+    edge.SetTypeKey(class_.c_str());
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(edge));
+    std::string text;
+    ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
+    EXPECT_EQ(259u, text.size());
+}
+
+TEST_F(FileTypeIconsTest, WritingWithoutOwnerTouchesNoExtension)
+{
+    IconLocation location("C:\\w.ico", "", 2);
+    location.SetTypeKey(class_.c_str());
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(location));
+    std::string text;
+    ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
+    EXPECT_EQ("C:\\w.ico,2", text);
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
+}
+
+// The ordinary life of a type's icon: back up the original, change it twice, restore.
+TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
+{
+    PointExtension(ext_, class_);
+    SetIconValue(class_, nullptr, "%SystemRoot%\\orig.dll,-5");
+    const auto original = ReadTypeDefaultIcon(ext_.c_str());
+    ASSERT_TRUE(original);
+    EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
+
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*original));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("C:\\first.ico", 1)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("C:\\second.ico", 2)));
+    const auto backup = ReadTypeBackupIcon(ext_.c_str());
+    ASSERT_TRUE(backup);
+    EXPECT_STREQ("%SystemRoot%\\orig.dll", backup->IconPath);
+    EXPECT_EQ(-5, backup->Index);
+
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*backup));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(*backup));
+    std::string text;
+    ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
+    EXPECT_EQ("%SystemRoot%\\orig.dll,4294967291", text);
+    EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
+    const auto restored = ReadTypeDefaultIcon(ext_.c_str());
+    ASSERT_TRUE(restored);
+    EXPECT_STREQ(original->IconPath, restored->IconPath);
+    EXPECT_EQ(original->Index, restored->Index);
+}
+
+// ---------------------------------------------------------------------------------------
+// RegisterFileType
+
+TEST_F(FileTypeIconsTest, RegisterFileTypeHandsOutTheClassKeyAndPointsTheExtension)
+{
+    const std::string other = NewClass();
+    PointExtension(ext_, other);
+    RegKey classKey;
+    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record("x.ico", 0), classKey));
+    ASSERT_TRUE(classKey);
+    EXPECT_EQ(ERROR_SUCCESS, WriteTextValue(classKey.get(), "Probe", "through the handed-out key"));
+    classKey.reset();
+    std::string probe;
+    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, "Probe", &probe));
+    EXPECT_EQ("through the handed-out key", probe);
+    EXPECT_EQ(class_, ClassOf(ext_));
+
+    // Registering again opens the same class and keeps what it holds.
+    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record("x.ico", 0), classKey));
+    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, "Probe", &probe));
+}
+
+TEST_F(FileTypeIconsTest, RegisterFileTypeEdgeCases)
+{
+    // No class: nothing is created, and a key the caller held is let go.
+    RegKey classKey;
+    ASSERT_EQ(ERROR_SUCCESS, classKey.Create(HKEY_CLASSES_ROOT, class_.c_str()));
+    IconLocation noClass("x.ico", ext_.c_str(), 0);
+    EXPECT_NE(ERROR_SUCCESS, RegisterFileType(noClass, classKey));
+    EXPECT_FALSE(classKey);
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+
+    // A class name over the registry's 255 characters cannot be created; the extension is
+    // still pointed at it, as the operation does whatever the class key's outcome.
+    const std::string prefix = test::UniqueName("");
+    const std::string tooLong = prefix + std::string(258 - prefix.size(), 'z');
+    IconLocation bad("x.ico", ext_.c_str(), 0);
+    ASSERT_TRUE(bad.SetTypeKey(tooLong.c_str()));
+    EXPECT_NE(ERROR_SUCCESS, RegisterFileType(bad, classKey));
+    EXPECT_FALSE(classKey);
+    EXPECT_EQ(tooLong, ClassOf(ext_));
+}
+
+// ---------------------------------------------------------------------------------------
+// DeleteTypeBackupIcon
+
+TEST_F(FileTypeIconsTest, DeleteTypeBackupIconTable)
+{
+    struct Case {
+        const char* Label;
+        bool DefaultIconKey;
+        bool Backup;
+    };
+    const Case cases[] = {
+        {"class without DefaultIcon", false, false},
+        {"DefaultIcon without backup", true, false},
+        {"DefaultIcon with backup", true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_, "", "A class"));
+        if (c.DefaultIconKey) {
+            SetIconValue(class_, nullptr, "d.ico,1");
+            SetIconValue(class_, HandlerIconValue, "h.ico,2");
+        }
+        if (c.Backup)
+            SetIconValue(class_, BackupIconValue, "b.ico,3");
+
+        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record("ignored", 0)));
+        std::string text;
+        EXPECT_FALSE(ReadIconValue(class_, BackupIconValue, &text));
+        EXPECT_EQ(c.DefaultIconKey, test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon"));
+        if (c.DefaultIconKey) {
+            ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
+            EXPECT_EQ("d.ico,1", text);
+            ASSERT_TRUE(ReadIconValue(class_, HandlerIconValue, &text));
+            EXPECT_EQ("h.ico,2", text);
+        }
+    }
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
+    EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record("ignored", 0)));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_));
+    EXPECT_NE(ERROR_SUCCESS, DeleteTypeBackupIcon(IconLocation()));
+}
+
+// ---------------------------------------------------------------------------------------
+// The shell as witness
+
+TEST_F(FileTypeIconsTest, TheShellReportsTheWrittenTypeIcon)
+{
+    test::TempDir dir;
+    const std::string icon = test::WriteIconFile(dir.Path() + "\\type.ico", 4);
+    const std::string file = dir.MakeFile("document" + ext_);
+
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 2)));
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+
+    SHFILEINFOA info = {};
+    ASSERT_NE(0u, SHGetFileInfoA(file.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+    EXPECT_STRCASEEQ(icon.c_str(), info.szDisplayName);
+    EXPECT_EQ(2, info.iIcon);
+
+    // A change of the type's icon is what the shell reports next.
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 3)));
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    info = {};
+    ASSERT_NE(0u, SHGetFileInfoA(file.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+    EXPECT_STRCASEEQ(icon.c_str(), info.szDisplayName);
+    EXPECT_EQ(3, info.iIcon);
+}
+
+// ---------------------------------------------------------------------------------------
+// Keys are closed on every path
+
+// Wine reports no process handle count, but it hands out the lowest free handle: the value
+// a freshly opened key gets moves when an operation leaves a key open.
+HKEY NextHandle()
+{
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+    RegCloseKey(key);
+    return key;
+}
+
+TEST_F(FileTypeIconsTest, NoKeyHandleIsLeft)
+{
+    // Every road: a CurVer cycle, a chain that ends in an icon, a DefaultIcon without the
+    // value asked for, a class created by a write and then opened, a refused write.
+    const std::string loop = NewClass();
+    PointExtension(ext_, class_);
+    SetCurVer(class_, loop);
+    SetCurVer(loop, class_);
+    const std::string chainExt = NewClass(test::UniqueName("."));
+    const std::string chainStart = NewClass();
+    const std::string chainEnd = NewClass();
+    PointExtension(chainExt, chainStart);
+    SetCurVer(chainStart, chainEnd);
+    SetIconValue(chainEnd, nullptr, "C:\\e.ico,1");
+    const std::string writeExt = NewClass(test::UniqueName("."));
+    IconLocation written("C:\\w.ico", writeExt.c_str(), 1);
+    written.SetTypeKey(NewClass().c_str());
+    IconLocation refused(std::string(255, 'p').c_str(), writeExt.c_str(), -1);
+    refused.SetTypeKey(written.TypeKey);
+    auto runAll = [&] {
+        EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+        EXPECT_FALSE(ReadTypeHandlerIcon(ext_.c_str()));
+        EXPECT_TRUE(ReadTypeDefaultIcon(chainExt.c_str()));
+        EXPECT_FALSE(ReadTypeBackupIcon(chainExt.c_str()));
+        EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(written));
+        EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(written));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(written));
+        EXPECT_NE(ERROR_SUCCESS, WriteTypeHandlerIcon(refused));
+        RegKey classKey;
+        EXPECT_EQ(ERROR_SUCCESS, RegisterFileType(written, classKey));
+    };
+    runAll();
+    const HKEY before = NextHandle();
+    {
+        // The probe sees a key that is left open.
+        RegKey leaked;
+        ASSERT_EQ(ERROR_SUCCESS, leaked.Open(HKEY_CLASSES_ROOT, ext_.c_str(), KEY_READ));
+        ASSERT_NE(before, NextHandle());
+    }
+    ASSERT_EQ(before, NextHandle());
+    for (int i = 0; i < 20; ++i) {
+        runAll();
+        ASSERT_EQ(before, NextHandle()) << "after round " << i;
+    }
+}
+
+} // namespace

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+
 #include "IconTarget.h"
 
 namespace orvane {
@@ -18,6 +20,9 @@ struct ChangeIconDialog : IconTarget {
     HWND Controls[DialogControlCount] = {};
     int LastClientWidth = 0;
     int LastClientHeight = 0;
+    // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
+    // when the user picks an entry that holds no icons.
+    int ShownSource = -1;
 };
 
 INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -25,5 +30,30 @@ INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 // Runs the dialog modally for the record, without an owner window; returns the
 // DialogBoxParamA result (1 after OK, 2 after Cancel or Restore, -1 when it could not run).
 INT_PTR RunChangeIconDialog(ChangeIconDialog& record);
+
+// False for a file without an extension: the system keeps icons per file type (and per
+// file under the type's class), so such a file cannot be given one.
+bool CanTakeIcon(ChangeIconDialog& record);
+
+// The headline "if you press the OK Button,the Icon for <kind> '<name>' will be changed",
+// or the explanation for a target that cannot take an icon. Always terminated.
+void FormatHeadline(ChangeIconDialog& record, char* out, std::size_t outSize);
+void UpdateHeadline(ChangeIconDialog& record, HWND dialog);
+
+// Tells the shell that the target's icon changed.
+void NotifyShell(ChangeIconDialog& record);
+
+struct ShellVersion {
+    unsigned long Major = 0;
+    unsigned long Minor = 0;
+};
+// shell32's DllGetVersion; 0.0 when it cannot be asked, 4.0 when it fails.
+ShellVersion GetShellVersion();
+
+// The message shown when a change was not written: what could not be changed and why.
+// `action` is what was tried ("changed", "restored").
+void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const char* action, char* out,
+                         std::size_t outSize);
+void FormatRemoveFailure(LONG status, char* out, std::size_t outSize);
 
 } // namespace orvane

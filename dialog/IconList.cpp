@@ -1,0 +1,99 @@
+#include "IconList.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "resource.h"
+
+namespace orvane {
+
+namespace {
+
+// More icons than any real library holds: a count beyond it is a damaged file.
+constexpr unsigned MaxIcons = 65535;
+
+struct IconArray {
+    std::unique_ptr<HICON[]> Icons;
+    UINT Count = 0;
+    ~IconArray()
+    {
+        for (UINT i = 0; i < Count; ++i)
+            if (Icons[i] != nullptr)
+                DestroyIcon(Icons[i]);
+    }
+};
+
+} // namespace
+
+unsigned CountIcons(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return 0;
+    const UINT n = ExtractIconExA(path, -1, nullptr, nullptr, 0);
+    return n == static_cast<UINT>(-1) || n > MaxIcons ? 0 : n;
+}
+
+bool FillIconList(HWND dialog, const char* path, int preselect)
+{
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    if (list == nullptr)
+        return false;
+    const UINT n = CountIcons(path);
+    if (n == 0)
+        return false;
+
+    // All icons in one call; only then is the list touched, so a file whose icons cannot
+    // be extracted leaves the list as it was.
+    IconArray extracted;
+    extracted.Icons.reset(new (std::nothrow) HICON[n]());
+    if (!extracted.Icons)
+        return false;
+    extracted.Count = n;
+    if (ExtractIconExA(path, 0, extracted.Icons.get(), nullptr, n) == 0)
+        return false;
+
+    HIMAGELIST images = ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), ILC_COLOR24,
+                                         static_cast<int>(n), 20);
+    if (images == nullptr)
+        return false;
+    // No mask: each icon is drawn opaque on the window colour.
+    ImageList_SetBkColor(images, GetSysColor(COLOR_WINDOW));
+
+    // Inserting into an auto-arranged view re-arranges it after each item; the items are
+    // arranged once at the end instead.
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) != 0)
+        SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    for (UINT i = 0; i < n; ++i) {
+        // An icon that could not be extracted gets no image, so the item numbers stay the
+        // file's icon indexes.
+        const int image = extracted.Icons[i] ? ImageList_ReplaceIcon(images, -1, extracted.Icons[i]) : -1;
+        char text[16];
+        std::snprintf(text, sizeof text, "%u", i);
+        LVITEMA item{};
+        item.mask = LVIF_TEXT | LVIF_IMAGE;
+        item.iItem = static_cast<int>(i);
+        item.pszText = text;
+        item.iImage = image >= 0 ? image : I_IMAGENONE;
+        if (preselect >= 0 && static_cast<UINT>(preselect) == i) {
+            item.mask |= LVIF_STATE;
+            item.state = LVIS_SELECTED | LVIS_FOCUSED;
+            item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        }
+        SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    }
+    HIMAGELIST previous = reinterpret_cast<HIMAGELIST>(
+        SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
+    if (previous != nullptr && previous != images)
+        ImageList_Destroy(previous);
+    SendMessageA(list, LVM_ARRANGE, LVA_ALIGNLEFT, 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+    return true;
+}
+
+} // namespace orvane

@@ -1,0 +1,115 @@
+#include "Layout.h"
+
+#include <cstdio>
+
+#include "Registry.h"
+#include "resource.h"
+
+namespace orvane {
+
+const ControlAnchor DialogAnchors[DialogControlCount] = {
+    {IDC_SOURCES, StretchWidth},
+    {IDC_BROWSE, FollowRight},
+    {IDC_ICONLIST, StretchWidth | StretchHeight},
+    {IDOK, FollowRight | FollowBottom},
+    {IDCANCEL, FollowRight | FollowBottom},
+    {IDC_HEADLINE, StretchWidth},
+    {IDC_LISTLABEL, 0},
+    {IDC_SOURCELABEL, 0},
+    {IDC_ALLOFTYPE, FollowBottom},
+    {IDC_RESTORE, FollowBottom},
+    {IDC_SHELLVERSION, FollowBottom},
+};
+
+void InitLayout(ChangeIconDialog& record, HWND dialog)
+{
+    for (int i = 0; i < DialogControlCount; ++i) {
+        record.Controls[i] = GetDlgItem(dialog, DialogAnchors[i].Id);
+        if (record.Controls[i] != nullptr)
+            SetWindowLongPtrA(record.Controls[i], GWLP_USERDATA, static_cast<LONG_PTR>(DialogAnchors[i].Flags));
+    }
+
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    SetWindowPos(dialog, HWND_TOP, (GetSystemMetrics(SM_CXFULLSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYFULLSCREEN) - height) / 2, 0, 0, SWP_NOSIZE);
+
+    // The dialog's first size notification comes while the window is being created,
+    // before the record is attached, so the layout starts from the client size the
+    // template gave; a later notification at that size moves nothing.
+    RECT client{};
+    if (GetClientRect(dialog, &client)) {
+        record.LastClientWidth = client.right;
+        record.LastClientHeight = client.bottom;
+    }
+}
+
+void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height)
+{
+    if (record.LastClientWidth == 0) {
+        record.LastClientWidth = width;
+        record.LastClientHeight = height;
+        return;
+    }
+    const int dx = width - record.LastClientWidth;
+    const int dy = height - record.LastClientHeight;
+
+    for (HWND control : record.Controls) {
+        if (control == nullptr)
+            continue;
+        const unsigned flags = static_cast<unsigned>(GetWindowLongPtrA(control, GWLP_USERDATA)) & 0xFFFFu;
+        RECT r{};
+        GetWindowRect(control, &r);
+        POINT topLeft{r.left, r.top};
+        POINT bottomRight{r.right, r.bottom};
+        ScreenToClient(dialog, &topLeft);
+        ScreenToClient(dialog, &bottomRight);
+
+        if (flags & StretchWidth) {
+            bottomRight.x += dx;
+        } else if (flags & FollowRight) {
+            topLeft.x += dx;
+            bottomRight.x += dx;
+        }
+        if (flags & StretchHeight) {
+            bottomRight.y += dy;
+        } else if (flags & FollowBottom) {
+            topLeft.y += dy;
+            bottomRight.y += dy;
+        }
+        MoveWindow(control, topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, TRUE);
+        InvalidateRect(control, nullptr, TRUE);
+    }
+    InvalidateRect(dialog, nullptr, TRUE);
+    UpdateWindow(dialog);
+
+    record.LastClientWidth = width;
+    record.LastClientHeight = height;
+}
+
+void LimitTrackSize(MINMAXINFO* info)
+{
+    if (info == nullptr)
+        return;
+    info->ptMinTrackSize.x = MinTrackWidth;
+    info->ptMinTrackSize.y = MinTrackHeight;
+}
+
+void SaveDialogRect(HWND dialog)
+{
+    RECT r{};
+    if (!GetWindowRect(dialog, &r))
+        return;
+    RegKey key;
+    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return;
+    // The value always has 260 bytes: the text, its zero and zero bytes after it.
+    char text[DialogRectBytes] = {};
+    std::snprintf(text, sizeof text, "%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
+                  static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
+    RegSetValueExA(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DialogRectBytes);
+}
+
+} // namespace orvane

@@ -1,0 +1,42 @@
+// How the Change Icon dialog's controls follow its sizing frame, how small it may get,
+// where it opens, and the window rectangle it records ("DlgSize").
+#pragma once
+
+#include <windows.h>
+
+#include "ChangeIconDialog.h"
+
+namespace orvane {
+
+// Kept in each control's user data; only the low 16 bits count when read back.
+enum AnchorFlags : unsigned {
+    FollowRight = 1,   // left and right side move with the right edge
+    FollowBottom = 2,  // top and bottom side move with the bottom edge
+    StretchWidth = 4,  // right side moves, left side stays
+    StretchHeight = 8, // bottom side moves, top side stays
+};
+
+struct ControlAnchor {
+    int Id;
+    unsigned Flags;
+};
+
+// The controls in the order of ChangeIconDialog::Controls, which is the order in which
+// a resize moves them.
+extern const ControlAnchor DialogAnchors[DialogControlCount];
+
+constexpr LONG MinTrackWidth = 300;
+constexpr LONG MinTrackHeight = 360;
+constexpr DWORD DialogRectBytes = 260;
+constexpr const char DialogRectValue[] = "DlgSize";
+
+// Fills Controls, gives every control its anchor flags and centres the dialog.
+void InitLayout(ChangeIconDialog& record, HWND dialog);
+// Moves every control by the change of the client size since the last call.
+void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height);
+void LimitTrackSize(MINMAXINFO* info);
+// Writes the window rectangle as "left,top,width,height" (REG_SZ, 260 bytes) into the
+// product key under HKEY_CURRENT_USER, if that key exists; it is not created here.
+void SaveDialogRect(HWND dialog);
+
+} // namespace orvane

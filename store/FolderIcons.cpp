@@ -1,1 +1,154 @@
 #include "FolderIcons.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "FileTypeIcons.h"
+#include "Registry.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const char ShellClassInfo[] = ".ShellClassInfo";
+constexpr const char IconFileEntry[] = "IconFile";
+constexpr const char IconIndexEntry[] = "IconIndex";
+
+// "IconFile" is read into 259 bytes including the terminator, so it holds at most 258
+// characters.
+constexpr DWORD IconFileCapacity = TextCapacity - 1;
+
+bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
+
+// The profile functions report a failure through GetLastError; a failure that left no
+// code behind must still not read as success.
+LONG LastErrorOr(LONG fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
+}
+
+// Sets `extra` on a path's attributes; with onlyIfMissing nothing is written when the
+// bit is already there.
+LONG AddAttribute(const char* path, DWORD extra, bool onlyIfMissing)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    if (onlyIfMissing && (attributes & extra) != 0)
+        return ERROR_SUCCESS;
+    if (!SetFileAttributesA(path, attributes | extra))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool FormatProfilePath(const char* folder, char (&out)[TextCapacity])
+{
+    out[0] = '\0';
+    if (IsEmpty(folder))
+        return false;
+    const std::size_t length = strnlen(folder, TextCapacity);
+    const char* separator = folder[length - 1] == '\\' ? "" : "\\";
+    return FormatKeyPath(out, sizeof out, "%s%sDesktop.ini", folder, separator);
+}
+
+std::optional<IconLocation> ReadFolderIcon(const char* folder)
+{
+    // A folder whose profile path does not fit cannot be read without reading another
+    // file: no icon is known for it.
+    char profile[TextCapacity];
+    if (!FormatProfilePath(folder, profile))
+        return std::nullopt;
+
+    const auto index = static_cast<std::int32_t>(GetPrivateProfileIntA(ShellClassInfo, IconIndexEntry, NoIndex, profile));
+    if (index == NoIndex) {
+        auto location = LookupClassIcon(HKEY_CLASSES_ROOT, "Folder", nullptr);
+        if (location && !location->SetOwner(folder))
+            return std::nullopt;
+        return location;
+    }
+
+    // One byte more than the entry may hold tells a cut-off text from one that fits: a
+    // path cut short would name another file.
+    char iconFile[IconFileCapacity + 1] = {};
+    const DWORD length = GetPrivateProfileStringA(ShellClassInfo, IconFileEntry, "", iconFile, sizeof iconFile, profile);
+    if (length >= IconFileCapacity)
+        return std::nullopt;
+    iconFile[length] = '\0';
+
+    IconLocation location;
+    if (!location.SetIconPath(iconFile) || !location.SetOwner(folder))
+        return std::nullopt;
+    location.SetIndex(index);
+    return location;
+}
+
+LONG WriteFolderIcon(const IconLocation& location)
+{
+    char profile[TextCapacity];
+    if (!FormatProfilePath(location.Owner, profile))
+        return IsEmpty(location.Owner) ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE;
+    // What does not fit the 259-byte read buffer would come back as another path.
+    if (strnlen(location.IconPath, TextCapacity) >= IconFileCapacity)
+        return ERROR_FILENAME_EXCED_RANGE;
+
+    char index[16];
+    std::snprintf(index, sizeof index, "%d", static_cast<int>(location.Index));
+
+    SetLastError(ERROR_SUCCESS);
+    if (!WritePrivateProfileStringA(ShellClassInfo, IconFileEntry, location.IconPath, profile))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    SetLastError(ERROR_SUCCESS);
+    if (!WritePrivateProfileStringA(ShellClassInfo, IconIndexEntry, index, profile))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+
+    // The shell reads Desktop.ini only in a folder marked as system; the file itself is
+    // hidden so that it does not show among the folder's contents.
+    const LONG status = AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return AddAttribute(location.Owner, FILE_ATTRIBUTE_SYSTEM, false);
+}
+
+std::optional<IconLocation> ReadFolderBackup(const char* folder)
+{
+    // An empty value name would address the key's default value, not a folder.
+    if (IsEmpty(folder))
+        return std::nullopt;
+    RegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, FolderBackupKey, KEY_READ) != ERROR_SUCCESS)
+        return std::nullopt;
+    char text[RegistryTextLimit];
+    if (!ReadTextValue(key.get(), folder, text, sizeof text))
+        return std::nullopt;
+    auto location = ParseIconLocation(text, true);
+    if (location && !location->SetOwner(folder))
+        return std::nullopt;
+    return location;
+}
+
+LONG WriteFolderBackup(const IconLocation& location, const char* folder)
+{
+    if (IsEmpty(folder))
+        return ERROR_INVALID_PARAMETER;
+    RegKey key;
+    const LONG status = key.Create(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteIconLocationValue(key.get(), location, folder, false);
+}
+
+LONG DeleteFolderBackup(const char* folder)
+{
+    if (IsEmpty(folder))
+        return ERROR_INVALID_PARAMETER;
+    RegKey key;
+    const LONG status = key.Open(HKEY_LOCAL_MACHINE, FolderBackupKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    return DeletionStatus(RegDeleteValueA(key.get(), folder));
+}
+
+} // namespace orvane

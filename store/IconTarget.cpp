@@ -1,1 +1,297 @@
 #include "IconTarget.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "DriveIcons.h"
+#include "FileIconTable.h"
+#include "FileTypeIcons.h"
+#include "FolderIcons.h"
+#include "PathText.h"
+#include "Registry.h"
+
+namespace orvane {
+
+namespace {
+
+// "IconFile" is read back through 259 bytes, so a longer path would return as another one.
+constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
+
+// The extension of the file name in path, dot included. False when the name has none,
+// or only a dot: then there is no class name to derive from it.
+bool ExtensionOf(const char* path, char (&extension)[TextCapacity])
+{
+    extension[0] = '\0';
+    const std::string_view text(path, strnlen(path, TextCapacity));
+    const std::string_view found = SplitFileName(text).Extension;
+    if (found.size() < 2 || found.size() >= TextCapacity)
+        return false;
+    std::memcpy(extension, found.data(), found.size());
+    extension[found.size()] = '\0';
+    return true;
+}
+
+// The longest key path the type and handler stores compose below a class is
+// "<class>\shellex\IconHandlerBAK"; a class name that leaves no room for it is refused
+// before anything is written.
+bool ClassPathsFit(const char* typeKey)
+{
+    char path[TextCapacity];
+    return FormatKeyPath(path, sizeof path, "%s\\shellex\\IconHandlerBAK", typeKey);
+}
+
+bool TextFormFits(const IconLocation& location, bool withTypeKey)
+{
+    char text[TextCapacity];
+    return FormatIconLocation(location, withTypeKey, text, sizeof text);
+}
+
+} // namespace
+
+TargetKind ClassifyTarget(const char* path)
+{
+    const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return TargetKind::File;
+    if (path != nullptr && strnlen(path, 4) == 3 && path[2] == '\\')
+        return TargetKind::Drive;
+    return TargetKind::Folder;
+}
+
+ChangeResult ResultFromStatus(LONG status)
+{
+    switch (status) {
+    case ERROR_SUCCESS:
+        return ChangeResult::Done;
+    case ERROR_ACCESS_DENIED:
+        return ChangeResult::AccessDenied;
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_BUFFER_OVERFLOW:
+        return ChangeResult::PathTooLong;
+    default:
+        return ChangeResult::WriteFailed;
+    }
+}
+
+LONG SetTypeIcon(const IconLocation& location)
+{
+    // While this extension serves the class's icons, DefaultIcon must stay "%1".
+    if (IsOwnIconHandler(location))
+        return WriteTypeHandlerIcon(location);
+    return WriteTypeDefaultIcon(location);
+}
+
+TargetKind IconTarget::Kind()
+{
+    // A path without its terminator within the field is never handed to the platform.
+    if (strnlen(TargetPath, TextCapacity) >= TextCapacity)
+        return TargetKind::Unclassified;
+    if (kind_ == TargetKind::Unclassified)
+        kind_ = ClassifyTarget(TargetPath);
+    return kind_;
+}
+
+const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
+{
+    switch (Kind()) {
+    case TargetKind::Folder:
+        Current = ReadFolderIcon(TargetPath);
+        break;
+    case TargetKind::File: {
+        char extension[TextCapacity];
+        const bool hasExtension = ExtensionOf(TargetPath, extension);
+        std::optional<IconLocation> found = ReadFileIcon(TargetPath);
+        if (!found && hasExtension)
+            found = ReadTypeDefaultIcon(extension);
+        if (found) {
+            Current = found;
+            allOfType_ = false;
+        } else if (hasExtension && HasIconHandler(extension)) {
+            Current = ReadTypeHandlerIcon(extension);
+        }
+        break;
+    }
+    case TargetKind::Drive:
+        Current = ReadDriveIcon(TargetPath);
+        break;
+    case TargetKind::Unclassified:
+        break;
+    }
+    return Current;
+}
+
+void IconTarget::RememberOriginal(const std::optional<IconLocation>& location)
+{
+    if (location)
+        Original = location;
+}
+
+bool IconTarget::HasBackup()
+{
+    switch (Kind()) {
+    case TargetKind::Folder:
+        return ReadFolderBackup(TargetPath).has_value();
+    case TargetKind::File:
+        if (!allOfType_)
+            return true;
+        return Current && Current->Owner[0] != '\0' && ReadTypeBackupIcon(Current->Owner).has_value();
+    case TargetKind::Drive:
+        return true;
+    case TargetKind::Unclassified:
+        break;
+    }
+    return false;
+}
+
+ChangeResult IconTarget::SaveBackup()
+{
+    switch (Kind()) {
+    case TargetKind::Folder:
+        // Replaced on every change, so it holds the icon the folder had when the dialog
+        // opened.
+        if (Original)
+            return ResultFromStatus(WriteFolderBackup(*Original, TargetPath));
+        break;
+    case TargetKind::File:
+        // The type's backup is written once and keeps the icon from before the first
+        // change; a single file never needs one.
+        if (!HasBackup() && Original)
+            return ResultFromStatus(WriteTypeBackupIcon(*Original));
+        break;
+    case TargetKind::Drive:
+    case TargetKind::Unclassified:
+        break;
+    }
+    return ChangeResult::Done;
+}
+
+ChangeResult IconTarget::ApplyIcon()
+{
+    const TargetKind kind = Kind();
+
+    if (kind == TargetKind::Folder) {
+        if (allOfType_ || !Current)
+            return SaveBackup();
+        IconLocation location = *Current;
+        if (location.Owner[0] == '\0')
+            location.SetOwner(TargetPath);
+        char profile[TextCapacity];
+        if (!FormatProfilePath(location.Owner, profile) ||
+            strnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
+            return ChangeResult::PathTooLong;
+        const ChangeResult backup = SaveBackup();
+        if (backup != ChangeResult::Done)
+            return backup;
+        Current = location;
+        return ResultFromStatus(WriteFolderIcon(*Current));
+    }
+
+    if (kind == TargetKind::File) {
+        char extension[TextCapacity];
+        if (!ExtensionOf(TargetPath, extension))
+            return ChangeResult::NoExtension;
+        IconLocation location = Current ? *Current : IconLocation();
+        if (!Current || location.Owner[0] == '\0') {
+            // The class is named after the extension, letter case kept: REPORT.ABC gives
+            // ABCfile.
+            char typeKey[TextCapacity];
+            if (!FormatKeyPath(typeKey, sizeof typeKey, "%sfile", extension + 1) ||
+                !location.SetTypeKey(typeKey) || !location.SetOwner(extension))
+                return ChangeResult::PathTooLong;
+        }
+        if (location.TypeKey[0] == '\0')
+            return ChangeResult::WriteFailed;
+        // Everything that could be refused for its length is refused before the backup
+        // is written, so that a refusal leaves nothing behind.
+        if (!ClassPathsFit(location.TypeKey) || !TextFormFits(location, !allOfType_))
+            return ChangeResult::PathTooLong;
+        const ChangeResult backup = SaveBackup();
+        if (backup != ChangeResult::Done)
+            return backup;
+        Current = location;
+
+        if (allOfType_)
+            return ResultFromStatus(SetTypeIcon(*Current));
+        const LONG status = WriteFileIcon(*Current, TargetPath);
+        if (status != ERROR_SUCCESS)
+            return ResultFromStatus(status);
+        if (IsOwnIconHandler(*Current))
+            return ChangeResult::Done;
+        return ResultFromStatus(InstallIconHandler(*Current));
+    }
+
+    if (kind == TargetKind::Drive) {
+        if (!Current)
+            return ChangeResult::Done;
+        if (Current->Owner[0] == '\0')
+            Current->SetOwner(TargetPath);
+        return ResultFromStatus(WriteDriveIcon(*Current));
+    }
+
+    return ChangeResult::Done;
+}
+
+ChangeResult IconTarget::RestoreDefault()
+{
+    switch (Kind()) {
+    case TargetKind::Folder: {
+        const auto backup = ReadFolderBackup(TargetPath);
+        if (!backup)
+            return ChangeResult::Done;
+        // The backup goes only once the folder holds it again.
+        const LONG status = WriteFolderIcon(*backup);
+        if (status != ERROR_SUCCESS)
+            return ResultFromStatus(status);
+        return ResultFromStatus(DeleteFolderBackup(TargetPath));
+    }
+    case TargetKind::File: {
+        char extension[TextCapacity];
+        if (allOfType_) {
+            if (!ExtensionOf(TargetPath, extension))
+                return ChangeResult::NoExtension;
+            if (!Current || Current->Owner[0] == '\0')
+                return ChangeResult::Done;
+            const auto backup = ReadTypeBackupIcon(Current->Owner);
+            if (!backup)
+                return ChangeResult::Done;
+            const LONG status = SetTypeIcon(*backup);
+            if (status != ERROR_SUCCESS)
+                return ResultFromStatus(status);
+            return ResultFromStatus(DeleteTypeBackupIcon(*backup));
+        }
+        // Only while this extension serves the class: a handler that another program has
+        // put in its place since keeps the table entry in use.
+        if (!Current || !IsOwnIconHandler(*Current))
+            return ChangeResult::Done;
+        const LONG status = DeleteFileIcon(TargetPath);
+        if (status != ERROR_SUCCESS)
+            return ResultFromStatus(status);
+        if (CountFileIconsOfType(Current->TypeKey) != 0)
+            return ChangeResult::Done;
+        return ResultFromStatus(UninstallIconHandler(*Current));
+    }
+    case TargetKind::Drive:
+        if (!Current)
+            return ChangeResult::Done;
+        return ResultFromStatus(DeleteDriveIcon(*Current));
+    case TargetKind::Unclassified:
+        break;
+    }
+    return ChangeResult::Done;
+}
+
+bool IconTarget::SetCurrentIconPath(const char* path)
+{
+    if (!Current)
+        Current.emplace();
+    return Current->SetIconPath(path);
+}
+
+void IconTarget::SetCurrentIndex(std::int32_t index)
+{
+    if (!Current)
+        Current.emplace();
+    Current->SetIndex(index);
+}
+
+} // namespace orvane

@@ -1,0 +1,102 @@
+// orvane.exe: changes, shows and restores icons from the command line with the same
+// rules, backups and registry data as the Change Icon dialog.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "Commands.h"
+
+namespace {
+
+const char Usage[] =
+    "Usage:\n"
+    "  orvane show PATH... [--all-of-type]\n"
+    "      Prints each target's kind (Folder, File, Type or Drive), its current icon\n"
+    "      (path,index) and whether a backup exists for restore.\n"
+    "  orvane set SOURCE[,INDEX] PATH... [--all-of-type]\n"
+    "      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
+    "      icon file, icon library, DLL or program. A file gets its own icon; with\n"
+    "      --all-of-type every file of its type gets it. Negative indexes are icon\n"
+    "      resource ids.\n"
+    "  orvane restore PATH... [--all-of-type]\n"
+    "      Puts back the icon each target had before Orvane changed it.\n"
+    "  orvane remove-all\n"
+    "      Takes Orvane out of every file type it serves as icon handler and deletes\n"
+    "      its per-file icons and folder backups (as uninstalling does).\n"
+    "  orvane --help\n"
+    "\n"
+    "Changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT: run it as\n"
+    "administrator. Exit code: 0 when every target succeeded, 1 when any failed,\n"
+    "2 for a command line that is not understood.\n";
+
+int UsageError(const std::string& message)
+{
+    std::fprintf(stderr, "orvane: %s\n\n%s", message.c_str(), Usage);
+    return 2;
+}
+
+// Collects the arguments after the command: --all-of-type wherever it stands, the rest
+// in order; "--" ends the options.
+bool ReadArguments(int argc, char** argv, orvane::tools::TargetList* targets, std::string* error)
+{
+    bool options = true;
+    for (int i = 2; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(arg, "--all-of-type") == 0) {
+            targets->AllOfType = true;
+        } else if (options && arg[0] == '-' && arg[1] == '-') {
+            *error = std::string("unknown option ") + arg;
+            return false;
+        } else {
+            targets->Paths.push_back(arg);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return UsageError("no command given");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+
+    orvane::tools::TargetList targets;
+    std::string error;
+    if (command == "show" || command == "restore" || command == "set") {
+        if (!ReadArguments(argc, argv, &targets, &error))
+            return UsageError(error);
+    }
+    if (command == "show" || command == "restore") {
+        if (targets.Paths.empty())
+            return UsageError(command + " needs at least one PATH");
+        return command == "show" ? orvane::tools::ShowTargets(targets) : orvane::tools::RestoreTargets(targets);
+    }
+    if (command == "set") {
+        if (targets.Paths.size() < 2)
+            return UsageError("set needs SOURCE[,INDEX] and at least one PATH");
+        const char* source = targets.Paths.front();
+        targets.Paths.erase(targets.Paths.begin());
+        orvane::tools::IconChoice choice;
+        if (!orvane::tools::ParseIconChoice(source, &choice, &error)) {
+            std::fprintf(stderr, "orvane: %s\n", error.c_str());
+            return 1;
+        }
+        return orvane::tools::SetIcon(choice, targets);
+    }
+    if (command == "remove-all") {
+        if (argc != 2)
+            return UsageError("remove-all takes no arguments");
+        return orvane::tools::RemoveAll();
+    }
+    return UsageError("unknown command " + command);
+}

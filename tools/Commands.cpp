@@ -1,0 +1,238 @@
+#include "Commands.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "DriveIcons.h"
+#include "FileIconTable.h"
+#include "IconTarget.h"
+#include "PathText.h"
+#include "Registry.h"
+#include "RemoveAll.h"
+#include "ShellNotify.h"
+
+namespace orvane::tools {
+
+namespace {
+
+void Fail(const char* path, const std::string& message)
+{
+    std::fprintf(stderr, "orvane: %s: %s\n", path, message.c_str());
+}
+
+const char* KindWord(IconTarget& target)
+{
+    switch (target.Kind()) {
+    case TargetKind::Folder: return "Folder";
+    case TargetKind::File: return target.AllOfType() ? "Type" : "File";
+    case TargetKind::Drive: return "Drive";
+    case TargetKind::Unclassified: break;
+    }
+    return "Unknown";
+}
+
+std::string ResultMessage(ChangeResult result)
+{
+    switch (result) {
+    case ChangeResult::Done: return "done";
+    case ChangeResult::NoExtension:
+        return "has no extension; a file's icon belongs to the file type of its extension";
+    case ChangeResult::PathTooLong: return "a path or icon source is too long (at most 259 characters)";
+    case ChangeResult::AccessDenied:
+        return "access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
+               "and needs administrator rights";
+    case ChangeResult::WriteFailed: return "the icon could not be written";
+    }
+    return "failed";
+}
+
+bool HasNoExtension(const char* path)
+{
+    // "name." has only the dot, which names no class either.
+    return SplitFileName(path).Extension.size() <= 1;
+}
+
+// Checks the path and prepares the target the way the dialog does when it opens:
+// classify, read the current icon, remember it, then decide single file or all of type.
+bool OpenTarget(const char* path, bool allOfType, IconTarget* target)
+{
+    if (std::strlen(path) >= TextCapacity) {
+        Fail(path, ResultMessage(ChangeResult::PathTooLong));
+        return false;
+    }
+    // A path that does not exist would classify as a folder (its attributes read as all
+    // ones, directory bit included), so its existence is checked here first.
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+        Fail(path, "no such file, folder or drive");
+        return false;
+    }
+    CopyText(target->TargetPath, sizeof target->TargetPath, path);
+    const TargetKind kind = target->Kind();
+    if (kind == TargetKind::File && HasNoExtension(path))
+        return true; // the caller decides; nothing of the type can be read
+    target->ReadCurrentIcon();
+    target->RememberOriginal(target->Current);
+    target->SetAllOfType(kind == TargetKind::File && allOfType);
+    return true;
+}
+
+bool HasOwnDriveEntry(const char* drivePath)
+{
+    char keyPath[TextCapacity];
+    if (!FormatKeyPath(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", DriveIconsKey, drivePath[0]))
+        return false;
+    RegKey key;
+    return key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+}
+
+enum class Restorable { Yes, Nothing, HandlerReplaced };
+
+// Whether RestoreDefault has something to go back to. The dialog offers Restore when a
+// current icon was found and HasBackup holds; HasBackup is always true for a drive and a
+// single file, so those are asked what restoring would actually change.
+Restorable WhatRestoreWouldDo(IconTarget& target)
+{
+    if (!target.Current)
+        return Restorable::Nothing;
+    switch (target.Kind()) {
+    case TargetKind::Folder:
+        return target.HasBackup() ? Restorable::Yes : Restorable::Nothing;
+    case TargetKind::File:
+        if (target.AllOfType())
+            return target.HasBackup() ? Restorable::Yes : Restorable::Nothing;
+        if (!ReadFileIcon(target.TargetPath))
+            return Restorable::Nothing;
+        return IsOwnIconHandler(*target.Current) ? Restorable::Yes : Restorable::HandlerReplaced;
+    case TargetKind::Drive:
+        return HasOwnDriveEntry(target.TargetPath) ? Restorable::Yes : Restorable::Nothing;
+    case TargetKind::Unclassified:
+        break;
+    }
+    return Restorable::Nothing;
+}
+
+void PrintIcon(const std::optional<IconLocation>& icon)
+{
+    if (!icon || icon->IconPath[0] == '\0')
+        std::printf("  icon:   (none)\n");
+    else if (icon->Index == NoIndex)
+        std::printf("  icon:   %s\n", icon->IconPath);
+    else
+        std::printf("  icon:   %s,%d\n", icon->IconPath, static_cast<int>(icon->Index));
+}
+
+} // namespace
+
+int ShowTargets(const TargetList& targets)
+{
+    int status = 0;
+    for (const char* path : targets.Paths) {
+        IconTarget target;
+        if (!OpenTarget(path, targets.AllOfType, &target)) {
+            status = 1;
+            continue;
+        }
+        std::printf("%s\n", path);
+        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+            std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
+            continue;
+        }
+        std::printf("  kind:   %s\n", KindWord(target));
+        if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != '\0')
+            std::printf("  class:  %s\n", target.Current->TypeKey);
+        PrintIcon(target.Current);
+        std::printf("  backup: %s\n", WhatRestoreWouldDo(target) == Restorable::Yes ? "yes" : "no");
+    }
+    return status;
+}
+
+int SetIcon(const IconChoice& choice, const TargetList& targets)
+{
+    int status = 0;
+    for (const char* path : targets.Paths) {
+        IconTarget target;
+        if (!OpenTarget(path, targets.AllOfType, &target)) {
+            status = 1;
+            continue;
+        }
+        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+            Fail(path, ResultMessage(ChangeResult::NoExtension));
+            status = 1;
+            continue;
+        }
+        if (!target.SetCurrentIconPath(choice.Source)) {
+            Fail(path, ResultMessage(ChangeResult::PathTooLong));
+            status = 1;
+            continue;
+        }
+        target.SetCurrentIndex(choice.Index);
+        const ChangeResult result = target.ApplyIcon();
+        if (result != ChangeResult::Done) {
+            Fail(path, ResultMessage(result));
+            status = 1;
+            continue;
+        }
+        NotifyShell(target.Kind(), target.TargetPath);
+        std::printf("%s: %s icon set to %s,%d\n", path, KindWord(target), choice.Source,
+                    static_cast<int>(choice.Index));
+    }
+    return status;
+}
+
+int RestoreTargets(const TargetList& targets)
+{
+    int status = 0;
+    for (const char* path : targets.Paths) {
+        IconTarget target;
+        if (!OpenTarget(path, targets.AllOfType, &target)) {
+            status = 1;
+            continue;
+        }
+        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+            Fail(path, ResultMessage(ChangeResult::NoExtension));
+            status = 1;
+            continue;
+        }
+        switch (WhatRestoreWouldDo(target)) {
+        case Restorable::Nothing:
+            std::printf("%s: nothing to restore (%s)\n", path, KindWord(target));
+            continue;
+        case Restorable::HandlerReplaced:
+            Fail(path, std::string("the icon handler of class ") + target.Current->TypeKey +
+                           " is no longer Orvane; its entry is kept");
+            status = 1;
+            continue;
+        case Restorable::Yes:
+            break;
+        }
+        const ChangeResult result = target.RestoreDefault();
+        if (result != ChangeResult::Done) {
+            Fail(path, ResultMessage(result));
+            status = 1;
+            continue;
+        }
+        NotifyShell(target.Kind(), target.TargetPath);
+        std::printf("%s: %s icon restored\n", path, KindWord(target));
+    }
+    return status;
+}
+
+int RemoveAll()
+{
+    const LONG status = RemoveAllSettings();
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "orvane: remove-all: %s\n",
+                     ResultMessage(ResultFromStatus(status)).c_str());
+        return 1;
+    }
+    // The classes got their own DefaultIcon back; let the shell drop its cached icons.
+    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
+    std::printf("Orvane removed from every file type; per-file icons and folder backups deleted.\n");
+    return 0;
+}
+
+} // namespace orvane::tools

@@ -1,0 +1,22 @@
+// The commands of orvane.exe. Each works through IconTarget exactly as the Change Icon
+// dialog does, so the command line and the dialog share rules, backups and stores.
+// Each returns the process exit code: 0 when every target succeeded, 1 when any failed.
+#pragma once
+
+#include <vector>
+
+#include "IconChoice.h"
+
+namespace orvane::tools {
+
+struct TargetList {
+    bool AllOfType = false; // --all-of-type: a file stands for all files of its type
+    std::vector<const char*> Paths;
+};
+
+int ShowTargets(const TargetList& targets);
+int SetIcon(const IconChoice& choice, const TargetList& targets);
+int RestoreTargets(const TargetList& targets);
+int RemoveAll();
+
+} // namespace orvane::tools

@@ -1,0 +1,29 @@
+// The icon a command line asks for: "SOURCE[,INDEX]" and the checks made before anything
+// is written (the source exists and holds an icon with that index).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "IconLocation.h"
+
+namespace orvane::tools {
+
+struct IconChoice {
+    char Source[TextCapacity] = {}; // full path of the icon source
+    std::int32_t Index = 0;         // negative values are resource ids
+};
+
+// Splits "SOURCE[,INDEX]" at its last comma when what follows is a whole decimal integer
+// (optional sign); otherwise the whole text is the source and the index is 0. The source
+// is resolved to a full path (as given, else along the search path, as the shell finds
+// "shell32.dll") and must hold icons; a non-negative index must be below their count,
+// and the chosen icon must load.
+// False with a message for the user in *error.
+bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error);
+
+// The number of icons the file holds. ExtractIconExA answers 0xFFFFFFFF rather than 0
+// for files it cannot read (a missing file, the text "%1"); that counts as none.
+unsigned CountIcons(const char* source);
+
+} // namespace orvane::tools

@@ -1,0 +1,181 @@
+// orvane_demo.exe: drives the installed extension the way Explorer does.
+//   orvane_demo probe                  create the extension through COM (IShellExtInit)
+//   orvane_demo menu PATH              build PATH's context menu and list what was added
+//   orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]
+//       build the context menu, pick "Change Icon...", and let the person at the screen
+//       use the dialog, or (with --pick) choose the icon and press OK from a second
+//       thread. Prints the shell's icon location for PATH before and after.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "DialogDriver.h"
+#include "IconChoice.h"
+#include "ShellRoad.h"
+
+using namespace orvane::tools;
+
+namespace {
+
+class ComApartment {
+public:
+    ComApartment() : hr_(CoInitialize(nullptr)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(hr_))
+            CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+int Probe()
+{
+    ComRef<IShellExtInit> init;
+    const HRESULT hr = CreateExtension(IID_IShellExtInit, init.putVoid());
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "CoCreateInstance of the Orvane extension failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        return 1;
+    }
+    ComRef<IContextMenu> menu;
+    const HRESULT menuHr = init->QueryInterface(IID_IContextMenu, menu.putVoid());
+    std::printf("Orvane extension created through COM: IShellExtInit ok, IContextMenu %s\n",
+                SUCCEEDED(menuHr) ? "ok" : "missing");
+    return SUCCEEDED(menuHr) ? 0 : 1;
+}
+
+bool HasChangeIconEntry(const ContextMenuRoad& road)
+{
+    for (const std::string& text : road.MenuTexts()) {
+        if (text == "&Change Icon...")
+            return true;
+    }
+    return false;
+}
+
+int Menu(const char* path)
+{
+    ContextMenuRoad road;
+    const HRESULT hr = road.Open(path);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "context menu for %s failed: 0x%08lX\n", path, static_cast<unsigned long>(hr));
+        return 1;
+    }
+    std::printf("context menu of %s: %u command(s) added\n", path, road.CommandsUsed());
+    for (const std::string& text : road.MenuTexts())
+        std::printf("  %s\n", text.empty() ? "----" : text.c_str());
+    return HasChangeIconEntry(road) ? 0 : 1;
+}
+
+bool SameLocation(const std::string& reported, const IconChoice& choice)
+{
+    const std::string expected = std::string(choice.Source) + "," + std::to_string(choice.Index);
+    return lstrcmpiA(reported.c_str(), expected.c_str()) == 0;
+}
+
+int Invoke(const char* path, const char* pick, bool allOfType, const char* screenshot)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "no such file or folder: %s\n", path);
+        return 1;
+    }
+    const bool isFile = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    IconChoice choice;
+    if (pick != nullptr) {
+        std::string error;
+        if (!ParseIconChoice(pick, &choice, &error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+    }
+
+    std::printf("target: %s\n", path);
+    std::printf("  shell's icon location before: %s\n", ShellIconLocation(path).c_str());
+    if (isFile)
+        std::printf("  icon handler's answer before: %s\n", IconHandlerAnswer(path).c_str());
+
+    ContextMenuRoad road;
+    HRESULT hr = road.Open(path);
+    if (FAILED(hr) || !HasChangeIconEntry(road)) {
+        std::fprintf(stderr, "the context menu of %s has no \"&Change Icon...\" (0x%08lX)\n", path,
+                     static_cast<unsigned long>(hr));
+        return 1;
+    }
+    std::printf("  context menu: \"&Change Icon...\" added; invoking it\n");
+    std::fflush(stdout);
+
+    DriverPlan plan;
+    plan.DialogThread = GetCurrentThreadId();
+    plan.Source = choice.Source;
+    plan.Index = choice.Index;
+    plan.AllOfType = allOfType;
+    plan.Screenshot = screenshot != nullptr ? screenshot : "";
+    DialogDriver driver(plan);
+    if (pick != nullptr && !driver.Start()) {
+        std::fprintf(stderr, "could not start the dialog driver\n");
+        return 1;
+    }
+    hr = road.InvokeChangeIcon(nullptr);
+    const bool driven = pick != nullptr ? driver.Finish() : true;
+    std::fputs(driver.Log().c_str(), stdout);
+    std::printf("  InvokeCommand returned 0x%08lX\n", static_cast<unsigned long>(hr));
+
+    const std::string after = ShellIconLocation(path);
+    std::printf("  shell's icon location after:  %s\n", after.c_str());
+    std::string handler;
+    if (isFile) {
+        handler = IconHandlerAnswer(path);
+        std::printf("  icon handler's answer after:  %s\n", handler.c_str());
+    }
+    if (FAILED(hr) || !driven)
+        return 1;
+    if (pick == nullptr)
+        return 0;
+    // A folder's and a type's icon are what the shell itself reports; a single file's
+    // icon comes from the icon handler, which Explorer asks and Wine's shell does not.
+    const bool seen = isFile && !allOfType ? SameLocation(handler, choice) : SameLocation(after, choice);
+    std::printf("  result: %s\n", seen ? "the new icon is in place" : "THE NEW ICON IS NOT WHERE EXPECTED");
+    return seen ? 0 : 1;
+}
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: orvane_demo probe\n"
+                 "       orvane_demo menu PATH\n"
+                 "       orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ComApartment apartment;
+    if (argc >= 2 && std::strcmp(argv[1], "probe") == 0 && argc == 2)
+        return Probe();
+    if (argc == 3 && std::strcmp(argv[1], "menu") == 0)
+        return Menu(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "invoke") == 0) {
+        const char* pick = nullptr;
+        const char* screenshot = nullptr;
+        bool allOfType = false;
+        for (int i = 3; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--pick") == 0 && i + 1 < argc)
+                pick = argv[++i];
+            else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
+                screenshot = argv[++i];
+            else if (std::strcmp(argv[i], "--all-of-type") == 0)
+                allOfType = true;
+            else
+                return Usage();
+        }
+        return Invoke(argv[2], pick, allOfType, screenshot);
+    }
+    return Usage();
+}

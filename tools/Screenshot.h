@@ -1,0 +1,10 @@
+// Saves what the screen shows of a window as a 24-bit BMP file.
+#pragma once
+
+#include <windows.h>
+
+namespace orvane::tools {
+
+bool SaveWindowScreenshot(HWND window, const char* bmpPath);
+
+} // namespace orvane::tools

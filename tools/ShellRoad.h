@@ -1,0 +1,85 @@
+// Plays Explorer's part for a path: the shell's own data object for the selection, the
+// extension created through COM by its class identifier, the context menu built and its
+// command invoked, and the icon-handler questions. Wine's shell loads neither context-menu
+// handlers nor icon handlers itself, so this is how the extension is reached there.
+#pragma once
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace orvane::tools {
+
+// Holds a COM interface pointer and releases it.
+template <class T>
+class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() { reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    T** put()
+    {
+        reset();
+        return &p_;
+    }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+    void reset()
+    {
+        if (p_ != nullptr)
+            p_->Release();
+        p_ = nullptr;
+    }
+
+private:
+    T* p_ = nullptr;
+};
+
+CLSID ExtensionClsid();
+
+// CoCreateInstance of the extension (in-process server) for the interface.
+HRESULT CreateExtension(REFIID iid, void** out);
+
+// SHParseDisplayName + SHBindToParent + IShellFolder::GetUIObjectOf(IID_IDataObject):
+// the data object Explorer hands to IShellExtInit::Initialize for a one-item selection.
+HRESULT ShellDataObject(const char* path, IDataObject** out);
+
+// One context menu as Explorer builds it for a selection of one item.
+class ContextMenuRoad {
+public:
+    ContextMenuRoad() = default;
+    ~ContextMenuRoad();
+    ContextMenuRoad(const ContextMenuRoad&) = delete;
+    ContextMenuRoad& operator=(const ContextMenuRoad&) = delete;
+
+    // Initialize with the shell's data object, then QueryContextMenu into a new popup
+    // menu at position 0 with command ids from FirstCommand.
+    HRESULT Open(const char* path);
+    // The texts of the items the extension inserted ("" for separators).
+    std::vector<std::string> MenuTexts() const;
+    // The number of command ids QueryContextMenu reported.
+    UINT CommandsUsed() const { return commandsUsed_; }
+    // InvokeCommand with command offset 0 ("&Change Icon..."); returns when the dialog closes.
+    HRESULT InvokeChangeIcon(HWND owner);
+
+    static constexpr UINT FirstCommand = 1;
+
+private:
+    ComRef<IContextMenu> menu_;
+    HMENU popup_ = nullptr;
+    UINT commandsUsed_ = 0;
+};
+
+// What the platform's shell reports with SHGetFileInfoA(SHGFI_ICONLOCATION): "path,index",
+// or "(nothing)" when it has no location.
+std::string ShellIconLocation(const char* path);
+
+// The icon handler's answer for a file, asked as Explorer asks: IPersistFile::Load,
+// then IExtractIconA::GetIconLocation. "path,index" or a description of the failure.
+std::string IconHandlerAnswer(const char* path);
+
+} // namespace orvane::tools

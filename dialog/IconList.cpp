@@ -55,6 +55,16 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
     extracted.Count = n;
     if (ExtractIconExA(path, 0, extracted.Icons.get(), nullptr, n) == 0)
         return false;
+    // Wine's ExtractIconEx counts all the icons asked for at once but hands out only the
+    // first; the missing ones are taken one at a time.
+    bool any = false;
+    for (UINT i = 0; i < n; ++i) {
+        if (extracted.Icons[i] == nullptr)
+            ExtractIconExA(path, static_cast<int>(i), &extracted.Icons[i], nullptr, 1);
+        any = any || extracted.Icons[i] != nullptr;
+    }
+    if (!any)
+        return false;
 
     HIMAGELIST images = ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), ILC_COLOR24,
                                          static_cast<int>(n), 20);

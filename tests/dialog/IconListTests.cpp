@@ -1,0 +1,196 @@
+// FillIconList on the dialog's real list view (the template created modeless), against
+// real icon files and Wine's shell32.dll.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DialogDriver.h"
+#include "IconList.h"
+#include "TestSupport.h"
+#include "resource.h"
+
+namespace orvane {
+namespace {
+
+class IconListTest : public ::testing::Test {
+protected:
+    HWND List() const { return dialog_.Item(IDC_ICONLIST); }
+    int Count() const { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
+    HIMAGELIST Images() const
+    {
+        return reinterpret_cast<HIMAGELIST>(SendMessageA(List(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+    }
+    LVITEMA Item(int i, char (&text)[32]) const
+    {
+        LVITEMA item{};
+        item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
+        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        item.iItem = i;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        return item;
+    }
+    std::vector<int> Selected() const
+    {
+        std::vector<int> items;
+        int i = -1;
+        while ((i = static_cast<int>(SendMessageA(List(), LVM_GETNEXTITEM, i, MAKELPARAM(LVNI_SELECTED, 0)))) != -1)
+            items.push_back(i);
+        return items;
+    }
+
+    test::BareDialog dialog_;
+    test::TempDir dir_;
+};
+
+TEST_F(IconListTest, IcoFileGivesOneItemNamedZero)
+{
+    ASSERT_NE(dialog_.Window(), nullptr);
+    const std::string ico = test::WriteIconFile(dir_.Path() + "\\a.ico", 1);
+    ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), -1));
+    ASSERT_EQ(Count(), 1);
+    char text[32];
+    const LVITEMA item = Item(0, text);
+    EXPECT_STREQ(text, "0");
+    EXPECT_EQ(item.iImage, 0);
+    EXPECT_EQ(item.state & LVIS_SELECTED, 0u);
+    // One image of the system's large-icon size, in an image list that is not shared.
+    ASSERT_NE(Images(), nullptr);
+    EXPECT_EQ(ImageList_GetImageCount(Images()), 1);
+    int cx = 0, cy = 0;
+    ImageList_GetIconSize(Images(), &cx, &cy);
+    EXPECT_EQ(cx, GetSystemMetrics(SM_CXICON));
+    EXPECT_EQ(cy, GetSystemMetrics(SM_CYICON));
+    EXPECT_EQ(GetWindowLongA(List(), GWL_STYLE) & LVS_SHAREIMAGELISTS, 0);
+}
+
+TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
+{
+    const std::string shell32 = test::Shell32Path();
+    const UINT n = ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0);
+    ASSERT_GE(n, 100u);
+    ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
+    ASSERT_EQ(Count(), static_cast<int>(n));
+    EXPECT_EQ(ImageList_GetImageCount(Images()), static_cast<int>(n));
+    for (int i = 0; i < Count(); ++i) {
+        char text[32];
+        const LVITEMA item = Item(i, text);
+        ASSERT_EQ(std::string(text), std::to_string(i));
+        ASSERT_EQ(item.iImage, i);
+    }
+    EXPECT_TRUE(Selected().empty());
+    POINT first{}, second{};
+    SendMessageA(List(), LVM_GETITEMPOSITION, 0, reinterpret_cast<LPARAM>(&first));
+    SendMessageA(List(), LVM_GETITEMPOSITION, 1, reinterpret_cast<LPARAM>(&second));
+    EXPECT_EQ(first.y, second.y);
+    EXPECT_LT(first.x, second.x);
+}
+
+TEST_F(IconListTest, EachImageIsTheIconOfThatIndex)
+{
+    // The image of item i looks like icon i extracted on its own: compare a few.
+    const std::string shell32 = test::Shell32Path();
+    ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
+    const int size = GetSystemMetrics(SM_CXICON);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    auto pixels = [&](auto draw) {
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        RECT all{0, 0, size, size};
+        FillRect(dc, &all, GetSysColorBrush(COLOR_WINDOW));
+        draw();
+        std::vector<COLORREF> out;
+        for (int y = 0; y < size; y += 3)
+            for (int x = 0; x < size; x += 3)
+                out.push_back(GetPixel(dc, x, y));
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        return out;
+    };
+    std::vector<std::vector<COLORREF>> images;
+    for (int index : {3, 4, 40}) {
+        HICON icon = nullptr;
+        ASSERT_EQ(ExtractIconExA(shell32.c_str(), index, &icon, nullptr, 1), 1u);
+        const auto fromList = pixels([&] { ImageList_Draw(Images(), index, dc, 0, 0, ILD_NORMAL); });
+        const auto fromFile = pixels([&] { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
+        DestroyIcon(icon);
+        EXPECT_EQ(fromList, fromFile) << "icon " << index;
+        images.push_back(fromList);
+    }
+    EXPECT_NE(images[0], images[1]);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST_F(IconListTest, PreselectionSelectsAndFocusesOnlyAnItemOfTheFile)
+{
+    const std::string shell32 = test::Shell32Path();
+    const int n = static_cast<int>(ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0));
+    struct Case {
+        int Preselect;
+        int Expected; // -1: none
+    } cases[] = {{2, 2}, {0, 0}, {n - 1, n - 1}, {n, -1}, {n + 5, -1}, {-1, -1}, {-5, -1}, {-99, -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("preselect " + std::to_string(c.Preselect));
+        ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), c.Preselect));
+        if (c.Expected < 0) {
+            EXPECT_TRUE(Selected().empty());
+            continue;
+        }
+        EXPECT_EQ(Selected(), std::vector<int>{c.Expected});
+        EXPECT_EQ(SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_FOCUSED, 0)),
+                  c.Expected);
+    }
+    // An .ico file has one icon: 5 is out of range.
+    const std::string ico = test::WriteIconFile(dir_.Path() + "\\three.ico", 3);
+    ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), 5));
+    EXPECT_EQ(Count(), 1);
+    EXPECT_TRUE(Selected().empty());
+}
+
+TEST_F(IconListTest, RefillingReplacesItemsAndImageList)
+{
+    const std::string shell32 = test::Shell32Path();
+    ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), 7));
+    const HIMAGELIST first = Images();
+    const std::string ico = test::WriteIconFile(dir_.Path() + "\\a.ico", 1);
+    ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), 0));
+    EXPECT_EQ(Count(), 1);
+    EXPECT_NE(Images(), first);
+    EXPECT_EQ(ImageList_GetImageCount(Images()), 1);
+    char text[32];
+    const LVITEMA item = Item(0, text);
+    EXPECT_STREQ(text, "0");
+    EXPECT_EQ(item.iImage, 0);
+    EXPECT_EQ(Selected(), std::vector<int>{0});
+}
+
+TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
+{
+    const std::string shell32 = test::Shell32Path();
+    ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), 9));
+    const int count = Count();
+    const HIMAGELIST images = Images();
+    const std::string text = dir_.MakeFile("notes.txt", "no icons in here");
+    const std::string empty = dir_.MakeFile("empty.dll", "");
+    const std::string missing = dir_.Path() + "\\missing.dll";
+    for (const std::string& path : {missing, text, empty, std::string("%1"), std::string("")}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(FillIconList(dialog_.Window(), path.c_str(), 0));
+        EXPECT_EQ(Count(), count);
+        EXPECT_EQ(Images(), images);
+        EXPECT_EQ(Selected(), std::vector<int>{9});
+    }
+    EXPECT_FALSE(FillIconList(dialog_.Window(), nullptr, 0));
+    EXPECT_EQ(Count(), count);
+}
+
+} // namespace
+} // namespace orvane

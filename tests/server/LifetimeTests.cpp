@@ -1,0 +1,198 @@
+// The module's exports and the class factory, called directly on the loaded module where
+// the lifetime of factories and objects is the point.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "Guids.h"
+#include "ServerTestSupport.h"
+
+namespace orvane::test {
+namespace {
+
+using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+
+class ModuleLifetime : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        module_ = LoadLibraryA(ServerDllPath().c_str());
+        ASSERT_NE(nullptr, module_);
+        getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        canUnloadNow_ = reinterpret_cast<CanUnloadNowFunction>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+        ASSERT_NE(nullptr, getClassObject_);
+        ASSERT_NE(nullptr, canUnloadNow_);
+        // Nothing of the module may be alive before a test starts.
+        ASSERT_EQ(S_OK, canUnloadNow_());
+    }
+    void TearDown() override
+    {
+        if (canUnloadNow_ != nullptr) {
+            EXPECT_EQ(S_OK, canUnloadNow_()) << "an object of the module is still alive";
+        }
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+    }
+
+    ComPtr<IClassFactory> Factory()
+    {
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, factory.put()));
+        return factory;
+    }
+
+    HMODULE module_ = nullptr;
+    GetClassObjectFunction getClassObject_ = nullptr;
+    CanUnloadNowFunction canUnloadNow_ = nullptr;
+};
+
+const void* const Garbage = reinterpret_cast<void*>(0x0BADF00D);
+
+TEST_F(ModuleLifetime, ForeignClassIsNotAvailable)
+{
+    const CLSID others[] = {CLSID_NULL, CLSID_ShellLink, {0x7DFE5A1E, 0x6382, 0x4105, {0x81, 0x33, 0xF1, 0xD5, 0x3A, 0xCA, 0x35, 0xA1}}};
+    for (const CLSID& other : others) {
+        void* out = const_cast<void*>(Garbage);
+        EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject_(other, IID_IClassFactory, &out));
+        EXPECT_EQ(nullptr, out);
+    }
+}
+
+TEST_F(ModuleLifetime, EachCallGivesANewFactoryWithOneReference)
+{
+    for (const IID& iid : {IID_IClassFactory, IID_IUnknown}) {
+        void* first = const_cast<void*>(Garbage);
+        void* second = nullptr;
+        ASSERT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, iid, &first));
+        ASSERT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, iid, &second));
+        EXPECT_NE(first, second);
+        auto* a = static_cast<IUnknown*>(first);
+        auto* b = static_cast<IUnknown*>(second);
+        EXPECT_EQ(S_FALSE, canUnloadNow_());
+        // AddRef answers 2, so the call handed the factory out with one reference.
+        EXPECT_EQ(2u, a->AddRef());
+        EXPECT_EQ(1u, a->Release());
+        EXPECT_EQ(0u, a->Release());
+        EXPECT_EQ(S_FALSE, canUnloadNow_());
+        EXPECT_EQ(0u, b->Release());
+        EXPECT_EQ(S_OK, canUnloadNow_());
+    }
+}
+
+TEST_F(ModuleLifetime, FactoryAnswersItsTwoInterfacesOnly)
+{
+    ComPtr<IClassFactory> factory = Factory();
+    ASSERT_TRUE(factory);
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, unknown.put()));
+    EXPECT_EQ(static_cast<void*>(factory.get()), static_cast<void*>(unknown.get()));
+    for (const IID& iid : {IID_IClassFactory2, IID_IContextMenu, IID_IShellExtInit, IID_IMarshal}) {
+        void* out = const_cast<void*>(Garbage);
+        EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(iid, &out));
+        EXPECT_EQ(nullptr, out);
+    }
+}
+
+// A factory whose first query fails is gone at once: the module can still unload.
+TEST_F(ModuleLifetime, FactoryRefusedOnItsFirstQueryDoesNotStayAlive)
+{
+    for (const IID& iid : {IID_IContextMenu, IID_IShellExtInit, IID_IExtractIconA}) {
+        void* out = const_cast<void*>(Garbage);
+        EXPECT_EQ(E_NOINTERFACE, getClassObject_(CLSID_ShellIconExtension, iid, &out));
+        EXPECT_EQ(nullptr, out);
+        EXPECT_EQ(S_OK, canUnloadNow_());
+    }
+}
+
+// Likewise an object whose first query fails.
+TEST_F(ModuleLifetime, ObjectRefusedOnItsFirstQueryDoesNotStayAlive)
+{
+    {
+        ComPtr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        for (const IID& iid : {IID_IExtractIconW, IID_IContextMenu2, IID_IContextMenu3, IID_IClassFactory}) {
+            void* out = const_cast<void*>(Garbage);
+            EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, iid, &out));
+            EXPECT_EQ(nullptr, out);
+        }
+    }
+    EXPECT_EQ(S_OK, canUnloadNow_());
+}
+
+TEST_F(ModuleLifetime, AggregationIsRefusedAndCreatesNothing)
+{
+    {
+        ComPtr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        ComPtr<IClassFactory> outer = Factory(); // any live IUnknown will do as the outer object
+        for (const IID& iid : {IID_IUnknown, IID_IContextMenu}) {
+            void* out = const_cast<void*>(Garbage);
+            EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.get(), iid, &out));
+            EXPECT_EQ(nullptr, out);
+        }
+    }
+    EXPECT_EQ(S_OK, canUnloadNow_());
+}
+
+TEST_F(ModuleLifetime, ObjectsOutliveTheirFactoryAndKeepTheModule)
+{
+    ComPtr<IContextMenu> menu;
+    {
+        ComPtr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+    }
+    EXPECT_EQ(S_FALSE, canUnloadNow_());
+    // The object is still usable after its factory has gone.
+    EXPECT_EQ(2u, menu->AddRef());
+    EXPECT_EQ(1u, menu->Release());
+    EXPECT_EQ(0u, menu.detach()->Release());
+    EXPECT_EQ(S_OK, canUnloadNow_());
+}
+
+TEST_F(ModuleLifetime, ServerLocksDoNotKeepTheModule)
+{
+    {
+        ComPtr<IClassFactory> factory = Factory();
+        ASSERT_TRUE(factory);
+        EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+        EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    }
+    EXPECT_EQ(S_OK, canUnloadNow_());
+    ComPtr<IClassFactory> factory = Factory();
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+}
+
+TEST_F(ModuleLifetime, NullOutPointersAreRefused)
+{
+    EXPECT_EQ(E_POINTER, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, nullptr));
+    ComPtr<IClassFactory> factory = Factory();
+    ASSERT_TRUE(factory);
+    EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
+    EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IContextMenu, nullptr));
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+    EXPECT_EQ(E_POINTER, menu->QueryInterface(IID_IUnknown, nullptr));
+}
+
+// COM's own road: CoCreateInstance through the registry, then CoFreeUnusedLibraries asks
+// DllCanUnloadNow and may unload the module once everything is released.
+TEST(ModuleThroughCom, LiveObjectsKeepTheModuleAndReleasingThemFreesIt)
+{
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu.put()));
+    EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
+    EXPECT_EQ(S_FALSE, ServerCanUnloadNow());
+    CoFreeUnusedLibrariesEx(0, 0);
+    EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
+    menu.reset();
+    EXPECT_EQ(S_OK, ServerCanUnloadNow());
+}
+
+} // namespace
+} // namespace orvane::test

@@ -1,0 +1,139 @@
+// regsvr32 with the built DLL: what registering writes, and that unregistering takes out
+// exactly that and leaves what others wrote. Each test starts from the registration that
+// the test program made and puts it back.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "ServerTestSupport.h"
+
+namespace orvane::test {
+namespace {
+
+std::string Value(HKEY root, const std::string& path, const char* name = "")
+{
+    std::string text;
+    if (!ReadValue(root, path, name, &text))
+        return "(missing)";
+    return text;
+}
+
+bool ApprovedValueExists()
+{
+    std::string text;
+    return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText, &text);
+}
+
+void ExpectRegistered()
+{
+    EXPECT_EQ("Orvane", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+    const std::string server = Value(HKEY_CLASSES_ROOT, ServerKeyPath);
+    // The module's own path: the instance handle kept at attach names this DLL, not the
+    // program that loaded it.
+    EXPECT_EQ(0, lstrcmpiA(ServerDllPath().c_str(), server.c_str())) << server;
+    EXPECT_EQ("Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel"));
+    for (const char* path : HandlerKeyPaths)
+        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText));
+}
+
+void ExpectNothingOfOurs()
+{
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
+    for (const char* path : HandlerKeyPaths)
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, path)) << path;
+    EXPECT_FALSE(ApprovedValueExists());
+}
+
+// Whether the 32-bit and 64-bit class keys are separate here (they are on 64-bit Windows).
+REGSAM OtherView() { return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
+
+bool OtherViewKeyExists(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | OtherView(), &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+TEST(Registration, Regsvr32RegistersAndUnregisters)
+{
+    RegistrationGuards guards;
+    ExpectRegistered();
+    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ExpectNothingOfOurs();
+    // Unregistering again finds nothing to take out and still succeeds.
+    EXPECT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ExpectNothingOfOurs();
+    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    ExpectRegistered();
+    // Registering twice changes nothing.
+    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    ExpectRegistered();
+}
+
+// After unregistering, COM no longer finds the class; after registering it does again.
+TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
+{
+    RegistrationGuards guards;
+    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, object.put()));
+    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, object.put()));
+}
+
+TEST(Registration, UnregisterLeavesWhatOthersWrote)
+{
+    RegistrationGuards guards;
+    const std::string foreignHandler = "{11111111-2222-3333-4444-555555555555}";
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, HandlerKeyPaths[1], "", foreignHandler));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour", "", foreignHandler));
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str(), "Neighbour"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, std::string(ClassKeyPath) + "\\Implemented Categories", "", ""));
+
+    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[2]));
+    EXPECT_FALSE(ApprovedValueExists());
+    // Someone else's entries stay, and so does a class key that holds more than ours.
+    EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, HandlerKeyPaths[1]));
+    EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour"));
+    EXPECT_EQ("Neighbour", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str()));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(ClassKeyPath) + "\\Implemented Categories"));
+    EXPECT_EQ("(missing)", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+}
+
+// The file, folder and drive keys are shared by 32-bit and 64-bit programs, the class keys
+// are not: unregistering one architecture leaves the shared entries while the other is
+// still registered.
+TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
+{
+    RegistrationGuards guards;
+    if (OtherViewKeyExists(ClassKeyPath))
+        GTEST_SKIP() << "the other architecture's class is registered outside this test";
+    HKEY other = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS | OtherView(), nullptr, &other, nullptr));
+    RegCloseKey(other);
+    const bool separateViews = !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath) || OtherViewKeyExists(ServerKeyPath);
+
+    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    const bool ownClassGone = !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
+    const bool otherStays = OtherViewKeyExists(ServerKeyPath);
+    if (separateViews && otherStays) {
+        EXPECT_TRUE(ownClassGone);
+        for (const char* path : HandlerKeyPaths)
+            EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+    }
+    RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
+    RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
+    ASSERT_FALSE(OtherViewKeyExists(ClassKeyPath));
+    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ExpectNothingOfOurs();
+}
+
+} // namespace
+} // namespace orvane::test

@@ -1,0 +1,333 @@
+#include "ServerTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+
+#include "Guids.h"
+
+namespace orvane::test {
+
+namespace {
+
+std::string WindowsPathOf(const char* builtPath)
+{
+    std::string path = builtPath;
+    for (char& c : path) {
+        if (c == '/')
+            c = '\\';
+    }
+    // Wine shows the Unix root as drive Z:.
+    if (!path.empty() && path[0] == '\\')
+        path = "Z:" + path;
+    return path;
+}
+
+// The whole program runs with the server registered by regsvr32, as an installation
+// leaves it, and puts every key back when it ends.
+class RegisteredServer : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        guards_ = std::make_unique<RegistrationGuards>();
+        ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath())) << ServerDllPath();
+    }
+    void TearDown() override
+    {
+        CoFreeUnusedLibraries();
+        guards_.reset();
+        CoUninitialize();
+    }
+
+private:
+    std::unique_ptr<RegistrationGuards> guards_;
+};
+
+const bool g_registered = (testing::AddGlobalTestEnvironment(new RegisteredServer), true);
+
+} // namespace
+
+const std::string& ServerDllPath()
+{
+    static const std::string path = WindowsPathOf(ORVANE_DLL);
+    return path;
+}
+
+const std::string& PreviousHandlerDllPath()
+{
+    static const std::string path = WindowsPathOf(PREVIOUS_HANDLER_DLL);
+    return path;
+}
+
+int RunProgram(const std::string& commandLine)
+{
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+int RunRegsvr32(const char* options, const std::string& dllPath)
+{
+    return RunProgram(std::string("regsvr32.exe ") + options + " \"" + dllPath + "\"");
+}
+
+std::wstring Wide(const std::string& text)
+{
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::string& path)
+{
+    std::size_t end = 0;
+    while (end != std::string::npos) {
+        end = path.find('\\', end + 1);
+        const std::string prefix = path.substr(0, end);
+        if (!KeyExists(root, prefix))
+            return std::make_unique<KeyGuard>(root, prefix);
+    }
+    return std::make_unique<KeyGuard>(root, path);
+}
+
+RegistrationGuards::RegistrationGuards()
+{
+    guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, ClassKeyPath));
+    for (const char* path : HandlerKeyPaths)
+        guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, path));
+    guards_.push_back(GuardKeyPath(HKEY_LOCAL_MACHINE, ApprovedKeyPath));
+}
+
+HRESULT CreateExtension(REFIID riid, void** ppv)
+{
+    return CoCreateInstance(CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
+}
+
+ComPtr<IDataObject> ShellDataObject(const std::string& path)
+{
+    ComPtr<IDataObject> data;
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    if (FAILED(SHParseDisplayName(Wide(path).c_str(), nullptr, &pidl, 0, nullptr)))
+        return data;
+    ComPtr<IShellFolder> parent;
+    PCUITEMID_CHILD child = nullptr;
+    if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, parent.put(), &child)))
+        parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, data.put());
+    CoTaskMemFree(pidl);
+    return data;
+}
+
+ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector<std::string>& names)
+{
+    ComPtr<IDataObject> data;
+    PIDLIST_ABSOLUTE folderPidl = nullptr;
+    if (FAILED(SHParseDisplayName(Wide(folder).c_str(), nullptr, &folderPidl, 0, nullptr)))
+        return data;
+    ComPtr<IShellFolder> desktop;
+    ComPtr<IShellFolder> shellFolder;
+    SHGetDesktopFolder(reinterpret_cast<IShellFolder**>(desktop.put()));
+    if (desktop && SUCCEEDED(desktop->BindToObject(folderPidl, nullptr, IID_IShellFolder, shellFolder.put()))) {
+        std::vector<PITEMID_CHILD> children;
+        for (const std::string& name : names) {
+            std::wstring wide = Wide(name);
+            PIDLIST_RELATIVE child = nullptr;
+            if (SUCCEEDED(shellFolder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &child, nullptr)))
+                children.push_back(reinterpret_cast<PITEMID_CHILD>(child));
+        }
+        if (children.size() == names.size())
+            shellFolder->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()),
+                                       const_cast<PCUITEMID_CHILD_ARRAY>(children.data()), IID_IDataObject,
+                                       nullptr, data.put());
+        for (PITEMID_CHILD child : children)
+            CoTaskMemFree(child);
+    }
+    CoTaskMemFree(folderPidl);
+    return data;
+}
+
+// Frees a medium's memory when ReleaseStgMedium releases it, and counts that.
+class TestDataObject::MediumOwner final : public IUnknown {
+public:
+    MediumOwner(HGLOBAL memory, volatile LONG* released) : memory_(memory), released_(released) {}
+    IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown))
+            return E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    IFACEMETHODIMP_(ULONG) Release() override
+    {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) {
+            GlobalFree(memory_);
+            InterlockedIncrement(released_);
+            delete this;
+        }
+        return left;
+    }
+
+private:
+    HGLOBAL memory_;
+    volatile LONG* released_;
+    volatile LONG refs_ = 1;
+};
+
+TestDataObject::TestDataObject(std::vector<std::string> paths, bool offerDrop)
+    : paths_(std::move(paths)), offerDrop_(offerDrop)
+{
+}
+
+TestDataObject::~TestDataObject()
+{
+    EXPECT_EQ(0, refs_) << "a reference on the data object was not released";
+    EXPECT_EQ(mediaOut_, mediaReleased_) << "a medium was not released";
+}
+
+IFACEMETHODIMP TestDataObject::QueryInterface(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDataObject))
+        return E_NOINTERFACE;
+    *ppv = static_cast<IDataObject*>(this);
+    AddRef();
+    return S_OK;
+}
+
+IFACEMETHODIMP_(ULONG) TestDataObject::AddRef() { return InterlockedIncrement(&refs_); }
+IFACEMETHODIMP_(ULONG) TestDataObject::Release() { return InterlockedDecrement(&refs_); }
+
+IFACEMETHODIMP TestDataObject::QueryGetData(FORMATETC* format)
+{
+    if (!offerDrop_ || format == nullptr || format->cfFormat != CF_HDROP || (format->tymed & TYMED_HGLOBAL) == 0)
+        return DV_E_FORMATETC;
+    return S_OK;
+}
+
+IFACEMETHODIMP TestDataObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out)
+{
+    if (out != nullptr)
+        out->ptd = nullptr;
+    return E_NOTIMPL;
+}
+
+IFACEMETHODIMP TestDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
+{
+    if (format == nullptr || medium == nullptr)
+        return E_INVALIDARG;
+    if (QueryGetData(format) != S_OK)
+        return DV_E_FORMATETC;
+    std::size_t size = sizeof(DROPFILES) + 1;
+    for (const std::string& path : paths_)
+        size += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    if (memory == nullptr)
+        return E_OUTOFMEMORY;
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    char* text = reinterpret_cast<char*>(drop + 1);
+    for (const std::string& path : paths_) {
+        std::memcpy(text, path.c_str(), path.size() + 1);
+        text += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    medium->tymed = TYMED_HGLOBAL;
+    medium->hGlobal = memory;
+    medium->pUnkForRelease = new MediumOwner(memory, &mediaReleased_);
+    InterlockedIncrement(&mediaOut_);
+    return S_OK;
+}
+
+std::vector<MenuEntry> ReadMenu(HMENU menu)
+{
+    std::vector<MenuEntry> entries;
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        MenuEntry entry;
+        char text[256] = {};
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof text;
+        GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+        entry.Type = info.fType;
+        entry.Id = info.wID;
+        entry.Text = text;
+        // The same item read back through the older calls.
+        char again[256] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), again, sizeof again, MF_BYPOSITION);
+        EXPECT_EQ(entry.Text, again);
+        if ((entry.Type & MFT_SEPARATOR) == 0) {
+            EXPECT_EQ(entry.Id, GetMenuItemID(menu, i));
+        }
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+void PrintTo(const MenuEntry& entry, std::ostream* os)
+{
+    *os << "{type " << entry.Type << ", id " << entry.Id << ", \"" << entry.Text << "\"}";
+}
+
+PopupMenu::PopupMenu(int count) : menu_(CreatePopupMenu())
+{
+    for (int i = 0; i < count; ++i)
+        AppendMenuA(menu_, MF_STRING, static_cast<UINT_PTR>(i + 1), ("Item " + std::to_string(i)).c_str());
+}
+
+PopupMenu::~PopupMenu() { DestroyMenu(menu_); }
+
+IconAnswer AskIconHandler(const std::string& path, UINT flags)
+{
+    IconAnswer answer;
+    ComPtr<IPersistFile> persist;
+    answer.Result = CreateExtension(IID_IPersistFile, persist.put());
+    if (FAILED(answer.Result))
+        return answer;
+    answer.Result = persist->Load(Wide(path).c_str(), STGM_READ);
+    if (FAILED(answer.Result))
+        return answer;
+    ComPtr<IExtractIconA> extract;
+    answer.Result = persist->QueryInterface(IID_IExtractIconA, extract.put());
+    if (FAILED(answer.Result))
+        return answer;
+    char file[MAX_PATH] = {};
+    UINT iconFlags = 0;
+    answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
+    answer.File = file;
+    return answer;
+}
+
+HRESULT ServerCanUnloadNow()
+{
+    HMODULE module = GetModuleHandleA(ServerDllPath().c_str());
+    if (module == nullptr)
+        return S_OK; // not loaded at all
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    return canUnload != nullptr ? canUnload() : E_FAIL;
+}
+
+} // namespace orvane::test

@@ -1,0 +1,180 @@
+// What the server tests share: the built DLLs' paths, running regsvr32, the registration
+// that every test program starts with (under guards), COM pointers, the shell's own data
+// objects, a data object of the tests' own, and reading a menu back.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace orvane::test {
+
+constexpr char ClsidText[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
+constexpr char ClassKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
+constexpr char ServerKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}\\InprocServer32";
+constexpr char ApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+constexpr const char* HandlerKeyPaths[] = {
+    "*\\shellex\\ContextMenuHandlers\\Orvane",
+    "Directory\\shellex\\ContextMenuHandlers\\Orvane",
+    "Drive\\shellex\\ContextMenuHandlers\\Orvane",
+};
+constexpr char FileIconsKeyPath[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
+
+// Windows paths of the built DLLs (the build tree seen through Wine's drive Z:).
+const std::string& ServerDllPath();
+const std::string& PreviousHandlerDllPath();
+
+// Runs a command line, waits, and returns its exit code (-1 when it could not start).
+int RunProgram(const std::string& commandLine);
+int RunRegsvr32(const char* options, const std::string& dllPath);
+
+std::wstring Wide(const std::string& text);
+
+// Guards a key path by its topmost ancestor that does not exist yet, so that keys a test
+// (or registering) creates above the leaf go again too.
+std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::string& path);
+
+// Guards for every key that registering the server writes.
+class RegistrationGuards {
+public:
+    RegistrationGuards();
+
+private:
+    std::vector<std::unique_ptr<KeyGuard>> guards_;
+};
+
+template <class Interface>
+class ComPtr {
+public:
+    ComPtr() = default;
+    explicit ComPtr(Interface* p) : p_(p) {}
+    ~ComPtr() { reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    ComPtr& operator=(ComPtr&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            p_ = other.p_;
+            other.p_ = nullptr;
+        }
+        return *this;
+    }
+    Interface* get() const { return p_; }
+    Interface* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    void** put()
+    {
+        reset();
+        return reinterpret_cast<void**>(&p_);
+    }
+    Interface* detach()
+    {
+        Interface* p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset()
+    {
+        if (p_ != nullptr)
+            p_->Release();
+        p_ = nullptr;
+    }
+
+private:
+    Interface* p_ = nullptr;
+};
+
+// Creates the extension through the registry, as the shell does.
+HRESULT CreateExtension(REFIID riid, void** ppv);
+template <class Interface>
+ComPtr<Interface> CreateExtension(REFIID riid)
+{
+    ComPtr<Interface> p;
+    CreateExtension(riid, p.put());
+    return p;
+}
+
+// The shell's own data object for one item (a file, a folder or a drive root such as
+// C:\), or for several items of one folder: what Explorer hands to
+// IShellExtInit::Initialize.
+ComPtr<IDataObject> ShellDataObject(const std::string& path);
+ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector<std::string>& names);
+
+// A data object of the tests' own: CF_HDROP data with the given paths (8-bit), or no
+// CF_HDROP at all. It counts its references and the media handed out and released.
+class TestDataObject final : public IDataObject {
+public:
+    explicit TestDataObject(std::vector<std::string> paths, bool offerDrop = true);
+    ~TestDataObject();
+
+    LONG References() const { return refs_; }
+    LONG MediaHandedOut() const { return mediaOut_; }
+    LONG MediaReleased() const { return mediaReleased_; }
+
+    IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    IFACEMETHODIMP_(ULONG) AddRef() override;
+    IFACEMETHODIMP_(ULONG) Release() override;
+    IFACEMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    IFACEMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP QueryGetData(FORMATETC* format) override;
+    IFACEMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override;
+    IFACEMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    IFACEMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    IFACEMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    IFACEMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    IFACEMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    class MediumOwner;
+    std::vector<std::string> paths_;
+    bool offerDrop_;
+    volatile LONG refs_ = 0;
+    volatile LONG mediaOut_ = 0;
+    volatile LONG mediaReleased_ = 0;
+};
+
+struct MenuEntry {
+    UINT Type = 0;
+    UINT Id = 0;
+    std::string Text;
+    bool operator==(const MenuEntry& other) const
+    {
+        return Type == other.Type && Id == other.Id && Text == other.Text;
+    }
+};
+std::vector<MenuEntry> ReadMenu(HMENU menu);
+void PrintTo(const MenuEntry& entry, std::ostream* os);
+
+// A popup menu with `count` plain items ("Item 0"... with ids 1...), destroyed with the object.
+class PopupMenu {
+public:
+    explicit PopupMenu(int count = 0);
+    ~PopupMenu();
+    PopupMenu(const PopupMenu&) = delete;
+    PopupMenu& operator=(const PopupMenu&) = delete;
+    HMENU get() const { return menu_; }
+
+private:
+    HMENU menu_;
+};
+
+// Asks a freshly created icon handler, as the shell does: Load, then GetIconLocation.
+struct IconAnswer {
+    HRESULT Result = E_FAIL;
+    std::string File;
+    int Index = -1;
+};
+IconAnswer AskIconHandler(const std::string& path, UINT flags = 0);
+
+// Exports of the server module as loaded in this process.
+HRESULT ServerCanUnloadNow();
+
+} // namespace orvane::test

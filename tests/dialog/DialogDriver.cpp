@@ -204,18 +204,31 @@ void DialogDriver::ChooseSource(int index)
     Command(IDC_SOURCES, CBN_SELCHANGE);
 }
 
+HWND DialogDriver::FileNameBox(HWND fileDialog)
+{
+    // The Explorer-style dialog's file name box is the edit inside the combo box cmb13
+    // (0x47C); the older style has the plain edit edt1 (0x480).
+    struct Search {
+        HWND Found = nullptr;
+    } search;
+    EnumChildWindows(
+        fileDialog,
+        [](HWND window, LPARAM param) -> BOOL {
+            char name[32] = {};
+            GetClassNameA(window, name, sizeof name);
+            if (GetDlgCtrlID(window) == 0x47C && lstrcmpiA(name, "Edit") == 0) {
+                reinterpret_cast<Search*>(param)->Found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.Found != nullptr ? search.Found : GetDlgItem(fileDialog, 0x480);
+}
+
 bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) const
 {
-    // The file name box: the combo box cmb13 (0x47C) of the Explorer-style dialog, with
-    // its edit inside, or the plain edit edt1 (0x480).
-    HWND name = GetDlgItem(fileDialog, 0x47C);
-    if (name != nullptr) {
-        HWND edit = FindWindowExA(name, nullptr, "Edit", nullptr);
-        if (edit != nullptr)
-            name = edit;
-    } else {
-        name = GetDlgItem(fileDialog, 0x480);
-    }
+    HWND name = FileNameBox(fileDialog);
     if (name == nullptr)
         return false;
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));

@@ -58,6 +58,7 @@ public:
 
     // Fills in the open-file dialog's file name and presses its Open button.
     bool OpenInFileDialog(HWND fileDialog, const std::string& path) const;
+    static HWND FileNameBox(HWND fileDialog);
 
     // A control's rectangle in the dialog's client coordinates.
     RECT ControlRect(int id) const;

@@ -1,0 +1,265 @@
+// Changes that cannot be written are said so, once, and the dialog stays open with
+// nothing reported as done; sources without icons never become the current source; a
+// file without an extension is not offered an icon it cannot keep.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DialogDriver.h"
+#include "DialogFixture.h"
+#include "FileIconTable.h"
+#include "FolderIcons.h"
+#include "Registry.h"
+#include "resource.h"
+
+namespace orvane {
+namespace {
+
+using test::DialogDriver;
+
+class FailureTest : public test::DialogTest {
+protected:
+    // Presses `id` (OK, or Restore/Remove answered Yes), expects one message box with
+    // `caption` whose text holds every one of `phrases`, answers it, and checks that the
+    // dialog is still open with no second box.
+    void ExpectOneFailureBox(DialogDriver& d, int id, const char* confirmCaption, const char* caption,
+                             std::initializer_list<const char*> phrases)
+    {
+        d.PostCommand(id);
+        if (confirmCaption != nullptr) {
+            HWND confirm = d.WaitWindow(confirmCaption);
+            ASSERT_NE(confirm, nullptr);
+            DialogDriver::Answer(confirm, IDYES);
+        }
+        HWND box = d.WaitWindow(caption);
+        ASSERT_NE(box, nullptr) << "no message box " << caption;
+        const std::string text = DialogDriver::MessageText(box);
+        for (const char* phrase : phrases)
+            EXPECT_NE(text.find(phrase), std::string::npos) << "missing \"" << phrase << "\" in: " << text;
+        DialogDriver::Answer(box, IDOK);
+        const ULONGLONG end = GetTickCount64() + 5000;
+        while (IsWindow(box) && GetTickCount64() < end)
+            Sleep(20);
+        Sleep(300);
+        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        EXPECT_TRUE(d.IsOpen());
+        EXPECT_TRUE(d.OtherWindows().empty()) << "a second window appeared";
+        lastText_ = text;
+    }
+
+    std::string shell32_ = test::Shell32Path();
+    std::string lastText_;
+};
+
+TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
+{
+    // A folder of 248 characters: "\Desktop.ini" does not fit into 259 behind it.
+    std::string relative;
+    while (dir_.Path().size() + 1 + relative.size() < 200)
+        relative += std::string(40, 'd') + "\\";
+    const std::string folder = dir_.MakeFolder(relative + std::string(247 - dir_.Path().size() - relative.size(), 'f'));
+    ASSERT_EQ(folder.size(), 248u);
+    ASSERT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    StoreSources({shell32_}, 0);
+    const std::string userBefore = Value(HKEY_CURRENT_USER, test::UserLruKey, "0");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        d.ChooseSource(0);
+        d.SelectIcons({3});
+        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
+                            {"The icon of the folder 'f", "could not be changed", "too long"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_FALSE(run.LeftOpen);
+    EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
+    // Nothing of a finished OK happened: neither the list nor the rectangle was saved.
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), std::vector<std::string>{shell32_});
+    EXPECT_EQ(selection, 0u);
+}
+
+TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
+{
+    // The drive's entry exists and may be read but not written, as for a user without
+    // administrator rights.
+    const std::string entry = std::string(DriveIconsKey) + "\\C\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, nullptr, shell32_ + ",8"));
+    test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
+    ASSERT_TRUE(readOnly.Applied());
+    ChangeIconDialog record;
+    SetTarget(record, "C:\\");
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        ASSERT_EQ(d.SelectedIcons(), std::vector<int>{8});
+        d.SelectIcons({3});
+        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
+                            {"The icon of the drive C:\\ could not be changed", "administrator rights"});
+        // The user may try again: the same answer, still open.
+        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed", {"administrator rights"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, entry, nullptr), shell32_ + ",8");
+    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserProductKey));
+}
+
+TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
+{
+    const std::string ico = IconFile();
+    std::string cls;
+    const std::string ext = NewType((ico + ",0").c_str(), &cls);
+    const std::string file = dir_.MakeFile("locked" + ext);
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
+    ASSERT_TRUE(readOnly.Applied());
+    StoreSources({shell32_}, 0);
+    ChangeIconDialog record;
+    SetTarget(record, file);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        d.Click(IDC_ALLOFTYPE);
+        d.ChooseSource(1);
+        ASSERT_GT(d.IconCount(), 100);
+        d.SelectIcons({20});
+        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
+                            {"all files of type '*" , "could not be changed", "administrator rights"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+}
+
+TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
+{
+    // The type has a backup to go back to, but its DefaultIcon may not be written.
+    const std::string ico = IconFile();
+    std::string cls;
+    const std::string ext = NewType((ico + ",0").c_str(), &cls);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo", shell32_ + ",4"));
+    const std::string file = dir_.MakeFile("restore" + ext);
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
+    ASSERT_TRUE(readOnly.Applied());
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, test::UserProductKey, "other", "kept"));
+    ChangeIconDialog record;
+    SetTarget(record, file);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        ASSERT_TRUE(d.Visible(IDC_RESTORE));
+        d.Click(IDC_ALLOFTYPE);
+        ExpectOneFailureBox(d, IDC_RESTORE, "Orvane - Restore default Icon", "Orvane - Icon not restored",
+                            {"all files of type '*", "could not be restored", "administrator rights"});
+        EXPECT_TRUE(d.Visible(IDC_RESTORE));
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), shell32_ + ",4");
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+}
+
+TEST_F(FailureTest, RemoveRefusedIsReported)
+{
+    // A class on which this extension is the icon handler, locked against changes.
+    std::string cls;
+    NewType("%1", &cls);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr, ExtensionClsidText));
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls);
+    ASSERT_TRUE(readOnly.Applied());
+    const std::string folder = dir_.MakeFolder("Remove");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        ExpectOneFailureBox(d, IDM_REMOVEALL, "Orvane - Remove Orvane", "Orvane - Settings not removed",
+                            {"Not all Orvane settings could be removed", "administrator rights"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr), ExtensionClsidText);
+}
+
+TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
+{
+    const std::string folder = dir_.MakeFolder("Guarded");
+    ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
+    const std::string text = dir_.MakeFile("notes.txt", "no icons");
+    const std::string missing = dir_.Path() + "\\gone.icl";
+    StoreSources({text, missing, shell32_}, 0);
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        ASSERT_EQ(d.SourceSelection(), 2);
+        const int count = d.IconCount();
+        for (int entry : {0, 1}) {
+            d.ChooseSource(entry);
+            EXPECT_EQ(d.SourceSelection(), 2) << "entry " << entry;
+            EXPECT_EQ(d.IconCount(), count);
+            EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
+            EXPECT_EQ(std::string(record.CurrentIconPath()), shell32_);
+        }
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(run.Result, IDOK);
+    const auto icon = ReadFolderIcon(folder.c_str());
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(std::string(icon->IconPath), shell32_);
+    EXPECT_EQ(icon->Index, 5);
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{text, missing, shell32_}));
+    EXPECT_EQ(selection, 2u);
+}
+
+TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
+{
+    const std::string folder = dir_.MakeFolder("Browsed");
+    ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
+    const std::string text = dir_.MakeFile("readme.txt", "no icons");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        const int count = d.IconCount();
+        d.PostCommand(IDC_BROWSE);
+        HWND fileDialog = d.WaitWindow("Select Iconfile or Library");
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, text));
+        EXPECT_EQ(d.IconCount(), count);
+        EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
+        EXPECT_EQ(d.Sources(), std::vector<std::string>{shell32_});
+        EXPECT_EQ(std::string(record.CurrentIconPath()), shell32_);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(run.Result, IDOK);
+    const auto icon = ReadFolderIcon(folder.c_str());
+    ASSERT_TRUE(icon.has_value());
+    EXPECT_EQ(std::string(icon->IconPath), shell32_);
+    EXPECT_EQ(icon->Index, 5);
+    EXPECT_EQ(StoredSources(nullptr), std::vector<std::string>{shell32_});
+}
+
+TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
+{
+    const std::string file = dir_.MakeFile("Makefile");
+    StoreSources({shell32_}, 0);
+    ChangeIconDialog record;
+    SetTarget(record, file);
+    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        EXPECT_FALSE(d.Enabled(IDOK));
+        d.ChooseSource(0);
+        d.SelectIcons({2});
+        d.Command(IDOK);
+        d.PressKey(VK_RETURN);
+        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        Sleep(200);
+        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        EXPECT_TRUE(d.IsOpen());
+        EXPECT_TRUE(d.OtherWindows().empty());
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+}
+
+} // namespace
+} // namespace orvane

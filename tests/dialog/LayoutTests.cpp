@@ -1,0 +1,204 @@
+// The dialog's sizing frame: where it opens, how its controls follow a resize, how small
+// it may get, and the window rectangle it records.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "DialogDriver.h"
+#include "DialogFixture.h"
+#include "Layout.h"
+#include "resource.h"
+
+namespace orvane {
+namespace {
+
+using test::DialogDriver;
+
+struct Follow {
+    int Id;
+    int Left, Top, Right, Bottom; // multiples of dx (left, right) and dy (top, bottom)
+};
+
+// How each control's sides move with the client size.
+const Follow Table[] = {
+    {IDC_SOURCES, 0, 0, 1, 0},      {IDC_BROWSE, 1, 0, 1, 0},       {IDC_ICONLIST, 0, 0, 1, 1},
+    {IDOK, 1, 1, 1, 1},             {IDCANCEL, 1, 1, 1, 1},         {IDC_HEADLINE, 0, 0, 1, 0},
+    {IDC_LISTLABEL, 0, 0, 0, 0},    {IDC_SOURCELABEL, 0, 0, 0, 0},  {IDC_ALLOFTYPE, 0, 1, 0, 1},
+    {IDC_RESTORE, 0, 1, 0, 1},      {IDC_SHELLVERSION, 0, 1, 0, 1},
+};
+
+std::map<int, RECT> Rects(const DialogDriver& d)
+{
+    std::map<int, RECT> rects;
+    for (const Follow& f : Table)
+        rects[f.Id] = d.ControlRect(f.Id);
+    return rects;
+}
+
+// Sizes the window as a drag of its frame does (the minimum tracking size applies).
+void Resize(const DialogDriver& d, int dx, int dy)
+{
+    RECT r{};
+    GetWindowRect(d.Dialog(), &r);
+    SetWindowPos(d.Dialog(), nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top + dy,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+}
+
+void ExpectMoved(const std::map<int, RECT>& before, const std::map<int, RECT>& after, int dx, int dy)
+{
+    for (const Follow& f : Table) {
+        SCOPED_TRACE("control " + std::to_string(f.Id));
+        const RECT& b = before.at(f.Id);
+        const RECT& a = after.at(f.Id);
+        EXPECT_EQ(a.left, b.left + f.Left * dx);
+        EXPECT_EQ(a.top, b.top + f.Top * dy);
+        EXPECT_EQ(a.right, b.right + f.Right * dx);
+        EXPECT_EQ(a.bottom, b.bottom + f.Bottom * dy);
+    }
+}
+
+class LayoutTest : public test::DialogTest {
+protected:
+    // The window size the template gives, for the dialog's style, menu and font.
+    static SIZE TemplateSize(HWND dialog)
+    {
+        RECT r{0, 0, 192, 198};
+        MapDialogRect(dialog, &r);
+        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE)), TRUE,
+                           static_cast<DWORD>(GetWindowLongA(dialog, GWL_EXSTYLE)));
+        return {r.right - r.left, r.bottom - r.top};
+    }
+    static void ExpectCentredAtTemplateSize(HWND dialog)
+    {
+        RECT r{};
+        GetWindowRect(dialog, &r);
+        const SIZE size = TemplateSize(dialog);
+        EXPECT_EQ(r.right - r.left, size.cx);
+        EXPECT_EQ(r.bottom - r.top, size.cy);
+        EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXFULLSCREEN) - size.cx) / 2);
+        EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYFULLSCREEN) - size.cy) / 2);
+    }
+};
+
+SIZE ClientSize(const DialogDriver& d)
+{
+    RECT client{};
+    GetClientRect(d.Dialog(), &client);
+    return {client.right, client.bottom};
+}
+
+TEST_F(LayoutTest, ControlsFollowAResizeAsTheirAnchorsSayAndComeBack)
+{
+    const std::string folder = dir_.MakeFolder("Layout");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    test::RunDriven(record, [&](DialogDriver& d) {
+        std::map<int, RECT> start = Rects(d);
+        SIZE startClient = ClientSize(d);
+        // A notification at the size the dialog already has moves nothing.
+        SendMessageA(d.Dialog(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(startClient.cx, startClient.cy));
+        ExpectMoved(start, Rects(d), 0, 0);
+
+        // The template's size in MS Sans Serif 8 can be narrower (296 pixels) than the
+        // minimum tracking width: the frame then snaps to 300 at the first resize, and the
+        // controls follow the client size it really got.
+        Resize(d, 0, 0);
+        const SIZE snapped = ClientSize(d);
+        ExpectMoved(start, Rects(d), snapped.cx - startClient.cx, snapped.cy - startClient.cy);
+        start = Rects(d);
+        startClient = snapped;
+
+        Resize(d, 40, 30);
+        const SIZE grown = ClientSize(d);
+        EXPECT_EQ(grown.cx - startClient.cx, 40);
+        EXPECT_EQ(grown.cy - startClient.cy, 30);
+        ExpectMoved(start, Rects(d), 40, 30);
+        Resize(d, -40, -30);
+        ExpectMoved(start, Rects(d), 0, 0);
+
+        // Successive drags add up.
+        Resize(d, 25, 5);
+        Resize(d, 15, 25);
+        ExpectMoved(start, Rects(d), 40, 30);
+        Resize(d, -40, -30);
+        ExpectMoved(start, Rects(d), 0, 0);
+        d.Command(IDCANCEL);
+    });
+}
+
+TEST_F(LayoutTest, EveryControlCarriesItsAnchorFlags)
+{
+    const unsigned expected[] = {4, 1, 12, 3, 3, 4, 0, 0, 2, 2, 2};
+    const std::string folder = dir_.MakeFolder("Flags");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    test::RunDriven(record, [&](DialogDriver& d) {
+        for (int i = 0; i < DialogControlCount; ++i) {
+            ASSERT_EQ(record.Controls[i], d.Item(Table[i].Id)) << i;
+            EXPECT_EQ(static_cast<unsigned>(GetWindowLongPtrA(record.Controls[i], GWLP_USERDATA)) & 0xFFFF,
+                      expected[i])
+                << i;
+        }
+        d.Command(IDCANCEL);
+    });
+}
+
+TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
+{
+    const std::string folder = dir_.MakeFolder("Small");
+    ChangeIconDialog record;
+    SetTarget(record, folder);
+    test::RunDriven(record, [&](DialogDriver& d) {
+        MINMAXINFO info{};
+        info.ptMaxSize = {1111, 2222};
+        info.ptMaxPosition = {3, 4};
+        info.ptMinTrackSize = {10, 10};
+        info.ptMaxTrackSize = {5555, 6666};
+        SendMessageA(d.Dialog(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+        EXPECT_EQ(info.ptMinTrackSize.x, 300);
+        EXPECT_EQ(info.ptMinTrackSize.y, 360);
+        EXPECT_EQ(info.ptMaxSize.x, 1111);
+        EXPECT_EQ(info.ptMaxSize.y, 2222);
+        EXPECT_EQ(info.ptMaxPosition.x, 3);
+        EXPECT_EQ(info.ptMaxTrackSize.y, 6666);
+        d.Command(IDCANCEL);
+    });
+}
+
+TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
+{
+    const std::string folder = dir_.MakeFolder("Where");
+    const std::string shell32 = test::Shell32Path();
+    StoreSources({shell32}, 0);
+    struct Case {
+        int Left, Top, Width, Height;
+        const char* Text;
+    } cases[] = {{100, 50, 320, 400, "100,50,320,400"}, {-30, 20, 350, 380, "-30,20,350,380"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        ChangeIconDialog record;
+        SetTarget(record, folder);
+        const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+            // Wherever the last one was closed, the dialog opens centred at its template size.
+            ExpectCentredAtTemplateSize(d.Dialog());
+            d.ChooseSource(0);
+            d.SelectIcons({1});
+            SetWindowPos(d.Dialog(), nullptr, c.Left, c.Top, c.Width, c.Height, SWP_NOZORDER);
+            d.Command(IDOK);
+        });
+        EXPECT_EQ(run.Result, IDOK);
+        std::vector<BYTE> data;
+        DWORD type = 0;
+        ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize", &data, &type));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        ASSERT_EQ(data.size(), 260u);
+        EXPECT_STREQ(reinterpret_cast<const char*>(data.data()), c.Text);
+    }
+}
+
+} // namespace
+} // namespace orvane

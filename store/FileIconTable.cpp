@@ -1,1 +1,467 @@
 #include "FileIconTable.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "FileTypeIcons.h"
+#include "PathText.h"
+#include "Registry.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr char DefaultIconKey[] = "DefaultIcon";
+constexpr char DefaultIconBackupKey[] = "DefaultIconBAK";
+constexpr char ShellexKey[] = "shellex";
+constexpr char HandlerKey[] = "shellex\\IconHandler";
+constexpr char HandlerBackupKey[] = "shellex\\IconHandlerBAK";
+// What DefaultIcon holds while this extension is the handler: the shell then asks the
+// handler for every file instead of using one icon for the whole class.
+constexpr char HandlerIconText[] = "%1";
+
+// Registry key names have at most 255 characters; an extension longer than that can
+// never name an extension key.
+constexpr std::size_t MaxKeyNameLength = 255;
+// Value names may have up to 16,383 characters; the table is enumerated with room for
+// any of them, so a long name from elsewhere never ends the walk early.
+constexpr DWORD ValueNameCapacity = 16384;
+
+LONG FirstFailure(LONG first, LONG next)
+{
+    return first != ERROR_SUCCESS ? first : next;
+}
+
+bool IsOwnHandlerText(const char (&text)[TextCapacity])
+{
+    return std::memcmp(text, ExtensionClsidText, sizeof ExtensionClsidText) == 0;
+}
+
+// Reads a key's default value as text (whatever its type) with its registry type.
+// ERROR_FILE_NOT_FOUND when there is no value; ERROR_MORE_DATA when it does not fit
+// into 259 characters and a terminator. out is untouched unless the read succeeds.
+LONG QueryText(HKEY key, char (&out)[TextCapacity], DWORD* type)
+{
+    char data[TextCapacity + 1];
+    DWORD size = TextCapacity;
+    DWORD valueType = REG_NONE;
+    const LONG status = RegQueryValueExA(key, nullptr, nullptr, &valueType, reinterpret_cast<BYTE*>(data), &size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (size > TextCapacity)
+        return ERROR_MORE_DATA;
+    data[size] = '\0';
+    const std::size_t length = strnlen(data, size);
+    if (length >= TextCapacity)
+        return ERROR_MORE_DATA;
+    std::memcpy(out, data, length + 1);
+    if (type != nullptr)
+        *type = valueType;
+    return ERROR_SUCCESS;
+}
+
+// Backups keep the type of what they back up, so that an expandable DefaultIcon text
+// (%SystemRoot%...) comes back expandable. Anything that is not a string is written
+// back as the text it was read as.
+DWORD StringType(DWORD type)
+{
+    return type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ;
+}
+
+LONG SetDefaultText(HKEY key, const char* text, DWORD type)
+{
+    const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
+    return RegSetValueExA(key, nullptr, 0, StringType(type), reinterpret_cast<const BYTE*>(text), size);
+}
+
+// Creates (or opens) parent\path and sets its default value.
+LONG CreateWithDefaultText(HKEY parent, const char* path, const char* text, DWORD type)
+{
+    RegKey key;
+    const LONG status = key.Create(parent, path);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return SetDefaultText(key.get(), text, type);
+}
+
+bool SubkeyExists(HKEY parent, const char* path)
+{
+    RegKey key;
+    return key.Open(parent, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
+}
+
+bool IsEmptyKey(HKEY key)
+{
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    return subkeys == 0 && values == 0;
+}
+
+// Deletes parent\path if it holds nothing at all.
+LONG DeleteIfEmpty(HKEY parent, const char* path)
+{
+    RegKey key;
+    LONG status = key.Open(parent, path, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    if (!IsEmptyKey(key.get()))
+        return ERROR_SUCCESS;
+    key.reset();
+    return DeletionStatus(RegDeleteKeyA(parent, path));
+}
+
+// A backup key is this system's own; anything found below it goes with it.
+LONG DeleteBackupKey(HKEY classKey, const char* path)
+{
+    return DeletionStatus(RegDeleteTreeA(classKey, path));
+}
+
+bool IsOwnHandler(HKEY classKey)
+{
+    RegKey handler;
+    if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    char text[TextCapacity] = {};
+    return QueryText(handler.get(), text, nullptr) == ERROR_SUCCESS && IsOwnHandlerText(text);
+}
+
+// Puts a DefaultIcon text back. An empty backup stands for a class that had no icon
+// text (or no DefaultIcon key, which installation created): the default value is
+// removed again, and a DefaultIcon key left with nothing in it is deleted.
+LONG PutBackDefaultIcon(HKEY classKey, const char (&text)[TextCapacity], DWORD type)
+{
+    RegKey defaultIcon;
+    LONG status = defaultIcon.Open(classKey, DefaultIconKey, KEY_ALL_ACCESS);
+    if (text[0] == '\0') {
+        if (status != ERROR_SUCCESS)
+            return DeletionStatus(status);
+        status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), nullptr));
+        if (status != ERROR_SUCCESS)
+            return status;
+        defaultIcon.reset();
+        return DeleteIfEmpty(classKey, DefaultIconKey);
+    }
+    if (status == ERROR_FILE_NOT_FOUND)
+        status = defaultIcon.Create(classKey, DefaultIconKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return SetDefaultText(defaultIcon.get(), text, type);
+}
+
+// Takes this extension's class identifier out of shellex\IconHandler, and the keys
+// that then hold nothing. Another handler's text is left alone.
+LONG RemoveOwnHandler(HKEY classKey)
+{
+    if (!IsOwnHandler(classKey))
+        return ERROR_SUCCESS;
+    RegKey handler;
+    LONG status = handler.Open(classKey, HandlerKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    status = DeletionStatus(RegDeleteValueA(handler.get(), nullptr));
+    handler.reset();
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = DeleteIfEmpty(classKey, HandlerKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return DeleteIfEmpty(classKey, ShellexKey);
+}
+
+// DefaultIconBAK back into DefaultIcon. A backup that cannot be read is deleted (there
+// is nothing to restore from it) and reported; a backup whose restore could not be
+// written is kept, so that a later uninstallation can still put it back.
+LONG RestoreDefaultIcon(HKEY classKey)
+{
+    RegKey backup;
+    LONG status = backup.Open(classKey, DefaultIconBackupKey, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    char text[TextCapacity] = {};
+    DWORD type = REG_SZ;
+    const bool readable = QueryText(backup.get(), text, &type) == ERROR_SUCCESS;
+    backup.reset();
+    if (readable) {
+        status = PutBackDefaultIcon(classKey, text, type);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    return FirstFailure(readable ? ERROR_SUCCESS : ERROR_INVALID_DATA, DeleteBackupKey(classKey, DefaultIconBackupKey));
+}
+
+// shellex\IconHandlerBAK back into shellex\IconHandler; without a backup the class had
+// no handler before, and this extension's own is taken out.
+LONG RestoreIconHandler(HKEY classKey)
+{
+    RegKey backup;
+    LONG status = backup.Open(classKey, HandlerBackupKey, KEY_READ);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return RemoveOwnHandler(classKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    char text[TextCapacity] = {};
+    DWORD type = REG_SZ;
+    const bool readable = QueryText(backup.get(), text, &type) == ERROR_SUCCESS;
+    backup.reset();
+    if (readable) {
+        status = CreateWithDefaultText(classKey, HandlerKey, text, type);
+        if (status != ERROR_SUCCESS)
+            return status;
+        return DeleteBackupKey(classKey, HandlerBackupKey);
+    }
+    status = FirstFailure(ERROR_INVALID_DATA, DeleteBackupKey(classKey, HandlerBackupKey));
+    // The handler to return to is lost; leaving this extension in its place would keep
+    // it serving a class that no longer has any per-file icon.
+    return FirstFailure(status, RemoveOwnHandler(classKey));
+}
+
+} // namespace
+
+std::optional<IconLocation> ReadFileIcon(const char* filePath)
+{
+    // An empty name would read the table key's default value, which is no entry.
+    if (filePath == nullptr || filePath[0] == '\0' || strnlen(filePath, TextCapacity) >= TextCapacity)
+        return std::nullopt;
+
+    RegKey table;
+    if (table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_READ) != ERROR_SUCCESS)
+        return std::nullopt;
+    char data[RegistryTextLimit];
+    if (!ReadTextValue(table.get(), filePath, data, sizeof data))
+        return std::nullopt;
+    table.reset();
+
+    auto location = ParseIconLocation(data, true);
+    if (!location)
+        return std::nullopt;
+    const std::string_view extension = SplitFileName(filePath).Extension;
+    if (extension.size() <= MaxKeyNameLength) {
+        std::memcpy(location->Owner, extension.data(), extension.size());
+        location->Owner[extension.size()] = '\0';
+    }
+    return location;
+}
+
+LONG WriteFileIcon(const IconLocation& location, const char* filePath)
+{
+    if (filePath == nullptr || filePath[0] == '\0' || location.TypeKey[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    // Paths are kept whole: a path that a 260-character buffer would cut could not be
+    // found again under its own name.
+    if (strnlen(filePath, TextCapacity) >= TextCapacity)
+        return ERROR_FILENAME_EXCED_RANGE;
+    char text[TextCapacity];
+    if (!FormatIconLocation(location, true, text, sizeof text))
+        return ERROR_FILENAME_EXCED_RANGE;
+
+    RegKey table;
+    LONG status = table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        status = table.Create(HKEY_LOCAL_MACHINE, FileIconsKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(table.get(), filePath, text);
+}
+
+LONG DeleteFileIcon(const char* filePath)
+{
+    if (filePath == nullptr || filePath[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    RegKey table;
+    const LONG status = table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    return DeletionStatus(RegDeleteValueA(table.get(), filePath));
+}
+
+int CountFileIconsOfType(const char* typeKey)
+{
+    if (typeKey == nullptr || typeKey[0] == '\0')
+        return 0;
+    // Class names compare as the registry compares key names: without regard to case.
+    WCHAR wideType[TextCapacity];
+    const int wideTypeLength = MultiByteToWideChar(CP_ACP, 0, typeKey, -1, wideType, TextCapacity);
+    if (wideTypeLength <= 0)
+        return 0;
+
+    RegKey table;
+    if (table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_READ) != ERROR_SUCCESS)
+        return 0;
+
+    int count = 0;
+    char name[ValueNameCapacity];
+    for (DWORD index = 0;; ++index) {
+        char data[RegistryTextLimit + 1];
+        DWORD nameSize = ValueNameCapacity;
+        DWORD dataSize = RegistryTextLimit;
+        DWORD type = REG_NONE;
+        const LONG status = RegEnumValueA(table.get(), index, name, &nameSize, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status == ERROR_MORE_DATA)
+            continue; // data over 520 bytes is no entry of this system's
+        if (status != ERROR_SUCCESS)
+            break;
+        if (dataSize > RegistryTextLimit)
+            continue;
+        data[dataSize] = '\0';
+        if (strnlen(data, dataSize) >= RegistryTextLimit)
+            continue;
+        const auto entry = ParseIconLocation(data, true);
+        if (!entry || entry->TypeKey[0] == '\0')
+            continue;
+        WCHAR wideEntry[TextCapacity];
+        const int wideEntryLength = MultiByteToWideChar(CP_ACP, 0, entry->TypeKey, -1, wideEntry, TextCapacity);
+        if (wideEntryLength > 0 &&
+            CompareStringOrdinal(wideEntry, wideEntryLength - 1, wideType, wideTypeLength - 1, TRUE) == CSTR_EQUAL)
+            ++count;
+    }
+    return count;
+}
+
+LONG InstallIconHandler(const IconLocation& location)
+{
+    if (location.TypeKey[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+        return ERROR_FILENAME_EXCED_RANGE;
+
+    RegKey classKey;
+    LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS) {
+        status = RegisterFileType(location, classKey);
+        if (!classKey)
+            return status != ERROR_SUCCESS ? status : ERROR_INVALID_HANDLE;
+    }
+
+    // Everything that is replaced is read before anything is written, so that a text
+    // that cannot be backed up whole stops the installation with the class untouched.
+    char previousIcon[TextCapacity] = {};
+    DWORD previousIconType = REG_SZ;
+    RegKey defaultIcon;
+    status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_ALL_ACCESS);
+    if (status == ERROR_SUCCESS) {
+        status = QueryText(defaultIcon.get(), previousIcon, &previousIconType);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return status;
+    } else if (status != ERROR_FILE_NOT_FOUND) {
+        return status;
+    }
+
+    char previousHandler[TextCapacity] = {};
+    DWORD previousHandlerType = REG_SZ;
+    bool backUpHandler = false;
+    {
+        RegKey handler;
+        status = handler.Open(classKey.get(), HandlerKey, KEY_READ);
+        if (status == ERROR_SUCCESS) {
+            status = QueryText(handler.get(), previousHandler, &previousHandlerType);
+            if (status == ERROR_SUCCESS)
+                backUpHandler = !IsOwnHandlerText(previousHandler);
+            else if (status != ERROR_FILE_NOT_FOUND)
+                return status;
+        } else if (status != ERROR_FILE_NOT_FOUND) {
+            return status;
+        }
+    }
+
+    // A DefaultIcon of "%1" next to an existing backup is this extension's own doing
+    // (it is installed already, or another program took over shellex\IconHandler):
+    // the backup still holds the class's real icon and is kept.
+    const bool keepIconBackup =
+        std::strcmp(previousIcon, HandlerIconText) == 0 && SubkeyExists(classKey.get(), DefaultIconBackupKey);
+    if (!keepIconBackup) {
+        status = CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, previousIcon, previousIconType);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    if (backUpHandler) {
+        status = CreateWithDefaultText(classKey.get(), HandlerBackupKey, previousHandler, previousHandlerType);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+
+    // A class without DefaultIcon gets one: the shell consults an icon handler only
+    // for a class whose DefaultIcon is "%1".
+    if (!defaultIcon) {
+        status = defaultIcon.Create(classKey.get(), DefaultIconKey);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    status = WriteTextValue(defaultIcon.get(), nullptr, HandlerIconText);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return CreateWithDefaultText(classKey.get(), HandlerKey, ExtensionClsidText, REG_SZ);
+}
+
+LONG UninstallIconHandler(const IconLocation& location)
+{
+    if (location.TypeKey[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+
+    // No key has a name that long, so nothing of this extension's can be there.
+    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+        return ERROR_SUCCESS;
+
+    // A class that holds nothing of this extension's is left alone without asking for
+    // write access, which a user without administrator rights does not have.
+    RegKey classKey;
+    LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    if (!SubkeyExists(classKey.get(), DefaultIconBackupKey) && !SubkeyExists(classKey.get(), HandlerBackupKey) &&
+        !IsOwnHandler(classKey.get()))
+        return ERROR_SUCCESS;
+
+    status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = RestoreDefaultIcon(classKey.get());
+    return FirstFailure(status, RestoreIconHandler(classKey.get()));
+}
+
+bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[TextCapacity])
+{
+    if (name == nullptr || name[0] == '\0' || strnlen(name, MaxKeyNameLength + 1) > MaxKeyNameLength)
+        return false;
+    // The class key is opened first and the handler key below it: the platform's 8-bit
+    // registry calls refuse a path of more than 260 characters, which a class name of up
+    // to 255 characters and "\shellex\IconHandlerBAK" would make.
+    RegKey classKey;
+    if (classKey.Open(HKEY_CLASSES_ROOT, name, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    RegKey key;
+    if (key.Open(classKey.get(), slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    return ReadTextValue(key.get(), nullptr, buffer, TextCapacity);
+}
+
+bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity])
+{
+    if (extension == nullptr || extension[0] == '\0')
+        return false;
+    RegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, extension, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    char className[TextCapacity];
+    if (!ReadTextValue(key.get(), nullptr, className, sizeof className))
+        return false;
+    key.reset();
+    return ReadIconHandlerText(className, slot, buffer);
+}
+
+bool IsOwnIconHandler(const IconLocation& location)
+{
+    char text[TextCapacity] = {};
+    return ReadIconHandlerText(location.TypeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);
+}
+
+bool HasIconHandler(const char* extension)
+{
+    char text[TextCapacity] = {};
+    return ReadExtensionIconHandlerText(extension, HandlerSlot::Current, text) && std::strlen(text) >= 2;
+}
+
+} // namespace orvane

@@ -1,1 +1,341 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FileIconTable.h"
+#include "FileTypeIcons.h"
+#include "FolderIcons.h"
+#include "IconLocation.h"
+#include "Registry.h"
+#include "RemoveAll.h"
+#include "ScratchRegistry.h"
+#include "TestSupport.h"
+
+using namespace orvane;
+using test::OtherClsid;
+using test::OwnClsid;
+using test::ReadOnlyKey;
+using test::ScratchType;
+
+namespace {
+
+std::string ValueText(HKEY root, const std::string& path, const char* name = nullptr)
+{
+    std::string text;
+    if (!test::ReadValue(root, path, name, &text))
+        return "(none)";
+    return text;
+}
+
+// RemoveAllSettings walks all of HKEY_CLASSES_ROOT and deletes the product's tables
+// under HKEY_LOCAL_MACHINE; the product key is put back after each test, and every class
+// a test touches is a scratch class of its own.
+class RemoveAllTest : public ::testing::Test {
+protected:
+    test::KeyGuard product_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+
+    // Gives a file of the type its own icon the way a single-file change does.
+    static void GiveFileIcon(const ScratchType& type, const std::string& file)
+    {
+        IconLocation location("C:\\icons\\set.icl", type.Extension.c_str(), 7);
+        location.SetTypeKey(type.Class.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, file.c_str()));
+        if (!IsOwnIconHandler(location)) {
+            ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location));
+        }
+    }
+};
+
+// The names of HKEY_CLASSES_ROOT's keys in the order the registry lists them.
+std::vector<std::string> ClassesRootNames()
+{
+    std::vector<std::string> names;
+    for (DWORD index = 0;; ++index) {
+        char name[512];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name, size);
+    }
+    return names;
+}
+
+// Every key that RemoveAllSettings may visit: the keys up to the end of the run of
+// extensions, and the class that each extension names.
+std::string DumpWalkedKeys()
+{
+    std::string out;
+    bool inExtensions = false;
+    for (const auto& name : ClassesRootNames()) {
+        if (name[0] != '.' && inExtensions)
+            break;
+        inExtensions = inExtensions || name[0] == '.';
+        out += "[" + name + "]\n" + test::DumpKey(HKEY_CLASSES_ROOT, name);
+        std::string className;
+        if (name[0] == '.' && test::ReadValue(HKEY_CLASSES_ROOT, name, nullptr, &className) && !className.empty() &&
+            className.size() < 256)
+            out += "class [" + className + "]\n" + test::DumpKey(HKEY_CLASSES_ROOT, className);
+    }
+    return out;
+}
+
+TEST_F(RemoveAllTest, EveryInstalledClassGetsItsIconAndHandlerBack)
+{
+    ScratchType plain;
+    plain.SetDefaultIcon("shell32.dll,1");
+    ScratchType withHandler;
+    withHandler.SetDefaultIcon("shell32.dll,2");
+    withHandler.SetHandler(OtherClsid);
+    ScratchType registered(false); // a class the installation had to create
+
+    GiveFileIcon(plain, "C:\\docs\\a" + plain.Extension);
+    GiveFileIcon(plain, "C:\\docs\\b" + plain.Extension);
+    GiveFileIcon(withHandler, "C:\\docs\\c" + withHandler.Extension);
+    GiveFileIcon(registered, "C:\\docs\\d" + registered.Extension);
+    ASSERT_TRUE(IsOwnIconHandler(plain.Location()));
+    ASSERT_TRUE(IsOwnIconHandler(withHandler.Location()));
+    ASSERT_TRUE(IsOwnIconHandler(registered.Location()));
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+
+    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, plain.Key("DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, plain.Key("DefaultIconBAK")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, plain.Key("shellex"))) << "no handler of this extension's is left";
+
+    EXPECT_EQ("shell32.dll,2", ValueText(HKEY_CLASSES_ROOT, withHandler.Key("DefaultIcon")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, withHandler.Key("shellex\\IconHandler")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, withHandler.Key("DefaultIconBAK")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, withHandler.Key("shellex\\IconHandlerBAK")));
+
+    EXPECT_FALSE(IsOwnIconHandler(registered.Location()));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, registered.Key("DefaultIcon")));
+    EXPECT_EQ(registered.Class, ValueText(HKEY_CLASSES_ROOT, registered.Extension)) << "the registration stays";
+}
+
+TEST_F(RemoveAllTest, TheTablesGoAndTheProductKeyStays)
+{
+    ScratchType type;
+    GiveFileIcon(type, "C:\\docs\\a" + type.Extension);
+    IconLocation folderBackup("C:\\icons\\folder.ico", "C:\\docs", 3);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(folderBackup, "C:\\docs"));
+    ASSERT_TRUE(ReadFolderBackup("C:\\docs").has_value());
+    test::WriteString(HKEY_LOCAL_MACHINE, ProductKey, "Other", "kept");
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+
+    EXPECT_FALSE(ReadFileIcon(("C:\\docs\\a" + type.Extension).c_str()).has_value());
+    EXPECT_FALSE(ReadFolderBackup("C:\\docs").has_value());
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
+    EXPECT_EQ("kept", ValueText(HKEY_LOCAL_MACHINE, ProductKey, "Other"));
+}
+
+TEST_F(RemoveAllTest, TablesThatGainedSubkeysGoWhole)
+{
+    test::WriteString(HKEY_LOCAL_MACHINE, std::string(FileIconsKey) + "\\stray\\deeper", nullptr, "x");
+    test::WriteString(HKEY_LOCAL_MACHINE, std::string(FolderBackupKey) + "\\stray", nullptr, "x");
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
+}
+
+TEST_F(RemoveAllTest, WithNothingInstalledItSucceedsAndChangesNothing)
+{
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    ScratchType type;
+    type.SetDefaultIcon("%1");
+    type.SetHandler(OtherClsid);
+    const std::string before = DumpWalkedKeys();
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_EQ(before, DumpWalkedKeys());
+}
+
+TEST_F(RemoveAllTest, EveryVisitedKeyIsAsBeforeInstallationAndASecondRunChangesNothing)
+{
+    ScratchType plain;
+    plain.SetDefaultIcon("%SystemRoot%\\system32\\shell32.dll,-3", REG_EXPAND_SZ);
+    ScratchType withHandler;
+    withHandler.SetDefaultIcon("shell32.dll,2");
+    withHandler.SetHandler(OtherClsid);
+    test::WriteString(HKEY_CLASSES_ROOT, withHandler.Key("shellex\\ContextMenuHandlers\\Other"), nullptr, OtherClsid);
+    ScratchType withoutIcon;
+    test::WriteString(HKEY_LOCAL_MACHINE, ProductKey, "Other", "kept");
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    const std::string before = DumpWalkedKeys();
+    const std::string productBefore = test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+
+    GiveFileIcon(plain, "C:\\a" + plain.Extension);
+    GiveFileIcon(withHandler, "C:\\b" + withHandler.Extension);
+    GiveFileIcon(withoutIcon, "C:\\c" + withoutIcon.Extension);
+    ASSERT_NE(before, DumpWalkedKeys());
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    const std::string after = DumpWalkedKeys();
+    EXPECT_EQ(before, after);
+    const std::string productAfter = test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_EQ(after, DumpWalkedKeys());
+    EXPECT_EQ(productAfter, test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"));
+    EXPECT_EQ(productBefore, productAfter);
+}
+
+TEST_F(RemoveAllTest, ATypeWhoseIconWasChangedKeepsItAndItsBackup)
+{
+    ScratchType changed;
+    changed.SetDefaultIcon("C:\\icons\\new.ico,3");
+    test::WriteString(HKEY_CLASSES_ROOT, changed.Key("DefaultIcon"), BackupIconValue, "shell32.dll,1");
+
+    // Changed for all files while the handler was installed: the icon went to
+    // HandlerIconInfo and the type's first icon to BAKIconInfo.
+    ScratchType installed;
+    installed.SetDefaultIcon("shell32.dll,4");
+    GiveFileIcon(installed, "C:\\a" + installed.Extension);
+    test::WriteString(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon"), BackupIconValue, "shell32.dll,4");
+    test::WriteString(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon"), HandlerIconValue, "C:\\icons\\new.ico,5");
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+
+    EXPECT_EQ("C:\\icons\\new.ico,3", ValueText(HKEY_CLASSES_ROOT, changed.Key("DefaultIcon")));
+    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, changed.Key("DefaultIcon"), BackupIconValue));
+    const auto backup = ReadTypeBackupIcon(changed.Extension.c_str());
+    ASSERT_TRUE(backup.has_value());
+    EXPECT_STREQ("shell32.dll", backup->IconPath);
+
+    EXPECT_EQ("shell32.dll,4", ValueText(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon")));
+    EXPECT_EQ("shell32.dll,4", ValueText(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon"), BackupIconValue));
+    EXPECT_EQ("C:\\icons\\new.ico,5", ValueText(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon"), HandlerIconValue));
+}
+
+TEST_F(RemoveAllTest, KeysListedBeforeTheFirstExtensionArePassedOver)
+{
+    test::KeyGuard allFiles(HKEY_CLASSES_ROOT, "*");
+    test::WriteString(HKEY_CLASSES_ROOT, "*\\DefaultIconBAK", nullptr, "shell32.dll,9");
+    test::WriteString(HKEY_CLASSES_ROOT, "*\\shellex\\IconHandler", nullptr, OwnClsid);
+
+    // A key whose name sorts before the dot, naming an installed class the way an
+    // extension would: it is no extension, so its class is not visited.
+    ScratchType installed;
+    installed.SetDefaultIcon("shell32.dll,1");
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(installed.Location()));
+    const std::string early = "-" + installed.Class;
+    test::KeyGuard earlyGuard(HKEY_CLASSES_ROOT, early);
+    test::WriteString(HKEY_CLASSES_ROOT, early, nullptr, installed.Class);
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, installed.Extension);
+
+    const auto names = ClassesRootNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ("*", names.front());
+    std::size_t firstExtension = 0;
+    while (firstExtension < names.size() && names[firstExtension][0] != '.')
+        ++firstExtension;
+    std::size_t earlyIndex = 0;
+    while (earlyIndex < names.size() && names[earlyIndex] != early)
+        ++earlyIndex;
+    ASSERT_LT(earlyIndex, firstExtension) << "the test key must be listed before the extensions";
+
+    const std::string allFilesBefore = test::DumpKey(HKEY_CLASSES_ROOT, "*");
+    const std::string installedBefore = installed.Dump();
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_EQ(allFilesBefore, test::DumpKey(HKEY_CLASSES_ROOT, "*"));
+    EXPECT_EQ(installedBefore, installed.Dump());
+}
+
+TEST_F(RemoveAllTest, ExtensionsWithoutAUsableClassNameAreSkippedAndTheWalkGoesOn)
+{
+    // Named so that they are listed between the other extensions and the installed one.
+    ScratchType installed;
+    const std::string base = installed.Extension;
+    installed.SetDefaultIcon("shell32.dll,1");
+    const std::string extension = base + "z";
+    test::KeyGuard extensionGuard(HKEY_CLASSES_ROOT, extension);
+    test::WriteString(HKEY_CLASSES_ROOT, extension, nullptr, installed.Class);
+
+    std::vector<std::unique_ptr<test::KeyGuard>> guards;
+    auto hostile = [&](const std::string& suffix) {
+        guards.push_back(std::make_unique<test::KeyGuard>(HKEY_CLASSES_ROOT, base + suffix));
+        return base + suffix;
+    };
+    test::WriteString(HKEY_CLASSES_ROOT, hostile("a"), "other", "no default value");
+    test::WriteString(HKEY_CLASSES_ROOT, hostile("b"), nullptr, std::string(300, 'c'));
+    const DWORD number = 0x41414141;
+    test::WriteValue(HKEY_CLASSES_ROOT, hostile("c"), nullptr, REG_DWORD, &number, sizeof number);
+    test::WriteString(HKEY_CLASSES_ROOT, hostile("d"), nullptr, "");
+    test::WriteString(HKEY_CLASSES_ROOT, hostile("e"), nullptr, test::UniqueName("missingclass"));
+    test::WriteString(HKEY_CLASSES_ROOT, hostile("f"), nullptr, std::string(258, 'c'));
+    const std::string unterminated(260, 'u');
+    test::WriteValue(HKEY_CLASSES_ROOT, hostile("g"), nullptr, REG_SZ, unterminated.data(), 260);
+
+    IconLocation location = installed.Location();
+    location.SetOwner(extension.c_str());
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, installed.Extension);
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location));
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon")));
+    EXPECT_FALSE(IsOwnIconHandler(installed.Location()));
+}
+
+TEST_F(RemoveAllTest, AFailureIsReportedAndTheRestIsStillRemoved)
+{
+    // The first class (by extension name) cannot be written; the second must be
+    // restored and the tables deleted all the same.
+    ScratchType first;
+    ScratchType second;
+    const std::string firstExtension = first.Extension + "a";
+    const std::string secondExtension = first.Extension + "b";
+    test::KeyGuard firstGuard(HKEY_CLASSES_ROOT, firstExtension);
+    test::KeyGuard secondGuard(HKEY_CLASSES_ROOT, secondExtension);
+    test::WriteString(HKEY_CLASSES_ROOT, firstExtension, nullptr, first.Class);
+    test::WriteString(HKEY_CLASSES_ROOT, secondExtension, nullptr, second.Class);
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, first.Extension);
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, second.Extension);
+    first.SetDefaultIcon("shell32.dll,1");
+    second.SetDefaultIcon("shell32.dll,2");
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(first.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(second.Location()));
+    GiveFileIcon(second, "C:\\b" + secondExtension);
+
+    {
+        ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, first.Key("DefaultIcon"));
+        ASSERT_TRUE(readOnly.Applied());
+
+        EXPECT_EQ(ERROR_ACCESS_DENIED, RemoveAllSettings());
+        EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, first.Key("DefaultIcon")));
+        EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, first.Key("DefaultIconBAK"))) << "kept for a retry";
+        EXPECT_EQ("shell32.dll,2", ValueText(HKEY_CLASSES_ROOT, second.Key("DefaultIcon")));
+        EXPECT_FALSE(IsOwnIconHandler(second.Location()));
+        EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+    }
+
+    EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, first.Key("DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, first.Key("DefaultIconBAK")));
+}
+
+TEST_F(RemoveAllTest, ATableThatCannotBeDeletedIsReported)
+{
+    // The platform lets the key's owner delete it whatever its DACL says, but a subkey
+    // that nobody may open keeps the table from being deleted.
+    ScratchType type;
+    GiveFileIcon(type, "C:\\a" + type.Extension);
+    const std::string locked = std::string(FileIconsKey) + "\\locked";
+    test::WriteString(HKEY_LOCAL_MACHINE, locked, nullptr, "x");
+    ReadOnlyKey noAccess(HKEY_LOCAL_MACHINE, locked, "D:P");
+    ASSERT_TRUE(noAccess.Applied());
+
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RemoveAllSettings());
+    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+    EXPECT_FALSE(IsOwnIconHandler(type.Location())) << "the classes are restored all the same";
+}
+
+} // namespace

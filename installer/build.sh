@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer package for one architecture from a finished build:
+#   installer/build.sh ARCH ARCH_BUILD_DIR   ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
+# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll and tools/orvane.exe.)
+set -euo pipefail
+arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
+build=${2:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+version=${ORVANE_VERSION:-1.0.0}
+
+case $arch in
+  x64) wixl_arch=x64 ;;
+  x86) wixl_arch=x86 ;;
+  *) echo "build.sh: unknown architecture $arch" >&2; exit 2 ;;
+esac
+dll=$build/server/orvane.dll
+exe=$build/tools/orvane.exe
+for f in "$dll" "$exe"; do
+  [ -f "$f" ] || { echo "build.sh: $f is missing; build $arch first" >&2; exit 1; }
+done
+
+# wixl takes file sources relative to its working folder: stage the two files.
+stage=$build/installer-stage
+rm -rf "$stage"
+mkdir -p "$stage"
+cp "$dll" "$exe" "$stage/"
+out=$build/Orvane-$arch.msi
+(cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
+  -D Arch="$arch" -D Version="$version" -D DllPath=orvane.dll -D ExePath=orvane.exe \
+  "$here/Orvane.wxs")
+mv "$out.tmp" "$out"
+echo "$out"

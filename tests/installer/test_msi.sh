@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Installs Orvane-ARCH.msi into a Wine prefix with msiexec, checks the registration and
+# that COM can create the extension, gives a file type a per-file icon with the installed
+# orvane.exe, uninstalls, and checks that the type has its own icon and handler back and
+# that nothing of the product is left: no key, no file, the registry and the drive as
+# they were before (compared whole).
+#   test_msi.sh ARCH ARCH_BUILD_DIR
+# The prefix is one of its own (ARCH_BUILD_DIR/../wineprefix-msi, or ORVANE_MSI_PREFIX),
+# so that a product installed into the main prefix (scripts/run.sh does that) and this
+# install/uninstall never meet.
+set -uo pipefail
+arch=${1:?usage: test_msi.sh x64|x86 ARCH_BUILD_DIR}
+build=$(cd "${2:?usage: test_msi.sh x64|x86 ARCH_BUILD_DIR}" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+source "$root/scripts/common.sh"
+export WINEPREFIX=${ORVANE_MSI_PREFIX:-$(dirname "$build")/wineprefix-msi}
+case $arch in
+  x64) view=/reg:64; programs="Program Files" ;;
+  x86) view=/reg:32; programs="Program Files (x86)" ;;
+  *) echo "unknown architecture $arch" >&2; exit 2 ;;
+esac
+other_view=$([ "$view" = /reg:64 ] && echo /reg:32 || echo /reg:64)
+
+clsid='{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}'
+other_handler='{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}'
+passed=0
+failed=0
+check() { # check WHAT EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $1"
+    echo "   expected: $2"
+    echo "   actual:   $3"
+  fi
+}
+# The data of a value ("" names the default value), or <missing>.
+regval() {
+  local out
+  if [ -z "$2" ]; then
+    out=$(wine reg query "$1" /ve "${3:-$view}" 2>/dev/null | tr -d '\r')
+  else
+    out=$(wine reg query "$1" /v "$2" "${3:-$view}" 2>/dev/null | tr -d '\r')
+  fi
+  [ $? -eq 0 ] || { echo "<missing>"; return; }
+  local line
+  line=$(printf '%s\n' "$out" | grep -E '    REG_[A-Z_]+' | head -n 1)
+  [ -n "$line" ] || { echo "<missing>"; return; }
+  printf '%s\n' "$line" | sed -E 's/^.*    REG_[A-Z_]+    ?//'
+}
+haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || echo absent; }
+snapshot() { # the whole registry and the file list of drive C:
+  wine regedit /E 'C:\orvane-snapshot.reg' >/dev/null 2>&1
+  iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/orvane-snapshot.reg" | tr -d '\r' |
+    awk '/^\[/{skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video/)} !skip' > "$1.reg"
+  rm -f "$WINEPREFIX/drive_c/orvane-snapshot.reg"
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows/temp -prune -o -path './users/*/Temp' -prune -o -print | sort) > "$1.files"
+}
+
+command -v wixl >/dev/null || { echo "wixl is missing: run scripts/setup.sh"; exit 1; }
+msi_built=$(bash "$root/installer/build.sh" "$arch" "$build") || exit 1
+msi=$(winepath -w "$msi_built")
+demo=$(winepath -w "$build/tools/orvane_demo.exe")
+ensure_prefix
+
+work=$(mktemp -d)
+ext=".orvmsi$RANDOM$RANDOM"
+cls="${ext#.}file"
+sample="C:\\orvane-msi-test"
+installed_exe="C:\\$programs\\Orvane\\orvane.exe"
+
+cleanup() {
+  if [ "$(haskey "HKCR\\CLSID\\$clsid\\InprocServer32")" = present ]; then
+    wine msiexec /x "$msi" /qn >/dev/null 2>&1
+  fi
+  wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
+  wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1
+  rm -rf "$WINEPREFIX/drive_c/orvane-msi-test"
+  rm -rf "$work"
+  # Only this prefix's server (and the Wine services it started) ends here.
+  wineserver -k >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+check "the prefix holds no Orvane before the test" absent "$(haskey "HKCR\\CLSID\\$clsid")"
+snapshot "$work/before"
+
+echo "== install $msi_built"
+wine msiexec /i "$msi" /qn >/dev/null 2>&1
+check "msiexec /i exit code" 0 $?
+dll="C:\\$programs\\Orvane\\orvane.dll"
+check "orvane.dll installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.dll" ] && echo yes || echo no)"
+check "orvane.exe installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.exe" ] && echo yes || echo no)"
+check "class name" Orvane "$(regval "HKCR\\CLSID\\$clsid" "")"
+check "InprocServer32" "$dll" "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "")"
+check "ThreadingModel" Apartment "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel)"
+for owner in '*' Directory Drive; do
+  check "$owner context-menu handler" "$clsid" "$(regval "HKCR\\$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
+done
+check "approved shell extension" Orvane \
+  "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+check "no registration in the other view" absent "$(haskey "HKCR\\CLSID\\$clsid" "$other_view")"
+
+probe=$(wine "$demo" probe 2>&1 | tr -d '\r')
+check "CoCreateInstance of the extension (IShellExtInit)" 0 $?
+echo "$probe"
+mkdir -p "$WINEPREFIX/drive_c/orvane-msi-test/folder"
+menu=$(wine "$demo" menu "$sample\\folder" 2>&1 | tr -d '\r')
+check "the folder's context menu offers Change Icon" yes "$(grep -qx '  &Change Icon...' <<<"$menu" && echo yes || echo no)"
+
+echo "== a per-file icon for a type with an icon and a handler of its own"
+echo x > "$WINEPREFIX/drive_c/orvane-msi-test/a$ext"
+wine reg add "HKCR\\$ext" /ve /d "$cls" /f "$view" >/dev/null 2>&1
+wine reg add "HKCR\\$cls\\DefaultIcon" /ve /d 'shell32.dll,1' /f "$view" >/dev/null 2>&1
+wine reg add "HKCR\\$cls\\shellex\\IconHandler" /ve /d "$other_handler" /f "$view" >/dev/null 2>&1
+wine "$installed_exe" set 'shell32.dll,5' "$sample\\a$ext" "$sample\\folder"
+check "orvane.exe set exit code" 0 $?
+check "type now asks the extension" '%1' "$(regval "HKCR\\$cls\\DefaultIcon" "")"
+check "extension is the type's icon handler" "$clsid" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
+check "previous handler backed up" "$other_handler" "$(regval "HKCR\\$cls\\shellex\\IconHandlerBAK" "")"
+
+echo "== uninstall"
+wine msiexec /x "$msi" /qn >/dev/null 2>&1
+check "msiexec /x exit code" 0 $?
+check "type's own icon is back" 'shell32.dll,1' "$(regval "HKCR\\$cls\\DefaultIcon" "")"
+check "type's own handler is back" "$other_handler" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
+check "no DefaultIconBAK left" absent "$(haskey "HKCR\\$cls\\DefaultIconBAK")"
+check "no IconHandlerBAK left" absent "$(haskey "HKCR\\$cls\\shellex\\IconHandlerBAK")"
+check "no class key" absent "$(haskey "HKCR\\CLSID\\$clsid")"
+for owner in '*' Directory Drive; do
+  check "no $owner context-menu handler" absent "$(haskey "HKCR\\$owner\\shellex\\ContextMenuHandlers\\Orvane")"
+done
+check "not approved any more" '<missing>' \
+  "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+check "no product key (per-file table, folder backups)" absent "$(haskey 'HKLM\Software\Brindlewick Software')"
+check "no program folder" no "$([ -e "$WINEPREFIX/drive_c/$programs/Orvane" ] && echo yes || echo no)"
+
+wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
+wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1
+rm -rf "$WINEPREFIX/drive_c/orvane-msi-test"
+snapshot "$work/after"
+registry_diff=$(diff "$work/before.reg" "$work/after.reg" | head -n 40)
+check "the registry is as before the install" "" "$registry_diff"
+files_diff=$(diff "$work/before.files" "$work/after.files" | head -n 40)
+check "drive C: holds the same files as before the install" "" "$files_diff"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -24,7 +24,7 @@ constexpr int RoundsPerThread = 10000;
 TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
 {
     const std::string extension = UniqueName(".");
-    const std::string className = UniqueName("orvt") + "file";
+    const std::string className = UniqueName("") + "file";
     KeyGuard extensionGuard(HKEY_CLASSES_ROOT, extension);
     KeyGuard classGuard(HKEY_CLASSES_ROOT, className);
     KeyGuard productGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");

@@ -132,7 +132,7 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
 TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 {
     const std::string extension = UniqueName(".");
-    const std::string className = UniqueName("orvt") + "file";
+    const std::string className = UniqueName("") + "file";
     KeyGuard extensionGuard(HKEY_CLASSES_ROOT, extension);
     KeyGuard classGuard(HKEY_CLASSES_ROOT, className);
     KeyGuard machineGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");

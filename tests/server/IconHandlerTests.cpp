@@ -19,7 +19,7 @@ class IconHandler : public testing::Test {
 protected:
     IconHandler()
         : extension_(UniqueName(".")),
-          className_(UniqueName("orvt") + "file"),
+          className_(UniqueName("") + "file"),
           extensionGuard_(HKEY_CLASSES_ROOT, extension_),
           classGuard_(HKEY_CLASSES_ROOT, className_),
           productGuard_(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software")

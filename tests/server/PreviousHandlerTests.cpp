@@ -20,7 +20,7 @@ class PreviousHandler : public testing::Test {
 protected:
     PreviousHandler()
         : extension_(UniqueName(".")),
-          className_(UniqueName("orvt") + "file"),
+          className_(UniqueName("") + "file"),
           extensionGuard_(HKEY_CLASSES_ROOT, extension_),
           classGuard_(HKEY_CLASSES_ROOT, className_),
           productGuard_(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"),

@@ -37,15 +37,8 @@ void ExpectRegistered()
     EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText));
 }
 
-void ExpectNothingOfOurs()
-{
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
-    for (const char* path : HandlerKeyPaths)
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, path)) << path;
-    EXPECT_FALSE(ApprovedValueExists());
-}
-
-// Whether the 32-bit and 64-bit class keys are separate here (they are on 64-bit Windows).
+// The other architecture's view of the class keys (32-bit programs on 64-bit Windows see
+// their own HKCR\CLSID).
 REGSAM OtherView() { return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
 
 bool OtherViewKeyExists(const char* path)
@@ -55,6 +48,17 @@ bool OtherViewKeyExists(const char* path)
         return false;
     RegCloseKey(key);
     return true;
+}
+
+// After unregistering: nothing of this architecture's is left, and the entries shared by
+// both architectures are left exactly while the other one is still registered.
+void ExpectNothingOfOurs()
+{
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
+    EXPECT_FALSE(ApprovedValueExists());
+    const bool otherRegistered = OtherViewKeyExists(ServerKeyPath) && !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
+    for (const char* path : HandlerKeyPaths)
+        EXPECT_EQ(otherRegistered, KeyExists(HKEY_CLASSES_ROOT, path)) << path;
 }
 
 TEST(Registration, Regsvr32RegistersAndUnregisters)
@@ -87,6 +91,7 @@ TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
 TEST(Registration, UnregisterLeavesWhatOthersWrote)
 {
     RegistrationGuards guards;
+    KeyGuard neighbourGuard(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour");
     const std::string foreignHandler = "{11111111-2222-3333-4444-555555555555}";
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, HandlerKeyPaths[1], "", foreignHandler));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour", "", foreignHandler));
@@ -95,8 +100,10 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
 
     ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[2]));
+    if (!OtherViewKeyExists(ServerKeyPath)) {
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[2]));
+    }
     EXPECT_FALSE(ApprovedValueExists());
     // Someone else's entries stay, and so does a class key that holds more than ours.
     EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, HandlerKeyPaths[1]));
@@ -112,22 +119,27 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
 TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
 {
     RegistrationGuards guards;
+    // Registered here but not there: the views are separate, and the other one is free.
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
     if (OtherViewKeyExists(ClassKeyPath))
-        GTEST_SKIP() << "the other architecture's class is registered outside this test";
+        GTEST_SKIP() << "one view of the class keys, or the other architecture is registered outside this test";
+    struct OtherViewCleanup {
+        ~OtherViewCleanup()
+        {
+            RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
+            RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
+        }
+    } cleanup;
     HKEY other = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, 0, nullptr, 0,
                                              KEY_ALL_ACCESS | OtherView(), nullptr, &other, nullptr));
     RegCloseKey(other);
-    const bool separateViews = !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath) || OtherViewKeyExists(ServerKeyPath);
-
     ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
-    const bool ownClassGone = !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
-    const bool otherStays = OtherViewKeyExists(ServerKeyPath);
-    if (separateViews && otherStays) {
-        EXPECT_TRUE(ownClassGone);
-        for (const char* path : HandlerKeyPaths)
-            EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
-    }
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
+    EXPECT_TRUE(OtherViewKeyExists(ServerKeyPath));
+    for (const char* path : HandlerKeyPaths)
+        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
     ASSERT_FALSE(OtherViewKeyExists(ClassKeyPath));

@@ -32,18 +32,31 @@ bool IsDialogClass(HWND window)
     return std::string(name) == "#32770";
 }
 
+BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
+{
+    if (IsDialogClass(window))
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
 std::vector<HWND> ThreadDialogs(DWORD thread)
 {
     std::vector<HWND> windows;
-    EnumThreadWindows(
-        thread,
-        [](HWND window, LPARAM param) -> BOOL {
-            if (IsDialogClass(window))
-                reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumThreadWindows(thread, CollectDialog, reinterpret_cast<LPARAM>(&windows));
     return windows;
+}
+
+// The file name box of the open-file dialog: the edit inside the Explorer-style
+// dialog's combo box cmb13 (0x47C).
+BOOL CALLBACK FindFileNameEdit(HWND window, LPARAM param)
+{
+    char name[32] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (GetDlgCtrlID(window) == 0x47C && lstrcmpiA(name, "Edit") == 0) {
+        *reinterpret_cast<HWND*>(param) = window;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 // Ends every modal window of the thread, innermost first: message boxes and the
@@ -206,24 +219,10 @@ void DialogDriver::ChooseSource(int index)
 
 HWND DialogDriver::FileNameBox(HWND fileDialog)
 {
-    // The Explorer-style dialog's file name box is the edit inside the combo box cmb13
-    // (0x47C); the older style has the plain edit edt1 (0x480).
-    struct Search {
-        HWND Found = nullptr;
-    } search;
-    EnumChildWindows(
-        fileDialog,
-        [](HWND window, LPARAM param) -> BOOL {
-            char name[32] = {};
-            GetClassNameA(window, name, sizeof name);
-            if (GetDlgCtrlID(window) == 0x47C && lstrcmpiA(name, "Edit") == 0) {
-                reinterpret_cast<Search*>(param)->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Found != nullptr ? search.Found : GetDlgItem(fileDialog, 0x480);
+    // The older style of the dialog has the plain edit edt1 (0x480) instead.
+    HWND found = nullptr;
+    EnumChildWindows(fileDialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&found));
+    return found != nullptr ? found : GetDlgItem(fileDialog, 0x480);
 }
 
 bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) const

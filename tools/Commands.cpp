@@ -119,6 +119,9 @@ void PrintIcon(const std::optional<IconLocation>& icon)
 {
     if (!icon || icon->IconPath[0] == '\0')
         std::printf("  icon:   (none)\n");
+    else if (std::strstr(icon->IconPath, "%1") != nullptr)
+        std::printf("  icon:   %s (each file's own icon, answered by Orvane as the type's icon handler)\n",
+                    icon->IconPath);
     else if (icon->Index == NoIndex)
         std::printf("  icon:   %s\n", icon->IconPath);
     else

@@ -1,6 +1,8 @@
 // orvane_demo.exe: drives the installed extension the way Explorer does.
 //   orvane_demo probe                  create the extension through COM (IShellExtInit)
 //   orvane_demo menu PATH              build PATH's context menu and list what was added
+//   orvane_demo icon PATH...           what the shell (and, for files, the icon handler)
+//                                      reports as each PATH's icon
 //   orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]
 //       build the context menu, pick "Change Icon...", and let the person at the screen
 //       use the dialog, or (with --pick) choose the icon and press OK from a second
@@ -71,10 +73,24 @@ int Menu(const char* path)
     return HasChangeIconEntry(road) ? 0 : 1;
 }
 
-bool SameLocation(const std::string& reported, const IconChoice& choice)
+std::string Expected(const IconChoice& choice)
 {
-    const std::string expected = std::string(choice.Source) + "," + std::to_string(choice.Index);
-    return lstrcmpiA(reported.c_str(), expected.c_str()) == 0;
+    return std::string(choice.Source) + "," + std::to_string(choice.Index);
+}
+
+bool Same(const std::string& reported, const IconChoice& choice)
+{
+    return lstrcmpiA(reported.c_str(), Expected(choice).c_str()) == 0;
+}
+
+// What Explorer would show for the target, as far as this platform's shell can tell.
+void PrintShellView(const char* when, const char* path, bool isFile)
+{
+    std::printf("  shell's icon location %s %s\n", when, ShellIconLocation(path, !isFile).Text().c_str());
+    if (isFile)
+        std::printf("  icon handler's answer %s %s\n", when, IconHandlerAnswer(path).c_str());
+    else
+        std::printf("  Desktop.ini icon %s      %s\n", when, FolderIniIcon(path).c_str());
 }
 
 int Invoke(const char* path, const char* pick, bool allOfType, const char* screenshot)
@@ -95,9 +111,7 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
     }
 
     std::printf("target: %s\n", path);
-    std::printf("  shell's icon location before: %s\n", ShellIconLocation(path).c_str());
-    if (isFile)
-        std::printf("  icon handler's answer before: %s\n", IconHandlerAnswer(path).c_str());
+    PrintShellView("before:", path, isFile);
 
     ContextMenuRoad road;
     HRESULT hr = road.Open(path);
@@ -125,22 +139,41 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
     std::fputs(driver.Log().c_str(), stdout);
     std::printf("  InvokeCommand returned 0x%08lX\n", static_cast<unsigned long>(hr));
 
-    const std::string after = ShellIconLocation(path);
-    std::printf("  shell's icon location after:  %s\n", after.c_str());
-    std::string handler;
-    if (isFile) {
-        handler = IconHandlerAnswer(path);
-        std::printf("  icon handler's answer after:  %s\n", handler.c_str());
-    }
+    PrintShellView("after: ", path, isFile);
     if (FAILED(hr) || !driven)
         return 1;
     if (pick == nullptr)
         return 0;
-    // A folder's and a type's icon are what the shell itself reports; a single file's
-    // icon comes from the icon handler, which Explorer asks and Wine's shell does not.
-    const bool seen = isFile && !allOfType ? SameLocation(handler, choice) : SameLocation(after, choice);
-    std::printf("  result: %s\n", seen ? "the new icon is in place" : "THE NEW ICON IS NOT WHERE EXPECTED");
+    // A type's icon is what the shell itself reports; a folder's shows in its index and
+    // its Desktop.ini; a single file's comes from the icon handler, which Explorer asks
+    // and Wine's shell does not.
+    bool seen = false;
+    const ShellIcon shell = ShellIconLocation(path, !isFile);
+    if (!isFile)
+        seen = shell.Reported && shell.Index == choice.Index && Same(FolderIniIcon(path), choice);
+    else if (allOfType)
+        seen = Same(shell.Text(), choice);
+    else
+        seen = Same(IconHandlerAnswer(path), choice);
+    std::printf("  result: %s\n", seen ? ("the new icon " + Expected(choice) + " is in place").c_str()
+                                       : "THE NEW ICON IS NOT WHERE EXPECTED");
     return seen ? 0 : 1;
+}
+
+int Icons(int count, char** paths)
+{
+    int status = 0;
+    for (int i = 0; i < count; ++i) {
+        const DWORD attributes = GetFileAttributesA(paths[i]);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            std::fprintf(stderr, "no such file or folder: %s\n", paths[i]);
+            status = 1;
+            continue;
+        }
+        std::printf("%s\n", paths[i]);
+        PrintShellView("now:   ", paths[i], (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0);
+    }
+    return status;
 }
 
 int Usage()
@@ -148,6 +181,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: orvane_demo probe\n"
                  "       orvane_demo menu PATH\n"
+                 "       orvane_demo icon PATH...\n"
                  "       orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]\n");
     return 2;
 }
@@ -161,6 +195,8 @@ int main(int argc, char** argv)
         return Probe();
     if (argc == 3 && std::strcmp(argv[1], "menu") == 0)
         return Menu(argv[2]);
+    if (argc >= 3 && std::strcmp(argv[1], "icon") == 0)
+        return Icons(argc - 2, argv + 2);
     if (argc >= 3 && std::strcmp(argv[1], "invoke") == 0) {
         const char* pick = nullptr;
         const char* screenshot = nullptr;

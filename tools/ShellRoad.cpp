@@ -117,13 +117,39 @@ HRESULT ContextMenuRoad::InvokeChangeIcon(HWND owner)
     return menu_->InvokeCommand(&info);
 }
 
-std::string ShellIconLocation(const char* path)
+std::string ShellIcon::Text() const
 {
-    SHFILEINFOA info = {};
-    if (SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0 || info.szDisplayName[0] == '\0')
+    if (!Reported)
         return "(nothing)";
+    if (File.empty())
+        return "icon index " + std::to_string(Index);
+    return File + "," + std::to_string(Index);
+}
+
+ShellIcon ShellIconLocation(const char* path, bool isFolder)
+{
+    ShellIcon icon;
+    SHFILEINFOA info = {};
+    if (SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
+        return icon;
+    icon.Reported = true;
+    icon.Index = info.iIcon;
     info.szDisplayName[sizeof info.szDisplayName - 1] = '\0';
-    return std::string(info.szDisplayName) + "," + std::to_string(info.iIcon);
+    if (!isFolder)
+        icon.File = info.szDisplayName;
+    return icon;
+}
+
+std::string FolderIniIcon(const char* folder)
+{
+    const std::string ini = std::string(folder) + "\\desktop.ini";
+    char file[MAX_PATH] = {};
+    char index[32] = {};
+    GetPrivateProfileStringA(".ShellClassInfo", "IconFile", "", file, sizeof file, ini.c_str());
+    GetPrivateProfileStringA(".ShellClassInfo", "IconIndex", "0", index, sizeof index, ini.c_str());
+    if (file[0] == '\0')
+        return "(none)";
+    return std::string(file) + "," + index;
 }
 
 std::string IconHandlerAnswer(const char* path)

@@ -74,9 +74,19 @@ private:
     UINT commandsUsed_ = 0;
 };
 
-// What the platform's shell reports with SHGetFileInfoA(SHGFI_ICONLOCATION): "path,index",
-// or "(nothing)" when it has no location.
-std::string ShellIconLocation(const char* path);
+// What the platform's shell reports with SHGetFileInfoA(SHGFI_ICONLOCATION).
+struct ShellIcon {
+    bool Reported = false;
+    std::string File; // empty where the shell gives the index alone
+    int Index = 0;
+    std::string Text() const;
+};
+// For a folder Wine's shell reports the Desktop.ini icon index but leaves the file text
+// unfilled (whatever the buffer held), so for folders only the index is taken.
+ShellIcon ShellIconLocation(const char* path, bool isFolder);
+
+// The icon a folder's Desktop.ini names ("IconFile,IconIndex"), or "(none)".
+std::string FolderIniIcon(const char* folder);
 
 // The icon handler's answer for a file, asked as Explorer asks: IPersistFile::Load,
 // then IExtractIconA::GetIconLocation. "path,index" or a description of the failure.

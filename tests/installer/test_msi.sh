@@ -110,6 +110,21 @@ mkdir -p "$WINEPREFIX/drive_c/orvane-msi-test/folder"
 menu=$(wine "$demo" menu "$sample\\folder" 2>&1 | tr -d '\r')
 check "the folder's context menu offers Change Icon" yes "$(grep -qx '  &Change Icon...' <<<"$menu" && echo yes || echo no)"
 
+# Both packages write the same (shared) context-menu handler keys, so the other
+# architecture's package must refuse to install beside this one.
+other_arch=$([ "$arch" = x64 ] && echo x86 || echo x64)
+other_build=$(dirname "$build")/$other_arch
+if [ -f "$other_build/server/orvane.dll" ] && [ -f "$other_build/tools/orvane.exe" ]; then
+  other_msi=$(winepath -w "$(bash "$root/installer/build.sh" "$other_arch" "$other_build")")
+  wine msiexec /i "$other_msi" /qn >/dev/null 2>&1
+  # ERROR_INSTALL_FAILURE, 1603, reaches the shell as its low byte, 67.
+  check "the $other_arch package refuses to install beside this one (1603)" 67 $?
+  check "this package's registration is untouched" "$dll" "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "")"
+  check "no $other_arch files" no "$([ -e "$WINEPREFIX/drive_c/$([ "$other_arch" = x86 ] && echo 'Program Files (x86)' || echo 'Program Files')/Orvane" ] && echo yes || echo no)"
+else
+  echo "(no $other_arch build beside this one: the check that both packages exclude each other is skipped)"
+fi
+
 echo "== a per-file icon for a type with an icon and a handler of its own"
 echo x > "$WINEPREFIX/drive_c/orvane-msi-test/a$ext"
 wine reg add "HKCR\\$ext" /ve /d "$cls" /f "$view" >/dev/null 2>&1

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Draws Orvane's program icon and writes it as a multi-size .ico (16, 32, 48 and 256
-pixels). The small sizes are 32-bit BMP images with an AND mask, the 256-pixel size is a
+pixels, or the sizes named after the file). The small sizes are 32-bit BMP images with an AND mask, the 256-pixel size is a
 PNG image, as Windows Vista and later expect. Only the standard library is used, so the
 file can be made again on any machine:  python3 resources/make_icon.py resources/orvane.ico
+(the benchmark's one-image icon: python3 resources/make_icon.py bench/dialog/bench_icon.ico 32)
 """
 import math
 import struct
@@ -106,8 +107,7 @@ def png_image(rows):
             + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
 
 
-def main(path):
-    sizes = (16, 32, 48, 256)
+def main(path, sizes=(16, 32, 48, 256)):
     images = [png_image(render(s)) if s == 256 else bmp_image(render(s)) for s in sizes]
     out = struct.pack('<HHH', 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
@@ -119,4 +119,5 @@ def main(path):
 
 
 if __name__ == '__main__':
-    main(sys.argv[1] if len(sys.argv) > 1 else 'orvane.ico')
+    main(sys.argv[1] if len(sys.argv) > 1 else 'orvane.ico',
+         tuple(int(s) for s in sys.argv[2:]) or (16, 32, 48, 256))

@@ -89,14 +89,13 @@ bool Usable(const std::optional<IconLocation>& location)
 
 bool NamesFileItself(const IconLocation& location) { return std::strstr(location.IconPath, "%1") != nullptr; }
 
-// The type's icon chosen while this extension is the class's icon handler; a value left
-// from an earlier installation is not the type's icon any more.
-std::optional<IconLocation> ReadInstalledTypeIcon(const char* extension)
+// The class that HKEY_CLASSES_ROOT\<extension> names.
+bool ReadClassName(const char* extension, char (&className)[TextCapacity])
 {
-    std::optional<IconLocation> location = ReadTypeHandlerIcon(extension);
-    if (!Usable(location) || !IsOwnIconHandler(*location))
-        return std::nullopt;
-    return location;
+    RegKey key;
+    if (key.Open(HKEY_CLASSES_ROOT, extension, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return false;
+    return ReadTextValue(key.get(), nullptr, className, sizeof className) && className[0] != '\0';
 }
 
 // The class's DefaultIcon text from before this extension became its icon handler.
@@ -114,25 +113,12 @@ std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
     return ParseIconLocation(text, false);
 }
 
-// The class's DefaultIcon, with "%1" while this extension is the handler read through to
-// the backup of the text that installing replaced.
-std::optional<IconLocation> ReadTypeIconForFile(const char* extension)
-{
-    std::optional<IconLocation> location = ReadTypeDefaultIcon(extension);
-    if (Usable(location) && NamesFileItself(*location) && IsOwnIconHandler(*location)) {
-        std::optional<IconLocation> backup = ReadDefaultIconBackup(location->TypeKey);
-        if (Usable(backup))
-            return backup;
-    }
-    return location;
-}
-
 } // namespace
 
-std::optional<IconLocation> ShellIconExtension::AskPreviousIconHandler(const char* extension) const
+std::optional<IconLocation> ShellIconExtension::AskPreviousIconHandler(const char* className) const
 {
     char text[TextCapacity] = {};
-    if (!ReadExtensionIconHandlerText(extension, HandlerSlot::Backup, text))
+    if (!ReadIconHandlerText(className, HandlerSlot::Backup, text))
         return std::nullopt;
     text[TextCapacity - 1] = '\0';
     if (std::strlen(text) < 2)
@@ -182,6 +168,34 @@ std::optional<IconLocation> ShellIconExtension::AskPreviousIconHandler(const cha
     return location;
 }
 
+// The class is read once and each of its keys at most once: Explorer asks this for every
+// file of the class that it shows.
+std::optional<IconLocation> ShellIconExtension::ReadTypeAnswer(const char* extension) const
+{
+    char className[TextCapacity] = {};
+    if (!ReadClassName(extension, className))
+        return std::nullopt;
+    std::optional<IconLocation> typeIcon = LookupClassIcon(HKEY_CLASSES_ROOT, className, nullptr);
+    // The shell consults an icon handler only while DefaultIcon says "%1".
+    const bool installed = Usable(typeIcon) && NamesFileItself(*typeIcon) && IsOwnIconHandler(*typeIcon);
+    if (installed) {
+        std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, className, HandlerIconValue);
+        if (Usable(chosen))
+            return chosen;
+    }
+    // Installing keeps the previous handler and DefaultIcon text in the class where
+    // DefaultIcon was found (at the end of a CurVer chain).
+    std::optional<IconLocation> previous = AskPreviousIconHandler(Usable(typeIcon) ? typeIcon->TypeKey : className);
+    if (Usable(previous))
+        return previous;
+    if (installed) {
+        std::optional<IconLocation> backup = ReadDefaultIconBackup(typeIcon->TypeKey);
+        if (Usable(backup))
+            return backup;
+    }
+    return typeIcon;
+}
+
 IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cchMax, int* index, UINT*)
 {
     if (iconFile == nullptr || cchMax == 0)
@@ -199,11 +213,7 @@ IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cc
 
         std::optional<IconLocation> location = ReadFileIcon(itemPath_);
         if (!Usable(location) && extension[0] != '\0')
-            location = ReadInstalledTypeIcon(extension);
-        if (!Usable(location) && extension[0] != '\0')
-            location = AskPreviousIconHandler(extension);
-        if (!Usable(location) && extension[0] != '\0')
-            location = ReadTypeIconForFile(extension);
+            location = ReadTypeAnswer(extension);
 
         const char* answerPath = itemPath_;
         int answerIndex = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package for one architecture from a finished build:
-#   installer/build.sh ARCH ARCH_BUILD_DIR   ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
+#   installer/build.sh ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
 # (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll and tools/orvane.exe.)
+# ORVANE_VERSION sets the product version (default 1.0.0).
 set -euo pipefail
 arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
 build=${2:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
@@ -20,13 +21,15 @@ for f in "$dll" "$exe"; do
 done
 
 # wixl takes file sources relative to its working folder: stage the two files.
-stage=$build/installer-stage
+stage=$build/installer-stage-$$
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$dll" "$exe" "$stage/"
-out=$build/Orvane-$arch.msi
+out=${3:-$build/Orvane-$arch.msi}
+case $out in /*) ;; *) out=$PWD/$out ;; esac
 (cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
   -D Arch="$arch" -D Version="$version" -D DllPath=orvane.dll -D ExePath=orvane.exe \
   "$here/Orvane.wxs")
 mv "$out.tmp" "$out"
+rm -rf "$stage"
 echo "$out"

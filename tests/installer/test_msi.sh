@@ -71,9 +71,10 @@ cls="${ext#.}file"
 sample="C:\\orvane-msi-test"
 installed_exe="C:\\$programs\\Orvane\\orvane.exe"
 
+current_msi=$msi
 cleanup() {
   if [ "$(haskey "HKCR\\CLSID\\$clsid\\InprocServer32")" = present ]; then
-    wine msiexec /x "$msi" /qn >/dev/null 2>&1
+    wine msiexec /x "$current_msi" /qn >/dev/null 2>&1
   fi
   wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
   wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1
@@ -136,8 +137,28 @@ check "type now asks the extension" '%1' "$(regval "HKCR\\$cls\\DefaultIcon" "")
 check "extension is the type's icon handler" "$clsid" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
 check "previous handler backed up" "$other_handler" "$(regval "HKCR\\$cls\\shellex\\IconHandlerBAK" "")"
 
+echo "== upgrade to a newer version: the icons stay"
+# Windows Installer removes the older product of an upgrade with UPGRADINGPRODUCTCODE
+# set, which keeps remove-all from running. Wine's RemoveExistingProducts starts that
+# removal without the property, so the test removes the older product the way Windows
+# does and then installs the newer one.
+newer_built=$work/Orvane-$arch-newer.msi
+ORVANE_VERSION=1.0.1 bash "$root/installer/build.sh" "$arch" "$build" "$newer_built" >/dev/null || exit 1
+newer=$(winepath -w "$newer_built")
+newer_code=$(msiinfo export "$newer_built" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" {print $2}')
+wine msiexec /x "$msi" UPGRADINGPRODUCTCODE="$newer_code" /qn >/dev/null 2>&1
+check "removal of the older product within an upgrade" 0 $?
+check "the type's handler stays during the upgrade" "$clsid" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
+wine msiexec /i "$newer" /qn >/dev/null 2>&1
+check "msiexec /i of the newer package exit code" 0 $?
+current_msi=$newer
+check "registered again" "$dll" "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "")"
+check "still the type's icon handler" "$clsid" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
+check "the file keeps its own icon" "C:\\windows\\system32\\shell32.dll,5,$cls" \
+  "$(regval 'HKLM\Software\Brindlewick Software\Orvane\FileIcons' "$sample\\a$ext")"
+
 echo "== uninstall"
-wine msiexec /x "$msi" /qn >/dev/null 2>&1
+wine msiexec /x "$current_msi" /qn >/dev/null 2>&1
 check "msiexec /x exit code" 0 $?
 check "type's own icon is back" 'shell32.dll,1' "$(regval "HKCR\\$cls\\DefaultIcon" "")"
 check "type's own handler is back" "$other_handler" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"

@@ -36,6 +36,10 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, withEntry.c_str(), "C:\\icons\\set.icl,7," + className));
     const std::wstring paths[2] = {Wide(withEntry), Wide(withoutEntry)};
 
+    // Held loaded, so that the module can be asked afterwards whether it may unload.
+    HMODULE module = LoadLibraryA(ServerDllPath().c_str());
+    ASSERT_NE(nullptr, module);
+
     std::atomic<int> wrong{0};
     std::atomic<int> failed{0};
     const auto start = std::chrono::steady_clock::now();
@@ -82,6 +86,7 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     EXPECT_EQ(0, failed.load());
     EXPECT_EQ(0, wrong.load());
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
+    FreeLibrary(module);
 }
 
 } // namespace

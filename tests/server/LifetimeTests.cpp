@@ -180,6 +180,33 @@ TEST_F(ModuleLifetime, NullOutPointersAreRefused)
     EXPECT_EQ(E_POINTER, menu->QueryInterface(IID_IUnknown, nullptr));
 }
 
+// Thread attach and detach notifications leave the instance handle alone: registering
+// afterwards still names this DLL (GetModuleFileNameA of the kept handle), and a second
+// LoadLibrary of the module brings no second attach.
+TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
+{
+    RegistrationGuards guards;
+    HMODULE again = LoadLibraryA(ServerDllPath().c_str());
+    ASSERT_EQ(module_, again);
+    for (int i = 0; i < 4; ++i) {
+        HANDLE thread = CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
+        ASSERT_NE(nullptr, thread);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    FreeLibrary(again);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module_, "DllRegisterServer")));
+    ASSERT_NE(nullptr, registerServer);
+    ASSERT_TRUE(DeleteKeyTree(HKEY_CLASSES_ROOT, ServerKeyPath));
+    ASSERT_EQ(S_OK, registerServer());
+    char modulePath[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameA(module_, modulePath, MAX_PATH));
+    std::string registered;
+    ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, ServerKeyPath, "", &registered));
+    EXPECT_EQ(0, lstrcmpiA(modulePath, registered.c_str())) << registered;
+}
+
 // COM's own road: CoCreateInstance through the registry, then CoFreeUnusedLibraries asks
 // DllCanUnloadNow and may unload the module once everything is released.
 TEST(ModuleThroughCom, LiveObjectsKeepTheModuleAndReleasingThemFreesIt)

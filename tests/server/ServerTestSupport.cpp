@@ -324,7 +324,7 @@ HRESULT ServerCanUnloadNow()
 {
     HMODULE module = GetModuleHandleA(ServerDllPath().c_str());
     if (module == nullptr)
-        return S_OK; // not loaded at all
+        return E_UNEXPECTED; // not loaded: nothing to ask
     auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     return canUnload != nullptr ? canUnload() : E_FAIL;

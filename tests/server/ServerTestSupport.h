@@ -174,7 +174,8 @@ struct IconAnswer {
 };
 IconAnswer AskIconHandler(const std::string& path, UINT flags = 0);
 
-// Exports of the server module as loaded in this process.
+// DllCanUnloadNow of the server module as loaded in this process (E_UNEXPECTED when it
+// is not loaded).
 HRESULT ServerCanUnloadNow();
 
 } // namespace orvane::test

@@ -73,9 +73,12 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
     // No mask: each icon is drawn opaque on the window colour.
     ImageList_SetBkColor(images, GetSysColor(COLOR_WINDOW));
 
-    // Inserting into an auto-arranged view re-arranges it after each item; the items are
-    // arranged once at the end instead.
+    // Inserting into an auto-arranged view re-arranges it after each item (in Wine's list
+    // view even while it does not redraw): the style is off while the items go in, and
+    // the items are arranged once at the end.
+    const LONG style = GetWindowLongA(list, GWL_STYLE);
     SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+    SetWindowLongA(list, GWL_STYLE, style & ~LVS_AUTOARRANGE);
     if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) != 0)
         SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
     for (UINT i = 0; i < n; ++i) {
@@ -100,6 +103,7 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
         SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
     if (previous != nullptr && previous != images)
         ImageList_Destroy(previous);
+    SetWindowLongA(list, GWL_STYLE, style);
     SendMessageA(list, LVM_ARRANGE, LVA_ALIGNLEFT, 0);
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);

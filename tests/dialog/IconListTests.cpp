@@ -85,6 +85,10 @@ TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
         ASSERT_EQ(item.iImage, i);
     }
     EXPECT_TRUE(Selected().empty());
+    // The view keeps its template style: auto-arranged icons.
+    const LONG style = GetWindowLongA(List(), GWL_STYLE);
+    EXPECT_EQ(style & LVS_TYPEMASK, LVS_ICON);
+    EXPECT_NE(style & LVS_AUTOARRANGE, 0);
     POINT first{}, second{};
     SendMessageA(List(), LVM_GETITEMPOSITION, 0, reinterpret_cast<LPARAM>(&first));
     SendMessageA(List(), LVM_GETITEMPOSITION, 1, reinterpret_cast<LPARAM>(&second));

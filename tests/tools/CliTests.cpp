@@ -460,6 +460,63 @@ TEST_F(CliTest, ATypeWithoutAnyIconGetsItsClassAndIcon)
     EXPECT_EQ(Icon(1), ShellIcon(file));
 }
 
+TEST_F(CliTest, HostileTypeDataIsShownAsNoIconAndReplacedCleanly)
+{
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, cls_));
+    const std::string unterminated(1000, 'A');
+    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, cls_ + "\\DefaultIcon", nullptr, REG_BINARY, unterminated.data(),
+                           static_cast<DWORD>(unterminated.size())));
+    const std::string file = dir_.MakeFile("odd" + ext_);
+
+    ToolRun run = RunTool({"show", file, "--all-of-type"});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(file + "\n  kind:   Type\n  icon:   (none)\n  backup: no\n", run.Out);
+
+    run = RunTool({"set", "--all-of-type", Icon(4), file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(Icon(4), DefaultIcon());
+    EXPECT_EQ(Icon(4), ShellIcon(file));
+}
+
+TEST_F(CliTest, ACurVerCycleEndsAndTheTypeStillGetsItsIcon)
+{
+    const std::string second = cls_ + "2";
+    KeyGuard secondGuard(HKEY_CLASSES_ROOT, second);
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, cls_));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + "\\CurVer", nullptr, second));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, second + "\\CurVer", nullptr, cls_));
+    const std::string file = dir_.MakeFile("loop" + ext_);
+
+    ToolRun run = RunTool({"show", file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, "icon:   (none)")) << run.Out;
+
+    run = RunTool({"set", "--all-of-type", Icon(6), file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    run = RunTool({"show", "--all-of-type", file});
+    EXPECT_TRUE(Contains(run.Out, "icon:   " + Icon(6))) << run.Out;
+}
+
+TEST_F(CliTest, AFileWithTheLongestPathGetsItsOwnIcon)
+{
+    RegisterType("shell32.dll,1");
+    std::string name = "n";
+    const std::size_t used = dir_.Path().size() + 1 + ext_.size();
+    ASSERT_LT(used, 259u);
+    name.append(259 - used - 1, 'x');
+    const std::string file = dir_.MakeFile(name + ext_);
+    ASSERT_EQ(259u, file.size());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.c_str()));
+
+    ToolRun run = RunTool({"set", Icon(2), file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(Icon(2) + "," + cls_, FileEntry(file).value_or("(none)"));
+    run = RunTool({"restore", file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_FALSE(FileEntry(file));
+    EXPECT_EQ("shell32.dll,1", DefaultIcon());
+}
+
 TEST_F(CliTest, DriveSetShowRestore)
 {
     const std::string drive = "C:\\";

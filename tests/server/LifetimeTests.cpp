@@ -180,6 +180,8 @@ TEST_F(ModuleLifetime, NullOutPointersAreRefused)
     EXPECT_EQ(E_POINTER, menu->QueryInterface(IID_IUnknown, nullptr));
 }
 
+DWORD WINAPI DoNothing(void*) { return 0; }
+
 // Thread attach and detach notifications leave the instance handle alone: registering
 // afterwards still names this DLL (GetModuleFileNameA of the kept handle), and a second
 // LoadLibrary of the module brings no second attach.
@@ -189,7 +191,7 @@ TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
     HMODULE again = LoadLibraryA(ServerDllPath().c_str());
     ASSERT_EQ(module_, again);
     for (int i = 0; i < 4; ++i) {
-        HANDLE thread = CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
+        HANDLE thread = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
         ASSERT_NE(nullptr, thread);
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);

@@ -9,7 +9,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 packages=(
   cmake make ninja-build
   mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine wine64
+  wine wine64 fonts-wine
   xvfb x11-apps xdotool imagemagick
   googletest
   clang libclang-rt-14-dev

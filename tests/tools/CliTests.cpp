@@ -125,6 +125,9 @@ protected:
           clsGuard_(HKEY_CLASSES_ROOT, cls_), icons_(WriteIconFile(dir_.Path() + "\\icons.ico", 4)),
           library_(SystemLibrary())
     {
+        // The prefix may hold Orvane's own tables from using it (scripts/run.sh installs
+        // it there); each test starts without them, and the guards put them back.
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, Vendor);
     }
 
     // An icon library with many icons: the system's shell32.dll, by its full path.
@@ -572,8 +575,31 @@ TEST_F(CliTest, ARefusedPerFileTableReportsAccessDeniedAndInstallsNoHandler)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler"));
 }
 
+// Guards every class of the prefix on which Orvane is installed as icon handler (as
+// remove-all restores them all, not only the test's own).
+std::vector<std::unique_ptr<KeyGuard>> GuardHandlerClasses()
+{
+    std::vector<std::unique_ptr<KeyGuard>> guards;
+    for (DWORD i = 0;; ++i) {
+        char name[MAX_PATH];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(HKEY_CLASSES_ROOT, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (name[0] != '.')
+            continue;
+        const std::optional<std::string> cls = Value(HKEY_CLASSES_ROOT, name);
+        if (cls && !cls->empty() &&
+            (KeyExists(HKEY_CLASSES_ROOT, *cls + "\\DefaultIconBAK") ||
+             KeyExists(HKEY_CLASSES_ROOT, *cls + "\\shellex\\IconHandlerBAK") ||
+             Value(HKEY_CLASSES_ROOT, *cls + "\\shellex\\IconHandler").value_or("") == Clsid))
+            guards.push_back(std::make_unique<KeyGuard>(HKEY_CLASSES_ROOT, *cls));
+    }
+    return guards;
+}
+
 TEST_F(CliTest, RemoveAllRestoresEveryClassAndDeletesTheTables)
 {
+    const auto otherClasses = GuardHandlerClasses();
     RegisterType("shell32.dll,1");
     const std::string ext2 = UniqueName(".");
     const std::string cls2 = ext2.substr(1) + "file";

@@ -376,6 +376,14 @@ LONG InstallIconHandler(const IconLocation& location)
         status = CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, previousIcon, previousIconType);
         if (status != ERROR_SUCCESS)
             return status;
+        // A "HandlerIconInfo" still there was chosen under an earlier installation; the
+        // type's icon since is the DefaultIcon text just backed up. Left in place, the
+        // icon handler would answer the old icon for every file of the type.
+        if (defaultIcon) {
+            status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+            if (status != ERROR_SUCCESS)
+                return status;
+        }
     }
     if (backUpHandler) {
         status = CreateWithDefaultText(classKey.get(), HandlerBackupKey, previousHandler, previousHandlerType);
@@ -462,6 +470,59 @@ bool HasIconHandler(const char* extension)
 {
     char text[TextCapacity] = {};
     return ReadExtensionIconHandlerText(extension, HandlerSlot::Current, text) && std::strlen(text) >= 2;
+}
+
+bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon)
+{
+    // "%1" anywhere in the path stands for the file itself, as the icon handler reads it.
+    return std::strstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandler(typeIcon);
+}
+
+std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon)
+{
+    if (!IsOwnHandlerPlaceholder(typeIcon))
+        return std::nullopt;
+
+    // A record without a path says nothing about an icon; the icon handler passes such a
+    // value over in the same way.
+    std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, typeIcon.TypeKey, HandlerIconValue);
+    if (!chosen || chosen->IconPath[0] == '\0') {
+        chosen.reset();
+        // The class key is opened first and DefaultIconBAK below it, so that a class name
+        // of up to 255 characters never makes a path the 8-bit registry calls refuse.
+        RegKey classKey;
+        if (classKey.Open(HKEY_CLASSES_ROOT, typeIcon.TypeKey, KEY_READ) != ERROR_SUCCESS)
+            return std::nullopt;
+        RegKey backup;
+        if (backup.Open(classKey.get(), DefaultIconBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+            return std::nullopt;
+        char text[RegistryTextLimit];
+        if (!ReadTextValue(backup.get(), nullptr, text, sizeof text))
+            return std::nullopt;
+        chosen = ParseIconLocation(text, false);
+        if (!chosen || chosen->IconPath[0] == '\0')
+            return std::nullopt;
+    }
+    if (!chosen->SetTypeKey(typeIcon.TypeKey) || !chosen->SetOwner(typeIcon.Owner))
+        return std::nullopt;
+    return chosen;
+}
+
+LONG WriteDefaultIconBackup(const IconLocation& location)
+{
+    if (location.TypeKey[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+        return ERROR_FILENAME_EXCED_RANGE;
+    char text[TextCapacity];
+    if (!FormatIconLocation(location, false, text, sizeof text))
+        return ERROR_FILENAME_EXCED_RANGE;
+
+    RegKey classKey;
+    const LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_WRITE);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, text, REG_SZ);
 }
 
 } // namespace orvane

@@ -36,4 +36,22 @@ bool IsOwnIconHandler(const IconLocation& location);
 // True when the extension's class has any icon handler text of two or more characters.
 bool HasIconHandler(const char* extension);
 
+// While this extension is a class's icon handler, the class's DefaultIcon says "%1" and the
+// type's own icon is kept beside it: in "HandlerIconInfo" when one was chosen since
+// installing, else in DefaultIconBAK, the text that uninstalling puts back.
+//
+// True when typeIcon, a record read from a class's DefaultIcon (TypeKey = the class in
+// which it was found), is that "%1": its path contains "%1" and the class's icon handler
+// is this extension.
+bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon);
+// The type's own icon behind that "%1": "HandlerIconInfo" if it names an icon, else the
+// default value of <TypeKey>\DefaultIconBAK (short form); TypeKey is the class, Owner
+// that of typeIcon. None when neither names an icon (the class had none before
+// installing), or when typeIcon is no such "%1".
+std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon);
+// Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
+// creating the key when it is missing: what DefaultIcon becomes when this extension is
+// uninstalled from the class.
+LONG WriteDefaultIconBackup(const IconLocation& location);
+
 } // namespace orvane

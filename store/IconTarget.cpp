@@ -46,6 +46,18 @@ bool TextFormFits(const IconLocation& location, bool withTypeKey)
     return FormatIconLocation(location, withTypeKey, text, sizeof text);
 }
 
+// The type's icon as the files of the type without an entry of their own show it, and as
+// the class keeps it once this extension's handler is uninstalled again. While the handler
+// is installed DefaultIcon only says "%1": a backup taken of that and later written back
+// would leave every file of the type without an icon.
+std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension)
+{
+    std::optional<IconLocation> typeIcon = ReadTypeDefaultIcon(extension);
+    if (typeIcon && IsOwnHandlerPlaceholder(*typeIcon))
+        return ReadTypeIconBehindHandler(*typeIcon);
+    return typeIcon;
+}
+
 } // namespace
 
 TargetKind ClassifyTarget(const char* path)
@@ -75,10 +87,16 @@ ChangeResult ResultFromStatus(LONG status)
 
 LONG SetTypeIcon(const IconLocation& location)
 {
-    // While this extension serves the class's icons, DefaultIcon must stay "%1".
-    if (IsOwnIconHandler(location))
-        return WriteTypeHandlerIcon(location);
-    return WriteTypeDefaultIcon(location);
+    if (!IsOwnIconHandler(location))
+        return WriteTypeDefaultIcon(location);
+    // While this extension serves the class's icons, DefaultIcon must stay "%1". The icon
+    // handler answers the type's icon from "HandlerIconInfo"; uninstalling puts
+    // DefaultIconBAK back into DefaultIcon, so it must hold the same icon, or the type
+    // would fall back to whatever it had when the handler was installed.
+    const LONG status = WriteTypeHandlerIcon(location);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteDefaultIconBackup(location);
 }
 
 TargetKind IconTarget::Kind()
@@ -102,7 +120,7 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
         const bool hasExtension = ExtensionOf(TargetPath, extension);
         std::optional<IconLocation> found = ReadFileIcon(TargetPath);
         if (!found && hasExtension)
-            found = ReadTypeDefaultIcon(extension);
+            found = ReadTypeIconOfFiles(extension);
         if (found) {
             Current = found;
             allOfType_ = false;
@@ -152,12 +170,22 @@ ChangeResult IconTarget::SaveBackup()
         if (Original)
             return ResultFromStatus(WriteFolderBackup(*Original, TargetPath));
         break;
-    case TargetKind::File:
+    case TargetKind::File: {
         // The type's backup is written once and keeps the icon from before the first
         // change; a single file never needs one.
-        if (!HasBackup() && Original)
-            return ResultFromStatus(WriteTypeBackupIcon(*Original));
-        break;
+        if (HasBackup() || !Original)
+            break;
+        // A file with an entry of its own started the dialog from that entry, which is
+        // not the type's icon: the type's own is backed up instead.
+        char extension[TextCapacity];
+        if (ReadFileIcon(TargetPath) && ExtensionOf(TargetPath, extension)) {
+            const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
+            if (!typeIcon)
+                break;
+            return ResultFromStatus(WriteTypeBackupIcon(*typeIcon));
+        }
+        return ResultFromStatus(WriteTypeBackupIcon(*Original));
+    }
     case TargetKind::Drive:
     case TargetKind::Unclassified:
         break;

@@ -459,10 +459,11 @@ const ClassState ClassStates[] = {
     {"DefaultIcon %1", [](const ScratchType& t) { t.SetDefaultIcon("%1"); }},
     {"DefaultIcon of 259 characters", [](const ScratchType& t) { t.SetDefaultIcon(std::string(257, 'p') + ",1"); }},
     {"no DefaultIcon key", [](const ScratchType&) {}},
-    {"DefaultIcon with only the system's own values",
+    // A "HandlerIconInfo" from an earlier installation is dropped when the next one begins
+    // (HandlerIconLeftover tests), so it is no state that comes back whole.
+    {"DefaultIcon with only the type's backup",
      [](const ScratchType& t) {
          test::WriteString(HKEY_CLASSES_ROOT, t.Key("DefaultIcon"), BackupIconValue, "C:\\old.ico,4294967197");
-         test::WriteString(HKEY_CLASSES_ROOT, t.Key("DefaultIcon"), HandlerIconValue, "C:\\new.ico,2");
      }},
     {"another handler",
      [](const ScratchType& t) {

@@ -692,10 +692,13 @@ TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
     EXPECT_EQ("<none>", ClassValue("DefaultIcon", HandlerIconValue));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandlerBAK"));
     EXPECT_FALSE(ReadFileIcon(sibling.c_str()));
-    // The sibling's dialog finds the handler's "%1" as the type's icon.
+    // The sibling's dialog finds the type's icon behind the handler's "%1".
     const auto siblingTarget = OpenDialog(sibling);
     ASSERT_TRUE(siblingTarget.Current);
-    EXPECT_STREQ("%1", siblingTarget.Current->IconPath);
+    EXPECT_EQ(typeIcon_, siblingTarget.Current->IconPath);
+    EXPECT_EQ(1, siblingTarget.Current->Index);
+    EXPECT_EQ(class_, siblingTarget.Current->TypeKey);
+    EXPECT_EQ(ext_, siblingTarget.Current->Owner);
     EXPECT_FALSE(siblingTarget.AllOfType());
 
     auto restore = OpenDialog(a);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the 64-bit extension, installs it into
-# the Wine prefix under the build folder with its Windows Installer package, and shows it
+# a Wine prefix under the build folder (build/wineprefix-demo) with its Windows Installer
+# package, and shows it
 # at work on a sample folder and sample files through the road Explorer takes: the
 # shell's own data object for the selection, the extension created through COM, its
 # context menu, and "Change Icon..." invoked.
@@ -10,7 +11,11 @@
 # driver picks the icons, presses OK and saves screenshots into the build folder. Either
 # way the shell's own report of each target's icon is printed before and after.
 set -euo pipefail
+given_prefix=${WINEPREFIX:-}
 source "$(dirname "$0")/common.sh"
+# A prefix of its own, so that the installed product and the samples stay for the person
+# to look at, and the test prefix (build/wineprefix) stays free of them.
+export WINEPREFIX=${given_prefix:-$BUILD_DIR/wineprefix-demo}
 
 bash "$ROOT/scripts/setup.sh"
 echo "== building (x64) into $BUILD_DIR/x64"
@@ -32,15 +37,15 @@ ensure_prefix
 
 echo "== installing Orvane into the Wine prefix $WINEPREFIX"
 msi=$(bash "$ROOT/installer/build.sh" x64 "$bin")
-# The package installed by the previous run (each build is a product of its own).
-installed_copy=$bin/installed/Orvane-x64.msi
-if [ -f "$installed_copy" ]; then
-  wine msiexec /x "$(winepath -w "$installed_copy")" /qn >/dev/null 2>&1 || true
-  rm -f "$installed_copy"
-fi
+# Each build is a product of its own: take out whatever Orvane an earlier run installed.
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+for key in $(wine reg query "$uninstall_key" /reg:64 </dev/null 2>/dev/null | tr -d '\r' | grep -o '{[0-9A-Fa-f-]*}$'); do
+  name=$(wine reg query "$uninstall_key\\$key" /v DisplayName /reg:64 </dev/null 2>/dev/null || true)
+  if [[ $name == *Orvane* ]]; then
+    wine msiexec /x "$key" /qn </dev/null >/dev/null 2>&1 || true
+  fi
+done
 if wine msiexec /i "$(winepath -w "$msi")" /qn >/dev/null 2>&1; then
-  mkdir -p "$(dirname "$installed_copy")"
-  cp "$msi" "$installed_copy"
   cli='C:\Program Files\Orvane\orvane.exe'
   echo "installed $msi (msiexec /i): C:\\Program Files\\Orvane"
 else

@@ -56,23 +56,42 @@ bool HasNoExtension(const char* path)
     return SplitFileName(path).Extension.size() <= 1;
 }
 
+// The path as Explorer would hand it over: full, with long names, and without a trailing
+// "\" except at a drive root. Relative paths and short names would otherwise become
+// table entries and backups that no Explorer request ever finds.
+bool ShellPath(const char* given, char (&out)[TextCapacity])
+{
+    char full[MAX_PATH + 1] = {};
+    const DWORD length = GetFullPathNameA(given, sizeof full, full, nullptr);
+    if (length == 0 || length >= TextCapacity)
+        return false;
+    char longer[MAX_PATH + 1] = {};
+    const DWORD longLength = GetLongPathNameA(full, longer, sizeof longer);
+    const char* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
+    if (!CopyText(out, sizeof out, chosen))
+        return false;
+    std::size_t end = std::strlen(out);
+    while (end > 3 && out[end - 1] == '\\')
+        out[--end] = '\0';
+    return true;
+}
+
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
 bool OpenTarget(const char* path, bool allOfType, IconTarget* target)
 {
-    if (std::strlen(path) >= TextCapacity) {
+    if (std::strlen(path) >= TextCapacity || !ShellPath(path, target->TargetPath)) {
         Fail(path, ResultMessage(ChangeResult::PathTooLong));
         return false;
     }
     // A path that does not exist would classify as a folder (its attributes read as all
     // ones, directory bit included), so its existence is checked here first.
-    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesA(target->TargetPath) == INVALID_FILE_ATTRIBUTES) {
         Fail(path, "no such file, folder or drive");
         return false;
     }
-    CopyText(target->TargetPath, sizeof target->TargetPath, path);
     const TargetKind kind = target->Kind();
-    if (kind == TargetKind::File && HasNoExtension(path))
+    if (kind == TargetKind::File && HasNoExtension(target->TargetPath))
         return true; // the caller decides; nothing of the type can be read
     target->ReadCurrentIcon();
     target->RememberOriginal(target->Current);
@@ -139,8 +158,8 @@ int ShowTargets(const TargetList& targets)
             status = 1;
             continue;
         }
-        std::printf("%s\n", path);
-        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+        std::printf("%s\n", target.TargetPath);
+        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
             std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
             continue;
         }
@@ -162,7 +181,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             status = 1;
             continue;
         }
-        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
             Fail(path, ResultMessage(ChangeResult::NoExtension));
             status = 1;
             continue;
@@ -180,7 +199,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             continue;
         }
         NotifyShell(target.Kind(), target.TargetPath);
-        std::printf("%s: %s icon set to %s,%d\n", path, KindWord(target), choice.Source,
+        std::printf("%s: %s icon set to %s,%d\n", target.TargetPath, KindWord(target), choice.Source,
                     static_cast<int>(choice.Index));
     }
     return status;
@@ -195,14 +214,14 @@ int RestoreTargets(const TargetList& targets)
             status = 1;
             continue;
         }
-        if (target.Kind() == TargetKind::File && HasNoExtension(path)) {
+        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
             Fail(path, ResultMessage(ChangeResult::NoExtension));
             status = 1;
             continue;
         }
         switch (WhatRestoreWouldDo(target)) {
         case Restorable::Nothing:
-            std::printf("%s: nothing to restore (%s)\n", path, KindWord(target));
+            std::printf("%s: nothing to restore (%s)\n", target.TargetPath, KindWord(target));
             continue;
         case Restorable::HandlerReplaced:
             Fail(path, std::string("the icon handler of class ") + target.Current->TypeKey +
@@ -219,7 +238,7 @@ int RestoreTargets(const TargetList& targets)
             continue;
         }
         NotifyShell(target.Kind(), target.TargetPath);
-        std::printf("%s: %s icon restored\n", path, KindWord(target));
+        std::printf("%s: %s icon restored\n", target.TargetPath, KindWord(target));
     }
     return status;
 }

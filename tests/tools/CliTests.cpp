@@ -301,6 +301,32 @@ TEST_F(CliTest, ACommaInTheSourcePathIsNotTakenForAnIndex)
     EXPECT_EQ(source, IniText(folder, "IconFile"));
 }
 
+// Explorer hands over full paths with long names and no trailing "\\"; relative and
+// other spellings are stored under that same name, where the icon handler and restore
+// find them.
+TEST_F(CliTest, PathsAreStoredAsExplorerNamesThem)
+{
+    RegisterType("shell32.dll,1");
+    const std::string folder = dir_.MakeFolder("Long Folder Name");
+    const std::string file = dir_.MakeFile("Long Folder Name\\report file" + ext_);
+
+    ToolRun run = RunTool({"set", Icon(1), "Long Folder Name\\", "Long Folder Name\\report file" + ext_}, dir_.Path());
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, folder + ": Folder icon set to")) << run.Out;
+    EXPECT_EQ(Icon(1) + "," + cls_, FileEntry(file).value_or("(none)"));
+
+    char shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameA(folder.c_str(), shortName, sizeof shortName));
+    run = RunTool({"set", Icon(2), std::string(shortName) + "\\"});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(Icon(1), Value(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons",
+                             folder.c_str()).value_or("(none)"));
+    run = RunTool({"restore", "report file" + ext_}, folder);
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_FALSE(FileEntry(file));
+    EXPECT_EQ("shell32.dll,1", DefaultIcon());
+}
+
 TEST_F(CliTest, OneBadTargetAmongSeveralFailsAloneAndTheOthersProceed)
 {
     RegisterType("shell32.dll,1");

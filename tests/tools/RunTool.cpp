@@ -80,7 +80,7 @@ std::string ToolPath()
     return path + "\\..\\..\\tools\\orvane.exe";
 }
 
-ToolRun RunTool(const std::vector<std::string>& args)
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& workingFolder)
 {
     ToolRun run;
     std::string commandLine = Quote(ToolPath());
@@ -98,7 +98,8 @@ ToolRun RunTool(const std::vector<std::string>& args)
     PROCESS_INFORMATION process = {};
     std::string mutableLine = commandLine;
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-        CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
             DWORD code = 0;
             GetExitCodeProcess(process.hProcess, &code);

@@ -17,8 +17,9 @@ struct ToolRun {
 // ..\..\tools\orvane.exe from this test program's folder, as the build lays them out.
 std::string ToolPath();
 
-// Quotes each argument for the command line (CommandLineToArgv rules) and waits for
-// the process (at most 60 s; ExitCode stays 0xFFFFFFFF on a time-out).
-ToolRun RunTool(const std::vector<std::string>& args);
+// Quotes each argument for the command line (CommandLineToArgv rules), starts the tool in
+// the folder `workingFolder` (this process's own when empty) and waits for it (at most
+// 60 s; ExitCode stays 0xFFFFFFFF on a time-out).
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& workingFolder = "");
 
 } // namespace orvane::test

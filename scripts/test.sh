@@ -8,8 +8,11 @@ bash "$ROOT/scripts/setup.sh"
 trap stop_services EXIT
 
 for arch in x64 x86; do build_arch "$arch"; done
-ensure_prefix
+# Wine binds the prefix's desktop to the display its first program saw: the X server
+# comes first, and a Wine server left from an earlier run is ended.
 start_xvfb
+wineserver -k >/dev/null 2>&1 || true
+ensure_prefix
 
 status=0
 for arch in x64 x86; do

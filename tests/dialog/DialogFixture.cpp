@@ -1,59 +1,14 @@
 #include "DialogFixture.h"
 
-#include <aclapi.h>
-
 #include <cstdio>
 
 namespace orvane::test {
 
-ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path) : root_(root), path_(std::move(path))
-{
-    HKEY key;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
-        return;
-    PACL dacl = nullptr;
-    if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &original_) == ERROR_SUCCESS) {
-        originalDacl_ = dacl;
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof sid;
-        EXPLICIT_ACCESS_A access{};
-        access.grfAccessPermissions = KEY_READ;
-        access.grfAccessMode = SET_ACCESS;
-        access.grfInheritance = NO_INHERITANCE;
-        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-        access.Trustee.ptstrName = reinterpret_cast<char*>(sid);
-        PACL readOnly = nullptr;
-        if (CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize) &&
-            SetEntriesInAclA(1, &access, nullptr, &readOnly) == ERROR_SUCCESS) {
-            applied_ = SetSecurityInfo(key, SE_REGISTRY_KEY,
-                                       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                       nullptr, readOnly, nullptr) == ERROR_SUCCESS;
-            LocalFree(readOnly);
-        }
-    }
-    RegCloseKey(key);
-}
-
-ReadOnlyKey::~ReadOnlyKey()
-{
-    HKEY key;
-    if (applied_ && RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, originalDacl_, nullptr);
-        RegCloseKey(key);
-    }
-    if (original_ != nullptr)
-        LocalFree(original_);
-}
-
 std::string DialogTest::NewType(const char* defaultIcon, std::string* className)
 {
-    const std::string ext = UniqueName(".");
-    const std::string cls = ext.substr(1) + "file";
-    typeGuards_.push_back(std::make_unique<KeyGuard>(HKEY_CLASSES_ROOT, ext));
-    typeGuards_.push_back(std::make_unique<KeyGuard>(HKEY_CLASSES_ROOT, cls));
+    types_.push_back(std::make_unique<ScratchType>(false));
+    const std::string& ext = types_.back()->Extension;
+    const std::string& cls = types_.back()->Class;
     if (defaultIcon != nullptr) {
         WriteString(HKEY_CLASSES_ROOT, ext, nullptr, cls);
         WriteString(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr, defaultIcon);
@@ -69,14 +24,6 @@ void DialogTest::SetTarget(ChangeIconDialog& record, const std::string& path)
 }
 
 std::string DialogTest::IconFile(const char* name) { return WriteIconFile(dir_.Path() + "\\" + name, 1); }
-
-std::string DialogTest::Value(HKEY root, const std::string& path, const char* name)
-{
-    std::string text;
-    if (!ReadValue(root, path, name, &text))
-        return "<none>";
-    return text;
-}
 
 std::string DialogTest::RectText(HWND window)
 {

@@ -19,24 +19,6 @@ namespace orvane::test {
 constexpr const char UserProductKey[] = "Software\\Brindlewick Software\\Orvane";
 constexpr const char UserLruKey[] = "Software\\Brindlewick Software\\Orvane\\LRU";
 
-// Readable but not writable for everyone while it lives; the key's own security comes
-// back afterwards. Wine checks registry access against the key's DACL.
-class ReadOnlyKey {
-public:
-    ReadOnlyKey(HKEY root, std::string path);
-    ~ReadOnlyKey();
-    ReadOnlyKey(const ReadOnlyKey&) = delete;
-    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
-    bool Applied() const { return applied_; }
-
-private:
-    HKEY root_;
-    std::string path_;
-    PSECURITY_DESCRIPTOR original_ = nullptr;
-    PACL originalDacl_ = nullptr;
-    bool applied_ = false;
-};
-
 class DialogTest : public ::testing::Test {
 protected:
     // A new extension and its class ("<ext without dot>file"), both guarded. With an
@@ -46,8 +28,6 @@ protected:
     static void SetTarget(ChangeIconDialog& record, const std::string& path);
     // An .ico file with one icon in the temporary folder.
     std::string IconFile(const char* name = "one.ico");
-    // Text of a value, or "<none>".
-    static std::string Value(HKEY root, const std::string& path, const char* name);
     // The window rectangle as "DlgSize" states it.
     static std::string RectText(HWND window);
     // The recent list as stored: entries "0".. in order, and CurSel (-2 when absent).
@@ -59,7 +39,7 @@ protected:
     KeyGuard machineKey_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     TempDir dir_;
-    std::vector<std::unique_ptr<KeyGuard>> typeGuards_;
+    std::vector<std::unique_ptr<ScratchType>> types_;
 };
 
 } // namespace orvane::test

@@ -63,7 +63,7 @@ TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
     ASSERT_EQ(folder.size(), 248u);
     ASSERT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
     StoreSources({shell32_}, 0);
-    const std::string userBefore = Value(HKEY_CURRENT_USER, test::UserLruKey, "0");
+    const std::string userBefore = test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, "0");
     ChangeIconDialog record;
     SetTarget(record, folder);
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
@@ -77,7 +77,7 @@ TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
     EXPECT_FALSE(run.LeftOpen);
     EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
     // Nothing of a finished OK happened: neither the list nor the rectangle was saved.
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), std::vector<std::string>{shell32_});
     EXPECT_EQ(selection, 0u);
@@ -103,7 +103,7 @@ TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, entry, nullptr), shell32_ + ",8");
+    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, entry, nullptr), shell32_ + ",8");
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserProductKey));
 }
 
@@ -128,7 +128,7 @@ TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
 }
 
 TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
@@ -153,9 +153,9 @@ TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), shell32_ + ",4");
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), shell32_ + ",4");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
 }
 
 TEST_F(FailureTest, RemoveRefusedIsReported)
@@ -175,7 +175,7 @@ TEST_F(FailureTest, RemoveRefusedIsReported)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr), ExtensionClsidText);
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr), ExtensionClsidText);
 }
 
 TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
@@ -258,7 +258,7 @@ TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
     EXPECT_EQ(run.Result, IDCANCEL);
     EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
 }
 
 } // namespace

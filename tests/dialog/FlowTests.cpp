@@ -78,7 +78,7 @@ TEST_F(FlowTest, TypeIconFromTheRecentListIsAppliedAndTheShellReportsIt)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), shell32_ + ",7");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), shell32_ + ",7");
     EXPECT_EQ(ShellIconLocation(file), Lower(shell32_) + ",7");
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{"C:\\x.icl", shell32_}));
@@ -131,7 +131,7 @@ TEST_F(FlowTest, SingleFileIconFromTheOpenFileDialog)
     ASSERT_TRUE(ReadIconHandlerText(cls.c_str(), HandlerSlot::Current, handler));
     EXPECT_STREQ(handler, ExtensionClsidText);
     // The type itself keeps its icon, now behind the handler.
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIconBAK", nullptr), ico + ",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIconBAK", nullptr), ico + ",0");
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{shell32_, ico}));
     EXPECT_EQ(selection, 0u);
@@ -190,7 +190,7 @@ TEST_F(FlowTest, OkWithoutSelectionAppliesNothingButRecordsTheRectangle)
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(GetFileAttributesA((folder + "\\Desktop.ini").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserLruKey));
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), rect);
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), rect);
 }
 
 TEST_F(FlowTest, SeveralSelectedIconsApplyTheLowest)
@@ -255,8 +255,8 @@ TEST_F(FlowTest, CheckBoxSwitchesTheHeadlineAtOnceAndStoresNothing)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
-    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), "<none>");
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
 }
 
@@ -295,7 +295,7 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
     EXPECT_EQ(std::string(icon->IconPath), ico);
     EXPECT_EQ(icon->Index, 0);
     EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), rect);
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), rect);
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserLruKey));
 }
 

@@ -90,7 +90,7 @@ TEST_F(RecentListTest, SavedListHasNumberedTextsAndTheSelection)
     ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserLruKey, "0", &data, &type));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(data.size(), Path(3).size() + 1); // the terminator is counted
-    EXPECT_EQ(Value(HKEY_CURRENT_USER, test::UserLruKey, "7"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, "7"), "<none>");
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, std::string(test::UserLruKey) + "\\sub"));
 
     // Enumeration gives the values in the order they were written: "0", "1", "2", "CurSel".

@@ -21,16 +21,9 @@ using test::OtherClsid;
 using test::OwnClsid;
 using test::ReadOnlyKey;
 using test::ScratchType;
+using test::ValueText;
 
 namespace {
-
-std::string ValueText(HKEY root, const std::string& path, const char* name = nullptr, DWORD* type = nullptr)
-{
-    std::string text;
-    if (!test::ReadValue(root, path, name, &text, type))
-        return "(none)";
-    return text;
-}
 
 // Raw bytes of a value, terminator included, to check what was stored exactly.
 std::string RawValue(HKEY root, const std::string& path, const char* name = nullptr)
@@ -339,7 +332,7 @@ TEST_F(ProductKeyTest, CountFileIconsOfTypeWalksPastLongNamesAndHostileData)
 TEST(IconHandlerText, IsOwnIconHandlerOnlyForTheExactClassIdentifier)
 {
     ScratchType type;
-    const IconLocation location = type.Location();
+    const IconLocation location = LocationOf(type);
     EXPECT_FALSE(IsOwnIconHandler(location)) << "no shellex\\IconHandler";
 
     test::WriteString(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler"), "other", "x");
@@ -421,13 +414,13 @@ TEST(IconHandlerInstall, InstallBacksUpTheIconAndNamesThisExtension)
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
 
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
     EXPECT_EQ(std::string("%1", 3), RawValue(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ(std::string(OwnClsid, 39), RawValue(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
-    EXPECT_TRUE(IsOwnIconHandler(type.Location()));
+    EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 }
 
@@ -439,10 +432,10 @@ TEST(IconHandlerInstall, TheShellSeesEachFileAsItsOwnIconWhileInstalled)
     const std::string file = dir.MakeFile("sample" + type.Extension);
     ASSERT_EQ("shell32.dll,1", ShellIconLocation(file));
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ(file + ",0", ShellIconLocation(file)) << "\"%1\": the shell takes the icon per file";
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ("shell32.dll,1", ShellIconLocation(file));
 }
 
@@ -495,13 +488,13 @@ TEST(IconHandlerInstall, InstallThenUninstallLeavesTheClassExactlyAsItWas)
         state.Prepare(type);
         const std::string before = type.Dump();
 
-        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-        EXPECT_TRUE(IsOwnIconHandler(type.Location()));
+        EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
 
-        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ(before, type.Dump());
-        EXPECT_FALSE(IsOwnIconHandler(type.Location()));
+        EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
     }
 }
 
@@ -515,13 +508,13 @@ TEST(IconHandlerInstall, InstallingTwiceKeepsTheFirstBackups)
             type.SetHandler(OtherClsid);
         const std::string before = type.Dump();
 
-        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         const std::string installed = type.Dump();
-        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         EXPECT_EQ(installed, type.Dump()) << "the second installation changes nothing";
         EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
 
-        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ(before, type.Dump());
     }
 }
@@ -532,12 +525,12 @@ TEST(IconHandlerInstall, InstallOverAnotherHandlerBacksItUpAndUninstallPutsItBac
     type.SetDefaultIcon("shell32.dll,1");
     type.SetHandler(OtherClsid);
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
     EXPECT_EQ(OwnClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
@@ -551,15 +544,15 @@ TEST(IconHandlerInstall, ReinstallAfterAnotherProgramTookTheHandlerKeepsTheIconB
 {
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     type.SetHandler(OtherClsid);
-    ASSERT_FALSE(IsOwnIconHandler(type.Location()));
+    ASSERT_FALSE(IsOwnIconHandler(LocationOf(type)));
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
@@ -570,22 +563,22 @@ TEST(IconHandlerInstall, UninstallTakesOutOnlyThisExtensionsOwnHandler)
 {
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex"))) << "the class had no handler before";
-    EXPECT_FALSE(IsOwnIconHandler(type.Location()));
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_FALSE(HasIconHandler(type.Extension.c_str()));
 
     // Installed without a handler before, then another program took the handler key.
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     type.SetHandler(OtherClsid);
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
 
     for (const char* text : {"{7dfe5a1e-6382-4105-8133-f1d53aca35a0}", "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0} "}) {
         SCOPED_TRACE(text);
         type.SetHandler(text);
-        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+        ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ(text, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
     }
 }
@@ -598,12 +591,12 @@ TEST(IconHandlerInstall, AClassWithoutDefaultIconGetsOneSoThatTheHandlerTakesEff
     const std::string generic = ShellIconLocation(file);
     const std::string before = type.Dump();
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ("", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
     EXPECT_EQ(file + ",0", ShellIconLocation(file));
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ(before, type.Dump());
     EXPECT_EQ(generic, ShellIconLocation(file));
@@ -612,15 +605,15 @@ TEST(IconHandlerInstall, AClassWithoutDefaultIconGetsOneSoThatTheHandlerTakesEff
 TEST(IconHandlerInstall, InstallRegistersAMissingClassAndUninstallLeavesTheRegistration)
 {
     ScratchType type(false);
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
 
     EXPECT_EQ(type.Class, ValueText(HKEY_CLASSES_ROOT, type.Extension)) << "the extension points at the new class";
     EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ("", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_TRUE(IsOwnIconHandler(type.Location()));
+    EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_TRUE(test::KeyExists(HKEY_CLASSES_ROOT, type.Class));
     EXPECT_EQ(type.Class, ValueText(HKEY_CLASSES_ROOT, type.Extension));
     EXPECT_EQ("", type.Dump()) << "a class key with nothing in it";
@@ -634,9 +627,9 @@ TEST(IconHandlerInstall, AnEmptyDefaultIconTextComesBackAsNoValue)
     type.SetDefaultIcon("");
     test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), BackupIconValue, "a.dll,1");
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
-    EXPECT_EQ("(none)", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
+    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_EQ("a.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), BackupIconValue));
 }
 
@@ -650,7 +643,7 @@ TEST(IconHandlerInstall, ATextThatCannotBeBackedUpWholeStopsTheInstallationUntou
             type.SetHandler(std::string(300, 'h'));
         const std::string before = type.Dump();
 
-        EXPECT_NE(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+        EXPECT_NE(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         EXPECT_EQ(before, type.Dump());
     }
 }
@@ -734,11 +727,11 @@ TEST(IconHandlerUninstall, AClassWithoutBackupsOrOwnHandlerIsLeftAlone)
     type.SetDefaultIcon("%1");
     type.SetHandler(OtherClsid);
     const std::string before = type.Dump();
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(before, type.Dump());
 
     ScratchType missing(false);
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(missing.Location())) << "no class key";
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(missing))) << "no class key";
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, missing.Class));
 }
 
@@ -762,10 +755,10 @@ TEST(IconHandlerUninstall, AnUnreadableIconBackupIsDeletedAndReported)
         type.SetDefaultIcon("%1");
         c.Prepare(type);
 
-        EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(type.Location()));
+        EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"))) << "nothing to restore from";
         EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-        EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+        EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     }
 }
 
@@ -776,7 +769,7 @@ TEST(IconHandlerUninstall, BackupsOfOtherTypesAreRestoredAsText)
     const char bytes[] = {'a', '.', 'd', 'l', 'l', ',', '2'}; // unterminated
     test::WriteValue(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, REG_BINARY, bytes, sizeof bytes);
 
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     DWORD valueType = 0;
     EXPECT_EQ("a.dll,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), nullptr, &valueType));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), valueType);
@@ -786,23 +779,23 @@ TEST(IconHandlerUninstall, AnUnreadableHandlerBackupIsDeletedAndOwnHandlerTakenO
 {
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     test::WriteString(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK"), nullptr, std::string(300, 'h'));
 
-    EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"))) << "the icon still comes back";
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex")));
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
 }
 
 TEST(IconHandlerUninstall, AHostileBackupKeyGoesWithItsSubkeys)
 {
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK\\deeper\\still"), nullptr, "x");
 
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
 }
@@ -817,9 +810,9 @@ TEST(IconHandlerStatus, InstallReportsAccessDeniedAndWritesNothing)
     ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"));
     ASSERT_TRUE(readOnly.Applied());
 
-    EXPECT_EQ(ERROR_ACCESS_DENIED, InstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ(before, type.Dump());
-    EXPECT_FALSE(IsOwnIconHandler(type.Location()));
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
 }
 
 TEST(IconHandlerStatus, UninstallReportsAFailedRestoreAndKeepsItsBackup)
@@ -827,18 +820,18 @@ TEST(IconHandlerStatus, UninstallReportsAFailedRestoreAndKeepsItsBackup)
     ScratchType type;
     type.SetDefaultIcon("shell32.dll,1");
     type.SetHandler(OtherClsid);
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     {
         ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"));
         ASSERT_TRUE(readOnly.Applied());
 
-        EXPECT_EQ(ERROR_ACCESS_DENIED, UninstallIconHandler(type.Location()));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
         EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"))) << "kept for a retry";
         EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")))
             << "the handler is restored all the same";
     }
-    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
+    EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
 }

@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <aclapi.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -23,12 +22,6 @@ namespace {
 // asks for; every one of them is put back when the test ends.
 class FileTypeIconsTest : public testing::Test {
 public:
-    FileTypeIconsTest()
-        : ext_(test::UniqueName(".")), class_(test::UniqueName("") + "file"),
-          extGuard_(HKEY_CLASSES_ROOT, ext_), classGuard_(HKEY_CLASSES_ROOT, class_)
-    {
-    }
-
     // Another guarded class name; the suffix keeps names of one test apart.
     std::string NewClass(const std::string& name = std::string())
     {
@@ -65,12 +58,11 @@ public:
         return location;
     }
 
-    const std::string ext_;
-    const std::string class_;
+    test::ScratchType type_{false};
+    const std::string& ext_ = type_.Extension;
+    const std::string& class_ = type_.Class;
 
 private:
-    test::KeyGuard extGuard_;
-    test::KeyGuard classGuard_;
     std::vector<std::unique_ptr<test::KeyGuard>> guards_;
 };
 
@@ -571,59 +563,6 @@ TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
     EXPECT_EQ(original->Index, restored->Index);
 }
 
-// Makes a key readable but not writable for everyone while it lives, then puts its
-// original security back. Wine checks registry access against the key's DACL, and the
-// owner keeps the right to change the DACL.
-class ReadOnlyKey {
-public:
-    explicit ReadOnlyKey(const std::string& path) : path_(path)
-    {
-        RegKey key;
-        if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), READ_CONTROL | WRITE_DAC) != ERROR_SUCCESS)
-            return;
-        PACL originalDacl = nullptr;
-        if (GetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &originalDacl,
-                            nullptr, &original_) != ERROR_SUCCESS)
-            return;
-        originalDacl_ = originalDacl;
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof sid;
-        if (!CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize))
-            return;
-        EXPLICIT_ACCESS_A access = {};
-        access.grfAccessPermissions = KEY_READ;
-        access.grfAccessMode = SET_ACCESS;
-        access.grfInheritance = NO_INHERITANCE;
-        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-        access.Trustee.ptstrName = reinterpret_cast<char*>(sid);
-        PACL readOnly = nullptr;
-        if (SetEntriesInAclA(1, &access, nullptr, &readOnly) != ERROR_SUCCESS)
-            return;
-        applied_ = SetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, readOnly, nullptr) == ERROR_SUCCESS;
-        LocalFree(readOnly);
-    }
-    ~ReadOnlyKey()
-    {
-        RegKey key;
-        if (applied_ && key.Open(HKEY_CLASSES_ROOT, path_.c_str(), WRITE_DAC) == ERROR_SUCCESS)
-            SetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, originalDacl_, nullptr);
-        if (original_)
-            LocalFree(original_);
-    }
-    ReadOnlyKey(const ReadOnlyKey&) = delete;
-    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
-    bool Applied() const { return applied_; }
-
-private:
-    std::string path_;
-    PSECURITY_DESCRIPTOR original_ = nullptr;
-    PACL originalDacl_ = nullptr;
-    bool applied_ = false;
-};
-
 TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
 {
     const std::string other = NewClass();
@@ -633,7 +572,7 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
     {
         // The class key cannot be written: registering it again cannot open it with full
         // access either. The extension is pointed at the class all the same.
-        ReadOnlyKey readOnly(class_);
+        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_);
         ASSERT_TRUE(readOnly.Applied());
         EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record("new.ico", 5)));
         EXPECT_EQ(class_, ClassOf(ext_));
@@ -641,7 +580,7 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
     PointExtension(ext_, class_);
     {
         // The class is writable, its DefaultIcon is not: neither opened nor re-created.
-        ReadOnlyKey readOnly(class_ + "\\DefaultIcon");
+        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
         ASSERT_TRUE(readOnly.Applied());
         for (const auto& ops : AllValueOps) {
             SCOPED_TRACE(ops.Label);

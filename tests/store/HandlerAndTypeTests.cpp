@@ -20,20 +20,13 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ValueText;
 using test::OtherClsid;
 using test::OwnClsid;
 
 namespace {
 
 const char ProductRoot[] = "Software\\Brindlewick Software";
-
-std::string Value(HKEY root, const std::string& path, const char* name = "")
-{
-    std::string text;
-    if (!test::ReadValue(root, path, name, &text))
-        return "<none>";
-    return text;
-}
 
 std::string Lower(std::string text)
 {
@@ -104,14 +97,6 @@ constexpr bool Single = false;
 // real icon files; the type's keys and the product's keys are put back afterwards.
 class HandlerAndTypeTest : public testing::Test {
 protected:
-    HandlerAndTypeTest()
-        : ext_("." + test::UniqueName("")),
-          class_(ext_.substr(1) + "file"),
-          extGuard_(HKEY_CLASSES_ROOT, ext_),
-          classGuard_(HKEY_CLASSES_ROOT, class_)
-    {
-    }
-
     void SetUp() override
     {
         typeIcon_ = test::WriteIconFile(dir_.Path() + "\\type.ico", 8);
@@ -129,7 +114,7 @@ protected:
 
     std::string ClassValue(const std::string& subkey, const char* name = "")
     {
-        return Value(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
+        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
     }
     bool ClassKeyExists(const std::string& subkey) { return test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\" + subkey); }
     IconLocation ClassRecord() const
@@ -157,8 +142,9 @@ protected:
         EXPECT_EQ(Lower(original_), ShellIcon(witness_));
     }
 
-    std::string ext_;
-    std::string class_;
+    test::ScratchType type_{false};
+    const std::string& ext_ = type_.Extension;
+    const std::string& class_ = type_.Class;
     test::TempDir dir_;
     std::string typeIcon_;
     std::string library_;
@@ -169,8 +155,6 @@ protected:
     std::string before_;
 
 private:
-    test::KeyGuard extGuard_;
-    test::KeyGuard classGuard_;
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
 };
 
@@ -251,7 +235,7 @@ TEST_F(HandlerAndTypeTest, TypeChangedFromTheFileWithItsOwnIconBacksUpTheTypesIc
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Type, library_, 2));
     EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_EQ(Icon(7) + "," + class_, Value(HKEY_LOCAL_MACHINE, FileIconsKey, b_.c_str()));
+    EXPECT_EQ(Icon(7) + "," + class_, ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, b_.c_str()));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Type));
     EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
@@ -494,20 +478,20 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
 {
     test::ScratchType type;
     type.SetDefaultIcon("%1");
-    IconLocation location = type.Location();
+    IconLocation location = LocationOf(type);
     ASSERT_TRUE(location.SetIconPath("C:\\t.ico"));
     location.SetIndex(NoIndex);
 
     // Not installed: DefaultIcon itself, no backup of an installation is made up.
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("C:\\t.ico,4294967197", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
 
     // Another handler (or this identifier in another case) is not this extension.
     type.SetDefaultIcon("%1");
     type.SetHandler(OtherClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("C:\\t.ico,4294967197", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
 
     // Installed, even with DefaultIconBAK gone: both are written, the backup created as
@@ -515,8 +499,8 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
     type.SetDefaultIcon("%1");
     type.SetHandler(OwnClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("%1", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ("C:\\t.ico,4294967197", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
+    EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
     std::string text;
     DWORD valueType = 0;
     ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, &text, &valueType));
@@ -524,9 +508,9 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), valueType);
 
     // Uninstalling now leaves the class on that icon.
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
-    EXPECT_EQ("C:\\t.ico,4294967197", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_FALSE(IsOwnIconHandler(type.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
+    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
 }
 
 TEST(SetTypeIconBesideTheHandler, BackupTextTooLongIsRefused)
@@ -534,7 +518,7 @@ TEST(SetTypeIconBesideTheHandler, BackupTextTooLongIsRefused)
     test::ScratchType type;
     type.SetDefaultIcon("%1");
     type.SetHandler(OwnClsid);
-    IconLocation location = type.Location();
+    IconLocation location = LocationOf(type);
     ASSERT_TRUE(location.SetIconPath(("C:\\" + std::string(252, 'p')).c_str()));
     location.SetIndex(12345);
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDefaultIconBackup(location));
@@ -552,8 +536,8 @@ TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
     type.SetDefaultIcon("C:\\now.ico,3");
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue, "C:\\stale.ico,1"));
 
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
-    EXPECT_EQ("<none>", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
+    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
     const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
     ASSERT_TRUE(typeIcon);
     const auto behind = ReadTypeIconBehindHandler(*typeIcon);
@@ -562,9 +546,9 @@ TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
 
     // A second installation over this extension's own keeps what was chosen since.
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue, "C:\\chosen.ico,2"));
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(type.Location()));
-    EXPECT_EQ("C:\\chosen.ico,2", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
+    EXPECT_EQ("C:\\chosen.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
 
-    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(type.Location()));
-    EXPECT_EQ("C:\\now.ico,3", Value(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
+    EXPECT_EQ("C:\\now.ico,3", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <aclapi.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -15,9 +14,11 @@
 #include "IconTarget.h"
 #include "Registry.h"
 #include "RemoveAll.h"
+#include "ScratchRegistry.h"
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ValueText;
 
 namespace {
 
@@ -47,14 +48,6 @@ ChangeResult Choose(IconTarget& target, const std::string& iconPath, std::int32_
     return target.ApplyIcon();
 }
 
-std::string Value(HKEY root, const std::string& path, const char* name = "")
-{
-    std::string text;
-    if (!test::ReadValue(root, path, name, &text))
-        return "<none>";
-    return text;
-}
-
 std::string ReadFileText(const std::string& path)
 {
     std::string text;
@@ -78,72 +71,11 @@ std::string Upper(std::string text)
     return text;
 }
 
-// Gives a key a DACL that lets everyone read it and nobody write it, as a user without
-// administrator rights sees HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT; put back on exit.
-class ReadOnlyKey {
-public:
-    ReadOnlyKey(HKEY root, const std::string& path) : root_(root), path_(path)
-    {
-        RegKey key;
-        if (key.Open(root_, path.c_str(), READ_CONTROL | WRITE_DAC) != ERROR_SUCCESS)
-            return;
-        PACL originalDacl = nullptr;
-        if (GetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &originalDacl,
-                            nullptr, &original_) != ERROR_SUCCESS)
-            return;
-        originalDacl_ = originalDacl;
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD sidSize = sizeof sid;
-        if (!CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize))
-            return;
-        EXPLICIT_ACCESS_A access = {};
-        access.grfAccessPermissions = KEY_READ;
-        access.grfAccessMode = SET_ACCESS;
-        access.grfInheritance = NO_INHERITANCE;
-        access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-        access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-        access.Trustee.ptstrName = reinterpret_cast<char*>(sid);
-        PACL readOnly = nullptr;
-        if (SetEntriesInAclA(1, &access, nullptr, &readOnly) != ERROR_SUCCESS)
-            return;
-        applied_ = SetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, readOnly, nullptr) == ERROR_SUCCESS;
-        LocalFree(readOnly);
-    }
-    ~ReadOnlyKey()
-    {
-        RegKey key;
-        if (applied_ && key.Open(root_, path_.c_str(), WRITE_DAC) == ERROR_SUCCESS)
-            SetSecurityInfo(key.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, originalDacl_, nullptr);
-        if (original_)
-            LocalFree(original_);
-    }
-    ReadOnlyKey(const ReadOnlyKey&) = delete;
-    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
-    bool Applied() const { return applied_; }
-
-private:
-    HKEY root_;
-    std::string path_;
-    PSECURITY_DESCRIPTOR original_ = nullptr;
-    PACL originalDacl_ = nullptr;
-    bool applied_ = false;
-};
-
 // A file type of the test's own (extension and the class the system would derive from
 // it), the product's keys, the Folder class icon and the shell's DriveIcons key, all put
 // back afterwards; a temporary folder for files and icon libraries.
 class IconTargetTest : public testing::Test {
 protected:
-    IconTargetTest()
-        : ext_("." + test::UniqueName("")),
-          class_(ext_.substr(1) + "file"),
-          extGuard_(HKEY_CLASSES_ROOT, ext_),
-          classGuard_(HKEY_CLASSES_ROOT, class_)
-    {
-    }
-
     void SetUp() override
     {
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
@@ -165,26 +97,19 @@ protected:
     std::string File(const std::string& stem) { return dir_.MakeFile(stem + ext_); }
     std::string ClassValue(const std::string& subkey, const char* name = "")
     {
-        return Value(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
+        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
     }
-    std::string TableValue(const std::string& file) { return Value(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str()); }
-    IconLocation ClassRecord()
-    {
-        IconLocation record;
-        record.SetTypeKey(class_.c_str());
-        record.SetOwner(ext_.c_str());
-        return record;
-    }
+    std::string TableValue(const std::string& file) { return ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str()); }
+    IconLocation ClassRecord() { return test::LocationOf(type_); }
 
-    std::string ext_;
-    std::string class_;
+    test::ScratchType type_{false};
+    const std::string& ext_ = type_.Extension;
+    const std::string& class_ = type_.Class;
     test::TempDir dir_;
     std::string typeIcon_;
     std::string library_;
 
 private:
-    test::KeyGuard extGuard_;
-    test::KeyGuard classGuard_;
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
     test::KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     test::KeyGuard folderClass_{HKEY_CLASSES_ROOT, FolderClassIconKey};
@@ -414,13 +339,13 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
 
     auto first = OpenDialog(folder);
     ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 3));
-    EXPECT_EQ("C:\\icons\\folder-class.ico,7", Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ("C:\\icons\\folder-class.ico,7", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
 
     auto second = OpenDialog(folder);
     EXPECT_TRUE(second.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 5));
     // The backup is replaced by what the folder had when the second dialog opened.
-    EXPECT_EQ(library_ + ",3", Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ(library_ + ",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
     EXPECT_EQ(5, ReadFolderIcon(folder.c_str())->Index);
 
     auto third = OpenDialog(folder);
@@ -429,7 +354,7 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
     ASSERT_TRUE(restored);
     EXPECT_EQ(library_, restored->IconPath);
     EXPECT_EQ(3, restored->Index);
-    EXPECT_EQ("<none>", Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ("<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
     EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
     EXPECT_FALSE(OpenDialog(folder).HasBackup());
 
@@ -497,7 +422,7 @@ TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
 {
     const std::string folder = dir_.MakeFolder("Data");
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "other", "C:\\x.ico,1"));
-    ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FolderBackupKey);
     ASSERT_TRUE(readOnly.Applied());
     auto target = OpenDialog(folder);
     EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 3));
@@ -593,10 +518,10 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
     ASSERT_TRUE(target.Current);
     EXPECT_EQ(derived, target.Current->TypeKey);
     EXPECT_EQ(upperExt, target.Current->Owner);
-    EXPECT_EQ(derived, Value(HKEY_CLASSES_ROOT, upperExt));
-    EXPECT_EQ(library_ + ",2", Value(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon"));
+    EXPECT_EQ(derived, ValueText(HKEY_CLASSES_ROOT, upperExt));
+    EXPECT_EQ(library_ + ",2", ValueText(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon"));
     // There was no icon before, so there is nothing to back up.
-    EXPECT_EQ("<none>", Value(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon", BackupIconValue));
+    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon", BackupIconValue));
 }
 
 TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)
@@ -610,7 +535,7 @@ TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)
     EXPECT_EQ(class_, target.Current->TypeKey);
     EXPECT_EQ(ext_, target.Current->Owner);
     EXPECT_EQ(library_ + ",3," + class_, TableValue(file));
-    EXPECT_EQ(class_, Value(HKEY_CLASSES_ROOT, ext_));
+    EXPECT_EQ(class_, ValueText(HKEY_CLASSES_ROOT, ext_));
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(file).RestoreDefault());
@@ -644,7 +569,7 @@ TEST_F(IconTargetTest, TypeWritesRefusedByTheRegistryAreReported)
 {
     MakeType("C:\\old.ico,1");
     const std::string file = File("doc");
-    ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
     auto target = OpenDialog(file);
     target.SetAllOfType(true);
@@ -827,7 +752,7 @@ TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
     IconLocation other("C:\\x.ico", "", 1);
     other.SetTypeKey(class_.c_str());
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, "C:\\elsewhere.txt"));
-    ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
+    test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
     ASSERT_TRUE(readOnly.Applied());
     auto target = OpenDialog(a);
     EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 3));
@@ -870,13 +795,13 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 2));
     EXPECT_STREQ("D:\\", target.Current->Owner);
     const std::string entry = std::string(DriveIconsKey) + "\\D\\DefaultIcon";
-    EXPECT_EQ(library_ + ",2", Value(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_ + ",2", ValueText(HKEY_LOCAL_MACHINE, entry));
 
     auto reopened = OpenDialog("D:\\");
     ASSERT_TRUE(reopened.Current);
     EXPECT_STREQ("D", reopened.Current->Owner);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
-    EXPECT_EQ(library_ + ",4294967197", Value(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_ + ",4294967197", ValueText(HKEY_LOCAL_MACHINE, entry));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog("d:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
@@ -889,7 +814,7 @@ TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsOverwrittenWithoutBackupAndRe
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, "", "C:\\vendor\\usb.ico,0"));
     auto target = OpenDialog("E:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 1));
-    EXPECT_EQ(library_ + ",1", Value(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_ + ",1", ValueText(HKEY_LOCAL_MACHINE, entry));
     ASSERT_EQ(ChangeResult::Done, OpenDialog("E:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
 }
@@ -899,15 +824,15 @@ TEST_F(IconTargetTest, DriveWritesThatFailAreReported)
     const std::string entry = std::string(DriveIconsKey) + "\\F\\DefaultIcon";
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, "", "C:\\old.ico,0"));
     {
-        ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
+        test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
         ASSERT_TRUE(readOnly.Applied());
         auto target = OpenDialog("F:\\");
         EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 1));
-        EXPECT_EQ("C:\\old.ico,0", Value(HKEY_LOCAL_MACHINE, entry));
+        EXPECT_EQ("C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
     }
     auto tooLong = OpenDialog("F:\\");
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, "C:\\" + std::string(252, 'p'), 12345));
-    EXPECT_EQ("C:\\old.ico,0", Value(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ("C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -932,7 +857,7 @@ TEST_F(IconTargetTest, RemoveAllThenRestore)
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
     EXPECT_FALSE(ReadFileIcon(a.c_str()));
     EXPECT_FALSE(OpenDialog(folder).HasBackup());
-    EXPECT_EQ(library_ + ",5", Value(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\G\\DefaultIcon"));
+    EXPECT_EQ(library_ + ",5", ValueText(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\G\\DefaultIcon"));
 
     // The file now shows its type's icon; restoring it finds nothing of this extension's.
     auto file = OpenDialog(a);

@@ -20,16 +20,9 @@ using test::OtherClsid;
 using test::OwnClsid;
 using test::ReadOnlyKey;
 using test::ScratchType;
+using test::ValueText;
 
 namespace {
-
-std::string ValueText(HKEY root, const std::string& path, const char* name = nullptr)
-{
-    std::string text;
-    if (!test::ReadValue(root, path, name, &text))
-        return "(none)";
-    return text;
-}
 
 // RemoveAllSettings walks all of HKEY_CLASSES_ROOT and deletes the product's tables
 // under HKEY_LOCAL_MACHINE; the product key is put back after each test, and every class
@@ -96,9 +89,9 @@ TEST_F(RemoveAllTest, EveryInstalledClassGetsItsIconAndHandlerBack)
     GiveFileIcon(plain, "C:\\docs\\b" + plain.Extension);
     GiveFileIcon(withHandler, "C:\\docs\\c" + withHandler.Extension);
     GiveFileIcon(registered, "C:\\docs\\d" + registered.Extension);
-    ASSERT_TRUE(IsOwnIconHandler(plain.Location()));
-    ASSERT_TRUE(IsOwnIconHandler(withHandler.Location()));
-    ASSERT_TRUE(IsOwnIconHandler(registered.Location()));
+    ASSERT_TRUE(IsOwnIconHandler(LocationOf(plain)));
+    ASSERT_TRUE(IsOwnIconHandler(LocationOf(withHandler)));
+    ASSERT_TRUE(IsOwnIconHandler(LocationOf(registered)));
 
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
 
@@ -111,7 +104,7 @@ TEST_F(RemoveAllTest, EveryInstalledClassGetsItsIconAndHandlerBack)
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, withHandler.Key("DefaultIconBAK")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, withHandler.Key("shellex\\IconHandlerBAK")));
 
-    EXPECT_FALSE(IsOwnIconHandler(registered.Location()));
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(registered)));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, registered.Key("DefaultIcon")));
     EXPECT_EQ(registered.Class, ValueText(HKEY_CLASSES_ROOT, registered.Extension)) << "the registration stays";
 }
@@ -225,7 +218,7 @@ TEST_F(RemoveAllTest, KeysListedBeforeTheFirstExtensionArePassedOver)
     // extension would: it is no extension, so its class is not visited.
     ScratchType installed;
     installed.SetDefaultIcon("shell32.dll,1");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(installed.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(installed)));
     const std::string early = "-" + installed.Class;
     test::KeyGuard earlyGuard(HKEY_CLASSES_ROOT, early);
     test::WriteString(HKEY_CLASSES_ROOT, early, nullptr, installed.Class);
@@ -275,14 +268,14 @@ TEST_F(RemoveAllTest, ExtensionsWithoutAUsableClassNameAreSkippedAndTheWalkGoesO
     const std::string unterminated(260, 'u');
     test::WriteValue(HKEY_CLASSES_ROOT, hostile("g"), nullptr, REG_SZ, unterminated.data(), 260);
 
-    IconLocation location = installed.Location();
+    IconLocation location = LocationOf(installed);
     location.SetOwner(extension.c_str());
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, installed.Extension);
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location));
 
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, installed.Key("DefaultIcon")));
-    EXPECT_FALSE(IsOwnIconHandler(installed.Location()));
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(installed)));
 }
 
 TEST_F(RemoveAllTest, AFailureIsReportedAndTheRestIsStillRemoved)
@@ -301,8 +294,8 @@ TEST_F(RemoveAllTest, AFailureIsReportedAndTheRestIsStillRemoved)
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, second.Extension);
     first.SetDefaultIcon("shell32.dll,1");
     second.SetDefaultIcon("shell32.dll,2");
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(first.Location()));
-    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(second.Location()));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(first)));
+    ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(second)));
     GiveFileIcon(second, "C:\\b" + secondExtension);
 
     {
@@ -313,7 +306,7 @@ TEST_F(RemoveAllTest, AFailureIsReportedAndTheRestIsStillRemoved)
         EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, first.Key("DefaultIcon")));
         EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, first.Key("DefaultIconBAK"))) << "kept for a retry";
         EXPECT_EQ("shell32.dll,2", ValueText(HKEY_CLASSES_ROOT, second.Key("DefaultIcon")));
-        EXPECT_FALSE(IsOwnIconHandler(second.Location()));
+        EXPECT_FALSE(IsOwnIconHandler(LocationOf(second)));
         EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
     }
 
@@ -335,7 +328,7 @@ TEST_F(RemoveAllTest, ATableThatCannotBeDeletedIsReported)
 
     EXPECT_EQ(ERROR_ACCESS_DENIED, RemoveAllSettings());
     EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
-    EXPECT_FALSE(IsOwnIconHandler(type.Location())) << "the classes are restored all the same";
+    EXPECT_FALSE(IsOwnIconHandler(LocationOf(type))) << "the classes are restored all the same";
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "TestSupport.h"
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -33,8 +36,10 @@ std::unique_ptr<KeyGuard::Tree> Capture(HKEY key)
             break;
         HKEY sub = nullptr;
         if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            tree->Subkeys.emplace_back(name, Capture(sub));
+            tree->Subkeys.emplace_back(std::string(name, nameSize), Capture(sub));
             RegCloseKey(sub);
+        } else {
+            tree->Subkeys.emplace_back(std::string(name, nameSize), nullptr); // cannot be read
         }
     }
     return tree;
@@ -49,7 +54,39 @@ void Write(HKEY root, const std::string& path, const KeyGuard::Tree& tree)
         RegSetValueExA(key, value.Name.c_str(), 0, value.Type, value.Data.data(), static_cast<DWORD>(value.Data.size()));
     RegCloseKey(key);
     for (const auto& [name, sub] : tree.Subkeys)
-        Write(root, path + "\\" + name, *sub);
+        if (sub)
+            Write(root, path + "\\" + name, *sub);
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) < 0; }
+
+void Dump(const KeyGuard::Tree& tree, const std::string& indent, std::string& out)
+{
+    std::vector<std::string> values;
+    for (const auto& value : tree.Values) {
+        std::string line = indent + "value [" + value.Name + "] type " + std::to_string(value.Type) + " data";
+        for (const BYTE b : value.Data) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, " %02x", b);
+            line += hex;
+        }
+        values.push_back(line + "\n");
+    }
+    std::sort(values.begin(), values.end(), LessIgnoringCase);
+    for (const auto& line : values)
+        out += line;
+
+    std::vector<const std::pair<std::string, std::unique_ptr<KeyGuard::Tree>>*> subkeys;
+    for (const auto& sub : tree.Subkeys)
+        subkeys.push_back(&sub);
+    std::sort(subkeys.begin(), subkeys.end(), [](auto* a, auto* b) { return LessIgnoringCase(a->first, b->first); });
+    for (const auto* sub : subkeys) {
+        out += indent + "key [" + sub->first + "]\n";
+        if (sub->second)
+            Dump(*sub->second, indent + "  ", out);
+        else
+            out += indent + "  (cannot open)\n";
+    }
 }
 
 } // namespace
@@ -122,6 +159,79 @@ bool WriteValue(HKEY root, const std::string& path, const char* name, DWORD type
 bool WriteString(HKEY root, const std::string& path, const char* name, const std::string& text)
 {
     return WriteValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+std::string ValueText(HKEY root, const std::string& path, const char* name, DWORD* type)
+{
+    std::string text;
+    if (!ReadValue(root, path, name, &text, type))
+        return "<none>";
+    return text;
+}
+
+std::string DumpKey(HKEY root, const std::string& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return "(missing)\n";
+    const auto tree = Capture(key);
+    RegCloseKey(key);
+    std::string out;
+    Dump(*tree, "", out);
+    return out;
+}
+
+ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl) : root_(root), path_(std::move(path))
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    saved_.resize(size);
+    if (size == 0 || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
+        saved_.clear();
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(dacl, SDDL_REVISION_1, &readOnly, nullptr)) {
+        applied_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+        LocalFree(readOnly);
+    }
+    RegCloseKey(key);
+}
+
+ReadOnlyKey::~ReadOnlyKey()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    if (!saved_.empty()) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data());
+    } else if (applied_) {
+        PSECURITY_DESCRIPTOR open = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr)) {
+            RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open);
+            LocalFree(open);
+        }
+    }
+    RegCloseKey(key);
+}
+
+ScratchType::ScratchType(bool registered, const char* description)
+{
+    if (registered) {
+        WriteString(HKEY_CLASSES_ROOT, Extension, nullptr, Class);
+        WriteString(HKEY_CLASSES_ROOT, Class, nullptr, description);
+    }
+}
+
+void ScratchType::SetDefaultIcon(const std::string& text, DWORD type) const
+{
+    WriteValue(HKEY_CLASSES_ROOT, Key("DefaultIcon"), nullptr, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+void ScratchType::SetHandler(const std::string& text) const
+{
+    WriteString(HKEY_CLASSES_ROOT, Key("shellex\\IconHandler"), nullptr, text);
 }
 
 namespace {

@@ -43,6 +43,31 @@ bool ReadValue(HKEY root, const std::string& path, const char* name, std::string
 // Writes raw bytes of any type, creating the key.
 bool WriteValue(HKEY root, const std::string& path, const char* name, DWORD type, const void* data, DWORD size);
 bool WriteString(HKEY root, const std::string& path, const char* name, const std::string& text);
+// The value as text (see ReadValue), or "<none>" when it cannot be read.
+std::string ValueText(HKEY root, const std::string& path, const char* name = nullptr, DWORD* type = nullptr);
+
+// The whole tree below root\path as text (names, types and raw data, sorted the way the
+// registry compares names); "(missing)" when the key does not exist.
+std::string DumpKey(HKEY root, const std::string& path);
+
+// Gives a key a DACL that lets everyone read it and nobody write it, as a class under
+// HKEY_LOCAL_MACHINE is for a user without administrator rights (or another DACL given
+// in SDDL). Wine checks registry access against the key's DACL; the key's own DACL is
+// put back when the object goes (the owner may always change it).
+class ReadOnlyKey {
+public:
+    ReadOnlyKey(HKEY root, std::string path, const char* dacl = "D:P(A;;KR;;;WD)");
+    ~ReadOnlyKey();
+    ReadOnlyKey(const ReadOnlyKey&) = delete;
+    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
+    bool Applied() const { return applied_ && !saved_.empty(); }
+
+private:
+    HKEY root_;
+    std::string path_;
+    std::vector<BYTE> saved_;
+    bool applied_ = false;
+};
 
 // A fresh folder under the temporary directory, removed with all its contents (and any
 // attributes the test gave them) when the object goes.
@@ -63,6 +88,24 @@ private:
 
 // A name no other test uses, such as ".orvt1a2b3c" for an extension or "orvt1a2b3cfile".
 std::string UniqueName(const char* prefix);
+
+// A file extension and the class the system would name for it ("<extension>file") that
+// no other test uses; both keys are put back (that is, removed) when the test ends.
+// Registered: the extension names the class, which has a description.
+struct ScratchType {
+    std::string Extension = UniqueName(".");
+    std::string Class = Extension.substr(1) + "file";
+    KeyGuard ExtensionGuard{HKEY_CLASSES_ROOT, Extension};
+    KeyGuard ClassGuard{HKEY_CLASSES_ROOT, Class};
+
+    explicit ScratchType(bool registered = true, const char* description = "Scratch document");
+    ScratchType(const ScratchType&) = delete;
+    ScratchType& operator=(const ScratchType&) = delete;
+    std::string Key(const char* subkey) const { return Class + "\\" + subkey; }
+    void SetDefaultIcon(const std::string& text, DWORD type = REG_SZ) const;
+    void SetHandler(const std::string& text) const;
+    std::string Dump() const { return DumpKey(HKEY_CLASSES_ROOT, Class); }
+};
 
 // Writes a small .ico file with `count` images (16x16, 32 bpp) and returns its path.
 std::string WriteIconFile(const std::string& path, int count = 1);

@@ -23,10 +23,9 @@ constexpr int RoundsPerThread = 10000;
 
 TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
 {
-    const std::string extension = UniqueName(".");
-    const std::string className = UniqueName("") + "file";
-    KeyGuard extensionGuard(HKEY_CLASSES_ROOT, extension);
-    KeyGuard classGuard(HKEY_CLASSES_ROOT, className);
+    ScratchType type(false);
+    const std::string& extension = type.Extension;
+    const std::string& className = type.Class;
     KeyGuard productGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));

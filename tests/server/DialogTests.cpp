@@ -131,10 +131,9 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
 // file while the file's siblings keep the type's icon.
 TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 {
-    const std::string extension = UniqueName(".");
-    const std::string className = UniqueName("") + "file";
-    KeyGuard extensionGuard(HKEY_CLASSES_ROOT, extension);
-    KeyGuard classGuard(HKEY_CLASSES_ROOT, className);
+    ScratchType type(false);
+    const std::string& extension = type.Extension;
+    const std::string& className = type.Class;
     KeyGuard machineGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
     KeyGuard userGuard(HKEY_CURRENT_USER, "Software\\Brindlewick Software");
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));

@@ -15,51 +15,7 @@
 namespace orvane::test {
 namespace {
 
-class IconHandler : public testing::Test {
-protected:
-    IconHandler()
-        : extension_(UniqueName(".")),
-          className_(UniqueName("") + "file"),
-          extensionGuard_(HKEY_CLASSES_ROOT, extension_),
-          classGuard_(HKEY_CLASSES_ROOT, className_),
-          productGuard_(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software")
-    {
-    }
-
-    void RegisterClass(const char* defaultIcon)
-    {
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, "", className_));
-        if (defaultIcon != nullptr) {
-            ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIcon", "", defaultIcon));
-        }
-    }
-    // Installs the extension as the class's icon handler the way installing leaves it.
-    void InstallHandler(const char* iconBeforeInstalling)
-    {
-        RegisterClass("%1");
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIconBAK", "", iconBeforeInstalling));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ClsidText));
-    }
-    void WriteTableEntry(const std::string& file, const std::string& data)
-    {
-        ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, file.c_str(), data));
-    }
-    std::string File(const char* stem = "a") { return dir_.MakeFile(stem + extension_); }
-
-    TempDir dir_;
-    std::string extension_;
-    std::string className_;
-    KeyGuard extensionGuard_;
-    KeyGuard classGuard_;
-    KeyGuard productGuard_;
-};
-
-void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
-{
-    EXPECT_EQ(S_OK, answer.Result);
-    EXPECT_EQ(file, answer.File);
-    EXPECT_EQ(index, answer.Index);
-}
+using IconHandler = IconHandlerTest;
 
 TEST_F(IconHandler, TableEntryIsTheAnswer)
 {

@@ -16,18 +16,8 @@ namespace {
 
 constexpr char PreviousClsid[] = "{5C0F7E1B-3D2A-4E8B-9F61-2B7A4C9D8E01}";
 
-class PreviousHandler : public testing::Test {
+class PreviousHandler : public IconHandlerTest {
 protected:
-    PreviousHandler()
-        : extension_(UniqueName(".")),
-          className_(UniqueName("") + "file"),
-          extensionGuard_(HKEY_CLASSES_ROOT, extension_),
-          classGuard_(HKEY_CLASSES_ROOT, className_),
-          productGuard_(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"),
-          handlerGuard_(HKEY_CLASSES_ROOT, std::string("CLSID\\") + PreviousClsid)
-    {
-    }
-
     void SetUp() override
     {
         const std::string server = std::string("CLSID\\") + PreviousClsid + "\\InprocServer32";
@@ -35,10 +25,7 @@ protected:
         ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Both"));
         // The class as installing Orvane leaves it: its DefaultIcon text and its handler
         // kept as backups.
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, "", className_));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIcon", "", "%1"));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIconBAK", "", "shell32.dll,4"));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ClsidText));
+        InstallHandler("shell32.dll,4");
         SetBackup(PreviousClsid);
     }
 
@@ -46,27 +33,13 @@ protected:
     {
         ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandlerBAK", "", text));
     }
-    std::string File(const std::string& stem) { return dir_.MakeFile(stem + extension_); }
     static std::string PreviousAnswer(const std::string& file)
     {
         return "C:\\PreviousHandler\\" + file.substr(file.rfind('\\') + 1) + ".ico";
     }
 
-    TempDir dir_;
-    std::string extension_;
-    std::string className_;
-    KeyGuard extensionGuard_;
-    KeyGuard classGuard_;
-    KeyGuard productGuard_;
-    KeyGuard handlerGuard_;
+    KeyGuard handlerGuard_{HKEY_CLASSES_ROOT, std::string("CLSID\\") + PreviousClsid};
 };
-
-void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
-{
-    EXPECT_EQ(S_OK, answer.Result);
-    EXPECT_EQ(file, answer.File);
-    EXPECT_EQ(index, answer.Index);
-}
 
 TEST_F(PreviousHandler, AnswersFilesWithoutAnEntry)
 {

@@ -330,4 +330,31 @@ HRESULT ServerCanUnloadNow()
     return canUnload != nullptr ? canUnload() : E_FAIL;
 }
 
+void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
+{
+    EXPECT_EQ(S_OK, answer.Result);
+    EXPECT_EQ(file, answer.File);
+    EXPECT_EQ(index, answer.Index);
+}
+
+void IconHandlerTest::RegisterClass(const char* defaultIcon)
+{
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, "", className_));
+    if (defaultIcon != nullptr) {
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIcon", "", defaultIcon));
+    }
+}
+
+void IconHandlerTest::InstallHandler(const char* iconBeforeInstalling)
+{
+    RegisterClass("%1");
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIconBAK", "", iconBeforeInstalling));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ClsidText));
+}
+
+void IconHandlerTest::WriteTableEntry(const std::string& file, const std::string& data)
+{
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, file.c_str(), data));
+}
+
 } // namespace orvane::test

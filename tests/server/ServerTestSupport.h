@@ -7,6 +7,8 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -173,6 +175,26 @@ struct IconAnswer {
     int Index = -1;
 };
 IconAnswer AskIconHandler(const std::string& path, UINT flags = 0);
+void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index);
+
+// A file type of the test's own with the product's keys guarded, and a folder for files
+// of the type: what the icon handler is asked about.
+class IconHandlerTest : public testing::Test {
+protected:
+    // The extension names the class; the class's DefaultIcon is `defaultIcon` (none: no DefaultIcon).
+    void RegisterClass(const char* defaultIcon);
+    // The class as installing the icon handler leaves it: DefaultIcon "%1", the icon from
+    // before in DefaultIconBAK, and this server as the class's icon handler.
+    void InstallHandler(const char* iconBeforeInstalling);
+    void WriteTableEntry(const std::string& file, const std::string& data);
+    std::string File(const std::string& stem = "a") { return dir_.MakeFile(stem + extension_); }
+
+    TempDir dir_;
+    ScratchType type_{false};
+    const std::string& extension_ = type_.Extension;
+    const std::string& className_ = type_.Class;
+    KeyGuard productGuard_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+};
 
 // DllCanUnloadNow of the server module as loaded in this process (E_UNEXPECTED when it
 // is not loaded).

@@ -1,5 +1,7 @@
 #include "DialogFixture.h"
 
+#include "FolderIcons.h"
+
 #include <cstdio>
 
 namespace orvane::test {
@@ -24,6 +26,14 @@ void DialogTest::SetTarget(ChangeIconDialog& record, const std::string& path)
 }
 
 std::string DialogTest::IconFile(const char* name) { return WriteIconFile(dir_.Path() + "\\" + name, 1); }
+
+std::string DialogTest::FolderIconText(const std::string& folder)
+{
+    const auto icon = ReadFolderIcon(folder.c_str());
+    if (!icon)
+        return "<none>";
+    return std::string(icon->IconPath) + "," + std::to_string(icon->Index);
+}
 
 std::string DialogTest::RectText(HWND window)
 {

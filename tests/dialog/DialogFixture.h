@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ChangeIconDialog.h"
+#include "DialogDriver.h"
 #include "DriveIcons.h"
 #include "TestSupport.h"
 
@@ -28,6 +29,8 @@ protected:
     static void SetTarget(ChangeIconDialog& record, const std::string& path);
     // An .ico file with one icon in the temporary folder.
     std::string IconFile(const char* name = "one.ico");
+    // The folder's icon as the folder store reads it, "path,index", or "<none>".
+    static std::string FolderIconText(const std::string& folder);
     // The window rectangle as "DlgSize" states it.
     static std::string RectText(HWND window);
     // The recent list as stored: entries "0".. in order, and CurSel (-2 when absent).
@@ -39,6 +42,7 @@ protected:
     KeyGuard machineKey_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     TempDir dir_;
+    std::string shell32_ = Shell32Path();
     std::vector<std::unique_ptr<ScratchType>> types_;
 };
 

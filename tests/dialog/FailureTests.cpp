@@ -49,7 +49,6 @@ protected:
         lastText_ = text;
     }
 
-    std::string shell32_ = test::Shell32Path();
     std::string lastText_;
 };
 
@@ -200,10 +199,7 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    const auto icon = ReadFolderIcon(folder.c_str());
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(std::string(icon->IconPath), shell32_);
-    EXPECT_EQ(icon->Index, 5);
+    EXPECT_EQ(FolderIconText(folder), shell32_ + ",5");
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{text, missing, shell32_}));
     EXPECT_EQ(selection, 2u);
@@ -229,10 +225,7 @@ TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    const auto icon = ReadFolderIcon(folder.c_str());
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(std::string(icon->IconPath), shell32_);
-    EXPECT_EQ(icon->Index, 5);
+    EXPECT_EQ(FolderIconText(folder), shell32_ + ",5");
     EXPECT_EQ(StoredSources(nullptr), std::vector<std::string>{shell32_});
 }
 

@@ -22,21 +22,6 @@ namespace {
 
 using test::DialogDriver;
 
-std::string Lower(std::string text)
-{
-    CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
-
-// What the shell itself reports as the icon of a path.
-std::string ShellIconLocation(const std::string& path)
-{
-    SHFILEINFOA info{};
-    if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
-        return "<none>";
-    return Lower(info.szDisplayName) + "," + std::to_string(info.iIcon);
-}
-
 class FlowTest : public test::DialogTest {
 protected:
     std::string RawUserState()
@@ -57,7 +42,6 @@ protected:
         strcpy(data, text);
         ASSERT_TRUE(test::WriteValue(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize", REG_SZ, data, sizeof data));
     }
-    std::string shell32_ = test::Shell32Path();
 };
 
 TEST_F(FlowTest, TypeIconFromTheRecentListIsAppliedAndTheShellReportsIt)
@@ -79,7 +63,7 @@ TEST_F(FlowTest, TypeIconFromTheRecentListIsAppliedAndTheShellReportsIt)
     });
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), shell32_ + ",7");
-    EXPECT_EQ(ShellIconLocation(file), Lower(shell32_) + ",7");
+    EXPECT_EQ(test::Lower(test::ShellIconLocation(file, false)), test::Lower(shell32_) + ",7");
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{"C:\\x.icl", shell32_}));
     EXPECT_EQ(selection, 1u);
@@ -206,10 +190,7 @@ TEST_F(FlowTest, SeveralSelectedIconsApplyTheLowest)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    const auto icon = ReadFolderIcon(folder.c_str());
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(std::string(icon->IconPath), shell32_);
-    EXPECT_EQ(icon->Index, 4);
+    EXPECT_EQ(FolderIconText(folder), shell32_ + ",4");
     // Wine's shell reports a folder's icon index from its Desktop.ini, not the file.
     SHFILEINFOA info{};
     ASSERT_TRUE(SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
@@ -290,10 +271,7 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
         EXPECT_TRUE(d.WaitClosed());
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    const auto icon = ReadFolderIcon(folder.c_str());
-    ASSERT_TRUE(icon.has_value());
-    EXPECT_EQ(std::string(icon->IconPath), ico);
-    EXPECT_EQ(icon->Index, 0);
+    EXPECT_EQ(FolderIconText(folder), ico + ",0");
     EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
     EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), rect);
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserLruKey));

@@ -21,6 +21,7 @@ using test::OtherClsid;
 using test::OwnClsid;
 using test::ReadOnlyKey;
 using test::ScratchType;
+using test::ShellIconLocation;
 using test::ValueText;
 
 namespace {
@@ -48,16 +49,6 @@ protected:
         ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FileIconsKey, path.c_str(), text));
     }
 };
-
-// What the platform's shell reports as the icon of a file (path and index).
-std::string ShellIconLocation(const std::string& file)
-{
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    SHFILEINFOA info = {};
-    if (!SHGetFileInfoA(file.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
-        return "(none)";
-    return std::string(info.szDisplayName) + "," + std::to_string(info.iIcon);
-}
 
 // ---------------------------------------------------------------- the per-file table
 

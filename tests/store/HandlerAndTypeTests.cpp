@@ -20,6 +20,8 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::Lower;
+using test::ShellIconLocation;
 using test::ValueText;
 using test::OtherClsid;
 using test::OwnClsid;
@@ -27,23 +29,6 @@ using test::OwnClsid;
 namespace {
 
 const char ProductRoot[] = "Software\\Brindlewick Software";
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return text;
-}
-
-// What the platform's shell reports as a file's icon: path (lower case) and index.
-std::string ShellIcon(const std::string& file)
-{
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    SHFILEINFOA info = {};
-    if (!SHGetFileInfoA(file.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
-        return "<none>";
-    return Lower(info.szDisplayName) + "," + std::to_string(info.iIcon);
-}
 
 // A key tree dump without the lines of one value: "HandlerIconInfo" has meaning only while
 // the handler is installed, and nothing deletes it when the handler goes.
@@ -109,7 +94,7 @@ protected:
         b_ = dir_.MakeFile("b" + ext_);
         witness_ = dir_.MakeFile("witness" + ext_);
         before_ = test::DumpKey(HKEY_CLASSES_ROOT, class_);
-        ASSERT_EQ(Lower(original_), ShellIcon(witness_));
+        ASSERT_EQ(Lower(original_), Lower(ShellIconLocation(witness_)));
     }
 
     std::string ClassValue(const std::string& subkey, const char* name = "")
@@ -139,7 +124,7 @@ protected:
         EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
         EXPECT_EQ(0, CountFileIconsOfType(class_.c_str()));
         EXPECT_EQ(DumpWithout(before_, HandlerIconValue), DumpWithout(test::DumpKey(HKEY_CLASSES_ROOT, class_), HandlerIconValue));
-        EXPECT_EQ(Lower(original_), ShellIcon(witness_));
+        EXPECT_EQ(Lower(original_), Lower(ShellIconLocation(witness_)));
     }
 
     test::ScratchType type_{false};
@@ -204,7 +189,7 @@ TEST_F(HandlerAndTypeTest, FileThenTypeThenRestoreFileThenRestoreType)
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     EXPECT_EQ(Icon(2), ClassValue("DefaultIcon"));
-    EXPECT_EQ(Lower(Icon(2)), ShellIcon(witness_));
+    EXPECT_EQ(Lower(Icon(2)), Lower(ShellIconLocation(witness_)));
 
     ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
     ExpectClassAsBefore();
@@ -224,8 +209,8 @@ TEST_F(HandlerAndTypeTest, TypeChangedWhileInstalledStaysWhenTheLastFileIsRestor
     EXPECT_EQ(Icon(4), ClassValue("DefaultIcon"));
     EXPECT_FALSE(ClassKeyExists("DefaultIconBAK"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
-    EXPECT_EQ(Lower(Icon(4)), ShellIcon(witness_));
-    EXPECT_EQ(Lower(Icon(4)), ShellIcon(b_));
+    EXPECT_EQ(Lower(Icon(4)), Lower(ShellIconLocation(witness_)));
+    EXPECT_EQ(Lower(Icon(4)), Lower(ShellIconLocation(b_)));
 }
 
 TEST_F(HandlerAndTypeTest, TypeChangedFromTheFileWithItsOwnIconBacksUpTheTypesIcon)

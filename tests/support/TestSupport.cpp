@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include <sddl.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -232,6 +234,23 @@ void ScratchType::SetDefaultIcon(const std::string& text, DWORD type) const
 void ScratchType::SetHandler(const std::string& text) const
 {
     WriteString(HKEY_CLASSES_ROOT, Key("shellex\\IconHandler"), nullptr, text);
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+std::string ShellIconLocation(const std::string& path, bool announce)
+{
+    if (announce)
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    SHFILEINFOA info = {};
+    if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
+        return "<none>";
+    return std::string(info.szDisplayName) + "," + std::to_string(info.iIcon);
 }
 
 namespace {

@@ -107,6 +107,14 @@ struct ScratchType {
     std::string Dump() const { return DumpKey(HKEY_CLASSES_ROOT, Class); }
 };
 
+// The text with ASCII letters in lower case, for paths that compare without regard to case.
+std::string Lower(std::string text);
+
+// What the platform's shell reports as the icon of a path: "path,index" with the path as
+// the shell gives it, or "<none>". With `announce` the shell is first told that file
+// associations changed, as Explorer is after a type's icon changes.
+std::string ShellIconLocation(const std::string& path, bool announce = true);
+
 // Writes a small .ico file with `count` images (16x16, 32 bpp) and returns its path.
 std::string WriteIconFile(const std::string& path, int count = 1);
 

@@ -18,6 +18,8 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::Lower;
+using test::ShellIconLocation;
 using test::ValueText;
 
 namespace {
@@ -36,6 +38,14 @@ IconTarget OpenDialog(const std::string& path)
     target.RememberOriginal(target.ReadCurrentIcon());
     if (kind != TargetKind::File)
         target.SetAllOfType(false);
+    return target;
+}
+
+// The same with "all files of this type" ticked.
+IconTarget OpenDialogForType(const std::string& path)
+{
+    IconTarget target = OpenDialog(path);
+    target.SetAllOfType(true);
     return target;
 }
 
@@ -114,14 +124,6 @@ private:
     test::KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     test::KeyGuard folderClass_{HKEY_CLASSES_ROOT, FolderClassIconKey};
 };
-
-SHFILEINFOA ShellIconOf(const std::string& path)
-{
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    SHFILEINFOA info = {};
-    SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION);
-    return info;
-}
 
 } // namespace
 
@@ -465,42 +467,31 @@ TEST_F(IconTargetTest, TypeApplyTwiceKeepsTheFirstBackupAndRestoreBringsItBack)
     const std::string original = typeIcon_ + ",2";
     MakeType(original);
     const std::string file = File("doc");
-    const SHFILEINFOA before = ShellIconOf(file);
-    EXPECT_STRCASEEQ(typeIcon_.c_str(), before.szDisplayName);
-    EXPECT_EQ(2, before.iIcon);
+    EXPECT_EQ(Lower(typeIcon_ + ",2"), Lower(ShellIconLocation(file)));
 
-    auto first = OpenDialog(file);
-    first.SetAllOfType(true);
+    auto first = OpenDialogForType(file);
     EXPECT_FALSE(first.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 4));
     EXPECT_EQ(library_ + ",4", ClassValue("DefaultIcon"));
     EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
-    const SHFILEINFOA changed = ShellIconOf(file);
-    EXPECT_STRCASEEQ(library_.c_str(), changed.szDisplayName);
-    EXPECT_EQ(4, changed.iIcon);
+    EXPECT_EQ(Lower(library_ + ",4"), Lower(ShellIconLocation(file)));
 
-    auto second = OpenDialog(file);
-    second.SetAllOfType(true);
+    auto second = OpenDialogForType(file);
     EXPECT_TRUE(second.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 6));
     EXPECT_EQ(library_ + ",6", ClassValue("DefaultIcon"));
     EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
 
-    auto restore = OpenDialog(file);
-    restore.SetAllOfType(true);
+    auto restore = OpenDialogForType(file);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
     EXPECT_EQ(original, ClassValue("DefaultIcon"));
     EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
-    auto reopened = OpenDialog(file);
-    reopened.SetAllOfType(true);
+    auto reopened = OpenDialogForType(file);
     EXPECT_FALSE(reopened.HasBackup());
-    const SHFILEINFOA after = ShellIconOf(file);
-    EXPECT_STRCASEEQ(typeIcon_.c_str(), after.szDisplayName);
-    EXPECT_EQ(2, after.iIcon);
+    EXPECT_EQ(Lower(typeIcon_ + ",2"), Lower(ShellIconLocation(file)));
 
     // Nothing left to restore: nothing changes.
-    auto again = OpenDialog(file);
-    again.SetAllOfType(true);
+    auto again = OpenDialogForType(file);
     EXPECT_EQ(ChangeResult::Done, again.RestoreDefault());
     EXPECT_EQ(original, ClassValue("DefaultIcon"));
 }
@@ -571,8 +562,7 @@ TEST_F(IconTargetTest, TypeWritesRefusedByTheRegistryAreReported)
     const std::string file = File("doc");
     test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
-    auto target = OpenDialog(file);
-    target.SetAllOfType(true);
+    auto target = OpenDialogForType(file);
     EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 4));
     EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
     EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
@@ -637,9 +627,7 @@ TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
     EXPECT_FALSE(HasIconHandler(ext_.c_str()));
-    const SHFILEINFOA shown = ShellIconOf(sibling);
-    EXPECT_STRCASEEQ(typeIcon_.c_str(), shown.szDisplayName);
-    EXPECT_EQ(1, shown.iIcon);
+    EXPECT_EQ(Lower(typeIcon_ + ",1"), Lower(ShellIconLocation(sibling)));
 }
 
 TEST_F(IconTargetTest, HandlerStaysUntilTheLastFileOfTheClassIsRestored)
@@ -712,8 +700,7 @@ TEST_F(IconTargetTest, TypeThenOneOfItsFilesThenRestoreFileAndType)
     const std::string a = File("a");
     const std::string b = File("b");
 
-    auto type = OpenDialog(a);
-    type.SetAllOfType(true);
+    auto type = OpenDialogForType(a);
     ASSERT_EQ(ChangeResult::Done, Choose(type, library_, 2));
     auto single = OpenDialog(b);
     ASSERT_FALSE(single.AllOfType());
@@ -725,8 +712,7 @@ TEST_F(IconTargetTest, TypeThenOneOfItsFilesThenRestoreFileAndType)
     EXPECT_EQ(library_ + ",2", ClassValue("DefaultIcon"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 
-    auto restoreType = OpenDialog(a);
-    restoreType.SetAllOfType(true);
+    auto restoreType = OpenDialogForType(a);
     ASSERT_TRUE(restoreType.HasBackup());
     ASSERT_EQ(ChangeResult::Done, restoreType.RestoreDefault());
     EXPECT_EQ(original, ClassValue("DefaultIcon"));
@@ -879,16 +865,14 @@ TEST_F(IconTargetTest, TypeIconAndItsBackupSurviveRemoveAll)
     const std::string original = typeIcon_ + ",1";
     MakeType(original);
     const std::string a = File("a");
-    auto type = OpenDialog(a);
-    type.SetAllOfType(true);
+    auto type = OpenDialogForType(a);
     ASSERT_EQ(ChangeResult::Done, Choose(type, library_, 2));
 
     ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     EXPECT_EQ(library_ + ",2", ClassValue("DefaultIcon"));
     EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
 
-    auto restore = OpenDialog(a);
-    restore.SetAllOfType(true);
+    auto restore = OpenDialogForType(a);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
     EXPECT_EQ(original, ClassValue("DefaultIcon"));
 }

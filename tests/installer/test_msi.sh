@@ -50,13 +50,32 @@ regval() {
   [ -n "$line" ] || { echo "<missing>"; return; }
   printf '%s\n' "$line" | sed -E 's/^.*    REG_[A-Z_]+    ?//'
 }
+# The registration's values, one per line, with the DLL's path written as <dll>.
+registration() {
+  local owner
+  echo "class: $(regval "HKCR\\CLSID\\$clsid" "")"
+  echo "server: $(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "" | sed "s|^$1\$|<dll>|")"
+  echo "threading: $(regval "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel)"
+  for owner in '*' Directory Drive; do
+    echo "$owner: $(regval "HKCR\\$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
+  done
+  echo "approved: $(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+}
 haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || echo absent; }
-snapshot() { # the whole registry and the file list of drive C:
+# The whole registry's values under their keys, and the file list of drive C:. Keys
+# without values are left out: Windows Installer deletes a key that its uninstall leaves
+# empty even when the key was there before (Wine's fresh prefix has an empty
+# *\shellex\ContextMenuHandlers). Wine notes a missing display under ...\Control\Video,
+# and Windows Installer keeps its own cache folder.
+snapshot() {
   wine regedit /E 'C:\orvane-snapshot.reg' >/dev/null 2>&1
   iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/orvane-snapshot.reg" | tr -d '\r' |
-    awk '/^\[/{skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video/)} !skip' > "$1.reg"
+    awk '/^\[/ { skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video/); key = $0; next }
+         skip || /^$/ { next }
+         { if (key != "") { print key; key = "" } print }' > "$1.reg"
   rm -f "$WINEPREFIX/drive_c/orvane-snapshot.reg"
-  (cd "$WINEPREFIX/drive_c" && find . -path ./windows/temp -prune -o -path './users/*/Temp' -prune -o -print | sort) > "$1.files"
+  (cd "$WINEPREFIX/drive_c" && find . -path ./windows/temp -prune -o -path './users/*/Temp' -prune \
+     -o -path ./windows/Installer -prune -o -print | sort) > "$1.files"
 }
 
 command -v wixl >/dev/null || { echo "wixl is missing: run scripts/setup.sh"; exit 1; }
@@ -102,6 +121,7 @@ for owner in '*' Directory Drive; do
 done
 check "approved shell extension" Orvane \
   "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+msi_registration=$(registration "$(printf '%s' "$dll" | sed 's/[\\.]/\\&/g')")
 check "no registration in the other view" absent "$(haskey "HKCR\\CLSID\\$clsid" "$other_view")"
 
 probe=$(wine "$demo" probe 2>&1 | tr -d '\r')
@@ -172,6 +192,32 @@ check "not approved any more" '<missing>' \
   "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 check "no product key (per-file table, folder backups)" absent "$(haskey 'HKLM\Software\Brindlewick Software')"
 check "no program folder" no "$([ -e "$WINEPREFIX/drive_c/$programs/Orvane" ] && echo yes || echo no)"
+
+echo "== the package registers exactly what DllRegisterServer registers"
+regsvr32=regsvr32
+[ "$arch" = x86 ] && regsvr32='C:\windows\syswow64\regsvr32.exe'
+built_dll=$(winepath -w "$build/server/orvane.dll")
+# DllUnregisterServer takes out its own entries but leaves the parent keys it had to
+# create, which Windows always has and a fresh Wine prefix may not; those are removed here.
+parents=()
+for key in 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions' \
+           'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved'; do
+  [ "$(haskey "$key")" = absent ] && parents=("$key" "${parents[@]}")
+done
+for owner in '*' Directory Drive; do
+  for key in "HKCR\\$owner" "HKCR\\$owner\\shellex" "HKCR\\$owner\\shellex\\ContextMenuHandlers"; do
+    [ "$(haskey "$key")" = absent ] && parents=("$key" "${parents[@]}")
+  done
+done
+wine "$regsvr32" /s "$built_dll" >/dev/null 2>&1
+check "regsvr32 exit code" 0 $?
+self_registration=$(registration "$(printf '%s' "$built_dll" | sed 's/[\\.]/\\&/g')")
+check "the package's registration is DllRegisterServer's" "$msi_registration" "$self_registration"
+wine "$regsvr32" /u /s "$built_dll" >/dev/null 2>&1
+check "regsvr32 /u exit code" 0 $?
+for key in "${parents[@]}"; do
+  wine reg delete "$key" /f "$view" >/dev/null 2>&1
+done
 
 wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
 wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1

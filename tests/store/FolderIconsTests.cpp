@@ -10,28 +10,14 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::Contains;
+using test::ReadFileText;
 
 namespace {
 
 const char ProductRoot[] = "Software\\Brindlewick Software";
 const char FolderClassIconKey[] = "Folder\\DefaultIcon";
 const char FolderClassIconText[] = "C:\\icons\\folder-class.ico,7";
-
-std::string ReadFileText(const std::string& path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    CloseHandle(file);
-    return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The Folder class's icon, set to a known text for the test and put back afterwards.
 class KnownFolderClassIcon {

@@ -18,6 +18,8 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::Contains;
+using test::ReadFileText;
 using test::Lower;
 using test::ShellIconLocation;
 using test::ValueText;
@@ -57,22 +59,6 @@ ChangeResult Choose(IconTarget& target, const std::string& iconPath, std::int32_
     target.SetCurrentIndex(index);
     return target.ApplyIcon();
 }
-
-std::string ReadFileText(const std::string& path)
-{
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return "<none>";
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    CloseHandle(file);
-    return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string Upper(std::string text)
 {

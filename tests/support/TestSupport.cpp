@@ -236,6 +236,20 @@ void ScratchType::SetHandler(const std::string& text) const
     WriteString(HKEY_CLASSES_ROOT, Key("shellex\\IconHandler"), nullptr, text);
 }
 
+std::string ReadFileText(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<none>";
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    CloseHandle(file);
+    return text;
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text)

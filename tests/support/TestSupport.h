@@ -107,6 +107,10 @@ struct ScratchType {
     std::string Dump() const { return DumpKey(HKEY_CLASSES_ROOT, Class); }
 };
 
+// A file's whole content, or "<none>" when it cannot be opened.
+std::string ReadFileText(const std::string& path);
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // The text with ASCII letters in lower case, for paths that compare without regard to case.
 std::string Lower(std::string text);
 

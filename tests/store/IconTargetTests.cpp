@@ -60,6 +60,20 @@ ChangeResult Choose(IconTarget& target, const std::string& iconPath, std::int32_
     return target.ApplyIcon();
 }
 
+// The dialog opened on a path and closed with OK on the chosen icon.
+ChangeResult ApplyTo(const std::string& path, const std::string& iconPath, std::int32_t index)
+{
+    IconTarget target = OpenDialog(path);
+    return Choose(target, iconPath, index);
+}
+
+// The same with "all files of this type" ticked.
+ChangeResult ApplyToType(const std::string& path, const std::string& iconPath, std::int32_t index)
+{
+    IconTarget target = OpenDialogForType(path);
+    return Choose(target, iconPath, index);
+}
+
 std::string Upper(std::string text)
 {
     for (char& c : text)
@@ -325,8 +339,7 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
     const std::string folder = dir_.MakeFolder("Data");
     const std::string profile = folder + "\\Desktop.ini";
 
-    auto first = OpenDialog(folder);
-    ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     EXPECT_EQ("C:\\icons\\folder-class.ico,7", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
 
     auto second = OpenDialog(folder);
@@ -355,8 +368,7 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
 TEST_F(IconTargetTest, RestoringAFolderWritesTheFolderClassIconExplicitly)
 {
     const std::string folder = dir_.MakeFolder("Data");
-    auto apply = OpenDialog(folder);
-    ASSERT_EQ(ChangeResult::Done, Choose(apply, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
     const std::string text = ReadFileText(folder + "\\Desktop.ini");
     EXPECT_TRUE(Contains(text, "IconFile=C:\\icons\\folder-class.ico"));
@@ -369,8 +381,7 @@ TEST_F(IconTargetTest, ShellReportsTheFolderIconWritten)
     SHFILEINFOA before = {};
     SHGetFileInfoA(folder.c_str(), 0, &before, sizeof before, SHGFI_ICONLOCATION);
     ASSERT_NE(9, before.iIcon);
-    auto target = OpenDialog(folder);
-    ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 9));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 9));
     SHFILEINFOA after = {};
     ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &after, sizeof after, SHGFI_ICONLOCATION));
     EXPECT_EQ(9, after.iIcon);
@@ -380,8 +391,7 @@ TEST_F(IconTargetTest, FolderWritesThatFailAreReported)
 {
     // A folder that is not there: the shell handed over a path that has gone since.
     const std::string missing = dir_.Path() + "\\gone";
-    auto gone = OpenDialog(missing);
-    EXPECT_EQ(ChangeResult::WriteFailed, Choose(gone, library_, 3));
+    EXPECT_EQ(ChangeResult::WriteFailed, ApplyTo(missing, library_, 3));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(missing.c_str()));
 
     // A profile file that another program holds open.
@@ -412,8 +422,7 @@ TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "other", "C:\\x.ico,1"));
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FolderBackupKey);
     ASSERT_TRUE(readOnly.Applied());
-    auto target = OpenDialog(folder);
-    EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 3));
+    EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(folder, library_, 3));
     EXPECT_EQ("<none>", ReadFileText(folder + "\\Desktop.ini"));
     EXPECT_FALSE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
 }
@@ -548,8 +557,7 @@ TEST_F(IconTargetTest, TypeWritesRefusedByTheRegistryAreReported)
     const std::string file = File("doc");
     test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
-    auto target = OpenDialogForType(file);
-    EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 4));
+    EXPECT_EQ(ChangeResult::AccessDenied, ApplyToType(file, library_, 4));
     EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
     EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
 }
@@ -622,10 +630,8 @@ TEST_F(IconTargetTest, HandlerStaysUntilTheLastFileOfTheClassIsRestored)
     MakeType(original);
     const std::string a = File("a");
     const std::string b = File("b");
-    auto first = OpenDialog(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 3));
-    auto second = OpenDialog(b);
-    ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 5));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(b, library_, 5));
     EXPECT_EQ(original, ClassValue("DefaultIconBAK"));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(a).RestoreDefault());
@@ -651,10 +657,8 @@ TEST_F(IconTargetTest, EntriesOfAnotherExtensionOfTheSameClassKeepTheHandler)
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, otherExt, "", class_));
     const std::string a = File("a");
     const std::string b = dir_.MakeFile("b" + otherExt);
-    auto first = OpenDialog(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 3));
-    auto second = OpenDialog(b);
-    ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 4));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(b, library_, 4));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(a).RestoreDefault());
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
@@ -667,8 +671,7 @@ TEST_F(IconTargetTest, RestoringWhileAnotherHandlerServesTheClassChangesNothing)
 {
     MakeType(typeIcon_ + ",1");
     const std::string a = File("a");
-    auto target = OpenDialog(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
     const std::string foreign = "{00000000-1111-2222-3333-444444444444}";
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", foreign));
 
@@ -686,8 +689,7 @@ TEST_F(IconTargetTest, TypeThenOneOfItsFilesThenRestoreFileAndType)
     const std::string a = File("a");
     const std::string b = File("b");
 
-    auto type = OpenDialogForType(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(type, library_, 2));
+    ASSERT_EQ(ChangeResult::Done, ApplyToType(a, library_, 2));
     auto single = OpenDialog(b);
     ASSERT_FALSE(single.AllOfType());
     ASSERT_EQ(ChangeResult::Done, Choose(single, library_, 7));
@@ -726,8 +728,7 @@ TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, "C:\\elsewhere.txt"));
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
     ASSERT_TRUE(readOnly.Applied());
-    auto target = OpenDialog(a);
-    EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 3));
+    EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(a, library_, 3));
     EXPECT_EQ("<none>", TableValue(a));
     EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
@@ -817,10 +818,8 @@ TEST_F(IconTargetTest, RemoveAllThenRestore)
     const std::string a = File("a");
     const std::string folder = dir_.MakeFolder("Data");
 
-    auto single = OpenDialog(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(single, library_, 3));
-    auto folderTarget = OpenDialog(folder);
-    ASSERT_EQ(ChangeResult::Done, Choose(folderTarget, library_, 4));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 4));
     auto drive = OpenDialog("G:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(drive, library_, 5));
 
@@ -851,8 +850,7 @@ TEST_F(IconTargetTest, TypeIconAndItsBackupSurviveRemoveAll)
     const std::string original = typeIcon_ + ",1";
     MakeType(original);
     const std::string a = File("a");
-    auto type = OpenDialogForType(a);
-    ASSERT_EQ(ChangeResult::Done, Choose(type, library_, 2));
+    ASSERT_EQ(ChangeResult::Done, ApplyToType(a, library_, 2));
 
     ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     EXPECT_EQ(library_ + ",2", ClassValue("DefaultIcon"));

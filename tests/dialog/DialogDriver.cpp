@@ -149,6 +149,14 @@ bool DialogDriver::WaitClosed(DWORD timeoutMs) const
     return true;
 }
 
+bool DialogDriver::WaitGone(HWND window, DWORD timeoutMs)
+{
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (IsWindow(window) && GetTickCount64() < end)
+        Sleep(PollMs);
+    return !IsWindow(window);
+}
+
 int DialogDriver::IconCount() const
 {
     return static_cast<int>(SendMessageA(Item(IDC_ICONLIST), LVM_GETITEMCOUNT, 0, 0));
@@ -225,6 +233,12 @@ HWND DialogDriver::FileNameBox(HWND fileDialog)
     return found != nullptr ? found : GetDlgItem(fileDialog, 0x480);
 }
 
+HWND DialogDriver::PressBrowse()
+{
+    PostCommand(IDC_BROWSE);
+    return WaitWindow("Select Iconfile or Library");
+}
+
 bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) const
 {
     HWND name = FileNameBox(fileDialog);
@@ -233,9 +247,7 @@ bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) co
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(fileDialog, IDOK)));
-    const ULONGLONG end = GetTickCount64() + 10000;
-    while (IsWindow(fileDialog) && GetTickCount64() < end)
-        Sleep(PollMs);
+    WaitGone(fileDialog);
     // Back in the dialog's own loop once this returns.
     SendMessageA(dialog_, WM_NULL, 0, 0);
     return !IsWindow(fileDialog);

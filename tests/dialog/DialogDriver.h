@@ -42,6 +42,8 @@ public:
     static std::string MessageText(HWND box);
     static void Answer(HWND box, int id);
     bool WaitClosed(DWORD timeoutMs = 5000) const;
+    // Waits until a window is gone; false when it is still there after the time.
+    static bool WaitGone(HWND window, DWORD timeoutMs = 10000);
 
     // Icon list 1002.
     int IconCount() const;
@@ -56,6 +58,8 @@ public:
     // Selects an entry as the user does: the selection changes and the dialog is notified.
     void ChooseSource(int index);
 
+    // Presses Browse and waits for the platform's open-file dialog (null: none came).
+    HWND PressBrowse();
     // Fills in the open-file dialog's file name and presses its Open button.
     bool OpenInFileDialog(HWND fileDialog, const std::string& path) const;
     static HWND FileNameBox(HWND fileDialog);

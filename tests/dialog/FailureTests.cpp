@@ -39,9 +39,7 @@ protected:
         for (const char* phrase : phrases)
             EXPECT_NE(text.find(phrase), std::string::npos) << "missing \"" << phrase << "\" in: " << text;
         DialogDriver::Answer(box, IDOK);
-        const ULONGLONG end = GetTickCount64() + 5000;
-        while (IsWindow(box) && GetTickCount64() < end)
-            Sleep(20);
+        DialogDriver::WaitGone(box, 5000);
         Sleep(300);
         SendMessageA(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
@@ -214,8 +212,7 @@ TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
     SetTarget(record, folder);
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
         const int count = d.IconCount();
-        d.PostCommand(IDC_BROWSE);
-        HWND fileDialog = d.WaitWindow("Select Iconfile or Library");
+        HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, text));
         EXPECT_EQ(d.IconCount(), count);

@@ -88,8 +88,7 @@ TEST_F(FlowTest, SingleFileIconFromTheOpenFileDialog)
     std::string initialName;
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
         ASSERT_EQ(d.Sources(), std::vector<std::string>{ico});
-        d.PostCommand(IDC_BROWSE);
-        HWND fileDialog = d.WaitWindow("Select Iconfile or Library");
+        HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
         // It opens on the current icon's file.
         HWND name = DialogDriver::FileNameBox(fileDialog);
@@ -163,8 +162,7 @@ TEST_F(FlowTest, OkWithoutSelectionAppliesNothingButRecordsTheRectangle)
     SetTarget(record, folder);
     std::string rect;
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
-        d.PostCommand(IDC_BROWSE);
-        HWND fileDialog = d.WaitWindow("Select Iconfile or Library");
+        HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, shell32_));
         ASSERT_GT(d.IconCount(), 100);
@@ -300,9 +298,7 @@ TEST_F(FlowTest, RemoveAnsweredNoThenYesAndOkStillApplies)
         box = d.WaitWindow("Orvane - Remove Orvane");
         ASSERT_NE(box, nullptr);
         DialogDriver::Answer(box, IDYES);
-        const ULONGLONG end = GetTickCount64() + 20000;
-        while (IsWindow(box) && GetTickCount64() < end)
-            Sleep(20);
+        DialogDriver::WaitGone(box, 20000);
         SendMessageA(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.OtherWindows().empty());
@@ -324,13 +320,10 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
     SetTarget(record, folder);
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
         const int count = d.IconCount();
-        d.PostCommand(IDC_BROWSE);
-        HWND fileDialog = d.WaitWindow("Select Iconfile or Library");
+        HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
         PostMessageA(fileDialog, WM_COMMAND, IDCANCEL, 0);
-        const ULONGLONG end = GetTickCount64() + 10000;
-        while (IsWindow(fileDialog) && GetTickCount64() < end)
-            Sleep(20);
+        DialogDriver::WaitGone(fileDialog, 10000);
         SendMessageA(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{3});

@@ -38,8 +38,8 @@ protected:
     // Writes the recent list key: the entries and a selection.
     static void StoreSources(const std::vector<std::string>& entries, DWORD selection);
 
-    KeyGuard userKey_{HKEY_CURRENT_USER, "Software\\Brindlewick Software"};
-    KeyGuard machineKey_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+    KeyGuard userKey_{HKEY_CURRENT_USER, ProductRoot};
+    KeyGuard machineKey_{HKEY_LOCAL_MACHINE, ProductRoot};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     TempDir dir_;
     std::string shell32_ = Shell32Path();

@@ -26,7 +26,7 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     ScratchType type(false);
     const std::string& extension = type.Extension;
     const std::string& className = type.Class;
-    KeyGuard productGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+    KeyGuard productGuard(HKEY_LOCAL_MACHINE, ProductRoot);
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));
     TempDir dir;

@@ -97,7 +97,7 @@ ComPtr<IContextMenu> MenuFor(const std::string& path)
 // returns S_OK once it is closed.
 TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
 {
-    KeyGuard userState(HKEY_CURRENT_USER, "Software\\Brindlewick Software");
+    KeyGuard userState(HKEY_CURRENT_USER, ProductRoot);
     TempDir dir;
     const std::string file = dir.MakeFile("a.txt");
     const std::string folder = dir.MakeFolder("sub");
@@ -134,8 +134,8 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     ScratchType type(false);
     const std::string& extension = type.Extension;
     const std::string& className = type.Class;
-    KeyGuard machineGuard(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
-    KeyGuard userGuard(HKEY_CURRENT_USER, "Software\\Brindlewick Software");
+    KeyGuard machineGuard(HKEY_LOCAL_MACHINE, ProductRoot);
+    KeyGuard userGuard(HKEY_CURRENT_USER, ProductRoot);
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));
 

@@ -193,7 +193,7 @@ protected:
     ScratchType type_{false};
     const std::string& extension_ = type_.Extension;
     const std::string& className_ = type_.Class;
-    KeyGuard productGuard_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+    KeyGuard productGuard_{HKEY_LOCAL_MACHINE, ProductRoot};
 };
 
 // DllCanUnloadNow of the server module as loaded in this process (E_UNEXPECTED when it

@@ -17,6 +17,7 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ProductRoot;
 using test::OtherClsid;
 using test::OwnClsid;
 using test::ReadOnlyKey;
@@ -42,7 +43,7 @@ std::string RawValue(HKEY root, const std::string& path, const char* name = null
 // The product's key under HKEY_LOCAL_MACHINE, put back when the test ends.
 class ProductKeyTest : public ::testing::Test {
 protected:
-    test::KeyGuard product_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+    test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
 
     void PutEntry(const std::string& path, const std::string& text)
     {
@@ -54,7 +55,7 @@ protected:
 
 TEST_F(ProductKeyTest, WriteFileIconCreatesTheTableAndTheProductKey)
 {
-    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot);
     IconLocation location("C:\\icons\\set.icl", nullptr, 7);
     location.SetTypeKey("jpegfile");
 

@@ -7,17 +7,18 @@
 
 #include "FolderIcons.h"
 #include "Registry.h"
+#include "ScratchRegistry.h"
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ProductRoot;
+using test::FolderClassIconKey;
+using test::FolderClassIconText;
 using test::Contains;
 using test::ReadFileText;
 
 namespace {
 
-const char ProductRoot[] = "Software\\Brindlewick Software";
-const char FolderClassIconKey[] = "Folder\\DefaultIcon";
-const char FolderClassIconText[] = "C:\\icons\\folder-class.ico,7";
 
 // The Folder class's icon, set to a known text for the test and put back afterwards.
 class KnownFolderClassIcon {

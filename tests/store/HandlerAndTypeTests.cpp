@@ -20,6 +20,7 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ProductRoot;
 using test::Lower;
 using test::ShellIconLocation;
 using test::ValueText;
@@ -28,7 +29,6 @@ using test::OwnClsid;
 
 namespace {
 
-const char ProductRoot[] = "Software\\Brindlewick Software";
 
 // A key tree dump without the lines of one value: "HandlerIconInfo" has meaning only while
 // the handler is installed, and nothing deletes it when the handler goes.

@@ -18,6 +18,9 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ProductRoot;
+using test::FolderClassIconKey;
+using test::FolderClassIconText;
 using test::Contains;
 using test::ReadFileText;
 using test::Lower;
@@ -26,9 +29,6 @@ using test::ValueText;
 
 namespace {
 
-const char ProductRoot[] = "Software\\Brindlewick Software";
-const char FolderClassIconKey[] = "Folder\\DefaultIcon";
-const char FolderClassIconText[] = "C:\\icons\\folder-class.ico,7";
 
 // What the dialog does when it opens on a path: classify, read the current icon, keep a
 // copy, and clear AllOfType for anything but a file.

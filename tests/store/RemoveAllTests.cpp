@@ -16,6 +16,7 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::ProductRoot;
 using test::OtherClsid;
 using test::OwnClsid;
 using test::ReadOnlyKey;
@@ -29,7 +30,7 @@ namespace {
 // a test touches is a scratch class of its own.
 class RemoveAllTest : public ::testing::Test {
 protected:
-    test::KeyGuard product_{HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"};
+    test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
 
     // Gives a file of the type its own icon the way a single-file change does.
     static void GiveFileIcon(const ScratchType& type, const std::string& file)
@@ -163,7 +164,7 @@ TEST_F(RemoveAllTest, EveryVisitedKeyIsAsBeforeInstallationAndASecondRunChangesN
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey);
     const std::string before = DumpWalkedKeys();
-    const std::string productBefore = test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+    const std::string productBefore = test::DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
 
     GiveFileIcon(plain, "C:\\a" + plain.Extension);
     GiveFileIcon(withHandler, "C:\\b" + withHandler.Extension);
@@ -173,11 +174,11 @@ TEST_F(RemoveAllTest, EveryVisitedKeyIsAsBeforeInstallationAndASecondRunChangesN
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     const std::string after = DumpWalkedKeys();
     EXPECT_EQ(before, after);
-    const std::string productAfter = test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software");
+    const std::string productAfter = test::DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
 
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     EXPECT_EQ(after, DumpWalkedKeys());
-    EXPECT_EQ(productAfter, test::DumpKey(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software"));
+    EXPECT_EQ(productAfter, test::DumpKey(HKEY_LOCAL_MACHINE, ProductRoot));
     EXPECT_EQ(productBefore, productAfter);
 }
 

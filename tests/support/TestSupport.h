@@ -10,6 +10,9 @@
 
 namespace orvane::test {
 
+// The product's own key, under HKEY_LOCAL_MACHINE (tables) and HKEY_CURRENT_USER (dialog state).
+inline constexpr char ProductRoot[] = "Software\\Brindlewick Software";
+
 // Captures root\path (values and subkeys, recursively) and on destruction deletes the key
 // and writes the captured tree back; a key that did not exist is deleted.
 class KeyGuard {

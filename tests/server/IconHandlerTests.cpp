@@ -161,10 +161,8 @@ TEST_F(IconHandler, RequestFlagsChangeNothingAndOutputFlagsStay)
     for (UINT flags : {0u, UINT(GIL_OPENICON), UINT(GIL_FORSHELL), UINT(GIL_ASYNC), UINT(GIL_DEFAULTICON),
                        UINT(GIL_OPENICON | GIL_FORSHELL | GIL_CHECKSHIELD)}) {
         ComPtr<IPersistFile> persist;
-        ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
-        ASSERT_EQ(S_OK, persist->Load(Wide(file).c_str(), STGM_READ));
         ComPtr<IExtractIconA> extract;
-        ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+        ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
         char buffer[MAX_PATH] = {};
         int index = -1;
         UINT outFlags = 0xA5A5;
@@ -182,10 +180,8 @@ TEST_F(IconHandler, EveryRequestReadsTheRegistryAgain)
     RegisterClass("shell32.dll,4");
     const std::string file = File();
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
-    ASSERT_EQ(S_OK, persist->Load(Wide(file).c_str(), STGM_READ));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
     auto ask = [&](std::string* path) {
         char buffer[MAX_PATH] = {};
         int index = -1;
@@ -284,10 +280,8 @@ TEST_F(IconHandler, NullOutputsAreRefused)
     RegisterClass("shell32.dll,4");
     const std::string file = File();
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
-    ASSERT_EQ(S_OK, persist->Load(Wide(file).c_str(), STGM_READ));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
     char buffer[MAX_PATH] = "untouched";
     int index = 77;
     EXPECT_EQ(E_INVALIDARG, extract->GetIconLocation(0, nullptr, MAX_PATH, &index, nullptr));
@@ -303,10 +297,8 @@ TEST_F(IconHandler, AnswerThatDoesNotFitIsNotCut)
     RegisterClass("shell32.dll,4");
     const std::string file = File();
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
-    ASSERT_EQ(S_OK, persist->Load(Wide(file).c_str(), STGM_READ));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
     const UINT length = sizeof "shell32.dll" - 1;
     for (UINT cchMax : {1u, length - 1, length}) {
         SCOPED_TRACE(cchMax);

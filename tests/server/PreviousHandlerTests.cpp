@@ -102,10 +102,8 @@ TEST_F(PreviousHandler, CallingThreadsApartmentIsLeftAsItWas)
 {
     const std::string file = File("threaded");
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
-    ASSERT_EQ(S_OK, persist->Load(Wide(file).c_str(), STGM_READ));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
 
     auto ask = [&](std::string* path, int* index) {
         char buffer[MAX_PATH] = {};

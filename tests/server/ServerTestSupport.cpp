@@ -337,6 +337,13 @@ void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
     EXPECT_EQ(index, answer.Index);
 }
 
+void LoadIconHandler(const std::string& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract)
+{
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+    ASSERT_EQ(S_OK, persist->Load(Wide(path).c_str(), STGM_READ));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+}
+
 void IconHandlerTest::RegisterClass(const char* defaultIcon)
 {
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, "", className_));

@@ -176,6 +176,9 @@ struct IconAnswer {
 };
 IconAnswer AskIconHandler(const std::string& path, UINT flags = 0);
 void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index);
+// A new icon handler as the shell holds it after IPersistFile::Load of `path`: its
+// IPersistFile and its IExtractIconA.
+void LoadIconHandler(const std::string& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract);
 
 // A file type of the test's own with the product's keys guarded, and a folder for files
 // of the type: what the icon handler is asked about.

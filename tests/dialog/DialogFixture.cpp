@@ -25,6 +25,13 @@ void DialogTest::SetTarget(ChangeIconDialog& record, const std::string& path)
     ASSERT_TRUE(CopyText(record.TargetPath, sizeof record.TargetPath, path.c_str()));
 }
 
+DialogRun DialogTest::RunOn(ChangeIconDialog& record, const std::string& path,
+                            const std::function<void(DialogDriver&)>& script)
+{
+    SetTarget(record, path);
+    return RunDriven(record, script);
+}
+
 std::string DialogTest::IconFile(const char* name) { return WriteIconFile(dir_.Path() + "\\" + name, 1); }
 
 std::string DialogTest::FolderIconText(const std::string& folder)

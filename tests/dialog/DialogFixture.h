@@ -27,6 +27,9 @@ protected:
     std::string NewType(const char* defaultIcon, std::string* className = nullptr);
     // A record for the path, as the context menu makes it.
     static void SetTarget(ChangeIconDialog& record, const std::string& path);
+    // The record set to `path`, and the dialog run on it while `script` drives it.
+    static DialogRun RunOn(ChangeIconDialog& record, const std::string& path,
+                           const std::function<void(DialogDriver&)>& script);
     // An .ico file with one icon in the temporary folder.
     std::string IconFile(const char* name = "one.ico");
     // The folder's icon as the folder store reads it, "path,index", or "<none>".

@@ -62,8 +62,7 @@ TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
     StoreSources({shell32_}, 0);
     const std::string userBefore = test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, "0");
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.ChooseSource(0);
         d.SelectIcons({3});
         ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
@@ -89,8 +88,7 @@ TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
     ASSERT_TRUE(readOnly.Applied());
     ChangeIconDialog record;
-    SetTarget(record, "C:\\");
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, "C:\\", [&](DialogDriver& d) {
         ASSERT_EQ(d.SelectedIcons(), std::vector<int>{8});
         d.SelectIcons({3});
         ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
@@ -114,8 +112,7 @@ TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
     ASSERT_TRUE(readOnly.Applied());
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
-    SetTarget(record, file);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         d.Click(IDC_ALLOFTYPE);
         d.ChooseSource(1);
         ASSERT_GT(d.IconCount(), 100);
@@ -140,8 +137,7 @@ TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
     ASSERT_TRUE(readOnly.Applied());
     ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, test::UserProductKey, "other", "kept"));
     ChangeIconDialog record;
-    SetTarget(record, file);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         ASSERT_TRUE(d.Visible(IDC_RESTORE));
         d.Click(IDC_ALLOFTYPE);
         ExpectOneFailureBox(d, IDC_RESTORE, "Orvane - Restore default Icon", "Orvane - Icon not restored",
@@ -165,8 +161,7 @@ TEST_F(FailureTest, RemoveRefusedIsReported)
     ASSERT_TRUE(readOnly.Applied());
     const std::string folder = dir_.MakeFolder("Remove");
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         ExpectOneFailureBox(d, IDM_REMOVEALL, "Orvane - Remove Orvane", "Orvane - Settings not removed",
                             {"Not all Orvane settings could be removed", "administrator rights"});
         d.Command(IDCANCEL);
@@ -183,8 +178,7 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
     const std::string missing = dir_.Path() + "\\gone.icl";
     StoreSources({text, missing, shell32_}, 0);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         ASSERT_EQ(d.SourceSelection(), 2);
         const int count = d.IconCount();
         for (int entry : {0, 1}) {
@@ -209,8 +203,7 @@ TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
     const std::string text = dir_.MakeFile("readme.txt", "no icons");
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         const int count = d.IconCount();
         HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
@@ -231,8 +224,7 @@ TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
     const std::string file = dir_.MakeFile("Makefile");
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
-    SetTarget(record, file);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         EXPECT_FALSE(d.Enabled(IDOK));
         d.ChooseSource(0);
         d.SelectIcons({2});

@@ -137,8 +137,7 @@ TEST_F(FlowTest, CancelEscAndCloseBoxWriteNothing)
     for (const Way& way : ways) {
         SCOPED_TRACE(way.Name);
         ChangeIconDialog record;
-        SetTarget(record, folder);
-        const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
             d.ChooseSource(0);
             d.SelectIcons({5});
             SetWindowPos(d.Dialog(), nullptr, 10, 10, 400, 420, SWP_NOZORDER);
@@ -180,8 +179,7 @@ TEST_F(FlowTest, SeveralSelectedIconsApplyTheLowest)
     const std::string folder = dir_.MakeFolder("Several");
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.ChooseSource(0);
         d.SelectIcons({30, 4, 12});
         ASSERT_EQ(d.SelectedIcons(), (std::vector<int>{4, 12, 30}));
@@ -200,8 +198,7 @@ TEST_F(FlowTest, PreselectedIconIsAppliedWithoutTouchingTheList)
     const std::string folder = dir_.MakeFolder("Kept");
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 2)), ERROR_SUCCESS);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) { d.PressKey(VK_RETURN); });
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) { d.PressKey(VK_RETURN); });
     EXPECT_EQ(run.Result, IDOK);
     const auto icon = ReadFolderIcon(folder.c_str());
     ASSERT_TRUE(icon.has_value());
@@ -220,8 +217,7 @@ TEST_F(FlowTest, CheckBoxSwitchesTheHeadlineAtOnceAndStoresNothing)
     const std::string ext = NewType((ico + ",0").c_str(), &cls);
     const std::string file = dir_.MakeFile("sheet" + ext);
     ChangeIconDialog record;
-    SetTarget(record, file);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         const std::string prefix = "if you press the OK Button,the Icon for ";
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + "File 'sheet" + ext + "' will be changed");
         d.Click(IDC_ALLOFTYPE);
@@ -282,8 +278,7 @@ TEST_F(FlowTest, RemoveAnsweredNoThenYesAndOkStillApplies)
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FileIconsKey, other.c_str(), shell32_ + ",1,txtfile"));
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.ChooseSource(0);
         d.SelectIcons({6});
         d.PostCommand(IDM_REMOVEALL);
@@ -317,8 +312,7 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
     const std::string folder = dir_.MakeFolder("Browse");
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 3)), ERROR_SUCCESS);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         const int count = d.IconCount();
         HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);

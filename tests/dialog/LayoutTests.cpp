@@ -181,8 +181,7 @@ TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Text);
         ChangeIconDialog record;
-        SetTarget(record, folder);
-        const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
+        const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
             // Wherever the last one was closed, the dialog opens centred at its template size.
             ExpectCentredAtTemplateSize(d.Dialog());
             d.ChooseSource(0);

@@ -27,8 +27,7 @@ TEST_F(Screenshot, DISABLED_FolderWithShell32Icons)
     const std::string shell32 = test::Shell32Path();
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32.c_str(), folder.c_str(), 3)), ERROR_SUCCESS);
     ChangeIconDialog record;
-    SetTarget(record, folder);
-    const test::DialogRun run = test::RunDriven(record, [&](test::DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, folder, [&](test::DialogDriver& d) {
         ASSERT_GT(d.IconCount(), 100);
         // The window's place on the screen, for cutting the picture out.
         RECT r{};

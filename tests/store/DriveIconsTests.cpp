@@ -4,9 +4,11 @@
 
 #include "DriveIcons.h"
 #include "Registry.h"
+#include "ScratchRegistry.h"
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::LocationText;
 
 namespace {
 
@@ -49,12 +51,7 @@ TEST_F(DriveIconsTest, DriveClassIsConsultedOnlyOnceTheDriveKeyExists)
     ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\q.ico", "Q:\\", 1)));
     ExpectDriveClassIcon(ReadDriveIcon("R:\\"), "R");
 
-    const auto own = ReadDriveIcon("Q:\\");
-    ASSERT_TRUE(own);
-    EXPECT_STREQ("C:\\icons\\q.ico", own->IconPath);
-    EXPECT_EQ(1, own->Index);
-    EXPECT_STREQ("Q", own->TypeKey);
-    EXPECT_STREQ("Q", own->Owner);
+    EXPECT_EQ("C:\\icons\\q.ico,1|Q|Q", LocationText(ReadDriveIcon("Q:\\")));
 }
 
 TEST_F(DriveIconsTest, LetterAndRootPathInEitherCaseAddressOneEntry)
@@ -130,12 +127,7 @@ TEST_F(DriveIconsTest, LetterEntriesFollowCurVerAndFallBackToTheDriveClass)
     const std::string drives = DriveIconsKey;
     test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\F\\CurVer", "", "G");
     test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\G\\DefaultIcon", "", "C:\\g.ico,6");
-    const auto followed = ReadDriveIcon("F:\\");
-    ASSERT_TRUE(followed);
-    EXPECT_STREQ("C:\\g.ico", followed->IconPath);
-    EXPECT_EQ(6, followed->Index);
-    EXPECT_STREQ("G", followed->TypeKey);
-    EXPECT_STREQ("F", followed->Owner);
+    EXPECT_EQ("C:\\g.ico,6|G|F", LocationText(ReadDriveIcon("F:\\")));
 
     // A letter CurVer that points to itself ends the lookup; the Drive class answers.
     test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\H\\CurVer", "", "H");

@@ -17,6 +17,7 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::LocationText;
 using test::ProductRoot;
 using test::OtherClsid;
 using test::OwnClsid;
@@ -131,12 +132,7 @@ TEST_F(ProductKeyTest, WrittenEntriesReadBackAndReplaceEarlierOnes)
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(second, "C:\\notes\\a.txt"));
 
     // The registry compares value names without regard to case, so one file has one entry.
-    const auto location = ReadFileIcon("c:\\NOTES\\A.TXT");
-    ASSERT_TRUE(location.has_value());
-    EXPECT_STREQ("C:\\icons\\b.dll", location->IconPath);
-    EXPECT_EQ(-7, location->Index);
-    EXPECT_STREQ("txtfile", location->TypeKey);
-    EXPECT_STREQ(".TXT", location->Owner);
+    EXPECT_EQ("C:\\icons\\b.dll,-7|txtfile|.TXT", LocationText(ReadFileIcon("c:\\NOTES\\A.TXT")));
     EXPECT_EQ(1, CountFileIconsOfType("txtfile"));
 }
 

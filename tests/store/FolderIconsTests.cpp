@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 
 using namespace orvane;
+using test::LocationText;
 using test::ProductRoot;
 using test::FolderClassIconKey;
 using test::FolderClassIconText;
@@ -168,12 +169,7 @@ TEST(FolderIcons, FolderClassIconReachedThroughCurVer)
     test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIcon", "", "C:\\v.ico,2");
 
     test::TempDir dir;
-    const auto read = ReadFolderIcon(dir.Path().c_str());
-    ASSERT_TRUE(read);
-    EXPECT_STREQ("C:\\v.ico", read->IconPath);
-    EXPECT_EQ(2, read->Index);
-    EXPECT_EQ(versioned, read->TypeKey);
-    EXPECT_EQ(dir.Path(), read->Owner);
+    EXPECT_EQ("C:\\v.ico,2|" + versioned + "|" + dir.Path(), LocationText(ReadFolderIcon(dir.Path().c_str())));
 }
 
 TEST(FolderIcons, HiddenProfileKeepsItsAttributesAndFolderGetsSystemOnEveryWrite)
@@ -339,12 +335,7 @@ TEST(FolderBackups, ShortFormStoredPerFolderWithOwnerOnRead)
     EXPECT_EQ("C:\\icons\\a.ico,3", text);
     EXPECT_EQ(DWORD(REG_SZ), type);
 
-    const auto read = ReadFolderBackup("C:\\Data");
-    ASSERT_TRUE(read);
-    EXPECT_STREQ("C:\\icons\\a.ico", read->IconPath);
-    EXPECT_EQ(3, read->Index);
-    EXPECT_STREQ("", read->TypeKey);
-    EXPECT_STREQ("C:\\Data", read->Owner);
+    EXPECT_EQ("C:\\icons\\a.ico,3||C:\\Data", LocationText(ReadFolderBackup("C:\\Data")));
 
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\b.ico", "", NoIndex), "C:\\Data"));
     ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, "C:\\Data", &text));

@@ -2,6 +2,9 @@
 // tests give icon handlers.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "IconLocation.h"
 #include "TestSupport.h"
 
@@ -20,6 +23,16 @@ inline orvane::IconLocation LocationOf(const ScratchType& type)
     location.SetTypeKey(type.Class.c_str());
     location.SetOwner(type.Extension.c_str());
     return location;
+}
+
+// A location read back as "path,index|type key|owner", or "<none>", so that one check
+// compares every part.
+inline std::string LocationText(const std::optional<orvane::IconLocation>& location)
+{
+    if (!location)
+        return "<none>";
+    return std::string(location->IconPath) + "," + std::to_string(location->Index) + "|" + location->TypeKey + "|" +
+           location->Owner;
 }
 
 } // namespace orvane::test

@@ -1,5 +1,7 @@
 #include "ChangeIconDialog.h"
 
+#include "ShellNotify.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -13,6 +15,7 @@
 #include "ModuleInstance.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
+#include "ShellNotify.h"
 #include "resource.h"
 
 namespace orvane {
@@ -236,25 +239,7 @@ void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 
 void NotifyShell(ChangeIconDialog& record)
 {
-    switch (record.Kind()) {
-    case TargetKind::Folder: {
-        // The folder's parent shows the folder's icon: D:\Data\Sub gives D:\Data, D:\Data gives D:.
-        char parent[TextCapacity];
-        CopyText(parent, sizeof parent, record.TargetPath);
-        if (char* slash = std::strrchr(parent, '\\'))
-            *slash = '\0';
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHA, parent, nullptr);
-        break;
-    }
-    case TargetKind::File:
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
-        break;
-    case TargetKind::Drive:
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHA, record.TargetPath, nullptr);
-        break;
-    default:
-        break;
-    }
+    NotifyShell(record.Kind(), record.TargetPath);
 }
 
 ShellVersion GetShellVersion()

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace orvane::tools {
+namespace orvane {
 
 void NotifyShell(TargetKind kind, const char* targetPath)
 {
@@ -29,4 +29,4 @@ void NotifyShell(TargetKind kind, const char* targetPath)
     }
 }
 
-} // namespace orvane::tools
+} // namespace orvane

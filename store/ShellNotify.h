@@ -1,14 +1,13 @@
-// Tells the shell that a target's icon changed, the same notification the Change Icon
-// dialog sends after applying or restoring.
+// Tells the shell that a target's icon changed, after an icon was applied or restored.
 #pragma once
 
 #include "IconTarget.h"
 
-namespace orvane::tools {
+namespace orvane {
 
 // Folder: SHCNE_UPDATEITEM for the parent (the path cut at its last "\"); File:
 // SHCNE_ASSOCCHANGED, as the type's DefaultIcon or icon handler changed; Drive:
 // SHCNE_UPDATEITEM for the root.
 void NotifyShell(TargetKind kind, const char* targetPath);
 
-} // namespace orvane::tools
+} // namespace orvane

@@ -60,62 +60,6 @@ std::string IniText(const std::string& folder, const char* key)
     return text;
 }
 
-// Makes root\path readable but not writable for everyone while it lives (Wine checks
-// registry access against the key's DACL), then puts its security back.
-class ReadOnlyKey {
-public:
-    ReadOnlyKey(HKEY root, const std::string& path) : root_(root), path_(path)
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
-            return;
-        PACL dacl = nullptr;
-        if (GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                            &original_) == ERROR_SUCCESS) {
-            originalDacl_ = dacl;
-            BYTE sid[SECURITY_MAX_SID_SIZE];
-            DWORD sidSize = sizeof sid;
-            EXPLICIT_ACCESS_A access = {};
-            access.grfAccessPermissions = KEY_READ;
-            access.grfAccessMode = SET_ACCESS;
-            access.grfInheritance = NO_INHERITANCE;
-            access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-            access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-            access.Trustee.ptstrName = reinterpret_cast<char*>(sid);
-            PACL readOnly = nullptr;
-            if (CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize) &&
-                SetEntriesInAclA(1, &access, nullptr, &readOnly) == ERROR_SUCCESS) {
-                applied_ = SetSecurityInfo(key, SE_REGISTRY_KEY,
-                                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                           nullptr, readOnly, nullptr) == ERROR_SUCCESS;
-                LocalFree(readOnly);
-            }
-        }
-        RegCloseKey(key);
-    }
-    ~ReadOnlyKey()
-    {
-        HKEY key = nullptr;
-        if (applied_ && RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-            SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, originalDacl_, nullptr);
-            RegCloseKey(key);
-        }
-        if (original_ != nullptr)
-            LocalFree(original_);
-    }
-    ReadOnlyKey(const ReadOnlyKey&) = delete;
-    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
-    bool Applied() const { return applied_; }
-
-private:
-    HKEY root_;
-    std::string path_;
-    PSECURITY_DESCRIPTOR original_ = nullptr;
-    PACL originalDacl_ = nullptr;
-    bool applied_ = false;
-};
-
 // Every key the tool may touch is guarded: the product's keys, the shell's drive icons,
 // the "Folder" class, and a file type of its own (extension and class) per test.
 class CliTest : public testing::Test {

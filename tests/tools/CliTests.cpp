@@ -2,7 +2,6 @@
 // what it changes, checked in the registry, in Desktop.ini and through what the shell
 // itself reports (SHGetFileInfoA) afterwards.
 #include <windows.h>
-#include <aclapi.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>

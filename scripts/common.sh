@@ -27,6 +27,14 @@ ensure_prefix() {
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
   fi
+  # Without Wine's own fonts (Debian's fonts-wine) in the prefix, "MS Sans Serif" falls
+  # back to a wider font and the caption buttons lose their glyphs.
+  local font
+  for font in sserife.fon marlett.ttf tahoma.ttf tahomabd.ttf; do
+    if [ -f "/usr/share/wine/fonts/$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
+      cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+    fi
+  done
   # Start the server and Wine's own services now, detached from our output: services
   # that a test program started would hold its pipes open and keep CTest waiting.
   wineserver -p >/dev/null 2>&1 </dev/null || true

@@ -12,15 +12,6 @@ if [ -z "${DISPLAY:-}" ]; then
   start_xvfb
   trap 'kill "$XVFB_PID" 2>/dev/null || true' EXIT
 fi
-# Without Wine's own fonts (Debian's fonts-wine) in the prefix, "MS Sans Serif" falls back
-# to a wider font and the caption buttons lose their glyphs; the prefix gets Wine's fonts
-# when they are installed.
-for font in sserife.fon marlett.ttf tahoma.ttf tahomabd.ttf; do
-  if [ -f "/usr/share/wine/fonts/$font" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/$font" ]; then
-    cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-  fi
-done
-
 markers=$(mktemp -d)
 ORVANE_SCREENSHOT_DIR="$(winepath -w "$markers")" WINEDEBUG=-all \
   wine "$exe" --gtest_also_run_disabled_tests --gtest_filter='Screenshot.*' >"$markers/log" 2>&1 &

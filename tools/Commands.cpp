@@ -147,6 +147,30 @@ void PrintIcon(const std::optional<IconLocation>& icon)
         std::printf("  icon:   %s,%d\n", icon->IconPath, static_cast<int>(icon->Index));
 }
 
+// Opens a target that can take a change: it exists and, if it is a file, its extension
+// names a file type.
+bool OpenChangeableTarget(const char* path, bool allOfType, IconTarget* target)
+{
+    if (!OpenTarget(path, allOfType, target))
+        return false;
+    if (target->Kind() == TargetKind::File && HasNoExtension(target->TargetPath)) {
+        Fail(path, ResultMessage(ChangeResult::NoExtension));
+        return false;
+    }
+    return true;
+}
+
+// Reports a change that was not made, or tells the shell about one that was.
+bool ReportChange(const char* path, IconTarget& target, ChangeResult result)
+{
+    if (result != ChangeResult::Done) {
+        Fail(path, ResultMessage(result));
+        return false;
+    }
+    NotifyShell(target.Kind(), target.TargetPath);
+    return true;
+}
+
 } // namespace
 
 int ShowTargets(const TargetList& targets)
@@ -177,12 +201,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
     int status = 0;
     for (const char* path : targets.Paths) {
         IconTarget target;
-        if (!OpenTarget(path, targets.AllOfType, &target)) {
-            status = 1;
-            continue;
-        }
-        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
-            Fail(path, ResultMessage(ChangeResult::NoExtension));
+        if (!OpenChangeableTarget(path, targets.AllOfType, &target)) {
             status = 1;
             continue;
         }
@@ -192,13 +211,10 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             continue;
         }
         target.SetCurrentIndex(choice.Index);
-        const ChangeResult result = target.ApplyIcon();
-        if (result != ChangeResult::Done) {
-            Fail(path, ResultMessage(result));
+        if (!ReportChange(path, target, target.ApplyIcon())) {
             status = 1;
             continue;
         }
-        NotifyShell(target.Kind(), target.TargetPath);
         std::printf("%s: %s icon set to %s,%d\n", target.TargetPath, KindWord(target), choice.Source,
                     static_cast<int>(choice.Index));
     }
@@ -210,12 +226,7 @@ int RestoreTargets(const TargetList& targets)
     int status = 0;
     for (const char* path : targets.Paths) {
         IconTarget target;
-        if (!OpenTarget(path, targets.AllOfType, &target)) {
-            status = 1;
-            continue;
-        }
-        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
-            Fail(path, ResultMessage(ChangeResult::NoExtension));
+        if (!OpenChangeableTarget(path, targets.AllOfType, &target)) {
             status = 1;
             continue;
         }
@@ -231,13 +242,10 @@ int RestoreTargets(const TargetList& targets)
         case Restorable::Yes:
             break;
         }
-        const ChangeResult result = target.RestoreDefault();
-        if (result != ChangeResult::Done) {
-            Fail(path, ResultMessage(result));
+        if (!ReportChange(path, target, target.RestoreDefault())) {
             status = 1;
             continue;
         }
-        NotifyShell(target.Kind(), target.TargetPath);
         std::printf("%s: %s icon restored\n", target.TargetPath, KindWord(target));
     }
     return status;

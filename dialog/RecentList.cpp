@@ -14,6 +14,8 @@ namespace orvane {
 
 namespace {
 
+// The recent icon sources of this user, under HKEY_CURRENT_USER.
+constexpr char RecentListKey[] = "Software\\Brindlewick Software\\Orvane\\LRU";
 constexpr DWORD EntryDataBytes = 260;
 
 // Registry data is not trusted to be terminated: the text ends at the first zero within

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package for one architecture from a finished build:
 #   installer/build.sh ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
-# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll and tools/orvane.exe.)
+# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll and cli/orvane.exe.)
 # ORVANE_VERSION sets the product version (default 1.0.0).
 set -euo pipefail
 arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
@@ -15,7 +15,7 @@ case $arch in
   *) echo "build.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
 dll=$build/server/orvane.dll
-exe=$build/tools/orvane.exe
+exe=$build/cli/orvane.exe
 for f in "$dll" "$exe"; do
   [ -f "$f" ] || { echo "build.sh: $f is missing; build $arch first" >&2; exit 1; }
 done

@@ -22,7 +22,7 @@ echo "== building (x64) into $BUILD_DIR/x64"
 build_arch x64 >/dev/null
 
 bin=$BUILD_DIR/x64
-demo=$bin/tools/orvane_demo.exe
+demo=$bin/demo/orvane_demo.exe
 shots=$BUILD_DIR/screenshots
 display_for_person=
 if [ -z "${ORVANE_HEADLESS:-}" ] && [ -n "${DISPLAY:-}" ] && timeout 5 xdotool getdisplaygeometry >/dev/null 2>&1; then
@@ -51,7 +51,7 @@ if wine msiexec /i "$(winepath -w "$msi")" /qn >/dev/null 2>&1; then
 else
   echo "msiexec could not install $msi; registering the built DLL with regsvr32 instead"
   wine regsvr32 /s "$(winepath -w "$bin/server/orvane.dll")"
-  cli=$(winepath -w "$bin/tools/orvane.exe")
+  cli=$(winepath -w "$bin/cli/orvane.exe")
 fi
 wine "$demo" probe
 

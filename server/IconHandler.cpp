@@ -17,7 +17,7 @@
 
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
-#include "Guids.h"
+#include "ExtensionIdentity.h"
 #include "IconTarget.h"
 #include "PathText.h"
 #include "Registry.h"

@@ -4,7 +4,7 @@
 #include <unknwn.h>
 
 #include "ClassFactory.h"
-#include "Guids.h"
+#include "ExtensionIdentity.h"
 #include "LiveObjects.h"
 #include "ModuleInstance.h"
 

@@ -1,5 +1,5 @@
 // The module's own instance handle, stored when the module is attached to a process.
-// Programs that link the dialog statically (tests, tools) set it to their own handle.
+// Programs that link the dialog statically (tests, the demo) set it to their own handle.
 #pragma once
 
 #include <windows.h>

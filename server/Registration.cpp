@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "ExtensionIdentity.h"
 #include "ModuleInstance.h"
 #include "Registry.h"
 

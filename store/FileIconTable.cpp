@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "ExtensionIdentity.h"
 #include "FileTypeIcons.h"
 #include "PathText.h"
 #include "Registry.h"

@@ -11,13 +11,11 @@
 
 namespace orvane {
 
-// The product's own key, under HKEY_CURRENT_USER (dialog state) and HKEY_LOCAL_MACHINE
-// (the per-file table and the folder backups).
+// The product's own key. Under HKEY_LOCAL_MACHINE it holds the per-file table and the
+// folder backups; the dialog keeps its own state under HKEY_CURRENT_USER.
 constexpr const char ProductKey[] = "Software\\Brindlewick Software\\Orvane";
 constexpr const char FileIconsKey[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
 constexpr const char FolderBackupKey[] = "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
-constexpr const char RecentListKey[] = "Software\\Brindlewick Software\\Orvane\\LRU";
-constexpr const char ExtensionClsidText[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
 
 class RegKey {
 public:

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "Guids.h"
+#include "ExtensionIdentity.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "DialogDriver.h"
 #include "DialogFixture.h"
+#include "ExtensionIdentity.h"
 #include "FileIconTable.h"
 #include "FolderIcons.h"
 #include "Registry.h"

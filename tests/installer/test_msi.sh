@@ -81,7 +81,7 @@ snapshot() {
 command -v wixl >/dev/null || { echo "wixl is missing: run scripts/setup.sh"; exit 1; }
 msi_built=$(bash "$root/installer/build.sh" "$arch" "$build") || exit 1
 msi=$(winepath -w "$msi_built")
-demo=$(winepath -w "$build/tools/orvane_demo.exe")
+demo=$(winepath -w "$build/demo/orvane_demo.exe")
 ensure_prefix
 
 work=$(mktemp -d)
@@ -135,7 +135,7 @@ check "the folder's context menu offers Change Icon" yes "$(grep -qx '  &Change 
 # architecture's package must refuse to install beside this one.
 other_arch=$([ "$arch" = x64 ] && echo x86 || echo x64)
 other_build=$(dirname "$build")/$other_arch
-if [ -f "$other_build/server/orvane.dll" ] && [ -f "$other_build/tools/orvane.exe" ]; then
+if [ -f "$other_build/server/orvane.dll" ] && [ -f "$other_build/cli/orvane.exe" ]; then
   other_msi=$(winepath -w "$(bash "$root/installer/build.sh" "$other_arch" "$other_build")")
   wine msiexec /i "$other_msi" /qn >/dev/null 2>&1
   # ERROR_INSTALL_FAILURE, 1603, reaches the shell as its low byte, 67.

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Guids.h"
+#include "ExtensionIdentity.h"
 #include "ServerTestSupport.h"
 
 namespace orvane::test {

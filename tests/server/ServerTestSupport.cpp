@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "Guids.h"
+#include "ExtensionIdentity.h"
 
 namespace orvane::test {
 

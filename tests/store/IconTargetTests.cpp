@@ -8,6 +8,7 @@
 #include <string>
 
 #include "DriveIcons.h"
+#include "ExtensionIdentity.h"
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "FolderIcons.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 // Holds a COM interface pointer and releases it.
 template <class T>
@@ -92,4 +92,4 @@ std::string FolderIniIcon(const char* folder);
 // then IExtractIconA::GetIconLocation. "path,index" or a description of the failure.
 std::string IconHandlerAnswer(const char* path);
 
-} // namespace orvane::tools
+} // namespace orvane::demo

@@ -4,9 +4,10 @@
 
 #include <cstdio>
 
+#include "ExtensionIdentity.h"
 #include "Registry.h"
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 namespace {
 
@@ -175,4 +176,4 @@ std::string IconHandlerAnswer(const char* path)
     return std::string(location) + "," + std::to_string(index);
 }
 
-} // namespace orvane::tools
+} // namespace orvane::demo

@@ -18,7 +18,8 @@
 #include "IconChoice.h"
 #include "ShellRoad.h"
 
-using namespace orvane::tools;
+using namespace orvane::cli;
+using namespace orvane::demo;
 
 namespace {
 

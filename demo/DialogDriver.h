@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 struct DriverPlan {
     DWORD DialogThread = 0;   // the thread that runs InvokeCommand (and so the dialog)
@@ -42,4 +42,4 @@ private:
     std::string log_;
 };
 
-} // namespace orvane::tools
+} // namespace orvane::demo

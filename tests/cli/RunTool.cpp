@@ -77,7 +77,7 @@ std::string ToolPath()
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string path = self;
     path.resize(path.rfind('\\'));
-    return path + "\\..\\..\\tools\\orvane.exe";
+    return path + "\\..\\..\\cli\\orvane.exe";
 }
 
 ToolRun RunTool(const std::vector<std::string>& args, const std::string& workingFolder)

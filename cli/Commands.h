@@ -7,7 +7,7 @@
 
 #include "IconChoice.h"
 
-namespace orvane::tools {
+namespace orvane::cli {
 
 struct TargetList {
     bool AllOfType = false; // --all-of-type: a file stands for all files of its type
@@ -19,4 +19,4 @@ int SetIcon(const IconChoice& choice, const TargetList& targets);
 int RestoreTargets(const TargetList& targets);
 int RemoveAll();
 
-} // namespace orvane::tools
+} // namespace orvane::cli

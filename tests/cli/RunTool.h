@@ -14,7 +14,7 @@ struct ToolRun {
 };
 
 // The program's path: ORVANE_CLI (a Unix or Windows path) when set, else
-// ..\..\tools\orvane.exe from this test program's folder, as the build lays them out.
+// ..\..\cli\orvane.exe from this test program's folder, as the build lays them out.
 std::string ToolPath();
 
 // Quotes each argument for the command line (CommandLineToArgv rules), starts the tool in

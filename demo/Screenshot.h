@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 bool SaveWindowScreenshot(HWND window, const char* bmpPath);
 
-} // namespace orvane::tools
+} // namespace orvane::demo

@@ -15,7 +15,7 @@
 #include "RemoveAll.h"
 #include "ShellNotify.h"
 
-namespace orvane::tools {
+namespace orvane::cli {
 
 namespace {
 
@@ -265,4 +265,4 @@ int RemoveAll()
     return 0;
 }
 
-} // namespace orvane::tools
+} // namespace orvane::cli

@@ -7,7 +7,7 @@
 
 #include "IconLocation.h"
 
-namespace orvane::tools {
+namespace orvane::cli {
 
 struct IconChoice {
     char Source[TextCapacity] = {}; // full path of the icon source
@@ -26,4 +26,4 @@ bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error);
 // for files it cannot read (a missing file, the text "%1"); that counts as none.
 unsigned CountIcons(const char* source);
 
-} // namespace orvane::tools
+} // namespace orvane::cli

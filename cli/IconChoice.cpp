@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace orvane::tools {
+namespace orvane::cli {
 
 namespace {
 
@@ -112,4 +112,4 @@ bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
     return true;
 }
 
-} // namespace orvane::tools
+} // namespace orvane::cli

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 bool SaveWindowScreenshot(HWND window, const char* bmpPath)
 {
@@ -55,4 +55,4 @@ bool SaveWindowScreenshot(HWND window, const char* bmpPath)
     return saved;
 }
 
-} // namespace orvane::tools
+} // namespace orvane::demo

@@ -4,7 +4,7 @@
 
 #include "Screenshot.h"
 
-namespace orvane::tools {
+namespace orvane::demo {
 
 namespace {
 
@@ -156,4 +156,4 @@ bool DialogDriver::Drive()
     return true;
 }
 
-} // namespace orvane::tools
+} // namespace orvane::demo

@@ -39,7 +39,7 @@ int UsageError(const std::string& message)
 
 // Collects the arguments after the command: --all-of-type wherever it stands, the rest
 // in order; "--" ends the options.
-bool ReadArguments(int argc, char** argv, orvane::tools::TargetList* targets, std::string* error)
+bool ReadArguments(int argc, char** argv, orvane::cli::TargetList* targets, std::string* error)
 {
     bool options = true;
     for (int i = 2; i < argc; ++i) {
@@ -70,7 +70,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    orvane::tools::TargetList targets;
+    orvane::cli::TargetList targets;
     std::string error;
     if (command == "show" || command == "restore" || command == "set") {
         if (!ReadArguments(argc, argv, &targets, &error))
@@ -79,24 +79,24 @@ int main(int argc, char** argv)
     if (command == "show" || command == "restore") {
         if (targets.Paths.empty())
             return UsageError(command + " needs at least one PATH");
-        return command == "show" ? orvane::tools::ShowTargets(targets) : orvane::tools::RestoreTargets(targets);
+        return command == "show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
     }
     if (command == "set") {
         if (targets.Paths.size() < 2)
             return UsageError("set needs SOURCE[,INDEX] and at least one PATH");
         const char* source = targets.Paths.front();
         targets.Paths.erase(targets.Paths.begin());
-        orvane::tools::IconChoice choice;
-        if (!orvane::tools::ParseIconChoice(source, &choice, &error)) {
+        orvane::cli::IconChoice choice;
+        if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
             std::fprintf(stderr, "orvane: %s\n", error.c_str());
             return 1;
         }
-        return orvane::tools::SetIcon(choice, targets);
+        return orvane::cli::SetIcon(choice, targets);
     }
     if (command == "remove-all") {
         if (argc != 2)
             return UsageError("remove-all takes no arguments");
-        return orvane::tools::RemoveAll();
+        return orvane::cli::RemoveAll();
     }
     return UsageError("unknown command " + command);
 }

@@ -1,0 +1,58 @@
+// The one COM class this product serves. GCC ignores __declspec(uuid), so the identifier
+// is a named constant; its registry text ("{XXXXXXXX-XXXX-...}", upper case, as the
+// registry entries, the icon-handler installation and the installer write it) is made
+// from the constant at compile time, so the two can never disagree.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace orvane {
+
+constexpr CLSID CLSID_ShellIconExtension = {
+    0x7DFE5A1E, 0x6382, 0x4105, {0x81, 0x33, 0xF1, 0xD5, 0x3A, 0xCA, 0x35, 0xA0}};
+
+namespace identity_detail {
+
+struct GuidText {
+    char Text[39] = {};
+};
+
+constexpr char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
+
+constexpr void PutHex(char* out, std::size_t& at, unsigned long long value, int digits)
+{
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out[at++] = HexDigit(static_cast<unsigned>(value >> shift));
+}
+
+constexpr GuidText FormatGuid(const GUID& guid)
+{
+    GuidText result;
+    std::size_t at = 0;
+    result.Text[at++] = '{';
+    PutHex(result.Text, at, guid.Data1, 8);
+    result.Text[at++] = '-';
+    PutHex(result.Text, at, guid.Data2, 4);
+    result.Text[at++] = '-';
+    PutHex(result.Text, at, guid.Data3, 4);
+    result.Text[at++] = '-';
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2)
+            result.Text[at++] = '-';
+        PutHex(result.Text, at, guid.Data4[i], 2);
+    }
+    result.Text[at++] = '}';
+    result.Text[at] = '\0';
+    return result;
+}
+
+inline constexpr GuidText ExtensionClsid = FormatGuid(CLSID_ShellIconExtension);
+
+} // namespace identity_detail
+
+// "{7DFE5A1E-...}": 38 characters and the terminating zero.
+inline constexpr const char (&ExtensionClsidText)[39] = identity_detail::ExtensionClsid.Text;
+
+} // namespace orvane

@@ -9,25 +9,6 @@ namespace {
 // Chains longer than this are treated as broken; real CurVer chains have one hop.
 constexpr int MaxCurVerHops = 32;
 
-// Registry key names compare without regard to case. Folding ASCII letters only can miss
-// a cycle written with other letters in another case, but never reports a cycle that is
-// not there; the hop limit still ends such a chain.
-bool SameKeyName(const char* a, const char* b)
-{
-    for (;; ++a, ++b) {
-        char ca = *a;
-        char cb = *b;
-        if (ca >= 'A' && ca <= 'Z')
-            ca = static_cast<char>(ca - 'A' + 'a');
-        if (cb >= 'A' && cb <= 'Z')
-            cb = static_cast<char>(cb - 'A' + 'a');
-        if (ca != cb)
-            return false;
-        if (ca == '\0')
-            return true;
-    }
-}
-
 bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
 // "<class>\DefaultIcon" for a class; false when the path does not fit.

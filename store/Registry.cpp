@@ -78,4 +78,15 @@ bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...)
     return true;
 }
 
+bool SameKeyName(const char* a, const char* b)
+{
+    if (a == nullptr || b == nullptr)
+        return false;
+    WCHAR wideA[RegistryTextLimit];
+    WCHAR wideB[RegistryTextLimit];
+    const int lengthA = MultiByteToWideChar(CP_ACP, 0, a, -1, wideA, RegistryTextLimit);
+    const int lengthB = MultiByteToWideChar(CP_ACP, 0, b, -1, wideB, RegistryTextLimit);
+    return lengthA > 0 && lengthB > 0 && CompareStringOrdinal(wideA, lengthA - 1, wideB, lengthB - 1, TRUE) == CSTR_EQUAL;
+}
+
 } // namespace orvane

@@ -72,6 +72,11 @@ LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* 
 // name never turns into a truncated path that names another key.
 bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...);
 
+// True when two names are the same to the registry: compared ordinally without regard to
+// case, as the registry compares key names (and as class identifiers and paths compare).
+// Texts too long to convert are never the same.
+bool SameKeyName(const char* a, const char* b);
+
 // A status that means "there was nothing to delete" counts as success for deletions.
 inline LONG DeletionStatus(LONG status)
 {

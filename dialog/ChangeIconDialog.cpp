@@ -12,7 +12,6 @@
 
 #include "IconList.h"
 #include "Layout.h"
-#include "ModuleInstance.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
@@ -49,10 +48,10 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
     InitLayout(record, dialog);
 
     SendMessageA(dialog, WM_SETICON, ICON_BIG,
-                 reinterpret_cast<LPARAM>(LoadIconA(ModuleInstance(), MAKEINTRESOURCEA(IDI_ORVANE))));
+                 reinterpret_cast<LPARAM>(LoadIconA(record.Resources, MAKEINTRESOURCEA(IDI_ORVANE))));
     // The caption shows the small image, drawn for 16 pixels rather than scaled down.
     SendMessageA(dialog, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON,
+                 reinterpret_cast<LPARAM>(LoadImageA(record.Resources, MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON,
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
@@ -228,6 +227,16 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
+INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Nothing may escape into the shell's message loop.
+    try {
+        return HandleMessage(dialog, message, wParam, lParam);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
 } // namespace
 
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
@@ -264,21 +273,12 @@ ShellVersion GetShellVersion()
     return version;
 }
 
-INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
 {
-    // Nothing may escape into the shell's message loop.
-    try {
-        return HandleMessage(dialog, message, wParam, lParam);
-    } catch (...) {
-        return FALSE;
-    }
-}
-
-INT_PTR RunChangeIconDialog(ChangeIconDialog& record)
-{
+    record.Resources = resources;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, ChangeIconDialogProc,
+    return DialogBoxParamA(resources, MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, ChangeIconDialogProc,
                            reinterpret_cast<LPARAM>(&record));
 }
 

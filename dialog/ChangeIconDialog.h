@@ -1,7 +1,5 @@
 // The Change Icon dialog: its record (the target being changed followed by the dialog's
-// own fields) and its dialog procedure. Run it with RunChangeIconDialog, or with
-// DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr,
-// ChangeIconDialogProc, reinterpret_cast<LPARAM>(&record)).
+// own fields), run with RunChangeIconDialog by everyone who opens it.
 #pragma once
 
 #include <windows.h>
@@ -23,13 +21,15 @@ struct ChangeIconDialog : IconTarget {
     // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
     // when the user picks an entry that holds no icons.
     int ShownSource = -1;
+    // The module whose resources hold the dialog's template, menu and icon: the DLL, or a
+    // program that links the dialog with resources/orvane.rc.
+    HINSTANCE Resources = nullptr;
 };
 
-INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Runs the dialog modally for the record, without an owner window; returns the
-// DialogBoxParamA result (1 after OK, 2 after Cancel or Restore, -1 when it could not run).
-INT_PTR RunChangeIconDialog(ChangeIconDialog& record);
+// Runs the dialog modally for the record from the template in `resources`, without an
+// owner window; returns the DialogBoxParamA result (1 after OK, 2 after Cancel or
+// Restore, -1 when it could not run).
+INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record);
 
 // False for a file without an extension: the system keeps icons per file type (and per
 // file under the type's class), so such a file cannot be given one.

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "IconList.h"
-#include "ModuleInstance.h"
 #include "Registry.h"
 #include "resource.h"
 
@@ -158,7 +157,7 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
     // The older, shorter form of the structure, without its three last fields.
     ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     ofn.hwndOwner = dialog;
-    ofn.hInstance = ModuleInstance();
+    ofn.hInstance = record.Resources;
     ofn.lpstrFilter = filter;
     ofn.lpstrFile = file;
     ofn.nMaxFile = TextCapacity - 1;

@@ -9,7 +9,6 @@
 #include "ChangeIconDialog.h"
 #include "ModuleInstance.h"
 #include "ShellIconExtension.h"
-#include "resource.h"
 
 namespace orvane {
 
@@ -119,8 +118,7 @@ IFACEMETHODIMP ShellIconExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
             return E_OUTOFMEMORY;
         CopyText(record->TargetPath, sizeof record->TargetPath, itemPath_);
         // Modal, without an owner window: the call returns when the dialog closes.
-        DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr,
-                        ChangeIconDialogProc, reinterpret_cast<LPARAM>(record));
+        RunChangeIconDialog(ModuleInstance(), *record);
         delete record;
         return S_OK;
     });

@@ -1,5 +1,5 @@
-// The module's own instance handle, stored when the module is attached to a process.
-// Programs that link the dialog statically (tests, the demo) set it to their own handle.
+// The DLL's own instance handle, stored when it is attached to a process: the module
+// whose resources hold the Change Icon dialog the context menu runs.
 #pragma once
 
 #include <windows.h>

@@ -21,7 +21,6 @@
 
 #include "ChangeIconDialog.h"
 #include "FolderIcons.h"
-#include "ModuleInstance.h"
 
 namespace {
 
@@ -115,7 +114,6 @@ struct ListWatch {
 // One measurement: prints "<milliseconds> <peak working set bytes>".
 int MeasureOne(const char* variant, const char* library, LRESULT count)
 {
-    orvane::SetModuleInstance(GetModuleHandleA(nullptr));
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
@@ -137,7 +135,8 @@ int MeasureOne(const char* variant, const char* library, LRESULT count)
         orvane::CopyText(record.TargetPath, sizeof record.TargetPath, folder);
         std::thread watcher([&] { watch.Run(); });
         QueryPerformanceCounter(&start);
-        orvane::RunChangeIconDialog(record);
+        // The program links the dialog with its resources.
+        orvane::RunChangeIconDialog(GetModuleHandleA(nullptr), record);
         watch.Done = true;
         watcher.join();
         const std::string ini = std::string(folder) + "\\Desktop.ini";

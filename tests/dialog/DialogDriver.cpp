@@ -6,7 +6,6 @@
 #include <atomic>
 #include <thread>
 
-#include "ModuleInstance.h"
 #include "resource.h"
 
 namespace orvane::test {
@@ -311,7 +310,7 @@ DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDri
             CloseAll(self);
     });
 
-    run.Result = RunChangeIconDialog(record);
+    run.Result = RunChangeIconDialog(OwnResources(), record);
     finished = true;
     SetEvent(done);
     driver.join();
@@ -326,7 +325,7 @@ DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDri
 BareDialog::BareDialog()
 {
     InitControls();
-    window_ = CreateDialogParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, BareProc, 0);
+    window_ = CreateDialogParamA(OwnResources(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, BareProc, 0);
 }
 
 BareDialog::~BareDialog()

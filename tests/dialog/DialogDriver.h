@@ -102,6 +102,9 @@ private:
     HWND window_ = nullptr;
 };
 
+// The test program itself: it links the dialog with resources/orvane.rc.
+inline HINSTANCE OwnResources() { return GetModuleHandleA(nullptr); }
+
 // Path of the system's shell32.dll (184 icons in Wine's).
 std::string Shell32Path();
 

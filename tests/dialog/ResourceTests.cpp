@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ModuleInstance.h"
+#include "DialogDriver.h"
 #include "resource.h"
 
 namespace {
@@ -84,11 +84,11 @@ std::string Upper(std::string text)
 Template LoadTemplate()
 {
     Template t;
-    HRSRC found = FindResourceA(orvane::ModuleInstance(), MAKEINTRESOURCEA(IDD_CHANGEICON), MAKEINTRESOURCEA(5));
+    HRSRC found = FindResourceA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDD_CHANGEICON), MAKEINTRESOURCEA(5));
     if (found == nullptr)
         return t;
-    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::ModuleInstance(), found)));
-    Reader r(data, SizeofResource(orvane::ModuleInstance(), found));
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::test::OwnResources(), found)));
+    Reader r(data, SizeofResource(orvane::test::OwnResources(), found));
     EXPECT_EQ(r.Get<WORD>(), 1);      // dlgVer
     EXPECT_EQ(r.Get<WORD>(), 0xFFFF); // signature of the extended form
     r.Get<DWORD>();                   // helpID
@@ -189,7 +189,7 @@ TEST(DialogTemplate, ControlsInTabOrderWithTheirStylesAndRectangles)
 
 TEST(DialogMenu, OnePopupWithItsFourItems)
 {
-    HMENU menu = LoadMenuA(orvane::ModuleInstance(), MAKEINTRESOURCEA(IDR_CHANGEICON_MENU));
+    HMENU menu = LoadMenuA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDR_CHANGEICON_MENU));
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(GetMenuItemCount(menu), 1);
     char text[128] = {};
@@ -242,9 +242,9 @@ struct GroupIconEntry {
 
 TEST(ProgramIcon, GroupHoldsSixteenToTwoHundredFiftySixPixels)
 {
-    HRSRC found = FindResourceA(orvane::ModuleInstance(), MAKEINTRESOURCEA(IDI_ORVANE), MAKEINTRESOURCEA(14));
+    HRSRC found = FindResourceA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDI_ORVANE), MAKEINTRESOURCEA(14));
     ASSERT_NE(found, nullptr);
-    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::ModuleInstance(), found)));
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::test::OwnResources(), found)));
     WORD count;
     std::memcpy(&count, data + 4, sizeof count);
     std::vector<int> sizes;
@@ -260,7 +260,7 @@ TEST(ProgramIcon, GroupHoldsSixteenToTwoHundredFiftySixPixels)
     // Each size loads as an icon of exactly that size, with colour and mask.
     for (int size : {16, 32, 48, 256}) {
         HICON icon = static_cast<HICON>(
-            LoadImageA(orvane::ModuleInstance(), MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON, size, size, 0));
+            LoadImageA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON, size, size, 0));
         ASSERT_NE(icon, nullptr) << size;
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(icon, &info));

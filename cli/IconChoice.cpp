@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "IconSource.h"
+
 namespace orvane::cli {
 
 namespace {
@@ -51,12 +53,6 @@ bool ResolveSource(const std::string& given, char (&out)[TextCapacity])
 }
 
 } // namespace
-
-unsigned CountIcons(const char* source)
-{
-    const UINT count = ExtractIconExA(source, -1, nullptr, nullptr, 0);
-    return count == 0xFFFFFFFFu ? 0u : count;
-}
 
 bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
 {

@@ -22,8 +22,4 @@ struct IconChoice {
 // False with a message for the user in *error.
 bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error);
 
-// The number of icons the file holds. ExtractIconExA answers 0xFFFFFFFF rather than 0
-// for files it cannot read (a missing file, the text "%1"); that counts as none.
-unsigned CountIcons(const char* source);
-
 } // namespace orvane::cli

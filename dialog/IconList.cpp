@@ -7,14 +7,12 @@
 #include <memory>
 #include <new>
 
+#include "IconSource.h"
 #include "resource.h"
 
 namespace orvane {
 
 namespace {
-
-// More icons than any real library holds: a count beyond it is a damaged file.
-constexpr unsigned MaxIcons = 65535;
 
 struct IconArray {
     std::unique_ptr<HICON[]> Icons;
@@ -28,14 +26,6 @@ struct IconArray {
 };
 
 } // namespace
-
-unsigned CountIcons(const char* path)
-{
-    if (path == nullptr || *path == '\0')
-        return 0;
-    const UINT n = ExtractIconExA(path, -1, nullptr, nullptr, 0);
-    return n == static_cast<UINT>(-1) || n > MaxIcons ? 0 : n;
-}
 
 bool FillIconList(HWND dialog, const char* path, int preselect)
 {

@@ -11,8 +11,4 @@ namespace orvane {
 // icon or cannot be read; the list then keeps what it showed.
 bool FillIconList(HWND dialog, const char* path, int preselect);
 
-// The number of icons in a file; 0 for a file that cannot be read (the platform then
-// answers with all bits set).
-unsigned CountIcons(const char* path);
-
 } // namespace orvane

@@ -11,6 +11,7 @@
 
 #include "DialogDriver.h"
 #include "IconList.h"
+#include "IconSource.h"
 #include "TestSupport.h"
 #include "resource.h"
 
@@ -194,6 +195,35 @@ TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
     }
     EXPECT_FALSE(FillIconList(dialog_.Window(), nullptr, 0));
     EXPECT_EQ(Count(), count);
+}
+
+// The count the dialog, the command line and the demo share: the shell's answer, except
+// that its answer for a file it cannot read (all bits set) means none.
+TEST(CountIcons, FollowsTheShellButCountsAnUnreadableFileAsNone)
+{
+    test::TempDir dir;
+    const std::string shell32 = test::Shell32Path();
+    const UINT inShell32 = ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0);
+    ASSERT_GE(inShell32, 100u);
+    struct Row {
+        std::string Source;
+        UINT ShellSays;
+        unsigned Count;
+    } rows[] = {
+        {shell32, inShell32, inShell32},
+        {test::WriteIconFile(dir.Path() + "\\three.ico", 3), 1, 1},
+        {dir.MakeFile("notes.txt", "no icons in here"), 0, 0},
+        {dir.MakeFile("empty.dll", ""), 0xFFFFFFFFu, 0},
+        {dir.Path() + "\\missing.dll", 0xFFFFFFFFu, 0},
+        {"%1", 0xFFFFFFFFu, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Source);
+        EXPECT_EQ(ExtractIconExA(row.Source.c_str(), -1, nullptr, nullptr, 0), row.ShellSays);
+        EXPECT_EQ(CountIcons(row.Source.c_str()), row.Count);
+    }
+    EXPECT_EQ(CountIcons(""), 0u);
+    EXPECT_EQ(CountIcons(nullptr), 0u);
 }
 
 } // namespace

@@ -1,0 +1,16 @@
+#include "IconSource.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace orvane {
+
+unsigned CountIcons(const char* source)
+{
+    if (source == nullptr || *source == '\0')
+        return 0;
+    const UINT count = ExtractIconExA(source, -1, nullptr, nullptr, 0);
+    return count == 0xFFFFFFFFu || count > MaxSourceIcons ? 0 : count;
+}
+
+} // namespace orvane

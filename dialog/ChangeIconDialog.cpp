@@ -1,7 +1,5 @@
 #include "ChangeIconDialog.h"
 
-#include "ShellNotify.h"
-
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -14,6 +12,7 @@
 #include "Layout.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
+#include "SourceBrowser.h"
 #include "ShellNotify.h"
 #include "resource.h"
 
@@ -185,10 +184,10 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         UpdateHeadline(record, dialog);
         break;
     case IDM_SENDFEEDBACK:
-        ShellExecuteA(dialog, nullptr, FeedbackLink, nullptr, nullptr, SW_SHOW);
-        break;
     case IDM_VISITWEBPAGE:
-        ShellExecuteA(dialog, nullptr, MakerWebPage, nullptr, nullptr, SW_SHOW);
+        // The shell opens each link with whatever handles its scheme.
+        ShellExecuteA(dialog, nullptr, id == IDM_SENDFEEDBACK ? FeedbackLink : MakerWebPage, nullptr, nullptr,
+                      SW_SHOW);
         break;
     case IDM_REMOVEALL:
         OnRemoveAll(dialog);

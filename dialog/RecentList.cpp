@@ -1,7 +1,5 @@
 #include "RecentList.h"
 
-#include <commdlg.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +25,19 @@ bool EntryText(const BYTE* data, DWORD size, char (&out)[TextCapacity])
         return false;
     std::memcpy(out, data, length);
     out[length] = '\0';
+    return true;
+}
+
+// Entry i of the combo box; false when there is none or it does not fit.
+bool EntryAt(HWND combo, LRESULT i, char (&out)[TextCapacity])
+{
+    const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
+    if (length == CB_ERR || length >= static_cast<LRESULT>(TextCapacity))
+        return false;
+    char text[TextCapacity] = {};
+    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    text[TextCapacity - 1] = '\0';
+    std::memcpy(out, text, sizeof text);
     return true;
 }
 
@@ -88,12 +99,9 @@ LONG SaveRecentList(HWND combo)
     if (status != ERROR_SUCCESS)
         return status;
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
-        if (length == CB_ERR || length >= static_cast<LRESULT>(TextCapacity))
+        char text[TextCapacity];
+        if (!EntryAt(combo, i, text))
             continue;
-        char text[TextCapacity] = {};
-        SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        text[TextCapacity - 1] = '\0';
         char name[16];
         std::snprintf(name, sizeof name, "%d", static_cast<int>(i));
         WriteTextValue(key.get(), name, text);
@@ -110,13 +118,8 @@ void AddRecentEntry(HWND combo, const char* path)
         return;
     const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
     for (LRESULT i = count - 1; i >= 0; --i) {
-        const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
-        if (length == CB_ERR || length >= static_cast<LRESULT>(TextCapacity))
-            continue;
-        char text[TextCapacity] = {};
-        SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        text[TextCapacity - 1] = '\0';
-        if (std::strcmp(text, path) == 0) {
+        char text[TextCapacity];
+        if (EntryAt(combo, i, text) && std::strcmp(text, path) == 0) {
             SendMessageA(combo, CB_SETCURSEL, i, 0);
             return;
         }
@@ -131,52 +134,7 @@ void AddRecentEntry(HWND combo, const char* path)
 bool SelectedRecentEntry(HWND combo, char (&buffer)[TextCapacity])
 {
     const LRESULT selection = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-    if (selection == CB_ERR)
-        return false;
-    const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, selection, 0);
-    if (length == CB_ERR || length >= static_cast<LRESULT>(TextCapacity))
-        return false;
-    char text[TextCapacity] = {};
-    SendMessageA(combo, CB_GETLBTEXT, selection, reinterpret_cast<LPARAM>(text));
-    text[TextCapacity - 1] = '\0';
-    std::memcpy(buffer, text, sizeof text);
-    return true;
-}
-
-bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
-{
-    char file[TextCapacity] = {};
-    const char* initial = record.Current ? record.CurrentIconPath() : record.TargetPath;
-    CopyText(file, sizeof file, initial);
-
-    static const char filter[] = "Icon Library Files (*.icl)\0*.icl\0"
-                                 "Icon Files (*.ico)\0*.ico\0"
-                                 "Library Files (*.dll)\0*.dll\0"
-                                 "All Files (*.*)\0*.*\0";
-    OPENFILENAMEA ofn{};
-    // The older, shorter form of the structure, without its three last fields.
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    ofn.hwndOwner = dialog;
-    ofn.hInstance = record.Resources;
-    ofn.lpstrFilter = filter;
-    ofn.lpstrFile = file;
-    ofn.nMaxFile = TextCapacity - 1;
-    ofn.lpstrTitle = "Select Iconfile or Library";
-    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    ofn.lpstrDefExt = "ico";
-    if (!GetOpenFileNameA(&ofn))
-        return false;
-    file[TextCapacity - 1] = '\0';
-
-    // A file without icons must not become the source: the list would go on showing the
-    // previous file's icons, and OK would apply one of their indexes to this file.
-    if (!FillIconList(dialog, file, -1))
-        return false;
-    record.SetCurrentIconPath(file);
-    HWND combo = GetDlgItem(dialog, IDC_SOURCES);
-    AddRecentEntry(combo, file);
-    record.ShownSource = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
-    return true;
+    return selection != CB_ERR && EntryAt(combo, selection, buffer);
 }
 
 } // namespace orvane

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include "ChangeIconDialog.h"
 #include "IconLocation.h"
 
 namespace orvane {
@@ -25,10 +24,5 @@ void AddRecentEntry(HWND combo, const char* path);
 // Copies the selected entry; false (buffer untouched) when none is selected or it does
 // not fit.
 bool SelectedRecentEntry(HWND combo, char (&buffer)[TextCapacity]);
-
-// Lets the user pick an icon source with the open-file dialog. A file that holds icons
-// becomes the current source, fills the icon list and enters the recent list; one that
-// holds none changes nothing. True when the source changed.
-bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog);
 
 } // namespace orvane

@@ -6,35 +6,24 @@
 //   orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]
 //       build the context menu, pick "Change Icon...", and let the person at the screen
 //       use the dialog, or (with --pick) choose the icon and press OK from a second
-//       thread. Prints the shell's icon location for PATH before and after.
+//       thread; the screenshot is taken just before OK, or (without --pick) as the dialog
+//       opened, and the dialog is then cancelled. Prints the shell's icon location for
+//       PATH before and after.
 #include <windows.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "DialogDriver.h"
+#include "ComInitialization.h"
 #include "IconChoice.h"
+#include "IconPick.h"
 #include "ShellRoad.h"
 
 using namespace orvane::cli;
 using namespace orvane::demo;
 
 namespace {
-
-class ComApartment {
-public:
-    ComApartment() : hr_(CoInitialize(nullptr)) {}
-    ~ComApartment()
-    {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
 
 int Probe()
 {
@@ -124,20 +113,33 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
     std::printf("  context menu: \"&Change Icon...\" added; invoking it\n");
     std::fflush(stdout);
 
-    DriverPlan plan;
-    plan.DialogThread = GetCurrentThreadId();
-    plan.Source = choice.Source;
-    plan.Index = choice.Index;
-    plan.AllOfType = allOfType;
-    plan.Screenshot = screenshot != nullptr ? screenshot : "";
-    DialogDriver driver(plan);
-    if (pick != nullptr && !driver.Start()) {
-        std::fprintf(stderr, "could not start the dialog driver\n");
-        return 1;
+    bool driven = true;
+    if (pick == nullptr && screenshot == nullptr) {
+        hr = road.InvokeChangeIcon(nullptr);
+    } else {
+        IconPick plan;
+        plan.Source = choice.Source;
+        plan.Index = choice.Index;
+        plan.AllOfType = allOfType;
+        plan.Screenshot = screenshot != nullptr ? screenshot : "";
+        std::string log;
+        bool played = false;
+        const DialogRun run = RunWhileDriven(
+            [&]() -> INT_PTR {
+                hr = road.InvokeChangeIcon(nullptr);
+                return 0;
+            },
+            [&](DialogDriver& driver) {
+                played = pick != nullptr ? PlayPick(driver, plan, &log) : PlayPicture(driver, plan.Screenshot, &log);
+            },
+            120000);
+        if (!run.Opened)
+            log += "driver: the Change Icon dialog did not open\n";
+        if (run.TimedOut)
+            log += "driver: the dialog hung and was closed\n";
+        driven = run.Opened && played && !run.TimedOut;
+        std::fputs(log.c_str(), stdout);
     }
-    hr = road.InvokeChangeIcon(nullptr);
-    const bool driven = pick != nullptr ? driver.Finish() : true;
-    std::fputs(driver.Log().c_str(), stdout);
     std::printf("  InvokeCommand returned 0x%08lX\n", static_cast<unsigned long>(hr));
 
     PrintShellView("after: ", path, isFile);
@@ -191,7 +193,7 @@ int Usage()
 
 int main(int argc, char** argv)
 {
-    ComApartment apartment;
+    orvane::ComInitialization apartment;
     if (argc >= 2 && std::strcmp(argv[1], "probe") == 0 && argc == 2)
         return Probe();
     if (argc == 3 && std::strcmp(argv[1], "menu") == 0)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ChangeIconDialog.h"
-#include "DialogDriver.h"
+#include "DrivenDialog.h"
 #include "DriveIcons.h"
 #include "TestSupport.h"
 

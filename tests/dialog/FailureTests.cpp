@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "DialogDriver.h"
+#include "DrivenDialog.h"
 #include "DialogFixture.h"
 #include "ExtensionIdentity.h"
 #include "FileIconTable.h"

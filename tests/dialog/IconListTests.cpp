@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "DialogDriver.h"
+#include "DrivenDialog.h"
 #include "IconList.h"
 #include "IconSource.h"
 #include "TestSupport.h"

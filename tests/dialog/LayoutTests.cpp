@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "DialogDriver.h"
+#include "DrivenDialog.h"
 #include "DialogFixture.h"
 #include "Layout.h"
 #include "resource.h"

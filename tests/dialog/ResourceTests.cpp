@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "DrivenDialog.h"
 #include "resource.h"
 
 namespace {

@@ -9,74 +9,32 @@
 
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "ChangeIconDialog.h"
+#include "DialogDriver.h"
 #include "ServerTestSupport.h"
 #include "resource.h"
 
 namespace orvane::test {
 namespace {
 
-// The dialog of this process, once it is shown; null when none appears in time.
-HWND WaitForDialog(DWORD timeoutMs = 20000)
+using demo::DialogDriver;
+using demo::DialogRun;
+
+// Invokes the menu's command on this thread, as Explorer's menu thread does, while
+// `script` plays the user; *result is what InvokeCommand returned.
+DialogRun InvokeDriven(IContextMenu* menu, HRESULT* result, const std::function<void(DialogDriver&)>& script)
 {
-    const DWORD start = GetTickCount();
-    do {
-        HWND window = nullptr;
-        while ((window = FindWindowExA(nullptr, window, "#32770", "Orvane")) != nullptr) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window))
-                return window;
-        }
-        Sleep(20);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
-
-// The user's side: waits for the dialog, hands it to `act`, and leaves it closed.
-class DialogUser {
-public:
-    explicit DialogUser(std::function<void(HWND)> act)
-        : thread_([this, act = std::move(act)] {
-              HWND dialog = WaitForDialog();
-              found_ = dialog != nullptr;
-              if (dialog == nullptr)
-                  return;
-              act(dialog);
-              // Whatever the actions did, the dialog must not stay open.
-              for (int i = 0; i < 100 && IsWindow(dialog); ++i) {
-                  if (i % 25 == 0)
-                      PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-                  Sleep(20);
-              }
-          })
-    {
-    }
-    ~DialogUser()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-    bool Found()
-    {
-        thread_.join();
-        return found_;
-    }
-
-private:
-    bool found_ = false;
-    std::thread thread_;
-};
-
-CMINVOKECOMMANDINFO CommandOffset(UINT offset)
-{
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = MAKEINTRESOURCEA(offset);
-    info.nShow = SW_SHOWNORMAL;
-    return info;
+    return demo::RunWhileDriven(
+        [&]() -> INT_PTR {
+            CMINVOKECOMMANDINFO info = {};
+            info.cbSize = sizeof info;
+            info.lpVerb = MAKEINTRESOURCEA(0);
+            info.nShow = SW_SHOWNORMAL;
+            *result = menu->InvokeCommand(&info);
+            return 0;
+        },
+        script);
 }
 
 ComPtr<IContextMenu> MenuFor(const std::string& path)
@@ -107,18 +65,18 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
         ASSERT_TRUE(menu);
         std::string target;
         DWORD dialogThread = 0;
-        DialogUser user([&](HWND dialog) {
-            dialogThread = GetWindowThreadProcessId(dialog, nullptr);
+        HRESULT invoked = E_UNEXPECTED;
+        const DialogRun run = InvokeDriven(menu.get(), &invoked, [&](DialogDriver& d) {
+            dialogThread = GetWindowThreadProcessId(d.Dialog(), nullptr);
             // The dialog procedure keeps its record with the window.
-            auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+            auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrA(d.Dialog(), DWLP_USER));
             if (record != nullptr)
                 target = record->TargetPath;
-            EXPECT_EQ(nullptr, GetWindow(dialog, GW_OWNER)) << "the dialog has no owner window";
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            EXPECT_EQ(nullptr, GetWindow(d.Dialog(), GW_OWNER)) << "the dialog has no owner window";
+            d.PostCommand(IDCANCEL, BN_CLICKED);
         });
-        CMINVOKECOMMANDINFO info = CommandOffset(0);
-        EXPECT_EQ(S_OK, menu->InvokeCommand(&info));
-        ASSERT_TRUE(user.Found()) << "no dialog appeared";
+        EXPECT_EQ(S_OK, invoked);
+        ASSERT_TRUE(run.Opened) << "no dialog appeared";
         EXPECT_EQ(path, target);
         // Modal on the calling thread, as Explorer's menu thread runs it.
         EXPECT_EQ(GetCurrentThreadId(), dialogThread);
@@ -144,35 +102,24 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     const std::string sibling = dir.MakeFile("b" + extension);
     // An icon library: a module with many icons. (An .ico file is one icon, however many
     // images it holds.)
-    char system[MAX_PATH] = {};
-    ASSERT_NE(0u, GetSystemDirectoryA(system, MAX_PATH));
-    const std::string library = std::string(system) + "\\shell32.dll";
+    const std::string library = Shell32Path();
 
     ComPtr<IContextMenu> menu = MenuFor(file);
     ASSERT_TRUE(menu);
-    DialogUser user([&](HWND dialog) {
-        HWND sources = GetDlgItem(dialog, IDC_SOURCES);
-        HWND icons = GetDlgItem(dialog, IDC_ICONLIST);
-        ASSERT_NE(nullptr, sources);
-        ASSERT_NE(nullptr, icons);
+    HRESULT invoked = E_UNEXPECTED;
+    const DialogRun run = InvokeDriven(menu.get(), &invoked, [&](DialogDriver& d) {
+        ASSERT_NE(nullptr, d.Item(IDC_SOURCES));
+        ASSERT_NE(nullptr, d.Item(IDC_ICONLIST));
         // A single file of a type with an icon of its own starts in single-file mode.
-        EXPECT_EQ(BST_UNCHECKED, SendMessageA(GetDlgItem(dialog, IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
+        EXPECT_EQ(BST_UNCHECKED, SendMessageA(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
         // Pick the library in the source list as a user would.
-        SendMessageA(sources, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(library.c_str()));
-        SendMessageA(sources, CB_SETCURSEL, 0, 0);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SOURCES, CBN_SELCHANGE), reinterpret_cast<LPARAM>(sources));
-        ASSERT_GT(SendMessageA(icons, LVM_GETITEMCOUNT, 0, 0), 4);
-        LVITEMA item = {};
-        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = 0;
-        SendMessageA(icons, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
-        item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageA(icons, LVM_SETITEMSTATE, 3, reinterpret_cast<LPARAM>(&item));
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+        d.ChooseSource(d.ListSource(library));
+        ASSERT_GT(d.IconCount(), 4);
+        d.PickIcon(3);
+        d.Command(IDOK, BN_CLICKED);
     });
-    CMINVOKECOMMANDINFO info = CommandOffset(0);
-    EXPECT_EQ(S_OK, menu->InvokeCommand(&info));
-    ASSERT_TRUE(user.Found()) << "no dialog appeared";
+    EXPECT_EQ(S_OK, invoked);
+    ASSERT_TRUE(run.Opened) << "no dialog appeared";
     menu.reset();
 
     // The class now has Orvane as its icon handler, as the shell will find it.

@@ -125,20 +125,30 @@ bool KeyExists(HKEY root, const std::string& path)
     return true;
 }
 
+bool ReadRaw(HKEY root, const std::string& path, const char* name, std::vector<BYTE>* data, DWORD* type)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
+    if (status == ERROR_SUCCESS) {
+        data->assign(size, 0);
+        status = RegQueryValueExA(key, name, nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
 bool ReadValue(HKEY root, const std::string& path, const char* name, std::string* text, DWORD* type)
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    std::vector<char> data(65536);
-    DWORD size = static_cast<DWORD>(data.size());
+    std::vector<BYTE> data;
     DWORD valueType = 0;
-    const LONG status = RegQueryValueExA(key, name, nullptr, &valueType, reinterpret_cast<BYTE*>(data.data()), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS)
+    if (!ReadRaw(root, path, name, &data, &valueType))
         return false;
     if (text) {
-        text->assign(data.data(), size);
+        text->assign(data.begin(), data.end());
         // Drop the stored terminator so that tests compare the text itself.
         while (!text->empty() && text->back() == '\0' && (valueType == REG_SZ || valueType == REG_EXPAND_SZ))
             text->pop_back();
@@ -340,6 +350,13 @@ std::string TempDir::MakeFile(const std::string& relative, const std::string& co
         CloseHandle(file);
     }
     return full;
+}
+
+std::string Shell32Path()
+{
+    char dir[MAX_PATH] = {};
+    GetSystemDirectoryA(dir, sizeof dir);
+    return std::string(dir) + "\\shell32.dll";
 }
 
 std::string WriteIconFile(const std::string& path, int count)

@@ -41,7 +41,11 @@ private:
 // Deletes root\path with everything below it; true when it is gone afterwards.
 bool DeleteKeyTree(HKEY root, const std::string& path);
 bool KeyExists(HKEY root, const std::string& path);
-// Reads a value as raw text (no limit beyond 64 KiB); empty optional-like: found false.
+// Reads a value's data exactly as stored (a string's terminators included); false when
+// the value cannot be read.
+bool ReadRaw(HKEY root, const std::string& path, const char* name, std::vector<BYTE>* data, DWORD* type);
+// Reads a value as raw text, without the terminators of a string; false when it cannot
+// be read.
 bool ReadValue(HKEY root, const std::string& path, const char* name, std::string* text, DWORD* type = nullptr);
 // Writes raw bytes of any type, creating the key.
 bool WriteValue(HKEY root, const std::string& path, const char* name, DWORD type, const void* data, DWORD size);
@@ -121,6 +125,10 @@ std::string Lower(std::string text);
 // the shell gives it, or "<none>". With `announce` the shell is first told that file
 // associations changed, as Explorer is after a type's icon changes.
 std::string ShellIconLocation(const std::string& path, bool announce = true);
+
+// Path of the system's shell32.dll (184 icons in Wine's), an icon library every
+// prefix has.
+std::string Shell32Path();
 
 // Writes a small .ico file with `count` images (16x16, 32 bpp) and returns its path.
 std::string WriteIconFile(const std::string& path, int count = 1);

@@ -1,7 +1,8 @@
-// Runs the real Change Icon dialog modally on the test's thread and drives it from a
-// second thread the way a user's input reaches it: window messages to its controls,
-// message boxes found and answered, the open-file dialog filled in and confirmed.
-// A watchdog closes everything when a run takes too long, and the test fails.
+// Plays the person at the screen for the Change Icon dialog: from a second thread it
+// finds the dialog of the thread that runs it, and reaches it the way a user's input
+// does, with window messages to its controls, message boxes found and answered, the
+// open-file dialog filled in and confirmed. The demo picks icons with it where nobody
+// sits at the screen; the dialog and server tests drive every road of the dialog with it.
 #pragma once
 
 #include <windows.h>
@@ -10,15 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "ChangeIconDialog.h"
-
-namespace orvane::test {
+namespace orvane::demo {
 
 class DialogDriver {
 public:
     explicit DialogDriver(DWORD dialogThread) : thread_(dialogThread) {}
 
+    // Waits until the thread shows the Change Icon dialog and its modal loop runs.
+    bool Attach(DWORD timeoutMs);
+
     HWND Dialog() const { return dialog_; }
+    std::string Title() const;
     HWND Item(int id) const { return GetDlgItem(dialog_, id); }
     std::string Text(int id) const;
     bool Visible(int id) const;
@@ -33,6 +36,9 @@ public:
     void PressKey(UINT key);
     // A click on a check box or button (BM_CLICK), waiting until it is handled.
     void Click(int id);
+    // Clicks the check box when it is not in the wanted state.
+    void SetChecked(int id, bool checked);
+    bool Checked(int id) const;
 
     // A top-level window of the dialog's thread with this caption (class #32770), other
     // than the dialog itself; null when none appears within the time.
@@ -45,18 +51,24 @@ public:
     // Waits until a window is gone; false when it is still there after the time.
     static bool WaitGone(HWND window, DWORD timeoutMs = 10000);
 
-    // Icon list 1002.
+    // The icon list.
     int IconCount() const;
     std::string IconText(int item) const;
     std::vector<int> SelectedIcons() const;
     int FocusedIcon() const;
+    // Selects exactly these items (the focus stays where it is).
     void SelectIcons(const std::vector<int>& items);
+    // Selects and focuses this item alone and scrolls it into view, as a click does.
+    void PickIcon(int item);
 
-    // Combo box 1010.
+    // The recent icon sources.
     std::vector<std::string> Sources() const;
     int SourceSelection() const;
     // Selects an entry as the user does: the selection changes and the dialog is notified.
     void ChooseSource(int index);
+    // The entry for the path, added at the end when it is not listed yet, as the browse
+    // button lists what the open-file dialog returns; -1 when it cannot be listed.
+    int ListSource(const std::string& path);
 
     // Presses Browse and waits for the platform's open-file dialog (null: none came).
     HWND PressBrowse();
@@ -66,8 +78,6 @@ public:
 
     // A control's rectangle in the dialog's client coordinates.
     RECT ControlRect(int id) const;
-
-    bool Attach(DWORD timeoutMs);
 
 private:
     DWORD thread_;
@@ -81,34 +91,11 @@ struct DialogRun {
     bool LeftOpen = false; // the script ended with the dialog open; it was cancelled
 };
 
-// Runs the dialog for the record on this thread while `script` drives it. After the
-// script, a dialog that is still open is cancelled (LeftOpen). The run fails the test
-// if the dialog does not open or the watchdog has to end it.
-DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDriver&)>& script,
-                    DWORD timeoutMs = 60000);
+// Calls `runDialog` on this thread (it opens the dialog modally and returns when it
+// closes) while `script` drives the dialog from a second thread. After the script, a
+// dialog that is still open is cancelled (LeftOpen), with whatever window it has opened;
+// a watchdog does the same when the whole run takes longer than `timeoutMs` (TimedOut).
+DialogRun RunWhileDriven(const std::function<INT_PTR()>& runDialog,
+                         const std::function<void(DialogDriver&)>& script, DWORD timeoutMs = 60000);
 
-// The Change Icon dialog created modeless from its template, with a procedure that
-// does nothing, for tests of the units that work on its controls.
-class BareDialog {
-public:
-    BareDialog();
-    ~BareDialog();
-    BareDialog(const BareDialog&) = delete;
-    BareDialog& operator=(const BareDialog&) = delete;
-    HWND Window() const { return window_; }
-    HWND Item(int id) const { return GetDlgItem(window_, id); }
-
-private:
-    HWND window_ = nullptr;
-};
-
-// The test program itself: it links the dialog with resources/orvane.rc.
-inline HINSTANCE OwnResources() { return GetModuleHandleA(nullptr); }
-
-// Path of the system's shell32.dll (184 icons in Wine's).
-std::string Shell32Path();
-
-// Reads "DlgSize"; empty when absent.
-bool ReadRaw(HKEY root, const std::string& path, const char* name, std::vector<BYTE>* data, DWORD* type);
-
-} // namespace orvane::test
+} // namespace orvane::demo

@@ -1,18 +1,20 @@
 #include "DialogDriver.h"
 
 #include <commctrl.h>
-#include <gtest/gtest.h>
+#include <dlgs.h>
 
 #include <atomic>
 #include <thread>
 
 #include "resource.h"
 
-namespace orvane::test {
+namespace orvane::demo {
 
 namespace {
 
 constexpr DWORD PollMs = 20;
+// How long a run waits for the dialog to show.
+constexpr DWORD OpenWaitMs = 20000;
 
 std::string WindowText(HWND window)
 {
@@ -31,6 +33,13 @@ bool IsDialogClass(HWND window)
     return std::string(name) == "#32770";
 }
 
+// The Change Icon dialog rather than one of the windows it opens (message boxes, whose
+// captions start with "Orvane - ", and the open-file dialog).
+bool IsChangeIconDialog(HWND window)
+{
+    return WindowText(window) == "Orvane" && GetDlgItem(window, IDC_ICONLIST) != nullptr;
+}
+
 BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
 {
     if (IsDialogClass(window))
@@ -46,12 +55,12 @@ std::vector<HWND> ThreadDialogs(DWORD thread)
 }
 
 // The file name box of the open-file dialog: the edit inside the Explorer-style
-// dialog's combo box cmb13 (0x47C).
+// dialog's combo box cmb13.
 BOOL CALLBACK FindFileNameEdit(HWND window, LPARAM param)
 {
     char name[32] = {};
     GetClassNameA(window, name, sizeof name);
-    if (GetDlgCtrlID(window) == 0x47C && lstrcmpiA(name, "Edit") == 0) {
+    if (GetDlgCtrlID(window) == cmb13 && lstrcmpiA(name, "Edit") == 0) {
         *reinterpret_cast<HWND*>(param) = window;
         return FALSE;
     }
@@ -63,27 +72,20 @@ BOOL CALLBACK FindFileNameEdit(HWND window, LPARAM param)
 void CloseAll(DWORD thread)
 {
     for (HWND window : ThreadDialogs(thread)) {
-        if (WindowText(window) == "Orvane")
+        if (IsChangeIconDialog(window))
             continue;
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
         PostMessageA(window, WM_COMMAND, IDNO, 0);
         PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
     for (HWND window : ThreadDialogs(thread))
-        if (WindowText(window) == "Orvane")
+        if (IsChangeIconDialog(window))
             PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-}
-
-INT_PTR CALLBACK BareProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
-void InitControls()
-{
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
-    InitCommonControlsEx(&controls);
 }
 
 } // namespace
 
+std::string DialogDriver::Title() const { return WindowText(dialog_); }
 std::string DialogDriver::Text(int id) const { return WindowText(Item(id)); }
 bool DialogDriver::Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
 bool DialogDriver::Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
@@ -112,6 +114,14 @@ void DialogDriver::PressKey(UINT key)
 
 void DialogDriver::Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
 
+bool DialogDriver::Checked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void DialogDriver::SetChecked(int id, bool checked)
+{
+    if (Checked(id) != checked)
+        Click(id);
+}
+
 HWND DialogDriver::WaitWindow(const char* caption, DWORD timeoutMs) const
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
@@ -133,6 +143,7 @@ std::vector<HWND> DialogDriver::OtherWindows() const
     return others;
 }
 
+// The message box's text is the static control with id 0xFFFF.
 std::string DialogDriver::MessageText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
 
 void DialogDriver::Answer(HWND box, int id) { PostMessageA(box, WM_COMMAND, id, 0); }
@@ -200,6 +211,17 @@ void DialogDriver::SelectIcons(const std::vector<int>& items)
     }
 }
 
+void DialogDriver::PickIcon(int item)
+{
+    LVITEMA state{};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = 0;
+    SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+    SendMessageA(Item(IDC_ICONLIST), LVM_ENSUREVISIBLE, item, FALSE);
+}
+
 std::vector<std::string> DialogDriver::Sources() const
 {
     std::vector<std::string> entries;
@@ -224,12 +246,21 @@ void DialogDriver::ChooseSource(int index)
     Command(IDC_SOURCES, CBN_SELCHANGE);
 }
 
+int DialogDriver::ListSource(const std::string& path)
+{
+    LRESULT entry = SendMessageA(Item(IDC_SOURCES), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(path.c_str()));
+    if (entry == CB_ERR)
+        entry = SendMessageA(Item(IDC_SOURCES), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    return entry == CB_ERR || entry == CB_ERRSPACE ? -1 : static_cast<int>(entry);
+}
+
 HWND DialogDriver::FileNameBox(HWND fileDialog)
 {
-    // The older style of the dialog has the plain edit edt1 (0x480) instead.
+    // The older style of the dialog has the plain edit edt1 instead.
     HWND found = nullptr;
     EnumChildWindows(fileDialog, FindFileNameEdit, reinterpret_cast<LPARAM>(&found));
-    return found != nullptr ? found : GetDlgItem(fileDialog, 0x480);
+    return found != nullptr ? found : GetDlgItem(fileDialog, edt1);
 }
 
 HWND DialogDriver::PressBrowse()
@@ -265,7 +296,7 @@ bool DialogDriver::Attach(DWORD timeoutMs)
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     do {
         for (HWND window : ThreadDialogs(thread_)) {
-            if (IsWindowVisible(window) && WindowText(window) == "Orvane") {
+            if (IsWindowVisible(window) && IsChangeIconDialog(window)) {
                 dialog_ = window;
                 // Answered once the dialog's modal loop runs.
                 SendMessageA(dialog_, WM_NULL, 0, 0);
@@ -277,7 +308,8 @@ bool DialogDriver::Attach(DWORD timeoutMs)
     return false;
 }
 
-DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDriver&)>& script, DWORD timeoutMs)
+DialogRun RunWhileDriven(const std::function<INT_PTR()>& runDialog,
+                         const std::function<void(DialogDriver&)>& script, DWORD timeoutMs)
 {
     DialogRun run;
     const DWORD self = GetCurrentThreadId();
@@ -286,7 +318,7 @@ DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDri
 
     std::thread driver([&] {
         DialogDriver d(self);
-        const ULONGLONG end = GetTickCount64() + 20000;
+        const ULONGLONG end = GetTickCount64() + OpenWaitMs;
         while (!finished && !d.Attach(200))
             if (GetTickCount64() >= end)
                 return;
@@ -310,51 +342,13 @@ DialogRun RunDriven(ChangeIconDialog& record, const std::function<void(DialogDri
             CloseAll(self);
     });
 
-    run.Result = RunChangeIconDialog(OwnResources(), record);
+    run.Result = runDialog();
     finished = true;
     SetEvent(done);
     driver.join();
     watchdog.join();
     CloseHandle(done);
-
-    EXPECT_TRUE(run.Opened) << "the dialog did not open (result " << run.Result << ")";
-    EXPECT_FALSE(run.TimedOut) << "the dialog hung and was closed by the watchdog";
     return run;
 }
 
-BareDialog::BareDialog()
-{
-    InitControls();
-    window_ = CreateDialogParamA(OwnResources(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, BareProc, 0);
-}
-
-BareDialog::~BareDialog()
-{
-    if (window_ != nullptr)
-        DestroyWindow(window_);
-}
-
-std::string Shell32Path()
-{
-    char dir[MAX_PATH] = {};
-    GetSystemDirectoryA(dir, sizeof dir);
-    return std::string(dir) + "\\shell32.dll";
-}
-
-bool ReadRaw(HKEY root, const std::string& path, const char* name, std::vector<BYTE>* data, DWORD* type)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 0;
-    LONG status = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
-    if (status == ERROR_SUCCESS) {
-        data->assign(size, 0);
-        status = RegQueryValueExA(key, name, nullptr, type, data->data(), &size);
-        data->resize(size);
-    }
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
-} // namespace orvane::test
+} // namespace orvane::demo

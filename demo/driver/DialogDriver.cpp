@@ -277,6 +277,17 @@ bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) co
     SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     PostMessageA(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(fileDialog, IDOK)));
+    return FileDialogGone(fileDialog);
+}
+
+bool DialogDriver::CancelFileDialog(HWND fileDialog) const
+{
+    PostMessageA(fileDialog, WM_COMMAND, IDCANCEL, 0);
+    return FileDialogGone(fileDialog);
+}
+
+bool DialogDriver::FileDialogGone(HWND fileDialog) const
+{
     WaitGone(fileDialog);
     // Back in the dialog's own loop once this returns.
     SendMessageA(dialog_, WM_NULL, 0, 0);

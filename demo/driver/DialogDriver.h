@@ -74,12 +74,16 @@ public:
     HWND PressBrowse();
     // Fills in the open-file dialog's file name and presses its Open button.
     bool OpenInFileDialog(HWND fileDialog, const std::string& path) const;
+    // Presses the open-file dialog's Cancel button.
+    bool CancelFileDialog(HWND fileDialog) const;
     static HWND FileNameBox(HWND fileDialog);
 
     // A control's rectangle in the dialog's client coordinates.
     RECT ControlRect(int id) const;
 
 private:
+    bool FileDialogGone(HWND fileDialog) const;
+
     DWORD thread_;
     HWND dialog_ = nullptr;
 };

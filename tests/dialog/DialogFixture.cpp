@@ -20,6 +20,18 @@ std::string DialogTest::NewType(const char* defaultIcon, std::string* className)
     return ext;
 }
 
+std::string DialogTest::FileOfNewType(const std::string& stem, std::string* extension, std::string* className,
+                                      std::string* icon)
+{
+    const std::string ico = IconFile();
+    const std::string ext = NewType((ico + ",0").c_str(), className);
+    if (extension != nullptr)
+        *extension = ext;
+    if (icon != nullptr)
+        *icon = ico;
+    return dir_.MakeFile(stem + ext);
+}
+
 void DialogTest::SetTarget(ChangeIconDialog& record, const std::string& path)
 {
     ASSERT_TRUE(CopyText(record.TargetPath, sizeof record.TargetPath, path.c_str()));

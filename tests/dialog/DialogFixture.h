@@ -25,6 +25,10 @@ protected:
     // A new extension and its class ("<ext without dot>file"), both guarded. With an
     // icon text the class gets it as DefaultIcon.
     std::string NewType(const char* defaultIcon, std::string* className = nullptr);
+    // A file "<stem><extension>" of a new type whose class's icon is icon 0 of a fresh
+    // one-icon .ico file; its extension, class and icon file where asked for.
+    std::string FileOfNewType(const std::string& stem, std::string* extension, std::string* className = nullptr,
+                              std::string* icon = nullptr);
     // A record for the path, as the context menu makes it.
     static void SetTarget(ChangeIconDialog& record, const std::string& path);
     // The record set to `path`, and the dialog run on it while `script` drives it.

@@ -105,10 +105,8 @@ TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
 
 TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
 {
-    const std::string ico = IconFile();
-    std::string cls;
-    const std::string ext = NewType((ico + ",0").c_str(), &cls);
-    const std::string file = dir_.MakeFile("locked" + ext);
+    std::string ico, ext, cls;
+    const std::string file = FileOfNewType("locked", &ext, &cls, &ico);
     test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
     StoreSources({shell32_}, 0);
@@ -129,11 +127,9 @@ TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
 TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
 {
     // The type has a backup to go back to, but its DefaultIcon may not be written.
-    const std::string ico = IconFile();
-    std::string cls;
-    const std::string ext = NewType((ico + ",0").c_str(), &cls);
+    std::string ico, ext, cls;
+    const std::string file = FileOfNewType("restore", &ext, &cls, &ico);
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo", shell32_ + ",4"));
-    const std::string file = dir_.MakeFile("restore" + ext);
     test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
     ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, test::UserProductKey, "other", "kept"));

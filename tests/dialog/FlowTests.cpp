@@ -80,10 +80,8 @@ TEST_F(FlowTest, TypeIconFromTheRecentListIsAppliedAndTheShellReportsIt)
 
 TEST_F(FlowTest, SingleFileIconFromTheOpenFileDialog)
 {
-    const std::string ico = IconFile();
-    std::string cls;
-    const std::string ext = NewType((ico + ",0").c_str(), &cls);
-    const std::string file = dir_.MakeFile("letter" + ext);
+    std::string ico, ext, cls;
+    const std::string file = FileOfNewType("letter", &ext, &cls, &ico);
     ChangeIconDialog record;
     SetTarget(record, file);
     std::string initialName;
@@ -213,10 +211,8 @@ TEST_F(FlowTest, PreselectedIconIsAppliedWithoutTouchingTheList)
 
 TEST_F(FlowTest, CheckBoxSwitchesTheHeadlineAtOnceAndStoresNothing)
 {
-    const std::string ico = IconFile();
-    std::string cls;
-    const std::string ext = NewType((ico + ",0").c_str(), &cls);
-    const std::string file = dir_.MakeFile("sheet" + ext);
+    std::string ico, ext, cls;
+    const std::string file = FileOfNewType("sheet", &ext, &cls, &ico);
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         const std::string prefix = "if you press the OK Button,the Icon for ";
@@ -317,9 +313,7 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
         const int count = d.IconCount();
         HWND fileDialog = d.PressBrowse();
         ASSERT_NE(fileDialog, nullptr);
-        PostMessageA(fileDialog, WM_COMMAND, IDCANCEL, 0);
-        DialogDriver::WaitGone(fileDialog, 10000);
-        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        d.CancelFileDialog(fileDialog);
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{3});
         EXPECT_EQ(d.Sources(), std::vector<std::string>{shell32_});

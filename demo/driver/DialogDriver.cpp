@@ -134,6 +134,12 @@ HWND DialogDriver::WaitWindow(const char* caption, DWORD timeoutMs) const
     return nullptr;
 }
 
+HWND DialogDriver::PostCommandFor(int id, const char* caption)
+{
+    PostCommand(id);
+    return WaitWindow(caption);
+}
+
 std::vector<HWND> DialogDriver::OtherWindows() const
 {
     std::vector<HWND> others;

@@ -43,6 +43,8 @@ public:
     // A top-level window of the dialog's thread with this caption (class #32770), other
     // than the dialog itself; null when none appears within the time.
     HWND WaitWindow(const char* caption, DWORD timeoutMs = 10000) const;
+    // Posts the command and waits for the window it opens (a message box), by caption.
+    HWND PostCommandFor(int id, const char* caption);
     // All top-level dialog windows of the dialog's thread but the Change Icon dialog.
     std::vector<HWND> OtherWindows() const;
     static std::string MessageText(HWND box);

@@ -244,8 +244,7 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
     std::string rect;
     const test::DialogRun run = test::RunDriven(record, [&](DialogDriver& d) {
         ASSERT_TRUE(d.Visible(IDC_RESTORE));
-        d.PostCommand(IDC_RESTORE);
-        HWND box = d.WaitWindow("Orvane - Restore default Icon");
+        HWND box = d.PostCommandFor(IDC_RESTORE, "Orvane - Restore default Icon");
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), "The Windows default icon will be used.\nContinue?");
         DialogDriver::Answer(box, IDNO);
@@ -255,8 +254,7 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
         EXPECT_EQ(ReadFolderIcon(folder.c_str())->Index, 9);
 
         rect = RectText(d.Dialog());
-        d.PostCommand(IDC_RESTORE);
-        box = d.WaitWindow("Orvane - Restore default Icon");
+        box = d.PostCommandFor(IDC_RESTORE, "Orvane - Restore default Icon");
         ASSERT_NE(box, nullptr);
         DialogDriver::Answer(box, IDYES);
         EXPECT_TRUE(d.WaitClosed());
@@ -278,16 +276,14 @@ TEST_F(FlowTest, RemoveAnsweredNoThenYesAndOkStillApplies)
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.ChooseSource(0);
         d.SelectIcons({6});
-        d.PostCommand(IDM_REMOVEALL);
-        HWND box = d.WaitWindow("Orvane - Remove Orvane");
+        HWND box = d.PostCommandFor(IDM_REMOVEALL, "Orvane - Remove Orvane");
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), "All Orvane Information will be cleared.\nContinue?");
         DialogDriver::Answer(box, IDNO);
         SendMessageA(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
 
-        d.PostCommand(IDM_REMOVEALL);
-        box = d.WaitWindow("Orvane - Remove Orvane");
+        box = d.PostCommandFor(IDM_REMOVEALL, "Orvane - Remove Orvane");
         ASSERT_NE(box, nullptr);
         DialogDriver::Answer(box, IDYES);
         DialogDriver::WaitGone(box, 20000);

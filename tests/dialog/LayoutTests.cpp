@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -17,18 +19,32 @@ namespace {
 
 using test::DialogDriver;
 
+// Where a control sits in the dialog, and so which of its sides follow the frame: the
+// top band (headline, source box and its labels) keeps its height, the icon list takes
+// whatever room the frame gives, and the bottom band (check box, Restore, the version,
+// the two buttons) moves with the bottom edge; what sits at the right moves with it.
+enum class Place { TopLeft, AcrossTheTop, TopRight, Middle, BottomLeft, BottomRight };
+
 struct Follow {
     int Id;
-    int Left, Top, Right, Bottom; // multiples of dx (left, right) and dy (top, bottom)
+    Place Where;
 };
 
-// How each control's sides move with the client size.
 const Follow Table[] = {
-    {IDC_SOURCES, 0, 0, 1, 0},      {IDC_BROWSE, 1, 0, 1, 0},       {IDC_ICONLIST, 0, 0, 1, 1},
-    {IDOK, 1, 1, 1, 1},             {IDCANCEL, 1, 1, 1, 1},         {IDC_HEADLINE, 0, 0, 1, 0},
-    {IDC_LISTLABEL, 0, 0, 0, 0},    {IDC_SOURCELABEL, 0, 0, 0, 0},  {IDC_ALLOFTYPE, 0, 1, 0, 1},
-    {IDC_RESTORE, 0, 1, 0, 1},      {IDC_SHELLVERSION, 0, 1, 0, 1},
+    {IDC_HEADLINE, Place::AcrossTheTop}, {IDC_SOURCELABEL, Place::TopLeft},  {IDC_SOURCES, Place::AcrossTheTop},
+    {IDC_BROWSE, Place::TopRight},       {IDC_LISTLABEL, Place::TopLeft},    {IDC_ICONLIST, Place::Middle},
+    {IDC_ALLOFTYPE, Place::BottomLeft},  {IDC_SHELLVERSION, Place::BottomLeft}, {IDC_RESTORE, Place::BottomLeft},
+    {IDCANCEL, Place::BottomRight},      {IDOK, Place::BottomRight},
 };
+
+// How far each side of a control in that place moves when the client grows by dx, dy.
+RECT Moves(Place where, int dx, int dy)
+{
+    const bool top = where == Place::TopLeft || where == Place::AcrossTheTop || where == Place::TopRight;
+    const bool right = where == Place::TopRight || where == Place::BottomRight;
+    const bool wide = where == Place::AcrossTheTop || where == Place::Middle;
+    return {right ? dx : 0, top || where == Place::Middle ? 0 : dy, right || wide ? dx : 0, top ? 0 : dy};
+}
 
 std::map<int, RECT> Rects(const DialogDriver& d)
 {
@@ -54,10 +70,11 @@ void ExpectMoved(const std::map<int, RECT>& before, const std::map<int, RECT>& a
         SCOPED_TRACE("control " + std::to_string(f.Id));
         const RECT& b = before.at(f.Id);
         const RECT& a = after.at(f.Id);
-        EXPECT_EQ(a.left, b.left + f.Left * dx);
-        EXPECT_EQ(a.top, b.top + f.Top * dy);
-        EXPECT_EQ(a.right, b.right + f.Right * dx);
-        EXPECT_EQ(a.bottom, b.bottom + f.Bottom * dy);
+        const RECT m = Moves(f.Where, dx, dy);
+        EXPECT_EQ(a.left, b.left + m.left);
+        EXPECT_EQ(a.top, b.top + m.top);
+        EXPECT_EQ(a.right, b.right + m.right);
+        EXPECT_EQ(a.bottom, b.bottom + m.bottom);
     }
 }
 
@@ -130,18 +147,56 @@ TEST_F(LayoutTest, ControlsFollowAResizeAsTheirAnchorsSayAndComeBack)
     });
 }
 
-TEST_F(LayoutTest, EveryControlCarriesItsAnchorFlags)
+BOOL CALLBACK CollectChild(HWND window, LPARAM param)
 {
-    const unsigned expected[] = {4, 1, 12, 3, 3, 4, 0, 0, 2, 2, 2};
-    const std::string folder = dir_.MakeFolder("Flags");
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
+}
+
+// Every control the dialog has is one the layout moves, and each lies in the band its
+// place names: the top band above the icon list, the bottom band below it. So a control
+// added to the template, or moved to another band, without its anchor fails here.
+TEST_F(LayoutTest, EveryControlOfTheDialogFollowsTheFrameFromItsBand)
+{
+    const std::string folder = dir_.MakeFolder("Bands");
     ChangeIconDialog record;
     SetTarget(record, folder);
     test::RunDriven(record, [&](DialogDriver& d) {
-        for (int i = 0; i < DialogControlCount; ++i) {
-            ASSERT_EQ(record.Controls[i], d.Item(Table[i].Id)) << i;
-            EXPECT_EQ(static_cast<unsigned>(GetWindowLongPtrA(record.Controls[i], GWLP_USERDATA)) & 0xFFFF,
-                      expected[i])
-                << i;
+        std::vector<HWND> children;
+        EnumChildWindows(d.Dialog(), CollectChild, reinterpret_cast<LPARAM>(&children));
+        // Without the windows the controls make of their own (the combo box's list).
+        std::vector<HWND> direct;
+        for (HWND child : children)
+            if (GetParent(child) == d.Dialog())
+                direct.push_back(child);
+        std::vector<HWND> moved(std::begin(record.Controls), std::end(record.Controls));
+        std::sort(direct.begin(), direct.end());
+        std::sort(moved.begin(), moved.end());
+        EXPECT_EQ(direct, moved) << "the controls the layout moves are the dialog's controls";
+        EXPECT_EQ(direct.size(), std::size(Table));
+
+        const RECT list = d.ControlRect(IDC_ICONLIST);
+        for (const Follow& f : Table) {
+            SCOPED_TRACE("control " + std::to_string(f.Id));
+            ASSERT_NE(d.Item(f.Id), nullptr);
+            const RECT r = d.ControlRect(f.Id);
+            if (f.Where == Place::Middle)
+                continue;
+            if (Moves(f.Where, 0, 1).top == 0)
+                EXPECT_LE(r.bottom, list.top);
+            else
+                EXPECT_GE(r.top, list.bottom);
+        }
+
+        // Grown and shrunk back, every control is where it was, to the pixel.
+        Resize(d, 0, 0);
+        const std::map<int, RECT> start = Rects(d);
+        Resize(d, 60, 45);
+        EXPECT_NE(Rects(d).at(IDC_ICONLIST).right, start.at(IDC_ICONLIST).right);
+        Resize(d, -60, -45);
+        for (const Follow& f : Table) {
+            SCOPED_TRACE("control " + std::to_string(f.Id));
+            EXPECT_TRUE(EqualRect(&Rects(d).at(f.Id), &start.at(f.Id)));
         }
         d.Command(IDCANCEL);
     });

@@ -52,8 +52,7 @@ std::string ResultMessage(ChangeResult result)
 
 bool HasNoExtension(const char* path)
 {
-    // "name." has only the dot, which names no class either.
-    return SplitFileName(path).Extension.size() <= 1;
+    return !NamesFileClass(FileExtension(path));
 }
 
 // The path as Explorer would hand it over: full, with long names, and without a trailing

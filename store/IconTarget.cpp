@@ -22,13 +22,8 @@ constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
 bool ExtensionOf(const char* path, char (&extension)[TextCapacity])
 {
     extension[0] = '\0';
-    const std::string_view text(path, strnlen(path, TextCapacity));
-    const std::string_view found = SplitFileName(text).Extension;
-    if (found.size() < 2 || found.size() >= TextCapacity)
-        return false;
-    std::memcpy(extension, found.data(), found.size());
-    extension[found.size()] = '\0';
-    return true;
+    const std::string_view found = FileExtension(std::string_view(path, strnlen(path, TextCapacity)));
+    return NamesFileClass(found) && CopyText(extension, sizeof extension, found);
 }
 
 // The longest key path the type and handler stores compose below a class is

@@ -229,6 +229,18 @@ double ResolveInStore(const std::vector<std::string>& paths, orvane::FileIconRul
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Prints the store's time per call after label; false (and says so) on a wrong answer.
+bool TimeStore(const std::vector<std::string>& paths, orvane::FileIconRule rule, const char* label)
+{
+    const double seconds = ResolveInStore(paths, rule);
+    if (seconds < 0) {
+        std::printf("a wrong answer from the store (%s)\n", label);
+        return false;
+    }
+    std::printf("%s %8.1f us/call\n", label, seconds / paths.size() * 1e6);
+    return true;
+}
+
 double AskShell(IShellFolder* folder, const std::vector<PITEMID_CHILD>& children)
 {
     const auto start = Clock::now();
@@ -320,13 +332,8 @@ int main(int argc, char** argv)
                 const double ask = AskOneObject(widePaths) / count * 1e6;
                 std::printf("  of which COM's CoCreateInstance and Release: %8.1f us/call\n", create);
                 std::printf("  of which Load and GetIconLocation:           %8.1f us/call\n", ask);
-                const double store = ResolveInStore(files.Paths(), orvane::FileIconRule::DefaultIcon);
-                if (store < 0) {
-                    std::printf("a wrong answer from the store\n");
+                if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIcon, "  the store's ResolveFileIcon alone, no COM:  "))
                     status = 1;
-                } else {
-                    std::printf("  the store's ResolveFileIcon alone, no COM:   %8.1f us/call\n", store / count * 1e6);
-                }
                 const double installed = files.Install() ? AskExtension(widePaths) : -1;
                 if (installed < 0) {
                     std::printf("a wrong or failed answer with the class installed\n");
@@ -334,14 +341,9 @@ int main(int argc, char** argv)
                 } else {
                     std::printf("extension, class installed (\"%%1\", type icon from DefaultIconBAK): %8.1f us/call\n",
                                 installed / count * 1e6);
-                    const double store = ResolveInStore(files.Paths(), orvane::FileIconRule::DefaultIconBackup);
-                    if (store < 0) {
-                        std::printf("a wrong answer from the store with the class installed\n");
+                    if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIconBackup,
+                                   "  the store's ResolveFileIcon alone, no COM, class installed:"))
                         status = 1;
-                    } else {
-                        std::printf("  the store's ResolveFileIcon alone, no COM, class installed: %8.1f us/call\n",
-                                    store / count * 1e6);
-                    }
                 }
             }
         }

@@ -5,13 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
-#include "DriveIcons.h"
-#include "FileIconTable.h"
 #include "IconTarget.h"
 #include "PathText.h"
-#include "Registry.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
 
@@ -24,7 +22,7 @@ void Fail(const char* path, const std::string& message)
     std::fprintf(stderr, "orvane: %s: %s\n", path, message.c_str());
 }
 
-const char* KindWord(IconTarget& target)
+const char* KindWord(const IconTarget& target)
 {
     switch (target.Kind()) {
     case TargetKind::Folder: return "Folder";
@@ -52,8 +50,7 @@ std::string ResultMessage(ChangeResult result)
 
 bool HasNoExtension(const char* path)
 {
-    // "name." has only the dot, which names no class either.
-    return SplitFileName(path).Extension.size() <= 1;
+    return !NamesFileClass(FileExtension(path));
 }
 
 // The path as Explorer would hand it over: full, with long names, and without a trailing
@@ -78,60 +75,26 @@ bool ShellPath(const char* given, char (&out)[TextCapacity])
 
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
-bool OpenTarget(const char* path, bool allOfType, IconTarget* target)
+std::optional<IconTarget> OpenTarget(const char* path, bool allOfType)
 {
-    if (std::strlen(path) >= TextCapacity || !ShellPath(path, target->TargetPath)) {
+    char shellPath[TextCapacity];
+    if (std::strlen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
         Fail(path, ResultMessage(ChangeResult::PathTooLong));
-        return false;
+        return std::nullopt;
     }
     // A path that does not exist would classify as a folder (its attributes read as all
     // ones, directory bit included), so its existence is checked here first.
-    if (GetFileAttributesA(target->TargetPath) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesA(shellPath) == INVALID_FILE_ATTRIBUTES) {
         Fail(path, "no such file, folder or drive");
-        return false;
+        return std::nullopt;
     }
-    const TargetKind kind = target->Kind();
-    if (kind == TargetKind::File && HasNoExtension(target->TargetPath))
-        return true; // the caller decides; nothing of the type can be read
-    target->ReadCurrentIcon();
-    target->RememberOriginal(target->Current);
-    target->SetAllOfType(kind == TargetKind::File && allOfType);
-    return true;
-}
-
-bool HasOwnDriveEntry(const char* drivePath)
-{
-    char keyPath[TextCapacity];
-    if (!FormatKeyPath(keyPath, sizeof keyPath, "%s\\%c\\DefaultIcon", DriveIconsKey, drivePath[0]))
-        return false;
-    RegKey key;
-    return key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_QUERY_VALUE) == ERROR_SUCCESS;
-}
-
-enum class Restorable { Yes, Nothing, HandlerReplaced };
-
-// Whether RestoreDefault has something to go back to. The dialog offers Restore when a
-// current icon was found and HasBackup holds; HasBackup is always true for a drive and a
-// single file, so those are asked what restoring would actually change.
-Restorable WhatRestoreWouldDo(IconTarget& target)
-{
-    if (!target.Current)
-        return Restorable::Nothing;
-    switch (target.Kind()) {
-    case TargetKind::Folder:
-        return target.HasBackup() ? Restorable::Yes : Restorable::Nothing;
-    case TargetKind::File:
-        if (target.AllOfType())
-            return target.HasBackup() ? Restorable::Yes : Restorable::Nothing;
-        if (!ReadFileIcon(target.TargetPath))
-            return Restorable::Nothing;
-        return IsOwnIconHandler(*target.Current) ? Restorable::Yes : Restorable::HandlerReplaced;
-    case TargetKind::Drive:
-        return HasOwnDriveEntry(target.TargetPath) ? Restorable::Yes : Restorable::Nothing;
-    case TargetKind::Unclassified:
-        break;
-    }
-    return Restorable::Nothing;
+    IconTarget target(shellPath);
+    if (target.Kind() == TargetKind::File && HasNoExtension(target.Path()))
+        return target; // the caller decides; nothing of the type can be read
+    target.ReadCurrentIcon();
+    target.RememberOriginal(target.Current);
+    target.SetAllOfType(allOfType);
+    return target;
 }
 
 void PrintIcon(const std::optional<IconLocation>& icon)
@@ -149,25 +112,24 @@ void PrintIcon(const std::optional<IconLocation>& icon)
 
 // Opens a target that can take a change: it exists and, if it is a file, its extension
 // names a file type.
-bool OpenChangeableTarget(const char* path, bool allOfType, IconTarget* target)
+std::optional<IconTarget> OpenChangeableTarget(const char* path, bool allOfType)
 {
-    if (!OpenTarget(path, allOfType, target))
-        return false;
-    if (target->Kind() == TargetKind::File && HasNoExtension(target->TargetPath)) {
+    std::optional<IconTarget> target = OpenTarget(path, allOfType);
+    if (target && target->Kind() == TargetKind::File && HasNoExtension(target->Path())) {
         Fail(path, ResultMessage(ChangeResult::NoExtension));
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return target;
 }
 
 // Reports a change that was not made, or tells the shell about one that was.
-bool ReportChange(const char* path, IconTarget& target, ChangeResult result)
+bool ReportChange(const char* path, const IconTarget& target, ChangeResult result)
 {
     if (result != ChangeResult::Done) {
         Fail(path, ResultMessage(result));
         return false;
     }
-    NotifyShell(target.Kind(), target.TargetPath);
+    NotifyShell(target.Kind(), target.Path());
     return true;
 }
 
@@ -177,13 +139,14 @@ int ShowTargets(const TargetList& targets)
 {
     int status = 0;
     for (const char* path : targets.Paths) {
-        IconTarget target;
-        if (!OpenTarget(path, targets.AllOfType, &target)) {
+        std::optional<IconTarget> opened = OpenTarget(path, targets.AllOfType);
+        if (!opened) {
             status = 1;
             continue;
         }
-        std::printf("%s\n", target.TargetPath);
-        if (target.Kind() == TargetKind::File && HasNoExtension(target.TargetPath)) {
+        IconTarget& target = *opened;
+        std::printf("%s\n", target.Path());
+        if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
             std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
             continue;
         }
@@ -191,7 +154,7 @@ int ShowTargets(const TargetList& targets)
         if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != '\0')
             std::printf("  class:  %s\n", target.Current->TypeKey);
         PrintIcon(target.Current);
-        std::printf("  backup: %s\n", WhatRestoreWouldDo(target) == Restorable::Yes ? "yes" : "no");
+        std::printf("  backup: %s\n", target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? "yes" : "no");
     }
     return status;
 }
@@ -200,11 +163,12 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
 {
     int status = 0;
     for (const char* path : targets.Paths) {
-        IconTarget target;
-        if (!OpenChangeableTarget(path, targets.AllOfType, &target)) {
+        std::optional<IconTarget> opened = OpenChangeableTarget(path, targets.AllOfType);
+        if (!opened) {
             status = 1;
             continue;
         }
+        IconTarget& target = *opened;
         if (!target.SetCurrentIconPath(choice.Source)) {
             Fail(path, ResultMessage(ChangeResult::PathTooLong));
             status = 1;
@@ -215,7 +179,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             status = 1;
             continue;
         }
-        std::printf("%s: %s icon set to %s,%d\n", target.TargetPath, KindWord(target), choice.Source,
+        std::printf("%s: %s icon set to %s,%d\n", target.Path(), KindWord(target), choice.Source,
                     static_cast<int>(choice.Index));
     }
     return status;
@@ -225,28 +189,29 @@ int RestoreTargets(const TargetList& targets)
 {
     int status = 0;
     for (const char* path : targets.Paths) {
-        IconTarget target;
-        if (!OpenChangeableTarget(path, targets.AllOfType, &target)) {
+        std::optional<IconTarget> opened = OpenChangeableTarget(path, targets.AllOfType);
+        if (!opened) {
             status = 1;
             continue;
         }
-        switch (WhatRestoreWouldDo(target)) {
-        case Restorable::Nothing:
-            std::printf("%s: nothing to restore (%s)\n", target.TargetPath, KindWord(target));
+        IconTarget& target = *opened;
+        switch (target.WhatRestoreWouldDo()) {
+        case RestoreOutcome::NothingToRestore:
+            std::printf("%s: nothing to restore (%s)\n", target.Path(), KindWord(target));
             continue;
-        case Restorable::HandlerReplaced:
+        case RestoreOutcome::HandlerReplaced:
             Fail(path, std::string("the icon handler of class ") + target.Current->TypeKey +
                            " is no longer Orvane; its entry is kept");
             status = 1;
             continue;
-        case Restorable::Yes:
+        case RestoreOutcome::Restores:
             break;
         }
         if (!ReportChange(path, target, target.RestoreDefault())) {
             status = 1;
             continue;
         }
-        std::printf("%s: %s icon restored\n", target.TargetPath, KindWord(target));
+        std::printf("%s: %s icon restored\n", target.Path(), KindWord(target));
     }
     return status;
 }

@@ -54,6 +54,7 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
+    static_cast<IconTarget&>(record) = IconTarget(record.TargetPath);
     const TargetKind kind = record.Kind();
     const std::optional<IconLocation> current = record.ReadCurrentIcon();
     record.RememberOriginal(current);
@@ -247,7 +248,7 @@ void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 
 void NotifyShell(ChangeIconDialog& record)
 {
-    NotifyShell(record.Kind(), record.TargetPath);
+    NotifyShell(record.Kind(), record.Path());
 }
 
 ShellVersion GetShellVersion()

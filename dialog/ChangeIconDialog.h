@@ -13,6 +13,9 @@ namespace orvane {
 constexpr int DialogControlCount = 11;
 
 struct ChangeIconDialog : IconTarget {
+    // The path the dialog is opened for, set by whoever opens it; the target (and its
+    // kind) is made from it when the dialog opens.
+    char TargetPath[TextCapacity] = {};
     // Combo box 1010, "..." 1001, list view 1002, OK, Cancel, static 1003, 1007, 1008,
     // check box 1011, Restore 3, static 1009: the order in which resizing moves them.
     HWND Controls[DialogControlCount] = {};

@@ -11,9 +11,6 @@ namespace {
 
 constexpr const char HeadlineFormat[] = "if you press the OK Button,the Icon for %s '%s' will be changed";
 
-// A file's extension with something after its dot; "name." has none.
-bool HasUsableExtension(std::string_view extension) { return extension.size() > 1; }
-
 // "the folder 'Sub'", "the drive C:\", "the file 'a.txt'", "all files of type '*.txt'".
 void DescribeTarget(ChangeIconDialog& record, char* out, std::size_t outSize)
 {
@@ -76,7 +73,7 @@ const char* FailureReason(ChangeIconDialog& record, ChangeResult result)
 
 bool CanTakeIcon(ChangeIconDialog& record)
 {
-    return record.Kind() != TargetKind::File || HasUsableExtension(SplitFileName(record.TargetPath).Extension);
+    return record.Kind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
 }
 
 void FormatHeadline(ChangeIconDialog& record, char* out, std::size_t outSize)

@@ -1,151 +1,55 @@
 // The icon-handler role: the shell hands over one file's path with IPersistFile::Load and
-// asks IExtractIconA::GetIconLocation where its icon is. The answer is, first found:
-//   1. the file's entry in the per-file table;
-//   2. while this extension is the class's icon handler, the type's icon chosen since
-//      ("HandlerIconInfo");
-//   3. what the class's previous icon handler (shellex\IconHandlerBAK) answers;
-//   4. the class's DefaultIcon; while this extension is the handler that text is "%1",
-//      which stands for the type's icon from before the installation (DefaultIconBAK),
-//      so that the other files of the type keep their icon;
-//   5. the file itself, index 0.
-// Nothing is cached: every request reads the registry again.
+// asks IExtractIconA::GetIconLocation where its icon is. The answer and its rules are the
+// store's (ResolveFileIcon); this object keeps the path, asks the class's previous icon
+// handler through COM when the store needs its answer, and copies the answer out.
 #include <windows.h>
 #include <objbase.h>
+#include <wrl/client.h>
 
 #include <cstring>
-#include <string_view>
 
-#include "FileIconTable.h"
-#include "FileTypeIcons.h"
+#include "ComInitialization.h"
 #include "ExtensionIdentity.h"
-#include "IconTarget.h"
-#include "PathText.h"
-#include "Registry.h"
+#include "FileIconResolution.h"
 #include "ShellIconExtension.h"
 
 namespace orvane {
 
 namespace {
 
-// The platform's path splitting keeps at most 255 characters of an extension.
-constexpr std::size_t ExtensionCapacity = 256;
+using Microsoft::WRL::ComPtr;
+
 // The previous handler answers into a buffer of this many characters.
 constexpr UINT PreviousAnswerCapacity = 520;
 
-// CoInitialize balanced by CoUninitialize when it succeeded (also with S_FALSE, "already
-// initialized"). A thread that already runs in the multithreaded apartment can use COM
-// all the same.
-class ComInitialization {
-public:
-    ComInitialization() : hr_(CoInitialize(nullptr)) {}
-    ~ComInitialization()
-    {
-        if (SUCCEEDED(hr_))
-            CoUninitialize();
-    }
-    ComInitialization(const ComInitialization&) = delete;
-    ComInitialization& operator=(const ComInitialization&) = delete;
-    bool Usable() const { return SUCCEEDED(hr_) || hr_ == RPC_E_CHANGED_MODE; }
-
-private:
-    HRESULT hr_;
-};
-
-template <class Interface>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    Interface* get() const { return p_; }
-    Interface* operator->() const { return p_; }
-    void** put() { return reinterpret_cast<void**>(&p_); }
-
-private:
-    Interface* p_ = nullptr;
-};
-
-// The file's extension (".txt"), or empty for none or for one too long to name a class.
-void TakeExtension(const char* path, char (&extension)[ExtensionCapacity])
+// The previous icon handler asked as the shell would ask it: created in-process, told the
+// file through IPersistFile, asked GetIconLocation. COM is initialized on the calling
+// thread only for the time of the request.
+std::optional<IconLocation> AskPreviousIconHandler(const char* clsidText, const char* filePath)
 {
-    extension[0] = '\0';
-    const std::string_view text = SplitFileName(path).Extension;
-    if (text.empty() || text.size() >= ExtensionCapacity)
-        return;
-    std::memcpy(extension, text.data(), text.size());
-    extension[text.size()] = '\0';
-}
-
-// A record without an icon path says nothing about where the icon is.
-bool Usable(const std::optional<IconLocation>& location)
-{
-    return location.has_value() && location->IconPath[0] != '\0';
-}
-
-bool NamesFileItself(const IconLocation& location) { return std::strstr(location.IconPath, "%1") != nullptr; }
-
-// The class that HKEY_CLASSES_ROOT\<extension> names.
-bool ReadClassName(const char* extension, char (&className)[TextCapacity])
-{
-    RegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, extension, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return false;
-    return ReadTextValue(key.get(), nullptr, className, sizeof className) && className[0] != '\0';
-}
-
-// The class's DefaultIcon text from before this extension became its icon handler.
-std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
-{
-    char path[TextCapacity];
-    if (!FormatKeyPath(path, sizeof path, "%s\\DefaultIconBAK", typeKey))
-        return std::nullopt;
-    RegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return std::nullopt;
-    char text[RegistryTextLimit];
-    if (!ReadTextValue(key.get(), nullptr, text, sizeof text))
-        return std::nullopt;
-    return ParseIconLocation(text, false);
-}
-
-} // namespace
-
-std::optional<IconLocation> ShellIconExtension::AskPreviousIconHandler(const char* className) const
-{
-    char text[TextCapacity] = {};
-    if (!ReadIconHandlerText(className, HandlerSlot::Backup, text))
-        return std::nullopt;
-    text[TextCapacity - 1] = '\0';
-    if (std::strlen(text) < 2)
-        return std::nullopt;
-
     ComInitialization com;
     if (!com.Usable())
         return std::nullopt;
-    wchar_t clsidText[TextCapacity];
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, clsidText, TextCapacity) == 0)
+    wchar_t wideClsid[TextCapacity];
+    if (MultiByteToWideChar(CP_ACP, 0, clsidText, -1, wideClsid, TextCapacity) == 0)
         return std::nullopt;
     CLSID clsid;
-    if (FAILED(CLSIDFromString(clsidText, &clsid)))
+    if (FAILED(CLSIDFromString(wideClsid, &clsid)))
         return std::nullopt;
     // A backup naming this extension itself would only lead back here.
     if (IsEqualCLSID(clsid, CLSID_ShellIconExtension))
         return std::nullopt;
 
     ComPtr<IExtractIconA> handler;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IExtractIconA, handler.put())))
+    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IExtractIconA,
+                                reinterpret_cast<void**>(handler.GetAddressOf()))))
         return std::nullopt;
     {
         // Icon handlers learn their file through IPersistFile, as the shell would tell them.
         ComPtr<IPersistFile> persist;
-        if (SUCCEEDED(handler->QueryInterface(IID_IPersistFile, persist.put()))) {
+        if (SUCCEEDED(handler->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(persist.GetAddressOf())))) {
             wchar_t widePath[TextCapacity];
-            if (MultiByteToWideChar(CP_ACP, 0, itemPath_, -1, widePath, TextCapacity) == 0)
+            if (MultiByteToWideChar(CP_ACP, 0, filePath, -1, widePath, TextCapacity) == 0)
                 return std::nullopt;
             if (FAILED(persist->Load(widePath, STGM_READ)))
                 return std::nullopt;
@@ -168,33 +72,7 @@ std::optional<IconLocation> ShellIconExtension::AskPreviousIconHandler(const cha
     return location;
 }
 
-// The class is read once and each of its keys at most once: Explorer asks this for every
-// file of the class that it shows.
-std::optional<IconLocation> ShellIconExtension::ReadTypeAnswer(const char* extension) const
-{
-    char className[TextCapacity] = {};
-    if (!ReadClassName(extension, className))
-        return std::nullopt;
-    std::optional<IconLocation> typeIcon = LookupClassIcon(HKEY_CLASSES_ROOT, className, nullptr);
-    // The shell consults an icon handler only while DefaultIcon says "%1".
-    const bool installed = Usable(typeIcon) && NamesFileItself(*typeIcon) && IsOwnIconHandler(*typeIcon);
-    if (installed) {
-        std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, className, HandlerIconValue);
-        if (Usable(chosen))
-            return chosen;
-    }
-    // Installing keeps the previous handler and DefaultIcon text in the class where
-    // DefaultIcon was found (at the end of a CurVer chain).
-    std::optional<IconLocation> previous = AskPreviousIconHandler(Usable(typeIcon) ? typeIcon->TypeKey : className);
-    if (Usable(previous))
-        return previous;
-    if (installed) {
-        std::optional<IconLocation> backup = ReadDefaultIconBackup(typeIcon->TypeKey);
-        if (Usable(backup))
-            return backup;
-    }
-    return typeIcon;
-}
+} // namespace
 
 IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cchMax, int* index, UINT*)
 {
@@ -204,32 +82,15 @@ IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cc
         return E_POINTER;
 
     return GuardedCall([&]() -> HRESULT {
-        // A missing path, a folder or a drive root is not ours to answer.
-        if (itemPath_[0] == '\0' || ClassifyTarget(itemPath_) != TargetKind::File)
+        const FileIconAnswer answer = ResolveFileIcon(itemPath_, &AskPreviousIconHandler);
+        if (answer.Rule == FileIconRule::NotAFile)
             return S_FALSE;
-
-        char extension[ExtensionCapacity];
-        TakeExtension(itemPath_, extension);
-
-        std::optional<IconLocation> location = ReadFileIcon(itemPath_);
-        if (!Usable(location) && extension[0] != '\0')
-            location = ReadTypeAnswer(extension);
-
-        const char* answerPath = itemPath_;
-        int answerIndex = 0;
-        if (Usable(location)) {
-            answerIndex = location->Index == NoIndex ? 0 : location->Index;
-            // "%1" anywhere in the icon path stands for the file itself.
-            if (!NamesFileItself(*location))
-                answerPath = location->IconPath;
-        }
-
         // A path cut to fit would name another file; without room the shell keeps its own icon.
-        const std::size_t length = std::strlen(answerPath);
+        const std::size_t length = std::strlen(answer.IconPath);
         if (length >= cchMax)
             return S_FALSE;
-        std::memcpy(iconFile, answerPath, length + 1);
-        *index = answerIndex;
+        std::memcpy(iconFile, answer.IconPath, length + 1);
+        *index = answer.Index;
         return S_OK;
     });
 }

@@ -8,8 +8,6 @@
 #include <objidl.h>
 #include <shlobj.h>
 
-#include <optional>
-
 #include "IconLocation.h"
 
 namespace orvane {
@@ -58,13 +56,6 @@ private:
     // Reads the one selected path from the data object's CF_HDROP data into ItemPath;
     // ItemPath is left empty for no item, several items or a path that does not fit.
     void ReadSelectedPath();
-    // The type's answer for ItemPath when the table has none: the type icon chosen while
-    // this extension is the class's handler, the previous handler's answer, the class's
-    // DefaultIcon (its text from before installing while it says "%1").
-    std::optional<IconLocation> ReadTypeAnswer(const char* extension) const;
-    // The location that the class's previous icon handler (shellex\IconHandlerBAK) gives
-    // for ItemPath, if any.
-    std::optional<IconLocation> AskPreviousIconHandler(const char* className) const;
 
     volatile LONG refCount_ = 0;
     IDataObject* dataObject_ = nullptr;

@@ -51,6 +51,15 @@ std::optional<IconLocation> ReadDriveIcon(const char* drivePath)
     return location;
 }
 
+bool HasDriveEntry(const char* drivePath)
+{
+    char path[TextCapacity];
+    if (!FormatDriveEntryPath(drivePath, path))
+        return false;
+    RegKey key;
+    return key.Open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+}
+
 LONG WriteDriveIcon(const IconLocation& location)
 {
     char path[TextCapacity];

@@ -21,9 +21,6 @@ constexpr char HandlerBackupKey[] = "shellex\\IconHandlerBAK";
 // handler for every file instead of using one icon for the whole class.
 constexpr char HandlerIconText[] = "%1";
 
-// Registry key names have at most 255 characters; an extension longer than that can
-// never name an extension key.
-constexpr std::size_t MaxKeyNameLength = 255;
 // Value names may have up to 16,383 characters; the table is enumerated with room for
 // any of them, so a long name from elsewhere never ends the walk early.
 constexpr DWORD ValueNameCapacity = 16384;
@@ -38,51 +35,15 @@ bool IsOwnHandlerText(const char (&text)[TextCapacity])
     return std::memcmp(text, ExtensionClsidText, sizeof ExtensionClsidText) == 0;
 }
 
-// Reads a key's default value as text (whatever its type) with its registry type.
-// ERROR_FILE_NOT_FOUND when there is no value; ERROR_MORE_DATA when it does not fit
-// into 259 characters and a terminator. out is untouched unless the read succeeds.
-LONG QueryText(HKEY key, char (&out)[TextCapacity], DWORD* type)
-{
-    char data[TextCapacity + 1];
-    DWORD size = TextCapacity;
-    DWORD valueType = REG_NONE;
-    const LONG status = RegQueryValueExA(key, nullptr, nullptr, &valueType, reinterpret_cast<BYTE*>(data), &size);
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (size > TextCapacity)
-        return ERROR_MORE_DATA;
-    data[size] = '\0';
-    const std::size_t length = strnlen(data, size);
-    if (length >= TextCapacity)
-        return ERROR_MORE_DATA;
-    std::memcpy(out, data, length + 1);
-    if (type != nullptr)
-        *type = valueType;
-    return ERROR_SUCCESS;
-}
-
-// Backups keep the type of what they back up, so that an expandable DefaultIcon text
-// (%SystemRoot%...) comes back expandable. Anything that is not a string is written
-// back as the text it was read as.
-DWORD StringType(DWORD type)
-{
-    return type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ;
-}
-
-LONG SetDefaultText(HKEY key, const char* text, DWORD type)
-{
-    const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
-    return RegSetValueExA(key, nullptr, 0, StringType(type), reinterpret_cast<const BYTE*>(text), size);
-}
-
-// Creates (or opens) parent\path and sets its default value.
+// Creates (or opens) parent\path and sets its default value. Backups are written with the
+// type of what they back up, so that an expandable DefaultIcon text comes back expandable.
 LONG CreateWithDefaultText(HKEY parent, const char* path, const char* text, DWORD type)
 {
     RegKey key;
     const LONG status = key.Create(parent, path);
     if (status != ERROR_SUCCESS)
         return status;
-    return SetDefaultText(key.get(), text, type);
+    return WriteTextValue(key.get(), nullptr, text, type);
 }
 
 bool SubkeyExists(HKEY parent, const char* path)
@@ -126,7 +87,7 @@ bool IsOwnHandler(HKEY classKey)
     if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
         return false;
     char text[TextCapacity] = {};
-    return QueryText(handler.get(), text, nullptr) == ERROR_SUCCESS && IsOwnHandlerText(text);
+    return ReadTextValue(handler.get(), nullptr, text, sizeof text) && IsOwnHandlerText(text);
 }
 
 // Puts a DefaultIcon text back. An empty backup stands for a class that had no icon
@@ -149,7 +110,7 @@ LONG PutBackDefaultIcon(HKEY classKey, const char (&text)[TextCapacity], DWORD t
         status = defaultIcon.Create(classKey, DefaultIconKey);
     if (status != ERROR_SUCCESS)
         return status;
-    return SetDefaultText(defaultIcon.get(), text, type);
+    return WriteTextValue(defaultIcon.get(), nullptr, text, type);
 }
 
 // Takes this extension's class identifier out of shellex\IconHandler, and the keys
@@ -183,7 +144,7 @@ LONG RestoreDefaultIcon(HKEY classKey)
         return DeletionStatus(status);
     char text[TextCapacity] = {};
     DWORD type = REG_SZ;
-    const bool readable = QueryText(backup.get(), text, &type) == ERROR_SUCCESS;
+    const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
         status = PutBackDefaultIcon(classKey, text, type);
@@ -205,7 +166,7 @@ LONG RestoreIconHandler(HKEY classKey)
         return status;
     char text[TextCapacity] = {};
     DWORD type = REG_SZ;
-    const bool readable = QueryText(backup.get(), text, &type) == ERROR_SUCCESS;
+    const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
         status = CreateWithDefaultText(classKey, HandlerKey, text, type);
@@ -238,11 +199,9 @@ std::optional<IconLocation> ReadFileIcon(const char* filePath)
     auto location = ParseIconLocation(data, true);
     if (!location)
         return std::nullopt;
-    const std::string_view extension = SplitFileName(filePath).Extension;
-    if (extension.size() <= MaxKeyNameLength) {
-        std::memcpy(location->Owner, extension.data(), extension.size());
-        location->Owner[extension.size()] = '\0';
-    }
+    const std::string_view extension = FileExtension(filePath);
+    if (extension.size() <= MaxKeyNameLength)
+        CopyText(location->Owner, sizeof location->Owner, extension);
     return location;
 }
 
@@ -282,12 +241,6 @@ int CountFileIconsOfType(const char* typeKey)
 {
     if (typeKey == nullptr || typeKey[0] == '\0')
         return 0;
-    // Class names compare as the registry compares key names: without regard to case.
-    WCHAR wideType[TextCapacity];
-    const int wideTypeLength = MultiByteToWideChar(CP_ACP, 0, typeKey, -1, wideType, TextCapacity);
-    if (wideTypeLength <= 0)
-        return 0;
-
     RegKey table;
     if (table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return 0;
@@ -313,10 +266,8 @@ int CountFileIconsOfType(const char* typeKey)
         const auto entry = ParseIconLocation(data, true);
         if (!entry || entry->TypeKey[0] == '\0')
             continue;
-        WCHAR wideEntry[TextCapacity];
-        const int wideEntryLength = MultiByteToWideChar(CP_ACP, 0, entry->TypeKey, -1, wideEntry, TextCapacity);
-        if (wideEntryLength > 0 &&
-            CompareStringOrdinal(wideEntry, wideEntryLength - 1, wideType, wideTypeLength - 1, TRUE) == CSTR_EQUAL)
+        // Class names compare as the registry compares key names.
+        if (SameKeyName(entry->TypeKey, typeKey))
             ++count;
     }
     return count;
@@ -344,7 +295,7 @@ LONG InstallIconHandler(const IconLocation& location)
     RegKey defaultIcon;
     status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_ALL_ACCESS);
     if (status == ERROR_SUCCESS) {
-        status = QueryText(defaultIcon.get(), previousIcon, &previousIconType);
+        status = QueryTextValue(defaultIcon.get(), nullptr, previousIcon, sizeof previousIcon, &previousIconType);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return status;
     } else if (status != ERROR_FILE_NOT_FOUND) {
@@ -358,7 +309,7 @@ LONG InstallIconHandler(const IconLocation& location)
         RegKey handler;
         status = handler.Open(classKey.get(), HandlerKey, KEY_READ);
         if (status == ERROR_SUCCESS) {
-            status = QueryText(handler.get(), previousHandler, &previousHandlerType);
+            status = QueryTextValue(handler.get(), nullptr, previousHandler, sizeof previousHandler, &previousHandlerType);
             if (status == ERROR_SUCCESS)
                 backUpHandler = !IsOwnHandlerText(previousHandler);
             else if (status != ERROR_FILE_NOT_FOUND)
@@ -449,16 +400,8 @@ bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[Text
 
 bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity])
 {
-    if (extension == nullptr || extension[0] == '\0')
-        return false;
-    RegKey key;
-    if (key.Open(HKEY_CLASSES_ROOT, extension, KEY_READ) != ERROR_SUCCESS)
-        return false;
     char className[TextCapacity];
-    if (!ReadTextValue(key.get(), nullptr, className, sizeof className))
-        return false;
-    key.reset();
-    return ReadIconHandlerText(className, slot, buffer);
+    return ReadExtensionClass(extension, className) && ReadIconHandlerText(className, slot, buffer);
 }
 
 bool IsOwnIconHandler(const IconLocation& location)
@@ -488,25 +431,29 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
     // value over in the same way.
     std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, typeIcon.TypeKey, HandlerIconValue);
     if (!chosen || chosen->IconPath[0] == '\0') {
-        chosen.reset();
-        // The class key is opened first and DefaultIconBAK below it, so that a class name
-        // of up to 255 characters never makes a path the 8-bit registry calls refuse.
-        RegKey classKey;
-        if (classKey.Open(HKEY_CLASSES_ROOT, typeIcon.TypeKey, KEY_READ) != ERROR_SUCCESS)
-            return std::nullopt;
-        RegKey backup;
-        if (backup.Open(classKey.get(), DefaultIconBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-            return std::nullopt;
-        char text[RegistryTextLimit];
-        if (!ReadTextValue(backup.get(), nullptr, text, sizeof text))
-            return std::nullopt;
-        chosen = ParseIconLocation(text, false);
+        chosen = ReadDefaultIconBackup(typeIcon.TypeKey);
         if (!chosen || chosen->IconPath[0] == '\0')
             return std::nullopt;
     }
     if (!chosen->SetTypeKey(typeIcon.TypeKey) || !chosen->SetOwner(typeIcon.Owner))
         return std::nullopt;
     return chosen;
+}
+
+std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
+{
+    // The class key is opened first and DefaultIconBAK below it, so that a class name of
+    // up to 255 characters never makes a path the 8-bit registry calls refuse.
+    RegKey classKey;
+    if (typeKey == nullptr || typeKey[0] == '\0' || classKey.Open(HKEY_CLASSES_ROOT, typeKey, KEY_READ) != ERROR_SUCCESS)
+        return std::nullopt;
+    RegKey backup;
+    if (backup.Open(classKey.get(), DefaultIconBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return std::nullopt;
+    char text[RegistryTextLimit];
+    if (!ReadTextValue(backup.get(), nullptr, text, sizeof text))
+        return std::nullopt;
+    return ParseIconLocation(text, false);
 }
 
 LONG WriteDefaultIconBackup(const IconLocation& location)

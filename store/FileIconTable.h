@@ -49,6 +49,9 @@ bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon);
 // that of typeIcon. None when neither names an icon (the class had none before
 // installing), or when typeIcon is no such "%1".
 std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon);
+// The default value of <typeKey>\DefaultIconBAK in short form (TypeKey and Owner empty):
+// the class's DefaultIcon text from before this extension became its icon handler.
+std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey);
 // Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
 // creating the key when it is missing: what DefaultIcon becomes when this extension is
 // uninstalled from the class.

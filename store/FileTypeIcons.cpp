@@ -21,6 +21,16 @@ LONG CreateClassKey(RegKey& key, const char* name) { return key.Create(HKEY_CLAS
 
 } // namespace
 
+bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity])
+{
+    if (IsEmpty(extension))
+        return false;
+    RegKey extensionKey;
+    if (extensionKey.Open(HKEY_CLASSES_ROOT, extension, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return false;
+    return ReadTextValue(extensionKey.get(), nullptr, className, sizeof className) && className[0] != '\0';
+}
+
 std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const char* valueName)
 {
     if (root == nullptr || IsEmpty(name))
@@ -75,17 +85,9 @@ std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const c
 
 std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valueName, bool keepExtension)
 {
-    if (IsEmpty(extension))
-        return std::nullopt;
-
-    RegKey extensionKey;
-    if (extensionKey.Open(HKEY_CLASSES_ROOT, extension, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return std::nullopt;
     char className[TextCapacity];
-    if (!ReadTextValue(extensionKey.get(), nullptr, className, sizeof className))
+    if (!ReadExtensionClass(extension, className))
         return std::nullopt;
-    extensionKey.reset();
-
     auto location = LookupClassIcon(HKEY_CLASSES_ROOT, className, valueName);
     if (location && keepExtension && !location->SetOwner(extension))
         return std::nullopt;

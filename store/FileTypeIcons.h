@@ -16,6 +16,12 @@ namespace orvane {
 constexpr const char BackupIconValue[] = "BAKIconInfo";
 constexpr const char HandlerIconValue[] = "HandlerIconInfo";
 
+// The class that an extension names: the default value of HKEY_CLASSES_ROOT\<extension>.
+// False (className untouched or empty) for no extension, no extension key, a value that
+// cannot be read as text of at most 259 characters, or an empty one. Every way from an
+// extension to its class goes through here.
+bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity]);
+
 // Reads <name>\DefaultIcon (valueName, null for the default value) under root, following
 // <name>\CurVer when DefaultIcon does not open. TypeKey is the class where the value was
 // found; Owner is empty. A CurVer chain that returns to a visited class, or that is longer

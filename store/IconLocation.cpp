@@ -20,6 +20,15 @@ bool CopyText(char* dst, std::size_t dstSize, const char* src)
     return true;
 }
 
+bool CopyText(char* dst, std::size_t dstSize, std::string_view src)
+{
+    if (dst == nullptr || dstSize == 0 || src.size() >= dstSize)
+        return false;
+    std::memcpy(dst, src.data(), src.size());
+    dst[src.size()] = '\0';
+    return true;
+}
+
 IconLocation::IconLocation(const char* iconPath, const char* owner, std::int32_t index)
     : Index(index)
 {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace orvane {
 
@@ -49,5 +50,7 @@ std::int32_t ParseIndexText(const char* text);
 // Copies src into dst (dstSize bytes) whole and terminated; false (dst untouched) when it
 // does not fit. A null src copies as the empty text.
 bool CopyText(char* dst, std::size_t dstSize, const char* src);
+// The same for a piece of a text.
+bool CopyText(char* dst, std::size_t dstSize, std::string_view src);
 
 } // namespace orvane

@@ -22,13 +22,8 @@ constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
 bool ExtensionOf(const char* path, char (&extension)[TextCapacity])
 {
     extension[0] = '\0';
-    const std::string_view text(path, strnlen(path, TextCapacity));
-    const std::string_view found = SplitFileName(text).Extension;
-    if (found.size() < 2 || found.size() >= TextCapacity)
-        return false;
-    std::memcpy(extension, found.data(), found.size());
-    extension[found.size()] = '\0';
-    return true;
+    const std::string_view found = FileExtension(std::string_view(path, strnlen(path, TextCapacity)));
+    return NamesFileClass(found) && CopyText(extension, sizeof extension, found);
 }
 
 // The longest key path the type and handler stores compose below a class is
@@ -99,26 +94,24 @@ LONG SetTypeIcon(const IconLocation& location)
     return WriteDefaultIconBackup(location);
 }
 
-TargetKind IconTarget::Kind()
+IconTarget::IconTarget(const char* path)
 {
     // A path without its terminator within the field is never handed to the platform.
-    if (strnlen(TargetPath, TextCapacity) >= TextCapacity)
-        return TargetKind::Unclassified;
-    if (kind_ == TargetKind::Unclassified)
-        kind_ = ClassifyTarget(TargetPath);
-    return kind_;
+    if (path == nullptr || !CopyText(path_, sizeof path_, path))
+        return;
+    kind_ = ClassifyTarget(path_);
 }
 
 const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
 {
     switch (Kind()) {
     case TargetKind::Folder:
-        Current = ReadFolderIcon(TargetPath);
+        Current = ReadFolderIcon(path_);
         break;
     case TargetKind::File: {
         char extension[TextCapacity];
-        const bool hasExtension = ExtensionOf(TargetPath, extension);
-        std::optional<IconLocation> found = ReadFileIcon(TargetPath);
+        const bool hasExtension = ExtensionOf(path_, extension);
+        std::optional<IconLocation> found = ReadFileIcon(path_);
         if (!found && hasExtension)
             found = ReadTypeIconOfFiles(extension);
         if (found) {
@@ -130,7 +123,7 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
         break;
     }
     case TargetKind::Drive:
-        Current = ReadDriveIcon(TargetPath);
+        Current = ReadDriveIcon(path_);
         break;
     case TargetKind::Unclassified:
         break;
@@ -141,14 +134,14 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
 void IconTarget::RememberOriginal(const std::optional<IconLocation>& location)
 {
     if (location)
-        Original = location;
+        original_ = location;
 }
 
-bool IconTarget::HasBackup()
+bool IconTarget::HasBackup() const
 {
     switch (Kind()) {
     case TargetKind::Folder:
-        return ReadFolderBackup(TargetPath).has_value();
+        return ReadFolderBackup(path_).has_value();
     case TargetKind::File:
         if (!allOfType_)
             return true;
@@ -161,30 +154,30 @@ bool IconTarget::HasBackup()
     return false;
 }
 
-ChangeResult IconTarget::SaveBackup()
+ChangeResult IconTarget::SaveBackup() const
 {
     switch (Kind()) {
     case TargetKind::Folder:
         // Replaced on every change, so it holds the icon the folder had when the dialog
         // opened.
-        if (Original)
-            return ResultFromStatus(WriteFolderBackup(*Original, TargetPath));
+        if (original_)
+            return ResultFromStatus(WriteFolderBackup(*original_, path_));
         break;
     case TargetKind::File: {
         // The type's backup is written once and keeps the icon from before the first
         // change; a single file never needs one.
-        if (HasBackup() || !Original)
+        if (HasBackup() || !original_)
             break;
         // A file with an entry of its own started the dialog from that entry, which is
         // not the type's icon: the type's own is backed up instead.
         char extension[TextCapacity];
-        if (ReadFileIcon(TargetPath) && ExtensionOf(TargetPath, extension)) {
+        if (ReadFileIcon(path_) && ExtensionOf(path_, extension)) {
             const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
             if (!typeIcon)
                 break;
             return ResultFromStatus(WriteTypeBackupIcon(*typeIcon));
         }
-        return ResultFromStatus(WriteTypeBackupIcon(*Original));
+        return ResultFromStatus(WriteTypeBackupIcon(*original_));
     }
     case TargetKind::Drive:
     case TargetKind::Unclassified:
@@ -198,11 +191,11 @@ ChangeResult IconTarget::ApplyIcon()
     const TargetKind kind = Kind();
 
     if (kind == TargetKind::Folder) {
-        if (allOfType_ || !Current)
+        if (!Current)
             return SaveBackup();
         IconLocation location = *Current;
         if (location.Owner[0] == '\0')
-            location.SetOwner(TargetPath);
+            location.SetOwner(path_);
         char profile[TextCapacity];
         if (!FormatProfilePath(location.Owner, profile) ||
             strnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
@@ -216,7 +209,7 @@ ChangeResult IconTarget::ApplyIcon()
 
     if (kind == TargetKind::File) {
         char extension[TextCapacity];
-        if (!ExtensionOf(TargetPath, extension))
+        if (!ExtensionOf(path_, extension))
             return ChangeResult::NoExtension;
         IconLocation location = Current ? *Current : IconLocation();
         if (!Current || location.Owner[0] == '\0') {
@@ -240,7 +233,7 @@ ChangeResult IconTarget::ApplyIcon()
 
         if (allOfType_)
             return ResultFromStatus(SetTypeIcon(*Current));
-        const LONG status = WriteFileIcon(*Current, TargetPath);
+        const LONG status = WriteFileIcon(*Current, path_);
         if (status != ERROR_SUCCESS)
             return ResultFromStatus(status);
         if (IsOwnIconHandler(*Current))
@@ -252,7 +245,7 @@ ChangeResult IconTarget::ApplyIcon()
         if (!Current)
             return ChangeResult::Done;
         if (Current->Owner[0] == '\0')
-            Current->SetOwner(TargetPath);
+            Current->SetOwner(path_);
         return ResultFromStatus(WriteDriveIcon(*Current));
     }
 
@@ -263,19 +256,19 @@ ChangeResult IconTarget::RestoreDefault()
 {
     switch (Kind()) {
     case TargetKind::Folder: {
-        const auto backup = ReadFolderBackup(TargetPath);
+        const auto backup = ReadFolderBackup(path_);
         if (!backup)
             return ChangeResult::Done;
         // The backup goes only once the folder holds it again.
         const LONG status = WriteFolderIcon(*backup);
         if (status != ERROR_SUCCESS)
             return ResultFromStatus(status);
-        return ResultFromStatus(DeleteFolderBackup(TargetPath));
+        return ResultFromStatus(DeleteFolderBackup(path_));
     }
     case TargetKind::File: {
         char extension[TextCapacity];
         if (allOfType_) {
-            if (!ExtensionOf(TargetPath, extension))
+            if (!ExtensionOf(path_, extension))
                 return ChangeResult::NoExtension;
             if (!Current || Current->Owner[0] == '\0')
                 return ChangeResult::Done;
@@ -291,7 +284,7 @@ ChangeResult IconTarget::RestoreDefault()
         // put in its place since keeps the table entry in use.
         if (!Current || !IsOwnIconHandler(*Current))
             return ChangeResult::Done;
-        const LONG status = DeleteFileIcon(TargetPath);
+        const LONG status = DeleteFileIcon(path_);
         if (status != ERROR_SUCCESS)
             return ResultFromStatus(status);
         if (CountFileIconsOfType(Current->TypeKey) != 0)
@@ -306,6 +299,27 @@ ChangeResult IconTarget::RestoreDefault()
         break;
     }
     return ChangeResult::Done;
+}
+
+RestoreOutcome IconTarget::WhatRestoreWouldDo() const
+{
+    if (!Current)
+        return RestoreOutcome::NothingToRestore;
+    switch (kind_) {
+    case TargetKind::Folder:
+        return HasBackup() ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
+    case TargetKind::File:
+        if (allOfType_)
+            return HasBackup() ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
+        if (!ReadFileIcon(path_))
+            return RestoreOutcome::NothingToRestore;
+        return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
+    case TargetKind::Drive:
+        return HasDriveEntry(path_) ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
+    case TargetKind::Unclassified:
+        break;
+    }
+    return RestoreOutcome::NothingToRestore;
 }
 
 bool IconTarget::SetCurrentIconPath(const char* path)

@@ -29,24 +29,46 @@ enum class ChangeResult {
 // Maps a Win32 status of a write to a result.
 ChangeResult ResultFromStatus(LONG status);
 
+// What RestoreDefault would do for a target as it was opened.
+enum class RestoreOutcome {
+    Restores,        // there is something to go back to
+    NothingToRestore,
+    HandlerReplaced, // a file's own entry, kept because another icon handler serves its class now
+};
+
 class IconTarget {
 public:
-    char TargetPath[TextCapacity] = {};
-    std::optional<IconLocation> Current;
-    std::optional<IconLocation> Original;
+    // Classifies the path now; the path and its kind never change afterwards. A null path,
+    // or one that does not end within 260 bytes, is no target (Unclassified, empty path)
+    // and is never handed to the platform.
+    explicit IconTarget(const char* path);
 
-    // Classifies TargetPath on first use; the kind never changes afterwards.
-    TargetKind Kind();
-    bool AllOfType() const { return allOfType_; }
+    const char* Path() const { return path_; }
+    TargetKind Kind() const { return kind_; }
+
+    // Only a file stands for all files of its type: for any other kind this is false
+    // whatever SetAllOfType was told. A file starts as all of its type; ReadCurrentIcon
+    // makes it a single file when it finds an icon.
+    bool AllOfType() const { return kind_ == TargetKind::File && allOfType_; }
     void SetAllOfType(bool allOfType) { allOfType_ = allOfType; }
+
+    // The icon being chosen: read by ReadCurrentIcon, changed by the dialog's choice,
+    // written by ApplyIcon.
+    std::optional<IconLocation> Current;
+    // The icon the target had when it was opened, if any.
+    const std::optional<IconLocation>& Original() const { return original_; }
 
     // Reads the target's icon into Current (which must be none) and returns it.
     const std::optional<IconLocation>& ReadCurrentIcon();
     void RememberOriginal(const std::optional<IconLocation>& location);
-    bool HasBackup();
-    ChangeResult SaveBackup();
+    bool HasBackup() const;
+    ChangeResult SaveBackup() const;
     ChangeResult ApplyIcon();
     ChangeResult RestoreDefault();
+    // Whether RestoreDefault has something to go back to. HasBackup, which decides whether
+    // the dialog offers Restore, holds for every drive and single file; this asks what
+    // restoring would actually change.
+    RestoreOutcome WhatRestoreWouldDo() const;
 
     // Accessors the dialog uses; each creates an empty Current when there is none.
     bool SetCurrentIconPath(const char* path);
@@ -54,9 +76,16 @@ public:
     const char* CurrentIconPath() const { return Current ? Current->IconPath : nullptr; }
     std::int32_t CurrentIndex() const { return Current ? Current->Index : -1; }
 
+protected:
+    // No target at all, for a record that is given its path before it is opened (the
+    // Change Icon dialog's); assigning IconTarget(path) opens it.
+    IconTarget() = default;
+
 private:
+    char path_[TextCapacity] = {};
     TargetKind kind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
+    std::optional<IconLocation> original_;
 };
 
 // Makes a location the type's icon: into "HandlerIconInfo" while this extension is the

@@ -15,4 +15,11 @@ struct FileNameParts {
 
 FileNameParts SplitFileName(std::string_view path);
 
+// The extension of the path's file name, dot included; empty without a dot.
+inline std::string_view FileExtension(std::string_view path) { return SplitFileName(path).Extension; }
+
+// True when an extension can name a file class: something follows its dot. "name." has
+// only the dot, which names no class.
+constexpr bool NamesFileClass(std::string_view extension) { return extension.size() > 1; }
+
 } // namespace orvane

@@ -27,33 +27,44 @@ LONG RegKey::Create(HKEY root, const char* path)
     return status;
 }
 
-bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize)
+LONG QueryTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize, DWORD* type)
 {
-    if (key == nullptr || out == nullptr || outSize == 0)
-        return false;
+    if (key == nullptr)
+        return ERROR_INVALID_HANDLE;
+    if (out == nullptr || outSize == 0)
+        return ERROR_INVALID_PARAMETER;
     // One spare byte so that data of exactly outSize bytes without a terminator can be
     // told apart from data that ends in one.
     char data[RegistryTextLimit + 1];
     if (outSize > RegistryTextLimit)
         outSize = RegistryTextLimit;
     DWORD size = static_cast<DWORD>(outSize);
-    DWORD type = 0;
-    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS)
-        return false;
+    DWORD valueType = REG_NONE;
+    const LONG status = RegQueryValueExA(key, valueName, nullptr, &valueType, reinterpret_cast<BYTE*>(data), &size);
+    if (status != ERROR_SUCCESS)
+        return status;
     if (size > outSize)
-        return false;
+        return ERROR_MORE_DATA;
     data[size] = '\0';
     const std::size_t length = strnlen(data, size + 1);
     if (length >= outSize)
-        return false;
+        return ERROR_MORE_DATA;
     std::memcpy(out, data, length + 1);
-    return true;
+    if (type != nullptr)
+        *type = valueType;
+    return ERROR_SUCCESS;
 }
 
-LONG WriteTextValue(HKEY key, const char* valueName, const char* text)
+bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize)
+{
+    return QueryTextValue(key, valueName, out, outSize) == ERROR_SUCCESS;
+}
+
+LONG WriteTextValue(HKEY key, const char* valueName, const char* text, DWORD type)
 {
     const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
-    return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    return RegSetValueExA(key, valueName, 0, type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
+                          reinterpret_cast<const BYTE*>(text), size);
 }
 
 LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* valueName, bool withTypeKey)

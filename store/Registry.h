@@ -56,13 +56,23 @@ private:
     HKEY key_ = nullptr;
 };
 
+// Registry key names have at most 255 characters; a longer name never names a key.
+constexpr std::size_t MaxKeyNameLength = 255;
+
 // Reads a value (null or "" names the default value) as text whatever its type, at
-// most outSize bytes of data. False when it is missing, unreadable, or does not fit
-// with a terminating zero; out is then untouched. Environment references stay as they are.
+// most outSize bytes of data (and never more than RegistryTextLimit), with its registry
+// type when type is given. ERROR_FILE_NOT_FOUND when there is no value; ERROR_MORE_DATA
+// when it does not fit with a terminating zero; out and type are untouched unless the
+// read succeeds. Environment references stay as they are.
+LONG QueryTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize, DWORD* type = nullptr);
+// The same, true when the read succeeds.
 bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize);
 
-// Stores text as REG_SZ with its terminating zero counted.
-LONG WriteTextValue(HKEY key, const char* valueName, const char* text);
+// Stores text with its terminating zero counted: as REG_EXPAND_SZ when type says so, so
+// that a text read from an expandable value goes back expandable (%SystemRoot%...), and
+// as REG_SZ for any other type (what is no string is written back as the text it was
+// read as).
+LONG WriteTextValue(HKEY key, const char* valueName, const char* text, DWORD type = REG_SZ);
 
 // Writes the short (or long) text form of a location as a REG_SZ value. Refuses with
 // ERROR_FILENAME_EXCED_RANGE, writing nothing, when the text would exceed 259 characters.

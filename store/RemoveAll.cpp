@@ -1,6 +1,7 @@
 #include "RemoveAll.h"
 
 #include "FileIconTable.h"
+#include "FileTypeIcons.h"
 #include "IconLocation.h"
 #include "Registry.h"
 
@@ -49,14 +50,8 @@ LONG RemoveAllSettings()
         }
         inExtensions = true;
 
-        RegKey extension;
-        if (extension.Open(HKEY_CLASSES_ROOT, name, KEY_READ) != ERROR_SUCCESS)
-            continue;
         char className[TextCapacity];
-        if (!ReadTextValue(extension.get(), nullptr, className, sizeof className) || className[0] == '\0')
-            continue;
-        extension.reset();
-        if (location.SetTypeKey(className))
+        if (ReadExtensionClass(name, className) && location.SetTypeKey(className))
             note(UninstallIconHandler(location));
     }
 

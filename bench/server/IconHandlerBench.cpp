@@ -2,7 +2,8 @@
 // handler, against the shell's own lookup for a file of a plain class, on the same files
 // in the same run. Orvane is asked as Explorer asks it: CoCreateInstance, IPersistFile::Load,
 // IExtractIconA::GetIconLocation, Release. The shell is asked through the folder:
-// IShellFolder::GetUIObjectOf(IID_IExtractIconW), GetIconLocation, Release.
+// IShellFolder::GetUIObjectOf(IID_IExtractIconW), GetIconLocation, Release. The store's
+// answer (ResolveFileIcon) is also timed alone, to show what COM adds to it.
 //
 // Usage: orvane_server_bench [file count]   (default 10000)
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "ExtensionIdentity.h"
+#include "FileIconResolution.h"
 
 namespace {
 
@@ -131,7 +133,7 @@ public:
     bool Install()
     {
         return WriteDefault(className_ + "\\DefaultIconBAK", "shell32.dll,4") &&
-               WriteDefault(className_ + "\\shellex\\IconHandler", "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}") &&
+               WriteDefault(className_ + "\\shellex\\IconHandler", orvane::ExtensionClsidText) &&
                WriteDefault(className_ + "\\DefaultIcon", "%1");
     }
     bool Ok() const { return ok_; }
@@ -197,7 +199,10 @@ double AskOneObject(const std::vector<std::wstring>& paths)
     if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
                                 reinterpret_cast<void**>(&persist))))
         return -1;
-    persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(&extract));
+    if (FAILED(persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(&extract)))) {
+        persist->Release();
+        return -1;
+    }
     const auto start = Clock::now();
     for (const std::wstring& path : paths) {
         char location[MAX_PATH] = {};
@@ -209,6 +214,31 @@ double AskOneObject(const std::vector<std::wstring>& paths)
     extract->Release();
     persist->Release();
     return seconds;
+}
+
+// The store's answer alone, as the handler works it out inside GetIconLocation, without COM;
+// the previous handler is not asked (the bench's class has none). Negative on a wrong answer.
+double ResolveInStore(const std::vector<std::string>& paths, orvane::FileIconRule rule)
+{
+    const auto start = Clock::now();
+    for (const std::string& path : paths) {
+        const orvane::FileIconAnswer answer = orvane::ResolveFileIcon(path.c_str(), nullptr);
+        if (answer.Rule != rule || std::strcmp(answer.IconPath, "shell32.dll") != 0 || answer.Index != 4)
+            return -1;
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Prints the store's time per call after label; false (and says so) on a wrong answer.
+bool TimeStore(const std::vector<std::string>& paths, orvane::FileIconRule rule, const char* label)
+{
+    const double seconds = ResolveInStore(paths, rule);
+    if (seconds < 0) {
+        std::printf("a wrong answer from the store (%s)\n", label);
+        return false;
+    }
+    std::printf("%s %8.1f us/call\n", label, seconds / paths.size() * 1e6);
+    return true;
 }
 
 double AskShell(IShellFolder* folder, const std::vector<PITEMID_CHILD>& children)
@@ -302,6 +332,8 @@ int main(int argc, char** argv)
                 const double ask = AskOneObject(widePaths) / count * 1e6;
                 std::printf("  of which COM's CoCreateInstance and Release: %8.1f us/call\n", create);
                 std::printf("  of which Load and GetIconLocation:           %8.1f us/call\n", ask);
+                if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIcon, "  the store's ResolveFileIcon alone, no COM:  "))
+                    status = 1;
                 const double installed = files.Install() ? AskExtension(widePaths) : -1;
                 if (installed < 0) {
                     std::printf("a wrong or failed answer with the class installed\n");
@@ -309,6 +341,9 @@ int main(int argc, char** argv)
                 } else {
                     std::printf("extension, class installed (\"%%1\", type icon from DefaultIconBAK): %8.1f us/call\n",
                                 installed / count * 1e6);
+                    if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIconBackup,
+                                   "  the store's ResolveFileIcon alone, no COM, class installed:"))
+                        status = 1;
                 }
             }
         }

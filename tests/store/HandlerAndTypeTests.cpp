@@ -52,9 +52,7 @@ std::string DumpWithout(const std::string& dump, const std::string& valueName)
 // copy. `allOfType` is the check box as the user leaves it.
 IconTarget OpenDialog(const std::string& path, bool allOfType)
 {
-    IconTarget target;
-    CopyText(target.TargetPath, sizeof target.TargetPath, path.c_str());
-    target.Kind();
+    IconTarget target(path.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
     target.SetAllOfType(allOfType);
     return target;

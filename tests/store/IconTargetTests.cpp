@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "DriveIcons.h"
@@ -35,11 +36,9 @@ namespace {
 // copy, and clear AllOfType for anything but a file.
 IconTarget OpenDialog(const std::string& path)
 {
-    IconTarget target;
-    CopyText(target.TargetPath, sizeof target.TargetPath, path.c_str());
-    const TargetKind kind = target.Kind();
+    IconTarget target(path.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
-    if (kind != TargetKind::File)
+    if (target.Kind() != TargetKind::File)
         target.SetAllOfType(false);
     return target;
 }
@@ -161,45 +160,97 @@ TEST(IconTarget, KindIsClassifiedOnceAndKept)
 {
     test::TempDir dir;
     const std::string file = dir.MakeFile("a.txt");
-    IconTarget target;
-    CopyText(target.TargetPath, sizeof target.TargetPath, file.c_str());
+    IconTarget target(file.c_str());
+    EXPECT_STREQ(file.c_str(), target.Path());
     EXPECT_TRUE(target.AllOfType());
     EXPECT_FALSE(target.Current);
     EXPECT_EQ(TargetKind::File, target.Kind());
     DeleteFileA(file.c_str());
     EXPECT_EQ(TargetKind::File, target.Kind());
 
+    // The kind is the path's when the target is made, not when it is first asked for.
+    const std::string later = dir.Path() + "\\later.txt";
+    const IconTarget early(later.c_str());
+    dir.MakeFile("later.txt");
+    EXPECT_EQ(TargetKind::Folder, early.Kind());
+    EXPECT_EQ(TargetKind::File, IconTarget(later.c_str()).Kind());
+
     // A path that fills the field without its terminator is never handed to the platform.
-    IconTarget unterminated;
-    std::memset(unterminated.TargetPath, 'a', sizeof unterminated.TargetPath);
+    char field[TextCapacity];
+    std::memset(field, 'a', sizeof field);
+    IconTarget unterminated(field);
     EXPECT_EQ(TargetKind::Unclassified, unterminated.Kind());
+    EXPECT_STREQ("", unterminated.Path());
     EXPECT_FALSE(unterminated.ReadCurrentIcon());
     EXPECT_FALSE(unterminated.HasBackup());
     unterminated.SetCurrentIconPath("C:\\a.ico");
     EXPECT_EQ(ChangeResult::Done, unterminated.ApplyIcon());
 }
 
-TEST(ResultFromStatus, StatusTable)
+// What the stores report for real refusals and failures, and the result a change then
+// gives: the platform's and the stores' own statuses, not a copy of the mapping.
+TEST(ResultFromStatus, StatusesTheStoresReport)
 {
-    const struct {
+    test::TempDir dir;
+    test::KeyGuard product(HKEY_LOCAL_MACHINE, ProductRoot);
+    const std::string file = dir.MakeFile("a.txt");
+    const std::string folder = dir.MakeFolder("Locked");
+    const std::string profile = dir.MakeFile("Locked\\Desktop.ini", "[.ShellClassInfo]\r\n");
+    IconLocation entry("C:\\a.ico", "", 1);
+    entry.SetTypeKey("txtfile");
+    IconLocation folderIcon("C:\\a.ico", folder.c_str(), 1);
+    IconLocation noDrive("C:\\a.ico", "\\", 1);
+    IconLocation goneFolder("C:\\a.ico", (dir.Path() + "\\gone").c_str(), 1);
+
+    struct Row {
+        const char* Name;
+        std::function<LONG()> Operation;
         LONG Status;
         ChangeResult Result;
-    } cases[] = {
-        {ERROR_SUCCESS, ChangeResult::Done},
-        {ERROR_ACCESS_DENIED, ChangeResult::AccessDenied},
-        {ERROR_FILENAME_EXCED_RANGE, ChangeResult::PathTooLong},
-        {ERROR_BUFFER_OVERFLOW, ChangeResult::PathTooLong},
-        {ERROR_PATH_NOT_FOUND, ChangeResult::WriteFailed},
-        {ERROR_SHARING_VIOLATION, ChangeResult::WriteFailed},
-        {ERROR_INVALID_PARAMETER, ChangeResult::WriteFailed},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.Result, ResultFromStatus(c.Status)) << c.Status;
+    const Row rows[] = {
+        {"a table entry written", [&] { return WriteFileIcon(entry, file.c_str()); }, ERROR_SUCCESS, ChangeResult::Done},
+        {"a table refused by its key's DACL",
+         [&] {
+             test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
+             return readOnly.Applied() ? WriteFileIcon(entry, file.c_str()) : ERROR_SUCCESS;
+         },
+         ERROR_ACCESS_DENIED, ChangeResult::AccessDenied},
+        {"a file path too long for the table", [&] { return WriteFileIcon(entry, (file + std::string(260, 'x')).c_str()); },
+         ERROR_FILENAME_EXCED_RANGE, ChangeResult::PathTooLong},
+        {"a profile another program holds open",
+         [&] {
+             HANDLE holder = CreateFileA(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             const LONG status = WriteFolderIcon(folderIcon);
+             if (holder != INVALID_HANDLE_VALUE)
+                 CloseHandle(holder);
+             return status;
+         },
+         ERROR_SHARING_VIOLATION, ChangeResult::WriteFailed},
+        {"a folder that is gone", [&] { return WriteFolderIcon(goneFolder); }, ERROR_PATH_NOT_FOUND,
+         ChangeResult::WriteFailed},
+        {"a drive entry for no drive letter", [&] { return WriteDriveIcon(noDrive); }, ERROR_INVALID_DRIVE,
+         ChangeResult::WriteFailed},
+        {"a type without a class", [&] { return WriteTypeDefaultIcon(IconLocation("C:\\a.ico", ".txt", 1)); },
+         ERROR_INVALID_PARAMETER, ChangeResult::WriteFailed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const LONG status = row.Operation();
+        EXPECT_EQ(row.Status, status);
+        EXPECT_EQ(row.Result, ResultFromStatus(status));
+    }
+    // The platform's word for a name that does not fit the buffer given is a path too long.
+    char name[1];
+    DWORD size = sizeof name;
+    EXPECT_FALSE(GetComputerNameA(name, &size));
+    EXPECT_EQ(ERROR_BUFFER_OVERFLOW, static_cast<LONG>(GetLastError()));
+    EXPECT_EQ(ChangeResult::PathTooLong, ResultFromStatus(ERROR_BUFFER_OVERFLOW));
 }
 
 TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
 {
-    IconTarget target;
+    IconTarget target(nullptr);
     EXPECT_EQ(nullptr, target.CurrentIconPath());
     EXPECT_EQ(-1, target.CurrentIndex());
     target.SetCurrentIndex(4);
@@ -208,7 +259,7 @@ TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
     EXPECT_STREQ("", target.CurrentIconPath());
     EXPECT_STREQ("", target.Current->Owner);
 
-    IconTarget other;
+    IconTarget other(nullptr);
     EXPECT_FALSE(other.SetCurrentIconPath(std::string(260, 'p').c_str()));
     ASSERT_TRUE(other.Current);
     EXPECT_STREQ("", other.CurrentIconPath());
@@ -217,11 +268,11 @@ TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
     EXPECT_STREQ("C:\\a.ico", other.CurrentIconPath());
 
     other.RememberOriginal(std::nullopt);
-    EXPECT_FALSE(other.Original);
+    EXPECT_FALSE(other.Original());
     other.RememberOriginal(other.Current);
     other.SetCurrentIndex(9);
-    ASSERT_TRUE(other.Original);
-    EXPECT_EQ(0, other.Original->Index);
+    ASSERT_TRUE(other.Original());
+    EXPECT_EQ(0, other.Original()->Index);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -237,8 +288,8 @@ TEST_F(IconTargetTest, FileWithATypeIconStartsAsSingleFile)
     EXPECT_EQ(2, target.Current->Index);
     EXPECT_EQ(class_, target.Current->TypeKey);
     EXPECT_EQ(ext_, target.Current->Owner);
-    ASSERT_TRUE(target.Original);
-    EXPECT_STREQ("C:\\icons\\type.ico", target.Original->IconPath);
+    ASSERT_TRUE(target.Original());
+    EXPECT_STREQ("C:\\icons\\type.ico", target.Original()->IconPath);
 }
 
 TEST_F(IconTargetTest, FileWithAnEntryOfItsOwnStartsAsSingleFile)
@@ -264,7 +315,7 @@ TEST_F(IconTargetTest, FileOfATypeWithoutIconStartsAsTypeWithNothing)
     const auto target = OpenDialog(File("bare"));
     EXPECT_TRUE(target.AllOfType());
     EXPECT_FALSE(target.Current);
-    EXPECT_FALSE(target.Original);
+    EXPECT_FALSE(target.Original());
 
     const auto unknown = OpenDialog(dir_.MakeFile("x" + Upper(ext_) + "z"));
     EXPECT_TRUE(unknown.AllOfType());
@@ -328,8 +379,75 @@ TEST_F(IconTargetTest, HasBackupByKind)
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\b.ico", "", 1), folder.c_str()));
     EXPECT_TRUE(OpenDialog(folder).HasBackup());
 
-    IconTarget unclassified;
+    IconTarget unclassified(nullptr);
     EXPECT_FALSE(unclassified.HasBackup());
+}
+
+// Only a file stands for all files of its type; a folder or drive target whose flag was
+// never cleared is changed all the same (a folder used to get only its backup written,
+// and the change reported done).
+TEST_F(IconTargetTest, AllOfTypeMeansNothingForAFolderOrADrive)
+{
+    const std::string folder = dir_.MakeFolder("Data");
+    IconTarget target(folder.c_str());
+    target.RememberOriginal(target.ReadCurrentIcon());
+    EXPECT_FALSE(target.AllOfType());
+    target.SetAllOfType(true);
+    EXPECT_FALSE(target.AllOfType());
+    ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 3));
+    const auto icon = ReadFolderIcon(folder.c_str());
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(Lower(library_), Lower(icon->IconPath));
+    EXPECT_EQ(3, icon->Index);
+    SHFILEINFOA shown = {};
+    ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &shown, sizeof shown, SHGFI_ICONLOCATION));
+    EXPECT_EQ(3, shown.iIcon);
+
+    IconTarget drive("G:\\");
+    drive.SetAllOfType(true);
+    EXPECT_FALSE(drive.AllOfType());
+    ASSERT_EQ(ChangeResult::Done, Choose(drive, library_, 2));
+    EXPECT_EQ(library_ + ",2", ValueText(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\G\\DefaultIcon"));
+}
+
+// What restoring would change, as the command line reports it before it restores.
+TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
+{
+    MakeType(typeIcon_ + ",1");
+    const std::string a = File("a");
+    const std::string plain = File("plain");
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(plain).WhatRestoreWouldDo()); // the type's icon, no entry
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialogForType(plain).WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
+    EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(a).WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, ApplyToType(plain, library_, 4));
+    EXPECT_EQ(RestoreOutcome::Restores, OpenDialogForType(plain).WhatRestoreWouldDo());
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", test::OtherClsid));
+    EXPECT_EQ(RestoreOutcome::HandlerReplaced, OpenDialog(a).WhatRestoreWouldDo());
+
+    const std::string folder = dir_.MakeFolder("Data");
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(folder).WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
+    EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(folder).WhatRestoreWouldDo());
+
+    // A drive only with an entry of its own, which restoring deletes; the Drive class's
+    // icon, reported once the DriveIcons key exists, is nothing to restore.
+    test::KeyGuard driveClass(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon");
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon", "", "C:\\drive.ico,1"));
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\H\\DefaultIcon", "", "C:\\h.ico,1"));
+    EXPECT_EQ(RestoreOutcome::Restores, OpenDialog("H:\\").WhatRestoreWouldDo());
+    const auto other = OpenDialog("J:\\");
+    ASSERT_TRUE(other.Current);
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, other.WhatRestoreWouldDo());
+    // Only a letter names a drive's entry: "1:\" addresses none, even where a key of
+    // that name is there.
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\1\\DefaultIcon", "", "C:\\1.ico,1"));
+    IconTarget notADrive("1:\\");
+    ASSERT_EQ(TargetKind::Drive, notADrive.Kind());
+    ASSERT_TRUE(notADrive.SetCurrentIconPath("C:\\1.ico"));
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, notADrive.WhatRestoreWouldDo());
+
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, IconTarget(nullptr).WhatRestoreWouldDo());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -751,8 +869,7 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
     // A name that ends in a dot has no extension text either (the platform finds the
     // file without the dot).
     dir_.MakeFile("notes");
-    IconTarget dotted;
-    CopyText(dotted.TargetPath, sizeof dotted.TargetPath, (dir_.Path() + "\\notes.").c_str());
+    IconTarget dotted((dir_.Path() + "\\notes.").c_str());
     ASSERT_EQ(TargetKind::File, dotted.Kind());
     EXPECT_EQ(ChangeResult::NoExtension, Choose(dotted, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, ProductRoot));

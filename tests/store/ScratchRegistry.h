@@ -5,12 +5,13 @@
 #include <optional>
 #include <string>
 
+#include "ExtensionIdentity.h"
 #include "IconLocation.h"
 #include "TestSupport.h"
 
 namespace orvane::test {
 
-inline constexpr char OwnClsid[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
+inline constexpr const char (&OwnClsid)[39] = orvane::ExtensionClsidText;
 inline constexpr char OtherClsid[] = "{0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9}";
 // The Folder class's icon, and the text the folder tests give it.
 inline constexpr char FolderClassIconKey[] = "Folder\\DefaultIcon";

@@ -1,0 +1,157 @@
+// Folders whose Desktop.ini Windows wrote: read as Windows shows them (IconResource over
+// IconFile/IconIndex), and changed and restored through the target as the dialog does it,
+// with all three entries naming the icon and every other line of the file kept.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "FolderIcons.h"
+#include "IconTarget.h"
+#include "ScratchRegistry.h"
+#include "TestSupport.h"
+#include "WindowsDesktopIni.h"
+
+using namespace orvane;
+
+namespace {
+
+constexpr const char* IconEntries[] = {"IconFile=", "IconIndex=", "IconResource="};
+
+bool IsIconEntry(const std::string& line)
+{
+    for (const char* entry : IconEntries)
+        if (line.rfind(entry, 0) == 0)
+            return true;
+    return false;
+}
+
+// The sections and entries that are not one of the three icon entries, in their order.
+// Empty lines are no entries: Wine's profile writer drops them when it saves the file.
+std::vector<std::string> OtherLines(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> other;
+    for (const std::string& line : lines)
+        if (!line.empty() && !IsIconEntry(line))
+            other.push_back(line);
+    return other;
+}
+
+// The three entries as they stand in ".ShellClassInfo", in the order IconFile,
+// IconIndex, IconResource (each must stand there once).
+std::string IconEntriesOf(const std::vector<std::string>& lines)
+{
+    std::string found;
+    for (const char* entry : IconEntries) {
+        bool inClassInfo = false;
+        for (const std::string& line : lines) {
+            if (!line.empty() && line[0] == '[')
+                inClassInfo = line == "[.ShellClassInfo]";
+            else if (line.rfind(entry, 0) == 0)
+                found += (inClassInfo ? "" : "outside:") + line + "|";
+        }
+    }
+    return found;
+}
+
+std::string ExpectedEntries(const std::string& path, int index)
+{
+    return "IconFile=" + path + "|IconIndex=" + std::to_string(index) + "|IconResource=" + path + "," +
+           std::to_string(index) + "|";
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// What the dialog does when it opens on a folder, and on OK or Restore.
+IconTarget Opened(const std::string& folder)
+{
+    IconTarget target;
+    CopyText(target.TargetPath, sizeof target.TargetPath, folder.c_str());
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(false);
+    return target;
+}
+
+class WindowsWrittenFolder : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, test::ProductRoot));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, test::FolderClassIconKey, "", test::FolderClassIconText));
+        library_ = test::WriteIconFile(dir_.Path() + "\\library.ico", 12);
+    }
+    // A folder holding the file as Windows wrote it (hidden, the folder a system folder).
+    std::string FolderWith(const test::WindowsDesktopIni& ini)
+    {
+        const std::string folder = dir_.MakeFolder(ini.Name);
+        WriteBytes(folder + "\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
+        SetFileAttributesA((folder + "\\Desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+        return folder;
+    }
+
+    test::TempDir dir_;
+    std::string library_;
+
+private:
+    test::KeyGuard product_{HKEY_LOCAL_MACHINE, test::ProductRoot};
+    test::KeyGuard folderClass_{HKEY_CLASSES_ROOT, test::FolderClassIconKey};
+};
+
+} // namespace
+
+TEST_F(WindowsWrittenFolder, ReadAsWindowsShowsIt)
+{
+    for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
+        SCOPED_TRACE(ini->Name);
+        const std::string folder = FolderWith(*ini);
+        const auto read = ReadFolderIcon(folder.c_str());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(ini->Icon, std::string(read->IconPath) + "," + std::to_string(read->Index));
+        EXPECT_STREQ("", read->TypeKey);
+        EXPECT_EQ(folder, read->Owner);
+    }
+}
+
+TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepEveryOtherLine)
+{
+    for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
+        SCOPED_TRACE(ini->Name);
+        const std::string folder = FolderWith(*ini);
+        const std::string profile = folder + "\\Desktop.ini";
+        const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile));
+
+        IconTarget target = Opened(folder);
+        ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
+        target.SetCurrentIndex(3);
+        ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+        bool utf16 = false;
+        std::vector<std::string> after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_EQ(ini->Utf16, utf16);
+        EXPECT_EQ(ExpectedEntries(library_, 3), IconEntriesOf(after));
+        EXPECT_EQ(OtherLines(before), OtherLines(after));
+        // Wine's shell reads IconFile/IconIndex (not IconResource) and so sees the change.
+        SHFILEINFOA info = {};
+        ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        EXPECT_EQ(3, info.iIcon);
+
+        // The backup holds what Windows showed; restoring writes it into all three entries.
+        ASSERT_EQ(ChangeResult::Done, Opened(folder).RestoreDefault());
+        after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_EQ(ini->Utf16, utf16);
+        const std::size_t comma = ini->Icon.rfind(',');
+        EXPECT_EQ(ExpectedEntries(ini->Icon.substr(0, comma), std::stoi(ini->Icon.substr(comma + 1))),
+                  IconEntriesOf(after));
+        EXPECT_EQ(OtherLines(before), OtherLines(after));
+        const auto restored = ReadFolderIcon(folder.c_str());
+        ASSERT_TRUE(restored);
+        EXPECT_EQ(ini->Icon, std::string(restored->IconPath) + "," + std::to_string(restored->Index));
+    }
+}

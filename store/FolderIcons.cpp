@@ -47,9 +47,8 @@ LONG AddAttribute(const char* path, DWORD extra, bool onlyIfMissing)
 }
 
 // "IconResource" when it is there and names a location; a text cut off by the buffer
-// would name another file and counts as not there. An index of -99 is this store's "no
-// icon" (it writes the Folder class's icon so when that has no index), which IconIndex
-// says as well.
+// would name another file and counts as not there. The index -99 is left to IconIndex,
+// which holds it too where this store wrote it: there it means the Folder class's icon.
 std::optional<IconLocation> ReadIconResource(const char* profile)
 {
     char text[TextCapacity + 16] = {};

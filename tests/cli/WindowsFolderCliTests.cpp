@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "IconIdLibrary.h"
 #include "RunTool.h"
+#include "ScopedVariable.h"
 #include "TestSupport.h"
 #include "WindowsDesktopIni.h"
 
@@ -17,41 +17,6 @@ namespace orvane::test {
 namespace {
 
 constexpr char Vendor[] = "Software\\Brindlewick Software";
-
-// A variable of this process's environment, which the tool inherits; removed afterwards.
-class ScratchVariable {
-public:
-    ScratchVariable(const char* name, const std::string& value) : name_(name)
-    {
-        SetEnvironmentVariableA(name, value.c_str());
-    }
-    ~ScratchVariable() { SetEnvironmentVariableA(name_, nullptr); }
-    ScratchVariable(const ScratchVariable&) = delete;
-    ScratchVariable& operator=(const ScratchVariable&) = delete;
-
-private:
-    const char* name_;
-};
-
-std::string IniEntry(const std::string& folder, const char* entry)
-{
-    char text[600] = {};
-    GetPrivateProfileStringA(".ShellClassInfo", entry, "", text, sizeof text, (folder + "\\Desktop.ini").c_str());
-    return text;
-}
-
-// IconFile, IconIndex and IconResource as "file|index|resource".
-std::string IconEntries(const std::string& folder)
-{
-    return IniEntry(folder, "IconFile") + "|" + IniEntry(folder, "IconIndex") + "|" + IniEntry(folder, "IconResource");
-}
-
-// The entries that name the location "path,index".
-std::string EntriesNaming(const std::string& location)
-{
-    const std::size_t comma = location.rfind(',');
-    return location.substr(0, comma) + "|" + location.substr(comma + 1) + "|" + location;
-}
 
 std::string Shown(const std::string& folder, const std::string& icon, bool backup)
 {
@@ -65,9 +30,7 @@ protected:
     std::string FolderWith(const WindowsDesktopIni& ini)
     {
         const std::string folder = dir_.MakeFolder(ini.Name);
-        std::ofstream(folder + "\\Desktop.ini", std::ios::binary) << DesktopIniBytes(ini.Text, ini.Utf16);
-        SetFileAttributesA((folder + "\\Desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+        PlaceDesktopIni(folder, ini);
         return folder;
     }
 
@@ -104,8 +67,8 @@ TEST_F(WindowsFolderCliTest, ShowSetAndRestoreOnFilesAsWindowsWritesThem)
 TEST_F(WindowsFolderCliTest, SourcesWithEnvironmentReferencesAreKeptAsWritten)
 {
     const std::string libraryFolder = library_.substr(0, library_.find_last_of('\\'));
-    ScratchVariable icons("ORVANE_TEST_ICONS", libraryFolder);
-    ScratchVariable relative("ORVANE_TEST_RELATIVE", "orvane_icon_ids.dll");
+    ScopedVariable icons("ORVANE_TEST_ICONS", libraryFolder);
+    ScopedVariable relative("ORVANE_TEST_RELATIVE", "orvane_icon_ids.dll");
     const std::string folder = dir_.MakeFolder("Letters");
     struct Case {
         std::string Given;

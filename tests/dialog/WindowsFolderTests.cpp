@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "IconIdLibrary.h"
 #include "IconResources.h"
 #include "Registry.h"
+#include "ScopedVariable.h"
 #include "WindowsDesktopIni.h"
 #include "resource.h"
 
@@ -28,57 +28,10 @@ namespace {
 
 using test::DialogDriver;
 
-// An environment variable of the dialog's own process set for the test, and put back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name)
-    {
-        char old[32767];
-        const DWORD length = GetEnvironmentVariableA(name, old, sizeof old);
-        had_ = length > 0 && length < sizeof old;
-        if (had_)
-            old_ = old;
-        SetEnvironmentVariableA(name, value.c_str());
-    }
-    ~ScopedVariable() { SetEnvironmentVariableA(name_, had_ ? old_.c_str() : nullptr); }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    bool had_ = false;
-    std::string old_;
-};
-
-std::string IniEntry(const std::string& folder, const char* entry)
-{
-    char text[600] = {};
-    GetPrivateProfileStringA(".ShellClassInfo", entry, "", text, sizeof text, (folder + "\\Desktop.ini").c_str());
-    return text;
-}
-
-// IconFile, IconIndex and IconResource as one text, "file|index|resource".
-std::string IconEntries(const std::string& folder)
-{
-    return IniEntry(folder, "IconFile") + "|" + IniEntry(folder, "IconIndex") + "|" + IniEntry(folder, "IconResource");
-}
-
-std::string EntriesNaming(const std::string& path, int index)
-{
-    return path + "|" + std::to_string(index) + "|" + path + "," + std::to_string(index);
-}
-
 // Every section and entry of the file but the three icon entries, as written.
 std::vector<std::string> OtherLines(const std::string& folder)
 {
-    std::vector<std::string> other;
-    for (const std::string& line : test::DesktopIniLines(test::ReadFileText(folder + "\\Desktop.ini"))) {
-        if (line.empty() || line.rfind("IconFile=", 0) == 0 || line.rfind("IconIndex=", 0) == 0 ||
-            line.rfind("IconResource=", 0) == 0)
-            continue;
-        other.push_back(line);
-    }
-    return other;
+    return test::OtherEntries(test::DesktopIniLines(test::ReadFileText(folder + "\\Desktop.ini")));
 }
 
 int ShellFolderIndex(const std::string& folder)
@@ -117,9 +70,7 @@ protected:
     std::string FolderWith(const test::WindowsDesktopIni& ini)
     {
         const std::string folder = dir_.MakeFolder(ini.Name);
-        std::ofstream(folder + "\\Desktop.ini", std::ios::binary) << test::DesktopIniBytes(ini.Text, ini.Utf16);
-        SetFileAttributesA((folder + "\\Desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+        test::PlaceDesktopIni(folder, ini);
         return folder;
     }
     // A folder whose only icon entry is IconResource with the text given.
@@ -168,9 +119,9 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Ini->Name);
-        std::unique_ptr<ScopedVariable> root;
+        std::unique_ptr<test::ScopedVariable> root;
         if (c.OwnSystemRoot)
-            root = std::make_unique<ScopedVariable>("SystemRoot", fakeRoot);
+            root = std::make_unique<test::ScopedVariable>("SystemRoot", fakeRoot);
         char expanded[TextCapacity];
         ASSERT_TRUE(ExpandIconPath(c.Source.c_str(), expanded));
         const std::string folder = FolderWith(*c.Ini);
@@ -195,7 +146,7 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
         EXPECT_EQ(shown.Icons, c.Icons);
         EXPECT_EQ(shown.Selected, std::vector<int>{c.Preselected});
         EXPECT_EQ(shown.SelectedImage, test::ExtractedPixels(expanded, c.ExtractIndex));
-        EXPECT_EQ(IconEntries(folder), EntriesNaming(library_, 2));
+        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + ",2"));
         EXPECT_EQ(OtherLines(folder), others);
         EXPECT_EQ(ShellFolderIndex(folder), 2);
 
@@ -209,9 +160,7 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
             EXPECT_TRUE(d.WaitClosed());
         });
         EXPECT_EQ(run.Result, IDCANCEL);
-        const std::size_t comma = c.Ini->Icon.rfind(',');
-        EXPECT_EQ(IconEntries(folder),
-                  EntriesNaming(c.Ini->Icon.substr(0, comma), std::stoi(c.Ini->Icon.substr(comma + 1))));
+        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(c.Ini->Icon));
         EXPECT_EQ(OtherLines(folder), others);
         EXPECT_EQ(FolderIconText(folder), c.Ini->Icon);
     }
@@ -219,7 +168,7 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
 
 TEST_F(WindowsFolderTest, OkOnTheIconPreselectedByIdWritesItsPositionAndKeepsTheSourceAsWritten)
 {
-    ScopedVariable root("SystemRoot", dir_.MakeFolder("root"));
+    test::ScopedVariable root("SystemRoot", dir_.MakeFolder("root"));
     dir_.MakeFolder("root\\system32");
     ASSERT_TRUE(CopyFileA(library_.c_str(), (dir_.Path() + "\\root\\system32\\imageres.dll").c_str(), FALSE));
     const std::string folder = FolderWith(test::DocumentsIni);
@@ -229,7 +178,7 @@ TEST_F(WindowsFolderTest, OkOnTheIconPreselectedByIdWritesItsPositionAndKeepsThe
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(IconEntries(folder), EntriesNaming("%SystemRoot%\\system32\\imageres.dll", 3));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming("%SystemRoot%\\system32\\imageres.dll,3"));
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), std::vector<std::string>{"%SystemRoot%\\system32\\imageres.dll"});
     EXPECT_EQ(selection, 0u);
@@ -273,7 +222,7 @@ TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(IconEntries(folder), EntriesNaming(library_, 3));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + ",3"));
     EXPECT_EQ(ShellFolderIndex(folder), 3);
     // The backup keeps the id as Windows wrote it.
     EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + ",4294967184");
@@ -282,7 +231,7 @@ TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
 TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAndStaysAsWritten)
 {
     const std::string folderOfLibrary = library_.substr(0, library_.find_last_of('\\'));
-    ScopedVariable icons("ORVANE_TEST_ICONS", folderOfLibrary);
+    test::ScopedVariable icons("ORVANE_TEST_ICONS", folderOfLibrary);
     const std::string written = "%ORVANE_TEST_ICONS%\\orvane_icon_ids.dll";
     StoreSources({written, "%ORVANE_TEST_UNSET%\\none.dll"}, 0);
     const std::string folder = dir_.MakeFolder("Plain");
@@ -310,7 +259,7 @@ TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAnd
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(icons1, 4);
     EXPECT_EQ(iconsAfterUnset, 4);
-    EXPECT_EQ(IconEntries(folder), EntriesNaming(written, 1));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(written + ",1"));
     EXPECT_EQ(ShellFolderIndex(folder), 1);
     DWORD selection = 0;
     const std::vector<std::string> stored = StoredSources(&selection);

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,25 +20,6 @@ using namespace orvane;
 namespace {
 
 constexpr const char* IconEntries[] = {"IconFile=", "IconIndex=", "IconResource="};
-
-bool IsIconEntry(const std::string& line)
-{
-    for (const char* entry : IconEntries)
-        if (line.rfind(entry, 0) == 0)
-            return true;
-    return false;
-}
-
-// The sections and entries that are not one of the three icon entries, in their order.
-// Empty lines are no entries: Wine's profile writer drops them when it saves the file.
-std::vector<std::string> OtherLines(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> other;
-    for (const std::string& line : lines)
-        if (!line.empty() && !IsIconEntry(line))
-            other.push_back(line);
-    return other;
-}
 
 // The three entries as they stand in ".ShellClassInfo", in the order IconFile,
 // IconIndex, IconResource (each must stand there once).
@@ -58,15 +38,12 @@ std::string IconEntriesOf(const std::vector<std::string>& lines)
     return found;
 }
 
-std::string ExpectedEntries(const std::string& path, int index)
+// What IconEntriesOf gives when the three entries name the location "path,index".
+std::string ExpectedEntries(const std::string& location)
 {
-    return "IconFile=" + path + "|IconIndex=" + std::to_string(index) + "|IconResource=" + path + "," +
-           std::to_string(index) + "|";
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    const std::size_t comma = location.rfind(',');
+    return "IconFile=" + location.substr(0, comma) + "|IconIndex=" + location.substr(comma + 1) +
+           "|IconResource=" + location + "|";
 }
 
 // What the dialog does when it opens on a folder, and on OK or Restore.
@@ -91,9 +68,7 @@ protected:
     std::string FolderWith(const test::WindowsDesktopIni& ini)
     {
         const std::string folder = dir_.MakeFolder(ini.Name);
-        WriteBytes(folder + "\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
-        SetFileAttributesA((folder + "\\Desktop.ini").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+        test::PlaceDesktopIni(folder, ini);
         return folder;
     }
 
@@ -135,8 +110,8 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
         bool utf16 = false;
         std::vector<std::string> after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
         EXPECT_EQ(ini->Utf16, utf16);
-        EXPECT_EQ(ExpectedEntries(library_, 3), IconEntriesOf(after));
-        EXPECT_EQ(OtherLines(before), OtherLines(after));
+        EXPECT_EQ(ExpectedEntries(library_ + ",3"), IconEntriesOf(after));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
         // Wine's shell reads IconFile/IconIndex (not IconResource) and so sees the change.
         SHFILEINFOA info = {};
         ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
@@ -146,10 +121,8 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
         ASSERT_EQ(ChangeResult::Done, Opened(folder).RestoreDefault());
         after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
         EXPECT_EQ(ini->Utf16, utf16);
-        const std::size_t comma = ini->Icon.rfind(',');
-        EXPECT_EQ(ExpectedEntries(ini->Icon.substr(0, comma), std::stoi(ini->Icon.substr(comma + 1))),
-                  IconEntriesOf(after));
-        EXPECT_EQ(OtherLines(before), OtherLines(after));
+        EXPECT_EQ(ExpectedEntries(ini->Icon), IconEntriesOf(after));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
         const auto restored = ReadFolderIcon(folder.c_str());
         ASSERT_TRUE(restored);
         EXPECT_EQ(ini->Icon, std::string(restored->IconPath) + "," + std::to_string(restored->Index));

@@ -12,26 +12,12 @@
 
 #include "IconIdLibrary.h"
 #include "IconResources.h"
+#include "ScopedVariable.h"
 #include "TestSupport.h"
 
 using namespace orvane;
 
 namespace {
-
-// An environment variable of the test's own, removed again afterwards.
-class ScratchVariable {
-public:
-    ScratchVariable(const char* name, const std::string& value) : name_(name)
-    {
-        SetEnvironmentVariableA(name, value.c_str());
-    }
-    ~ScratchVariable() { SetEnvironmentVariableA(name_, nullptr); }
-    ScratchVariable(const ScratchVariable&) = delete;
-    ScratchVariable& operator=(const ScratchVariable&) = delete;
-
-private:
-    const char* name_;
-};
 
 std::string Variable(const char* name)
 {
@@ -93,14 +79,14 @@ TEST(ParseIconResource, TheLastCommaAndAWholeNumber)
 
 TEST(ExpandIconPath, ReferencesOfTheEnvironmentAndNothingCut)
 {
-    ScratchVariable icons("ORVANE_TEST_ICONS", "C:\\icons");
+    test::ScopedVariable icons("ORVANE_TEST_ICONS", "C:\\icons");
     const std::string systemRoot = Variable("SystemRoot");
     ASSERT_FALSE(systemRoot.empty());
     // Expanded, "%ORVANE_TEST_FITS%\x.dll" has 259 characters, "%ORVANE_TEST_OVER%\x.dll" 260.
     const std::string fits(253, 'f');
     const std::string over(254, 'o');
-    ScratchVariable longFits("ORVANE_TEST_FITS", fits);
-    ScratchVariable longOver("ORVANE_TEST_OVER", over);
+    test::ScopedVariable longFits("ORVANE_TEST_FITS", fits);
+    test::ScopedVariable longOver("ORVANE_TEST_OVER", over);
     struct Case {
         std::string Path;
         bool Expands;
@@ -158,7 +144,7 @@ TEST(FindIconOfResourceId, PositionsOfTheLibrarysGroupsAsTheExtractionCountsThem
 TEST(FindIconOfResourceId, ThroughAnEnvironmentReference)
 {
     const std::string library = test::IconIdLibraryPath();
-    ScratchVariable folder("ORVANE_TEST_LIBRARY", FolderOf(library));
+    test::ScopedVariable folder("ORVANE_TEST_LIBRARY", FolderOf(library));
     EXPECT_EQ(3, FindIconOfResourceId("%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 112));
     EXPECT_EQ(0, FindIconOfResourceId("%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 100));
     // Taken literally the path names nothing.

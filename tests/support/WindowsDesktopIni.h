@@ -4,6 +4,9 @@
 // from its Customize tab and in Windows XP.
 #pragma once
 
+#include <windows.h>
+
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -100,6 +103,58 @@ inline std::vector<std::string> DesktopIniLines(const std::string& bytes, bool* 
         start = end + 1;
     }
     return lines;
+}
+
+inline bool IsIconEntry(const std::string& line)
+{
+    for (const char* entry : {"IconFile=", "IconIndex=", "IconResource="})
+        if (line.rfind(entry, 0) == 0)
+            return true;
+    return false;
+}
+
+// The sections and entries that are not one of the three icon entries, in their order.
+// Empty lines are no entries: Wine's profile writer drops them when it saves the file.
+inline std::vector<std::string> OtherEntries(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> other;
+    for (const std::string& line : lines)
+        if (!line.empty() && !IsIconEntry(line))
+            other.push_back(line);
+    return other;
+}
+
+// Writes the file into the folder as Windows leaves it: Desktop.ini hidden and system,
+// the folder read-only (which Explorer sets to make it read the file).
+inline void PlaceDesktopIni(const std::string& folder, const WindowsDesktopIni& ini)
+{
+    const std::string profile = folder + "\\Desktop.ini";
+    std::ofstream(profile, std::ios::binary | std::ios::trunc) << DesktopIniBytes(ini.Text, ini.Utf16);
+    SetFileAttributesA(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// IconFile, IconIndex and IconResource of the folder's Desktop.ini as the platform reads
+// them, as one text "file|index|resource".
+inline std::string IconEntries(const std::string& folder)
+{
+    const std::string profile = folder + "\\Desktop.ini";
+    std::string text;
+    const char* separator = "";
+    for (const char* entry : {"IconFile", "IconIndex", "IconResource"}) {
+        char value[600] = {};
+        GetPrivateProfileStringA(".ShellClassInfo", entry, "", value, sizeof value, profile.c_str());
+        text = text + separator + value;
+        separator = "|";
+    }
+    return text;
+}
+
+// What IconEntries gives when all three entries name the location "path,index".
+inline std::string EntriesNaming(const std::string& location)
+{
+    const std::size_t comma = location.rfind(',');
+    return location.substr(0, comma) + "|" + location.substr(comma + 1) + "|" + location;
 }
 
 } // namespace orvane::test

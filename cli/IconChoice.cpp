@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "IconResources.h"
 #include "IconSource.h"
 
 namespace orvane::cli {
@@ -39,14 +40,21 @@ bool IsExistingFile(const char* path)
 }
 
 // The full path of the source: relative to the current folder if it is there, else
-// where the search path finds it (the system folder for "shell32.dll").
+// where the search path finds it (the system folder for "shell32.dll"). A source with
+// environment references ("%SystemRoot%\system32\imageres.dll") is kept as written, as
+// Windows stores such paths, when its expansion is the full path of an existing file.
 bool ResolveSource(const std::string& given, char (&out)[TextCapacity])
 {
+    char expanded[TextCapacity];
+    if (!ExpandIconPath(given.c_str(), expanded))
+        return false;
     char full[MAX_PATH + 1] = {};
-    DWORD length = GetFullPathNameA(given.c_str(), sizeof full, full, nullptr);
-    if (length > 0 && length < TextCapacity && IsExistingFile(full))
-        return CopyText(out, sizeof out, full);
-    length = SearchPathA(nullptr, given.c_str(), nullptr, sizeof full, full, nullptr);
+    DWORD length = GetFullPathNameA(expanded, sizeof full, full, nullptr);
+    if (length > 0 && length < TextCapacity && IsExistingFile(full)) {
+        const bool written = given != expanded && _stricmp(full, expanded) == 0;
+        return CopyText(out, sizeof out, written ? given.c_str() : full);
+    }
+    length = SearchPathA(nullptr, expanded, nullptr, sizeof full, full, nullptr);
     if (length > 0 && length < TextCapacity && IsExistingFile(full))
         return CopyText(out, sizeof out, full);
     return false;
@@ -83,7 +91,12 @@ bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
         *error = "icon source not found: " + source;
         return false;
     }
-    const unsigned count = CountIcons(choice->Source);
+    char file[TextCapacity];
+    if (!ExpandIconPath(choice->Source, file)) {
+        *error = std::string("icon source path is too long once expanded: ") + choice->Source;
+        return false;
+    }
+    const unsigned count = CountIcons(file);
     if (count == 0) {
         *error = std::string("icon source holds no icons: ") + choice->Source;
         return false;
@@ -98,7 +111,7 @@ bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
     // The count comes from the file's directory alone; a damaged file can claim icons it
     // does not hold. The chosen one must really load (a negative index names a resource id).
     HICON icon = nullptr;
-    if (ExtractIconExA(choice->Source, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
+    if (ExtractIconExA(file, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
         *error = std::string("icon source ") + choice->Source + ": icon " + std::to_string(index) +
                  " cannot be read";
         return false;

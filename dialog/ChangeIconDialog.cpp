@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "IconList.h"
+#include "IconResources.h"
 #include "Layout.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
@@ -77,7 +78,8 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     LoadRecentList(combo);
-    if (current && current->IconPath[0] != '\0' && FillIconList(dialog, current->IconPath, current->Index))
+    if (current && current->IconPath[0] != '\0' &&
+        FillIconList(dialog, current->IconPath, IconListPosition(current->IconPath, current->Index)))
         AddRecentEntry(combo, current->IconPath);
     record.ShownSource = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "IconResources.h"
 #include "IconSource.h"
 #include "resource.h"
 
@@ -32,6 +33,11 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
     HWND list = GetDlgItem(dialog, IDC_ICONLIST);
     if (list == nullptr)
         return false;
+    // The extraction takes "%SystemRoot%\..." literally: it gets the file itself.
+    char file[TextCapacity];
+    if (!ExpandIconPath(path, file))
+        return false;
+    path = file;
     const UINT n = CountIcons(path);
     if (n == 0)
         return false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "FileTypeIcons.h"
+#include "IconResources.h"
 #include "Registry.h"
 
 namespace orvane {
@@ -13,6 +14,9 @@ namespace {
 constexpr const char ShellClassInfo[] = ".ShellClassInfo";
 constexpr const char IconFileEntry[] = "IconFile";
 constexpr const char IconIndexEntry[] = "IconIndex";
+// Explorer's Customize tab (since Vista) writes the icon as "path,index" here, and
+// Explorer takes it over IconFile/IconIndex when both are present.
+constexpr const char IconResourceEntry[] = "IconResource";
 
 // "IconFile" is read into 259 bytes including the terminator, so it holds at most 258
 // characters.
@@ -42,6 +46,22 @@ LONG AddAttribute(const char* path, DWORD extra, bool onlyIfMissing)
     return ERROR_SUCCESS;
 }
 
+// "IconResource" when it is there and names a location; a text cut off by the buffer
+// would name another file and counts as not there. The index -99 is left to IconIndex,
+// which holds it too where this store wrote it: there it means the Folder class's icon.
+std::optional<IconLocation> ReadIconResource(const char* profile)
+{
+    char text[TextCapacity + 16] = {};
+    const DWORD length = GetPrivateProfileStringA(ShellClassInfo, IconResourceEntry, "", text, sizeof text, profile);
+    if (length == 0 || length >= sizeof text - 1)
+        return std::nullopt;
+    text[length] = '\0';
+    auto location = ParseIconResource(text);
+    if (location && location->Index == NoIndex)
+        return std::nullopt;
+    return location;
+}
+
 } // namespace
 
 bool FormatProfilePath(const char* folder, char (&out)[TextCapacity])
@@ -61,6 +81,12 @@ std::optional<IconLocation> ReadFolderIcon(const char* folder)
     char profile[TextCapacity];
     if (!FormatProfilePath(folder, profile))
         return std::nullopt;
+
+    if (auto resource = ReadIconResource(profile)) {
+        if (!resource->SetOwner(folder))
+            return std::nullopt;
+        return resource;
+    }
 
     const auto index = static_cast<std::int32_t>(GetPrivateProfileIntA(ShellClassInfo, IconIndexEntry, NoIndex, profile));
     if (index == NoIndex) {
@@ -96,12 +122,19 @@ LONG WriteFolderIcon(const IconLocation& location)
 
     char index[16];
     std::snprintf(index, sizeof index, "%d", static_cast<int>(location.Index));
+    char resource[TextCapacity + 16];
+    std::snprintf(resource, sizeof resource, "%s,%s", location.IconPath, index);
 
     SetLastError(ERROR_SUCCESS);
     if (!WritePrivateProfileStringA(ShellClassInfo, IconFileEntry, location.IconPath, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);
     SetLastError(ERROR_SUCCESS);
     if (!WritePrivateProfileStringA(ShellClassInfo, IconIndexEntry, index, profile))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    // The same location for Windows since Vista, which would otherwise keep showing an
+    // older IconResource; Windows before it and Wine read only the two entries above.
+    SetLastError(ERROR_SUCCESS);
+    if (!WritePrivateProfileStringA(ShellClassInfo, IconResourceEntry, resource, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);
 
     // The shell reads Desktop.ini only in a folder marked as system; the file itself is

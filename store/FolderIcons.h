@@ -1,6 +1,8 @@
 // Folder icons: "IconFile" and "IconIndex" in the ".ShellClassInfo" section of the
-// folder's "Desktop.ini" (hidden), with the system attribute on the folder; backups in
-// HKEY_LOCAL_MACHINE\<ProductKey>\FolderBAKIcons, one short-form value per folder path.
+// folder's "Desktop.ini" (hidden), with the system attribute on the folder, and the same
+// location as "IconResource" ("path,index"), which Explorer since Vista reads first;
+// backups in HKEY_LOCAL_MACHINE\<ProductKey>\FolderBAKIcons, one short-form value per
+// folder path.
 #pragma once
 
 #include <windows.h>
@@ -15,8 +17,11 @@ namespace orvane {
 // False when it would not fit into 260 characters.
 bool FormatProfilePath(const char* folder, char (&out)[TextCapacity]);
 
+// "IconResource" when it parses, else "IconFile"/"IconIndex"; the Folder class's icon
+// when neither names one.
 std::optional<IconLocation> ReadFolderIcon(const char* folder);
-// Writes the location into the profile file of the folder named by its Owner.
+// Writes the location into the profile file of the folder named by its Owner, as all
+// three entries; the file's other entries and sections stay.
 // ERROR_FILENAME_EXCED_RANGE, nothing written, when the profile path does not fit.
 LONG WriteFolderIcon(const IconLocation& location);
 

@@ -94,6 +94,7 @@ TEST(FolderIcons, WriteAndReadThroughEitherSpellingOfTheFolder)
     EXPECT_TRUE(Contains(text, "[.ShellClassInfo]"));
     EXPECT_TRUE(Contains(text, "IconFile=C:\\icons\\set.icl"));
     EXPECT_TRUE(Contains(text, "IconIndex=3"));
+    EXPECT_TRUE(Contains(text, "IconResource=C:\\icons\\set.icl,3"));
 
     for (const std::string& folder : {dir.Path(), withSlash}) {
         const auto read = ReadFolderIcon(folder.c_str());
@@ -118,6 +119,7 @@ TEST(FolderIcons, NegativeIndexesAreWrittenSigned)
     test::TempDir dir;
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\a.dll", dir.Path().c_str(), -3)));
     EXPECT_TRUE(Contains(ReadFileText(dir.Path() + "\\Desktop.ini"), "IconIndex=-3"));
+    EXPECT_TRUE(Contains(ReadFileText(dir.Path() + "\\Desktop.ini"), "IconResource=C:\\a.dll,-3"));
     auto read = ReadFolderIcon(dir.Path().c_str());
     ASSERT_TRUE(read);
     EXPECT_EQ(-3, read->Index);
@@ -227,6 +229,14 @@ TEST(FolderIcons, HostileProfileEntries)
         {"letters", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=abc\r\n", true, "C:\\a.ico", 0},
         {"trailing", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=12abc\r\n", true, "C:\\a.ico", 12},
         {"binary", std::string("[.ShellClassInfo]\r\nIconFile=C:\\a\x01\x7f.ico\r\nIconIndex=2\r\n"), true, "C:\\a\x01\x7f.ico", 2},
+        // IconResource, where it names a location, stands over IconFile/IconIndex as in Explorer.
+        {"resourceWins", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\nIconResource=C:\\r.dll,-7\r\n", true, "C:\\r.dll", -7},
+        {"resourceCut", "[.ShellClassInfo]\r\nIconResource=" + std::string(300, 'r') + ",1\r\nIconFile=C:\\a.ico\r\nIconIndex=2\r\n", true, "C:\\a.ico", 2},
+        {"resourceNoIndex", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll\r\nIconFile=C:\\a.ico\r\nIconIndex=3\r\n", true, "C:\\a.ico", 3},
+        {"resourceLetters", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,4x\r\nIconFile=C:\\a.ico\r\nIconIndex=4\r\n", true, "C:\\a.ico", 4},
+        {"resourceNinetyNine", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,-99\r\nIconFile=C:\\a.ico\r\nIconIndex=5\r\n", true, "C:\\a.ico", 5},
+        {"resourceOtherSection", "[Other]\r\nIconResource=C:\\r.dll,6\r\n[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=6\r\n", true, "C:\\a.ico", 6},
+        {"resourceLongest", "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'l') + ",-2147483648\r\n", true, std::string(259, 'l'), INT32_MIN},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

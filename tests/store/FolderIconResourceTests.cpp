@@ -1,0 +1,130 @@
+// Folders whose Desktop.ini Windows wrote: read as Windows shows them (IconResource over
+// IconFile/IconIndex), and changed and restored through the target as the dialog does it,
+// with all three entries naming the icon and every other line of the file kept.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "FolderIcons.h"
+#include "IconTarget.h"
+#include "ScratchRegistry.h"
+#include "TestSupport.h"
+#include "WindowsDesktopIni.h"
+
+using namespace orvane;
+
+namespace {
+
+constexpr const char* IconEntries[] = {"IconFile=", "IconIndex=", "IconResource="};
+
+// The three entries as they stand in ".ShellClassInfo", in the order IconFile,
+// IconIndex, IconResource (each must stand there once).
+std::string IconEntriesOf(const std::vector<std::string>& lines)
+{
+    std::string found;
+    for (const char* entry : IconEntries) {
+        bool inClassInfo = false;
+        for (const std::string& line : lines) {
+            if (!line.empty() && line[0] == '[')
+                inClassInfo = line == "[.ShellClassInfo]";
+            else if (line.rfind(entry, 0) == 0)
+                found += (inClassInfo ? "" : "outside:") + line + "|";
+        }
+    }
+    return found;
+}
+
+// What IconEntriesOf gives when the three entries name the location "path,index".
+std::string ExpectedEntries(const std::string& location)
+{
+    const std::size_t comma = location.rfind(',');
+    return "IconFile=" + location.substr(0, comma) + "|IconIndex=" + location.substr(comma + 1) +
+           "|IconResource=" + location + "|";
+}
+
+// What the dialog does when it opens on a folder, and on OK or Restore.
+IconTarget Opened(const std::string& folder)
+{
+    IconTarget target;
+    CopyText(target.TargetPath, sizeof target.TargetPath, folder.c_str());
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(false);
+    return target;
+}
+
+class WindowsWrittenFolder : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, test::ProductRoot));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, test::FolderClassIconKey, "", test::FolderClassIconText));
+        library_ = test::WriteIconFile(dir_.Path() + "\\library.ico", 12);
+    }
+    // A folder holding the file as Windows wrote it (hidden, the folder a system folder).
+    std::string FolderWith(const test::WindowsDesktopIni& ini)
+    {
+        const std::string folder = dir_.MakeFolder(ini.Name);
+        test::PlaceDesktopIni(folder, ini);
+        return folder;
+    }
+
+    test::TempDir dir_;
+    std::string library_;
+
+private:
+    test::KeyGuard product_{HKEY_LOCAL_MACHINE, test::ProductRoot};
+    test::KeyGuard folderClass_{HKEY_CLASSES_ROOT, test::FolderClassIconKey};
+};
+
+} // namespace
+
+TEST_F(WindowsWrittenFolder, ReadAsWindowsShowsIt)
+{
+    for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
+        SCOPED_TRACE(ini->Name);
+        const std::string folder = FolderWith(*ini);
+        const auto read = ReadFolderIcon(folder.c_str());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(ini->Icon, std::string(read->IconPath) + "," + std::to_string(read->Index));
+        EXPECT_STREQ("", read->TypeKey);
+        EXPECT_EQ(folder, read->Owner);
+    }
+}
+
+TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepEveryOtherLine)
+{
+    for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
+        SCOPED_TRACE(ini->Name);
+        const std::string folder = FolderWith(*ini);
+        const std::string profile = folder + "\\Desktop.ini";
+        const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile));
+
+        IconTarget target = Opened(folder);
+        ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
+        target.SetCurrentIndex(3);
+        ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+        bool utf16 = false;
+        std::vector<std::string> after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_EQ(ini->Utf16, utf16);
+        EXPECT_EQ(ExpectedEntries(library_ + ",3"), IconEntriesOf(after));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
+        // Wine's shell reads IconFile/IconIndex (not IconResource) and so sees the change.
+        SHFILEINFOA info = {};
+        ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        EXPECT_EQ(3, info.iIcon);
+
+        // The backup holds what Windows showed; restoring writes it into all three entries.
+        ASSERT_EQ(ChangeResult::Done, Opened(folder).RestoreDefault());
+        after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_EQ(ini->Utf16, utf16);
+        EXPECT_EQ(ExpectedEntries(ini->Icon), IconEntriesOf(after));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
+        const auto restored = ReadFolderIcon(folder.c_str());
+        ASSERT_TRUE(restored);
+        EXPECT_EQ(ini->Icon, std::string(restored->IconPath) + "," + std::to_string(restored->Index));
+    }
+}

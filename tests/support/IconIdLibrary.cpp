@@ -1,0 +1,64 @@
+#include "IconIdLibrary.h"
+
+#include <shellapi.h>
+
+#include <functional>
+
+namespace orvane::test {
+
+namespace {
+
+std::vector<COLORREF> Sample(const std::function<void(HDC, int)>& draw)
+{
+    const int size = GetSystemMetrics(SM_CXICON);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, size, size};
+    FillRect(dc, &all, GetSysColorBrush(COLOR_WINDOW));
+    draw(dc, size);
+    std::vector<COLORREF> out;
+    for (int y = 0; y < size; y += 3)
+        for (int x = 0; x < size; x += 3)
+            out.push_back(GetPixel(dc, x, y));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return out;
+}
+
+} // namespace
+
+std::string IconIdLibraryPath()
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string folder(self);
+    folder.resize(folder.find_last_of('\\'));
+    folder.resize(folder.find_last_of('\\'));
+    return folder + "\\orvane_icon_ids.dll";
+}
+
+std::vector<COLORREF> IconPixels(HICON icon)
+{
+    return Sample([&](HDC dc, int size) { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
+}
+
+std::vector<COLORREF> ImagePixels(HIMAGELIST images, int index)
+{
+    return Sample([&](HDC dc, int) { ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL); });
+}
+
+std::vector<COLORREF> ExtractedPixels(const std::string& path, int index)
+{
+    HICON icon = nullptr;
+    if (ExtractIconExA(path.c_str(), index, &icon, nullptr, 1) == 0 || icon == nullptr)
+        return {};
+    const auto pixels = IconPixels(icon);
+    DestroyIcon(icon);
+    return pixels;
+}
+
+} // namespace orvane::test

@@ -1,0 +1,160 @@
+// Desktop.ini files as Windows itself writes them, byte for byte, for the tests of every
+// part that reads or writes a folder's icon. Explorer writes ".ShellClassInfo" in UTF-16 LE
+// with a byte order mark for the folders Windows sets up, and in the ANSI code page
+// from its Customize tab and in Windows XP.
+#pragma once
+
+#include <windows.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace orvane::test {
+
+struct WindowsDesktopIni {
+    const char* Name;
+    std::string Text;  // the lines, in ASCII
+    bool Utf16;        // written as UTF-16 LE with a byte order mark
+    // What Windows shows as the folder's icon: the text of the location, "path,index".
+    std::string Icon;
+};
+
+// A Documents folder of Windows 10: IconResource with an environment reference and a
+// resource id, IconFile/IconIndex for older readers, and its localized name.
+inline const WindowsDesktopIni DocumentsIni{
+    "documents",
+    "\r\n[.ShellClassInfo]\r\n"
+    "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-21770\r\n"
+    "IconResource=%SystemRoot%\\system32\\imageres.dll,-112\r\n"
+    "IconFile=%SystemRoot%\\system32\\shell32.dll\r\n"
+    "IconIndex=-235\r\n",
+    true, "%SystemRoot%\\system32\\imageres.dll,-112"};
+
+// The Customize tab of Windows 10 after "Change Icon...": IconResource only, with the
+// view state it writes beside it.
+inline const WindowsDesktopIni CustomizeTabIni{
+    "customized",
+    "[.ShellClassInfo]\r\n"
+    "IconResource=C:\\WINDOWS\\System32\\SHELL32.dll,3\r\n"
+    "[ViewState]\r\nMode=\r\nVid=\r\nFolderType=Generic\r\n",
+    false, "C:\\WINDOWS\\System32\\SHELL32.dll,3"};
+
+// The Customize tab of Windows XP: IconFile/IconIndex only, beside a tooltip entry and a
+// section of its own.
+inline const WindowsDesktopIni WindowsXpIni{
+    "xp",
+    "[.ShellClassInfo]\r\n"
+    "IconFile=%SystemRoot%\\system32\\SHELL32.dll\r\n"
+    "IconIndex=41\r\n"
+    "InfoTip=Letters and invoices\r\n"
+    "[DeleteOnCopy]\r\nOwner=Alice\r\nPersonalized=5\r\nPersonalizedName=Letters\r\n",
+    false, "%SystemRoot%\\system32\\SHELL32.dll,41"};
+
+// An IconResource without an index, which names no location: IconFile/IconIndex stand.
+inline const WindowsDesktopIni UnparsedResourceIni{
+    "unparsed",
+    "[.ShellClassInfo]\r\n"
+    "IconResource=%SystemRoot%\\system32\\imageres.dll\r\n"
+    "IconFile=%SystemRoot%\\system32\\shell32.dll\r\n"
+    "IconIndex=4\r\n",
+    false, "%SystemRoot%\\system32\\shell32.dll,4"};
+
+inline const WindowsDesktopIni* const WindowsDesktopInis[] = {&DocumentsIni, &CustomizeTabIni, &WindowsXpIni,
+                                                               &UnparsedResourceIni};
+
+// The file's bytes: the text as it is, or widened to UTF-16 LE after a byte order mark.
+inline std::string DesktopIniBytes(const std::string& text, bool utf16)
+{
+    if (!utf16)
+        return text;
+    std::string bytes = "\xFF\xFE";
+    for (char c : text) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+// The lines of a file's bytes (UTF-16 LE with a byte order mark narrowed back to ASCII;
+// *utf16 tells which it was), without their line ends; a first empty line is kept.
+inline std::vector<std::string> DesktopIniLines(const std::string& bytes, bool* utf16 = nullptr)
+{
+    std::string text;
+    const bool wide = bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE';
+    if (wide) {
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text += bytes[i + 1] == '\0' ? bytes[i] : '?';
+    } else {
+        text = bytes;
+    }
+    if (utf16 != nullptr)
+        *utf16 = wide;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+inline bool IsIconEntry(const std::string& line)
+{
+    for (const char* entry : {"IconFile=", "IconIndex=", "IconResource="})
+        if (line.rfind(entry, 0) == 0)
+            return true;
+    return false;
+}
+
+// The sections and entries that are not one of the three icon entries, in their order.
+// Empty lines are no entries: Wine's profile writer drops them when it saves the file.
+inline std::vector<std::string> OtherEntries(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> other;
+    for (const std::string& line : lines)
+        if (!line.empty() && !IsIconEntry(line))
+            other.push_back(line);
+    return other;
+}
+
+// Writes the file into the folder as Windows leaves it: Desktop.ini hidden and system,
+// the folder read-only (which Explorer sets to make it read the file).
+inline void PlaceDesktopIni(const std::string& folder, const WindowsDesktopIni& ini)
+{
+    const std::string profile = folder + "\\Desktop.ini";
+    std::ofstream(profile, std::ios::binary | std::ios::trunc) << DesktopIniBytes(ini.Text, ini.Utf16);
+    SetFileAttributesA(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+}
+
+// IconFile, IconIndex and IconResource of the folder's Desktop.ini as the platform reads
+// them, as one text "file|index|resource".
+inline std::string IconEntries(const std::string& folder)
+{
+    const std::string profile = folder + "\\Desktop.ini";
+    std::string text;
+    const char* separator = "";
+    for (const char* entry : {"IconFile", "IconIndex", "IconResource"}) {
+        char value[600] = {};
+        GetPrivateProfileStringA(".ShellClassInfo", entry, "", value, sizeof value, profile.c_str());
+        text = text + separator + value;
+        separator = "|";
+    }
+    return text;
+}
+
+// What IconEntries gives when all three entries name the location "path,index".
+inline std::string EntriesNaming(const std::string& location)
+{
+    const std::size_t comma = location.rfind(',');
+    return location.substr(0, comma) + "|" + location.substr(comma + 1) + "|" + location;
+}
+
+} // namespace orvane::test

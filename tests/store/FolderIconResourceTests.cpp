@@ -49,8 +49,7 @@ std::string ExpectedEntries(const std::string& location)
 // What the dialog does when it opens on a folder, and on OK or Restore.
 IconTarget Opened(const std::string& folder)
 {
-    IconTarget target;
-    CopyText(target.TargetPath, sizeof target.TargetPath, folder.c_str());
+    IconTarget target(folder.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
     target.SetAllOfType(false);
     return target;

@@ -82,12 +82,12 @@ CMINVOKECOMMANDINFO CommandOffset(UINT offset)
 ComPtr<IContextMenu> MenuFor(const std::string& path)
 {
     ComPtr<IContextMenu> menu;
-    EXPECT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu.put()));
+    EXPECT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
     ComPtr<IShellExtInit> init;
-    EXPECT_EQ(S_OK, menu->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(init.put())));
+    EXPECT_EQ(S_OK, menu->QueryInterface(IID_IShellExtInit, &init));
     ComPtr<IDataObject> data = ShellDataObject(path);
     EXPECT_TRUE(data);
-    EXPECT_EQ(S_OK, init->Initialize(nullptr, data.get(), nullptr));
+    EXPECT_EQ(S_OK, init->Initialize(nullptr, data.Get(), nullptr));
     PopupMenu popup;
     EXPECT_EQ(MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), menu->QueryContextMenu(popup.get(), 0, 1, 0x7FFF, CMF_NORMAL));
     return menu;
@@ -173,12 +173,12 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     CMINVOKECOMMANDINFO info = CommandOffset(0);
     EXPECT_EQ(S_OK, menu->InvokeCommand(&info));
     ASSERT_TRUE(user.Found()) << "no dialog appeared";
-    menu.reset();
+    menu.Reset();
 
     // The class now has Orvane as its icon handler, as the shell will find it.
     std::string handler;
     ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, className + "\\shellex\\IconHandler", "", &handler));
-    EXPECT_STREQ(ClsidText, handler.c_str());
+    EXPECT_STREQ(ExtensionClsidText, handler.c_str());
 
     const IconAnswer own = AskIconHandler(file);
     EXPECT_EQ(S_OK, own.Result);

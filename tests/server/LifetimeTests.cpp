@@ -41,7 +41,7 @@ protected:
     ComPtr<IClassFactory> Factory()
     {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, factory.put()));
+        EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &factory));
         return factory;
     }
 
@@ -88,8 +88,8 @@ TEST_F(ModuleLifetime, FactoryAnswersItsTwoInterfacesOnly)
     ComPtr<IClassFactory> factory = Factory();
     ASSERT_TRUE(factory);
     ComPtr<IUnknown> unknown;
-    EXPECT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, unknown.put()));
-    EXPECT_EQ(static_cast<void*>(factory.get()), static_cast<void*>(unknown.get()));
+    EXPECT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, &unknown));
+    EXPECT_EQ(static_cast<void*>(factory.Get()), static_cast<void*>(unknown.Get()));
     for (const IID& iid : {IID_IClassFactory2, IID_IContextMenu, IID_IShellExtInit, IID_IMarshal}) {
         void* out = const_cast<void*>(Garbage);
         EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(iid, &out));
@@ -131,7 +131,7 @@ TEST_F(ModuleLifetime, AggregationIsRefusedAndCreatesNothing)
         ComPtr<IClassFactory> outer = Factory(); // any live IUnknown will do as the outer object
         for (const IID& iid : {IID_IUnknown, IID_IContextMenu}) {
             void* out = const_cast<void*>(Garbage);
-            EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.get(), iid, &out));
+            EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.Get(), iid, &out));
             EXPECT_EQ(nullptr, out);
         }
     }
@@ -144,13 +144,13 @@ TEST_F(ModuleLifetime, ObjectsOutliveTheirFactoryAndKeepTheModule)
     {
         ComPtr<IClassFactory> factory = Factory();
         ASSERT_TRUE(factory);
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, &menu));
     }
     EXPECT_EQ(S_FALSE, canUnloadNow_());
     // The object is still usable after its factory has gone.
     EXPECT_EQ(2u, menu->AddRef());
     EXPECT_EQ(1u, menu->Release());
-    EXPECT_EQ(0u, menu.detach()->Release());
+    EXPECT_EQ(0u, menu.Detach()->Release());
     EXPECT_EQ(S_OK, canUnloadNow_());
 }
 
@@ -176,7 +176,7 @@ TEST_F(ModuleLifetime, NullOutPointersAreRefused)
     EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
     EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IContextMenu, nullptr));
     ComPtr<IContextMenu> menu;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, &menu));
     EXPECT_EQ(E_POINTER, menu->QueryInterface(IID_IUnknown, nullptr));
 }
 
@@ -214,12 +214,12 @@ TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
 TEST(ModuleThroughCom, LiveObjectsKeepTheModuleAndReleasingThemFreesIt)
 {
     ComPtr<IContextMenu> menu;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
     EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
     EXPECT_EQ(S_FALSE, ServerCanUnloadNow());
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
-    menu.reset();
+    menu.Reset();
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }
 

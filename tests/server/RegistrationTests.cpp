@@ -21,7 +21,7 @@ std::string Value(HKEY root, const std::string& path, const char* name = "")
 bool ApprovedValueExists()
 {
     std::string text;
-    return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText, &text);
+    return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText, &text);
 }
 
 void ExpectRegistered()
@@ -33,8 +33,8 @@ void ExpectRegistered()
     EXPECT_EQ(0, lstrcmpiA(ServerDllPath().c_str(), server.c_str())) << server;
     EXPECT_EQ("Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel"));
     for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
-    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText));
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText));
 }
 
 // The other architecture's view of the class keys (32-bit programs on 64-bit Windows see
@@ -83,9 +83,9 @@ TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
     RegistrationGuards guards;
     ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
     ComPtr<IUnknown> object;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, object.put()));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, &object));
     ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
-    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, object.put()));
+    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, &object));
 }
 
 TEST(Registration, UnregisterLeavesWhatOthersWrote)
@@ -138,7 +138,7 @@ TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
     EXPECT_TRUE(OtherViewKeyExists(ServerKeyPath));
     for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
 
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);

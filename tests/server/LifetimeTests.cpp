@@ -11,43 +11,14 @@
 namespace orvane::test {
 namespace {
 
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
-
-class ModuleLifetime : public testing::Test {
+class ModuleLifetime : public LoadedServerTest {
 protected:
-    void SetUp() override
-    {
-        module_ = LoadLibraryA(ServerDllPath().c_str());
-        ASSERT_NE(nullptr, module_);
-        getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-        canUnloadNow_ = reinterpret_cast<CanUnloadNowFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
-        ASSERT_NE(nullptr, getClassObject_);
-        ASSERT_NE(nullptr, canUnloadNow_);
-        // Nothing of the module may be alive before a test starts.
-        ASSERT_EQ(S_OK, canUnloadNow_());
-    }
-    void TearDown() override
-    {
-        if (canUnloadNow_ != nullptr) {
-            EXPECT_EQ(S_OK, canUnloadNow_()) << "an object of the module is still alive";
-        }
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-
     ComPtr<IClassFactory> Factory()
     {
         ComPtr<IClassFactory> factory;
         EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &factory));
         return factory;
     }
-
-    HMODULE module_ = nullptr;
-    GetClassObjectFunction getClassObject_ = nullptr;
-    CanUnloadNowFunction canUnloadNow_ = nullptr;
 };
 
 const void* const Garbage = reinterpret_cast<void*>(0x0BADF00D);

@@ -330,6 +330,28 @@ HRESULT ServerCanUnloadNow()
     return canUnload != nullptr ? canUnload() : E_FAIL;
 }
 
+void LoadedServerTest::SetUp()
+{
+    module_ = LoadLibraryA(ServerDllPath().c_str());
+    ASSERT_NE(nullptr, module_);
+    getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ = reinterpret_cast<CanUnloadNowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, getClassObject_);
+    ASSERT_NE(nullptr, canUnloadNow_);
+    ASSERT_EQ(S_OK, canUnloadNow_()) << "an object of the module is alive before the test";
+}
+
+void LoadedServerTest::TearDown()
+{
+    if (canUnloadNow_ != nullptr) {
+        EXPECT_EQ(S_OK, canUnloadNow_()) << "an object of the module is still alive";
+    }
+    if (module_ != nullptr)
+        FreeLibrary(module_);
+}
+
 void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
 {
     EXPECT_EQ(S_OK, answer.Result);

@@ -148,6 +148,22 @@ protected:
     KeyGuard productGuard_{HKEY_LOCAL_MACHINE, ProductRoot};
 };
 
+// The server DLL loaded into this process by path for one test, with the two exports
+// through which COM reaches it, called directly. Nothing of the module may be alive
+// before the test starts or after it ends.
+class LoadedServerTest : public testing::Test {
+protected:
+    using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+
+    void SetUp() override;
+    void TearDown() override;
+
+    HMODULE module_ = nullptr;
+    GetClassObjectFunction getClassObject_ = nullptr;
+    CanUnloadNowFunction canUnloadNow_ = nullptr;
+};
+
 // DllCanUnloadNow of the server module as loaded in this process (E_UNEXPECTED when it
 // is not loaded).
 HRESULT ServerCanUnloadNow();

@@ -108,7 +108,7 @@ command -v wixl >/dev/null || { echo "wixl is missing: run scripts/setup.sh"; ex
 msi_built=$(bash "$root/installer/build.sh" "$arch" "$build") || exit 1
 msi=$(winepath -w "$msi_built")
 demo=$(winepath -w "$build/demo/orvane_demo.exe")
-ensure_prefix
+ensure_prefix || exit 1
 
 work=$(mktemp -d)
 ext=".orvmsi$RANDOM$RANDOM"

@@ -25,7 +25,10 @@ const void* const Garbage = reinterpret_cast<void*>(0x0BADF00D);
 
 TEST_F(ModuleLifetime, ForeignClassIsNotAvailable)
 {
-    const CLSID others[] = {CLSID_NULL, CLSID_ShellLink, {0x7DFE5A1E, 0x6382, 0x4105, {0x81, 0x33, 0xF1, 0xD5, 0x3A, 0xCA, 0x35, 0xA1}}};
+    // The last of them differs from this module's class in one bit only.
+    CLSID neighbour = CLSID_ShellIconExtension;
+    neighbour.Data4[7] ^= 0x01;
+    const CLSID others[] = {CLSID_NULL, CLSID_ShellLink, neighbour};
     for (const CLSID& other : others) {
         void* out = const_cast<void*>(Garbage);
         EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject_(other, IID_IClassFactory, &out));

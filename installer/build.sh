@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package for one architecture from a finished build:
 #   installer/build.sh ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
-# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll and cli/orvane.exe.)
+# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll, cli/orvane.exe and
+# ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
+# common/ExtensionIdentity.h.)
 # ORVANE_VERSION sets the product version (default 1.0.0).
 set -euo pipefail
 arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
@@ -16,9 +18,15 @@ case $arch in
 esac
 dll=$build/server/orvane.dll
 exe=$build/cli/orvane.exe
-for f in "$dll" "$exe"; do
+clsid_file=$build/ExtensionClsid.txt
+for f in "$dll" "$exe" "$clsid_file"; do
   [ -f "$f" ] || { echo "build.sh: $f is missing; build $arch first" >&2; exit 1; }
 done
+clsid=$(tr -d '\r\n' <"$clsid_file")
+if ! [[ $clsid =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}$ ]]; then
+  echo "build.sh: $clsid_file holds no class identifier ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}): '$clsid'" >&2
+  exit 1
+fi
 
 # wixl takes file sources relative to its working folder: stage the two files.
 stage=$build/installer-stage-$$
@@ -28,7 +36,7 @@ cp "$dll" "$exe" "$stage/"
 out=${3:-$build/Orvane-$arch.msi}
 case $out in /*) ;; *) out=$PWD/$out ;; esac
 (cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
-  -D Arch="$arch" -D Version="$version" -D DllPath=orvane.dll -D ExePath=orvane.exe \
+  -D Arch="$arch" -D Version="$version" -D Clsid="$clsid" -D DllPath=orvane.dll -D ExePath=orvane.exe \
   "$here/Orvane.wxs")
 mv "$out.tmp" "$out"
 rm -rf "$stage"

@@ -2,7 +2,10 @@
 # Source it; BUILD_DIR may be set to use another build folder.
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
-export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
+# The prefix is always under the build folder: a WINEPREFIX from the caller's environment
+# (often ~/.wine, the person's own) is not used, as the tests rewrite the registry.
+# ORVANE_WINEPREFIX names another prefix on purpose.
+export WINEPREFIX=${ORVANE_WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
@@ -14,18 +17,35 @@ build_arch() {
   cmake --build "$BUILD_DIR/$arch" -j "$(nproc)"
 }
 
+# Runs a command with its output kept in LOG; when it fails, shows that output and the
+# command, and fails.
+run_logged() {
+  local log=$1
+  shift
+  if ! "$@" >"$log" 2>&1 </dev/null; then
+    echo "failed: $* (its output, kept in $log, follows)" >&2
+    cat "$log" >&2
+    return 1
+  fi
+}
+
 # Creates the Wine prefix under the build folder once (never the home folder's).
 ensure_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
+    local log=${WINEPREFIX%/}-setup.log
+    run_logged "$log" wineboot --init || return 1
     wineserver -w
     # No window manager: without this Wine waits about 2 s whenever a window closes.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    run_logged "$log" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f || return 1
     # A crash must never open a dialog that hangs an unattended run.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    run_logged "$log" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f || return 1
     wineserver -w
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wineboot left no registry in $WINEPREFIX (see $log)" >&2
+      return 1
+    fi
   fi
   # Without Wine's own fonts (Debian's fonts-wine) in the prefix, "MS Sans Serif" falls
   # back to a wider font and the caption buttons lose their glyphs.
@@ -41,17 +61,31 @@ ensure_prefix() {
   wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 }
 
-# Starts a private X server for dialogs and points DISPLAY at it.
+# Starts a private X server for dialogs and points DISPLAY at it. A server that does not
+# come up is ended, not left running, and the next display number is tried.
 start_xvfb() {
-  local n
+  local n log=
+  mkdir -p "$BUILD_DIR"
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    log=$BUILD_DIR/xvfb-$n.log
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$log" 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return; sleep 0.1; done
+    # Ours once its lock file names it (another server may have taken the number first).
+    for _ in $(seq 50); do
+      if [ -e "/tmp/.X11-unix/X$n" ] && [ "$(tr -d ' \n' <"/tmp/.X$n-lock" 2>/dev/null)" = "$XVFB_PID" ]; then
+        export DISPLAY=":$n"
+        return
+      fi
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+    unset XVFB_PID
   done
-  echo "could not start Xvfb" >&2
+  echo "could not start Xvfb${log:+; the output of the last attempt ($log):}" >&2
+  [ -z "$log" ] || cat "$log" >&2
   return 1
 }
 

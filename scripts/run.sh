@@ -11,11 +11,11 @@
 # driver picks the icons, presses OK and saves screenshots into the build folder. Either
 # way the shell's own report of each target's icon is printed before and after.
 set -euo pipefail
-given_prefix=${WINEPREFIX:-}
 source "$(dirname "$0")/common.sh"
 # A prefix of its own, so that the installed product and the samples stay for the person
-# to look at, and the test prefix (build/wineprefix) stays free of them.
-export WINEPREFIX=${given_prefix:-$BUILD_DIR/wineprefix-demo}
+# to look at, and the test prefix (build/wineprefix) stays free of them. As everywhere, a
+# WINEPREFIX from the environment is not used; ORVANE_WINEPREFIX names another prefix.
+export WINEPREFIX=${ORVANE_WINEPREFIX:-$BUILD_DIR/wineprefix-demo}
 
 bash "$ROOT/scripts/setup.sh"
 echo "== building (x64) into $BUILD_DIR/x64"

@@ -5,10 +5,9 @@
 #include <windows.h>
 #include <olectl.h>
 
-#include <cstring>
-
 #include "ExtensionIdentity.h"
 #include "ModuleInstance.h"
+#include "RegistrationKeys.h"
 #include "Registry.h"
 
 namespace orvane {
@@ -16,18 +15,6 @@ namespace orvane {
 namespace {
 
 constexpr char ClassName[] = "Orvane";
-constexpr char HandlerName[] = "Orvane";
-constexpr char ClassKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
-constexpr char ServerKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}\\InprocServer32";
-constexpr char ApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-// All files, folders and drive roots.
-constexpr const char* HandlerKeyPaths[] = {
-    "*\\shellex\\ContextMenuHandlers\\Orvane",
-    "Directory\\shellex\\ContextMenuHandlers\\Orvane",
-    "Drive\\shellex\\ContextMenuHandlers\\Orvane",
-};
-
-static_assert(sizeof ClassKeyPath == sizeof "CLSID\\" + sizeof ExtensionClsidText - 1);
 
 LONG WriteKeyValue(HKEY root, const char* path, const char* valueName, const char* text)
 {
@@ -38,15 +25,15 @@ LONG WriteKeyValue(HKEY root, const char* path, const char* valueName, const cha
     return WriteTextValue(key.get(), valueName, text);
 }
 
-// True when root\path's value holds exactly this text (case aside, as the platform
-// compares class identifiers and paths).
+// True when root\path's value holds exactly this text, compared as the registry compares
+// names (ordinal, case aside), which is how class identifiers and paths compare.
 bool ValueIs(HKEY root, const char* path, const char* valueName, const char* text)
 {
     RegKey key;
     if (key.Open(root, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
     char data[TextCapacity];
-    return ReadTextValue(key.get(), valueName, data, sizeof data) && lstrcmpiA(data, text) == 0;
+    return ReadTextValue(key.get(), valueName, data, sizeof data) && SameKeyName(data, text);
 }
 
 bool KeyExists(HKEY root, const char* path, REGSAM view)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ExtensionIdentity.h"
 #include "RunTool.h"
 #include "TestSupport.h"
 
@@ -20,7 +21,7 @@ namespace {
 constexpr char Vendor[] = "Software\\Brindlewick Software";
 constexpr char FileIcons[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
 constexpr char DriveIcons[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
-constexpr char Clsid[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
+constexpr auto& Clsid = ExtensionClsidText;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

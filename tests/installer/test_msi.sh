@@ -3,7 +3,9 @@
 # that COM can create the extension, gives a file type a per-file icon with the installed
 # orvane.exe, uninstalls, and checks that the type has its own icon and handler back and
 # that nothing of the product is left: no key, no file, the registry and the drive as
-# they were before (compared whole).
+# they were before (compared whole). The package's Registry table, what msiexec installed
+# and what DllRegisterServer writes must each be the registration of the class identifier
+# that the build made from its one constant (ARCH_BUILD_DIR/ExtensionClsid.txt).
 #   test_msi.sh ARCH ARCH_BUILD_DIR
 # The prefix is one of its own (ARCH_BUILD_DIR/../wineprefix-msi, or ORVANE_MSI_PREFIX),
 # so that a product installed into the main prefix (scripts/run.sh does that) and this
@@ -22,7 +24,9 @@ case $arch in
 esac
 other_view=$([ "$view" = /reg:64 ] && echo /reg:32 || echo /reg:64)
 
-clsid='{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}'
+clsid_file=$build/ExtensionClsid.txt
+[ -f "$clsid_file" ] || { echo "$clsid_file is missing: configure and build $arch first"; exit 1; }
+clsid=$(tr -d '\r\n' <"$clsid_file")
 other_handler='{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}'
 passed=0
 failed=0
@@ -61,6 +65,28 @@ registration() {
   done
   echo "approved: $(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 }
+# The registration that the constant's class identifier makes, in registration()'s form.
+expected_registration() {
+  printf '%s\n' "class: Orvane" "server: <dll>" "threading: Apartment" \
+    "*: $clsid" "Directory: $clsid" "Drive: $clsid" "approved: Orvane"
+}
+# The same read from the package's Registry table (msiinfo), without installing it:
+# root 0 is HKCR, 2 is HKLM; the DLL's path is the table's [#OrvaneDll].
+table_value() { # ROOT KEY NAME
+  root=$1 key=$2 name=$3 awk -F'\t' '
+    NR > 3 && $2 == ENVIRON["root"] && $3 == ENVIRON["key"] && $4 == ENVIRON["name"] { print $5; found = 1 }
+    END { if (!found) print "<missing>" }' <<<"$registry_table"
+}
+table_registration() {
+  local owner
+  echo "class: $(table_value 0 "CLSID\\$clsid" "")"
+  echo "server: $(table_value 0 "CLSID\\$clsid\\InprocServer32" "" | sed 's/^\[#OrvaneDll\]$/<dll>/')"
+  echo "threading: $(table_value 0 "CLSID\\$clsid\\InprocServer32" ThreadingModel)"
+  for owner in '*' Directory Drive; do
+    echo "$owner: $(table_value 0 "$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
+  done
+  echo "approved: $(table_value 2 'Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+}
 haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || echo absent; }
 # The whole registry's values under their keys, and the file list of drive C:. Keys
 # without values are left out: Windows Installer deletes a key that its uninstall leaves
@@ -82,7 +108,7 @@ command -v wixl >/dev/null || { echo "wixl is missing: run scripts/setup.sh"; ex
 msi_built=$(bash "$root/installer/build.sh" "$arch" "$build") || exit 1
 msi=$(winepath -w "$msi_built")
 demo=$(winepath -w "$build/demo/orvane_demo.exe")
-ensure_prefix
+ensure_prefix || exit 1
 
 work=$(mktemp -d)
 ext=".orvmsi$RANDOM$RANDOM"
@@ -104,6 +130,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
+echo "== the package's Registry table holds the constant's class identifier"
+registry_table=$(msiinfo export "$msi_built" Registry | tr -d '\r')
+check "the class identifier made from the constant" yes \
+  "$([[ $clsid =~ ^\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}$ ]] && echo yes || echo no)"
+check "the Registry table registers the constant's class" "$(expected_registration)" "$(table_registration)"
+check "every class identifier in the Registry table is the constant's" "$clsid" \
+  "$(tail -n +4 <<<"$registry_table" | grep -o '{[0-9A-Fa-f-]*}' | sort -u | tr '\n' ' ' | sed 's/ $//')"
+
 check "the prefix holds no Orvane before the test" absent "$(haskey "HKCR\\CLSID\\$clsid")"
 snapshot "$work/before"
 
@@ -122,6 +156,7 @@ done
 check "approved shell extension" Orvane \
   "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 msi_registration=$(registration "$(printf '%s' "$dll" | sed 's/[\\.]/\\&/g')")
+check "msiexec installed the constant's registration" "$(expected_registration)" "$msi_registration"
 check "no registration in the other view" absent "$(haskey "HKCR\\CLSID\\$clsid" "$other_view")"
 
 probe=$(wine "$demo" probe 2>&1 | tr -d '\r')
@@ -212,6 +247,7 @@ done
 wine "$regsvr32" /s "$built_dll" >/dev/null 2>&1
 check "regsvr32 exit code" 0 $?
 self_registration=$(registration "$(printf '%s' "$built_dll" | sed 's/[\\.]/\\&/g')")
+check "DllRegisterServer registers the constant's class" "$(expected_registration)" "$self_registration"
 check "the package's registration is DllRegisterServer's" "$msi_registration" "$self_registration"
 wine "$regsvr32" /u /s "$built_dll" >/dev/null 2>&1
 check "regsvr32 /u exit code" 0 $?

@@ -1,6 +1,10 @@
 // Explorer asks icon handlers on several threads at once. Eight apartment threads each
 // create, load, ask and release the extension 10,000 times through COM; every answer must
-// be right and the module must be free to unload at the end.
+// be right and the module must be free to unload at the end. Threads that share one
+// object, and threads that race on the module's factories, take and give back references
+// at the same moment: a reference count or a module count that is not changed atomically
+// loses some of those changes, and the counts are then wrong at the end (or an object
+// goes while it is still held).
 #include <windows.h>
 #include <shlobj.h>
 
@@ -86,6 +90,136 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     EXPECT_EQ(0, wrong.load());
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
     FreeLibrary(module);
+}
+
+constexpr int RacingThreads = 4;
+constexpr int SharingRounds = 20000;
+constexpr int FactoryRounds = 20000;
+
+// Runs body(thread number) on `count` threads that start at the same moment, and waits
+// for them all.
+template <class Body>
+void RunTogether(int count, Body body)
+{
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < count; ++t) {
+        threads.emplace_back([&, t] {
+            ++ready;
+            while (!go.load())
+                std::this_thread::yield();
+            body(t);
+        });
+    }
+    while (ready.load() < count)
+        std::this_thread::yield();
+    go = true;
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+using SharedAcrossThreads = LoadedServerTest;
+
+// One object, held by the test, queried for each of its interfaces and referenced and
+// released through each of them by all threads at once.
+TEST_F(SharedAcrossThreads, ReferencesToOneObjectThroughAllItsInterfaces)
+{
+    IUnknown* object = nullptr;
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &factory));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+    }
+    const IID* const interfaces[] = {&IID_IUnknown, &IID_IContextMenu, &IID_IShellExtInit, &IID_IExtractIconA,
+                                     &IID_IPersistFile};
+    constexpr int InterfaceCount = sizeof interfaces / sizeof interfaces[0];
+    std::atomic<int> wrong{0};
+    RunTogether(RacingThreads, [&](int t) {
+        for (int i = 0; i < SharingRounds; ++i) {
+            IUnknown* held[InterfaceCount] = {};
+            for (int k = 0; k < InterfaceCount; ++k) {
+                const IID& iid = *interfaces[(i + t + k) % InterfaceCount];
+                if (object->QueryInterface(iid, reinterpret_cast<void**>(&held[k])) != S_OK || held[k] == nullptr) {
+                    ++wrong;
+                    held[k] = nullptr;
+                }
+            }
+            // The test's reference and this thread's own are always among the counted ones.
+            for (IUnknown* p : held) {
+                if (p != nullptr && p->AddRef() < 3)
+                    ++wrong;
+                if (p != nullptr && p->Release() < 2)
+                    ++wrong;
+            }
+            for (IUnknown* p : held) {
+                if (p != nullptr && p->Release() < 1)
+                    ++wrong;
+            }
+        }
+    });
+    EXPECT_EQ(0, wrong.load());
+    EXPECT_EQ(S_FALSE, canUnloadNow_());
+    // Every reference the threads took is given back: the test's own is the only one left.
+    EXPECT_EQ(2u, object->AddRef());
+    EXPECT_EQ(1u, object->Release());
+    EXPECT_EQ(0u, object->Release());
+    EXPECT_EQ(S_OK, canUnloadNow_());
+}
+
+// DllGetClassObject, CreateInstance and LockServer from all threads at once, on one
+// factory that they share and on factories of their own; the module counts every factory
+// and object while it lives and may unload once the last one is released.
+TEST_F(SharedAcrossThreads, FactoriesMadeAndUsedOnManyThreads)
+{
+    ComPtr<IClassFactory> shared;
+    ASSERT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &shared));
+    std::atomic<int> wrong{0};
+    RunTogether(RacingThreads, [&](int t) {
+        for (int i = 0; i < FactoryRounds; ++i) {
+            IClassFactory* own = nullptr;
+            if (getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, reinterpret_cast<void**>(&own)) != S_OK) {
+                ++wrong;
+                continue;
+            }
+            IClassFactory* factory = (i + t) % 2 == 0 ? shared.Get() : own;
+            if (factory->LockServer(TRUE) != S_OK)
+                ++wrong;
+            // References to the shared factory, taken and given back by all threads at once.
+            IUnknown* sharedAgain[2] = {};
+            if (shared->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&sharedAgain[0])) != S_OK ||
+                shared->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&sharedAgain[1])) != S_OK)
+                ++wrong;
+            for (IUnknown* p : sharedAgain) {
+                if (p != nullptr && p->AddRef() < 3)
+                    ++wrong;
+                if (p != nullptr && p->Release() < 2)
+                    ++wrong;
+            }
+            IUnknown* object = nullptr;
+            if (factory->CreateInstance(nullptr, i % 2 == 0 ? IID_IContextMenu : IID_IPersistFile,
+                                        reinterpret_cast<void**>(&object)) != S_OK)
+                ++wrong;
+            // This thread holds a factory and an object: the module may not unload now.
+            if (canUnloadNow_() != S_FALSE)
+                ++wrong;
+            if (factory->LockServer(FALSE) != S_OK)
+                ++wrong;
+            if (object != nullptr && object->Release() != 0)
+                ++wrong;
+            for (IUnknown* p : sharedAgain) {
+                if (p != nullptr && p->Release() < 1)
+                    ++wrong;
+            }
+            if (own->Release() != 0)
+                ++wrong;
+        }
+    });
+    EXPECT_EQ(0, wrong.load());
+    // The shared factory is the last thing of the module alive, with the test's reference only.
+    EXPECT_EQ(S_FALSE, canUnloadNow_());
+    EXPECT_EQ(0u, shared.Detach()->Release());
+    EXPECT_EQ(S_OK, canUnloadNow_());
 }
 
 } // namespace

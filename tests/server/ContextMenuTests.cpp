@@ -24,7 +24,7 @@ MenuEntry Placeholder(int i) { return MenuEntry{MFT_STRING, static_cast<UINT>(i 
 ComPtr<IUnknown> Query(IUnknown* from, REFIID iid, HRESULT* hr)
 {
     ComPtr<IUnknown> out;
-    *hr = from->QueryInterface(iid, out.put());
+    *hr = from->QueryInterface(iid, &out);
     return out;
 }
 
@@ -33,11 +33,11 @@ ComPtr<IUnknown> Query(IUnknown* from, REFIID iid, HRESULT* hr)
 TEST(ExtensionIdentity, QueryInterfaceTable)
 {
     ComPtr<IUnknown> object;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IUnknown, object.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IUnknown, &object));
     HRESULT hr;
-    ComPtr<IUnknown> init = Query(object.get(), IID_IShellExtInit, &hr);
+    ComPtr<IUnknown> init = Query(object.Get(), IID_IShellExtInit, &hr);
     ASSERT_EQ(S_OK, hr);
-    EXPECT_EQ(object.get(), init.get());
+    EXPECT_EQ(object.Get(), init.Get());
 
     const IID* starts[] = {&IID_IUnknown, &IID_IShellExtInit, &IID_IContextMenu, &IID_IExtractIconA, &IID_IPersistFile};
     struct Row {
@@ -51,7 +51,7 @@ TEST(ExtensionIdentity, QueryInterfaceTable)
         {&IID_IPersist, E_NOINTERFACE}, {&IID_IDataObject, E_NOINTERFACE}, {&IID_IClassFactory, E_NOINTERFACE},
     };
     for (const IID* start : starts) {
-        ComPtr<IUnknown> from = Query(object.get(), *start, &hr);
+        ComPtr<IUnknown> from = Query(object.Get(), *start, &hr);
         ASSERT_EQ(S_OK, hr);
         for (const Row& row : table) {
             void* out = const_cast<void*>(Garbage);
@@ -62,10 +62,10 @@ TEST(ExtensionIdentity, QueryInterfaceTable)
             }
             auto* answer = static_cast<IUnknown*>(out);
             // The same interface is handed out whichever interface was asked.
-            ComPtr<IUnknown> direct = Query(object.get(), *row.Iid, &hr);
-            EXPECT_EQ(direct.get(), answer);
+            ComPtr<IUnknown> direct = Query(object.Get(), *row.Iid, &hr);
+            EXPECT_EQ(direct.Get(), answer);
             ComPtr<IUnknown> identity = Query(answer, IID_IUnknown, &hr);
-            EXPECT_EQ(init.get(), identity.get());
+            EXPECT_EQ(init.Get(), identity.Get());
             answer->Release();
         }
     }
@@ -93,8 +93,8 @@ class ContextMenu : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu_.put()));
-        ASSERT_EQ(S_OK, menu_->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(init_.put())));
+        ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu_));
+        ASSERT_EQ(S_OK, menu_->QueryInterface(IID_IShellExtInit, &init_));
     }
 
     // Initialize with a data object, then build a menu holding `before` items, inserting at
@@ -137,7 +137,7 @@ TEST_F(ContextMenu, OneItemOfEachKindGetsTheEntry)
         ComPtr<IDataObject> data = ShellDataObject(path);
         ASSERT_TRUE(data);
         std::vector<MenuEntry> entries;
-        EXPECT_EQ(OneCommand, Build(data.get(), CMF_NORMAL, &entries));
+        EXPECT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries));
         EXPECT_EQ(Expected(true), entries);
     }
 }
@@ -150,11 +150,11 @@ TEST_F(ContextMenu, EntryGoesWhereTheShellAsks)
     for (UINT index : {0u, 2u, 5u}) {
         SCOPED_TRACE(index);
         std::vector<MenuEntry> entries;
-        EXPECT_EQ(OneCommand, Build(data.get(), CMF_NORMAL, &entries, 5, index));
+        EXPECT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries, 5, index));
         EXPECT_EQ(Expected(true, 5, static_cast<int>(index)), entries);
     }
     std::vector<MenuEntry> entries;
-    EXPECT_EQ(OneCommand, Build(data.get(), CMF_NORMAL, &entries, 0, 0));
+    EXPECT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries, 0, 0));
     EXPECT_EQ(Expected(true, 0, 0), entries);
 }
 
@@ -183,7 +183,7 @@ TEST_F(ContextMenu, FlagsTable)
     for (const Row& row : table) {
         SCOPED_TRACE(row.Flags);
         std::vector<MenuEntry> entries;
-        EXPECT_EQ(row.Entry ? OneCommand : NoCommand, Build(data.get(), row.Flags, &entries));
+        EXPECT_EQ(row.Entry ? OneCommand : NoCommand, Build(data.Get(), row.Flags, &entries));
         EXPECT_EQ(Expected(row.Entry), entries);
     }
 }
@@ -196,7 +196,7 @@ TEST_F(ContextMenu, TwoSelectedItemsGetNoEntry)
     ComPtr<IDataObject> data = ShellDataObject(dir.Path(), {"a.txt", "b.txt"});
     ASSERT_TRUE(data);
     std::vector<MenuEntry> entries;
-    EXPECT_EQ(NoCommand, Build(data.get(), CMF_NORMAL, &entries));
+    EXPECT_EQ(NoCommand, Build(data.Get(), CMF_NORMAL, &entries));
     EXPECT_EQ(Expected(false), entries);
 }
 
@@ -284,8 +284,8 @@ TEST_F(ContextMenu, InitializeAgainReleasesTheFirstSelection)
     EXPECT_EQ(S_OK, init_->Initialize(nullptr, &second, nullptr));
     EXPECT_EQ(2, second.References());
     // Destroying the object releases the data object it holds.
-    init_.reset();
-    menu_.reset();
+    init_.Reset();
+    menu_.Reset();
     EXPECT_EQ(1, second.References());
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
     first.Release();
@@ -369,7 +369,7 @@ TEST_F(ContextMenu, InvokeCommandRefusesOtherVerbs)
     TempDir dir;
     ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile("a.txt"));
     std::vector<MenuEntry> entries;
-    ASSERT_EQ(OneCommand, Build(data.get(), CMF_NORMAL, &entries));
+    ASSERT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries));
 
     const char* verbs[] = {MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(2), MAKEINTRESOURCEA(0xFFFF), "open", "changeicon", ""};
     for (const char* verb : verbs) {

@@ -40,12 +40,12 @@ DialogRun InvokeDriven(IContextMenu* menu, HRESULT* result, const std::function<
 ComPtr<IContextMenu> MenuFor(const std::string& path)
 {
     ComPtr<IContextMenu> menu;
-    EXPECT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu.put()));
+    EXPECT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
     ComPtr<IShellExtInit> init;
-    EXPECT_EQ(S_OK, menu->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(init.put())));
+    EXPECT_EQ(S_OK, menu->QueryInterface(IID_IShellExtInit, &init));
     ComPtr<IDataObject> data = ShellDataObject(path);
     EXPECT_TRUE(data);
-    EXPECT_EQ(S_OK, init->Initialize(nullptr, data.get(), nullptr));
+    EXPECT_EQ(S_OK, init->Initialize(nullptr, data.Get(), nullptr));
     PopupMenu popup;
     EXPECT_EQ(MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), menu->QueryContextMenu(popup.get(), 0, 1, 0x7FFF, CMF_NORMAL));
     return menu;
@@ -66,7 +66,7 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
         std::string target;
         DWORD dialogThread = 0;
         HRESULT invoked = E_UNEXPECTED;
-        const DialogRun run = InvokeDriven(menu.get(), &invoked, [&](DialogDriver& d) {
+        const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
             dialogThread = GetWindowThreadProcessId(d.Dialog(), nullptr);
             // The dialog procedure keeps its record with the window.
             auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrA(d.Dialog(), DWLP_USER));
@@ -107,7 +107,7 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     ComPtr<IContextMenu> menu = MenuFor(file);
     ASSERT_TRUE(menu);
     HRESULT invoked = E_UNEXPECTED;
-    const DialogRun run = InvokeDriven(menu.get(), &invoked, [&](DialogDriver& d) {
+    const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
         ASSERT_NE(nullptr, d.Item(IDC_SOURCES));
         ASSERT_NE(nullptr, d.Item(IDC_ICONLIST));
         // A single file of a type with an icon of its own starts in single-file mode.
@@ -120,12 +120,12 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     });
     EXPECT_EQ(S_OK, invoked);
     ASSERT_TRUE(run.Opened) << "no dialog appeared";
-    menu.reset();
+    menu.Reset();
 
     // The class now has Orvane as its icon handler, as the shell will find it.
     std::string handler;
     ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, className + "\\shellex\\IconHandler", "", &handler));
-    EXPECT_STREQ(ClsidText, handler.c_str());
+    EXPECT_STREQ(ExtensionClsidText, handler.c_str());
 
     const IconAnswer own = AskIconHandler(file);
     EXPECT_EQ(S_OK, own.Result);

@@ -127,10 +127,10 @@ TEST_F(IconHandler, OnlyFilesAreAnswered)
         SCOPED_TRACE(path);
         WriteTableEntry(path.empty() ? "x" : path, "C:\\icons\\set.icl,7," + className_);
         ComPtr<IPersistFile> persist;
-        ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+        ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
         EXPECT_EQ(S_OK, persist->Load(Wide(path).c_str(), STGM_READ));
         ComPtr<IExtractIconA> extract;
-        ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+        ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, &extract));
         char buffer[MAX_PATH];
         std::memset(buffer, 0x5A, sizeof buffer);
         int index = 1234;
@@ -145,7 +145,7 @@ TEST_F(IconHandler, OnlyFilesAreAnswered)
 TEST_F(IconHandler, NoLoadNoAnswer)
 {
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IExtractIconA, extract.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IExtractIconA, &extract));
     char buffer[MAX_PATH] = "untouched";
     int index = 5;
     EXPECT_EQ(S_FALSE, extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr));
@@ -243,7 +243,7 @@ TEST_F(IconHandler, BackupsOfAnotherHandlerAreNotUsed)
 TEST_F(IconHandler, ExtractLeavesTheExtractionToTheShell)
 {
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IExtractIconA, extract.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IExtractIconA, &extract));
     HICON large = reinterpret_cast<HICON>(0x1111);
     HICON small = reinterpret_cast<HICON>(0x2222);
     EXPECT_EQ(S_FALSE, extract->Extract("shell32.dll", 4, &large, &small, MAKELONG(32, 16)));
@@ -255,7 +255,7 @@ TEST_F(IconHandler, ExtractLeavesTheExtractionToTheShell)
 TEST_F(IconHandler, PersistFileOperations)
 {
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
     CLSID id = CLSID_NULL;
     std::memset(&id, 0xAB, sizeof id);
     EXPECT_EQ(E_FAIL, persist->GetClassID(&id));
@@ -351,10 +351,10 @@ TEST_F(IconHandler, LoadWithCharactersTheCodePageLacksAnswersNothing)
         GTEST_SKIP() << "this code page does not map the character to a plain letter";
 
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
     EXPECT_EQ(S_OK, persist->Load(lookalike.c_str(), STGM_READ));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, &extract));
     char buffer[MAX_PATH] = {};
     int index = -1;
     EXPECT_EQ(S_FALSE, extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr));
@@ -370,9 +370,9 @@ TEST_F(IconHandler, LoadAgainReplacesThePath)
     WriteTableEntry(a, "C:\\icons\\a.ico,1," + className_);
     WriteTableEntry(b, "C:\\icons\\b.ico,2," + className_);
     ComPtr<IPersistFile> persist;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
     ComPtr<IExtractIconA> extract;
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, &extract));
     char buffer[MAX_PATH];
     int index;
     ASSERT_EQ(S_OK, persist->Load(Wide(a).c_str(), STGM_READ));

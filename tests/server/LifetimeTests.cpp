@@ -11,50 +11,24 @@
 namespace orvane::test {
 namespace {
 
-using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
-
-class ModuleLifetime : public testing::Test {
+class ModuleLifetime : public LoadedServerTest {
 protected:
-    void SetUp() override
-    {
-        module_ = LoadLibraryA(ServerDllPath().c_str());
-        ASSERT_NE(nullptr, module_);
-        getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
-        canUnloadNow_ = reinterpret_cast<CanUnloadNowFunction>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
-        ASSERT_NE(nullptr, getClassObject_);
-        ASSERT_NE(nullptr, canUnloadNow_);
-        // Nothing of the module may be alive before a test starts.
-        ASSERT_EQ(S_OK, canUnloadNow_());
-    }
-    void TearDown() override
-    {
-        if (canUnloadNow_ != nullptr) {
-            EXPECT_EQ(S_OK, canUnloadNow_()) << "an object of the module is still alive";
-        }
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-
     ComPtr<IClassFactory> Factory()
     {
         ComPtr<IClassFactory> factory;
-        EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, factory.put()));
+        EXPECT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &factory));
         return factory;
     }
-
-    HMODULE module_ = nullptr;
-    GetClassObjectFunction getClassObject_ = nullptr;
-    CanUnloadNowFunction canUnloadNow_ = nullptr;
 };
 
 const void* const Garbage = reinterpret_cast<void*>(0x0BADF00D);
 
 TEST_F(ModuleLifetime, ForeignClassIsNotAvailable)
 {
-    const CLSID others[] = {CLSID_NULL, CLSID_ShellLink, {0x7DFE5A1E, 0x6382, 0x4105, {0x81, 0x33, 0xF1, 0xD5, 0x3A, 0xCA, 0x35, 0xA1}}};
+    // The last of them differs from this module's class in one bit only.
+    CLSID neighbour = CLSID_ShellIconExtension;
+    neighbour.Data4[7] ^= 0x01;
+    const CLSID others[] = {CLSID_NULL, CLSID_ShellLink, neighbour};
     for (const CLSID& other : others) {
         void* out = const_cast<void*>(Garbage);
         EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject_(other, IID_IClassFactory, &out));
@@ -88,8 +62,8 @@ TEST_F(ModuleLifetime, FactoryAnswersItsTwoInterfacesOnly)
     ComPtr<IClassFactory> factory = Factory();
     ASSERT_TRUE(factory);
     ComPtr<IUnknown> unknown;
-    EXPECT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, unknown.put()));
-    EXPECT_EQ(static_cast<void*>(factory.get()), static_cast<void*>(unknown.get()));
+    EXPECT_EQ(S_OK, factory->QueryInterface(IID_IUnknown, &unknown));
+    EXPECT_EQ(static_cast<void*>(factory.Get()), static_cast<void*>(unknown.Get()));
     for (const IID& iid : {IID_IClassFactory2, IID_IContextMenu, IID_IShellExtInit, IID_IMarshal}) {
         void* out = const_cast<void*>(Garbage);
         EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(iid, &out));
@@ -131,7 +105,7 @@ TEST_F(ModuleLifetime, AggregationIsRefusedAndCreatesNothing)
         ComPtr<IClassFactory> outer = Factory(); // any live IUnknown will do as the outer object
         for (const IID& iid : {IID_IUnknown, IID_IContextMenu}) {
             void* out = const_cast<void*>(Garbage);
-            EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.get(), iid, &out));
+            EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.Get(), iid, &out));
             EXPECT_EQ(nullptr, out);
         }
     }
@@ -144,13 +118,13 @@ TEST_F(ModuleLifetime, ObjectsOutliveTheirFactoryAndKeepTheModule)
     {
         ComPtr<IClassFactory> factory = Factory();
         ASSERT_TRUE(factory);
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, &menu));
     }
     EXPECT_EQ(S_FALSE, canUnloadNow_());
     // The object is still usable after its factory has gone.
     EXPECT_EQ(2u, menu->AddRef());
     EXPECT_EQ(1u, menu->Release());
-    EXPECT_EQ(0u, menu.detach()->Release());
+    EXPECT_EQ(0u, menu.Detach()->Release());
     EXPECT_EQ(S_OK, canUnloadNow_());
 }
 
@@ -176,7 +150,7 @@ TEST_F(ModuleLifetime, NullOutPointersAreRefused)
     EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
     EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IContextMenu, nullptr));
     ComPtr<IContextMenu> menu;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, menu.put()));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IContextMenu, &menu));
     EXPECT_EQ(E_POINTER, menu->QueryInterface(IID_IUnknown, nullptr));
 }
 
@@ -214,12 +188,12 @@ TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
 TEST(ModuleThroughCom, LiveObjectsKeepTheModuleAndReleasingThemFreesIt)
 {
     ComPtr<IContextMenu> menu;
-    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, menu.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
     EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
     EXPECT_EQ(S_FALSE, ServerCanUnloadNow());
     CoFreeUnusedLibrariesEx(0, 0);
     EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
-    menu.reset();
+    menu.Reset();
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }
 

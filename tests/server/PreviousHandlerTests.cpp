@@ -77,7 +77,7 @@ TEST_F(PreviousHandler, AnswersThatCannotBePassedOn)
 TEST_F(PreviousHandler, BackupsThatNameNoOtherHandler)
 {
     const char* backups[] = {
-        ClsidText,
+        ExtensionClsidText,
         "{7dfe5a1e-6382-4105-8133-f1d53aca35a0}",
         "{00000000-1111-2222-3333-444444444444}",
         "x",

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "ServerTestSupport.h"
 
 namespace orvane::test {
@@ -21,7 +23,7 @@ std::string Value(HKEY root, const std::string& path, const char* name = "")
 bool ApprovedValueExists()
 {
     std::string text;
-    return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText, &text);
+    return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText, &text);
 }
 
 void ExpectRegistered()
@@ -33,13 +35,35 @@ void ExpectRegistered()
     EXPECT_EQ(0, lstrcmpiA(ServerDllPath().c_str(), server.c_str())) << server;
     EXPECT_EQ("Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel"));
     for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
-    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ClsidText));
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText));
 }
 
 // The other architecture's view of the class keys (32-bit programs on 64-bit Windows see
 // their own HKCR\CLSID).
 REGSAM OtherView() { return sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY; }
+
+// HKCR\CLSID of the other view, open for the test's changes and its guard.
+class OtherViewClasses {
+public:
+    OtherViewClasses()
+    {
+        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, nullptr, 0, KEY_ALL_ACCESS | OtherView(), nullptr, &key_,
+                            nullptr) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~OtherViewClasses()
+    {
+        if (key_ != nullptr)
+            RegCloseKey(key_);
+    }
+    OtherViewClasses(const OtherViewClasses&) = delete;
+    OtherViewClasses& operator=(const OtherViewClasses&) = delete;
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
 
 bool OtherViewKeyExists(const char* path)
 {
@@ -59,6 +83,20 @@ void ExpectNothingOfOurs()
     const bool otherRegistered = OtherViewKeyExists(ServerKeyPath) && !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
     for (const char* path : HandlerKeyPaths)
         EXPECT_EQ(otherRegistered, KeyExists(HKEY_CLASSES_ROOT, path)) << path;
+}
+
+// The text that registering writes is the platform's own form of the constant, and the
+// class's keys are made from it.
+TEST(Registration, ClassIdentifierTextIsThePlatformsFormOfTheConstant)
+{
+    wchar_t platformText[64] = {};
+    ASSERT_EQ(39, StringFromGUID2(CLSID_ShellIconExtension, platformText, 64));
+    EXPECT_EQ(std::wstring(platformText), Wide(ExtensionClsidText));
+    CLSID parsed = {};
+    ASSERT_EQ(S_OK, CLSIDFromString(Wide(ExtensionClsidText).c_str(), &parsed));
+    EXPECT_TRUE(IsEqualCLSID(CLSID_ShellIconExtension, parsed));
+    EXPECT_EQ(std::string("CLSID\\") + ExtensionClsidText, ClassKeyPath);
+    EXPECT_EQ(std::string(ClassKeyPath) + "\\InprocServer32", ServerKeyPath);
 }
 
 TEST(Registration, Regsvr32RegistersAndUnregisters)
@@ -83,9 +121,9 @@ TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
     RegistrationGuards guards;
     ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
     ComPtr<IUnknown> object;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, object.put()));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, &object));
     ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
-    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, object.put()));
+    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, &object));
 }
 
 TEST(Registration, UnregisterLeavesWhatOthersWrote)
@@ -119,17 +157,16 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
 TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
 {
     RegistrationGuards guards;
-    // Registered here but not there: the views are separate, and the other one is free.
     ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
-    if (OtherViewKeyExists(ClassKeyPath))
-        GTEST_SKIP() << "one view of the class keys, or the other architecture is registered outside this test";
-    struct OtherViewCleanup {
-        ~OtherViewCleanup()
-        {
-            RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
-            RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
-        }
-    } cleanup;
+    // Registered here but not there: the other view's class key (the other architecture's
+    // registration, if any) is taken out for the test and put back at its end. Were there
+    // one view of the class keys only, that would take out this registration too.
+    OtherViewClasses otherClasses;
+    ASSERT_NE(nullptr, otherClasses.get());
+    KeyGuard otherClassGuard(otherClasses.get(), ExtensionClsidText);
+    ASSERT_TRUE(DeleteKeyTree(otherClasses.get(), ExtensionClsidText));
+    ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath)) << "one view of the class keys for both architectures";
+    ASSERT_FALSE(OtherViewKeyExists(ClassKeyPath));
     HKEY other = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, 0, nullptr, 0,
                                              KEY_ALL_ACCESS | OtherView(), nullptr, &other, nullptr));
@@ -138,7 +175,7 @@ TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
     EXPECT_TRUE(OtherViewKeyExists(ServerKeyPath));
     for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
 
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
     RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);

@@ -125,8 +125,8 @@ ComPtr<IDataObject> ShellDataObject(const std::string& path)
         return data;
     ComPtr<IShellFolder> parent;
     PCUITEMID_CHILD child = nullptr;
-    if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, parent.put(), &child)))
-        parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, data.put());
+    if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, &parent, &child)))
+        parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, &data);
     CoTaskMemFree(pidl);
     return data;
 }
@@ -139,8 +139,8 @@ ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector
         return data;
     ComPtr<IShellFolder> desktop;
     ComPtr<IShellFolder> shellFolder;
-    SHGetDesktopFolder(reinterpret_cast<IShellFolder**>(desktop.put()));
-    if (desktop && SUCCEEDED(desktop->BindToObject(folderPidl, nullptr, IID_IShellFolder, shellFolder.put()))) {
+    SHGetDesktopFolder(&desktop);
+    if (desktop && SUCCEEDED(desktop->BindToObject(folderPidl, nullptr, IID_IShellFolder, &shellFolder))) {
         std::vector<PITEMID_CHILD> children;
         for (const std::string& name : names) {
             std::wstring wide = Wide(name);
@@ -151,7 +151,7 @@ ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector
         if (children.size() == names.size())
             shellFolder->GetUIObjectOf(nullptr, static_cast<UINT>(children.size()),
                                        const_cast<PCUITEMID_CHILD_ARRAY>(children.data()), IID_IDataObject,
-                                       nullptr, data.put());
+                                       nullptr, &data);
         for (PITEMID_CHILD child : children)
             CoTaskMemFree(child);
     }
@@ -303,14 +303,14 @@ IconAnswer AskIconHandler(const std::string& path, UINT flags)
 {
     IconAnswer answer;
     ComPtr<IPersistFile> persist;
-    answer.Result = CreateExtension(IID_IPersistFile, persist.put());
+    answer.Result = CreateExtension(IID_IPersistFile, &persist);
     if (FAILED(answer.Result))
         return answer;
     answer.Result = persist->Load(Wide(path).c_str(), STGM_READ);
     if (FAILED(answer.Result))
         return answer;
     ComPtr<IExtractIconA> extract;
-    answer.Result = persist->QueryInterface(IID_IExtractIconA, extract.put());
+    answer.Result = persist->QueryInterface(IID_IExtractIconA, &extract);
     if (FAILED(answer.Result))
         return answer;
     char file[MAX_PATH] = {};
@@ -330,6 +330,28 @@ HRESULT ServerCanUnloadNow()
     return canUnload != nullptr ? canUnload() : E_FAIL;
 }
 
+void LoadedServerTest::SetUp()
+{
+    module_ = LoadLibraryA(ServerDllPath().c_str());
+    ASSERT_NE(nullptr, module_);
+    getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+    canUnloadNow_ = reinterpret_cast<CanUnloadNowFunction>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, getClassObject_);
+    ASSERT_NE(nullptr, canUnloadNow_);
+    ASSERT_EQ(S_OK, canUnloadNow_()) << "an object of the module is alive before the test";
+}
+
+void LoadedServerTest::TearDown()
+{
+    if (canUnloadNow_ != nullptr) {
+        EXPECT_EQ(S_OK, canUnloadNow_()) << "an object of the module is still alive";
+    }
+    if (module_ != nullptr)
+        FreeLibrary(module_);
+}
+
 void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
 {
     EXPECT_EQ(S_OK, answer.Result);
@@ -339,9 +361,9 @@ void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
 
 void LoadIconHandler(const std::string& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract)
 {
-    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, persist.put()));
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
     ASSERT_EQ(S_OK, persist->Load(Wide(path).c_str(), STGM_READ));
-    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(extract.put())));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, &extract));
 }
 
 void IconHandlerTest::RegisterClass(const char* defaultIcon)
@@ -356,7 +378,7 @@ void IconHandlerTest::InstallHandler(const char* iconBeforeInstalling)
 {
     RegisterClass("%1");
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIconBAK", "", iconBeforeInstalling));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ClsidText));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ExtensionClsidText));
 }
 
 void IconHandlerTest::WriteTableEntry(const std::string& file, const std::string& data)

@@ -7,25 +7,20 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <wrl/client.h>
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ExtensionIdentity.h"
+#include "RegistrationKeys.h"
 #include "TestSupport.h"
 
 namespace orvane::test {
 
-constexpr char ClsidText[] = "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
-constexpr char ClassKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}";
-constexpr char ServerKeyPath[] = "CLSID\\{7DFE5A1E-6382-4105-8133-F1D53ACA35A0}\\InprocServer32";
-constexpr char ApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-constexpr const char* HandlerKeyPaths[] = {
-    "*\\shellex\\ContextMenuHandlers\\Orvane",
-    "Directory\\shellex\\ContextMenuHandlers\\Orvane",
-    "Drive\\shellex\\ContextMenuHandlers\\Orvane",
-};
 constexpr char FileIconsKeyPath[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
 
 // Windows paths of the built DLLs (the build tree seen through Wine's drive Z:).
@@ -51,58 +46,12 @@ private:
     std::vector<std::unique_ptr<KeyGuard>> guards_;
 };
 
-template <class Interface>
-class ComPtr {
-public:
-    ComPtr() = default;
-    explicit ComPtr(Interface* p) : p_(p) {}
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ComPtr& operator=(ComPtr&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            p_ = other.p_;
-            other.p_ = nullptr;
-        }
-        return *this;
-    }
-    Interface* get() const { return p_; }
-    Interface* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    void** put()
-    {
-        reset();
-        return reinterpret_cast<void**>(&p_);
-    }
-    Interface* detach()
-    {
-        Interface* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    void reset()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    Interface* p_ = nullptr;
-};
+// COM pointers: Microsoft::WRL::ComPtr. `&pointer` releases what it held and gives the
+// address for an out parameter (void** or Interface**).
+using Microsoft::WRL::ComPtr;
 
 // Creates the extension through the registry, as the shell does.
 HRESULT CreateExtension(REFIID riid, void** ppv);
-template <class Interface>
-ComPtr<Interface> CreateExtension(REFIID riid)
-{
-    ComPtr<Interface> p;
-    CreateExtension(riid, p.put());
-    return p;
-}
 
 // The shell's own data object for one item (a file, a folder or a drive root such as
 // C:\), or for several items of one folder: what Explorer hands to
@@ -197,6 +146,22 @@ protected:
     const std::string& extension_ = type_.Extension;
     const std::string& className_ = type_.Class;
     KeyGuard productGuard_{HKEY_LOCAL_MACHINE, ProductRoot};
+};
+
+// The server DLL loaded into this process by path for one test, with the two exports
+// through which COM reaches it, called directly. Nothing of the module may be alive
+// before the test starts or after it ends.
+class LoadedServerTest : public testing::Test {
+protected:
+    using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+
+    void SetUp() override;
+    void TearDown() override;
+
+    HMODULE module_ = nullptr;
+    GetClassObjectFunction getClassObject_ = nullptr;
+    CanUnloadNowFunction canUnloadNow_ = nullptr;
 };
 
 // DllCanUnloadNow of the server module as loaded in this process (E_UNEXPECTED when it

@@ -1,0 +1,65 @@
+// The keys that registering the extension writes, shared by DllRegisterServer and the
+// tests that check what it wrote. The class's key paths are made from the class
+// identifier's text at compile time, so that its digits stand in one place only.
+#pragma once
+
+#include <cstddef>
+
+#include "ExtensionIdentity.h"
+
+namespace orvane {
+
+namespace registration_detail {
+
+template <std::size_t Size>
+struct KeyPathText {
+    char Text[Size] = {};
+};
+
+// head and tail, each with its terminating zero, as one terminated text.
+template <std::size_t HeadSize, std::size_t TailSize>
+constexpr KeyPathText<HeadSize + TailSize - 1> Join(const char (&head)[HeadSize], const char (&tail)[TailSize])
+{
+    KeyPathText<HeadSize + TailSize - 1> result;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i + 1 < HeadSize; ++i)
+        result.Text[at++] = head[i];
+    for (std::size_t i = 0; i < TailSize; ++i)
+        result.Text[at++] = tail[i];
+    return result;
+}
+
+constexpr std::size_t Length(const char* text)
+{
+    std::size_t length = 0;
+    while (text[length] != '\0')
+        ++length;
+    return length;
+}
+
+inline constexpr auto ClassKey = Join("CLSID\\", ExtensionClsidText);
+inline constexpr auto ServerKey = Join(ClassKey.Text, "\\InprocServer32");
+
+} // namespace registration_detail
+
+// HKCR\CLSID\{...} and its InprocServer32 subkey.
+inline constexpr const char (&ClassKeyPath)[sizeof registration_detail::ClassKey.Text] =
+    registration_detail::ClassKey.Text;
+inline constexpr const char (&ServerKeyPath)[sizeof registration_detail::ServerKey.Text] =
+    registration_detail::ServerKey.Text;
+
+// A zero inside the identifier's text would cut the key path short of its digits.
+static_assert(registration_detail::Length(ClassKeyPath) == sizeof "CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}" - 1);
+static_assert(registration_detail::Length(ServerKeyPath) == sizeof ServerKeyPath - 1);
+
+// HKLM: the list of approved shell extensions, one value per class identifier.
+inline constexpr char ApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+// HKCR: the context-menu handler entries for all files, folders and drive roots.
+inline constexpr const char* HandlerKeyPaths[] = {
+    "*\\shellex\\ContextMenuHandlers\\Orvane",
+    "Directory\\shellex\\ContextMenuHandlers\\Orvane",
+    "Drive\\shellex\\ContextMenuHandlers\\Orvane",
+};
+
+} // namespace orvane

@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "OwnIdentity.h"
 #include "ServerTestSupport.h"
 
 namespace orvane::test {
@@ -235,7 +236,7 @@ TEST_F(IconHandler, BackupsOfAnotherHandlerAreNotUsed)
     InstallHandler("shell32.dll,4");
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIcon", "HandlerIconInfo", "C:\\icons\\type.ico,6"));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "",
-                            "{7dfe5a1e-6382-4105-8133-f1d53aca35a0}x"));
+                            (std::string(test::OwnClsidInLowerCase.Text) + "x").c_str()));
     const std::string sibling = File("b");
     ExpectAnswer(AskIconHandler(sibling), sibling, 0);
 }

@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "OwnIdentity.h"
 #include "ServerTestSupport.h"
 
 namespace orvane::test {
@@ -78,7 +79,7 @@ TEST_F(PreviousHandler, BackupsThatNameNoOtherHandler)
 {
     const char* backups[] = {
         ExtensionClsidText,
-        "{7dfe5a1e-6382-4105-8133-f1d53aca35a0}",
+        test::OwnClsidInLowerCase.Text,
         "{00000000-1111-2222-3333-444444444444}",
         "x",
         "",

@@ -10,6 +10,7 @@
 
 #include "FileIconResolution.h"
 #include "FileTypeIcons.h"
+#include "OwnIdentity.h"
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
@@ -146,7 +147,7 @@ const Row Rows[] = {
     {"installed, no backups at all", nullptr, "%1", OwnClsid, nullptr, nullptr, nullptr, "DefaultIcon <file>,0", 0},
     {"another handler: backups not used", nullptr, "%1", OtherClsid, "C:\\h.ico,6", "C:\\b.ico,2", nullptr,
      "DefaultIcon <file>,0", 0},
-    {"own identifier in lower case is another handler", nullptr, "%1", "{7dfe5a1e-6382-4105-8133-f1d53aca35a0}",
+    {"own identifier in lower case is another handler", nullptr, "%1", test::OwnClsidInLowerCase.Text,
      "C:\\h.ico,6", "C:\\b.ico,2", nullptr, "DefaultIcon <file>,0", 0},
     {"previous handler asked also while not installed", nullptr, "shell32.dll,4", nullptr, nullptr, nullptr,
      AnsweringClsid, "PreviousHandler C:\\previous\\a<ext>.ico,42", 1},

@@ -12,6 +12,7 @@
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "IconLocation.h"
+#include "OwnIdentity.h"
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
@@ -332,7 +333,7 @@ TEST(IconHandlerText, IsOwnIconHandlerOnlyForTheExactClassIdentifier)
     };
     const Case cases[] = {
         {OwnClsid, true},
-        {"{7dfe5a1e-6382-4105-8133-f1d53aca35a0}", false},
+        {test::OwnClsidInLowerCase.Text, false},
         {std::string(OwnClsid) + " ", false},
         {std::string(" ") + OwnClsid, false},
         {std::string(OwnClsid).substr(0, 37), false},
@@ -454,7 +455,7 @@ const ClassState ClassStates[] = {
     {"own identifier in lower case",
      [](const ScratchType& t) {
          t.SetDefaultIcon("shell32.dll,1");
-         t.SetHandler("{7dfe5a1e-6382-4105-8133-f1d53aca35a0}");
+         t.SetHandler(test::OwnClsidInLowerCase.Text);
      }},
     {"shellex with other handlers",
      [](const ScratchType& t) {
@@ -563,7 +564,7 @@ TEST(IconHandlerInstall, UninstallTakesOutOnlyThisExtensionsOwnHandler)
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
 
-    for (const char* text : {"{7dfe5a1e-6382-4105-8133-f1d53aca35a0}", "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0} "}) {
+    for (const char* text : {test::OwnClsidInLowerCase.Text, "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0} "}) {
         SCOPED_TRACE(text);
         type.SetHandler(text);
         ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));

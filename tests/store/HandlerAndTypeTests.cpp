@@ -15,6 +15,7 @@
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "IconTarget.h"
+#include "OwnIdentity.h"
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
@@ -336,7 +337,7 @@ const BehindCase BehindCases[] = {
     {"backup without an index", "%1", OwnClsid, nullptr, "C:\\b.ico", true, "C:\\b.ico,-99"},
     {"quoted %1", "\"%1\"", OwnClsid, nullptr, "C:\\b.ico,2", true, "C:\\b.ico,2"},
     {"another handler", "%1", OtherClsid, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},
-    {"own identifier in lower case", "%1", "{7dfe5a1e-6382-4105-8133-f1d53aca35a0}", "C:\\h.ico,6", "C:\\b.ico,2",
+    {"own identifier in lower case", "%1", test::OwnClsidInLowerCase.Text, "C:\\h.ico,6", "C:\\b.ico,2",
      false, nullptr},
     {"no handler", "%1", nullptr, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},
     {"an icon of its own", "C:\\t.ico,1", OwnClsid, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},

@@ -133,87 +133,74 @@ bool ReportChange(const char* path, const IconTarget& target, ChangeResult resul
     return true;
 }
 
+// Opens each target in turn with `open` and hands it to `act`; a target that cannot be
+// opened or whose action fails makes the status 1, and the others still go ahead.
+template <class Open, class Act>
+int ForEachTarget(const TargetList& targets, Open open, Act act)
+{
+    int status = 0;
+    for (const char* path : targets.Paths) {
+        std::optional<IconTarget> opened = open(path, targets.AllOfType);
+        if (!opened || !act(path, *opened))
+            status = 1;
+    }
+    return status;
+}
+
 } // namespace
 
 int ShowTargets(const TargetList& targets)
 {
-    int status = 0;
-    for (const char* path : targets.Paths) {
-        std::optional<IconTarget> opened = OpenTarget(path, targets.AllOfType);
-        if (!opened) {
-            status = 1;
-            continue;
-        }
-        IconTarget& target = *opened;
+    return ForEachTarget(targets, OpenTarget, [](const char*, IconTarget& target) {
         std::printf("%s\n", target.Path());
         if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
             std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
-            continue;
+            return true;
         }
         std::printf("  kind:   %s\n", KindWord(target));
         if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != '\0')
             std::printf("  class:  %s\n", target.Current->TypeKey);
         PrintIcon(target.Current);
         std::printf("  backup: %s\n", target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? "yes" : "no");
-    }
-    return status;
+        return true;
+    });
 }
 
 int SetIcon(const IconChoice& choice, const TargetList& targets)
 {
-    int status = 0;
-    for (const char* path : targets.Paths) {
-        std::optional<IconTarget> opened = OpenChangeableTarget(path, targets.AllOfType);
-        if (!opened) {
-            status = 1;
-            continue;
-        }
-        IconTarget& target = *opened;
+    return ForEachTarget(targets, OpenChangeableTarget, [&](const char* path, IconTarget& target) {
         if (!target.SetCurrentIconPath(choice.Source)) {
             Fail(path, ResultMessage(ChangeResult::PathTooLong));
-            status = 1;
-            continue;
+            return false;
         }
         target.SetCurrentIndex(choice.Index);
-        if (!ReportChange(path, target, target.ApplyIcon())) {
-            status = 1;
-            continue;
-        }
+        if (!ReportChange(path, target, target.ApplyIcon()))
+            return false;
         std::printf("%s: %s icon set to %s,%d\n", target.Path(), KindWord(target), choice.Source,
                     static_cast<int>(choice.Index));
-    }
-    return status;
+        return true;
+    });
 }
 
 int RestoreTargets(const TargetList& targets)
 {
-    int status = 0;
-    for (const char* path : targets.Paths) {
-        std::optional<IconTarget> opened = OpenChangeableTarget(path, targets.AllOfType);
-        if (!opened) {
-            status = 1;
-            continue;
-        }
-        IconTarget& target = *opened;
+    return ForEachTarget(targets, OpenChangeableTarget, [](const char* path, IconTarget& target) {
         switch (target.WhatRestoreWouldDo()) {
         case RestoreOutcome::NothingToRestore:
             std::printf("%s: nothing to restore (%s)\n", target.Path(), KindWord(target));
-            continue;
+            return true;
         case RestoreOutcome::HandlerReplaced:
             Fail(path, std::string("the icon handler of class ") + target.Current->TypeKey +
                            " is no longer Orvane; its entry is kept");
-            status = 1;
-            continue;
+            return false;
         case RestoreOutcome::Restores:
             break;
         }
-        if (!ReportChange(path, target, target.RestoreDefault())) {
-            status = 1;
-            continue;
-        }
+        if (!ReportChange(path, target, target.RestoreDefault()))
+            return false;
         std::printf("%s: %s icon restored\n", target.Path(), KindWord(target));
-    }
-    return status;
+        return true;
+    });
 }
 
 int RemoveAll()

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "DrivenDialog.h"
+#include "IconIdLibrary.h"
 #include "IconList.h"
 #include "IconSource.h"
 #include "TestSupport.h"
@@ -102,36 +103,15 @@ TEST_F(IconListTest, EachImageIsTheIconOfThatIndex)
     // The image of item i looks like icon i extracted on its own: compare a few.
     const std::string shell32 = test::Shell32Path();
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
-    const int size = GetSystemMetrics(SM_CXICON);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    auto pixels = [&](auto draw) {
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        RECT all{0, 0, size, size};
-        FillRect(dc, &all, GetSysColorBrush(COLOR_WINDOW));
-        draw();
-        std::vector<COLORREF> out;
-        for (int y = 0; y < size; y += 3)
-            for (int x = 0; x < size; x += 3)
-                out.push_back(GetPixel(dc, x, y));
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        return out;
-    };
     std::vector<std::vector<COLORREF>> images;
     for (int index : {3, 4, 40}) {
-        HICON icon = nullptr;
-        ASSERT_EQ(ExtractIconExA(shell32.c_str(), index, &icon, nullptr, 1), 1u);
-        const auto fromList = pixels([&] { ImageList_Draw(Images(), index, dc, 0, 0, ILD_NORMAL); });
-        const auto fromFile = pixels([&] { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
-        DestroyIcon(icon);
+        const auto fromList = test::ImagePixels(Images(), index);
+        const auto fromFile = test::ExtractedPixels(shell32, index);
+        ASSERT_FALSE(fromFile.empty()) << "icon " << index;
         EXPECT_EQ(fromList, fromFile) << "icon " << index;
         images.push_back(fromList);
     }
     EXPECT_NE(images[0], images[1]);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
 }
 
 TEST_F(IconListTest, PreselectionSelectsAndFocusesOnlyAnItemOfTheFile)

@@ -1,5 +1,6 @@
 // The module's resources as the dialog manager reads them: the extended dialog template
-// 101 parsed from the program's own resources, the menu 103 and the icon group 104.
+// 101 parsed from the program's own resources and its controls as they come on screen,
+// the menu 103 and the icon group 104.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DialogFixture.h"
 #include "DrivenDialog.h"
 #include "resource.h"
 
@@ -74,12 +76,6 @@ private:
     DWORD size_;
     DWORD pos_ = 0;
 };
-
-std::string Upper(std::string text)
-{
-    CharUpperBuffA(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
 
 Template LoadTemplate()
 {
@@ -151,40 +147,253 @@ TEST(DialogTemplate, HeaderIsTheExtendedTemplateOfTheDesign)
     EXPECT_EQ(t.Face, "MS Sans Serif");
 }
 
-TEST(DialogTemplate, ControlsInTabOrderWithTheirStylesAndRectangles)
+// The controls as the design states them, in the order the template lists them (which
+// is the order of the dialog's windows and of its tab stops): id, window class, text,
+// styles and rectangle in dialog units.
+struct DesignControl {
+    int Id;
+    const char* Class;
+    const char* Text;
+    DWORD Style;
+    DWORD ExStyle;
+    RECT Units; // left, top, width, height
+};
+
+constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
+const DesignControl Design[] = {
+    {IDC_ICONLIST, "SysListView32", "List1",
+     Child | WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_AUTOARRANGE | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE,
+     {7, 69, 178, 77}},
+    {IDC_SOURCES, "ComboBox", "", Child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {7, 44, 163, 62}},
+    {IDC_BROWSE, "Button", "...", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {173, 44, 12, 12}},
+    {IDC_ALLOFTYPE, "Button", "&Use icon for all files of that type", Child | BS_AUTOCHECKBOX | WS_TABSTOP, 0,
+     {7, 162, 115, 10}},
+    {IDOK, "Button", "OK", Child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0, {133, 177, 52, 14}},
+    {IDCANCEL, "Button", "Cancel", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {74, 177, 52, 14}},
+    {IDC_RESTORE, "Button", "&Restore", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {7, 177, 52, 14}},
+    {IDC_HEADLINE, "Static", "Static", Child | SS_LEFT | WS_GROUP, 0, {7, 7, 178, 22}},
+    {IDC_LISTLABEL, "Static", "&Choose Icon from list below", Child | SS_LEFT | WS_GROUP, 0, {7, 60, 82, 8}},
+    {IDC_SOURCELABEL, "Static", "Ch&oose Iconlibrary", Child | SS_LEFT | WS_GROUP, 0, {7, 33, 57, 8}},
+    {IDC_SHELLVERSION, "Static", "", Child | SS_LEFT | WS_GROUP, 0, {107, 151, 78, 8}},
+};
+
+// What the platform makes of a control's template styles. A list view given a client
+// edge draws that edge and drops WS_BORDER; a combo box hands WS_VSCROLL to its drop-down
+// list (checked there); the dialog manager adds WS_EX_NOPARENTNOTIFY to every control.
+DWORD StyleOnScreen(const DesignControl& c)
 {
-    const DWORD child = WS_CHILD | WS_VISIBLE;
-    const TemplateItem expected[] = {
-        {WS_EX_CLIENTEDGE, child | WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_AUTOARRANGE | LVS_SHOWSELALWAYS, 7, 69,
-         178, 77, IDC_ICONLIST, "SysListView32", "List1"},
-        {0, child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 7, 44, 163, 62, IDC_SOURCES, "COMBOBOX", ""},
-        {0, child | BS_PUSHBUTTON | WS_TABSTOP, 173, 44, 12, 12, IDC_BROWSE, "BUTTON", "..."},
-        {0, child | BS_AUTOCHECKBOX | WS_TABSTOP, 7, 162, 115, 10, IDC_ALLOFTYPE, "BUTTON",
-         "&Use icon for all files of that type"},
-        {0, child | BS_DEFPUSHBUTTON | WS_TABSTOP, 133, 177, 52, 14, IDOK, "BUTTON", "OK"},
-        {0, child | BS_PUSHBUTTON | WS_TABSTOP, 74, 177, 52, 14, IDCANCEL, "BUTTON", "Cancel"},
-        {0, child | BS_PUSHBUTTON | WS_TABSTOP, 7, 177, 52, 14, IDC_RESTORE, "BUTTON", "&Restore"},
-        {0, child | SS_LEFT | WS_GROUP, 7, 7, 178, 22, IDC_HEADLINE, "STATIC", "Static"},
-        {0, child | SS_LEFT | WS_GROUP, 7, 60, 82, 8, IDC_LISTLABEL, "STATIC", "&Choose Icon from list below"},
-        {0, child | SS_LEFT | WS_GROUP, 7, 33, 57, 8, IDC_SOURCELABEL, "STATIC", "Ch&oose Iconlibrary"},
-        {0, child | SS_LEFT | WS_GROUP, 107, 151, 78, 8, IDC_SHELLVERSION, "STATIC", ""},
-    };
-    const Template t = LoadTemplate();
-    ASSERT_EQ(t.Items.size(), std::size(expected));
-    for (size_t i = 0; i < t.Items.size(); ++i) {
-        SCOPED_TRACE("control " + std::to_string(expected[i].Id));
-        const TemplateItem& got = t.Items[i];
-        EXPECT_EQ(got.Id, expected[i].Id);
-        // Window class names are case-insensitive; windres stores them in capitals.
-        EXPECT_EQ(Upper(got.Class), Upper(expected[i].Class));
-        EXPECT_EQ(got.Text, expected[i].Text);
-        EXPECT_EQ(got.Style, expected[i].Style) << std::hex << got.Style;
-        EXPECT_EQ(got.ExStyle, expected[i].ExStyle);
-        EXPECT_EQ(got.X, expected[i].X);
-        EXPECT_EQ(got.Y, expected[i].Y);
-        EXPECT_EQ(got.Cx, expected[i].Cx);
-        EXPECT_EQ(got.Cy, expected[i].Cy);
+    DWORD style = c.Style;
+    if (c.ExStyle & WS_EX_CLIENTEDGE)
+        style &= ~static_cast<DWORD>(WS_BORDER);
+    if (std::strcmp(c.Class, "ComboBox") == 0)
+        style &= ~static_cast<DWORD>(WS_VSCROLL);
+    return style;
+}
+
+// The rectangle the dialog manager gives the control: left, top, width and height each
+// converted from dialog units on their own, so the right edge is not MapDialogRect of
+// the design's right edge (the two roundings can differ by a pixel).
+RECT Mapped(HWND dialog, RECT units)
+{
+    MapDialogRect(dialog, &units);
+    return {units.left, units.top, units.left + units.right, units.top + units.bottom};
+}
+
+RECT RectInClient(HWND dialog, HWND control)
+{
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::string WindowText(HWND window)
+{
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string ClassOf(HWND window)
+{
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string Show(const RECT& r)
+{
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
+
+// The height the platform gives a closed drop-down list in the dialog's font, whatever
+// height it is asked for: a second one made beside the dialog's, given the font the way
+// the dialog manager gives it.
+int ClosedComboHeight(HWND dialog)
+{
+    HWND probe = CreateWindowExA(0, "ComboBox", "", WS_CHILD | CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 300,
+                                 dialog, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (probe == nullptr)
+        return -1;
+    SendMessageA(probe, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+    RECT r{};
+    GetWindowRect(probe, &r);
+    DestroyWindow(probe);
+    return r.bottom - r.top;
+}
+
+// The template made into windows by the dialog manager and shown, before the dialog's own
+// procedure fills in the headline and the version and hides what a target cannot use:
+// the only moment the template's own texts are on screen. The product's procedure moves
+// no control at open (DialogOnScreen below compares the two).
+TEST(DialogTemplate, ControlsOnScreenAsDesignedInTabOrder)
+{
+    orvane::test::BareDialog bare;
+    HWND dialog = bare.Window();
+    ASSERT_NE(dialog, nullptr);
+    ShowWindow(dialog, SW_SHOWNA);
+    RECT client{};
+    GetClientRect(dialog, &client);
+
+    // The dialog's windows are the design's controls, in its order, and nothing else.
+    std::vector<int> ids;
+    for (HWND w = GetWindow(dialog, GW_CHILD); w != nullptr; w = GetWindow(w, GW_HWNDNEXT))
+        ids.push_back(GetDlgCtrlID(w));
+    std::vector<int> designIds;
+    for (const DesignControl& c : Design)
+        designIds.push_back(c.Id);
+    EXPECT_EQ(ids, designIds);
+
+    const int closedCombo = ClosedComboHeight(dialog);
+    for (const DesignControl& c : Design) {
+        SCOPED_TRACE("control " + std::to_string(c.Id));
+        HWND control = GetDlgItem(dialog, c.Id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(GetParent(control), dialog);
+        // Class names are case-insensitive; the template may store them in capitals.
+        EXPECT_EQ(lstrcmpiA(ClassOf(control).c_str(), c.Class), 0) << ClassOf(control);
+        EXPECT_EQ(WindowText(control), c.Text);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)), StyleOnScreen(c))
+            << std::hex << GetWindowLongA(control, GWL_STYLE);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE)), c.ExStyle | WS_EX_NOPARENTNOTIFY)
+            << std::hex << GetWindowLongA(control, GWL_EXSTYLE);
+        EXPECT_TRUE(IsWindowVisible(control));
+        EXPECT_TRUE(IsWindowEnabled(control));
+
+        const RECT want = Mapped(dialog, c.Units);
+        const RECT got = RectInClient(dialog, control);
+        EXPECT_EQ(got.left, want.left) << Show(got);
+        EXPECT_EQ(got.top, want.top) << Show(got);
+        EXPECT_EQ(got.right, want.right) << Show(got);
+        if (c.Id == IDC_SOURCES) {
+            // Closed, the box is as high as its selection field: the design's height is
+            // the room its list may take when dropped.
+            EXPECT_EQ(got.bottom - got.top, closedCombo);
+            EXPECT_LT(got.bottom, want.bottom);
+        } else {
+            EXPECT_EQ(got.bottom, want.bottom) << Show(got);
+        }
+        EXPECT_GE(got.left, 0);
+        EXPECT_GE(got.top, 0);
+        EXPECT_LE(got.right, client.right);
+        EXPECT_LE(got.bottom, client.bottom);
     }
+
+    // No two controls cover each other; the labels sit above what they name, touching at
+    // most (the design has no label over another control).
+    for (size_t i = 0; i < std::size(Design); ++i)
+        for (size_t j = i + 1; j < std::size(Design); ++j) {
+            const RECT a = RectInClient(dialog, GetDlgItem(dialog, Design[i].Id));
+            const RECT b = RectInClient(dialog, GetDlgItem(dialog, Design[j].Id));
+            RECT both{};
+            EXPECT_FALSE(IntersectRect(&both, &a, &b))
+                << Design[i].Id << " " << Show(a) << " and " << Design[j].Id << " " << Show(b);
+        }
+
+    // The list view's client edge: its client area lies inside the frame on every side.
+    RECT listClient{};
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    GetClientRect(list, &listClient);
+    const RECT listWindow = RectInClient(dialog, list);
+    const int edge = GetSystemMetrics(SM_CXEDGE);
+    EXPECT_EQ(listClient.right, listWindow.right - listWindow.left - 2 * edge);
+    EXPECT_EQ(listClient.bottom, listWindow.bottom - listWindow.top - 2 * edge);
+
+    // Tab walks the design's tab stops from the first and comes round again; Shift+Tab
+    // from the first goes to the last.
+    std::vector<int> stops;
+    for (const DesignControl& c : Design)
+        if (c.Style & WS_TABSTOP)
+            stops.push_back(c.Id);
+    HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    std::vector<int> walked;
+    HWND at = first;
+    for (size_t i = 0; i <= stops.size() && at != nullptr; ++i) {
+        walked.push_back(GetDlgCtrlID(at));
+        at = GetNextDlgTabItem(dialog, at, FALSE);
+    }
+    std::vector<int> round = stops;
+    round.push_back(stops.front());
+    EXPECT_EQ(walked, round);
+    EXPECT_EQ(GetDlgCtrlID(GetNextDlgTabItem(dialog, first, TRUE)), stops.back());
+    // The dialog opens with the focus on the first tab stop.
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), stops.front());
+
+    // Enter presses OK; the check box changes its own state when clicked.
+    EXPECT_EQ(SendMessageA(dialog, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+    EXPECT_TRUE(SendDlgItemMessageA(dialog, IDOK, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
+    SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    // Dropped with more entries than fit, the source list opens under the closed box, as
+    // wide as it, within the design's rectangle, and scrolls.
+    HWND combo = GetDlgItem(dialog, IDC_SOURCES);
+    for (int i = 0; i < 20; ++i)
+        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("entry"));
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetComboBoxInfo(combo, &info));
+    SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    const RECT box = RectInClient(dialog, combo);
+    const RECT dropped = RectInClient(dialog, info.hwndList);
+    const RECT room = Mapped(dialog, Design[1].Units);
+    EXPECT_TRUE(IsWindowVisible(info.hwndList));
+    EXPECT_EQ(dropped.top, box.bottom) << Show(dropped);
+    EXPECT_EQ(dropped.left, box.left) << Show(dropped);
+    EXPECT_EQ(dropped.right, box.right) << Show(dropped);
+    EXPECT_LE(dropped.bottom, room.bottom) << Show(dropped);
+    EXPECT_GT(dropped.bottom - dropped.top, 2 * static_cast<int>(SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0)));
+    EXPECT_TRUE(GetWindowLongA(info.hwndList, GWL_STYLE) & WS_VSCROLL);
+    SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
+class DialogOnScreen : public orvane::test::DialogTest {};
+
+// What the user gets at open: the dialog's procedure fills in texts and centres the
+// window, and leaves every control where the template put it.
+TEST_F(DialogOnScreen, OpensWithEveryControlWhereTheTemplatePutsIt)
+{
+    orvane::test::BareDialog bare;
+    ASSERT_NE(bare.Window(), nullptr);
+    const std::string folder = dir_.MakeFolder("Opened");
+    orvane::ChangeIconDialog record;
+    SetTarget(record, folder);
+    orvane::test::RunDriven(record, [&](orvane::test::DialogDriver& d) {
+        RECT opened{}, made{};
+        GetClientRect(d.Dialog(), &opened);
+        GetClientRect(bare.Window(), &made);
+        EXPECT_TRUE(EqualRect(&opened, &made)) << Show(opened);
+        for (const DesignControl& c : Design) {
+            SCOPED_TRACE("control " + std::to_string(c.Id));
+            const RECT got = d.ControlRect(c.Id);
+            const RECT want = RectInClient(bare.Window(), bare.Item(c.Id));
+            EXPECT_TRUE(EqualRect(&got, &want)) << Show(got) << " instead of " << Show(want);
+        }
+        d.Command(IDCANCEL);
+    });
 }
 
 TEST(DialogMenu, OnePopupWithItsFourItems)

@@ -1,0 +1,129 @@
+#include "Scope.h"
+
+#include <cstring>
+
+namespace orvane {
+
+namespace {
+
+// HKLM\Software\Classes itself, so that its own rights are the ones asked: opening
+// HKEY_CLASSES_ROOT with an empty path answers for the predefined key instead.
+constexpr char MachineClassesKey[] = "Software\\Classes";
+
+LONG OpenUserClasses(REGSAM access, RegKey& classes)
+{
+    return classes.Open(HKEY_CURRENT_USER, UserClassesKey, access);
+}
+
+// Asks the key root\basePath\path, or (when it does not exist yet) its nearest existing
+// ancestor, whether a write would be accepted. The walk stays relative to basePath, so
+// that long class names are asked as they will be written.
+bool MayWriteBelow(HKEY root, const char* basePath, const char* path, REGSAM access, REGSAM view)
+{
+    RegKey base;
+    LONG status = base.Open(root, basePath, KEY_READ | view);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
+        // Nothing of the path exists below the root yet: the root's own nearest ancestor
+        // decides.
+        char parent[TextCapacity];
+        if (!CopyText(parent, sizeof parent, basePath))
+            return false;
+        char* separator = std::strrchr(parent, '\\');
+        if (separator == nullptr)
+            return base.Open(root, nullptr, KEY_CREATE_SUB_KEY | view) == ERROR_SUCCESS;
+        *separator = '\0';
+        return MayWriteBelow(root, parent, separator + 1, KEY_CREATE_SUB_KEY, view);
+    }
+    if (status != ERROR_SUCCESS)
+        return false;
+
+    char current[TextCapacity];
+    if (!CopyText(current, sizeof current, path))
+        return false;
+    REGSAM wanted = access;
+    for (;;) {
+        RegKey key;
+        if (current[0] == '\0')
+            return key.Open(root, basePath, wanted | view) == ERROR_SUCCESS;
+        status = key.Open(base.get(), current, wanted | view);
+        if (status == ERROR_SUCCESS)
+            return true;
+        if (status != ERROR_FILE_NOT_FOUND && status != ERROR_PATH_NOT_FOUND)
+            return false;
+        // A key still to be made needs only its parent's consent to create it.
+        wanted = KEY_CREATE_SUB_KEY;
+        char* separator = std::strrchr(current, '\\');
+        if (separator == nullptr)
+            current[0] = '\0';
+        else
+            *separator = '\0';
+    }
+}
+
+} // namespace
+
+HKEY ProductRoot(Scope scope) { return scope == Scope::AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key)
+{
+    if (scope == Scope::AllUsers)
+        return key.Open(HKEY_CLASSES_ROOT, path, access);
+    RegKey classes;
+    const LONG status = OpenUserClasses(KEY_READ, classes);
+    if (status != ERROR_SUCCESS) {
+        key.reset();
+        return status;
+    }
+    return key.Open(classes.get(), path, access);
+}
+
+LONG CreateClassKey(Scope scope, const char* path, RegKey& key)
+{
+    if (scope == Scope::AllUsers)
+        return key.Create(HKEY_CLASSES_ROOT, path);
+    RegKey classes;
+    LONG status = OpenUserClasses(KEY_READ | KEY_CREATE_SUB_KEY, classes);
+    if (status == ERROR_FILE_NOT_FOUND)
+        status = classes.Create(HKEY_CURRENT_USER, UserClassesKey);
+    if (status != ERROR_SUCCESS) {
+        key.reset();
+        return status;
+    }
+    return key.Create(classes.get(), path);
+}
+
+std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey& key)
+{
+    if (OpenClassKey(Scope::ThisUser, path, access, key) == ERROR_SUCCESS)
+        return Scope::ThisUser;
+    if (OpenClassKey(Scope::AllUsers, path, access, key) == ERROR_SUCCESS)
+        return Scope::AllUsers;
+    return std::nullopt;
+}
+
+bool MayWrite(HKEY root, const char* path, REGSAM access)
+{
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    char parent[TextCapacity];
+    if (!CopyText(parent, sizeof parent, path))
+        return false;
+    char* separator = std::strrchr(parent, '\\');
+    if (separator == nullptr)
+        return MayWriteBelow(root, path, "", access, 0);
+    *separator = '\0';
+    // The last component is asked relative to its parent, with the access asked for.
+    return MayWriteBelow(root, parent, separator + 1, access, 0);
+}
+
+bool MayWriteClassKey(Scope scope, const char* path, REGSAM access)
+{
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    // A 32-bit program's HKEY_CLASSES_ROOT writes land in the machine's one classes key.
+    const REGSAM view = scope == Scope::AllUsers ? KEY_WOW64_64KEY : 0;
+    const char* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
+    return MayWriteBelow(ProductRoot(scope), classes, path, access, view);
+}
+
+} // namespace orvane

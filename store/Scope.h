@@ -1,0 +1,54 @@
+// Where a setting lives. Windows keeps every setting this product writes in two places:
+// one for all users of the machine (which only administrators may write; with User
+// Account Control even an administrator's Explorer runs without that right) and one for
+// the current user, which Explorer reads first.
+//
+//   what                 all users                            this user
+//   product tables       HKLM\<ProductKey>                    HKCU\<ProductKey>
+//   class data           HKEY_CLASSES_ROOT (HKLM's classes)   HKCU\Software\Classes
+//   drive icons          HKLM\...\Explorer\DriveIcons         HKCU\Software\Classes\Applications\Explorer.exe\Drives
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+
+#include "Registry.h"
+
+namespace orvane {
+
+enum class Scope { AllUsers, ThisUser };
+
+// What a caller asks of a change: all users where every place it writes accepts the
+// write and this user otherwise, or one scope on purpose.
+enum class ScopeChoice { Automatic, AllUsers, ThisUser };
+
+// HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER: the root under which a scope keeps the
+// product's tables (FileIcons, FolderBAKIcons) and the drive icons' key.
+HKEY ProductRoot(Scope scope);
+
+// This user's classes, relative to HKEY_CURRENT_USER.
+constexpr char UserClassesKey[] = "Software\\Classes";
+
+// Opens (or creates) a key of a scope's class data by its path below the classes root
+// ("txtfile\\DefaultIcon"). This user's keys are reached relative to
+// HKCU\Software\Classes, so that a path that fits for HKEY_CLASSES_ROOT fits here too.
+LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key);
+LONG CreateClassKey(Scope scope, const char* path, RegKey& key);
+
+// The key of this path as this user's Explorer sees it: this user's key when it exists
+// (it hides the machine's key of the same path, values and all, as Windows' merged view
+// of HKEY_CLASSES_ROOT does), else all users'. The scope it was found in, or none.
+// Wine's HKEY_CLASSES_ROOT has no user part, so this merge is done here on every system.
+std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey& key);
+
+// Whether a write below root\path would be accepted: the key itself when it exists,
+// opened with `access`, else its nearest existing ancestor, opened with
+// KEY_CREATE_SUB_KEY. Asked before anything of a change is written, so that a change
+// goes wholly into one scope. (The platform checks a key's rights when that key is
+// opened; a key created below a refusing one may still be accepted, so trying a write
+// says less than asking.)
+bool MayWrite(HKEY root, const char* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+bool MayWriteClassKey(Scope scope, const char* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+
+} // namespace orvane

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "IconLocation.h"
+#include "Scope.h"
 
 namespace orvane {
 
@@ -70,6 +71,18 @@ public:
     // restoring would actually change.
     RestoreOutcome WhatRestoreWouldDo() const;
 
+    // Which scope a change goes to: Automatic (all users when every place the change
+    // writes, its backup included, accepts the write; this user otherwise), or one scope
+    // on purpose. A chosen scope that refuses the write gives AccessDenied, nothing written.
+    void SetScopeChoice(ScopeChoice choice) { scopeChoice_ = choice; }
+    ScopeChoice GetScopeChoice() const { return scopeChoice_; }
+    // The scope in which the icon that ReadCurrentIcon found is set; none when the target
+    // shows an icon that is not its own setting (its class's from the system, the Folder
+    // or Drive class's).
+    std::optional<Scope> CurrentScope() const { return currentScope_; }
+    // The scope that the last ApplyIcon or RestoreDefault wrote to (or was refused in).
+    std::optional<Scope> ChangedScope() const { return changedScope_; }
+
     // Accessors the dialog uses; each creates an empty Current when there is none.
     bool SetCurrentIconPath(const char* path);
     void SetCurrentIndex(std::int32_t index);
@@ -86,6 +99,9 @@ private:
     TargetKind kind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
     std::optional<IconLocation> original_;
+    ScopeChoice scopeChoice_ = ScopeChoice::Automatic;
+    std::optional<Scope> currentScope_;
+    std::optional<Scope> changedScope_;
 };
 
 // Makes a location the type's icon: into "HandlerIconInfo" while this extension is the

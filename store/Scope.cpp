@@ -62,7 +62,7 @@ bool MayWriteBelow(HKEY root, const char* basePath, const char* path, REGSAM acc
 
 } // namespace
 
-HKEY ProductRoot(Scope scope) { return scope == Scope::AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY ProductKeyRoot(Scope scope) { return scope == Scope::AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key)
 {
@@ -123,7 +123,7 @@ bool MayWriteClassKey(Scope scope, const char* path, REGSAM access)
     // A 32-bit program's HKEY_CLASSES_ROOT writes land in the machine's one classes key.
     const REGSAM view = scope == Scope::AllUsers ? KEY_WOW64_64KEY : 0;
     const char* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
-    return MayWriteBelow(ProductRoot(scope), classes, path, access, view);
+    return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
 }
 
 } // namespace orvane

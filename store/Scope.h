@@ -25,7 +25,7 @@ enum class ScopeChoice { Automatic, AllUsers, ThisUser };
 
 // HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER: the root under which a scope keeps the
 // product's tables (FileIcons, FolderBAKIcons) and the drive icons' key.
-HKEY ProductRoot(Scope scope);
+HKEY ProductKeyRoot(Scope scope);
 
 // This user's classes, relative to HKEY_CURRENT_USER.
 constexpr char UserClassesKey[] = "Software\\Classes";

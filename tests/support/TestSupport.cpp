@@ -193,10 +193,11 @@ std::string DumpKey(HKEY root, const std::string& path)
     return out;
 }
 
-ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl) : root_(root), path_(std::move(path))
+ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl, REGSAM view)
+    : root_(root), path_(std::move(path)), view_(view)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC | view_, &key) != ERROR_SUCCESS)
         return;
     DWORD size = 0;
     RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
@@ -214,7 +215,7 @@ ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl) : root_(
 ReadOnlyKey::~ReadOnlyKey()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC | view_, &key) != ERROR_SUCCESS)
         return;
     if (!saved_.empty()) {
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data());
@@ -226,6 +227,61 @@ ReadOnlyKey::~ReadOnlyKey()
         }
     }
     RegCloseKey(key);
+}
+
+namespace {
+
+constexpr char MachineProductKey[] = "Software\\Brindlewick Software\\Orvane";
+constexpr char MachineDriveIcons[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+
+} // namespace
+
+StandardUser::StandardUser(const std::vector<std::string>& classes)
+{
+    for (const char* path : {MachineProductKey, MachineDriveIcons}) {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition) != ERROR_SUCCESS) {
+            applied_ = false;
+            continue;
+        }
+        RegCloseKey(key);
+        if (disposition == REG_CREATED_NEW_KEY)
+            created_.push_back(path);
+        LockTree(HKEY_LOCAL_MACHINE, path, 0);
+    }
+    // A 32-bit program's HKEY_CLASSES_ROOT is the machine's one classes key.
+    locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, "Software\\Classes", "D:P(A;;KR;;;WD)", KEY_WOW64_64KEY));
+    applied_ = applied_ && locks_.back()->Applied();
+    for (const std::string& name : classes)
+        LockTree(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + name, KEY_WOW64_64KEY);
+}
+
+StandardUser::~StandardUser()
+{
+    locks_.clear();
+    for (const std::string& path : created_)
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+void StandardUser::LockTree(HKEY root, const std::string& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return; // nothing there to lock; creating it is refused at its parent
+    std::vector<std::string> children;
+    char name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        children.push_back(name);
+    }
+    RegCloseKey(key);
+    locks_.push_back(std::make_unique<ReadOnlyKey>(root, path, "D:P(A;;KR;;;WD)", view));
+    applied_ = applied_ && locks_.back()->Applied();
+    for (const std::string& child : children)
+        LockTree(root, path + "\\" + child, view);
 }
 
 ScratchType::ScratchType(bool registered, const char* description)

@@ -63,7 +63,7 @@ std::string DumpKey(HKEY root, const std::string& path);
 // put back when the object goes (the owner may always change it).
 class ReadOnlyKey {
 public:
-    ReadOnlyKey(HKEY root, std::string path, const char* dacl = "D:P(A;;KR;;;WD)");
+    ReadOnlyKey(HKEY root, std::string path, const char* dacl = "D:P(A;;KR;;;WD)", REGSAM view = 0);
     ~ReadOnlyKey();
     ReadOnlyKey(const ReadOnlyKey&) = delete;
     ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
@@ -72,8 +72,32 @@ public:
 private:
     HKEY root_;
     std::string path_;
+    REGSAM view_;
     std::vector<BYTE> saved_;
     bool applied_ = false;
+};
+
+// Stands in for a standard user, for as long as it lives: every existing key of all
+// users' places refuses writes (Wine runs every program as an administrator). Locked are
+// the product's key under HKEY_LOCAL_MACHINE (made first when missing, so that it cannot
+// be made either), the shell's DriveIcons key, HKLM\Software\Classes itself (so that no
+// class can be added) and, below it, each of the given class keys with every key
+// beneath them. The platform checks a key's rights only when that key is opened, so
+// product code must ask before it writes; this is what such asking meets on Windows.
+class StandardUser {
+public:
+    explicit StandardUser(const std::vector<std::string>& classes = {});
+    ~StandardUser();
+    StandardUser(const StandardUser&) = delete;
+    StandardUser& operator=(const StandardUser&) = delete;
+    // Every lock took hold.
+    bool Applied() const { return applied_; }
+
+private:
+    void LockTree(HKEY root, const std::string& path, REGSAM view);
+    std::vector<std::unique_ptr<ReadOnlyKey>> locks_;
+    std::vector<std::string> created_;
+    bool applied_ = true;
 };
 
 // A fresh folder under the temporary directory, removed with all its contents (and any
@@ -104,6 +128,12 @@ struct ScratchType {
     std::string Class = Extension.substr(1) + "file";
     KeyGuard ExtensionGuard{HKEY_CLASSES_ROOT, Extension};
     KeyGuard ClassGuard{HKEY_CLASSES_ROOT, Class};
+    // The same keys in this user's classes, and this user's choice of class for the
+    // extension, so that what a test (or a change made for this user) puts there goes.
+    KeyGuard UserExtensionGuard{HKEY_CURRENT_USER, "Software\\Classes\\" + Extension};
+    KeyGuard UserClassGuard{HKEY_CURRENT_USER, "Software\\Classes\\" + Class};
+    KeyGuard UserChoiceGuard{HKEY_CURRENT_USER,
+                             "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + Extension};
 
     explicit ScratchType(bool registered = true, const char* description = "Scratch document");
     ScratchType(const ScratchType&) = delete;

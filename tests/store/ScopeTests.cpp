@@ -1,0 +1,75 @@
+// The two scopes: which places accept a write for a standard user (all users' keys made
+// to refuse writes, as on Windows with User Account Control), and which class key this
+// user's Explorer sees.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "Registry.h"
+#include "ScratchRegistry.h"
+#include "Scope.h"
+#include "TestSupport.h"
+
+namespace orvane::test {
+namespace {
+
+TEST(Scope, WhatAStandardUserMayWrite)
+{
+    ScratchType type;
+    const std::string missingClass = UniqueName("class");
+    KeyGuard missing(HKEY_CLASSES_ROOT, missingClass);
+    KeyGuard userTable(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane");
+    struct Case {
+        const char* Name;
+        bool (*Ask)(const ScratchType&, const std::string&);
+        bool Administrator;
+        bool StandardUser;
+    };
+    const Case cases[] = {
+        {"all users' table",
+         [](const ScratchType&, const std::string&) { return MayWrite(HKEY_LOCAL_MACHINE, FileIconsKey); }, true, false},
+        {"this user's table",
+         [](const ScratchType&, const std::string&) { return MayWrite(HKEY_CURRENT_USER, FileIconsKey); }, true, true},
+        {"all users' class, a key still to be made",
+         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::AllUsers, t.Key("DefaultIcon").c_str()); },
+         true, false},
+        {"all users' class itself",
+         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::AllUsers, t.Class.c_str()); }, true,
+         false},
+        {"a class nobody has yet",
+         [](const ScratchType&, const std::string& m) { return MayWriteClassKey(Scope::AllUsers, m.c_str()); }, true, false},
+        {"this user's class",
+         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::ThisUser, t.Key("DefaultIcon").c_str()); },
+         true, true},
+        {"all users' drive icons",
+         [](const ScratchType&, const std::string&) {
+             return MayWrite(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons\\Q\\DefaultIcon");
+         },
+         true, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Ask(type, missingClass), c.Administrator) << c.Name << ", as administrator";
+    StandardUser standard({type.Class});
+    ASSERT_TRUE(standard.Applied());
+    for (const Case& c : cases)
+        EXPECT_EQ(c.Ask(type, missingClass), c.StandardUser) << c.Name << ", as a standard user";
+}
+
+TEST(Scope, ThisUsersKeyHidesAllUsersKeyOfTheSamePath)
+{
+    ScratchType type;
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), nullptr, "C:\\machine.ico,1"));
+    RegKey key;
+    EXPECT_EQ(OpenVisibleClassKey(type.Key("DefaultIcon").c_str(), KEY_READ, key), Scope::AllUsers);
+    // A user key without the value still hides the machine's key, as Windows' merged view does.
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, "Software\\Classes\\" + type.Key("DefaultIcon"), "Other", "x"));
+    ASSERT_EQ(OpenVisibleClassKey(type.Key("DefaultIcon").c_str(), KEY_READ, key), Scope::ThisUser);
+    char text[TextCapacity];
+    EXPECT_FALSE(ReadTextValue(key.get(), nullptr, text, sizeof text));
+    EXPECT_FALSE(OpenVisibleClassKey((type.Class + "\\NoSuchKey").c_str(), KEY_READ, key).has_value());
+}
+
+} // namespace
+} // namespace orvane::test

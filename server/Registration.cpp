@@ -2,13 +2,19 @@
 // context-menu handler entries for all files, folders and drives, and the class's entry
 // in the list of approved shell extensions. Written by DllRegisterServer (regsvr32) and
 // taken out again, entry by entry and only where it is still ours, by DllUnregisterServer.
+// DllInstall with "user" (regsvr32 /n /i:user) writes the same entries for this user
+// only, in HKCU\Software\Classes and HKCU's list of approved extensions, which a user
+// without administrator rights may write and this user's Explorer reads first.
 #include <windows.h>
 #include <olectl.h>
+
+#include <cstring>
 
 #include "ExtensionIdentity.h"
 #include "ModuleInstance.h"
 #include "RegistrationKeys.h"
 #include "Registry.h"
+#include "Scope.h"
 
 namespace orvane {
 
@@ -45,10 +51,10 @@ bool KeyExists(HKEY root, const char* path, REGSAM view)
 // The 64-bit and 32-bit programs of one system see separate CLSID keys but share the
 // file, folder and drive keys. The shared handler entries stay while the class is still
 // registered in the other view.
-bool RegisteredInOtherView()
+bool RegisteredInOtherView(HKEY classes)
 {
     const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    return KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath, otherView);
+    return KeyExists(classes, ServerKeyPath, otherView);
 }
 
 bool ModulePath(char (&path)[MAX_PATH])
@@ -61,10 +67,10 @@ LONG DeleteKeyIfPresent(HKEY root, const char* path) { return DeletionStatus(Reg
 
 // The class key goes when it holds no more than registering wrote; subkeys that others
 // added keep it, and then only its name "Orvane" is taken out.
-bool RemoveClassKey()
+bool RemoveClassKey(HKEY classes)
 {
     RegKey key;
-    const LONG status = key.Open(HKEY_CLASSES_ROOT, ClassKeyPath, KEY_READ | KEY_SET_VALUE);
+    const LONG status = key.Open(classes, ClassKeyPath, KEY_READ | KEY_SET_VALUE);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status) == ERROR_SUCCESS;
     DWORD subkeys = 0;
@@ -72,13 +78,126 @@ bool RemoveClassKey()
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     if (subkeys > 0) {
-        if (!ValueIs(HKEY_CLASSES_ROOT, ClassKeyPath, nullptr, ClassName))
+        if (!ValueIs(classes, ClassKeyPath, nullptr, ClassName))
             return true;
         return DeletionStatus(RegDeleteValueA(key.get(), nullptr)) == ERROR_SUCCESS;
     }
     key.reset();
-    return DeleteKeyIfPresent(HKEY_CLASSES_ROOT, ClassKeyPath) == ERROR_SUCCESS;
+    return DeleteKeyIfPresent(classes, ClassKeyPath) == ERROR_SUCCESS;
 }
+
+enum class KeyContent { Missing, Empty, Held };
+
+KeyContent ContentOf(HKEY root, const char* path)
+{
+    RegKey key;
+    const LONG status = key.Open(root, path, KEY_QUERY_VALUE);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status) == ERROR_SUCCESS ? KeyContent::Missing : KeyContent::Held;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return KeyContent::Held;
+    return subkeys == 0 && values == 0 ? KeyContent::Empty : KeyContent::Held;
+}
+
+// Takes out root\path when it holds nothing (no value, no subkey), and then each of its
+// `levels` nearest ancestors while they hold nothing either. This way the keys that
+// registering for one user had to create go again (on a fresh profile
+// HKCU\Software\Classes has no "Drive" key, for example, and an empty one would hide
+// the machine's); a key that holds anything of another program's stays, and with it
+// every key above it. An empty key that was there before goes too, as Windows Installer
+// does with the keys of its Registry table: holding nothing, it said nothing.
+bool RemoveEmptyKeys(HKEY root, const char* path, int levels)
+{
+    char key[MAX_PATH];
+    if (std::strlen(path) >= sizeof key)
+        return false;
+    lstrcpynA(key, path, sizeof key);
+    for (int level = 0; level <= levels; ++level) {
+        const KeyContent content = ContentOf(root, key);
+        if (content == KeyContent::Held)
+            return true;
+        if (content == KeyContent::Empty && DeleteKeyIfPresent(root, key) != ERROR_SUCCESS)
+            return false;
+        char* separator = std::strrchr(key, '\\');
+        if (separator == nullptr)
+            return true;
+        *separator = '\0';
+    }
+    return true;
+}
+
+// The entries that make the shell load this module, below `classes` (HKEY_CLASSES_ROOT,
+// or this user's HKCU\Software\Classes) and in the list of approved extensions under
+// `approvedRoot`.
+bool WriteRegistration(HKEY classes, HKEY approvedRoot, const char* path)
+{
+    bool written = WriteKeyValue(classes, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
+                   WriteKeyValue(classes, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
+                   WriteKeyValue(classes, ServerKeyPath, "ThreadingModel", "Apartment") == ERROR_SUCCESS;
+    for (const char* handlerPath : HandlerKeyPaths)
+        written = written && WriteKeyValue(classes, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
+    return written && WriteKeyValue(approvedRoot, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
+}
+
+// Takes out what WriteRegistration wrote, entry by entry and only where it is still ours.
+// With `emptyParents` the keys above the entries go too while they hold nothing.
+bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
+{
+    bool removed = true;
+    {
+        RegKey approved;
+        if (approved.Open(approvedRoot, ApprovedKeyPath, KEY_SET_VALUE) == ERROR_SUCCESS)
+            removed = DeletionStatus(RegDeleteValueA(approved.get(), ExtensionClsidText)) == ERROR_SUCCESS && removed;
+    }
+    removed = DeleteKeyIfPresent(classes, ServerKeyPath) == ERROR_SUCCESS && removed;
+    removed = RemoveClassKey(classes) && removed;
+    if (emptyParents) {
+        // Approved and "Shell Extensions"; CLSID.
+        removed = RemoveEmptyKeys(approvedRoot, ApprovedKeyPath, 1) && removed;
+        removed = RemoveEmptyKeys(classes, ClassKeyPath, 1) && removed;
+    }
+
+    if (!RegisteredInOtherView(classes)) {
+        for (const char* handlerPath : HandlerKeyPaths) {
+            if (ValueIs(classes, handlerPath, nullptr, ExtensionClsidText))
+                removed = DeleteKeyIfPresent(classes, handlerPath) == ERROR_SUCCESS && removed;
+            // ContextMenuHandlers, shellex and the owner ("*", Directory, Drive).
+            if (emptyParents)
+                removed = RemoveEmptyKeys(classes, handlerPath, 3) && removed;
+        }
+    }
+    return removed;
+}
+
+bool RegisterForThisUser()
+{
+    char path[MAX_PATH];
+    if (!ModulePath(path))
+        return false;
+    RegKey classes;
+    if (classes.Create(HKEY_CURRENT_USER, UserClassesKey) != ERROR_SUCCESS)
+        return false;
+    if (WriteRegistration(classes.get(), HKEY_CURRENT_USER, path))
+        return true;
+    // A half registration would offer a menu entry that cannot load; take it out.
+    RemoveRegistration(classes.get(), HKEY_CURRENT_USER, true);
+    return false;
+}
+
+bool UnregisterForThisUser()
+{
+    RegKey classes;
+    const LONG status = classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status) == ERROR_SUCCESS;
+    return RemoveRegistration(classes.get(), HKEY_CURRENT_USER, true);
+}
+
+// regsvr32 /i:user hands DllInstall the text after the colon.
+bool NamesThisUser(LPCWSTR cmdLine) { return cmdLine != nullptr && lstrcmpiW(cmdLine, L"user") == 0; }
 
 } // namespace
 
@@ -92,15 +211,7 @@ STDAPI DllRegisterServer()
     char path[MAX_PATH];
     if (!ModulePath(path))
         return SELFREG_E_CLASS;
-
-    bool written = WriteKeyValue(HKEY_CLASSES_ROOT, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
-                   WriteKeyValue(HKEY_CLASSES_ROOT, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
-                   WriteKeyValue(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel", "Apartment") == ERROR_SUCCESS;
-    for (const char* handlerPath : HandlerKeyPaths)
-        written = written && WriteKeyValue(HKEY_CLASSES_ROOT, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
-    written = written && WriteKeyValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
-
-    if (!written) {
+    if (!WriteRegistration(HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, path)) {
         // A half registration would offer a menu entry that cannot load; take it out.
         DllUnregisterServer();
         return SELFREG_E_CLASS;
@@ -111,22 +222,19 @@ STDAPI DllRegisterServer()
 STDAPI DllUnregisterServer()
 {
     using namespace orvane;
-    bool removed = true;
+    return RemoveRegistration(HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, false) ? S_OK : SELFREG_E_CLASS;
+}
 
-    {
-        RegKey approved;
-        if (approved.Open(HKEY_LOCAL_MACHINE, ApprovedKeyPath, KEY_SET_VALUE) == ERROR_SUCCESS)
-            removed = DeletionStatus(RegDeleteValueA(approved.get(), ExtensionClsidText)) == ERROR_SUCCESS && removed;
-    }
-
-    removed = DeleteKeyIfPresent(HKEY_CLASSES_ROOT, ServerKeyPath) == ERROR_SUCCESS && removed;
-    removed = RemoveClassKey() && removed;
-
-    if (!RegisteredInOtherView()) {
-        for (const char* handlerPath : HandlerKeyPaths) {
-            if (ValueIs(HKEY_CLASSES_ROOT, handlerPath, nullptr, ExtensionClsidText))
-                removed = DeleteKeyIfPresent(HKEY_CLASSES_ROOT, handlerPath) == ERROR_SUCCESS && removed;
-        }
-    }
-    return removed ? S_OK : SELFREG_E_CLASS;
+// regsvr32 /n /i:user registers the extension for this user alone, and
+// regsvr32 /u /n /i:user takes that registration out again. Nothing else is asked of it.
+STDAPI DllInstall(BOOL install, LPCWSTR cmdLine)
+{
+    using namespace orvane;
+    if (!NamesThisUser(cmdLine))
+        return E_INVALIDARG;
+    if (install)
+        return RegisterForThisUser() ? S_OK : SELFREG_E_CLASS;
+    // Every class on which the extension is this user's icon handler gets its own icon
+    // and handler back first, while the registration that serves them is still there.
+    return UnregisterForThisUser() ? S_OK : SELFREG_E_CLASS;
 }

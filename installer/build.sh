@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package for one architecture from a finished build:
 #   installer/build.sh ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH.msi
+# or, with --per-user, the package that installs for one user without administrator
+# rights (OrvaneUser.wxs):
+#   installer/build.sh --per-user ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH-user.msi
 # (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll, cli/orvane.exe and
 # ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
 # common/ExtensionIdentity.h.)
 # ORVANE_VERSION sets the product version (default 1.0.0).
 set -euo pipefail
+source_file=Orvane.wxs
+suffix=
+if [ "${1:-}" = --per-user ]; then
+  source_file=OrvaneUser.wxs
+  suffix=-user
+  shift
+fi
 arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
 build=${2:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,11 +43,11 @@ stage=$build/installer-stage-$$
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$dll" "$exe" "$stage/"
-out=${3:-$build/Orvane-$arch.msi}
+out=${3:-$build/Orvane-$arch$suffix.msi}
 case $out in /*) ;; *) out=$PWD/$out ;; esac
 (cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
   -D Arch="$arch" -D Version="$version" -D Clsid="$clsid" -D DllPath=orvane.dll -D ExePath=orvane.exe \
-  "$here/Orvane.wxs")
+  "$here/$source_file")
 mv "$out.tmp" "$out"
 rm -rf "$stage"
 echo "$out"

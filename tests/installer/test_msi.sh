@@ -54,17 +54,21 @@ regval() {
   [ -n "$line" ] || { echo "<missing>"; return; }
   printf '%s\n' "$line" | sed -E 's/^.*    REG_[A-Z_]+    ?//'
 }
-# The registration's values, one per line, with the DLL's path written as <dll>.
-registration() {
-  local owner
-  echo "class: $(regval "HKCR\\CLSID\\$clsid" "")"
-  echo "server: $(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "" | sed "s|^$1\$|<dll>|")"
-  echo "threading: $(regval "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel)"
+# The registration's values, one per line, with the DLL's path written as <dll>: all
+# users' (HKCR and HKLM's approval), or with CLASSES and APPROVED_ROOT given this user's
+# (HKCU\Software\Classes and HKCU).
+registration() { # DLL_PATTERN [CLASSES APPROVED_ROOT]
+  local owner classes=${2:-HKCR} approved=${3:-HKLM}
+  echo "class: $(regval "$classes\\CLSID\\$clsid" "")"
+  echo "server: $(regval "$classes\\CLSID\\$clsid\\InprocServer32" "" | sed "s|^$1\$|<dll>|")"
+  echo "threading: $(regval "$classes\\CLSID\\$clsid\\InprocServer32" ThreadingModel)"
   for owner in '*' Directory Drive; do
-    echo "$owner: $(regval "HKCR\\$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
+    echo "$owner: $(regval "$classes\\$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
   done
-  echo "approved: $(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+  echo "approved: $(regval "$approved\\Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved" "$clsid")"
 }
+user_classes='HKCU\Software\Classes'
+
 # The registration that the constant's class identifier makes, in registration()'s form.
 expected_registration() {
   printf '%s\n' "class: Orvane" "server: <dll>" "threading: Apartment" \
@@ -77,15 +81,17 @@ table_value() { # ROOT KEY NAME
     NR > 3 && $2 == ENVIRON["root"] && $3 == ENVIRON["key"] && $4 == ENVIRON["name"] { print $5; found = 1 }
     END { if (!found) print "<missing>" }' <<<"$registry_table"
 }
-table_registration() {
-  local owner
-  echo "class: $(table_value 0 "CLSID\\$clsid" "")"
-  echo "server: $(table_value 0 "CLSID\\$clsid\\InprocServer32" "" | sed 's/^\[#OrvaneDll\]$/<dll>/')"
-  echo "threading: $(table_value 0 "CLSID\\$clsid\\InprocServer32" ThreadingModel)"
+# With CLASSES_ROOT CLASSES_PREFIX APPROVED_ROOT given, the per-user package's: root 1
+# (HKCU) with keys below Software\Classes\.
+table_registration() { # [CLASSES_ROOT CLASSES_PREFIX APPROVED_ROOT]
+  local owner croot=${1:-0} prefix=${2:-} aroot=${3:-2}
+  echo "class: $(table_value "$croot" "${prefix}CLSID\\$clsid" "")"
+  echo "server: $(table_value "$croot" "${prefix}CLSID\\$clsid\\InprocServer32" "" | sed 's/^\[#OrvaneDll\]$/<dll>/')"
+  echo "threading: $(table_value "$croot" "${prefix}CLSID\\$clsid\\InprocServer32" ThreadingModel)"
   for owner in '*' Directory Drive; do
-    echo "$owner: $(table_value 0 "$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
+    echo "$owner: $(table_value "$croot" "${prefix}$owner\\shellex\\ContextMenuHandlers\\Orvane" "")"
   done
-  echo "approved: $(table_value 2 'Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+  echo "approved: $(table_value "$aroot" 'Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 }
 haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || echo absent; }
 # The whole registry's values under their keys, and the file list of drive C:. Keys
@@ -117,10 +123,12 @@ sample="C:\\orvane-msi-test"
 installed_exe="C:\\$programs\\Orvane\\orvane.exe"
 
 current_msi=$msi
+current_user_msi=
 cleanup() {
   if [ "$(haskey "HKCR\\CLSID\\$clsid\\InprocServer32")" = present ]; then
     wine msiexec /x "$current_msi" /qn >/dev/null 2>&1
   fi
+  [ -n "$current_user_msi" ] && wine msiexec /x "$current_user_msi" /qn >/dev/null 2>&1
   wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
   wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1
   rm -rf "$WINEPREFIX/drive_c/orvane-msi-test"
@@ -254,6 +262,73 @@ check "regsvr32 /u exit code" 0 $?
 for key in "${parents[@]}"; do
   wine reg delete "$key" /f "$view" >/dev/null 2>&1
 done
+
+echo "== the machine package hands back the uninstalling user's classes too"
+custom_actions=$(msiinfo export "$msi_built" CustomAction | tr -d '\r')
+# Type 1106: an exe from the package's files (18), errors ignored (64), deferred (1024),
+# run as the user who uninstalls; 3154 adds 2048, run as the system.
+check "remove-all as the uninstalling user and as the system" "RemoveThisUsersSettings 1106 remove-all
+RemoveAllSettings 3154 remove-all" \
+  "$(awk -F'\t' 'NR > 3 && $3 == "OrvaneExe" { print $1, $2, $4 }' <<<"$custom_actions")"
+check "both run before any file or value is removed, the user's first" \
+  "RemoveThisUsersSettings RemoveAllSettings RemoveRegistryValues RemoveFiles" \
+  "$(msiinfo export "$msi_built" InstallExecuteSequence | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3, $1 }' |
+     sort -n | awk '$2 ~ /^(RemoveThisUsersSettings|RemoveAllSettings|RemoveRegistryValues|RemoveFiles)$/ { print $2 }' |
+     tr '\n' ' ' | sed 's/ $//')"
+
+echo "== the per-user package: no administrator rights, this user's classes"
+user_built=$(bash "$root/installer/build.sh" --per-user "$arch" "$build") || exit 1
+user_msi=$(winepath -w "$user_built")
+registry_table=$(msiinfo export "$user_built" Registry | tr -d '\r')
+check "the per-user package's Registry table registers the constant's class for this user" \
+  "$(expected_registration)" "$(table_registration 1 'Software\Classes\' 1)"
+check "every value of the per-user package is this user's (root 1, HKCU)" 1 \
+  "$(tail -n +4 <<<"$registry_table" | cut -f2 | sort -u | tr '\n' ' ' | sed 's/ $//')"
+# The summary's word count: 8 says that installing needs no elevation. Without ALLUSERS
+# Windows Installer installs for this user.
+word_count=$(msiinfo suminfo "$user_built" | sed -n 's/^Source: \([0-9]*\).*/\1/p')
+check "the per-user package needs no elevation" 8 $(( ${word_count:-0} & 8 ))
+check "the per-user package sets no ALLUSERS" "" \
+  "$(msiinfo export "$user_built" Property | tr -d '\r' | awk -F'\t' '$1 == "ALLUSERS" { print $2 }')"
+
+user_programs=$(winepath -u "$(wine cmd /c echo '%LOCALAPPDATA%' 2>/dev/null | tr -d '\r')")/Programs
+user_dll="$(winepath -w "$user_programs")\\Orvane\\orvane.dll"
+snapshot "$work/user-before"
+wine msiexec /i "$user_msi" /qn >/dev/null 2>&1
+check "msiexec /i of the per-user package exit code" 0 $?
+current_user_msi=$user_msi
+check "orvane.dll in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.dll" ] && echo yes || echo no)"
+check "orvane.exe in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.exe" ] && echo yes || echo no)"
+check "no program folder for all users" no "$([ -e "$WINEPREFIX/drive_c/$programs/Orvane" ] && echo yes || echo no)"
+check "the user's InprocServer32 names the user's copy" "$user_dll" \
+  "$(regval "$user_classes\\CLSID\\$clsid\\InprocServer32" "")"
+user_msi_registration=$(registration "$(printf '%s' "$user_dll" | sed 's/[\\.]/\\&/g')" "$user_classes" HKCU)
+check "msiexec installed the constant's registration for this user" "$(expected_registration)" "$user_msi_registration"
+check "no registration for all users" absent "$(haskey "HKCR\\CLSID\\$clsid")"
+check "nothing approved for all users" '<missing>' \
+  "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
+wine msiexec /x "$user_msi" /qn >/dev/null 2>&1
+check "msiexec /x of the per-user package exit code" 0 $?
+current_user_msi=
+check "no user's class key" absent "$(haskey "$user_classes\\CLSID\\$clsid")"
+check "no user's program folder" no "$([ -e "$user_programs/Orvane" ] && echo yes || echo no)"
+snapshot "$work/user-after"
+check "the per-user package's uninstall leaves the registry as before" "" \
+  "$(diff "$work/user-before.reg" "$work/user-after.reg" | head -n 40)"
+check "the per-user package's uninstall leaves the files as before" "" \
+  "$(diff "$work/user-before.files" "$work/user-after.files" | head -n 40)"
+
+echo "== the per-user package registers exactly what regsvr32 /n /i:user registers"
+wine "$regsvr32" /s /n /i:user "$built_dll" >/dev/null 2>&1
+check "regsvr32 /n /i:user exit code" 0 $?
+user_self_registration=$(registration "$(printf '%s' "$built_dll" | sed 's/[\\.]/\\&/g')" "$user_classes" HKCU)
+check "DllInstall registers the constant's class for this user" "$(expected_registration)" "$user_self_registration"
+check "the per-user package's registration is DllInstall's" "$user_msi_registration" "$user_self_registration"
+wine "$regsvr32" /s /u /n /i:user "$built_dll" >/dev/null 2>&1
+check "regsvr32 /u /n /i:user exit code" 0 $?
+snapshot "$work/user-after"
+check "regsvr32 /u /n /i:user leaves the registry as before" "" \
+  "$(diff "$work/user-before.reg" "$work/user-after.reg" | head -n 40)"
 
 wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
 wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1

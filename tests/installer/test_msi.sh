@@ -3,7 +3,9 @@
 # that COM can create the extension, gives a file type a per-file icon with the installed
 # orvane.exe, uninstalls, and checks that the type has its own icon and handler back and
 # that nothing of the product is left: no key, no file, the registry and the drive as
-# they were before (compared whole). The package's Registry table, what msiexec installed
+# they were before (compared whole). Then the same for the per-user package
+# (Orvane-ARCH-user.msi), which installs into the user's own programs folder and
+# registers under HKCU only, as "regsvr32 /n /i:user" does. The package's Registry table, what msiexec installed
 # and what DllRegisterServer writes must each be the registration of the class identifier
 # that the build made from its one constant (ARCH_BUILD_DIR/ExtensionClsid.txt).
 #   test_msi.sh ARCH ARCH_BUILD_DIR

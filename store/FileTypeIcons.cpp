@@ -185,8 +185,13 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     const LONG status = CreateClassKey(scope, location.TypeKey, classKey);
 
     // The extension is pointed at the class even when the class key could not be made,
-    // and even when it named another class before.
-    if (location.Owner[0] != '\0') {
+    // and even when it named another class before. This user's extension key is made only
+    // when the extension does not lead to the class already: this user's class key of a
+    // class all users have is seen through all users' extension key.
+    char seen[TextCapacity];
+    const bool leadsThere = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen) &&
+                            SameKeyName(seen, location.TypeKey);
+    if (location.Owner[0] != '\0' && !leadsThere) {
         RegKey extensionKey;
         if (CreateClassKey(scope, location.Owner, extensionKey) == ERROR_SUCCESS)
             WriteTextValue(extensionKey.get(), nullptr, location.TypeKey);

@@ -122,6 +122,64 @@ std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& l
     return DecideScope(choice, choice == ScopeChoice::Automatic ? places.Accept && places.Shown : places.Accept);
 }
 
+// The type's backup in this user's classes keeps what this user's own DefaultIcon held
+// before the first change (empty when this user had no icon of their own, and saw all
+// users'), so that restoring leaves this user's keys as they were and all users' icon,
+// whatever it is by then, shows through again.
+LONG WriteUserTypeBackup(const IconLocation& changed)
+{
+    char text[TextCapacity] = {};
+    RegKey defaultIcon;
+    if (OpenClassSubkey(Scope::ThisUser, changed.TypeKey, "DefaultIcon", KEY_QUERY_VALUE, defaultIcon) ==
+            ERROR_SUCCESS &&
+        ReadTextValue(defaultIcon.get(), nullptr, text, sizeof text)) {
+        std::optional<IconLocation> own = ParseIconLocation(text, false);
+        if (own && own->IconPath[0] != '\0' && own->SetTypeKey(changed.TypeKey))
+            return WriteTypeBackupIcon(*own, Scope::ThisUser);
+    }
+    char path[TextCapacity];
+    if (!FormatKeyPath(path, sizeof path, "%s\\DefaultIcon", changed.TypeKey))
+        return ERROR_FILENAME_EXCED_RANGE;
+    LONG status = CreateClassKey(Scope::ThisUser, path, defaultIcon);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(defaultIcon.get(), BackupIconValue, "");
+}
+
+// Puts this user's type icon back from this user's backup, and removes the keys that
+// then hold nothing.
+LONG RestoreUserTypeIcon(const IconLocation& backup)
+{
+    LONG status = ERROR_SUCCESS;
+    if (backup.IconPath[0] != '\0') {
+        status = SetTypeIcon(backup, Scope::ThisUser);
+    } else {
+        // This user had no icon of their own: the value the change wrote goes. While this
+        // extension is this user's handler, the type's icon chosen since goes, and the
+        // handler's backup says again that this user's keys had no icon.
+        const bool handler = IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey);
+        RegKey defaultIcon;
+        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon);
+        if (status == ERROR_SUCCESS)
+            status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
+        if (status == ERROR_SUCCESS && handler) {
+            RegKey classKey;
+            status = OpenClassKey(Scope::ThisUser, backup.TypeKey, KEY_ALL_ACCESS, classKey);
+            RegKey iconBackup;
+            if (status == ERROR_SUCCESS)
+                status = iconBackup.Create(classKey.get(), "DefaultIconBAK");
+            if (status == ERROR_SUCCESS)
+                status = WriteTextValue(iconBackup.get(), nullptr, "");
+        }
+    }
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = DeleteTypeBackupIcon(backup, Scope::ThisUser);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RemoveEmptyUserClassKeys(backup.TypeKey);
+}
+
 // The type's backup, written once into the scope of the change and keeping the icon from
 // before the first change there; a single file never needs one.
 ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>& current,
@@ -136,32 +194,11 @@ ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>&
         const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
         if (!typeIcon)
             return ChangeResult::Done;
-        return ResultFromStatus(WriteTypeBackupIcon(*typeIcon, scope));
+        return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*typeIcon)
+                                                         : WriteTypeBackupIcon(*typeIcon, scope));
     }
-    return ResultFromStatus(WriteTypeBackupIcon(*original, scope));
-}
-
-// After a type's icon went back in this user's classes: a DefaultIcon text of this
-// user's that only repeats all users' icon of the class is the backup of what this user
-// saw, not a setting of this user's; it goes, and with it the keys that then hold
-// nothing, so that all users' icon shows through as before the change.
-LONG ForgetUserCopyOfSharedIcon(const char* typeKey)
-{
-    if (!IsOwnIconHandlerIn(Scope::ThisUser, typeKey)) {
-        const std::optional<IconLocation> own = LookupClassIconIn(Scope::ThisUser, typeKey, nullptr);
-        const std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
-        if (own && shared && SameKeyName(own->TypeKey, typeKey) && std::strcmp(own->IconPath, shared->IconPath) == 0 &&
-            own->Index == shared->Index) {
-            RegKey defaultIcon;
-            const LONG status = OpenClassSubkey(Scope::ThisUser, typeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon);
-            if (status != ERROR_SUCCESS)
-                return status;
-            const LONG deleted = DeletionStatus(RegDeleteValueA(defaultIcon.get(), nullptr));
-            if (deleted != ERROR_SUCCESS)
-                return deleted;
-        }
-    }
-    return RemoveEmptyUserClassKeys(typeKey);
+    return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*original)
+                                                     : WriteTypeBackupIcon(*original, scope));
 }
 
 } // namespace
@@ -420,13 +457,12 @@ ChangeResult IconTarget::RestoreTypeIcon()
         return ChangeResult::Done;
     if (scope == Scope::AllUsers && !MayWriteClassKey(Scope::AllUsers, backup->TypeKey))
         return ChangeResult::AccessDenied;
-    LONG status = SetTypeIcon(*backup, scope);
+    if (scope == Scope::ThisUser)
+        return ResultFromStatus(RestoreUserTypeIcon(*backup));
+    const LONG status = SetTypeIcon(*backup, scope);
     if (status != ERROR_SUCCESS)
         return ResultFromStatus(status);
-    status = DeleteTypeBackupIcon(*backup, scope);
-    if (status == ERROR_SUCCESS && scope == Scope::ThisUser)
-        status = ForgetUserCopyOfSharedIcon(backup->TypeKey);
-    return ResultFromStatus(status);
+    return ResultFromStatus(DeleteTypeBackupIcon(*backup, scope));
 }
 
 ChangeResult IconTarget::RestoreFileEntry()

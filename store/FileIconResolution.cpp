@@ -26,18 +26,20 @@ struct Found {
     std::optional<IconLocation> Location;
 };
 
-std::optional<IconLocation> AskPrevious(const char* className, const char* path, PreviousIconHandler askPrevious)
+std::optional<IconLocation> AskPrevious(const char* className, std::optional<Scope> handlerScope, const char* path,
+                                        PreviousIconHandler askPrevious)
 {
     if (askPrevious == nullptr)
         return std::nullopt;
     char clsidText[TextCapacity] = {};
-    if (!ReadIconHandlerText(className, HandlerSlot::Backup, clsidText) || std::strlen(clsidText) < 2)
+    if (!ReadPreviousIconHandlerText(className, handlerScope, clsidText) || std::strlen(clsidText) < 2)
         return std::nullopt;
     return askPrevious(clsidText, path);
 }
 
 // The type's answer when the table has none. The class is read once and each of its keys
-// at most once: Explorer asks this for every file of the class that it shows.
+// at most once (in this user's classes, then all users'): Explorer asks this for every
+// file of the class that it shows.
 Found ReadTypeAnswer(const char* extension, const char* path, PreviousIconHandler askPrevious)
 {
     char className[TextCapacity] = {};
@@ -45,7 +47,10 @@ Found ReadTypeAnswer(const char* extension, const char* path, PreviousIconHandle
         return {};
     std::optional<IconLocation> typeIcon = LookupClassIcon(HKEY_CLASSES_ROOT, className, nullptr);
     // The shell consults an icon handler only while DefaultIcon says "%1".
-    const bool installed = Usable(typeIcon) && NamesFileItself(*typeIcon) && IsOwnIconHandler(*typeIcon);
+    const std::optional<Scope> handlerScope = Usable(typeIcon) && NamesFileItself(*typeIcon)
+                                                  ? OwnIconHandlerScope(typeIcon->TypeKey)
+                                                  : std::nullopt;
+    const bool installed = handlerScope.has_value();
     if (installed) {
         std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, className, HandlerIconValue);
         if (Usable(chosen))
@@ -54,11 +59,11 @@ Found ReadTypeAnswer(const char* extension, const char* path, PreviousIconHandle
     // Installing keeps the previous handler and DefaultIcon text in the class where
     // DefaultIcon was found (at the end of a CurVer chain).
     std::optional<IconLocation> previous =
-        AskPrevious(Usable(typeIcon) ? typeIcon->TypeKey : className, path, askPrevious);
+        AskPrevious(Usable(typeIcon) ? typeIcon->TypeKey : className, handlerScope, path, askPrevious);
     if (Usable(previous))
         return {FileIconRule::PreviousHandler, previous};
     if (installed) {
-        std::optional<IconLocation> backup = ReadDefaultIconBackup(typeIcon->TypeKey);
+        std::optional<IconLocation> backup = ReadTypeIconBeforeHandler(typeIcon->TypeKey, handlerScope);
         if (Usable(backup))
             return {FileIconRule::DefaultIconBackup, backup};
     }

@@ -1,6 +1,6 @@
 // The icon handler's answer for one file: where its icon is, and which rule said so.
 // The rules, first found:
-//   1. the file's entry in the per-file table;
+//   1. the file's entry in the per-file table (this user's, then all users');
 //   2. while this extension is the class's icon handler, the type's icon chosen since
 //      ("HandlerIconInfo");
 //   3. what the class's previous icon handler (shellex\IconHandlerBAK) answers;
@@ -8,6 +8,7 @@
 //      which stands for the type's icon from before the installation (DefaultIconBAK),
 //      so that the other files of the type keep their icon;
 //   5. the file itself, index 0.
+// Class keys are read as this user sees them (this user's classes over all users').
 // "%1" anywhere in a location's path stands for the file itself. Nothing is cached: every
 // request reads the registry again.
 #pragma once

@@ -7,6 +7,7 @@
 #include "FileTypeIcons.h"
 #include "PathText.h"
 #include "Registry.h"
+#include "Scope.h"
 
 namespace orvane {
 
@@ -184,12 +185,19 @@ LONG RestoreIconHandler(HKEY classKey)
 
 std::optional<IconLocation> ReadFileIcon(const char* filePath)
 {
+    // Without a table of this user's the first open fails and nothing else is read.
+    std::optional<IconLocation> own = ReadFileIcon(filePath, Scope::ThisUser);
+    return own ? own : ReadFileIcon(filePath, Scope::AllUsers);
+}
+
+std::optional<IconLocation> ReadFileIcon(const char* filePath, Scope scope)
+{
     // An empty name would read the table key's default value, which is no entry.
     if (filePath == nullptr || filePath[0] == '\0' || strnlen(filePath, TextCapacity) >= TextCapacity)
         return std::nullopt;
 
     RegKey table;
-    if (table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_READ) != ERROR_SUCCESS)
+    if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
     char data[RegistryTextLimit];
     if (!ReadTextValue(table.get(), filePath, data, sizeof data))
@@ -205,7 +213,7 @@ std::optional<IconLocation> ReadFileIcon(const char* filePath)
     return location;
 }
 
-LONG WriteFileIcon(const IconLocation& location, const char* filePath)
+LONG WriteFileIcon(const IconLocation& location, const char* filePath, Scope scope)
 {
     if (filePath == nullptr || filePath[0] == '\0' || location.TypeKey[0] == '\0')
         return ERROR_INVALID_PARAMETER;
@@ -218,31 +226,48 @@ LONG WriteFileIcon(const IconLocation& location, const char* filePath)
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey table;
-    LONG status = table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_ALL_ACCESS);
+    LONG status = table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
-        status = table.Create(HKEY_LOCAL_MACHINE, FileIconsKey);
+        status = table.Create(ProductKeyRoot(scope), FileIconsKey);
     if (status != ERROR_SUCCESS)
         return status;
     return WriteTextValue(table.get(), filePath, text);
 }
 
-LONG DeleteFileIcon(const char* filePath)
+LONG DeleteFileIcon(const char* filePath, Scope scope)
 {
     if (filePath == nullptr || filePath[0] == '\0')
         return ERROR_INVALID_PARAMETER;
     RegKey table;
-    const LONG status = table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_ALL_ACCESS);
+    LONG status = table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    return DeletionStatus(RegDeleteValueA(table.get(), filePath));
+    status = DeletionStatus(RegDeleteValueA(table.get(), filePath));
+    table.reset();
+    if (status != ERROR_SUCCESS || scope != Scope::ThisUser)
+        return status;
+    // This user's table and the keys above it go with its last entry when nothing else
+    // is kept there, so that HKEY_CURRENT_USER is left as it was before the first entry.
+    for (const char* path : {FileIconsKey, ProductKey, "Software\\Brindlewick Software"}) {
+        status = DeleteIfEmpty(HKEY_CURRENT_USER, path);
+        if (status != ERROR_SUCCESS)
+            return status;
+    }
+    return ERROR_SUCCESS;
 }
 
 int CountFileIconsOfType(const char* typeKey)
 {
+    // The handler goes with the last entry of the scope it was installed in.
+    return CountFileIconsOfType(typeKey, OwnIconHandlerScope(typeKey).value_or(Scope::AllUsers));
+}
+
+int CountFileIconsOfType(const char* typeKey, Scope scope)
+{
     if (typeKey == nullptr || typeKey[0] == '\0')
         return 0;
     RegKey table;
-    if (table.Open(HKEY_LOCAL_MACHINE, FileIconsKey, KEY_READ) != ERROR_SUCCESS)
+    if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return 0;
 
     int count = 0;
@@ -273,17 +298,20 @@ int CountFileIconsOfType(const char* typeKey)
     return count;
 }
 
-LONG InstallIconHandler(const IconLocation& location)
+LONG InstallIconHandler(const IconLocation& location, Scope scope)
 {
     if (location.TypeKey[0] == '\0')
         return ERROR_INVALID_PARAMETER;
     if (std::strlen(location.TypeKey) > MaxKeyNameLength)
         return ERROR_FILENAME_EXCED_RANGE;
 
+    // In this user's classes the backups keep what this user's own keys held (an empty
+    // DefaultIconBAK and no IconHandlerBAK when there were none), so that uninstalling
+    // leaves them as they were; what all users' keys show behind them is read there.
     RegKey classKey;
-    LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_ALL_ACCESS);
+    LONG status = OpenClassKey(scope, location.TypeKey, KEY_ALL_ACCESS, classKey);
     if (status != ERROR_SUCCESS) {
-        status = RegisterFileType(location, classKey);
+        status = RegisterFileType(location, classKey, scope);
         if (!classKey)
             return status != ERROR_SUCCESS ? status : ERROR_INVALID_HANDLE;
     }
@@ -356,7 +384,7 @@ LONG InstallIconHandler(const IconLocation& location)
     return CreateWithDefaultText(classKey.get(), HandlerKey, ExtensionClsidText, REG_SZ);
 }
 
-LONG UninstallIconHandler(const IconLocation& location)
+LONG UninstallIconHandler(const IconLocation& location, Scope scope)
 {
     if (location.TypeKey[0] == '\0')
         return ERROR_INVALID_PARAMETER;
@@ -368,34 +396,110 @@ LONG UninstallIconHandler(const IconLocation& location)
     // A class that holds nothing of this extension's is left alone without asking for
     // write access, which a user without administrator rights does not have.
     RegKey classKey;
-    LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_READ);
+    LONG status = OpenClassKey(scope, location.TypeKey, KEY_READ, classKey);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     if (!SubkeyExists(classKey.get(), DefaultIconBackupKey) && !SubkeyExists(classKey.get(), HandlerBackupKey) &&
         !IsOwnHandler(classKey.get()))
         return ERROR_SUCCESS;
 
-    status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_ALL_ACCESS);
+    status = OpenClassKey(scope, location.TypeKey, KEY_ALL_ACCESS, classKey);
     if (status != ERROR_SUCCESS)
         return status;
     status = RestoreDefaultIcon(classKey.get());
-    return FirstFailure(status, RestoreIconHandler(classKey.get()));
+    status = FirstFailure(status, RestoreIconHandler(classKey.get()));
+    classKey.reset();
+    if (scope == Scope::ThisUser)
+        status = FirstFailure(status, RemoveEmptyUserClassKeys(location.TypeKey));
+    return status;
 }
+
+LONG RemoveEmptyUserClassKeys(const char* typeKey)
+{
+    if (typeKey == nullptr || typeKey[0] == '\0' || std::strlen(typeKey) > MaxKeyNameLength)
+        return ERROR_SUCCESS;
+    RegKey classes;
+    LONG status = classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    RegKey classKey;
+    status = classKey.Open(classes.get(), typeKey, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    // Deepest first, so that a parent is asked once its children have gone.
+    for (const char* path : {DefaultIconKey, DefaultIconBackupKey, HandlerKey, HandlerBackupKey, ShellexKey})
+        status = FirstFailure(status, DeleteIfEmpty(classKey.get(), path));
+    classKey.reset();
+    return FirstFailure(status, DeleteIfEmpty(classes.get(), typeKey));
+}
+
+namespace {
+
+bool NamesClass(const char* name)
+{
+    return name != nullptr && name[0] != '\0' && strnlen(name, MaxKeyNameLength + 1) <= MaxKeyNameLength;
+}
+
+const char* SlotKey(HandlerSlot slot) { return slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey; }
+
+// The class key is opened first and the handler key below it (see OpenClassSubkey): the
+// platform's 8-bit registry calls refuse a path of more than 260 characters, which a
+// class name of up to 255 characters and "\shellex\IconHandlerBAK" would make.
+bool ReadHandlerKeyText(HKEY key, char (&buffer)[TextCapacity])
+{
+    return ReadTextValue(key, nullptr, buffer, TextCapacity);
+}
+
+} // namespace
 
 bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[TextCapacity])
 {
-    if (name == nullptr || name[0] == '\0' || strnlen(name, MaxKeyNameLength + 1) > MaxKeyNameLength)
-        return false;
-    // The class key is opened first and the handler key below it: the platform's 8-bit
-    // registry calls refuse a path of more than 260 characters, which a class name of up
-    // to 255 characters and "\shellex\IconHandlerBAK" would make.
-    RegKey classKey;
-    if (classKey.Open(HKEY_CLASSES_ROOT, name, KEY_READ) != ERROR_SUCCESS)
+    if (!NamesClass(name))
         return false;
     RegKey key;
-    if (key.Open(classKey.get(), slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey, KEY_READ) != ERROR_SUCCESS)
+    return OpenVisibleClassSubkey(name, SlotKey(slot), KEY_READ, key) && ReadHandlerKeyText(key.get(), buffer);
+}
+
+bool ReadIconHandlerText(Scope scope, const char* name, HandlerSlot slot, char (&buffer)[TextCapacity])
+{
+    if (!NamesClass(name))
         return false;
-    return ReadTextValue(key.get(), nullptr, buffer, TextCapacity);
+    RegKey key;
+    return OpenClassSubkey(scope, name, SlotKey(slot), KEY_READ, key) == ERROR_SUCCESS &&
+           ReadHandlerKeyText(key.get(), buffer);
+}
+
+std::optional<Scope> OwnIconHandlerScope(const char* typeKey)
+{
+    if (!NamesClass(typeKey))
+        return std::nullopt;
+    RegKey key;
+    const std::optional<Scope> scope = OpenVisibleClassSubkey(typeKey, HandlerKey, KEY_READ, key);
+    char text[TextCapacity] = {};
+    if (!scope || !ReadHandlerKeyText(key.get(), text) || !IsOwnHandlerText(text))
+        return std::nullopt;
+    return scope;
+}
+
+bool IsOwnIconHandlerIn(Scope scope, const char* typeKey)
+{
+    char text[TextCapacity] = {};
+    return ReadIconHandlerText(scope, typeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);
+}
+
+bool ReadPreviousIconHandlerText(const char* typeKey, std::optional<Scope> ownHandlerScope,
+                                 char (&buffer)[TextCapacity])
+{
+    if (ReadIconHandlerText(typeKey, HandlerSlot::Backup, buffer))
+        return true;
+    // Installed for this user over a class whose handler all users' keys name: that one
+    // is what this user's files had before, and is not kept in this user's backup.
+    if (ownHandlerScope != Scope::ThisUser)
+        return false;
+    char text[TextCapacity] = {};
+    if (ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Current, text) && !IsOwnHandlerText(text))
+        return CopyText(buffer, TextCapacity, text);
+    return ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Backup, buffer);
 }
 
 bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity])
@@ -404,11 +508,7 @@ bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char 
     return ReadExtensionClass(extension, className) && ReadIconHandlerText(className, slot, buffer);
 }
 
-bool IsOwnIconHandler(const IconLocation& location)
-{
-    char text[TextCapacity] = {};
-    return ReadIconHandlerText(location.TypeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);
-}
+bool IsOwnIconHandler(const IconLocation& location) { return OwnIconHandlerScope(location.TypeKey).has_value(); }
 
 bool HasIconHandler(const char* extension)
 {
@@ -424,14 +524,17 @@ bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon)
 
 std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon)
 {
-    if (!IsOwnHandlerPlaceholder(typeIcon))
+    if (std::strstr(typeIcon.IconPath, HandlerIconText) == nullptr)
+        return std::nullopt;
+    const std::optional<Scope> handlerScope = OwnIconHandlerScope(typeIcon.TypeKey);
+    if (!handlerScope)
         return std::nullopt;
 
     // A record without a path says nothing about an icon; the icon handler passes such a
     // value over in the same way.
     std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, typeIcon.TypeKey, HandlerIconValue);
     if (!chosen || chosen->IconPath[0] == '\0') {
-        chosen = ReadDefaultIconBackup(typeIcon.TypeKey);
+        chosen = ReadTypeIconBeforeHandler(typeIcon.TypeKey, handlerScope);
         if (!chosen || chosen->IconPath[0] == '\0')
             return std::nullopt;
     }
@@ -440,15 +543,35 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
     return chosen;
 }
 
+std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope)
+{
+    std::optional<IconLocation> backup = ReadDefaultIconBackup(typeKey);
+    if (backup && backup->IconPath[0] != '\0')
+        return backup;
+    // This user's empty backup stands for a class without an icon of this user's own:
+    // before installing, this user saw all users' icon of the class, and sees it again
+    // once uninstalling has removed this user's keys.
+    if (ownHandlerScope != Scope::ThisUser)
+        return backup;
+    std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
+    if (!shared || std::strstr(shared->IconPath, HandlerIconText) == nullptr || !IsOwnIconHandlerIn(Scope::AllUsers, shared->TypeKey))
+        return shared;
+    // All users' DefaultIcon is this extension's "%1" too: the icon behind it there.
+    std::optional<IconLocation> chosen = LookupClassIconIn(Scope::AllUsers, shared->TypeKey, HandlerIconValue);
+    if (chosen && chosen->IconPath[0] != '\0')
+        return chosen;
+    RegKey key;
+    char text[RegistryTextLimit];
+    if (OpenClassSubkey(Scope::AllUsers, shared->TypeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+        !ReadTextValue(key.get(), nullptr, text, sizeof text))
+        return std::nullopt;
+    return ParseIconLocation(text, false);
+}
+
 std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
 {
-    // The class key is opened first and DefaultIconBAK below it, so that a class name of
-    // up to 255 characters never makes a path the 8-bit registry calls refuse.
-    RegKey classKey;
-    if (typeKey == nullptr || typeKey[0] == '\0' || classKey.Open(HKEY_CLASSES_ROOT, typeKey, KEY_READ) != ERROR_SUCCESS)
-        return std::nullopt;
     RegKey backup;
-    if (backup.Open(classKey.get(), DefaultIconBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    if (!NamesClass(typeKey) || !OpenVisibleClassSubkey(typeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, backup))
         return std::nullopt;
     char text[RegistryTextLimit];
     if (!ReadTextValue(backup.get(), nullptr, text, sizeof text))
@@ -456,7 +579,7 @@ std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
     return ParseIconLocation(text, false);
 }
 
-LONG WriteDefaultIconBackup(const IconLocation& location)
+LONG WriteDefaultIconBackup(const IconLocation& location, Scope scope)
 {
     if (location.TypeKey[0] == '\0')
         return ERROR_INVALID_PARAMETER;
@@ -467,7 +590,7 @@ LONG WriteDefaultIconBackup(const IconLocation& location)
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey classKey;
-    const LONG status = classKey.Open(HKEY_CLASSES_ROOT, location.TypeKey, KEY_WRITE);
+    const LONG status = OpenClassKey(scope, location.TypeKey, KEY_WRITE, classKey);
     if (status != ERROR_SUCCESS)
         return status;
     return CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, text, REG_SZ);

@@ -1,7 +1,9 @@
-// The per-file icon table (HKEY_LOCAL_MACHINE\<ProductKey>\FileIcons, one long-form value
-// per file path) and the installation of this extension as a class's icon handler, with
-// backups of the class's DefaultIcon text (DefaultIconBAK) and previous handler
-// (shellex\IconHandlerBAK).
+// The per-file icon table (<ProductKey>\FileIcons, one long-form value per file path; all
+// users' under HKEY_LOCAL_MACHINE, this user's under HKEY_CURRENT_USER) and the
+// installation of this extension as a class's icon handler, with backups of the class's
+// DefaultIcon text (DefaultIconBAK) and previous handler (shellex\IconHandlerBAK). Reads
+// see this user's entry and class keys first; writes go to one scope, all users' unless
+// told otherwise.
 #pragma once
 
 #include <windows.h>
@@ -9,30 +11,53 @@
 #include <optional>
 
 #include "IconLocation.h"
+#include "Scope.h"
 
 namespace orvane {
 
+// This user's entry for the file, else all users'.
 std::optional<IconLocation> ReadFileIcon(const char* filePath);
-LONG WriteFileIcon(const IconLocation& location, const char* filePath);
-LONG DeleteFileIcon(const char* filePath);
+std::optional<IconLocation> ReadFileIcon(const char* filePath, Scope scope);
+LONG WriteFileIcon(const IconLocation& location, const char* filePath, Scope scope = Scope::AllUsers);
+// Deleting this user's last entry also deletes this user's table and the product's keys
+// above it that then hold nothing.
+LONG DeleteFileIcon(const char* filePath, Scope scope = Scope::AllUsers);
 
-// The number of table entries whose stored class (the third field) is typeKey, compared
-// without regard to case.
+// The number of a scope's table entries whose stored class (the third field) is typeKey,
+// compared without regard to case. Without a scope, that of the class's own icon handler
+// as this user sees it (all users' when there is none).
 int CountFileIconsOfType(const char* typeKey);
+int CountFileIconsOfType(const char* typeKey, Scope scope);
 
-LONG InstallIconHandler(const IconLocation& location);
-LONG UninstallIconHandler(const IconLocation& location);
+// Installs into (or uninstalls from) one scope's class keys. Uninstalling from this
+// user's classes also removes the keys of the class that installing made and that then
+// hold nothing (RemoveEmptyUserClassKeys).
+LONG InstallIconHandler(const IconLocation& location, Scope scope = Scope::AllUsers);
+LONG UninstallIconHandler(const IconLocation& location, Scope scope = Scope::AllUsers);
+// Deletes this user's <typeKey>\DefaultIcon, DefaultIconBAK, shellex\IconHandler,
+// shellex\IconHandlerBAK, shellex and the class key itself, each only when it holds
+// nothing: the keys this system writes in a class, so that all users' show through again.
+LONG RemoveEmptyUserClassKeys(const char* typeKey);
 
 enum class HandlerSlot { Current, Backup };
 
 // Reads <name>\shellex\IconHandler (or IconHandlerBAK) into buffer; false, buffer
 // untouched, when there is nothing to read.
 bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[TextCapacity]);
+bool ReadIconHandlerText(Scope scope, const char* name, HandlerSlot slot, char (&buffer)[TextCapacity]);
 bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity]);
 
 // True when the class named by TypeKey has exactly this extension's class identifier
 // as its icon handler (byte for byte, case included).
 bool IsOwnIconHandler(const IconLocation& location);
+// The scope of the class's visible shellex\IconHandler key when it names this extension.
+std::optional<Scope> OwnIconHandlerScope(const char* typeKey);
+bool IsOwnIconHandlerIn(Scope scope, const char* typeKey);
+// The handler the class's files had before this extension was installed:
+// shellex\IconHandlerBAK, or, for an installation of this user's (ownHandlerScope, from
+// OwnIconHandlerScope) without a backup of its own, the handler all users' class names.
+bool ReadPreviousIconHandlerText(const char* typeKey, std::optional<Scope> ownHandlerScope,
+                                 char (&buffer)[TextCapacity]);
 // True when the extension's class has any icon handler text of two or more characters.
 bool HasIconHandler(const char* extension);
 
@@ -52,9 +77,14 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
 // The default value of <typeKey>\DefaultIconBAK in short form (TypeKey and Owner empty):
 // the class's DefaultIcon text from before this extension became its icon handler.
 std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey);
+// The type's icon from before installing: DefaultIconBAK when it names an icon; for an
+// installation of this user's (ownHandlerScope) whose backup is empty (this user's keys had no icon), the
+// icon all users' class shows (behind all users' "%1" when this extension is installed
+// there too). Otherwise what DefaultIconBAK holds, or none.
+std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope);
 // Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
 // creating the key when it is missing: what DefaultIcon becomes when this extension is
 // uninstalled from the class.
-LONG WriteDefaultIconBackup(const IconLocation& location);
+LONG WriteDefaultIconBackup(const IconLocation& location, Scope scope = Scope::AllUsers);
 
 } // namespace orvane

@@ -1,7 +1,9 @@
 // File-type icons under HKEY_CLASSES_ROOT: an extension key names a class, whose
 // DefaultIcon key holds the icon in its default value, the first icon the system replaced
 // in "BAKIconInfo", and the icon chosen while this extension is the class's icon handler
-// in "HandlerIconInfo". All three are short-form texts.
+// in "HandlerIconInfo". All three are short-form texts. Every class key is read as this
+// user's Explorer sees it (this user's classes over all users', key by key); writes go
+// to one scope's classes, all users' unless told otherwise.
 #pragma once
 
 #include <windows.h>
@@ -10,44 +12,63 @@
 
 #include "IconLocation.h"
 #include "Registry.h"
+#include "Scope.h"
 
 namespace orvane {
 
 constexpr const char BackupIconValue[] = "BAKIconInfo";
 constexpr const char HandlerIconValue[] = "HandlerIconInfo";
 
-// The class that an extension names: the default value of HKEY_CLASSES_ROOT\<extension>.
-// False (className untouched or empty) for no extension, no extension key, a value that
-// cannot be read as text of at most 259 characters, or an empty one. Every way from an
-// extension to its class goes through here.
+// The class a file of this extension takes its icon from, as Explorer picks it: the class
+// this user chose ("ProgId" of the extension's UserChoice key under
+// HKCU\...\Explorer\FileExts) when that class exists, else the default value of the
+// extension key (this user's key over all users'). False (className untouched or empty)
+// for no extension, no extension key, a value that cannot be read as text of at most 259
+// characters, or an empty one. Every way from an extension to its class goes through here.
 bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity]);
 
 // Reads <name>\DefaultIcon (valueName, null for the default value) under root, following
 // <name>\CurVer when DefaultIcon does not open. TypeKey is the class where the value was
 // found; Owner is empty. A CurVer chain that returns to a visited class, or that is longer
-// than 32 hops, ends with none.
+// than 32 hops, ends with none. HKEY_CLASSES_ROOT stands for what this user sees there
+// (as on Windows): each key of the walk is this user's when it exists, else all users'.
 std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const char* valueName);
+// The same in this user's view, with the scope of the DefaultIcon key read (foundIn may
+// be null).
+std::optional<IconLocation> LookupVisibleClassIcon(const char* name, const char* valueName, Scope* foundIn);
+// The same in one scope's classes alone.
+std::optional<IconLocation> LookupClassIconIn(Scope scope, const char* name, const char* valueName);
 
-// Looks up the class that HKEY_CLASSES_ROOT\<extension> names, then its icon value.
-// With keepExtension the record's Owner is the extension.
-std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valueName, bool keepExtension);
+// Looks up the class that the extension's file take their icon from (ReadExtensionClass),
+// then its icon value. With keepExtension the record's Owner is the extension.
+std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valueName, bool keepExtension,
+                                         Scope* foundIn = nullptr);
 
-// Creates (or opens) HKEY_CLASSES_ROOT\<TypeKey>, handing it out through classKey, and
-// points HKEY_CLASSES_ROOT\<Owner> at it. Returns the status of creating the class key.
-LONG RegisterFileType(const IconLocation& location, RegKey& classKey);
+// Creates (or opens) the scope's <TypeKey> class key, handing it out through classKey, and
+// points the scope's <Owner> extension key at it. Returns the status of creating the class key.
+LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scope = Scope::AllUsers);
 
-// Writes the short form into <TypeKey>\DefaultIcon's value (null: the default value),
-// registering the type when the class key cannot be opened for writing.
-LONG WriteTypeIcon(const IconLocation& location, const char* valueName);
+// Writes the short form into <TypeKey>\DefaultIcon's value (null: the default value) in
+// the scope's classes, registering the type there when the class key cannot be opened for
+// writing.
+LONG WriteTypeIcon(const IconLocation& location, const char* valueName, Scope scope = Scope::AllUsers);
 
 std::optional<IconLocation> ReadTypeDefaultIcon(const char* extension);
 std::optional<IconLocation> ReadTypeBackupIcon(const char* extension);
+// "BAKIconInfo" as one scope keeps it, in the class whose DefaultIcon this user sees.
+std::optional<IconLocation> ReadTypeBackupIcon(const char* extension, Scope scope);
 std::optional<IconLocation> ReadTypeHandlerIcon(const char* extension);
+// Into all users' classes, or the scope's.
 LONG WriteTypeDefaultIcon(const IconLocation& location);
 LONG WriteTypeBackupIcon(const IconLocation& location);
 LONG WriteTypeHandlerIcon(const IconLocation& location);
+LONG WriteTypeDefaultIcon(const IconLocation& location, Scope scope);
+LONG WriteTypeBackupIcon(const IconLocation& location, Scope scope);
+LONG WriteTypeHandlerIcon(const IconLocation& location, Scope scope);
 
-// Deletes "BAKIconInfo" from <TypeKey>\DefaultIcon; a missing key or value is success.
+// Deletes "BAKIconInfo" from <TypeKey>\DefaultIcon in all users' (or the scope's)
+// classes; a missing key or value is success.
 LONG DeleteTypeBackupIcon(const IconLocation& location);
+LONG DeleteTypeBackupIcon(const IconLocation& location, Scope scope);
 
 } // namespace orvane

@@ -44,13 +44,161 @@ bool TextFormFits(const IconLocation& location, bool withTypeKey)
 // The type's icon as the files of the type without an entry of their own show it, and as
 // the class keeps it once this extension's handler is uninstalled again. While the handler
 // is installed DefaultIcon only says "%1": a backup taken of that and later written back
-// would leave every file of the type without an icon.
-std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension)
+// would leave every file of the type without an icon. foundIn (may be null) is the scope
+// of the DefaultIcon key read.
+std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension, Scope* foundIn = nullptr)
 {
-    std::optional<IconLocation> typeIcon = ReadTypeDefaultIcon(extension);
+    std::optional<IconLocation> typeIcon = ReadTypeIcon(extension, nullptr, true, foundIn);
     if (typeIcon && IsOwnHandlerPlaceholder(*typeIcon))
         return ReadTypeIconBehindHandler(*typeIcon);
     return typeIcon;
+}
+
+// The scope in which a type's icon, read from a DefaultIcon key of that scope, is this
+// system's setting: where the change's backup is kept or this extension is the handler.
+// A type's icon as the system registered it is nobody's setting.
+std::optional<Scope> TypeSettingScope(const char* extension, const IconLocation& typeIcon, Scope found)
+{
+    if (ReadTypeBackupIcon(extension, found) || IsOwnIconHandlerIn(found, typeIcon.TypeKey))
+        return found;
+    return std::nullopt;
+}
+
+bool UserClassKeyExists(const char* className, const char* subkey)
+{
+    RegKey key;
+    return OpenClassSubkey(Scope::ThisUser, className, subkey, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+}
+
+// What deciding a change's scope needs to know of all users' places.
+struct AllUsersPlaces {
+    bool Accept = false; // each place the change writes accepts the write
+    bool Shown = false;  // what is written there is what this user then sees
+};
+
+// All users' places that a change of one file (the product's key with its table and,
+// unless this extension already serves the class there, the class) or of all files of a
+// type (the class) writes, asked at the top of each place: the product's key and the
+// class key (or the keys above them that would be written into, when they are still
+// missing), which is where a standard user is refused. A key below them that refuses
+// alone is an odd DACL, reported as a failed write as it always was. A class that only
+// this user has, or a key of this user's that would hide what is written for all users,
+// keeps the change this user's.
+AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const char* path, bool allOfType)
+{
+    const char* typeKey = location.TypeKey;
+    AllUsersPlaces places;
+    RegKey classKey;
+    const bool sharedClass = OpenClassKey(Scope::AllUsers, typeKey, KEY_QUERY_VALUE, classKey) == ERROR_SUCCESS;
+    classKey.reset();
+    places.Accept = sharedClass || location.Owner[0] == '\0' || MayWriteClassKey(Scope::AllUsers, location.Owner);
+    if (allOfType) {
+        places.Shown = !UserClassKeyExists(typeKey, "DefaultIcon");
+        places.Accept = places.Accept && MayWriteClassKey(Scope::AllUsers, typeKey);
+    } else {
+        const bool installed = sharedClass && IsOwnIconHandlerIn(Scope::AllUsers, typeKey);
+        places.Shown = !ReadFileIcon(path, Scope::ThisUser) && !UserClassKeyExists(typeKey, "DefaultIcon") &&
+                       !UserClassKeyExists(typeKey, "shellex\\IconHandler");
+        places.Accept = places.Accept && MayWrite(HKEY_LOCAL_MACHINE, ProductKey) &&
+                        (installed || MayWriteClassKey(Scope::AllUsers, typeKey));
+    }
+    if (!sharedClass) {
+        RegKey userClass;
+        if (OpenClassKey(Scope::ThisUser, typeKey, KEY_QUERY_VALUE, userClass) == ERROR_SUCCESS)
+            places.Shown = false; // a class only this user has
+    }
+    return places;
+}
+
+// The scope a change of one file or of a type goes to: the one chosen (all users' only
+// when its places accept the write), or under Automatic all users' when they accept it
+// and this user then sees it. None: refused, nothing to be written.
+std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& location, const char* path,
+                                       bool allOfType)
+{
+    if (choice == ScopeChoice::ThisUser)
+        return Scope::ThisUser;
+    const AllUsersPlaces places = ExamineAllUsersPlaces(location, path, allOfType);
+    return DecideScope(choice, choice == ScopeChoice::Automatic ? places.Accept && places.Shown : places.Accept);
+}
+
+// The type's backup in this user's classes keeps what this user's own DefaultIcon held
+// before the first change (empty when this user had no icon of their own, and saw all
+// users'), so that restoring leaves this user's keys as they were and all users' icon,
+// whatever it is by then, shows through again.
+LONG WriteUserTypeBackup(const IconLocation& changed)
+{
+    char text[TextCapacity] = {};
+    RegKey defaultIcon;
+    if (OpenClassSubkey(Scope::ThisUser, changed.TypeKey, "DefaultIcon", KEY_QUERY_VALUE, defaultIcon) ==
+            ERROR_SUCCESS &&
+        ReadTextValue(defaultIcon.get(), nullptr, text, sizeof text)) {
+        std::optional<IconLocation> own = ParseIconLocation(text, false);
+        if (own && own->IconPath[0] != '\0' && own->SetTypeKey(changed.TypeKey))
+            return WriteTypeBackupIcon(*own, Scope::ThisUser);
+    }
+    char path[TextCapacity];
+    if (!FormatKeyPath(path, sizeof path, "%s\\DefaultIcon", changed.TypeKey))
+        return ERROR_FILENAME_EXCED_RANGE;
+    LONG status = CreateClassKey(Scope::ThisUser, path, defaultIcon);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(defaultIcon.get(), BackupIconValue, "");
+}
+
+// Puts this user's type icon back from this user's backup, and removes the keys that
+// then hold nothing.
+LONG RestoreUserTypeIcon(const IconLocation& backup)
+{
+    LONG status = ERROR_SUCCESS;
+    if (backup.IconPath[0] != '\0') {
+        status = SetTypeIcon(backup, Scope::ThisUser);
+    } else {
+        // This user had no icon of their own: the value the change wrote goes. While this
+        // extension is this user's handler, the type's icon chosen since goes, and the
+        // handler's backup says again that this user's keys had no icon.
+        const bool handler = IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey);
+        RegKey defaultIcon;
+        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon);
+        if (status == ERROR_SUCCESS)
+            status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
+        if (status == ERROR_SUCCESS && handler) {
+            RegKey classKey;
+            status = OpenClassKey(Scope::ThisUser, backup.TypeKey, KEY_ALL_ACCESS, classKey);
+            RegKey iconBackup;
+            if (status == ERROR_SUCCESS)
+                status = iconBackup.Create(classKey.get(), "DefaultIconBAK");
+            if (status == ERROR_SUCCESS)
+                status = WriteTextValue(iconBackup.get(), nullptr, "");
+        }
+    }
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = DeleteTypeBackupIcon(backup, Scope::ThisUser);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RemoveEmptyUserClassKeys(backup.TypeKey);
+}
+
+// The type's backup, written once into the scope of the change and keeping the icon from
+// before the first change there; a single file never needs one.
+ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>& current,
+                            const std::optional<IconLocation>& original, Scope scope)
+{
+    if (!original || (current && current->Owner[0] != '\0' && ReadTypeBackupIcon(current->Owner, scope)))
+        return ChangeResult::Done;
+    // A file with an entry of its own started the dialog from that entry, which is not
+    // the type's icon: the type's own is backed up instead.
+    char extension[TextCapacity];
+    if (ReadFileIcon(path) && ExtensionOf(path, extension)) {
+        const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
+        if (!typeIcon)
+            return ChangeResult::Done;
+        return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*typeIcon)
+                                                         : WriteTypeBackupIcon(*typeIcon, scope));
+    }
+    return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*original)
+                                                     : WriteTypeBackupIcon(*original, scope));
 }
 
 } // namespace
@@ -80,18 +228,20 @@ ChangeResult ResultFromStatus(LONG status)
     }
 }
 
-LONG SetTypeIcon(const IconLocation& location)
+LONG SetTypeIcon(const IconLocation& location) { return SetTypeIcon(location, Scope::AllUsers); }
+
+LONG SetTypeIcon(const IconLocation& location, Scope scope)
 {
-    if (!IsOwnIconHandler(location))
-        return WriteTypeDefaultIcon(location);
+    if (!IsOwnIconHandlerIn(scope, location.TypeKey))
+        return WriteTypeDefaultIcon(location, scope);
     // While this extension serves the class's icons, DefaultIcon must stay "%1". The icon
     // handler answers the type's icon from "HandlerIconInfo"; uninstalling puts
     // DefaultIconBAK back into DefaultIcon, so it must hold the same icon, or the type
     // would fall back to whatever it had when the handler was installed.
-    const LONG status = WriteTypeHandlerIcon(location);
+    const LONG status = WriteTypeHandlerIcon(location, scope);
     if (status != ERROR_SUCCESS)
         return status;
-    return WriteDefaultIconBackup(location);
+    return WriteDefaultIconBackup(location, scope);
 }
 
 IconTarget::IconTarget(const char* path)
@@ -111,9 +261,18 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
     case TargetKind::File: {
         char extension[TextCapacity];
         const bool hasExtension = ExtensionOf(path_, extension);
-        std::optional<IconLocation> found = ReadFileIcon(path_);
-        if (!found && hasExtension)
-            found = ReadTypeIconOfFiles(extension);
+        currentScope_.reset();
+        std::optional<IconLocation> found = ReadFileIcon(path_, Scope::ThisUser);
+        if (found) {
+            currentScope_ = Scope::ThisUser;
+        } else if ((found = ReadFileIcon(path_, Scope::AllUsers))) {
+            currentScope_ = Scope::AllUsers;
+        } else if (hasExtension) {
+            Scope seenIn = Scope::AllUsers;
+            found = ReadTypeIconOfFiles(extension, &seenIn);
+            if (found)
+                currentScope_ = TypeSettingScope(extension, *found, seenIn);
+        }
         if (found) {
             Current = found;
             allOfType_ = false;
@@ -164,20 +323,14 @@ ChangeResult IconTarget::SaveBackup() const
             return ResultFromStatus(WriteFolderBackup(*original_, path_));
         break;
     case TargetKind::File: {
-        // The type's backup is written once and keeps the icon from before the first
-        // change; a single file never needs one.
-        if (HasBackup() || !original_)
+        if (!allOfType_ || !original_)
             break;
-        // A file with an entry of its own started the dialog from that entry, which is
-        // not the type's icon: the type's own is backed up instead.
-        char extension[TextCapacity];
-        if (ReadFileIcon(path_) && ExtensionOf(path_, extension)) {
-            const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
-            if (!typeIcon)
-                break;
-            return ResultFromStatus(WriteTypeBackupIcon(*typeIcon));
-        }
-        return ResultFromStatus(WriteTypeBackupIcon(*original_));
+        // Into the scope the change itself goes to, decided in the same way.
+        const IconLocation& location = Current ? *Current : *original_;
+        const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, true);
+        if (!scope)
+            return ChangeResult::AccessDenied;
+        return SaveTypeBackup(path_, Current, original_, *scope);
     }
     case TargetKind::Drive:
     case TargetKind::Unclassified:
@@ -226,19 +379,27 @@ ChangeResult IconTarget::ApplyIcon()
         // is written, so that a refusal leaves nothing behind.
         if (!ClassPathsFit(location.TypeKey) || !TextFormFits(location, !allOfType_))
             return ChangeResult::PathTooLong;
-        const ChangeResult backup = SaveBackup();
-        if (backup != ChangeResult::Done)
-            return backup;
+        // The whole change, its backup included, goes to one scope decided before
+        // anything is written.
+        const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, allOfType_);
+        changedScope_ = scope.value_or(Scope::AllUsers);
+        if (!scope)
+            return ChangeResult::AccessDenied;
+        if (allOfType_) {
+            const ChangeResult backup = SaveTypeBackup(path_, Current, original_, *scope);
+            if (backup != ChangeResult::Done)
+                return backup;
+        }
         Current = location;
 
         if (allOfType_)
-            return ResultFromStatus(SetTypeIcon(*Current));
-        const LONG status = WriteFileIcon(*Current, path_);
+            return ResultFromStatus(SetTypeIcon(*Current, *scope));
+        const LONG status = WriteFileIcon(*Current, path_, *scope);
         if (status != ERROR_SUCCESS)
             return ResultFromStatus(status);
-        if (IsOwnIconHandler(*Current))
+        if (IsOwnIconHandlerIn(*scope, Current->TypeKey))
             return ChangeResult::Done;
-        return ResultFromStatus(InstallIconHandler(*Current));
+        return ResultFromStatus(InstallIconHandler(*Current, *scope));
     }
 
     if (kind == TargetKind::Drive) {
@@ -265,32 +426,8 @@ ChangeResult IconTarget::RestoreDefault()
             return ResultFromStatus(status);
         return ResultFromStatus(DeleteFolderBackup(path_));
     }
-    case TargetKind::File: {
-        char extension[TextCapacity];
-        if (allOfType_) {
-            if (!ExtensionOf(path_, extension))
-                return ChangeResult::NoExtension;
-            if (!Current || Current->Owner[0] == '\0')
-                return ChangeResult::Done;
-            const auto backup = ReadTypeBackupIcon(Current->Owner);
-            if (!backup)
-                return ChangeResult::Done;
-            const LONG status = SetTypeIcon(*backup);
-            if (status != ERROR_SUCCESS)
-                return ResultFromStatus(status);
-            return ResultFromStatus(DeleteTypeBackupIcon(*backup));
-        }
-        // Only while this extension serves the class: a handler that another program has
-        // put in its place since keeps the table entry in use.
-        if (!Current || !IsOwnIconHandler(*Current))
-            return ChangeResult::Done;
-        const LONG status = DeleteFileIcon(path_);
-        if (status != ERROR_SUCCESS)
-            return ResultFromStatus(status);
-        if (CountFileIconsOfType(Current->TypeKey) != 0)
-            return ChangeResult::Done;
-        return ResultFromStatus(UninstallIconHandler(*Current));
-    }
+    case TargetKind::File:
+        return allOfType_ ? RestoreTypeIcon() : RestoreFileEntry();
     case TargetKind::Drive:
         if (!Current)
             return ChangeResult::Done;
@@ -299,6 +436,63 @@ ChangeResult IconTarget::RestoreDefault()
         break;
     }
     return ChangeResult::Done;
+}
+
+ChangeResult IconTarget::RestoreTypeIcon()
+{
+    char extension[TextCapacity];
+    if (!ExtensionOf(path_, extension))
+        return ChangeResult::NoExtension;
+    if (!Current || Current->Owner[0] == '\0')
+        return ChangeResult::Done;
+    // The change this user sees is the one put back, unless a scope is chosen.
+    Scope scope = scopeChoice_ == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers;
+    std::optional<IconLocation> backup;
+    if (scopeChoice_ == ScopeChoice::Automatic)
+        backup = ReadTypeIcon(Current->Owner, BackupIconValue, false, &scope);
+    else
+        backup = ReadTypeBackupIcon(Current->Owner, scope);
+    changedScope_ = scope;
+    if (!backup)
+        return ChangeResult::Done;
+    if (scope == Scope::AllUsers && !MayWriteClassKey(Scope::AllUsers, backup->TypeKey))
+        return ChangeResult::AccessDenied;
+    if (scope == Scope::ThisUser)
+        return ResultFromStatus(RestoreUserTypeIcon(*backup));
+    const LONG status = SetTypeIcon(*backup, scope);
+    if (status != ERROR_SUCCESS)
+        return ResultFromStatus(status);
+    return ResultFromStatus(DeleteTypeBackupIcon(*backup, scope));
+}
+
+ChangeResult IconTarget::RestoreFileEntry()
+{
+    // Only while this extension serves the class: a handler that another program has
+    // put in its place since keeps the table entry in use.
+    if (!Current || !IsOwnIconHandler(*Current))
+        return ChangeResult::Done;
+    // The entry this user sees is the one taken out, unless a scope is chosen.
+    Scope scope = Scope::AllUsers;
+    if (scopeChoice_ == ScopeChoice::ThisUser ||
+        (scopeChoice_ == ScopeChoice::Automatic && ReadFileIcon(path_, Scope::ThisUser)))
+        scope = Scope::ThisUser;
+    changedScope_ = scope;
+    if (scope == Scope::AllUsers) {
+        // Asked before anything goes: the entry's table, and the class when the handler
+        // would go with the last entry.
+        const bool entry = ReadFileIcon(path_, Scope::AllUsers).has_value();
+        const bool lastEntry = IsOwnIconHandlerIn(Scope::AllUsers, Current->TypeKey) &&
+                               CountFileIconsOfType(Current->TypeKey, Scope::AllUsers) <= (entry ? 1 : 0);
+        if ((entry && !MayWrite(HKEY_LOCAL_MACHINE, ProductKey)) ||
+            (lastEntry && !MayWriteClassKey(Scope::AllUsers, Current->TypeKey)))
+            return ChangeResult::AccessDenied;
+    }
+    const LONG status = DeleteFileIcon(path_, scope);
+    if (status != ERROR_SUCCESS)
+        return ResultFromStatus(status);
+    if (CountFileIconsOfType(Current->TypeKey, scope) != 0)
+        return ChangeResult::Done;
+    return ResultFromStatus(UninstallIconHandler(*Current, scope));
 }
 
 RestoreOutcome IconTarget::WhatRestoreWouldDo() const

@@ -95,6 +95,9 @@ protected:
     IconTarget() = default;
 
 private:
+    ChangeResult RestoreTypeIcon();
+    ChangeResult RestoreFileEntry();
+
     char path_[TextCapacity] = {};
     TargetKind kind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
@@ -104,8 +107,10 @@ private:
     std::optional<Scope> changedScope_;
 };
 
-// Makes a location the type's icon: into "HandlerIconInfo" while this extension is the
-// class's icon handler, into DefaultIcon's default value otherwise.
+// Makes a location the type's icon in a scope's classes (all users' unless told
+// otherwise): into "HandlerIconInfo" while this extension is the class's icon handler
+// there, into DefaultIcon's default value otherwise.
 LONG SetTypeIcon(const IconLocation& location);
+LONG SetTypeIcon(const IconLocation& location, Scope scope);
 
 } // namespace orvane

@@ -9,30 +9,68 @@ namespace orvane {
 
 namespace {
 
-// The tables hold only values; a table that somehow gained subkeys, which
-// RegDeleteKeyA refuses to delete, goes with everything below it.
-LONG DeleteTable(const char* path)
+// Keeps the first failure.
+struct FirstFailure {
+    LONG Status = ERROR_SUCCESS;
+    void Note(LONG status)
+    {
+        if (Status == ERROR_SUCCESS)
+            Status = status;
+    }
+};
+
+bool KeyExists(HKEY root, const char* path)
 {
-    const LONG status = DeletionStatus(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path));
-    if (status == ERROR_SUCCESS)
-        return ERROR_SUCCESS;
-    return DeletionStatus(RegDeleteTreeA(HKEY_LOCAL_MACHINE, path)) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
+    RegKey key;
+    return key.Open(root, path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 }
 
-} // namespace
-
-LONG RemoveAllSettings()
+// The tables hold only values; a table that somehow gained subkeys, which
+// RegDeleteKeyA refuses to delete, goes with everything below it. A table that refuses
+// changes is left whole: the platform checks only the key it opens, so a deletion tried
+// there could take parts of it.
+LONG DeleteTable(HKEY root, const char* path)
 {
-    LONG result = ERROR_SUCCESS;
-    const auto note = [&result](LONG status) {
-        if (result == ERROR_SUCCESS)
-            result = status;
-    };
+    if (!KeyExists(root, path))
+        return ERROR_SUCCESS;
+    if (!MayWrite(root, path, KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    const LONG status = DeletionStatus(RegDeleteKeyA(root, path));
+    if (status == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return DeletionStatus(RegDeleteTreeA(root, path)) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
+}
 
-    // The registry lists HKEY_CLASSES_ROOT's keys in order of their names: "*" and any
-    // other name that sorts before the dot, then the extension keys as one run, then
-    // the class keys. Only the run of extensions is of interest; the walk ends after it.
+// Deletes root\path when it holds nothing at all.
+void DeleteIfEmpty(HKEY root, const char* path)
+{
+    RegKey key;
+    if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys != 0 || values != 0)
+        return;
+    key.reset();
+    RegDeleteKeyA(root, path);
+}
+
+void Uninstall(Scope scope, const char* className, FirstFailure& result)
+{
     IconLocation location;
+    if (location.SetTypeKey(className))
+        result.Note(UninstallIconHandler(location, scope));
+}
+
+// All users' classes: the registry lists HKEY_CLASSES_ROOT's keys in order of their
+// names: "*" and any other name that sorts before the dot, then the extension keys as
+// one run, then the class keys. Only the run of extensions is of interest; the walk
+// ends after it. Each extension's class as all users' key names it, and the one this
+// user's files take their icon from when that is another.
+void UninstallFromAllUsersClasses(FirstFailure& result)
+{
     bool inExtensions = false;
     for (DWORD index = 0;; ++index) {
         char name[TextCapacity];
@@ -40,7 +78,7 @@ LONG RemoveAllSettings()
         const LONG status = RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
             if (status != ERROR_NO_MORE_ITEMS)
-                note(status);
+                result.Note(status);
             break;
         }
         if (name[0] != '.') {
@@ -50,14 +88,75 @@ LONG RemoveAllSettings()
         }
         inExtensions = true;
 
-        char className[TextCapacity];
-        if (ReadExtensionClass(name, className) && location.SetTypeKey(className))
-            note(UninstallIconHandler(location));
+        char named[TextCapacity] = {};
+        RegKey extensionKey;
+        if (extensionKey.Open(HKEY_CLASSES_ROOT, name, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+            ReadTextValue(extensionKey.get(), nullptr, named, sizeof named) && named[0] != '\0')
+            Uninstall(Scope::AllUsers, named, result);
+        char seen[TextCapacity];
+        if (ReadExtensionClass(name, seen) && !SameKeyName(seen, named))
+            Uninstall(Scope::AllUsers, seen, result);
     }
+}
 
-    note(DeleteTable(FileIconsKey));
-    note(DeleteTable(FolderBackupKey));
-    return result;
+// This user's classes: every class key there, since an installation for this user
+// makes this user's key of the class it serves (the class an extension key names, the
+// one UserChoice names, or one at the end of a CurVer chain) whichever scope the
+// extension key is in. Uninstalling leaves alone a class without anything of this
+// extension's, and deletes a class key that it leaves empty: the walk then stays at the
+// same index.
+void UninstallFromUserClasses(FirstFailure& result)
+{
+    RegKey classes;
+    if (classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0;;) {
+        char name[TextCapacity];
+        DWORD nameSize = sizeof name;
+        const LONG status = RegEnumKeyExA(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {
+            ++index; // a name longer than any class of this system's
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            if (status != ERROR_NO_MORE_ITEMS)
+                result.Note(status);
+            break;
+        }
+        Uninstall(Scope::ThisUser, name, result);
+        RegKey still;
+        if (still.Open(classes.get(), name, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+            ++index;
+    }
+}
+
+} // namespace
+
+LONG RemoveAllSettings(Scope scope)
+{
+    FirstFailure result;
+    if (scope == Scope::AllUsers)
+        UninstallFromAllUsersClasses(result);
+    else
+        UninstallFromUserClasses(result);
+
+    const HKEY root = ProductKeyRoot(scope);
+    result.Note(DeleteTable(root, FileIconsKey));
+    result.Note(DeleteTable(root, FolderBackupKey));
+    if (scope == Scope::ThisUser) {
+        // The product's keys of this user's that only held the tables.
+        DeleteIfEmpty(root, ProductKey);
+        DeleteIfEmpty(root, "Software\\Brindlewick Software");
+    }
+    return result.Status;
+}
+
+LONG RemoveAllSettings()
+{
+    FirstFailure result;
+    result.Note(RemoveAllSettings(Scope::ThisUser));
+    result.Note(RemoveAllSettings(Scope::AllUsers));
+    return result.Status;
 }
 
 } // namespace orvane

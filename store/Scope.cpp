@@ -101,6 +101,44 @@ std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey
     return std::nullopt;
 }
 
+LONG OpenClassSubkey(Scope scope, const char* className, const char* subkey, REGSAM access, RegKey& key)
+{
+    key.reset();
+    if (className == nullptr || className[0] == '\0')
+        return ERROR_INVALID_PARAMETER;
+    if (subkey == nullptr || subkey[0] == '\0')
+        return OpenClassKey(scope, className, access, key);
+    RegKey classKey;
+    const LONG status = OpenClassKey(scope, className, KEY_READ, classKey);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return key.Open(classKey.get(), subkey, access);
+}
+
+std::optional<Scope> OpenVisibleClassSubkey(const char* className, const char* subkey, REGSAM access, RegKey& key)
+{
+    if (OpenClassSubkey(Scope::ThisUser, className, subkey, access, key) == ERROR_SUCCESS)
+        return Scope::ThisUser;
+    if (OpenClassSubkey(Scope::AllUsers, className, subkey, access, key) == ERROR_SUCCESS)
+        return Scope::AllUsers;
+    return std::nullopt;
+}
+
+std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts)
+{
+    switch (choice) {
+    case ScopeChoice::AllUsers:
+        if (!allUsersAccepts)
+            return std::nullopt;
+        return Scope::AllUsers;
+    case ScopeChoice::ThisUser:
+        return Scope::ThisUser;
+    case ScopeChoice::Automatic:
+        break;
+    }
+    return allUsersAccepts ? Scope::AllUsers : Scope::ThisUser;
+}
+
 bool MayWrite(HKEY root, const char* path, REGSAM access)
 {
     if (path == nullptr || path[0] == '\0')

@@ -42,6 +42,21 @@ LONG CreateClassKey(Scope scope, const char* path, RegKey& key);
 // Wine's HKEY_CLASSES_ROOT has no user part, so this merge is done here on every system.
 std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey& key);
 
+// The same for a key below a class ("shellex\\IconHandler"; null or "" for the class key
+// itself), opened in two steps: the class key first and the key below it, so that a
+// class name of up to 255 characters never makes a path the 8-bit registry calls refuse.
+// The deepest key decides, as in the merged view: this user's <class>\DefaultIcon hides
+// all users' one whether or not it has values, while a user's <class> key without a
+// DefaultIcon leaves all users' <class>\DefaultIcon visible.
+std::optional<Scope> OpenVisibleClassSubkey(const char* className, const char* subkey, REGSAM access, RegKey& key);
+// One scope's key below a class, opened in the same two steps.
+LONG OpenClassSubkey(Scope scope, const char* className, const char* subkey, REGSAM access, RegKey& key);
+
+// The scope whose place accepts a change: the chosen one, or under Automatic all users
+// when allUsersAccepts and this user otherwise. None when all users' place was chosen
+// and refuses: the change is then refused whole.
+std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts);
+
 // Whether a write below root\path would be accepted: the key itself when it exists,
 // opened with `access`, else its nearest existing ancestor, opened with
 // KEY_CREATE_SUB_KEY. Asked before anything of a change is written, so that a change

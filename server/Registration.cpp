@@ -14,6 +14,7 @@
 #include "ModuleInstance.h"
 #include "RegistrationKeys.h"
 #include "Registry.h"
+#include "RemoveAll.h"
 #include "Scope.h"
 
 namespace orvane {
@@ -235,6 +236,8 @@ STDAPI DllInstall(BOOL install, LPCWSTR cmdLine)
     if (install)
         return RegisterForThisUser() ? S_OK : SELFREG_E_CLASS;
     // Every class on which the extension is this user's icon handler gets its own icon
-    // and handler back first, while the registration that serves them is still there.
+    // and handler back first, while the registration that serves them is still there. A
+    // class that refuses is reported by remove-all itself; the registration goes all the same.
+    RemoveAllSettings(Scope::ThisUser);
     return UnregisterForThisUser() ? S_OK : SELFREG_E_CLASS;
 }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "FileIconTable.h"
+#include "IconTarget.h"
 #include "ServerTestSupport.h"
 
 namespace orvane::test {
@@ -317,6 +319,36 @@ TEST_F(UserInstall, ExtensionServesThisUsersContextMenu)
         EXPECT_TRUE(offered);
     }
     ASSERT_EQ(S_OK, install_(FALSE, L"user"));
+}
+
+// A standard user gives one file an icon of its own: the extension becomes the icon
+// handler of the file's class for this user. Uninstalling this user's registration hands
+// that class back first, so that no class of this user's names a DLL about to go.
+TEST_F(UserInstall, UninstallHandsThisUsersClassesBack)
+{
+    TempDir dir;
+    ScratchType type;
+    type.SetDefaultIcon("C:\\icons\\type.ico,2");
+    const std::string file = dir.MakeFile("a" + type.Extension);
+    const std::string userClass = std::string("Software\\Classes\\") + type.Class;
+    const std::string classBefore = DumpKey(HKEY_CURRENT_USER, userClass);
+    MachineRefuses standardUser;
+    ASSERT_TRUE(standardUser.Applied());
+    ASSERT_EQ(S_OK, install_(TRUE, L"user"));
+
+    IconTarget target(file.c_str());
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(false);
+    ASSERT_TRUE(target.SetCurrentIconPath("C:\\icons\\own.ico"));
+    target.SetCurrentIndex(3);
+    ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+    ASSERT_EQ(Scope::ThisUser, target.ChangedScope());
+    ASSERT_EQ(ExtensionClsidText, ValueText(HKEY_CURRENT_USER, userClass + "\\shellex\\IconHandler"));
+
+    ASSERT_EQ(S_OK, install_(FALSE, L"user"));
+    EXPECT_EQ(classBefore, DumpKey(HKEY_CURRENT_USER, userClass));
+    EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
+    EXPECT_EQ("C:\\icons\\type.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
 }
 
 // regsvr32 /n /i:user calls DllInstall alone (not DllRegisterServer), and with /u it

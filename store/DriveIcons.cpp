@@ -109,6 +109,12 @@ bool MayWriteDriveIcon(Scope scope, const char* drivePath, REGSAM access)
     return FormatDriveEntryPath(scope, drivePath, path) && MayWrite(ProductKeyRoot(scope), path, access);
 }
 
+bool MayUseDriveIcons(Scope scope)
+{
+    char path[TextCapacity];
+    return FormatDrivesPath(scope, path) && MayWrite(ProductKeyRoot(scope), path, KEY_CREATE_SUB_KEY);
+}
+
 LONG WriteDriveIcon(const IconLocation& location, Scope scope)
 {
     char path[TextCapacity];

@@ -32,6 +32,11 @@ bool HasDriveEntry(const char* drivePath);
 bool HasDriveEntryIn(Scope scope, const char* drivePath);
 // Whether the drive's entry in this scope may be written (or, with DELETE, taken out).
 bool MayWriteDriveIcon(Scope scope, const char* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+// Whether this process may keep drive icons in a scope at all: the scope's drive icons
+// key (or, while it is missing, its nearest ancestor) accepts new keys. What decides
+// between the scopes; a letter's entry that refuses where its scope accepts was locked
+// on purpose, and the change is refused rather than moved.
+bool MayUseDriveIcons(Scope scope);
 // The drive letter is the first character of the location's Owner.
 LONG WriteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
 // For all users only "DefaultIcon" goes (the letter's key and DriveIcons stay, as ever);

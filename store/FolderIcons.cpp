@@ -203,4 +203,6 @@ LONG DeleteFolderBackup(const char* folder, Scope scope)
 
 bool MayWriteFolderBackup(Scope scope) { return MayWrite(ProductKeyRoot(scope), FolderBackupKey, KEY_SET_VALUE); }
 
+bool MayUseFolderBackups(Scope scope) { return MayWrite(ProductKeyRoot(scope), ProductKey, KEY_CREATE_SUB_KEY); }
+
 } // namespace orvane

@@ -38,5 +38,10 @@ LONG WriteFolderBackup(const IconLocation& location, const char* folder, Scope s
 LONG DeleteFolderBackup(const char* folder, Scope scope = Scope::AllUsers);
 // Whether the backup of a folder in this scope may be written and deleted.
 bool MayWriteFolderBackup(Scope scope);
+// Whether this process may keep folder backups in a scope at all: the product's key (or,
+// while it is missing, its nearest ancestor) accepts new keys. What decides between the
+// scopes; a backup key that refuses where its scope accepts was locked on purpose, and
+// the change is refused rather than moved.
+bool MayUseFolderBackups(Scope scope);
 
 } // namespace orvane

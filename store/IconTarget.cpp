@@ -56,8 +56,8 @@ std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension)
 // Where a change of a folder's or a drive's icon goes. A scope chosen on purpose is kept
 // (whether it accepts the write is asked afterwards). Automatic stays with this user
 // while the target's icon is set for this user: a change for all users would stay hidden
-// behind it (a drive's) or be made over it (a folder's); otherwise all users when their
-// place accepts the write, this user when it does not.
+// behind it (a drive's) or be made over it (a folder's); otherwise all users when this
+// process may write all users' place of the kind, this user when it may not.
 template <class MayWriteAllUsers>
 Scope ScopeOfChange(ScopeChoice choice, bool setForThisUser, MayWriteAllUsers mayWriteAllUsers)
 {
@@ -99,7 +99,7 @@ bool HoldsFolderBackup(const char* folder, Scope scope) { return ReadFolderBacku
 Scope ScopeOfFolderChange(ScopeChoice choice, const char* folder)
 {
     return ScopeOfChange(choice, HoldsFolderBackup(folder, Scope::ThisUser),
-                         [] { return MayWriteFolderBackup(Scope::AllUsers); });
+                         [] { return MayUseFolderBackups(Scope::AllUsers); });
 }
 
 // The folder's backup, taken in the scope of a change. One folder has one Desktop.ini for
@@ -344,7 +344,7 @@ ChangeResult IconTarget::ApplyIcon()
             Current->SetOwner(path_);
         const char* drive = Current->Owner;
         const Scope scope = ScopeOfChange(scopeChoice_, DriveEntryScope(drive) == Scope::ThisUser,
-                                          [drive] { return MayWriteDriveIcon(Scope::AllUsers, drive); });
+                                          [] { return MayUseDriveIcons(Scope::AllUsers); });
         changedScope_ = scope;
         // Asked before anything is written; what names no drive is refused as ever below.
         if (NamesDrive(drive) && !MayWriteDriveIcon(scope, drive))

@@ -409,7 +409,9 @@ ChangeResult IconTarget::RestoreDefault()
         changedScope_ = scope;
         if (!scope)
             return ChangeResult::Done;
-        if (!MayWriteDriveIcon(*scope, drive, DELETE))
+        // Wine grants DELETE on a key whose rights allow reading only (checked); the
+        // value's write access is what a standard user is refused on every system.
+        if (!MayWriteDriveIcon(*scope, drive, KEY_SET_VALUE | DELETE))
             return ChangeResult::AccessDenied;
         return ResultFromStatus(DeleteDriveIcon(*Current, *scope));
     }

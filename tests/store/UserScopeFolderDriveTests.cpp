@@ -179,6 +179,7 @@ TEST_F(UserScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
 {
     const std::string drive = "Q:\\";
     ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::Automatic, library_, 2));
+    ASSERT_EQ(ChangeResult::Done, Apply(drive, ScopeChoice::Automatic, library_, 2));
     StandardUser standard;
     ASSERT_TRUE(standard.Applied());
     const std::string madeForAll = ThisUser() + AllUsers() + Profile();
@@ -194,6 +195,7 @@ TEST_F(UserScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
         {"folder, restore all users' change", [&](std::optional<Scope>* s) { return Restore(folder_, ScopeChoice::Automatic, s); }},
         {"folder, restore all users' change by choice",
          [&](std::optional<Scope>* s) { return Restore(folder_, ScopeChoice::AllUsers, s); }},
+        {"drive, restore all users' change", [&](std::optional<Scope>* s) { return Restore(drive, ScopeChoice::Automatic, s); }},
     };
     for (const Case& c : cases) {
         std::optional<Scope> changed;
@@ -203,6 +205,8 @@ TEST_F(UserScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
     }
     EXPECT_EQ(library_ + ",2", Look(folder_).Icon);
     EXPECT_EQ(Scope::AllUsers, Look(folder_).In);
+    EXPECT_EQ(library_ + ",2", Look(drive).Icon);
+    EXPECT_EQ(Scope::AllUsers, Look(drive).In);
 }
 
 // This user chosen with the rights: this user's place, all users' untouched; and once

@@ -74,7 +74,7 @@ TEST_F(UserScopeCliTest, BothScopesAtOnceOrOnShowIsACommandLineError)
 // this user's registry as it was; a repeated flag is no error.
 TEST_F(UserScopeCliTest, ForMeWithTheRightsUsesThisUsersPlace)
 {
-    for (const std::string target : {folder_, std::string("C:\\")}) {
+    for (const std::string& target : {folder_, std::string("C:\\")}) {
         SCOPED_TRACE(target);
         const std::string allBefore = AllUsers();
         const std::string userBefore = ThisUser();
@@ -112,7 +112,7 @@ TEST_F(UserScopeCliTest, AsAStandardUser)
     EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(1) + "\n  scope:  (not set)\n")) << run.Out;
     EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(5) + "\n  scope:  for all users\n")) << run.Out;
 
-    for (const std::string target : {folder_, std::string("C:\\")}) {
+    for (const std::string& target : {folder_, std::string("C:\\")}) {
         run = RunTool({"set", Icon(2), target, "--for-all"});
         EXPECT_EQ(1u, run.ExitCode) << target;
         EXPECT_TRUE(Contains(run.Err, "--for-all needs administrator rights")) << run.Err;

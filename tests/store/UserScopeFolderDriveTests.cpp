@@ -167,8 +167,9 @@ TEST_F(UserScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesNoTrace)
             EXPECT_EQ(userBefore, ThisUser());
             EXPECT_EQ(before.Icon, Look(path).Icon);
             EXPECT_EQ(before.In, Look(path).In);
-            if (profileBefore != "<none>")
+            if (profileBefore != "<none>") {
                 EXPECT_EQ(profileBefore, Profile());
+            }
         }
     }
 }
@@ -213,7 +214,7 @@ TEST_F(UserScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
 // this user has a setting, a change left to the store stays with it.
 TEST_F(UserScopeTest, ThisUserByChoiceAndChangesThatFollowIt)
 {
-    for (const std::string path : {folder_, std::string("R:\\")}) {
+    for (const std::string& path : {folder_, std::string("R:\\")}) {
         SCOPED_TRACE(path);
         const std::string allUsersBefore = AllUsers();
         const std::string userBefore = ThisUser();
@@ -254,7 +255,7 @@ TEST_F(UserScopeTest, MixedScopesRestoredInEitherOrder)
     };
     IconLocation start(library_.c_str(), folder_.c_str(), 1);
     for (const Order& order : orders) {
-        for (const std::string path : {folder_, std::string("S:\\")}) {
+        for (const std::string& path : {folder_, std::string("S:\\")}) {
             SCOPED_TRACE(std::string(order.Name) + ", " + path);
             DeleteFileA((folder_ + "\\Desktop.ini").c_str());
             ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));

@@ -14,22 +14,28 @@ const char Usage[] =
     "Usage:\n"
     "  orvane show PATH... [--all-of-type]\n"
     "      Prints each target's kind (Folder, File, Type or Drive), its current icon\n"
-    "      (path,index) and whether a backup exists for restore.\n"
-    "  orvane set SOURCE[,INDEX] PATH... [--all-of-type]\n"
+    "      (path,index) and whether a backup exists for restore; and whether the icon\n"
+    "      is set for this user or for all users, when this user has a setting of\n"
+    "      their own or may not change all users' settings.\n"
+    "  orvane set SOURCE[,INDEX] PATH... [--all-of-type] [--for-me | --for-all]\n"
     "      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
     "      icon file, icon library, DLL or program. A file gets its own icon; with\n"
     "      --all-of-type every file of its type gets it. Negative indexes are icon\n"
     "      resource ids.\n"
-    "  orvane restore PATH... [--all-of-type]\n"
+    "  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
     "      Puts back the icon each target had before Orvane changed it.\n"
     "  orvane remove-all\n"
     "      Takes Orvane out of every file type it serves as icon handler and deletes\n"
     "      its per-file icons and folder backups (as uninstalling does).\n"
     "  orvane --help\n"
     "\n"
-    "Changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT: run it as\n"
-    "administrator. Exit code: 0 when every target succeeded, 1 when any failed,\n"
-    "2 for a command line that is not understood.\n";
+    "A change is made for all users (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) when this\n"
+    "process may write all users' settings, which needs administrator rights, and for\n"
+    "this user (HKEY_CURRENT_USER) otherwise; a restore takes back the setting this\n"
+    "user sees, this user's first. --for-me chooses this user's settings, --for-all\n"
+    "all users' (which fails without administrator rights, writing nothing).\n"
+    "Exit code: 0 when every target succeeded, 1 when any failed, 2 for a command\n"
+    "line that is not understood.\n";
 
 int UsageError(const std::string& message)
 {
@@ -37,8 +43,8 @@ int UsageError(const std::string& message)
     return 2;
 }
 
-// Collects the arguments after the command: --all-of-type wherever it stands, the rest
-// in order; "--" ends the options.
+// Collects the arguments after the command: --all-of-type, --for-me and --for-all
+// wherever they stand, the rest in order; "--" ends the options.
 bool ReadArguments(int argc, char** argv, orvane::cli::TargetList* targets, std::string* error)
 {
     bool options = true;
@@ -48,6 +54,14 @@ bool ReadArguments(int argc, char** argv, orvane::cli::TargetList* targets, std:
             options = false;
         } else if (options && std::strcmp(arg, "--all-of-type") == 0) {
             targets->AllOfType = true;
+        } else if (options && (std::strcmp(arg, "--for-me") == 0 || std::strcmp(arg, "--for-all") == 0)) {
+            const orvane::ScopeChoice chosen =
+                std::strcmp(arg, "--for-me") == 0 ? orvane::ScopeChoice::ThisUser : orvane::ScopeChoice::AllUsers;
+            if (targets->Scope != orvane::ScopeChoice::Automatic && targets->Scope != chosen) {
+                *error = "--for-me and --for-all cannot be used together";
+                return false;
+            }
+            targets->Scope = chosen;
         } else if (options && arg[0] == '-' && arg[1] == '-') {
             *error = std::string("unknown option ") + arg;
             return false;
@@ -76,6 +90,8 @@ int main(int argc, char** argv)
         if (!ReadArguments(argc, argv, &targets, &error))
             return UsageError(error);
     }
+    if (command == "show" && targets.Scope != orvane::ScopeChoice::Automatic)
+        return UsageError("--for-me and --for-all are for set and restore");
     if (command == "show" || command == "restore") {
         if (targets.Paths.empty())
             return UsageError(command + " needs at least one PATH");

@@ -10,6 +10,7 @@
 
 #include "IconTarget.h"
 #include "PathText.h"
+#include "Registry.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
 
@@ -48,6 +49,35 @@ std::string ResultMessage(ChangeResult result)
     return "failed";
 }
 
+// Why a change or restore was refused, by the scope that refused it and how that scope
+// was chosen.
+std::string AccessDeniedMessage(const IconTarget& target, bool restoring)
+{
+    const std::optional<Scope> refused = target.ChangedScope();
+    if (!refused)
+        return ResultMessage(ChangeResult::AccessDenied);
+    if (*refused == Scope::AllUsers) {
+        if (restoring)
+            return "access denied; the icon was set for all users, and restoring it needs administrator rights: "
+                   "all users' settings are machine-wide (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT)";
+        if (target.GetScopeChoice() == ScopeChoice::AllUsers)
+            return "access denied; --for-all needs administrator rights: all users' settings are machine-wide "
+                   "(HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT); --for-me changes it for this user only";
+        return ResultMessage(ChangeResult::AccessDenied);
+    }
+    if (target.GetScopeChoice() == ScopeChoice::ThisUser)
+        return "access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
+    return "access denied; all users' settings need administrator rights, and this user's settings "
+           "(HKEY_CURRENT_USER) or the target itself refused the change too";
+}
+
+const char* ScopeWords(const std::optional<Scope>& scope)
+{
+    if (!scope)
+        return "(not set)";
+    return *scope == Scope::ThisUser ? "for this user" : "for all users";
+}
+
 bool HasNoExtension(const char* path)
 {
     return !NamesFileClass(FileExtension(path));
@@ -75,7 +105,7 @@ bool ShellPath(const char* given, char (&out)[TextCapacity])
 
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
-std::optional<IconTarget> OpenTarget(const char* path, bool allOfType)
+std::optional<IconTarget> OpenTarget(const char* path, const TargetList& targets)
 {
     char shellPath[TextCapacity];
     if (std::strlen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
@@ -89,11 +119,12 @@ std::optional<IconTarget> OpenTarget(const char* path, bool allOfType)
         return std::nullopt;
     }
     IconTarget target(shellPath);
+    target.SetScopeChoice(targets.Scope);
     if (target.Kind() == TargetKind::File && HasNoExtension(target.Path()))
         return target; // the caller decides; nothing of the type can be read
     target.ReadCurrentIcon();
     target.RememberOriginal(target.Current);
-    target.SetAllOfType(allOfType);
+    target.SetAllOfType(targets.AllOfType);
     return target;
 }
 
@@ -112,9 +143,9 @@ void PrintIcon(const std::optional<IconLocation>& icon)
 
 // Opens a target that can take a change: it exists and, if it is a file, its extension
 // names a file type.
-std::optional<IconTarget> OpenChangeableTarget(const char* path, bool allOfType)
+std::optional<IconTarget> OpenChangeableTarget(const char* path, const TargetList& targets)
 {
-    std::optional<IconTarget> target = OpenTarget(path, allOfType);
+    std::optional<IconTarget> target = OpenTarget(path, targets);
     if (target && target->Kind() == TargetKind::File && HasNoExtension(target->Path())) {
         Fail(path, ResultMessage(ChangeResult::NoExtension));
         return std::nullopt;
@@ -123,10 +154,10 @@ std::optional<IconTarget> OpenChangeableTarget(const char* path, bool allOfType)
 }
 
 // Reports a change that was not made, or tells the shell about one that was.
-bool ReportChange(const char* path, const IconTarget& target, ChangeResult result)
+bool ReportChange(const char* path, const IconTarget& target, ChangeResult result, bool restoring)
 {
     if (result != ChangeResult::Done) {
-        Fail(path, ResultMessage(result));
+        Fail(path, result == ChangeResult::AccessDenied ? AccessDeniedMessage(target, restoring) : ResultMessage(result));
         return false;
     }
     NotifyShell(target.Kind(), target.Path());
@@ -140,7 +171,7 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 {
     int status = 0;
     for (const char* path : targets.Paths) {
-        std::optional<IconTarget> opened = open(path, targets.AllOfType);
+        std::optional<IconTarget> opened = open(path, targets);
         if (!opened || !act(path, *opened))
             status = 1;
     }
@@ -151,7 +182,8 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 
 int ShowTargets(const TargetList& targets)
 {
-    return ForEachTarget(targets, OpenTarget, [](const char*, IconTarget& target) {
+    const bool mayChangeAllUsers = MayWrite(HKEY_LOCAL_MACHINE, ProductKey);
+    return ForEachTarget(targets, OpenTarget, [mayChangeAllUsers](const char*, IconTarget& target) {
         std::printf("%s\n", target.Path());
         if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
             std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
@@ -161,6 +193,11 @@ int ShowTargets(const TargetList& targets)
         if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != '\0')
             std::printf("  class:  %s\n", target.Current->TypeKey);
         PrintIcon(target.Current);
+        // Where the icon is set matters once this user has a setting of their own, or
+        // when this process may not change all users' settings; an administrator's view
+        // of all users' settings reads as it always has.
+        if (target.CurrentScope() == Scope::ThisUser || !mayChangeAllUsers)
+            std::printf("  scope:  %s\n", ScopeWords(target.CurrentScope()));
         std::printf("  backup: %s\n", target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? "yes" : "no");
         return true;
     });
@@ -174,7 +211,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             return false;
         }
         target.SetCurrentIndex(choice.Index);
-        if (!ReportChange(path, target, target.ApplyIcon()))
+        if (!ReportChange(path, target, target.ApplyIcon(), false))
             return false;
         std::printf("%s: %s icon set to %s,%d\n", target.Path(), KindWord(target), choice.Source,
                     static_cast<int>(choice.Index));
@@ -196,7 +233,7 @@ int RestoreTargets(const TargetList& targets)
         case RestoreOutcome::Restores:
             break;
         }
-        if (!ReportChange(path, target, target.RestoreDefault()))
+        if (!ReportChange(path, target, target.RestoreDefault(), true))
             return false;
         std::printf("%s: %s icon restored\n", target.Path(), KindWord(target));
         return true;

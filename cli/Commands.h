@@ -6,11 +6,15 @@
 #include <vector>
 
 #include "IconChoice.h"
+#include "Scope.h"
 
 namespace orvane::cli {
 
 struct TargetList {
     bool AllOfType = false; // --all-of-type: a file stands for all files of its type
+    // --for-me (this user) or --for-all (all users); neither: all users where the rights
+    // allow, this user otherwise.
+    ScopeChoice Scope = ScopeChoice::Automatic;
     std::vector<const char*> Paths;
 };
 

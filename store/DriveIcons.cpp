@@ -21,28 +21,60 @@ bool DriveLetterText(const char* path, char (&letter)[2])
     return true;
 }
 
-bool FormatDriveEntryPath(const char* owner, char (&path)[TextCapacity])
+// The entry's key relative to its scope's root: HKEY_LOCAL_MACHINE for all users,
+// HKEY_CURRENT_USER for this user.
+bool FormatDriveEntryPath(Scope scope, const char* owner, char (&path)[TextCapacity])
 {
     char letter[2];
-    return DriveLetterText(owner, letter) &&
-           FormatKeyPath(path, sizeof path, "%s\\%s\\DefaultIcon", DriveIconsKey, letter);
+    if (!DriveLetterText(owner, letter))
+        return false;
+    if (scope == Scope::AllUsers)
+        return FormatKeyPath(path, sizeof path, "%s\\%s\\DefaultIcon", DriveIconsKey, letter);
+    return FormatKeyPath(path, sizeof path, "%s\\%s\\%s\\DefaultIcon", UserClassesKey, UserDriveIconsKey, letter);
+}
+
+// The key below which a scope keeps its drives' letters.
+bool FormatDrivesPath(Scope scope, char (&path)[TextCapacity])
+{
+    if (scope == Scope::AllUsers)
+        return CopyText(path, sizeof path, DriveIconsKey);
+    return FormatKeyPath(path, sizeof path, "%s\\%s", UserClassesKey, UserDriveIconsKey);
 }
 
 } // namespace
 
-std::optional<IconLocation> ReadDriveIcon(const char* drivePath)
+bool NamesDrive(const char* path)
+{
+    char letter[2];
+    return DriveLetterText(path, letter);
+}
+
+std::optional<IconLocation> ReadDriveIcon(const char* drivePath, std::optional<Scope>* found)
 {
     char letter[2];
     if (!DriveLetterText(drivePath, letter))
         return std::nullopt;
 
-    // Without the DriveIcons key no drive has an icon of its own, and none is reported:
-    // the Drive class is consulted only once the key exists.
-    RegKey drives;
-    if (drives.Open(HKEY_LOCAL_MACHINE, DriveIconsKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    // Without a drive icons key no drive has an icon of its own, and none is reported:
+    // the Drive class is consulted only once one of the scopes' keys exists.
+    bool anyDrivesKey = false;
+    std::optional<IconLocation> location;
+    for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        char path[TextCapacity];
+        RegKey drives;
+        if (!FormatDrivesPath(scope, path) ||
+            drives.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+            continue;
+        anyDrivesKey = true;
+        location = LookupClassIcon(drives.get(), letter, nullptr);
+        if (location) {
+            if (found != nullptr)
+                *found = scope;
+            break;
+        }
+    }
+    if (!anyDrivesKey)
         return std::nullopt;
-    auto location = LookupClassIcon(drives.get(), letter, nullptr);
-    drives.reset();
 
     if (!location)
         location = LookupClassIcon(HKEY_CLASSES_ROOT, "Drive", nullptr);
@@ -51,19 +83,42 @@ std::optional<IconLocation> ReadDriveIcon(const char* drivePath)
     return location;
 }
 
-bool HasDriveEntry(const char* drivePath)
+bool HasDriveEntryIn(Scope scope, const char* drivePath)
 {
     char path[TextCapacity];
-    if (!FormatDriveEntryPath(drivePath, path))
+    if (!FormatDriveEntryPath(scope, drivePath, path))
         return false;
     RegKey key;
-    return key.Open(HKEY_LOCAL_MACHINE, path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+    return key.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 }
 
-LONG WriteDriveIcon(const IconLocation& location)
+std::optional<Scope> DriveEntryScope(const char* drivePath)
+{
+    for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        if (HasDriveEntryIn(scope, drivePath))
+            return scope;
+    }
+    return std::nullopt;
+}
+
+bool HasDriveEntry(const char* drivePath) { return DriveEntryScope(drivePath).has_value(); }
+
+bool MayWriteDriveIcon(Scope scope, const char* drivePath, REGSAM access)
 {
     char path[TextCapacity];
-    if (!FormatDriveEntryPath(location.Owner, path))
+    return FormatDriveEntryPath(scope, drivePath, path) && MayWrite(ProductKeyRoot(scope), path, access);
+}
+
+bool MayUseDriveIcons(Scope scope)
+{
+    char path[TextCapacity];
+    return FormatDrivesPath(scope, path) && MayWrite(ProductKeyRoot(scope), path, KEY_CREATE_SUB_KEY);
+}
+
+LONG WriteDriveIcon(const IconLocation& location, Scope scope)
+{
+    char path[TextCapacity];
+    if (!FormatDriveEntryPath(scope, location.Owner, path))
         return ERROR_INVALID_DRIVE;
     // Refused before the key is made, so that a text that cannot be stored leaves no
     // empty entry behind.
@@ -71,23 +126,27 @@ LONG WriteDriveIcon(const IconLocation& location)
     if (!FormatIconLocation(location, false, text, sizeof text))
         return ERROR_FILENAME_EXCED_RANGE;
 
+    const HKEY root = ProductKeyRoot(scope);
     RegKey key;
-    LONG status = key.Open(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS);
+    LONG status = key.Open(root, path, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS) {
-        status = key.Create(HKEY_LOCAL_MACHINE, path);
+        status = key.Create(root, path);
         if (status != ERROR_SUCCESS)
             return status;
     }
     return WriteIconLocationValue(key.get(), location, nullptr, false);
 }
 
-LONG DeleteDriveIcon(const IconLocation& location)
+LONG DeleteDriveIcon(const IconLocation& location, Scope scope)
 {
     char path[TextCapacity];
-    if (!FormatDriveEntryPath(location.Owner, path))
+    if (!FormatDriveEntryPath(scope, location.Owner, path))
         return ERROR_INVALID_DRIVE;
-    // Only "DefaultIcon" goes; the letter's key and the DriveIcons key stay.
-    return DeletionStatus(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path));
+    const HKEY root = ProductKeyRoot(scope);
+    const LONG status = DeletionStatus(RegDeleteKeyA(root, path));
+    if (status != ERROR_SUCCESS || scope == Scope::AllUsers)
+        return status;
+    return RemoveEmptyKeys(root, UserClassesKey, path + sizeof UserClassesKey);
 }
 
 } // namespace orvane

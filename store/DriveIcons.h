@@ -1,4 +1,7 @@
-// Drive icons: HKEY_LOCAL_MACHINE\...\Explorer\DriveIcons\<letter>\DefaultIcon, short form.
+// Drive icons, short form, in a drive letter's DefaultIcon key: for all users under
+// HKEY_LOCAL_MACHINE\...\Explorer\DriveIcons, for this user under
+// HKEY_CURRENT_USER\Software\Classes\Applications\Explorer.exe\Drives, which Explorer
+// reads first.
 #pragma once
 
 #include <windows.h>
@@ -6,18 +9,39 @@
 #include <optional>
 
 #include "IconLocation.h"
+#include "Scope.h"
 
 namespace orvane {
 
 constexpr const char DriveIconsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+// This user's drive icons, below HKEY_CURRENT_USER\Software\Classes.
+constexpr const char UserDriveIconsKey[] = "Applications\\Explorer.exe\\Drives";
+
+// Whether the first character of a path is a letter, which names a drive.
+bool NamesDrive(const char* path);
 
 // The drive letter is the first character of drivePath; Owner of the result is the letter.
-std::optional<IconLocation> ReadDriveIcon(const char* drivePath);
-// True when the drive (its letter the first character of drivePath) has an entry of its
-// own under DriveIcons, which DeleteDriveIcon would take out.
+// This user's entry first, then all users', then the Drive class's icon; the scope of
+// the entry found through `found` (untouched for the Drive class's icon or none).
+std::optional<IconLocation> ReadDriveIcon(const char* drivePath, std::optional<Scope>* found = nullptr);
+// The scope whose entry of its own the drive (its letter the first character of
+// drivePath) has, this user's first; none when neither has one. The entry is what
+// DeleteDriveIcon takes out.
+std::optional<Scope> DriveEntryScope(const char* drivePath);
 bool HasDriveEntry(const char* drivePath);
+bool HasDriveEntryIn(Scope scope, const char* drivePath);
+// Whether the drive's entry in this scope may be written (or, with DELETE, taken out).
+bool MayWriteDriveIcon(Scope scope, const char* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+// Whether this process may keep drive icons in a scope at all: the scope's drive icons
+// key (or, while it is missing, its nearest ancestor) accepts new keys. What decides
+// between the scopes; a letter's entry that refuses where its scope accepts was locked
+// on purpose, and the change is refused rather than moved.
+bool MayUseDriveIcons(Scope scope);
 // The drive letter is the first character of the location's Owner.
-LONG WriteDriveIcon(const IconLocation& location);
-LONG DeleteDriveIcon(const IconLocation& location);
+LONG WriteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
+// For all users only "DefaultIcon" goes (the letter's key and DriveIcons stay, as ever);
+// for this user the keys above it up to Software\Classes go too once they are empty, so
+// that this user's registry is as it was before the change.
+LONG DeleteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
 
 } // namespace orvane

@@ -145,13 +145,13 @@ LONG WriteFolderIcon(const IconLocation& location)
     return AddAttribute(location.Owner, FILE_ATTRIBUTE_SYSTEM, false);
 }
 
-std::optional<IconLocation> ReadFolderBackup(const char* folder)
+std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const char* folder)
 {
     // An empty value name would address the key's default value, not a folder.
     if (IsEmpty(folder))
         return std::nullopt;
     RegKey key;
-    if (key.Open(HKEY_LOCAL_MACHINE, FolderBackupKey, KEY_READ) != ERROR_SUCCESS)
+    if (key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
     char text[RegistryTextLimit];
     if (!ReadTextValue(key.get(), folder, text, sizeof text))
@@ -162,26 +162,47 @@ std::optional<IconLocation> ReadFolderBackup(const char* folder)
     return location;
 }
 
-LONG WriteFolderBackup(const IconLocation& location, const char* folder)
+std::optional<IconLocation> ReadFolderBackup(const char* folder, Scope* found)
+{
+    for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        if (auto location = ReadFolderBackupOf(scope, folder)) {
+            if (found != nullptr)
+                *found = scope;
+            return location;
+        }
+    }
+    return std::nullopt;
+}
+
+LONG WriteFolderBackup(const IconLocation& location, const char* folder, Scope scope)
 {
     if (IsEmpty(folder))
         return ERROR_INVALID_PARAMETER;
     RegKey key;
-    const LONG status = key.Create(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    const LONG status = key.Create(ProductKeyRoot(scope), FolderBackupKey);
     if (status != ERROR_SUCCESS)
         return status;
     return WriteIconLocationValue(key.get(), location, folder, false);
 }
 
-LONG DeleteFolderBackup(const char* folder)
+LONG DeleteFolderBackup(const char* folder, Scope scope)
 {
     if (IsEmpty(folder))
         return ERROR_INVALID_PARAMETER;
     RegKey key;
-    const LONG status = key.Open(HKEY_LOCAL_MACHINE, FolderBackupKey, KEY_ALL_ACCESS);
+    LONG status = key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    return DeletionStatus(RegDeleteValueA(key.get(), folder));
+    status = DeletionStatus(RegDeleteValueA(key.get(), folder));
+    key.reset();
+    if (status != ERROR_SUCCESS || scope == Scope::AllUsers)
+        return status;
+    // "Software\" is left out: everything below it up to FolderBAKIcons is the product's.
+    return RemoveEmptyKeys(HKEY_CURRENT_USER, "Software", FolderBackupKey + sizeof "Software");
 }
+
+bool MayWriteFolderBackup(Scope scope) { return MayWrite(ProductKeyRoot(scope), FolderBackupKey, KEY_SET_VALUE); }
+
+bool MayUseFolderBackups(Scope scope) { return MayWrite(ProductKeyRoot(scope), ProductKey, KEY_CREATE_SUB_KEY); }
 
 } // namespace orvane

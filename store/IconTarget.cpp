@@ -201,6 +201,87 @@ ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>&
                                                      : WriteTypeBackupIcon(*original, scope));
 }
 
+// Where a change of a folder's or a drive's icon goes. A scope chosen on purpose is kept
+// (whether it accepts the write is asked afterwards). Automatic stays with this user
+// while the target's icon is set for this user: a change for all users would stay hidden
+// behind it (a drive's) or be made over it (a folder's); otherwise all users when this
+// process may write all users' place of the kind, this user when it may not.
+template <class MayWriteAllUsers>
+Scope ScopeOfChange(ScopeChoice choice, bool setForThisUser, MayWriteAllUsers mayWriteAllUsers)
+{
+    switch (choice) {
+    case ScopeChoice::AllUsers:
+        return Scope::AllUsers;
+    case ScopeChoice::ThisUser:
+        return Scope::ThisUser;
+    case ScopeChoice::Automatic:
+        break;
+    }
+    if (setForThisUser)
+        return Scope::ThisUser;
+    return mayWriteAllUsers() ? Scope::AllUsers : Scope::ThisUser;
+}
+
+// The scope whose setting a restore takes back: a chosen one, or the one the user sees
+// (this user's first). The scopes that hold a setting are asked through `holds`.
+template <class Holds>
+std::optional<Scope> ScopeOfRestore(ScopeChoice choice, Holds holds)
+{
+    switch (choice) {
+    case ScopeChoice::AllUsers:
+        return holds(Scope::AllUsers) ? std::optional<Scope>(Scope::AllUsers) : std::nullopt;
+    case ScopeChoice::ThisUser:
+        return holds(Scope::ThisUser) ? std::optional<Scope>(Scope::ThisUser) : std::nullopt;
+    case ScopeChoice::Automatic:
+        break;
+    }
+    for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        if (holds(scope))
+            return scope;
+    }
+    return std::nullopt;
+}
+
+bool HoldsFolderBackup(const char* folder, Scope scope) { return ReadFolderBackupOf(scope, folder).has_value(); }
+
+Scope ScopeOfFolderChange(ScopeChoice choice, const char* folder)
+{
+    return ScopeOfChange(choice, HoldsFolderBackup(folder, Scope::ThisUser),
+                         [] { return MayUseFolderBackups(Scope::AllUsers); });
+}
+
+// The folder's backup, taken in the scope of a change. One folder has one Desktop.ini for
+// both scopes, so its backups form one chain, this user's change (when there is one)
+// last: a change for all users made over this user's change takes this user's backup
+// over (the icon from before this user's change) and this user's backup goes.
+LONG SaveFolderBackup(const IconLocation& original, const char* folder, Scope scope)
+{
+    const std::optional<IconLocation> userBackup =
+        scope == Scope::AllUsers ? ReadFolderBackupOf(Scope::ThisUser, folder) : std::nullopt;
+    const LONG status = WriteFolderBackup(userBackup ? *userBackup : original, folder, scope);
+    if (status != ERROR_SUCCESS || !userBackup)
+        return status;
+    return DeleteFolderBackup(folder, Scope::ThisUser);
+}
+
+// Restores a folder's change of one scope. All users' change under this user's one is
+// taken out of the chain only: the folder keeps showing this user's icon, whose backup
+// now holds what all users' change had replaced.
+LONG RestoreFolderBackup(const IconLocation& backup, const char* folder, Scope scope)
+{
+    if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
+        const LONG status = WriteFolderBackup(backup, folder, Scope::ThisUser);
+        if (status != ERROR_SUCCESS)
+            return status;
+        return DeleteFolderBackup(folder, Scope::AllUsers);
+    }
+    // The backup goes only once the folder holds it again.
+    const LONG status = WriteFolderIcon(backup);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return DeleteFolderBackup(folder, scope);
+}
+
 } // namespace
 
 TargetKind ClassifyTarget(const char* path)
@@ -255,9 +336,16 @@ IconTarget::IconTarget(const char* path)
 const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
 {
     switch (Kind()) {
-    case TargetKind::Folder:
+    case TargetKind::Folder: {
         Current = ReadFolderIcon(path_);
+        // The icon itself is in the folder for both scopes; it is set for the scope whose
+        // backup says that this product changed it.
+        Scope backupScope = Scope::AllUsers;
+        currentScope_.reset();
+        if (ReadFolderBackup(path_, &backupScope))
+            currentScope_ = backupScope;
         break;
+    }
     case TargetKind::File: {
         char extension[TextCapacity];
         const bool hasExtension = ExtensionOf(path_, extension);
@@ -281,9 +369,11 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
         }
         break;
     }
-    case TargetKind::Drive:
-        Current = ReadDriveIcon(path_);
+    case TargetKind::Drive: {
+        currentScope_.reset();
+        Current = ReadDriveIcon(path_, &currentScope_);
         break;
+    }
     case TargetKind::Unclassified:
         break;
     }
@@ -300,7 +390,7 @@ bool IconTarget::HasBackup() const
 {
     switch (Kind()) {
     case TargetKind::Folder:
-        return ReadFolderBackup(path_).has_value();
+        return ScopeOfRestore(scopeChoice_, [&](Scope scope) { return HoldsFolderBackup(path_, scope); }).has_value();
     case TargetKind::File:
         if (!allOfType_)
             return true;
@@ -316,12 +406,17 @@ bool IconTarget::HasBackup() const
 ChangeResult IconTarget::SaveBackup() const
 {
     switch (Kind()) {
-    case TargetKind::Folder:
+    case TargetKind::Folder: {
+        // A scope whose backup place refuses takes no change, even one without a backup.
+        const Scope scope = ScopeOfFolderChange(scopeChoice_, path_);
+        if (!MayWriteFolderBackup(scope))
+            return ChangeResult::AccessDenied;
         // Replaced on every change, so it holds the icon the folder had when the dialog
         // opened.
         if (original_)
-            return ResultFromStatus(WriteFolderBackup(*original_, path_));
+            return ResultFromStatus(SaveFolderBackup(*original_, path_, scope));
         break;
+    }
     case TargetKind::File: {
         if (!allOfType_ || !original_)
             break;
@@ -344,6 +439,7 @@ ChangeResult IconTarget::ApplyIcon()
     const TargetKind kind = Kind();
 
     if (kind == TargetKind::Folder) {
+        changedScope_ = ScopeOfFolderChange(scopeChoice_, path_);
         if (!Current)
             return SaveBackup();
         IconLocation location = *Current;
@@ -407,7 +503,14 @@ ChangeResult IconTarget::ApplyIcon()
             return ChangeResult::Done;
         if (Current->Owner[0] == '\0')
             Current->SetOwner(path_);
-        return ResultFromStatus(WriteDriveIcon(*Current));
+        const char* drive = Current->Owner;
+        const Scope scope = ScopeOfChange(scopeChoice_, DriveEntryScope(drive) == Scope::ThisUser,
+                                          [] { return MayUseDriveIcons(Scope::AllUsers); });
+        changedScope_ = scope;
+        // Asked before anything is written; what names no drive is refused as ever below.
+        if (NamesDrive(drive) && !MayWriteDriveIcon(scope, drive))
+            return ChangeResult::AccessDenied;
+        return ResultFromStatus(WriteDriveIcon(*Current, scope));
     }
 
     return ChangeResult::Done;
@@ -417,21 +520,38 @@ ChangeResult IconTarget::RestoreDefault()
 {
     switch (Kind()) {
     case TargetKind::Folder: {
-        const auto backup = ReadFolderBackup(path_);
+        const std::optional<Scope> scope =
+            ScopeOfRestore(scopeChoice_, [&](Scope s) { return HoldsFolderBackup(path_, s); });
+        changedScope_ = scope;
+        if (!scope)
+            return ChangeResult::Done;
+        const auto backup = ReadFolderBackupOf(*scope, path_);
         if (!backup)
             return ChangeResult::Done;
-        // The backup goes only once the folder holds it again.
-        const LONG status = WriteFolderIcon(*backup);
-        if (status != ERROR_SUCCESS)
-            return ResultFromStatus(status);
-        return ResultFromStatus(DeleteFolderBackup(path_));
+        // Refused before the folder is touched: the backup could not be taken out after.
+        if (!MayWriteFolderBackup(*scope))
+            return ChangeResult::AccessDenied;
+        return ResultFromStatus(RestoreFolderBackup(*backup, path_, *scope));
     }
     case TargetKind::File:
         return allOfType_ ? RestoreTypeIcon() : RestoreFileEntry();
-    case TargetKind::Drive:
+    case TargetKind::Drive: {
         if (!Current)
             return ChangeResult::Done;
-        return ResultFromStatus(DeleteDriveIcon(*Current));
+        const char* drive = Current->Owner;
+        if (!NamesDrive(drive))
+            return ResultFromStatus(DeleteDriveIcon(*Current));
+        const std::optional<Scope> scope =
+            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); });
+        changedScope_ = scope;
+        if (!scope)
+            return ChangeResult::Done;
+        // Wine grants DELETE on a key whose rights allow reading only (checked); the
+        // value's write access is what a standard user is refused on every system.
+        if (!MayWriteDriveIcon(*scope, drive, KEY_SET_VALUE | DELETE))
+            return ChangeResult::AccessDenied;
+        return ResultFromStatus(DeleteDriveIcon(*Current, *scope));
+    }
     case TargetKind::Unclassified:
         break;
     }
@@ -508,8 +628,12 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
         if (!ReadFileIcon(path_))
             return RestoreOutcome::NothingToRestore;
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
-    case TargetKind::Drive:
-        return HasDriveEntry(path_) ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
+    case TargetKind::Drive: {
+        const char* drive = path_;
+        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); })
+                   ? RestoreOutcome::Restores
+                   : RestoreOutcome::NothingToRestore;
+    }
     case TargetKind::Unclassified:
         break;
     }

@@ -164,4 +164,40 @@ bool MayWriteClassKey(Scope scope, const char* path, REGSAM access)
     return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
 }
 
+LONG RemoveEmptyKeys(HKEY root, const char* base, const char* path)
+{
+    RegKey baseKey;
+    LONG status = baseKey.Open(root, base, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    char current[TextCapacity];
+    if (path == nullptr || !CopyText(current, sizeof current, path))
+        return ERROR_INVALID_PARAMETER;
+    while (current[0] != '\0') {
+        RegKey key;
+        status = key.Open(baseKey.get(), current, KEY_QUERY_VALUE);
+        if (status == ERROR_SUCCESS) {
+            DWORD subkeys = 0;
+            DWORD values = 0;
+            status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                                      nullptr, nullptr, nullptr, nullptr);
+            key.reset();
+            if (status != ERROR_SUCCESS)
+                return status;
+            if (subkeys != 0 || values != 0)
+                return ERROR_SUCCESS;
+            status = DeletionStatus(RegDeleteKeyA(baseKey.get(), current));
+            if (status != ERROR_SUCCESS)
+                return status;
+        } else if (status != ERROR_FILE_NOT_FOUND && status != ERROR_PATH_NOT_FOUND) {
+            return status;
+        }
+        char* separator = std::strrchr(current, '\\');
+        if (separator == nullptr)
+            break;
+        *separator = '\0';
+    }
+    return ERROR_SUCCESS;
+}
+
 } // namespace orvane

@@ -1,0 +1,348 @@
+// A folder's and a drive's icon changed and restored through IconTarget for this user:
+// as a standard user (all users' keys refuse writes), by choice, and over and under a
+// change made for all users. What all users see stays byte for byte; this user's
+// registry is as it was once everything is restored.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "DriveIcons.h"
+#include "FolderIcons.h"
+#include "IconTarget.h"
+#include "Registry.h"
+#include "ScratchRegistry.h"
+#include "TestSupport.h"
+
+namespace orvane::test {
+namespace {
+
+constexpr char UserApplications[] = "Software\\Classes\\Applications";
+
+// What one user sees of a target: its icon as read, and the scope it is set in.
+struct Seen {
+    std::string Icon;
+    std::optional<Scope> In;
+};
+
+Seen Look(const std::string& path)
+{
+    IconTarget target(path.c_str());
+    const auto& icon = target.ReadCurrentIcon();
+    return {icon ? std::string(icon->IconPath) + "," + std::to_string(icon->Index) : "<none>", target.CurrentScope()};
+}
+
+// The dialog opened on the path, with a scope chosen, and closed with OK on an icon.
+ChangeResult Apply(const std::string& path, ScopeChoice choice, const std::string& icon, int index,
+                   std::optional<Scope>* changed = nullptr)
+{
+    IconTarget target(path.c_str());
+    target.SetScopeChoice(choice);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(false);
+    target.SetCurrentIconPath(icon.c_str());
+    target.SetCurrentIndex(index);
+    const ChangeResult result = target.ApplyIcon();
+    if (changed != nullptr)
+        *changed = target.ChangedScope();
+    return result;
+}
+
+ChangeResult Restore(const std::string& path, ScopeChoice choice, std::optional<Scope>* changed = nullptr)
+{
+    IconTarget target(path.c_str());
+    target.SetScopeChoice(choice);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    const ChangeResult result = target.RestoreDefault();
+    if (changed != nullptr)
+        *changed = target.ChangedScope();
+    return result;
+}
+
+bool MakeKey(HKEY root, const std::string& path)
+{
+    RegKey key;
+    return key.Create(root, path.c_str()) == ERROR_SUCCESS;
+}
+
+// Every place either scope keeps a folder's or a drive's setting in, guarded; each test
+// starts with the Folder and Drive classes' icons known, and with all users' keys that a
+// restore for all users leaves behind (as it always has) already there.
+class FolderDriveScopeTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, "", FolderClassIconText));
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon", "", "C:\\icons\\drive-class.ico,8"));
+        library_ = WriteIconFile(dir_.Path() + "\\library.ico", 12);
+        folder_ = dir_.MakeFolder("Data");
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, FolderBackupKey));
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\S"));
+    }
+
+    // All users' places, as text.
+    static std::string AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, ProductRoot) + DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey); }
+    // This user's places, as text.
+    static std::string ThisUser()
+    {
+        return DumpKey(HKEY_CURRENT_USER, ProductRoot) + DumpKey(HKEY_CURRENT_USER, UserApplications);
+    }
+    std::string Profile() const { return ReadFileText(folder_ + "\\Desktop.ini"); }
+
+    KeyGuard machineProduct_{HKEY_LOCAL_MACHINE, ProductRoot};
+    KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
+    KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
+    KeyGuard userApplications_{HKEY_CURRENT_USER, UserApplications};
+    KeyGuard folderClass_{HKEY_CLASSES_ROOT, FolderClassIconKey};
+    KeyGuard driveClass_{HKEY_CLASSES_ROOT, "Drive\\DefaultIcon"};
+    TempDir dir_;
+    std::string library_;
+    std::string folder_;
+};
+
+// A folder (its Desktop.ini made first or not) and a drive, applied and restored as a
+// standard user with the scope left to the store.
+TEST_F(FolderDriveScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesNoTrace)
+{
+    struct Case {
+        const char* Name;
+        std::function<std::string()> Target;
+        // Where this user's change is kept, as a key and a value below HKEY_CURRENT_USER.
+        std::function<std::string(const std::string&)> UserValue;
+    };
+    const Case cases[] = {
+        {"folder without Desktop.ini", [this] { return folder_; },
+         [](const std::string& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
+        {"folder with an icon",
+         [this] {
+             IconLocation start(library_.c_str(), folder_.c_str(), 1);
+             EXPECT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
+             return folder_;
+         },
+         [](const std::string& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
+        {"drive", [] { return std::string("P:\\"); },
+         [](const std::string&) {
+             return ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives\\P\\DefaultIcon");
+         }},
+        {"drive with an icon for all users",
+         [] {
+             EXPECT_TRUE(WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\P\\DefaultIcon", "", "C:\\all.ico,2"));
+             return std::string("P:\\");
+         },
+         [](const std::string&) {
+             return ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives\\P\\DefaultIcon");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, DriveIconsKey);
+        DeleteFileA((folder_ + "\\Desktop.ini").c_str());
+        const std::string path = c.Target();
+        const std::string userBefore = ThisUser();
+        const std::string profileBefore = Profile();
+        {
+            StandardUser standard;
+            ASSERT_TRUE(standard.Applied());
+            const std::string allUsersBefore = AllUsers();
+            const Seen before = Look(path);
+
+            std::optional<Scope> changed;
+            EXPECT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 3, &changed));
+            EXPECT_EQ(Scope::ThisUser, changed);
+            EXPECT_EQ(allUsersBefore, AllUsers());
+            EXPECT_NE("<none>", c.UserValue(path));
+            const Seen after = Look(path);
+            EXPECT_EQ(library_ + ",3", after.Icon);
+            EXPECT_EQ(Scope::ThisUser, after.In);
+
+            IconTarget opened(path.c_str());
+            opened.ReadCurrentIcon();
+            EXPECT_EQ(RestoreOutcome::Restores, opened.WhatRestoreWouldDo());
+            EXPECT_EQ(ChangeResult::Done, Restore(path, ScopeChoice::Automatic, &changed));
+            EXPECT_EQ(Scope::ThisUser, changed);
+            EXPECT_EQ(allUsersBefore, AllUsers());
+            EXPECT_EQ(userBefore, ThisUser());
+            EXPECT_EQ(before.Icon, Look(path).Icon);
+            EXPECT_EQ(before.In, Look(path).In);
+            if (profileBefore != "<none>") {
+                EXPECT_EQ(profileBefore, Profile());
+            }
+        }
+    }
+}
+
+// All users chosen without the rights: refused, nothing written anywhere; a change made
+// for all users cannot be restored either, and the folder keeps its icon.
+TEST_F(FolderDriveScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
+{
+    const std::string drive = "Q:\\";
+    ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::Automatic, library_, 2));
+    ASSERT_EQ(ChangeResult::Done, Apply(drive, ScopeChoice::Automatic, library_, 2));
+    StandardUser standard;
+    ASSERT_TRUE(standard.Applied());
+    const std::string madeForAll = ThisUser() + AllUsers() + Profile();
+    struct Case {
+        const char* Name;
+        std::function<ChangeResult(std::optional<Scope>*)> Act;
+    };
+    const Case cases[] = {
+        {"folder, change for all users",
+         [&](std::optional<Scope>* s) { return Apply(folder_, ScopeChoice::AllUsers, library_, 5, s); }},
+        {"drive, change for all users",
+         [&](std::optional<Scope>* s) { return Apply(drive, ScopeChoice::AllUsers, library_, 5, s); }},
+        {"folder, restore all users' change", [&](std::optional<Scope>* s) { return Restore(folder_, ScopeChoice::Automatic, s); }},
+        {"folder, restore all users' change by choice",
+         [&](std::optional<Scope>* s) { return Restore(folder_, ScopeChoice::AllUsers, s); }},
+        {"drive, restore all users' change", [&](std::optional<Scope>* s) { return Restore(drive, ScopeChoice::Automatic, s); }},
+    };
+    for (const Case& c : cases) {
+        std::optional<Scope> changed;
+        EXPECT_EQ(ChangeResult::AccessDenied, c.Act(&changed)) << c.Name;
+        EXPECT_EQ(Scope::AllUsers, changed) << c.Name;
+        EXPECT_EQ(madeForAll, ThisUser() + AllUsers() + Profile()) << c.Name;
+    }
+    EXPECT_EQ(library_ + ",2", Look(folder_).Icon);
+    EXPECT_EQ(Scope::AllUsers, Look(folder_).In);
+    EXPECT_EQ(library_ + ",2", Look(drive).Icon);
+    EXPECT_EQ(Scope::AllUsers, Look(drive).In);
+}
+
+// This user chosen with the rights: this user's place, all users' untouched; and once
+// this user has a setting, a change left to the store stays with it.
+TEST_F(FolderDriveScopeTest, ThisUserByChoiceAndChangesThatFollowIt)
+{
+    for (const std::string& path : {folder_, std::string("R:\\")}) {
+        SCOPED_TRACE(path);
+        const std::string allUsersBefore = AllUsers();
+        const std::string userBefore = ThisUser();
+        std::optional<Scope> changed;
+        ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::ThisUser, library_, 4, &changed));
+        EXPECT_EQ(Scope::ThisUser, changed);
+        EXPECT_EQ(allUsersBefore, AllUsers());
+        ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 6, &changed));
+        EXPECT_EQ(Scope::ThisUser, changed);
+        EXPECT_EQ(allUsersBefore, AllUsers());
+        EXPECT_EQ(library_ + ",6", Look(path).Icon);
+        // Nothing of all users' to restore by choice.
+        EXPECT_EQ(ChangeResult::Done, Restore(path, ScopeChoice::AllUsers, &changed));
+        EXPECT_FALSE(changed.has_value());
+        EXPECT_EQ(library_ + ",6", Look(path).Icon);
+        EXPECT_EQ(ChangeResult::Done, Restore(path, ScopeChoice::ThisUser, &changed));
+        EXPECT_EQ(Scope::ThisUser, changed);
+        EXPECT_EQ(userBefore, ThisUser());
+        EXPECT_EQ(allUsersBefore, AllUsers());
+    }
+}
+
+// A change for all users, then one for this user over it, restored in either order:
+// after each step the target shows what the user then sees, and the end is the start.
+TEST_F(FolderDriveScopeTest, MixedScopesRestoredInEitherOrder)
+{
+    struct Order {
+        const char* Name;
+        ScopeChoice First;
+        ScopeChoice Second;
+        bool FirstLeavesThisUsersIcon; // restoring all users' change first
+    };
+    const Order orders[] = {
+        {"this user's first, as seen", ScopeChoice::Automatic, ScopeChoice::Automatic, false},
+        {"this user's first, by choice", ScopeChoice::ThisUser, ScopeChoice::AllUsers, false},
+        {"all users' first", ScopeChoice::AllUsers, ScopeChoice::Automatic, true},
+        {"all users' first, then this user's by choice", ScopeChoice::AllUsers, ScopeChoice::ThisUser, true},
+    };
+    IconLocation start(library_.c_str(), folder_.c_str(), 1);
+    for (const Order& order : orders) {
+        for (const std::string& path : {folder_, std::string("S:\\")}) {
+            SCOPED_TRACE(std::string(order.Name) + ", " + path);
+            DeleteFileA((folder_ + "\\Desktop.ini").c_str());
+            ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
+            const std::string profileBefore = Profile();
+            const std::string allUsersBefore = AllUsers();
+            const std::string userBefore = ThisUser();
+            const Seen before = Look(path);
+
+            std::optional<Scope> changed;
+            ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 7, &changed));
+            EXPECT_EQ(Scope::AllUsers, changed);
+            EXPECT_EQ(library_ + ",7", Look(path).Icon);
+            EXPECT_EQ(Scope::AllUsers, Look(path).In);
+            ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::ThisUser, library_, 9, &changed));
+            EXPECT_EQ(Scope::ThisUser, changed);
+            EXPECT_EQ(library_ + ",9", Look(path).Icon);
+            EXPECT_EQ(Scope::ThisUser, Look(path).In);
+
+            ASSERT_EQ(ChangeResult::Done, Restore(path, order.First, &changed));
+            if (order.FirstLeavesThisUsersIcon) {
+                EXPECT_EQ(Scope::AllUsers, changed);
+                EXPECT_EQ(library_ + ",9", Look(path).Icon);
+                EXPECT_EQ(Scope::ThisUser, Look(path).In);
+                EXPECT_EQ(allUsersBefore, AllUsers());
+            } else {
+                EXPECT_EQ(Scope::ThisUser, changed);
+                EXPECT_EQ(library_ + ",7", Look(path).Icon);
+                EXPECT_EQ(Scope::AllUsers, Look(path).In);
+                EXPECT_EQ(userBefore, ThisUser());
+            }
+            ASSERT_EQ(ChangeResult::Done, Restore(path, order.Second, &changed));
+            EXPECT_EQ(order.FirstLeavesThisUsersIcon ? Scope::ThisUser : Scope::AllUsers, changed);
+            EXPECT_EQ(before.Icon, Look(path).Icon);
+            EXPECT_EQ(before.In, Look(path).In);
+            EXPECT_EQ(allUsersBefore, AllUsers());
+            EXPECT_EQ(userBefore, ThisUser());
+            EXPECT_EQ(profileBefore, Profile());
+        }
+    }
+}
+
+// A change for all users made over this user's: it replaces this user's change, whose
+// backup it takes over, so that restoring it shows what was there before either.
+TEST_F(FolderDriveScopeTest, AllUsersChangeOverThisUsersFolderChangeTakesItsBackup)
+{
+    IconLocation start(library_.c_str(), folder_.c_str(), 1);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
+    const std::string profileBefore = Profile();
+    const std::string allUsersBefore = AllUsers();
+    const std::string userBefore = ThisUser();
+    ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::ThisUser, library_, 3));
+    ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::AllUsers, library_, 5));
+    EXPECT_EQ(userBefore, ThisUser());
+    EXPECT_EQ(library_ + ",5", Look(folder_).Icon);
+    EXPECT_EQ(Scope::AllUsers, Look(folder_).In);
+    ASSERT_EQ(ChangeResult::Done, Restore(folder_, ScopeChoice::Automatic));
+    EXPECT_EQ(library_ + ",1", Look(folder_).Icon);
+    EXPECT_EQ(allUsersBefore, AllUsers());
+    EXPECT_EQ(profileBefore, Profile());
+}
+
+// This user's drive icon is read before all users', which shows again once it goes; the
+// keys made for it go with it, up to this user's classes.
+TEST_F(FolderDriveScopeTest, ThisUsersDriveEntryHidesAllUsersAndGoesWithItsKeys)
+{
+    const std::string all = std::string(DriveIconsKey) + "\\T\\DefaultIcon";
+    const std::string user = std::string(UserApplications) + "\\Explorer.exe\\Drives\\T\\DefaultIcon";
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, all, "", "C:\\all.ico,2"));
+    ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserApplications));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\mine.ico", "T", 4), Scope::ThisUser));
+    EXPECT_EQ("C:\\mine.ico,4", ValueText(HKEY_CURRENT_USER, user));
+    std::optional<Scope> found;
+    EXPECT_EQ("C:\\mine.ico,4|T|T", LocationText(ReadDriveIcon("T:\\", &found)));
+    EXPECT_EQ(Scope::ThisUser, found);
+    EXPECT_EQ(Scope::ThisUser, DriveEntryScope("t:\\"));
+    // Something else of this user's below Applications keeps the keys it needs.
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe", "Other", "x"));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation("", "T", 0), Scope::ThisUser));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives"));
+    EXPECT_EQ("x", ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe", "Other"));
+    found.reset();
+    EXPECT_EQ("C:\\all.ico,2|T|T", LocationText(ReadDriveIcon("T:\\", &found)));
+    EXPECT_EQ(Scope::AllUsers, found);
+    // A letter's key that is no letter is refused in this user's place as in all users'.
+    EXPECT_EQ(ERROR_INVALID_DRIVE, WriteDriveIcon(IconLocation("C:\\mine.ico", "\\", 4), Scope::ThisUser));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives"));
+}
+
+} // namespace
+} // namespace orvane::test

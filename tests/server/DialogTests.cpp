@@ -51,6 +51,25 @@ ComPtr<IContextMenu> MenuFor(const std::string& path)
     return menu;
 }
 
+// The example's answers: the class (under `classes`) has Orvane as its icon handler, and
+// the handler answers icon 3 of the library for the file and the type's icon,
+// shell32.dll,4, for its sibling.
+void ExpectExampleAnswers(HKEY classes, const std::string& classKey, const std::string& file,
+                          const std::string& sibling, const std::string& library)
+{
+    std::string handler;
+    ASSERT_TRUE(ReadValue(classes, classKey + "\\shellex\\IconHandler", "", &handler));
+    EXPECT_STREQ(ExtensionClsidText, handler.c_str());
+    const IconAnswer own = AskIconHandler(file);
+    EXPECT_EQ(S_OK, own.Result);
+    EXPECT_EQ(0, lstrcmpiA(library.c_str(), own.File.c_str())) << own.File;
+    EXPECT_EQ(3, own.Index);
+    const IconAnswer other = AskIconHandler(sibling);
+    EXPECT_EQ(S_OK, other.Result);
+    EXPECT_EQ("shell32.dll", other.File);
+    EXPECT_EQ(4, other.Index);
+}
+
 // The dialog opens for the selected item (file, folder or drive root) and the command
 // returns S_OK once it is closed.
 TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
@@ -123,18 +142,7 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     menu.Reset();
 
     // The class now has Orvane as its icon handler, as the shell will find it.
-    std::string handler;
-    ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, className + "\\shellex\\IconHandler", "", &handler));
-    EXPECT_STREQ(ExtensionClsidText, handler.c_str());
-
-    const IconAnswer own = AskIconHandler(file);
-    EXPECT_EQ(S_OK, own.Result);
-    EXPECT_EQ(0, lstrcmpiA(library.c_str(), own.File.c_str())) << own.File;
-    EXPECT_EQ(3, own.Index);
-    const IconAnswer other = AskIconHandler(sibling);
-    EXPECT_EQ(S_OK, other.Result);
-    EXPECT_EQ("shell32.dll", other.File);
-    EXPECT_EQ(4, other.Index);
+    ExpectExampleAnswers(HKEY_CLASSES_ROOT, className, file, sibling, library);
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }
 
@@ -232,17 +240,7 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
 
     EXPECT_EQ(allBefore, allUsersPlaces());
     // Orvane is this user's icon handler of the class.
-    std::string handler;
-    ASSERT_TRUE(ReadValue(HKEY_CURRENT_USER, userClasses + className + "\\shellex\\IconHandler", "", &handler));
-    EXPECT_STREQ(ExtensionClsidText, handler.c_str());
-    const IconAnswer own = AskIconHandler(file);
-    EXPECT_EQ(S_OK, own.Result);
-    EXPECT_EQ(0, lstrcmpiA(library.c_str(), own.File.c_str())) << own.File;
-    EXPECT_EQ(3, own.Index);
-    const IconAnswer other = AskIconHandler(sibling);
-    EXPECT_EQ(S_OK, other.Result);
-    EXPECT_EQ("shell32.dll", other.File);
-    EXPECT_EQ(4, other.Index);
+    ExpectExampleAnswers(HKEY_CURRENT_USER, userClasses + className, file, sibling, library);
 
     menu = MenuFor(file);
     ASSERT_TRUE(menu);

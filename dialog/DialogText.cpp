@@ -46,21 +46,36 @@ const char* FailureReason(ChangeIconDialog& record, ChangeResult result)
         return "A path is too long: the icon file's path, the target's path and the stored setting must "
                "each fit into 259 characters. Choose an icon file with a shorter path.";
     case ChangeResult::AccessDenied:
-        switch (record.Kind()) {
-        case TargetKind::Drive:
-            return "Windows keeps drive icons for all users of this computer, and changing them needs "
-                   "administrator rights. Run the program as administrator and try again.";
-        case TargetKind::Folder:
-            return "Access was denied: the folder or its Desktop.ini may be read-only or belong to another "
-                   "user, and the folder's backup is kept for all users, which needs administrator rights.";
-        default:
-            return record.AllOfType()
-                       ? "File types are registered for all users of this computer, and changing their "
-                         "icons needs administrator rights. Run the program as administrator and try again."
-                       : "Windows keeps the icons of single files for all users of this computer, and "
-                         "changing them needs administrator rights. Run the program as administrator and "
-                         "try again.";
+        // A change goes to all users' place when it accepts the write and to this user's
+        // otherwise, so a refusal of this user's place means that it refused too; one of
+        // all users' place is a setting kept for all users that may not be written (an
+        // odd permission, or taking back an all users' change without the rights).
+        if (record.ChangedScope() == Scope::ThisUser) {
+            switch (record.Kind()) {
+            case TargetKind::Drive:
+                return "Windows keeps this drive's icon for you alone when it cannot be changed for all users of "
+                       "this computer, and access to your own settings was denied as well. Ask whoever looks "
+                       "after this computer to check the permissions of your registry keys.";
+            case TargetKind::Folder:
+                return "Access was denied: the folder or its Desktop.ini may be read-only or belong to another "
+                       "user, or your own settings, which keep the folder's backup when it cannot be kept for "
+                       "all users of this computer, refused the write.";
+            default:
+                return record.AllOfType()
+                           ? "Windows keeps this file type's icon for you alone when it cannot be changed for all "
+                             "users of this computer, and access to your own settings was denied as well. Ask "
+                             "whoever looks after this computer to check the permissions of your registry keys."
+                           : "Windows keeps this file's icon for you alone when it cannot be changed for all "
+                             "users of this computer, and access to your own settings was denied as well. Ask "
+                             "whoever looks after this computer to check the permissions of your registry keys.";
+            }
         }
+        if (record.Kind() == TargetKind::Folder)
+            return "Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
+                   "or the folder's backup is kept for all users of this computer, which needs administrator "
+                   "rights.";
+        return "This icon is kept for all users of this computer, and changing it needs administrator rights. "
+               "Run the program as administrator and try again.";
     case ChangeResult::WriteFailed:
         return "Windows could not write the setting into the registry or into the folder's Desktop.ini.";
     case ChangeResult::Done:
@@ -134,9 +149,10 @@ void FormatRemoveFailure(LONG status, char* out, std::size_t outSize)
         return;
     if (status == ERROR_ACCESS_DENIED)
         std::snprintf(out, outSize,
-                      "Not all Orvane settings could be removed from the registry.\n\nAccess was denied: the "
-                      "settings are kept for all users of this computer, and removing them needs "
-                      "administrator rights. Run the program as administrator and try again.");
+                      "Not all Orvane settings could be removed from the registry.\n\nAccess was denied. Your "
+                      "own settings are removed wherever the registry allowed it; those kept for all users of "
+                      "this computer need administrator rights to be removed. Run the program as "
+                      "administrator and try again.");
     else
         std::snprintf(out, outSize,
                       "Not all Orvane settings could be removed from the registry.\n\nWindows reported "

@@ -31,7 +31,7 @@ using test::DialogDriver;
 // Folders and drives are kept for this user too once their stores have this user's
 // scope; until then a standard user's folder or drive change is refused (AccessDenied)
 // and their rows stay out of the tables. Set to true when both stores have it.
-constexpr bool kFolderAndDriveForThisUser = false;
+constexpr bool kFolderAndDriveForThisUser = true;
 
 constexpr char UserClasses[] = "Software\\Classes\\";
 constexpr char UserDrives[] = "Software\\Classes\\Applications";

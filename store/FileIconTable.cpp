@@ -553,6 +553,11 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::
     // once uninstalling has removed this user's keys.
     if (ownHandlerScope != Scope::ThisUser)
         return backup;
+    return ReadAllUsersTypeIcon(typeKey);
+}
+
+std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey)
+{
     std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
     if (!shared || std::strstr(shared->IconPath, HandlerIconText) == nullptr || !IsOwnIconHandlerIn(Scope::AllUsers, shared->TypeKey))
         return shared;
@@ -565,7 +570,10 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::
     if (OpenClassSubkey(Scope::AllUsers, shared->TypeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
         !ReadTextValue(key.get(), nullptr, text, sizeof text))
         return std::nullopt;
-    return ParseIconLocation(text, false);
+    std::optional<IconLocation> before = ParseIconLocation(text, false);
+    if (before && !before->SetTypeKey(shared->TypeKey))
+        return std::nullopt;
+    return before;
 }
 
 std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)

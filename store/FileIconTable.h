@@ -82,6 +82,9 @@ std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey);
 // icon all users' class shows (behind all users' "%1" when this extension is installed
 // there too). Otherwise what DefaultIconBAK holds, or none.
 std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope);
+// The class's icon as all users' keys alone hold it (the icon behind this extension's "%1"
+// when it is all users' handler of the class), whatever this user's keys hide it behind.
+std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey);
 // Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
 // creating the key when it is missing: what DefaultIcon becomes when this extension is
 // uninstalled from the class.

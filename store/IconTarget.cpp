@@ -187,9 +187,19 @@ ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>&
 {
     if (!original || (current && current->Owner[0] != '\0' && ReadTypeBackupIcon(current->Owner, scope)))
         return ChangeResult::Done;
+    char extension[TextCapacity];
+    // All users' change chosen while this user's DefaultIcon hides all users' one: the
+    // dialog showed this user's icon, which restoring must not write into all users' keys.
+    char className[TextCapacity];
+    if (scope == Scope::AllUsers && ExtensionOf(path, extension) && ReadExtensionClass(extension, className) &&
+        UserClassKeyExists(className, "DefaultIcon")) {
+        std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
+        if (!shared || shared->IconPath[0] == '\0')
+            return ChangeResult::Done;
+        return ResultFromStatus(WriteTypeBackupIcon(*shared, scope));
+    }
     // A file with an entry of its own started the dialog from that entry, which is not
     // the type's icon: the type's own is backed up instead.
-    char extension[TextCapacity];
     if (ReadFileIcon(path) && ExtensionOf(path, extension)) {
         const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
         if (!typeIcon)

@@ -331,7 +331,13 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             model.Type.In(scope) = icon;
             break;
         case Kind::Folder:
-            model.FolderBackup.In(scope) = model.FolderIcon;
+            // One Desktop.ini, one chain of backups: all users' change made over this
+            // user's takes this user's backup over, and this user's goes.
+            model.FolderBackup.In(scope) = scope == Scope::AllUsers && model.FolderBackup.ThisUser
+                                               ? *model.FolderBackup.ThisUser
+                                               : model.FolderIcon;
+            if (scope == Scope::AllUsers)
+                model.FolderBackup.ThisUser.reset();
             model.FolderIcon = icon;
             if (scope == Scope::AllUsers)
                 model.AllUsersTables = true;
@@ -377,7 +383,11 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             expected.Result = ChangeResult::AccessDenied;
             return expected;
         }
-        if (kind == Kind::Folder)
+        // All users' change of a folder under this user's is taken out of the chain
+        // only: this user's icon stays, and its backup becomes what all users' replaced.
+        if (kind == Kind::Folder && *scope == Scope::AllUsers && setting.ThisUser)
+            setting.ThisUser = setting.AllUsers;
+        else if (kind == Kind::Folder)
             model.FolderIcon = *setting.In(*scope);
         setting.In(*scope).reset();
         return expected;

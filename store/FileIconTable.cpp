@@ -559,19 +559,29 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::
 std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey)
 {
     std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
-    if (!shared || std::strstr(shared->IconPath, HandlerIconText) == nullptr || !IsOwnIconHandlerIn(Scope::AllUsers, shared->TypeKey))
+    if (!shared || !IsOwnHandlerPlaceholderIn(Scope::AllUsers, *shared))
         return shared;
     // All users' DefaultIcon is this extension's "%1" too: the icon behind it there.
-    std::optional<IconLocation> chosen = LookupClassIconIn(Scope::AllUsers, shared->TypeKey, HandlerIconValue);
+    return ReadTypeIconBehindHandlerIn(Scope::AllUsers, shared->TypeKey);
+}
+
+bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon)
+{
+    return std::strstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandlerIn(scope, typeIcon.TypeKey);
+}
+
+std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char* typeKey)
+{
+    std::optional<IconLocation> chosen = LookupClassIconIn(scope, typeKey, HandlerIconValue);
     if (chosen && chosen->IconPath[0] != '\0')
         return chosen;
     RegKey key;
     char text[RegistryTextLimit];
-    if (OpenClassSubkey(Scope::AllUsers, shared->TypeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+    if (OpenClassSubkey(scope, typeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
         !ReadTextValue(key.get(), nullptr, text, sizeof text))
         return std::nullopt;
     std::optional<IconLocation> before = ParseIconLocation(text, false);
-    if (before && !before->SetTypeKey(shared->TypeKey))
+    if (before && !before->SetTypeKey(typeKey))
         return std::nullopt;
     return before;
 }

@@ -122,9 +122,12 @@ struct Model {
     ScopedIcon Drive;        // the drive's entries
     std::string FolderIcon;  // what Desktop.ini names
     std::string DriveClassIcon;
-    // All users' tables exist (they stay when their last entry goes); remove-all without
-    // the rights is refused while they do.
-    bool AllUsersTables = false;
+    // All users' tables exist (they stay when their last entry goes): the per-file table
+    // and the folders' backups. Remove-all without the rights is refused while either
+    // does; restoring a file's entry for all users while the per-file table does.
+    bool AllUsersFileTable = false;
+    bool AllUsersFolderTable = false;
+    bool AllUsersTables() const { return AllUsersFileTable || AllUsersFolderTable; }
 
     std::string TypeSeen() const { return Type.Seen().value_or(MachineIcon); }
     std::string FileSeen() const { return Entry.Seen().value_or(TypeSeen()); }
@@ -325,7 +328,7 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         case Kind::File:
             model.Entry.In(scope) = icon;
             if (scope == Scope::AllUsers)
-                model.AllUsersTables = true;
+                model.AllUsersFileTable = true;
             break;
         case Kind::Type:
             model.Type.In(scope) = icon;
@@ -340,7 +343,7 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
                 model.FolderBackup.ThisUser.reset();
             model.FolderIcon = icon;
             if (scope == Scope::AllUsers)
-                model.AllUsersTables = true;
+                model.AllUsersFolderTable = true;
             break;
         case Kind::Drive:
             model.Drive.In(scope) = icon;
@@ -365,11 +368,11 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         else
             scope = Scope::AllUsers;
         // A file's entry chosen to be restored for all users is refused without the
-        // rights whenever the file has an entry at all and all users' table exists (the
-        // store opens that table for writing even when the entry is not there); a detail
-        // the rules leave open.
+        // rights whenever the file has an entry at all and all users' per-file table
+        // exists (the store opens that table for writing even when the entry is not
+        // there); a detail the rules leave open.
         if (kind == Kind::File && choice == ScopeChoice::AllUsers && !rights && setting.SeenScope() &&
-            model.AllUsersTables) {
+            model.AllUsersFileTable) {
             expected.CheckChanged = true;
             expected.Changed = Scope::AllUsers;
             expected.Result = ChangeResult::AccessDenied;
@@ -400,10 +403,11 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         model.Entry.ThisUser.reset();
         model.FolderBackup.ThisUser.reset();
         if (!rights)
-            return model.AllUsersTables ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+            return model.AllUsersTables() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
         model.Entry.AllUsers.reset();
         model.FolderBackup.AllUsers.reset();
-        model.AllUsersTables = false;
+        model.AllUsersFileTable = false;
+        model.AllUsersFolderTable = false;
         return static_cast<LONG>(ERROR_SUCCESS);
     };
 

@@ -134,6 +134,19 @@ LONG RemoveOwnHandler(HKEY classKey)
     return DeleteIfEmpty(classKey, ShellexKey);
 }
 
+// "HandlerIconInfo" of a class whose type change has been restored (no "BAKIconInfo"
+// left) holds what DefaultIconBAK holds too, the text uninstalling puts back: kept beside
+// it, the value would outlive the installation, and nothing would take it away later. A
+// change still waiting to be restored keeps it, for that restore to find.
+LONG DropChosenIconOfRestoredType(HKEY classKey)
+{
+    RegKey defaultIcon;
+    if (defaultIcon.Open(classKey, DefaultIconKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+        RegQueryValueExA(defaultIcon.get(), BackupIconValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+}
+
 // DefaultIconBAK back into DefaultIcon. A backup that cannot be read is deleted (there
 // is nothing to restore from it) and reported; a backup whose restore could not be
 // written is kept, so that a later uninstallation can still put it back.
@@ -148,6 +161,9 @@ LONG RestoreDefaultIcon(HKEY classKey)
     const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
+        status = DropChosenIconOfRestoredType(classKey);
+        if (status != ERROR_SUCCESS)
+            return status;
         status = PutBackDefaultIcon(classKey, text, type);
         if (status != ERROR_SUCCESS)
             return status;

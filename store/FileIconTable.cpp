@@ -134,6 +134,19 @@ LONG RemoveOwnHandler(HKEY classKey)
     return DeleteIfEmpty(classKey, ShellexKey);
 }
 
+// "HandlerIconInfo" of a class whose type change has been restored (no "BAKIconInfo"
+// left) holds what DefaultIconBAK holds too, the text uninstalling puts back: kept beside
+// it, the value would outlive the installation, and nothing would take it away later. A
+// change still waiting to be restored keeps it, for that restore to find.
+LONG DropChosenIconOfRestoredType(HKEY classKey)
+{
+    RegKey defaultIcon;
+    if (defaultIcon.Open(classKey, DefaultIconKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
+        RegQueryValueExA(defaultIcon.get(), BackupIconValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+}
+
 // DefaultIconBAK back into DefaultIcon. A backup that cannot be read is deleted (there
 // is nothing to restore from it) and reported; a backup whose restore could not be
 // written is kept, so that a later uninstallation can still put it back.
@@ -148,6 +161,9 @@ LONG RestoreDefaultIcon(HKEY classKey)
     const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
+        status = DropChosenIconOfRestoredType(classKey);
+        if (status != ERROR_SUCCESS)
+            return status;
         status = PutBackDefaultIcon(classKey, text, type);
         if (status != ERROR_SUCCESS)
             return status;
@@ -553,19 +569,37 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::
     // once uninstalling has removed this user's keys.
     if (ownHandlerScope != Scope::ThisUser)
         return backup;
+    return ReadAllUsersTypeIcon(typeKey);
+}
+
+std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey)
+{
     std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
-    if (!shared || std::strstr(shared->IconPath, HandlerIconText) == nullptr || !IsOwnIconHandlerIn(Scope::AllUsers, shared->TypeKey))
+    if (!shared || !IsOwnHandlerPlaceholderIn(Scope::AllUsers, *shared))
         return shared;
     // All users' DefaultIcon is this extension's "%1" too: the icon behind it there.
-    std::optional<IconLocation> chosen = LookupClassIconIn(Scope::AllUsers, shared->TypeKey, HandlerIconValue);
+    return ReadTypeIconBehindHandlerIn(Scope::AllUsers, shared->TypeKey);
+}
+
+bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon)
+{
+    return std::strstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandlerIn(scope, typeIcon.TypeKey);
+}
+
+std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char* typeKey)
+{
+    std::optional<IconLocation> chosen = LookupClassIconIn(scope, typeKey, HandlerIconValue);
     if (chosen && chosen->IconPath[0] != '\0')
         return chosen;
     RegKey key;
     char text[RegistryTextLimit];
-    if (OpenClassSubkey(Scope::AllUsers, shared->TypeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+    if (OpenClassSubkey(scope, typeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
         !ReadTextValue(key.get(), nullptr, text, sizeof text))
         return std::nullopt;
-    return ParseIconLocation(text, false);
+    std::optional<IconLocation> before = ParseIconLocation(text, false);
+    if (before && !before->SetTypeKey(typeKey))
+        return std::nullopt;
+    return before;
 }
 
 std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)

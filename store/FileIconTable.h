@@ -82,6 +82,16 @@ std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey);
 // icon all users' class shows (behind all users' "%1" when this extension is installed
 // there too). Otherwise what DefaultIconBAK holds, or none.
 std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope);
+// The class's icon as all users' keys alone hold it (the icon behind this extension's "%1"
+// when it is all users' handler of the class), whatever this user's keys hide it behind.
+std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey);
+// IsOwnHandlerPlaceholder for one scope's keys: typeIcon, read from that scope's
+// DefaultIcon, is "%1" and this extension is that scope's handler of the class.
+bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon);
+// The icon behind that "%1" in one scope's keys alone: "HandlerIconInfo" if it names an
+// icon, else DefaultIconBAK's text (an empty one: that scope's keys had no icon before
+// installing); TypeKey is typeKey.
+std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char* typeKey);
 // Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
 // creating the key when it is missing: what DefaultIcon becomes when this extension is
 // uninstalled from the class.

@@ -134,6 +134,10 @@ LONG WriteUserTypeBackup(const IconLocation& changed)
             ERROR_SUCCESS &&
         ReadTextValue(defaultIcon.get(), nullptr, text, sizeof text)) {
         std::optional<IconLocation> own = ParseIconLocation(text, false);
+        // While this extension is this user's handler of the class, this user's own icon
+        // is the one behind its "%1" in this user's keys (an empty DefaultIconBAK: none).
+        if (own && own->SetTypeKey(changed.TypeKey) && IsOwnHandlerPlaceholderIn(Scope::ThisUser, *own))
+            own = ReadTypeIconBehindHandlerIn(Scope::ThisUser, changed.TypeKey);
         if (own && own->IconPath[0] != '\0' && own->SetTypeKey(changed.TypeKey))
             return WriteTypeBackupIcon(*own, Scope::ThisUser);
     }
@@ -144,6 +148,21 @@ LONG WriteUserTypeBackup(const IconLocation& changed)
     if (status != ERROR_SUCCESS)
         return status;
     return WriteTextValue(defaultIcon.get(), BackupIconValue, "");
+}
+
+// Takes a type's backup out once its icon is back. A "HandlerIconInfo" that an
+// installation of this extension left beside it (remove-all hands the class back with the
+// value in place) was the change's too: while this extension is not the class's handler it
+// means nothing, and it goes with the change.
+LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
+{
+    const LONG status = DeleteTypeBackupIcon(backup, scope);
+    if (status != ERROR_SUCCESS || IsOwnIconHandlerIn(scope, backup.TypeKey))
+        return status;
+    RegKey defaultIcon;
+    if (OpenClassSubkey(scope, backup.TypeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
 }
 
 // Puts this user's type icon back from this user's backup, and removes the keys that
@@ -174,7 +193,7 @@ LONG RestoreUserTypeIcon(const IconLocation& backup)
     }
     if (status != ERROR_SUCCESS)
         return status;
-    status = DeleteTypeBackupIcon(backup, Scope::ThisUser);
+    status = DeleteTypeBackupAndLeftover(backup, Scope::ThisUser);
     if (status != ERROR_SUCCESS)
         return status;
     return RemoveEmptyUserClassKeys(backup.TypeKey);
@@ -187,9 +206,19 @@ ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>&
 {
     if (!original || (current && current->Owner[0] != '\0' && ReadTypeBackupIcon(current->Owner, scope)))
         return ChangeResult::Done;
+    char extension[TextCapacity];
+    // All users' change chosen while this user's DefaultIcon hides all users' one: the
+    // dialog showed this user's icon, which restoring must not write into all users' keys.
+    char className[TextCapacity];
+    if (scope == Scope::AllUsers && ExtensionOf(path, extension) && ReadExtensionClass(extension, className) &&
+        UserClassKeyExists(className, "DefaultIcon")) {
+        std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
+        if (!shared || shared->IconPath[0] == '\0')
+            return ChangeResult::Done;
+        return ResultFromStatus(WriteTypeBackupIcon(*shared, scope));
+    }
     // A file with an entry of its own started the dialog from that entry, which is not
     // the type's icon: the type's own is backed up instead.
-    char extension[TextCapacity];
     if (ReadFileIcon(path) && ExtensionOf(path, extension)) {
         const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
         if (!typeIcon)
@@ -565,14 +594,17 @@ ChangeResult IconTarget::RestoreTypeIcon()
         return ChangeResult::NoExtension;
     if (!Current || Current->Owner[0] == '\0')
         return ChangeResult::Done;
-    // The change this user sees is the one put back, unless a scope is chosen.
-    Scope scope = scopeChoice_ == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers;
-    std::optional<IconLocation> backup;
-    if (scopeChoice_ == ScopeChoice::Automatic)
-        backup = ReadTypeIcon(Current->Owner, BackupIconValue, false, &scope);
-    else
-        backup = ReadTypeBackupIcon(Current->Owner, scope);
+    // This user's change first, unless a scope is chosen. Each scope's backup is looked
+    // for in that scope's keys: this user's DefaultIcon that this extension's handler
+    // created for a file's entry must not hide all users' change of the type.
+    const char* owner = Current->Owner;
+    const std::optional<Scope> found =
+        ScopeOfRestore(scopeChoice_, [owner](Scope s) { return ReadTypeBackupIcon(owner, s).has_value(); });
+    const Scope scope = found.value_or(scopeChoice_ == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers);
     changedScope_ = scope;
+    if (!found)
+        return ChangeResult::Done;
+    const std::optional<IconLocation> backup = ReadTypeBackupIcon(owner, scope);
     if (!backup)
         return ChangeResult::Done;
     if (scope == Scope::AllUsers && !MayWriteClassKey(Scope::AllUsers, backup->TypeKey))
@@ -582,7 +614,7 @@ ChangeResult IconTarget::RestoreTypeIcon()
     const LONG status = SetTypeIcon(*backup, scope);
     if (status != ERROR_SUCCESS)
         return ResultFromStatus(status);
-    return ResultFromStatus(DeleteTypeBackupIcon(*backup, scope));
+    return ResultFromStatus(DeleteTypeBackupAndLeftover(*backup, scope));
 }
 
 ChangeResult IconTarget::RestoreFileEntry()

@@ -51,6 +51,19 @@ ComPtr<IContextMenu> MenuFor(const std::string& path)
     return menu;
 }
 
+// The example's file type: a class of its own whose icon is shell32.dll,4, with both
+// scopes' product keys put back afterwards.
+struct ExampleType {
+    ScratchType Type{false};
+    KeyGuard MachineProduct{HKEY_LOCAL_MACHINE, ProductRoot};
+    KeyGuard UserProduct{HKEY_CURRENT_USER, ProductRoot};
+    bool Registered() const
+    {
+        return WriteString(HKEY_CLASSES_ROOT, Type.Extension, "", Type.Class) &&
+               WriteString(HKEY_CLASSES_ROOT, Type.Class + "\\DefaultIcon", "", "shell32.dll,4");
+    }
+};
+
 // The example's answers: the class (under `classes`) has Orvane as its icon handler, and
 // the handler answers icon 3 of the library for the file and the type's icon,
 // shell32.dll,4, for its sibling.
@@ -108,13 +121,10 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
 // file while the file's siblings keep the type's icon.
 TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 {
-    ScratchType type(false);
-    const std::string& extension = type.Extension;
-    const std::string& className = type.Class;
-    KeyGuard machineGuard(HKEY_LOCAL_MACHINE, ProductRoot);
-    KeyGuard userGuard(HKEY_CURRENT_USER, ProductRoot);
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));
+    ExampleType example;
+    ASSERT_TRUE(example.Registered());
+    const std::string& extension = example.Type.Extension;
+    const std::string& className = example.Type.Class;
 
     TempDir dir;
     const std::string file = dir.MakeFile("a" + extension);
@@ -154,13 +164,10 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 // test's own rather than .txt.)
 TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
 {
-    ScratchType type(false);
-    const std::string& extension = type.Extension;
-    const std::string& className = type.Class;
-    KeyGuard machineGuard(HKEY_LOCAL_MACHINE, ProductRoot);
-    KeyGuard userGuard(HKEY_CURRENT_USER, ProductRoot);
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));
+    ExampleType example;
+    ASSERT_TRUE(example.Registered());
+    const std::string& extension = example.Type.Extension;
+    const std::string& className = example.Type.Class;
 
     const std::string notes = "C:\\notes";
     ASSERT_TRUE(CreateDirectoryA(notes.c_str(), nullptr)) << notes << " is there already";

@@ -16,12 +16,12 @@ constexpr CLSID CLSID_ShellIconExtension = {
 namespace identity_detail {
 
 struct GuidText {
-    char Text[39] = {};
+    wchar_t Text[39] = {};
 };
 
-constexpr char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0xF]; }
+constexpr wchar_t HexDigit(unsigned value) { return L"0123456789ABCDEF"[value & 0xF]; }
 
-constexpr void PutHex(char* out, std::size_t& at, unsigned long long value, int digits)
+constexpr void PutHex(wchar_t* out, std::size_t& at, unsigned long long value, int digits)
 {
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
         out[at++] = HexDigit(static_cast<unsigned>(value >> shift));
@@ -31,20 +31,20 @@ constexpr GuidText FormatGuid(const GUID& guid)
 {
     GuidText result;
     std::size_t at = 0;
-    result.Text[at++] = '{';
+    result.Text[at++] = L'{';
     PutHex(result.Text, at, guid.Data1, 8);
-    result.Text[at++] = '-';
+    result.Text[at++] = L'-';
     PutHex(result.Text, at, guid.Data2, 4);
-    result.Text[at++] = '-';
+    result.Text[at++] = L'-';
     PutHex(result.Text, at, guid.Data3, 4);
-    result.Text[at++] = '-';
+    result.Text[at++] = L'-';
     for (int i = 0; i < 8; ++i) {
         if (i == 2)
-            result.Text[at++] = '-';
+            result.Text[at++] = L'-';
         PutHex(result.Text, at, guid.Data4[i], 2);
     }
-    result.Text[at++] = '}';
-    result.Text[at] = '\0';
+    result.Text[at++] = L'}';
+    result.Text[at] = L'\0';
     return result;
 }
 
@@ -53,6 +53,6 @@ inline constexpr GuidText ExtensionClsid = FormatGuid(CLSID_ShellIconExtension);
 } // namespace identity_detail
 
 // "{7DFE5A1E-...}": 38 characters and the terminating zero.
-inline constexpr const char (&ExtensionClsidText)[39] = identity_detail::ExtensionClsid.Text;
+inline constexpr const wchar_t (&ExtensionClsidText)[39] = identity_detail::ExtensionClsid.Text;
 
 } // namespace orvane

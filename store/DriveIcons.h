@@ -13,25 +13,25 @@
 
 namespace orvane {
 
-constexpr const char DriveIconsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+constexpr const wchar_t DriveIconsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 // This user's drive icons, below HKEY_CURRENT_USER\Software\Classes.
-constexpr const char UserDriveIconsKey[] = "Applications\\Explorer.exe\\Drives";
+constexpr const wchar_t UserDriveIconsKey[] = L"Applications\\Explorer.exe\\Drives";
 
 // Whether the first character of a path is a letter, which names a drive.
-bool NamesDrive(const char* path);
+bool NamesDrive(const wchar_t* path);
 
 // The drive letter is the first character of drivePath; Owner of the result is the letter.
 // This user's entry first, then all users', then the Drive class's icon; the scope of
 // the entry found through `found` (untouched for the Drive class's icon or none).
-std::optional<IconLocation> ReadDriveIcon(const char* drivePath, std::optional<Scope>* found = nullptr);
+std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optional<Scope>* found = nullptr);
 // The scope whose entry of its own the drive (its letter the first character of
 // drivePath) has, this user's first; none when neither has one. The entry is what
 // DeleteDriveIcon takes out.
-std::optional<Scope> DriveEntryScope(const char* drivePath);
-bool HasDriveEntry(const char* drivePath);
-bool HasDriveEntryIn(Scope scope, const char* drivePath);
+std::optional<Scope> DriveEntryScope(const wchar_t* drivePath);
+bool HasDriveEntry(const wchar_t* drivePath);
+bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath);
 // Whether the drive's entry in this scope may be written (or, with DELETE, taken out).
-bool MayWriteDriveIcon(Scope scope, const char* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 // Whether this process may keep drive icons in a scope at all: the scope's drive icons
 // key (or, while it is missing, its nearest ancestor) accepts new keys. What decides
 // between the scopes; a letter's entry that refuses where its scope accepts was locked

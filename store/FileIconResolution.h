@@ -33,7 +33,7 @@ enum class FileIconRule {
 struct FileIconAnswer {
     FileIconRule Rule = FileIconRule::NotAFile;
     // Empty for NotAFile; the file's own path where the rule's location names "%1".
-    char IconPath[TextCapacity] = {};
+    wchar_t IconPath[TextCapacity] = {};
     // 0 where the location gave no index.
     std::int32_t Index = 0;
 };
@@ -41,9 +41,9 @@ struct FileIconAnswer {
 // Asks the icon handler whose class identifier text (from shellex\IconHandlerBAK, at least
 // two characters, not checked further) is clsidText where filePath's icon is. None when it
 // cannot be asked or gives no location that can be passed on.
-using PreviousIconHandler = std::optional<IconLocation> (*)(const char* clsidText, const char* filePath);
+using PreviousIconHandler = std::optional<IconLocation> (*)(const wchar_t* clsidText, const wchar_t* filePath);
 
 // askPrevious may be null: no previous handler is asked then.
-FileIconAnswer ResolveFileIcon(const char* path, PreviousIconHandler askPrevious);
+FileIconAnswer ResolveFileIcon(const wchar_t* path, PreviousIconHandler askPrevious);
 
 } // namespace orvane

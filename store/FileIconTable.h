@@ -16,18 +16,18 @@
 namespace orvane {
 
 // This user's entry for the file, else all users'.
-std::optional<IconLocation> ReadFileIcon(const char* filePath);
-std::optional<IconLocation> ReadFileIcon(const char* filePath, Scope scope);
-LONG WriteFileIcon(const IconLocation& location, const char* filePath, Scope scope = Scope::AllUsers);
+std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath);
+std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope);
+LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope = Scope::AllUsers);
 // Deleting this user's last entry also deletes this user's table and the product's keys
 // above it that then hold nothing.
-LONG DeleteFileIcon(const char* filePath, Scope scope = Scope::AllUsers);
+LONG DeleteFileIcon(const wchar_t* filePath, Scope scope = Scope::AllUsers);
 
 // The number of a scope's table entries whose stored class (the third field) is typeKey,
 // compared without regard to case. Without a scope, that of the class's own icon handler
 // as this user sees it (all users' when there is none).
-int CountFileIconsOfType(const char* typeKey);
-int CountFileIconsOfType(const char* typeKey, Scope scope);
+int CountFileIconsOfType(const wchar_t* typeKey);
+int CountFileIconsOfType(const wchar_t* typeKey, Scope scope);
 
 // Installs into (or uninstalls from) one scope's class keys. Uninstalling from this
 // user's classes also removes the keys of the class that installing made and that then
@@ -37,29 +37,29 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope = Scope::All
 // Deletes this user's <typeKey>\DefaultIcon, DefaultIconBAK, shellex\IconHandler,
 // shellex\IconHandlerBAK, shellex and the class key itself, each only when it holds
 // nothing: the keys this system writes in a class, so that all users' show through again.
-LONG RemoveEmptyUserClassKeys(const char* typeKey);
+LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey);
 
 enum class HandlerSlot { Current, Backup };
 
 // Reads <name>\shellex\IconHandler (or IconHandlerBAK) into buffer; false, buffer
 // untouched, when there is nothing to read.
-bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[TextCapacity]);
-bool ReadIconHandlerText(Scope scope, const char* name, HandlerSlot slot, char (&buffer)[TextCapacity]);
-bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity]);
+bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
+bool ReadIconHandlerText(Scope scope, const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
+bool ReadExtensionIconHandlerText(const wchar_t* extension, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
 
 // True when the class named by TypeKey has exactly this extension's class identifier
 // as its icon handler (byte for byte, case included).
 bool IsOwnIconHandler(const IconLocation& location);
 // The scope of the class's visible shellex\IconHandler key when it names this extension.
-std::optional<Scope> OwnIconHandlerScope(const char* typeKey);
-bool IsOwnIconHandlerIn(Scope scope, const char* typeKey);
+std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey);
+bool IsOwnIconHandlerIn(Scope scope, const wchar_t* typeKey);
 // The handler the class's files had before this extension was installed:
 // shellex\IconHandlerBAK, or, for an installation of this user's (ownHandlerScope, from
 // OwnIconHandlerScope) without a backup of its own, the handler all users' class names.
-bool ReadPreviousIconHandlerText(const char* typeKey, std::optional<Scope> ownHandlerScope,
-                                 char (&buffer)[TextCapacity]);
+bool ReadPreviousIconHandlerText(const wchar_t* typeKey, std::optional<Scope> ownHandlerScope,
+                                 wchar_t (&buffer)[TextCapacity]);
 // True when the extension's class has any icon handler text of two or more characters.
-bool HasIconHandler(const char* extension);
+bool HasIconHandler(const wchar_t* extension);
 
 // While this extension is a class's icon handler, the class's DefaultIcon says "%1" and the
 // type's own icon is kept beside it: in "HandlerIconInfo" when one was chosen since
@@ -76,22 +76,22 @@ bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon);
 std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon);
 // The default value of <typeKey>\DefaultIconBAK in short form (TypeKey and Owner empty):
 // the class's DefaultIcon text from before this extension became its icon handler.
-std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey);
+std::optional<IconLocation> ReadDefaultIconBackup(const wchar_t* typeKey);
 // The type's icon from before installing: DefaultIconBAK when it names an icon; for an
 // installation of this user's (ownHandlerScope) whose backup is empty (this user's keys had no icon), the
 // icon all users' class shows (behind all users' "%1" when this extension is installed
 // there too). Otherwise what DefaultIconBAK holds, or none.
-std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope);
+std::optional<IconLocation> ReadTypeIconBeforeHandler(const wchar_t* typeKey, std::optional<Scope> ownHandlerScope);
 // The class's icon as all users' keys alone hold it (the icon behind this extension's "%1"
 // when it is all users' handler of the class), whatever this user's keys hide it behind.
-std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey);
+std::optional<IconLocation> ReadAllUsersTypeIcon(const wchar_t* typeKey);
 // IsOwnHandlerPlaceholder for one scope's keys: typeIcon, read from that scope's
 // DefaultIcon, is "%1" and this extension is that scope's handler of the class.
 bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon);
 // The icon behind that "%1" in one scope's keys alone: "HandlerIconInfo" if it names an
 // icon, else DefaultIconBAK's text (an empty one: that scope's keys had no icon before
 // installing); TypeKey is typeKey.
-std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char* typeKey);
+std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const wchar_t* typeKey);
 // Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
 // creating the key when it is missing: what DefaultIcon becomes when this extension is
 // uninstalled from the class.

@@ -16,8 +16,8 @@
 
 namespace orvane {
 
-constexpr const char BackupIconValue[] = "BAKIconInfo";
-constexpr const char HandlerIconValue[] = "HandlerIconInfo";
+constexpr const wchar_t BackupIconValue[] = L"BAKIconInfo";
+constexpr const wchar_t HandlerIconValue[] = L"HandlerIconInfo";
 
 // The class a file of this extension takes its icon from, as Explorer picks it: the class
 // this user chose ("ProgId" of the extension's UserChoice key under
@@ -25,23 +25,23 @@ constexpr const char HandlerIconValue[] = "HandlerIconInfo";
 // extension key (this user's key over all users'). False (className untouched or empty)
 // for no extension, no extension key, a value that cannot be read as text of at most 259
 // characters, or an empty one. Every way from an extension to its class goes through here.
-bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity]);
+bool ReadExtensionClass(const wchar_t* extension, wchar_t (&className)[TextCapacity]);
 
 // Reads <name>\DefaultIcon (valueName, null for the default value) under root, following
 // <name>\CurVer when DefaultIcon does not open. TypeKey is the class where the value was
 // found; Owner is empty. A CurVer chain that returns to a visited class, or that is longer
 // than 32 hops, ends with none. HKEY_CLASSES_ROOT stands for what this user sees there
 // (as on Windows): each key of the walk is this user's when it exists, else all users'.
-std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const char* valueName);
+std::optional<IconLocation> LookupClassIcon(HKEY root, const wchar_t* name, const wchar_t* valueName);
 // The same in this user's view, with the scope of the DefaultIcon key read (foundIn may
 // be null).
-std::optional<IconLocation> LookupVisibleClassIcon(const char* name, const char* valueName, Scope* foundIn);
+std::optional<IconLocation> LookupVisibleClassIcon(const wchar_t* name, const wchar_t* valueName, Scope* foundIn);
 // The same in one scope's classes alone.
-std::optional<IconLocation> LookupClassIconIn(Scope scope, const char* name, const char* valueName);
+std::optional<IconLocation> LookupClassIconIn(Scope scope, const wchar_t* name, const wchar_t* valueName);
 
 // Looks up the class that the extension's file take their icon from (ReadExtensionClass),
 // then its icon value. With keepExtension the record's Owner is the extension.
-std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valueName, bool keepExtension,
+std::optional<IconLocation> ReadTypeIcon(const wchar_t* extension, const wchar_t* valueName, bool keepExtension,
                                          Scope* foundIn = nullptr);
 
 // Creates (or opens) the scope's <TypeKey> class key, handing it out through classKey, and
@@ -51,13 +51,13 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
 // Writes the short form into <TypeKey>\DefaultIcon's value (null: the default value) in
 // the scope's classes, registering the type there when the class key cannot be opened for
 // writing.
-LONG WriteTypeIcon(const IconLocation& location, const char* valueName, Scope scope = Scope::AllUsers);
+LONG WriteTypeIcon(const IconLocation& location, const wchar_t* valueName, Scope scope = Scope::AllUsers);
 
-std::optional<IconLocation> ReadTypeDefaultIcon(const char* extension);
-std::optional<IconLocation> ReadTypeBackupIcon(const char* extension);
+std::optional<IconLocation> ReadTypeDefaultIcon(const wchar_t* extension);
+std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension);
 // "BAKIconInfo" as one scope keeps it, in the class whose DefaultIcon this user sees.
-std::optional<IconLocation> ReadTypeBackupIcon(const char* extension, Scope scope);
-std::optional<IconLocation> ReadTypeHandlerIcon(const char* extension);
+std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension, Scope scope);
+std::optional<IconLocation> ReadTypeHandlerIcon(const wchar_t* extension);
 // Into all users' classes, or the scope's.
 LONG WriteTypeDefaultIcon(const IconLocation& location);
 LONG WriteTypeBackupIcon(const IconLocation& location);

@@ -16,41 +16,41 @@ constexpr std::size_t RegistryTextLimit = 520; // bytes read for icon location v
 constexpr std::int32_t NoIndex = -99;          // "the text gave no index"
 
 struct IconLocation {
-    char IconPath[TextCapacity] = {};
-    char TypeKey[TextCapacity] = {};
-    char Owner[TextCapacity] = {};
+    wchar_t IconPath[TextCapacity] = {};
+    wchar_t TypeKey[TextCapacity] = {};
+    wchar_t Owner[TextCapacity] = {};
     std::int32_t Index = 0;
 
     IconLocation() = default;
     // Texts that do not fit leave the field empty; use the setters to learn of it.
-    IconLocation(const char* iconPath, const char* owner, std::int32_t index);
+    IconLocation(const wchar_t* iconPath, const wchar_t* owner, std::int32_t index);
 
     // Each setter copies the whole text, or refuses (false, field unchanged) when it
     // has 260 characters or more. A null text empties the field.
-    bool SetIconPath(const char* text);
-    bool SetTypeKey(const char* text);
-    bool SetOwner(const char* text);
+    bool SetIconPath(const wchar_t* text);
+    bool SetTypeKey(const wchar_t* text);
+    bool SetOwner(const wchar_t* text);
     void SetIndex(std::int32_t index) { Index = index; }
 };
 
 // Parses the short form (withTypeKey false) or the long form (true). None for a null
 // text, or when a component would not fit into its 259-character field: a long path is
 // refused rather than cut into a different one. Owner is always empty.
-std::optional<IconLocation> ParseIconLocation(const char* text, bool withTypeKey);
+std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withTypeKey);
 
 // Forms "%s,%u" or "%s,%u,%s" into out. The index is written as the unsigned value of
 // its bit pattern (NoIndex gives 4294967197). False when the text would not fit into
-// outSize bytes (out is then empty); nothing is ever written beyond out[outSize - 1].
-bool FormatIconLocation(const IconLocation& location, bool withTypeKey, char* out, std::size_t outSize);
+// outSize characters (out is then empty); nothing is ever written beyond out[outSize - 1].
+bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t* out, std::size_t outSize);
 
 // Decimal conversion of an index: leading white space, one optional sign, digits
 // accumulated modulo 2^32, stopping at the first non-digit.
-std::int32_t ParseIndexText(const char* text);
+std::int32_t ParseIndexText(const wchar_t* text);
 
-// Copies src into dst (dstSize bytes) whole and terminated; false (dst untouched) when it
+// Copies src into dst (dstSize characters) whole and terminated; false (dst untouched) when it
 // does not fit. A null src copies as the empty text.
-bool CopyText(char* dst, std::size_t dstSize, const char* src);
+bool CopyText(wchar_t* dst, std::size_t dstSize, const wchar_t* src);
 // The same for a piece of a text.
-bool CopyText(char* dst, std::size_t dstSize, std::string_view src);
+bool CopyText(wchar_t* dst, std::size_t dstSize, std::wstring_view src);
 
 } // namespace orvane

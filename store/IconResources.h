@@ -15,23 +15,23 @@ namespace orvane {
 // "path,index" split at the last comma, which must be followed by a whole signed decimal
 // number in the 32-bit range (no blanks); the path before it must not be empty and must
 // fit into 259 characters. Anything else does not parse. Owner and TypeKey are empty.
-std::optional<IconLocation> ParseIconResource(const char* text);
+std::optional<IconLocation> ParseIconResource(const wchar_t* text);
 
 // Expands the current user's environment references in path into out. False (out empty)
 // for a null path, or when the expansion does not fit into 259 characters: a cut path
 // would name another file.
-bool ExpandIconPath(const char* path, char (&out)[TextCapacity]);
+bool ExpandIconPath(const wchar_t* path, wchar_t (&out)[TextCapacity]);
 
 // The position (0-based) of the icon group with resource id `id` among the source's icon
 // groups, counted as the platform's extraction counts them: in the order of the resource
 // directory, named groups first. -1 when no group has that id, or when the source holds
 // no resources of its own (an .ico file, a file that does not exist). The path is
 // expanded first.
-int FindIconOfResourceId(const char* path, unsigned id);
+int FindIconOfResourceId(const wchar_t* path, unsigned id);
 
 // The icon list's position of a location's icon: a non-negative index is the position
 // itself, a negative one -N the position of the group with resource id N; -1 for
 // NoIndex ("no index given") and for an id the source does not hold.
-int IconListPosition(const char* path, std::int32_t index);
+int IconListPosition(const wchar_t* path, std::int32_t index);
 
 } // namespace orvane

@@ -16,7 +16,7 @@ enum class TargetKind : std::int32_t { Unclassified = 0, Folder = 1, File = 2, D
 
 // A path whose attributes cannot be read counts as a directory, hence a Folder (or a
 // Drive when it has the form X:\).
-TargetKind ClassifyTarget(const char* path);
+TargetKind ClassifyTarget(const wchar_t* path);
 
 // What a change did. Anything but Done means that something was not written.
 enum class ChangeResult {
@@ -40,11 +40,11 @@ enum class RestoreOutcome {
 class IconTarget {
 public:
     // Classifies the path now; the path and its kind never change afterwards. A null path,
-    // or one that does not end within 260 bytes, is no target (Unclassified, empty path)
+    // or one that does not end within 260 characters, is no target (Unclassified, empty path)
     // and is never handed to the platform.
-    explicit IconTarget(const char* path);
+    explicit IconTarget(const wchar_t* path);
 
-    const char* Path() const { return path_; }
+    const wchar_t* Path() const { return path_; }
     TargetKind Kind() const { return kind_; }
 
     // Only a file stands for all files of its type: for any other kind this is false
@@ -84,9 +84,9 @@ public:
     std::optional<Scope> ChangedScope() const { return changedScope_; }
 
     // Accessors the dialog uses; each creates an empty Current when there is none.
-    bool SetCurrentIconPath(const char* path);
+    bool SetCurrentIconPath(const wchar_t* path);
     void SetCurrentIndex(std::int32_t index);
-    const char* CurrentIconPath() const { return Current ? Current->IconPath : nullptr; }
+    const wchar_t* CurrentIconPath() const { return Current ? Current->IconPath : nullptr; }
     std::int32_t CurrentIndex() const { return Current ? Current->Index : -1; }
 
 protected:
@@ -98,7 +98,7 @@ private:
     ChangeResult RestoreTypeIcon();
     ChangeResult RestoreFileEntry();
 
-    char path_[TextCapacity] = {};
+    wchar_t path_[TextCapacity] = {};
     TargetKind kind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
     std::optional<IconLocation> original_;

@@ -1,4 +1,4 @@
-// Splitting of 8-bit paths the way the platform's path splitter does it, without <windows.h>.
+// Splitting of paths the way the platform's path splitter does it, without <windows.h>.
 #pragma once
 
 #include <string_view>
@@ -9,17 +9,17 @@ namespace orvane {
 // when there is no separator, split into its name and its extension (from the last
 // "." on, dot included; empty without a dot).
 struct FileNameParts {
-    std::string_view Name;
-    std::string_view Extension;
+    std::wstring_view Name;
+    std::wstring_view Extension;
 };
 
-FileNameParts SplitFileName(std::string_view path);
+FileNameParts SplitFileName(std::wstring_view path);
 
 // The extension of the path's file name, dot included; empty without a dot.
-inline std::string_view FileExtension(std::string_view path) { return SplitFileName(path).Extension; }
+inline std::wstring_view FileExtension(std::wstring_view path) { return SplitFileName(path).Extension; }
 
 // True when an extension can name a file class: something follows its dot. "name." has
 // only the dot, which names no class.
-constexpr bool NamesFileClass(std::string_view extension) { return extension.size() > 1; }
+constexpr bool NamesFileClass(std::wstring_view extension) { return extension.size() > 1; }
 
 } // namespace orvane

@@ -13,9 +13,9 @@ namespace orvane {
 
 // The product's own key. Under HKEY_LOCAL_MACHINE it holds the per-file table and the
 // folder backups; the dialog keeps its own state under HKEY_CURRENT_USER.
-constexpr const char ProductKey[] = "Software\\Brindlewick Software\\Orvane";
-constexpr const char FileIconsKey[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
-constexpr const char FolderBackupKey[] = "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
+constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
+constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr const wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 
 class RegKey {
 public:
@@ -47,10 +47,10 @@ public:
         key_ = key;
     }
 
-    // RegOpenKeyExA; the key held before is closed first.
-    LONG Open(HKEY root, const char* path, REGSAM access);
-    // RegCreateKeyExA with an empty class, non-volatile, KEY_ALL_ACCESS, default security.
-    LONG Create(HKEY root, const char* path);
+    // RegOpenKeyExW; the key held before is closed first.
+    LONG Open(HKEY root, const wchar_t* path, REGSAM access);
+    // RegCreateKeyExW with an empty class, non-volatile, KEY_ALL_ACCESS, default security.
+    LONG Create(HKEY root, const wchar_t* path);
 
 private:
     HKEY key_ = nullptr;
@@ -60,32 +60,32 @@ private:
 constexpr std::size_t MaxKeyNameLength = 255;
 
 // Reads a value (null or "" names the default value) as text whatever its type, at
-// most outSize bytes of data (and never more than RegistryTextLimit), with its registry
+// most outSize characters of data (and never more than RegistryTextLimit bytes), with its registry
 // type when type is given. ERROR_FILE_NOT_FOUND when there is no value; ERROR_MORE_DATA
 // when it does not fit with a terminating zero; out and type are untouched unless the
 // read succeeds. Environment references stay as they are.
-LONG QueryTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize, DWORD* type = nullptr);
+LONG QueryTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize, DWORD* type = nullptr);
 // The same, true when the read succeeds.
-bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize);
+bool ReadTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize);
 
 // Stores text with its terminating zero counted: as REG_EXPAND_SZ when type says so, so
 // that a text read from an expandable value goes back expandable (%SystemRoot%...), and
 // as REG_SZ for any other type (what is no string is written back as the text it was
 // read as).
-LONG WriteTextValue(HKEY key, const char* valueName, const char* text, DWORD type = REG_SZ);
+LONG WriteTextValue(HKEY key, const wchar_t* valueName, const wchar_t* text, DWORD type = REG_SZ);
 
 // Writes the short (or long) text form of a location as a REG_SZ value. Refuses with
 // ERROR_FILENAME_EXCED_RANGE, writing nothing, when the text would exceed 259 characters.
-LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* valueName, bool withTypeKey);
+LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const wchar_t* valueName, bool withTypeKey);
 
 // Formats a key path into out; false (out empty) when it would not fit, so that a long
 // name never turns into a truncated path that names another key.
-bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...);
+bool FormatKeyPath(wchar_t* out, std::size_t outSize, const wchar_t* format, ...);
 
 // True when two names are the same to the registry: compared ordinally without regard to
 // case, as the registry compares key names (and as class identifiers and paths compare).
 // Texts too long to convert are never the same.
-bool SameKeyName(const char* a, const char* b);
+bool SameKeyName(const wchar_t* a, const wchar_t* b);
 
 // A status that means "there was nothing to delete" counts as success for deletions.
 inline LONG DeletionStatus(LONG status)

@@ -28,29 +28,29 @@ enum class ScopeChoice { Automatic, AllUsers, ThisUser };
 HKEY ProductKeyRoot(Scope scope);
 
 // This user's classes, relative to HKEY_CURRENT_USER.
-constexpr char UserClassesKey[] = "Software\\Classes";
+constexpr wchar_t UserClassesKey[] = L"Software\\Classes";
 
 // Opens (or creates) a key of a scope's class data by its path below the classes root
 // ("txtfile\\DefaultIcon"). This user's keys are reached relative to
 // HKCU\Software\Classes, so that a path that fits for HKEY_CLASSES_ROOT fits here too.
-LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key);
-LONG CreateClassKey(Scope scope, const char* path, RegKey& key);
+LONG OpenClassKey(Scope scope, const wchar_t* path, REGSAM access, RegKey& key);
+LONG CreateClassKey(Scope scope, const wchar_t* path, RegKey& key);
 
 // The key of this path as this user's Explorer sees it: this user's key when it exists
 // (it hides the machine's key of the same path, values and all, as Windows' merged view
 // of HKEY_CLASSES_ROOT does), else all users'. The scope it was found in, or none.
 // Wine's HKEY_CLASSES_ROOT has no user part, so this merge is done here on every system.
-std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey& key);
+std::optional<Scope> OpenVisibleClassKey(const wchar_t* path, REGSAM access, RegKey& key);
 
 // The same for a key below a class ("shellex\\IconHandler"; null or "" for the class key
 // itself), opened in two steps: the class key first and the key below it, so that a
-// class name of up to 255 characters never makes a path the 8-bit registry calls refuse.
+// class name of up to 255 characters never makes a path the registry calls refuse.
 // The deepest key decides, as in the merged view: this user's <class>\DefaultIcon hides
 // all users' one whether or not it has values, while a user's <class> key without a
 // DefaultIcon leaves all users' <class>\DefaultIcon visible.
-std::optional<Scope> OpenVisibleClassSubkey(const char* className, const char* subkey, REGSAM access, RegKey& key);
+std::optional<Scope> OpenVisibleClassSubkey(const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key);
 // One scope's key below a class, opened in the same two steps.
-LONG OpenClassSubkey(Scope scope, const char* className, const char* subkey, REGSAM access, RegKey& key);
+LONG OpenClassSubkey(Scope scope, const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key);
 
 // The scope whose place accepts a change: the chosen one, or under Automatic all users
 // when allUsersAccepts and this user otherwise. None when all users' place was chosen
@@ -63,13 +63,13 @@ std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts);
 // goes wholly into one scope. (The platform checks a key's rights when that key is
 // opened; a key created below a refusing one may still be accepted, so trying a write
 // says less than asking.)
-bool MayWrite(HKEY root, const char* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
-bool MayWriteClassKey(Scope scope, const char* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+bool MayWrite(HKEY root, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
+bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 
 // Deletes root\base\path and then each of its parents up to (not including) root\base,
 // as long as the key has neither values nor subkeys: what a change made for this user
 // created around its one value goes with it, and a key that holds anything else stays.
 // A key that is already gone counts as removed.
-LONG RemoveEmptyKeys(HKEY root, const char* base, const char* path);
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path);
 
 } // namespace orvane

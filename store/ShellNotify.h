@@ -8,6 +8,6 @@ namespace orvane {
 // Folder: SHCNE_UPDATEITEM for the parent (the path cut at its last "\"); File:
 // SHCNE_ASSOCCHANGED, as the type's DefaultIcon or icon handler changed; Drive:
 // SHCNE_UPDATEITEM for the root.
-void NotifyShell(TargetKind kind, const char* targetPath);
+void NotifyShell(TargetKind kind, const wchar_t* targetPath);
 
 } // namespace orvane

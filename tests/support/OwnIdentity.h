@@ -4,20 +4,21 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 
 #include "ExtensionIdentity.h"
 
 namespace orvane::test {
 
 struct ClsidSpelling {
-    char Text[sizeof ExtensionClsidText] = {};
+    wchar_t Text[std::size(ExtensionClsidText)] = {};
 };
 
-constexpr ClsidSpelling LowerCaseOf(const char (&text)[sizeof ExtensionClsidText])
+constexpr ClsidSpelling LowerCaseOf(const wchar_t (&text)[std::size(ExtensionClsidText)])
 {
     ClsidSpelling result;
-    for (std::size_t i = 0; i < sizeof text; ++i)
-        result.Text[i] = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    for (std::size_t i = 0; i < std::size(text); ++i)
+        result.Text[i] = text[i] >= L'A' && text[i] <= L'Z' ? static_cast<wchar_t>(text[i] - L'A' + L'a') : text[i];
     return result;
 }
 

@@ -10,23 +10,23 @@ namespace orvane::test {
 
 class ScopedVariable {
 public:
-    ScopedVariable(const char* name, const std::string& value) : name_(name)
+    ScopedVariable(const wchar_t* name, const std::wstring& value) : name_(name)
     {
-        std::string old(32767, '\0');
-        const DWORD length = GetEnvironmentVariableA(name, &old[0], static_cast<DWORD>(old.size()));
+        std::wstring old(32767, L'\0');
+        const DWORD length = GetEnvironmentVariableW(name, &old[0], static_cast<DWORD>(old.size()));
         had_ = length > 0 && length < old.size();
         if (had_)
             old_ = old.substr(0, length);
-        SetEnvironmentVariableA(name, value.c_str());
+        SetEnvironmentVariableW(name, value.c_str());
     }
-    ~ScopedVariable() { SetEnvironmentVariableA(name_, had_ ? old_.c_str() : nullptr); }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_, had_ ? old_.c_str() : nullptr); }
     ScopedVariable(const ScopedVariable&) = delete;
     ScopedVariable& operator=(const ScopedVariable&) = delete;
 
 private:
-    const char* name_;
+    const wchar_t* name_;
     bool had_ = false;
-    std::string old_;
+    std::wstring old_;
 };
 
 } // namespace orvane::test

@@ -15,7 +15,7 @@ constexpr int DialogControlCount = 11;
 struct ChangeIconDialog : IconTarget {
     // The path the dialog is opened for, set by whoever opens it; the target (and its
     // kind) is made from it when the dialog opens.
-    char TargetPath[TextCapacity] = {};
+    wchar_t TargetPath[TextCapacity] = {};
     // Combo box 1010, "..." 1001, list view 1002, OK, Cancel, static 1003, 1007, 1008,
     // check box 1011, Restore 3, static 1009: the order in which resizing moves them.
     HWND Controls[DialogControlCount] = {};
@@ -40,7 +40,7 @@ bool CanTakeIcon(ChangeIconDialog& record);
 
 // The headline "if you press the OK Button,the Icon for <kind> '<name>' will be changed",
 // or the explanation for a target that cannot take an icon. Always terminated.
-void FormatHeadline(ChangeIconDialog& record, char* out, std::size_t outSize);
+void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize);
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog);
 
 // Tells the shell that the target's icon changed.
@@ -55,8 +55,8 @@ ShellVersion GetShellVersion();
 
 // The message shown when a change was not written: what could not be changed and why.
 // `action` is what was tried ("changed", "restored").
-void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const char* action, char* out,
+void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
                          std::size_t outSize);
-void FormatRemoveFailure(LONG status, char* out, std::size_t outSize);
+void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize);
 
 } // namespace orvane

@@ -9,6 +9,6 @@ namespace orvane {
 // (Re)fills the list from the file and selects and focuses the item `preselect` (none
 // when it is negative or not below the number of icons). False when the file holds no
 // icon or cannot be read; the list then keeps what it showed.
-bool FillIconList(HWND dialog, const char* path, int preselect);
+bool FillIconList(HWND dialog, const wchar_t* path, int preselect);
 
 } // namespace orvane

@@ -28,7 +28,7 @@ extern const ControlAnchor DialogAnchors[DialogControlCount];
 constexpr LONG MinTrackWidth = 300;
 constexpr LONG MinTrackHeight = 360;
 constexpr DWORD DialogRectBytes = 260;
-constexpr const char DialogRectValue[] = "DlgSize";
+constexpr const wchar_t DialogRectValue[] = L"DlgSize";
 
 // Fills Controls, gives every control its anchor flags and centres the dialog.
 void InitLayout(ChangeIconDialog& record, HWND dialog);

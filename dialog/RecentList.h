@@ -10,7 +10,7 @@
 namespace orvane {
 
 constexpr int RecentListCapacity = 10;
-constexpr const char RecentSelectionValue[] = "CurSel";
+constexpr const wchar_t RecentSelectionValue[] = L"CurSel";
 
 // Fills an empty combo box from the registry; a missing key leaves it empty. Loading
 // does not notify the dialog, so it does not fill the icon list.
@@ -20,9 +20,9 @@ void LoadRecentList(HWND combo);
 LONG SaveRecentList(HWND combo);
 // Selects the entry equal to path (byte for byte), or inserts it at the top, dropping the
 // oldest entry when the list is full.
-void AddRecentEntry(HWND combo, const char* path);
+void AddRecentEntry(HWND combo, const wchar_t* path);
 // Copies the selected entry; false (buffer untouched) when none is selected or it does
 // not fit.
-bool SelectedRecentEntry(HWND combo, char (&buffer)[TextCapacity]);
+bool SelectedRecentEntry(HWND combo, wchar_t (&buffer)[TextCapacity]);
 
 } // namespace orvane

@@ -21,9 +21,9 @@ public:
     bool Attach(DWORD timeoutMs);
 
     HWND Dialog() const { return dialog_; }
-    std::string Title() const;
+    std::wstring Title() const;
     HWND Item(int id) const { return GetDlgItem(dialog_, id); }
-    std::string Text(int id) const;
+    std::wstring Text(int id) const;
     bool Visible(int id) const;
     bool Enabled(int id) const;
     bool IsOpen() const { return IsWindow(dialog_) != FALSE; }
@@ -42,12 +42,12 @@ public:
 
     // A top-level window of the dialog's thread with this caption (class #32770), other
     // than the dialog itself; null when none appears within the time.
-    HWND WaitWindow(const char* caption, DWORD timeoutMs = 10000) const;
+    HWND WaitWindow(const wchar_t* caption, DWORD timeoutMs = 10000) const;
     // Posts the command and waits for the window it opens (a message box), by caption.
-    HWND PostCommandFor(int id, const char* caption);
+    HWND PostCommandFor(int id, const wchar_t* caption);
     // All top-level dialog windows of the dialog's thread but the Change Icon dialog.
     std::vector<HWND> OtherWindows() const;
-    static std::string MessageText(HWND box);
+    static std::wstring MessageText(HWND box);
     static void Answer(HWND box, int id);
     bool WaitClosed(DWORD timeoutMs = 5000) const;
     // Waits until a window is gone; false when it is still there after the time.
@@ -55,7 +55,7 @@ public:
 
     // The icon list.
     int IconCount() const;
-    std::string IconText(int item) const;
+    std::wstring IconText(int item) const;
     std::vector<int> SelectedIcons() const;
     int FocusedIcon() const;
     // Selects exactly these items (the focus stays where it is).
@@ -64,18 +64,18 @@ public:
     void PickIcon(int item);
 
     // The recent icon sources.
-    std::vector<std::string> Sources() const;
+    std::vector<std::wstring> Sources() const;
     int SourceSelection() const;
     // Selects an entry as the user does: the selection changes and the dialog is notified.
     void ChooseSource(int index);
     // The entry for the path, added at the end when it is not listed yet, as the browse
     // button lists what the open-file dialog returns; -1 when it cannot be listed.
-    int ListSource(const std::string& path);
+    int ListSource(const std::wstring& path);
 
     // Presses Browse and waits for the platform's open-file dialog (null: none came).
     HWND PressBrowse();
     // Fills in the open-file dialog's file name and presses its Open button.
-    bool OpenInFileDialog(HWND fileDialog, const std::string& path) const;
+    bool OpenInFileDialog(HWND fileDialog, const std::wstring& path) const;
     // Presses the open-file dialog's Cancel button.
     bool CancelFileDialog(HWND fileDialog) const;
     static HWND FileNameBox(HWND fileDialog);

@@ -11,11 +11,11 @@
 
 namespace orvane::test {
 
-inline constexpr const char (&OwnClsid)[39] = orvane::ExtensionClsidText;
-inline constexpr char OtherClsid[] = "{0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9}";
+inline constexpr const wchar_t (&OwnClsid)[39] = orvane::ExtensionClsidText;
+inline constexpr wchar_t OtherClsid[] = L"{0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9}";
 // The Folder class's icon, and the text the folder tests give it.
-inline constexpr char FolderClassIconKey[] = "Folder\\DefaultIcon";
-inline constexpr char FolderClassIconText[] = "C:\\icons\\folder-class.ico,7";
+inline constexpr wchar_t FolderClassIconKey[] = L"Folder\\DefaultIcon";
+inline constexpr wchar_t FolderClassIconText[] = L"C:\\icons\\folder-class.ico,7";
 
 // The type as the store names it: its class, owned by its extension.
 inline orvane::IconLocation LocationOf(const ScratchType& type)
@@ -28,11 +28,11 @@ inline orvane::IconLocation LocationOf(const ScratchType& type)
 
 // A location read back as "path,index|type key|owner", or "<none>", so that one check
 // compares every part.
-inline std::string LocationText(const std::optional<orvane::IconLocation>& location)
+inline std::wstring LocationText(const std::optional<orvane::IconLocation>& location)
 {
     if (!location)
-        return "<none>";
-    return std::string(location->IconPath) + "," + std::to_string(location->Index) + "|" + location->TypeKey + "|" +
+        return L"<none>";
+    return std::wstring(location->IconPath) + L"," + std::to_wstring(location->Index) + L"|" + location->TypeKey + L"|" +
            location->Owner;
 }
 

@@ -1,7 +1,7 @@
 #include "FolderIcons.h"
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "FileTypeIcons.h"
 #include "IconResources.h"
@@ -11,18 +11,18 @@ namespace orvane {
 
 namespace {
 
-constexpr const char ShellClassInfo[] = ".ShellClassInfo";
-constexpr const char IconFileEntry[] = "IconFile";
-constexpr const char IconIndexEntry[] = "IconIndex";
+constexpr const wchar_t ShellClassInfo[] = L".ShellClassInfo";
+constexpr const wchar_t IconFileEntry[] = L"IconFile";
+constexpr const wchar_t IconIndexEntry[] = L"IconIndex";
 // Explorer's Customize tab (since Vista) writes the icon as "path,index" here, and
 // Explorer takes it over IconFile/IconIndex when both are present.
-constexpr const char IconResourceEntry[] = "IconResource";
+constexpr const wchar_t IconResourceEntry[] = L"IconResource";
 
-// "IconFile" is read into 259 bytes including the terminator, so it holds at most 258
-// characters.
+// "IconFile" is read into 259 characters including the terminator, so it holds at most
+// 258.
 constexpr DWORD IconFileCapacity = TextCapacity - 1;
 
-bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
+bool IsEmpty(const wchar_t* text) { return text == nullptr || text[0] == L'\0'; }
 
 // The profile functions report a failure through GetLastError; a failure that left no
 // code behind must still not read as success.
@@ -34,14 +34,14 @@ LONG LastErrorOr(LONG fallback)
 
 // Sets `extra` on a path's attributes; with onlyIfMissing nothing is written when the
 // bit is already there.
-LONG AddAttribute(const char* path, DWORD extra, bool onlyIfMissing)
+LONG AddAttribute(const wchar_t* path, DWORD extra, bool onlyIfMissing)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     if (onlyIfMissing && (attributes & extra) != 0)
         return ERROR_SUCCESS;
-    if (!SetFileAttributesA(path, attributes | extra))
+    if (!SetFileAttributesW(path, attributes | extra))
         return LastErrorOr(ERROR_ACCESS_DENIED);
     return ERROR_SUCCESS;
 }
@@ -49,13 +49,14 @@ LONG AddAttribute(const char* path, DWORD extra, bool onlyIfMissing)
 // "IconResource" when it is there and names a location; a text cut off by the buffer
 // would name another file and counts as not there. The index -99 is left to IconIndex,
 // which holds it too where this store wrote it: there it means the Folder class's icon.
-std::optional<IconLocation> ReadIconResource(const char* profile)
+std::optional<IconLocation> ReadIconResource(const wchar_t* profile)
 {
-    char text[TextCapacity + 16] = {};
-    const DWORD length = GetPrivateProfileStringA(ShellClassInfo, IconResourceEntry, "", text, sizeof text, profile);
-    if (length == 0 || length >= sizeof text - 1)
+    wchar_t text[TextCapacity + 16] = {};
+    const DWORD capacity = static_cast<DWORD>(std::size(text));
+    const DWORD length = GetPrivateProfileStringW(ShellClassInfo, IconResourceEntry, L"", text, capacity, profile);
+    if (length == 0 || length >= capacity - 1)
         return std::nullopt;
-    text[length] = '\0';
+    text[length] = L'\0';
     auto location = ParseIconResource(text);
     if (location && location->Index == NoIndex)
         return std::nullopt;
@@ -64,21 +65,21 @@ std::optional<IconLocation> ReadIconResource(const char* profile)
 
 } // namespace
 
-bool FormatProfilePath(const char* folder, char (&out)[TextCapacity])
+bool FormatProfilePath(const wchar_t* folder, wchar_t (&out)[TextCapacity])
 {
-    out[0] = '\0';
+    out[0] = L'\0';
     if (IsEmpty(folder))
         return false;
-    const std::size_t length = strnlen(folder, TextCapacity);
-    const char* separator = folder[length - 1] == '\\' ? "" : "\\";
-    return FormatKeyPath(out, sizeof out, "%s%sDesktop.ini", folder, separator);
+    const std::size_t length = wcsnlen(folder, TextCapacity);
+    const wchar_t* separator = folder[length - 1] == L'\\' ? L"" : L"\\";
+    return FormatKeyPath(out, std::size(out), L"%ls%lsDesktop.ini", folder, separator);
 }
 
-std::optional<IconLocation> ReadFolderIcon(const char* folder)
+std::optional<IconLocation> ReadFolderIcon(const wchar_t* folder)
 {
     // A folder whose profile path does not fit cannot be read without reading another
     // file: no icon is known for it.
-    char profile[TextCapacity];
+    wchar_t profile[TextCapacity];
     if (!FormatProfilePath(folder, profile))
         return std::nullopt;
 
@@ -88,21 +89,22 @@ std::optional<IconLocation> ReadFolderIcon(const char* folder)
         return resource;
     }
 
-    const auto index = static_cast<std::int32_t>(GetPrivateProfileIntA(ShellClassInfo, IconIndexEntry, NoIndex, profile));
+    const auto index = static_cast<std::int32_t>(GetPrivateProfileIntW(ShellClassInfo, IconIndexEntry, NoIndex, profile));
     if (index == NoIndex) {
-        auto location = LookupClassIcon(HKEY_CLASSES_ROOT, "Folder", nullptr);
+        auto location = LookupClassIcon(HKEY_CLASSES_ROOT, L"Folder", nullptr);
         if (location && !location->SetOwner(folder))
             return std::nullopt;
         return location;
     }
 
-    // One byte more than the entry may hold tells a cut-off text from one that fits: a
-    // path cut short would name another file.
-    char iconFile[IconFileCapacity + 1] = {};
-    const DWORD length = GetPrivateProfileStringA(ShellClassInfo, IconFileEntry, "", iconFile, sizeof iconFile, profile);
+    // One character more than the entry may hold tells a cut-off text from one that fits:
+    // a path cut short would name another file.
+    wchar_t iconFile[IconFileCapacity + 1] = {};
+    const DWORD length = GetPrivateProfileStringW(ShellClassInfo, IconFileEntry, L"", iconFile,
+                                                  static_cast<DWORD>(std::size(iconFile)), profile);
     if (length >= IconFileCapacity)
         return std::nullopt;
-    iconFile[length] = '\0';
+    iconFile[length] = L'\0';
 
     IconLocation location;
     if (!location.SetIconPath(iconFile) || !location.SetOwner(folder))
@@ -113,28 +115,29 @@ std::optional<IconLocation> ReadFolderIcon(const char* folder)
 
 LONG WriteFolderIcon(const IconLocation& location)
 {
-    char profile[TextCapacity];
+    wchar_t profile[TextCapacity];
     if (!FormatProfilePath(location.Owner, profile))
         return IsEmpty(location.Owner) ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE;
-    // What does not fit the 259-byte read buffer would come back as another path.
-    if (strnlen(location.IconPath, TextCapacity) >= IconFileCapacity)
+    // What does not fit the 259-character read buffer would come back as another path.
+    if (wcsnlen(location.IconPath, TextCapacity) >= IconFileCapacity)
         return ERROR_FILENAME_EXCED_RANGE;
 
-    char index[16];
-    std::snprintf(index, sizeof index, "%d", static_cast<int>(location.Index));
-    char resource[TextCapacity + 16];
-    std::snprintf(resource, sizeof resource, "%s,%s", location.IconPath, index);
+    // Both fit by construction: an index has at most 11 characters, the path at most 258.
+    wchar_t index[16];
+    std::swprintf(index, std::size(index), L"%d", static_cast<int>(location.Index));
+    wchar_t resource[TextCapacity + 16];
+    std::swprintf(resource, std::size(resource), L"%ls,%ls", location.IconPath, index);
 
     SetLastError(ERROR_SUCCESS);
-    if (!WritePrivateProfileStringA(ShellClassInfo, IconFileEntry, location.IconPath, profile))
+    if (!WritePrivateProfileStringW(ShellClassInfo, IconFileEntry, location.IconPath, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);
     SetLastError(ERROR_SUCCESS);
-    if (!WritePrivateProfileStringA(ShellClassInfo, IconIndexEntry, index, profile))
+    if (!WritePrivateProfileStringW(ShellClassInfo, IconIndexEntry, index, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);
     // The same location for Windows since Vista, which would otherwise keep showing an
     // older IconResource; Windows before it and Wine read only the two entries above.
     SetLastError(ERROR_SUCCESS);
-    if (!WritePrivateProfileStringA(ShellClassInfo, IconResourceEntry, resource, profile))
+    if (!WritePrivateProfileStringW(ShellClassInfo, IconResourceEntry, resource, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);
 
     // The shell reads Desktop.ini only in a folder marked as system; the file itself is
@@ -145,7 +148,7 @@ LONG WriteFolderIcon(const IconLocation& location)
     return AddAttribute(location.Owner, FILE_ATTRIBUTE_SYSTEM, false);
 }
 
-std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const char* folder)
+std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const wchar_t* folder)
 {
     // An empty value name would address the key's default value, not a folder.
     if (IsEmpty(folder))
@@ -153,8 +156,8 @@ std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const char* folder)
     RegKey key;
     if (key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
-    char text[RegistryTextLimit];
-    if (!ReadTextValue(key.get(), folder, text, sizeof text))
+    wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
+    if (!ReadTextValue(key.get(), folder, text, std::size(text)))
         return std::nullopt;
     auto location = ParseIconLocation(text, true);
     if (location && !location->SetOwner(folder))
@@ -162,7 +165,7 @@ std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const char* folder)
     return location;
 }
 
-std::optional<IconLocation> ReadFolderBackup(const char* folder, Scope* found)
+std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope* found)
 {
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
         if (auto location = ReadFolderBackupOf(scope, folder)) {
@@ -174,7 +177,7 @@ std::optional<IconLocation> ReadFolderBackup(const char* folder, Scope* found)
     return std::nullopt;
 }
 
-LONG WriteFolderBackup(const IconLocation& location, const char* folder, Scope scope)
+LONG WriteFolderBackup(const IconLocation& location, const wchar_t* folder, Scope scope)
 {
     if (IsEmpty(folder))
         return ERROR_INVALID_PARAMETER;
@@ -185,7 +188,7 @@ LONG WriteFolderBackup(const IconLocation& location, const char* folder, Scope s
     return WriteIconLocationValue(key.get(), location, folder, false);
 }
 
-LONG DeleteFolderBackup(const char* folder, Scope scope)
+LONG DeleteFolderBackup(const wchar_t* folder, Scope scope)
 {
     if (IsEmpty(folder))
         return ERROR_INVALID_PARAMETER;
@@ -193,12 +196,12 @@ LONG DeleteFolderBackup(const char* folder, Scope scope)
     LONG status = key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueA(key.get(), folder));
+    status = DeletionStatus(RegDeleteValueW(key.get(), folder));
     key.reset();
     if (status != ERROR_SUCCESS || scope == Scope::AllUsers)
         return status;
     // "Software\" is left out: everything below it up to FolderBAKIcons is the product's.
-    return RemoveEmptyKeys(HKEY_CURRENT_USER, "Software", FolderBackupKey + sizeof "Software");
+    return RemoveEmptyKeys(HKEY_CURRENT_USER, L"Software", FolderBackupKey + std::size(L"Software"));
 }
 
 bool MayWriteFolderBackup(Scope scope) { return MayWrite(ProductKeyRoot(scope), FolderBackupKey, KEY_SET_VALUE); }

@@ -1,59 +1,58 @@
 #include "IconLocation.h"
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
 
 namespace orvane {
 
-bool CopyText(char* dst, std::size_t dstSize, const char* src)
+bool CopyText(wchar_t* dst, std::size_t dstSize, const wchar_t* src)
 {
     if (dst == nullptr || dstSize == 0)
         return false;
     if (src == nullptr) {
-        dst[0] = '\0';
+        dst[0] = L'\0';
         return true;
     }
-    const std::size_t length = strnlen(src, dstSize);
+    const std::size_t length = wcsnlen(src, dstSize);
     if (length >= dstSize)
         return false;
-    std::memcpy(dst, src, length + 1);
+    std::wmemcpy(dst, src, length + 1);
     return true;
 }
 
-bool CopyText(char* dst, std::size_t dstSize, std::string_view src)
+bool CopyText(wchar_t* dst, std::size_t dstSize, std::wstring_view src)
 {
     if (dst == nullptr || dstSize == 0 || src.size() >= dstSize)
         return false;
-    std::memcpy(dst, src.data(), src.size());
-    dst[src.size()] = '\0';
+    std::wmemcpy(dst, src.data(), src.size());
+    dst[src.size()] = L'\0';
     return true;
 }
 
-IconLocation::IconLocation(const char* iconPath, const char* owner, std::int32_t index)
+IconLocation::IconLocation(const wchar_t* iconPath, const wchar_t* owner, std::int32_t index)
     : Index(index)
 {
     SetIconPath(iconPath);
     SetOwner(owner);
 }
 
-bool IconLocation::SetIconPath(const char* text) { return CopyText(IconPath, sizeof IconPath, text); }
-bool IconLocation::SetTypeKey(const char* text) { return CopyText(TypeKey, sizeof TypeKey, text); }
-bool IconLocation::SetOwner(const char* text) { return CopyText(Owner, sizeof Owner, text); }
+bool IconLocation::SetIconPath(const wchar_t* text) { return CopyText(IconPath, TextCapacity, text); }
+bool IconLocation::SetTypeKey(const wchar_t* text) { return CopyText(TypeKey, TextCapacity, text); }
+bool IconLocation::SetOwner(const wchar_t* text) { return CopyText(Owner, TextCapacity, text); }
 
-std::int32_t ParseIndexText(const char* text)
+std::int32_t ParseIndexText(const wchar_t* text)
 {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+    const wchar_t* p = text;
+    while (*p == L' ' || (*p >= L'\t' && *p <= L'\r'))
         ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
+    if (*p == L'+' || *p == L'-') {
+        negative = *p == L'-';
         ++p;
     }
     // Unsigned arithmetic wraps modulo 2^32 by definition, so "4294967197" reads as -99.
     std::uint32_t value = 0;
-    while (*p >= '0' && *p <= '9') {
-        value = value * 10u + static_cast<std::uint32_t>(*p - '0');
+    while (*p >= L'0' && *p <= L'9') {
+        value = value * 10u + static_cast<std::uint32_t>(*p - L'0');
         ++p;
     }
     if (negative)
@@ -64,75 +63,111 @@ std::int32_t ParseIndexText(const char* text)
 namespace {
 
 // Copies [begin, end) into a field; false when it has 260 characters or more.
-bool CopyComponent(char (&field)[TextCapacity], const char* begin, const char* end)
+bool CopyComponent(wchar_t (&field)[TextCapacity], const wchar_t* begin, const wchar_t* end)
 {
     const std::size_t length = static_cast<std::size_t>(end - begin);
     if (length >= TextCapacity)
         return false;
-    std::memcpy(field, begin, length);
-    field[length] = '\0';
+    std::wmemcpy(field, begin, length);
+    field[length] = L'\0';
     return true;
 }
 
 // The index component is read from a bounded copy so that the conversion never
 // runs into the type key that follows it.
-std::int32_t ParseIndexComponent(const char* begin, const char* end)
+std::int32_t ParseIndexComponent(const wchar_t* begin, const wchar_t* end)
 {
-    char digits[TextCapacity];
+    wchar_t digits[TextCapacity];
     std::size_t length = static_cast<std::size_t>(end - begin);
-    if (length >= sizeof digits)
-        length = sizeof digits - 1;
-    std::memcpy(digits, begin, length);
-    digits[length] = '\0';
+    if (length >= TextCapacity)
+        length = TextCapacity - 1;
+    std::wmemcpy(digits, begin, length);
+    digits[length] = L'\0';
     return ParseIndexText(digits);
+}
+
+// Appends text to out[0, outSize) at *used; false when it and a terminator do not fit.
+bool Append(wchar_t* out, std::size_t outSize, std::size_t* used, const wchar_t* text, std::size_t length)
+{
+    if (length >= outSize - *used)
+        return false;
+    std::wmemcpy(out + *used, text, length);
+    *used += length;
+    out[*used] = L'\0';
+    return true;
+}
+
+// Decimal digits of value, written by hand: the wide printf family differs between the
+// platform's runtime and others, and this text must be the same everywhere.
+std::size_t FormatUnsigned(std::uint32_t value, wchar_t (&digits)[10])
+{
+    wchar_t reversed[10];
+    std::size_t count = 0;
+    do {
+        reversed[count++] = static_cast<wchar_t>(L'0' + value % 10u);
+        value /= 10u;
+    } while (value != 0);
+    for (std::size_t i = 0; i < count; ++i)
+        digits[i] = reversed[count - 1 - i];
+    return count;
 }
 
 } // namespace
 
-std::optional<IconLocation> ParseIconLocation(const char* text, bool withTypeKey)
+std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withTypeKey)
 {
     if (text == nullptr)
         return std::nullopt;
 
     IconLocation location;
-    const char* pathEnd = std::strchr(text, ',');
+    const wchar_t* pathEnd = std::wcschr(text, L',');
     if (pathEnd == nullptr)
-        pathEnd = text + std::strlen(text);
+        pathEnd = text + std::wcslen(text);
     if (!CopyComponent(location.IconPath, text, pathEnd))
         return std::nullopt;
 
-    const char* rest = *pathEnd == ',' ? pathEnd + 1 : pathEnd;
+    const wchar_t* rest = *pathEnd == L',' ? pathEnd + 1 : pathEnd;
     if (!withTypeKey) {
-        location.Index = *rest == '\0' ? NoIndex : ParseIndexText(rest);
+        location.Index = *rest == L'\0' ? NoIndex : ParseIndexText(rest);
         return location;
     }
 
-    const char* indexEnd = std::strchr(rest, ',');
+    const wchar_t* indexEnd = std::wcschr(rest, L',');
     if (indexEnd == nullptr)
-        indexEnd = rest + std::strlen(rest);
+        indexEnd = rest + std::wcslen(rest);
     if (indexEnd == rest) {
         location.Index = NoIndex;
         return location;
     }
     location.Index = ParseIndexComponent(rest, indexEnd);
-    if (*indexEnd == ',') {
-        const char* typeKey = indexEnd + 1;
-        if (!CopyComponent(location.TypeKey, typeKey, typeKey + std::strlen(typeKey)))
+    if (*indexEnd == L',') {
+        const wchar_t* typeKey = indexEnd + 1;
+        if (!CopyComponent(location.TypeKey, typeKey, typeKey + std::wcslen(typeKey)))
             return std::nullopt;
     }
     return location;
 }
 
-bool FormatIconLocation(const IconLocation& location, bool withTypeKey, char* out, std::size_t outSize)
+bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t* out, std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
         return false;
-    const unsigned index = static_cast<std::uint32_t>(location.Index);
-    const int written = withTypeKey
-        ? std::snprintf(out, outSize, "%s,%u,%s", location.IconPath, index, location.TypeKey)
-        : std::snprintf(out, outSize, "%s,%u", location.IconPath, index);
-    if (written < 0 || static_cast<std::size_t>(written) >= outSize) {
-        out[0] = '\0';
+    wchar_t index[10];
+    const std::size_t indexLength = FormatUnsigned(static_cast<std::uint32_t>(location.Index), index);
+    // A field filled by hand without its terminator is refused, not read beyond its end.
+    const std::size_t pathLength = wcsnlen(location.IconPath, TextCapacity);
+    const std::size_t typeKeyLength = withTypeKey ? wcsnlen(location.TypeKey, TextCapacity) : 0;
+    std::size_t used = 0;
+    out[0] = L'\0';
+    const bool fits = pathLength < TextCapacity && typeKeyLength < TextCapacity &&
+                      Append(out, outSize, &used, location.IconPath, pathLength) &&
+                      Append(out, outSize, &used, L",", 1) &&
+                      Append(out, outSize, &used, index, indexLength) &&
+                      (!withTypeKey ||
+                       (Append(out, outSize, &used, L",", 1) &&
+                        Append(out, outSize, &used, location.TypeKey, typeKeyLength)));
+    if (!fits) {
+        out[0] = L'\0';
         return false;
     }
     return true;

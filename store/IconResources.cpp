@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include <climits>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane {
 
@@ -14,19 +15,19 @@ constexpr unsigned MaxResourceId = 0xFFFF;
 
 // True when [begin, end) is an optional sign followed by one or more digits, with a
 // value in the 32-bit range.
-bool ParseWholeIndex(const char* begin, const char* end, std::int32_t* index)
+bool ParseWholeIndex(const wchar_t* begin, const wchar_t* end, std::int32_t* index)
 {
-    const char* p = begin;
-    const bool negative = p != end && *p == '-';
-    if (p != end && (*p == '-' || *p == '+'))
+    const wchar_t* p = begin;
+    const bool negative = p != end && *p == L'-';
+    if (p != end && (*p == L'-' || *p == L'+'))
         ++p;
     if (p == end)
         return false;
     long long value = 0;
     for (; p != end; ++p) {
-        if (*p < '0' || *p > '9')
+        if (*p < L'0' || *p > L'9')
             return false;
-        value = value * 10 + (*p - '0');
+        value = value * 10 + (*p - L'0');
         if (value > static_cast<long long>(INT32_MAX) + 1)
             return false;
     }
@@ -44,7 +45,7 @@ struct GroupSearch {
     int Found = -1;
 };
 
-BOOL CALLBACK VisitIconGroup(HMODULE, LPCSTR, LPSTR name, LONG_PTR param)
+BOOL CALLBACK VisitIconGroup(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param)
 {
     auto* search = reinterpret_cast<GroupSearch*>(param);
     if (IS_INTRESOURCE(name) && reinterpret_cast<ULONG_PTR>(name) == search->Id) {
@@ -57,71 +58,73 @@ BOOL CALLBACK VisitIconGroup(HMODULE, LPCSTR, LPSTR name, LONG_PTR param)
 
 // Maps the file for its resources only: nothing of it runs, and a library built for the
 // other architecture can be read as well.
-HMODULE LoadResourcesOf(const char* file)
+HMODULE LoadResourcesOf(const wchar_t* file)
 {
-    HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (module == nullptr)
-        module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     return module;
 }
 
 } // namespace
 
-std::optional<IconLocation> ParseIconResource(const char* text)
+std::optional<IconLocation> ParseIconResource(const wchar_t* text)
 {
     if (text == nullptr)
         return std::nullopt;
-    const char* comma = std::strrchr(text, ',');
+    const wchar_t* comma = std::wcsrchr(text, L',');
     if (comma == nullptr || comma == text)
         return std::nullopt;
     std::int32_t index = 0;
-    if (!ParseWholeIndex(comma + 1, comma + 1 + std::strlen(comma + 1), &index))
+    if (!ParseWholeIndex(comma + 1, comma + 1 + std::wcslen(comma + 1), &index))
         return std::nullopt;
     const std::size_t length = static_cast<std::size_t>(comma - text);
     if (length >= TextCapacity)
         return std::nullopt;
     IconLocation location;
-    std::memcpy(location.IconPath, text, length);
-    location.IconPath[length] = '\0';
+    std::wmemcpy(location.IconPath, text, length);
+    location.IconPath[length] = L'\0';
     location.SetIndex(index);
     return location;
 }
 
-bool ExpandIconPath(const char* path, char (&out)[TextCapacity])
+bool ExpandIconPath(const wchar_t* path, wchar_t (&out)[TextCapacity])
 {
-    out[0] = '\0';
+    out[0] = L'\0';
     if (path == nullptr)
         return false;
-    if (std::strchr(path, '%') == nullptr)
-        return CopyText(out, sizeof out, path);
-    char expanded[TextCapacity] = {};
-    const DWORD needed = ExpandEnvironmentStringsA(path, expanded, sizeof expanded);
-    // The answer counts the terminator; one that does not fit leaves the buffer unusable.
-    if (needed == 0 || needed > sizeof expanded)
+    if (std::wcschr(path, L'%') == nullptr)
+        return CopyText(out, std::size(out), path);
+    wchar_t expanded[TextCapacity] = {};
+    const DWORD capacity = static_cast<DWORD>(std::size(expanded));
+    const DWORD needed = ExpandEnvironmentStringsW(path, expanded, capacity);
+    // The answer counts the terminator, in characters; one that does not fit leaves the
+    // buffer unusable.
+    if (needed == 0 || needed > capacity)
         return false;
-    expanded[sizeof expanded - 1] = '\0';
-    return CopyText(out, sizeof out, expanded);
+    expanded[capacity - 1] = L'\0';
+    return CopyText(out, std::size(out), expanded);
 }
 
-int FindIconOfResourceId(const char* path, unsigned id)
+int FindIconOfResourceId(const wchar_t* path, unsigned id)
 {
     if (id == 0 || id > MaxResourceId)
         return -1;
-    char file[TextCapacity];
-    if (!ExpandIconPath(path, file) || file[0] == '\0')
+    wchar_t file[TextCapacity];
+    if (!ExpandIconPath(path, file) || file[0] == L'\0')
         return -1;
     HMODULE module = LoadResourcesOf(file);
     if (module == nullptr)
         return -1;
     GroupSearch search;
     search.Id = id;
-    EnumResourceNamesA(module, reinterpret_cast<LPCSTR>(RT_GROUP_ICON), VisitIconGroup,
+    EnumResourceNamesW(module, reinterpret_cast<LPCWSTR>(RT_GROUP_ICON), VisitIconGroup,
                        reinterpret_cast<LONG_PTR>(&search));
     FreeLibrary(module);
     return search.Found;
 }
 
-int IconListPosition(const char* path, std::int32_t index)
+int IconListPosition(const wchar_t* path, std::int32_t index)
 {
     if (index >= 0)
         return index;

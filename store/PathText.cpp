@@ -2,19 +2,19 @@
 
 namespace orvane {
 
-FileNameParts SplitFileName(std::string_view path)
+FileNameParts SplitFileName(std::wstring_view path)
 {
-    std::size_t start = path.find_last_of("\\/");
-    if (start != std::string_view::npos)
+    std::size_t start = path.find_last_of(L"\\/");
+    if (start != std::wstring_view::npos)
         ++start;
-    else if (path.size() >= 2 && path[1] == ':')
+    else if (path.size() >= 2 && path[1] == L':')
         start = 2;
     else
         start = 0;
 
-    const std::string_view component = path.substr(start);
-    const std::size_t dot = component.rfind('.');
-    if (dot == std::string_view::npos)
+    const std::wstring_view component = path.substr(start);
+    const std::size_t dot = component.rfind(L'.');
+    if (dot == std::wstring_view::npos)
         return {component, {}};
     return {component.substr(0, dot), component.substr(dot)};
 }

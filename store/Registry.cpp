@@ -1,103 +1,121 @@
 #include "Registry.h"
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane {
 
-LONG RegKey::Open(HKEY root, const char* path, REGSAM access)
+namespace {
+
+// The most UTF-16 units a text value may hold, its terminator included.
+constexpr std::size_t RegistryTextUnits = RegistryTextLimit / sizeof(wchar_t);
+
+// Longer texts than any name or field this product compares are never the same; the
+// bound also keeps their lengths within the range the comparison takes.
+constexpr std::size_t ComparableLength = RegistryTextLimit;
+
+} // namespace
+
+LONG RegKey::Open(HKEY root, const wchar_t* path, REGSAM access)
 {
     reset();
     HKEY key = nullptr;
-    const LONG status = RegOpenKeyExA(root, path, 0, access, &key);
+    const LONG status = RegOpenKeyExW(root, path, 0, access, &key);
     if (status == ERROR_SUCCESS)
         key_ = key;
     return status;
 }
 
-LONG RegKey::Create(HKEY root, const char* path)
+LONG RegKey::Create(HKEY root, const wchar_t* path)
 {
     reset();
     HKEY key = nullptr;
-    char emptyClass[] = "";
-    const LONG status = RegCreateKeyExA(root, path, 0, emptyClass, REG_OPTION_NON_VOLATILE,
+    wchar_t emptyClass[] = L"";
+    const LONG status = RegCreateKeyExW(root, path, 0, emptyClass, REG_OPTION_NON_VOLATILE,
                                         KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS)
         key_ = key;
     return status;
 }
 
-LONG QueryTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize, DWORD* type)
+LONG QueryTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize, DWORD* type)
 {
     if (key == nullptr)
         return ERROR_INVALID_HANDLE;
     if (out == nullptr || outSize == 0)
         return ERROR_INVALID_PARAMETER;
-    // One spare byte so that data of exactly outSize bytes without a terminator can be
-    // told apart from data that ends in one.
-    char data[RegistryTextLimit + 1];
-    if (outSize > RegistryTextLimit)
-        outSize = RegistryTextLimit;
-    DWORD size = static_cast<DWORD>(outSize);
+    // One spare unit so that data of exactly outSize characters without a terminator can
+    // be told apart from data that ends in one.
+    wchar_t data[RegistryTextUnits + 1];
+    if (outSize > RegistryTextUnits)
+        outSize = RegistryTextUnits;
+    const DWORD capacity = static_cast<DWORD>(outSize * sizeof(wchar_t));
+    DWORD size = capacity;
     DWORD valueType = REG_NONE;
-    const LONG status = RegQueryValueExA(key, valueName, nullptr, &valueType, reinterpret_cast<BYTE*>(data), &size);
+    const LONG status = RegQueryValueExW(key, valueName, nullptr, &valueType, reinterpret_cast<BYTE*>(data), &size);
     if (status != ERROR_SUCCESS)
         return status;
-    if (size > outSize)
+    if (size > capacity)
         return ERROR_MORE_DATA;
-    data[size] = '\0';
-    const std::size_t length = strnlen(data, size + 1);
+    // Data of odd length ends in half a unit, which is no character: only whole units
+    // are text, and the terminator is looked for among them.
+    const std::size_t units = size / sizeof(wchar_t);
+    data[units] = L'\0';
+    const std::size_t length = wcsnlen(data, units + 1);
     if (length >= outSize)
         return ERROR_MORE_DATA;
-    std::memcpy(out, data, length + 1);
+    std::wmemcpy(out, data, length + 1);
     if (type != nullptr)
         *type = valueType;
     return ERROR_SUCCESS;
 }
 
-bool ReadTextValue(HKEY key, const char* valueName, char* out, std::size_t outSize)
+bool ReadTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize)
 {
     return QueryTextValue(key, valueName, out, outSize) == ERROR_SUCCESS;
 }
 
-LONG WriteTextValue(HKEY key, const char* valueName, const char* text, DWORD type)
+LONG WriteTextValue(HKEY key, const wchar_t* valueName, const wchar_t* text, DWORD type)
 {
-    const DWORD size = static_cast<DWORD>(std::strlen(text) + 1);
-    return RegSetValueExA(key, valueName, 0, type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
+    const DWORD size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
+    return RegSetValueExW(key, valueName, 0, type == REG_EXPAND_SZ ? REG_EXPAND_SZ : REG_SZ,
                           reinterpret_cast<const BYTE*>(text), size);
 }
 
-LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const char* valueName, bool withTypeKey)
+LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const wchar_t* valueName, bool withTypeKey)
 {
-    char text[TextCapacity];
-    if (!FormatIconLocation(location, withTypeKey, text, sizeof text))
+    wchar_t text[TextCapacity];
+    if (!FormatIconLocation(location, withTypeKey, text, std::size(text)))
         return ERROR_FILENAME_EXCED_RANGE;
     return WriteTextValue(key, valueName, text);
 }
 
-bool FormatKeyPath(char* out, std::size_t outSize, const char* format, ...)
+bool FormatKeyPath(wchar_t* out, std::size_t outSize, const wchar_t* format, ...)
 {
+    if (out == nullptr || outSize == 0)
+        return false;
     va_list args;
     va_start(args, format);
-    const int written = std::vsnprintf(out, outSize, format, args);
+    // A text that does not fit gives a negative count here (or, with some runtimes, one
+    // of outSize or more, with no terminator written).
+    const int written = std::vswprintf(out, outSize, format, args);
     va_end(args);
     if (written < 0 || static_cast<std::size_t>(written) >= outSize) {
-        if (outSize > 0)
-            out[0] = '\0';
+        out[0] = L'\0';
         return false;
     }
     return true;
 }
 
-bool SameKeyName(const char* a, const char* b)
+bool SameKeyName(const wchar_t* a, const wchar_t* b)
 {
     if (a == nullptr || b == nullptr)
         return false;
-    WCHAR wideA[RegistryTextLimit];
-    WCHAR wideB[RegistryTextLimit];
-    const int lengthA = MultiByteToWideChar(CP_ACP, 0, a, -1, wideA, RegistryTextLimit);
-    const int lengthB = MultiByteToWideChar(CP_ACP, 0, b, -1, wideB, RegistryTextLimit);
-    return lengthA > 0 && lengthB > 0 && CompareStringOrdinal(wideA, lengthA - 1, wideB, lengthB - 1, TRUE) == CSTR_EQUAL;
+    const std::size_t lengthA = wcsnlen(a, ComparableLength);
+    const std::size_t lengthB = wcsnlen(b, ComparableLength);
+    if (lengthA >= ComparableLength || lengthB >= ComparableLength)
+        return false;
+    return CompareStringOrdinal(a, static_cast<int>(lengthA), b, static_cast<int>(lengthB), TRUE) == CSTR_EQUAL;
 }
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 #include "Scope.h"
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane {
 
@@ -8,7 +9,7 @@ namespace {
 
 // HKLM\Software\Classes itself, so that its own rights are the ones asked: opening
 // HKEY_CLASSES_ROOT with an empty path answers for the predefined key instead.
-constexpr char MachineClassesKey[] = "Software\\Classes";
+constexpr wchar_t MachineClassesKey[] = L"Software\\Classes";
 
 LONG OpenUserClasses(REGSAM access, RegKey& classes)
 {
@@ -18,32 +19,32 @@ LONG OpenUserClasses(REGSAM access, RegKey& classes)
 // Asks the key root\basePath\path, or (when it does not exist yet) its nearest existing
 // ancestor, whether a write would be accepted. The walk stays relative to basePath, so
 // that long class names are asked as they will be written.
-bool MayWriteBelow(HKEY root, const char* basePath, const char* path, REGSAM access, REGSAM view)
+bool MayWriteBelow(HKEY root, const wchar_t* basePath, const wchar_t* path, REGSAM access, REGSAM view)
 {
     RegKey base;
     LONG status = base.Open(root, basePath, KEY_READ | view);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
         // Nothing of the path exists below the root yet: the root's own nearest ancestor
         // decides.
-        char parent[TextCapacity];
-        if (!CopyText(parent, sizeof parent, basePath))
+        wchar_t parent[TextCapacity];
+        if (!CopyText(parent, std::size(parent), basePath))
             return false;
-        char* separator = std::strrchr(parent, '\\');
+        wchar_t* separator = std::wcsrchr(parent, L'\\');
         if (separator == nullptr)
             return base.Open(root, nullptr, KEY_CREATE_SUB_KEY | view) == ERROR_SUCCESS;
-        *separator = '\0';
+        *separator = L'\0';
         return MayWriteBelow(root, parent, separator + 1, KEY_CREATE_SUB_KEY, view);
     }
     if (status != ERROR_SUCCESS)
         return false;
 
-    char current[TextCapacity];
-    if (!CopyText(current, sizeof current, path))
+    wchar_t current[TextCapacity];
+    if (!CopyText(current, std::size(current), path))
         return false;
     REGSAM wanted = access;
     for (;;) {
         RegKey key;
-        if (current[0] == '\0')
+        if (current[0] == L'\0')
             return key.Open(root, basePath, wanted | view) == ERROR_SUCCESS;
         status = key.Open(base.get(), current, wanted | view);
         if (status == ERROR_SUCCESS)
@@ -52,11 +53,11 @@ bool MayWriteBelow(HKEY root, const char* basePath, const char* path, REGSAM acc
             return false;
         // A key still to be made needs only its parent's consent to create it.
         wanted = KEY_CREATE_SUB_KEY;
-        char* separator = std::strrchr(current, '\\');
+        wchar_t* separator = std::wcsrchr(current, L'\\');
         if (separator == nullptr)
-            current[0] = '\0';
+            current[0] = L'\0';
         else
-            *separator = '\0';
+            *separator = L'\0';
     }
 }
 
@@ -64,7 +65,7 @@ bool MayWriteBelow(HKEY root, const char* basePath, const char* path, REGSAM acc
 
 HKEY ProductKeyRoot(Scope scope) { return scope == Scope::AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
-LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key)
+LONG OpenClassKey(Scope scope, const wchar_t* path, REGSAM access, RegKey& key)
 {
     if (scope == Scope::AllUsers)
         return key.Open(HKEY_CLASSES_ROOT, path, access);
@@ -77,7 +78,7 @@ LONG OpenClassKey(Scope scope, const char* path, REGSAM access, RegKey& key)
     return key.Open(classes.get(), path, access);
 }
 
-LONG CreateClassKey(Scope scope, const char* path, RegKey& key)
+LONG CreateClassKey(Scope scope, const wchar_t* path, RegKey& key)
 {
     if (scope == Scope::AllUsers)
         return key.Create(HKEY_CLASSES_ROOT, path);
@@ -92,7 +93,7 @@ LONG CreateClassKey(Scope scope, const char* path, RegKey& key)
     return key.Create(classes.get(), path);
 }
 
-std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey& key)
+std::optional<Scope> OpenVisibleClassKey(const wchar_t* path, REGSAM access, RegKey& key)
 {
     if (OpenClassKey(Scope::ThisUser, path, access, key) == ERROR_SUCCESS)
         return Scope::ThisUser;
@@ -101,12 +102,12 @@ std::optional<Scope> OpenVisibleClassKey(const char* path, REGSAM access, RegKey
     return std::nullopt;
 }
 
-LONG OpenClassSubkey(Scope scope, const char* className, const char* subkey, REGSAM access, RegKey& key)
+LONG OpenClassSubkey(Scope scope, const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key)
 {
     key.reset();
-    if (className == nullptr || className[0] == '\0')
+    if (className == nullptr || className[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    if (subkey == nullptr || subkey[0] == '\0')
+    if (subkey == nullptr || subkey[0] == L'\0')
         return OpenClassKey(scope, className, access, key);
     RegKey classKey;
     const LONG status = OpenClassKey(scope, className, KEY_READ, classKey);
@@ -115,7 +116,7 @@ LONG OpenClassSubkey(Scope scope, const char* className, const char* subkey, REG
     return key.Open(classKey.get(), subkey, access);
 }
 
-std::optional<Scope> OpenVisibleClassSubkey(const char* className, const char* subkey, REGSAM access, RegKey& key)
+std::optional<Scope> OpenVisibleClassSubkey(const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key)
 {
     if (OpenClassSubkey(Scope::ThisUser, className, subkey, access, key) == ERROR_SUCCESS)
         return Scope::ThisUser;
@@ -139,63 +140,63 @@ std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts)
     return allUsersAccepts ? Scope::AllUsers : Scope::ThisUser;
 }
 
-bool MayWrite(HKEY root, const char* path, REGSAM access)
+bool MayWrite(HKEY root, const wchar_t* path, REGSAM access)
 {
-    if (path == nullptr || path[0] == '\0')
+    if (path == nullptr || path[0] == L'\0')
         return false;
-    char parent[TextCapacity];
-    if (!CopyText(parent, sizeof parent, path))
+    wchar_t parent[TextCapacity];
+    if (!CopyText(parent, std::size(parent), path))
         return false;
-    char* separator = std::strrchr(parent, '\\');
+    wchar_t* separator = std::wcsrchr(parent, L'\\');
     if (separator == nullptr)
-        return MayWriteBelow(root, path, "", access, 0);
-    *separator = '\0';
+        return MayWriteBelow(root, path, L"", access, 0);
+    *separator = L'\0';
     // The last component is asked relative to its parent, with the access asked for.
     return MayWriteBelow(root, parent, separator + 1, access, 0);
 }
 
-bool MayWriteClassKey(Scope scope, const char* path, REGSAM access)
+bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access)
 {
-    if (path == nullptr || path[0] == '\0')
+    if (path == nullptr || path[0] == L'\0')
         return false;
     // A 32-bit program's HKEY_CLASSES_ROOT writes land in the machine's one classes key.
     const REGSAM view = scope == Scope::AllUsers ? KEY_WOW64_64KEY : 0;
-    const char* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
+    const wchar_t* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
     return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
 }
 
-LONG RemoveEmptyKeys(HKEY root, const char* base, const char* path)
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path)
 {
     RegKey baseKey;
     LONG status = baseKey.Open(root, base, KEY_READ);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    char current[TextCapacity];
-    if (path == nullptr || !CopyText(current, sizeof current, path))
+    wchar_t current[TextCapacity];
+    if (path == nullptr || !CopyText(current, std::size(current), path))
         return ERROR_INVALID_PARAMETER;
-    while (current[0] != '\0') {
+    while (current[0] != L'\0') {
         RegKey key;
         status = key.Open(baseKey.get(), current, KEY_QUERY_VALUE);
         if (status == ERROR_SUCCESS) {
             DWORD subkeys = 0;
             DWORD values = 0;
-            status = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+            status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
                                       nullptr, nullptr, nullptr, nullptr);
             key.reset();
             if (status != ERROR_SUCCESS)
                 return status;
             if (subkeys != 0 || values != 0)
                 return ERROR_SUCCESS;
-            status = DeletionStatus(RegDeleteKeyA(baseKey.get(), current));
+            status = DeletionStatus(RegDeleteKeyW(baseKey.get(), current));
             if (status != ERROR_SUCCESS)
                 return status;
         } else if (status != ERROR_FILE_NOT_FOUND && status != ERROR_PATH_NOT_FOUND) {
             return status;
         }
-        char* separator = std::strrchr(current, '\\');
+        wchar_t* separator = std::wcsrchr(current, L'\\');
         if (separator == nullptr)
             break;
-        *separator = '\0';
+        *separator = L'\0';
     }
     return ERROR_SUCCESS;
 }

@@ -2,27 +2,28 @@
 
 #include <shlobj.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane {
 
-void NotifyShell(TargetKind kind, const char* targetPath)
+void NotifyShell(TargetKind kind, const wchar_t* targetPath)
 {
     switch (kind) {
     case TargetKind::Folder: {
-        char parent[TextCapacity] = {};
-        if (!CopyText(parent, sizeof parent, targetPath))
+        wchar_t parent[TextCapacity] = {};
+        if (!CopyText(parent, std::size(parent), targetPath))
             return;
-        if (char* slash = std::strrchr(parent, '\\'))
-            *slash = '\0';
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHA, parent, nullptr);
+        if (wchar_t* slash = std::wcsrchr(parent, L'\\'))
+            *slash = L'\0';
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, parent, nullptr);
         break;
     }
     case TargetKind::File:
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
         break;
     case TargetKind::Drive:
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHA, targetPath, nullptr);
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, targetPath, nullptr);
         break;
     case TargetKind::Unclassified:
         break;

@@ -1,8 +1,11 @@
 // Feeds arbitrary registry-sized text to the parser in both forms, checks the invariants
-// every caller relies on, and round-trips what fits.
+// every caller relies on, and round-trips what fits. The input's bytes are taken in pairs
+// as UTF-16 code units (little-endian, as the registry stores text), so that every text
+// is one Windows could hold, lone and paired surrogates included, whatever the width of
+// wchar_t on the machine that runs the fuzzer.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "IconLocation.h"
@@ -18,9 +21,9 @@ void Check(bool condition)
         std::abort();
 }
 
-void CheckTerminated(const char (&field)[TextCapacity])
+void CheckTerminated(const wchar_t (&field)[TextCapacity])
 {
-    Check(std::memchr(field, '\0', TextCapacity) != nullptr);
+    Check(std::wmemchr(field, L'\0', TextCapacity) != nullptr);
 }
 
 } // namespace
@@ -29,7 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > RegistryTextLimit)
         size = RegistryTextLimit;
-    const std::string text(reinterpret_cast<const char*>(data), size);
+    // A byte left over after the last whole unit is no character and is dropped, as the
+    // registry read drops it.
+    std::wstring text;
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        text.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
 
     for (const bool withTypeKey : {false, true}) {
         const auto location = ParseIconLocation(text.c_str(), withTypeKey);
@@ -38,23 +45,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckTerminated(location->IconPath);
         CheckTerminated(location->TypeKey);
         CheckTerminated(location->Owner);
-        Check(location->Owner[0] == '\0');
-        Check(std::strchr(location->IconPath, ',') == nullptr);
+        Check(location->Owner[0] == L'\0');
+        Check(std::wcschr(location->IconPath, L',') == nullptr);
+        // The path is the text's own beginning, never a cut or rewritten one.
+        const std::size_t pathLength = std::wcslen(location->IconPath);
+        Check(std::wcsncmp(text.c_str(), location->IconPath, pathLength) == 0);
 
-        char written[TextCapacity];
-        if (FormatIconLocation(*location, withTypeKey, written, sizeof written)) {
-            Check(std::strlen(written) < TextCapacity);
+        wchar_t written[TextCapacity];
+        if (FormatIconLocation(*location, withTypeKey, written, TextCapacity)) {
+            Check(std::wcslen(written) < TextCapacity);
             const auto back = ParseIconLocation(written, withTypeKey);
             Check(back.has_value());
-            Check(std::strcmp(back->IconPath, location->IconPath) == 0);
+            Check(std::wcscmp(back->IconPath, location->IconPath) == 0);
             Check(back->Index == location->Index);
             if (withTypeKey)
-                Check(std::strcmp(back->TypeKey, location->TypeKey) == 0);
+                Check(std::wcscmp(back->TypeKey, location->TypeKey) == 0);
+        } else {
+            Check(written[0] == L'\0');
         }
     }
 
     const auto parts = SplitFileName(text.c_str());
-    Check(parts.Name.size() + parts.Extension.size() <= std::strlen(text.c_str()));
-    Check(parts.Extension.empty() || parts.Extension.front() == '.');
+    Check(parts.Name.size() + parts.Extension.size() <= std::wcslen(text.c_str()));
+    Check(parts.Extension.empty() || parts.Extension.front() == L'.');
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "FileIconResolution.h"
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string_view>
 
 #include "FileIconTable.h"
@@ -16,23 +17,23 @@ namespace {
 // A record without an icon path says nothing about where the icon is.
 bool Usable(const std::optional<IconLocation>& location)
 {
-    return location.has_value() && location->IconPath[0] != '\0';
+    return location.has_value() && location->IconPath[0] != L'\0';
 }
 
-bool NamesFileItself(const IconLocation& location) { return std::strstr(location.IconPath, "%1") != nullptr; }
+bool NamesFileItself(const IconLocation& location) { return std::wcsstr(location.IconPath, L"%1") != nullptr; }
 
 struct Found {
     FileIconRule Rule = FileIconRule::FileItself;
     std::optional<IconLocation> Location;
 };
 
-std::optional<IconLocation> AskPrevious(const char* className, std::optional<Scope> handlerScope, const char* path,
-                                        PreviousIconHandler askPrevious)
+std::optional<IconLocation> AskPrevious(const wchar_t* className, std::optional<Scope> handlerScope,
+                                        const wchar_t* path, PreviousIconHandler askPrevious)
 {
     if (askPrevious == nullptr)
         return std::nullopt;
-    char clsidText[TextCapacity] = {};
-    if (!ReadPreviousIconHandlerText(className, handlerScope, clsidText) || std::strlen(clsidText) < 2)
+    wchar_t clsidText[TextCapacity] = {};
+    if (!ReadPreviousIconHandlerText(className, handlerScope, clsidText) || std::wcslen(clsidText) < 2)
         return std::nullopt;
     return askPrevious(clsidText, path);
 }
@@ -40,9 +41,9 @@ std::optional<IconLocation> AskPrevious(const char* className, std::optional<Sco
 // The type's answer when the table has none. The class is read once and each of its keys
 // at most once (in this user's classes, then all users'): Explorer asks this for every
 // file of the class that it shows.
-Found ReadTypeAnswer(const char* extension, const char* path, PreviousIconHandler askPrevious)
+Found ReadTypeAnswer(const wchar_t* extension, const wchar_t* path, PreviousIconHandler askPrevious)
 {
-    char className[TextCapacity] = {};
+    wchar_t className[TextCapacity] = {};
     if (!ReadExtensionClass(extension, className))
         return {};
     std::optional<IconLocation> typeIcon = LookupClassIcon(HKEY_CLASSES_ROOT, className, nullptr);
@@ -74,18 +75,19 @@ Found ReadTypeAnswer(const char* extension, const char* path, PreviousIconHandle
 
 } // namespace
 
-FileIconAnswer ResolveFileIcon(const char* path, PreviousIconHandler askPrevious)
+FileIconAnswer ResolveFileIcon(const wchar_t* path, PreviousIconHandler askPrevious)
 {
     FileIconAnswer answer;
     // A missing path, a folder or a drive root is not the handler's to answer.
-    if (path == nullptr || path[0] == '\0' || strnlen(path, TextCapacity) >= TextCapacity ||
+    if (path == nullptr || path[0] == L'\0' || wcsnlen(path, TextCapacity) >= TextCapacity ||
         ClassifyTarget(path) != TargetKind::File)
         return answer;
 
     // An extension too long for a key name names no class.
-    char extension[TextCapacity] = {};
-    const std::string_view text = FileExtension(path);
-    const bool hasExtension = !text.empty() && text.size() <= MaxKeyNameLength && CopyText(extension, sizeof extension, text);
+    wchar_t extension[TextCapacity] = {};
+    const std::wstring_view text = FileExtension(path);
+    const bool hasExtension =
+        !text.empty() && text.size() <= MaxKeyNameLength && CopyText(extension, std::size(extension), text);
 
     Found found;
     std::optional<IconLocation> entry = ReadFileIcon(path);
@@ -95,13 +97,13 @@ FileIconAnswer ResolveFileIcon(const char* path, PreviousIconHandler askPrevious
         found = ReadTypeAnswer(extension, path, askPrevious);
 
     answer.Rule = found.Rule;
-    const char* answerPath = path;
+    const wchar_t* answerPath = path;
     if (found.Location) {
         answer.Index = found.Location->Index == NoIndex ? 0 : found.Location->Index;
         if (!NamesFileItself(*found.Location))
             answerPath = found.Location->IconPath;
     }
-    CopyText(answer.IconPath, sizeof answer.IconPath, answerPath);
+    CopyText(answer.IconPath, std::size(answer.IconPath), answerPath);
     return answer;
 }
 

@@ -1,6 +1,7 @@
 #include "FileIconTable.h"
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string_view>
 
 #include "ExtensionIdentity.h"
@@ -13,14 +14,14 @@ namespace orvane {
 
 namespace {
 
-constexpr char DefaultIconKey[] = "DefaultIcon";
-constexpr char DefaultIconBackupKey[] = "DefaultIconBAK";
-constexpr char ShellexKey[] = "shellex";
-constexpr char HandlerKey[] = "shellex\\IconHandler";
-constexpr char HandlerBackupKey[] = "shellex\\IconHandlerBAK";
+constexpr wchar_t DefaultIconKey[] = L"DefaultIcon";
+constexpr wchar_t DefaultIconBackupKey[] = L"DefaultIconBAK";
+constexpr wchar_t ShellexKey[] = L"shellex";
+constexpr wchar_t HandlerKey[] = L"shellex\\IconHandler";
+constexpr wchar_t HandlerBackupKey[] = L"shellex\\IconHandlerBAK";
 // What DefaultIcon holds while this extension is the handler: the shell then asks the
 // handler for every file instead of using one icon for the whole class.
-constexpr char HandlerIconText[] = "%1";
+constexpr wchar_t HandlerIconText[] = L"%1";
 
 // Value names may have up to 16,383 characters; the table is enumerated with room for
 // any of them, so a long name from elsewhere never ends the walk early.
@@ -31,14 +32,14 @@ LONG FirstFailure(LONG first, LONG next)
     return first != ERROR_SUCCESS ? first : next;
 }
 
-bool IsOwnHandlerText(const char (&text)[TextCapacity])
+bool IsOwnHandlerText(const wchar_t (&text)[TextCapacity])
 {
-    return std::memcmp(text, ExtensionClsidText, sizeof ExtensionClsidText) == 0;
+    return std::wmemcmp(text, ExtensionClsidText, std::size(ExtensionClsidText)) == 0;
 }
 
 // Creates (or opens) parent\path and sets its default value. Backups are written with the
 // type of what they back up, so that an expandable DefaultIcon text comes back expandable.
-LONG CreateWithDefaultText(HKEY parent, const char* path, const char* text, DWORD type)
+LONG CreateWithDefaultText(HKEY parent, const wchar_t* path, const wchar_t* text, DWORD type)
 {
     RegKey key;
     const LONG status = key.Create(parent, path);
@@ -47,7 +48,7 @@ LONG CreateWithDefaultText(HKEY parent, const char* path, const char* text, DWOR
     return WriteTextValue(key.get(), nullptr, text, type);
 }
 
-bool SubkeyExists(HKEY parent, const char* path)
+bool SubkeyExists(HKEY parent, const wchar_t* path)
 {
     RegKey key;
     return key.Open(parent, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
@@ -57,14 +58,14 @@ bool IsEmptyKey(HKEY key)
 {
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     return subkeys == 0 && values == 0;
 }
 
 // Deletes parent\path if it holds nothing at all.
-LONG DeleteIfEmpty(HKEY parent, const char* path)
+LONG DeleteIfEmpty(HKEY parent, const wchar_t* path)
 {
     RegKey key;
     LONG status = key.Open(parent, path, KEY_READ);
@@ -73,13 +74,13 @@ LONG DeleteIfEmpty(HKEY parent, const char* path)
     if (!IsEmptyKey(key.get()))
         return ERROR_SUCCESS;
     key.reset();
-    return DeletionStatus(RegDeleteKeyA(parent, path));
+    return DeletionStatus(RegDeleteKeyW(parent, path));
 }
 
 // A backup key is this system's own; anything found below it goes with it.
-LONG DeleteBackupKey(HKEY classKey, const char* path)
+LONG DeleteBackupKey(HKEY classKey, const wchar_t* path)
 {
-    return DeletionStatus(RegDeleteTreeA(classKey, path));
+    return DeletionStatus(RegDeleteTreeW(classKey, path));
 }
 
 bool IsOwnHandler(HKEY classKey)
@@ -87,21 +88,21 @@ bool IsOwnHandler(HKEY classKey)
     RegKey handler;
     if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
         return false;
-    char text[TextCapacity] = {};
-    return ReadTextValue(handler.get(), nullptr, text, sizeof text) && IsOwnHandlerText(text);
+    wchar_t text[TextCapacity] = {};
+    return ReadTextValue(handler.get(), nullptr, text, std::size(text)) && IsOwnHandlerText(text);
 }
 
 // Puts a DefaultIcon text back. An empty backup stands for a class that had no icon
 // text (or no DefaultIcon key, which installation created): the default value is
 // removed again, and a DefaultIcon key left with nothing in it is deleted.
-LONG PutBackDefaultIcon(HKEY classKey, const char (&text)[TextCapacity], DWORD type)
+LONG PutBackDefaultIcon(HKEY classKey, const wchar_t (&text)[TextCapacity], DWORD type)
 {
     RegKey defaultIcon;
     LONG status = defaultIcon.Open(classKey, DefaultIconKey, KEY_ALL_ACCESS);
-    if (text[0] == '\0') {
+    if (text[0] == L'\0') {
         if (status != ERROR_SUCCESS)
             return DeletionStatus(status);
-        status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), nullptr));
+        status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), nullptr));
         if (status != ERROR_SUCCESS)
             return status;
         defaultIcon.reset();
@@ -124,7 +125,7 @@ LONG RemoveOwnHandler(HKEY classKey)
     LONG status = handler.Open(classKey, HandlerKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueA(handler.get(), nullptr));
+    status = DeletionStatus(RegDeleteValueW(handler.get(), nullptr));
     handler.reset();
     if (status != ERROR_SUCCESS)
         return status;
@@ -142,9 +143,9 @@ LONG DropChosenIconOfRestoredType(HKEY classKey)
 {
     RegKey defaultIcon;
     if (defaultIcon.Open(classKey, DefaultIconKey, KEY_ALL_ACCESS) != ERROR_SUCCESS ||
-        RegQueryValueExA(defaultIcon.get(), BackupIconValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        RegQueryValueExW(defaultIcon.get(), BackupIconValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+    return DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
 }
 
 // DefaultIconBAK back into DefaultIcon. A backup that cannot be read is deleted (there
@@ -156,9 +157,9 @@ LONG RestoreDefaultIcon(HKEY classKey)
     LONG status = backup.Open(classKey, DefaultIconBackupKey, KEY_READ);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     DWORD type = REG_SZ;
-    const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
+    const bool readable = QueryTextValue(backup.get(), nullptr, text, std::size(text), &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
         status = DropChosenIconOfRestoredType(classKey);
@@ -181,9 +182,9 @@ LONG RestoreIconHandler(HKEY classKey)
         return RemoveOwnHandler(classKey);
     if (status != ERROR_SUCCESS)
         return status;
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     DWORD type = REG_SZ;
-    const bool readable = QueryTextValue(backup.get(), nullptr, text, sizeof text, &type) == ERROR_SUCCESS;
+    const bool readable = QueryTextValue(backup.get(), nullptr, text, std::size(text), &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
         status = CreateWithDefaultText(classKey, HandlerKey, text, type);
@@ -199,46 +200,46 @@ LONG RestoreIconHandler(HKEY classKey)
 
 } // namespace
 
-std::optional<IconLocation> ReadFileIcon(const char* filePath)
+std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath)
 {
     // Without a table of this user's the first open fails and nothing else is read.
     std::optional<IconLocation> own = ReadFileIcon(filePath, Scope::ThisUser);
     return own ? own : ReadFileIcon(filePath, Scope::AllUsers);
 }
 
-std::optional<IconLocation> ReadFileIcon(const char* filePath, Scope scope)
+std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope)
 {
     // An empty name would read the table key's default value, which is no entry.
-    if (filePath == nullptr || filePath[0] == '\0' || strnlen(filePath, TextCapacity) >= TextCapacity)
+    if (filePath == nullptr || filePath[0] == L'\0' || wcsnlen(filePath, TextCapacity) >= TextCapacity)
         return std::nullopt;
 
     RegKey table;
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
-    char data[RegistryTextLimit];
-    if (!ReadTextValue(table.get(), filePath, data, sizeof data))
+    wchar_t data[RegistryTextLimit / sizeof(wchar_t)];
+    if (!ReadTextValue(table.get(), filePath, data, std::size(data)))
         return std::nullopt;
     table.reset();
 
     auto location = ParseIconLocation(data, true);
     if (!location)
         return std::nullopt;
-    const std::string_view extension = FileExtension(filePath);
+    const std::wstring_view extension = FileExtension(filePath);
     if (extension.size() <= MaxKeyNameLength)
-        CopyText(location->Owner, sizeof location->Owner, extension);
+        CopyText(location->Owner, std::size(location->Owner), extension);
     return location;
 }
 
-LONG WriteFileIcon(const IconLocation& location, const char* filePath, Scope scope)
+LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope)
 {
-    if (filePath == nullptr || filePath[0] == '\0' || location.TypeKey[0] == '\0')
+    if (filePath == nullptr || filePath[0] == L'\0' || location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     // Paths are kept whole: a path that a 260-character buffer would cut could not be
     // found again under its own name.
-    if (strnlen(filePath, TextCapacity) >= TextCapacity)
+    if (wcsnlen(filePath, TextCapacity) >= TextCapacity)
         return ERROR_FILENAME_EXCED_RANGE;
-    char text[TextCapacity];
-    if (!FormatIconLocation(location, true, text, sizeof text))
+    wchar_t text[TextCapacity];
+    if (!FormatIconLocation(location, true, text, std::size(text)))
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey table;
@@ -250,21 +251,21 @@ LONG WriteFileIcon(const IconLocation& location, const char* filePath, Scope sco
     return WriteTextValue(table.get(), filePath, text);
 }
 
-LONG DeleteFileIcon(const char* filePath, Scope scope)
+LONG DeleteFileIcon(const wchar_t* filePath, Scope scope)
 {
-    if (filePath == nullptr || filePath[0] == '\0')
+    if (filePath == nullptr || filePath[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     RegKey table;
     LONG status = table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueA(table.get(), filePath));
+    status = DeletionStatus(RegDeleteValueW(table.get(), filePath));
     table.reset();
     if (status != ERROR_SUCCESS || scope != Scope::ThisUser)
         return status;
     // This user's table and the keys above it go with its last entry when nothing else
     // is kept there, so that HKEY_CURRENT_USER is left as it was before the first entry.
-    for (const char* path : {FileIconsKey, ProductKey, "Software\\Brindlewick Software"}) {
+    for (const wchar_t* path : {FileIconsKey, ProductKey, L"Software\\Brindlewick Software"}) {
         status = DeleteIfEmpty(HKEY_CURRENT_USER, path);
         if (status != ERROR_SUCCESS)
             return status;
@@ -272,28 +273,31 @@ LONG DeleteFileIcon(const char* filePath, Scope scope)
     return ERROR_SUCCESS;
 }
 
-int CountFileIconsOfType(const char* typeKey)
+int CountFileIconsOfType(const wchar_t* typeKey)
 {
     // The handler goes with the last entry of the scope it was installed in.
     return CountFileIconsOfType(typeKey, OwnIconHandlerScope(typeKey).value_or(Scope::AllUsers));
 }
 
-int CountFileIconsOfType(const char* typeKey, Scope scope)
+int CountFileIconsOfType(const wchar_t* typeKey, Scope scope)
 {
-    if (typeKey == nullptr || typeKey[0] == '\0')
+    if (typeKey == nullptr || typeKey[0] == L'\0')
         return 0;
     RegKey table;
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return 0;
 
+    // The name is counted in characters, the data in bytes; the data gets one spare unit
+    // for the terminator it may lack.
+    constexpr std::size_t DataUnits = RegistryTextLimit / sizeof(wchar_t);
     int count = 0;
-    char name[ValueNameCapacity];
+    wchar_t name[ValueNameCapacity];
     for (DWORD index = 0;; ++index) {
-        char data[RegistryTextLimit + 1];
+        wchar_t data[DataUnits + 1];
         DWORD nameSize = ValueNameCapacity;
         DWORD dataSize = RegistryTextLimit;
         DWORD type = REG_NONE;
-        const LONG status = RegEnumValueA(table.get(), index, name, &nameSize, nullptr, &type,
+        const LONG status = RegEnumValueW(table.get(), index, name, &nameSize, nullptr, &type,
                                           reinterpret_cast<BYTE*>(data), &dataSize);
         if (status == ERROR_MORE_DATA)
             continue; // data over 520 bytes is no entry of this system's
@@ -301,11 +305,13 @@ int CountFileIconsOfType(const char* typeKey, Scope scope)
             break;
         if (dataSize > RegistryTextLimit)
             continue;
-        data[dataSize] = '\0';
-        if (strnlen(data, dataSize) >= RegistryTextLimit)
+        // An odd last byte is half a character and is left out.
+        const std::size_t units = dataSize / sizeof(wchar_t);
+        data[units] = L'\0';
+        if (wcsnlen(data, units) >= DataUnits)
             continue;
         const auto entry = ParseIconLocation(data, true);
-        if (!entry || entry->TypeKey[0] == '\0')
+        if (!entry || entry->TypeKey[0] == L'\0')
             continue;
         // Class names compare as the registry compares key names.
         if (SameKeyName(entry->TypeKey, typeKey))
@@ -316,9 +322,9 @@ int CountFileIconsOfType(const char* typeKey, Scope scope)
 
 LONG InstallIconHandler(const IconLocation& location, Scope scope)
 {
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+    if (std::wcslen(location.TypeKey) > MaxKeyNameLength)
         return ERROR_FILENAME_EXCED_RANGE;
 
     // In this user's classes the backups keep what this user's own keys held (an empty
@@ -334,26 +340,27 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
 
     // Everything that is replaced is read before anything is written, so that a text
     // that cannot be backed up whole stops the installation with the class untouched.
-    char previousIcon[TextCapacity] = {};
+    wchar_t previousIcon[TextCapacity] = {};
     DWORD previousIconType = REG_SZ;
     RegKey defaultIcon;
     status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_ALL_ACCESS);
     if (status == ERROR_SUCCESS) {
-        status = QueryTextValue(defaultIcon.get(), nullptr, previousIcon, sizeof previousIcon, &previousIconType);
+        status = QueryTextValue(defaultIcon.get(), nullptr, previousIcon, std::size(previousIcon), &previousIconType);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return status;
     } else if (status != ERROR_FILE_NOT_FOUND) {
         return status;
     }
 
-    char previousHandler[TextCapacity] = {};
+    wchar_t previousHandler[TextCapacity] = {};
     DWORD previousHandlerType = REG_SZ;
     bool backUpHandler = false;
     {
         RegKey handler;
         status = handler.Open(classKey.get(), HandlerKey, KEY_READ);
         if (status == ERROR_SUCCESS) {
-            status = QueryTextValue(handler.get(), nullptr, previousHandler, sizeof previousHandler, &previousHandlerType);
+            status = QueryTextValue(handler.get(), nullptr, previousHandler, std::size(previousHandler),
+                                    &previousHandlerType);
             if (status == ERROR_SUCCESS)
                 backUpHandler = !IsOwnHandlerText(previousHandler);
             else if (status != ERROR_FILE_NOT_FOUND)
@@ -367,7 +374,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
     // (it is installed already, or another program took over shellex\IconHandler):
     // the backup still holds the class's real icon and is kept.
     const bool keepIconBackup =
-        std::strcmp(previousIcon, HandlerIconText) == 0 && SubkeyExists(classKey.get(), DefaultIconBackupKey);
+        std::wcscmp(previousIcon, HandlerIconText) == 0 && SubkeyExists(classKey.get(), DefaultIconBackupKey);
     if (!keepIconBackup) {
         status = CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, previousIcon, previousIconType);
         if (status != ERROR_SUCCESS)
@@ -376,7 +383,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
         // type's icon since is the DefaultIcon text just backed up. Left in place, the
         // icon handler would answer the old icon for every file of the type.
         if (defaultIcon) {
-            status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+            status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
             if (status != ERROR_SUCCESS)
                 return status;
         }
@@ -402,11 +409,11 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
 
 LONG UninstallIconHandler(const IconLocation& location, Scope scope)
 {
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
 
     // No key has a name that long, so nothing of this extension's can be there.
-    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+    if (std::wcslen(location.TypeKey) > MaxKeyNameLength)
         return ERROR_SUCCESS;
 
     // A class that holds nothing of this extension's is left alone without asking for
@@ -430,9 +437,9 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope)
     return status;
 }
 
-LONG RemoveEmptyUserClassKeys(const char* typeKey)
+LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey)
 {
-    if (typeKey == nullptr || typeKey[0] == '\0' || std::strlen(typeKey) > MaxKeyNameLength)
+    if (typeKey == nullptr || typeKey[0] == L'\0' || std::wcslen(typeKey) > MaxKeyNameLength)
         return ERROR_SUCCESS;
     RegKey classes;
     LONG status = classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ);
@@ -443,7 +450,7 @@ LONG RemoveEmptyUserClassKeys(const char* typeKey)
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     // Deepest first, so that a parent is asked once its children have gone.
-    for (const char* path : {DefaultIconKey, DefaultIconBackupKey, HandlerKey, HandlerBackupKey, ShellexKey})
+    for (const wchar_t* path : {DefaultIconKey, DefaultIconBackupKey, HandlerKey, HandlerBackupKey, ShellexKey})
         status = FirstFailure(status, DeleteIfEmpty(classKey.get(), path));
     classKey.reset();
     return FirstFailure(status, DeleteIfEmpty(classes.get(), typeKey));
@@ -451,24 +458,24 @@ LONG RemoveEmptyUserClassKeys(const char* typeKey)
 
 namespace {
 
-bool NamesClass(const char* name)
+bool NamesClass(const wchar_t* name)
 {
-    return name != nullptr && name[0] != '\0' && strnlen(name, MaxKeyNameLength + 1) <= MaxKeyNameLength;
+    return name != nullptr && name[0] != L'\0' && wcsnlen(name, MaxKeyNameLength + 1) <= MaxKeyNameLength;
 }
 
-const char* SlotKey(HandlerSlot slot) { return slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey; }
+const wchar_t* SlotKey(HandlerSlot slot) { return slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey; }
 
-// The class key is opened first and the handler key below it (see OpenClassSubkey): the
-// platform's 8-bit registry calls refuse a path of more than 260 characters, which a
-// class name of up to 255 characters and "\shellex\IconHandlerBAK" would make.
-bool ReadHandlerKeyText(HKEY key, char (&buffer)[TextCapacity])
+// The class key is opened first and the handler key below it (see OpenClassSubkey), so
+// that a class name of up to 255 characters and "\shellex\IconHandlerBAK" never make a
+// path the registry calls refuse.
+bool ReadHandlerKeyText(HKEY key, wchar_t (&buffer)[TextCapacity])
 {
-    return ReadTextValue(key, nullptr, buffer, TextCapacity);
+    return ReadTextValue(key, nullptr, buffer, std::size(buffer));
 }
 
 } // namespace
 
-bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[TextCapacity])
+bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity])
 {
     if (!NamesClass(name))
         return false;
@@ -476,7 +483,7 @@ bool ReadIconHandlerText(const char* name, HandlerSlot slot, char (&buffer)[Text
     return OpenVisibleClassSubkey(name, SlotKey(slot), KEY_READ, key) && ReadHandlerKeyText(key.get(), buffer);
 }
 
-bool ReadIconHandlerText(Scope scope, const char* name, HandlerSlot slot, char (&buffer)[TextCapacity])
+bool ReadIconHandlerText(Scope scope, const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity])
 {
     if (!NamesClass(name))
         return false;
@@ -485,26 +492,26 @@ bool ReadIconHandlerText(Scope scope, const char* name, HandlerSlot slot, char (
            ReadHandlerKeyText(key.get(), buffer);
 }
 
-std::optional<Scope> OwnIconHandlerScope(const char* typeKey)
+std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey)
 {
     if (!NamesClass(typeKey))
         return std::nullopt;
     RegKey key;
     const std::optional<Scope> scope = OpenVisibleClassSubkey(typeKey, HandlerKey, KEY_READ, key);
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     if (!scope || !ReadHandlerKeyText(key.get(), text) || !IsOwnHandlerText(text))
         return std::nullopt;
     return scope;
 }
 
-bool IsOwnIconHandlerIn(Scope scope, const char* typeKey)
+bool IsOwnIconHandlerIn(Scope scope, const wchar_t* typeKey)
 {
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     return ReadIconHandlerText(scope, typeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);
 }
 
-bool ReadPreviousIconHandlerText(const char* typeKey, std::optional<Scope> ownHandlerScope,
-                                 char (&buffer)[TextCapacity])
+bool ReadPreviousIconHandlerText(const wchar_t* typeKey, std::optional<Scope> ownHandlerScope,
+                                 wchar_t (&buffer)[TextCapacity])
 {
     if (ReadIconHandlerText(typeKey, HandlerSlot::Backup, buffer))
         return true;
@@ -512,35 +519,35 @@ bool ReadPreviousIconHandlerText(const char* typeKey, std::optional<Scope> ownHa
     // is what this user's files had before, and is not kept in this user's backup.
     if (ownHandlerScope != Scope::ThisUser)
         return false;
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     if (ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Current, text) && !IsOwnHandlerText(text))
-        return CopyText(buffer, TextCapacity, text);
+        return CopyText(buffer, std::size(buffer), text);
     return ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Backup, buffer);
 }
 
-bool ReadExtensionIconHandlerText(const char* extension, HandlerSlot slot, char (&buffer)[TextCapacity])
+bool ReadExtensionIconHandlerText(const wchar_t* extension, HandlerSlot slot, wchar_t (&buffer)[TextCapacity])
 {
-    char className[TextCapacity];
+    wchar_t className[TextCapacity];
     return ReadExtensionClass(extension, className) && ReadIconHandlerText(className, slot, buffer);
 }
 
 bool IsOwnIconHandler(const IconLocation& location) { return OwnIconHandlerScope(location.TypeKey).has_value(); }
 
-bool HasIconHandler(const char* extension)
+bool HasIconHandler(const wchar_t* extension)
 {
-    char text[TextCapacity] = {};
-    return ReadExtensionIconHandlerText(extension, HandlerSlot::Current, text) && std::strlen(text) >= 2;
+    wchar_t text[TextCapacity] = {};
+    return ReadExtensionIconHandlerText(extension, HandlerSlot::Current, text) && std::wcslen(text) >= 2;
 }
 
 bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon)
 {
     // "%1" anywhere in the path stands for the file itself, as the icon handler reads it.
-    return std::strstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandler(typeIcon);
+    return std::wcsstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandler(typeIcon);
 }
 
 std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon)
 {
-    if (std::strstr(typeIcon.IconPath, HandlerIconText) == nullptr)
+    if (std::wcsstr(typeIcon.IconPath, HandlerIconText) == nullptr)
         return std::nullopt;
     const std::optional<Scope> handlerScope = OwnIconHandlerScope(typeIcon.TypeKey);
     if (!handlerScope)
@@ -549,9 +556,9 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
     // A record without a path says nothing about an icon; the icon handler passes such a
     // value over in the same way.
     std::optional<IconLocation> chosen = LookupClassIcon(HKEY_CLASSES_ROOT, typeIcon.TypeKey, HandlerIconValue);
-    if (!chosen || chosen->IconPath[0] == '\0') {
+    if (!chosen || chosen->IconPath[0] == L'\0') {
         chosen = ReadTypeIconBeforeHandler(typeIcon.TypeKey, handlerScope);
-        if (!chosen || chosen->IconPath[0] == '\0')
+        if (!chosen || chosen->IconPath[0] == L'\0')
             return std::nullopt;
     }
     if (!chosen->SetTypeKey(typeIcon.TypeKey) || !chosen->SetOwner(typeIcon.Owner))
@@ -559,10 +566,10 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
     return chosen;
 }
 
-std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::optional<Scope> ownHandlerScope)
+std::optional<IconLocation> ReadTypeIconBeforeHandler(const wchar_t* typeKey, std::optional<Scope> ownHandlerScope)
 {
     std::optional<IconLocation> backup = ReadDefaultIconBackup(typeKey);
-    if (backup && backup->IconPath[0] != '\0')
+    if (backup && backup->IconPath[0] != L'\0')
         return backup;
     // This user's empty backup stands for a class without an icon of this user's own:
     // before installing, this user saw all users' icon of the class, and sees it again
@@ -572,7 +579,7 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const char* typeKey, std::
     return ReadAllUsersTypeIcon(typeKey);
 }
 
-std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey)
+std::optional<IconLocation> ReadAllUsersTypeIcon(const wchar_t* typeKey)
 {
     std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
     if (!shared || !IsOwnHandlerPlaceholderIn(Scope::AllUsers, *shared))
@@ -583,18 +590,18 @@ std::optional<IconLocation> ReadAllUsersTypeIcon(const char* typeKey)
 
 bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon)
 {
-    return std::strstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandlerIn(scope, typeIcon.TypeKey);
+    return std::wcsstr(typeIcon.IconPath, HandlerIconText) != nullptr && IsOwnIconHandlerIn(scope, typeIcon.TypeKey);
 }
 
-std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char* typeKey)
+std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const wchar_t* typeKey)
 {
     std::optional<IconLocation> chosen = LookupClassIconIn(scope, typeKey, HandlerIconValue);
-    if (chosen && chosen->IconPath[0] != '\0')
+    if (chosen && chosen->IconPath[0] != L'\0')
         return chosen;
     RegKey key;
-    char text[RegistryTextLimit];
+    wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
     if (OpenClassSubkey(scope, typeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
-        !ReadTextValue(key.get(), nullptr, text, sizeof text))
+        !ReadTextValue(key.get(), nullptr, text, std::size(text)))
         return std::nullopt;
     std::optional<IconLocation> before = ParseIconLocation(text, false);
     if (before && !before->SetTypeKey(typeKey))
@@ -602,25 +609,25 @@ std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const char*
     return before;
 }
 
-std::optional<IconLocation> ReadDefaultIconBackup(const char* typeKey)
+std::optional<IconLocation> ReadDefaultIconBackup(const wchar_t* typeKey)
 {
     RegKey backup;
     if (!NamesClass(typeKey) || !OpenVisibleClassSubkey(typeKey, DefaultIconBackupKey, KEY_QUERY_VALUE, backup))
         return std::nullopt;
-    char text[RegistryTextLimit];
-    if (!ReadTextValue(backup.get(), nullptr, text, sizeof text))
+    wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
+    if (!ReadTextValue(backup.get(), nullptr, text, std::size(text)))
         return std::nullopt;
     return ParseIconLocation(text, false);
 }
 
 LONG WriteDefaultIconBackup(const IconLocation& location, Scope scope)
 {
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    if (std::strlen(location.TypeKey) > MaxKeyNameLength)
+    if (std::wcslen(location.TypeKey) > MaxKeyNameLength)
         return ERROR_FILENAME_EXCED_RANGE;
-    char text[TextCapacity];
-    if (!FormatIconLocation(location, false, text, sizeof text))
+    wchar_t text[TextCapacity];
+    if (!FormatIconLocation(location, false, text, std::size(text)))
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey classKey;

@@ -1,7 +1,8 @@
 #include "FileTypeIcons.h"
 
 #include <cstddef>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane {
 
@@ -10,17 +11,17 @@ namespace {
 // Chains longer than this are treated as broken; real CurVer chains have one hop.
 constexpr int MaxCurVerHops = 32;
 
-bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
+bool IsEmpty(const wchar_t* text) { return text == nullptr || text[0] == L'\0'; }
 
 // "<class>\DefaultIcon" for a class; false when the path does not fit.
-bool ComposeDefaultIconPath(char (&path)[TextCapacity], const char* className)
+bool ComposeDefaultIconPath(wchar_t (&path)[TextCapacity], const wchar_t* className)
 {
-    return FormatKeyPath(path, sizeof path, "%s\\DefaultIcon", className);
+    return FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", className);
 }
 
 // This user's choice of class for an extension, kept by Explorer's "Open with" (Windows
 // 8 and later take the file's icon from it too).
-constexpr char FileExtsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
+constexpr wchar_t FileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 
 // Where class keys are read: this user's view (this user's key of a path over all
 // users'), one scope's keys alone, or a root the caller opened.
@@ -30,7 +31,7 @@ struct ClassSource {
     HKEY RootKey = nullptr;
 
     // Opens <className>\<subkey>; the scope it was found in through foundIn.
-    bool Open(const char* className, const char* subkey, REGSAM access, RegKey& key, Scope* foundIn) const
+    bool Open(const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key, Scope* foundIn) const
     {
         switch (What) {
         case Kind::Visible: {
@@ -55,7 +56,8 @@ struct ClassSource {
     }
 };
 
-std::optional<IconLocation> Lookup(const ClassSource& source, const char* name, const char* valueName, Scope* foundIn)
+std::optional<IconLocation> Lookup(const ClassSource& source, const wchar_t* name, const wchar_t* valueName,
+                                   Scope* foundIn)
 {
     if (IsEmpty(name))
         return std::nullopt;
@@ -63,26 +65,26 @@ std::optional<IconLocation> Lookup(const ClassSource& source, const char* name, 
     // Names already looked at, the current one last. A CurVer that leads back to one of
     // them would loop for ever; a chain may pass from this user's classes to all users'
     // and back, and the names are compared whichever scope they were found in.
-    char visited[MaxCurVerHops + 1][TextCapacity];
+    wchar_t visited[MaxCurVerHops + 1][TextCapacity];
     int count = 0;
-    if (!CopyText(visited[0], sizeof visited[0], name))
+    if (!CopyText(visited[0], std::size(visited[0]), name))
         return std::nullopt;
     count = 1;
 
     for (;;) {
-        const char* current = visited[count - 1];
+        const wchar_t* current = visited[count - 1];
         // The whole path must fit, as it did when it was opened in one step: a name cut
         // short would name another key.
-        char path[TextCapacity];
+        wchar_t path[TextCapacity];
         if (!ComposeDefaultIconPath(path, current))
             return std::nullopt;
 
         RegKey defaultIcon;
-        if (source.Open(current, "DefaultIcon", KEY_QUERY_VALUE, defaultIcon, foundIn)) {
+        if (source.Open(current, L"DefaultIcon", KEY_QUERY_VALUE, defaultIcon, foundIn)) {
             // The DefaultIcon key decides: without the value there is no icon, and CurVer
             // is not consulted.
-            char text[RegistryTextLimit];
-            if (!ReadTextValue(defaultIcon.get(), valueName, text, sizeof text))
+            wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
+            if (!ReadTextValue(defaultIcon.get(), valueName, text, std::size(text)))
                 return std::nullopt;
             auto location = ParseIconLocation(text, false);
             if (location && !location->SetTypeKey(current))
@@ -90,13 +92,13 @@ std::optional<IconLocation> Lookup(const ClassSource& source, const char* name, 
             return location;
         }
 
-        if (!FormatKeyPath(path, sizeof path, "%s\\CurVer", current))
+        if (!FormatKeyPath(path, std::size(path), L"%ls\\CurVer", current))
             return std::nullopt;
         RegKey curVer;
-        if (!source.Open(current, "CurVer", KEY_QUERY_VALUE, curVer, nullptr))
+        if (!source.Open(current, L"CurVer", KEY_QUERY_VALUE, curVer, nullptr))
             return std::nullopt;
-        char next[TextCapacity];
-        if (!ReadTextValue(curVer.get(), nullptr, next, sizeof next) || next[0] == '\0')
+        wchar_t next[TextCapacity];
+        if (!ReadTextValue(curVer.get(), nullptr, next, std::size(next)) || next[0] == L'\0')
             return std::nullopt;
 
         if (count > MaxCurVerHops)
@@ -105,36 +107,36 @@ std::optional<IconLocation> Lookup(const ClassSource& source, const char* name, 
             if (SameKeyName(visited[i], next))
                 return std::nullopt;
         }
-        CopyText(visited[count], sizeof visited[count], next);
+        CopyText(visited[count], std::size(visited[count]), next);
         ++count;
     }
 }
 
-bool ClassExists(const char* className)
+bool ClassExists(const wchar_t* className)
 {
     RegKey key;
     return OpenVisibleClassKey(className, KEY_QUERY_VALUE, key).has_value();
 }
 
 // The class this user chose for the extension, when that class exists.
-bool ReadUserChoice(const char* extension, char (&className)[TextCapacity])
+bool ReadUserChoice(const wchar_t* extension, wchar_t (&className)[TextCapacity])
 {
-    char path[TextCapacity];
-    if (!FormatKeyPath(path, sizeof path, "%s\\%s\\UserChoice", FileExtsKey, extension))
+    wchar_t path[TextCapacity];
+    if (!FormatKeyPath(path, std::size(path), L"%ls\\%ls\\UserChoice", FileExtsKey, extension))
         return false;
     RegKey choice;
     if (choice.Open(HKEY_CURRENT_USER, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
-    char progId[TextCapacity];
-    if (!ReadTextValue(choice.get(), "ProgId", progId, sizeof progId) || progId[0] == '\0' ||
-        std::strlen(progId) > MaxKeyNameLength || !ClassExists(progId))
+    wchar_t progId[TextCapacity];
+    if (!ReadTextValue(choice.get(), L"ProgId", progId, std::size(progId)) || progId[0] == L'\0' ||
+        std::wcslen(progId) > MaxKeyNameLength || !ClassExists(progId))
         return false;
-    return CopyText(className, sizeof className, progId);
+    return CopyText(className, std::size(className), progId);
 }
 
 } // namespace
 
-bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity])
+bool ReadExtensionClass(const wchar_t* extension, wchar_t (&className)[TextCapacity])
 {
     if (IsEmpty(extension))
         return false;
@@ -143,10 +145,10 @@ bool ReadExtensionClass(const char* extension, char (&className)[TextCapacity])
     RegKey extensionKey;
     if (!OpenVisibleClassKey(extension, KEY_QUERY_VALUE, extensionKey))
         return false;
-    return ReadTextValue(extensionKey.get(), nullptr, className, sizeof className) && className[0] != '\0';
+    return ReadTextValue(extensionKey.get(), nullptr, className, std::size(className)) && className[0] != L'\0';
 }
 
-std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const char* valueName)
+std::optional<IconLocation> LookupClassIcon(HKEY root, const wchar_t* name, const wchar_t* valueName)
 {
     if (root == nullptr)
         return std::nullopt;
@@ -155,19 +157,20 @@ std::optional<IconLocation> LookupClassIcon(HKEY root, const char* name, const c
     return Lookup({ClassSource::Kind::Root, Scope::AllUsers, root}, name, valueName, nullptr);
 }
 
-std::optional<IconLocation> LookupVisibleClassIcon(const char* name, const char* valueName, Scope* foundIn)
+std::optional<IconLocation> LookupVisibleClassIcon(const wchar_t* name, const wchar_t* valueName, Scope* foundIn)
 {
     return Lookup({ClassSource::Kind::Visible}, name, valueName, foundIn);
 }
 
-std::optional<IconLocation> LookupClassIconIn(Scope scope, const char* name, const char* valueName)
+std::optional<IconLocation> LookupClassIconIn(Scope scope, const wchar_t* name, const wchar_t* valueName)
 {
     return Lookup({ClassSource::Kind::OneScope, scope}, name, valueName, nullptr);
 }
 
-std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valueName, bool keepExtension, Scope* foundIn)
+std::optional<IconLocation> ReadTypeIcon(const wchar_t* extension, const wchar_t* valueName, bool keepExtension,
+                                         Scope* foundIn)
 {
-    char className[TextCapacity];
+    wchar_t className[TextCapacity];
     if (!ReadExtensionClass(extension, className))
         return std::nullopt;
     auto location = LookupVisibleClassIcon(className, valueName, foundIn);
@@ -179,7 +182,7 @@ std::optional<IconLocation> ReadTypeIcon(const char* extension, const char* valu
 LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scope)
 {
     classKey.reset();
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
 
     const LONG status = CreateClassKey(scope, location.TypeKey, classKey);
@@ -188,10 +191,10 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     // and even when it named another class before. This user's extension key is made only
     // when the extension does not lead to the class already: this user's class key of a
     // class all users have is seen through all users' extension key.
-    char seen[TextCapacity];
+    wchar_t seen[TextCapacity];
     const bool leadsThere = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen) &&
                             SameKeyName(seen, location.TypeKey);
-    if (location.Owner[0] != '\0' && !leadsThere) {
+    if (location.Owner[0] != L'\0' && !leadsThere) {
         RegKey extensionKey;
         if (CreateClassKey(scope, location.Owner, extensionKey) == ERROR_SUCCESS)
             WriteTextValue(extensionKey.get(), nullptr, location.TypeKey);
@@ -199,17 +202,17 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     return status;
 }
 
-LONG WriteTypeIcon(const IconLocation& location, const char* valueName, Scope scope)
+LONG WriteTypeIcon(const IconLocation& location, const wchar_t* valueName, Scope scope)
 {
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
 
     // Refuse before anything is created: a class whose DefaultIcon path does not fit
     // could never be read back, and a text that does not fit would leave an empty key.
-    char path[TextCapacity];
-    char text[TextCapacity];
+    wchar_t path[TextCapacity];
+    wchar_t text[TextCapacity];
     if (!ComposeDefaultIconPath(path, location.TypeKey) ||
-        !FormatIconLocation(location, false, text, sizeof text))
+        !FormatIconLocation(location, false, text, std::size(text)))
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey classKey;
@@ -220,27 +223,27 @@ LONG WriteTypeIcon(const IconLocation& location, const char* valueName, Scope sc
         return status != ERROR_SUCCESS ? status : ERROR_INVALID_HANDLE;
 
     RegKey defaultIcon;
-    if (defaultIcon.Open(classKey.get(), "DefaultIcon", KEY_WRITE) != ERROR_SUCCESS) {
-        status = defaultIcon.Create(classKey.get(), "DefaultIcon");
+    if (defaultIcon.Open(classKey.get(), L"DefaultIcon", KEY_WRITE) != ERROR_SUCCESS) {
+        status = defaultIcon.Create(classKey.get(), L"DefaultIcon");
         if (status != ERROR_SUCCESS)
             return status;
     }
     return WriteIconLocationValue(defaultIcon.get(), location, valueName, false);
 }
 
-std::optional<IconLocation> ReadTypeDefaultIcon(const char* extension)
+std::optional<IconLocation> ReadTypeDefaultIcon(const wchar_t* extension)
 {
     return ReadTypeIcon(extension, nullptr, true);
 }
 
-std::optional<IconLocation> ReadTypeBackupIcon(const char* extension)
+std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension)
 {
     return ReadTypeIcon(extension, BackupIconValue, false);
 }
 
-std::optional<IconLocation> ReadTypeBackupIcon(const char* extension, Scope scope)
+std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension, Scope scope)
 {
-    char className[TextCapacity];
+    wchar_t className[TextCapacity];
     if (!ReadExtensionClass(extension, className))
         return std::nullopt;
     std::optional<IconLocation> backup = LookupClassIconIn(scope, className, BackupIconValue);
@@ -254,7 +257,7 @@ std::optional<IconLocation> ReadTypeBackupIcon(const char* extension, Scope scop
     return LookupClassIconIn(scope, seen->TypeKey, BackupIconValue);
 }
 
-std::optional<IconLocation> ReadTypeHandlerIcon(const char* extension)
+std::optional<IconLocation> ReadTypeHandlerIcon(const wchar_t* extension)
 {
     return ReadTypeIcon(extension, HandlerIconValue, true);
 }
@@ -281,17 +284,17 @@ LONG WriteTypeHandlerIcon(const IconLocation& location, Scope scope)
 
 LONG DeleteTypeBackupIcon(const IconLocation& location, Scope scope)
 {
-    if (location.TypeKey[0] == '\0')
+    if (location.TypeKey[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    char path[TextCapacity];
+    wchar_t path[TextCapacity];
     if (!ComposeDefaultIconPath(path, location.TypeKey))
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey defaultIcon;
-    const LONG status = OpenClassSubkey(scope, location.TypeKey, "DefaultIcon", KEY_ALL_ACCESS, defaultIcon);
+    const LONG status = OpenClassSubkey(scope, location.TypeKey, L"DefaultIcon", KEY_ALL_ACCESS, defaultIcon);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), BackupIconValue));
+    return DeletionStatus(RegDeleteValueW(defaultIcon.get(), BackupIconValue));
 }
 
 } // namespace orvane

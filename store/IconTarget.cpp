@@ -1,6 +1,7 @@
 #include "IconTarget.h"
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string_view>
 
 #include "DriveIcons.h"
@@ -14,31 +15,31 @@ namespace orvane {
 
 namespace {
 
-// "IconFile" is read back through 259 bytes, so a longer path would return as another one.
+// "IconFile" is read back through 259 characters, so a longer path would return as another one.
 constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
 
 // The extension of the file name in path, dot included. False when the name has none,
 // or only a dot: then there is no class name to derive from it.
-bool ExtensionOf(const char* path, char (&extension)[TextCapacity])
+bool ExtensionOf(const wchar_t* path, wchar_t (&extension)[TextCapacity])
 {
-    extension[0] = '\0';
-    const std::string_view found = FileExtension(std::string_view(path, strnlen(path, TextCapacity)));
-    return NamesFileClass(found) && CopyText(extension, sizeof extension, found);
+    extension[0] = L'\0';
+    const std::wstring_view found = FileExtension(std::wstring_view(path, wcsnlen(path, TextCapacity)));
+    return NamesFileClass(found) && CopyText(extension, std::size(extension), found);
 }
 
 // The longest key path the type and handler stores compose below a class is
 // "<class>\shellex\IconHandlerBAK"; a class name that leaves no room for it is refused
 // before anything is written.
-bool ClassPathsFit(const char* typeKey)
+bool ClassPathsFit(const wchar_t* typeKey)
 {
-    char path[TextCapacity];
-    return FormatKeyPath(path, sizeof path, "%s\\shellex\\IconHandlerBAK", typeKey);
+    wchar_t path[TextCapacity];
+    return FormatKeyPath(path, std::size(path), L"%ls\\shellex\\IconHandlerBAK", typeKey);
 }
 
 bool TextFormFits(const IconLocation& location, bool withTypeKey)
 {
-    char text[TextCapacity];
-    return FormatIconLocation(location, withTypeKey, text, sizeof text);
+    wchar_t text[TextCapacity];
+    return FormatIconLocation(location, withTypeKey, text, std::size(text));
 }
 
 // The type's icon as the files of the type without an entry of their own show it, and as
@@ -46,7 +47,7 @@ bool TextFormFits(const IconLocation& location, bool withTypeKey)
 // is installed DefaultIcon only says "%1": a backup taken of that and later written back
 // would leave every file of the type without an icon. foundIn (may be null) is the scope
 // of the DefaultIcon key read.
-std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension, Scope* foundIn = nullptr)
+std::optional<IconLocation> ReadTypeIconOfFiles(const wchar_t* extension, Scope* foundIn = nullptr)
 {
     std::optional<IconLocation> typeIcon = ReadTypeIcon(extension, nullptr, true, foundIn);
     if (typeIcon && IsOwnHandlerPlaceholder(*typeIcon))
@@ -57,14 +58,14 @@ std::optional<IconLocation> ReadTypeIconOfFiles(const char* extension, Scope* fo
 // The scope in which a type's icon, read from a DefaultIcon key of that scope, is this
 // system's setting: where the change's backup is kept or this extension is the handler.
 // A type's icon as the system registered it is nobody's setting.
-std::optional<Scope> TypeSettingScope(const char* extension, const IconLocation& typeIcon, Scope found)
+std::optional<Scope> TypeSettingScope(const wchar_t* extension, const IconLocation& typeIcon, Scope found)
 {
     if (ReadTypeBackupIcon(extension, found) || IsOwnIconHandlerIn(found, typeIcon.TypeKey))
         return found;
     return std::nullopt;
 }
 
-bool UserClassKeyExists(const char* className, const char* subkey)
+bool UserClassKeyExists(const wchar_t* className, const wchar_t* subkey)
 {
     RegKey key;
     return OpenClassSubkey(Scope::ThisUser, className, subkey, KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
@@ -84,21 +85,21 @@ struct AllUsersPlaces {
 // alone is an odd DACL, reported as a failed write as it always was. A class that only
 // this user has, or a key of this user's that would hide what is written for all users,
 // keeps the change this user's.
-AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const char* path, bool allOfType)
+AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const wchar_t* path, bool allOfType)
 {
-    const char* typeKey = location.TypeKey;
+    const wchar_t* typeKey = location.TypeKey;
     AllUsersPlaces places;
     RegKey classKey;
     const bool sharedClass = OpenClassKey(Scope::AllUsers, typeKey, KEY_QUERY_VALUE, classKey) == ERROR_SUCCESS;
     classKey.reset();
-    places.Accept = sharedClass || location.Owner[0] == '\0' || MayWriteClassKey(Scope::AllUsers, location.Owner);
+    places.Accept = sharedClass || location.Owner[0] == L'\0' || MayWriteClassKey(Scope::AllUsers, location.Owner);
     if (allOfType) {
-        places.Shown = !UserClassKeyExists(typeKey, "DefaultIcon");
+        places.Shown = !UserClassKeyExists(typeKey, L"DefaultIcon");
         places.Accept = places.Accept && MayWriteClassKey(Scope::AllUsers, typeKey);
     } else {
         const bool installed = sharedClass && IsOwnIconHandlerIn(Scope::AllUsers, typeKey);
-        places.Shown = !ReadFileIcon(path, Scope::ThisUser) && !UserClassKeyExists(typeKey, "DefaultIcon") &&
-                       !UserClassKeyExists(typeKey, "shellex\\IconHandler");
+        places.Shown = !ReadFileIcon(path, Scope::ThisUser) && !UserClassKeyExists(typeKey, L"DefaultIcon") &&
+                       !UserClassKeyExists(typeKey, L"shellex\\IconHandler");
         places.Accept = places.Accept && MayWrite(HKEY_LOCAL_MACHINE, ProductKey) &&
                         (installed || MayWriteClassKey(Scope::AllUsers, typeKey));
     }
@@ -113,7 +114,7 @@ AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const char* p
 // The scope a change of one file or of a type goes to: the one chosen (all users' only
 // when its places accept the write), or under Automatic all users' when they accept it
 // and this user then sees it. None: refused, nothing to be written.
-std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& location, const char* path,
+std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& location, const wchar_t* path,
                                        bool allOfType)
 {
     if (choice == ScopeChoice::ThisUser)
@@ -128,26 +129,26 @@ std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& l
 // whatever it is by then, shows through again.
 LONG WriteUserTypeBackup(const IconLocation& changed)
 {
-    char text[TextCapacity] = {};
+    wchar_t text[TextCapacity] = {};
     RegKey defaultIcon;
-    if (OpenClassSubkey(Scope::ThisUser, changed.TypeKey, "DefaultIcon", KEY_QUERY_VALUE, defaultIcon) ==
+    if (OpenClassSubkey(Scope::ThisUser, changed.TypeKey, L"DefaultIcon", KEY_QUERY_VALUE, defaultIcon) ==
             ERROR_SUCCESS &&
-        ReadTextValue(defaultIcon.get(), nullptr, text, sizeof text)) {
+        ReadTextValue(defaultIcon.get(), nullptr, text, std::size(text))) {
         std::optional<IconLocation> own = ParseIconLocation(text, false);
         // While this extension is this user's handler of the class, this user's own icon
         // is the one behind its "%1" in this user's keys (an empty DefaultIconBAK: none).
         if (own && own->SetTypeKey(changed.TypeKey) && IsOwnHandlerPlaceholderIn(Scope::ThisUser, *own))
             own = ReadTypeIconBehindHandlerIn(Scope::ThisUser, changed.TypeKey);
-        if (own && own->IconPath[0] != '\0' && own->SetTypeKey(changed.TypeKey))
+        if (own && own->IconPath[0] != L'\0' && own->SetTypeKey(changed.TypeKey))
             return WriteTypeBackupIcon(*own, Scope::ThisUser);
     }
-    char path[TextCapacity];
-    if (!FormatKeyPath(path, sizeof path, "%s\\DefaultIcon", changed.TypeKey))
+    wchar_t path[TextCapacity];
+    if (!FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", changed.TypeKey))
         return ERROR_FILENAME_EXCED_RANGE;
     LONG status = CreateClassKey(Scope::ThisUser, path, defaultIcon);
     if (status != ERROR_SUCCESS)
         return status;
-    return WriteTextValue(defaultIcon.get(), BackupIconValue, "");
+    return WriteTextValue(defaultIcon.get(), BackupIconValue, L"");
 }
 
 // Takes a type's backup out once its icon is back. A "HandlerIconInfo" that an
@@ -160,9 +161,9 @@ LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
     if (status != ERROR_SUCCESS || IsOwnIconHandlerIn(scope, backup.TypeKey))
         return status;
     RegKey defaultIcon;
-    if (OpenClassSubkey(scope, backup.TypeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon) != ERROR_SUCCESS)
+    if (OpenClassSubkey(scope, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon) != ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    return DeletionStatus(RegDeleteValueA(defaultIcon.get(), HandlerIconValue));
+    return DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
 }
 
 // Puts this user's type icon back from this user's backup, and removes the keys that
@@ -170,7 +171,7 @@ LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
 LONG RestoreUserTypeIcon(const IconLocation& backup)
 {
     LONG status = ERROR_SUCCESS;
-    if (backup.IconPath[0] != '\0') {
+    if (backup.IconPath[0] != L'\0') {
         status = SetTypeIcon(backup, Scope::ThisUser);
     } else {
         // This user had no icon of their own: the value the change wrote goes. While this
@@ -178,17 +179,17 @@ LONG RestoreUserTypeIcon(const IconLocation& backup)
         // handler's backup says again that this user's keys had no icon.
         const bool handler = IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey);
         RegKey defaultIcon;
-        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, "DefaultIcon", KEY_SET_VALUE, defaultIcon);
+        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon);
         if (status == ERROR_SUCCESS)
-            status = DeletionStatus(RegDeleteValueA(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
+            status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
         if (status == ERROR_SUCCESS && handler) {
             RegKey classKey;
             status = OpenClassKey(Scope::ThisUser, backup.TypeKey, KEY_ALL_ACCESS, classKey);
             RegKey iconBackup;
             if (status == ERROR_SUCCESS)
-                status = iconBackup.Create(classKey.get(), "DefaultIconBAK");
+                status = iconBackup.Create(classKey.get(), L"DefaultIconBAK");
             if (status == ERROR_SUCCESS)
-                status = WriteTextValue(iconBackup.get(), nullptr, "");
+                status = WriteTextValue(iconBackup.get(), nullptr, L"");
         }
     }
     if (status != ERROR_SUCCESS)
@@ -201,19 +202,19 @@ LONG RestoreUserTypeIcon(const IconLocation& backup)
 
 // The type's backup, written once into the scope of the change and keeping the icon from
 // before the first change there; a single file never needs one.
-ChangeResult SaveTypeBackup(const char* path, const std::optional<IconLocation>& current,
+ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocation>& current,
                             const std::optional<IconLocation>& original, Scope scope)
 {
-    if (!original || (current && current->Owner[0] != '\0' && ReadTypeBackupIcon(current->Owner, scope)))
+    if (!original || (current && current->Owner[0] != L'\0' && ReadTypeBackupIcon(current->Owner, scope)))
         return ChangeResult::Done;
-    char extension[TextCapacity];
+    wchar_t extension[TextCapacity];
     // All users' change chosen while this user's DefaultIcon hides all users' one: the
     // dialog showed this user's icon, which restoring must not write into all users' keys.
-    char className[TextCapacity];
+    wchar_t className[TextCapacity];
     if (scope == Scope::AllUsers && ExtensionOf(path, extension) && ReadExtensionClass(extension, className) &&
-        UserClassKeyExists(className, "DefaultIcon")) {
+        UserClassKeyExists(className, L"DefaultIcon")) {
         std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
-        if (!shared || shared->IconPath[0] == '\0')
+        if (!shared || shared->IconPath[0] == L'\0')
             return ChangeResult::Done;
         return ResultFromStatus(WriteTypeBackupIcon(*shared, scope));
     }
@@ -271,9 +272,9 @@ std::optional<Scope> ScopeOfRestore(ScopeChoice choice, Holds holds)
     return std::nullopt;
 }
 
-bool HoldsFolderBackup(const char* folder, Scope scope) { return ReadFolderBackupOf(scope, folder).has_value(); }
+bool HoldsFolderBackup(const wchar_t* folder, Scope scope) { return ReadFolderBackupOf(scope, folder).has_value(); }
 
-Scope ScopeOfFolderChange(ScopeChoice choice, const char* folder)
+Scope ScopeOfFolderChange(ScopeChoice choice, const wchar_t* folder)
 {
     return ScopeOfChange(choice, HoldsFolderBackup(folder, Scope::ThisUser),
                          [] { return MayUseFolderBackups(Scope::AllUsers); });
@@ -283,7 +284,7 @@ Scope ScopeOfFolderChange(ScopeChoice choice, const char* folder)
 // both scopes, so its backups form one chain, this user's change (when there is one)
 // last: a change for all users made over this user's change takes this user's backup
 // over (the icon from before this user's change) and this user's backup goes.
-LONG SaveFolderBackup(const IconLocation& original, const char* folder, Scope scope)
+LONG SaveFolderBackup(const IconLocation& original, const wchar_t* folder, Scope scope)
 {
     const std::optional<IconLocation> userBackup =
         scope == Scope::AllUsers ? ReadFolderBackupOf(Scope::ThisUser, folder) : std::nullopt;
@@ -296,7 +297,7 @@ LONG SaveFolderBackup(const IconLocation& original, const char* folder, Scope sc
 // Restores a folder's change of one scope. All users' change under this user's one is
 // taken out of the chain only: the folder keeps showing this user's icon, whose backup
 // now holds what all users' change had replaced.
-LONG RestoreFolderBackup(const IconLocation& backup, const char* folder, Scope scope)
+LONG RestoreFolderBackup(const IconLocation& backup, const wchar_t* folder, Scope scope)
 {
     if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
         const LONG status = WriteFolderBackup(backup, folder, Scope::ThisUser);
@@ -313,12 +314,12 @@ LONG RestoreFolderBackup(const IconLocation& backup, const char* folder, Scope s
 
 } // namespace
 
-TargetKind ClassifyTarget(const char* path)
+TargetKind ClassifyTarget(const wchar_t* path)
 {
-    const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    const DWORD attributes = path != nullptr ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return TargetKind::File;
-    if (path != nullptr && strnlen(path, 4) == 3 && path[2] == '\\')
+    if (path != nullptr && wcsnlen(path, 4) == 3 && path[2] == L'\\')
         return TargetKind::Drive;
     return TargetKind::Folder;
 }
@@ -354,10 +355,10 @@ LONG SetTypeIcon(const IconLocation& location, Scope scope)
     return WriteDefaultIconBackup(location, scope);
 }
 
-IconTarget::IconTarget(const char* path)
+IconTarget::IconTarget(const wchar_t* path)
 {
     // A path without its terminator within the field is never handed to the platform.
-    if (path == nullptr || !CopyText(path_, sizeof path_, path))
+    if (path == nullptr || !CopyText(path_, std::size(path_), path))
         return;
     kind_ = ClassifyTarget(path_);
 }
@@ -376,7 +377,7 @@ const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()
         break;
     }
     case TargetKind::File: {
-        char extension[TextCapacity];
+        wchar_t extension[TextCapacity];
         const bool hasExtension = ExtensionOf(path_, extension);
         currentScope_.reset();
         std::optional<IconLocation> found = ReadFileIcon(path_, Scope::ThisUser);
@@ -423,7 +424,7 @@ bool IconTarget::HasBackup() const
     case TargetKind::File:
         if (!allOfType_)
             return true;
-        return Current && Current->Owner[0] != '\0' && ReadTypeBackupIcon(Current->Owner).has_value();
+        return Current && Current->Owner[0] != L'\0' && ReadTypeBackupIcon(Current->Owner).has_value();
     case TargetKind::Drive:
         return true;
     case TargetKind::Unclassified:
@@ -472,11 +473,11 @@ ChangeResult IconTarget::ApplyIcon()
         if (!Current)
             return SaveBackup();
         IconLocation location = *Current;
-        if (location.Owner[0] == '\0')
+        if (location.Owner[0] == L'\0')
             location.SetOwner(path_);
-        char profile[TextCapacity];
+        wchar_t profile[TextCapacity];
         if (!FormatProfilePath(location.Owner, profile) ||
-            strnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
+            wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
             return ChangeResult::PathTooLong;
         const ChangeResult backup = SaveBackup();
         if (backup != ChangeResult::Done)
@@ -486,19 +487,19 @@ ChangeResult IconTarget::ApplyIcon()
     }
 
     if (kind == TargetKind::File) {
-        char extension[TextCapacity];
+        wchar_t extension[TextCapacity];
         if (!ExtensionOf(path_, extension))
             return ChangeResult::NoExtension;
         IconLocation location = Current ? *Current : IconLocation();
-        if (!Current || location.Owner[0] == '\0') {
+        if (!Current || location.Owner[0] == L'\0') {
             // The class is named after the extension, letter case kept: REPORT.ABC gives
             // ABCfile.
-            char typeKey[TextCapacity];
-            if (!FormatKeyPath(typeKey, sizeof typeKey, "%sfile", extension + 1) ||
+            wchar_t typeKey[TextCapacity];
+            if (!FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1) ||
                 !location.SetTypeKey(typeKey) || !location.SetOwner(extension))
                 return ChangeResult::PathTooLong;
         }
-        if (location.TypeKey[0] == '\0')
+        if (location.TypeKey[0] == L'\0')
             return ChangeResult::WriteFailed;
         // Everything that could be refused for its length is refused before the backup
         // is written, so that a refusal leaves nothing behind.
@@ -530,9 +531,9 @@ ChangeResult IconTarget::ApplyIcon()
     if (kind == TargetKind::Drive) {
         if (!Current)
             return ChangeResult::Done;
-        if (Current->Owner[0] == '\0')
+        if (Current->Owner[0] == L'\0')
             Current->SetOwner(path_);
-        const char* drive = Current->Owner;
+        const wchar_t* drive = Current->Owner;
         const Scope scope = ScopeOfChange(scopeChoice_, DriveEntryScope(drive) == Scope::ThisUser,
                                           [] { return MayUseDriveIcons(Scope::AllUsers); });
         changedScope_ = scope;
@@ -567,7 +568,7 @@ ChangeResult IconTarget::RestoreDefault()
     case TargetKind::Drive: {
         if (!Current)
             return ChangeResult::Done;
-        const char* drive = Current->Owner;
+        const wchar_t* drive = Current->Owner;
         if (!NamesDrive(drive))
             return ResultFromStatus(DeleteDriveIcon(*Current));
         const std::optional<Scope> scope =
@@ -589,15 +590,15 @@ ChangeResult IconTarget::RestoreDefault()
 
 ChangeResult IconTarget::RestoreTypeIcon()
 {
-    char extension[TextCapacity];
+    wchar_t extension[TextCapacity];
     if (!ExtensionOf(path_, extension))
         return ChangeResult::NoExtension;
-    if (!Current || Current->Owner[0] == '\0')
+    if (!Current || Current->Owner[0] == L'\0')
         return ChangeResult::Done;
     // This user's change first, unless a scope is chosen. Each scope's backup is looked
     // for in that scope's keys: this user's DefaultIcon that this extension's handler
     // created for a file's entry must not hide all users' change of the type.
-    const char* owner = Current->Owner;
+    const wchar_t* owner = Current->Owner;
     const std::optional<Scope> found =
         ScopeOfRestore(scopeChoice_, [owner](Scope s) { return ReadTypeBackupIcon(owner, s).has_value(); });
     const Scope scope = found.value_or(scopeChoice_ == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers);
@@ -661,7 +662,7 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
             return RestoreOutcome::NothingToRestore;
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
     case TargetKind::Drive: {
-        const char* drive = path_;
+        const wchar_t* drive = path_;
         return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); })
                    ? RestoreOutcome::Restores
                    : RestoreOutcome::NothingToRestore;
@@ -672,7 +673,7 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
     return RestoreOutcome::NothingToRestore;
 }
 
-bool IconTarget::SetCurrentIconPath(const char* path)
+bool IconTarget::SetCurrentIconPath(const wchar_t* path)
 {
     if (!Current)
         Current.emplace();

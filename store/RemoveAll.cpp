@@ -1,5 +1,7 @@
 #include "RemoveAll.h"
 
+#include <iterator>
+
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "IconLocation.h"
@@ -19,45 +21,45 @@ struct FirstFailure {
     }
 };
 
-bool KeyExists(HKEY root, const char* path)
+bool KeyExists(HKEY root, const wchar_t* path)
 {
     RegKey key;
     return key.Open(root, path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 }
 
 // The tables hold only values; a table that somehow gained subkeys, which
-// RegDeleteKeyA refuses to delete, goes with everything below it. A table that refuses
+// RegDeleteKeyW refuses to delete, goes with everything below it. A table that refuses
 // changes is left whole: the platform checks only the key it opens, so a deletion tried
 // there could take parts of it.
-LONG DeleteTable(HKEY root, const char* path)
+LONG DeleteTable(HKEY root, const wchar_t* path)
 {
     if (!KeyExists(root, path))
         return ERROR_SUCCESS;
     if (!MayWrite(root, path, KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
-    const LONG status = DeletionStatus(RegDeleteKeyA(root, path));
+    const LONG status = DeletionStatus(RegDeleteKeyW(root, path));
     if (status == ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    return DeletionStatus(RegDeleteTreeA(root, path)) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
+    return DeletionStatus(RegDeleteTreeW(root, path)) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
 }
 
 // Deletes root\path when it holds nothing at all.
-void DeleteIfEmpty(HKEY root, const char* path)
+void DeleteIfEmpty(HKEY root, const wchar_t* path)
 {
     RegKey key;
     if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS)
         return;
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS ||
         subkeys != 0 || values != 0)
         return;
     key.reset();
-    RegDeleteKeyA(root, path);
+    RegDeleteKeyW(root, path);
 }
 
-void Uninstall(Scope scope, const char* className, FirstFailure& result)
+void Uninstall(Scope scope, const wchar_t* className, FirstFailure& result)
 {
     IconLocation location;
     if (location.SetTypeKey(className))
@@ -73,27 +75,27 @@ void UninstallFromAllUsersClasses(FirstFailure& result)
 {
     bool inExtensions = false;
     for (DWORD index = 0;; ++index) {
-        char name[TextCapacity];
-        DWORD nameSize = sizeof name;
-        const LONG status = RegEnumKeyExA(HKEY_CLASSES_ROOT, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        wchar_t name[TextCapacity];
+        DWORD nameSize = static_cast<DWORD>(std::size(name));
+        const LONG status = RegEnumKeyExW(HKEY_CLASSES_ROOT, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS) {
             if (status != ERROR_NO_MORE_ITEMS)
                 result.Note(status);
             break;
         }
-        if (name[0] != '.') {
+        if (name[0] != L'.') {
             if (inExtensions)
                 break;
             continue;
         }
         inExtensions = true;
 
-        char named[TextCapacity] = {};
+        wchar_t named[TextCapacity] = {};
         RegKey extensionKey;
         if (extensionKey.Open(HKEY_CLASSES_ROOT, name, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
-            ReadTextValue(extensionKey.get(), nullptr, named, sizeof named) && named[0] != '\0')
+            ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)) && named[0] != L'\0')
             Uninstall(Scope::AllUsers, named, result);
-        char seen[TextCapacity];
+        wchar_t seen[TextCapacity];
         if (ReadExtensionClass(name, seen) && !SameKeyName(seen, named))
             Uninstall(Scope::AllUsers, seen, result);
     }
@@ -111,9 +113,9 @@ void UninstallFromUserClasses(FirstFailure& result)
     if (classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ) != ERROR_SUCCESS)
         return;
     for (DWORD index = 0;;) {
-        char name[TextCapacity];
-        DWORD nameSize = sizeof name;
-        const LONG status = RegEnumKeyExA(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        wchar_t name[TextCapacity];
+        DWORD nameSize = static_cast<DWORD>(std::size(name));
+        const LONG status = RegEnumKeyExW(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_MORE_DATA) {
             ++index; // a name longer than any class of this system's
             continue;
@@ -146,7 +148,7 @@ LONG RemoveAllSettings(Scope scope)
     if (scope == Scope::ThisUser) {
         // The product's keys of this user's that only held the tables.
         DeleteIfEmpty(root, ProductKey);
-        DeleteIfEmpty(root, "Software\\Brindlewick Software");
+        DeleteIfEmpty(root, L"Software\\Brindlewick Software");
     }
     return result.Status;
 }

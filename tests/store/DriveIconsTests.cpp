@@ -6,15 +6,16 @@
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 
 using namespace orvane;
 using test::LocationText;
 
 namespace {
 
-const char DriveClassIconKey[] = "Drive\\DefaultIcon";
+const wchar_t DriveClassIconKey[] = L"Drive\\DefaultIcon";
 
-std::string EntryKey(char letter) { return std::string(DriveIconsKey) + "\\" + letter + "\\DefaultIcon"; }
+std::wstring EntryKey(wchar_t letter) { return std::wstring(DriveIconsKey) + L"\\" + letter + L"\\DefaultIcon"; }
 
 // Puts back the shell's DriveIcons key and the Drive class's icon; starts each test
 // without a DriveIcons key and with a known Drive class icon.
@@ -23,154 +24,173 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, DriveIconsKey));
-        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, "Drive\\CurVer"));
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, DriveClassIconKey, "", "C:\\icons\\drive-class.ico,8"));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Drive\\CurVer"));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, DriveClassIconKey, L"", L"C:\\icons\\drive-class.ico,8"));
     }
 
-    static void ExpectDriveClassIcon(const std::optional<IconLocation>& location, const char* letter)
+    static void ExpectDriveClassIcon(const std::optional<IconLocation>& location, const wchar_t* letter)
     {
         ASSERT_TRUE(location);
-        EXPECT_STREQ("C:\\icons\\drive-class.ico", location->IconPath);
+        EXPECT_STREQ(L"C:\\icons\\drive-class.ico", location->IconPath);
         EXPECT_EQ(8, location->Index);
-        EXPECT_STREQ("Drive", location->TypeKey);
+        EXPECT_STREQ(L"Drive", location->TypeKey);
         EXPECT_STREQ(letter, location->Owner);
     }
 
 private:
     test::KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     test::KeyGuard driveClassIcon_{HKEY_CLASSES_ROOT, DriveClassIconKey};
-    test::KeyGuard driveClassCurVer_{HKEY_CLASSES_ROOT, "Drive\\CurVer"};
+    test::KeyGuard driveClassCurVer_{HKEY_CLASSES_ROOT, L"Drive\\CurVer"};
 };
 
 } // namespace
 
 TEST_F(DriveIconsTest, DriveClassIsConsultedOnlyOnceTheDriveKeyExists)
 {
-    EXPECT_FALSE(ReadDriveIcon("R:\\"));
+    EXPECT_FALSE(ReadDriveIcon(L"R:\\"));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\q.ico", "Q:\\", 1)));
-    ExpectDriveClassIcon(ReadDriveIcon("R:\\"), "R");
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\q.ico", L"Q:\\", 1)));
+    ExpectDriveClassIcon(ReadDriveIcon(L"R:\\"), L"R");
 
-    EXPECT_EQ("C:\\icons\\q.ico,1|Q|Q", LocationText(ReadDriveIcon("Q:\\")));
+    EXPECT_EQ(L"C:\\icons\\q.ico,1|Q|Q", LocationText(ReadDriveIcon(L"Q:\\")));
 }
 
 TEST_F(DriveIconsTest, LetterAndRootPathInEitherCaseAddressOneEntry)
 {
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\d.ico", "D", 2)));
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\e.ico", "D:\\", 3)));
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\f.ico", "d:\\", 4)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\d.ico", L"D", 2)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\e.ico", L"D:\\", 3)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\f.ico", L"d:\\", 4)));
 
-    std::string text;
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey('D'), "", &text));
-    EXPECT_EQ("C:\\icons\\f.ico,4", text);
-    for (const char* path : {"D:\\", "d:\\", "D"}) {
+    std::wstring text;
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text));
+    EXPECT_EQ(L"C:\\icons\\f.ico,4", text);
+    for (const wchar_t* path : {L"D:\\", L"d:\\", L"D"}) {
         const auto read = ReadDriveIcon(path);
         ASSERT_TRUE(read) << path;
-        EXPECT_STREQ("C:\\icons\\f.ico", read->IconPath);
+        EXPECT_STREQ(L"C:\\icons\\f.ico", read->IconPath);
         EXPECT_EQ(4, read->Index);
-        EXPECT_EQ(std::string(1, path[0]), read->Owner);
+        EXPECT_EQ(std::wstring(1, path[0]), read->Owner);
     }
 
     // One letter key below DriveIcons, whatever the spellings.
     RegKey drives;
     ASSERT_EQ(ERROR_SUCCESS, drives.Open(HKEY_LOCAL_MACHINE, DriveIconsKey, KEY_READ));
     DWORD subkeys = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(drives.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(drives.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
                                               nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(1u, subkeys);
 
-    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation("", "d", 0)));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey('D')));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"d", 0)));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'D')));
 }
 
 TEST_F(DriveIconsTest, ShortFormWithUnsignedIndex)
 {
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\d.ico", "D:\\", 2)));
-    std::string text;
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\d.ico", L"D:\\", 2)));
+    std::wstring text;
     DWORD type = 0;
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey('D'), "", &text, &type));
-    EXPECT_EQ("C:\\icons\\d.ico,2", text);
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text, &type));
+    EXPECT_EQ(L"C:\\icons\\d.ico,2", text);
     EXPECT_EQ(DWORD(REG_SZ), type);
 
-    IconLocation typed("C:\\icons\\d.ico", "D:\\", NoIndex);
-    typed.SetTypeKey("Drive");
+    IconLocation typed(L"C:\\icons\\d.ico", L"D:\\", NoIndex);
+    typed.SetTypeKey(L"Drive");
     ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(typed));
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey('D'), "", &text));
-    EXPECT_EQ("C:\\icons\\d.ico,4294967197", text);
-    EXPECT_EQ(NoIndex, ReadDriveIcon("D:\\")->Index);
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text));
+    EXPECT_EQ(L"C:\\icons\\d.ico,4294967197", text);
+    EXPECT_EQ(NoIndex, ReadDriveIcon(L"D:\\")->Index);
 }
 
 TEST_F(DriveIconsTest, ForeignEntryIsOverwrittenAndDeletionTakesOnlyDefaultIcon)
 {
-    test::WriteString(HKEY_LOCAL_MACHINE, EntryKey('E'), "", "C:\\vendor\\usb.ico,0");
-    test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\E\\DefaultLabel", "", "Backup disk");
+    test::WriteString(HKEY_LOCAL_MACHINE, EntryKey(L'E'), L"", L"C:\\vendor\\usb.ico,0");
+    test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E\\DefaultLabel", L"", L"Backup disk");
 
-    const auto foreign = ReadDriveIcon("E:\\");
+    const auto foreign = ReadDriveIcon(L"E:\\");
     ASSERT_TRUE(foreign);
-    EXPECT_STREQ("C:\\vendor\\usb.ico", foreign->IconPath);
+    EXPECT_STREQ(L"C:\\vendor\\usb.ico", foreign->IconPath);
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\e.ico", "E:\\", 5)));
-    EXPECT_EQ(5, ReadDriveIcon("E:\\")->Index);
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\e.ico", L"E:\\", 5)));
+    EXPECT_EQ(5, ReadDriveIcon(L"E:\\")->Index);
 
-    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation("", "E:\\", 0)));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey('E')));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\E\\DefaultLabel"));
-    ExpectDriveClassIcon(ReadDriveIcon("E:\\"), "E");
+    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'E')));
+    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E\\DefaultLabel"));
+    ExpectDriveClassIcon(ReadDriveIcon(L"E:\\"), L"E");
 
     // Nothing left to delete is not a failure, and the letter's key stays.
-    EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation("", "E:\\", 0)));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\E"));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
+    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
 }
 
 TEST_F(DriveIconsTest, LetterEntriesFollowCurVerAndFallBackToTheDriveClass)
 {
-    const std::string drives = DriveIconsKey;
-    test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\F\\CurVer", "", "G");
-    test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\G\\DefaultIcon", "", "C:\\g.ico,6");
-    EXPECT_EQ("C:\\g.ico,6|G|F", LocationText(ReadDriveIcon("F:\\")));
+    const std::wstring drives = DriveIconsKey;
+    test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\F\\CurVer", L"", L"G");
+    test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\G\\DefaultIcon", L"", L"C:\\g.ico,6");
+    EXPECT_EQ(L"C:\\g.ico,6|G|F", LocationText(ReadDriveIcon(L"F:\\")));
 
     // A letter CurVer that points to itself ends the lookup; the Drive class answers.
-    test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\H\\CurVer", "", "H");
-    ExpectDriveClassIcon(ReadDriveIcon("H:\\"), "H");
+    test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\H\\CurVer", L"", L"H");
+    ExpectDriveClassIcon(ReadDriveIcon(L"H:\\"), L"H");
 
     // An entry without a value, or with one too long to be an icon location.
-    test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\J\\DefaultIcon", "other", "x");
-    ExpectDriveClassIcon(ReadDriveIcon("J:\\"), "J");
-    test::WriteString(HKEY_LOCAL_MACHINE, drives + "\\K\\DefaultIcon", "", std::string(700, 'k') + ",1");
-    ExpectDriveClassIcon(ReadDriveIcon("K:\\"), "K");
+    test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\J\\DefaultIcon", L"other", L"x");
+    ExpectDriveClassIcon(ReadDriveIcon(L"J:\\"), L"J");
+    test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\K\\DefaultIcon", L"", std::wstring(700, L'k') + L",1");
+    ExpectDriveClassIcon(ReadDriveIcon(L"K:\\"), L"K");
 }
 
 TEST_F(DriveIconsTest, NoIconAnywhereIsNone)
 {
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, DriveClassIconKey));
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\q.ico", "Q:\\", 1)));
-    EXPECT_FALSE(ReadDriveIcon("R:\\"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\q.ico", L"Q:\\", 1)));
+    EXPECT_FALSE(ReadDriveIcon(L"R:\\"));
 }
 
 TEST_F(DriveIconsTest, OnlyALetterNamesADrive)
 {
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\icons\\q.ico", "Q:\\", 1)));
-    for (const char* path : {"\\\\srv\\share\\", "\\", "", "1:\\", ".:\\"}) {
-        SCOPED_TRACE(path);
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\q.ico", L"Q:\\", 1)));
+    // Drive letters are the ASCII ones: other letters of Unicode name no drive.
+    for (const wchar_t* path : {L"\\\\srv\\share\\", L"\\", L"", L"1:\\", L".:\\", L"\u00C4:\\", L"\uFF21:\\", L"\u0416"}) {
+        SCOPED_TRACE(test::Utf8(path));
         EXPECT_FALSE(ReadDriveIcon(path));
-        EXPECT_EQ(ERROR_INVALID_DRIVE, WriteDriveIcon(IconLocation("C:\\x.ico", path, 1)));
-        EXPECT_EQ(ERROR_INVALID_DRIVE, DeleteDriveIcon(IconLocation("", path, 0)));
+        EXPECT_EQ(ERROR_INVALID_DRIVE, WriteDriveIcon(IconLocation(L"C:\\x.ico", path, 1)));
+        EXPECT_EQ(ERROR_INVALID_DRIVE, DeleteDriveIcon(IconLocation(L"", path, 0)));
     }
     EXPECT_FALSE(ReadDriveIcon(nullptr));
     // A backslash as letter would have written DriveIcons\DefaultIcon itself.
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\DefaultIcon"));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey('Q')));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\DefaultIcon"));
+    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'Q')));
 }
 
 TEST_F(DriveIconsTest, TextTooLongIsRefusedWithoutAnEmptyEntry)
 {
-    const std::string path(255, 'p'); // with ",12345" more than 259 characters
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDriveIcon(IconLocation(path.c_str(), "D:\\", 12345)));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey('D')));
+    const std::wstring path(255, L'p'); // with ",12345" more than 259 characters
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDriveIcon(IconLocation(path.c_str(), L"D:\\", 12345)));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'D')));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\d.ico", "D:\\", 1)));
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDriveIcon(IconLocation(path.c_str(), "D:\\", 12345)));
-    std::string text;
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey('D'), "", &text));
-    EXPECT_EQ("C:\\d.ico,1", text);
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\d.ico", L"D:\\", 1)));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDriveIcon(IconLocation(path.c_str(), L"D:\\", 12345)));
+    std::wstring text;
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text));
+    EXPECT_EQ(L"C:\\d.ico,1", text);
+}
+
+TEST_F(DriveIconsTest, IconPathsTheCodePageCannotHoldAreStoredExactly)
+{
+    for (const auto& name : test::UnicodeNames()) {
+        SCOPED_TRACE(name.Label);
+        const std::wstring icon = L"C:\\" + name.Text + L"\\" + name.Text + L".ico";
+        ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(icon.c_str(), L"D:\\", 2)));
+        EXPECT_EQ(icon + L",2", test::ValueText(HKEY_LOCAL_MACHINE, EntryKey(L'D')));
+        EXPECT_EQ(icon + L",2|D|D", LocationText(ReadDriveIcon(L"D:\\")));
+    }
+    // 257 UTF-16 units of path, a surrogate pair last, and ",1": the longest text there is.
+    const std::wstring longest = L"C:\\" + std::wstring(252, L'\u0436') + L"\U0001F4C1";
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(longest.c_str(), L"D:\\", 1)));
+    EXPECT_EQ(longest + L",1", test::ValueText(HKEY_LOCAL_MACHINE, EntryKey(L'D')));
+    EXPECT_EQ(longest + L",1|D|D", LocationText(ReadDriveIcon(L"D:\\")));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDriveIcon(IconLocation((longest + L"x").c_str(), L"D:\\", 1)));
+    EXPECT_EQ(longest + L",1", test::ValueText(HKEY_LOCAL_MACHINE, EntryKey(L'D')));
 }

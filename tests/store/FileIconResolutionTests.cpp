@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "FileIconResolution.h"
 #include "FileTypeIcons.h"
@@ -14,6 +16,7 @@
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 
 using namespace orvane;
 using test::OtherClsid;
@@ -21,50 +24,50 @@ using test::OwnClsid;
 
 namespace {
 
-constexpr char AnsweringClsid[] = "{5C0F7E1B-3D2A-4E8B-9F61-2B7A4C9D8E01}";
-constexpr char DecliningClsid[] = "{0D0D0D0D-1111-2222-3333-444444444444}";
+constexpr wchar_t AnsweringClsid[] = L"{5C0F7E1B-3D2A-4E8B-9F61-2B7A4C9D8E01}";
+constexpr wchar_t DecliningClsid[] = L"{0D0D0D0D-1111-2222-3333-444444444444}";
 
 struct PreviousCalls {
     int Count = 0;
-    std::string ClsidText;
-    std::string FilePath;
+    std::wstring ClsidText;
+    std::wstring FilePath;
 };
 PreviousCalls previousCalls;
 
 // Answers "C:\previous\<file name>.ico",42 for AnsweringClsid, nothing for any other.
-std::optional<IconLocation> FakePrevious(const char* clsidText, const char* filePath)
+std::optional<IconLocation> FakePrevious(const wchar_t* clsidText, const wchar_t* filePath)
 {
     ++previousCalls.Count;
     previousCalls.ClsidText = clsidText;
     previousCalls.FilePath = filePath;
     if (previousCalls.ClsidText != AnsweringClsid)
         return std::nullopt;
-    const std::string name = previousCalls.FilePath.substr(previousCalls.FilePath.rfind('\\') + 1);
+    const std::wstring name = previousCalls.FilePath.substr(previousCalls.FilePath.rfind(L'\\') + 1);
     IconLocation location;
-    location.SetIconPath(("C:\\previous\\" + name + ".ico").c_str());
+    location.SetIconPath((L"C:\\previous\\" + name + L".ico").c_str());
     location.SetIndex(42);
     return location;
 }
 
-const char* RuleName(FileIconRule rule)
+const wchar_t* RuleName(FileIconRule rule)
 {
     switch (rule) {
-    case FileIconRule::NotAFile: return "NotAFile";
-    case FileIconRule::TableEntry: return "TableEntry";
-    case FileIconRule::HandlerIconInfo: return "HandlerIconInfo";
-    case FileIconRule::PreviousHandler: return "PreviousHandler";
-    case FileIconRule::DefaultIconBackup: return "DefaultIconBackup";
-    case FileIconRule::DefaultIcon: return "DefaultIcon";
-    case FileIconRule::FileItself: return "FileItself";
+    case FileIconRule::NotAFile: return L"NotAFile";
+    case FileIconRule::TableEntry: return L"TableEntry";
+    case FileIconRule::HandlerIconInfo: return L"HandlerIconInfo";
+    case FileIconRule::PreviousHandler: return L"PreviousHandler";
+    case FileIconRule::DefaultIconBackup: return L"DefaultIconBackup";
+    case FileIconRule::DefaultIcon: return L"DefaultIcon";
+    case FileIconRule::FileItself: return L"FileItself";
     }
-    return "?";
+    return L"?";
 }
 
 // "rule path,index", the path "<file>" where the answer is the file itself.
-std::string AnswerText(const FileIconAnswer& answer, const std::string& file)
+std::wstring AnswerText(const FileIconAnswer& answer, const std::wstring& file)
 {
-    const std::string path = answer.IconPath == file ? "<file>" : answer.IconPath;
-    return std::string(RuleName(answer.Rule)) + " " + path + "," + std::to_string(answer.Index);
+    const std::wstring path = answer.IconPath == file ? L"<file>" : answer.IconPath;
+    return std::wstring(RuleName(answer.Rule)) + L" " + path + L"," + std::to_wstring(answer.Index);
 }
 
 class FileIconResolutionTest : public testing::Test {
@@ -75,88 +78,88 @@ protected:
         previousCalls = {};
     }
 
-    void Write(const std::string& subkey, const char* name, const char* text)
+    void Write(const std::wstring& subkey, const wchar_t* name, const wchar_t* text)
     {
         if (text != nullptr) {
             ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type_.Key(subkey.c_str()), name, text));
         }
     }
-    std::string File(const std::string& stem = "a") { return dir_.MakeFile(stem + ext_); }
-    void WriteTableEntry(const std::string& file, const std::string& data)
+    std::wstring File(const std::wstring& stem = L"a") { return dir_.MakeFile(stem + ext_); }
+    void WriteTableEntry(const std::wstring& file, const std::wstring& data)
     {
         ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str(), data));
     }
 
     test::TempDir dir_;
     test::ScratchType type_{false};
-    const std::string& ext_ = type_.Extension;
-    const std::string& class_ = type_.Class;
+    const std::wstring& ext_ = type_.Extension;
+    const std::wstring& class_ = type_.Class;
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, test::ProductRoot};
 };
 
 struct Row {
     const char* Name;
-    const char* TableEntry;    // "path,index" (the class is added); null: none
-    const char* DefaultIcon;   // null: no DefaultIcon key
-    const char* Handler;       // shellex\IconHandler; null: none
-    const char* HandlerIcon;   // "HandlerIconInfo"; null: none
-    const char* IconBackup;    // DefaultIconBAK; null: no key
-    const char* HandlerBackup; // shellex\IconHandlerBAK; null: none
-    const char* Expected;      // AnswerText
+    const wchar_t* TableEntry;    // "path,index" (the class is added); null: none
+    const wchar_t* DefaultIcon;   // null: no DefaultIcon key
+    const wchar_t* Handler;       // shellex\IconHandler; null: none
+    const wchar_t* HandlerIcon;   // "HandlerIconInfo"; null: none
+    const wchar_t* IconBackup;    // DefaultIconBAK; null: no key
+    const wchar_t* HandlerBackup; // shellex\IconHandlerBAK; null: none
+    const wchar_t* Expected;      // AnswerText
     int PreviousAsked;         // how often the previous handler was asked
 };
 
 const Row Rows[] = {
-    {"table entry", "C:\\icons\\set.icl,7", "shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
-     "TableEntry C:\\icons\\set.icl,7", 0},
-    {"table entry naming the file itself", "%1,3", "shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
-     "TableEntry <file>,3", 0},
-    {"table entry without index", "C:\\icons\\a.ico", "shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
-     "TableEntry C:\\icons\\a.ico,0", 0},
-    {"table entry before everything of the class", "C:\\icons\\set.icl,7", "%1", OwnClsid, "C:\\h.ico,6",
-     "C:\\b.ico,2", AnsweringClsid, "TableEntry C:\\icons\\set.icl,7", 0},
-    {"table entry without a path", ",5", "shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
-     "DefaultIcon shell32.dll,4", 0},
-    {"plain DefaultIcon", nullptr, "shell32.dll,4", nullptr, nullptr, nullptr, nullptr, "DefaultIcon shell32.dll,4", 0},
-    {"DefaultIcon with more fields", nullptr, "shell32.dll,4,extra", nullptr, nullptr, nullptr, nullptr,
-     "DefaultIcon shell32.dll,4", 0},
-    {"DefaultIcon without index", nullptr, "C:\\icons\\a.ico", nullptr, nullptr, nullptr, nullptr,
-     "DefaultIcon C:\\icons\\a.ico,0", 0},
-    {"DefaultIcon with a negative index", nullptr, "C:\\icons\\a.ico,-12", nullptr, nullptr, nullptr, nullptr,
-     "DefaultIcon C:\\icons\\a.ico,-12", 0},
-    {"DefaultIcon %1 of its own accord", nullptr, "%1", nullptr, nullptr, "C:\\b.ico,2", nullptr,
-     "DefaultIcon <file>,0", 0},
-    {"quoted %1 with an index", nullptr, "\"%1\",2", nullptr, nullptr, nullptr, nullptr, "DefaultIcon <file>,2", 0},
-    {"empty DefaultIcon", nullptr, "", nullptr, nullptr, nullptr, nullptr, "FileItself <file>,0", 0},
-    {"no DefaultIcon", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, "FileItself <file>,0", 0},
-    {"installed, type icon chosen since", nullptr, "%1", OwnClsid, "C:\\h.ico,6", "C:\\b.ico,2", AnsweringClsid,
-     "HandlerIconInfo C:\\h.ico,6", 0},
-    {"installed, HandlerIconInfo without a path", nullptr, "%1", OwnClsid, ",6", "C:\\b.ico,2", nullptr,
-     "DefaultIconBackup C:\\b.ico,2", 0},
-    {"installed, previous handler answers", nullptr, "%1", OwnClsid, nullptr, "C:\\b.ico,2", AnsweringClsid,
-     "PreviousHandler C:\\previous\\a<ext>.ico,42", 1},
-    {"installed, previous handler declines", nullptr, "%1", OwnClsid, nullptr, "C:\\b.ico,2", DecliningClsid,
-     "DefaultIconBackup C:\\b.ico,2", 1},
-    {"installed, handler backup too short to name one", nullptr, "%1", OwnClsid, nullptr, "C:\\b.ico,2", "x",
-     "DefaultIconBackup C:\\b.ico,2", 0},
-    {"installed, DefaultIconBAK only", nullptr, "%1", OwnClsid, nullptr, "C:\\b.ico,2", nullptr,
-     "DefaultIconBackup C:\\b.ico,2", 0},
-    {"installed, DefaultIconBAK without index", nullptr, "%1", OwnClsid, nullptr, "C:\\b.ico", nullptr,
-     "DefaultIconBackup C:\\b.ico,0", 0},
-    {"installed, no icon before installing", nullptr, "%1", OwnClsid, nullptr, "", nullptr, "DefaultIcon <file>,0", 0},
-    {"installed, no backups at all", nullptr, "%1", OwnClsid, nullptr, nullptr, nullptr, "DefaultIcon <file>,0", 0},
-    {"another handler: backups not used", nullptr, "%1", OtherClsid, "C:\\h.ico,6", "C:\\b.ico,2", nullptr,
-     "DefaultIcon <file>,0", 0},
-    {"own identifier in lower case is another handler", nullptr, "%1", test::OwnClsidInLowerCase.Text,
-     "C:\\h.ico,6", "C:\\b.ico,2", nullptr, "DefaultIcon <file>,0", 0},
-    {"previous handler asked also while not installed", nullptr, "shell32.dll,4", nullptr, nullptr, nullptr,
-     AnsweringClsid, "PreviousHandler C:\\previous\\a<ext>.ico,42", 1},
+    {"table entry", L"C:\\icons\\set.icl,7", L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
+     L"TableEntry C:\\icons\\set.icl,7", 0},
+    {"table entry naming the file itself", L"%1,3", L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
+     L"TableEntry <file>,3", 0},
+    {"table entry without index", L"C:\\icons\\a.ico", L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
+     L"TableEntry C:\\icons\\a.ico,0", 0},
+    {"table entry before everything of the class", L"C:\\icons\\set.icl,7", L"%1", OwnClsid, L"C:\\h.ico,6",
+     L"C:\\b.ico,2", AnsweringClsid, L"TableEntry C:\\icons\\set.icl,7", 0},
+    {"table entry without a path", L",5", L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
+     L"DefaultIcon shell32.dll,4", 0},
+    {"plain DefaultIcon", nullptr, L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr, L"DefaultIcon shell32.dll,4", 0},
+    {"DefaultIcon with more fields", nullptr, L"shell32.dll,4,extra", nullptr, nullptr, nullptr, nullptr,
+     L"DefaultIcon shell32.dll,4", 0},
+    {"DefaultIcon without index", nullptr, L"C:\\icons\\a.ico", nullptr, nullptr, nullptr, nullptr,
+     L"DefaultIcon C:\\icons\\a.ico,0", 0},
+    {"DefaultIcon with a negative index", nullptr, L"C:\\icons\\a.ico,-12", nullptr, nullptr, nullptr, nullptr,
+     L"DefaultIcon C:\\icons\\a.ico,-12", 0},
+    {"DefaultIcon %1 of its own accord", nullptr, L"%1", nullptr, nullptr, L"C:\\b.ico,2", nullptr,
+     L"DefaultIcon <file>,0", 0},
+    {"quoted %1 with an index", nullptr, L"\"%1\",2", nullptr, nullptr, nullptr, nullptr, L"DefaultIcon <file>,2", 0},
+    {"empty DefaultIcon", nullptr, L"", nullptr, nullptr, nullptr, nullptr, L"FileItself <file>,0", 0},
+    {"no DefaultIcon", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, L"FileItself <file>,0", 0},
+    {"installed, type icon chosen since", nullptr, L"%1", OwnClsid, L"C:\\h.ico,6", L"C:\\b.ico,2", AnsweringClsid,
+     L"HandlerIconInfo C:\\h.ico,6", 0},
+    {"installed, HandlerIconInfo without a path", nullptr, L"%1", OwnClsid, L",6", L"C:\\b.ico,2", nullptr,
+     L"DefaultIconBackup C:\\b.ico,2", 0},
+    {"installed, previous handler answers", nullptr, L"%1", OwnClsid, nullptr, L"C:\\b.ico,2", AnsweringClsid,
+     L"PreviousHandler C:\\previous\\a<ext>.ico,42", 1},
+    {"installed, previous handler declines", nullptr, L"%1", OwnClsid, nullptr, L"C:\\b.ico,2", DecliningClsid,
+     L"DefaultIconBackup C:\\b.ico,2", 1},
+    {"installed, handler backup too short to name one", nullptr, L"%1", OwnClsid, nullptr, L"C:\\b.ico,2", L"x",
+     L"DefaultIconBackup C:\\b.ico,2", 0},
+    {"installed, DefaultIconBAK only", nullptr, L"%1", OwnClsid, nullptr, L"C:\\b.ico,2", nullptr,
+     L"DefaultIconBackup C:\\b.ico,2", 0},
+    {"installed, DefaultIconBAK without index", nullptr, L"%1", OwnClsid, nullptr, L"C:\\b.ico", nullptr,
+     L"DefaultIconBackup C:\\b.ico,0", 0},
+    {"installed, no icon before installing", nullptr, L"%1", OwnClsid, nullptr, L"", nullptr, L"DefaultIcon <file>,0", 0},
+    {"installed, no backups at all", nullptr, L"%1", OwnClsid, nullptr, nullptr, nullptr, L"DefaultIcon <file>,0", 0},
+    {"another handler: backups not used", nullptr, L"%1", OtherClsid, L"C:\\h.ico,6", L"C:\\b.ico,2", nullptr,
+     L"DefaultIcon <file>,0", 0},
+    {"own identifier in lower case is another handler", nullptr, L"%1", test::OwnClsidInLowerCase.Text,
+     L"C:\\h.ico,6", L"C:\\b.ico,2", nullptr, L"DefaultIcon <file>,0", 0},
+    {"previous handler asked also while not installed", nullptr, L"shell32.dll,4", nullptr, nullptr, nullptr,
+     AnsweringClsid, L"PreviousHandler C:\\previous\\a<ext>.ico,42", 1},
 };
 
-std::string WithExtension(std::string text, const std::string& extension)
+std::wstring WithExtension(std::wstring text, const std::wstring& extension)
 {
-    const std::size_t at = text.find("<ext>");
-    if (at != std::string::npos)
+    const std::size_t at = text.find(L"<ext>");
+    if (at != std::wstring::npos)
         text.replace(at, 5, extension);
     return text;
 }
@@ -168,14 +171,14 @@ TEST_F(FileIconResolutionTest, AnswerTable)
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_));
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
         ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
-        Write("DefaultIcon", nullptr, row.DefaultIcon);
-        Write("DefaultIcon", HandlerIconValue, row.HandlerIcon);
-        Write("shellex\\IconHandler", nullptr, row.Handler);
-        Write("shellex\\IconHandlerBAK", nullptr, row.HandlerBackup);
-        Write("DefaultIconBAK", nullptr, row.IconBackup);
-        const std::string file = File();
+        Write(L"DefaultIcon", nullptr, row.DefaultIcon);
+        Write(L"DefaultIcon", HandlerIconValue, row.HandlerIcon);
+        Write(L"shellex\\IconHandler", nullptr, row.Handler);
+        Write(L"shellex\\IconHandlerBAK", nullptr, row.HandlerBackup);
+        Write(L"DefaultIconBAK", nullptr, row.IconBackup);
+        const std::wstring file = File();
         if (row.TableEntry != nullptr)
-            WriteTableEntry(file, std::string(row.TableEntry) + "," + class_);
+            WriteTableEntry(file, std::wstring(row.TableEntry) + L"," + class_);
 
         previousCalls = {};
         EXPECT_EQ(WithExtension(row.Expected, ext_), AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
@@ -191,13 +194,13 @@ TEST_F(FileIconResolutionTest, AnswerTable)
 TEST_F(FileIconResolutionTest, WithoutAPreviousHandlerCallTheNextRuleAnswers)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
-    Write("DefaultIcon", nullptr, "%1");
-    Write("shellex\\IconHandler", nullptr, OwnClsid);
-    Write("shellex\\IconHandlerBAK", nullptr, AnsweringClsid);
-    Write("DefaultIconBAK", nullptr, "C:\\b.ico,2");
-    const std::string file = File();
-    EXPECT_EQ("DefaultIconBackup C:\\b.ico,2", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
-    EXPECT_EQ("PreviousHandler C:\\previous\\a" + ext_ + ".ico,42",
+    Write(L"DefaultIcon", nullptr, L"%1");
+    Write(L"shellex\\IconHandler", nullptr, OwnClsid);
+    Write(L"shellex\\IconHandlerBAK", nullptr, AnsweringClsid);
+    Write(L"DefaultIconBAK", nullptr, L"C:\\b.ico,2");
+    const std::wstring file = File();
+    EXPECT_EQ(L"DefaultIconBackup C:\\b.ico,2", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    EXPECT_EQ(L"PreviousHandler C:\\previous\\a" + ext_ + L".ico,42",
               AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
 }
 
@@ -205,16 +208,16 @@ TEST_F(FileIconResolutionTest, WithoutAPreviousHandlerCallTheNextRuleAnswers)
 TEST_F(FileIconResolutionTest, OnlyFilesAreAnswered)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
-    Write("DefaultIcon", nullptr, "shell32.dll,4");
-    const std::string folder = dir_.MakeFolder("sub" + ext_);
-    const std::string missing = dir_.Path() + "\\missing" + ext_;
-    const std::string tooLong = dir_.Path() + "\\" + std::string(300, 'n') + ext_;
-    for (const std::string& path : {folder, std::string("C:\\"), missing, tooLong, std::string()}) {
-        SCOPED_TRACE(path);
-        WriteTableEntry(path.empty() ? "x" : path, "C:\\icons\\set.icl,7," + class_);
+    Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+    const std::wstring folder = dir_.MakeFolder(L"sub" + ext_);
+    const std::wstring missing = dir_.Path() + L"\\missing" + ext_;
+    const std::wstring tooLong = dir_.Path() + L"\\" + std::wstring(300, L'n') + ext_;
+    for (const std::wstring& path : {folder, std::wstring(L"C:\\"), missing, tooLong, std::wstring()}) {
+        SCOPED_TRACE(test::Utf8(path));
+        WriteTableEntry(path.empty() ? L"x" : path, L"C:\\icons\\set.icl,7," + class_);
         const FileIconAnswer answer = ResolveFileIcon(path.c_str(), &FakePrevious);
         EXPECT_EQ(FileIconRule::NotAFile, answer.Rule);
-        EXPECT_STREQ("", answer.IconPath);
+        EXPECT_STREQ(L"", answer.IconPath);
     }
     EXPECT_EQ(FileIconRule::NotAFile, ResolveFileIcon(nullptr, &FakePrevious).Rule);
     EXPECT_EQ(0, previousCalls.Count);
@@ -223,69 +226,128 @@ TEST_F(FileIconResolutionTest, OnlyFilesAreAnswered)
 // A file whose name gives no class is its own icon, unless the table has an entry for it.
 TEST_F(FileIconResolutionTest, FilesWithoutAClassToName)
 {
-    const std::string bare = dir_.MakeFile("noextension");
-    const std::string dotted = dir_.MakeFile("dotted.");
-    const std::string unknown = dir_.MakeFile("a.orvnoclass");
-    for (const std::string& file : {bare, dotted, unknown}) {
-        SCOPED_TRACE(file);
-        EXPECT_EQ("FileItself <file>,0", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
+    const std::wstring bare = dir_.MakeFile(L"noextension");
+    const std::wstring dotted = dir_.MakeFile(L"dotted.");
+    const std::wstring unknown = dir_.MakeFile(L"a.orvnoclass");
+    for (const std::wstring& file : {bare, dotted, unknown}) {
+        SCOPED_TRACE(test::Utf8(file));
+        EXPECT_EQ(L"FileItself <file>,0", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
     }
-    WriteTableEntry(bare, "C:\\icons\\bare.ico,3,noclass");
-    EXPECT_EQ("TableEntry C:\\icons\\bare.ico,3", AnswerText(ResolveFileIcon(bare.c_str(), &FakePrevious), bare));
+    WriteTableEntry(bare, L"C:\\icons\\bare.ico,3,noclass");
+    EXPECT_EQ(L"TableEntry C:\\icons\\bare.ico,3", AnswerText(ResolveFileIcon(bare.c_str(), &FakePrevious), bare));
 }
 
 // The handler's backups and DefaultIcon are those of the class at the end of a CurVer
 // chain, where installing keeps them.
 TEST_F(FileIconResolutionTest, InstalledClassReachedThroughCurVer)
 {
-    const std::string versioned = class_ + ".2";
+    const std::wstring versioned = class_ + L".2";
     test::KeyGuard versionedGuard(HKEY_CLASSES_ROOT, versioned);
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
-    Write("CurVer", nullptr, versioned.c_str());
-    Write("shellex\\IconHandlerBAK", nullptr, DecliningClsid);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIcon", nullptr, "%1"));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\shellex\\IconHandler", nullptr, OwnClsid));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\shellex\\IconHandlerBAK", nullptr, AnsweringClsid));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIconBAK", nullptr, "C:\\v.ico,3"));
-    const std::string file = File();
-    EXPECT_EQ("PreviousHandler C:\\previous\\a" + ext_ + ".ico,42",
+    Write(L"CurVer", nullptr, versioned.c_str());
+    Write(L"shellex\\IconHandlerBAK", nullptr, DecliningClsid);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\DefaultIcon", nullptr, L"%1"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\shellex\\IconHandler", nullptr, OwnClsid));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\shellex\\IconHandlerBAK", nullptr, AnsweringClsid));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\DefaultIconBAK", nullptr, L"C:\\v.ico,3"));
+    const std::wstring file = File();
+    EXPECT_EQ(L"PreviousHandler C:\\previous\\a" + ext_ + L".ico,42",
               AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
     EXPECT_EQ(AnsweringClsid, previousCalls.ClsidText);
-    EXPECT_EQ("DefaultIconBackup C:\\v.ico,3", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    EXPECT_EQ(L"DefaultIconBackup C:\\v.ico,3", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
 }
 
 // The longest class name whose "<class>\DefaultIcon" path still fits into 259 characters:
-// "<class>\DefaultIconBAK" does not, and the 8-bit registry calls refuse it as one path.
-// The backup is read below the opened class key.
+// "<class>\DefaultIconBAK" does not fit into a key path of that length, so the backup is
+// read below the opened class key.
 TEST_F(FileIconResolutionTest, BackupOfTheLongestClassNameWithADefaultIconPath)
 {
-    std::string name = test::UniqueName("");
-    name += std::string(259 - std::strlen("\\DefaultIcon") - name.size(), 'c');
+    std::wstring name = test::UniqueName(L"");
+    name += std::wstring(259 - std::wcslen(L"\\DefaultIcon") - name.size(), L'c');
     test::KeyGuard guard(HKEY_CLASSES_ROOT, name);
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, name));
     HKEY classKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              &classKey, nullptr));
-    ASSERT_TRUE(test::WriteString(classKey, "DefaultIcon", nullptr, "%1"));
-    ASSERT_TRUE(test::WriteString(classKey, "shellex\\IconHandler", nullptr, OwnClsid));
-    ASSERT_TRUE(test::WriteString(classKey, "DefaultIconBAK", nullptr, "C:\\l.ico,5"));
+    ASSERT_TRUE(test::WriteString(classKey, L"DefaultIcon", nullptr, L"%1"));
+    ASSERT_TRUE(test::WriteString(classKey, L"shellex\\IconHandler", nullptr, OwnClsid));
+    ASSERT_TRUE(test::WriteString(classKey, L"DefaultIconBAK", nullptr, L"C:\\l.ico,5"));
     RegCloseKey(classKey);
-    const std::string file = File();
-    EXPECT_EQ("DefaultIconBackup C:\\l.ico,5", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
+    const std::wstring file = File();
+    EXPECT_EQ(L"DefaultIconBackup C:\\l.ico,5", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
 }
 
 // Nothing is cached: a change of the table or the class shows in the next answer.
 TEST_F(FileIconResolutionTest, EveryRequestReadsTheRegistryAgain)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
-    Write("DefaultIcon", nullptr, "shell32.dll,4");
-    const std::string file = File();
-    EXPECT_EQ("DefaultIcon shell32.dll,4", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
-    WriteTableEntry(file, "C:\\icons\\new.ico,8," + class_);
-    EXPECT_EQ("TableEntry C:\\icons\\new.ico,8", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+    const std::wstring file = File();
+    EXPECT_EQ(L"DefaultIcon shell32.dll,4", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    WriteTableEntry(file, L"C:\\icons\\new.ico,8," + class_);
+    EXPECT_EQ(L"TableEntry C:\\icons\\new.ico,8", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
-    Write("DefaultIcon", nullptr, "C:\\icons\\type.ico,2");
-    EXPECT_EQ("DefaultIcon C:\\icons\\type.ico,2", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    Write(L"DefaultIcon", nullptr, L"C:\\icons\\type.ico,2");
+    EXPECT_EQ(L"DefaultIcon C:\\icons\\type.ico,2", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+}
+
+// Files whose names the ANSI code page cannot hold, and one whose path is exactly 259
+// UTF-16 units long: "%1" names the whole path, and the table entry named by the exact
+// path answers.
+TEST_F(FileIconResolutionTest, NamesTheCodePageCannotHold)
+{
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+    Write(L"DefaultIcon", nullptr, L"%1");
+    std::vector<std::wstring> files;
+    for (const auto& name : test::UnicodeNames())
+        files.push_back(File(name.Text));
+    const std::wstring longest = test::PathOfLength(dir_.Path(), 259, ext_);
+    ASSERT_EQ(259u, longest.size());
+    ASSERT_EQ(longest, dir_.MakeFile(longest.substr(dir_.Path().size() + 1)));
+    files.push_back(longest);
+    for (const std::wstring& file : files) {
+        SCOPED_TRACE(test::Utf8(file));
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
+        EXPECT_EQ(L"DefaultIcon <file>,0", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+    }
+    // Every entry is written before any is read: names that the ANSI code page turned
+    // into the same "?" would all find the last one.
+    const auto icon = [](std::size_t i) { return L"C:\\icons\\\u5199" + std::to_wstring(i) + L".ico," + std::to_wstring(i); };
+    for (std::size_t i = 0; i < files.size(); ++i)
+        WriteTableEntry(files[i], icon(i) + L"," + class_);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(test::Utf8(files[i]));
+        EXPECT_EQ(L"TableEntry " + icon(i), AnswerText(ResolveFileIcon(files[i].c_str(), nullptr), files[i]));
+    }
+    // The previous handler is handed the whole path.
+    Write(L"shellex\\IconHandlerBAK", nullptr, AnsweringClsid);
+    ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
+    const FileIconAnswer previous = ResolveFileIcon(longest.c_str(), &FakePrevious);
+    EXPECT_EQ(FileIconRule::PreviousHandler, previous.Rule);
+    EXPECT_EQ(longest, previousCalls.FilePath);
+}
+
+// The table as earlier builds wrote it, through the 8-bit calls: the value named by a
+// path with a character of the ANSI code page is found by the file's wide path.
+TEST_F(FileIconResolutionTest, TableEntriesWrittenByTheEightBitCallsAnswer)
+{
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+    Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+    const std::wstring file = File(L"Ic\u00F4ne");
+    char narrowFile[MAX_PATH] = {};
+    BOOL lost = FALSE;
+    ASSERT_LT(0, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, file.c_str(), -1, narrowFile,
+                                     static_cast<int>(std::size(narrowFile)), nullptr, &lost));
+    ASSERT_FALSE(lost) << "the temporary folder's path is not one of the ANSI code page";
+    const std::string data = "C:\\Ic\xF4nes\\a.ico,5," + test::Utf8(class_);
+    HKEY table = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, FileIconsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             &table, nullptr));
+    const LONG status = RegSetValueExA(table, narrowFile, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                       static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(table);
+    ASSERT_EQ(ERROR_SUCCESS, status);
+    EXPECT_EQ(L"TableEntry C:\\Ic\u00F4nes\\a.ico,5", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
 }
 
 } // namespace

@@ -38,16 +38,18 @@ std::string IconEntriesOf(const std::vector<std::string>& lines)
     return found;
 }
 
-// What IconEntriesOf gives when the three entries name the location "path,index".
-std::string ExpectedEntries(const std::string& location)
+// What IconEntriesOf gives when the three entries name the location "path,index". The
+// lines are ASCII (DesktopIniLines narrows UTF-16 to it), so is the location here.
+std::string ExpectedEntries(const std::wstring& wideLocation)
 {
+    const std::string location = test::Utf8(wideLocation);
     const std::size_t comma = location.rfind(',');
     return "IconFile=" + location.substr(0, comma) + "|IconIndex=" + location.substr(comma + 1) +
            "|IconResource=" + location + "|";
 }
 
 // What the dialog does when it opens on a folder, and on OK or Restore.
-IconTarget Opened(const std::string& folder)
+IconTarget Opened(const std::wstring& folder)
 {
     IconTarget target(folder.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
@@ -60,19 +62,19 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, test::ProductRoot));
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, test::FolderClassIconKey, "", test::FolderClassIconText));
-        library_ = test::WriteIconFile(dir_.Path() + "\\library.ico", 12);
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, test::FolderClassIconKey, L"", test::FolderClassIconText));
+        library_ = test::WriteIconFile(dir_.Path() + L"\\library.ico", 12);
     }
     // A folder holding the file as Windows wrote it (hidden, the folder a system folder).
-    std::string FolderWith(const test::WindowsDesktopIni& ini)
+    std::wstring FolderWith(const test::WindowsDesktopIni& ini)
     {
-        const std::string folder = dir_.MakeFolder(ini.Name);
+        const std::wstring folder = dir_.MakeFolder(ini.Name);
         test::PlaceDesktopIni(folder, ini);
         return folder;
     }
 
     test::TempDir dir_;
-    std::string library_;
+    std::wstring library_;
 
 private:
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, test::ProductRoot};
@@ -85,11 +87,11 @@ TEST_F(WindowsWrittenFolder, ReadAsWindowsShowsIt)
 {
     for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
         SCOPED_TRACE(ini->Name);
-        const std::string folder = FolderWith(*ini);
+        const std::wstring folder = FolderWith(*ini);
         const auto read = ReadFolderIcon(folder.c_str());
         ASSERT_TRUE(read);
-        EXPECT_EQ(ini->Icon, std::string(read->IconPath) + "," + std::to_string(read->Index));
-        EXPECT_STREQ("", read->TypeKey);
+        EXPECT_EQ(ini->Icon, std::wstring(read->IconPath) + L"," + std::to_wstring(read->Index));
+        EXPECT_STREQ(L"", read->TypeKey);
         EXPECT_EQ(folder, read->Owner);
     }
 }
@@ -98,8 +100,8 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
 {
     for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
         SCOPED_TRACE(ini->Name);
-        const std::string folder = FolderWith(*ini);
-        const std::string profile = folder + "\\Desktop.ini";
+        const std::wstring folder = FolderWith(*ini);
+        const std::wstring profile = folder + L"\\Desktop.ini";
         const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile));
 
         IconTarget target = Opened(folder);
@@ -109,11 +111,11 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
         bool utf16 = false;
         std::vector<std::string> after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
         EXPECT_EQ(ini->Utf16, utf16);
-        EXPECT_EQ(ExpectedEntries(library_ + ",3"), IconEntriesOf(after));
+        EXPECT_EQ(ExpectedEntries(library_ + L",3"), IconEntriesOf(after));
         EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
         // Wine's shell reads IconFile/IconIndex (not IconResource) and so sees the change.
-        SHFILEINFOA info = {};
-        ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        SHFILEINFOW info = {};
+        ASSERT_NE(0u, SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
         EXPECT_EQ(3, info.iIcon);
 
         // The backup holds what Windows showed; restoring writes it into all three entries.
@@ -124,6 +126,6 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
         EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
         const auto restored = ReadFolderIcon(folder.c_str());
         ASSERT_TRUE(restored);
-        EXPECT_EQ(ini->Icon, std::string(restored->IconPath) + "," + std::to_string(restored->Index));
+        EXPECT_EQ(ini->Icon, std::wstring(restored->IconPath) + L"," + std::to_wstring(restored->Index));
     }
 }

@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <iterator>
 #include <string>
 
 #include "FolderIcons.h"
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 
 using namespace orvane;
 using test::LocationText;
@@ -24,32 +26,75 @@ namespace {
 // The Folder class's icon, set to a known text for the test and put back afterwards.
 class KnownFolderClassIcon {
 public:
-    KnownFolderClassIcon() { test::WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, "", FolderClassIconText); }
+    KnownFolderClassIcon() { test::WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, L"", FolderClassIconText); }
 
 private:
     test::KeyGuard guard_{HKEY_CLASSES_ROOT, FolderClassIconKey};
 };
 
-void ExpectFolderClassIcon(const std::optional<IconLocation>& location, const std::string& folder)
+void ExpectFolderClassIcon(const std::optional<IconLocation>& location, const std::wstring& folder)
 {
     ASSERT_TRUE(location);
-    EXPECT_STREQ("C:\\icons\\folder-class.ico", location->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\folder-class.ico", location->IconPath);
     EXPECT_EQ(7, location->Index);
-    EXPECT_STREQ("Folder", location->TypeKey);
+    EXPECT_STREQ(L"Folder", location->TypeKey);
     EXPECT_EQ(folder, location->Owner);
 }
 
-int CountEntries(const std::string& folder)
+// The profile file's text as the platform's profile functions read it: UTF-16 LE after
+// a byte order mark, else in the ANSI code page. "<none>" when there is no file.
+std::wstring ProfileText(const std::wstring& path)
+{
+    const std::string bytes = ReadFileText(path);
+    std::wstring text;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<wchar_t>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8));
+        return text;
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length));
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    }
+    return text;
+}
+
+// A file's bytes in UTF-16 LE after a byte order mark, as Windows writes Desktop.ini
+// for the folders it sets up.
+std::string Utf16File(const std::wstring& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const wchar_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// Writes a REG_SZ value through the 8-bit call, as earlier builds of this extension wrote
+// their values: the registry stores it in UTF-16, converted from the ANSI code page.
+bool WriteNarrow(HKEY root, const wchar_t* path, const char* name, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(key, name, 0, REG_SZ, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+int CountEntries(const std::wstring& folder)
 {
     int count = 0;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return 0;
     do {
-        if (std::string(data.cFileName) != "." && std::string(data.cFileName) != "..")
+        if (std::wstring(data.cFileName) != L"." && std::wstring(data.cFileName) != L"..")
             ++count;
-    } while (FindNextFileA(find, &data));
+    } while (FindNextFileW(find, &data));
     FindClose(find);
     return count;
 }
@@ -58,55 +103,55 @@ int CountEntries(const std::string& folder)
 
 TEST(FormatProfilePath, OneBackslashWhateverTheFolderEndsWith)
 {
-    char out[TextCapacity];
-    ASSERT_TRUE(FormatProfilePath("C:\\Data", out));
-    EXPECT_STREQ("C:\\Data\\Desktop.ini", out);
-    ASSERT_TRUE(FormatProfilePath("C:\\Data\\", out));
-    EXPECT_STREQ("C:\\Data\\Desktop.ini", out);
-    ASSERT_TRUE(FormatProfilePath("C:\\", out));
-    EXPECT_STREQ("C:\\Desktop.ini", out);
-    EXPECT_FALSE(FormatProfilePath("", out));
+    wchar_t out[TextCapacity];
+    ASSERT_TRUE(FormatProfilePath(L"C:\\Data", out));
+    EXPECT_STREQ(L"C:\\Data\\Desktop.ini", out);
+    ASSERT_TRUE(FormatProfilePath(L"C:\\Data\\", out));
+    EXPECT_STREQ(L"C:\\Data\\Desktop.ini", out);
+    ASSERT_TRUE(FormatProfilePath(L"C:\\", out));
+    EXPECT_STREQ(L"C:\\Desktop.ini", out);
+    EXPECT_FALSE(FormatProfilePath(L"", out));
     EXPECT_FALSE(FormatProfilePath(nullptr, out));
 }
 
 TEST(FormatProfilePath, RefusesWhatDoesNotFitInsteadOfCuttingIt)
 {
-    char out[TextCapacity];
-    const std::string fits = "C:\\" + std::string(244, 'f'); // 247 + "\Desktop.ini" = 259
+    wchar_t out[TextCapacity];
+    const std::wstring fits = L"C:\\" + std::wstring(244, L'f'); // 247 + "\Desktop.ini" = 259
     ASSERT_TRUE(FormatProfilePath(fits.c_str(), out));
-    EXPECT_EQ(259u, std::string(out).size());
-    const std::string tooLong = fits + "g";
+    EXPECT_EQ(259u, std::wstring(out).size());
+    const std::wstring tooLong = fits + L"g";
     EXPECT_FALSE(FormatProfilePath(tooLong.c_str(), out));
-    EXPECT_STREQ("", out);
+    EXPECT_STREQ(L"", out);
     // A trailing backslash takes no extra room.
-    EXPECT_TRUE(FormatProfilePath((fits + "\\").c_str(), out));
+    EXPECT_TRUE(FormatProfilePath((fits + L"\\").c_str(), out));
 }
 
 TEST(FolderIcons, WriteAndReadThroughEitherSpellingOfTheFolder)
 {
     test::TempDir dir;
-    const std::string withSlash = dir.Path() + "\\";
-    IconLocation location("C:\\icons\\set.icl", withSlash.c_str(), 3);
+    const std::wstring withSlash = dir.Path() + L"\\";
+    IconLocation location(L"C:\\icons\\set.icl", withSlash.c_str(), 3);
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(location));
 
-    const std::string profile = dir.Path() + "\\Desktop.ini";
-    const std::string text = ReadFileText(profile);
-    EXPECT_TRUE(Contains(text, "[.ShellClassInfo]"));
-    EXPECT_TRUE(Contains(text, "IconFile=C:\\icons\\set.icl"));
-    EXPECT_TRUE(Contains(text, "IconIndex=3"));
-    EXPECT_TRUE(Contains(text, "IconResource=C:\\icons\\set.icl,3"));
+    const std::wstring profile = dir.Path() + L"\\Desktop.ini";
+    const std::wstring text = ProfileText(profile);
+    EXPECT_TRUE(Contains(text, L"[.ShellClassInfo]"));
+    EXPECT_TRUE(Contains(text, L"IconFile=C:\\icons\\set.icl"));
+    EXPECT_TRUE(Contains(text, L"IconIndex=3"));
+    EXPECT_TRUE(Contains(text, L"IconResource=C:\\icons\\set.icl,3"));
 
-    for (const std::string& folder : {dir.Path(), withSlash}) {
+    for (const std::wstring& folder : {dir.Path(), withSlash}) {
         const auto read = ReadFolderIcon(folder.c_str());
         ASSERT_TRUE(read) << folder;
-        EXPECT_STREQ("C:\\icons\\set.icl", read->IconPath);
+        EXPECT_STREQ(L"C:\\icons\\set.icl", read->IconPath);
         EXPECT_EQ(3, read->Index);
-        EXPECT_STREQ("", read->TypeKey);
+        EXPECT_STREQ(L"", read->TypeKey);
         EXPECT_EQ(folder, read->Owner);
     }
 
-    const DWORD fileAttributes = GetFileAttributesA(profile.c_str());
-    const DWORD folderAttributes = GetFileAttributesA(dir.Path().c_str());
+    const DWORD fileAttributes = GetFileAttributesW(profile.c_str());
+    const DWORD folderAttributes = GetFileAttributesW(dir.Path().c_str());
     EXPECT_TRUE(fileAttributes & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_FALSE(fileAttributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
     EXPECT_TRUE(folderAttributes & FILE_ATTRIBUTE_SYSTEM);
@@ -117,16 +162,16 @@ TEST(FolderIcons, NegativeIndexesAreWrittenSigned)
 {
     KnownFolderClassIcon folderClass;
     test::TempDir dir;
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\a.dll", dir.Path().c_str(), -3)));
-    EXPECT_TRUE(Contains(ReadFileText(dir.Path() + "\\Desktop.ini"), "IconIndex=-3"));
-    EXPECT_TRUE(Contains(ReadFileText(dir.Path() + "\\Desktop.ini"), "IconResource=C:\\a.dll,-3"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.dll", dir.Path().c_str(), -3)));
+    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconIndex=-3"));
+    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconResource=C:\\a.dll,-3"));
     auto read = ReadFolderIcon(dir.Path().c_str());
     ASSERT_TRUE(read);
     EXPECT_EQ(-3, read->Index);
 
     // -99 is the "no entry" default of the read, so it comes back as the Folder class.
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\a.dll", dir.Path().c_str(), NoIndex)));
-    EXPECT_TRUE(Contains(ReadFileText(dir.Path() + "\\Desktop.ini"), "IconIndex=-99"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.dll", dir.Path().c_str(), NoIndex)));
+    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconIndex=-99"));
     ExpectFolderClassIcon(ReadFolderIcon(dir.Path().c_str()), dir.Path());
 }
 
@@ -134,114 +179,126 @@ TEST(FolderIcons, IndexWithoutFileAndFileWithoutIndex)
 {
     KnownFolderClassIcon folderClass;
     test::TempDir dir;
-    const std::string indexOnly = dir.MakeFolder("indexOnly");
-    const std::string fileOnly = dir.MakeFolder("fileOnly");
-    const std::string empty = dir.MakeFolder("empty");
-    dir.MakeFile("indexOnly\\Desktop.ini", "[.ShellClassInfo]\r\nIconIndex=5\r\n");
-    dir.MakeFile("fileOnly\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\x.ico\r\n");
+    const std::wstring indexOnly = dir.MakeFolder(L"indexOnly");
+    const std::wstring fileOnly = dir.MakeFolder(L"fileOnly");
+    const std::wstring empty = dir.MakeFolder(L"empty");
+    dir.MakeFile(L"indexOnly\\Desktop.ini", "[.ShellClassInfo]\r\nIconIndex=5\r\n");
+    dir.MakeFile(L"fileOnly\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\x.ico\r\n");
 
     const auto read = ReadFolderIcon(indexOnly.c_str());
     ASSERT_TRUE(read);
-    EXPECT_STREQ("", read->IconPath);
+    EXPECT_STREQ(L"", read->IconPath);
     EXPECT_EQ(5, read->Index);
     ExpectFolderClassIcon(ReadFolderIcon(fileOnly.c_str()), fileOnly);
     ExpectFolderClassIcon(ReadFolderIcon(empty.c_str()), empty);
-    const std::string missing = dir.Path() + "\\missing";
+    const std::wstring missing = dir.Path() + L"\\missing";
     ExpectFolderClassIcon(ReadFolderIcon(missing.c_str()), missing);
 }
 
 TEST(FolderIcons, FolderClassWithoutIconReadsAsNone)
 {
     test::KeyGuard guard(HKEY_CLASSES_ROOT, FolderClassIconKey);
-    test::KeyGuard curVer(HKEY_CLASSES_ROOT, "Folder\\CurVer");
+    test::KeyGuard curVer(HKEY_CLASSES_ROOT, L"Folder\\CurVer");
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, FolderClassIconKey));
-    ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, "Folder\\CurVer"));
+    ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Folder\\CurVer"));
     test::TempDir dir;
     EXPECT_FALSE(ReadFolderIcon(dir.Path().c_str()));
 }
 
 TEST(FolderIcons, FolderClassIconReachedThroughCurVer)
 {
-    const std::string versioned = test::UniqueName("Folder");
+    const std::wstring versioned = test::UniqueName(L"Folder");
     test::KeyGuard guard(HKEY_CLASSES_ROOT, FolderClassIconKey);
-    test::KeyGuard curVer(HKEY_CLASSES_ROOT, "Folder\\CurVer");
+    test::KeyGuard curVer(HKEY_CLASSES_ROOT, L"Folder\\CurVer");
     test::KeyGuard versionedGuard(HKEY_CLASSES_ROOT, versioned);
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, FolderClassIconKey));
-    test::WriteString(HKEY_CLASSES_ROOT, "Folder\\CurVer", "", versioned);
-    test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIcon", "", "C:\\v.ico,2");
+    test::WriteString(HKEY_CLASSES_ROOT, L"Folder\\CurVer", L"", versioned);
+    test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\DefaultIcon", L"", L"C:\\v.ico,2");
 
     test::TempDir dir;
-    EXPECT_EQ("C:\\v.ico,2|" + versioned + "|" + dir.Path(), LocationText(ReadFolderIcon(dir.Path().c_str())));
+    EXPECT_EQ(L"C:\\v.ico,2|" + versioned + L"|" + dir.Path(), LocationText(ReadFolderIcon(dir.Path().c_str())));
 }
 
 TEST(FolderIcons, HiddenProfileKeepsItsAttributesAndFolderGetsSystemOnEveryWrite)
 {
     test::TempDir dir;
-    const std::string profile = dir.MakeFile("Desktop.ini", "[.ShellClassInfo]\r\nIconIndex=1\r\n");
-    ASSERT_TRUE(SetFileAttributesA(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    const DWORD before = GetFileAttributesA(profile.c_str());
+    const std::wstring profile = dir.MakeFile(L"Desktop.ini", "[.ShellClassInfo]\r\nIconIndex=1\r\n");
+    ASSERT_TRUE(SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    const DWORD before = GetFileAttributesW(profile.c_str());
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\a.ico", dir.Path().c_str(), 1)));
-    EXPECT_EQ(before, GetFileAttributesA(profile.c_str()));
-    EXPECT_TRUE(GetFileAttributesA(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.ico", dir.Path().c_str(), 1)));
+    EXPECT_EQ(before, GetFileAttributesW(profile.c_str()));
+    EXPECT_TRUE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
 
     // Someone takes the system attribute away; the next write puts it back.
-    ASSERT_TRUE(SetFileAttributesA(dir.Path().c_str(), FILE_ATTRIBUTE_NORMAL));
-    ASSERT_FALSE(GetFileAttributesA(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\b.ico", dir.Path().c_str(), 2)));
-    EXPECT_TRUE(GetFileAttributesA(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(SetFileAttributesW(dir.Path().c_str(), FILE_ATTRIBUTE_NORMAL));
+    ASSERT_FALSE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\b.ico", dir.Path().c_str(), 2)));
+    EXPECT_TRUE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
     const auto read = ReadFolderIcon(dir.Path().c_str());
     ASSERT_TRUE(read);
-    EXPECT_STREQ("C:\\b.ico", read->IconPath);
+    EXPECT_STREQ(L"C:\\b.ico", read->IconPath);
     EXPECT_EQ(2, read->Index);
 }
 
 TEST(FolderIcons, OtherEntriesAndSectionsAreKept)
 {
     test::TempDir dir;
-    const std::string profile = dir.MakeFile("Desktop.ini",
+    const std::wstring profile = dir.MakeFile(L"Desktop.ini",
         "[.ShellClassInfo]\r\nInfoTip=Project files\r\nConfirmFileOp=0\r\n[ViewState]\r\nMode=4\r\n");
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\a.ico", dir.Path().c_str(), 4)));
-    const std::string text = ReadFileText(profile);
-    EXPECT_TRUE(Contains(text, "InfoTip=Project files"));
-    EXPECT_TRUE(Contains(text, "ConfirmFileOp=0"));
-    EXPECT_TRUE(Contains(text, "[ViewState]"));
-    EXPECT_TRUE(Contains(text, "Mode=4"));
-    EXPECT_TRUE(Contains(text, "IconIndex=4"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.ico", dir.Path().c_str(), 4)));
+    const std::wstring text = ProfileText(profile);
+    EXPECT_TRUE(Contains(text, L"InfoTip=Project files"));
+    EXPECT_TRUE(Contains(text, L"ConfirmFileOp=0"));
+    EXPECT_TRUE(Contains(text, L"[ViewState]"));
+    EXPECT_TRUE(Contains(text, L"Mode=4"));
+    EXPECT_TRUE(Contains(text, L"IconIndex=4"));
 }
 
 TEST(FolderIcons, HostileProfileEntries)
 {
     test::TempDir dir;
     struct Case {
-        const char* Name;
-        std::string Content;
+        const wchar_t* Name;
+        std::string Content; // the file's bytes
         bool Found;
-        std::string IconPath;
+        std::wstring IconPath;
         std::int32_t Index;
     };
     const std::string fits(258, 'p');
+    // The same limits in a file written in UTF-16 are counted in UTF-16 units; a
+    // surrogate pair comes last.
+    const std::wstring wideFits = std::wstring(256, L'\u0436') + L"\U0001F4C1";
+    const std::wstring wideOver = std::wstring(257, L'\u0436') + L"\U0001F4C1";
+    const std::wstring wideLongest = std::wstring(257, L'\u5199') + L"\U0001F4C1";
     const Case cases[] = {
-        // A path longer than the 259-byte read buffer would come back cut into another.
-        {"huge", "[.ShellClassInfo]\r\nIconFile=" + std::string(2000, 'h') + "\r\nIconIndex=1\r\n", false, "", 0},
-        {"justOver", "[.ShellClassInfo]\r\nIconFile=" + std::string(259, 'j') + "\r\nIconIndex=1\r\n", false, "", 0},
-        {"fits", "[.ShellClassInfo]\r\nIconFile=" + fits + "\r\nIconIndex=6\r\n", true, fits, 6},
-        {"letters", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=abc\r\n", true, "C:\\a.ico", 0},
-        {"trailing", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=12abc\r\n", true, "C:\\a.ico", 12},
-        {"binary", std::string("[.ShellClassInfo]\r\nIconFile=C:\\a\x01\x7f.ico\r\nIconIndex=2\r\n"), true, "C:\\a\x01\x7f.ico", 2},
+        // A path longer than the 259-character read buffer would come back cut into another.
+        {L"huge", "[.ShellClassInfo]\r\nIconFile=" + std::string(2000, 'h') + "\r\nIconIndex=1\r\n", false, L"", 0},
+        {L"justOver", "[.ShellClassInfo]\r\nIconFile=" + std::string(259, 'j') + "\r\nIconIndex=1\r\n", false, L"", 0},
+        {L"fits", "[.ShellClassInfo]\r\nIconFile=" + fits + "\r\nIconIndex=6\r\n", true, std::wstring(258, L'p'), 6},
+        {L"letters", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=abc\r\n", true, L"C:\\a.ico", 0},
+        {L"trailing", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=12abc\r\n", true, L"C:\\a.ico", 12},
+        {L"binary", std::string("[.ShellClassInfo]\r\nIconFile=C:\\a\x01\x7f.ico\r\nIconIndex=2\r\n"), true, L"C:\\a\x01\x7f.ico", 2},
         // IconResource, where it names a location, stands over IconFile/IconIndex as in Explorer.
-        {"resourceWins", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\nIconResource=C:\\r.dll,-7\r\n", true, "C:\\r.dll", -7},
-        {"resourceCut", "[.ShellClassInfo]\r\nIconResource=" + std::string(300, 'r') + ",1\r\nIconFile=C:\\a.ico\r\nIconIndex=2\r\n", true, "C:\\a.ico", 2},
-        {"resourceNoIndex", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll\r\nIconFile=C:\\a.ico\r\nIconIndex=3\r\n", true, "C:\\a.ico", 3},
-        {"resourceLetters", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,4x\r\nIconFile=C:\\a.ico\r\nIconIndex=4\r\n", true, "C:\\a.ico", 4},
-        {"resourceNinetyNine", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,-99\r\nIconFile=C:\\a.ico\r\nIconIndex=5\r\n", true, "C:\\a.ico", 5},
-        {"resourceOtherSection", "[Other]\r\nIconResource=C:\\r.dll,6\r\n[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=6\r\n", true, "C:\\a.ico", 6},
-        {"resourceLongest", "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'l') + ",-2147483648\r\n", true, std::string(259, 'l'), INT32_MIN},
+        {L"resourceWins", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\nIconResource=C:\\r.dll,-7\r\n", true, L"C:\\r.dll", -7},
+        {L"resourceCut", "[.ShellClassInfo]\r\nIconResource=" + std::string(300, 'r') + ",1\r\nIconFile=C:\\a.ico\r\nIconIndex=2\r\n", true, L"C:\\a.ico", 2},
+        {L"resourceNoIndex", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll\r\nIconFile=C:\\a.ico\r\nIconIndex=3\r\n", true, L"C:\\a.ico", 3},
+        {L"resourceLetters", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,4x\r\nIconFile=C:\\a.ico\r\nIconIndex=4\r\n", true, L"C:\\a.ico", 4},
+        {L"resourceNinetyNine", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll,-99\r\nIconFile=C:\\a.ico\r\nIconIndex=5\r\n", true, L"C:\\a.ico", 5},
+        {L"resourceOtherSection", "[Other]\r\nIconResource=C:\\r.dll,6\r\n[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=6\r\n", true, L"C:\\a.ico", 6},
+        {L"resourceLongest", "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'l') + ",-2147483648\r\n", true, std::wstring(259, L'l'), INT32_MIN},
+        // An ANSI file's characters are those of the ANSI code page.
+        {L"ansi", "[.ShellClassInfo]\r\nIconFile=C:\\Ic\xF4nes\\a.ico\r\nIconIndex=7\r\n", true, L"C:\\Ic\u00F4nes\\a.ico", 7},
+        // A UTF-16 file holds what the ANSI code page cannot.
+        {L"wide", Utf16File(L"[.ShellClassInfo]\r\nIconFile=C:\\\u041F\u0440\\\U0001F4C1.ico\r\nIconIndex=8\r\n"), true, L"C:\\\u041F\u0440\\\U0001F4C1.ico", 8},
+        {L"wideFits", Utf16File(L"[.ShellClassInfo]\r\nIconFile=" + wideFits + L"\r\nIconIndex=6\r\n"), true, wideFits, 6},
+        {L"wideJustOver", Utf16File(L"[.ShellClassInfo]\r\nIconFile=" + wideOver + L"\r\nIconIndex=1\r\n"), false, L"", 0},
+        {L"wideResourceLongest", Utf16File(L"[.ShellClassInfo]\r\nIconResource=" + wideLongest + L",-5\r\n"), true, wideLongest, -5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::string folder = dir.MakeFolder(c.Name);
-        dir.MakeFile(std::string(c.Name) + "\\Desktop.ini", c.Content);
+        const std::wstring folder = dir.MakeFolder(c.Name);
+        dir.MakeFile(std::wstring(c.Name) + L"\\Desktop.ini", c.Content);
         const auto read = ReadFolderIcon(folder.c_str());
         ASSERT_EQ(c.Found, read.has_value());
         if (read) {
@@ -254,11 +311,11 @@ TEST(FolderIcons, HostileProfileEntries)
 TEST(FolderIcons, LongIconPathIsRefusedNotCut)
 {
     test::TempDir dir;
-    const std::string fits(258, 'p');
-    const std::string tooLong(259, 'p');
+    const std::wstring fits(258, L'p');
+    const std::wstring tooLong(259, L'p');
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFolderIcon(IconLocation(tooLong.c_str(), dir.Path().c_str(), 1)));
     EXPECT_EQ(0, CountEntries(dir.Path()));
-    EXPECT_FALSE(GetFileAttributesA(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_FALSE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
 
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(fits.c_str(), dir.Path().c_str(), 1)));
     const auto read = ReadFolderIcon(dir.Path().c_str());
@@ -270,9 +327,9 @@ TEST(FolderIcons, LongFolderPathIsRefusedNotCut)
 {
     KnownFolderClassIcon folderClass;
     test::TempDir dir;
-    std::string folder = dir.Path() + "\\";
-    folder += std::string(248 - folder.size(), 'd'); // 248 + "\Desktop.ini" = 260
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFolderIcon(IconLocation("C:\\a.ico", folder.c_str(), 1)));
+    std::wstring folder = dir.Path() + L"\\";
+    folder += std::wstring(248 - folder.size(), L'd'); // 248 + "\Desktop.ini" = 260
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFolderIcon(IconLocation(L"C:\\a.ico", folder.c_str(), 1)));
     EXPECT_EQ(0, CountEntries(dir.Path()));
     // Its profile file cannot be named, so nothing is known about its icon, not even
     // the Folder class's.
@@ -282,11 +339,11 @@ TEST(FolderIcons, LongFolderPathIsRefusedNotCut)
 TEST(FolderIcons, MissingFolderFailsAndIsNotCreated)
 {
     test::TempDir dir;
-    const std::string missing = dir.Path() + "\\missing";
-    const LONG status = WriteFolderIcon(IconLocation("C:\\a.ico", missing.c_str(), 1));
+    const std::wstring missing = dir.Path() + L"\\missing";
+    const LONG status = WriteFolderIcon(IconLocation(L"C:\\a.ico", missing.c_str(), 1));
     EXPECT_NE(ERROR_SUCCESS, status);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(missing.c_str()));
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFolderIcon(IconLocation("C:\\a.ico", "", 1)));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFolderIcon(IconLocation(L"C:\\a.ico", L"", 1)));
 }
 
 // A profile file that cannot be written (here: held open without sharing by another
@@ -296,22 +353,22 @@ TEST(FolderIcons, MissingFolderFailsAndIsNotCreated)
 TEST(FolderIcons, UnwritableProfileFailsAndChangesNothing)
 {
     test::TempDir dir;
-    const std::string locked = dir.MakeFolder("locked");
+    const std::wstring locked = dir.MakeFolder(L"locked");
     const std::string content = "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n";
-    const std::string profile = dir.MakeFile("locked\\Desktop.ini", content);
-    HANDLE holder = CreateFileA(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::wstring profile = dir.MakeFile(L"locked\\Desktop.ini", content);
+    HANDLE holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    const LONG status = WriteFolderIcon(IconLocation("C:\\new.ico", locked.c_str(), 2));
+    const LONG status = WriteFolderIcon(IconLocation(L"C:\\new.ico", locked.c_str(), 2));
     CloseHandle(holder);
     EXPECT_NE(ERROR_SUCCESS, status);
     EXPECT_EQ(content, ReadFileText(profile));
-    EXPECT_FALSE(GetFileAttributesA(locked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_FALSE(GetFileAttributesA(profile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_FALSE(GetFileAttributesW(locked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_FALSE(GetFileAttributesW(profile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 
-    const std::string blocked = dir.MakeFolder("blocked");
-    dir.MakeFolder("blocked\\Desktop.ini");
-    EXPECT_NE(ERROR_SUCCESS, WriteFolderIcon(IconLocation("C:\\new.ico", blocked.c_str(), 2)));
-    EXPECT_FALSE(GetFileAttributesA(blocked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    const std::wstring blocked = dir.MakeFolder(L"blocked");
+    dir.MakeFolder(L"blocked\\Desktop.ini");
+    EXPECT_NE(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\new.ico", blocked.c_str(), 2)));
+    EXPECT_FALSE(GetFileAttributesW(blocked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
 }
 
 TEST(FolderIcons, ShellReportsTheWrittenIcon)
@@ -320,107 +377,192 @@ TEST(FolderIcons, ShellReportsTheWrittenIcon)
     // not hand back the IconFile text for folders, so the index is the witness here.
     test::TempDir icons;
     test::TempDir dir;
-    const std::string library = test::WriteIconFile(icons.Path() + "\\set.ico", 50);
-    SHFILEINFOA before = {};
-    ASSERT_NE(0u, SHGetFileInfoA(dir.Path().c_str(), 0, &before, sizeof before, SHGFI_ICONLOCATION));
+    const std::wstring library = test::WriteIconFile(icons.Path() + L"\\set.ico", 50);
+    SHFILEINFOW before = {};
+    ASSERT_NE(0u, SHGetFileInfoW(dir.Path().c_str(), 0, &before, sizeof before, SHGFI_ICONLOCATION));
     for (int index : {41, 17}) {
         ASSERT_NE(before.iIcon, index);
         ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(library.c_str(), dir.Path().c_str(), index)));
-        SHFILEINFOA info = {};
-        ASSERT_NE(0u, SHGetFileInfoA(dir.Path().c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        SHFILEINFOW info = {};
+        ASSERT_NE(0u, SHGetFileInfoW(dir.Path().c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
         EXPECT_EQ(index, info.iIcon);
+    }
+}
+
+TEST(FolderIcons, NamesTheCodePageCannotHold)
+{
+    // Wine's shell reports the index of a system folder's Desktop.ini (see above).
+    test::TempDir icons;
+    test::TempDir dir;
+    for (const auto& name : test::UnicodeNames()) {
+        SCOPED_TRACE(name.Label);
+        const std::wstring library = test::WriteIconFile(icons.MakeFolder(name.Text) + L"\\" + name.Text + L".ico", 30);
+        const std::wstring folder = dir.MakeFolder(name.Text);
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(library.c_str(), folder.c_str(), 23)));
+
+        // Only UTF-16 holds these characters in the file.
+        const std::string bytes = ReadFileText(profile);
+        EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+        wchar_t entry[TextCapacity] = {};
+        GetPrivateProfileStringW(L".ShellClassInfo", L"IconFile", L"", entry, static_cast<DWORD>(std::size(entry)),
+                                 profile.c_str());
+        EXPECT_EQ(library, entry);
+        GetPrivateProfileStringW(L".ShellClassInfo", L"IconResource", L"", entry, static_cast<DWORD>(std::size(entry)),
+                                 profile.c_str());
+        EXPECT_EQ(library + L",23", entry);
+        EXPECT_EQ(library + L",23||" + folder, LocationText(ReadFolderIcon(folder.c_str())));
+        EXPECT_TRUE(GetFileAttributesW(profile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+        SHFILEINFOW info = {};
+        ASSERT_NE(0u, SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        EXPECT_EQ(23, info.iIcon);
     }
 }
 
 TEST(FolderBackups, ShortFormStoredPerFolderWithOwnerOnRead)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
-    IconLocation location("C:\\icons\\a.ico", "ignored", 3);
-    location.SetTypeKey("Folder");
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(location, "C:\\Data"));
+    IconLocation location(L"C:\\icons\\a.ico", L"ignored", 3);
+    location.SetTypeKey(L"Folder");
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(location, L"C:\\Data"));
 
-    std::string text;
+    std::wstring text;
     DWORD type = 0;
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, "C:\\Data", &text, &type));
-    EXPECT_EQ("C:\\icons\\a.ico,3", text);
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Data", &text, &type));
+    EXPECT_EQ(L"C:\\icons\\a.ico,3", text);
     EXPECT_EQ(DWORD(REG_SZ), type);
 
-    EXPECT_EQ("C:\\icons\\a.ico,3||C:\\Data", LocationText(ReadFolderBackup("C:\\Data")));
+    EXPECT_EQ(L"C:\\icons\\a.ico,3||C:\\Data", LocationText(ReadFolderBackup(L"C:\\Data")));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\b.ico", "", NoIndex), "C:\\Data"));
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, "C:\\Data", &text));
-    EXPECT_EQ("C:\\b.ico,4294967197", text);
-    EXPECT_EQ(NoIndex, ReadFolderBackup("C:\\Data")->Index);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", NoIndex), L"C:\\Data"));
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Data", &text));
+    EXPECT_EQ(L"C:\\b.ico,4294967197", text);
+    EXPECT_EQ(NoIndex, ReadFolderBackup(L"C:\\Data")->Index);
 }
 
 TEST(FolderBackups, TrailingBackslashIsAnotherFolderButCaseIsNot)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\a.ico", "", 1), "C:\\Data"));
-    EXPECT_FALSE(ReadFolderBackup("C:\\Data\\"));
-    const auto other = ReadFolderBackup("c:\\DATA");
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\a.ico", L"", 1), L"C:\\Data"));
+    EXPECT_FALSE(ReadFolderBackup(L"C:\\Data\\"));
+    const auto other = ReadFolderBackup(L"c:\\DATA");
     ASSERT_TRUE(other);
-    EXPECT_STREQ("c:\\DATA", other->Owner);
+    EXPECT_STREQ(L"c:\\DATA", other->Owner);
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\b.ico", "", 2), "C:\\Data\\"));
-    EXPECT_EQ(1, ReadFolderBackup("C:\\Data")->Index);
-    EXPECT_EQ(2, ReadFolderBackup("C:\\Data\\")->Index);
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", 2), L"C:\\Data\\"));
+    EXPECT_EQ(1, ReadFolderBackup(L"C:\\Data")->Index);
+    EXPECT_EQ(2, ReadFolderBackup(L"C:\\Data\\")->Index);
 
-    ASSERT_EQ(ERROR_SUCCESS, DeleteFolderBackup("C:\\DATA"));
-    EXPECT_FALSE(ReadFolderBackup("C:\\Data"));
-    EXPECT_TRUE(ReadFolderBackup("C:\\Data\\"));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteFolderBackup(L"C:\\DATA"));
+    EXPECT_FALSE(ReadFolderBackup(L"C:\\Data"));
+    EXPECT_TRUE(ReadFolderBackup(L"C:\\Data\\"));
 }
 
 TEST(FolderBackups, LongFormValueGivesItsTypeKey)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
-    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "C:\\Data", "C:\\a.ico,4,Folder");
-    const auto read = ReadFolderBackup("C:\\Data");
+    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Data", L"C:\\a.ico,4,Folder");
+    const auto read = ReadFolderBackup(L"C:\\Data");
     ASSERT_TRUE(read);
-    EXPECT_STREQ("C:\\a.ico", read->IconPath);
+    EXPECT_STREQ(L"C:\\a.ico", read->IconPath);
     EXPECT_EQ(4, read->Index);
-    EXPECT_STREQ("Folder", read->TypeKey);
+    EXPECT_STREQ(L"Folder", read->TypeKey);
 }
 
 TEST(FolderBackups, DeletionKeepsTheKeyAndFindsNothingToDeleteFine)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup("C:\\Data"));
-    EXPECT_FALSE(ReadFolderBackup("C:\\Data"));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup(L"C:\\Data"));
+    EXPECT_FALSE(ReadFolderBackup(L"C:\\Data"));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\a.ico", "", 1), "C:\\Data"));
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup("C:\\Data"));
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup("C:\\Data"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\a.ico", L"", 1), L"C:\\Data"));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup(L"C:\\Data"));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFolderBackup(L"C:\\Data"));
     EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
 }
 
 TEST(FolderBackups, HostileValues)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
-    const std::string big(600, 'b');
-    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "big", big + ",1");
-    const char unterminated[] = {'C', ':', '\\', 'u', ',', '5'};
-    test::WriteValue(HKEY_LOCAL_MACHINE, FolderBackupKey, "unterminated", REG_SZ, unterminated, sizeof unterminated);
-    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "longPath", std::string(300, 'p') + ",1");
+    const std::wstring big(600, L'b');
+    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"big", big + L",1");
+    const wchar_t unterminated[] = {L'C', L':', L'\\', L'u', L',', L'5'};
+    test::WriteValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"unterminated", REG_SZ, unterminated, sizeof unterminated);
+    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"longPath", std::wstring(300, L'p') + L",1");
 
-    EXPECT_FALSE(ReadFolderBackup("big"));
-    EXPECT_FALSE(ReadFolderBackup("longPath"));
-    const auto read = ReadFolderBackup("unterminated");
+    EXPECT_FALSE(ReadFolderBackup(L"big"));
+    EXPECT_FALSE(ReadFolderBackup(L"longPath"));
+    // The same through the 8-bit call, as earlier builds wrote their values.
+    const std::string narrowLong = std::string(300, 'p') + ",1";
+    ASSERT_TRUE(WriteNarrow(HKEY_LOCAL_MACHINE, FolderBackupKey, "narrowLongPath", narrowLong.c_str(),
+                            DWORD(narrowLong.size() + 1)));
+    const char narrowUnterminated[] = {'C', ':', '\\', 'n', ',', '6'};
+    ASSERT_TRUE(WriteNarrow(HKEY_LOCAL_MACHINE, FolderBackupKey, "narrowUnterminated", narrowUnterminated,
+                            sizeof narrowUnterminated));
+
+    EXPECT_FALSE(ReadFolderBackup(L"big"));
+    EXPECT_FALSE(ReadFolderBackup(L"longPath"));
+    EXPECT_FALSE(ReadFolderBackup(L"narrowLongPath"));
+    const auto read = ReadFolderBackup(L"unterminated");
     ASSERT_TRUE(read);
-    EXPECT_STREQ("C:\\u", read->IconPath);
+    EXPECT_STREQ(L"C:\\u", read->IconPath);
     EXPECT_EQ(5, read->Index);
+    const auto narrow = ReadFolderBackup(L"narrowUnterminated");
+    ASSERT_TRUE(narrow);
+    EXPECT_STREQ(L"C:\\n", narrow->IconPath);
+    EXPECT_EQ(6, narrow->Index);
+}
+
+TEST(FolderBackups, WrittenByTheEightBitCallsAreReadAndDeleted)
+{
+    test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
+    // A folder and an icon path with characters of the ANSI code page, as earlier builds
+    // wrote them.
+    const char text[] = "C:\\Ic\xF4nes\\a.ico,4";
+    ASSERT_TRUE(WriteNarrow(HKEY_LOCAL_MACHINE, FolderBackupKey, "C:\\Donn\xE9" "es", text, sizeof text));
+    EXPECT_EQ(L"C:\\Ic\u00F4nes\\a.ico,4||C:\\Donn\u00E9es", LocationText(ReadFolderBackup(L"C:\\Donn\u00E9es")));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteFolderBackup(L"C:\\Donn\u00E9es"));
+    EXPECT_FALSE(ReadFolderBackup(L"C:\\Donn\u00E9es"));
+    EXPECT_EQ(L"<none>", test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Donn\u00E9es"));
+}
+
+TEST(FolderBackups, FoldersTheCodePageCannotHoldHaveABackupEach)
+{
+    test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
+    const auto& names = test::UnicodeNames();
+    for (const auto& name : names) {
+        const std::wstring icon = L"C:\\icons\\" + name.Text + L".ico";
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(icon.c_str(), L"", 3), (L"C:\\" + name.Text).c_str()))
+            << name.Label;
+    }
+    // Read only after all are written: names that the ANSI code page turned into the same
+    // "?" would all find the last one.
+    for (const auto& name : names) {
+        SCOPED_TRACE(name.Label);
+        const std::wstring folder = L"C:\\" + name.Text;
+        const std::wstring icon = L"C:\\icons\\" + name.Text + L".ico";
+        EXPECT_EQ(icon + L",3", test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+        EXPECT_EQ(icon + L",3||" + folder, LocationText(ReadFolderBackup(folder.c_str())));
+    }
+    for (const auto& name : names) {
+        SCOPED_TRACE(name.Label);
+        const std::wstring folder = L"C:\\" + name.Text;
+        ASSERT_EQ(ERROR_SUCCESS, DeleteFolderBackup(folder.c_str()));
+        EXPECT_FALSE(ReadFolderBackup(folder.c_str()));
+    }
 }
 
 TEST(FolderBackups, NoFolderNameNeverAddressesTheDefaultValue)
 {
     test::KeyGuard guard(HKEY_LOCAL_MACHINE, ProductRoot);
-    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "", "C:\\default.ico,1");
-    EXPECT_NE(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\a.ico", "", 2), ""));
-    EXPECT_FALSE(ReadFolderBackup(""));
+    test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"", L"C:\\default.ico,1");
+    EXPECT_NE(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\a.ico", L"", 2), L""));
+    EXPECT_FALSE(ReadFolderBackup(L""));
     EXPECT_FALSE(ReadFolderBackup(nullptr));
-    EXPECT_NE(ERROR_SUCCESS, DeleteFolderBackup(""));
-    std::string text;
-    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, "", &text));
-    EXPECT_EQ("C:\\default.ico,1", text);
+    EXPECT_NE(ERROR_SUCCESS, DeleteFolderBackup(L""));
+    std::wstring text;
+    ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"", &text));
+    EXPECT_EQ(L"C:\\default.ico,1", text);
 }

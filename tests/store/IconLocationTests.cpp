@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "IconLocation.h"
@@ -13,39 +14,39 @@ using namespace orvane;
 namespace {
 
 struct ParseCase {
-    const char* Text;
-    const char* IconPath;
+    const wchar_t* Text;
+    const wchar_t* IconPath;
     std::int32_t Index;
-    const char* TypeKey;
+    const wchar_t* TypeKey;
 };
 
 const ParseCase ShortFormCases[] = {
-    {"C:\\icons\\a.ico,3", "C:\\icons\\a.ico", 3, ""},
-    {"C:\\icons\\a.ico", "C:\\icons\\a.ico", NoIndex, ""},
-    {"C:\\icons\\a.ico,", "C:\\icons\\a.ico", NoIndex, ""},
-    {"C:\\icons\\a.ico,,x", "C:\\icons\\a.ico", 0, ""},
-    {"%SystemRoot%\\system32\\shell32.dll,-3", "%SystemRoot%\\system32\\shell32.dll", -3, ""},
-    {"a.dll,4294967197", "a.dll", NoIndex, ""},
-    {"a.dll,3,txtfile", "a.dll", 3, ""},
-    {",5", "", 5, ""},
-    {"\"%1\"", "\"%1\"", NoIndex, ""},
-    {"a.dll,3,abc", "a.dll", 3, ""},
-    {"a.dll,  +12x", "a.dll", 12, ""},
-    {"a.dll,4294967293", "a.dll", -3, ""},
-    {"a.dll,4294967296", "a.dll", 0, ""},  // wraps modulo 2^32
-    {"", "", NoIndex, ""},
+    {L"C:\\icons\\a.ico,3", L"C:\\icons\\a.ico", 3, L""},
+    {L"C:\\icons\\a.ico", L"C:\\icons\\a.ico", NoIndex, L""},
+    {L"C:\\icons\\a.ico,", L"C:\\icons\\a.ico", NoIndex, L""},
+    {L"C:\\icons\\a.ico,,x", L"C:\\icons\\a.ico", 0, L""},
+    {L"%SystemRoot%\\system32\\shell32.dll,-3", L"%SystemRoot%\\system32\\shell32.dll", -3, L""},
+    {L"a.dll,4294967197", L"a.dll", NoIndex, L""},
+    {L"a.dll,3,txtfile", L"a.dll", 3, L""},
+    {L",5", L"", 5, L""},
+    {L"\"%1\"", L"\"%1\"", NoIndex, L""},
+    {L"a.dll,3,abc", L"a.dll", 3, L""},
+    {L"a.dll,  +12x", L"a.dll", 12, L""},
+    {L"a.dll,4294967293", L"a.dll", -3, L""},
+    {L"a.dll,4294967296", L"a.dll", 0, L""},  // wraps modulo 2^32
+    {L"", L"", NoIndex, L""},
 };
 
 const ParseCase LongFormCases[] = {
-    {"a.dll,3,txtfile", "a.dll", 3, "txtfile"},
-    {"a.dll,3", "a.dll", 3, ""},
-    {"a.dll,,txtfile", "a.dll", NoIndex, ""},
-    {"a.dll", "a.dll", NoIndex, ""},
-    {"a.dll,3,x,y", "a.dll", 3, "x,y"},
-    {"a.dll, 7,k", "a.dll", 7, "k"},
-    {"a.dll,4294967197,k", "a.dll", NoIndex, "k"},
-    {"a.dll,-3,k", "a.dll", -3, "k"},
-    {"a.dll,3,", "a.dll", 3, ""},
+    {L"a.dll,3,txtfile", L"a.dll", 3, L"txtfile"},
+    {L"a.dll,3", L"a.dll", 3, L""},
+    {L"a.dll,,txtfile", L"a.dll", NoIndex, L""},
+    {L"a.dll", L"a.dll", NoIndex, L""},
+    {L"a.dll,3,x,y", L"a.dll", 3, L"x,y"},
+    {L"a.dll, 7,k", L"a.dll", 7, L"k"},
+    {L"a.dll,4294967197,k", L"a.dll", NoIndex, L"k"},
+    {L"a.dll,-3,k", L"a.dll", -3, L"k"},
+    {L"a.dll,3,", L"a.dll", 3, L""},
 };
 
 void ExpectParsed(const ParseCase& c, bool withTypeKey)
@@ -56,7 +57,7 @@ void ExpectParsed(const ParseCase& c, bool withTypeKey)
     EXPECT_STREQ(c.IconPath, location->IconPath);
     EXPECT_EQ(c.Index, location->Index);
     EXPECT_STREQ(c.TypeKey, location->TypeKey);
-    EXPECT_STREQ("", location->Owner);
+    EXPECT_STREQ(L"", location->Owner);
 }
 
 } // namespace
@@ -81,33 +82,33 @@ TEST(ParseIconLocation, NoTextIsNone)
 
 TEST(ParseIconLocation, ComponentsLongerThanAFieldAreRefusedNotCut)
 {
-    const std::string fits(259, 'p');
-    const std::string tooLong(260, 'p');
-    EXPECT_TRUE(ParseIconLocation((fits + ",1").c_str(), false));
-    EXPECT_FALSE(ParseIconLocation((tooLong + ",1").c_str(), false));
+    const std::wstring fits(259, L'p');
+    const std::wstring tooLong(260, L'p');
+    EXPECT_TRUE(ParseIconLocation((fits + L",1").c_str(), false));
+    EXPECT_FALSE(ParseIconLocation((tooLong + L",1").c_str(), false));
     EXPECT_FALSE(ParseIconLocation(tooLong.c_str(), true));
-    EXPECT_TRUE(ParseIconLocation(("a,1," + fits).c_str(), true));
-    EXPECT_FALSE(ParseIconLocation(("a,1," + tooLong).c_str(), true));
+    EXPECT_TRUE(ParseIconLocation((L"a,1," + fits).c_str(), true));
+    EXPECT_FALSE(ParseIconLocation((L"a,1," + tooLong).c_str(), true));
     // A long index component is read from a bounded copy and never spills into the type key.
-    const auto spaced = ParseIconLocation(("a," + std::string(300, ' ') + "5,k").c_str(), true);
+    const auto spaced = ParseIconLocation((L"a," + std::wstring(300, L' ') + L"5,k").c_str(), true);
     ASSERT_TRUE(spaced);
-    EXPECT_STREQ("k", spaced->TypeKey);
+    EXPECT_STREQ(L"k", spaced->TypeKey);
 }
 
 TEST(IconLocation, EmptyRecordAndSetters)
 {
     IconLocation location;
-    EXPECT_STREQ("", location.IconPath);
+    EXPECT_STREQ(L"", location.IconPath);
     EXPECT_EQ(0, location.Index);
-    EXPECT_TRUE(location.SetIconPath("C:\\a.ico"));
-    EXPECT_FALSE(location.SetIconPath(std::string(260, 'x').c_str()));
-    EXPECT_STREQ("C:\\a.ico", location.IconPath);
+    EXPECT_TRUE(location.SetIconPath(L"C:\\a.ico"));
+    EXPECT_FALSE(location.SetIconPath(std::wstring(260, L'x').c_str()));
+    EXPECT_STREQ(L"C:\\a.ico", location.IconPath);
     EXPECT_TRUE(location.SetIconPath(nullptr));
-    EXPECT_STREQ("", location.IconPath);
-    const IconLocation parts("p.dll", ".txt", 4);
-    EXPECT_STREQ("p.dll", parts.IconPath);
-    EXPECT_STREQ(".txt", parts.Owner);
-    EXPECT_STREQ("", parts.TypeKey);
+    EXPECT_STREQ(L"", location.IconPath);
+    const IconLocation parts(L"p.dll", L".txt", 4);
+    EXPECT_STREQ(L"p.dll", parts.IconPath);
+    EXPECT_STREQ(L".txt", parts.Owner);
+    EXPECT_STREQ(L"", parts.TypeKey);
     EXPECT_EQ(4, parts.Index);
 }
 
@@ -115,23 +116,23 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
 {
     struct Case {
         std::int32_t Index;
-        const char* TypeKey;
+        const wchar_t* TypeKey;
         bool WithTypeKey;
-        const char* Expected;
+        const wchar_t* Expected;
     };
     const Case cases[] = {
-        {3, "", false, "C:\\i.ico,3"},
-        {NoIndex, "", false, "C:\\i.ico,4294967197"},
-        {-3, "", false, "C:\\i.ico,4294967293"},
-        {3, "txtfile", true, "C:\\i.ico,3,txtfile"},
-        {3, "", true, "C:\\i.ico,3,"},
-        {-1, "k", true, "C:\\i.ico,4294967295,k"},
+        {3, L"", false, L"C:\\i.ico,3"},
+        {NoIndex, L"", false, L"C:\\i.ico,4294967197"},
+        {-3, L"", false, L"C:\\i.ico,4294967293"},
+        {3, L"txtfile", true, L"C:\\i.ico,3,txtfile"},
+        {3, L"", true, L"C:\\i.ico,3,"},
+        {-1, L"k", true, L"C:\\i.ico,4294967295,k"},
     };
     for (const auto& c : cases) {
-        IconLocation location("C:\\i.ico", "", c.Index);
+        IconLocation location(L"C:\\i.ico", L"", c.Index);
         location.SetTypeKey(c.TypeKey);
-        char text[TextCapacity];
-        ASSERT_TRUE(FormatIconLocation(location, c.WithTypeKey, text, sizeof text));
+        wchar_t text[TextCapacity];
+        ASSERT_TRUE(FormatIconLocation(location, c.WithTypeKey, text, std::size(text)));
         EXPECT_STREQ(c.Expected, text);
         const auto back = ParseIconLocation(text, c.WithTypeKey);
         ASSERT_TRUE(back);
@@ -145,89 +146,111 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
 
 TEST(FormatIconLocation, TextOverTheLimitIsRefused)
 {
-    IconLocation location(std::string(250, 'p').c_str(), "", -1); // ",4294967295" makes 261
-    char text[TextCapacity] = "untouched";
-    EXPECT_FALSE(FormatIconLocation(location, false, text, sizeof text));
-    EXPECT_STREQ("", text);
+    IconLocation location(std::wstring(250, L'p').c_str(), L"", -1); // ",4294967295" makes 261
+    wchar_t text[TextCapacity] = L"untouched";
+    EXPECT_FALSE(FormatIconLocation(location, false, text, std::size(text)));
+    EXPECT_STREQ(L"", text);
     location.SetIndex(1);
-    EXPECT_TRUE(FormatIconLocation(location, false, text, sizeof text));
+    EXPECT_TRUE(FormatIconLocation(location, false, text, std::size(text)));
 }
 
 TEST(WriteIconLocationValue, StoresRegSzWithTerminatorCounted)
 {
-    const std::string path = "Software\\" + test::UniqueName("Orvane");
+    const std::wstring path = L"Software\\" + test::UniqueName(L"Orvane");
     test::KeyGuard guard(HKEY_CURRENT_USER, path);
     RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path.c_str()));
 
-    IconLocation location("C:\\i.ico", "", NoIndex);
-    location.SetTypeKey("txtfile");
-    EXPECT_EQ(ERROR_SUCCESS, WriteIconLocationValue(key.get(), location, "long", true));
+    IconLocation location(L"C:\\i.ico", L"", NoIndex);
+    location.SetTypeKey(L"txtfile");
+    EXPECT_EQ(ERROR_SUCCESS, WriteIconLocationValue(key.get(), location, L"long", true));
     EXPECT_EQ(ERROR_SUCCESS, WriteIconLocationValue(key.get(), location, nullptr, false));
 
     DWORD type = 0;
     DWORD size = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), "long", nullptr, &type, nullptr, &size));
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.get(), L"long", nullptr, &type, nullptr, &size));
     EXPECT_EQ(DWORD(REG_SZ), type);
-    EXPECT_EQ(sizeof "C:\\i.ico,4294967197,txtfile", size);
-    std::string text;
-    ASSERT_TRUE(test::ReadValue(HKEY_CURRENT_USER, path, "", &text));
-    EXPECT_EQ("C:\\i.ico,4294967197", text);
+    EXPECT_EQ(sizeof L"C:\\i.ico,4294967197,txtfile", size);
+    std::wstring text;
+    ASSERT_TRUE(test::ReadValue(HKEY_CURRENT_USER, path, L"", &text));
+    EXPECT_EQ(L"C:\\i.ico,4294967197", text);
 
-    IconLocation tooLong(std::string(255, 'p').c_str(), "", 12345);
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteIconLocationValue(key.get(), tooLong, "big", false));
-    EXPECT_FALSE(test::ReadValue(HKEY_CURRENT_USER, path, "big", &text));
+    IconLocation tooLong(std::wstring(255, L'p').c_str(), L"", 12345);
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteIconLocationValue(key.get(), tooLong, L"big", false));
+    EXPECT_FALSE(test::ReadValue(HKEY_CURRENT_USER, path, L"big", &text));
 }
 
 TEST(ReadTextValue, HostileData)
 {
-    const std::string path = "Software\\" + test::UniqueName("Orvane");
+    const std::wstring path = L"Software\\" + test::UniqueName(L"Orvane");
     test::KeyGuard guard(HKEY_CURRENT_USER, path);
     RegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, path.c_str()));
 
-    const std::string big(600, 'b');
-    const std::string exact(520, 'e'); // 520 bytes and no terminator: cannot fit with one
-    const char unterminated[] = {'a', 'b', 'c'};
-    const DWORD number = 0x00636261; // "abc\0" in memory
-    const BYTE binary[] = {'x', 0, 'y'};
-    test::WriteValue(HKEY_CURRENT_USER, path, "big", REG_SZ, big.c_str(), DWORD(big.size() + 1));
-    test::WriteValue(HKEY_CURRENT_USER, path, "exact", REG_SZ, exact.data(), DWORD(exact.size()));
-    test::WriteValue(HKEY_CURRENT_USER, path, "unterminated", REG_SZ, unterminated, sizeof unterminated);
-    test::WriteValue(HKEY_CURRENT_USER, path, "expand", REG_EXPAND_SZ, "%SystemRoot%\\x.dll,2", 21);
-    test::WriteValue(HKEY_CURRENT_USER, path, "dword", REG_DWORD, &number, sizeof number);
-    test::WriteValue(HKEY_CURRENT_USER, path, "binary", REG_BINARY, binary, sizeof binary);
-    test::WriteValue(HKEY_CURRENT_USER, path, "empty", REG_SZ, "", 0);
+    const std::wstring big(600, L'b');
+    const std::wstring exact(260, L'e'); // 520 bytes and no terminator: cannot fit with one
+    const std::wstring full(259, L'f');  // with its terminator 520 bytes, the most that is read
+    const wchar_t unterminated[] = {L'a', L'b', L'c'};
+    const DWORD number = 0x00000061; // "a" and its terminator in memory
+    const BYTE binary[] = {'x', 0, 0, 0, 'y', 0}; // "x", a zero, "y"
+    const wchar_t expand[] = L"%SystemRoot%\\x.dll,2";
+    test::WriteValue(HKEY_CURRENT_USER, path, L"big", REG_SZ, big.c_str(), DWORD((big.size() + 1) * sizeof(wchar_t)));
+    test::WriteValue(HKEY_CURRENT_USER, path, L"exact", REG_SZ, exact.data(), DWORD(exact.size() * sizeof(wchar_t)));
+    test::WriteValue(HKEY_CURRENT_USER, path, L"full", REG_SZ, full.c_str(), DWORD((full.size() + 1) * sizeof(wchar_t)));
+    test::WriteValue(HKEY_CURRENT_USER, path, L"unterminated", REG_SZ, unterminated, sizeof unterminated);
+    test::WriteValue(HKEY_CURRENT_USER, path, L"expand", REG_EXPAND_SZ, expand, sizeof expand);
+    test::WriteValue(HKEY_CURRENT_USER, path, L"dword", REG_DWORD, &number, sizeof number);
+    test::WriteValue(HKEY_CURRENT_USER, path, L"binary", REG_BINARY, binary, sizeof binary);
+    test::WriteValue(HKEY_CURRENT_USER, path, L"empty", REG_SZ, L"", 0);
+    // A name and a text that the ANSI code page cannot hold, a surrogate pair among them.
+    const wchar_t unicode[] = L"C:\\\U0001F4C1 \u5199\u771F\\a.ico,3";
+    test::WriteValue(HKEY_CURRENT_USER, path, L"\u041F\u0440\u043E", REG_SZ, unicode, sizeof unicode);
+    // Values as the 8-bit call stores them, as earlier builds of this extension wrote
+    // them: the registry keeps UTF-16, each character of the ANSI code page converted, so
+    // that 260 of them are 522 bytes and over the limit.
+    const char narrow[] = "C:\\Ic\xF4nes\\a.ico,3";
+    const std::string narrowOver(260, 'n');
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "narrow", 0, REG_SZ, reinterpret_cast<const BYTE*>(narrow),
+                                            sizeof narrow));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key.get(), "narrowOver", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE*>(narrowOver.c_str()),
+                                            DWORD(narrowOver.size() + 1)));
 
     struct Case {
-        const char* Name;
+        const wchar_t* Name;
         std::size_t Limit;
         bool Found;
-        const char* Text;
+        const wchar_t* Text;
     };
     const Case cases[] = {
-        {"big", 520, false, nullptr},
-        {"exact", 520, false, nullptr},
-        {"unterminated", 520, true, "abc"},
-        {"unterminated", 3, false, nullptr},
-        {"unterminated", 4, true, "abc"},
-        {"expand", 520, true, "%SystemRoot%\\x.dll,2"},
-        {"dword", 520, true, "abc"},
-        {"binary", 520, true, "x"},
-        {"empty", 520, true, ""},
-        {"missing", 520, false, nullptr},
+        {L"big", 520, false, nullptr},
+        {L"exact", 520, false, nullptr},
+        {L"full", 520, true, full.c_str()},
+        {L"full", 260, true, full.c_str()},
+        {L"full", 259, false, nullptr},
+        {L"unterminated", 520, true, L"abc"},
+        {L"unterminated", 3, false, nullptr},
+        {L"unterminated", 4, true, L"abc"},
+        {L"expand", 520, true, L"%SystemRoot%\\x.dll,2"},
+        {L"dword", 520, true, L"a"},
+        {L"binary", 520, true, L"x"},
+        {L"empty", 520, true, L""},
+        {L"missing", 520, false, nullptr},
+        {L"\u041F\u0440\u043E", 520, true, unicode},
+        {L"narrow", 520, true, L"C:\\Ic\u00F4nes\\a.ico,3"},
+        {L"narrowOver", 520, false, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        char out[RegistryTextLimit];
-        std::memset(out, '#', sizeof out);
-        out[sizeof out - 1] = '\0';
+        wchar_t out[RegistryTextLimit];
+        std::fill(std::begin(out), std::end(out), L'#');
+        out[std::size(out) - 1] = L'\0';
         const bool found = ReadTextValue(key.get(), c.Name, out, c.Limit);
         EXPECT_EQ(c.Found, found);
         if (c.Found) {
             EXPECT_STREQ(c.Text, out);
         } else {
-            EXPECT_EQ('#', out[0]) << "a failed read leaves the buffer untouched";
+            EXPECT_EQ(L'#', out[0]) << "a failed read leaves the buffer untouched";
         }
     }
 }
@@ -235,20 +258,20 @@ TEST(ReadTextValue, HostileData)
 TEST(SplitFileName, LikeThePlatformSplitter)
 {
     struct Case {
-        const char* Path;
-        const char* Name;
-        const char* Extension;
+        const wchar_t* Path;
+        const wchar_t* Name;
+        const wchar_t* Extension;
     };
     const Case cases[] = {
-        {"C:\\notes\\a.txt", "a", ".txt"},
-        {"C:\\notes\\archive.tar.gz", "archive.tar", ".gz"},
-        {"C:\\dir.d\\README", "README", ""},
-        {"C:/x/y.Z", "y", ".Z"},
-        {"D:\\", "", ""},
-        {"D:Data", "Data", ""},
-        {"C:\\Data\\Sub", "Sub", ""},
-        {".hidden", "", ".hidden"},
-        {"C:\\x\\trailing.", "trailing", "."},
+        {L"C:\\notes\\a.txt", L"a", L".txt"},
+        {L"C:\\notes\\archive.tar.gz", L"archive.tar", L".gz"},
+        {L"C:\\dir.d\\README", L"README", L""},
+        {L"C:/x/y.Z", L"y", L".Z"},
+        {L"D:\\", L"", L""},
+        {L"D:Data", L"Data", L""},
+        {L"C:\\Data\\Sub", L"Sub", L""},
+        {L".hidden", L"", L".hidden"},
+        {L"C:\\x\\trailing.", L"trailing", L"."},
     };
     for (const auto& c : cases) {
         const auto parts = SplitFileName(c.Path);

@@ -6,62 +6,73 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "IconIdLibrary.h"
 #include "IconResources.h"
 #include "ScopedVariable.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 
 using namespace orvane;
 
 namespace {
 
-std::string Variable(const char* name)
+std::wstring Variable(const wchar_t* name)
 {
-    char value[TextCapacity] = {};
-    GetEnvironmentVariableA(name, value, sizeof value);
-    return value;
+    wchar_t value[TextCapacity] = {};
+    const DWORD length = GetEnvironmentVariableW(name, value, static_cast<DWORD>(std::size(value)));
+    return length < std::size(value) ? value : L"";
 }
 
-std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('\\')); }
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
 
 } // namespace
 
 TEST(ParseIconResource, TheLastCommaAndAWholeNumber)
 {
-    const std::string longest(259, 'p');
+    const std::wstring longest(259, L'p');
+    // 259 UTF-16 units that end in a surrogate pair.
+    const std::wstring wideLongest = std::wstring(257, L'\u0436') + L"\U0001F4C1";
+    const std::wstring cyrillicFolder = L"C:\\\u041F\u0440\u043E\u0435\u043A\u0442\u044B\\\U0001F4C1.dll";
     struct Case {
-        std::string Text;
+        std::wstring Text;
         bool Parses;
-        std::string IconPath;
+        std::wstring IconPath;
         std::int32_t Index;
     } cases[] = {
-        {"C:\\a.dll,3", true, "C:\\a.dll", 3},
-        {"%SystemRoot%\\system32\\imageres.dll,-112", true, "%SystemRoot%\\system32\\imageres.dll", -112},
+        {L"C:\\a.dll,3", true, L"C:\\a.dll", 3},
+        {L"%SystemRoot%\\system32\\imageres.dll,-112", true, L"%SystemRoot%\\system32\\imageres.dll", -112},
         // Windows splits at the last comma: a comma in a folder name stays in the path.
-        {"C:\\odd,name\\a.dll,4", true, "C:\\odd,name\\a.dll", 4},
-        {"C:\\a.dll,1,2", true, "C:\\a.dll,1", 2},
-        {"C:\\a.dll,+7", true, "C:\\a.dll", 7},
-        {"C:\\a.dll,0", true, "C:\\a.dll", 0},
-        {"C:\\a.dll,-2147483648", true, "C:\\a.dll", INT32_MIN},
-        {"C:\\a.dll,2147483647", true, "C:\\a.dll", INT32_MAX},
-        {longest + ",5", true, longest, 5},
-        {"C:\\a.dll", false, "", 0},
-        {",3", false, "", 0},
-        {"C:\\a.dll,", false, "", 0},
-        {"C:\\a.dll,-", false, "", 0},
-        {"C:\\a.dll,3x", false, "", 0},
-        {"C:\\a.dll, 3", false, "", 0},
-        {"C:\\a.dll,3 ", false, "", 0},
-        {"C:\\a.dll,0x10", false, "", 0},
-        {"C:\\a.dll,2147483648", false, "", 0},
-        {"C:\\a.dll,-2147483649", false, "", 0},
-        {"C:\\a.dll,99999999999999999999", false, "", 0},
-        {longest + "p,5", false, "", 0},
-        {"", false, "", 0},
+        {L"C:\\odd,name\\a.dll,4", true, L"C:\\odd,name\\a.dll", 4},
+        {L"C:\\a.dll,1,2", true, L"C:\\a.dll,1", 2},
+        {L"C:\\a.dll,+7", true, L"C:\\a.dll", 7},
+        {L"C:\\a.dll,0", true, L"C:\\a.dll", 0},
+        {L"C:\\a.dll,-2147483648", true, L"C:\\a.dll", INT32_MIN},
+        {L"C:\\a.dll,2147483647", true, L"C:\\a.dll", INT32_MAX},
+        {longest + L",5", true, longest, 5},
+        // Paths that the ANSI code page cannot hold are counted in UTF-16 units.
+        {cyrillicFolder + L",-112", true, cyrillicFolder, -112},
+        {L"C:\\\u05E9\u05DC\u05D5\u05DD,\u0645.dll,7", true, L"C:\\\u05E9\u05DC\u05D5\u05DD,\u0645.dll", 7},
+        {wideLongest + L",5", true, wideLongest, 5},
+        {wideLongest + L"\U0001F4C1,5", false, L"", 0},
+        {L"C:\\a.dll,\uFF13", false, L"", 0},
+        {L"C:\\a.dll", false, L"", 0},
+        {L",3", false, L"", 0},
+        {L"C:\\a.dll,", false, L"", 0},
+        {L"C:\\a.dll,-", false, L"", 0},
+        {L"C:\\a.dll,3x", false, L"", 0},
+        {L"C:\\a.dll, 3", false, L"", 0},
+        {L"C:\\a.dll,3 ", false, L"", 0},
+        {L"C:\\a.dll,0x10", false, L"", 0},
+        {L"C:\\a.dll,2147483648", false, L"", 0},
+        {L"C:\\a.dll,-2147483649", false, L"", 0},
+        {L"C:\\a.dll,99999999999999999999", false, L"", 0},
+        {longest + L"p,5", false, L"", 0},
+        {L"", false, L"", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -70,8 +81,8 @@ TEST(ParseIconResource, TheLastCommaAndAWholeNumber)
         if (parsed) {
             EXPECT_EQ(c.IconPath, parsed->IconPath);
             EXPECT_EQ(c.Index, parsed->Index);
-            EXPECT_STREQ("", parsed->Owner);
-            EXPECT_STREQ("", parsed->TypeKey);
+            EXPECT_STREQ(L"", parsed->Owner);
+            EXPECT_STREQ(L"", parsed->TypeKey);
         }
     }
     EXPECT_FALSE(ParseIconResource(nullptr));
@@ -79,48 +90,57 @@ TEST(ParseIconResource, TheLastCommaAndAWholeNumber)
 
 TEST(ExpandIconPath, ReferencesOfTheEnvironmentAndNothingCut)
 {
-    test::ScopedVariable icons("ORVANE_TEST_ICONS", "C:\\icons");
-    const std::string systemRoot = Variable("SystemRoot");
+    test::ScopedVariable icons(L"ORVANE_TEST_ICONS", L"C:\\icons");
+    const std::wstring systemRoot = Variable(L"SystemRoot");
     ASSERT_FALSE(systemRoot.empty());
     // Expanded, "%ORVANE_TEST_FITS%\x.dll" has 259 characters, "%ORVANE_TEST_OVER%\x.dll" 260.
-    const std::string fits(253, 'f');
-    const std::string over(254, 'o');
-    test::ScopedVariable longFits("ORVANE_TEST_FITS", fits);
-    test::ScopedVariable longOver("ORVANE_TEST_OVER", over);
+    const std::wstring fits(253, L'f');
+    const std::wstring over(254, L'o');
+    test::ScopedVariable longFits(L"ORVANE_TEST_FITS", fits);
+    test::ScopedVariable longOver(L"ORVANE_TEST_OVER", over);
+    // The same in UTF-16 units, a surrogate pair last: 253 and 254 units.
+    const std::wstring wideFits = std::wstring(251, L'\u0436') + L"\U0001F4C1";
+    const std::wstring wideOver = std::wstring(252, L'\u0436') + L"\U0001F4C1";
+    test::ScopedVariable wideFitsVariable(L"ORVANE_TEST_WIDE_FITS", wideFits);
+    test::ScopedVariable wideOverVariable(L"ORVANE_TEST_WIDE_OVER", wideOver);
+    test::ScopedVariable wide(L"ORVANE_TEST_WIDE", L"C:\\\u5199\u771F \U0001F4C1");
     struct Case {
-        std::string Path;
+        std::wstring Path;
         bool Expands;
-        std::string Expected;
+        std::wstring Expected;
     } cases[] = {
-        {"%ORVANE_TEST_ICONS%\\a.dll", true, "C:\\icons\\a.dll"},
-        {"%SystemRoot%\\system32\\imageres.dll", true, systemRoot + "\\system32\\imageres.dll"},
-        {"%systemroot%\\x.dll", true, systemRoot + "\\x.dll"},
-        {"C:\\plain\\a.dll", true, "C:\\plain\\a.dll"},
-        {"", true, ""},
+        {L"%ORVANE_TEST_ICONS%\\a.dll", true, L"C:\\icons\\a.dll"},
+        {L"%SystemRoot%\\system32\\imageres.dll", true, systemRoot + L"\\system32\\imageres.dll"},
+        {L"%systemroot%\\x.dll", true, systemRoot + L"\\x.dll"},
+        {L"C:\\plain\\a.dll", true, L"C:\\plain\\a.dll"},
+        {L"", true, L""},
         // An undefined reference and a lone percent sign stay as they are, as Windows leaves them.
-        {"%ORVANE_TEST_UNDEFINED%\\a.dll", true, "%ORVANE_TEST_UNDEFINED%\\a.dll"},
-        {"C:\\100%\\a.dll", true, "C:\\100%\\a.dll"},
-        {"%ORVANE_TEST_FITS%\\x.dll", true, fits + "\\x.dll"},
-        {"%ORVANE_TEST_OVER%\\x.dll", false, ""},
-        {std::string(259, 'q'), true, std::string(259, 'q')},
-        {std::string(260, 'q'), false, ""},
+        {L"%ORVANE_TEST_UNDEFINED%\\a.dll", true, L"%ORVANE_TEST_UNDEFINED%\\a.dll"},
+        {L"C:\\100%\\a.dll", true, L"C:\\100%\\a.dll"},
+        {L"%ORVANE_TEST_FITS%\\x.dll", true, fits + L"\\x.dll"},
+        {L"%ORVANE_TEST_OVER%\\x.dll", false, L""},
+        {L"%ORVANE_TEST_WIDE%\\\u0645.dll", true, L"C:\\\u5199\u771F \U0001F4C1\\\u0645.dll"},
+        {L"%ORVANE_TEST_WIDE_FITS%\\x.dll", true, wideFits + L"\\x.dll"},
+        {L"%ORVANE_TEST_WIDE_OVER%\\x.dll", false, L""},
+        {std::wstring(259, L'q'), true, std::wstring(259, L'q')},
+        {std::wstring(260, L'q'), false, L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Path);
-        char out[TextCapacity];
-        std::memset(out, 'x', sizeof out);
+        wchar_t out[TextCapacity];
+        std::fill(std::begin(out), std::end(out), L'x');
         EXPECT_EQ(c.Expands, ExpandIconPath(c.Path.c_str(), out));
         EXPECT_EQ(c.Expected, out);
     }
-    char out[TextCapacity];
+    wchar_t out[TextCapacity];
     EXPECT_FALSE(ExpandIconPath(nullptr, out));
-    EXPECT_STREQ("", out);
+    EXPECT_STREQ(L"", out);
 }
 
 TEST(FindIconOfResourceId, PositionsOfTheLibrarysGroupsAsTheExtractionCountsThem)
 {
-    const std::string library = test::IconIdLibraryPath();
-    ASSERT_EQ(4u, ExtractIconExA(library.c_str(), -1, nullptr, nullptr, 0)) << library;
+    const std::wstring library = test::IconIdLibraryPath();
+    ASSERT_EQ(4u, ExtractIconExW(library.c_str(), -1, nullptr, nullptr, 0)) << library;
     std::vector<std::vector<COLORREF>> seen;
     for (int position = 0; position < 4; ++position) {
         const unsigned id = test::IconIdLibraryIds[position];
@@ -143,20 +163,20 @@ TEST(FindIconOfResourceId, PositionsOfTheLibrarysGroupsAsTheExtractionCountsThem
 
 TEST(FindIconOfResourceId, ThroughAnEnvironmentReference)
 {
-    const std::string library = test::IconIdLibraryPath();
-    test::ScopedVariable folder("ORVANE_TEST_LIBRARY", FolderOf(library));
-    EXPECT_EQ(3, FindIconOfResourceId("%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 112));
-    EXPECT_EQ(0, FindIconOfResourceId("%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 100));
+    const std::wstring library = test::IconIdLibraryPath();
+    test::ScopedVariable folder(L"ORVANE_TEST_LIBRARY", FolderOf(library));
+    EXPECT_EQ(3, FindIconOfResourceId(L"%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 112));
+    EXPECT_EQ(0, FindIconOfResourceId(L"%ORVANE_TEST_LIBRARY%\\orvane_icon_ids.dll", 100));
     // Taken literally the path names nothing.
-    EXPECT_EQ(-1, FindIconOfResourceId("%ORVANE_TEST_NOT_SET%\\orvane_icon_ids.dll", 112));
+    EXPECT_EQ(-1, FindIconOfResourceId(L"%ORVANE_TEST_NOT_SET%\\orvane_icon_ids.dll", 112));
 }
 
 TEST(FindIconOfResourceId, SourcesWithoutResourcesOfTheirOwn)
 {
     test::TempDir dir;
-    const std::string ico = test::WriteIconFile(dir.Path() + "\\three.ico", 3);
-    const std::string text = dir.MakeFile("notes.dll", "not a library");
-    for (const std::string& path : {ico, text, dir.Path() + "\\missing.dll", dir.Path(), std::string("")}) {
+    const std::wstring ico = test::WriteIconFile(dir.Path() + L"\\three.ico", 3);
+    const std::wstring text = dir.MakeFile(L"notes.dll", "not a library");
+    for (const std::wstring& path : {ico, text, dir.Path() + L"\\missing.dll", dir.Path(), std::wstring(L"")}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(-1, FindIconOfResourceId(path.c_str(), 1));
         EXPECT_EQ(-1, FindIconOfResourceId(path.c_str(), 100));
@@ -164,11 +184,38 @@ TEST(FindIconOfResourceId, SourcesWithoutResourcesOfTheirOwn)
     EXPECT_EQ(-1, FindIconOfResourceId(nullptr, 100));
 }
 
+TEST(FindIconOfResourceId, UnderPathsTheCodePageCannotHold)
+{
+    const std::wstring library = test::IconIdLibraryPath();
+    test::TempDir dir;
+    std::vector<std::wstring> copies;
+    for (const auto& name : test::UnicodeNames())
+        copies.push_back(dir.MakeFolder(name.Text) + L"\\" + name.Text + L".dll");
+    // A path of exactly 259 units, the longest that the platform takes.
+    const std::wstring longest = test::PathOfLength(dir.Path(), 259, L".dll");
+    ASSERT_EQ(259u, longest.size());
+    const std::wstring relative = longest.substr(dir.Path().size() + 1);
+    dir.MakeFolder(relative.substr(0, relative.rfind(L'\\')));
+    copies.push_back(longest);
+    for (const std::wstring& copy : copies) {
+        SCOPED_TRACE(test::Utf8(copy));
+        ASSERT_TRUE(CopyFileW(library.c_str(), copy.c_str(), FALSE)) << GetLastError();
+        // The platform reads the copy as the library itself.
+        ASSERT_EQ(test::ExtractedPixels(library, 2), test::ExtractedPixels(copy, 2));
+        for (int position = 0; position < 4; ++position) {
+            const unsigned id = test::IconIdLibraryIds[position];
+            EXPECT_EQ(position, FindIconOfResourceId(copy.c_str(), id)) << id;
+            EXPECT_EQ(position, IconListPosition(copy.c_str(), -static_cast<std::int32_t>(id))) << id;
+        }
+        EXPECT_EQ(-1, FindIconOfResourceId(copy.c_str(), 102));
+    }
+}
+
 TEST(FindIconOfResourceId, WineShell32AgreesWithItsOwnExtraction)
 {
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, sizeof system);
-    const std::string shell32 = std::string(system) + "\\shell32.dll";
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
+    const std::wstring shell32 = std::wstring(system) + L"\\shell32.dll";
     int found = 0;
     // Id 1 cannot be asked for: ExtractIconEx takes the index -1 for "how many icons".
     for (unsigned id = 2; id <= 300; ++id) {
@@ -186,7 +233,7 @@ TEST(FindIconOfResourceId, WineShell32AgreesWithItsOwnExtraction)
 
 TEST(IconListPosition, PositionsAreKeptAndIdsLookedUp)
 {
-    const std::string library = test::IconIdLibraryPath();
+    const std::wstring library = test::IconIdLibraryPath();
     struct Case {
         std::int32_t Index;
         int Position;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "Registry.h"
@@ -18,34 +19,34 @@ namespace {
 TEST(Scope, WhatAStandardUserMayWrite)
 {
     ScratchType type;
-    const std::string missingClass = UniqueName("class");
+    const std::wstring missingClass = UniqueName(L"class");
     KeyGuard missing(HKEY_CLASSES_ROOT, missingClass);
-    KeyGuard userTable(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane");
+    KeyGuard userTable(HKEY_CURRENT_USER, L"Software\\Brindlewick Software\\Orvane");
     struct Case {
         const char* Name;
-        bool (*Ask)(const ScratchType&, const std::string&);
+        bool (*Ask)(const ScratchType&, const std::wstring&);
         bool Administrator;
         bool StandardUser;
     };
     const Case cases[] = {
         {"all users' table",
-         [](const ScratchType&, const std::string&) { return MayWrite(HKEY_LOCAL_MACHINE, FileIconsKey); }, true, false},
+         [](const ScratchType&, const std::wstring&) { return MayWrite(HKEY_LOCAL_MACHINE, FileIconsKey); }, true, false},
         {"this user's table",
-         [](const ScratchType&, const std::string&) { return MayWrite(HKEY_CURRENT_USER, FileIconsKey); }, true, true},
+         [](const ScratchType&, const std::wstring&) { return MayWrite(HKEY_CURRENT_USER, FileIconsKey); }, true, true},
         {"all users' class, a key still to be made",
-         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::AllUsers, t.Key("DefaultIcon").c_str()); },
+         [](const ScratchType& t, const std::wstring&) { return MayWriteClassKey(Scope::AllUsers, t.Key(L"DefaultIcon").c_str()); },
          true, false},
         {"all users' class itself",
-         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::AllUsers, t.Class.c_str()); }, true,
+         [](const ScratchType& t, const std::wstring&) { return MayWriteClassKey(Scope::AllUsers, t.Class.c_str()); }, true,
          false},
         {"a class nobody has yet",
-         [](const ScratchType&, const std::string& m) { return MayWriteClassKey(Scope::AllUsers, m.c_str()); }, true, false},
+         [](const ScratchType&, const std::wstring& m) { return MayWriteClassKey(Scope::AllUsers, m.c_str()); }, true, false},
         {"this user's class",
-         [](const ScratchType& t, const std::string&) { return MayWriteClassKey(Scope::ThisUser, t.Key("DefaultIcon").c_str()); },
+         [](const ScratchType& t, const std::wstring&) { return MayWriteClassKey(Scope::ThisUser, t.Key(L"DefaultIcon").c_str()); },
          true, true},
         {"all users' drive icons",
-         [](const ScratchType&, const std::string&) {
-             return MayWrite(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons\\Q\\DefaultIcon");
+         [](const ScratchType&, const std::wstring&) {
+             return MayWrite(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons\\Q\\DefaultIcon");
          },
          true, false},
     };
@@ -60,15 +61,15 @@ TEST(Scope, WhatAStandardUserMayWrite)
 TEST(Scope, ThisUsersKeyHidesAllUsersKeyOfTheSamePath)
 {
     ScratchType type;
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), nullptr, "C:\\machine.ico,1"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), nullptr, L"C:\\machine.ico,1"));
     RegKey key;
-    EXPECT_EQ(OpenVisibleClassKey(type.Key("DefaultIcon").c_str(), KEY_READ, key), Scope::AllUsers);
+    EXPECT_EQ(OpenVisibleClassKey(type.Key(L"DefaultIcon").c_str(), KEY_READ, key), Scope::AllUsers);
     // A user key without the value still hides the machine's key, as Windows' merged view does.
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, "Software\\Classes\\" + type.Key("DefaultIcon"), "Other", "x"));
-    ASSERT_EQ(OpenVisibleClassKey(type.Key("DefaultIcon").c_str(), KEY_READ, key), Scope::ThisUser);
-    char text[TextCapacity];
-    EXPECT_FALSE(ReadTextValue(key.get(), nullptr, text, sizeof text));
-    EXPECT_FALSE(OpenVisibleClassKey((type.Class + "\\NoSuchKey").c_str(), KEY_READ, key).has_value());
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, L"Software\\Classes\\" + type.Key(L"DefaultIcon"), L"Other", L"x"));
+    ASSERT_EQ(OpenVisibleClassKey(type.Key(L"DefaultIcon").c_str(), KEY_READ, key), Scope::ThisUser);
+    wchar_t text[TextCapacity];
+    EXPECT_FALSE(ReadTextValue(key.get(), nullptr, text, std::size(text)));
+    EXPECT_FALSE(OpenVisibleClassKey((type.Class + L"\\NoSuchKey").c_str(), KEY_READ, key).has_value());
 }
 
 } // namespace

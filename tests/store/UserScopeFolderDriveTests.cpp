@@ -20,23 +20,23 @@
 namespace orvane::test {
 namespace {
 
-constexpr char UserApplications[] = "Software\\Classes\\Applications";
+constexpr wchar_t UserApplications[] = L"Software\\Classes\\Applications";
 
 // What one user sees of a target: its icon as read, and the scope it is set in.
 struct Seen {
-    std::string Icon;
+    std::wstring Icon;
     std::optional<Scope> In;
 };
 
-Seen Look(const std::string& path)
+Seen Look(const std::wstring& path)
 {
     IconTarget target(path.c_str());
     const auto& icon = target.ReadCurrentIcon();
-    return {icon ? std::string(icon->IconPath) + "," + std::to_string(icon->Index) : "<none>", target.CurrentScope()};
+    return {icon ? std::wstring(icon->IconPath) + L"," + std::to_wstring(icon->Index) : L"<none>", target.CurrentScope()};
 }
 
 // The dialog opened on the path, with a scope chosen, and closed with OK on an icon.
-ChangeResult Apply(const std::string& path, ScopeChoice choice, const std::string& icon, int index,
+ChangeResult Apply(const std::wstring& path, ScopeChoice choice, const std::wstring& icon, int index,
                    std::optional<Scope>* changed = nullptr)
 {
     IconTarget target(path.c_str());
@@ -51,7 +51,7 @@ ChangeResult Apply(const std::string& path, ScopeChoice choice, const std::strin
     return result;
 }
 
-ChangeResult Restore(const std::string& path, ScopeChoice choice, std::optional<Scope>* changed = nullptr)
+ChangeResult Restore(const std::wstring& path, ScopeChoice choice, std::optional<Scope>* changed = nullptr)
 {
     IconTarget target(path.c_str());
     target.SetScopeChoice(choice);
@@ -62,7 +62,7 @@ ChangeResult Restore(const std::string& path, ScopeChoice choice, std::optional<
     return result;
 }
 
-bool MakeKey(HKEY root, const std::string& path)
+bool MakeKey(HKEY root, const std::wstring& path)
 {
     RegKey key;
     return key.Create(root, path.c_str()) == ERROR_SUCCESS;
@@ -75,32 +75,33 @@ class FolderDriveScopeTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, "", FolderClassIconText));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon", "", "C:\\icons\\drive-class.ico,8"));
-        library_ = WriteIconFile(dir_.Path() + "\\library.ico", 12);
-        folder_ = dir_.MakeFolder("Data");
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, L"", FolderClassIconText));
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon", L"", L"C:\\icons\\drive-class.ico,8"));
+        library_ = WriteIconFile(dir_.Path() + L"\\library.ico", 12);
+        folder_ = dir_.MakeFolder(L"Data");
         ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, FolderBackupKey));
-        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\S"));
+        ASSERT_TRUE(MakeKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\S"));
     }
 
     // All users' places, as text.
-    static std::string AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, ProductRoot) + DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey); }
+    static std::wstring AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, ProductRoot) + DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey); }
     // This user's places, as text.
-    static std::string ThisUser()
+    static std::wstring ThisUser()
     {
         return DumpKey(HKEY_CURRENT_USER, ProductRoot) + DumpKey(HKEY_CURRENT_USER, UserApplications);
     }
-    std::string Profile() const { return ReadFileText(folder_ + "\\Desktop.ini"); }
+    // The folder's Desktop.ini as its bytes.
+    std::string Profile() const { return ReadFileText(folder_ + L"\\Desktop.ini"); }
 
     KeyGuard machineProduct_{HKEY_LOCAL_MACHINE, ProductRoot};
     KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     KeyGuard userApplications_{HKEY_CURRENT_USER, UserApplications};
     KeyGuard folderClass_{HKEY_CLASSES_ROOT, FolderClassIconKey};
-    KeyGuard driveClass_{HKEY_CLASSES_ROOT, "Drive\\DefaultIcon"};
+    KeyGuard driveClass_{HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon"};
     TempDir dir_;
-    std::string library_;
-    std::string folder_;
+    std::wstring library_;
+    std::wstring folder_;
 };
 
 // A folder (its Desktop.ini made first or not) and a drive, applied and restored as a
@@ -109,53 +110,56 @@ TEST_F(FolderDriveScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesN
 {
     struct Case {
         const char* Name;
-        std::function<std::string()> Target;
+        std::function<std::wstring()> Target;
         // Where this user's change is kept, as a key and a value below HKEY_CURRENT_USER.
-        std::function<std::string(const std::string&)> UserValue;
+        std::function<std::wstring(const std::wstring&)> UserValue;
     };
     const Case cases[] = {
         {"folder without Desktop.ini", [this] { return folder_; },
-         [](const std::string& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
+         [](const std::wstring& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
         {"folder with an icon",
          [this] {
              IconLocation start(library_.c_str(), folder_.c_str(), 1);
              EXPECT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
              return folder_;
          },
-         [](const std::string& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
-        {"drive", [] { return std::string("P:\\"); },
-         [](const std::string&) {
-             return ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives\\P\\DefaultIcon");
+         [](const std::wstring& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
+        // Its backup is the value named by the folder's exact path.
+        {"folder whose name the code page cannot hold", [this] { return dir_.MakeFolder(L"\u5199\u771F \U0001F4C1"); },
+         [](const std::wstring& f) { return ValueText(HKEY_CURRENT_USER, FolderBackupKey, f.c_str()); }},
+        {"drive", [] { return std::wstring(L"P:\\"); },
+         [](const std::wstring&) {
+             return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon");
          }},
         {"drive with an icon for all users",
          [] {
-             EXPECT_TRUE(WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\P\\DefaultIcon", "", "C:\\all.ico,2"));
-             return std::string("P:\\");
+             EXPECT_TRUE(WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\P\\DefaultIcon", L"", L"C:\\all.ico,2"));
+             return std::wstring(L"P:\\");
          },
-         [](const std::string&) {
-             return ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives\\P\\DefaultIcon");
+         [](const std::wstring&) {
+             return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon");
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         DeleteKeyTree(HKEY_LOCAL_MACHINE, DriveIconsKey);
-        DeleteFileA((folder_ + "\\Desktop.ini").c_str());
-        const std::string path = c.Target();
-        const std::string userBefore = ThisUser();
+        DeleteFileW((folder_ + L"\\Desktop.ini").c_str());
+        const std::wstring path = c.Target();
+        const std::wstring userBefore = ThisUser();
         const std::string profileBefore = Profile();
         {
             StandardUser standard;
             ASSERT_TRUE(standard.Applied());
-            const std::string allUsersBefore = AllUsers();
+            const std::wstring allUsersBefore = AllUsers();
             const Seen before = Look(path);
 
             std::optional<Scope> changed;
             EXPECT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 3, &changed));
             EXPECT_EQ(Scope::ThisUser, changed);
             EXPECT_EQ(allUsersBefore, AllUsers());
-            EXPECT_NE("<none>", c.UserValue(path));
+            EXPECT_NE(L"<none>", c.UserValue(path));
             const Seen after = Look(path);
-            EXPECT_EQ(library_ + ",3", after.Icon);
+            EXPECT_EQ(library_ + L",3", after.Icon);
             EXPECT_EQ(Scope::ThisUser, after.In);
 
             IconTarget opened(path.c_str());
@@ -178,12 +182,13 @@ TEST_F(FolderDriveScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesN
 // for all users cannot be restored either, and the folder keeps its icon.
 TEST_F(FolderDriveScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged)
 {
-    const std::string drive = "Q:\\";
+    const std::wstring drive = L"Q:\\";
     ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::Automatic, library_, 2));
     ASSERT_EQ(ChangeResult::Done, Apply(drive, ScopeChoice::Automatic, library_, 2));
     StandardUser standard;
     ASSERT_TRUE(standard.Applied());
-    const std::string madeForAll = ThisUser() + AllUsers() + Profile();
+    const std::wstring madeForAll = ThisUser() + AllUsers();
+    const std::string profileMadeForAll = Profile();
     struct Case {
         const char* Name;
         std::function<ChangeResult(std::optional<Scope>*)> Act;
@@ -202,11 +207,12 @@ TEST_F(FolderDriveScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged
         std::optional<Scope> changed;
         EXPECT_EQ(ChangeResult::AccessDenied, c.Act(&changed)) << c.Name;
         EXPECT_EQ(Scope::AllUsers, changed) << c.Name;
-        EXPECT_EQ(madeForAll, ThisUser() + AllUsers() + Profile()) << c.Name;
+        EXPECT_EQ(madeForAll, ThisUser() + AllUsers()) << c.Name;
+        EXPECT_EQ(profileMadeForAll, Profile()) << c.Name;
     }
-    EXPECT_EQ(library_ + ",2", Look(folder_).Icon);
+    EXPECT_EQ(library_ + L",2", Look(folder_).Icon);
     EXPECT_EQ(Scope::AllUsers, Look(folder_).In);
-    EXPECT_EQ(library_ + ",2", Look(drive).Icon);
+    EXPECT_EQ(library_ + L",2", Look(drive).Icon);
     EXPECT_EQ(Scope::AllUsers, Look(drive).In);
 }
 
@@ -214,10 +220,10 @@ TEST_F(FolderDriveScopeTest, AllUsersWithoutTheRightsIsRefusedWithNothingChanged
 // this user has a setting, a change left to the store stays with it.
 TEST_F(FolderDriveScopeTest, ThisUserByChoiceAndChangesThatFollowIt)
 {
-    for (const std::string& path : {folder_, std::string("R:\\")}) {
-        SCOPED_TRACE(path);
-        const std::string allUsersBefore = AllUsers();
-        const std::string userBefore = ThisUser();
+    for (const std::wstring& path : {folder_, std::wstring(L"R:\\")}) {
+        SCOPED_TRACE(Utf8(path));
+        const std::wstring allUsersBefore = AllUsers();
+        const std::wstring userBefore = ThisUser();
         std::optional<Scope> changed;
         ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::ThisUser, library_, 4, &changed));
         EXPECT_EQ(Scope::ThisUser, changed);
@@ -225,11 +231,11 @@ TEST_F(FolderDriveScopeTest, ThisUserByChoiceAndChangesThatFollowIt)
         ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 6, &changed));
         EXPECT_EQ(Scope::ThisUser, changed);
         EXPECT_EQ(allUsersBefore, AllUsers());
-        EXPECT_EQ(library_ + ",6", Look(path).Icon);
+        EXPECT_EQ(library_ + L",6", Look(path).Icon);
         // Nothing of all users' to restore by choice.
         EXPECT_EQ(ChangeResult::Done, Restore(path, ScopeChoice::AllUsers, &changed));
         EXPECT_FALSE(changed.has_value());
-        EXPECT_EQ(library_ + ",6", Look(path).Icon);
+        EXPECT_EQ(library_ + L",6", Look(path).Icon);
         EXPECT_EQ(ChangeResult::Done, Restore(path, ScopeChoice::ThisUser, &changed));
         EXPECT_EQ(Scope::ThisUser, changed);
         EXPECT_EQ(userBefore, ThisUser());
@@ -255,34 +261,34 @@ TEST_F(FolderDriveScopeTest, MixedScopesRestoredInEitherOrder)
     };
     IconLocation start(library_.c_str(), folder_.c_str(), 1);
     for (const Order& order : orders) {
-        for (const std::string& path : {folder_, std::string("S:\\")}) {
-            SCOPED_TRACE(std::string(order.Name) + ", " + path);
-            DeleteFileA((folder_ + "\\Desktop.ini").c_str());
+        for (const std::wstring& path : {folder_, std::wstring(L"S:\\")}) {
+            SCOPED_TRACE(std::string(order.Name) + ", " + Utf8(path));
+            DeleteFileW((folder_ + L"\\Desktop.ini").c_str());
             ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
             const std::string profileBefore = Profile();
-            const std::string allUsersBefore = AllUsers();
-            const std::string userBefore = ThisUser();
+            const std::wstring allUsersBefore = AllUsers();
+            const std::wstring userBefore = ThisUser();
             const Seen before = Look(path);
 
             std::optional<Scope> changed;
             ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::Automatic, library_, 7, &changed));
             EXPECT_EQ(Scope::AllUsers, changed);
-            EXPECT_EQ(library_ + ",7", Look(path).Icon);
+            EXPECT_EQ(library_ + L",7", Look(path).Icon);
             EXPECT_EQ(Scope::AllUsers, Look(path).In);
             ASSERT_EQ(ChangeResult::Done, Apply(path, ScopeChoice::ThisUser, library_, 9, &changed));
             EXPECT_EQ(Scope::ThisUser, changed);
-            EXPECT_EQ(library_ + ",9", Look(path).Icon);
+            EXPECT_EQ(library_ + L",9", Look(path).Icon);
             EXPECT_EQ(Scope::ThisUser, Look(path).In);
 
             ASSERT_EQ(ChangeResult::Done, Restore(path, order.First, &changed));
             if (order.FirstLeavesThisUsersIcon) {
                 EXPECT_EQ(Scope::AllUsers, changed);
-                EXPECT_EQ(library_ + ",9", Look(path).Icon);
+                EXPECT_EQ(library_ + L",9", Look(path).Icon);
                 EXPECT_EQ(Scope::ThisUser, Look(path).In);
                 EXPECT_EQ(allUsersBefore, AllUsers());
             } else {
                 EXPECT_EQ(Scope::ThisUser, changed);
-                EXPECT_EQ(library_ + ",7", Look(path).Icon);
+                EXPECT_EQ(library_ + L",7", Look(path).Icon);
                 EXPECT_EQ(Scope::AllUsers, Look(path).In);
                 EXPECT_EQ(userBefore, ThisUser());
             }
@@ -304,15 +310,15 @@ TEST_F(FolderDriveScopeTest, AllUsersChangeOverThisUsersFolderChangeTakesItsBack
     IconLocation start(library_.c_str(), folder_.c_str(), 1);
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
     const std::string profileBefore = Profile();
-    const std::string allUsersBefore = AllUsers();
-    const std::string userBefore = ThisUser();
+    const std::wstring allUsersBefore = AllUsers();
+    const std::wstring userBefore = ThisUser();
     ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::ThisUser, library_, 3));
     ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::AllUsers, library_, 5));
     EXPECT_EQ(userBefore, ThisUser());
-    EXPECT_EQ(library_ + ",5", Look(folder_).Icon);
+    EXPECT_EQ(library_ + L",5", Look(folder_).Icon);
     EXPECT_EQ(Scope::AllUsers, Look(folder_).In);
     ASSERT_EQ(ChangeResult::Done, Restore(folder_, ScopeChoice::Automatic));
-    EXPECT_EQ(library_ + ",1", Look(folder_).Icon);
+    EXPECT_EQ(library_ + L",1", Look(folder_).Icon);
     EXPECT_EQ(allUsersBefore, AllUsers());
     EXPECT_EQ(profileBefore, Profile());
 }
@@ -321,27 +327,27 @@ TEST_F(FolderDriveScopeTest, AllUsersChangeOverThisUsersFolderChangeTakesItsBack
 // keys made for it go with it, up to this user's classes.
 TEST_F(FolderDriveScopeTest, ThisUsersDriveEntryHidesAllUsersAndGoesWithItsKeys)
 {
-    const std::string all = std::string(DriveIconsKey) + "\\T\\DefaultIcon";
-    const std::string user = std::string(UserApplications) + "\\Explorer.exe\\Drives\\T\\DefaultIcon";
-    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, all, "", "C:\\all.ico,2"));
+    const std::wstring all = std::wstring(DriveIconsKey) + L"\\T\\DefaultIcon";
+    const std::wstring user = std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\T\\DefaultIcon";
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, all, L"", L"C:\\all.ico,2"));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserApplications));
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation("C:\\mine.ico", "T", 4), Scope::ThisUser));
-    EXPECT_EQ("C:\\mine.ico,4", ValueText(HKEY_CURRENT_USER, user));
+    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\mine.ico", L"T", 4), Scope::ThisUser));
+    EXPECT_EQ(L"C:\\mine.ico,4", ValueText(HKEY_CURRENT_USER, user));
     std::optional<Scope> found;
-    EXPECT_EQ("C:\\mine.ico,4|T|T", LocationText(ReadDriveIcon("T:\\", &found)));
+    EXPECT_EQ(L"C:\\mine.ico,4|T|T", LocationText(ReadDriveIcon(L"T:\\", &found)));
     EXPECT_EQ(Scope::ThisUser, found);
-    EXPECT_EQ(Scope::ThisUser, DriveEntryScope("t:\\"));
+    EXPECT_EQ(Scope::ThisUser, DriveEntryScope(L"t:\\"));
     // Something else of this user's below Applications keeps the keys it needs.
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe", "Other", "x"));
-    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation("", "T", 0), Scope::ThisUser));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives"));
-    EXPECT_EQ("x", ValueText(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe", "Other"));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe", L"Other", L"x"));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"T", 0), Scope::ThisUser));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives"));
+    EXPECT_EQ(L"x", ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe", L"Other"));
     found.reset();
-    EXPECT_EQ("C:\\all.ico,2|T|T", LocationText(ReadDriveIcon("T:\\", &found)));
+    EXPECT_EQ(L"C:\\all.ico,2|T|T", LocationText(ReadDriveIcon(L"T:\\", &found)));
     EXPECT_EQ(Scope::AllUsers, found);
     // A letter's key that is no letter is refused in this user's place as in all users'.
-    EXPECT_EQ(ERROR_INVALID_DRIVE, WriteDriveIcon(IconLocation("C:\\mine.ico", "\\", 4), Scope::ThisUser));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::string(UserApplications) + "\\Explorer.exe\\Drives"));
+    EXPECT_EQ(ERROR_INVALID_DRIVE, WriteDriveIcon(IconLocation(L"C:\\mine.ico", L"\\", 4), Scope::ThisUser));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives"));
 }
 
 } // namespace

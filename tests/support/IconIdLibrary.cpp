@@ -31,14 +31,28 @@ std::vector<COLORREF> Sample(const std::function<void(HDC, int)>& draw)
 
 } // namespace
 
-std::string IconIdLibraryPath()
+std::wstring IconIdLibraryPath()
 {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string folder(self);
-    folder.resize(folder.find_last_of('\\'));
-    folder.resize(folder.find_last_of('\\'));
-    return folder + "\\orvane_icon_ids.dll";
+    // The program's own path may be longer than MAX_PATH; the buffer grows until it fits.
+    std::wstring self(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size()));
+        if (length < self.size()) {
+            self.resize(length);
+            break;
+        }
+        if (self.size() >= 32768) {
+            self.clear();
+            break;
+        }
+        self.resize(self.size() * 2);
+    }
+    // The folder above the program's own: two components off.
+    for (int up = 0; up < 2; ++up) {
+        const std::size_t slash = self.find_last_of(L'\\');
+        self.resize(slash == std::wstring::npos ? 0 : slash);
+    }
+    return self + L"\\orvane_icon_ids.dll";
 }
 
 std::vector<COLORREF> IconPixels(HICON icon)
@@ -51,10 +65,10 @@ std::vector<COLORREF> ImagePixels(HIMAGELIST images, int index)
     return Sample([&](HDC dc, int) { ImageList_Draw(images, index, dc, 0, 0, ILD_NORMAL); });
 }
 
-std::vector<COLORREF> ExtractedPixels(const std::string& path, int index)
+std::vector<COLORREF> ExtractedPixels(const std::wstring& path, int index)
 {
     HICON icon = nullptr;
-    if (ExtractIconExA(path.c_str(), index, &icon, nullptr, 1) == 0 || icon == nullptr)
+    if (ExtractIconExW(path.c_str(), index, &icon, nullptr, 1) == 0 || icon == nullptr)
         return {};
     const auto pixels = IconPixels(icon);
     DestroyIcon(icon);

@@ -6,97 +6,145 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 namespace orvane::test {
 
 namespace {
 
+// The names of a key's subkeys, each exactly as the registry holds it. The buffer grows
+// when a name is longer than the key reported (another program may add one meanwhile).
+std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    DWORD longest = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, &longest, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr);
+    std::vector<wchar_t> name(std::max<DWORD>(longest, 255) + 1);
+    std::vector<std::wstring> names;
+    for (DWORD i = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        const LONG status = RegEnumKeyExW(key, i, name.data(), &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA && name.size() < 32768) {
+            name.resize(name.size() * 2);
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            break;
+        names.emplace_back(name.data(), nameSize);
+        ++i;
+    }
+    return names;
+}
+
 std::unique_ptr<KeyGuard::Tree> Capture(HKEY key)
 {
     auto tree = std::make_unique<KeyGuard::Tree>();
-    for (DWORD i = 0;; ++i) {
-        char name[16384];
-        DWORD nameSize = sizeof name;
+    DWORD longestName = 0;
+    DWORD largestData = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName, &largestData,
+                     nullptr, nullptr);
+    // Value names reach 16383 characters; the data is read with the name in one call, so
+    // that a name is never looked up again (which could find another value).
+    std::vector<wchar_t> name(std::max<DWORD>(longestName, 255) + 1);
+    std::vector<BYTE> data(std::max<DWORD>(largestData, 1));
+    int retries = 0;
+    for (DWORD i = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        DWORD dataSize = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) != ERROR_SUCCESS)
+        const LONG status = RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (status == ERROR_MORE_DATA && ++retries < 16) {
+            // Either buffer may be the short one; both grow, within what the registry allows.
+            if (name.size() < 32768)
+                name.resize(name.size() * 2);
+            data.resize(std::max<std::size_t>(data.size() * 2, dataSize));
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
             break;
         KeyGuard::Value value;
-        value.Name.assign(name, nameSize);
+        value.Name.assign(name.data(), nameSize);
         value.Type = type;
-        value.Data.resize(dataSize);
-        DWORD size = dataSize;
-        RegQueryValueExA(key, value.Name.c_str(), nullptr, &type, value.Data.empty() ? nullptr : value.Data.data(), &size);
-        value.Data.resize(size);
+        value.Data.assign(data.begin(), data.begin() + dataSize);
         tree->Values.push_back(std::move(value));
+        retries = 0;
+        ++i;
     }
-    for (DWORD i = 0;; ++i) {
-        char name[512];
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+    for (const std::wstring& child : SubkeyNames(key)) {
         HKEY sub = nullptr;
-        if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            tree->Subkeys.emplace_back(std::string(name, nameSize), Capture(sub));
+        if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            tree->Subkeys.emplace_back(child, Capture(sub));
             RegCloseKey(sub);
         } else {
-            tree->Subkeys.emplace_back(std::string(name, nameSize), nullptr); // cannot be read
+            tree->Subkeys.emplace_back(child, nullptr); // cannot be read
         }
     }
     return tree;
 }
 
-void Write(HKEY root, const std::string& path, const KeyGuard::Tree& tree)
+void Write(HKEY root, const std::wstring& path, const KeyGuard::Tree& tree)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     for (const auto& value : tree.Values)
-        RegSetValueExA(key, value.Name.c_str(), 0, value.Type, value.Data.data(), static_cast<DWORD>(value.Data.size()));
+        RegSetValueExW(key, value.Name.c_str(), 0, value.Type, value.Data.data(), static_cast<DWORD>(value.Data.size()));
     RegCloseKey(key);
     for (const auto& [name, sub] : tree.Subkeys)
         if (sub)
-            Write(root, path + "\\" + name, *sub);
+            Write(root, path + L"\\" + name, *sub);
 }
 
-bool LessIgnoringCase(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) < 0; }
-
-void Dump(const KeyGuard::Tree& tree, const std::string& indent, std::string& out)
+// The order in which the registry keeps names: compared code unit by code unit after
+// the system's upper-casing, a name before every longer one it begins. Names that
+// differ only in case cannot both exist in one key; for any that do compare equal the
+// exact units decide, so that the dump stays the same from run to run.
+bool RegistryOrder(const std::wstring& a, const std::wstring& b)
 {
-    std::vector<std::string> values;
-    for (const auto& value : tree.Values) {
-        std::string line = indent + "value [" + value.Name + "] type " + std::to_string(value.Type) + " data";
-        for (const BYTE b : value.Data) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, " %02x", b);
-            line += hex;
-        }
-        values.push_back(line + "\n");
-    }
-    std::sort(values.begin(), values.end(), LessIgnoringCase);
-    for (const auto& line : values)
-        out += line;
+    const int order = CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                           static_cast<int>(b.size()), TRUE);
+    if (order != CSTR_EQUAL)
+        return order == CSTR_LESS_THAN;
+    return a < b;
+}
 
-    std::vector<const std::pair<std::string, std::unique_ptr<KeyGuard::Tree>>*> subkeys;
+void Dump(const KeyGuard::Tree& tree, const std::wstring& indent, std::wstring& out)
+{
+    std::vector<const KeyGuard::Value*> values;
+    for (const auto& value : tree.Values)
+        values.push_back(&value);
+    std::sort(values.begin(), values.end(), [](auto* a, auto* b) { return RegistryOrder(a->Name, b->Name); });
+    for (const auto* value : values) {
+        out += indent + L"value [" + value->Name + L"] type " + std::to_wstring(value->Type) + L" data";
+        for (const BYTE b : value->Data) {
+            static const wchar_t digits[] = L"0123456789abcdef";
+            out += L' ';
+            out += digits[b >> 4];
+            out += digits[b & 0x0F];
+        }
+        out += L'\n';
+    }
+
+    std::vector<const std::pair<std::wstring, std::unique_ptr<KeyGuard::Tree>>*> subkeys;
     for (const auto& sub : tree.Subkeys)
         subkeys.push_back(&sub);
-    std::sort(subkeys.begin(), subkeys.end(), [](auto* a, auto* b) { return LessIgnoringCase(a->first, b->first); });
+    std::sort(subkeys.begin(), subkeys.end(), [](auto* a, auto* b) { return RegistryOrder(a->first, b->first); });
     for (const auto* sub : subkeys) {
-        out += indent + "key [" + sub->first + "]\n";
+        out += indent + L"key [" + sub->first + L"]\n";
         if (sub->second)
-            Dump(*sub->second, indent + "  ", out);
+            Dump(*sub->second, indent + L"  ", out);
         else
-            out += indent + "  (cannot open)\n";
+            out += indent + L"  (cannot open)\n";
     }
 }
 
 } // namespace
 
-KeyGuard::KeyGuard(HKEY root, std::string path) : root_(root), path_(std::move(path))
+KeyGuard::KeyGuard(HKEY root, std::wstring path) : root_(root), path_(std::move(path))
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
         saved_ = Capture(key);
         RegCloseKey(key);
     }
@@ -109,48 +157,55 @@ KeyGuard::~KeyGuard()
         Write(root_, path_, *saved_);
 }
 
-bool DeleteKeyTree(HKEY root, const std::string& path)
+bool DeleteKeyTree(HKEY root, const std::wstring& path)
 {
-    RegDeleteTreeA(root, path.c_str());
-    RegDeleteKeyA(root, path.c_str());
+    RegDeleteTreeW(root, path.c_str());
+    RegDeleteKeyW(root, path.c_str());
     return !KeyExists(root, path);
 }
 
-bool KeyExists(HKEY root, const std::string& path)
+bool KeyExists(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
 }
 
-bool ReadRaw(HKEY root, const std::string& path, const char* name, std::vector<BYTE>* data, DWORD* type)
+bool ReadRaw(HKEY root, const std::wstring& path, const wchar_t* name, std::vector<BYTE>* data, DWORD* type)
 {
     HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     DWORD size = 0;
-    LONG status = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
+    LONG status = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
     if (status == ERROR_SUCCESS) {
         data->assign(size, 0);
-        status = RegQueryValueExA(key, name, nullptr, type, data->data(), &size);
+        status = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
         data->resize(size);
     }
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 
-bool ReadValue(HKEY root, const std::string& path, const char* name, std::string* text, DWORD* type)
+bool ReadValue(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* text, DWORD* type)
 {
     std::vector<BYTE> data;
     DWORD valueType = 0;
     if (!ReadRaw(root, path, name, &data, &valueType))
         return false;
     if (text) {
-        text->assign(data.begin(), data.end());
+        // The data as UTF-16 code units, as stored; an odd last byte becomes a unit of its
+        // own, so that no byte of hostile data goes unseen.
+        text->clear();
+        for (std::size_t i = 0; i < data.size(); i += sizeof(wchar_t)) {
+            const unsigned low = data[i];
+            const unsigned high = i + 1 < data.size() ? data[i + 1] : 0;
+            text->push_back(static_cast<wchar_t>(low | high << 8));
+        }
         // Drop the stored terminator so that tests compare the text itself.
-        while (!text->empty() && text->back() == '\0' && (valueType == REG_SZ || valueType == REG_EXPAND_SZ))
+        while (!text->empty() && text->back() == L'\0' && (valueType == REG_SZ || valueType == REG_EXPAND_SZ))
             text->pop_back();
     }
     if (type)
@@ -158,46 +213,46 @@ bool ReadValue(HKEY root, const std::string& path, const char* name, std::string
     return true;
 }
 
-bool WriteValue(HKEY root, const std::string& path, const char* name, DWORD type, const void* data, DWORD size)
+bool WriteValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
-    const LONG status = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    const LONG status = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
 
-bool WriteString(HKEY root, const std::string& path, const char* name, const std::string& text)
+bool WriteString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
 {
-    return WriteValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    return WriteValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-std::string ValueText(HKEY root, const std::string& path, const char* name, DWORD* type)
+std::wstring ValueText(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* type)
 {
-    std::string text;
+    std::wstring text;
     if (!ReadValue(root, path, name, &text, type))
-        return "<none>";
+        return L"<none>";
     return text;
 }
 
-std::string DumpKey(HKEY root, const std::string& path)
+std::wstring DumpKey(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "(missing)\n";
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return L"(missing)\n";
     const auto tree = Capture(key);
     RegCloseKey(key);
-    std::string out;
-    Dump(*tree, "", out);
+    std::wstring out;
+    Dump(*tree, L"", out);
     return out;
 }
 
-ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl, REGSAM view)
+ReadOnlyKey::ReadOnlyKey(HKEY root, std::wstring path, const wchar_t* dacl, REGSAM view)
     : root_(root), path_(std::move(path)), view_(view)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC | view_, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, READ_CONTROL | WRITE_DAC | view_, &key) != ERROR_SUCCESS)
         return;
     DWORD size = 0;
     RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
@@ -205,7 +260,7 @@ ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl, REGSAM v
     if (size == 0 || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data(), &size) != ERROR_SUCCESS)
         saved_.clear();
     PSECURITY_DESCRIPTOR readOnly = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(dacl, SDDL_REVISION_1, &readOnly, nullptr)) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(dacl, SDDL_REVISION_1, &readOnly, nullptr)) {
         applied_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
         LocalFree(readOnly);
     }
@@ -215,13 +270,13 @@ ReadOnlyKey::ReadOnlyKey(HKEY root, std::string path, const char* dacl, REGSAM v
 ReadOnlyKey::~ReadOnlyKey()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root_, path_.c_str(), 0, WRITE_DAC | view_, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC | view_, &key) != ERROR_SUCCESS)
         return;
     if (!saved_.empty()) {
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved_.data());
     } else if (applied_) {
         PSECURITY_DESCRIPTOR open = nullptr;
-        if (ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr)) {
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, nullptr)) {
             RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, open);
             LocalFree(open);
         }
@@ -231,17 +286,17 @@ ReadOnlyKey::~ReadOnlyKey()
 
 namespace {
 
-constexpr char MachineProductKey[] = "Software\\Brindlewick Software\\Orvane";
-constexpr char MachineDriveIcons[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+constexpr wchar_t MachineProductKey[] = L"Software\\Brindlewick Software\\Orvane";
+constexpr wchar_t MachineDriveIcons[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 
 } // namespace
 
-StandardUser::StandardUser(const std::vector<std::string>& classes)
+StandardUser::StandardUser(const std::vector<std::wstring>& classes)
 {
-    for (const char* path : {MachineProductKey, MachineDriveIcons}) {
+    for (const wchar_t* path : {MachineProductKey, MachineDriveIcons}) {
         HKEY key = nullptr;
         DWORD disposition = 0;
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition) != ERROR_SUCCESS) {
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_READ, nullptr, &key, &disposition) != ERROR_SUCCESS) {
             applied_ = false;
             continue;
         }
@@ -251,40 +306,33 @@ StandardUser::StandardUser(const std::vector<std::string>& classes)
         LockTree(HKEY_LOCAL_MACHINE, path, 0);
     }
     // A 32-bit program's HKEY_CLASSES_ROOT is the machine's one classes key.
-    locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, "Software\\Classes", "D:P(A;;KR;;;WD)", KEY_WOW64_64KEY));
+    locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, L"Software\\Classes", L"D:P(A;;KR;;;WD)", KEY_WOW64_64KEY));
     applied_ = applied_ && locks_.back()->Applied();
-    for (const std::string& name : classes)
-        LockTree(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + name, KEY_WOW64_64KEY);
+    for (const std::wstring& name : classes)
+        LockTree(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + name, KEY_WOW64_64KEY);
 }
 
 StandardUser::~StandardUser()
 {
     locks_.clear();
-    for (const std::string& path : created_)
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str());
+    for (const std::wstring& path : created_)
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
 }
 
-void StandardUser::LockTree(HKEY root, const std::string& path, REGSAM view)
+void StandardUser::LockTree(HKEY root, const std::wstring& path, REGSAM view)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return; // nothing there to lock; creating it is refused at its parent
-    std::vector<std::string> children;
-    char name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(key, index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        children.push_back(name);
-    }
+    const std::vector<std::wstring> children = SubkeyNames(key);
     RegCloseKey(key);
-    locks_.push_back(std::make_unique<ReadOnlyKey>(root, path, "D:P(A;;KR;;;WD)", view));
+    locks_.push_back(std::make_unique<ReadOnlyKey>(root, path, L"D:P(A;;KR;;;WD)", view));
     applied_ = applied_ && locks_.back()->Applied();
-    for (const std::string& child : children)
-        LockTree(root, path + "\\" + child, view);
+    for (const std::wstring& child : children)
+        LockTree(root, path + L"\\" + child, view);
 }
 
-ScratchType::ScratchType(bool registered, const char* description)
+ScratchType::ScratchType(bool registered, const wchar_t* description)
 {
     if (registered) {
         WriteString(HKEY_CLASSES_ROOT, Extension, nullptr, Class);
@@ -292,19 +340,36 @@ ScratchType::ScratchType(bool registered, const char* description)
     }
 }
 
-void ScratchType::SetDefaultIcon(const std::string& text, DWORD type) const
+void ScratchType::SetDefaultIcon(const std::wstring& text, DWORD type) const
 {
-    WriteValue(HKEY_CLASSES_ROOT, Key("DefaultIcon"), nullptr, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    WriteValue(HKEY_CLASSES_ROOT, Key(L"DefaultIcon"), nullptr, type, text.c_str(),
+               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
-void ScratchType::SetHandler(const std::string& text) const
+void ScratchType::SetHandler(const std::wstring& text) const
 {
-    WriteString(HKEY_CLASSES_ROOT, Key("shellex\\IconHandler"), nullptr, text);
+    WriteString(HKEY_CLASSES_ROOT, Key(L"shellex\\IconHandler"), nullptr, text);
 }
 
-std::string ReadFileText(const std::string& path)
+namespace {
+
+// The path as the file calls take it: a path too long for the plain form (folders end
+// at MAX_PATH - 12 units) is handed over with the "\\?\" prefix, which turns off the
+// limit; every other path goes as it is, so that the platform still normalizes it.
+std::wstring FileCallPath(const std::wstring& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool absolute = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    if (absolute && path.size() >= MAX_PATH - 12)
+        return L"\\\\?\\" + path;
+    return path;
+}
+
+} // namespace
+
+std::string ReadFileText(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(FileCallPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return "<none>";
     std::string text;
@@ -316,90 +381,119 @@ std::string ReadFileText(const std::string& path)
     return text;
 }
 
-std::string Lower(std::string text)
+std::string Utf8(const std::wstring& text)
 {
-    for (char& c : text)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (text.empty())
+        return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                           nullptr);
+    if (length <= 0)
+        return {};
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0)
+        return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
+std::wstring Lower(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
     return text;
 }
 
-std::string ShellIconLocation(const std::string& path, bool announce)
+std::wstring ShellIconLocation(const std::wstring& path, bool announce)
 {
     if (announce)
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-    SHFILEINFOA info = {};
-    if (!SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
-        return "<none>";
-    return std::string(info.szDisplayName) + "," + std::to_string(info.iIcon);
+    SHFILEINFOW info = {};
+    if (!SHGetFileInfoW(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION))
+        return L"<none>";
+    // szDisplayName is a fixed array; the shell terminates it, but it is not trusted to.
+    const wchar_t* end = std::find(std::begin(info.szDisplayName), std::end(info.szDisplayName), L'\0');
+    return std::wstring(std::cbegin(info.szDisplayName), end) + L"," + std::to_wstring(info.iIcon);
 }
 
 namespace {
 
-void RemoveTree(const std::string& path)
+void RemoveTree(const std::wstring& path)
 {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(FileCallPath(path + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0)
+            if (std::wcscmp(data.cFileName, L".") == 0 || std::wcscmp(data.cFileName, L"..") == 0)
                 continue;
-            const std::string child = path + "\\" + data.cFileName;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const std::wstring child = path + L"\\" + data.cFileName;
+            SetFileAttributesW(FileCallPath(child).c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
             else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(find, &data));
+                DeleteFileW(FileCallPath(child).c_str());
+        } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(path.c_str());
+    SetFileAttributesW(FileCallPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(FileCallPath(path).c_str());
 }
 
 } // namespace
 
-std::string UniqueName(const char* prefix)
+std::wstring UniqueName(const wchar_t* prefix)
 {
     static unsigned counter = 0;
-    char name[64];
-    std::snprintf(name, sizeof name, "%sorvt%lx%x%x", prefix, static_cast<unsigned long>(GetCurrentProcessId()), static_cast<unsigned>(GetTickCount() & 0xFFFF), ++counter);
-    return name;
+    wchar_t number[48];
+    std::swprintf(number, std::size(number), L"%lx%x%x", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned>(GetTickCount() & 0xFFFF), ++counter);
+    return std::wstring(prefix) + L"orvt" + number;
 }
 
 TempDir::TempDir()
 {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    path_ = std::string(base) + UniqueName("");
-    if (!path_.empty() && path_.back() == '\\')
+    wchar_t base[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(base)), base);
+    path_ = std::wstring(base, length < std::size(base) ? length : 0) + UniqueName(L"");
+    if (!path_.empty() && path_.back() == L'\\')
         path_.pop_back();
-    CreateDirectoryA(path_.c_str(), nullptr);
+    CreateDirectoryW(FileCallPath(path_).c_str(), nullptr);
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
 
-std::string TempDir::MakeFolder(const std::string& relative)
+std::wstring TempDir::MakeFolder(const std::wstring& relative)
 {
-    std::string full = path_;
+    std::wstring full = path_;
     std::size_t start = 0;
     while (start <= relative.size()) {
-        const std::size_t end = relative.find('\\', start);
-        full += "\\" + relative.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        CreateDirectoryA(full.c_str(), nullptr);
-        if (end == std::string::npos)
+        const std::size_t end = relative.find(L'\\', start);
+        full += L"\\" + relative.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        CreateDirectoryW(FileCallPath(full).c_str(), nullptr);
+        if (end == std::wstring::npos)
             break;
         start = end + 1;
     }
     return full;
 }
 
-std::string TempDir::MakeFile(const std::string& relative, const std::string& content)
+std::wstring TempDir::MakeFile(const std::wstring& relative, const std::string& content)
 {
-    const std::size_t slash = relative.rfind('\\');
-    if (slash != std::string::npos)
+    const std::size_t slash = relative.rfind(L'\\');
+    if (slash != std::wstring::npos)
         MakeFolder(relative.substr(0, slash));
-    const std::string full = path_ + "\\" + relative;
-    HANDLE file = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring full = path_ + L"\\" + relative;
+    HANDLE file = CreateFileW(FileCallPath(full).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
@@ -408,14 +502,14 @@ std::string TempDir::MakeFile(const std::string& relative, const std::string& co
     return full;
 }
 
-std::string Shell32Path()
+std::wstring Shell32Path()
 {
-    char dir[MAX_PATH] = {};
-    GetSystemDirectoryA(dir, sizeof dir);
-    return std::string(dir) + "\\shell32.dll";
+    wchar_t dir[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(dir, static_cast<UINT>(std::size(dir)));
+    return std::wstring(dir, length < std::size(dir) ? length : 0) + L"\\shell32.dll";
 }
 
-std::string WriteIconFile(const std::string& path, int count)
+std::wstring WriteIconFile(const std::wstring& path, int count)
 {
     // ICONDIR, then `count` ICONDIRENTRY records, then `count` 16x16 32-bit DIBs with masks.
     const DWORD pixels = 16 * 16 * 4;
@@ -456,7 +550,7 @@ std::string WriteIconFile(const std::string& path, int count)
         }
         file.insert(file.end(), mask, 0);
     }
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(FileCallPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(handle, file.data(), static_cast<DWORD>(file.size()), &written, nullptr);

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,17 +30,22 @@ using test::ValueText;
 
 namespace {
 
-// Raw bytes of a value, terminator included, to check what was stored exactly.
-std::string RawValue(HKEY root, const std::string& path, const char* name = nullptr)
+// A value's data exactly as stored, as UTF-16 units with the terminator included, to
+// check what was stored exactly; data of an odd number of bytes is no such text.
+std::wstring RawValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "(none)";
-    std::vector<char> data(4096);
-    DWORD size = static_cast<DWORD>(data.size());
-    const LONG status = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return L"(none)";
+    std::vector<wchar_t> data(4096);
+    DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+    const LONG status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &size);
     RegCloseKey(key);
-    return status == ERROR_SUCCESS ? std::string(data.data(), size) : "(none)";
+    if (status != ERROR_SUCCESS)
+        return L"(none)";
+    if (size % sizeof(wchar_t) != 0)
+        return L"(odd size)";
+    return std::wstring(data.data(), size / sizeof(wchar_t));
 }
 
 // The product's key under HKEY_LOCAL_MACHINE, put back when the test ends.
@@ -47,7 +53,7 @@ class ProductKeyTest : public ::testing::Test {
 protected:
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
 
-    void PutEntry(const std::string& path, const std::string& text)
+    void PutEntry(const std::wstring& path, const std::wstring& text)
     {
         ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FileIconsKey, path.c_str(), text));
     }
@@ -58,54 +64,56 @@ protected:
 TEST_F(ProductKeyTest, WriteFileIconCreatesTheTableAndTheProductKey)
 {
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot);
-    IconLocation location("C:\\icons\\set.icl", nullptr, 7);
-    location.SetTypeKey("jpegfile");
+    IconLocation location(L"C:\\icons\\set.icl", nullptr, 7);
+    location.SetTypeKey(L"jpegfile");
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, "C:\\dir\\photo.jpg"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, L"C:\\dir\\photo.jpg"));
 
     EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, ProductKey));
     DWORD type = 0;
-    EXPECT_EQ("C:\\icons\\set.icl,7,jpegfile", ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\dir\\photo.jpg", &type));
+    EXPECT_EQ(L"C:\\icons\\set.icl,7,jpegfile",
+              ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\dir\\photo.jpg", &type));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-    EXPECT_EQ(std::string("C:\\icons\\set.icl,7,jpegfile", 28), RawValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\dir\\photo.jpg"));
+    EXPECT_EQ(std::wstring(L"C:\\icons\\set.icl,7,jpegfile", 28),
+              RawValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\dir\\photo.jpg"));
 }
 
 TEST_F(ProductKeyTest, ReadFileIconOfAPathWithoutAnEntryIsNone)
 {
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
-    EXPECT_FALSE(ReadFileIcon("C:\\dir\\photo.jpg").has_value()) << "no table";
+    EXPECT_FALSE(ReadFileIcon(L"C:\\dir\\photo.jpg").has_value()) << "no table";
 
-    PutEntry("C:\\dir\\other.jpg", "C:\\icons\\set.icl,7,jpegfile");
-    EXPECT_FALSE(ReadFileIcon("C:\\dir\\photo.jpg").has_value());
-    EXPECT_FALSE(ReadFileIcon("").has_value());
+    PutEntry(L"C:\\dir\\other.jpg", L"C:\\icons\\set.icl,7,jpegfile");
+    EXPECT_FALSE(ReadFileIcon(L"C:\\dir\\photo.jpg").has_value());
+    EXPECT_FALSE(ReadFileIcon(L"").has_value());
     EXPECT_FALSE(ReadFileIcon(nullptr).has_value());
 }
 
 TEST_F(ProductKeyTest, TheTableKeysDefaultValueIsNoEntry)
 {
-    PutEntry("", "C:\\icons\\set.icl,7,jpegfile");
-    EXPECT_FALSE(ReadFileIcon("").has_value());
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteFileIcon(""));
-    EXPECT_EQ("C:\\icons\\set.icl,7,jpegfile", ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, ""));
+    PutEntry(L"", L"C:\\icons\\set.icl,7,jpegfile");
+    EXPECT_FALSE(ReadFileIcon(L"").has_value());
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, DeleteFileIcon(L""));
+    EXPECT_EQ(L"C:\\icons\\set.icl,7,jpegfile", ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, L""));
 }
 
 struct ReadCase {
-    const char* FilePath;
-    const char* Data;
-    const char* IconPath;
+    const wchar_t* FilePath;
+    const wchar_t* Data;
+    const wchar_t* IconPath;
     std::int32_t Index;
-    const char* TypeKey;
-    const char* Owner;
+    const wchar_t* TypeKey;
+    const wchar_t* Owner;
 };
 
 const ReadCase ReadCases[] = {
-    {"C:\\dir\\photo.jpg", "C:\\icons\\set.icl,7,jpegfile", "C:\\icons\\set.icl", 7, "jpegfile", ".jpg"},
-    {"C:\\dir\\archive.tar.gz", "a.dll,4294967293,gzfile", "a.dll", -3, "gzfile", ".gz"},
-    {"C:\\dir.d\\README", "a.dll,1,k", "a.dll", 1, "k", ""},
-    {"C:\\dir\\.profile", "a.dll,2,k", "a.dll", 2, "k", ".profile"},
-    {"C:\\dir\\x.txt", "a.dll,3", "a.dll", 3, "", ".txt"},
-    {"C:\\dir\\y.txt", "a.dll,,txtfile", "a.dll", NoIndex, "", ".txt"},
-    {"C:\\dir\\z.txt", "%SystemRoot%\\a.dll,4294967197,x,y", "%SystemRoot%\\a.dll", NoIndex, "x,y", ".txt"},
+    {L"C:\\dir\\photo.jpg", L"C:\\icons\\set.icl,7,jpegfile", L"C:\\icons\\set.icl", 7, L"jpegfile", L".jpg"},
+    {L"C:\\dir\\archive.tar.gz", L"a.dll,4294967293,gzfile", L"a.dll", -3, L"gzfile", L".gz"},
+    {L"C:\\dir.d\\README", L"a.dll,1,k", L"a.dll", 1, L"k", L""},
+    {L"C:\\dir\\.profile", L"a.dll,2,k", L"a.dll", 2, L"k", L".profile"},
+    {L"C:\\dir\\x.txt", L"a.dll,3", L"a.dll", 3, L"", L".txt"},
+    {L"C:\\dir\\y.txt", L"a.dll,,txtfile", L"a.dll", NoIndex, L"", L".txt"},
+    {L"C:\\dir\\z.txt", L"%SystemRoot%\\a.dll,4294967197,x,y", L"%SystemRoot%\\a.dll", NoIndex, L"x,y", L".txt"},
 };
 
 TEST_F(ProductKeyTest, ReadFileIconParsesTheLongFormAndTakesTheOwnerFromThePath)
@@ -124,29 +132,29 @@ TEST_F(ProductKeyTest, ReadFileIconParsesTheLongFormAndTakesTheOwnerFromThePath)
 
 TEST_F(ProductKeyTest, WrittenEntriesReadBackAndReplaceEarlierOnes)
 {
-    IconLocation first("C:\\icons\\a.ico", nullptr, 2);
-    first.SetTypeKey("txtfile");
-    IconLocation second("C:\\icons\\b.dll", nullptr, -7);
-    second.SetTypeKey("txtfile");
+    IconLocation first(L"C:\\icons\\a.ico", nullptr, 2);
+    first.SetTypeKey(L"txtfile");
+    IconLocation second(L"C:\\icons\\b.dll", nullptr, -7);
+    second.SetTypeKey(L"txtfile");
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(first, "C:\\notes\\a.txt"));
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(second, "C:\\notes\\a.txt"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(first, L"C:\\notes\\a.txt"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(second, L"C:\\notes\\a.txt"));
 
     // The registry compares value names without regard to case, so one file has one entry.
-    EXPECT_EQ("C:\\icons\\b.dll,-7|txtfile|.TXT", LocationText(ReadFileIcon("c:\\NOTES\\A.TXT")));
-    EXPECT_EQ(1, CountFileIconsOfType("txtfile"));
+    EXPECT_EQ(L"C:\\icons\\b.dll,-7|txtfile|.TXT", LocationText(ReadFileIcon(L"c:\\NOTES\\A.TXT")));
+    EXPECT_EQ(1, CountFileIconsOfType(L"txtfile"));
 }
 
 TEST_F(ProductKeyTest, PathsOf260CharactersOrMoreAreRefusedWithNothingWritten)
 {
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
-    IconLocation location("C:\\icons\\a.ico", nullptr, 1);
-    location.SetTypeKey("txtfile");
+    IconLocation location(L"C:\\icons\\a.ico", nullptr, 1);
+    location.SetTypeKey(L"txtfile");
 
-    const std::string longest = "C:\\" + std::string(252, 'd') + ".txt"; // 259 characters
+    const std::wstring longest = L"C:\\" + std::wstring(252, L'd') + L".txt"; // 259 characters
     ASSERT_EQ(259u, longest.size());
-    const std::string tooLong = "C:\\" + std::string(253, 'd') + ".txt";
-    const std::string muchTooLong = "C:\\" + std::string(2000, 'd') + ".txt";
+    const std::wstring tooLong = L"C:\\" + std::wstring(253, L'd') + L".txt";
+    const std::wstring muchTooLong = L"C:\\" + std::wstring(2000, L'd') + L".txt";
 
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFileIcon(location, tooLong.c_str()));
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFileIcon(location, muchTooLong.c_str()));
@@ -155,7 +163,7 @@ TEST_F(ProductKeyTest, PathsOf260CharactersOrMoreAreRefusedWithNothingWritten)
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, longest.c_str()));
     const auto read = ReadFileIcon(longest.c_str());
     ASSERT_TRUE(read.has_value());
-    EXPECT_STREQ(".txt", read->Owner);
+    EXPECT_STREQ(L".txt", read->Owner);
     // The 259-character prefix of the refused path names the entry just written; the
     // refused path itself must never be taken for it.
     EXPECT_FALSE(ReadFileIcon(tooLong.c_str()).has_value());
@@ -164,79 +172,82 @@ TEST_F(ProductKeyTest, PathsOf260CharactersOrMoreAreRefusedWithNothingWritten)
 
 TEST_F(ProductKeyTest, AnEntryTooLongForItsTextIsRefusedAndTheOldOneKept)
 {
-    IconLocation old("C:\\icons\\a.ico", nullptr, 1);
-    old.SetTypeKey("txtfile");
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(old, "C:\\a.txt"));
+    IconLocation old(L"C:\\icons\\a.ico", nullptr, 1);
+    old.SetTypeKey(L"txtfile");
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(old, L"C:\\a.txt"));
 
-    IconLocation huge(("C:\\" + std::string(200, 'i') + ".ico").c_str(), nullptr, -99);
-    huge.SetTypeKey(std::string(60, 'c').c_str());
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFileIcon(huge, "C:\\a.txt"));
-    EXPECT_EQ("C:\\icons\\a.ico,1,txtfile", ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\a.txt"));
+    IconLocation huge((L"C:\\" + std::wstring(200, L'i') + L".ico").c_str(), nullptr, -99);
+    huge.SetTypeKey(std::wstring(60, L'c').c_str());
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFileIcon(huge, L"C:\\a.txt"));
+    EXPECT_EQ(L"C:\\icons\\a.ico,1,txtfile", ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\a.txt"));
 
-    IconLocation noClass("C:\\icons\\a.ico", nullptr, 1);
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFileIcon(noClass, "C:\\b.txt")) << "an entry must name its class";
-    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFileIcon(old, ""));
+    IconLocation noClass(L"C:\\icons\\a.ico", nullptr, 1);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFileIcon(noClass, L"C:\\b.txt")) << "an entry must name its class";
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFileIcon(old, L""));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteFileIcon(old, nullptr));
 }
 
 TEST_F(ProductKeyTest, ReadFileIconOfAnExtensionTooLongForAKeyNameLeavesTheOwnerEmpty)
 {
-    const std::string path = "C:." + std::string(256, 'e'); // extension of 257 characters
-    PutEntry(path, "a.dll,1,k");
+    const std::wstring path = L"C:." + std::wstring(256, L'e'); // extension of 257 characters
+    PutEntry(path, L"a.dll,1,k");
     const auto location = ReadFileIcon(path.c_str());
     ASSERT_TRUE(location.has_value());
-    EXPECT_STREQ("", location->Owner);
+    EXPECT_STREQ(L"", location->Owner);
 
-    const std::string fits = "C:\\x." + std::string(254, 'e'); // 255 characters with the dot
-    PutEntry(fits, "a.dll,1,k");
+    const std::wstring fits = L"C:\\x." + std::wstring(254, L'e'); // 255 characters with the dot
+    PutEntry(fits, L"a.dll,1,k");
     const auto fitting = ReadFileIcon(fits.c_str());
     ASSERT_TRUE(fitting.has_value());
-    EXPECT_EQ(255u, std::strlen(fitting->Owner));
+    EXPECT_EQ(255u, std::wcslen(fitting->Owner));
 }
 
 TEST_F(ProductKeyTest, HostileTableDataReadsAsNoneOrAsBoundedText)
 {
-    const std::string oversized = "C:\\i.ico,1," + std::string(600, 'k');
-    PutEntry("C:\\over.txt", oversized);
-    EXPECT_FALSE(ReadFileIcon("C:\\over.txt").has_value()) << "data over 520 bytes";
+    const std::wstring oversized = L"C:\\i.ico,1," + std::wstring(600, L'k');
+    PutEntry(L"C:\\over.txt", oversized);
+    EXPECT_FALSE(ReadFileIcon(L"C:\\over.txt").has_value()) << "data over 520 bytes";
 
-    const std::string unterminated(520, 'u');
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\unterminated.txt", REG_SZ, unterminated.data(), 520));
-    EXPECT_FALSE(ReadFileIcon("C:\\unterminated.txt").has_value()) << "520 bytes without a terminator";
+    const std::wstring unterminated(260, L'u'); // 520 bytes
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\unterminated.txt", REG_SZ, unterminated.data(),
+                                 static_cast<DWORD>(unterminated.size() * sizeof(wchar_t))));
+    EXPECT_FALSE(ReadFileIcon(L"C:\\unterminated.txt").has_value()) << "520 bytes without a terminator";
 
-    const char shortUnterminated[] = {'a', '.', 'd', 'l', 'l', ',', '5', ',', 'k'};
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\short.txt", REG_BINARY, shortUnterminated,
+    const wchar_t shortUnterminated[] = {L'a', L'.', L'd', L'l', L'l', L',', L'5', L',', L'k'};
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\short.txt", REG_BINARY, shortUnterminated,
                                  sizeof shortUnterminated));
-    const auto shortRead = ReadFileIcon("C:\\short.txt");
+    const auto shortRead = ReadFileIcon(L"C:\\short.txt");
     ASSERT_TRUE(shortRead.has_value());
-    EXPECT_STREQ("a.dll", shortRead->IconPath);
+    EXPECT_STREQ(L"a.dll", shortRead->IconPath);
     EXPECT_EQ(5, shortRead->Index);
-    EXPECT_STREQ("k", shortRead->TypeKey);
+    EXPECT_STREQ(L"k", shortRead->TypeKey);
 
-    const DWORD number = 0x00003141; // the bytes "A1\0\0"
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\dword.txt", REG_DWORD, &number, sizeof number));
-    const auto dword = ReadFileIcon("C:\\dword.txt");
+    const DWORD number = 0x00310041; // the UTF-16 units "A1", no terminator
+    ASSERT_TRUE(
+        test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\dword.txt", REG_DWORD, &number, sizeof number));
+    const auto dword = ReadFileIcon(L"C:\\dword.txt");
     ASSERT_TRUE(dword.has_value());
-    EXPECT_STREQ("A1", dword->IconPath);
+    EXPECT_STREQ(L"A1", dword->IconPath);
     EXPECT_EQ(NoIndex, dword->Index);
 
-    // A path component over 259 characters fits the 520-byte read but not the record.
-    PutEntry("C:\\longpath.txt", std::string(300, 'p') + ",1,txtfile");
-    EXPECT_FALSE(ReadFileIcon("C:\\longpath.txt").has_value());
+    // A path component over 259 characters, which no record holds (nor, in UTF-16, the
+    // 520-byte read).
+    PutEntry(L"C:\\longpath.txt", std::wstring(300, L'p') + L",1,txtfile");
+    EXPECT_FALSE(ReadFileIcon(L"C:\\longpath.txt").has_value());
 }
 
 TEST_F(ProductKeyTest, DeleteFileIconRemovesOnlyThatEntryAndMissingIsSuccess)
 {
-    PutEntry("C:\\a.txt", "a.dll,1,txtfile");
-    PutEntry("C:\\b.txt", "a.dll,2,txtfile");
+    PutEntry(L"C:\\a.txt", L"a.dll,1,txtfile");
+    PutEntry(L"C:\\b.txt", L"a.dll,2,txtfile");
 
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon("c:\\A.TXT"));
-    EXPECT_FALSE(ReadFileIcon("C:\\a.txt").has_value());
-    EXPECT_TRUE(ReadFileIcon("C:\\b.txt").has_value());
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon(L"c:\\A.TXT"));
+    EXPECT_FALSE(ReadFileIcon(L"C:\\a.txt").has_value());
+    EXPECT_TRUE(ReadFileIcon(L"C:\\b.txt").has_value());
 
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon("C:\\a.txt")) << "already gone";
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon(L"C:\\a.txt")) << "already gone";
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
-    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon("C:\\b.txt")) << "no table at all";
+    EXPECT_EQ(ERROR_SUCCESS, DeleteFileIcon(L"C:\\b.txt")) << "no table at all";
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey)) << "deleting creates nothing";
 }
 
@@ -249,20 +260,20 @@ TEST_F(ProductKeyTest, TheTableLivesInTheProcesssOwnRegistryView)
 #else
     const REGSAM ownView = KEY_WOW64_32KEY;
 #endif
-    IconLocation location("C:\\i.ico", nullptr, 1);
-    location.SetTypeKey("txtfile");
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, "C:\\view.txt"));
+    IconLocation location(L"C:\\i.ico", nullptr, 1);
+    location.SetTypeKey(L"txtfile");
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, L"C:\\view.txt"));
 
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, FileIconsKey, 0, KEY_QUERY_VALUE | ownView, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "C:\\view.txt", nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, FileIconsKey, 0, KEY_QUERY_VALUE | ownView, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"C:\\view.txt", nullptr, nullptr, nullptr, nullptr));
     RegCloseKey(key);
 }
 
 // ---------------------------------------------------------------- counting by class
 
 struct CountCase {
-    const char* TypeKey;
+    const wchar_t* TypeKey;
     int Count;
 };
 
@@ -270,17 +281,17 @@ TEST_F(ProductKeyTest, CountFileIconsOfTypeCountsTheEntriesOfTheClass)
 {
     // The first three are the classic case: the count goes by each entry's class, so
     // b.TXT keeps txtfile's handler and notes.txt.old (another class) does not.
-    PutEntry("C:\\a.txt", "C:\\i.ico,1,txtfile");
-    PutEntry("C:\\b.TXT", "C:\\i.ico,2,txtfile");
-    PutEntry("C:\\notes.txt.old", "C:\\i.ico,3,oldfile");
-    PutEntry("C:\\readme.log", "C:\\i.ico,4,TXTFILE");
-    PutEntry("C:\\c.txt", "C:\\i.ico,5,txtfile.bak");
-    PutEntry("C:\\d.txt", "C:\\i.ico,6");
-    PutEntry("C:\\e.txt", "C:\\i.ico,,txtfile");
+    PutEntry(L"C:\\a.txt", L"C:\\i.ico,1,txtfile");
+    PutEntry(L"C:\\b.TXT", L"C:\\i.ico,2,txtfile");
+    PutEntry(L"C:\\notes.txt.old", L"C:\\i.ico,3,oldfile");
+    PutEntry(L"C:\\readme.log", L"C:\\i.ico,4,TXTFILE");
+    PutEntry(L"C:\\c.txt", L"C:\\i.ico,5,txtfile.bak");
+    PutEntry(L"C:\\d.txt", L"C:\\i.ico,6");
+    PutEntry(L"C:\\e.txt", L"C:\\i.ico,,txtfile");
 
     const CountCase cases[] = {
-        {"txtfile", 3}, {"TxtFile", 3}, {"oldfile", 1}, {"txtfile.bak", 1},
-        {".txt", 0},    {"txt", 0},     {"file", 0},    {"", 0},
+        {L"txtfile", 3}, {L"TxtFile", 3}, {L"oldfile", 1}, {L"txtfile.bak", 1},
+        {L".txt", 0},    {L"txt", 0},     {L"file", 0},    {L"", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.TypeKey);
@@ -289,31 +300,33 @@ TEST_F(ProductKeyTest, CountFileIconsOfTypeCountsTheEntriesOfTheClass)
     EXPECT_EQ(0, CountFileIconsOfType(nullptr));
 
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
-    EXPECT_EQ(0, CountFileIconsOfType("txtfile")) << "no table";
+    EXPECT_EQ(0, CountFileIconsOfType(L"txtfile")) << "no table";
 }
 
 TEST_F(ProductKeyTest, CountFileIconsOfTypeWalksPastLongNamesAndHostileData)
 {
     // Written first and named to sort first, so that the registry lists them before the
     // ordinary entries whether it lists values in order of writing or of name.
-    PutEntry("C:\\0" + std::string(300, 'n') + ".txt", "C:\\i.ico,1,txtfile");
-    PutEntry("C:\\0" + std::string(16000, 'm') + ".txt", "C:\\i.ico,1,txtfile");
-    PutEntry("C:\\1over.txt", "C:\\i.ico,1,txtfile" + std::string(600, ' '));
-    const std::string unterminated = "C:\\i.ico,1,txtfile" + std::string(520 - 18, 'x');
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\1unterminated.txt", REG_SZ, unterminated.data(),
-                                 static_cast<DWORD>(unterminated.size())));
+    PutEntry(L"C:\\0" + std::wstring(300, L'n') + L".txt", L"C:\\i.ico,1,txtfile");
+    PutEntry(L"C:\\0" + std::wstring(16000, L'm') + L".txt", L"C:\\i.ico,1,txtfile");
+    PutEntry(L"C:\\1over.txt", L"C:\\i.ico,1,txtfile" + std::wstring(600, L' '));
+    const std::wstring unterminated = L"C:\\i.ico,1,txtfile" + std::wstring(260 - 18, L'x'); // 520 bytes
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\1unterminated.txt", REG_SZ,
+                                 unterminated.data(), static_cast<DWORD>(unterminated.size() * sizeof(wchar_t))));
     const DWORD number = 7;
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\1dword.txt", REG_DWORD, &number, sizeof number));
-    const char unterminatedShort[] = {'C', ':', '\\', 'i', '.', 'i', 'c', 'o', ',', '1', ',', 't', 'x', 't', 'f', 'i', 'l', 'e'};
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, "C:\\1binary.txt", REG_BINARY, unterminatedShort,
+    ASSERT_TRUE(
+        test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\1dword.txt", REG_DWORD, &number, sizeof number));
+    const wchar_t unterminatedShort[] = {L'C', L':', L'\\', L'i', L'.', L'i', L'c', L'o', L',',
+                                         L'1', L',', L't', L'x', L't', L'f', L'i', L'l', L'e'};
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\1binary.txt", REG_BINARY, unterminatedShort,
                                  sizeof unterminatedShort));
-    PutEntry("C:\\1longclass.txt", "C:\\i.ico,1," + std::string(300, 'c'));
-    PutEntry("C:\\a.txt", "C:\\i.ico,1,txtfile");
-    PutEntry("C:\\b.txt", "C:\\i.ico,1,txtfile");
+    PutEntry(L"C:\\1longclass.txt", L"C:\\i.ico,1," + std::wstring(300, L'c'));
+    PutEntry(L"C:\\a.txt", L"C:\\i.ico,1,txtfile");
+    PutEntry(L"C:\\b.txt", L"C:\\i.ico,1,txtfile");
 
     // The two long names, the short unterminated data and a.txt, b.txt; the oversized,
     // the 520-byte unterminated, the number and the over-long class are no entries.
-    EXPECT_EQ(5, CountFileIconsOfType("txtfile"));
+    EXPECT_EQ(5, CountFileIconsOfType(L"txtfile"));
 }
 
 // ---------------------------------------------------------------- handler texts
@@ -324,21 +337,21 @@ TEST(IconHandlerText, IsOwnIconHandlerOnlyForTheExactClassIdentifier)
     const IconLocation location = LocationOf(type);
     EXPECT_FALSE(IsOwnIconHandler(location)) << "no shellex\\IconHandler";
 
-    test::WriteString(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler"), "other", "x");
+    test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler"), L"other", L"x");
     EXPECT_FALSE(IsOwnIconHandler(location)) << "key without a default value";
 
     struct Case {
-        std::string Text;
+        std::wstring Text;
         bool Own;
     };
     const Case cases[] = {
         {OwnClsid, true},
         {test::OwnClsidInLowerCase.Text, false},
-        {std::string(OwnClsid) + " ", false},
-        {std::string(" ") + OwnClsid, false},
-        {std::string(OwnClsid).substr(0, 37), false},
+        {std::wstring(OwnClsid) + L" ", false},
+        {std::wstring(L" ") + OwnClsid, false},
+        {std::wstring(OwnClsid).substr(0, 37), false},
         {OtherClsid, false},
-        {"", false},
+        {L"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);
@@ -346,7 +359,7 @@ TEST(IconHandlerText, IsOwnIconHandlerOnlyForTheExactClassIdentifier)
         EXPECT_EQ(c.Own, IsOwnIconHandler(location));
     }
 
-    const std::string oversized = std::string(OwnClsid) + std::string(400, ' ');
+    const std::wstring oversized = std::wstring(OwnClsid) + std::wstring(400, L' ');
     type.SetHandler(oversized);
     EXPECT_FALSE(IsOwnIconHandler(location));
 
@@ -357,20 +370,20 @@ TEST(IconHandlerText, IsOwnIconHandlerOnlyForTheExactClassIdentifier)
 TEST(IconHandlerText, ReadersLeaveTheBufferUntouchedWhenThereIsNothing)
 {
     ScratchType type;
-    char buffer[TextCapacity] = "untouched";
+    wchar_t buffer[TextCapacity] = L"untouched";
     EXPECT_FALSE(ReadIconHandlerText(type.Class.c_str(), HandlerSlot::Current, buffer));
     EXPECT_FALSE(ReadExtensionIconHandlerText(type.Extension.c_str(), HandlerSlot::Backup, buffer));
-    EXPECT_FALSE(ReadExtensionIconHandlerText(test::UniqueName(".").c_str(), HandlerSlot::Current, buffer));
-    EXPECT_FALSE(ReadIconHandlerText("", HandlerSlot::Current, buffer));
+    EXPECT_FALSE(ReadExtensionIconHandlerText(test::UniqueName(L".").c_str(), HandlerSlot::Current, buffer));
+    EXPECT_FALSE(ReadIconHandlerText(L"", HandlerSlot::Current, buffer));
     EXPECT_FALSE(ReadIconHandlerText(nullptr, HandlerSlot::Current, buffer));
-    EXPECT_FALSE(ReadIconHandlerText(std::string(600, 'c').c_str(), HandlerSlot::Current, buffer));
+    EXPECT_FALSE(ReadIconHandlerText(std::wstring(600, L'c').c_str(), HandlerSlot::Current, buffer));
 
-    type.SetHandler(std::string(260, 'h')); // 261 bytes with its terminator
+    type.SetHandler(std::wstring(260, L'h')); // 261 units with its terminator, 522 bytes
     EXPECT_FALSE(ReadIconHandlerText(type.Class.c_str(), HandlerSlot::Current, buffer));
-    EXPECT_STREQ("untouched", buffer);
+    EXPECT_STREQ(L"untouched", buffer);
 
     type.SetHandler(OtherClsid);
-    test::WriteString(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK"), nullptr, OwnClsid);
+    test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK"), nullptr, OwnClsid);
     EXPECT_TRUE(ReadExtensionIconHandlerText(type.Extension.c_str(), HandlerSlot::Current, buffer));
     EXPECT_STREQ(OtherClsid, buffer);
     EXPECT_TRUE(ReadIconHandlerText(type.Class.c_str(), HandlerSlot::Backup, buffer));
@@ -381,18 +394,18 @@ TEST(IconHandlerText, HasIconHandlerNeedsAHandlerTextOfTwoCharacters)
 {
     ScratchType unregistered(false);
     EXPECT_FALSE(HasIconHandler(unregistered.Extension.c_str())) << "no extension key";
-    test::WriteString(HKEY_CLASSES_ROOT, unregistered.Extension, "other", "x");
+    test::WriteString(HKEY_CLASSES_ROOT, unregistered.Extension, L"other", L"x");
     EXPECT_FALSE(HasIconHandler(unregistered.Extension.c_str())) << "extension without a class";
 
     ScratchType type;
     EXPECT_FALSE(HasIconHandler(type.Extension.c_str())) << "class without shellex\\IconHandler";
-    type.SetHandler("x");
+    type.SetHandler(L"x");
     EXPECT_FALSE(HasIconHandler(type.Extension.c_str())) << "one character";
-    type.SetHandler("xy");
+    type.SetHandler(L"xy");
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
     type.SetHandler(OtherClsid);
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str())) << "another program's handler counts too";
-    EXPECT_FALSE(HasIconHandler(""));
+    EXPECT_FALSE(HasIconHandler(L""));
     EXPECT_FALSE(HasIconHandler(nullptr));
 }
 
@@ -401,14 +414,14 @@ TEST(IconHandlerText, HasIconHandlerNeedsAHandlerTextOfTwoCharacters)
 TEST(IconHandlerInstall, InstallBacksUpTheIconAndNamesThisExtension)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
 
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_EQ(std::string("%1", 3), RawValue(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ(std::string(OwnClsid, 39), RawValue(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    EXPECT_EQ(std::wstring(L"%1", 3), RawValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(std::wstring(OwnClsid, 39), RawValue(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK")));
     EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 }
@@ -416,16 +429,16 @@ TEST(IconHandlerInstall, InstallBacksUpTheIconAndNamesThisExtension)
 TEST(IconHandlerInstall, TheShellSeesEachFileAsItsOwnIconWhileInstalled)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     test::TempDir dir;
-    const std::string file = dir.MakeFile("sample" + type.Extension);
-    ASSERT_EQ("shell32.dll,1", ShellIconLocation(file));
+    const std::wstring file = dir.MakeFile(L"sample" + type.Extension);
+    ASSERT_EQ(L"shell32.dll,1", ShellIconLocation(file));
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ(file + ",0", ShellIconLocation(file)) << "\"%1\": the shell takes the icon per file";
+    EXPECT_EQ(file + L",0", ShellIconLocation(file)) << "\"%1\": the shell takes the icon per file";
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("shell32.dll,1", ShellIconLocation(file));
+    EXPECT_EQ(L"shell32.dll,1", ShellIconLocation(file));
 }
 
 // Starting states of a class; installing and uninstalling must leave each exactly as it was.
@@ -435,37 +448,37 @@ struct ClassState {
 };
 
 const ClassState ClassStates[] = {
-    {"DefaultIcon shell32.dll,1", [](const ScratchType& t) { t.SetDefaultIcon("shell32.dll,1"); }},
+    {"DefaultIcon shell32.dll,1", [](const ScratchType& t) { t.SetDefaultIcon(L"shell32.dll,1"); }},
     {"expandable DefaultIcon",
-     [](const ScratchType& t) { t.SetDefaultIcon("%SystemRoot%\\system32\\shell32.dll,-3", REG_EXPAND_SZ); }},
-    {"DefaultIcon %1", [](const ScratchType& t) { t.SetDefaultIcon("%1"); }},
-    {"DefaultIcon of 259 characters", [](const ScratchType& t) { t.SetDefaultIcon(std::string(257, 'p') + ",1"); }},
+     [](const ScratchType& t) { t.SetDefaultIcon(L"%SystemRoot%\\system32\\shell32.dll,-3", REG_EXPAND_SZ); }},
+    {"DefaultIcon %1", [](const ScratchType& t) { t.SetDefaultIcon(L"%1"); }},
+    {"DefaultIcon of 259 characters", [](const ScratchType& t) { t.SetDefaultIcon(std::wstring(257, L'p') + L",1"); }},
     {"no DefaultIcon key", [](const ScratchType&) {}},
     // A "HandlerIconInfo" from an earlier installation is dropped when the next one begins
     // (HandlerIconLeftover tests), so it is no state that comes back whole.
     {"DefaultIcon with only the type's backup",
      [](const ScratchType& t) {
-         test::WriteString(HKEY_CLASSES_ROOT, t.Key("DefaultIcon"), BackupIconValue, "C:\\old.ico,4294967197");
+         test::WriteString(HKEY_CLASSES_ROOT, t.Key(L"DefaultIcon"), BackupIconValue, L"C:\\old.ico,4294967197");
      }},
     {"another handler",
      [](const ScratchType& t) {
-         t.SetDefaultIcon("shell32.dll,1");
+         t.SetDefaultIcon(L"shell32.dll,1");
          t.SetHandler(OtherClsid);
      }},
     {"own identifier in lower case",
      [](const ScratchType& t) {
-         t.SetDefaultIcon("shell32.dll,1");
+         t.SetDefaultIcon(L"shell32.dll,1");
          t.SetHandler(test::OwnClsidInLowerCase.Text);
      }},
     {"shellex with other handlers",
      [](const ScratchType& t) {
-         t.SetDefaultIcon("shell32.dll,1");
-         test::WriteString(HKEY_CLASSES_ROOT, t.Key("shellex\\ContextMenuHandlers\\Other"), nullptr, OtherClsid);
+         t.SetDefaultIcon(L"shell32.dll,1");
+         test::WriteString(HKEY_CLASSES_ROOT, t.Key(L"shellex\\ContextMenuHandlers\\Other"), nullptr, OtherClsid);
      }},
     {"empty shellex\\IconHandler key with a named value",
      [](const ScratchType& t) {
-         t.SetDefaultIcon("shell32.dll,1");
-         test::WriteString(HKEY_CLASSES_ROOT, t.Key("shellex\\IconHandler"), "note", "kept");
+         t.SetDefaultIcon(L"shell32.dll,1");
+         test::WriteString(HKEY_CLASSES_ROOT, t.Key(L"shellex\\IconHandler"), L"note", L"kept");
      }},
 };
 
@@ -475,10 +488,10 @@ TEST(IconHandlerInstall, InstallThenUninstallLeavesTheClassExactlyAsItWas)
         SCOPED_TRACE(state.Name);
         ScratchType type;
         state.Prepare(type);
-        const std::string before = type.Dump();
+        const std::wstring before = type.Dump();
 
         ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-        EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+        EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
         EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
 
         ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
@@ -492,16 +505,16 @@ TEST(IconHandlerInstall, InstallingTwiceKeepsTheFirstBackups)
     for (const bool otherHandler : {false, true}) {
         SCOPED_TRACE(otherHandler ? "with another handler before" : "without a handler before");
         ScratchType type;
-        type.SetDefaultIcon("shell32.dll,1");
+        type.SetDefaultIcon(L"shell32.dll,1");
         if (otherHandler)
             type.SetHandler(OtherClsid);
-        const std::string before = type.Dump();
+        const std::wstring before = type.Dump();
 
         ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-        const std::string installed = type.Dump();
+        const std::wstring installed = type.Dump();
         ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         EXPECT_EQ(installed, type.Dump()) << "the second installation changes nothing";
-        EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+        EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
         ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ(before, type.Dump());
@@ -511,19 +524,19 @@ TEST(IconHandlerInstall, InstallingTwiceKeepsTheFirstBackups)
 TEST(IconHandlerInstall, InstallOverAnotherHandlerBacksItUpAndUninstallPutsItBack)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     type.SetHandler(OtherClsid);
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
-    EXPECT_EQ(OwnClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK")));
+    EXPECT_EQ(OwnClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 }
 
 // Another program takes over shellex\IconHandler while DefaultIcon stays "%1"; installing
@@ -532,29 +545,29 @@ TEST(IconHandlerInstall, InstallOverAnotherHandlerBacksItUpAndUninstallPutsItBac
 TEST(IconHandlerInstall, ReinstallAfterAnotherProgramTookTheHandlerKeepsTheIconBackup)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     type.SetHandler(OtherClsid);
     ASSERT_FALSE(IsOwnIconHandler(LocationOf(type)));
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK")));
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK")));
 }
 
 TEST(IconHandlerInstall, UninstallTakesOutOnlyThisExtensionsOwnHandler)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex"))) << "the class had no handler before";
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"shellex"))) << "the class had no handler before";
     EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_FALSE(HasIconHandler(type.Extension.c_str()));
 
@@ -562,13 +575,13 @@ TEST(IconHandlerInstall, UninstallTakesOutOnlyThisExtensionsOwnHandler)
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     type.SetHandler(OtherClsid);
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
+    EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
 
-    for (const char* text : {test::OwnClsidInLowerCase.Text, "{7DFE5A1E-6382-4105-8133-F1D53ACA35A0} "}) {
+    for (const wchar_t* text : {test::OwnClsidInLowerCase.Text, L"{7DFE5A1E-6382-4105-8133-F1D53ACA35A0} "}) {
         SCOPED_TRACE(text);
         type.SetHandler(text);
         ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-        EXPECT_EQ(text, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")));
+        EXPECT_EQ(text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")));
     }
 }
 
@@ -576,17 +589,17 @@ TEST(IconHandlerInstall, AClassWithoutDefaultIconGetsOneSoThatTheHandlerTakesEff
 {
     ScratchType type;
     test::TempDir dir;
-    const std::string file = dir.MakeFile("sample" + type.Extension);
-    const std::string generic = ShellIconLocation(file);
-    const std::string before = type.Dump();
+    const std::wstring file = dir.MakeFile(L"sample" + type.Extension);
+    const std::wstring generic = ShellIconLocation(file);
+    const std::wstring before = type.Dump();
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ("", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_EQ(file + ",0", ShellIconLocation(file));
+    EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    EXPECT_EQ(file + L",0", ShellIconLocation(file));
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_EQ(before, type.Dump());
     EXPECT_EQ(generic, ShellIconLocation(file));
 }
@@ -597,15 +610,15 @@ TEST(IconHandlerInstall, InstallRegistersAMissingClassAndUninstallLeavesTheRegis
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
 
     EXPECT_EQ(type.Class, ValueText(HKEY_CLASSES_ROOT, type.Extension)) << "the extension points at the new class";
-    EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ("", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+    EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
     EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
     EXPECT_TRUE(HasIconHandler(type.Extension.c_str()));
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_TRUE(test::KeyExists(HKEY_CLASSES_ROOT, type.Class));
     EXPECT_EQ(type.Class, ValueText(HKEY_CLASSES_ROOT, type.Extension));
-    EXPECT_EQ("", type.Dump()) << "a class key with nothing in it";
+    EXPECT_EQ(L"", type.Dump()) << "a class key with nothing in it";
 }
 
 // An empty DefaultIcon text and a missing one both mean "no icon" to the shell; the
@@ -613,13 +626,13 @@ TEST(IconHandlerInstall, InstallRegistersAMissingClassAndUninstallLeavesTheRegis
 TEST(IconHandlerInstall, AnEmptyDefaultIconTextComesBackAsNoValue)
 {
     ScratchType type;
-    type.SetDefaultIcon("");
-    test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), BackupIconValue, "a.dll,1");
+    type.SetDefaultIcon(L"");
+    test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), BackupIconValue, L"a.dll,1");
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ("a.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), BackupIconValue));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"a.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), BackupIconValue));
 }
 
 TEST(IconHandlerInstall, ATextThatCannotBeBackedUpWholeStopsTheInstallationUntouched)
@@ -627,10 +640,10 @@ TEST(IconHandlerInstall, ATextThatCannotBeBackedUpWholeStopsTheInstallationUntou
     for (const bool inHandler : {false, true}) {
         SCOPED_TRACE(inHandler ? "handler text" : "DefaultIcon text");
         ScratchType type;
-        type.SetDefaultIcon(inHandler ? "shell32.dll,1" : std::string(300, 'p') + ",1");
+        type.SetDefaultIcon(inHandler ? L"shell32.dll,1" : std::wstring(300, L'p') + L",1");
         if (inHandler)
-            type.SetHandler(std::string(300, 'h'));
-        const std::string before = type.Dump();
+            type.SetHandler(std::wstring(300, L'h'));
+        const std::wstring before = type.Dump();
 
         EXPECT_NE(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
         EXPECT_EQ(before, type.Dump());
@@ -640,38 +653,39 @@ TEST(IconHandlerInstall, ATextThatCannotBeBackedUpWholeStopsTheInstallationUntou
 TEST(IconHandlerInstall, ARecordWithoutAClassNamesNothing)
 {
     IconLocation location;
-    location.SetOwner(".txt");
+    location.SetOwner(L".txt");
     EXPECT_EQ(ERROR_INVALID_PARAMETER, InstallIconHandler(location));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, UninstallIconHandler(location));
 }
 
-// Opens a class first and its subkey below it: the 8-bit registry calls refuse paths of
-// more than 260 characters, which a long class name and its subkey make.
-std::string SubkeyValue(const std::string& className, const char* subkey)
+// Opens a class first and its subkey below it, as the store does: a long class name and
+// its subkey make a path of more than 260 characters.
+std::wstring SubkeyValue(const std::wstring& className, const wchar_t* subkey)
 {
     HKEY classKey = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, className.c_str(), 0, KEY_READ, &classKey) != ERROR_SUCCESS)
-        return "(none)";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, className.c_str(), 0, KEY_READ, &classKey) != ERROR_SUCCESS)
+        return L"(none)";
     HKEY key = nullptr;
-    char data[TextCapacity] = {};
-    LONG status = RegOpenKeyExA(classKey, subkey, 0, KEY_READ, &key);
+    wchar_t data[TextCapacity] = {};
+    LONG status = RegOpenKeyExW(classKey, subkey, 0, KEY_READ, &key);
     if (status == ERROR_SUCCESS) {
-        DWORD size = sizeof data - 1;
-        status = RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+        DWORD size = static_cast<DWORD>((std::size(data) - 1) * sizeof(wchar_t));
+        status = RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
         RegCloseKey(key);
     }
     RegCloseKey(classKey);
-    return status == ERROR_SUCCESS ? data : "(none)";
+    return status == ERROR_SUCCESS ? data : L"(none)";
 }
 
-void SetSubkeyValue(const std::string& className, const char* subkey, const char* text)
+void SetSubkeyValue(const std::wstring& className, const wchar_t* subkey, const wchar_t* text)
 {
     HKEY classKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, className.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, className.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                              nullptr, &classKey, nullptr));
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(classKey, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), static_cast<DWORD>(std::strlen(text) + 1));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(classKey, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                   static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     RegCloseKey(classKey);
 }
@@ -681,20 +695,20 @@ TEST(IconHandlerInstall, LongClassNamesWork)
     // 255 characters is the longest key name; with its subkeys it makes paths of more
     // than 260 characters.
     ScratchType type;
-    const std::string longClass = type.Class + std::string(255 - type.Class.size(), 'L');
+    const std::wstring longClass = type.Class + std::wstring(255 - type.Class.size(), L'L');
     test::KeyGuard guard(HKEY_CLASSES_ROOT, longClass);
     IconLocation location;
     ASSERT_TRUE(location.SetTypeKey(longClass.c_str()));
     location.SetOwner(type.Extension.c_str());
-    SetSubkeyValue(longClass, "DefaultIcon", "shell32.dll,1");
-    SetSubkeyValue(longClass, "shellex\\IconHandler", OtherClsid);
-    const std::string before = test::DumpKey(HKEY_CLASSES_ROOT, longClass);
+    SetSubkeyValue(longClass, L"DefaultIcon", L"shell32.dll,1");
+    SetSubkeyValue(longClass, L"shellex\\IconHandler", OtherClsid);
+    const std::wstring before = test::DumpKey(HKEY_CLASSES_ROOT, longClass);
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location));
-    EXPECT_EQ("%1", SubkeyValue(longClass, "DefaultIcon"));
-    EXPECT_EQ("shell32.dll,1", SubkeyValue(longClass, "DefaultIconBAK"));
+    EXPECT_EQ(L"%1", SubkeyValue(longClass, L"DefaultIcon"));
+    EXPECT_EQ(L"shell32.dll,1", SubkeyValue(longClass, L"DefaultIconBAK"));
     EXPECT_TRUE(IsOwnIconHandler(location));
-    char backup[TextCapacity] = {};
+    wchar_t backup[TextCapacity] = {};
     EXPECT_TRUE(ReadIconHandlerText(longClass.c_str(), HandlerSlot::Backup, backup));
     EXPECT_STREQ(OtherClsid, backup);
 
@@ -702,7 +716,7 @@ TEST(IconHandlerInstall, LongClassNamesWork)
     EXPECT_EQ(before, test::DumpKey(HKEY_CLASSES_ROOT, longClass));
 
     IconLocation tooLong;
-    ASSERT_TRUE(tooLong.SetTypeKey((longClass + "XXXX").c_str()));
+    ASSERT_TRUE(tooLong.SetTypeKey((longClass + L"XXXX").c_str()));
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, InstallIconHandler(tooLong)) << "no key name has 259 characters";
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(tooLong)) << "nothing of this extension's can be there";
     EXPECT_FALSE(IsOwnIconHandler(tooLong));
@@ -713,9 +727,9 @@ TEST(IconHandlerInstall, LongClassNamesWork)
 TEST(IconHandlerUninstall, AClassWithoutBackupsOrOwnHandlerIsLeftAlone)
 {
     ScratchType type;
-    type.SetDefaultIcon("%1");
+    type.SetDefaultIcon(L"%1");
     type.SetHandler(OtherClsid);
-    const std::string before = type.Dump();
+    const std::wstring before = type.Dump();
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(before, type.Dump());
 
@@ -732,21 +746,21 @@ TEST(IconHandlerUninstall, AnUnreadableIconBackupIsDeletedAndReported)
     };
     const Case cases[] = {
         {"oversized", [](const ScratchType& t) {
-             test::WriteString(HKEY_CLASSES_ROOT, t.Key("DefaultIconBAK"), nullptr, std::string(400, 'b'));
+             test::WriteString(HKEY_CLASSES_ROOT, t.Key(L"DefaultIconBAK"), nullptr, std::wstring(400, L'b'));
          }},
         {"no default value", [](const ScratchType& t) {
-             test::WriteString(HKEY_CLASSES_ROOT, t.Key("DefaultIconBAK"), "other", "x");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Key(L"DefaultIconBAK"), L"other", L"x");
          }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         ScratchType type;
-        type.SetDefaultIcon("%1");
+        type.SetDefaultIcon(L"%1");
         c.Prepare(type);
 
         EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(LocationOf(type)));
-        EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"))) << "nothing to restore from";
-        EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+        EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"))) << "nothing to restore from";
+        EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
         EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     }
 }
@@ -754,39 +768,39 @@ TEST(IconHandlerUninstall, AnUnreadableIconBackupIsDeletedAndReported)
 TEST(IconHandlerUninstall, BackupsOfOtherTypesAreRestoredAsText)
 {
     ScratchType type;
-    type.SetDefaultIcon("%1");
-    const char bytes[] = {'a', '.', 'd', 'l', 'l', ',', '2'}; // unterminated
-    test::WriteValue(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, REG_BINARY, bytes, sizeof bytes);
+    type.SetDefaultIcon(L"%1");
+    const wchar_t text[] = {L'a', L'.', L'd', L'l', L'l', L',', L'2'}; // unterminated
+    test::WriteValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, REG_BINARY, text, sizeof text);
 
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     DWORD valueType = 0;
-    EXPECT_EQ("a.dll,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), nullptr, &valueType));
+    EXPECT_EQ(L"a.dll,2", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), nullptr, &valueType));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), valueType);
 }
 
 TEST(IconHandlerUninstall, AnUnreadableHandlerBackupIsDeletedAndOwnHandlerTakenOut)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    test::WriteString(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandlerBAK"), nullptr, std::string(300, 'h'));
+    test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandlerBAK"), nullptr, std::wstring(300, L'h'));
 
     EXPECT_EQ(ERROR_INVALID_DATA, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"))) << "the icon still comes back";
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("shellex")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"))) << "the icon still comes back";
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"shellex")));
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
 }
 
 TEST(IconHandlerUninstall, AHostileBackupKeyGoesWithItsSubkeys)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK\\deeper\\still"), nullptr, "x");
+    test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK\\deeper\\still"), nullptr, L"x");
 
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
 }
 
 // ---------------------------------------------------------------- reported failures
@@ -794,9 +808,9 @@ TEST(IconHandlerUninstall, AHostileBackupKeyGoesWithItsSubkeys)
 TEST(IconHandlerStatus, InstallReportsAccessDeniedAndWritesNothing)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
-    const std::string before = type.Dump();
-    ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"));
+    type.SetDefaultIcon(L"shell32.dll,1");
+    const std::wstring before = type.Dump();
+    ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"));
     ASSERT_TRUE(readOnly.Applied());
 
     EXPECT_EQ(ERROR_ACCESS_DENIED, InstallIconHandler(LocationOf(type)));
@@ -807,36 +821,36 @@ TEST(IconHandlerStatus, InstallReportsAccessDeniedAndWritesNothing)
 TEST(IconHandlerStatus, UninstallReportsAFailedRestoreAndKeepsItsBackup)
 {
     ScratchType type;
-    type.SetDefaultIcon("shell32.dll,1");
+    type.SetDefaultIcon(L"shell32.dll,1");
     type.SetHandler(OtherClsid);
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     {
-        ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"));
+        ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"));
         ASSERT_TRUE(readOnly.Applied());
 
         EXPECT_EQ(ERROR_ACCESS_DENIED, UninstallIconHandler(LocationOf(type)));
-        EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-        EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"))) << "kept for a retry";
-        EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key("shellex\\IconHandler")))
+        EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+        EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"))) << "kept for a retry";
+        EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")))
             << "the handler is restored all the same";
     }
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+    EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 }
 
 TEST_F(ProductKeyTest, TableWritesReportAccessDenied)
 {
-    IconLocation location("C:\\i.ico", nullptr, 1);
-    location.SetTypeKey("txtfile");
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, "C:\\a.txt"));
+    IconLocation location(L"C:\\i.ico", nullptr, 1);
+    location.SetTypeKey(L"txtfile");
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, L"C:\\a.txt"));
     ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
     ASSERT_TRUE(readOnly.Applied());
 
-    EXPECT_EQ(ERROR_ACCESS_DENIED, WriteFileIcon(location, "C:\\b.txt"));
-    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteFileIcon("C:\\a.txt"));
-    EXPECT_TRUE(ReadFileIcon("C:\\a.txt").has_value()) << "reading needs no write access";
-    EXPECT_EQ(1, CountFileIconsOfType("txtfile")) << "counting needs no write access";
+    EXPECT_EQ(ERROR_ACCESS_DENIED, WriteFileIcon(location, L"C:\\b.txt"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteFileIcon(L"C:\\a.txt"));
+    EXPECT_TRUE(ReadFileIcon(L"C:\\a.txt").has_value()) << "reading needs no write access";
+    EXPECT_EQ(1, CountFileIconsOfType(L"txtfile")) << "counting needs no write access";
 }
 
 } // namespace

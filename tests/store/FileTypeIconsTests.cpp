@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,35 +22,36 @@ namespace {
 class FileTypeIconsTest : public testing::Test {
 public:
     // Another guarded class name; the suffix keeps names of one test apart.
-    std::string NewClass(const std::string& name = std::string())
+    std::wstring NewClass(const std::wstring& name = std::wstring())
     {
-        const std::string className = name.empty() ? test::UniqueName("") + "cls" : name;
+        const std::wstring className = name.empty() ? test::UniqueName(L"") + L"cls" : name;
         guards_.push_back(std::make_unique<test::KeyGuard>(HKEY_CLASSES_ROOT, className));
         return className;
     }
 
-    static void PointExtension(const std::string& ext, const std::string& className)
+    static void PointExtension(const std::wstring& ext, const std::wstring& className)
     {
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext, "", className));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext, L"", className));
     }
-    static void SetIconValue(const std::string& className, const char* valueName, const std::string& text)
+    static void SetIconValue(const std::wstring& className, const wchar_t* valueName, const std::wstring& text)
     {
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", valueName, text));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + L"\\DefaultIcon", valueName, text));
     }
-    static void SetCurVer(const std::string& className, const std::string& target)
+    static void SetCurVer(const std::wstring& className, const std::wstring& target)
     {
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + "\\CurVer", "", target));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, className + L"\\CurVer", L"", target));
     }
-    static bool ReadIconValue(const std::string& className, const char* valueName, std::string* text, DWORD* type = nullptr)
+    static bool ReadIconValue(const std::wstring& className, const wchar_t* valueName, std::wstring* text,
+                              DWORD* type = nullptr)
     {
-        return test::ReadValue(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", valueName, text, type);
+        return test::ReadValue(HKEY_CLASSES_ROOT, className + L"\\DefaultIcon", valueName, text, type);
     }
-    static std::string ClassOf(const std::string& ext)
+    static std::wstring ClassOf(const std::wstring& ext)
     {
-        std::string text;
-        return test::ReadValue(HKEY_CLASSES_ROOT, ext, "", &text) ? text : std::string("<none>");
+        std::wstring text;
+        return test::ReadValue(HKEY_CLASSES_ROOT, ext, L"", &text) ? text : std::wstring(L"<none>");
     }
-    IconLocation Record(const char* iconPath, std::int32_t index) const
+    IconLocation Record(const wchar_t* iconPath, std::int32_t index) const
     {
         IconLocation location(iconPath, ext_.c_str(), index);
         location.SetTypeKey(class_.c_str());
@@ -59,19 +59,19 @@ public:
     }
 
     test::ScratchType type_{false};
-    const std::string& ext_ = type_.Extension;
-    const std::string& class_ = type_.Class;
+    const std::wstring& ext_ = type_.Extension;
+    const std::wstring& class_ = type_.Class;
 
 private:
     std::vector<std::unique_ptr<test::KeyGuard>> guards_;
 };
 
-using ReadOperation = std::optional<IconLocation> (*)(const char*);
+using ReadOperation = std::optional<IconLocation> (*)(const wchar_t*);
 using WriteOperation = LONG (*)(const IconLocation&);
 
 struct ValueOps {
     const char* Label;
-    const char* ValueName; // null: the default value
+    const wchar_t* ValueName; // null: the default value
     ReadOperation Read;
     WriteOperation Write;
     bool KeepsExtension;
@@ -89,30 +89,30 @@ const ValueOps AllValueOps[] = {
 TEST_F(FileTypeIconsTest, ReadsEachValueInShortFormWithItsOwner)
 {
     struct TextCase {
-        const char* Text;
-        const char* IconPath;
+        const wchar_t* Text;
+        const wchar_t* IconPath;
         std::int32_t Index;
     };
     const TextCase texts[] = {
-        {"C:\\icons\\a.ico,3", "C:\\icons\\a.ico", 3},
-        {"", "", NoIndex},
-        {"%1", "%1", NoIndex},
-        {"shell32.dll,4,abc", "shell32.dll", 4},
-        {"%SystemRoot%\\system32\\shell32.dll,-3", "%SystemRoot%\\system32\\shell32.dll", -3},
-        {"a.dll,4294967197", "a.dll", NoIndex},
-        {"\"C:\\with space\\b.ico\",2", "\"C:\\with space\\b.ico\"", 2},
+        {L"C:\\icons\\a.ico,3", L"C:\\icons\\a.ico", 3},
+        {L"", L"", NoIndex},
+        {L"%1", L"%1", NoIndex},
+        {L"shell32.dll,4,abc", L"shell32.dll", 4},
+        {L"%SystemRoot%\\system32\\shell32.dll,-3", L"%SystemRoot%\\system32\\shell32.dll", -3},
+        {L"a.dll,4294967197", L"a.dll", NoIndex},
+        {L"\"C:\\with space\\b.ico\",2", L"\"C:\\with space\\b.ico\"", 2},
     };
     PointExtension(ext_, class_);
     for (const auto& ops : AllValueOps) {
         for (const auto& t : texts) {
-            SCOPED_TRACE(std::string(ops.Label) + ": " + t.Text);
+            SCOPED_TRACE(ops.Label + std::string(": ") + test::Utf8(t.Text));
             SetIconValue(class_, ops.ValueName, t.Text);
             const auto location = ops.Read(ext_.c_str());
             ASSERT_TRUE(location);
             EXPECT_STREQ(t.IconPath, location->IconPath);
             EXPECT_EQ(t.Index, location->Index);
             EXPECT_EQ(class_, location->TypeKey);
-            EXPECT_STREQ(ops.KeepsExtension ? ext_.c_str() : "", location->Owner);
+            EXPECT_STREQ(ops.KeepsExtension ? ext_.c_str() : L"", location->Owner);
         }
     }
 }
@@ -120,16 +120,16 @@ TEST_F(FileTypeIconsTest, ReadsEachValueInShortFormWithItsOwner)
 TEST_F(FileTypeIconsTest, OnlyTheRequestedValueIsRead)
 {
     PointExtension(ext_, class_);
-    SetIconValue(class_, nullptr, "d.ico,1");
-    SetIconValue(class_, BackupIconValue, "b.ico,2");
-    SetIconValue(class_, HandlerIconValue, "h.ico,3");
+    SetIconValue(class_, nullptr, L"d.ico,1");
+    SetIconValue(class_, BackupIconValue, L"b.ico,2");
+    SetIconValue(class_, HandlerIconValue, L"h.ico,3");
     const auto d = ReadTypeDefaultIcon(ext_.c_str());
     const auto b = ReadTypeBackupIcon(ext_.c_str());
     const auto h = ReadTypeHandlerIcon(ext_.c_str());
     ASSERT_TRUE(d && b && h);
-    EXPECT_STREQ("d.ico", d->IconPath);
-    EXPECT_STREQ("b.ico", b->IconPath);
-    EXPECT_STREQ("h.ico", h->IconPath);
+    EXPECT_STREQ(L"d.ico", d->IconPath);
+    EXPECT_STREQ(L"b.ico", b->IconPath);
+    EXPECT_STREQ(L"h.ico", h->IconPath);
 }
 
 TEST_F(FileTypeIconsTest, MissingPiecesYieldNone)
@@ -141,31 +141,31 @@ TEST_F(FileTypeIconsTest, MissingPiecesYieldNone)
     const Case cases[] = {
         {"no extension key", [](FileTypeIconsTest&) {}},
         {"extension key without default value",
-         [](FileTypeIconsTest& t) { test::WriteString(HKEY_CLASSES_ROOT, t.ext_, "other", t.class_); }},
-        {"extension names an empty class", [](FileTypeIconsTest& t) { PointExtension(t.ext_, ""); }},
+         [](FileTypeIconsTest& t) { test::WriteString(HKEY_CLASSES_ROOT, t.ext_, L"other", t.class_); }},
+        {"extension names an empty class", [](FileTypeIconsTest& t) { PointExtension(t.ext_, L""); }},
         {"class key missing", [](FileTypeIconsTest& t) { PointExtension(t.ext_, t.class_); }},
         {"class without DefaultIcon and CurVer",
          [](FileTypeIconsTest& t) {
              PointExtension(t.ext_, t.class_);
-             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + "\\shell", "", "x");
+             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + L"\\shell", L"", L"x");
          }},
         {"DefaultIcon without the value, CurVer class has one",
          [](FileTypeIconsTest& t) {
              PointExtension(t.ext_, t.class_);
-             SetIconValue(t.class_, "unrelated", "u.ico,1");
-             const std::string next = t.NewClass();
+             SetIconValue(t.class_, L"unrelated", L"u.ico,1");
+             const std::wstring next = t.NewClass();
              SetCurVer(t.class_, next);
-             SetIconValue(next, nullptr, "C:\\icons\\a.ico,3");
+             SetIconValue(next, nullptr, L"C:\\icons\\a.ico,3");
          }},
         {"CurVer key without default value",
          [](FileTypeIconsTest& t) {
              PointExtension(t.ext_, t.class_);
-             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + "\\CurVer", "x", "y");
+             test::WriteString(HKEY_CLASSES_ROOT, t.class_ + L"\\CurVer", L"x", L"y");
          }},
         {"CurVer names an empty class",
          [](FileTypeIconsTest& t) {
              PointExtension(t.ext_, t.class_);
-             SetCurVer(t.class_, "");
+             SetCurVer(t.class_, L"");
          }},
         {"CurVer names a missing class",
          [](FileTypeIconsTest& t) {
@@ -182,9 +182,9 @@ TEST_F(FileTypeIconsTest, MissingPiecesYieldNone)
         EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
         EXPECT_FALSE(ReadTypeHandlerIcon(ext_.c_str()));
     }
-    EXPECT_FALSE(ReadTypeDefaultIcon(""));
+    EXPECT_FALSE(ReadTypeDefaultIcon(L""));
     EXPECT_FALSE(ReadTypeDefaultIcon(nullptr));
-    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, "", nullptr));
+    EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, L"", nullptr));
     EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, nullptr, nullptr));
     EXPECT_FALSE(LookupClassIcon(nullptr, class_.c_str(), nullptr));
 }
@@ -195,35 +195,37 @@ TEST_F(FileTypeIconsTest, HostileIconValues)
     struct Case {
         const char* Label;
         DWORD Type;
-        std::string Data; // stored as given, terminator only where written
+        std::wstring Data; // stored as given, terminator only where written
         bool Found;
-        const char* IconPath;
+        const wchar_t* IconPath;
         std::int32_t Index;
     };
-    const std::string spaces500(500, ' ');
-    const std::string spaces600(600, ' ');
+    const std::wstring spaces500(500, L' ');
+    const std::wstring spaces600(600, L' ');
     const Case cases[] = {
-        {"520 bytes with terminator", REG_SZ, "a.dll," + std::string(512, ' ') + "7" + '\0', true, "a.dll", 7},
-        {"521 bytes", REG_SZ, "a.dll," + std::string(513, ' ') + "7" + '\0', false, nullptr, 0},
-        {"over 520 bytes", REG_SZ, "a.dll," + spaces600 + "7" + '\0', false, nullptr, 0},
-        {"520 bytes, no terminator", REG_SZ, "a.dll," + std::string(513, ' ') + "7", false, nullptr, 0},
-        {"short, no terminator", REG_SZ, "C:\\u.ico,5", true, "C:\\u.ico", 5},
-        {"path over 259 characters", REG_SZ, std::string(300, 'p') + ",1" + '\0', false, nullptr, 0},
-        {"expandable string stays literal", REG_EXPAND_SZ, std::string("%SystemRoot%\\e.dll,2") + '\0', true,
-         "%SystemRoot%\\e.dll", 2},
-        {"dword read as its bytes", REG_DWORD, std::string("AA,\0", 4), true, "AA", NoIndex},
-        {"dword without zero byte", REG_DWORD, std::string("7,99", 4), true, "7", 99},
-        {"binary with embedded zero", REG_BINARY, std::string("x,2\0y,3", 7), true, "x", 2},
-        {"binary of 520 non-zero bytes", REG_BINARY, std::string(520, 'b'), false, nullptr, 0},
-        {"multi-string gives its first string", REG_MULTI_SZ, std::string("m.ico,1\0n.ico,2\0\0", 17), true, "m.ico", 1},
-        {"zero-length string", REG_SZ, std::string(), true, "", NoIndex},
-        {"lone zero byte", REG_NONE, std::string(1, '\0'), true, "", NoIndex},
+        {"520 bytes with terminator", REG_SZ, L"a.dll," + std::wstring(252, L' ') + L"7" + L'\0', true, L"a.dll", 7},
+        {"522 bytes", REG_SZ, L"a.dll," + std::wstring(253, L' ') + L"7" + L'\0', false, nullptr, 0},
+        {"over 520 bytes", REG_SZ, L"a.dll," + spaces600 + L"7" + L'\0', false, nullptr, 0},
+        {"520 bytes, no terminator", REG_SZ, L"a.dll," + std::wstring(253, L' ') + L"7", false, nullptr, 0},
+        {"short, no terminator", REG_SZ, L"C:\\u.ico,5", true, L"C:\\u.ico", 5},
+        {"path over 259 characters", REG_SZ, std::wstring(300, L'p') + L",1" + L'\0', false, nullptr, 0},
+        {"expandable string stays literal", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\e.dll,2") + L'\0', true,
+         L"%SystemRoot%\\e.dll", 2},
+        // A number's bytes read as UTF-16 units: a DWORD holds two of them, a QWORD four.
+        {"dword read as its units", REG_DWORD, std::wstring(L"AA", 2), true, L"AA", NoIndex},
+        {"qword without a zero unit", REG_QWORD, std::wstring(L"7,99", 4), true, L"7", 99},
+        {"binary with embedded zero", REG_BINARY, std::wstring(L"x,2\0y,3", 7), true, L"x", 2},
+        {"binary of 520 non-zero bytes", REG_BINARY, std::wstring(260, L'b'), false, nullptr, 0},
+        {"multi-string gives its first string", REG_MULTI_SZ, std::wstring(L"m.ico,1\0n.ico,2\0\0", 17), true,
+         L"m.ico", 1},
+        {"zero-length string", REG_SZ, std::wstring(), true, L"", NoIndex},
+        {"lone zero unit", REG_NONE, std::wstring(1, L'\0'), true, L"", NoIndex},
     };
     PointExtension(ext_, class_);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Label);
-        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", "", c.Type, c.Data.data(),
-                                     static_cast<DWORD>(c.Data.size())));
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", L"", c.Type, c.Data.data(),
+                                     static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
         const auto location = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
@@ -238,21 +240,22 @@ TEST_F(FileTypeIconsTest, HostileClassNames)
     struct Case {
         const char* Label;
         DWORD Type;
-        std::string Data;
+        std::wstring Data;
         bool Found;
     };
-    const std::string fits = test::UniqueName("") + "n";
+    const std::wstring fits = test::UniqueName(L"") + L"n";
     const Case cases[] = {
         {"unterminated class name", REG_SZ, fits, true},
-        {"class name as binary with zero", REG_BINARY, fits + '\0' + "junk", true},
-        {"class name over 259 characters", REG_SZ, fits + std::string(300, 'x') + '\0', false},
-        {"class name in 600 bytes", REG_SZ, std::string(600, 'x'), false},
+        {"class name as binary with zero", REG_BINARY, fits + L'\0' + L"junk", true},
+        {"class name over 259 characters", REG_SZ, fits + std::wstring(300, L'x') + L'\0', false},
+        {"class name in 600 bytes", REG_SZ, std::wstring(300, L'x'), false},
     };
     NewClass(fits);
-    SetIconValue(fits, nullptr, "c.ico,8");
+    SetIconValue(fits, nullptr, L"c.ico,8");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Label);
-        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, ext_, "", c.Type, c.Data.data(), static_cast<DWORD>(c.Data.size())));
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, ext_, L"", c.Type, c.Data.data(),
+                                     static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
         const auto location = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
@@ -266,35 +269,33 @@ TEST_F(FileTypeIconsTest, HostileClassNames)
 // "<class>\DefaultIcon" does not fit is never opened under a cut-down name.
 TEST_F(FileTypeIconsTest, ClassNamesTooLongForTheKeyPath)
 {
-    const std::string base = test::UniqueName("") + "L";
-    const std::string longName = base + std::string(250 - base.size(), 'q');     // 250 + 12 > 259
-    const std::string edgeName = base + std::string(247 - base.size(), 'q');     // 247 + 12 = 259
+    const std::wstring base = test::UniqueName(L"") + L"L";
+    const std::wstring longName = base + std::wstring(250 - base.size(), L'q');     // 250 + 12 > 259
+    const std::wstring edgeName = base + std::wstring(247 - base.size(), L'q');     // 247 + 12 = 259
     ASSERT_EQ(250u, longName.size());
     NewClass(longName);
     NewClass(edgeName);
     // The cut-down name that a truncating formatter would produce holds a decoy.
-    char cut[TextCapacity];
-    std::snprintf(cut, sizeof cut, "%s\\DefaultIcon", longName.c_str());
-    const std::string truncatedPath = cut;
-    const std::string decoyClass = truncatedPath.substr(0, truncatedPath.find('\\'));
+    const std::wstring truncatedPath = (longName + L"\\DefaultIcon").substr(0, TextCapacity - 1);
+    const std::wstring decoyClass = truncatedPath.substr(0, truncatedPath.find(L'\\'));
     ASSERT_EQ(longName, decoyClass); // the class part is intact, the subkey name is cut
-    const std::string decoySubkey = truncatedPath.substr(truncatedPath.find('\\') + 1);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, longName + "\\" + decoySubkey, "", "decoy.ico,1"));
-    // The real DefaultIcon is made relative to the class key: Wine refuses 8-bit key paths
-    // over 260 characters outright (ERROR_MORE_DATA).
+    const std::wstring decoySubkey = truncatedPath.substr(truncatedPath.find(L'\\') + 1);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, longName + L"\\" + decoySubkey, L"", L"decoy.ico,1"));
+    // The real DefaultIcon is made relative to the class key, so that its path of more than
+    // 260 characters is never asked for whole.
     RegKey longClass;
     RegKey longDefaultIcon;
     ASSERT_EQ(ERROR_SUCCESS, longClass.Open(HKEY_CLASSES_ROOT, longName.c_str(), KEY_ALL_ACCESS));
-    ASSERT_EQ(ERROR_SUCCESS, longDefaultIcon.Create(longClass.get(), "DefaultIcon"));
-    ASSERT_EQ(ERROR_SUCCESS, WriteTextValue(longDefaultIcon.get(), nullptr, "long.ico,1"));
+    ASSERT_EQ(ERROR_SUCCESS, longDefaultIcon.Create(longClass.get(), L"DefaultIcon"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTextValue(longDefaultIcon.get(), nullptr, L"long.ico,1"));
     longDefaultIcon.reset();
     longClass.reset();
-    SetIconValue(edgeName, nullptr, "edge.ico,2");
+    SetIconValue(edgeName, nullptr, L"edge.ico,2");
 
     EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, longName.c_str(), nullptr));
     const auto edge = LookupClassIcon(HKEY_CLASSES_ROOT, edgeName.c_str(), nullptr);
     ASSERT_TRUE(edge);
-    EXPECT_STREQ("edge.ico", edge->IconPath);
+    EXPECT_STREQ(L"edge.ico", edge->IconPath);
     EXPECT_EQ(edgeName, edge->TypeKey);
 
     // Through an extension, and as the target of a CurVer, the long class yields none too.
@@ -333,24 +334,24 @@ TEST_F(FileTypeIconsTest, CurVerChains)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Label);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
-        std::vector<std::string> chain{class_};
+        std::vector<std::wstring> chain{class_};
         for (int i = 1; i < c.Classes; ++i)
             chain.push_back(NewClass());
         for (int i = 0; i + 1 < c.Classes; ++i)
             SetCurVer(chain[i], chain[i + 1]);
         if (c.LoopsBackTo < 0) {
-            SetIconValue(chain.back(), nullptr, "C:\\icons\\a.ico,3");
+            SetIconValue(chain.back(), nullptr, L"C:\\icons\\a.ico,3");
         } else {
-            std::string target = chain[c.LoopsBackTo];
+            std::wstring target = chain[c.LoopsBackTo];
             if (c.UpperCaseLoop)
-                CharUpperA(&target[0]);
+                CharUpperW(&target[0]);
             SetCurVer(chain.back(), target);
         }
 
         const auto location = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
-            EXPECT_STREQ("C:\\icons\\a.ico", location->IconPath);
+            EXPECT_STREQ(L"C:\\icons\\a.ico", location->IconPath);
             EXPECT_EQ(3, location->Index);
             EXPECT_EQ(chain.back(), location->TypeKey);
             EXPECT_STREQ(ext_.c_str(), location->Owner);
@@ -358,17 +359,17 @@ TEST_F(FileTypeIconsTest, CurVerChains)
         const auto direct = LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), nullptr);
         EXPECT_EQ(c.Found, direct.has_value());
         if (direct) {
-            EXPECT_STREQ("", direct->Owner);
+            EXPECT_STREQ(L"", direct->Owner);
         }
     }
 }
 
 TEST_F(FileTypeIconsTest, DefaultIconStopsTheChainEvenWhereCurVerHasTheValue)
 {
-    const std::string next = NewClass();
+    const std::wstring next = NewClass();
     SetCurVer(class_, next);
-    SetIconValue(next, BackupIconValue, "next.ico,1");
-    SetIconValue(class_, nullptr, "own.ico,2");
+    SetIconValue(next, BackupIconValue, L"next.ico,1");
+    SetIconValue(class_, nullptr, L"own.ico,2");
     EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), BackupIconValue));
     const auto own = LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), nullptr);
     ASSERT_TRUE(own);
@@ -378,16 +379,16 @@ TEST_F(FileTypeIconsTest, DefaultIconStopsTheChainEvenWhereCurVerHasTheValue)
 TEST_F(FileTypeIconsTest, LookupUnderAnotherRoot)
 {
     // The lookup works under any open key; here a private key under HKEY_CURRENT_USER.
-    const std::string path = "Software\\" + test::UniqueName("Orvane");
+    const std::wstring path = L"Software\\" + test::UniqueName(L"Orvane");
     test::KeyGuard guard(HKEY_CURRENT_USER, path);
-    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + "\\E\\CurVer", "", "F"));
-    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + "\\F\\DefaultIcon", "", "f.ico,6"));
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + L"\\E\\CurVer", L"", L"F"));
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, path + L"\\F\\DefaultIcon", L"", L"f.ico,6"));
     RegKey root;
     ASSERT_EQ(ERROR_SUCCESS, root.Open(HKEY_CURRENT_USER, path.c_str(), KEY_READ));
-    const auto location = LookupClassIcon(root.get(), "E", nullptr);
+    const auto location = LookupClassIcon(root.get(), L"E", nullptr);
     ASSERT_TRUE(location);
-    EXPECT_STREQ("f.ico", location->IconPath);
-    EXPECT_STREQ("F", location->TypeKey);
+    EXPECT_STREQ(L"f.ico", location->IconPath);
+    EXPECT_STREQ(L"F", location->TypeKey);
     EXPECT_FALSE(LookupClassIcon(root.get(), class_.c_str(), nullptr));
 }
 
@@ -400,21 +401,21 @@ TEST_F(FileTypeIconsTest, WritingCreatesTheMissingClassAndPointsTheExtension)
         SCOPED_TRACE(ops.Label);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
-        const std::string other = NewClass();
+        const std::wstring other = NewClass();
         PointExtension(ext_, other); // pointed elsewhere before: afterwards at the new class
 
-        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record("C:\\w.ico", 7)));
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"C:\\w.ico", 7)));
         EXPECT_EQ(class_, ClassOf(ext_));
-        std::string text;
+        std::wstring text;
         DWORD type = 0;
         ASSERT_TRUE(ReadIconValue(class_, ops.ValueName, &text, &type));
-        EXPECT_EQ("C:\\w.ico,7", text);
+        EXPECT_EQ(L"C:\\w.ico,7", text);
         EXPECT_EQ(DWORD(REG_SZ), type);
-        EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, other + "\\DefaultIcon"));
+        EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, other + L"\\DefaultIcon"));
 
         const auto back = ops.Read(ext_.c_str());
         ASSERT_TRUE(back);
-        EXPECT_STREQ("C:\\w.ico", back->IconPath);
+        EXPECT_STREQ(L"C:\\w.ico", back->IconPath);
         EXPECT_EQ(7, back->Index);
         EXPECT_EQ(class_, back->TypeKey);
     }
@@ -422,23 +423,23 @@ TEST_F(FileTypeIconsTest, WritingCreatesTheMissingClassAndPointsTheExtension)
 
 TEST_F(FileTypeIconsTest, WritingToAnExistingClassLeavesTheExtensionAndOtherValues)
 {
-    const std::string other = NewClass();
+    const std::wstring other = NewClass();
     PointExtension(ext_, other);
-    SetIconValue(class_, nullptr, "d.ico,1");
-    SetIconValue(class_, BackupIconValue, "b.ico,2");
-    SetIconValue(class_, HandlerIconValue, "h.ico,3");
-    SetIconValue(class_, "Foreign", "keep");
+    SetIconValue(class_, nullptr, L"d.ico,1");
+    SetIconValue(class_, BackupIconValue, L"b.ico,2");
+    SetIconValue(class_, HandlerIconValue, L"h.ico,3");
+    SetIconValue(class_, L"Foreign", L"keep");
     for (const auto& ops : AllValueOps) {
         SCOPED_TRACE(ops.Label);
-        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record("new.ico", 9)));
-        std::string text;
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"new.ico", 9)));
+        std::wstring text;
         ASSERT_TRUE(ReadIconValue(class_, ops.ValueName, &text));
-        EXPECT_EQ("new.ico,9", text);
+        EXPECT_EQ(L"new.ico,9", text);
     }
     EXPECT_EQ(other, ClassOf(ext_));
-    std::string foreign;
-    ASSERT_TRUE(ReadIconValue(class_, "Foreign", &foreign));
-    EXPECT_EQ("keep", foreign);
+    std::wstring foreign;
+    ASSERT_TRUE(ReadIconValue(class_, L"Foreign", &foreign));
+    EXPECT_EQ(L"keep", foreign);
 }
 
 TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
@@ -447,10 +448,10 @@ TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
     const std::int32_t indexes[] = {0, 5, -3, NoIndex, INT32_MIN, INT32_MAX};
     for (const std::int32_t index : indexes) {
         SCOPED_TRACE(index);
-        ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("i.dll", index)));
-        std::string text;
+        ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"i.dll", index)));
+        std::wstring text;
         ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-        EXPECT_EQ("i.dll," + std::to_string(static_cast<std::uint32_t>(index)), text);
+        EXPECT_EQ(L"i.dll," + std::to_wstring(static_cast<std::uint32_t>(index)), text);
         const auto back = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_TRUE(back);
         EXPECT_EQ(index, back->Index);
@@ -459,27 +460,27 @@ TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
 
 TEST_F(FileTypeIconsTest, ARecordFoundThroughCurVerWritesIntoTheCurVerClass)
 {
-    const std::string current = NewClass();
+    const std::wstring current = NewClass();
     PointExtension(ext_, class_);
     SetCurVer(class_, current);
-    SetIconValue(current, nullptr, "C:\\icons\\a.ico,3");
+    SetIconValue(current, nullptr, L"C:\\icons\\a.ico,3");
 
     auto location = ReadTypeDefaultIcon(ext_.c_str());
     ASSERT_TRUE(location);
     ASSERT_EQ(current, location->TypeKey);
-    location->SetIconPath("C:\\icons\\b.ico");
+    location->SetIconPath(L"C:\\icons\\b.ico");
     location->SetIndex(4);
     EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*location));
     EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*location));
 
-    std::string text;
+    std::wstring text;
     ASSERT_TRUE(ReadIconValue(current, nullptr, &text));
-    EXPECT_EQ("C:\\icons\\b.ico,4", text);
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon"));
+    EXPECT_EQ(L"C:\\icons\\b.ico,4", text);
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon"));
     EXPECT_EQ(class_, ClassOf(ext_));
     const auto again = ReadTypeDefaultIcon(ext_.c_str());
     ASSERT_TRUE(again);
-    EXPECT_STREQ("C:\\icons\\b.ico", again->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\b.ico", again->IconPath);
     const auto backup = ReadTypeBackupIcon(ext_.c_str());
     ASSERT_TRUE(backup);
     EXPECT_EQ(current, backup->TypeKey);
@@ -487,21 +488,21 @@ TEST_F(FileTypeIconsTest, ARecordFoundThroughCurVerWritesIntoTheCurVerClass)
 
 TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
 {
-    const std::string base = test::UniqueName("") + "L";
-    const std::string longClass = base + std::string(250 - base.size(), 'q');
+    const std::wstring base = test::UniqueName(L"") + L"L";
+    const std::wstring longClass = base + std::wstring(250 - base.size(), L'q');
     NewClass(longClass);
 
     struct Case {
         const char* Label;
-        std::string TypeKey;
-        std::string IconPath;
+        std::wstring TypeKey;
+        std::wstring IconPath;
         std::int32_t Index;
         LONG Status;
     };
     const Case cases[] = {
-        {"no class named", "", "C:\\w.ico", 1, ERROR_INVALID_PARAMETER},
-        {"class path does not fit", longClass, "C:\\w.ico", 1, ERROR_FILENAME_EXCED_RANGE},
-        {"text over 259 characters", class_, std::string(250, 'p'), -1, ERROR_FILENAME_EXCED_RANGE},
+        {"no class named", L"", L"C:\\w.ico", 1, ERROR_INVALID_PARAMETER},
+        {"class path does not fit", longClass, L"C:\\w.ico", 1, ERROR_FILENAME_EXCED_RANGE},
+        {"text over 259 characters", class_, std::wstring(250, L'p'), -1, ERROR_FILENAME_EXCED_RANGE},
     };
     for (const auto& ops : AllValueOps) {
         for (const auto& c : cases) {
@@ -515,22 +516,22 @@ TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
         }
     }
     // A text of exactly 259 characters still fits.
-    IconLocation edge(std::string(257, 'p').c_str(), ext_.c_str(), 1);
+    IconLocation edge(std::wstring(257, L'p').c_str(), ext_.c_str(), 1);
     edge.SetTypeKey(class_.c_str());
     EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(edge));
-    std::string text;
+    std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
     EXPECT_EQ(259u, text.size());
 }
 
 TEST_F(FileTypeIconsTest, WritingWithoutOwnerTouchesNoExtension)
 {
-    IconLocation location("C:\\w.ico", "", 2);
+    IconLocation location(L"C:\\w.ico", L"", 2);
     location.SetTypeKey(class_.c_str());
     EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(location));
-    std::string text;
+    std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-    EXPECT_EQ("C:\\w.ico,2", text);
+    EXPECT_EQ(L"C:\\w.ico,2", text);
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
 }
 
@@ -538,24 +539,24 @@ TEST_F(FileTypeIconsTest, WritingWithoutOwnerTouchesNoExtension)
 TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
 {
     PointExtension(ext_, class_);
-    SetIconValue(class_, nullptr, "%SystemRoot%\\orig.dll,-5");
+    SetIconValue(class_, nullptr, L"%SystemRoot%\\orig.dll,-5");
     const auto original = ReadTypeDefaultIcon(ext_.c_str());
     ASSERT_TRUE(original);
     EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
 
     ASSERT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*original));
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("C:\\first.ico", 1)));
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("C:\\second.ico", 2)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\first.ico", 1)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\second.ico", 2)));
     const auto backup = ReadTypeBackupIcon(ext_.c_str());
     ASSERT_TRUE(backup);
-    EXPECT_STREQ("%SystemRoot%\\orig.dll", backup->IconPath);
+    EXPECT_STREQ(L"%SystemRoot%\\orig.dll", backup->IconPath);
     EXPECT_EQ(-5, backup->Index);
 
     ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*backup));
     ASSERT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(*backup));
-    std::string text;
+    std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-    EXPECT_EQ("%SystemRoot%\\orig.dll,4294967291", text);
+    EXPECT_EQ(L"%SystemRoot%\\orig.dll,4294967291", text);
     EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
     const auto restored = ReadTypeDefaultIcon(ext_.c_str());
     ASSERT_TRUE(restored);
@@ -565,42 +566,42 @@ TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
 
 TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
 {
-    const std::string other = NewClass();
+    const std::wstring other = NewClass();
     PointExtension(ext_, other);
-    SetIconValue(class_, nullptr, "old.ico,1");
-    SetIconValue(class_, BackupIconValue, "bak.ico,2");
+    SetIconValue(class_, nullptr, L"old.ico,1");
+    SetIconValue(class_, BackupIconValue, L"bak.ico,2");
     {
         // The class key cannot be written: registering it again cannot open it with full
         // access either. The extension is pointed at the class all the same.
         test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_);
         ASSERT_TRUE(readOnly.Applied());
-        EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record("new.ico", 5)));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record(L"new.ico", 5)));
         EXPECT_EQ(class_, ClassOf(ext_));
     }
     PointExtension(ext_, class_);
     {
         // The class is writable, its DefaultIcon is not: neither opened nor re-created.
-        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
+        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon");
         ASSERT_TRUE(readOnly.Applied());
         for (const auto& ops : AllValueOps) {
             SCOPED_TRACE(ops.Label);
-            EXPECT_EQ(ERROR_ACCESS_DENIED, ops.Write(Record("new.ico", 5)));
+            EXPECT_EQ(ERROR_ACCESS_DENIED, ops.Write(Record(L"new.ico", 5)));
         }
-        EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteTypeBackupIcon(Record("new.ico", 5)));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteTypeBackupIcon(Record(L"new.ico", 5)));
         // Reading needs no more than query access.
         const auto current = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_TRUE(current);
-        EXPECT_STREQ("old.ico", current->IconPath);
+        EXPECT_STREQ(L"old.ico", current->IconPath);
         EXPECT_TRUE(ReadTypeBackupIcon(ext_.c_str()));
     }
-    std::string text;
+    std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-    EXPECT_EQ("old.ico,1", text);
+    EXPECT_EQ(L"old.ico,1", text);
     EXPECT_FALSE(ReadIconValue(class_, HandlerIconValue, &text));
     // With its rights back the same write goes through.
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record("new.ico", 5)));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"new.ico", 5)));
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-    EXPECT_EQ("new.ico,5", text);
+    EXPECT_EQ(L"new.ico,5", text);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -608,21 +609,21 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
 
 TEST_F(FileTypeIconsTest, RegisterFileTypeHandsOutTheClassKeyAndPointsTheExtension)
 {
-    const std::string other = NewClass();
+    const std::wstring other = NewClass();
     PointExtension(ext_, other);
     RegKey classKey;
-    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record("x.ico", 0), classKey));
+    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record(L"x.ico", 0), classKey));
     ASSERT_TRUE(classKey);
-    EXPECT_EQ(ERROR_SUCCESS, WriteTextValue(classKey.get(), "Probe", "through the handed-out key"));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTextValue(classKey.get(), L"Probe", L"through the handed-out key"));
     classKey.reset();
-    std::string probe;
-    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, "Probe", &probe));
-    EXPECT_EQ("through the handed-out key", probe);
+    std::wstring probe;
+    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, L"Probe", &probe));
+    EXPECT_EQ(L"through the handed-out key", probe);
     EXPECT_EQ(class_, ClassOf(ext_));
 
     // Registering again opens the same class and keeps what it holds.
-    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record("x.ico", 0), classKey));
-    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, "Probe", &probe));
+    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record(L"x.ico", 0), classKey));
+    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, L"Probe", &probe));
 }
 
 TEST_F(FileTypeIconsTest, RegisterFileTypeEdgeCases)
@@ -630,7 +631,7 @@ TEST_F(FileTypeIconsTest, RegisterFileTypeEdgeCases)
     // No class: nothing is created, and a key the caller held is let go.
     RegKey classKey;
     ASSERT_EQ(ERROR_SUCCESS, classKey.Create(HKEY_CLASSES_ROOT, class_.c_str()));
-    IconLocation noClass("x.ico", ext_.c_str(), 0);
+    IconLocation noClass(L"x.ico", ext_.c_str(), 0);
     EXPECT_NE(ERROR_SUCCESS, RegisterFileType(noClass, classKey));
     EXPECT_FALSE(classKey);
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
@@ -638,9 +639,9 @@ TEST_F(FileTypeIconsTest, RegisterFileTypeEdgeCases)
 
     // A class name over the registry's 255 characters cannot be created; the extension is
     // still pointed at it, as the operation does whatever the class key's outcome.
-    const std::string prefix = test::UniqueName("");
-    const std::string tooLong = prefix + std::string(258 - prefix.size(), 'z');
-    IconLocation bad("x.ico", ext_.c_str(), 0);
+    const std::wstring prefix = test::UniqueName(L"");
+    const std::wstring tooLong = prefix + std::wstring(258 - prefix.size(), L'z');
+    IconLocation bad(L"x.ico", ext_.c_str(), 0);
     ASSERT_TRUE(bad.SetTypeKey(tooLong.c_str()));
     EXPECT_NE(ERROR_SUCCESS, RegisterFileType(bad, classKey));
     EXPECT_FALSE(classKey);
@@ -665,27 +666,27 @@ TEST_F(FileTypeIconsTest, DeleteTypeBackupIconTable)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Label);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_, "", "A class"));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_, L"", L"A class"));
         if (c.DefaultIconKey) {
-            SetIconValue(class_, nullptr, "d.ico,1");
-            SetIconValue(class_, HandlerIconValue, "h.ico,2");
+            SetIconValue(class_, nullptr, L"d.ico,1");
+            SetIconValue(class_, HandlerIconValue, L"h.ico,2");
         }
         if (c.Backup)
-            SetIconValue(class_, BackupIconValue, "b.ico,3");
+            SetIconValue(class_, BackupIconValue, L"b.ico,3");
 
-        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record("ignored", 0)));
-        std::string text;
+        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0)));
+        std::wstring text;
         EXPECT_FALSE(ReadIconValue(class_, BackupIconValue, &text));
-        EXPECT_EQ(c.DefaultIconKey, test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon"));
+        EXPECT_EQ(c.DefaultIconKey, test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon"));
         if (c.DefaultIconKey) {
             ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-            EXPECT_EQ("d.ico,1", text);
+            EXPECT_EQ(L"d.ico,1", text);
             ASSERT_TRUE(ReadIconValue(class_, HandlerIconValue, &text));
-            EXPECT_EQ("h.ico,2", text);
+            EXPECT_EQ(L"h.ico,2", text);
         }
     }
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
-    EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record("ignored", 0)));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0)));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_));
     EXPECT_NE(ERROR_SUCCESS, DeleteTypeBackupIcon(IconLocation()));
 }
@@ -696,15 +697,15 @@ TEST_F(FileTypeIconsTest, DeleteTypeBackupIconTable)
 TEST_F(FileTypeIconsTest, TheShellReportsTheWrittenTypeIcon)
 {
     test::TempDir dir;
-    const std::string icon = test::WriteIconFile(dir.Path() + "\\type.ico", 4);
-    const std::string file = dir.MakeFile("document" + ext_);
+    const std::wstring icon = test::WriteIconFile(dir.Path() + L"\\type.ico", 4);
+    const std::wstring file = dir.MakeFile(L"document" + ext_);
 
     ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 2)));
-    EXPECT_EQ(test::Lower(icon + ",2"), test::Lower(test::ShellIconLocation(file)));
+    EXPECT_EQ(test::Lower(icon + L",2"), test::Lower(test::ShellIconLocation(file)));
 
     // A change of the type's icon is what the shell reports next.
     ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 3)));
-    EXPECT_EQ(test::Lower(icon + ",3"), test::Lower(test::ShellIconLocation(file)));
+    EXPECT_EQ(test::Lower(icon + L",3"), test::Lower(test::ShellIconLocation(file)));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -715,7 +716,7 @@ TEST_F(FileTypeIconsTest, TheShellReportsTheWrittenTypeIcon)
 HKEY NextHandle()
 {
     HKEY key = nullptr;
-    RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &key);
     RegCloseKey(key);
     return key;
 }
@@ -724,20 +725,20 @@ TEST_F(FileTypeIconsTest, NoKeyHandleIsLeft)
 {
     // Every road: a CurVer cycle, a chain that ends in an icon, a DefaultIcon without the
     // value asked for, a class created by a write and then opened, a refused write.
-    const std::string loop = NewClass();
+    const std::wstring loop = NewClass();
     PointExtension(ext_, class_);
     SetCurVer(class_, loop);
     SetCurVer(loop, class_);
-    const std::string chainExt = NewClass(test::UniqueName("."));
-    const std::string chainStart = NewClass();
-    const std::string chainEnd = NewClass();
+    const std::wstring chainExt = NewClass(test::UniqueName(L"."));
+    const std::wstring chainStart = NewClass();
+    const std::wstring chainEnd = NewClass();
     PointExtension(chainExt, chainStart);
     SetCurVer(chainStart, chainEnd);
-    SetIconValue(chainEnd, nullptr, "C:\\e.ico,1");
-    const std::string writeExt = NewClass(test::UniqueName("."));
-    IconLocation written("C:\\w.ico", writeExt.c_str(), 1);
+    SetIconValue(chainEnd, nullptr, L"C:\\e.ico,1");
+    const std::wstring writeExt = NewClass(test::UniqueName(L"."));
+    IconLocation written(L"C:\\w.ico", writeExt.c_str(), 1);
     written.SetTypeKey(NewClass().c_str());
-    IconLocation refused(std::string(255, 'p').c_str(), writeExt.c_str(), -1);
+    IconLocation refused(std::wstring(255, L'p').c_str(), writeExt.c_str(), -1);
     refused.SetTypeKey(written.TypeKey);
     auto runAll = [&] {
         EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));

@@ -33,16 +33,16 @@ namespace {
 
 // A key tree dump without the lines of one value: "HandlerIconInfo" has meaning only while
 // the handler is installed, and nothing deletes it when the handler goes.
-std::string DumpWithout(const std::string& dump, const std::string& valueName)
+std::wstring DumpWithout(const std::wstring& dump, const std::wstring& valueName)
 {
-    const std::string marker = "value [" + valueName + "]";
-    std::string out;
+    const std::wstring marker = L"value [" + valueName + L"]";
+    std::wstring out;
     std::size_t start = 0;
     while (start < dump.size()) {
-        std::size_t end = dump.find('\n', start);
-        end = end == std::string::npos ? dump.size() : end + 1;
-        const std::string line = dump.substr(start, end - start);
-        if (line.find(marker) == std::string::npos)
+        std::size_t end = dump.find(L'\n', start);
+        end = end == std::wstring::npos ? dump.size() : end + 1;
+        const std::wstring line = dump.substr(start, end - start);
+        if (line.find(marker) == std::wstring::npos)
             out += line;
         start = end;
     }
@@ -51,7 +51,7 @@ std::string DumpWithout(const std::string& dump, const std::string& valueName)
 
 // What the dialog does when it opens on a file: classify, read the current icon, keep a
 // copy. `allOfType` is the check box as the user leaves it.
-IconTarget OpenDialog(const std::string& path, bool allOfType)
+IconTarget OpenDialog(const std::wstring& path, bool allOfType)
 {
     IconTarget target(path.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
@@ -59,7 +59,7 @@ IconTarget OpenDialog(const std::string& path, bool allOfType)
     return target;
 }
 
-ChangeResult Apply(const std::string& file, bool allOfType, const std::string& iconPath, std::int32_t index)
+ChangeResult Apply(const std::wstring& file, bool allOfType, const std::wstring& iconPath, std::int32_t index)
 {
     IconTarget target = OpenDialog(file, allOfType);
     if (!target.SetCurrentIconPath(iconPath.c_str()))
@@ -68,7 +68,7 @@ ChangeResult Apply(const std::string& file, bool allOfType, const std::string& i
     return target.ApplyIcon();
 }
 
-ChangeResult Restore(const std::string& file, bool allOfType)
+ChangeResult Restore(const std::wstring& file, bool allOfType)
 {
     IconTarget target = OpenDialog(file, allOfType);
     return target.RestoreDefault();
@@ -83,24 +83,27 @@ class HandlerAndTypeTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        typeIcon_ = test::WriteIconFile(dir_.Path() + "\\type.ico", 8);
-        library_ = test::WriteIconFile(dir_.Path() + "\\library.ico", 12);
-        original_ = typeIcon_ + ",1";
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, "", class_));
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_, "", "Test document"));
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", "", original_));
-        a_ = dir_.MakeFile("a" + ext_);
-        b_ = dir_.MakeFile("b" + ext_);
-        witness_ = dir_.MakeFile("witness" + ext_);
+        typeIcon_ = test::WriteIconFile(dir_.Path() + L"\\type.ico", 8);
+        library_ = test::WriteIconFile(dir_.Path() + L"\\library.ico", 12);
+        original_ = typeIcon_ + L",1";
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, L"", class_));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_, L"", L"Test document"));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", L"", original_));
+        a_ = dir_.MakeFile(L"a" + ext_);
+        b_ = dir_.MakeFile(L"b" + ext_);
+        witness_ = dir_.MakeFile(L"witness" + ext_);
         before_ = test::DumpKey(HKEY_CLASSES_ROOT, class_);
         ASSERT_EQ(Lower(original_), Lower(ShellIconLocation(witness_)));
     }
 
-    std::string ClassValue(const std::string& subkey, const char* name = "")
+    std::wstring ClassValue(const std::wstring& subkey, const wchar_t* name = L"")
     {
-        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
+        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? L"" : L"\\" + subkey), name);
     }
-    bool ClassKeyExists(const std::string& subkey) { return test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\" + subkey); }
+    bool ClassKeyExists(const std::wstring& subkey)
+    {
+        return test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\" + subkey);
+    }
     IconLocation ClassRecord() const
     {
         IconLocation record;
@@ -108,18 +111,18 @@ protected:
         record.SetOwner(ext_.c_str());
         return record;
     }
-    std::string Icon(std::int32_t index) const { return library_ + "," + std::to_string(index); }
+    std::wstring Icon(std::int32_t index) const { return library_ + L"," + std::to_wstring(index); }
 
     // The class as it was before the sequence: its DefaultIcon text, no backup of the
     // type, no backups of the installation, no handler of this extension's, and no entry
     // left in the table; the shell shows the original icon for a file of the type.
     void ExpectClassAsBefore()
     {
-        EXPECT_EQ(original_, ClassValue("DefaultIcon"));
-        EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
-        EXPECT_FALSE(ClassKeyExists("DefaultIconBAK"));
-        EXPECT_FALSE(ClassKeyExists("shellex\\IconHandlerBAK"));
-        EXPECT_FALSE(ClassKeyExists("shellex\\IconHandler"));
+        EXPECT_EQ(original_, ClassValue(L"DefaultIcon"));
+        EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+        EXPECT_FALSE(ClassKeyExists(L"DefaultIconBAK"));
+        EXPECT_FALSE(ClassKeyExists(L"shellex\\IconHandlerBAK"));
+        EXPECT_FALSE(ClassKeyExists(L"shellex\\IconHandler"));
         EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
         EXPECT_EQ(0, CountFileIconsOfType(class_.c_str()));
         EXPECT_EQ(DumpWithout(before_, HandlerIconValue), DumpWithout(test::DumpKey(HKEY_CLASSES_ROOT, class_), HandlerIconValue));
@@ -127,16 +130,16 @@ protected:
     }
 
     test::ScratchType type_{false};
-    const std::string& ext_ = type_.Extension;
-    const std::string& class_ = type_.Class;
+    const std::wstring& ext_ = type_.Extension;
+    const std::wstring& class_ = type_.Class;
     test::TempDir dir_;
-    std::string typeIcon_;
-    std::string library_;
-    std::string original_;
-    std::string a_;
-    std::string b_;
-    std::string witness_;
-    std::string before_;
+    std::wstring typeIcon_;
+    std::wstring library_;
+    std::wstring original_;
+    std::wstring a_;
+    std::wstring b_;
+    std::wstring witness_;
+    std::wstring before_;
 
 private:
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
@@ -151,18 +154,18 @@ TEST_F(HandlerAndTypeTest, TypeThenFileThenRestoreTypeThenRestoreFile)
 {
     ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, 2));
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
-    EXPECT_EQ(Icon(2), ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(Icon(2), ClassValue(L"DefaultIconBAK"));
 
     ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
     // The handler is still installed: the type's icon goes beside it, and into the text
     // that uninstalling puts back.
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
-    EXPECT_EQ(original_, ClassValue("DefaultIcon", HandlerIconValue));
-    EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
     const IconTarget sibling = OpenDialog(witness_, Type);
     ASSERT_TRUE(sibling.Current);
-    EXPECT_EQ(original_, std::string(sibling.Current->IconPath) + "," + std::to_string(sibling.Current->Index));
+    EXPECT_EQ(original_, std::wstring(sibling.Current->IconPath) + L"," + std::to_wstring(sibling.Current->Index));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     ExpectClassAsBefore();
@@ -175,19 +178,19 @@ TEST_F(HandlerAndTypeTest, FileThenTypeThenRestoreFileThenRestoreType)
     // A file of the type without an entry sees the type's icon, not the handler's "%1".
     const IconTarget typeTarget = OpenDialog(a_, Type);
     ASSERT_TRUE(typeTarget.Current);
-    EXPECT_STRCASEEQ(typeIcon_.c_str(), typeTarget.Current->IconPath);
+    EXPECT_EQ(Lower(typeIcon_), Lower(typeTarget.Current->IconPath));
     EXPECT_EQ(1, typeTarget.Current->Index);
     EXPECT_EQ(class_, typeTarget.Current->TypeKey);
     EXPECT_EQ(ext_, typeTarget.Current->Owner);
 
     ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, 2));
-    EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
-    EXPECT_EQ(Icon(2), ClassValue("DefaultIcon", HandlerIconValue));
-    EXPECT_EQ(Icon(2), ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(Icon(2), ClassValue(L"DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(Icon(2), ClassValue(L"DefaultIconBAK"));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
-    EXPECT_EQ(Icon(2), ClassValue("DefaultIcon"));
+    EXPECT_EQ(Icon(2), ClassValue(L"DefaultIcon"));
     EXPECT_EQ(Lower(Icon(2)), Lower(ShellIconLocation(witness_)));
 
     ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
@@ -200,13 +203,13 @@ TEST_F(HandlerAndTypeTest, TypeChangedWhileInstalledStaysWhenTheLastFileIsRestor
     ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, 2));
     // A second change of the type while installed replaces the first one in both places.
     ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, 4));
-    EXPECT_EQ(Icon(4), ClassValue("DefaultIcon", HandlerIconValue));
-    EXPECT_EQ(Icon(4), ClassValue("DefaultIconBAK"));
-    EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(Icon(4), ClassValue(L"DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(Icon(4), ClassValue(L"DefaultIconBAK"));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
-    EXPECT_EQ(Icon(4), ClassValue("DefaultIcon"));
-    EXPECT_FALSE(ClassKeyExists("DefaultIconBAK"));
+    EXPECT_EQ(Icon(4), ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(ClassKeyExists(L"DefaultIconBAK"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
     EXPECT_EQ(Lower(Icon(4)), Lower(ShellIconLocation(witness_)));
     EXPECT_EQ(Lower(Icon(4)), Lower(ShellIconLocation(b_)));
@@ -218,11 +221,11 @@ TEST_F(HandlerAndTypeTest, TypeChangedFromTheFileWithItsOwnIconBacksUpTheTypesIc
     // files of that type" must still back up the type's icon, not the file's.
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Type, library_, 2));
-    EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_EQ(Icon(7) + "," + class_, ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, b_.c_str()));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(Icon(7) + L"," + class_, ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, b_.c_str()));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Type));
-    EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     ExpectClassAsBefore();
 }
@@ -239,9 +242,9 @@ TEST_F(HandlerAndTypeTest, SequencesRepeatedEndWhereTheyStarted)
         if (order[round] == 'B') {
             ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 1));
             ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, typeIndex));
-            EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
+            EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
             ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
-            EXPECT_EQ(Icon(typeIndex), ClassValue("DefaultIcon"));
+            EXPECT_EQ(Icon(typeIndex), ClassValue(L"DefaultIcon"));
             ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
         } else {
             ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, typeIndex));
@@ -262,17 +265,17 @@ TEST_F(HandlerAndTypeTest, InterleavedOnTwoFilesWithTheirOwnIcons)
     ASSERT_EQ(ChangeResult::Done, Restore(a_, Single));
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
     ASSERT_EQ(ChangeResult::Done, Restore(witness_, Type));
-    EXPECT_EQ(original_, ClassValue("DefaultIcon", HandlerIconValue));
-    EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     ExpectClassAsBefore();
 }
 
 TEST_F(HandlerAndTypeTest, InstalledOnAClassWithoutIconGivesNoTypeIconToBackUp)
 {
-    ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon"));
+    ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon"));
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
-    EXPECT_EQ("", ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(L"", ClassValue(L"DefaultIconBAK"));
 
     // DefaultIcon says "%1" and nothing stands behind it: no current icon, so nothing to
     // back up for the type.
@@ -281,11 +284,11 @@ TEST_F(HandlerAndTypeTest, InstalledOnAClassWithoutIconGivesNoTypeIconToBackUp)
     ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
     target.SetCurrentIndex(2);
     ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
-    EXPECT_EQ(Icon(2), ClassValue("DefaultIcon"));
-    EXPECT_FALSE(ClassKeyExists("DefaultIconBAK"));
+    EXPECT_EQ(Icon(2), ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(ClassKeyExists(L"DefaultIconBAK"));
 }
 
 TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
@@ -294,23 +297,23 @@ TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
     {
         // DefaultIconBAK cannot be written: the change is reported, and the icon the type
         // falls back to when uninstalled stays the one from before.
-        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIconBAK");
+        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK");
         ASSERT_TRUE(readOnly.Applied());
         EXPECT_EQ(ChangeResult::AccessDenied, Apply(a_, Type, library_, 2));
-        EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
-        EXPECT_EQ(original_, ClassValue("DefaultIcon", BackupIconValue));
+        EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
+        EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
     }
     {
         // HandlerIconInfo cannot be written: nothing of the change is written.
-        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
+        test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon");
         ASSERT_TRUE(readOnly.Applied());
         IconLocation location = ClassRecord();
         ASSERT_TRUE(location.SetIconPath(library_.c_str()));
         location.SetIndex(4);
-        const std::string handlerIcon = ClassValue("DefaultIcon", HandlerIconValue);
+        const std::wstring handlerIcon = ClassValue(L"DefaultIcon", HandlerIconValue);
         EXPECT_EQ(ERROR_ACCESS_DENIED, SetTypeIcon(location));
-        EXPECT_EQ(handlerIcon, ClassValue("DefaultIcon", HandlerIconValue));
-        EXPECT_EQ(original_, ClassValue("DefaultIconBAK"));
+        EXPECT_EQ(handlerIcon, ClassValue(L"DefaultIcon", HandlerIconValue));
+        EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
     }
 }
 
@@ -319,28 +322,28 @@ TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
 
 struct BehindCase {
     const char* Name;
-    const char* DefaultIcon;
-    const char* Handler;       // null: no shellex\IconHandler
-    const char* HandlerIcon;   // null: no "HandlerIconInfo"
-    const char* IconBackup;    // null: no DefaultIconBAK key
+    const wchar_t* DefaultIcon;
+    const wchar_t* Handler;     // null: no shellex\IconHandler
+    const wchar_t* HandlerIcon; // null: no "HandlerIconInfo"
+    const wchar_t* IconBackup;  // null: no DefaultIconBAK key
     bool Placeholder;
-    const char* Expected;      // "path,index", or null for none
+    const wchar_t* Expected;    // "path,index", or null for none
 };
 
 const BehindCase BehindCases[] = {
-    {"chosen since installing", "%1", OwnClsid, "C:\\h.ico,6", "C:\\b.ico,2", true, "C:\\h.ico,6"},
-    {"only the text from before", "%1", OwnClsid, nullptr, "C:\\b.ico,2", true, "C:\\b.ico,2"},
-    {"empty HandlerIconInfo", "%1", OwnClsid, "", "C:\\b.ico,2", true, "C:\\b.ico,2"},
-    {"HandlerIconInfo without a path", "%1", OwnClsid, ",5", "C:\\b.ico,2", true, "C:\\b.ico,2"},
-    {"no icon before installing", "%1", OwnClsid, nullptr, "", true, nullptr},
-    {"no backups at all", "%1", OwnClsid, nullptr, nullptr, true, nullptr},
-    {"backup without an index", "%1", OwnClsid, nullptr, "C:\\b.ico", true, "C:\\b.ico,-99"},
-    {"quoted %1", "\"%1\"", OwnClsid, nullptr, "C:\\b.ico,2", true, "C:\\b.ico,2"},
-    {"another handler", "%1", OtherClsid, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},
-    {"own identifier in lower case", "%1", test::OwnClsidInLowerCase.Text, "C:\\h.ico,6", "C:\\b.ico,2",
+    {"chosen since installing", L"%1", OwnClsid, L"C:\\h.ico,6", L"C:\\b.ico,2", true, L"C:\\h.ico,6"},
+    {"only the text from before", L"%1", OwnClsid, nullptr, L"C:\\b.ico,2", true, L"C:\\b.ico,2"},
+    {"empty HandlerIconInfo", L"%1", OwnClsid, L"", L"C:\\b.ico,2", true, L"C:\\b.ico,2"},
+    {"HandlerIconInfo without a path", L"%1", OwnClsid, L",5", L"C:\\b.ico,2", true, L"C:\\b.ico,2"},
+    {"no icon before installing", L"%1", OwnClsid, nullptr, L"", true, nullptr},
+    {"no backups at all", L"%1", OwnClsid, nullptr, nullptr, true, nullptr},
+    {"backup without an index", L"%1", OwnClsid, nullptr, L"C:\\b.ico", true, L"C:\\b.ico,-99"},
+    {"quoted %1", L"\"%1\"", OwnClsid, nullptr, L"C:\\b.ico,2", true, L"C:\\b.ico,2"},
+    {"another handler", L"%1", OtherClsid, L"C:\\h.ico,6", L"C:\\b.ico,2", false, nullptr},
+    {"own identifier in lower case", L"%1", test::OwnClsidInLowerCase.Text, L"C:\\h.ico,6", L"C:\\b.ico,2",
      false, nullptr},
-    {"no handler", "%1", nullptr, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},
-    {"an icon of its own", "C:\\t.ico,1", OwnClsid, "C:\\h.ico,6", "C:\\b.ico,2", false, nullptr},
+    {"no handler", L"%1", nullptr, L"C:\\h.ico,6", L"C:\\b.ico,2", false, nullptr},
+    {"an icon of its own", L"C:\\t.ico,1", OwnClsid, L"C:\\h.ico,6", L"C:\\b.ico,2", false, nullptr},
 };
 
 TEST(TypeIconBehindHandler, Table)
@@ -352,10 +355,11 @@ TEST(TypeIconBehindHandler, Table)
         if (c.Handler != nullptr)
             type.SetHandler(c.Handler);
         if (c.HandlerIcon != nullptr) {
-            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue, c.HandlerIcon));
+            ASSERT_TRUE(
+                test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue, c.HandlerIcon));
         }
         if (c.IconBackup != nullptr) {
-            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, c.IconBackup));
+            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, c.IconBackup));
         }
 
         const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
@@ -367,7 +371,7 @@ TEST(TypeIconBehindHandler, Table)
             continue;
         }
         ASSERT_TRUE(behind);
-        EXPECT_EQ(c.Expected, std::string(behind->IconPath) + "," + std::to_string(behind->Index));
+        EXPECT_EQ(c.Expected, std::wstring(behind->IconPath) + L"," + std::to_wstring(behind->Index));
         EXPECT_EQ(type.Class, behind->TypeKey);
         EXPECT_EQ(type.Extension, behind->Owner);
     }
@@ -378,25 +382,25 @@ TEST(TypeIconBehindHandler, HostileBackupData)
     struct Case {
         const char* Name;
         DWORD Type;
-        std::string Data; // stored as is, no terminator added
-        const char* Expected;
+        std::wstring Data; // stored as is, no terminator added
+        const wchar_t* Expected;
     };
     const Case cases[] = {
-        {"unterminated text", REG_SZ, "C:\\b.ico,2", "C:\\b.ico,2"},
-        {"binary", REG_BINARY, "C:\\b.ico,3", "C:\\b.ico,3"},
-        {"expandable, taken literally", REG_EXPAND_SZ, std::string("%SystemRoot%\\b.ico,4") + '\0',
-         "%SystemRoot%\\b.ico,4"},
-        {"path of 300 characters", REG_SZ, "C:\\" + std::string(297, 'p') + ",1" + '\0', nullptr},
-        {"more than the read limit", REG_BINARY, std::string(2000, 'x'), nullptr},
-        {"no data", REG_SZ, "", nullptr},
+        {"unterminated text", REG_SZ, L"C:\\b.ico,2", L"C:\\b.ico,2"},
+        {"binary", REG_BINARY, L"C:\\b.ico,3", L"C:\\b.ico,3"},
+        {"expandable, taken literally", REG_EXPAND_SZ, std::wstring(L"%SystemRoot%\\b.ico,4") + L'\0',
+         L"%SystemRoot%\\b.ico,4"},
+        {"path of 300 characters", REG_SZ, L"C:\\" + std::wstring(297, L'p') + L",1" + L'\0', nullptr},
+        {"more than the read limit", REG_BINARY, std::wstring(2000, L'x'), nullptr},
+        {"no data", REG_SZ, L"", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         test::ScratchType type;
-        type.SetDefaultIcon("%1");
+        type.SetDefaultIcon(L"%1");
         type.SetHandler(OwnClsid);
-        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, c.Type, c.Data.data(),
-                                     static_cast<DWORD>(c.Data.size())));
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, c.Type, c.Data.data(),
+                                     static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
         const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
         ASSERT_TRUE(typeIcon);
         const auto behind = ReadTypeIconBehindHandler(*typeIcon);
@@ -405,53 +409,53 @@ TEST(TypeIconBehindHandler, HostileBackupData)
             continue;
         }
         ASSERT_TRUE(behind);
-        EXPECT_EQ(c.Expected, std::string(behind->IconPath) + "," + std::to_string(behind->Index));
+        EXPECT_EQ(c.Expected, std::wstring(behind->IconPath) + L"," + std::to_wstring(behind->Index));
     }
 }
 
 TEST(TypeIconBehindHandler, FoundThroughCurVerInTheClassThatHoldsTheHandler)
 {
     test::ScratchType type;
-    const std::string versioned = type.Class + ".2";
+    const std::wstring versioned = type.Class + L".2";
     test::KeyGuard versionedGuard(HKEY_CLASSES_ROOT, versioned);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("CurVer"), nullptr, versioned));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIcon", nullptr, "%1"));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\shellex\\IconHandler", nullptr, OwnClsid));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + "\\DefaultIconBAK", nullptr, "C:\\v.ico,3"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"CurVer"), nullptr, versioned));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\DefaultIcon", nullptr, L"%1"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\shellex\\IconHandler", nullptr, OwnClsid));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, versioned + L"\\DefaultIconBAK", nullptr, L"C:\\v.ico,3"));
     // Backups in the class the extension names are not the ones of the installation.
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, "C:\\wrong.ico,1"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, L"C:\\wrong.ico,1"));
 
     const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
     ASSERT_TRUE(typeIcon);
     ASSERT_TRUE(IsOwnHandlerPlaceholder(*typeIcon));
     const auto behind = ReadTypeIconBehindHandler(*typeIcon);
     ASSERT_TRUE(behind);
-    EXPECT_STREQ("C:\\v.ico", behind->IconPath);
+    EXPECT_STREQ(L"C:\\v.ico", behind->IconPath);
     EXPECT_EQ(3, behind->Index);
     EXPECT_EQ(versioned, behind->TypeKey);
 }
 
 TEST(TypeIconBehindHandler, ClassNameOfTheLongestKeyNameLength)
 {
-    // "<class>\DefaultIconBAK" is longer than the 8-bit registry calls take in one path.
-    std::string name = test::UniqueName("");
-    name += std::string(255 - name.size(), 'c');
+    // "<class>\DefaultIconBAK" is longer than the 260 characters of a composed key path.
+    std::wstring name = test::UniqueName(L"");
+    name += std::wstring(255 - name.size(), L'c');
     test::KeyGuard guard(HKEY_CLASSES_ROOT, name);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, name, nullptr, "long"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, name, nullptr, L"long"));
     HKEY classKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_ALL_ACCESS, &classKey));
-    ASSERT_TRUE(test::WriteString(classKey, "DefaultIcon", nullptr, "%1"));
-    ASSERT_TRUE(test::WriteString(classKey, "shellex\\IconHandler", nullptr, OwnClsid));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_ALL_ACCESS, &classKey));
+    ASSERT_TRUE(test::WriteString(classKey, L"DefaultIcon", nullptr, L"%1"));
+    ASSERT_TRUE(test::WriteString(classKey, L"shellex\\IconHandler", nullptr, OwnClsid));
     RegCloseKey(classKey);
 
-    IconLocation typeIcon("%1", ".x", NoIndex);
+    IconLocation typeIcon(L"%1", L".x", NoIndex);
     ASSERT_TRUE(typeIcon.SetTypeKey(name.c_str()));
-    IconLocation location("C:\\l.ico", ".x", 5);
+    IconLocation location(L"C:\\l.ico", L".x", 5);
     ASSERT_TRUE(location.SetTypeKey(name.c_str()));
     ASSERT_EQ(ERROR_SUCCESS, WriteDefaultIconBackup(location));
     const auto behind = ReadTypeIconBehindHandler(typeIcon);
     ASSERT_TRUE(behind);
-    EXPECT_STREQ("C:\\l.ico", behind->IconPath);
+    EXPECT_STREQ(L"C:\\l.ico", behind->IconPath);
     EXPECT_EQ(5, behind->Index);
 }
 
@@ -461,53 +465,53 @@ TEST(TypeIconBehindHandler, ClassNameOfTheLongestKeyNameLength)
 TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHandler)
 {
     test::ScratchType type;
-    type.SetDefaultIcon("%1");
+    type.SetDefaultIcon(L"%1");
     IconLocation location = LocationOf(type);
-    ASSERT_TRUE(location.SetIconPath("C:\\t.ico"));
+    ASSERT_TRUE(location.SetIconPath(L"C:\\t.ico"));
     location.SetIndex(NoIndex);
 
     // Not installed: DefaultIcon itself, no backup of an installation is made up.
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
     // Another handler (or this identifier in another case) is not this extension.
-    type.SetDefaultIcon("%1");
+    type.SetDefaultIcon(L"%1");
     type.SetHandler(OtherClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
+    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
     // Installed, even with DefaultIconBAK gone: both are written, the backup created as
     // REG_SZ in the short form.
-    type.SetDefaultIcon("%1");
+    type.SetDefaultIcon(L"%1");
     type.SetHandler(OwnClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("%1", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
-    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
-    std::string text;
+    EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
+    std::wstring text;
     DWORD valueType = 0;
-    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK"), nullptr, &text, &valueType));
-    EXPECT_EQ("C:\\t.ico,4294967197", text);
+    ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, &text, &valueType));
+    EXPECT_EQ(L"C:\\t.ico,4294967197", text);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), valueType);
 
     // Uninstalling now leaves the class on that icon.
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
 }
 
 TEST(SetTypeIconBesideTheHandler, BackupTextTooLongIsRefused)
 {
     test::ScratchType type;
-    type.SetDefaultIcon("%1");
+    type.SetDefaultIcon(L"%1");
     type.SetHandler(OwnClsid);
     IconLocation location = LocationOf(type);
-    ASSERT_TRUE(location.SetIconPath(("C:\\" + std::string(252, 'p')).c_str()));
+    ASSERT_TRUE(location.SetIconPath((L"C:\\" + std::wstring(252, L'p')).c_str()));
     location.SetIndex(12345);
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteDefaultIconBackup(location));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key("DefaultIconBAK")));
-    IconLocation noClass("C:\\a.ico", ".x", 1);
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+    IconLocation noClass(L"C:\\a.ico", L".x", 1);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, WriteDefaultIconBackup(noClass));
 }
 
@@ -517,22 +521,22 @@ TEST(SetTypeIconBesideTheHandler, BackupTextTooLongIsRefused)
 TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
 {
     test::ScratchType type;
-    type.SetDefaultIcon("C:\\now.ico,3");
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue, "C:\\stale.ico,1"));
+    type.SetDefaultIcon(L"C:\\now.ico,3");
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue, L"C:\\stale.ico,1"));
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
     const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
     ASSERT_TRUE(typeIcon);
     const auto behind = ReadTypeIconBehindHandler(*typeIcon);
     ASSERT_TRUE(behind);
-    EXPECT_STREQ("C:\\now.ico", behind->IconPath);
+    EXPECT_STREQ(L"C:\\now.ico", behind->IconPath);
 
     // A second installation over this extension's own keeps what was chosen since.
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue, "C:\\chosen.ico,2"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue, L"C:\\chosen.ico,2"));
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("C:\\chosen.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon"), HandlerIconValue));
+    EXPECT_EQ(L"C:\\chosen.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ("C:\\now.ico,3", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ(L"C:\\now.ico,3", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
 }

@@ -4,7 +4,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <functional>
 #include <string>
 
@@ -34,7 +35,7 @@ namespace {
 
 // What the dialog does when it opens on a path: classify, read the current icon, keep a
 // copy, and clear AllOfType for anything but a file.
-IconTarget OpenDialog(const std::string& path)
+IconTarget OpenDialog(const std::wstring& path)
 {
     IconTarget target(path.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
@@ -44,7 +45,7 @@ IconTarget OpenDialog(const std::string& path)
 }
 
 // The same with "all files of this type" ticked.
-IconTarget OpenDialogForType(const std::string& path)
+IconTarget OpenDialogForType(const std::wstring& path)
 {
     IconTarget target = OpenDialog(path);
     target.SetAllOfType(true);
@@ -52,7 +53,7 @@ IconTarget OpenDialogForType(const std::string& path)
 }
 
 // What the dialog does on OK: the chosen source and index, then ApplyIcon.
-ChangeResult Choose(IconTarget& target, const std::string& iconPath, std::int32_t index)
+ChangeResult Choose(IconTarget& target, const std::wstring& iconPath, std::int32_t index)
 {
     if (!target.SetCurrentIconPath(iconPath.c_str()))
         return ChangeResult::PathTooLong;
@@ -61,23 +62,23 @@ ChangeResult Choose(IconTarget& target, const std::string& iconPath, std::int32_
 }
 
 // The dialog opened on a path and closed with OK on the chosen icon.
-ChangeResult ApplyTo(const std::string& path, const std::string& iconPath, std::int32_t index)
+ChangeResult ApplyTo(const std::wstring& path, const std::wstring& iconPath, std::int32_t index)
 {
     IconTarget target = OpenDialog(path);
     return Choose(target, iconPath, index);
 }
 
 // The same with "all files of this type" ticked.
-ChangeResult ApplyToType(const std::string& path, const std::string& iconPath, std::int32_t index)
+ChangeResult ApplyToType(const std::wstring& path, const std::wstring& iconPath, std::int32_t index)
 {
     IconTarget target = OpenDialogForType(path);
     return Choose(target, iconPath, index);
 }
 
-std::string Upper(std::string text)
+std::wstring Upper(std::wstring text)
 {
-    for (char& c : text)
-        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c);
     return text;
 }
 
@@ -90,34 +91,37 @@ protected:
     {
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
         ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, DriveIconsKey));
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, "", FolderClassIconText));
-        typeIcon_ = test::WriteIconFile(dir_.Path() + "\\type.ico", 8);
-        library_ = test::WriteIconFile(dir_.Path() + "\\library.ico", 12);
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, L"", FolderClassIconText));
+        typeIcon_ = test::WriteIconFile(dir_.Path() + L"\\type.ico", 8);
+        library_ = test::WriteIconFile(dir_.Path() + L"\\library.ico", 12);
     }
 
     // The extension names the class, whose DefaultIcon holds `icon` (none: no DefaultIcon).
-    void MakeType(const std::string& icon)
+    void MakeType(const std::wstring& icon)
     {
-        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, "", class_));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, L"", class_));
         if (!icon.empty()) {
-            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", "", icon));
+            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", L"", icon));
         }
     }
 
-    std::string File(const std::string& stem) { return dir_.MakeFile(stem + ext_); }
-    std::string ClassValue(const std::string& subkey, const char* name = "")
+    std::wstring File(const std::wstring& stem) { return dir_.MakeFile(stem + ext_); }
+    std::wstring ClassValue(const std::wstring& subkey, const wchar_t* name = L"")
     {
-        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? "" : "\\" + subkey), name);
+        return ValueText(HKEY_CLASSES_ROOT, class_ + (subkey.empty() ? L"" : L"\\" + subkey), name);
     }
-    std::string TableValue(const std::string& file) { return ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str()); }
+    std::wstring TableValue(const std::wstring& file)
+    {
+        return ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str());
+    }
     IconLocation ClassRecord() { return test::LocationOf(type_); }
 
     test::ScratchType type_{false};
-    const std::string& ext_ = type_.Extension;
-    const std::string& class_ = type_.Class;
+    const std::wstring& ext_ = type_.Extension;
+    const std::wstring& class_ = type_.Class;
     test::TempDir dir_;
-    std::string typeIcon_;
-    std::string library_;
+    std::wstring typeIcon_;
+    std::wstring library_;
 
 private:
     test::KeyGuard product_{HKEY_LOCAL_MACHINE, ProductRoot};
@@ -133,22 +137,22 @@ private:
 TEST(ClassifyTarget, KindsFromThePlatformsAttributes)
 {
     test::TempDir dir;
-    const std::string file = dir.MakeFile("a.txt");
-    const std::string folder = dir.MakeFolder("sub.dir");
+    const std::wstring file = dir.MakeFile(L"a.txt");
+    const std::wstring folder = dir.MakeFolder(L"sub.dir");
     struct Case {
-        std::string Path;
+        std::wstring Path;
         TargetKind Kind;
     };
     const Case cases[] = {
-        {"C:\\", TargetKind::Drive},
-        {"C:\\windows", TargetKind::Folder},
+        {L"C:\\", TargetKind::Drive},
+        {L"C:\\windows", TargetKind::Folder},
         {file, TargetKind::File},
         {folder, TargetKind::Folder},
-        {folder + "\\", TargetKind::Folder},
-        {dir.Path() + "\\missing.txt", TargetKind::Folder}, // no attributes: counts as a directory
-        {"Q:\\", TargetKind::Drive},                          // a drive that is not there
-        {"\\\\srv\\share\\", TargetKind::Folder},
-        {"", TargetKind::Folder},
+        {folder + L"\\", TargetKind::Folder},
+        {dir.Path() + L"\\missing.txt", TargetKind::Folder}, // no attributes: counts as a directory
+        {L"Q:\\", TargetKind::Drive},                          // a drive that is not there
+        {L"\\\\srv\\share\\", TargetKind::Folder},
+        {L"", TargetKind::Folder},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Path);
@@ -159,31 +163,31 @@ TEST(ClassifyTarget, KindsFromThePlatformsAttributes)
 TEST(IconTarget, KindIsClassifiedOnceAndKept)
 {
     test::TempDir dir;
-    const std::string file = dir.MakeFile("a.txt");
+    const std::wstring file = dir.MakeFile(L"a.txt");
     IconTarget target(file.c_str());
     EXPECT_STREQ(file.c_str(), target.Path());
     EXPECT_TRUE(target.AllOfType());
     EXPECT_FALSE(target.Current);
     EXPECT_EQ(TargetKind::File, target.Kind());
-    DeleteFileA(file.c_str());
+    DeleteFileW(file.c_str());
     EXPECT_EQ(TargetKind::File, target.Kind());
 
     // The kind is the path's when the target is made, not when it is first asked for.
-    const std::string later = dir.Path() + "\\later.txt";
+    const std::wstring later = dir.Path() + L"\\later.txt";
     const IconTarget early(later.c_str());
-    dir.MakeFile("later.txt");
+    dir.MakeFile(L"later.txt");
     EXPECT_EQ(TargetKind::Folder, early.Kind());
     EXPECT_EQ(TargetKind::File, IconTarget(later.c_str()).Kind());
 
     // A path that fills the field without its terminator is never handed to the platform.
-    char field[TextCapacity];
-    std::memset(field, 'a', sizeof field);
+    wchar_t field[TextCapacity];
+    std::fill(std::begin(field), std::end(field), L'a');
     IconTarget unterminated(field);
     EXPECT_EQ(TargetKind::Unclassified, unterminated.Kind());
-    EXPECT_STREQ("", unterminated.Path());
+    EXPECT_STREQ(L"", unterminated.Path());
     EXPECT_FALSE(unterminated.ReadCurrentIcon());
     EXPECT_FALSE(unterminated.HasBackup());
-    unterminated.SetCurrentIconPath("C:\\a.ico");
+    unterminated.SetCurrentIconPath(L"C:\\a.ico");
     EXPECT_EQ(ChangeResult::Done, unterminated.ApplyIcon());
 }
 
@@ -193,14 +197,14 @@ TEST(ResultFromStatus, StatusesTheStoresReport)
 {
     test::TempDir dir;
     test::KeyGuard product(HKEY_LOCAL_MACHINE, ProductRoot);
-    const std::string file = dir.MakeFile("a.txt");
-    const std::string folder = dir.MakeFolder("Locked");
-    const std::string profile = dir.MakeFile("Locked\\Desktop.ini", "[.ShellClassInfo]\r\n");
-    IconLocation entry("C:\\a.ico", "", 1);
-    entry.SetTypeKey("txtfile");
-    IconLocation folderIcon("C:\\a.ico", folder.c_str(), 1);
-    IconLocation noDrive("C:\\a.ico", "\\", 1);
-    IconLocation goneFolder("C:\\a.ico", (dir.Path() + "\\gone").c_str(), 1);
+    const std::wstring file = dir.MakeFile(L"a.txt");
+    const std::wstring folder = dir.MakeFolder(L"Locked");
+    const std::wstring profile = dir.MakeFile(L"Locked\\Desktop.ini", "[.ShellClassInfo]\r\n");
+    IconLocation entry(L"C:\\a.ico", L"", 1);
+    entry.SetTypeKey(L"txtfile");
+    IconLocation folderIcon(L"C:\\a.ico", folder.c_str(), 1);
+    IconLocation noDrive(L"C:\\a.ico", L"\\", 1);
+    IconLocation goneFolder(L"C:\\a.ico", (dir.Path() + L"\\gone").c_str(), 1);
 
     struct Row {
         const char* Name;
@@ -216,11 +220,12 @@ TEST(ResultFromStatus, StatusesTheStoresReport)
              return readOnly.Applied() ? WriteFileIcon(entry, file.c_str()) : ERROR_SUCCESS;
          },
          ERROR_ACCESS_DENIED, ChangeResult::AccessDenied},
-        {"a file path too long for the table", [&] { return WriteFileIcon(entry, (file + std::string(260, 'x')).c_str()); },
+        {"a file path too long for the table",
+         [&] { return WriteFileIcon(entry, (file + std::wstring(260, L'x')).c_str()); },
          ERROR_FILENAME_EXCED_RANGE, ChangeResult::PathTooLong},
         {"a profile another program holds open",
          [&] {
-             HANDLE holder = CreateFileA(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             HANDLE holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
              const LONG status = WriteFolderIcon(folderIcon);
              if (holder != INVALID_HANDLE_VALUE)
                  CloseHandle(holder);
@@ -231,7 +236,7 @@ TEST(ResultFromStatus, StatusesTheStoresReport)
          ChangeResult::WriteFailed},
         {"a drive entry for no drive letter", [&] { return WriteDriveIcon(noDrive); }, ERROR_INVALID_DRIVE,
          ChangeResult::WriteFailed},
-        {"a type without a class", [&] { return WriteTypeDefaultIcon(IconLocation("C:\\a.ico", ".txt", 1)); },
+        {"a type without a class", [&] { return WriteTypeDefaultIcon(IconLocation(L"C:\\a.ico", L".txt", 1)); },
          ERROR_INVALID_PARAMETER, ChangeResult::WriteFailed},
     };
     for (const Row& row : rows) {
@@ -241,9 +246,9 @@ TEST(ResultFromStatus, StatusesTheStoresReport)
         EXPECT_EQ(row.Result, ResultFromStatus(status));
     }
     // The platform's word for a name that does not fit the buffer given is a path too long.
-    char name[1];
-    DWORD size = sizeof name;
-    EXPECT_FALSE(GetComputerNameA(name, &size));
+    wchar_t name[1];
+    DWORD size = static_cast<DWORD>(std::size(name));
+    EXPECT_FALSE(GetComputerNameW(name, &size));
     EXPECT_EQ(ERROR_BUFFER_OVERFLOW, static_cast<LONG>(GetLastError()));
     EXPECT_EQ(ChangeResult::PathTooLong, ResultFromStatus(ERROR_BUFFER_OVERFLOW));
 }
@@ -256,16 +261,16 @@ TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
     target.SetCurrentIndex(4);
     ASSERT_TRUE(target.Current);
     EXPECT_EQ(4, target.CurrentIndex());
-    EXPECT_STREQ("", target.CurrentIconPath());
-    EXPECT_STREQ("", target.Current->Owner);
+    EXPECT_STREQ(L"", target.CurrentIconPath());
+    EXPECT_STREQ(L"", target.Current->Owner);
 
     IconTarget other(nullptr);
-    EXPECT_FALSE(other.SetCurrentIconPath(std::string(260, 'p').c_str()));
+    EXPECT_FALSE(other.SetCurrentIconPath(std::wstring(260, L'p').c_str()));
     ASSERT_TRUE(other.Current);
-    EXPECT_STREQ("", other.CurrentIconPath());
+    EXPECT_STREQ(L"", other.CurrentIconPath());
     EXPECT_EQ(0, other.CurrentIndex());
-    EXPECT_TRUE(other.SetCurrentIconPath("C:\\a.ico"));
-    EXPECT_STREQ("C:\\a.ico", other.CurrentIconPath());
+    EXPECT_TRUE(other.SetCurrentIconPath(L"C:\\a.ico"));
+    EXPECT_STREQ(L"C:\\a.ico", other.CurrentIconPath());
 
     other.RememberOriginal(std::nullopt);
     EXPECT_FALSE(other.Original());
@@ -280,30 +285,30 @@ TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
 
 TEST_F(IconTargetTest, FileWithATypeIconStartsAsSingleFile)
 {
-    MakeType("C:\\icons\\type.ico,2");
-    const auto target = OpenDialog(File("report"));
+    MakeType(L"C:\\icons\\type.ico,2");
+    const auto target = OpenDialog(File(L"report"));
     ASSERT_TRUE(target.Current);
     EXPECT_FALSE(target.AllOfType());
-    EXPECT_STREQ("C:\\icons\\type.ico", target.Current->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\type.ico", target.Current->IconPath);
     EXPECT_EQ(2, target.Current->Index);
     EXPECT_EQ(class_, target.Current->TypeKey);
     EXPECT_EQ(ext_, target.Current->Owner);
     ASSERT_TRUE(target.Original());
-    EXPECT_STREQ("C:\\icons\\type.ico", target.Original()->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\type.ico", target.Original()->IconPath);
 }
 
 TEST_F(IconTargetTest, FileWithAnEntryOfItsOwnStartsAsSingleFile)
 {
-    MakeType(""); // the type itself has no icon
-    const std::string file = File("own");
-    IconLocation entry("C:\\icons\\own.ico", "", 5);
+    MakeType(L""); // the type itself has no icon
+    const std::wstring file = File(L"own");
+    IconLocation entry(L"C:\\icons\\own.ico", L"", 5);
     entry.SetTypeKey(class_.c_str());
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(entry, file.c_str()));
 
     const auto target = OpenDialog(file);
     ASSERT_TRUE(target.Current);
     EXPECT_FALSE(target.AllOfType());
-    EXPECT_STREQ("C:\\icons\\own.ico", target.Current->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\own.ico", target.Current->IconPath);
     EXPECT_EQ(5, target.Current->Index);
     EXPECT_EQ(class_, target.Current->TypeKey);
     EXPECT_EQ(ext_, target.Current->Owner);
@@ -311,72 +316,74 @@ TEST_F(IconTargetTest, FileWithAnEntryOfItsOwnStartsAsSingleFile)
 
 TEST_F(IconTargetTest, FileOfATypeWithoutIconStartsAsTypeWithNothing)
 {
-    MakeType("");
-    const auto target = OpenDialog(File("bare"));
+    MakeType(L"");
+    const auto target = OpenDialog(File(L"bare"));
     EXPECT_TRUE(target.AllOfType());
     EXPECT_FALSE(target.Current);
     EXPECT_FALSE(target.Original());
 
-    const auto unknown = OpenDialog(dir_.MakeFile("x" + Upper(ext_) + "z"));
+    const auto unknown = OpenDialog(dir_.MakeFile(L"x" + Upper(ext_) + L"z"));
     EXPECT_TRUE(unknown.AllOfType());
     EXPECT_FALSE(unknown.Current);
 }
 
 TEST_F(IconTargetTest, TypeServedByAHandlerStartsAsTypeWithItsHandlerIcon)
 {
-    MakeType("");
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", HandlerIconValue, "C:\\icons\\h.ico,6"));
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "",
-                                  "{00000000-1111-2222-3333-444444444444}"));
-    const auto target = OpenDialog(File("handled"));
+    MakeType(L"");
+    ASSERT_TRUE(
+        test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", HandlerIconValue, L"C:\\icons\\h.ico,6"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"",
+                                  L"{00000000-1111-2222-3333-444444444444}"));
+    const auto target = OpenDialog(File(L"handled"));
     ASSERT_TRUE(target.Current);
     EXPECT_TRUE(target.AllOfType());
-    EXPECT_STREQ("C:\\icons\\h.ico", target.Current->IconPath);
+    EXPECT_STREQ(L"C:\\icons\\h.ico", target.Current->IconPath);
     EXPECT_EQ(6, target.Current->Index);
     EXPECT_EQ(ext_, target.Current->Owner);
 }
 
 TEST_F(IconTargetTest, FolderAndDriveReadTheirStores)
 {
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     auto target = OpenDialog(folder);
     EXPECT_EQ(TargetKind::Folder, target.Kind());
     EXPECT_FALSE(target.AllOfType());
     ASSERT_TRUE(target.Current);
-    EXPECT_STREQ("C:\\icons\\folder-class.ico", target.Current->IconPath);
-    EXPECT_STREQ("Folder", target.Current->TypeKey);
+    EXPECT_STREQ(L"C:\\icons\\folder-class.ico", target.Current->IconPath);
+    EXPECT_STREQ(L"Folder", target.Current->TypeKey);
     EXPECT_EQ(folder, target.Current->Owner);
 
     // Without any DriveIcons key no icon is known for a drive.
-    auto drive = OpenDialog("C:\\");
+    auto drive = OpenDialog(L"C:\\");
     EXPECT_EQ(TargetKind::Drive, drive.Kind());
     EXPECT_FALSE(drive.Current);
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\C\\DefaultIcon", "", "C:\\c.ico,3"));
-    drive = OpenDialog("C:\\");
+    ASSERT_TRUE(
+        test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\C\\DefaultIcon", L"", L"C:\\c.ico,3"));
+    drive = OpenDialog(L"C:\\");
     ASSERT_TRUE(drive.Current);
-    EXPECT_STREQ("C:\\c.ico", drive.Current->IconPath);
-    EXPECT_STREQ("C", drive.Current->Owner);
+    EXPECT_STREQ(L"C:\\c.ico", drive.Current->IconPath);
+    EXPECT_STREQ(L"C", drive.Current->Owner);
 }
 
 TEST_F(IconTargetTest, HasBackupByKind)
 {
-    MakeType("C:\\icons\\type.ico,2");
+    MakeType(L"C:\\icons\\type.ico,2");
     // A drive and a single file can always be restored.
-    EXPECT_TRUE(OpenDialog("C:\\").HasBackup());
-    auto file = OpenDialog(File("one"));
+    EXPECT_TRUE(OpenDialog(L"C:\\").HasBackup());
+    auto file = OpenDialog(File(L"one"));
     EXPECT_TRUE(file.HasBackup());
 
     // A type only once it has a backup; without a current icon never.
     file.SetAllOfType(true);
     EXPECT_FALSE(file.HasBackup());
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon", BackupIconValue, "C:\\old.ico,1"));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", BackupIconValue, L"C:\\old.ico,1"));
     EXPECT_TRUE(file.HasBackup());
     file.Current.reset();
     EXPECT_FALSE(file.HasBackup());
 
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     EXPECT_FALSE(OpenDialog(folder).HasBackup());
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation("C:\\b.ico", "", 1), folder.c_str()));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", 1), folder.c_str()));
     EXPECT_TRUE(OpenDialog(folder).HasBackup());
 
     IconTarget unclassified(nullptr);
@@ -388,7 +395,7 @@ TEST_F(IconTargetTest, HasBackupByKind)
 // and the change reported done).
 TEST_F(IconTargetTest, AllOfTypeMeansNothingForAFolderOrADrive)
 {
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     IconTarget target(folder.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
     EXPECT_FALSE(target.AllOfType());
@@ -399,52 +406,54 @@ TEST_F(IconTargetTest, AllOfTypeMeansNothingForAFolderOrADrive)
     ASSERT_TRUE(icon);
     EXPECT_EQ(Lower(library_), Lower(icon->IconPath));
     EXPECT_EQ(3, icon->Index);
-    SHFILEINFOA shown = {};
-    ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &shown, sizeof shown, SHGFI_ICONLOCATION));
+    SHFILEINFOW shown = {};
+    ASSERT_NE(0u, SHGetFileInfoW(folder.c_str(), 0, &shown, sizeof shown, SHGFI_ICONLOCATION));
     EXPECT_EQ(3, shown.iIcon);
 
-    IconTarget drive("G:\\");
+    IconTarget drive(L"G:\\");
     drive.SetAllOfType(true);
     EXPECT_FALSE(drive.AllOfType());
     ASSERT_EQ(ChangeResult::Done, Choose(drive, library_, 2));
-    EXPECT_EQ(library_ + ",2", ValueText(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\G\\DefaultIcon"));
+    EXPECT_EQ(library_ + L",2", ValueText(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\G\\DefaultIcon"));
 }
 
 // What restoring would change, as the command line reports it before it restores.
 TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
 {
-    MakeType(typeIcon_ + ",1");
-    const std::string a = File("a");
-    const std::string plain = File("plain");
+    MakeType(typeIcon_ + L",1");
+    const std::wstring a = File(L"a");
+    const std::wstring plain = File(L"plain");
     EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(plain).WhatRestoreWouldDo()); // the type's icon, no entry
     EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialogForType(plain).WhatRestoreWouldDo());
     ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(a).WhatRestoreWouldDo());
     ASSERT_EQ(ChangeResult::Done, ApplyToType(plain, library_, 4));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialogForType(plain).WhatRestoreWouldDo());
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", test::OtherClsid));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", test::OtherClsid));
     EXPECT_EQ(RestoreOutcome::HandlerReplaced, OpenDialog(a).WhatRestoreWouldDo());
 
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(folder).WhatRestoreWouldDo());
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(folder).WhatRestoreWouldDo());
 
     // A drive only with an entry of its own, which restoring deletes; the Drive class's
     // icon, reported once the DriveIcons key exists, is nothing to restore.
-    test::KeyGuard driveClass(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon");
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, "Drive\\DefaultIcon", "", "C:\\drive.ico,1"));
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\H\\DefaultIcon", "", "C:\\h.ico,1"));
-    EXPECT_EQ(RestoreOutcome::Restores, OpenDialog("H:\\").WhatRestoreWouldDo());
-    const auto other = OpenDialog("J:\\");
+    test::KeyGuard driveClass(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon");
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon", L"", L"C:\\drive.ico,1"));
+    ASSERT_TRUE(
+        test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\H\\DefaultIcon", L"", L"C:\\h.ico,1"));
+    EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(L"H:\\").WhatRestoreWouldDo());
+    const auto other = OpenDialog(L"J:\\");
     ASSERT_TRUE(other.Current);
     EXPECT_EQ(RestoreOutcome::NothingToRestore, other.WhatRestoreWouldDo());
     // Only a letter names a drive's entry: "1:\" addresses none, even where a key of
     // that name is there.
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\1\\DefaultIcon", "", "C:\\1.ico,1"));
-    IconTarget notADrive("1:\\");
+    ASSERT_TRUE(
+        test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\1\\DefaultIcon", L"", L"C:\\1.ico,1"));
+    IconTarget notADrive(L"1:\\");
     ASSERT_EQ(TargetKind::Drive, notADrive.Kind());
-    ASSERT_TRUE(notADrive.SetCurrentIconPath("C:\\1.ico"));
+    ASSERT_TRUE(notADrive.SetCurrentIconPath(L"C:\\1.ico"));
     EXPECT_EQ(RestoreOutcome::NothingToRestore, notADrive.WhatRestoreWouldDo());
 
     EXPECT_EQ(RestoreOutcome::NothingToRestore, IconTarget(nullptr).WhatRestoreWouldDo());
@@ -455,17 +464,17 @@ TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
 
 TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
 {
-    const std::string folder = dir_.MakeFolder("Data");
-    const std::string profile = folder + "\\Desktop.ini";
+    const std::wstring folder = dir_.MakeFolder(L"Data");
+    const std::wstring profile = folder + L"\\Desktop.ini";
 
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
-    EXPECT_EQ("C:\\icons\\folder-class.ico,7", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ(L"C:\\icons\\folder-class.ico,7", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
 
     auto second = OpenDialog(folder);
     EXPECT_TRUE(second.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 5));
     // The backup is replaced by what the folder had when the second dialog opened.
-    EXPECT_EQ(library_ + ",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ(library_ + L",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
     EXPECT_EQ(5, ReadFolderIcon(folder.c_str())->Index);
 
     auto third = OpenDialog(folder);
@@ -474,7 +483,7 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
     ASSERT_TRUE(restored);
     EXPECT_EQ(library_, restored->IconPath);
     EXPECT_EQ(3, restored->Index);
-    EXPECT_EQ("<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
     EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
     EXPECT_FALSE(OpenDialog(folder).HasBackup());
 
@@ -486,87 +495,88 @@ TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
 
 TEST_F(IconTargetTest, RestoringAFolderWritesTheFolderClassIconExplicitly)
 {
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    const std::string text = ReadFileText(folder + "\\Desktop.ini");
+    const std::string text = ReadFileText(folder + L"\\Desktop.ini");
     EXPECT_TRUE(Contains(text, "IconFile=C:\\icons\\folder-class.ico"));
     EXPECT_TRUE(Contains(text, "IconIndex=7"));
 }
 
 TEST_F(IconTargetTest, ShellReportsTheFolderIconWritten)
 {
-    const std::string folder = dir_.MakeFolder("Shown");
-    SHFILEINFOA before = {};
-    SHGetFileInfoA(folder.c_str(), 0, &before, sizeof before, SHGFI_ICONLOCATION);
+    const std::wstring folder = dir_.MakeFolder(L"Shown");
+    SHFILEINFOW before = {};
+    SHGetFileInfoW(folder.c_str(), 0, &before, sizeof before, SHGFI_ICONLOCATION);
     ASSERT_NE(9, before.iIcon);
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 9));
-    SHFILEINFOA after = {};
-    ASSERT_NE(0u, SHGetFileInfoA(folder.c_str(), 0, &after, sizeof after, SHGFI_ICONLOCATION));
+    SHFILEINFOW after = {};
+    ASSERT_NE(0u, SHGetFileInfoW(folder.c_str(), 0, &after, sizeof after, SHGFI_ICONLOCATION));
     EXPECT_EQ(9, after.iIcon);
 }
 
 TEST_F(IconTargetTest, FolderWritesThatFailAreReported)
 {
     // A folder that is not there: the shell handed over a path that has gone since.
-    const std::string missing = dir_.Path() + "\\gone";
+    const std::wstring missing = dir_.Path() + L"\\gone";
     EXPECT_EQ(ChangeResult::WriteFailed, ApplyTo(missing, library_, 3));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(missing.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(missing.c_str()));
 
     // A profile file that another program holds open.
-    const std::string folder = dir_.MakeFolder("Locked");
-    const std::string profile = dir_.MakeFile("Locked\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n");
+    const std::wstring folder = dir_.MakeFolder(L"Locked");
+    const std::wstring profile =
+        dir_.MakeFile(L"Locked\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n");
     auto locked = OpenDialog(folder);
-    HANDLE holder = CreateFileA(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
     const ChangeResult applied = Choose(locked, library_, 3);
     CloseHandle(holder);
     EXPECT_EQ(ChangeResult::WriteFailed, applied);
-    EXPECT_STREQ("C:\\old.ico", ReadFolderIcon(folder.c_str())->IconPath);
+    EXPECT_STREQ(L"C:\\old.ico", ReadFolderIcon(folder.c_str())->IconPath);
 
     // Restoring through a locked file keeps the backup for a later try.
     ASSERT_EQ(ChangeResult::Done, Choose(locked, library_, 4));
-    holder = CreateFileA(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     const ChangeResult restored = OpenDialog(folder).RestoreDefault();
     CloseHandle(holder);
     EXPECT_EQ(ChangeResult::WriteFailed, restored);
     EXPECT_TRUE(OpenDialog(folder).HasBackup());
     EXPECT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    EXPECT_STREQ("C:\\old.ico", ReadFolderIcon(folder.c_str())->IconPath);
+    EXPECT_STREQ(L"C:\\old.ico", ReadFolderIcon(folder.c_str())->IconPath);
 }
 
 TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
 {
-    const std::string folder = dir_.MakeFolder("Data");
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, "other", "C:\\x.ico,1"));
+    const std::wstring folder = dir_.MakeFolder(L"Data");
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"other", L"C:\\x.ico,1"));
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FolderBackupKey);
     ASSERT_TRUE(readOnly.Applied());
     EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(folder, library_, 3));
-    EXPECT_EQ("<none>", ReadFileText(folder + "\\Desktop.ini"));
-    EXPECT_FALSE(GetFileAttributesA(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
+    EXPECT_FALSE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
 }
 
 TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
 {
     // A folder path with no room for "\Desktop.ini": no icon is known, none is written.
-    std::string longFolder = dir_.Path() + "\\";
-    longFolder += std::string(250 - longFolder.size(), 'd');
+    std::wstring longFolder = dir_.Path() + L"\\";
+    longFolder += std::wstring(250 - longFolder.size(), L'd');
     auto tooLong = OpenDialog(longFolder);
     EXPECT_FALSE(tooLong.Current);
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
 
     // An icon path that "IconFile" could not give back whole.
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
     auto longIcon = OpenDialog(folder);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(longIcon, "C:\\" + std::string(256, 'i'), 3));
+    EXPECT_EQ(ChangeResult::PathTooLong, Choose(longIcon, L"C:\\" + std::wstring(256, L'i'), 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
-    EXPECT_EQ("<none>", ReadFileText(folder + "\\Desktop.ini"));
+    EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
 
     // A current icon whose backup text does not fit: the backup is refused first and the
     // folder keeps its icon.
-    const std::string old = "C:\\" + std::string(250, 'o');
-    dir_.MakeFile("Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + old + "\r\nIconIndex=-1\r\n");
+    const std::wstring old = L"C:\\" + std::wstring(250, L'o');
+    dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1\r\n");
     auto unbacked = OpenDialog(folder);
     ASSERT_TRUE(unbacked.Current);
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(unbacked, library_, 3));
@@ -578,44 +588,44 @@ TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
 
 TEST_F(IconTargetTest, TypeApplyTwiceKeepsTheFirstBackupAndRestoreBringsItBack)
 {
-    const std::string original = typeIcon_ + ",2";
+    const std::wstring original = typeIcon_ + L",2";
     MakeType(original);
-    const std::string file = File("doc");
-    EXPECT_EQ(Lower(typeIcon_ + ",2"), Lower(ShellIconLocation(file)));
+    const std::wstring file = File(L"doc");
+    EXPECT_EQ(Lower(typeIcon_ + L",2"), Lower(ShellIconLocation(file)));
 
     auto first = OpenDialogForType(file);
     EXPECT_FALSE(first.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(first, library_, 4));
-    EXPECT_EQ(library_ + ",4", ClassValue("DefaultIcon"));
-    EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_EQ(Lower(library_ + ",4"), Lower(ShellIconLocation(file)));
+    EXPECT_EQ(library_ + L",4", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(Lower(library_ + L",4"), Lower(ShellIconLocation(file)));
 
     auto second = OpenDialogForType(file);
     EXPECT_TRUE(second.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 6));
-    EXPECT_EQ(library_ + ",6", ClassValue("DefaultIcon"));
-    EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(library_ + L",6", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon", BackupIconValue));
 
     auto restore = OpenDialogForType(file);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
     auto reopened = OpenDialogForType(file);
     EXPECT_FALSE(reopened.HasBackup());
-    EXPECT_EQ(Lower(typeIcon_ + ",2"), Lower(ShellIconLocation(file)));
+    EXPECT_EQ(Lower(typeIcon_ + L",2"), Lower(ShellIconLocation(file)));
 
     // Nothing left to restore: nothing changes.
     auto again = OpenDialogForType(file);
     EXPECT_EQ(ChangeResult::Done, again.RestoreDefault());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
 }
 
 TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
 {
     // REPORT.ABC gives ABCfile: the extension's letter case is kept.
-    const std::string upperExt = Upper(ext_);
-    const std::string derived = upperExt.substr(1) + "file";
-    const std::string file = dir_.MakeFile("REPORT" + upperExt);
+    const std::wstring upperExt = Upper(ext_);
+    const std::wstring derived = upperExt.substr(1) + L"file";
+    const std::wstring file = dir_.MakeFile(L"REPORT" + upperExt);
     auto target = OpenDialog(file);
     ASSERT_FALSE(target.Current);
     ASSERT_TRUE(target.AllOfType());
@@ -624,72 +634,72 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
     EXPECT_EQ(derived, target.Current->TypeKey);
     EXPECT_EQ(upperExt, target.Current->Owner);
     EXPECT_EQ(derived, ValueText(HKEY_CLASSES_ROOT, upperExt));
-    EXPECT_EQ(library_ + ",2", ValueText(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon"));
+    EXPECT_EQ(library_ + L",2", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
     // There was no icon before, so there is nothing to back up.
-    EXPECT_EQ("<none>", ValueText(HKEY_CLASSES_ROOT, derived + "\\DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon", BackupIconValue));
 }
 
 TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)
 {
     // report.abc with no icon known anywhere: stored with TypeKey abcfile and Owner .abc.
-    const std::string file = File("report");
+    const std::wstring file = File(L"report");
     auto target = OpenDialog(file);
     ASSERT_FALSE(target.Current);
     target.SetAllOfType(false);
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 3));
     EXPECT_EQ(class_, target.Current->TypeKey);
     EXPECT_EQ(ext_, target.Current->Owner);
-    EXPECT_EQ(library_ + ",3," + class_, TableValue(file));
+    EXPECT_EQ(library_ + L",3," + class_, TableValue(file));
     EXPECT_EQ(class_, ValueText(HKEY_CLASSES_ROOT, ext_));
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(file).RestoreDefault());
-    EXPECT_EQ("<none>", TableValue(file));
+    EXPECT_EQ(L"<none>", TableValue(file));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 }
 
 TEST_F(IconTargetTest, SetTypeIconWritesBesideTheHandlerOnlyWhenItIsThisExtension)
 {
-    MakeType("%1");
-    IconLocation location("C:\\t.ico", ext_.c_str(), 3);
+    MakeType(L"%1");
+    IconLocation location(L"C:\\t.ico", ext_.c_str(), 3);
     location.SetTypeKey(class_.c_str());
 
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", ExtensionClsidText));
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", ExtensionClsidText));
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
-    EXPECT_EQ("C:\\t.ico,3", ClassValue("DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"C:\\t.ico,3", ClassValue(L"DefaultIcon", HandlerIconValue));
 
     // The same identifier in lower case is not this extension.
-    std::string lower = ExtensionClsidText;
-    for (char& c : lower)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", lower));
+    std::wstring lower = ExtensionClsidText;
+    for (wchar_t& c : lower)
+        c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", lower));
     location.SetIndex(4);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ("C:\\t.ico,4", ClassValue("DefaultIcon"));
-    EXPECT_EQ("C:\\t.ico,3", ClassValue("DefaultIcon", HandlerIconValue));
+    EXPECT_EQ(L"C:\\t.ico,4", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"C:\\t.ico,3", ClassValue(L"DefaultIcon", HandlerIconValue));
 }
 
 TEST_F(IconTargetTest, TypeWritesRefusedByTheRegistryAreReported)
 {
-    MakeType("C:\\old.ico,1");
-    const std::string file = File("doc");
-    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + "\\DefaultIcon");
+    MakeType(L"C:\\old.ico,1");
+    const std::wstring file = File(L"doc");
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
     EXPECT_EQ(ChangeResult::AccessDenied, ApplyToType(file, library_, 4));
-    EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
 }
 
 TEST_F(IconTargetTest, TypeTextsTooLongAreRefusedBeforeTheBackup)
 {
-    MakeType("C:\\old.ico,1");
-    auto target = OpenDialog(File("doc"));
+    MakeType(L"C:\\old.ico,1");
+    auto target = OpenDialog(File(L"doc"));
     target.SetAllOfType(true);
     // 255 characters, a comma and "12345" make more than 259.
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, "C:\\" + std::string(252, 'p'), 12345));
-    EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, L"C:\\" + std::wstring(252, L'p'), 12345));
+    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -697,10 +707,10 @@ TEST_F(IconTargetTest, TypeTextsTooLongAreRefusedBeforeTheBackup)
 
 TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
 {
-    const std::string original = typeIcon_ + ",1";
+    const std::wstring original = typeIcon_ + L",1";
     MakeType(original);
-    const std::string a = File("a");
-    const std::string sibling = File("b");
+    const std::wstring a = File(L"a");
+    const std::wstring sibling = File(L"b");
 
     auto target = OpenDialog(a);
     ASSERT_FALSE(target.AllOfType());
@@ -711,14 +721,14 @@ TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
     EXPECT_EQ(library_, entry->IconPath);
     EXPECT_EQ(3, entry->Index);
     EXPECT_EQ(class_, entry->TypeKey);
-    EXPECT_EQ(library_ + ",3," + class_, TableValue(a));
+    EXPECT_EQ(library_ + L",3," + class_, TableValue(a));
     // The class is now served by this extension; its icon waits in DefaultIconBAK.
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
-    EXPECT_EQ(original, ClassValue("DefaultIconBAK"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", HandlerIconValue));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandlerBAK"));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIconBAK"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", HandlerIconValue));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandlerBAK"));
     EXPECT_FALSE(ReadFileIcon(sibling.c_str()));
     // The sibling's dialog finds the type's icon behind the handler's "%1".
     const auto siblingTarget = OpenDialog(sibling);
@@ -734,48 +744,48 @@ TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
     EXPECT_EQ(3, restore.Current->Index);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
     EXPECT_FALSE(ReadFileIcon(a.c_str()));
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIconBAK"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandlerBAK"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandlerBAK"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
     EXPECT_FALSE(HasIconHandler(ext_.c_str()));
-    EXPECT_EQ(Lower(typeIcon_ + ",1"), Lower(ShellIconLocation(sibling)));
+    EXPECT_EQ(Lower(typeIcon_ + L",1"), Lower(ShellIconLocation(sibling)));
 }
 
 TEST_F(IconTargetTest, HandlerStaysUntilTheLastFileOfTheClassIsRestored)
 {
-    const std::string original = typeIcon_ + ",1";
+    const std::wstring original = typeIcon_ + L",1";
     MakeType(original);
-    const std::string a = File("a");
-    const std::string b = File("b");
+    const std::wstring a = File(L"a");
+    const std::wstring b = File(L"b");
     ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
     ASSERT_EQ(ChangeResult::Done, ApplyTo(b, library_, 5));
-    EXPECT_EQ(original, ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIconBAK"));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(a).RestoreDefault());
     EXPECT_FALSE(ReadFileIcon(a.c_str()));
     EXPECT_EQ(5, ReadFileIcon(b.c_str())->Index);
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(b).RestoreDefault());
     EXPECT_FALSE(ReadFileIcon(b.c_str()));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIconBAK"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK"));
 }
 
 TEST_F(IconTargetTest, EntriesOfAnotherExtensionOfTheSameClassKeepTheHandler)
 {
     // Two extensions name one class: the count goes by the class stored in each entry,
     // not by the extension text in the file names.
-    MakeType(typeIcon_ + ",1");
-    const std::string otherExt = ext_ + "x";
+    MakeType(typeIcon_ + L",1");
+    const std::wstring otherExt = ext_ + L"x";
     test::KeyGuard otherGuard(HKEY_CLASSES_ROOT, otherExt);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, otherExt, "", class_));
-    const std::string a = File("a");
-    const std::string b = dir_.MakeFile("b" + otherExt);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, otherExt, L"", class_));
+    const std::wstring a = File(L"a");
+    const std::wstring b = dir_.MakeFile(L"b" + otherExt);
     ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
     ASSERT_EQ(ChangeResult::Done, ApplyTo(b, library_, 4));
 
@@ -783,80 +793,80 @@ TEST_F(IconTargetTest, EntriesOfAnotherExtensionOfTheSameClassKeepTheHandler)
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(b).RestoreDefault());
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
-    EXPECT_EQ(typeIcon_ + ",1", ClassValue("DefaultIcon"));
+    EXPECT_EQ(typeIcon_ + L",1", ClassValue(L"DefaultIcon"));
 }
 
 TEST_F(IconTargetTest, RestoringWhileAnotherHandlerServesTheClassChangesNothing)
 {
-    MakeType(typeIcon_ + ",1");
-    const std::string a = File("a");
+    MakeType(typeIcon_ + L",1");
+    const std::wstring a = File(L"a");
     ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
-    const std::string foreign = "{00000000-1111-2222-3333-444444444444}";
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + "\\shellex\\IconHandler", "", foreign));
+    const std::wstring foreign = L"{00000000-1111-2222-3333-444444444444}";
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", foreign));
 
     EXPECT_EQ(ChangeResult::Done, OpenDialog(a).RestoreDefault());
-    EXPECT_EQ(library_ + ",3," + class_, TableValue(a));
-    EXPECT_EQ("%1", ClassValue("DefaultIcon"));
-    EXPECT_EQ(foreign, ClassValue("shellex\\IconHandler"));
-    EXPECT_EQ(typeIcon_ + ",1", ClassValue("DefaultIconBAK"));
+    EXPECT_EQ(library_ + L",3," + class_, TableValue(a));
+    EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(foreign, ClassValue(L"shellex\\IconHandler"));
+    EXPECT_EQ(typeIcon_ + L",1", ClassValue(L"DefaultIconBAK"));
 }
 
 TEST_F(IconTargetTest, TypeThenOneOfItsFilesThenRestoreFileAndType)
 {
-    const std::string original = typeIcon_ + ",1";
+    const std::wstring original = typeIcon_ + L",1";
     MakeType(original);
-    const std::string a = File("a");
-    const std::string b = File("b");
+    const std::wstring a = File(L"a");
+    const std::wstring b = File(L"b");
 
     ASSERT_EQ(ChangeResult::Done, ApplyToType(a, library_, 2));
     auto single = OpenDialog(b);
     ASSERT_FALSE(single.AllOfType());
     ASSERT_EQ(ChangeResult::Done, Choose(single, library_, 7));
-    EXPECT_EQ(library_ + ",2", ClassValue("DefaultIconBAK"));
-    EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(library_ + L",2", ClassValue(L"DefaultIconBAK"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon", BackupIconValue));
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(b).RestoreDefault());
-    EXPECT_EQ(library_ + ",2", ClassValue("DefaultIcon"));
+    EXPECT_EQ(library_ + L",2", ClassValue(L"DefaultIcon"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 
     auto restoreType = OpenDialogForType(a);
     ASSERT_TRUE(restoreType.HasBackup());
     ASSERT_EQ(ChangeResult::Done, restoreType.RestoreDefault());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
-    EXPECT_EQ("<none>", ClassValue("DefaultIcon", BackupIconValue));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\DefaultIconBAK"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK"));
 }
 
 TEST_F(IconTargetTest, SingleFileTextsTooLongAreRefusedWithNothingWritten)
 {
-    MakeType("C:\\old.ico,1");
-    auto target = OpenDialog(File("a"));
+    MakeType(L"C:\\old.ico,1");
+    auto target = OpenDialog(File(L"a"));
     // Path, index and class together exceed the 259 characters of an entry.
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, "C:\\" + std::string(240, 'p'), 3));
+    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, L"C:\\" + std::wstring(240, L'p'), 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
-    EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex"));
+    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex"));
 }
 
 TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
 {
-    MakeType("C:\\old.ico,1");
-    const std::string a = File("a");
-    IconLocation other("C:\\x.ico", "", 1);
+    MakeType(L"C:\\old.ico,1");
+    const std::wstring a = File(L"a");
+    IconLocation other(L"C:\\x.ico", L"", 1);
     other.SetTypeKey(class_.c_str());
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, "C:\\elsewhere.txt"));
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, L"C:\\elsewhere.txt"));
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
     ASSERT_TRUE(readOnly.Applied());
     EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(a, library_, 3));
-    EXPECT_EQ("<none>", TableValue(a));
-    EXPECT_EQ("C:\\old.ico,1", ClassValue("DefaultIcon"));
+    EXPECT_EQ(L"<none>", TableValue(a));
+    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 }
 
 TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 {
     // A dot in a folder name is no extension of the file.
-    const std::string file = dir_.MakeFile("v1.2\\README");
+    const std::wstring file = dir_.MakeFile(L"v1.2\\README");
     auto single = OpenDialog(file);
     EXPECT_FALSE(single.Current);
     single.SetAllOfType(false);
@@ -868,8 +878,8 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 
     // A name that ends in a dot has no extension text either (the platform finds the
     // file without the dot).
-    dir_.MakeFile("notes");
-    IconTarget dotted((dir_.Path() + "\\notes.").c_str());
+    dir_.MakeFile(L"notes");
+    IconTarget dotted((dir_.Path() + L"\\notes.").c_str());
     ASSERT_EQ(TargetKind::File, dotted.Kind());
     EXPECT_EQ(ChangeResult::NoExtension, Choose(dotted, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, ProductRoot));
@@ -880,50 +890,50 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 
 TEST_F(IconTargetTest, DriveApplyAndRestore)
 {
-    auto target = OpenDialog("D:\\");
+    auto target = OpenDialog(L"D:\\");
     ASSERT_FALSE(target.Current);
     EXPECT_TRUE(target.HasBackup());
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 2));
-    EXPECT_STREQ("D:\\", target.Current->Owner);
-    const std::string entry = std::string(DriveIconsKey) + "\\D\\DefaultIcon";
-    EXPECT_EQ(library_ + ",2", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_STREQ(L"D:\\", target.Current->Owner);
+    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\D\\DefaultIcon";
+    EXPECT_EQ(library_ + L",2", ValueText(HKEY_LOCAL_MACHINE, entry));
 
-    auto reopened = OpenDialog("D:\\");
+    auto reopened = OpenDialog(L"D:\\");
     ASSERT_TRUE(reopened.Current);
-    EXPECT_STREQ("D", reopened.Current->Owner);
+    EXPECT_STREQ(L"D", reopened.Current->Owner);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
-    EXPECT_EQ(library_ + ",4294967197", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_ + L",4294967197", ValueText(HKEY_LOCAL_MACHINE, entry));
 
-    ASSERT_EQ(ChangeResult::Done, OpenDialog("d:\\").RestoreDefault());
+    ASSERT_EQ(ChangeResult::Done, OpenDialog(L"d:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\D"));
+    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\D"));
 }
 
 TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsOverwrittenWithoutBackupAndRestoreDeletesIt)
 {
-    const std::string entry = std::string(DriveIconsKey) + "\\E\\DefaultIcon";
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, "", "C:\\vendor\\usb.ico,0"));
-    auto target = OpenDialog("E:\\");
+    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\E\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\vendor\\usb.ico,0"));
+    auto target = OpenDialog(L"E:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 1));
-    EXPECT_EQ(library_ + ",1", ValueText(HKEY_LOCAL_MACHINE, entry));
-    ASSERT_EQ(ChangeResult::Done, OpenDialog("E:\\").RestoreDefault());
+    EXPECT_EQ(library_ + L",1", ValueText(HKEY_LOCAL_MACHINE, entry));
+    ASSERT_EQ(ChangeResult::Done, OpenDialog(L"E:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
 }
 
 TEST_F(IconTargetTest, DriveWritesThatFailAreReported)
 {
-    const std::string entry = std::string(DriveIconsKey) + "\\F\\DefaultIcon";
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, "", "C:\\old.ico,0"));
+    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\F\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\old.ico,0"));
     {
         test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
         ASSERT_TRUE(readOnly.Applied());
-        auto target = OpenDialog("F:\\");
+        auto target = OpenDialog(L"F:\\");
         EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 1));
-        EXPECT_EQ("C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
+        EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
     }
-    auto tooLong = OpenDialog("F:\\");
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, "C:\\" + std::string(252, 'p'), 12345));
-    EXPECT_EQ("C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
+    auto tooLong = OpenDialog(L"F:\\");
+    EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, L"C:\\" + std::wstring(252, L'p'), 12345));
+    EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -931,50 +941,50 @@ TEST_F(IconTargetTest, DriveWritesThatFailAreReported)
 
 TEST_F(IconTargetTest, RemoveAllThenRestore)
 {
-    const std::string original = typeIcon_ + ",1";
+    const std::wstring original = typeIcon_ + L",1";
     MakeType(original);
-    const std::string a = File("a");
-    const std::string folder = dir_.MakeFolder("Data");
+    const std::wstring a = File(L"a");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
 
     ASSERT_EQ(ChangeResult::Done, ApplyTo(a, library_, 3));
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 4));
-    auto drive = OpenDialog("G:\\");
+    auto drive = OpenDialog(L"G:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(drive, library_, 5));
 
     ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
     EXPECT_FALSE(ReadFileIcon(a.c_str()));
     EXPECT_FALSE(OpenDialog(folder).HasBackup());
-    EXPECT_EQ(library_ + ",5", ValueText(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\G\\DefaultIcon"));
+    EXPECT_EQ(library_ + L",5", ValueText(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\G\\DefaultIcon"));
 
     // The file now shows its type's icon; restoring it finds nothing of this extension's.
     auto file = OpenDialog(a);
     ASSERT_TRUE(file.Current);
-    EXPECT_EQ(original, std::string(file.Current->IconPath) + "," + std::to_string(file.Current->Index));
+    EXPECT_EQ(original, std::wstring(file.Current->IconPath) + L"," + std::to_wstring(file.Current->Index));
     EXPECT_EQ(ChangeResult::Done, file.RestoreDefault());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + "\\shellex"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex"));
 
     // The folder keeps the icon it was given; with its backup gone there is nothing to restore.
-    const std::string profile = ReadFileText(folder + "\\Desktop.ini");
+    const std::string profile = ReadFileText(folder + L"\\Desktop.ini");
     EXPECT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    EXPECT_EQ(profile, ReadFileText(folder + "\\Desktop.ini"));
+    EXPECT_EQ(profile, ReadFileText(folder + L"\\Desktop.ini"));
     EXPECT_EQ(4, ReadFolderIcon(folder.c_str())->Index);
 }
 
 TEST_F(IconTargetTest, TypeIconAndItsBackupSurviveRemoveAll)
 {
-    const std::string original = typeIcon_ + ",1";
+    const std::wstring original = typeIcon_ + L",1";
     MakeType(original);
-    const std::string a = File("a");
+    const std::wstring a = File(L"a");
     ASSERT_EQ(ChangeResult::Done, ApplyToType(a, library_, 2));
 
     ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
-    EXPECT_EQ(library_ + ",2", ClassValue("DefaultIcon"));
-    EXPECT_EQ(original, ClassValue("DefaultIcon", BackupIconValue));
+    EXPECT_EQ(library_ + L",2", ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon", BackupIconValue));
 
     auto restore = OpenDialogForType(a);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
-    EXPECT_EQ(original, ClassValue("DefaultIcon"));
+    EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
 }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <deque>
 #include <optional>
 #include <random>
@@ -36,57 +37,59 @@ namespace orvane::test {
 namespace {
 
 // Folders and drives join once their changes go to this user's place too.
-constexpr char DefaultKinds[] = "file,type,folder,drive";
+constexpr wchar_t DefaultKinds[] = L"file,type,folder,drive";
 constexpr int DefaultSteps = 2000;
 constexpr std::size_t LogLength = 20;
 
-constexpr char MachineIcon[] = "C:\\icons\\machine.ico,1";
+constexpr wchar_t MachineIcon[] = L"C:\\icons\\machine.ico,1";
 // The folder's own icon from before the sequence, so that its Desktop.ini can be written
 // back byte for byte.
-constexpr char FolderStartPath[] = "C:\\icons\\folder-start.ico";
+constexpr wchar_t FolderStartPath[] = L"C:\\icons\\folder-start.ico";
 constexpr int FolderStartIndex = 2;
-constexpr char DriveRoot[] = "V:\\";
-constexpr char DriveLetter[] = "V";
-constexpr char UserDrives[] = "Software\\Classes\\Applications\\Explorer.exe\\Drives";
-constexpr char UserClasses[] = "Software\\Classes\\";
+constexpr wchar_t DriveRoot[] = L"V:\\";
+constexpr wchar_t DriveLetter[] = L"V";
+constexpr wchar_t UserDrives[] = L"Software\\Classes\\Applications\\Explorer.exe\\Drives";
+constexpr wchar_t UserClasses[] = L"Software\\Classes\\";
 
 enum class Kind { Folder, File, Type, Drive };
-constexpr const char* KindNames[] = {"folder", "file", "type", "drive"};
+constexpr const wchar_t* KindNames[] = {L"folder", L"file", L"type", L"drive"};
 
 enum class Action { Apply, Restore, RemoveAll };
 
-using Icon = std::optional<std::string>; // "path,index"
+using Icon = std::optional<std::wstring>; // "path,index"
 
-std::string Text(const std::optional<Scope>& scope)
+std::wstring Text(const std::optional<Scope>& scope)
 {
-    return !scope ? "none" : *scope == Scope::AllUsers ? "all users" : "this user";
+    return !scope ? L"none" : *scope == Scope::AllUsers ? L"all users" : L"this user";
 }
-const char* Text(ScopeChoice choice)
+const wchar_t* Text(ScopeChoice choice)
 {
-    return choice == ScopeChoice::Automatic ? "automatic" : choice == ScopeChoice::AllUsers ? "all users" : "this user";
+    return choice == ScopeChoice::Automatic  ? L"automatic"
+           : choice == ScopeChoice::AllUsers ? L"all users"
+                                             : L"this user";
 }
-const char* Text(ChangeResult result)
+const wchar_t* Text(ChangeResult result)
 {
     switch (result) {
     case ChangeResult::Done:
-        return "Done";
+        return L"Done";
     case ChangeResult::NoExtension:
-        return "NoExtension";
+        return L"NoExtension";
     case ChangeResult::PathTooLong:
-        return "PathTooLong";
+        return L"PathTooLong";
     case ChangeResult::AccessDenied:
-        return "AccessDenied";
+        return L"AccessDenied";
     case ChangeResult::WriteFailed:
-        return "WriteFailed";
+        return L"WriteFailed";
     }
-    return "?";
+    return L"?";
 }
 
-std::string IconText(const std::optional<IconLocation>& location)
+std::wstring IconText(const std::optional<IconLocation>& location)
 {
     if (!location)
-        return "<none>";
-    return std::string(location->IconPath) + "," + std::to_string(location->Index);
+        return L"<none>";
+    return std::wstring(location->IconPath) + L"," + std::to_wstring(location->Index);
 }
 
 // One target's settings as the two scopes hold them.
@@ -116,8 +119,8 @@ struct Model {
     ScopedIcon Type;         // the type's changes
     ScopedIcon FolderBackup; // the folder's backups
     ScopedIcon Drive;        // the drive's entries
-    std::string FolderIcon;  // what Desktop.ini names
-    std::string DriveClassIcon;
+    std::wstring FolderIcon;  // what Desktop.ini names
+    std::wstring DriveClassIcon;
     // All users' tables exist (they stay when their last entry goes): the per-file table
     // and the folders' backups. Remove-all without the rights is refused while either
     // does; restoring a file's entry for all users while the per-file table does.
@@ -125,8 +128,8 @@ struct Model {
     bool AllUsersFolderTable = false;
     bool AllUsersTables() const { return AllUsersFileTable || AllUsersFolderTable; }
 
-    std::string TypeSeen() const { return Type.Seen().value_or(MachineIcon); }
-    std::string FileSeen() const { return Entry.Seen().value_or(TypeSeen()); }
+    std::wstring TypeSeen() const { return Type.Seen().value_or(MachineIcon); }
+    std::wstring FileSeen() const { return Entry.Seen().value_or(TypeSeen()); }
     std::optional<Scope> FileScope() const { return Entry.Seen() ? Entry.SeenScope() : Type.SeenScope(); }
     // The scope the store names for the type's icon: that of the DefaultIcon key this
     // user sees, when the scope has a change of the type or this extension is its
@@ -140,7 +143,7 @@ struct Model {
             return Scope::AllUsers;
         return std::nullopt;
     }
-    std::string DriveSeen() const { return Drive.Seen().value_or(DriveClassIcon); }
+    std::wstring DriveSeen() const { return Drive.Seen().value_or(DriveClassIcon); }
 };
 
 // What a step is expected to answer.
@@ -156,52 +159,65 @@ protected:
     KeyGuard machineProduct_{HKEY_LOCAL_MACHINE, ProductRoot};
     KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
     KeyGuard machineDrives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
-    KeyGuard userDrive_{HKEY_CURRENT_USER, std::string(UserDrives) + "\\" + DriveLetter};
+    KeyGuard userDrive_{HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter};
     TempDir dir_;
-    std::string file_ = dir_.MakeFile("a" + type_.Extension);
-    std::string sibling_ = dir_.MakeFile("b" + type_.Extension);
-    std::string folder_ = dir_.MakeFolder("folder");
-    std::string profile_ = folder_ + "\\Desktop.ini";
+    std::wstring file_ = dir_.MakeFile(L"a" + type_.Extension);
+    std::wstring sibling_ = dir_.MakeFile(L"b" + type_.Extension);
+    std::wstring folder_ = dir_.MakeFolder(L"folder");
+    std::wstring profile_ = folder_ + L"\\Desktop.ini";
 
-    // Every place the sequence may write.
+    // Every place the sequence may write: the keys' dumps in UTF-8, the file's bytes.
     std::string Snapshot() const
     {
         std::string out;
         auto add = [&out](const char* name, const std::string& dump) { out += std::string("[") + name + "]\n" + dump; };
-        add("HKLM product", DumpKey(HKEY_LOCAL_MACHINE, ProductRoot));
-        add("HKCU product", DumpKey(HKEY_CURRENT_USER, ProductRoot));
-        add("HKCR class", DumpKey(HKEY_CLASSES_ROOT, type_.Class));
-        add("HKCR extension", DumpKey(HKEY_CLASSES_ROOT, type_.Extension));
-        add("HKCU class", DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Class));
-        add("HKCU extension", DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Extension));
-        add("HKLM drive", DumpKey(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\" + DriveLetter));
-        add("HKCU drive", DumpKey(HKEY_CURRENT_USER, std::string(UserDrives) + "\\" + DriveLetter));
+        add("HKLM product", Utf8(DumpKey(HKEY_LOCAL_MACHINE, ProductRoot)));
+        add("HKCU product", Utf8(DumpKey(HKEY_CURRENT_USER, ProductRoot)));
+        add("HKCR class", Utf8(DumpKey(HKEY_CLASSES_ROOT, type_.Class)));
+        add("HKCR extension", Utf8(DumpKey(HKEY_CLASSES_ROOT, type_.Extension)));
+        add("HKCU class", Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Class)));
+        add("HKCU extension", Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Extension)));
+        add("HKLM drive", Utf8(DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\" + DriveLetter)));
+        add("HKCU drive", Utf8(DumpKey(HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter)));
         add("Desktop.ini", ReadFileText(profile_));
         return out;
     }
 };
 
+// A variable of this process's environment; none when it is not set.
+std::optional<std::wstring> Variable(const wchar_t* name)
+{
+    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring text(size, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, &text[0], size);
+    if (length >= size)
+        return std::nullopt;
+    text.resize(length);
+    return text;
+}
+
 unsigned SeedFromEnvironment()
 {
-    if (const char* text = std::getenv("ORVANE_SEQUENCE_SEED"))
-        return static_cast<unsigned>(std::strtoul(text, nullptr, 0));
+    if (const auto text = Variable(L"ORVANE_SEQUENCE_SEED"))
+        return static_cast<unsigned>(std::wcstoul(text->c_str(), nullptr, 0));
     return std::random_device{}();
 }
 
 int StepsFromEnvironment()
 {
-    const char* text = std::getenv("ORVANE_SEQUENCE_STEPS");
-    const int steps = text != nullptr ? std::atoi(text) : 0;
+    const auto text = Variable(L"ORVANE_SEQUENCE_STEPS");
+    const int steps = text ? static_cast<int>(std::wcstol(text->c_str(), nullptr, 10)) : 0;
     return steps > 0 ? steps : DefaultSteps;
 }
 
 std::vector<Kind> KindsFromEnvironment()
 {
-    const char* text = std::getenv("ORVANE_SEQUENCE_KINDS");
-    const std::string list = "," + Lower(text != nullptr ? text : DefaultKinds) + ",";
+    const std::wstring list = L"," + Lower(Variable(L"ORVANE_SEQUENCE_KINDS").value_or(DefaultKinds)) + L",";
     std::vector<Kind> kinds;
     for (Kind kind : {Kind::Folder, Kind::File, Kind::Type, Kind::Drive})
-        if (Contains(list, ",all,") || Contains(list, std::string(",") + KindNames[static_cast<int>(kind)] + ","))
+        if (Contains(list, L",all,") || Contains(list, std::wstring(L",") + KindNames[static_cast<int>(kind)] + L","))
             kinds.push_back(kind);
     return kinds;
 }
@@ -213,10 +229,10 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     const std::vector<Kind> kinds = KindsFromEnvironment();
     ASSERT_FALSE(kinds.empty()) << "ORVANE_SEQUENCE_KINDS names no target";
     RecordProperty("seed", std::to_string(seed));
-    std::string kindList;
+    std::wstring kindList;
     for (Kind kind : kinds)
-        kindList += std::string(kindList.empty() ? "" : ",") + KindNames[static_cast<int>(kind)];
-    std::printf("sequence seed %u, %d steps, targets %s\n", seed, steps, kindList.c_str());
+        kindList += std::wstring(kindList.empty() ? L"" : L",") + KindNames[static_cast<int>(kind)];
+    std::printf("sequence seed %u, %d steps, targets %s\n", seed, steps, Utf8(kindList).c_str());
     std::fflush(stdout);
 
     // Before: the type with an icon of its own, the folder with one too, a drive letter
@@ -227,13 +243,15 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FileIconsKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FolderBackupKey));
-    ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, std::string(UserDrives) + "\\" + DriveLetter));
+    ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter));
     {
         RegKey key;
         ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, ProductKey));
-        ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, (std::string(DriveIconsKey) + "\\" + DriveLetter).c_str()));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  key.Create(HKEY_LOCAL_MACHINE, (std::wstring(DriveIconsKey) + L"\\" + DriveLetter).c_str()));
     }
-    ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(DriveIconsKey) + "\\" + DriveLetter + "\\DefaultIcon"));
+    ASSERT_TRUE(
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\" + DriveLetter + L"\\DefaultIcon"));
     IconLocation folderStart(FolderStartPath, folder_.c_str(), FolderStartIndex);
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(folderStart));
     ASSERT_EQ(TargetKind::Folder, IconTarget(folder_.c_str()).Kind());
@@ -246,16 +264,16 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
 
     std::mt19937 random(seed);
     auto chance = [&random](int percent) { return static_cast<int>(random() % 100) < percent; };
-    std::deque<std::string> log;
-    auto fail = [&](int step, const std::string& what) {
-        std::string steps;
-        for (const std::string& line : log)
-            steps += "  " + line + "\n";
+    std::deque<std::wstring> log;
+    auto fail = [&](int step, const std::wstring& what) {
+        std::wstring steps;
+        for (const std::wstring& line : log)
+            steps += L"  " + line + L"\n";
         ADD_FAILURE() << "seed " << seed << ", step " << step << ": " << what << "\nlast steps:\n" << steps;
     };
 
-    auto pathOf = [&](Kind kind) -> const std::string& {
-        static const std::string drive = DriveRoot;
+    auto pathOf = [&](Kind kind) -> const std::wstring& {
+        static const std::wstring drive = DriveRoot;
         return kind == Kind::Folder ? folder_ : kind == Kind::Drive ? drive : file_;
     };
     // What the dialog does when it opens on the target.
@@ -268,7 +286,7 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     };
 
     // The model's answer to a change of the kind in the scope that accepts it.
-    auto modelApply = [&](Kind kind, ScopeChoice choice, bool rights, const std::string& icon) {
+    auto modelApply = [&](Kind kind, ScopeChoice choice, bool rights, const std::wstring& icon) {
         Expected expected;
         expected.CheckChanged = true;
         // Under Automatic the change goes to all users' place when it accepts the write
@@ -390,45 +408,45 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     };
 
     // Compares what the store now shows with the model; the first difference, or empty.
-    auto compare = [&]() -> std::string {
-        auto differs = [](const char* what, const std::string& expected, const std::string& actual) {
-            return std::string(what) + ": expected " + expected + ", found " + actual;
+    auto compare = [&]() -> std::wstring {
+        auto differs = [](const wchar_t* what, const std::wstring& expected, const std::wstring& actual) {
+            return std::wstring(what) + L": expected " + expected + L", found " + actual;
         };
         for (Kind kind : kinds) {
             IconTarget target(pathOf(kind).c_str());
-            const std::string seen = IconText(target.ReadCurrentIcon());
+            const std::wstring seen = IconText(target.ReadCurrentIcon());
             switch (kind) {
             case Kind::File:
             case Kind::Type: {
                 if (kind == Kind::Type && std::find(kinds.begin(), kinds.end(), Kind::File) != kinds.end())
                     break; // the same reading
                 if (seen != model.FileSeen())
-                    return differs("file's icon read back", model.FileSeen(), seen);
+                    return differs(L"file's icon read back", model.FileSeen(), seen);
                 if (target.CurrentScope() != model.FileScope())
-                    return differs("file's icon's scope", Text(model.FileScope()), Text(target.CurrentScope()));
+                    return differs(L"file's icon's scope", Text(model.FileScope()), Text(target.CurrentScope()));
                 const FileIconAnswer answer = ResolveFileIcon(file_.c_str(), nullptr);
-                const std::string answered = std::string(answer.IconPath) + "," + std::to_string(answer.Index);
+                const std::wstring answered = std::wstring(answer.IconPath) + L"," + std::to_wstring(answer.Index);
                 if (answered != model.FileSeen())
-                    return differs("icon handler's answer for the file", model.FileSeen(), answered);
+                    return differs(L"icon handler's answer for the file", model.FileSeen(), answered);
                 const FileIconAnswer other = ResolveFileIcon(sibling_.c_str(), nullptr);
-                const std::string otherAnswered = std::string(other.IconPath) + "," + std::to_string(other.Index);
+                const std::wstring otherAnswered = std::wstring(other.IconPath) + L"," + std::to_wstring(other.Index);
                 if (otherAnswered != model.TypeSeen())
-                    return differs("icon handler's answer for the type's other file", model.TypeSeen(), otherAnswered);
+                    return differs(L"icon handler's answer for the type's other file", model.TypeSeen(), otherAnswered);
                 IconTarget siblingTarget(sibling_.c_str());
-                const std::string siblingSeen = IconText(siblingTarget.ReadCurrentIcon());
+                const std::wstring siblingSeen = IconText(siblingTarget.ReadCurrentIcon());
                 if (siblingSeen != model.TypeSeen())
-                    return differs("type's icon read back", model.TypeSeen(), siblingSeen);
+                    return differs(L"type's icon read back", model.TypeSeen(), siblingSeen);
                 if (siblingTarget.CurrentScope() != model.TypeScope())
-                    return differs("type's icon's scope", Text(model.TypeScope()), Text(siblingTarget.CurrentScope()));
+                    return differs(L"type's icon's scope", Text(model.TypeScope()), Text(siblingTarget.CurrentScope()));
                 break;
             }
             case Kind::Folder:
                 if (seen != model.FolderIcon)
-                    return differs("folder's icon read back", model.FolderIcon, seen);
+                    return differs(L"folder's icon read back", model.FolderIcon, seen);
                 break;
             case Kind::Drive:
                 if (seen != model.DriveSeen())
-                    return differs("drive's icon read back", model.DriveSeen(), seen);
+                    return differs(L"drive's icon read back", model.DriveSeen(), seen);
                 break;
             }
         }
@@ -446,48 +464,53 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         const ScopeChoice choice = choiceRoll < 80   ? ScopeChoice::Automatic
                                    : choiceRoll < 90 ? ScopeChoice::AllUsers
                                                      : ScopeChoice::ThisUser;
-        const std::string icon = "C:\\icons\\seq" + std::to_string(random() % 10) + ".icl," + std::to_string(random() % 100);
+        const std::wstring icon =
+            L"C:\\icons\\seq" + std::to_wstring(random() % 10) + L".icl," + std::to_wstring(random() % 100);
 
-        std::string line = std::to_string(step) + ": ";
-        line += action == Action::Apply ? "apply " + icon + " to " : action == Action::Restore ? "restore " : "remove-all";
+        std::wstring line = std::to_wstring(step) + L": ";
+        line += action == Action::Apply     ? L"apply " + icon + L" to "
+                : action == Action::Restore ? L"restore "
+                                            : L"remove-all";
         if (action != Action::RemoveAll)
-            line += std::string(KindNames[static_cast<int>(kind)]) + ", " + Text(choice);
-        line += rights ? ", with rights" : ", without rights";
+            line += std::wstring(KindNames[static_cast<int>(kind)]) + L", " + Text(choice);
+        line += rights ? L", with rights" : L", without rights";
 
         std::optional<StandardUser> standard;
         if (!rights) {
-            standard.emplace(std::vector<std::string>{type_.Class});
+            standard.emplace(std::vector<std::wstring>{type_.Class});
             if (!standard->Applied()) {
-                fail(step, "the standard user's locks did not take hold");
+                fail(step, L"the standard user's locks did not take hold");
                 break;
             }
         }
-        std::string difference;
+        std::wstring difference;
         if (action == Action::RemoveAll) {
             const LONG expected = modelRemoveAll(rights);
             const LONG status = RemoveAllSettings();
-            line += " -> " + std::to_string(status);
+            line += L" -> " + std::to_wstring(status);
             if (status != expected)
-                difference = "remove-all: expected status " + std::to_string(expected) + ", found " + std::to_string(status);
+                difference =
+                    L"remove-all: expected status " + std::to_wstring(expected) + L", found " + std::to_wstring(status);
         } else {
             IconTarget target = open(kind, choice);
             Expected expected;
             ChangeResult result;
             if (action == Action::Apply) {
                 expected = modelApply(kind, choice, rights, icon);
-                const std::size_t comma = icon.rfind(',');
+                const std::size_t comma = icon.rfind(L',');
                 target.SetCurrentIconPath(icon.substr(0, comma).c_str());
-                target.SetCurrentIndex(std::atoi(icon.c_str() + comma + 1));
+                target.SetCurrentIndex(static_cast<std::int32_t>(std::wcstol(icon.c_str() + comma + 1, nullptr, 10)));
                 result = target.ApplyIcon();
             } else {
                 expected = modelRestore(kind, choice, rights);
                 result = target.RestoreDefault();
             }
-            line += std::string(" -> ") + Text(result) + " in " + Text(target.ChangedScope());
+            line += std::wstring(L" -> ") + Text(result) + L" in " + Text(target.ChangedScope());
             if (result != expected.Result)
-                difference = std::string("result: expected ") + Text(expected.Result) + ", found " + Text(result);
+                difference = std::wstring(L"result: expected ") + Text(expected.Result) + L", found " + Text(result);
             else if (expected.CheckChanged && target.ChangedScope() != expected.Changed)
-                difference = "changed scope: expected " + Text(expected.Changed) + ", found " + Text(target.ChangedScope());
+                difference =
+                    L"changed scope: expected " + Text(expected.Changed) + L", found " + Text(target.ChangedScope());
         }
         standard.reset();
         log.push_back(line);

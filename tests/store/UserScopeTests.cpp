@@ -23,9 +23,9 @@
 namespace orvane::test {
 namespace {
 
-constexpr char MachineIcon[] = "C:\\icons\\machine.ico,1";
-constexpr char Library[] = "C:\\icons\\library.icl";
-constexpr char UserClasses[] = "Software\\Classes\\";
+constexpr wchar_t MachineIcon[] = L"C:\\icons\\machine.ico,1";
+constexpr wchar_t Library[] = L"C:\\icons\\library.icl";
+constexpr wchar_t UserClasses[] = L"Software\\Classes\\";
 
 constexpr bool Type = true;
 constexpr bool Single = false;
@@ -36,25 +36,25 @@ protected:
     KeyGuard machineProduct_{HKEY_LOCAL_MACHINE, ProductRoot};
     KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
     TempDir dir_;
-    std::string file_ = dir_.MakeFile("a" + type_.Extension);
-    std::string sibling_ = dir_.MakeFile("b" + type_.Extension);
+    std::wstring file_ = dir_.MakeFile(L"a" + type_.Extension);
+    std::wstring sibling_ = dir_.MakeFile(L"b" + type_.Extension);
 
     void SetUp() override { type_.SetDefaultIcon(MachineIcon); }
 
     // All users' places this test can touch, and this user's.
-    std::string AllUsersPlaces() const
+    std::wstring AllUsersPlaces() const
     {
         return DumpKey(HKEY_CLASSES_ROOT, type_.Class) + DumpKey(HKEY_CLASSES_ROOT, type_.Extension) +
                DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
     }
-    std::string UserPlaces() const
+    std::wstring UserPlaces() const
     {
         return DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Class) +
                DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Extension) + DumpKey(HKEY_CURRENT_USER, ProductRoot);
     }
 
     // What the dialog does when it opens on the file with "all files of this type" as given.
-    static IconTarget Open(const std::string& path, bool allOfType, ScopeChoice choice = ScopeChoice::Automatic)
+    static IconTarget Open(const std::wstring& path, bool allOfType, ScopeChoice choice = ScopeChoice::Automatic)
     {
         IconTarget target(path.c_str());
         target.RememberOriginal(target.ReadCurrentIcon());
@@ -62,7 +62,7 @@ protected:
         target.SetScopeChoice(choice);
         return target;
     }
-    static ChangeResult Apply(const std::string& path, bool allOfType, int index,
+    static ChangeResult Apply(const std::wstring& path, bool allOfType, int index,
                               ScopeChoice choice = ScopeChoice::Automatic, std::optional<Scope>* changed = nullptr)
     {
         IconTarget target = Open(path, allOfType, choice);
@@ -73,7 +73,7 @@ protected:
             *changed = target.ChangedScope();
         return result;
     }
-    static ChangeResult Restore(const std::string& path, bool allOfType, ScopeChoice choice = ScopeChoice::Automatic,
+    static ChangeResult Restore(const std::wstring& path, bool allOfType, ScopeChoice choice = ScopeChoice::Automatic,
                                 std::optional<Scope>* changed = nullptr)
     {
         IconTarget target = Open(path, allOfType, choice);
@@ -83,18 +83,18 @@ protected:
         return result;
     }
     // What the icon handler answers for a file, as "path,index".
-    static std::string Answer(const std::string& path)
+    static std::wstring Answer(const std::wstring& path)
     {
         const FileIconAnswer answer = ResolveFileIcon(path.c_str(), nullptr);
-        return std::string(answer.IconPath) + "," + std::to_string(answer.Index);
+        return std::wstring(answer.IconPath) + L"," + std::to_wstring(answer.Index);
     }
-    static std::string Seen(const std::string& path)
+    static std::wstring Seen(const std::wstring& path)
     {
         IconTarget target(path.c_str());
         const auto& current = target.ReadCurrentIcon();
-        return current ? std::string(current->IconPath) + "," + std::to_string(current->Index) : "<none>";
+        return current ? std::wstring(current->IconPath) + L"," + std::to_wstring(current->Index) : L"<none>";
     }
-    static std::string Chosen(int index) { return std::string(Library) + "," + std::to_string(index); }
+    static std::wstring Chosen(int index) { return std::wstring(Library) + L"," + std::to_wstring(index); }
 };
 
 TEST_F(UserScopeTest, EachKindAppliedAndRestoredGoesToTheScopeThatAcceptsIt)
@@ -117,12 +117,12 @@ TEST_F(UserScopeTest, EachKindAppliedAndRestoredGoesToTheScopeThatAcceptsIt)
         // key when it is missing so that it cannot be made.
         std::optional<StandardUser> standard;
         if (c.Standard) {
-            standard.emplace(std::vector<std::string>{type_.Class});
+            standard.emplace(std::vector<std::wstring>{type_.Class});
             ASSERT_TRUE(standard->Applied());
         }
-        const std::string userBefore = UserPlaces();
-        const std::string allBefore = AllUsersPlaces();
-        const std::string classBefore = type_.Dump();
+        const std::wstring userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
+        const std::wstring classBefore = type_.Dump();
         std::optional<Scope> changed;
         ASSERT_EQ(ChangeResult::Done, Apply(file_, c.AllOfType, 3, ScopeChoice::Automatic, &changed));
         EXPECT_EQ(changed, c.Expected);
@@ -133,7 +133,8 @@ TEST_F(UserScopeTest, EachKindAppliedAndRestoredGoesToTheScopeThatAcceptsIt)
 
         IconTarget reopened(file_.c_str());
         ASSERT_TRUE(reopened.ReadCurrentIcon());
-        EXPECT_EQ(Chosen(3), std::string(reopened.Current->IconPath) + "," + std::to_string(reopened.Current->Index));
+        EXPECT_EQ(Chosen(3),
+                  std::wstring(reopened.Current->IconPath) + L"," + std::to_wstring(reopened.Current->Index));
         EXPECT_EQ(reopened.CurrentScope(), c.Expected);
         EXPECT_EQ(Chosen(3), Answer(file_));
         // One file's change leaves its sibling with the type's icon.
@@ -158,8 +159,8 @@ TEST_F(UserScopeTest, AllUsersChosenWithoutTheRightsIsRefusedWithNothingWritten)
         SCOPED_TRACE(allOfType ? "type" : "one file");
         StandardUser standard({type_.Class});
         ASSERT_TRUE(standard.Applied());
-        const std::string userBefore = UserPlaces();
-        const std::string allBefore = AllUsersPlaces();
+        const std::wstring userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
         std::optional<Scope> changed;
         EXPECT_EQ(ChangeResult::AccessDenied, Apply(file_, allOfType, 3, ScopeChoice::AllUsers, &changed));
         EXPECT_EQ(changed, Scope::AllUsers);
@@ -172,8 +173,8 @@ TEST_F(UserScopeTest, ThisUserChosenWithTheRightsGoesToThisUsersPlace)
 {
     for (const bool allOfType : {Single, Type}) {
         SCOPED_TRACE(allOfType ? "type" : "one file");
-        const std::string userBefore = UserPlaces();
-        const std::string allBefore = AllUsersPlaces();
+        const std::wstring userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
         ASSERT_EQ(ChangeResult::Done, Apply(file_, allOfType, 5, ScopeChoice::ThisUser));
         EXPECT_EQ(allBefore, AllUsersPlaces());
         EXPECT_NE(userBefore, UserPlaces());
@@ -189,69 +190,69 @@ TEST_F(UserScopeTest, ThisUserChosenWithTheRightsGoesToThisUsersPlace)
 // its values, and only that key.
 TEST_F(UserScopeTest, ClassKeysAreReadKeyByKeyThisUsersFirst)
 {
-    const std::string other = UniqueName("orvtclass");
+    const std::wstring other = UniqueName(L"orvtclass");
     KeyGuard otherMachine(HKEY_CLASSES_ROOT, other);
     KeyGuard otherUser(HKEY_CURRENT_USER, UserClasses + other);
-    const std::string userClass = UserClasses + type_.Class;
+    const std::wstring userClass = UserClasses + type_.Class;
     struct Case {
         const char* Name;
-        void (*Arrange)(const std::string& userClass, const std::string& cls, const std::string& other);
-        const char* Seen; // "path,index|class", or "<none>"
-        const char* Answer;
+        void (*Arrange)(const std::wstring& userClass, const std::wstring& cls, const std::wstring& other);
+        const wchar_t* Seen; // "path,index|class", or "<none>"
+        const wchar_t* Answer;
     };
     const Case cases[] = {
         {"this user's DefaultIcon over all users'",
-         [](const std::string& u, const std::string&, const std::string&) {
-             WriteString(HKEY_CURRENT_USER, u + "\\DefaultIcon", nullptr, "C:\\icons\\user.ico,2");
+         [](const std::wstring& u, const std::wstring&, const std::wstring&) {
+             WriteString(HKEY_CURRENT_USER, u + L"\\DefaultIcon", nullptr, L"C:\\icons\\user.ico,2");
          },
-         "C:\\icons\\user.ico,2|class", "C:\\icons\\user.ico,2"},
+         L"C:\\icons\\user.ico,2|class", L"C:\\icons\\user.ico,2"},
         {"this user's class key without a DefaultIcon leaves all users' DefaultIcon seen",
-         [](const std::string& u, const std::string&, const std::string&) {
-             WriteString(HKEY_CURRENT_USER, u + "\\shell\\open\\command", nullptr, "notepad %1");
-             WriteString(HKEY_CURRENT_USER, u, nullptr, "This user's document");
+         [](const std::wstring& u, const std::wstring&, const std::wstring&) {
+             WriteString(HKEY_CURRENT_USER, u + L"\\shell\\open\\command", nullptr, L"notepad %1");
+             WriteString(HKEY_CURRENT_USER, u, nullptr, L"This user's document");
          },
-         "C:\\icons\\machine.ico,1|class", MachineIcon},
+         L"C:\\icons\\machine.ico,1|class", MachineIcon},
         {"this user's DefaultIcon without a value hides all users' one",
-         [](const std::string& u, const std::string&, const std::string&) {
-             WriteString(HKEY_CURRENT_USER, u + "\\DefaultIcon", "Other", "x");
+         [](const std::wstring& u, const std::wstring&, const std::wstring&) {
+             WriteString(HKEY_CURRENT_USER, u + L"\\DefaultIcon", L"Other", L"x");
          },
-         "<none>", nullptr},
+         L"<none>", nullptr},
         {"a CurVer of this user's leads to all users' class",
-         [](const std::string& u, const std::string& cls, const std::string& o) {
-             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
-             WriteString(HKEY_CURRENT_USER, u + "\\CurVer", nullptr, o);
-             WriteString(HKEY_CLASSES_ROOT, o + "\\DefaultIcon", nullptr, "C:\\icons\\next.ico,4");
+         [](const std::wstring& u, const std::wstring& cls, const std::wstring& o) {
+             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon");
+             WriteString(HKEY_CURRENT_USER, u + L"\\CurVer", nullptr, o);
+             WriteString(HKEY_CLASSES_ROOT, o + L"\\DefaultIcon", nullptr, L"C:\\icons\\next.ico,4");
          },
-         "C:\\icons\\next.ico,4|other", "C:\\icons\\next.ico,4"},
+         L"C:\\icons\\next.ico,4|other", L"C:\\icons\\next.ico,4"},
         {"a CurVer cycle through both scopes ends with none",
-         [](const std::string& u, const std::string& cls, const std::string& o) {
-             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
-             WriteString(HKEY_CURRENT_USER, u + "\\CurVer", nullptr, o);
-             WriteString(HKEY_CLASSES_ROOT, o + "\\CurVer", nullptr, cls);
+         [](const std::wstring& u, const std::wstring& cls, const std::wstring& o) {
+             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon");
+             WriteString(HKEY_CURRENT_USER, u + L"\\CurVer", nullptr, o);
+             WriteString(HKEY_CLASSES_ROOT, o + L"\\CurVer", nullptr, cls);
          },
-         "<none>", nullptr},
+         L"<none>", nullptr},
         {"a CurVer of all users' to a class only this user has",
-         [](const std::string&, const std::string& cls, const std::string& o) {
-             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
-             WriteString(HKEY_CLASSES_ROOT, cls + "\\CurVer", nullptr, o);
-             WriteString(HKEY_CURRENT_USER, UserClasses + o + "\\DefaultIcon", nullptr, "C:\\icons\\own.ico,6");
+         [](const std::wstring&, const std::wstring& cls, const std::wstring& o) {
+             DeleteKeyTree(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon");
+             WriteString(HKEY_CLASSES_ROOT, cls + L"\\CurVer", nullptr, o);
+             WriteString(HKEY_CURRENT_USER, UserClasses + o + L"\\DefaultIcon", nullptr, L"C:\\icons\\own.ico,6");
          },
-         "C:\\icons\\own.ico,6|other", "C:\\icons\\own.ico,6"},
+         L"C:\\icons\\own.ico,6|other", L"C:\\icons\\own.ico,6"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         c.Arrange(userClass, type_.Class, other);
-        std::string seen = LocationText(ReadTypeDefaultIcon(type_.Extension.c_str()));
+        std::wstring seen = LocationText(ReadTypeDefaultIcon(type_.Extension.c_str()));
         // The class part, named rather than spelled out.
-        const std::string tail = "|" + type_.Extension;
+        const std::wstring tail = L"|" + type_.Extension;
         if (Contains(seen, tail))
             seen = seen.substr(0, seen.find(tail));
-        if (Contains(seen, "|" + type_.Class))
-            seen.replace(seen.find("|" + type_.Class), type_.Class.size() + 1, "|class");
-        if (Contains(seen, "|" + other))
-            seen.replace(seen.find("|" + other), other.size() + 1, "|other");
+        if (Contains(seen, L"|" + type_.Class))
+            seen.replace(seen.find(L"|" + type_.Class), type_.Class.size() + 1, L"|class");
+        if (Contains(seen, L"|" + other))
+            seen.replace(seen.find(L"|" + other), other.size() + 1, L"|other");
         EXPECT_EQ(c.Seen, seen);
-        EXPECT_EQ(c.Answer != nullptr ? std::string(c.Answer) : file_ + ",0", Answer(file_));
+        EXPECT_EQ(c.Answer != nullptr ? std::wstring(c.Answer) : file_ + L",0", Answer(file_));
         // The class as the system registered it is nobody's setting.
         IconTarget target(file_.c_str());
         target.ReadCurrentIcon();
@@ -266,24 +267,24 @@ TEST_F(UserScopeTest, ClassKeysAreReadKeyByKeyThisUsersFirst)
 
 TEST_F(UserScopeTest, UserChoiceNamesTheClassThatChangesGoTo)
 {
-    const std::string chosen = UniqueName("orvtchosen");
+    const std::wstring chosen = UniqueName(L"orvtchosen");
     KeyGuard chosenMachine(HKEY_CLASSES_ROOT, chosen);
     KeyGuard chosenUser(HKEY_CURRENT_USER, UserClasses + chosen);
-    const std::string choiceKey =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + type_.Extension + "\\UserChoice";
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, chosen + "\\DefaultIcon", nullptr, "C:\\icons\\chosen.ico,5"));
+    const std::wstring choiceKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + type_.Extension + L"\\UserChoice";
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, chosen + L"\\DefaultIcon", nullptr, L"C:\\icons\\chosen.ico,5"));
 
     // A choice of a class that does not exist is passed over.
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, choiceKey, "ProgId", UniqueName("orvtmissing")));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, choiceKey, L"ProgId", UniqueName(L"orvtmissing")));
     EXPECT_EQ(MachineIcon, Answer(file_));
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, choiceKey, "ProgId", chosen));
-    char className[TextCapacity] = {};
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, choiceKey, L"ProgId", chosen));
+    wchar_t className[TextCapacity] = {};
     ASSERT_TRUE(ReadExtensionClass(type_.Extension.c_str(), className));
     EXPECT_EQ(chosen, className);
-    EXPECT_EQ("C:\\icons\\chosen.ico,5", Answer(file_));
+    EXPECT_EQ(L"C:\\icons\\chosen.ico,5", Answer(file_));
 
-    const std::string chosenBefore = DumpKey(HKEY_CLASSES_ROOT, chosen);
-    const std::string classBefore = type_.Dump();
+    const std::wstring chosenBefore = DumpKey(HKEY_CLASSES_ROOT, chosen);
+    const std::wstring classBefore = type_.Dump();
     for (const bool allOfType : {Type, Single}) {
         SCOPED_TRACE(allOfType ? "type" : "one file");
         ASSERT_EQ(ChangeResult::Done, Apply(file_, allOfType, 2));
@@ -292,18 +293,19 @@ TEST_F(UserScopeTest, UserChoiceNamesTheClassThatChangesGoTo)
         EXPECT_NE(chosenBefore, DumpKey(HKEY_CLASSES_ROOT, chosen));
         if (!allOfType) {
             EXPECT_TRUE(IsOwnIconHandlerIn(Scope::AllUsers, chosen.c_str()));
-            EXPECT_EQ("C:\\icons\\chosen.ico,5", Answer(sibling_));
+            EXPECT_EQ(L"C:\\icons\\chosen.ico,5", Answer(sibling_));
         }
         ASSERT_EQ(ChangeResult::Done, Restore(file_, allOfType));
         EXPECT_EQ(chosenBefore, DumpKey(HKEY_CLASSES_ROOT, chosen));
-        EXPECT_EQ("C:\\icons\\chosen.ico,5", Answer(file_));
+        EXPECT_EQ(L"C:\\icons\\chosen.ico,5", Answer(file_));
     }
 
     // A chosen class that only this user has makes the change this user's.
     DeleteKeyTree(HKEY_CLASSES_ROOT, chosen);
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserClasses + chosen + "\\DefaultIcon", nullptr, "C:\\icons\\mine.ico,1"));
-    const std::string allBefore = AllUsersPlaces();
-    const std::string mineBefore = DumpKey(HKEY_CURRENT_USER, UserClasses + chosen);
+    ASSERT_TRUE(
+        WriteString(HKEY_CURRENT_USER, UserClasses + chosen + L"\\DefaultIcon", nullptr, L"C:\\icons\\mine.ico,1"));
+    const std::wstring allBefore = AllUsersPlaces();
+    const std::wstring mineBefore = DumpKey(HKEY_CURRENT_USER, UserClasses + chosen);
     std::optional<Scope> changed;
     ASSERT_EQ(ChangeResult::Done, Apply(file_, Type, 4, ScopeChoice::Automatic, &changed));
     EXPECT_EQ(changed, Scope::ThisUser);
@@ -335,8 +337,8 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
     table.reset();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::string userBefore = UserPlaces();
-        const std::string allBefore = AllUsersPlaces();
+        const std::wstring userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
         ASSERT_EQ(ChangeResult::Done, Apply(file_, c.AllOfType, 1));
         EXPECT_EQ(Chosen(1), Answer(file_));
         EXPECT_EQ(userBefore, UserPlaces());
@@ -356,7 +358,7 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
                 // A standard user may not take all users' change back.
                 StandardUser standard({type_.Class});
                 ASSERT_TRUE(standard.Applied());
-                const std::string allNow = AllUsersPlaces();
+                const std::wstring allNow = AllUsersPlaces();
                 EXPECT_EQ(ChangeResult::AccessDenied, Restore(file_, c.AllOfType, ScopeChoice::AllUsers));
                 EXPECT_EQ(allNow, AllUsersPlaces());
             }
@@ -375,12 +377,12 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
 
 TEST_F(UserScopeTest, RemoveAllCoversBothScopesAndReportsWhatIsRefused)
 {
-    const std::string userBefore = UserPlaces();
-    const std::string classBefore = type_.Dump();
-    const std::string extensionBefore = DumpKey(HKEY_CLASSES_ROOT, type_.Extension);
+    const std::wstring userBefore = UserPlaces();
+    const std::wstring classBefore = type_.Dump();
+    const std::wstring extensionBefore = DumpKey(HKEY_CLASSES_ROOT, type_.Extension);
     ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
     ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Single, 2, ScopeChoice::ThisUser));
-    const std::string allChanged = AllUsersPlaces();
+    const std::wstring allChanged = AllUsersPlaces();
     {
         StandardUser standard({type_.Class});
         ASSERT_TRUE(standard.Applied());

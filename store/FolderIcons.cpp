@@ -5,6 +5,7 @@
 
 #include "FileTypeIcons.h"
 #include "IconResources.h"
+#include "ProfileEncoding.h"
 #include "Registry.h"
 
 namespace orvane {
@@ -128,6 +129,11 @@ LONG WriteFolderIcon(const IconLocation& location)
     wchar_t resource[TextCapacity + 16];
     std::swprintf(resource, std::size(resource), L"%ls,%ls", location.IconPath, index);
 
+    // A new Desktop.ini is made UTF-16, and an ANSI one becomes UTF-16 when the icon's
+    // path has a character its code page lacks.
+    const LONG prepared = PrepareProfileFor(profile, {location.IconPath, resource});
+    if (prepared != ERROR_SUCCESS)
+        return prepared;
     SetLastError(ERROR_SUCCESS);
     if (!WritePrivateProfileStringW(ShellClassInfo, IconFileEntry, location.IconPath, profile))
         return LastErrorOr(ERROR_WRITE_FAULT);

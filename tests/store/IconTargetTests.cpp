@@ -498,9 +498,9 @@ TEST_F(IconTargetTest, RestoringAFolderWritesTheFolderClassIconExplicitly)
     const std::wstring folder = dir_.MakeFolder(L"Data");
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    const std::string text = ReadFileText(folder + L"\\Desktop.ini");
-    EXPECT_TRUE(Contains(text, "IconFile=C:\\icons\\folder-class.ico"));
-    EXPECT_TRUE(Contains(text, "IconIndex=7"));
+    const std::wstring text = ProfileText(folder + L"\\Desktop.ini");
+    EXPECT_TRUE(Contains(text, L"IconFile=C:\\icons\\folder-class.ico"));
+    EXPECT_TRUE(Contains(text, L"IconIndex=7"));
 }
 
 TEST_F(IconTargetTest, ShellReportsTheFolderIconWritten)

@@ -559,4 +559,24 @@ std::wstring WriteIconFile(const std::wstring& path, int count)
     return path;
 }
 
+// The profile file's text as the platform's profile functions read it: UTF-16 LE after
+// a byte order mark, else in the ANSI code page. "<none>" when there is no file.
+std::wstring ProfileText(const std::wstring& path)
+{
+    const std::string bytes = ReadFileText(path);
+    std::wstring text;
+    if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            text.push_back(static_cast<wchar_t>(static_cast<BYTE>(bytes[i]) | static_cast<BYTE>(bytes[i + 1]) << 8));
+        return text;
+    }
+    const int length = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length));
+        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    }
+    return text;
+}
+
+
 } // namespace orvane::test

@@ -150,6 +150,10 @@ std::string ReadFileText(const std::wstring& path);
 inline bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+// A Desktop.ini's text as the platform's profile functions read it: UTF-16 LE after a
+// byte order mark, else in the ANSI code page.
+std::wstring ProfileText(const std::wstring& path);
+
 // UTF-8 of a text, for messages and byte comparisons; and back.
 std::string Utf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);

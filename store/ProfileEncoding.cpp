@@ -1,0 +1,124 @@
+#include "ProfileEncoding.h"
+
+#include <memory>
+#include <new>
+
+namespace orvane {
+
+namespace {
+
+constexpr DWORD ProfileSizeLimit = 1024 * 1024;
+constexpr BYTE Utf16LeMark[] = {0xFF, 0xFE};
+
+// A handle closed when it goes.
+struct FileHandle {
+    HANDLE Value = INVALID_HANDLE_VALUE;
+    explicit FileHandle(HANDLE value) : Value(value) {}
+    ~FileHandle()
+    {
+        if (Value != INVALID_HANDLE_VALUE)
+            CloseHandle(Value);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool Valid() const { return Value != INVALID_HANDLE_VALUE; }
+};
+
+LONG LastErrorOr(LONG fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
+}
+
+bool FitsCodePage(const wchar_t* text)
+{
+    if (text == nullptr || text[0] == L'\0')
+        return true;
+    // The UTF-8 code page holds every character and takes neither the flag nor the report.
+    if (GetACP() == CP_UTF8)
+        return true;
+    BOOL usedDefault = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr, &usedDefault);
+    return length > 0 && !usedDefault;
+}
+
+bool WriteAll(HANDLE file, const void* data, DWORD size)
+{
+    DWORD written = 0;
+    return WriteFile(file, data, size, &written, nullptr) && written == size;
+}
+
+LONG CreateUtf16Profile(const wchar_t* profile)
+{
+    FileHandle file(CreateFileW(profile, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid())
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
+}
+
+} // namespace
+
+LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts)
+{
+    if (profile == nullptr || profile[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    if (GetFileAttributesW(profile) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
+            return CreateUtf16Profile(profile);
+        return static_cast<LONG>(error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND);
+    }
+
+    bool fits = true;
+    for (const wchar_t* text : texts)
+        fits = fits && FitsCodePage(text);
+    if (fits)
+        return ERROR_SUCCESS;
+
+    // Opening an existing file for writing keeps its hidden and system attributes, which
+    // creating it anew would have to match.
+    FileHandle file(CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.Valid())
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Value, &size))
+        return LastErrorOr(ERROR_READ_FAULT);
+    if (size.QuadPart > ProfileSizeLimit)
+        return ERROR_SUCCESS;
+    const DWORD byteCount = static_cast<DWORD>(size.QuadPart);
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[byteCount + 1]);
+    if (!bytes)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD read = 0;
+    if (byteCount != 0 && (!ReadFile(file.Value, bytes.get(), byteCount, &read, nullptr) || read != byteCount))
+        return LastErrorOr(ERROR_READ_FAULT);
+    const auto* marked = reinterpret_cast<const BYTE*>(bytes.get());
+    const bool hasMark = (byteCount >= 2 && ((marked[0] == 0xFF && marked[1] == 0xFE) ||
+                                            (marked[0] == 0xFE && marked[1] == 0xFF))) ||
+                         (byteCount >= 3 && marked[0] == 0xEF && marked[1] == 0xBB && marked[2] == 0xBF);
+    if (hasMark)
+        return ERROR_SUCCESS;
+
+    // Every byte of an ANSI file converts; the text goes back whole behind the mark.
+    int units = 0;
+    if (byteCount != 0) {
+        units = MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(byteCount), nullptr, 0);
+        if (units <= 0)
+            return LastErrorOr(ERROR_INVALID_DATA);
+    }
+    std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[static_cast<std::size_t>(units) + 1]);
+    if (!text)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    if (units != 0 &&
+        MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(byteCount), text.get(), units) != units)
+        return LastErrorOr(ERROR_INVALID_DATA);
+
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) ||
+        !WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) ||
+        !WriteAll(file.Value, text.get(), static_cast<DWORD>(units) * sizeof(wchar_t)) || !SetEndOfFile(file.Value))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    return ERROR_SUCCESS;
+}
+
+} // namespace orvane

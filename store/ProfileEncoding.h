@@ -1,0 +1,23 @@
+// The encoding of a Desktop.ini before this store writes entries into it. The platform's
+// profile functions write UTF-16 only into a file that already starts with a UTF-16
+// little-endian byte-order mark; anything else they write in the ANSI code page, where
+// each character the code page lacks becomes "?" (a wildcard, and another path).
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+
+namespace orvane {
+
+// Makes the file at `profile` able to hold every one of `texts`:
+// - a missing file is created holding only the UTF-16 LE byte-order mark;
+// - an ANSI file (no byte-order mark) is rewritten as UTF-16 LE, every section, entry
+//   and line kept, when one of the texts has a character the ANSI code page lacks;
+//   an ANSI file that can hold them all is left byte for byte as it is;
+// - a file with a byte-order mark (UTF-16 either way, or UTF-8) is left as it is.
+// The file keeps its attributes. A file too large to be a folder's settings (over
+// 1 MiB) is left as it is.
+LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts);
+
+} // namespace orvane

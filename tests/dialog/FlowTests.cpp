@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -18,8 +19,10 @@
 #include "ExtensionIdentity.h"
 #include "FileIconTable.h"
 #include "FolderIcons.h"
+#include "IconIdLibrary.h"
 #include "Registry.h"
 #include "resource.h"
+#include "UnicodeNames.h"
 
 namespace orvane {
 namespace {
@@ -330,6 +333,134 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
+}
+
+// Icon sources whose paths the ANSI code page cannot hold (the test prefix runs with code
+// page 1252), each a copy of the four-icon test library: picked from the recent list for
+// one file, for all files of a type and for a drive, and through the open-file dialog
+// for a folder. The list shows their icons, the recent list keeps each path unit for
+// unit, and every store the change writes holds it exactly.
+TEST_F(FlowTest, IconSourcesOfAnyNameAreListedKeptAndWritten)
+{
+    ASSERT_EQ(GetACP(), 1252u);
+    const std::wstring library = test::IconIdLibraryPath();
+    // Picks entry `source` from the recent list, icon 2, and OK.
+    auto pickFromList = [](const std::wstring& source, bool allOfType) {
+        return [source, allOfType](DialogDriver& d) {
+            if (allOfType)
+                d.SetChecked(IDC_ALLOFTYPE, true);
+            const std::vector<std::wstring> sources = d.Sources();
+            const auto at = std::find(sources.begin(), sources.end(), source);
+            ASSERT_NE(at, sources.end());
+            d.ChooseSource(static_cast<int>(at - sources.begin()));
+            ASSERT_EQ(d.IconCount(), 4);
+            d.SelectIcons({2});
+            d.Command(IDOK);
+        };
+    };
+    auto expectListed = [](const std::wstring& source) {
+        const std::vector<std::wstring> stored = StoredSources(nullptr);
+        EXPECT_NE(std::find(stored.begin(), stored.end(), source), stored.end()) << test::Utf8(source);
+    };
+
+    for (const test::UnicodeName& name : test::UnicodeNames()) {
+        SCOPED_TRACE(name.Label);
+        const std::wstring source = dir_.MakeFolder(name.Text) + L"\\" + name.Text + L".dll";
+        ASSERT_TRUE(CopyFileW(library.c_str(), source.c_str(), FALSE));
+
+        // One file, from the recent list: its table entry holds the path.
+        std::wstring ext, cls;
+        const std::wstring file = FileOfNewType(L"one " + name.Text, &ext, &cls);
+        test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
+        StoreSources({source}, 0);
+        ChangeIconDialog single;
+        test::DialogRun run = RunOn(single, file, pickFromList(source, false));
+        EXPECT_EQ(run.Result, IDOK);
+        const auto entry = ReadFileIcon(file.c_str());
+        ASSERT_TRUE(entry.has_value());
+        EXPECT_EQ(std::wstring(entry->IconPath), source);
+        EXPECT_EQ(entry->Index, 2);
+        EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str()), source + L",2," + cls);
+        expectListed(source);
+
+        // A folder, through the platform's open-file dialog: its Desktop.ini names the path.
+        const std::wstring folder = dir_.MakeFolder(name.Text + L" folder");
+        ChangeIconDialog browsed;
+        run = RunOn(browsed, folder, [&](DialogDriver& d) {
+            HWND fileDialog = d.PressBrowse();
+            ASSERT_NE(fileDialog, nullptr);
+            ASSERT_TRUE(d.OpenInFileDialog(fileDialog, source));
+            ASSERT_EQ(d.IconCount(), 4);
+            ASSERT_FALSE(d.Sources().empty());
+            EXPECT_EQ(d.Sources().front(), source);
+            EXPECT_EQ(d.SourceSelection(), 0);
+            EXPECT_EQ(std::wstring(browsed.CurrentIconPath()), source);
+            d.SelectIcons({1});
+            d.Command(IDOK);
+        });
+        EXPECT_EQ(run.Result, IDOK);
+        EXPECT_EQ(FolderIconText(folder), source + L",1");
+        wchar_t resource[600] = {};
+        GetPrivateProfileStringW(L".ShellClassInfo", L"IconResource", L"", resource,
+                                 static_cast<DWORD>(std::size(resource)), (folder + L"\\Desktop.ini").c_str());
+        EXPECT_EQ(std::wstring(resource), source + L",1");
+        SHFILEINFOW info{};
+        ASSERT_TRUE(SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        EXPECT_EQ(info.iIcon, 1);
+        DWORD selection = 0;
+        const std::vector<std::wstring> stored = StoredSources(&selection);
+        ASSERT_LT(selection, stored.size());
+        EXPECT_EQ(stored[selection], source);
+
+        // All files of another type (one whose icon handler this extension is not) and the
+        // drive, from the recent list.
+        std::wstring typeClass;
+        const std::wstring typed = FileOfNewType(L"all " + name.Text, nullptr, &typeClass);
+        ChangeIconDialog type;
+        run = RunOn(type, typed, pickFromList(source, true));
+        EXPECT_EQ(run.Result, IDOK);
+        EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, typeClass + L"\\DefaultIcon", nullptr), source + L",2");
+        EXPECT_EQ(test::Lower(test::ShellIconLocation(typed, false)), test::Lower(source) + L",2");
+        ChangeIconDialog drive;
+        run = RunOn(drive, L"C:\\", pickFromList(source, false));
+        EXPECT_EQ(run.Result, IDOK);
+        EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\C\\DefaultIcon", nullptr),
+                  source + L",2");
+    }
+}
+
+// A source whose path has exactly 259 UTF-16 units, a surrogate pair at its end: listed
+// and shown whole. (No location of its path and an index fits into 259 units, so a change
+// to it is refused as too long; that is reported, and nothing is written.)
+TEST_F(FlowTest, SourceOfTheLongestPathIsListedWhole)
+{
+    const std::wstring source = test::PathOfLength(dir_.Path(), 259, L".dll");
+    ASSERT_EQ(source.size(), 259u);
+    ASSERT_EQ(dir_.MakeFile(source.substr(dir_.Path().size() + 1), ""), source);
+    ASSERT_TRUE(CopyFileW(test::IconIdLibraryPath().c_str(), source.c_str(), FALSE));
+    const std::wstring folder = dir_.MakeFolder(L"Longest");
+    StoreSources({source}, 0xFFFFFFFF);
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        ASSERT_EQ(d.Sources(), std::vector<std::wstring>{source});
+        d.ChooseSource(0);
+        EXPECT_EQ(d.IconCount(), 4);
+        EXPECT_EQ(d.SourceSelection(), 0);
+        EXPECT_EQ(std::wstring(record.CurrentIconPath()), source);
+        d.SelectIcons({1});
+        HWND box = d.PostCommandFor(IDOK, L"Orvane - Icon not changed");
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(test::Contains(DialogDriver::MessageText(box), L"too long"));
+        DialogDriver::Answer(box, IDOK);
+        DialogDriver::WaitGone(box);
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(GetFileAttributesW((folder + L"\\Desktop.ini").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{source});
+    EXPECT_EQ(selection, 0xFFFFFFFFu);
 }
 
 } // namespace

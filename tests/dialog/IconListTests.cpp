@@ -15,6 +15,7 @@
 #include "IconList.h"
 #include "IconSource.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 #include "resource.h"
 
 namespace orvane {
@@ -176,6 +177,30 @@ TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
     }
     EXPECT_FALSE(FillIconList(dialog_.Window(), nullptr, 0));
     EXPECT_EQ(Count(), count);
+}
+
+// A source under a path that the ANSI code page cannot hold, and one whose path has
+// exactly 259 UTF-16 units (a surrogate pair at its end): every icon is listed, each the
+// icon of its index.
+TEST_F(IconListTest, SourceOfAnyNameFillsTheList)
+{
+    const std::wstring library = test::IconIdLibraryPath();
+    std::vector<std::wstring> sources;
+    for (const test::UnicodeName& name : test::UnicodeNames())
+        sources.push_back(dir_.MakeFolder(name.Text) + L"\\" + name.Text + L".dll");
+    const std::wstring longest = test::PathOfLength(dir_.Path(), 259, L".dll");
+    ASSERT_EQ(longest.size(), 259u);
+    ASSERT_EQ(dir_.MakeFile(longest.substr(dir_.Path().size() + 1), ""), longest);
+    sources.push_back(longest);
+    for (const std::wstring& source : sources) {
+        SCOPED_TRACE(test::Utf8(source));
+        ASSERT_TRUE(CopyFileW(library.c_str(), source.c_str(), FALSE));
+        ASSERT_TRUE(FillIconList(dialog_.Window(), source.c_str(), 3));
+        ASSERT_EQ(Count(), 4);
+        EXPECT_EQ(Selected(), std::vector<int>{3});
+        for (int index : {0, 3})
+            EXPECT_EQ(test::ImagePixels(Images(), index), test::ExtractedPixels(library, index)) << index;
+    }
 }
 
 // The count the dialog, the command line and the demo share: the shell's answer, except

@@ -12,6 +12,7 @@
 #include "DrivenDialog.h"
 #include "DialogFixture.h"
 #include "RecentList.h"
+#include "UnicodeNames.h"
 #include "resource.h"
 
 namespace orvane {
@@ -223,6 +224,96 @@ TEST_F(RecentListTest, SelectedEntryIsCopiedWhole)
     AddRecentEntry(Combo(), longest.c_str());
     ASSERT_TRUE(SelectedRecentEntry(Combo(), buffer));
     EXPECT_EQ(std::wstring(buffer), longest);
+}
+
+// Paths of any name: each entry is kept unit for unit through the combo box and the
+// registry, a surrogate pair included, up to 259 UTF-16 units; one of 260 is refused.
+TEST_F(RecentListTest, NamesOutsideTheAnsiCodePageAreKeptExactly)
+{
+    std::vector<std::wstring> added;
+    for (const test::UnicodeName& name : test::UnicodeNames())
+        added.push_back(L"C:\\icons\\" + name.Text + L"\\" + name.Text + L".icl");
+    const std::wstring longest = test::PathOfLength(L"C:\\icons", 259, L".ico");
+    ASSERT_EQ(longest.size(), 259u);
+    added.push_back(longest);
+    for (const std::wstring& path : added)
+        AddRecentEntry(Combo(), path.c_str());
+    const std::vector<std::wstring> expected(added.rbegin(), added.rend());
+    EXPECT_EQ(Entries(), expected);
+
+    wchar_t buffer[TextCapacity];
+    for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+        SCOPED_TRACE(i);
+        SendMessageW(Combo(), CB_SETCURSEL, i, 0);
+        ASSERT_TRUE(SelectedRecentEntry(Combo(), buffer));
+        EXPECT_EQ(std::wstring(buffer), expected[i]);
+    }
+
+    SendMessageW(Combo(), CB_SETCURSEL, 0, 0);
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), expected);
+    EXPECT_EQ(selection, 0u);
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserLruKey, L"0", &data, &type));
+    EXPECT_EQ(data.size(), 260 * sizeof(wchar_t));
+
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
+    LoadRecentList(Combo());
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(Selection(), 0);
+
+    // One unit more does not fit: it is not handed out, and not stored.
+    const std::wstring tooLong = test::PathOfLength(L"C:\\icons", 260, L".ico");
+    ASSERT_EQ(tooLong.size(), 260u);
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
+    AddRecentEntry(Combo(), added[0].c_str());
+    AddRecentEntry(Combo(), tooLong.c_str());
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_FALSE(SelectedRecentEntry(Combo(), buffer));
+    EXPECT_EQ(buffer[0], L'#');
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"0"), L"<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"1"), added[0]);
+}
+
+// The list as an 8-bit build stored it, through the ANSI calls in code page 1252: read,
+// and saved back as the same texts.
+TEST_F(RecentListTest, ListStoredByAnEightBitBuildIsLoaded)
+{
+    // The test prefix runs with code page 1252 (LANG=C.UTF-8); the 8-bit texts below
+    // mean what they say only there.
+    ASSERT_EQ(GetACP(), 1252u);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane\\LRU", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    // 0xF4 and 0xE9 are o with circumflex and e with acute in code page 1252.
+    const char first[] = "C:\\Ic\xF4nes\\caf\xE9.icl";
+    const char second[] = "C:\\icons\\plain.ico";
+    const DWORD selected = 1;
+    RegSetValueExA(key, "0", 0, REG_SZ, reinterpret_cast<const BYTE*>(first), sizeof first);
+    RegSetValueExA(key, "1", 0, REG_SZ, reinterpret_cast<const BYTE*>(second), sizeof second);
+    RegSetValueExA(key, "CurSel", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), sizeof selected);
+    RegCloseKey(key);
+
+    const std::vector<std::wstring> expected{L"C:\\Ic\u00F4nes\\caf\u00E9.icl", L"C:\\icons\\plain.ico"};
+    LoadRecentList(Combo());
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(Selection(), 1);
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), expected);
+    EXPECT_EQ(selection, 1u);
+
+    // And what the 8-bit build reads back of it is what it wrote.
+    char text[64] = {};
+    DWORD size = sizeof text - 1;
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane\\LRU", "0", RRF_RT_REG_SZ,
+                           nullptr, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(text, first);
 }
 
 } // namespace

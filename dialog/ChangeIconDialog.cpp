@@ -5,8 +5,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "IconList.h"
 #include "IconResources.h"
@@ -21,37 +21,37 @@ namespace orvane {
 
 namespace {
 
-constexpr const char FeedbackLink[] = "MailTo:orvane-feedback@brindlewick.example";
-constexpr const char MakerWebPage[] = "https://www.brindlewick.example/orvane/";
+constexpr const wchar_t FeedbackLink[] = L"MailTo:orvane-feedback@brindlewick.example";
+constexpr const wchar_t MakerWebPage[] = L"https://www.brindlewick.example/orvane/";
 
-constexpr const char RestoreQuestion[] = "The Windows default icon will be used.\nContinue?";
-constexpr const char RestoreCaption[] = "Orvane - Restore default Icon";
-constexpr const char RemoveQuestion[] = "All Orvane Information will be cleared.\nContinue?";
-constexpr const char RemoveCaption[] = "Orvane - Remove Orvane";
-constexpr const char ChangeFailedCaption[] = "Orvane - Icon not changed";
-constexpr const char RestoreFailedCaption[] = "Orvane - Icon not restored";
-constexpr const char RemoveFailedCaption[] = "Orvane - Settings not removed";
+constexpr const wchar_t RestoreQuestion[] = L"The Windows default icon will be used.\nContinue?";
+constexpr const wchar_t RestoreCaption[] = L"Orvane - Restore default Icon";
+constexpr const wchar_t RemoveQuestion[] = L"All Orvane Information will be cleared.\nContinue?";
+constexpr const wchar_t RemoveCaption[] = L"Orvane - Remove Orvane";
+constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
+constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
+constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
 
 ChangeIconDialog* RecordOf(HWND dialog)
 {
-    return reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    return reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-void ShowFailure(HWND dialog, const char* text, const char* caption)
+void ShowFailure(HWND dialog, const wchar_t* text, const wchar_t* caption)
 {
-    MessageBoxA(dialog, text, caption, MB_OK | MB_ICONERROR);
+    MessageBoxW(dialog, text, caption, MB_OK | MB_ICONERROR);
 }
 
 BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 {
-    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
+    SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
     InitLayout(record, dialog);
 
-    SendMessageA(dialog, WM_SETICON, ICON_BIG,
-                 reinterpret_cast<LPARAM>(LoadIconA(record.Resources, MAKEINTRESOURCEA(IDI_ORVANE))));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG,
+                 reinterpret_cast<LPARAM>(LoadIconW(record.Resources, MAKEINTRESOURCEW(IDI_ORVANE))));
     // The caption shows the small image, drawn for 16 pixels rather than scaled down.
-    SendMessageA(dialog, WM_SETICON, ICON_SMALL,
-                 reinterpret_cast<LPARAM>(LoadImageA(record.Resources, MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON,
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL,
+                 reinterpret_cast<LPARAM>(LoadImageW(record.Resources, MAKEINTRESOURCEW(IDI_ORVANE), IMAGE_ICON,
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
@@ -69,7 +69,7 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
         ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), SW_HIDE);
         EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
     } else if (record.AllOfType()) {
-        SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_CHECKED, 0);
+        SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_CHECKED, 0);
     }
     UpdateHeadline(record, dialog);
 
@@ -78,31 +78,31 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     LoadRecentList(combo);
-    if (current && current->IconPath[0] != '\0' &&
+    if (current && current->IconPath[0] != L'\0' &&
         FillIconList(dialog, current->IconPath, IconListPosition(current->IconPath, current->Index)))
         AddRecentEntry(combo, current->IconPath);
-    record.ShownSource = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
 
     const ShellVersion version = GetShellVersion();
-    char text[64];
-    std::snprintf(text, sizeof text, "Shellversion %lu.%lu", version.Major, version.Minor);
-    SetDlgItemTextA(dialog, IDC_SHELLVERSION, text);
+    wchar_t text[64];
+    std::swprintf(text, std::size(text), L"Shellversion %lu.%lu", version.Major, version.Minor);
+    SetDlgItemTextW(dialog, IDC_SHELLVERSION, text);
     return TRUE;
 }
 
 void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
 {
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
-    char entry[TextCapacity];
+    wchar_t entry[TextCapacity];
     if (!SelectedRecentEntry(combo, entry))
         return;
     // A source without icons must not become the current one: the list would go on
     // showing the previous file's icons, and OK would apply one of their indexes to it.
     if (FillIconList(dialog, entry, -1) && record.SetCurrentIconPath(entry)) {
-        record.ShownSource = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+        record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
         return;
     }
-    SendMessageA(combo, CB_SETCURSEL, record.ShownSource, 0);
+    SendMessageW(combo, CB_SETCURSEL, record.ShownSource, 0);
 }
 
 void OnOk(HWND dialog, ChangeIconDialog& record)
@@ -111,16 +111,16 @@ void OnOk(HWND dialog, ChangeIconDialog& record)
     if (!CanTakeIcon(record))
         return;
     HWND list = GetDlgItem(dialog, IDC_ICONLIST);
-    if (SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
         // Item i shows icon i of its file; of several selected items the first counts.
-        const int item = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+        const int item = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                                        MAKELPARAM(LVNI_SELECTED, 0)));
         record.SetCurrentIndex(item);
         if (record.CurrentIndex() >= 0) {
             const ChangeResult result = record.ApplyIcon();
             if (result != ChangeResult::Done) {
-                char text[1024];
-                FormatChangeFailure(record, result, "changed", text, sizeof text);
+                wchar_t text[1024];
+                FormatChangeFailure(record, result, L"changed", text, std::size(text));
                 ShowFailure(dialog, text, ChangeFailedCaption);
                 return;
             }
@@ -134,15 +134,15 @@ void OnOk(HWND dialog, ChangeIconDialog& record)
 
 void OnRestore(HWND dialog, ChangeIconDialog& record)
 {
-    if (MessageBoxA(dialog, RestoreQuestion, RestoreCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (MessageBoxW(dialog, RestoreQuestion, RestoreCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     HWND restore = GetDlgItem(dialog, IDC_RESTORE);
     ShowWindow(restore, SW_HIDE);
     const ChangeResult result = record.RestoreDefault();
     if (result != ChangeResult::Done) {
         ShowWindow(restore, SW_SHOW);
-        char text[1024];
-        FormatChangeFailure(record, result, "restored to the Windows default", text, sizeof text);
+        wchar_t text[1024];
+        FormatChangeFailure(record, result, L"restored to the Windows default", text, std::size(text));
         ShowFailure(dialog, text, RestoreFailedCaption);
         return;
     }
@@ -153,12 +153,12 @@ void OnRestore(HWND dialog, ChangeIconDialog& record)
 
 void OnRemoveAll(HWND dialog)
 {
-    if (MessageBoxA(dialog, RemoveQuestion, RemoveCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (MessageBoxW(dialog, RemoveQuestion, RemoveCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     const LONG status = RemoveAllSettings();
     if (status != ERROR_SUCCESS) {
-        char text[512];
-        FormatRemoveFailure(status, text, sizeof text);
+        wchar_t text[512];
+        FormatRemoveFailure(status, text, std::size(text));
         ShowFailure(dialog, text, RemoveFailedCaption);
     }
 }
@@ -183,13 +183,13 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         BrowseForIconFile(record, dialog);
         break;
     case IDC_ALLOFTYPE:
-        record.SetAllOfType((SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
+        record.SetAllOfType((SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
         UpdateHeadline(record, dialog);
         break;
     case IDM_SENDFEEDBACK:
     case IDM_VISITWEBPAGE:
         // The shell opens each link with whatever handles its scheme.
-        ShellExecuteA(dialog, nullptr, id == IDM_SENDFEEDBACK ? FeedbackLink : MakerWebPage, nullptr, nullptr,
+        ShellExecuteW(dialog, nullptr, id == IDM_SENDFEEDBACK ? FeedbackLink : MakerWebPage, nullptr, nullptr,
                       SW_SHOW);
         break;
     case IDM_REMOVEALL:
@@ -243,9 +243,9 @@ INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 {
-    char text[TextCapacity + 160];
-    FormatHeadline(record, text, sizeof text);
-    SendDlgItemMessageA(dialog, IDC_HEADLINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    wchar_t text[TextCapacity + 160];
+    FormatHeadline(record, text, std::size(text));
+    SendDlgItemMessageW(dialog, IDC_HEADLINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
 void NotifyShell(ChangeIconDialog& record)
@@ -256,7 +256,7 @@ void NotifyShell(ChangeIconDialog& record)
 ShellVersion GetShellVersion()
 {
     ShellVersion version;
-    HMODULE shell = LoadLibraryA("shell32.dll");
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
     if (shell == nullptr)
         return version;
     auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
@@ -280,7 +280,7 @@ INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
     record.Resources = resources;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    return DialogBoxParamA(resources, MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, ChangeIconDialogProc,
+    return DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr, ChangeIconDialogProc,
                            reinterpret_cast<LPARAM>(&record));
 }
 

@@ -1,6 +1,9 @@
 // The texts the dialog shows: its headline and the messages for changes that were not
 // written.
-#include <cstdio>
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <string_view>
 
 #include "ChangeIconDialog.h"
 #include "PathText.h"
@@ -9,42 +12,82 @@ namespace orvane {
 
 namespace {
 
-constexpr const char HeadlineFormat[] = "if you press the OK Button,the Icon for %s '%s' will be changed";
+constexpr std::wstring_view HeadlineStart = L"if you press the OK Button,the Icon for ";
+constexpr std::wstring_view HeadlineEnd = L"' will be changed";
+
+// Puts pieces of text one after the other into a caller's buffer of `size` characters:
+// what fits, always terminated. A piece that does not fit whole is cut, never between
+// the two halves of a surrogate pair, and nothing after it is added, so the buffer holds
+// the beginning of the whole text.
+class TextOut {
+public:
+    TextOut(wchar_t* out, std::size_t size) : out_(out), size_(size)
+    {
+        if (size_ != 0)
+            out_[0] = L'\0';
+    }
+
+    TextOut& operator<<(std::wstring_view text)
+    {
+        if (size_ == 0 || cut_)
+            return *this;
+        std::size_t count = std::min(text.size(), size_ - 1 - at_);
+        if (count < text.size()) {
+            cut_ = true;
+            if (count > 0 && IS_HIGH_SURROGATE(text[count - 1]))
+                --count;
+        }
+        std::wmemcpy(out_ + at_, text.data(), count);
+        at_ += count;
+        out_[at_] = L'\0';
+        return *this;
+    }
+
+private:
+    wchar_t* out_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+    bool cut_ = false;
+};
+
+// The file or folder name the path ends in, extension included.
+std::wstring_view NameOf(const wchar_t* path)
+{
+    const FileNameParts parts = SplitFileName(path);
+    return std::wstring_view(parts.Name.data(), parts.Name.size() + parts.Extension.size());
+}
 
 // "the folder 'Sub'", "the drive C:\", "the file 'a.txt'", "all files of type '*.txt'".
-void DescribeTarget(ChangeIconDialog& record, char* out, std::size_t outSize)
+void DescribeTarget(ChangeIconDialog& record, TextOut& out)
 {
-    const FileNameParts parts = SplitFileName(record.TargetPath);
-    const int nameLength = static_cast<int>(parts.Name.size() + parts.Extension.size());
     switch (record.Kind()) {
     case TargetKind::Drive:
-        std::snprintf(out, outSize, "the drive %s", record.TargetPath);
+        out << L"the drive " << record.TargetPath;
         break;
     case TargetKind::Folder:
-        std::snprintf(out, outSize, "the folder '%.*s'", nameLength, parts.Name.data());
+        out << L"the folder '" << NameOf(record.TargetPath) << L"'";
         break;
     case TargetKind::File:
         if (record.AllOfType())
-            std::snprintf(out, outSize, "all files of type '*%.*s'", static_cast<int>(parts.Extension.size()),
-                          parts.Extension.data());
+            out << L"all files of type '*" << FileExtension(record.TargetPath) << L"'";
         else
-            std::snprintf(out, outSize, "the file '%.*s'", nameLength, parts.Name.data());
+            out << L"the file '" << NameOf(record.TargetPath) << L"'";
         break;
     default:
-        std::snprintf(out, outSize, "'%s'", record.TargetPath);
+        out << L"'" << record.TargetPath << L"'";
         break;
     }
 }
 
-const char* FailureReason(ChangeIconDialog& record, ChangeResult result)
+const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
 {
     switch (result) {
     case ChangeResult::NoExtension:
-        return "The file has no extension. Windows gives icons to file types, so a file without an "
-               "extension cannot have an icon of its own.";
+        return L"The file has no extension. Windows gives icons to file types, so a file without an "
+               L"extension cannot have an icon of its own.";
     case ChangeResult::PathTooLong:
-        return "A path is too long: the icon file's path, the target's path and the stored setting must "
-               "each fit into 259 characters. Choose an icon file with a shorter path.";
+        return L"A path is too long: the icon file's path, the target's path and the stored setting must "
+               L"each fit into 259 characters. Choose an icon file with a shorter path.";
     case ChangeResult::AccessDenied:
         // A change goes to all users' place when it accepts the write and to this user's
         // otherwise, so a refusal of this user's place means that it refused too; one of
@@ -53,35 +96,35 @@ const char* FailureReason(ChangeIconDialog& record, ChangeResult result)
         if (record.ChangedScope() == Scope::ThisUser) {
             switch (record.Kind()) {
             case TargetKind::Drive:
-                return "Windows keeps this drive's icon for you alone when it cannot be changed for all users of "
-                       "this computer, and access to your own settings was denied as well. Ask whoever looks "
-                       "after this computer to check the permissions of your registry keys.";
+                return L"Windows keeps this drive's icon for you alone when it cannot be changed for all users of "
+                       L"this computer, and access to your own settings was denied as well. Ask whoever looks "
+                       L"after this computer to check the permissions of your registry keys.";
             case TargetKind::Folder:
-                return "Access was denied: the folder or its Desktop.ini may be read-only or belong to another "
-                       "user, or your own settings, which keep the folder's backup when it cannot be kept for "
-                       "all users of this computer, refused the write.";
+                return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another "
+                       L"user, or your own settings, which keep the folder's backup when it cannot be kept for "
+                       L"all users of this computer, refused the write.";
             default:
                 return record.AllOfType()
-                           ? "Windows keeps this file type's icon for you alone when it cannot be changed for all "
-                             "users of this computer, and access to your own settings was denied as well. Ask "
-                             "whoever looks after this computer to check the permissions of your registry keys."
-                           : "Windows keeps this file's icon for you alone when it cannot be changed for all "
-                             "users of this computer, and access to your own settings was denied as well. Ask "
-                             "whoever looks after this computer to check the permissions of your registry keys.";
+                           ? L"Windows keeps this file type's icon for you alone when it cannot be changed for all "
+                             L"users of this computer, and access to your own settings was denied as well. Ask "
+                             L"whoever looks after this computer to check the permissions of your registry keys."
+                           : L"Windows keeps this file's icon for you alone when it cannot be changed for all "
+                             L"users of this computer, and access to your own settings was denied as well. Ask "
+                             L"whoever looks after this computer to check the permissions of your registry keys.";
             }
         }
         if (record.Kind() == TargetKind::Folder)
-            return "Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
-                   "or the folder's backup is kept for all users of this computer, which needs administrator "
-                   "rights.";
-        return "This icon is kept for all users of this computer, and changing it needs administrator rights. "
-               "Run the program as administrator and try again.";
+            return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
+                   L"or the folder's backup is kept for all users of this computer, which needs administrator "
+                   L"rights.";
+        return L"This icon is kept for all users of this computer, and changing it needs administrator rights. "
+               L"Run the program as administrator and try again.";
     case ChangeResult::WriteFailed:
-        return "Windows could not write the setting into the registry or into the folder's Desktop.ini.";
+        return L"Windows could not write the setting into the registry or into the folder's Desktop.ini.";
     case ChangeResult::Done:
         break;
     }
-    return "";
+    return L"";
 }
 
 } // namespace
@@ -91,73 +134,60 @@ bool CanTakeIcon(ChangeIconDialog& record)
     return record.Kind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
 }
 
-void FormatHeadline(ChangeIconDialog& record, char* out, std::size_t outSize)
+void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
         return;
-    const FileNameParts parts = SplitFileName(record.TargetPath);
-    const int nameLength = static_cast<int>(parts.Name.size() + parts.Extension.size());
-    char name[TextCapacity + 1];
-    const char* word = "";
+    TextOut text(out, outSize);
     switch (record.Kind()) {
     case TargetKind::Folder:
-        word = "Folder";
-        std::snprintf(name, sizeof name, "%.*s", nameLength, parts.Name.data());
+        text << HeadlineStart << L"Folder '" << NameOf(record.TargetPath) << HeadlineEnd;
         break;
     case TargetKind::File:
-        if (!CanTakeIcon(record)) {
-            std::snprintf(out, outSize,
-                          "The file '%.*s' has no extension. Windows gives icons to file types, so this "
-                          "file cannot have an icon of its own.",
-                          nameLength, parts.Name.data());
-            return;
-        }
-        if (record.AllOfType()) {
-            word = "Type";
-            std::snprintf(name, sizeof name, "*%.*s", static_cast<int>(parts.Extension.size()),
-                          parts.Extension.data());
-        } else {
-            word = "File";
-            std::snprintf(name, sizeof name, "%.*s", nameLength, parts.Name.data());
-        }
+        if (!CanTakeIcon(record))
+            text << L"The file '" << NameOf(record.TargetPath)
+                 << L"' has no extension. Windows gives icons to file types, so this file cannot have an "
+                    L"icon of its own.";
+        else if (record.AllOfType())
+            text << HeadlineStart << L"Type '*" << FileExtension(record.TargetPath) << HeadlineEnd;
+        else
+            text << HeadlineStart << L"File '" << NameOf(record.TargetPath) << HeadlineEnd;
         break;
     case TargetKind::Drive:
-        word = "Drive";
-        std::snprintf(name, sizeof name, "%s", record.TargetPath);
+        text << HeadlineStart << L"Drive '" << record.TargetPath << HeadlineEnd;
         break;
     default:
-        name[0] = '\0';
+        text << HeadlineStart << L" '" << HeadlineEnd;
         break;
     }
-    std::snprintf(out, outSize, HeadlineFormat, word, name);
 }
 
-void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const char* action, char* out,
+void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
                          std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
         return;
-    char target[TextCapacity + 64];
-    DescribeTarget(record, target, sizeof target);
-    std::snprintf(out, outSize, "The icon of %s could not be %s.\n\n%s", target, action ? action : "changed",
-                  FailureReason(record, result));
+    TextOut text(out, outSize);
+    text << L"The icon of ";
+    DescribeTarget(record, text);
+    text << L" could not be " << (action ? action : L"changed") << L".\n\n" << FailureReason(record, result);
 }
 
-void FormatRemoveFailure(LONG status, char* out, std::size_t outSize)
+void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
         return;
-    if (status == ERROR_ACCESS_DENIED)
-        std::snprintf(out, outSize,
-                      "Not all Orvane settings could be removed from the registry.\n\nAccess was denied. Your "
-                      "own settings are removed wherever the registry allowed it; those kept for all users of "
-                      "this computer need administrator rights to be removed. Run the program as "
-                      "administrator and try again.");
-    else
-        std::snprintf(out, outSize,
-                      "Not all Orvane settings could be removed from the registry.\n\nWindows reported "
-                      "error %ld.",
-                      static_cast<long>(status));
+    TextOut text(out, outSize);
+    text << L"Not all Orvane settings could be removed from the registry.\n\n";
+    if (status == ERROR_ACCESS_DENIED) {
+        text << L"Access was denied. Your own settings are removed wherever the registry allowed it; those kept "
+                L"for all users of this computer need administrator rights to be removed. Run the program as "
+                L"administrator and try again.";
+        return;
+    }
+    wchar_t number[16];
+    std::swprintf(number, std::size(number), L"%ld", static_cast<long>(status));
+    text << L"Windows reported error " << number << L".";
 }
 
 } // namespace orvane

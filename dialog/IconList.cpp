@@ -3,7 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstdio>
+#include <cwchar>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -28,13 +29,13 @@ struct IconArray {
 
 } // namespace
 
-bool FillIconList(HWND dialog, const char* path, int preselect)
+bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
 {
     HWND list = GetDlgItem(dialog, IDC_ICONLIST);
     if (list == nullptr)
         return false;
     // The extraction takes "%SystemRoot%\..." literally: it gets the file itself.
-    char file[TextCapacity];
+    wchar_t file[TextCapacity];
     if (!ExpandIconPath(path, file))
         return false;
     path = file;
@@ -49,14 +50,14 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
     if (!extracted.Icons)
         return false;
     extracted.Count = n;
-    if (ExtractIconExA(path, 0, extracted.Icons.get(), nullptr, n) == 0)
+    if (ExtractIconExW(path, 0, extracted.Icons.get(), nullptr, n) == 0)
         return false;
     // Wine's ExtractIconEx counts all the icons asked for at once but hands out only the
     // first; the missing ones are taken one at a time.
     bool any = false;
     for (UINT i = 0; i < n; ++i) {
         if (extracted.Icons[i] == nullptr)
-            ExtractIconExA(path, static_cast<int>(i), &extracted.Icons[i], nullptr, 1);
+            ExtractIconExW(path, static_cast<int>(i), &extracted.Icons[i], nullptr, 1);
         any = any || extracted.Icons[i] != nullptr;
     }
     if (!any)
@@ -72,18 +73,18 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
     // Inserting into an auto-arranged view re-arranges it after each item (in Wine's list
     // view even while it does not redraw): the style is off while the items go in, and
     // the items are arranged once at the end.
-    const LONG style = GetWindowLongA(list, GWL_STYLE);
-    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
-    SetWindowLongA(list, GWL_STYLE, style & ~LVS_AUTOARRANGE);
-    if (SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) != 0)
-        SendMessageA(list, LVM_DELETEALLITEMS, 0, 0);
+    const LONG style = GetWindowLongW(list, GWL_STYLE);
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    SetWindowLongW(list, GWL_STYLE, style & ~LVS_AUTOARRANGE);
+    if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0)
+        SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     for (UINT i = 0; i < n; ++i) {
         // An icon that could not be extracted gets no image, so the item numbers stay the
         // file's icon indexes.
         const int image = extracted.Icons[i] ? ImageList_ReplaceIcon(images, -1, extracted.Icons[i]) : -1;
-        char text[16];
-        std::snprintf(text, sizeof text, "%u", i);
-        LVITEMA item{};
+        wchar_t text[16];
+        std::swprintf(text, std::size(text), L"%u", i);
+        LVITEMW item{};
         item.mask = LVIF_TEXT | LVIF_IMAGE;
         item.iItem = static_cast<int>(i);
         item.pszText = text;
@@ -93,15 +94,15 @@ bool FillIconList(HWND dialog, const char* path, int preselect)
             item.state = LVIS_SELECTED | LVIS_FOCUSED;
             item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         }
-        SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
     HIMAGELIST previous = reinterpret_cast<HIMAGELIST>(
-        SendMessageA(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
+        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
     if (previous != nullptr && previous != images)
         ImageList_Destroy(previous);
-    SetWindowLongA(list, GWL_STYLE, style);
-    SendMessageA(list, LVM_ARRANGE, LVA_ALIGNLEFT, 0);
-    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    SetWindowLongW(list, GWL_STYLE, style);
+    SendMessageW(list, LVM_ARRANGE, LVA_ALIGNLEFT, 0);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
     return true;
 }

@@ -1,6 +1,7 @@
 #include "Layout.h"
 
-#include <cstdio>
+#include <cwchar>
+#include <iterator>
 
 #include "Registry.h"
 #include "resource.h"
@@ -26,7 +27,7 @@ void InitLayout(ChangeIconDialog& record, HWND dialog)
     for (int i = 0; i < DialogControlCount; ++i) {
         record.Controls[i] = GetDlgItem(dialog, DialogAnchors[i].Id);
         if (record.Controls[i] != nullptr)
-            SetWindowLongPtrA(record.Controls[i], GWLP_USERDATA, static_cast<LONG_PTR>(DialogAnchors[i].Flags));
+            SetWindowLongPtrW(record.Controls[i], GWLP_USERDATA, static_cast<LONG_PTR>(DialogAnchors[i].Flags));
     }
 
     RECT window{};
@@ -59,7 +60,7 @@ void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height
     for (HWND control : record.Controls) {
         if (control == nullptr)
             continue;
-        const unsigned flags = static_cast<unsigned>(GetWindowLongPtrA(control, GWLP_USERDATA)) & 0xFFFFu;
+        const unsigned flags = static_cast<unsigned>(GetWindowLongPtrW(control, GWLP_USERDATA)) & 0xFFFFu;
         RECT r{};
         GetWindowRect(control, &r);
         POINT topLeft{r.left, r.top};
@@ -105,11 +106,13 @@ void SaveDialogRect(HWND dialog)
     RegKey key;
     if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return;
-    // The value always has 260 bytes: the text, its zero and zero bytes after it.
-    char text[DialogRectBytes] = {};
-    std::snprintf(text, sizeof text, "%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
+    // The value always has 260 bytes: the text, its zero and zero characters after it,
+    // 130 UTF-16 units in all.
+    wchar_t text[DialogRectBytes / sizeof(wchar_t)] = {};
+    static_assert(sizeof text == DialogRectBytes);
+    std::swprintf(text, std::size(text), L"%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
                   static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
-    RegSetValueExA(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DialogRectBytes);
+    RegSetValueExW(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DialogRectBytes);
 }
 
 } // namespace orvane

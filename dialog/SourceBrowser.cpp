@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <iterator>
+
 #include "IconList.h"
 #include "RecentList.h"
 #include "resource.h"
@@ -10,28 +12,28 @@ namespace orvane {
 
 bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
 {
-    char file[TextCapacity] = {};
-    const char* initial = record.Current ? record.CurrentIconPath() : record.TargetPath;
-    CopyText(file, sizeof file, initial);
+    wchar_t file[TextCapacity] = {};
+    const wchar_t* initial = record.Current ? record.CurrentIconPath() : record.TargetPath;
+    CopyText(file, std::size(file), initial);
 
-    static const char filter[] = "Icon Library Files (*.icl)\0*.icl\0"
-                                 "Icon Files (*.ico)\0*.ico\0"
-                                 "Library Files (*.dll)\0*.dll\0"
-                                 "All Files (*.*)\0*.*\0";
-    OPENFILENAMEA ofn{};
+    static const wchar_t filter[] = L"Icon Library Files (*.icl)\0*.icl\0"
+                                    L"Icon Files (*.ico)\0*.ico\0"
+                                    L"Library Files (*.dll)\0*.dll\0"
+                                    L"All Files (*.*)\0*.*\0";
+    OPENFILENAMEW ofn{};
     // The older, shorter form of the structure, without its three last fields.
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     ofn.hwndOwner = dialog;
     ofn.hInstance = record.Resources;
     ofn.lpstrFilter = filter;
     ofn.lpstrFile = file;
     ofn.nMaxFile = TextCapacity - 1;
-    ofn.lpstrTitle = "Select Iconfile or Library";
+    ofn.lpstrTitle = L"Select Iconfile or Library";
     ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-    ofn.lpstrDefExt = "ico";
-    if (!GetOpenFileNameA(&ofn))
+    ofn.lpstrDefExt = L"ico";
+    if (!GetOpenFileNameW(&ofn))
         return false;
-    file[TextCapacity - 1] = '\0';
+    file[TextCapacity - 1] = L'\0';
 
     // A file without icons must not become the source: the list would go on showing the
     // previous file's icons, and OK would apply one of their indexes to this file.
@@ -40,7 +42,7 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
     record.SetCurrentIconPath(file);
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     AddRecentEntry(combo, file);
-    record.ShownSource = static_cast<int>(SendMessageA(combo, CB_GETCURSEL, 0, 0));
+    record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <dlgs.h>
 
 #include <atomic>
+#include <iterator>
 #include <thread>
 
 #include "resource.h"
@@ -16,28 +17,28 @@ constexpr DWORD PollMs = 20;
 // How long a run waits for the dialog to show.
 constexpr DWORD OpenWaitMs = 20000;
 
-std::string WindowText(HWND window)
+std::wstring WindowText(HWND window)
 {
-    char text[1024] = {};
+    wchar_t text[1024] = {};
     // WM_GETTEXT rather than GetWindowText: the latter does not ask windows of other
     // threads for their text.
-    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    text[sizeof text - 1] = '\0';
+    SendMessageW(window, WM_GETTEXT, std::size(text), reinterpret_cast<LPARAM>(text));
+    text[std::size(text) - 1] = L'\0';
     return text;
 }
 
 bool IsDialogClass(HWND window)
 {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return std::string(name) == "#32770";
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return std::wstring(name) == L"#32770";
 }
 
 // The Change Icon dialog rather than one of the windows it opens (message boxes, whose
 // captions start with "Orvane - ", and the open-file dialog).
 bool IsChangeIconDialog(HWND window)
 {
-    return WindowText(window) == "Orvane" && GetDlgItem(window, IDC_ICONLIST) != nullptr;
+    return WindowText(window) == L"Orvane" && GetDlgItem(window, IDC_ICONLIST) != nullptr;
 }
 
 BOOL CALLBACK CollectDialog(HWND window, LPARAM param)
@@ -58,9 +59,9 @@ std::vector<HWND> ThreadDialogs(DWORD thread)
 // dialog's combo box cmb13.
 BOOL CALLBACK FindFileNameEdit(HWND window, LPARAM param)
 {
-    char name[32] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (GetDlgCtrlID(window) == cmb13 && lstrcmpiA(name, "Edit") == 0) {
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    if (GetDlgCtrlID(window) == cmb13 && lstrcmpiW(name, L"Edit") == 0) {
         *reinterpret_cast<HWND*>(param) = window;
         return FALSE;
     }
@@ -74,30 +75,30 @@ void CloseAll(DWORD thread)
     for (HWND window : ThreadDialogs(thread)) {
         if (IsChangeIconDialog(window))
             continue;
-        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-        PostMessageA(window, WM_COMMAND, IDNO, 0);
-        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        PostMessageW(window, WM_COMMAND, IDNO, 0);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
     }
     for (HWND window : ThreadDialogs(thread))
         if (IsChangeIconDialog(window))
-            PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+            PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
 }
 
 } // namespace
 
-std::string DialogDriver::Title() const { return WindowText(dialog_); }
-std::string DialogDriver::Text(int id) const { return WindowText(Item(id)); }
+std::wstring DialogDriver::Title() const { return WindowText(dialog_); }
+std::wstring DialogDriver::Text(int id) const { return WindowText(Item(id)); }
 bool DialogDriver::Visible(int id) const { return IsWindowVisible(Item(id)) != FALSE; }
 bool DialogDriver::Enabled(int id) const { return IsWindowEnabled(Item(id)) != FALSE; }
 
 void DialogDriver::Command(int id, int code)
 {
-    SendMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
+    SendMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
 }
 
 void DialogDriver::PostCommand(int id, int code)
 {
-    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
+    PostMessageW(dialog_, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(Item(id)));
 }
 
 void DialogDriver::PressKey(UINT key)
@@ -107,14 +108,14 @@ void DialogDriver::PressKey(UINT key)
     HWND target = dialog_;
     if (GetGUIThreadInfo(thread_, &info) && info.hwndFocus != nullptr)
         target = info.hwndFocus;
-    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(key, 0)) << 16;
-    PostMessageA(target, WM_KEYDOWN, key, scan | 1);
-    PostMessageA(target, WM_KEYUP, key, scan | 1 | (1u << 30) | (1u << 31));
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(key, 0)) << 16;
+    PostMessageW(target, WM_KEYDOWN, key, scan | 1);
+    PostMessageW(target, WM_KEYUP, key, scan | 1 | (1u << 30) | (1u << 31));
 }
 
-void DialogDriver::Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
+void DialogDriver::Click(int id) { SendMessageW(Item(id), BM_CLICK, 0, 0); }
 
-bool DialogDriver::Checked(int id) const { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+bool DialogDriver::Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void DialogDriver::SetChecked(int id, bool checked)
 {
@@ -122,7 +123,7 @@ void DialogDriver::SetChecked(int id, bool checked)
         Click(id);
 }
 
-HWND DialogDriver::WaitWindow(const char* caption, DWORD timeoutMs) const
+HWND DialogDriver::WaitWindow(const wchar_t* caption, DWORD timeoutMs) const
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;
     do {
@@ -134,7 +135,7 @@ HWND DialogDriver::WaitWindow(const char* caption, DWORD timeoutMs) const
     return nullptr;
 }
 
-HWND DialogDriver::PostCommandFor(int id, const char* caption)
+HWND DialogDriver::PostCommandFor(int id, const wchar_t* caption)
 {
     PostCommand(id);
     return WaitWindow(caption);
@@ -150,9 +151,9 @@ std::vector<HWND> DialogDriver::OtherWindows() const
 }
 
 // The message box's text is the static control with id 0xFFFF.
-std::string DialogDriver::MessageText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
+std::wstring DialogDriver::MessageText(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
 
-void DialogDriver::Answer(HWND box, int id) { PostMessageA(box, WM_COMMAND, id, 0); }
+void DialogDriver::Answer(HWND box, int id) { PostMessageW(box, WM_COMMAND, id, 0); }
 
 bool DialogDriver::WaitClosed(DWORD timeoutMs) const
 {
@@ -175,17 +176,18 @@ bool DialogDriver::WaitGone(HWND window, DWORD timeoutMs)
 
 int DialogDriver::IconCount() const
 {
-    return static_cast<int>(SendMessageA(Item(IDC_ICONLIST), LVM_GETITEMCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(Item(IDC_ICONLIST), LVM_GETITEMCOUNT, 0, 0));
 }
 
-std::string DialogDriver::IconText(int item) const
+std::wstring DialogDriver::IconText(int item) const
 {
-    char text[64] = {};
-    LVITEMA lv{};
+    wchar_t text[64] = {};
+    LVITEMW lv{};
     lv.iSubItem = 0;
     lv.pszText = text;
-    lv.cchTextMax = sizeof text;
-    SendMessageA(Item(IDC_ICONLIST), LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&lv));
+    lv.cchTextMax = static_cast<int>(std::size(text));
+    SendMessageW(Item(IDC_ICONLIST), LVM_GETITEMTEXTW, item, reinterpret_cast<LPARAM>(&lv));
+    text[std::size(text) - 1] = L'\0';
     return text;
 }
 
@@ -193,7 +195,7 @@ std::vector<int> DialogDriver::SelectedIcons() const
 {
     std::vector<int> items;
     int item = -1;
-    while ((item = static_cast<int>(SendMessageA(Item(IDC_ICONLIST), LVM_GETNEXTITEM, item,
+    while ((item = static_cast<int>(SendMessageW(Item(IDC_ICONLIST), LVM_GETNEXTITEM, item,
                                                  MAKELPARAM(LVNI_SELECTED, 0)))) != -1)
         items.push_back(item);
     return items;
@@ -201,41 +203,41 @@ std::vector<int> DialogDriver::SelectedIcons() const
 
 int DialogDriver::FocusedIcon() const
 {
-    return static_cast<int>(SendMessageA(Item(IDC_ICONLIST), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+    return static_cast<int>(SendMessageW(Item(IDC_ICONLIST), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                          MAKELPARAM(LVNI_FOCUSED, 0)));
 }
 
 void DialogDriver::SelectIcons(const std::vector<int>& items)
 {
-    LVITEMA state{};
+    LVITEMW state{};
     state.stateMask = LVIS_SELECTED;
     state.state = 0;
-    SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    SendMessageW(Item(IDC_ICONLIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
     for (int item : items) {
         state.state = LVIS_SELECTED;
-        SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+        SendMessageW(Item(IDC_ICONLIST), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
     }
 }
 
 void DialogDriver::PickIcon(int item)
 {
-    LVITEMA state{};
+    LVITEMW state{};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = 0;
-    SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
+    SendMessageW(Item(IDC_ICONLIST), LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&state));
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageA(Item(IDC_ICONLIST), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
-    SendMessageA(Item(IDC_ICONLIST), LVM_ENSUREVISIBLE, item, FALSE);
+    SendMessageW(Item(IDC_ICONLIST), LVM_SETITEMSTATE, item, reinterpret_cast<LPARAM>(&state));
+    SendMessageW(Item(IDC_ICONLIST), LVM_ENSUREVISIBLE, item, FALSE);
 }
 
-std::vector<std::string> DialogDriver::Sources() const
+std::vector<std::wstring> DialogDriver::Sources() const
 {
-    std::vector<std::string> entries;
-    const LRESULT count = SendMessageA(Item(IDC_SOURCES), CB_GETCOUNT, 0, 0);
+    std::vector<std::wstring> entries;
+    const LRESULT count = SendMessageW(Item(IDC_SOURCES), CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        char text[1024] = {};
-        if (SendMessageA(Item(IDC_SOURCES), CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof text))
-            SendMessageA(Item(IDC_SOURCES), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        wchar_t text[1024] = {};
+        if (SendMessageW(Item(IDC_SOURCES), CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(std::size(text)))
+            SendMessageW(Item(IDC_SOURCES), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         entries.emplace_back(text);
     }
     return entries;
@@ -243,21 +245,21 @@ std::vector<std::string> DialogDriver::Sources() const
 
 int DialogDriver::SourceSelection() const
 {
-    return static_cast<int>(SendMessageA(Item(IDC_SOURCES), CB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(Item(IDC_SOURCES), CB_GETCURSEL, 0, 0));
 }
 
 void DialogDriver::ChooseSource(int index)
 {
-    SendMessageA(Item(IDC_SOURCES), CB_SETCURSEL, index, 0);
+    SendMessageW(Item(IDC_SOURCES), CB_SETCURSEL, index, 0);
     Command(IDC_SOURCES, CBN_SELCHANGE);
 }
 
-int DialogDriver::ListSource(const std::string& path)
+int DialogDriver::ListSource(const std::wstring& path)
 {
-    LRESULT entry = SendMessageA(Item(IDC_SOURCES), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+    LRESULT entry = SendMessageW(Item(IDC_SOURCES), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                  reinterpret_cast<LPARAM>(path.c_str()));
     if (entry == CB_ERR)
-        entry = SendMessageA(Item(IDC_SOURCES), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+        entry = SendMessageW(Item(IDC_SOURCES), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
     return entry == CB_ERR || entry == CB_ERRSPACE ? -1 : static_cast<int>(entry);
 }
 
@@ -272,23 +274,23 @@ HWND DialogDriver::FileNameBox(HWND fileDialog)
 HWND DialogDriver::PressBrowse()
 {
     PostCommand(IDC_BROWSE);
-    return WaitWindow("Select Iconfile or Library");
+    return WaitWindow(L"Select Iconfile or Library");
 }
 
-bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::string& path) const
+bool DialogDriver::OpenInFileDialog(HWND fileDialog, const std::wstring& path) const
 {
     HWND name = FileNameBox(fileDialog);
     if (name == nullptr)
         return false;
-    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PostMessageA(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(fileDialog, IDOK)));
     return FileDialogGone(fileDialog);
 }
 
 bool DialogDriver::CancelFileDialog(HWND fileDialog) const
 {
-    PostMessageA(fileDialog, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(fileDialog, WM_COMMAND, IDCANCEL, 0);
     return FileDialogGone(fileDialog);
 }
 
@@ -296,7 +298,7 @@ bool DialogDriver::FileDialogGone(HWND fileDialog) const
 {
     WaitGone(fileDialog);
     // Back in the dialog's own loop once this returns.
-    SendMessageA(dialog_, WM_NULL, 0, 0);
+    SendMessageW(dialog_, WM_NULL, 0, 0);
     return !IsWindow(fileDialog);
 }
 
@@ -316,7 +318,7 @@ bool DialogDriver::Attach(DWORD timeoutMs)
             if (IsWindowVisible(window) && IsChangeIconDialog(window)) {
                 dialog_ = window;
                 // Answered once the dialog's modal loop runs.
-                SendMessageA(dialog_, WM_NULL, 0, 0);
+                SendMessageW(dialog_, WM_NULL, 0, 0);
                 return true;
             }
         }
@@ -330,7 +332,7 @@ DialogRun RunWhileDriven(const std::function<INT_PTR()>& runDialog,
 {
     DialogRun run;
     const DWORD self = GetCurrentThreadId();
-    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> finished{false};
 
     std::thread driver([&] {

@@ -17,39 +17,39 @@
 
 namespace orvane::test {
 
-constexpr const char UserProductKey[] = "Software\\Brindlewick Software\\Orvane";
-constexpr const char UserLruKey[] = "Software\\Brindlewick Software\\Orvane\\LRU";
+constexpr const wchar_t UserProductKey[] = L"Software\\Brindlewick Software\\Orvane";
+constexpr const wchar_t UserLruKey[] = L"Software\\Brindlewick Software\\Orvane\\LRU";
 
 class DialogTest : public ::testing::Test {
 protected:
     // A new extension and its class ("<ext without dot>file"), both guarded. With an
     // icon text the class gets it as DefaultIcon.
-    std::string NewType(const char* defaultIcon, std::string* className = nullptr);
+    std::wstring NewType(const wchar_t* defaultIcon, std::wstring* className = nullptr);
     // A file "<stem><extension>" of a new type whose class's icon is icon 0 of a fresh
     // one-icon .ico file; its extension, class and icon file where asked for.
-    std::string FileOfNewType(const std::string& stem, std::string* extension, std::string* className = nullptr,
-                              std::string* icon = nullptr);
+    std::wstring FileOfNewType(const std::wstring& stem, std::wstring* extension, std::wstring* className = nullptr,
+                               std::wstring* icon = nullptr);
     // A record for the path, as the context menu makes it.
-    static void SetTarget(ChangeIconDialog& record, const std::string& path);
+    static void SetTarget(ChangeIconDialog& record, const std::wstring& path);
     // The record set to `path`, and the dialog run on it while `script` drives it.
-    static DialogRun RunOn(ChangeIconDialog& record, const std::string& path,
+    static DialogRun RunOn(ChangeIconDialog& record, const std::wstring& path,
                            const std::function<void(DialogDriver&)>& script);
     // An .ico file with one icon in the temporary folder.
-    std::string IconFile(const char* name = "one.ico");
+    std::wstring IconFile(const wchar_t* name = L"one.ico");
     // The folder's icon as the folder store reads it, "path,index", or "<none>".
-    static std::string FolderIconText(const std::string& folder);
+    static std::wstring FolderIconText(const std::wstring& folder);
     // The window rectangle as "DlgSize" states it.
-    static std::string RectText(HWND window);
+    static std::wstring RectText(HWND window);
     // The recent list as stored: entries "0".. in order, and CurSel (-2 when absent).
-    static std::vector<std::string> StoredSources(DWORD* selection);
+    static std::vector<std::wstring> StoredSources(DWORD* selection);
     // Writes the recent list key: the entries and a selection.
-    static void StoreSources(const std::vector<std::string>& entries, DWORD selection);
+    static void StoreSources(const std::vector<std::wstring>& entries, DWORD selection);
 
     KeyGuard userKey_{HKEY_CURRENT_USER, ProductRoot};
     KeyGuard machineKey_{HKEY_LOCAL_MACHINE, ProductRoot};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIconsKey};
     TempDir dir_;
-    std::string shell32_ = Shell32Path();
+    std::wstring shell32_ = Shell32Path();
     std::vector<std::unique_ptr<ScratchType>> types_;
 };
 

@@ -26,7 +26,7 @@ BareDialog::BareDialog()
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    window_ = CreateDialogParamA(OwnResources(), MAKEINTRESOURCEA(IDD_CHANGEICON), nullptr, BareProc, 0);
+    window_ = CreateDialogParamW(OwnResources(), MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr, BareProc, 0);
 }
 
 BareDialog::~BareDialog()

@@ -17,7 +17,7 @@ using demo::DialogDriver;
 using demo::DialogRun;
 
 // The test program itself: it links the dialog with resources/orvane.rc.
-inline HINSTANCE OwnResources() { return GetModuleHandleA(nullptr); }
+inline HINSTANCE OwnResources() { return GetModuleHandleW(nullptr); }
 
 // Runs the dialog for the record on this thread while `script` drives it. After the
 // script, a dialog that is still open is cancelled (LeftOpen). The run fails the test

@@ -25,8 +25,8 @@ protected:
     // Presses `id` (OK, or Restore/Remove answered Yes), expects one message box with
     // `caption` whose text holds every one of `phrases`, answers it, and checks that the
     // dialog is still open with no second box.
-    void ExpectOneFailureBox(DialogDriver& d, int id, const char* confirmCaption, const char* caption,
-                             std::initializer_list<const char*> phrases)
+    void ExpectOneFailureBox(DialogDriver& d, int id, const wchar_t* confirmCaption, const wchar_t* caption,
+                             std::initializer_list<const wchar_t*> phrases)
     {
         d.PostCommand(id);
         if (confirmCaption != nullptr) {
@@ -35,48 +35,50 @@ protected:
             DialogDriver::Answer(confirm, IDYES);
         }
         HWND box = d.WaitWindow(caption);
-        ASSERT_NE(box, nullptr) << "no message box " << caption;
-        const std::string text = DialogDriver::MessageText(box);
-        for (const char* phrase : phrases)
-            EXPECT_NE(text.find(phrase), std::string::npos) << "missing \"" << phrase << "\" in: " << text;
+        ASSERT_NE(box, nullptr) << "no message box " << test::Utf8(caption);
+        const std::wstring text = DialogDriver::MessageText(box);
+        for (const wchar_t* phrase : phrases)
+            EXPECT_NE(text.find(phrase), std::wstring::npos)
+                << "missing \"" << test::Utf8(phrase) << "\" in: " << test::Utf8(text);
         DialogDriver::Answer(box, IDOK);
         DialogDriver::WaitGone(box, 5000);
         Sleep(300);
-        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.OtherWindows().empty()) << "a second window appeared";
         lastText_ = text;
     }
 
-    std::string lastText_;
+    std::wstring lastText_;
 };
 
 TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
 {
     // A folder of 248 characters: "\Desktop.ini" does not fit into 259 behind it.
-    std::string relative;
+    std::wstring relative;
     while (dir_.Path().size() + 1 + relative.size() < 200)
-        relative += std::string(40, 'd') + "\\";
-    const std::string folder = dir_.MakeFolder(relative + std::string(247 - dir_.Path().size() - relative.size(), 'f'));
+        relative += std::wstring(40, L'd') + L"\\";
+    const std::wstring folder =
+        dir_.MakeFolder(relative + std::wstring(247 - dir_.Path().size() - relative.size(), L'f'));
     ASSERT_EQ(folder.size(), 248u);
-    ASSERT_NE(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_NE(GetFileAttributesW(folder.c_str()), INVALID_FILE_ATTRIBUTES);
     StoreSources({shell32_}, 0);
-    const std::string userBefore = test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, "0");
+    const std::wstring userBefore = test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"0");
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.ChooseSource(0);
         d.SelectIcons({3});
-        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
-                            {"The icon of the folder 'f", "could not be changed", "too long"});
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed",
+                            {L"The icon of the folder 'f", L"could not be changed", L"too long"});
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
     EXPECT_FALSE(run.LeftOpen);
     EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
     // Nothing of a finished OK happened: neither the list nor the rectangle was saved.
-    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize"), L"<none>");
     DWORD selection = 0;
-    EXPECT_EQ(StoredSources(&selection), std::vector<std::string>{shell32_});
+    EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{shell32_});
     EXPECT_EQ(selection, 0u);
 }
 
@@ -84,30 +86,30 @@ TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
 {
     // The drive's entry exists and may be read but not written, as for a user without
     // administrator rights.
-    const std::string entry = std::string(DriveIconsKey) + "\\C\\DefaultIcon";
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, nullptr, shell32_ + ",8"));
+    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\C\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, nullptr, shell32_ + L",8"));
     test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
     ASSERT_TRUE(readOnly.Applied());
     ChangeIconDialog record;
-    const test::DialogRun run = RunOn(record, "C:\\", [&](DialogDriver& d) {
+    const test::DialogRun run = RunOn(record, L"C:\\", [&](DialogDriver& d) {
         ASSERT_EQ(d.SelectedIcons(), std::vector<int>{8});
         d.SelectIcons({3});
-        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
-                            {"The icon of the drive C:\\ could not be changed", "administrator rights"});
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed",
+                            {L"The icon of the drive C:\\ could not be changed", L"administrator rights"});
         // The user may try again: the same answer, still open.
-        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed", {"administrator rights"});
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed", {L"administrator rights"});
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, entry, nullptr), shell32_ + ",8");
+    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, entry, nullptr), shell32_ + L",8");
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserProductKey));
 }
 
 TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
 {
-    std::string ico, ext, cls;
-    const std::string file = FileOfNewType("locked", &ext, &cls, &ico);
-    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
+    std::wstring ico, ext, cls;
+    const std::wstring file = FileOfNewType(L"locked", &ext, &cls, &ico);
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
@@ -116,63 +118,63 @@ TEST_F(FailureTest, TypeIconRefusedByTheRegistryIsReported)
         d.ChooseSource(1);
         ASSERT_GT(d.IconCount(), 100);
         d.SelectIcons({20});
-        ExpectOneFailureBox(d, IDOK, nullptr, "Orvane - Icon not changed",
-                            {"all files of type '*" , "could not be changed", "administrator rights"});
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed",
+                            {L"all files of type '*", L"could not be changed", L"administrator rights"});
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon", nullptr), ico + L",0");
 }
 
 TEST_F(FailureTest, RestoreRefusedKeepsTheDialogAndItsButton)
 {
     // The type has a backup to go back to, but its DefaultIcon may not be written.
-    std::string ico, ext, cls;
-    const std::string file = FileOfNewType("restore", &ext, &cls, &ico);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo", shell32_ + ",4"));
-    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon");
+    std::wstring ico, ext, cls;
+    const std::wstring file = FileOfNewType(L"restore", &ext, &cls, &ico);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon", L"BAKIconInfo", shell32_ + L",4"));
+    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon");
     ASSERT_TRUE(readOnly.Applied());
-    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, test::UserProductKey, "other", "kept"));
+    ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, test::UserProductKey, L"other", L"kept"));
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
         ASSERT_TRUE(d.Visible(IDC_RESTORE));
         d.Click(IDC_ALLOFTYPE);
-        ExpectOneFailureBox(d, IDC_RESTORE, "Orvane - Restore default Icon", "Orvane - Icon not restored",
-                            {"all files of type '*", "could not be restored", "administrator rights"});
+        ExpectOneFailureBox(d, IDC_RESTORE, L"Orvane - Restore default Icon", L"Orvane - Icon not restored",
+                            {L"all files of type '*", L"could not be restored", L"administrator rights"});
         EXPECT_TRUE(d.Visible(IDC_RESTORE));
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", nullptr), ico + ",0");
-    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\DefaultIcon", "BAKIconInfo"), shell32_ + ",4");
-    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon", nullptr), ico + L",0");
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + L"\\DefaultIcon", L"BAKIconInfo"), shell32_ + L",4");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize"), L"<none>");
 }
 
 TEST_F(FailureTest, RemoveRefusedIsReported)
 {
     // A class on which this extension is the icon handler, locked against changes.
-    std::string cls;
-    NewType("%1", &cls);
-    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr, ExtensionClsidText));
+    std::wstring cls;
+    NewType(L"%1", &cls);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, cls + L"\\shellex\\IconHandler", nullptr, ExtensionClsidText));
     test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, cls);
     ASSERT_TRUE(readOnly.Applied());
-    const std::string folder = dir_.MakeFolder("Remove");
+    const std::wstring folder = dir_.MakeFolder(L"Remove");
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
-        ExpectOneFailureBox(d, IDM_REMOVEALL, "Orvane - Remove Orvane", "Orvane - Settings not removed",
-                            {"Not all Orvane settings could be removed", "administrator rights"});
+        ExpectOneFailureBox(d, IDM_REMOVEALL, L"Orvane - Remove Orvane", L"Orvane - Settings not removed",
+                            {L"Not all Orvane settings could be removed", L"administrator rights"});
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + "\\shellex\\IconHandler", nullptr), ExtensionClsidText);
+    EXPECT_EQ(test::ValueText(HKEY_CLASSES_ROOT, cls + L"\\shellex\\IconHandler", nullptr), ExtensionClsidText);
 }
 
 TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
 {
-    const std::string folder = dir_.MakeFolder("Guarded");
+    const std::wstring folder = dir_.MakeFolder(L"Guarded");
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
-    const std::string text = dir_.MakeFile("notes.txt", "no icons");
-    const std::string missing = dir_.Path() + "\\gone.icl";
+    const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons");
+    const std::wstring missing = dir_.Path() + L"\\gone.icl";
     StoreSources({text, missing, shell32_}, 0);
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
@@ -183,22 +185,22 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
             EXPECT_EQ(d.SourceSelection(), 2) << "entry " << entry;
             EXPECT_EQ(d.IconCount(), count);
             EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
-            EXPECT_EQ(std::string(record.CurrentIconPath()), shell32_);
+            EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
         }
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(FolderIconText(folder), shell32_ + ",5");
+    EXPECT_EQ(FolderIconText(folder), shell32_ + L",5");
     DWORD selection = 0;
-    EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{text, missing, shell32_}));
+    EXPECT_EQ(StoredSources(&selection), (std::vector<std::wstring>{text, missing, shell32_}));
     EXPECT_EQ(selection, 2u);
 }
 
 TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
 {
-    const std::string folder = dir_.MakeFolder("Browsed");
+    const std::wstring folder = dir_.MakeFolder(L"Browsed");
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
-    const std::string text = dir_.MakeFile("readme.txt", "no icons");
+    const std::wstring text = dir_.MakeFile(L"readme.txt", "no icons");
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         const int count = d.IconCount();
@@ -207,18 +209,18 @@ TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, text));
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
-        EXPECT_EQ(d.Sources(), std::vector<std::string>{shell32_});
-        EXPECT_EQ(std::string(record.CurrentIconPath()), shell32_);
+        EXPECT_EQ(d.Sources(), std::vector<std::wstring>{shell32_});
+        EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(FolderIconText(folder), shell32_ + ",5");
-    EXPECT_EQ(StoredSources(nullptr), std::vector<std::string>{shell32_});
+    EXPECT_EQ(FolderIconText(folder), shell32_ + L",5");
+    EXPECT_EQ(StoredSources(nullptr), std::vector<std::wstring>{shell32_});
 }
 
 TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
 {
-    const std::string file = dir_.MakeFile("Makefile");
+    const std::wstring file = dir_.MakeFile(L"Makefile");
     StoreSources({shell32_}, 0);
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
@@ -227,9 +229,9 @@ TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
         d.SelectIcons({2});
         d.Command(IDOK);
         d.PressKey(VK_RETURN);
-        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         Sleep(200);
-        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.OtherWindows().empty());
         d.Command(IDCANCEL);
@@ -237,7 +239,7 @@ TEST_F(FailureTest, FileWithoutExtensionTakesNoIconFromOkOrEnter)
     EXPECT_EQ(run.Result, IDCANCEL);
     EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
-    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize"), "<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize"), L"<none>");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "DrivenDialog.h"
@@ -14,6 +15,7 @@
 #include "IconList.h"
 #include "IconSource.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 #include "resource.h"
 
 namespace orvane {
@@ -22,27 +24,27 @@ namespace {
 class IconListTest : public ::testing::Test {
 protected:
     HWND List() const { return dialog_.Item(IDC_ICONLIST); }
-    int Count() const { return static_cast<int>(SendMessageA(List(), LVM_GETITEMCOUNT, 0, 0)); }
+    int Count() const { return static_cast<int>(SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
     HIMAGELIST Images() const
     {
-        return reinterpret_cast<HIMAGELIST>(SendMessageA(List(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+        return reinterpret_cast<HIMAGELIST>(SendMessageW(List(), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
     }
-    LVITEMA Item(int i, char (&text)[32]) const
+    LVITEMW Item(int i, wchar_t (&text)[32]) const
     {
-        LVITEMA item{};
+        LVITEMW item{};
         item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_STATE;
         item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
         item.iItem = i;
         item.pszText = text;
-        item.cchTextMax = sizeof text;
-        SendMessageA(List(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        item.cchTextMax = static_cast<int>(std::size(text));
+        SendMessageW(List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         return item;
     }
     std::vector<int> Selected() const
     {
         std::vector<int> items;
         int i = -1;
-        while ((i = static_cast<int>(SendMessageA(List(), LVM_GETNEXTITEM, i, MAKELPARAM(LVNI_SELECTED, 0)))) != -1)
+        while ((i = static_cast<int>(SendMessageW(List(), LVM_GETNEXTITEM, i, MAKELPARAM(LVNI_SELECTED, 0)))) != -1)
             items.push_back(i);
         return items;
     }
@@ -54,12 +56,12 @@ protected:
 TEST_F(IconListTest, IcoFileGivesOneItemNamedZero)
 {
     ASSERT_NE(dialog_.Window(), nullptr);
-    const std::string ico = test::WriteIconFile(dir_.Path() + "\\a.ico", 1);
+    const std::wstring ico = test::WriteIconFile(dir_.Path() + L"\\a.ico", 1);
     ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), -1));
     ASSERT_EQ(Count(), 1);
-    char text[32];
-    const LVITEMA item = Item(0, text);
-    EXPECT_STREQ(text, "0");
+    wchar_t text[32];
+    const LVITEMW item = Item(0, text);
+    EXPECT_STREQ(text, L"0");
     EXPECT_EQ(item.iImage, 0);
     EXPECT_EQ(item.state & LVIS_SELECTED, 0u);
     // One image of the system's large-icon size, in an image list that is not shared.
@@ -69,31 +71,31 @@ TEST_F(IconListTest, IcoFileGivesOneItemNamedZero)
     ImageList_GetIconSize(Images(), &cx, &cy);
     EXPECT_EQ(cx, GetSystemMetrics(SM_CXICON));
     EXPECT_EQ(cy, GetSystemMetrics(SM_CYICON));
-    EXPECT_EQ(GetWindowLongA(List(), GWL_STYLE) & LVS_SHAREIMAGELISTS, 0);
+    EXPECT_EQ(GetWindowLongW(List(), GWL_STYLE) & LVS_SHAREIMAGELISTS, 0);
 }
 
 TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
 {
-    const std::string shell32 = test::Shell32Path();
-    const UINT n = ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0);
+    const std::wstring shell32 = test::Shell32Path();
+    const UINT n = ExtractIconExW(shell32.c_str(), -1, nullptr, nullptr, 0);
     ASSERT_GE(n, 100u);
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
     ASSERT_EQ(Count(), static_cast<int>(n));
     EXPECT_EQ(ImageList_GetImageCount(Images()), static_cast<int>(n));
     for (int i = 0; i < Count(); ++i) {
-        char text[32];
-        const LVITEMA item = Item(i, text);
-        ASSERT_EQ(std::string(text), std::to_string(i));
+        wchar_t text[32];
+        const LVITEMW item = Item(i, text);
+        ASSERT_EQ(std::wstring(text), std::to_wstring(i));
         ASSERT_EQ(item.iImage, i);
     }
     EXPECT_TRUE(Selected().empty());
     // The view keeps its template style: auto-arranged icons.
-    const LONG style = GetWindowLongA(List(), GWL_STYLE);
+    const LONG style = GetWindowLongW(List(), GWL_STYLE);
     EXPECT_EQ(style & LVS_TYPEMASK, LVS_ICON);
     EXPECT_NE(style & LVS_AUTOARRANGE, 0);
     POINT first{}, second{};
-    SendMessageA(List(), LVM_GETITEMPOSITION, 0, reinterpret_cast<LPARAM>(&first));
-    SendMessageA(List(), LVM_GETITEMPOSITION, 1, reinterpret_cast<LPARAM>(&second));
+    SendMessageW(List(), LVM_GETITEMPOSITION, 0, reinterpret_cast<LPARAM>(&first));
+    SendMessageW(List(), LVM_GETITEMPOSITION, 1, reinterpret_cast<LPARAM>(&second));
     EXPECT_EQ(first.y, second.y);
     EXPECT_LT(first.x, second.x);
 }
@@ -101,7 +103,7 @@ TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
 TEST_F(IconListTest, EachImageIsTheIconOfThatIndex)
 {
     // The image of item i looks like icon i extracted on its own: compare a few.
-    const std::string shell32 = test::Shell32Path();
+    const std::wstring shell32 = test::Shell32Path();
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
     std::vector<std::vector<COLORREF>> images;
     for (int index : {3, 4, 40}) {
@@ -116,8 +118,8 @@ TEST_F(IconListTest, EachImageIsTheIconOfThatIndex)
 
 TEST_F(IconListTest, PreselectionSelectsAndFocusesOnlyAnItemOfTheFile)
 {
-    const std::string shell32 = test::Shell32Path();
-    const int n = static_cast<int>(ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0));
+    const std::wstring shell32 = test::Shell32Path();
+    const int n = static_cast<int>(ExtractIconExW(shell32.c_str(), -1, nullptr, nullptr, 0));
     struct Case {
         int Preselect;
         int Expected; // -1: none
@@ -130,11 +132,11 @@ TEST_F(IconListTest, PreselectionSelectsAndFocusesOnlyAnItemOfTheFile)
             continue;
         }
         EXPECT_EQ(Selected(), std::vector<int>{c.Expected});
-        EXPECT_EQ(SendMessageA(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_FOCUSED, 0)),
+        EXPECT_EQ(SendMessageW(List(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_FOCUSED, 0)),
                   c.Expected);
     }
     // An .ico file has one icon: 5 is out of range.
-    const std::string ico = test::WriteIconFile(dir_.Path() + "\\three.ico", 3);
+    const std::wstring ico = test::WriteIconFile(dir_.Path() + L"\\three.ico", 3);
     ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), 5));
     EXPECT_EQ(Count(), 1);
     EXPECT_TRUE(Selected().empty());
@@ -142,32 +144,32 @@ TEST_F(IconListTest, PreselectionSelectsAndFocusesOnlyAnItemOfTheFile)
 
 TEST_F(IconListTest, RefillingReplacesItemsAndImageList)
 {
-    const std::string shell32 = test::Shell32Path();
+    const std::wstring shell32 = test::Shell32Path();
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), 7));
     const HIMAGELIST first = Images();
-    const std::string ico = test::WriteIconFile(dir_.Path() + "\\a.ico", 1);
+    const std::wstring ico = test::WriteIconFile(dir_.Path() + L"\\a.ico", 1);
     ASSERT_TRUE(FillIconList(dialog_.Window(), ico.c_str(), 0));
     EXPECT_EQ(Count(), 1);
     EXPECT_NE(Images(), first);
     EXPECT_EQ(ImageList_GetImageCount(Images()), 1);
-    char text[32];
-    const LVITEMA item = Item(0, text);
-    EXPECT_STREQ(text, "0");
+    wchar_t text[32];
+    const LVITEMW item = Item(0, text);
+    EXPECT_STREQ(text, L"0");
     EXPECT_EQ(item.iImage, 0);
     EXPECT_EQ(Selected(), std::vector<int>{0});
 }
 
 TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
 {
-    const std::string shell32 = test::Shell32Path();
+    const std::wstring shell32 = test::Shell32Path();
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), 9));
     const int count = Count();
     const HIMAGELIST images = Images();
-    const std::string text = dir_.MakeFile("notes.txt", "no icons in here");
-    const std::string empty = dir_.MakeFile("empty.dll", "");
-    const std::string missing = dir_.Path() + "\\missing.dll";
-    for (const std::string& path : {missing, text, empty, std::string("%1"), std::string("")}) {
-        SCOPED_TRACE(path);
+    const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons in here");
+    const std::wstring empty = dir_.MakeFile(L"empty.dll", "");
+    const std::wstring missing = dir_.Path() + L"\\missing.dll";
+    for (const std::wstring& path : {missing, text, empty, std::wstring(L"%1"), std::wstring(L"")}) {
+        SCOPED_TRACE(test::Utf8(path));
         EXPECT_FALSE(FillIconList(dialog_.Window(), path.c_str(), 0));
         EXPECT_EQ(Count(), count);
         EXPECT_EQ(Images(), images);
@@ -177,32 +179,56 @@ TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
     EXPECT_EQ(Count(), count);
 }
 
+// A source under a path that the ANSI code page cannot hold, and one whose path has
+// exactly 259 UTF-16 units (a surrogate pair at its end): every icon is listed, each the
+// icon of its index.
+TEST_F(IconListTest, SourceOfAnyNameFillsTheList)
+{
+    const std::wstring library = test::IconIdLibraryPath();
+    std::vector<std::wstring> sources;
+    for (const test::UnicodeName& name : test::UnicodeNames())
+        sources.push_back(dir_.MakeFolder(name.Text) + L"\\" + name.Text + L".dll");
+    const std::wstring longest = test::PathOfLength(dir_.Path(), 259, L".dll");
+    ASSERT_EQ(longest.size(), 259u);
+    ASSERT_EQ(dir_.MakeFile(longest.substr(dir_.Path().size() + 1), ""), longest);
+    sources.push_back(longest);
+    for (const std::wstring& source : sources) {
+        SCOPED_TRACE(test::Utf8(source));
+        ASSERT_TRUE(CopyFileW(library.c_str(), source.c_str(), FALSE));
+        ASSERT_TRUE(FillIconList(dialog_.Window(), source.c_str(), 3));
+        ASSERT_EQ(Count(), 4);
+        EXPECT_EQ(Selected(), std::vector<int>{3});
+        for (int index : {0, 3})
+            EXPECT_EQ(test::ImagePixels(Images(), index), test::ExtractedPixels(library, index)) << index;
+    }
+}
+
 // The count the dialog, the command line and the demo share: the shell's answer, except
 // that its answer for a file it cannot read (all bits set) means none.
 TEST(CountIcons, FollowsTheShellButCountsAnUnreadableFileAsNone)
 {
     test::TempDir dir;
-    const std::string shell32 = test::Shell32Path();
-    const UINT inShell32 = ExtractIconExA(shell32.c_str(), -1, nullptr, nullptr, 0);
+    const std::wstring shell32 = test::Shell32Path();
+    const UINT inShell32 = ExtractIconExW(shell32.c_str(), -1, nullptr, nullptr, 0);
     ASSERT_GE(inShell32, 100u);
     struct Row {
-        std::string Source;
+        std::wstring Source;
         UINT ShellSays;
         unsigned Count;
     } rows[] = {
         {shell32, inShell32, inShell32},
-        {test::WriteIconFile(dir.Path() + "\\three.ico", 3), 1, 1},
-        {dir.MakeFile("notes.txt", "no icons in here"), 0, 0},
-        {dir.MakeFile("empty.dll", ""), 0xFFFFFFFFu, 0},
-        {dir.Path() + "\\missing.dll", 0xFFFFFFFFu, 0},
-        {"%1", 0xFFFFFFFFu, 0},
+        {test::WriteIconFile(dir.Path() + L"\\three.ico", 3), 1, 1},
+        {dir.MakeFile(L"notes.txt", "no icons in here"), 0, 0},
+        {dir.MakeFile(L"empty.dll", ""), 0xFFFFFFFFu, 0},
+        {dir.Path() + L"\\missing.dll", 0xFFFFFFFFu, 0},
+        {L"%1", 0xFFFFFFFFu, 0},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.Source);
-        EXPECT_EQ(ExtractIconExA(row.Source.c_str(), -1, nullptr, nullptr, 0), row.ShellSays);
+        SCOPED_TRACE(test::Utf8(row.Source));
+        EXPECT_EQ(ExtractIconExW(row.Source.c_str(), -1, nullptr, nullptr, 0), row.ShellSays);
         EXPECT_EQ(CountIcons(row.Source.c_str()), row.Count);
     }
-    EXPECT_EQ(CountIcons(""), 0u);
+    EXPECT_EQ(CountIcons(L""), 0u);
     EXPECT_EQ(CountIcons(nullptr), 0u);
 }
 

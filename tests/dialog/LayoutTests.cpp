@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <string>
@@ -61,7 +62,7 @@ void Resize(const DialogDriver& d, int dx, int dy)
     GetWindowRect(d.Dialog(), &r);
     SetWindowPos(d.Dialog(), nullptr, 0, 0, r.right - r.left + dx, r.bottom - r.top + dy,
                  SWP_NOMOVE | SWP_NOZORDER);
-    SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+    SendMessageW(d.Dialog(), WM_NULL, 0, 0);
 }
 
 void ExpectMoved(const std::map<int, RECT>& before, const std::map<int, RECT>& after, int dx, int dy)
@@ -85,8 +86,8 @@ protected:
     {
         RECT r{0, 0, 192, 198};
         MapDialogRect(dialog, &r);
-        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE)), TRUE,
-                           static_cast<DWORD>(GetWindowLongA(dialog, GWL_EXSTYLE)));
+        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), TRUE,
+                           static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
         return {r.right - r.left, r.bottom - r.top};
     }
     static void ExpectCentredAtTemplateSize(HWND dialog)
@@ -110,14 +111,14 @@ SIZE ClientSize(const DialogDriver& d)
 
 TEST_F(LayoutTest, ControlsFollowAResizeAsTheirAnchorsSayAndComeBack)
 {
-    const std::string folder = dir_.MakeFolder("Layout");
+    const std::wstring folder = dir_.MakeFolder(L"Layout");
     ChangeIconDialog record;
     SetTarget(record, folder);
     test::RunDriven(record, [&](DialogDriver& d) {
         std::map<int, RECT> start = Rects(d);
         SIZE startClient = ClientSize(d);
         // A notification at the size the dialog already has moves nothing.
-        SendMessageA(d.Dialog(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(startClient.cx, startClient.cy));
+        SendMessageW(d.Dialog(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(startClient.cx, startClient.cy));
         ExpectMoved(start, Rects(d), 0, 0);
 
         // The template's size in MS Sans Serif 8 can be narrower (296 pixels) than the
@@ -158,7 +159,7 @@ BOOL CALLBACK CollectChild(HWND window, LPARAM param)
 // added to the template, or moved to another band, without its anchor fails here.
 TEST_F(LayoutTest, EveryControlOfTheDialogFollowsTheFrameFromItsBand)
 {
-    const std::string folder = dir_.MakeFolder("Bands");
+    const std::wstring folder = dir_.MakeFolder(L"Bands");
     ChangeIconDialog record;
     SetTarget(record, folder);
     test::RunDriven(record, [&](DialogDriver& d) {
@@ -204,7 +205,7 @@ TEST_F(LayoutTest, EveryControlOfTheDialogFollowsTheFrameFromItsBand)
 
 TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
 {
-    const std::string folder = dir_.MakeFolder("Small");
+    const std::wstring folder = dir_.MakeFolder(L"Small");
     ChangeIconDialog record;
     SetTarget(record, folder);
     test::RunDriven(record, [&](DialogDriver& d) {
@@ -213,7 +214,7 @@ TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
         info.ptMaxPosition = {3, 4};
         info.ptMinTrackSize = {10, 10};
         info.ptMaxTrackSize = {5555, 6666};
-        SendMessageA(d.Dialog(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+        SendMessageW(d.Dialog(), WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
         EXPECT_EQ(info.ptMinTrackSize.x, 300);
         EXPECT_EQ(info.ptMinTrackSize.y, 360);
         EXPECT_EQ(info.ptMaxSize.x, 1111);
@@ -226,15 +227,15 @@ TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
 
 TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
 {
-    const std::string folder = dir_.MakeFolder("Where");
-    const std::string shell32 = test::Shell32Path();
+    const std::wstring folder = dir_.MakeFolder(L"Where");
+    const std::wstring shell32 = test::Shell32Path();
     StoreSources({shell32}, 0);
     struct Case {
         int Left, Top, Width, Height;
-        const char* Text;
-    } cases[] = {{100, 50, 320, 400, "100,50,320,400"}, {-30, 20, 350, 380, "-30,20,350,380"}};
+        const wchar_t* Text;
+    } cases[] = {{100, 50, 320, 400, L"100,50,320,400"}, {-30, 20, 350, 380, L"-30,20,350,380"}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.Text);
+        SCOPED_TRACE(test::Utf8(c.Text));
         ChangeIconDialog record;
         const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
             // Wherever the last one was closed, the dialog opens centred at its template size.
@@ -247,10 +248,14 @@ TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
         EXPECT_EQ(run.Result, IDOK);
         std::vector<BYTE> data;
         DWORD type = 0;
-        ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserProductKey, "DlgSize", &data, &type));
+        ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize", &data, &type));
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        // 260 bytes of UTF-16: the text and zeros after it.
         ASSERT_EQ(data.size(), 260u);
-        EXPECT_STREQ(reinterpret_cast<const char*>(data.data()), c.Text);
+        wchar_t stored[130];
+        std::memcpy(stored, data.data(), sizeof stored);
+        ASSERT_EQ(stored[129], L'\0');
+        EXPECT_STREQ(stored, c.Text);
     }
 }
 

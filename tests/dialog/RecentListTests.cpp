@@ -5,13 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "DrivenDialog.h"
 #include "DialogFixture.h"
 #include "RecentList.h"
+#include "UnicodeNames.h"
 #include "resource.h"
 
 namespace orvane {
@@ -20,20 +21,21 @@ namespace {
 class RecentListTest : public test::DialogTest {
 protected:
     HWND Combo() const { return dialog_.Item(IDC_SOURCES); }
-    std::vector<std::string> Entries() const
+    std::vector<std::wstring> Entries() const
     {
-        std::vector<std::string> entries;
-        const LRESULT count = SendMessageA(Combo(), CB_GETCOUNT, 0, 0);
+        std::vector<std::wstring> entries;
+        const LRESULT count = SendMessageW(Combo(), CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
-            char text[1024] = {};
-            SendMessageA(Combo(), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            wchar_t text[1024] = {};
+            if (SendMessageW(Combo(), CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(std::size(text)))
+                SendMessageW(Combo(), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
             entries.emplace_back(text);
         }
         return entries;
     }
-    int Selection() const { return static_cast<int>(SendMessageA(Combo(), CB_GETCURSEL, 0, 0)); }
-    static std::string Path(int i) { return "C:\\icons\\source" + std::to_string(i) + ".icl"; }
-    void WriteRaw(const char* name, DWORD type, const void* data, DWORD size)
+    int Selection() const { return static_cast<int>(SendMessageW(Combo(), CB_GETCURSEL, 0, 0)); }
+    static std::wstring Path(int i) { return L"C:\\icons\\source" + std::to_wstring(i) + L".icl"; }
+    void WriteRaw(const wchar_t* name, DWORD type, const void* data, DWORD size)
     {
         ASSERT_TRUE(test::WriteValue(HKEY_CURRENT_USER, test::UserLruKey, name, type, data, size));
     }
@@ -45,7 +47,7 @@ TEST_F(RecentListTest, ElevenSourcesKeepTheTenNewest)
 {
     for (int i = 0; i < 11; ++i)
         AddRecentEntry(Combo(), Path(i).c_str());
-    std::vector<std::string> expected;
+    std::vector<std::wstring> expected;
     for (int i = 10; i >= 1; --i)
         expected.push_back(Path(i));
     EXPECT_EQ(Entries(), expected);
@@ -56,17 +58,17 @@ TEST_F(RecentListTest, AnEntryAlreadyPresentIsSelectedWhereItStands)
 {
     for (int i = 0; i < 10; ++i)
         AddRecentEntry(Combo(), Path(i).c_str());
-    const std::vector<std::string> before = Entries();
+    const std::vector<std::wstring> before = Entries();
     // Full list, entry present: nothing is deleted, nothing moves.
     AddRecentEntry(Combo(), Path(3).c_str());
     EXPECT_EQ(Entries(), before);
     EXPECT_EQ(Selection(), 6);
     // Letter case counts: D:\ICONS\A.ICO and d:\icons\a.ico are two entries.
-    SendMessageA(Combo(), CB_RESETCONTENT, 0, 0);
-    AddRecentEntry(Combo(), "D:\\ICONS\\A.ICO");
-    AddRecentEntry(Combo(), "d:\\icons\\a.ico");
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"d:\\icons\\a.ico", "D:\\ICONS\\A.ICO"}));
-    AddRecentEntry(Combo(), "D:\\ICONS\\A.ICO");
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
+    AddRecentEntry(Combo(), L"D:\\ICONS\\A.ICO");
+    AddRecentEntry(Combo(), L"d:\\icons\\a.ico");
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{L"d:\\icons\\a.ico", L"D:\\ICONS\\A.ICO"}));
+    AddRecentEntry(Combo(), L"D:\\ICONS\\A.ICO");
     EXPECT_EQ(Entries().size(), 2u);
     EXPECT_EQ(Selection(), 1);
 }
@@ -76,43 +78,43 @@ TEST_F(RecentListTest, SavedListHasNumberedTextsAndTheSelection)
     AddRecentEntry(Combo(), Path(1).c_str());
     AddRecentEntry(Combo(), Path(2).c_str());
     AddRecentEntry(Combo(), Path(3).c_str());
-    SendMessageA(Combo(), CB_SETCURSEL, 1, 0);
+    SendMessageW(Combo(), CB_SETCURSEL, 1, 0);
     // What an earlier save or another program left is replaced whole.
-    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, "7", "stale");
-    test::WriteString(HKEY_CURRENT_USER, std::string(test::UserLruKey) + "\\sub", "x", "y");
+    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, L"7", L"stale");
+    test::WriteString(HKEY_CURRENT_USER, std::wstring(test::UserLruKey) + L"\\sub", L"x", L"y");
     ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
 
     DWORD selection = 0;
-    EXPECT_EQ(StoredSources(&selection), (std::vector<std::string>{Path(3), Path(2), Path(1)}));
+    EXPECT_EQ(StoredSources(&selection), (std::vector<std::wstring>{Path(3), Path(2), Path(1)}));
     EXPECT_EQ(selection, 1u);
     std::vector<BYTE> data;
     DWORD type = 0;
-    ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserLruKey, "0", &data, &type));
+    ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserLruKey, L"0", &data, &type));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(data.size(), Path(3).size() + 1); // the terminator is counted
-    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, "7"), "<none>");
-    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, std::string(test::UserLruKey) + "\\sub"));
+    EXPECT_EQ(data.size(), (Path(3).size() + 1) * sizeof(wchar_t)); // the terminator is counted
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"7"), L"<none>");
+    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, std::wstring(test::UserLruKey) + L"\\sub"));
 
     // Enumeration gives the values in the order they were written: "0", "1", "2", "CurSel".
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, test::UserLruKey, 0, KEY_READ, &key), ERROR_SUCCESS);
-    std::vector<std::string> names;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, test::UserLruKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    std::vector<std::wstring> names;
     for (DWORD i = 0;; ++i) {
-        char name[64];
-        DWORD length = sizeof name;
-        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        wchar_t name[64];
+        DWORD length = static_cast<DWORD>(std::size(name));
+        if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         names.emplace_back(name);
     }
     RegCloseKey(key);
-    EXPECT_EQ(names, (std::vector<std::string>{"0", "1", "2", "CurSel"}));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"0", L"1", L"2", L"CurSel"}));
 
     // No selection is stored as 0xFFFFFFFF; an empty list leaves no key at all.
-    SendMessageA(Combo(), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    SendMessageW(Combo(), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
     StoredSources(&selection);
     EXPECT_EQ(selection, 0xFFFFFFFFu);
-    SendMessageA(Combo(), CB_RESETCONTENT, 0, 0);
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
     ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, test::UserLruKey));
     EXPECT_TRUE(test::KeyExists(HKEY_CURRENT_USER, test::UserProductKey));
@@ -120,7 +122,7 @@ TEST_F(RecentListTest, SavedListHasNumberedTextsAndTheSelection)
 
 TEST_F(RecentListTest, LoadingShowsTheSavedListAndSelection)
 {
-    std::vector<std::string> saved;
+    std::vector<std::wstring> saved;
     for (int i = 0; i < 10; ++i)
         saved.push_back(Path(i));
     StoreSources(saved, 3);
@@ -148,7 +150,7 @@ TEST_F(RecentListTest, SelectionOutsideTheListSelectsNothing)
         SCOPED_TRACE(selection);
         test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
         StoreSources({Path(0), Path(1)}, selection);
-        SendMessageA(Combo(), CB_RESETCONTENT, 0, 0);
+        SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
         LoadRecentList(Combo());
         EXPECT_EQ(Entries().size(), 2u);
         EXPECT_EQ(Selection(), CB_ERR);
@@ -157,65 +159,161 @@ TEST_F(RecentListTest, SelectionOutsideTheListSelectsNothing)
 
 TEST_F(RecentListTest, HostileValuesNeitherOverrunNorBecomeEntries)
 {
-    const std::string a = Path(0);
-    WriteRaw("0", REG_SZ, a.c_str(), static_cast<DWORD>(a.size() + 1));
-    // Unterminated text: the entry is the data's bytes, nothing read past them.
-    const char unterminated[] = {'C', ':', '\\', 'u', '.', 'i', 'c', 'o'};
-    WriteRaw("1", REG_SZ, unterminated, sizeof unterminated);
+    const std::wstring a = Path(0);
+    const DWORD aBytes = static_cast<DWORD>((a.size() + 1) * sizeof(wchar_t));
+    WriteRaw(L"0", REG_SZ, a.c_str(), aBytes);
+    // Unterminated text: the entry is the data's characters, nothing read past them. (The
+    // unit after the data is no zero, so the registry keeps the data as given.)
+    const wchar_t unterminated[] = {L'C', L':', L'\\', L'u', L'.', L'i', L'c', L'o', L'#'};
+    WriteRaw(L"1", REG_SZ, unterminated, 8 * sizeof(wchar_t));
     // Other types are no entries; a DWORD of the wrong size is no selection.
-    WriteRaw("2", REG_BINARY, "C:\\bin.ico", 11);
-    WriteRaw("3", REG_EXPAND_SZ, "%SystemRoot%\\x.ico", 19);
-    WriteRaw("CurSel", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
+    WriteRaw(L"2", REG_BINARY, L"C:\\bin.ico", 11 * sizeof(wchar_t));
+    WriteRaw(L"3", REG_EXPAND_SZ, L"%SystemRoot%\\x.ico", 19 * sizeof(wchar_t));
+    WriteRaw(L"CurSel", REG_QWORD, "\1\0\0\0\0\0\0\0", 8);
+    // Data that ends in half a UTF-16 unit: the entry is its whole units.
+    const wchar_t odd[] = {L'C', L':', L'\\', L'v', L'.', L'i', L'c', L'o', L'#'};
+    WriteRaw(L"4", REG_SZ, odd, 8 * sizeof(wchar_t) + 1);
     LoadRecentList(Combo());
-    EXPECT_EQ(Entries(), (std::vector<std::string>{a, "C:\\u.ico"}));
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{a, L"C:\\u.ico", L"C:\\v.ico"}));
     EXPECT_EQ(Selection(), CB_ERR);
 
     // 260 characters without a terminator are no path of at most 259: no entry is made
     // of them, and nothing after them is read.
     test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
-    WriteRaw("0", REG_SZ, a.c_str(), static_cast<DWORD>(a.size() + 1));
-    const std::string full(260, 'x');
-    WriteRaw("1", REG_SZ, full.c_str(), 260);
-    SendMessageA(Combo(), CB_RESETCONTENT, 0, 0);
+    WriteRaw(L"0", REG_SZ, a.c_str(), aBytes);
+    const std::wstring full(261, L'x');
+    WriteRaw(L"1", REG_SZ, full.c_str(), 260 * sizeof(wchar_t));
+    WriteRaw(L"2", REG_SZ, a.c_str(), aBytes);
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
     LoadRecentList(Combo());
-    EXPECT_EQ(Entries(), std::vector<std::string>{a});
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{a, a}));
 }
 
 TEST_F(RecentListTest, OversizedValueEndsLoadingAndTheListNeverExceedsTen)
 {
     for (int i = 0; i < 3; ++i)
-        test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, std::to_string(i).c_str(), Path(i));
-    const std::string huge(5000, 'y');
-    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, "3", huge);
-    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, "4", Path(4));
+        test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, std::to_wstring(i).c_str(), Path(i));
+    const std::wstring huge(5000, L'y');
+    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, L"3", huge);
+    test::WriteString(HKEY_CURRENT_USER, test::UserLruKey, L"4", Path(4));
     LoadRecentList(Combo());
-    EXPECT_EQ(Entries(), (std::vector<std::string>{Path(0), Path(1), Path(2)}));
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{Path(0), Path(1), Path(2)}));
 
     test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
-    std::vector<std::string> many;
+    std::vector<std::wstring> many;
     for (int i = 0; i < 15; ++i)
         many.push_back(Path(i));
     StoreSources(many, 12);
-    SendMessageA(Combo(), CB_RESETCONTENT, 0, 0);
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
     LoadRecentList(Combo());
     // Which ten depends on the registry's enumeration order (Wine's sorts by name).
-    const std::vector<std::string> loaded = Entries();
+    const std::vector<std::wstring> loaded = Entries();
     EXPECT_EQ(loaded.size(), 10u);
-    for (const std::string& entry : loaded)
-        EXPECT_NE(std::find(many.begin(), many.end(), entry), many.end()) << entry;
+    for (const std::wstring& entry : loaded)
+        EXPECT_NE(std::find(many.begin(), many.end(), entry), many.end()) << test::Utf8(entry);
     EXPECT_EQ(Selection(), CB_ERR);
 }
 
 TEST_F(RecentListTest, SelectedEntryIsCopiedWhole)
 {
-    char buffer[TextCapacity];
-    std::memset(buffer, '#', sizeof buffer);
+    wchar_t buffer[TextCapacity];
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
     EXPECT_FALSE(SelectedRecentEntry(Combo(), buffer));
-    EXPECT_EQ(buffer[0], '#');
-    const std::string longest = "C:\\" + std::string(252, 'l') + ".ico"; // 259 characters
+    EXPECT_EQ(buffer[0], L'#');
+    const std::wstring longest = L"C:\\" + std::wstring(252, L'l') + L".ico"; // 259 characters
     AddRecentEntry(Combo(), longest.c_str());
     ASSERT_TRUE(SelectedRecentEntry(Combo(), buffer));
-    EXPECT_EQ(std::string(buffer), longest);
+    EXPECT_EQ(std::wstring(buffer), longest);
+}
+
+// Paths of any name: each entry is kept unit for unit through the combo box and the
+// registry, a surrogate pair included, up to 259 UTF-16 units; one of 260 is refused.
+TEST_F(RecentListTest, NamesOutsideTheAnsiCodePageAreKeptExactly)
+{
+    std::vector<std::wstring> added;
+    for (const test::UnicodeName& name : test::UnicodeNames())
+        added.push_back(L"C:\\icons\\" + name.Text + L"\\" + name.Text + L".icl");
+    const std::wstring longest = test::PathOfLength(L"C:\\icons", 259, L".ico");
+    ASSERT_EQ(longest.size(), 259u);
+    added.push_back(longest);
+    for (const std::wstring& path : added)
+        AddRecentEntry(Combo(), path.c_str());
+    const std::vector<std::wstring> expected(added.rbegin(), added.rend());
+    EXPECT_EQ(Entries(), expected);
+
+    wchar_t buffer[TextCapacity];
+    for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+        SCOPED_TRACE(i);
+        SendMessageW(Combo(), CB_SETCURSEL, i, 0);
+        ASSERT_TRUE(SelectedRecentEntry(Combo(), buffer));
+        EXPECT_EQ(std::wstring(buffer), expected[i]);
+    }
+
+    SendMessageW(Combo(), CB_SETCURSEL, 0, 0);
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), expected);
+    EXPECT_EQ(selection, 0u);
+    std::vector<BYTE> data;
+    DWORD type = 0;
+    ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserLruKey, L"0", &data, &type));
+    EXPECT_EQ(data.size(), 260 * sizeof(wchar_t));
+
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
+    LoadRecentList(Combo());
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(Selection(), 0);
+
+    // One unit more does not fit: it is not handed out, and not stored.
+    const std::wstring tooLong = test::PathOfLength(L"C:\\icons", 260, L".ico");
+    ASSERT_EQ(tooLong.size(), 260u);
+    SendMessageW(Combo(), CB_RESETCONTENT, 0, 0);
+    AddRecentEntry(Combo(), added[0].c_str());
+    AddRecentEntry(Combo(), tooLong.c_str());
+    std::fill(std::begin(buffer), std::end(buffer), L'#');
+    EXPECT_FALSE(SelectedRecentEntry(Combo(), buffer));
+    EXPECT_EQ(buffer[0], L'#');
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"0"), L"<none>");
+    EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserLruKey, L"1"), added[0]);
+}
+
+// The list as an 8-bit build stored it, through the ANSI calls in code page 1252: read,
+// and saved back as the same texts.
+TEST_F(RecentListTest, ListStoredByAnEightBitBuildIsLoaded)
+{
+    // The test prefix runs with code page 1252 (LANG=C.UTF-8); the 8-bit texts below
+    // mean what they say only there.
+    ASSERT_EQ(GetACP(), 1252u);
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane\\LRU", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    // 0xF4 and 0xE9 are o with circumflex and e with acute in code page 1252.
+    const char first[] = "C:\\Ic\xF4nes\\caf\xE9.icl";
+    const char second[] = "C:\\icons\\plain.ico";
+    const DWORD selected = 1;
+    RegSetValueExA(key, "0", 0, REG_SZ, reinterpret_cast<const BYTE*>(first), sizeof first);
+    RegSetValueExA(key, "1", 0, REG_SZ, reinterpret_cast<const BYTE*>(second), sizeof second);
+    RegSetValueExA(key, "CurSel", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), sizeof selected);
+    RegCloseKey(key);
+
+    const std::vector<std::wstring> expected{L"C:\\Ic\u00F4nes\\caf\u00E9.icl", L"C:\\icons\\plain.ico"};
+    LoadRecentList(Combo());
+    EXPECT_EQ(Entries(), expected);
+    EXPECT_EQ(Selection(), 1);
+    ASSERT_EQ(SaveRecentList(Combo()), ERROR_SUCCESS);
+    DWORD selection = 0;
+    EXPECT_EQ(StoredSources(&selection), expected);
+    EXPECT_EQ(selection, 1u);
+
+    // And what the 8-bit build reads back of it is what it wrote.
+    char text[64] = {};
+    DWORD size = sizeof text - 1;
+    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, "Software\\Brindlewick Software\\Orvane\\LRU", "0", RRF_RT_REG_SZ,
+                           nullptr, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(text, first);
 }
 
 } // namespace

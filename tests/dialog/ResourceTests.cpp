@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,8 @@ struct TemplateItem {
     DWORD Style;
     short X, Y, Cx, Cy;
     DWORD Id;
-    std::string Class;
-    std::string Text;
+    std::wstring Class;
+    std::wstring Text;
 };
 
 struct Template {
@@ -30,12 +31,12 @@ struct Template {
     DWORD Style = 0;
     short X = 0, Y = 0, Cx = 0, Cy = 0;
     int Menu = 0;
-    std::string Caption;
+    std::wstring Caption;
     WORD PointSize = 0;
     WORD Weight = 0;
     BYTE Italic = 0;
     BYTE CharSet = 0;
-    std::string Face;
+    std::wstring Face;
     std::vector<TemplateItem> Items;
 };
 
@@ -51,19 +52,20 @@ public:
         return value;
     }
     // A string or an ordinal: ordinals of the predefined classes come back by name.
-    std::string NameOrOrdinal(int* ordinal = nullptr)
+    std::wstring NameOrOrdinal(int* ordinal = nullptr)
     {
         WORD first = Get<WORD>();
         if (first == 0xFFFF) {
             const WORD value = Get<WORD>();
             if (ordinal)
                 *ordinal = value;
-            static const char* const classes[] = {"BUTTON", "EDIT", "STATIC", "LISTBOX", "SCROLLBAR", "COMBOBOX"};
-            return value >= 0x80 && value <= 0x85 ? classes[value - 0x80] : "#" + std::to_string(value);
+            static const wchar_t* const classes[] = {L"BUTTON",  L"EDIT",      L"STATIC",
+                                                     L"LISTBOX", L"SCROLLBAR", L"COMBOBOX"};
+            return value >= 0x80 && value <= 0x85 ? classes[value - 0x80] : L"#" + std::to_wstring(value);
         }
-        std::string text;
+        std::wstring text;
         while (first != 0 && pos_ <= size_) {
-            text += static_cast<char>(first);
+            text += static_cast<wchar_t>(first);
             first = Get<WORD>();
         }
         return text;
@@ -80,7 +82,7 @@ private:
 Template LoadTemplate()
 {
     Template t;
-    HRSRC found = FindResourceA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDD_CHANGEICON), MAKEINTRESOURCEA(5));
+    HRSRC found = FindResourceW(orvane::test::OwnResources(), MAKEINTRESOURCEW(IDD_CHANGEICON), MAKEINTRESOURCEW(5));
     if (found == nullptr)
         return t;
     const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::test::OwnResources(), found)));
@@ -96,7 +98,7 @@ Template LoadTemplate()
     t.Cx = r.Get<short>();
     t.Cy = r.Get<short>();
     r.NameOrOrdinal(&t.Menu);
-    EXPECT_EQ(r.NameOrOrdinal(), ""); // the standard dialog class
+    EXPECT_EQ(r.NameOrOrdinal(), L""); // the standard dialog class
     t.Caption = r.NameOrOrdinal();
     if (t.Style & DS_SETFONT) {
         t.PointSize = r.Get<WORD>();
@@ -139,12 +141,12 @@ TEST(DialogTemplate, HeaderIsTheExtendedTemplateOfTheDesign)
     EXPECT_EQ(t.Cx, 192);
     EXPECT_EQ(t.Cy, 198);
     EXPECT_EQ(t.Menu, IDR_CHANGEICON_MENU);
-    EXPECT_EQ(t.Caption, "Orvane");
+    EXPECT_EQ(t.Caption, L"Orvane");
     EXPECT_EQ(t.PointSize, 8);
     EXPECT_EQ(t.Weight, 0);
     EXPECT_EQ(t.Italic, 0);
     EXPECT_EQ(t.CharSet, 1);
-    EXPECT_EQ(t.Face, "MS Sans Serif");
+    EXPECT_EQ(t.Face, L"MS Sans Serif");
 }
 
 // The controls as the design states them, in the order the template lists them (which
@@ -152,8 +154,8 @@ TEST(DialogTemplate, HeaderIsTheExtendedTemplateOfTheDesign)
 // styles and rectangle in dialog units.
 struct DesignControl {
     int Id;
-    const char* Class;
-    const char* Text;
+    const wchar_t* Class;
+    const wchar_t* Text;
     DWORD Style;
     DWORD ExStyle;
     RECT Units; // left, top, width, height
@@ -161,20 +163,20 @@ struct DesignControl {
 
 constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
 const DesignControl Design[] = {
-    {IDC_ICONLIST, "SysListView32", "List1",
+    {IDC_ICONLIST, L"SysListView32", L"List1",
      Child | WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_AUTOARRANGE | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE,
      {7, 69, 178, 77}},
-    {IDC_SOURCES, "ComboBox", "", Child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {7, 44, 163, 62}},
-    {IDC_BROWSE, "Button", "...", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {173, 44, 12, 12}},
-    {IDC_ALLOFTYPE, "Button", "&Use icon for all files of that type", Child | BS_AUTOCHECKBOX | WS_TABSTOP, 0,
+    {IDC_SOURCES, L"ComboBox", L"", Child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {7, 44, 163, 62}},
+    {IDC_BROWSE, L"Button", L"...", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {173, 44, 12, 12}},
+    {IDC_ALLOFTYPE, L"Button", L"&Use icon for all files of that type", Child | BS_AUTOCHECKBOX | WS_TABSTOP, 0,
      {7, 162, 115, 10}},
-    {IDOK, "Button", "OK", Child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0, {133, 177, 52, 14}},
-    {IDCANCEL, "Button", "Cancel", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {74, 177, 52, 14}},
-    {IDC_RESTORE, "Button", "&Restore", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {7, 177, 52, 14}},
-    {IDC_HEADLINE, "Static", "Static", Child | SS_LEFT | WS_GROUP, 0, {7, 7, 178, 22}},
-    {IDC_LISTLABEL, "Static", "&Choose Icon from list below", Child | SS_LEFT | WS_GROUP, 0, {7, 60, 82, 8}},
-    {IDC_SOURCELABEL, "Static", "Ch&oose Iconlibrary", Child | SS_LEFT | WS_GROUP, 0, {7, 33, 57, 8}},
-    {IDC_SHELLVERSION, "Static", "", Child | SS_LEFT | WS_GROUP, 0, {107, 151, 78, 8}},
+    {IDOK, L"Button", L"OK", Child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0, {133, 177, 52, 14}},
+    {IDCANCEL, L"Button", L"Cancel", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {74, 177, 52, 14}},
+    {IDC_RESTORE, L"Button", L"&Restore", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {7, 177, 52, 14}},
+    {IDC_HEADLINE, L"Static", L"Static", Child | SS_LEFT | WS_GROUP, 0, {7, 7, 178, 22}},
+    {IDC_LISTLABEL, L"Static", L"&Choose Icon from list below", Child | SS_LEFT | WS_GROUP, 0, {7, 60, 82, 8}},
+    {IDC_SOURCELABEL, L"Static", L"Ch&oose Iconlibrary", Child | SS_LEFT | WS_GROUP, 0, {7, 33, 57, 8}},
+    {IDC_SHELLVERSION, L"Static", L"", Child | SS_LEFT | WS_GROUP, 0, {107, 151, 78, 8}},
 };
 
 // What the platform makes of a control's template styles. A list view given a client
@@ -185,7 +187,7 @@ DWORD StyleOnScreen(const DesignControl& c)
     DWORD style = c.Style;
     if (c.ExStyle & WS_EX_CLIENTEDGE)
         style &= ~static_cast<DWORD>(WS_BORDER);
-    if (std::strcmp(c.Class, "ComboBox") == 0)
+    if (std::wcscmp(c.Class, L"ComboBox") == 0)
         style &= ~static_cast<DWORD>(WS_VSCROLL);
     return style;
 }
@@ -207,17 +209,17 @@ RECT RectInClient(HWND dialog, HWND control)
     return r;
 }
 
-std::string WindowText(HWND window)
+std::wstring WindowText(HWND window)
 {
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof text);
+    wchar_t text[256] = {};
+    GetWindowTextW(window, text, static_cast<int>(std::size(text)));
     return text;
 }
 
-std::string ClassOf(HWND window)
+std::wstring ClassOf(HWND window)
 {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, static_cast<int>(std::size(name)));
     return name;
 }
 
@@ -232,11 +234,11 @@ std::string Show(const RECT& r)
 // the dialog manager gives it.
 int ClosedComboHeight(HWND dialog)
 {
-    HWND probe = CreateWindowExA(0, "ComboBox", "", WS_CHILD | CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 300,
-                                 dialog, nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND probe = CreateWindowExW(0, L"ComboBox", L"", WS_CHILD | CBS_DROPDOWNLIST | WS_VSCROLL, 0, 0, 100, 300,
+                                 dialog, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (probe == nullptr)
         return -1;
-    SendMessageA(probe, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+    SendMessageW(probe, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
     RECT r{};
     GetWindowRect(probe, &r);
     DestroyWindow(probe);
@@ -272,12 +274,12 @@ TEST(DialogTemplate, ControlsOnScreenAsDesignedInTabOrder)
         ASSERT_NE(control, nullptr);
         EXPECT_EQ(GetParent(control), dialog);
         // Class names are case-insensitive; the template may store them in capitals.
-        EXPECT_EQ(lstrcmpiA(ClassOf(control).c_str(), c.Class), 0) << ClassOf(control);
+        EXPECT_EQ(lstrcmpiW(ClassOf(control).c_str(), c.Class), 0) << orvane::test::Utf8(ClassOf(control));
         EXPECT_EQ(WindowText(control), c.Text);
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE)), StyleOnScreen(c))
-            << std::hex << GetWindowLongA(control, GWL_STYLE);
-        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE)), c.ExStyle | WS_EX_NOPARENTNOTIFY)
-            << std::hex << GetWindowLongA(control, GWL_EXSTYLE);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)), StyleOnScreen(c))
+            << std::hex << GetWindowLongW(control, GWL_STYLE);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(control, GWL_EXSTYLE)), c.ExStyle | WS_EX_NOPARENTNOTIFY)
+            << std::hex << GetWindowLongW(control, GWL_EXSTYLE);
         EXPECT_TRUE(IsWindowVisible(control));
         EXPECT_TRUE(IsWindowEnabled(control));
 
@@ -341,22 +343,22 @@ TEST(DialogTemplate, ControlsOnScreenAsDesignedInTabOrder)
     EXPECT_EQ(GetDlgCtrlID(GetFocus()), stops.front());
 
     // Enter presses OK; the check box changes its own state when clicked.
-    EXPECT_EQ(SendMessageA(dialog, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
-    EXPECT_TRUE(SendDlgItemMessageA(dialog, IDOK, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
-    SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
-    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_CHECKED);
-    SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
-    EXPECT_EQ(SendDlgItemMessageA(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_EQ(SendMessageW(dialog, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+    EXPECT_TRUE(SendDlgItemMessageW(dialog, IDOK, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON);
+    SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_CHECKED);
+    SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_CLICK, 0, 0);
+    EXPECT_EQ(SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 
     // Dropped with more entries than fit, the source list opens under the closed box, as
     // wide as it, within the design's rectangle, and scrolls.
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     for (int i = 0; i < 20; ++i)
-        SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("entry"));
+        SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"entry"));
     COMBOBOXINFO info{};
     info.cbSize = sizeof info;
     ASSERT_TRUE(GetComboBoxInfo(combo, &info));
-    SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0);
     const RECT box = RectInClient(dialog, combo);
     const RECT dropped = RectInClient(dialog, info.hwndList);
     const RECT room = Mapped(dialog, Design[1].Units);
@@ -365,9 +367,9 @@ TEST(DialogTemplate, ControlsOnScreenAsDesignedInTabOrder)
     EXPECT_EQ(dropped.left, box.left) << Show(dropped);
     EXPECT_EQ(dropped.right, box.right) << Show(dropped);
     EXPECT_LE(dropped.bottom, room.bottom) << Show(dropped);
-    EXPECT_GT(dropped.bottom - dropped.top, 2 * static_cast<int>(SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0)));
-    EXPECT_TRUE(GetWindowLongA(info.hwndList, GWL_STYLE) & WS_VSCROLL);
-    SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_GT(dropped.bottom - dropped.top, 2 * static_cast<int>(SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0)));
+    EXPECT_TRUE(GetWindowLongW(info.hwndList, GWL_STYLE) & WS_VSCROLL);
+    SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
 }
 
 class DialogOnScreen : public orvane::test::DialogTest {};
@@ -378,7 +380,7 @@ TEST_F(DialogOnScreen, OpensWithEveryControlWhereTheTemplatePutsIt)
 {
     orvane::test::BareDialog bare;
     ASSERT_NE(bare.Window(), nullptr);
-    const std::string folder = dir_.MakeFolder("Opened");
+    const std::wstring folder = dir_.MakeFolder(L"Opened");
     orvane::ChangeIconDialog record;
     SetTarget(record, folder);
     orvane::test::RunDriven(record, [&](orvane::test::DialogDriver& d) {
@@ -398,34 +400,34 @@ TEST_F(DialogOnScreen, OpensWithEveryControlWhereTheTemplatePutsIt)
 
 TEST(DialogMenu, OnePopupWithItsFourItems)
 {
-    HMENU menu = LoadMenuA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDR_CHANGEICON_MENU));
+    HMENU menu = LoadMenuW(orvane::test::OwnResources(), MAKEINTRESOURCEW(IDR_CHANGEICON_MENU));
     ASSERT_NE(menu, nullptr);
     ASSERT_EQ(GetMenuItemCount(menu), 1);
-    char text[128] = {};
-    GetMenuStringA(menu, 0, text, sizeof text, MF_BYPOSITION);
-    EXPECT_STREQ(text, "&Orvane");
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, 0, text, static_cast<int>(std::size(text)), MF_BYPOSITION);
+    EXPECT_STREQ(text, L"&Orvane");
     HMENU popup = GetSubMenu(menu, 0);
     ASSERT_NE(popup, nullptr);
 
     struct Item {
         UINT Id;
-        const char* Text; // null: a separator
+        const wchar_t* Text; // null: a separator
     };
     const Item expected[] = {
-        {IDM_SENDFEEDBACK, "&Send Feedback"},
-        {IDM_VISITWEBPAGE, "&Visit Tollmark Webpage"},
+        {IDM_SENDFEEDBACK, L"&Send Feedback"},
+        {IDM_VISITWEBPAGE, L"&Visit Tollmark Webpage"},
         {0, nullptr},
-        {IDM_REMOVEALL, "&Remove Orvane from Registry "},
+        {IDM_REMOVEALL, L"&Remove Orvane from Registry "},
     };
     ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(std::size(expected)));
     for (int i = 0; i < GetMenuItemCount(popup); ++i) {
-        MENUITEMINFOA info{};
+        MENUITEMINFOW info{};
         info.cbSize = sizeof info;
         info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
-        char itemText[128] = {};
+        wchar_t itemText[128] = {};
         info.dwTypeData = itemText;
-        info.cch = sizeof itemText;
-        ASSERT_TRUE(GetMenuItemInfoA(popup, i, TRUE, &info));
+        info.cch = static_cast<UINT>(std::size(itemText));
+        ASSERT_TRUE(GetMenuItemInfoW(popup, i, TRUE, &info));
         if (expected[i].Text == nullptr) {
             EXPECT_TRUE(info.fType & MFT_SEPARATOR) << "item " << i;
         } else {
@@ -451,7 +453,7 @@ struct GroupIconEntry {
 
 TEST(ProgramIcon, GroupHoldsSixteenToTwoHundredFiftySixPixels)
 {
-    HRSRC found = FindResourceA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDI_ORVANE), MAKEINTRESOURCEA(14));
+    HRSRC found = FindResourceW(orvane::test::OwnResources(), MAKEINTRESOURCEW(IDI_ORVANE), MAKEINTRESOURCEW(14));
     ASSERT_NE(found, nullptr);
     const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(orvane::test::OwnResources(), found)));
     WORD count;
@@ -469,13 +471,13 @@ TEST(ProgramIcon, GroupHoldsSixteenToTwoHundredFiftySixPixels)
     // Each size loads as an icon of exactly that size, with colour and mask.
     for (int size : {16, 32, 48, 256}) {
         HICON icon = static_cast<HICON>(
-            LoadImageA(orvane::test::OwnResources(), MAKEINTRESOURCEA(IDI_ORVANE), IMAGE_ICON, size, size, 0));
+            LoadImageW(orvane::test::OwnResources(), MAKEINTRESOURCEW(IDI_ORVANE), IMAGE_ICON, size, size, 0));
         ASSERT_NE(icon, nullptr) << size;
         ICONINFO info{};
         ASSERT_TRUE(GetIconInfo(icon, &info));
         BITMAP bitmap{};
         ASSERT_NE(info.hbmColor, nullptr);
-        GetObjectA(info.hbmColor, sizeof bitmap, &bitmap);
+        GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
         EXPECT_EQ(bitmap.bmWidth, size);
         EXPECT_EQ(bitmap.bmHeight, size);
         DeleteObject(info.hbmColor);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,12 +34,12 @@ using test::DialogDriver;
 // and their rows stay out of the tables. Set to true when both stores have it.
 constexpr bool kFolderAndDriveForThisUser = true;
 
-constexpr char UserClasses[] = "Software\\Classes\\";
-constexpr char UserDrives[] = "Software\\Classes\\Applications";
-constexpr char UserDriveIcon[] = "Software\\Classes\\Applications\\Explorer.exe\\Drives\\C\\DefaultIcon";
-constexpr char RestoreQuestionCaption[] = "Orvane - Restore default Icon";
-constexpr char NotChangedCaption[] = "Orvane - Icon not changed";
-constexpr char NotRestoredCaption[] = "Orvane - Icon not restored";
+constexpr wchar_t UserClasses[] = L"Software\\Classes\\";
+constexpr wchar_t UserDrives[] = L"Software\\Classes\\Applications";
+constexpr wchar_t UserDriveIcon[] = L"Software\\Classes\\Applications\\Explorer.exe\\Drives\\C\\DefaultIcon";
+constexpr wchar_t RestoreQuestionCaption[] = L"Orvane - Restore default Icon";
+constexpr wchar_t NotChangedCaption[] = L"Orvane - Icon not changed";
+constexpr wchar_t NotRestoredCaption[] = L"Orvane - Icon not restored";
 
 enum class Kind { Folder, File, Type, Drive };
 
@@ -50,32 +51,32 @@ protected:
     // test's own locked.
     void NewRow()
     {
-        file_ = FileOfNewType("a", &extension_, &class_, &typeIcon_);
-        sibling_ = dir_.MakeFile("b" + extension_);
-        folder_ = dir_.MakeFolder("Pictures" + std::to_string(++rows_));
+        file_ = FileOfNewType(L"a", &extension_, &class_, &typeIcon_);
+        sibling_ = dir_.MakeFile(L"b" + extension_);
+        folder_ = dir_.MakeFolder(L"Pictures" + std::to_wstring(++rows_));
     }
 
-    std::string TargetOf(Kind kind) const
+    std::wstring TargetOf(Kind kind) const
     {
         switch (kind) {
         case Kind::Folder:
             return folder_;
         case Kind::Drive:
-            return "C:\\";
+            return L"C:\\";
         default:
             return file_;
         }
     }
 
     // Every place kept for all users that these changes could write.
-    std::string AllUsersPlaces() const
+    std::wstring AllUsersPlaces() const
     {
         return test::DumpKey(HKEY_LOCAL_MACHINE, test::ProductRoot) + test::DumpKey(HKEY_CLASSES_ROOT, class_) +
                test::DumpKey(HKEY_CLASSES_ROOT, extension_) + test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey);
     }
     // This user's places, read with the dialog's own state (recent list, rectangle) put
     // back to one fixed form first: OK and Restore save it, and it is no icon setting.
-    std::string UserPlaces()
+    std::wstring UserPlaces()
     {
         ResetDialogState();
         return test::DumpKey(HKEY_CURRENT_USER, test::ProductRoot) +
@@ -88,24 +89,24 @@ protected:
         test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
         RegKey key;
         if (key.Open(HKEY_CURRENT_USER, test::UserProductKey, KEY_SET_VALUE) == ERROR_SUCCESS)
-            RegDeleteValueA(key.get(), "DlgSize");
+            RegDeleteValueW(key.get(), L"DlgSize");
         StoreSources({shell32_}, 0);
     }
 
     // What a fresh target reads as the icon, "path,index" with the path in lower case.
-    static std::string Seen(const std::string& path)
+    static std::wstring Seen(const std::wstring& path)
     {
         IconTarget target(path.c_str());
         const auto& current = target.ReadCurrentIcon();
-        return current ? test::Lower(current->IconPath) + "," + std::to_string(current->Index) : "<none>";
+        return current ? test::Lower(current->IconPath) + L"," + std::to_wstring(current->Index) : L"<none>";
     }
     // What the icon handler's resolution answers for a file.
-    static std::string Resolved(const std::string& path)
+    static std::wstring Resolved(const std::wstring& path)
     {
         const FileIconAnswer answer = ResolveFileIcon(path.c_str(), nullptr);
-        return test::Lower(answer.IconPath) + "," + std::to_string(answer.Index);
+        return test::Lower(answer.IconPath) + L"," + std::to_wstring(answer.Index);
     }
-    std::string Library(int index) const { return test::Lower(shell32_) + "," + std::to_string(index); }
+    std::wstring Library(int index) const { return test::Lower(shell32_) + L"," + std::to_wstring(index); }
 
     // Sets "all files of this type" when the dialog shows it.
     static void ChooseKind(DialogDriver& d, Kind kind)
@@ -116,21 +117,22 @@ protected:
 
     // Presses `id` (answering its question Yes) and expects the dialog to close with no
     // other window on the way: a message box that appears fails the test with its text.
-    static void PressAndExpectClosed(DialogDriver& d, int id, const char* questionCaption)
+    static void PressAndExpectClosed(DialogDriver& d, int id, const wchar_t* questionCaption)
     {
         d.PostCommand(id);
         if (questionCaption != nullptr) {
             HWND question = d.WaitWindow(questionCaption);
-            ASSERT_NE(question, nullptr) << "no question " << questionCaption;
+            ASSERT_NE(question, nullptr) << "no question " << test::Utf8(questionCaption);
             DialogDriver::Answer(question, IDYES);
             DialogDriver::WaitGone(question, 5000);
         }
         const DWORD start = GetTickCount();
         while (d.IsOpen() && GetTickCount() - start < 10000) {
             for (HWND box : d.OtherWindows()) {
-                char caption[256] = {};
-                GetWindowTextA(box, caption, sizeof caption);
-                ADD_FAILURE() << "unexpected window \"" << caption << "\": " << DialogDriver::MessageText(box);
+                wchar_t caption[256] = {};
+                GetWindowTextW(box, caption, static_cast<int>(std::size(caption)));
+                ADD_FAILURE() << "unexpected window \"" << test::Utf8(caption)
+                              << "\": " << test::Utf8(DialogDriver::MessageText(box));
                 DialogDriver::Answer(box, IDOK);
                 DialogDriver::WaitGone(box, 5000);
             }
@@ -141,25 +143,25 @@ protected:
 
     // Presses `id` (answering its question Yes), expects one message box with `caption`
     // and returns its text; the dialog stays open and is cancelled.
-    static std::string PressAndExpectFailure(DialogDriver& d, int id, const char* questionCaption,
-                                             const char* caption)
+    static std::wstring PressAndExpectFailure(DialogDriver& d, int id, const wchar_t* questionCaption,
+                                              const wchar_t* caption)
     {
         d.PostCommand(id);
         if (questionCaption != nullptr) {
             HWND question = d.WaitWindow(questionCaption);
-            EXPECT_NE(question, nullptr) << "no question " << questionCaption;
+            EXPECT_NE(question, nullptr) << "no question " << test::Utf8(questionCaption);
             if (question == nullptr)
                 return {};
             DialogDriver::Answer(question, IDYES);
         }
         HWND box = d.WaitWindow(caption);
-        EXPECT_NE(box, nullptr) << "no message box " << caption;
+        EXPECT_NE(box, nullptr) << "no message box " << test::Utf8(caption);
         if (box == nullptr)
             return {};
-        const std::string text = DialogDriver::MessageText(box);
+        const std::wstring text = DialogDriver::MessageText(box);
         DialogDriver::Answer(box, IDOK);
         DialogDriver::WaitGone(box, 5000);
-        SendMessageA(d.Dialog(), WM_NULL, 0, 0);
+        SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.OtherWindows().empty()) << "a second window appeared";
         d.Command(IDCANCEL);
@@ -178,13 +180,13 @@ protected:
         case Kind::File: {
             const auto entry = ReadFileIcon(file_.c_str(), Scope::ThisUser);
             ASSERT_TRUE(entry.has_value());
-            EXPECT_EQ(test::Lower(entry->IconPath) + "," + std::to_string(entry->Index), Library(index));
-            EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, UserClasses + class_ + "\\shellex\\IconHandler", nullptr),
+            EXPECT_EQ(test::Lower(entry->IconPath) + L"," + std::to_wstring(entry->Index), Library(index));
+            EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, UserClasses + class_ + L"\\shellex\\IconHandler", nullptr),
                       ExtensionClsidText);
             break;
         }
         case Kind::Type:
-            EXPECT_EQ(test::Lower(test::ValueText(HKEY_CURRENT_USER, UserClasses + class_ + "\\DefaultIcon", nullptr)),
+            EXPECT_EQ(test::Lower(test::ValueText(HKEY_CURRENT_USER, UserClasses + class_ + L"\\DefaultIcon", nullptr)),
                       Library(index));
             break;
         case Kind::Drive:
@@ -193,7 +195,7 @@ protected:
         }
     }
 
-    std::string file_, sibling_, folder_, extension_, class_, typeIcon_;
+    std::wstring file_, sibling_, folder_, extension_, class_, typeIcon_;
     int rows_ = 0;
     test::KeyGuard userDrives_{HKEY_CURRENT_USER, UserDrives};
 };
@@ -216,19 +218,19 @@ TEST_F(StandardUserTest, EachKindAppliedAndRestoredThroughTheDialogStaysWithThis
             continue;
         SCOPED_TRACE(c.Name);
         NewRow();
-        const std::string target = TargetOf(c.Target);
+        const std::wstring target = TargetOf(c.Target);
         // A folder with an icon of its own, so that its backup has something to keep.
         if (c.Target == Kind::Folder) {
             ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder_.c_str(), 5)), ERROR_SUCCESS);
         }
-        const std::string seenBefore = Seen(target);
-        const std::string siblingBefore = Resolved(sibling_);
+        const std::wstring seenBefore = Seen(target);
+        const std::wstring siblingBefore = Resolved(sibling_);
 
         test::StandardUser standard({class_});
         ASSERT_TRUE(standard.Applied());
         // Taken as the standard user, whose stand-in makes all users' keys it locks.
-        const std::string allBefore = AllUsersPlaces();
-        const std::string userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
+        const std::wstring userBefore = UserPlaces();
 
         ChangeIconDialog record;
         test::DialogRun run = RunOn(record, target, [&](DialogDriver& d) {
@@ -279,13 +281,13 @@ TEST_F(StandardUserTest, OnlyARefusalOfThisUsersOwnPlaceOrOfAllUsersRestoreIsRep
         // as long as the dialog runs.
         std::function<std::shared_ptr<void>()> Arrange;
         int Button;
-        const char* Caption;
-        std::vector<const char*> Phrases;
-        const char* Untrue; // a phrase the text must not hold
+        const wchar_t* Caption;
+        std::vector<const wchar_t*> Phrases;
+        const wchar_t* Untrue; // a phrase the text must not hold
         bool UserPlacesKept;
     };
     // An all users' change made with the rights, through the store as the dialog makes it.
-    auto setForAllUsers = [](const std::string& path, bool allOfType, const std::string& library) {
+    auto setForAllUsers = [](const std::wstring& path, bool allOfType, const std::wstring& library) {
         IconTarget target(path.c_str());
         target.RememberOriginal(target.ReadCurrentIcon());
         target.SetAllOfType(allOfType);
@@ -303,49 +305,49 @@ TEST_F(StandardUserTest, OnlyARefusalOfThisUsersOwnPlaceOrOfAllUsersRestoreIsRep
              EXPECT_TRUE(lock->Applied());
              return lock;
          },
-         IDOK, NotChangedCaption, {"The icon of the file 'a", "could not be changed", "your own settings"},
-         "Run the program as administrator", true},
+         IDOK, NotChangedCaption, {L"The icon of the file 'a", L"could not be changed", L"your own settings"},
+         L"Run the program as administrator", true},
         // (A read-only Desktop.ini does not do: Wine lets the tests, which run as root,
         // write it anyway. A folder of that name refuses to be opened as a file.)
         {"folder whose Desktop.ini may not be written", Kind::Folder,
          [this]() -> std::shared_ptr<void> {
-             EXPECT_TRUE(CreateDirectoryA((folder_ + "\\Desktop.ini").c_str(), nullptr));
+             EXPECT_TRUE(CreateDirectoryW((folder_ + L"\\Desktop.ini").c_str(), nullptr));
              return nullptr;
          },
-         IDOK, NotChangedCaption, {"The icon of the folder 'Pictures", "could not be changed", "Desktop.ini"},
-         "Run the program as administrator", true},
+         IDOK, NotChangedCaption, {L"The icon of the folder 'Pictures", L"could not be changed", L"Desktop.ini"},
+         L"Run the program as administrator", true},
         {"one file set for all users, restored", Kind::File,
          [this, setForAllUsers]() -> std::shared_ptr<void> {
              setForAllUsers(file_, false, shell32_);
              return nullptr;
          },
-         IDC_RESTORE, NotRestoredCaption, {"The icon of the file 'a", "could not be restored", "for all users",
-                                           "administrator rights"},
-         "your own settings", true},
+         IDC_RESTORE, NotRestoredCaption, {L"The icon of the file 'a", L"could not be restored", L"for all users",
+                                           L"administrator rights"},
+         L"your own settings", true},
         {"all files of the type set for all users, restored", Kind::Type,
          [this, setForAllUsers]() -> std::shared_ptr<void> {
              setForAllUsers(file_, true, shell32_);
              return nullptr;
          },
-         IDC_RESTORE, NotRestoredCaption, {"all files of type '*", "could not be restored", "for all users",
-                                           "administrator rights"},
-         "your own settings", true},
+         IDC_RESTORE, NotRestoredCaption, {L"all files of type '*", L"could not be restored", L"for all users",
+                                           L"administrator rights"},
+         L"your own settings", true},
     };
     for (const Case& c : cases) {
         if ((c.Target == Kind::Folder || c.Target == Kind::Drive) && !kFolderAndDriveForThisUser)
             continue;
         SCOPED_TRACE(c.Name);
         NewRow();
-        const std::string target = TargetOf(c.Target);
+        const std::wstring target = TargetOf(c.Target);
         const std::shared_ptr<void> arranged = c.Arrange();
-        const std::string seenBefore = Seen(target);
+        const std::wstring seenBefore = Seen(target);
 
         test::StandardUser standard({class_});
         ASSERT_TRUE(standard.Applied());
-        const std::string allBefore = AllUsersPlaces();
-        const std::string userBefore = UserPlaces();
+        const std::wstring allBefore = AllUsersPlaces();
+        const std::wstring userBefore = UserPlaces();
 
-        std::string text;
+        std::wstring text;
         ChangeIconDialog record;
         const test::DialogRun run = RunOn(record, target, [&](DialogDriver& d) {
             ChooseKind(d, c.Target);
@@ -358,9 +360,10 @@ TEST_F(StandardUserTest, OnlyARefusalOfThisUsersOwnPlaceOrOfAllUsersRestoreIsRep
             text = PressAndExpectFailure(d, c.Button, c.Button == IDOK ? nullptr : RestoreQuestionCaption, c.Caption);
         });
         EXPECT_EQ(run.Result, IDCANCEL);
-        for (const char* phrase : c.Phrases)
-            EXPECT_TRUE(test::Contains(text, phrase)) << "missing \"" << phrase << "\" in: " << text;
-        EXPECT_FALSE(test::Contains(text, c.Untrue)) << "\"" << c.Untrue << "\" in: " << text;
+        for (const wchar_t* phrase : c.Phrases)
+            EXPECT_TRUE(test::Contains(text, phrase))
+                << "missing \"" << test::Utf8(phrase) << "\" in: " << test::Utf8(text);
+        EXPECT_FALSE(test::Contains(text, c.Untrue)) << "\"" << test::Utf8(c.Untrue) << "\" in: " << test::Utf8(text);
         EXPECT_EQ(allBefore, AllUsersPlaces());
         if (c.UserPlacesKept) {
             EXPECT_EQ(userBefore, UserPlaces());

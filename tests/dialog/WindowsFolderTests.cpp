@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,21 +30,57 @@ namespace {
 using test::DialogDriver;
 
 // Every section and entry of the file but the three icon entries, as written.
-std::vector<std::string> OtherLines(const std::string& folder)
+std::vector<std::string> OtherLines(const std::wstring& folder)
 {
-    return test::OtherEntries(test::DesktopIniLines(test::ReadFileText(folder + "\\Desktop.ini")));
+    return test::OtherEntries(test::DesktopIniLines(test::ReadFileText(folder + L"\\Desktop.ini")));
 }
 
-int ShellFolderIndex(const std::string& folder)
+// IconFile, IconIndex and IconResource of the folder's Desktop.ini as the platform reads
+// them, as one text "file|index|resource".
+std::wstring IniIconEntries(const std::wstring& folder)
 {
-    SHFILEINFOA info = {};
-    if (SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
+    const std::wstring profile = folder + L"\\Desktop.ini";
+    std::wstring text;
+    const wchar_t* separator = L"";
+    for (const wchar_t* entry : {L"IconFile", L"IconIndex", L"IconResource"}) {
+        wchar_t value[600] = {};
+        GetPrivateProfileStringW(L".ShellClassInfo", entry, L"", value, static_cast<DWORD>(std::size(value)),
+                                 profile.c_str());
+        text = text + separator + value;
+        separator = L"|";
+    }
+    return text;
+}
+
+// What IniIconEntries gives when all three entries name the location "path,index".
+std::wstring IniEntriesNaming(const std::wstring& location)
+{
+    const std::size_t comma = location.rfind(L',');
+    return location.substr(0, comma) + L"|" + location.substr(comma + 1) + L"|" + location;
+}
+
+// The text as the bytes of an ANSI profile file; the test's paths must fit the code page.
+std::string AnsiBytes(const std::wstring& text)
+{
+    std::string bytes(text.size() * 2 + 1, '\0');
+    BOOL lost = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), static_cast<int>(text.size()),
+                                         &bytes[0], static_cast<int>(bytes.size()), nullptr, &lost);
+    EXPECT_FALSE(lost) << test::Utf8(text) << " does not fit the ANSI code page";
+    bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+    return bytes;
+}
+
+int ShellFolderIndex(const std::wstring& folder)
+{
+    SHFILEINFOW info = {};
+    if (SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
         return -1000;
     return info.iIcon;
 }
 
 struct Shown {
-    std::vector<std::string> Sources;
+    std::vector<std::wstring> Sources;
     int SourceSelection = -1;
     int Icons = 0;
     std::vector<int> Selected;
@@ -59,7 +96,7 @@ Shown Look(DialogDriver& d)
     shown.Selected = d.SelectedIcons();
     if (shown.Selected.size() == 1) {
         auto images = reinterpret_cast<HIMAGELIST>(
-            SendMessageA(d.Item(IDC_ICONLIST), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+            SendMessageW(d.Item(IDC_ICONLIST), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
         shown.SelectedImage = test::ImagePixels(images, shown.Selected[0]);
     }
     return shown;
@@ -67,20 +104,25 @@ Shown Look(DialogDriver& d)
 
 class WindowsFolderTest : public test::DialogTest {
 protected:
-    std::string FolderWith(const test::WindowsDesktopIni& ini)
+    // The file written into a folder of its name as Windows leaves it: Desktop.ini hidden
+    // and system, the folder read-only (which Explorer sets to make it read the file).
+    std::wstring FolderWith(const test::WindowsDesktopIni& ini)
     {
-        const std::string folder = dir_.MakeFolder(ini.Name);
-        test::PlaceDesktopIni(folder, ini);
+        const std::wstring name = test::FromUtf8(ini.Name);
+        const std::wstring folder = dir_.MakeFolder(name);
+        const std::wstring profile = dir_.MakeFile(name + L"\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
+        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
         return folder;
     }
-    // A folder whose only icon entry is IconResource with the text given.
-    std::string FolderWithResource(const std::string& name, const std::string& resource)
+    // A folder whose only icon entry is IconResource with the text given, in an ANSI file.
+    std::wstring FolderWithResource(const std::wstring& name, const std::wstring& resource)
     {
-        const std::string folder = dir_.MakeFolder(name);
-        dir_.MakeFile(name + "\\Desktop.ini", "[.ShellClassInfo]\r\nIconResource=" + resource + "\r\n");
+        const std::wstring folder = dir_.MakeFolder(name);
+        dir_.MakeFile(name + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconResource=" + AnsiBytes(resource) + "\r\n");
         return folder;
     }
-    Shown OpenAndCancel(const std::string& path)
+    Shown OpenAndCancel(const std::wstring& path)
     {
         ChangeIconDialog record;
         Shown shown;
@@ -92,7 +134,7 @@ protected:
         return shown;
     }
 
-    std::string library_ = test::IconIdLibraryPath();
+    std::wstring library_ = test::IconIdLibraryPath();
 };
 
 // Wine has no imageres.dll: for the Documents folder %SystemRoot% names a folder of the
@@ -100,31 +142,31 @@ protected:
 // this process only; the other files name Wine's own shell32.dll.
 TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
 {
-    const std::string fakeRoot = dir_.MakeFolder("root");
-    dir_.MakeFolder("root\\system32");
-    ASSERT_TRUE(CopyFileA(library_.c_str(), (fakeRoot + "\\system32\\imageres.dll").c_str(), FALSE));
-    const int shell32Icons = static_cast<int>(ExtractIconExA(shell32_.c_str(), -1, nullptr, nullptr, 0));
+    const std::wstring fakeRoot = dir_.MakeFolder(L"root");
+    dir_.MakeFolder(L"root\\system32");
+    ASSERT_TRUE(CopyFileW(library_.c_str(), (fakeRoot + L"\\system32\\imageres.dll").c_str(), FALSE));
+    const int shell32Icons = static_cast<int>(ExtractIconExW(shell32_.c_str(), -1, nullptr, nullptr, 0));
     struct Case {
         const test::WindowsDesktopIni* Ini;
         bool OwnSystemRoot;
-        std::string Source; // shown as written
+        std::wstring Source; // shown as written
         int Icons;
         int Preselected;
         int ExtractIndex; // how the platform itself is asked for the current icon
     } cases[] = {
-        {&test::DocumentsIni, true, "%SystemRoot%\\system32\\imageres.dll", 4, 3, -112},
-        {&test::CustomizeTabIni, false, "C:\\WINDOWS\\System32\\SHELL32.dll", shell32Icons, 3, 3},
-        {&test::WindowsXpIni, false, "%SystemRoot%\\system32\\SHELL32.dll", shell32Icons, 41, 41},
-        {&test::UnparsedResourceIni, false, "%SystemRoot%\\system32\\shell32.dll", shell32Icons, 4, 4},
+        {&test::DocumentsIni, true, L"%SystemRoot%\\system32\\imageres.dll", 4, 3, -112},
+        {&test::CustomizeTabIni, false, L"C:\\WINDOWS\\System32\\SHELL32.dll", shell32Icons, 3, 3},
+        {&test::WindowsXpIni, false, L"%SystemRoot%\\system32\\SHELL32.dll", shell32Icons, 41, 41},
+        {&test::UnparsedResourceIni, false, L"%SystemRoot%\\system32\\shell32.dll", shell32Icons, 4, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Ini->Name);
         std::unique_ptr<test::ScopedVariable> root;
         if (c.OwnSystemRoot)
-            root = std::make_unique<test::ScopedVariable>("SystemRoot", fakeRoot);
-        char expanded[TextCapacity];
+            root = std::make_unique<test::ScopedVariable>(L"SystemRoot", fakeRoot);
+        wchar_t expanded[TextCapacity];
         ASSERT_TRUE(ExpandIconPath(c.Source.c_str(), expanded));
-        const std::string folder = FolderWith(*c.Ini);
+        const std::wstring folder = FolderWith(*c.Ini);
         const std::vector<std::string> others = OtherLines(folder);
         test::DeleteKeyTree(HKEY_CURRENT_USER, test::UserLruKey);
         StoreSources({library_}, 0);
@@ -141,12 +183,12 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
             d.Command(IDOK);
         });
         EXPECT_EQ(run.Result, IDOK);
-        EXPECT_EQ(shown.Sources, (std::vector<std::string>{c.Source, library_}));
+        EXPECT_EQ(shown.Sources, (std::vector<std::wstring>{c.Source, library_}));
         EXPECT_EQ(shown.SourceSelection, 0);
         EXPECT_EQ(shown.Icons, c.Icons);
         EXPECT_EQ(shown.Selected, std::vector<int>{c.Preselected});
         EXPECT_EQ(shown.SelectedImage, test::ExtractedPixels(expanded, c.ExtractIndex));
-        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + ",2"));
+        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(library_ + L",2"));
         EXPECT_EQ(OtherLines(folder), others);
         EXPECT_EQ(ShellFolderIndex(folder), 2);
 
@@ -154,33 +196,33 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
         run = RunOn(again, folder, [&](DialogDriver& d) {
             ASSERT_TRUE(d.Visible(IDC_RESTORE));
             d.PostCommand(IDC_RESTORE);
-            HWND box = d.WaitWindow("Orvane - Restore default Icon");
+            HWND box = d.WaitWindow(L"Orvane - Restore default Icon");
             ASSERT_NE(box, nullptr);
             DialogDriver::Answer(box, IDYES);
             EXPECT_TRUE(d.WaitClosed());
         });
         EXPECT_EQ(run.Result, IDCANCEL);
-        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(c.Ini->Icon));
+        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(test::FromUtf8(c.Ini->Icon)));
         EXPECT_EQ(OtherLines(folder), others);
-        EXPECT_EQ(FolderIconText(folder), c.Ini->Icon);
+        EXPECT_EQ(FolderIconText(folder), test::FromUtf8(c.Ini->Icon));
     }
 }
 
 TEST_F(WindowsFolderTest, OkOnTheIconPreselectedByIdWritesItsPositionAndKeepsTheSourceAsWritten)
 {
-    test::ScopedVariable root("SystemRoot", dir_.MakeFolder("root"));
-    dir_.MakeFolder("root\\system32");
-    ASSERT_TRUE(CopyFileA(library_.c_str(), (dir_.Path() + "\\root\\system32\\imageres.dll").c_str(), FALSE));
-    const std::string folder = FolderWith(test::DocumentsIni);
+    test::ScopedVariable root(L"SystemRoot", dir_.MakeFolder(L"root"));
+    dir_.MakeFolder(L"root\\system32");
+    ASSERT_TRUE(CopyFileW(library_.c_str(), (dir_.Path() + L"\\root\\system32\\imageres.dll").c_str(), FALSE));
+    const std::wstring folder = FolderWith(test::DocumentsIni);
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         ASSERT_EQ(d.SelectedIcons(), std::vector<int>{3});
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming("%SystemRoot%\\system32\\imageres.dll,3"));
+    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(L"%SystemRoot%\\system32\\imageres.dll,3"));
     DWORD selection = 0;
-    EXPECT_EQ(StoredSources(&selection), std::vector<std::string>{"%SystemRoot%\\system32\\imageres.dll"});
+    EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{L"%SystemRoot%\\system32\\imageres.dll"});
     EXPECT_EQ(selection, 0u);
 }
 
@@ -192,8 +234,8 @@ TEST_F(WindowsFolderTest, ResourceIdsPreselectTheirGroup)
     } cases[] = {{-112, 3}, {-105, 2}, {-101, 1}, {-100, 0}, {-999, -1}, {-1, -1}, {3, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Index);
-        const std::string name = "ids" + std::to_string(c.Index < 0 ? -c.Index : c.Index);
-        const Shown shown = OpenAndCancel(FolderWithResource(name, library_ + "," + std::to_string(c.Index)));
+        const std::wstring name = L"ids" + std::to_wstring(c.Index < 0 ? -c.Index : c.Index);
+        const Shown shown = OpenAndCancel(FolderWithResource(name, library_ + L"," + std::to_wstring(c.Index)));
         EXPECT_EQ(shown.Icons, 4);
         if (c.Preselected < 0) {
             EXPECT_TRUE(shown.Selected.empty());
@@ -204,8 +246,8 @@ TEST_F(WindowsFolderTest, ResourceIdsPreselectTheirGroup)
     }
 
     // A file type's icon named by id in Wine's shell32.dll: the group with id 3.
-    const std::string ext = NewType((shell32_ + ",-3").c_str());
-    const Shown shown = OpenAndCancel(dir_.MakeFile("x" + ext));
+    const std::wstring ext = NewType((shell32_ + L",-3").c_str());
+    const Shown shown = OpenAndCancel(dir_.MakeFile(L"x" + ext));
     const int position = FindIconOfResourceId(shell32_.c_str(), 3);
     ASSERT_GE(position, 0);
     EXPECT_EQ(shown.Selected, std::vector<int>{position});
@@ -214,7 +256,7 @@ TEST_F(WindowsFolderTest, ResourceIdsPreselectTheirGroup)
 
 TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
 {
-    const std::string folder = FolderWithResource("chosen", library_ + ",-112");
+    const std::wstring folder = FolderWithResource(L"chosen", library_ + L",-112");
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         d.SelectIcons({0});
@@ -222,21 +264,21 @@ TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + ",3"));
+    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(library_ + L",3"));
     EXPECT_EQ(ShellFolderIndex(folder), 3);
     // The backup keeps the id as Windows wrote it.
-    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + ",4294967184");
+    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + L",4294967184");
 }
 
 TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAndStaysAsWritten)
 {
-    const std::string folderOfLibrary = library_.substr(0, library_.find_last_of('\\'));
-    test::ScopedVariable icons("ORVANE_TEST_ICONS", folderOfLibrary);
-    const std::string written = "%ORVANE_TEST_ICONS%\\orvane_icon_ids.dll";
-    StoreSources({written, "%ORVANE_TEST_UNSET%\\none.dll"}, 0);
-    const std::string folder = dir_.MakeFolder("Plain");
+    const std::wstring folderOfLibrary = library_.substr(0, library_.find_last_of(L'\\'));
+    test::ScopedVariable icons(L"ORVANE_TEST_ICONS", folderOfLibrary);
+    const std::wstring written = L"%ORVANE_TEST_ICONS%\\orvane_icon_ids.dll";
+    StoreSources({written, L"%ORVANE_TEST_UNSET%\\none.dll"}, 0);
+    const std::wstring folder = dir_.MakeFolder(L"Plain");
     ChangeIconDialog record;
-    std::vector<std::string> sources;
+    std::vector<std::wstring> sources;
     int icons1 = 0;
     int iconsAfterUnset = 0;
     int selectionAfterUnset = -1;
@@ -259,10 +301,10 @@ TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAnd
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(icons1, 4);
     EXPECT_EQ(iconsAfterUnset, 4);
-    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(written + ",1"));
+    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(written + L",1"));
     EXPECT_EQ(ShellFolderIndex(folder), 1);
     DWORD selection = 0;
-    const std::vector<std::string> stored = StoredSources(&selection);
+    const std::vector<std::wstring> stored = StoredSources(&selection);
     ASSERT_LT(selection, stored.size());
     EXPECT_EQ(stored[selection], written);
     EXPECT_EQ(stored, sources);

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "ChangeIconDialog.h"
@@ -14,8 +15,8 @@ namespace orvane {
 
 namespace {
 
-constexpr char MenuText[] = "&Change Icon...";
-constexpr char HelpText[] = "Change Icon of selected folder";
+constexpr wchar_t MenuText[] = L"&Change Icon...";
+constexpr wchar_t HelpText[] = L"Change Icon of selected folder";
 
 // Menus built for default-verb lookups, verb-only lookups and menus without verbs get
 // no entry.
@@ -46,13 +47,50 @@ private:
     bool held_ = false;
 };
 
-// Copies text into a buffer of cchMax characters, cut to fit and always terminated.
-template <class Char>
-void CopyTextCut(Char* out, UINT cchMax, const Char* text, std::size_t length)
+bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// The number of leading UTF-16 units of text (length units) that fit into `room` units,
+// never ending between the two halves of a surrogate pair.
+std::size_t UnitsThatFit(const wchar_t* text, std::size_t length, std::size_t room)
 {
-    const std::size_t count = length < cchMax - 1 ? length : cchMax - 1;
-    std::memcpy(out, text, count * sizeof(Char));
-    out[count] = Char(0);
+    if (length <= room)
+        return length;
+    std::size_t count = room;
+    if (count > 0 && IsHighSurrogate(text[count - 1]))
+        --count;
+    return count;
+}
+
+// Copies text into a buffer of cchMax characters, cut to fit and always terminated.
+void CopyTextCut(wchar_t* out, UINT cchMax, const wchar_t* text, std::size_t length)
+{
+    const std::size_t count = UnitsThatFit(text, length, cchMax - 1);
+    std::memcpy(out, text, count * sizeof(wchar_t));
+    out[count] = L'\0';
+}
+
+// The 8-bit form of a text: converted exactly into the ANSI code page, then cut to fit
+// cchMax bytes, always at the end of a character, and terminated. False, nothing written,
+// when the code page cannot hold the text.
+bool CopyAnsiTextCut(char* out, UINT cchMax, const wchar_t* text, std::size_t length)
+{
+    if (length >= TextCapacity)
+        return false;
+    char converted[AnsiTextCapacity];
+    // The whole text first, then ever shorter pieces that end at a character of it; the
+    // first that fits is copied. What the whole text converts, each piece converts.
+    for (std::size_t count = length; count > 0; count = UnitsThatFit(text, length, count - 1)) {
+        const int size = ConvertToExactAnsi(text, static_cast<int>(count), converted, std::size(converted));
+        if (size == 0)
+            return false;
+        if (static_cast<UINT>(size) < cchMax) {
+            std::memcpy(out, converted, static_cast<std::size_t>(size));
+            out[size] = '\0';
+            return true;
+        }
+    }
+    out[0] = '\0';
+    return true;
 }
 
 } // namespace
@@ -60,7 +98,7 @@ void CopyTextCut(Char* out, UINT cchMax, const Char* text, std::size_t length)
 void ShellIconExtension::ReadSelectedPath()
 {
     // A stale path from an earlier selection must never stand for this one.
-    itemPath_[0] = '\0';
+    itemPath_[0] = L'\0';
     if (dataObject_ == nullptr)
         return;
 
@@ -72,15 +110,16 @@ void ShellIconExtension::ReadSelectedPath()
         return;
 
     auto drop = static_cast<HDROP>(medium.get().hGlobal);
-    if (DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0) != 1)
+    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1)
         return;
     // A path that does not fit is left out rather than cut into the name of another item.
-    const UINT length = DragQueryFileA(drop, 0, nullptr, 0);
-    if (length == 0 || length >= sizeof itemPath_)
+    // The lengths are in UTF-16 units, whichever form the drop list holds its paths in.
+    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length == 0 || length >= std::size(itemPath_))
         return;
-    if (DragQueryFileA(drop, 0, itemPath_, sizeof itemPath_) != length)
-        itemPath_[0] = '\0';
-    itemPath_[sizeof itemPath_ - 1] = '\0';
+    if (DragQueryFileW(drop, 0, itemPath_, static_cast<UINT>(std::size(itemPath_))) != length)
+        itemPath_[0] = L'\0';
+    itemPath_[std::size(itemPath_) - 1] = L'\0';
 }
 
 IFACEMETHODIMP ShellIconExtension::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT, UINT flags)
@@ -89,12 +128,12 @@ IFACEMETHODIMP ShellIconExtension::QueryContextMenu(HMENU menu, UINT indexMenu, 
         if ((flags & SkippedMenuFlags) != 0)
             return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
         ReadSelectedPath();
-        if (itemPath_[0] == '\0')
+        if (itemPath_[0] == L'\0')
             return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
-        InsertMenuA(menu, indexMenu, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
-        InsertMenuA(menu, indexMenu + 1, MF_BYPOSITION | MF_STRING, idCmdFirst, MenuText);
-        InsertMenuA(menu, indexMenu + 2, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertMenuW(menu, indexMenu, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertMenuW(menu, indexMenu + 1, MF_BYPOSITION | MF_STRING, idCmdFirst, MenuText);
+        InsertMenuW(menu, indexMenu + 2, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         // One command id used: offset 0 from idCmdFirst.
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
     });
@@ -109,14 +148,14 @@ IFACEMETHODIMP ShellIconExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
     if (HIWORD(verb) != 0 || LOWORD(verb) != 0)
         return E_INVALIDARG;
     // Without a selection read by QueryContextMenu there is nothing to change.
-    if (itemPath_[0] == '\0')
+    if (itemPath_[0] == L'\0')
         return E_FAIL;
 
     return GuardedCall([&]() -> HRESULT {
         auto* record = new (std::nothrow) ChangeIconDialog();
         if (record == nullptr)
             return E_OUTOFMEMORY;
-        CopyText(record->TargetPath, sizeof record->TargetPath, itemPath_);
+        CopyText(record->TargetPath, std::size(record->TargetPath), itemPath_);
         // Modal, without an owner window: the call returns when the dialog closes.
         RunChangeIconDialog(ModuleInstance(), *record);
         delete record;
@@ -124,8 +163,9 @@ IFACEMETHODIMP ShellIconExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
     });
 }
 
-// Help requests get "Change Icon of selected folder" in the form asked for (8-bit text
-// into cchMax bytes, UTF-16 into cchMax characters), cut to fit and terminated. The entry
+// Help requests get "Change Icon of selected folder" in the form asked for (UTF-16 into
+// cchMax characters, or converted into the ANSI code page into cchMax bytes; a text that
+// code page cannot hold is refused with E_FAIL), cut to fit and terminated. The entry
 // has no language-independent verb, since InvokeCommand takes it by offset only, so verb
 // requests answer E_NOTIMPL; validation answers S_OK for offset 0. Other offsets are not
 // ours: E_INVALIDARG.
@@ -143,17 +183,12 @@ IFACEMETHODIMP ShellIconExtension::GetCommandString(UINT_PTR idCmd, UINT type, U
     case GCS_HELPTEXTA:
         if (name == nullptr || cchMax == 0)
             return E_INVALIDARG;
-        CopyTextCut(name, cchMax, HelpText, sizeof HelpText - 1);
-        return S_OK;
-    case GCS_HELPTEXTW: {
+        return CopyAnsiTextCut(name, cchMax, HelpText, std::size(HelpText) - 1) ? S_OK : E_FAIL;
+    case GCS_HELPTEXTW:
         if (name == nullptr || cchMax == 0)
             return E_INVALIDARG;
-        wchar_t wide[sizeof HelpText];
-        const int converted = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, HelpText, -1, wide, sizeof HelpText);
-        const std::size_t length = converted > 0 ? static_cast<std::size_t>(converted - 1) : 0;
-        CopyTextCut(reinterpret_cast<wchar_t*>(name), cchMax, wide, length);
+        CopyTextCut(reinterpret_cast<wchar_t*>(name), cchMax, HelpText, std::size(HelpText) - 1);
         return S_OK;
-    }
     default:
         return E_NOTIMPL;
     }

@@ -8,7 +8,8 @@
 #include <windows.h>
 #include <olectl.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "ExtensionIdentity.h"
 #include "ModuleInstance.h"
@@ -21,9 +22,9 @@ namespace orvane {
 
 namespace {
 
-constexpr char ClassName[] = "Orvane";
+constexpr wchar_t ClassName[] = L"Orvane";
 
-LONG WriteKeyValue(HKEY root, const char* path, const char* valueName, const char* text)
+LONG WriteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text)
 {
     RegKey key;
     const LONG status = key.Create(root, path);
@@ -34,16 +35,16 @@ LONG WriteKeyValue(HKEY root, const char* path, const char* valueName, const cha
 
 // True when root\path's value holds exactly this text, compared as the registry compares
 // names (ordinal, case aside), which is how class identifiers and paths compare.
-bool ValueIs(HKEY root, const char* path, const char* valueName, const char* text)
+bool ValueIs(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text)
 {
     RegKey key;
     if (key.Open(root, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
-    char data[TextCapacity];
-    return ReadTextValue(key.get(), valueName, data, sizeof data) && SameKeyName(data, text);
+    wchar_t data[TextCapacity];
+    return ReadTextValue(key.get(), valueName, data, std::size(data)) && SameKeyName(data, text);
 }
 
-bool KeyExists(HKEY root, const char* path, REGSAM view)
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view)
 {
     RegKey key;
     return key.Open(root, path, KEY_QUERY_VALUE | view) == ERROR_SUCCESS;
@@ -58,13 +59,14 @@ bool RegisteredInOtherView(HKEY classes)
     return KeyExists(classes, ServerKeyPath, otherView);
 }
 
-bool ModulePath(char (&path)[MAX_PATH])
+bool ModulePath(wchar_t (&path)[MAX_PATH])
 {
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
-    return length > 0 && length < MAX_PATH;
+    // A path that fills the buffer has been cut to fit.
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, static_cast<DWORD>(std::size(path)));
+    return length > 0 && length < std::size(path);
 }
 
-LONG DeleteKeyIfPresent(HKEY root, const char* path) { return DeletionStatus(RegDeleteKeyA(root, path)); }
+LONG DeleteKeyIfPresent(HKEY root, const wchar_t* path) { return DeletionStatus(RegDeleteKeyW(root, path)); }
 
 // The class key goes when it holds no more than registering wrote; subkeys that others
 // added keep it, and then only its name "Orvane" is taken out.
@@ -75,13 +77,13 @@ bool RemoveClassKey(HKEY classes)
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status) == ERROR_SUCCESS;
     DWORD subkeys = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     if (subkeys > 0) {
         if (!ValueIs(classes, ClassKeyPath, nullptr, ClassName))
             return true;
-        return DeletionStatus(RegDeleteValueA(key.get(), nullptr)) == ERROR_SUCCESS;
+        return DeletionStatus(RegDeleteValueW(key.get(), nullptr)) == ERROR_SUCCESS;
     }
     key.reset();
     return DeleteKeyIfPresent(classes, ClassKeyPath) == ERROR_SUCCESS;
@@ -89,7 +91,7 @@ bool RemoveClassKey(HKEY classes)
 
 enum class KeyContent { Missing, Empty, Held };
 
-KeyContent ContentOf(HKEY root, const char* path)
+KeyContent ContentOf(HKEY root, const wchar_t* path)
 {
     RegKey key;
     const LONG status = key.Open(root, path, KEY_QUERY_VALUE);
@@ -97,7 +99,7 @@ KeyContent ContentOf(HKEY root, const char* path)
         return DeletionStatus(status) == ERROR_SUCCESS ? KeyContent::Missing : KeyContent::Held;
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return KeyContent::Held;
     return subkeys == 0 && values == 0 ? KeyContent::Empty : KeyContent::Held;
@@ -110,22 +112,21 @@ KeyContent ContentOf(HKEY root, const char* path)
 // the machine's); a key that holds anything of another program's stays, and with it
 // every key above it. An empty key that was there before goes too, as Windows Installer
 // does with the keys of its Registry table: holding nothing, it said nothing.
-bool RemoveEmptyKeys(HKEY root, const char* path, int levels)
+bool RemoveEmptyKeys(HKEY root, const wchar_t* path, int levels)
 {
-    char key[MAX_PATH];
-    if (std::strlen(path) >= sizeof key)
+    wchar_t key[MAX_PATH];
+    if (!CopyText(key, std::size(key), path))
         return false;
-    lstrcpynA(key, path, sizeof key);
     for (int level = 0; level <= levels; ++level) {
         const KeyContent content = ContentOf(root, key);
         if (content == KeyContent::Held)
             return true;
         if (content == KeyContent::Empty && DeleteKeyIfPresent(root, key) != ERROR_SUCCESS)
             return false;
-        char* separator = std::strrchr(key, '\\');
+        wchar_t* separator = std::wcsrchr(key, L'\\');
         if (separator == nullptr)
             return true;
-        *separator = '\0';
+        *separator = L'\0';
     }
     return true;
 }
@@ -133,12 +134,12 @@ bool RemoveEmptyKeys(HKEY root, const char* path, int levels)
 // The entries that make the shell load this module, below `classes` (HKEY_CLASSES_ROOT,
 // or this user's HKCU\Software\Classes) and in the list of approved extensions under
 // `approvedRoot`.
-bool WriteRegistration(HKEY classes, HKEY approvedRoot, const char* path)
+bool WriteRegistration(HKEY classes, HKEY approvedRoot, const wchar_t* path)
 {
     bool written = WriteKeyValue(classes, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
                    WriteKeyValue(classes, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, ServerKeyPath, "ThreadingModel", "Apartment") == ERROR_SUCCESS;
-    for (const char* handlerPath : HandlerKeyPaths)
+                   WriteKeyValue(classes, ServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
+    for (const wchar_t* handlerPath : HandlerKeyPaths)
         written = written && WriteKeyValue(classes, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
     return written && WriteKeyValue(approvedRoot, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
 }
@@ -151,7 +152,7 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
     {
         RegKey approved;
         if (approved.Open(approvedRoot, ApprovedKeyPath, KEY_SET_VALUE) == ERROR_SUCCESS)
-            removed = DeletionStatus(RegDeleteValueA(approved.get(), ExtensionClsidText)) == ERROR_SUCCESS && removed;
+            removed = DeletionStatus(RegDeleteValueW(approved.get(), ExtensionClsidText)) == ERROR_SUCCESS && removed;
     }
     removed = DeleteKeyIfPresent(classes, ServerKeyPath) == ERROR_SUCCESS && removed;
     removed = RemoveClassKey(classes) && removed;
@@ -162,7 +163,7 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
     }
 
     if (!RegisteredInOtherView(classes)) {
-        for (const char* handlerPath : HandlerKeyPaths) {
+        for (const wchar_t* handlerPath : HandlerKeyPaths) {
             if (ValueIs(classes, handlerPath, nullptr, ExtensionClsidText))
                 removed = DeleteKeyIfPresent(classes, handlerPath) == ERROR_SUCCESS && removed;
             // ContextMenuHandlers, shellex and the owner ("*", Directory, Drive).
@@ -175,7 +176,7 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
 
 bool RegisterForThisUser()
 {
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
     if (!ModulePath(path))
         return false;
     RegKey classes;
@@ -209,7 +210,7 @@ STDAPI DllUnregisterServer();
 STDAPI DllRegisterServer()
 {
     using namespace orvane;
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
     if (!ModulePath(path))
         return SELFREG_E_CLASS;
     if (!WriteRegistration(HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, path)) {

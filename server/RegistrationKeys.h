@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iterator>
 
 #include "ExtensionIdentity.h"
 
@@ -13,12 +14,12 @@ namespace registration_detail {
 
 template <std::size_t Size>
 struct KeyPathText {
-    char Text[Size] = {};
+    wchar_t Text[Size] = {};
 };
 
 // head and tail, each with its terminating zero, as one terminated text.
 template <std::size_t HeadSize, std::size_t TailSize>
-constexpr KeyPathText<HeadSize + TailSize - 1> Join(const char (&head)[HeadSize], const char (&tail)[TailSize])
+constexpr KeyPathText<HeadSize + TailSize - 1> Join(const wchar_t (&head)[HeadSize], const wchar_t (&tail)[TailSize])
 {
     KeyPathText<HeadSize + TailSize - 1> result;
     std::size_t at = 0;
@@ -29,37 +30,38 @@ constexpr KeyPathText<HeadSize + TailSize - 1> Join(const char (&head)[HeadSize]
     return result;
 }
 
-constexpr std::size_t Length(const char* text)
+constexpr std::size_t Length(const wchar_t* text)
 {
     std::size_t length = 0;
-    while (text[length] != '\0')
+    while (text[length] != L'\0')
         ++length;
     return length;
 }
 
-inline constexpr auto ClassKey = Join("CLSID\\", ExtensionClsidText);
-inline constexpr auto ServerKey = Join(ClassKey.Text, "\\InprocServer32");
+inline constexpr auto ClassKey = Join(L"CLSID\\", ExtensionClsidText);
+inline constexpr auto ServerKey = Join(ClassKey.Text, L"\\InprocServer32");
 
 } // namespace registration_detail
 
 // HKCR\CLSID\{...} and its InprocServer32 subkey.
-inline constexpr const char (&ClassKeyPath)[sizeof registration_detail::ClassKey.Text] =
+inline constexpr const wchar_t (&ClassKeyPath)[std::size(registration_detail::ClassKey.Text)] =
     registration_detail::ClassKey.Text;
-inline constexpr const char (&ServerKeyPath)[sizeof registration_detail::ServerKey.Text] =
+inline constexpr const wchar_t (&ServerKeyPath)[std::size(registration_detail::ServerKey.Text)] =
     registration_detail::ServerKey.Text;
 
 // A zero inside the identifier's text would cut the key path short of its digits.
-static_assert(registration_detail::Length(ClassKeyPath) == sizeof "CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}" - 1);
-static_assert(registration_detail::Length(ServerKeyPath) == sizeof ServerKeyPath - 1);
+static_assert(registration_detail::Length(ClassKeyPath) ==
+              std::size(L"CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}") - 1);
+static_assert(registration_detail::Length(ServerKeyPath) == std::size(ServerKeyPath) - 1);
 
 // HKLM: the list of approved shell extensions, one value per class identifier.
-inline constexpr char ApprovedKeyPath[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+inline constexpr wchar_t ApprovedKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
 // HKCR: the context-menu handler entries for all files, folders and drive roots.
-inline constexpr const char* HandlerKeyPaths[] = {
-    "*\\shellex\\ContextMenuHandlers\\Orvane",
-    "Directory\\shellex\\ContextMenuHandlers\\Orvane",
-    "Drive\\shellex\\ContextMenuHandlers\\Orvane",
+inline constexpr const wchar_t* HandlerKeyPaths[] = {
+    L"*\\shellex\\ContextMenuHandlers\\Orvane",
+    L"Directory\\shellex\\ContextMenuHandlers\\Orvane",
+    L"Drive\\shellex\\ContextMenuHandlers\\Orvane",
 };
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #include "ShellIconExtension.h"
 
+#include <climits>
 #include <new>
 
 #include "LiveObjects.h"
@@ -39,6 +40,8 @@ IFACEMETHODIMP ShellIconExtension::QueryInterface(REFIID riid, void** ppv)
         *ppv = static_cast<IShellExtInit*>(this);
     else if (IsEqualIID(riid, IID_IContextMenu))
         *ppv = static_cast<IContextMenu*>(this);
+    else if (IsEqualIID(riid, IID_IExtractIconW))
+        *ppv = static_cast<IExtractIconW*>(this);
     else if (IsEqualIID(riid, IID_IExtractIconA))
         *ppv = static_cast<IExtractIconA*>(this);
     else if (IsEqualIID(riid, IID_IPersistFile))
@@ -73,6 +76,26 @@ IFACEMETHODIMP ShellIconExtension::Initialize(PCIDLIST_ABSOLUTE, IDataObject* da
     if (previous != nullptr)
         previous->Release();
     return S_OK;
+}
+
+int ConvertToExactAnsi(const wchar_t* text, int count, char* out, std::size_t outSize)
+{
+    if (text == nullptr || out == nullptr || outSize == 0 || count == 0)
+        return 0;
+    const int room = outSize < static_cast<std::size_t>(INT_MAX) ? static_cast<int>(outSize) : INT_MAX;
+    // The UTF-8 code page has a form for every character and takes neither the best-fit
+    // flag nor the default-character report; WC_ERR_INVALID_CHARS makes it refuse a lone
+    // surrogate rather than write a replacement character.
+    const bool utf8 = GetACP() == CP_UTF8;
+    BOOL usedDefault = FALSE;
+    const int written = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, count,
+                                            out, room, nullptr, utf8 ? nullptr : &usedDefault);
+    if (written <= 0 || usedDefault)
+        return 0;
+    // A terminated text converts with its terminator, or not at all.
+    if (count < 0 && out[written - 1] != '\0')
+        return 0;
+    return written;
 }
 
 } // namespace orvane

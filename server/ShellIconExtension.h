@@ -1,12 +1,15 @@
 // The one COM object of the module. As a context-menu handler it receives the selection
 // through IShellExtInit and offers "&Change Icon..." through IContextMenu; as the icon
 // handler of a file type it receives a file's path through IPersistFile and answers
-// IExtractIconA. One reference count serves all four interfaces.
+// IExtractIconW (which Explorer asks for first) and IExtractIconA. One reference count
+// serves all five interfaces.
 #pragma once
 
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
+
+#include <cstddef>
 
 #include "IconLocation.h"
 
@@ -14,6 +17,7 @@ namespace orvane {
 
 class ShellIconExtension final : public IContextMenu,
                                  public IShellExtInit,
+                                 public IExtractIconW,
                                  public IExtractIconA,
                                  public IPersistFile {
 public:
@@ -25,7 +29,7 @@ public:
     // hand it out is deleted at once.
     static HRESULT Create(REFIID riid, void** ppv);
 
-    // IUnknown (shared by all four interface tables)
+    // IUnknown (shared by all five interface tables)
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
@@ -37,6 +41,10 @@ public:
     IFACEMETHODIMP QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast, UINT flags) override;
     IFACEMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* info) override;
     IFACEMETHODIMP GetCommandString(UINT_PTR idCmd, UINT type, UINT* reserved, CHAR* name, UINT cchMax) override;
+
+    // IExtractIconW (IconHandler.cpp)
+    IFACEMETHODIMP GetIconLocation(UINT flags, LPWSTR iconFile, UINT cchMax, int* index, UINT* iconFlags) override;
+    IFACEMETHODIMP Extract(LPCWSTR iconFile, UINT index, HICON* large, HICON* small, UINT iconSizes) override;
 
     // IExtractIconA (IconHandler.cpp)
     IFACEMETHODIMP GetIconLocation(UINT flags, LPSTR iconFile, UINT cchMax, int* index, UINT* iconFlags) override;
@@ -53,14 +61,26 @@ public:
 private:
     ~ShellIconExtension();
 
-    // Reads the one selected path from the data object's CF_HDROP data into ItemPath;
-    // ItemPath is left empty for no item, several items or a path that does not fit.
+    // Reads the one selected path from the data object's CF_HDROP data into itemPath_;
+    // itemPath_ is left empty for no item, several items or a path that does not fit.
     void ReadSelectedPath();
 
     volatile LONG refCount_ = 0;
     IDataObject* dataObject_ = nullptr;
-    char itemPath_[TextCapacity] = {};
+    // The selected item's path, or the file that Load named: UTF-16, as the shell has it.
+    wchar_t itemPath_[TextCapacity] = {};
 };
+
+// Bytes enough for the ANSI form of a text of TextCapacity UTF-16 units in any code page
+// (the UTF-8 one takes at most three bytes for each unit).
+constexpr std::size_t AnsiTextCapacity = 3 * TextCapacity;
+
+// Converts count UTF-16 units of text (-1: up to and with its terminating zero) into the
+// ANSI code page, only when every character has a form of its own there: no best-fit
+// stand-in (which turns "\u0101" into "a", and so a path into another file's name) and no
+// default character ("?", a wildcard). The number of bytes written into out (outSize
+// bytes), or 0 when the text does not convert exactly or does not fit.
+int ConvertToExactAnsi(const wchar_t* text, int count, char* out, std::size_t outSize);
 
 // Runs body and turns any C++ exception into E_UNEXPECTED, so that none reaches the shell.
 template <class Body>

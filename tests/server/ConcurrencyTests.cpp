@@ -1,6 +1,7 @@
 // Explorer asks icon handlers on several threads at once. Eight apartment threads each
-// create, load, ask and release the extension 10,000 times through COM; every answer must
-// be right and the module must be free to unload at the end. Threads that share one
+// create, load, ask (through IExtractIconW and IExtractIconA in turn) and release the
+// extension 10,000 times through COM; every answer must be right and the module must be
+// free to unload at the end. Threads that share one
 // object, and threads that race on the module's factories, take and give back references
 // at the same moment: a reference count or a module count that is not changed atomically
 // loses some of those changes, and the counts are then wrong at the end (or an object
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -28,19 +31,19 @@ constexpr int RoundsPerThread = 10000;
 TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
 {
     ScratchType type(false);
-    const std::string& extension = type.Extension;
-    const std::string& className = type.Class;
+    const std::wstring& extension = type.Extension;
+    const std::wstring& className = type.Class;
     KeyGuard productGuard(HKEY_LOCAL_MACHINE, ProductRoot);
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, "", className));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", "", "shell32.dll,4"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension, L"", className));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + L"\\DefaultIcon", L"", L"shell32.dll,4"));
     TempDir dir;
-    const std::string withEntry = dir.MakeFile("a" + extension);
-    const std::string withoutEntry = dir.MakeFile("b" + extension);
-    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, withEntry.c_str(), "C:\\icons\\set.icl,7," + className));
-    const std::wstring paths[2] = {Wide(withEntry), Wide(withoutEntry)};
+    const std::wstring withEntry = dir.MakeFile(L"a" + extension);
+    const std::wstring withoutEntry = dir.MakeFile(L"b" + extension);
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, withEntry.c_str(), L"C:\\icons\\set.icl,7," + className));
+    const std::wstring paths[2] = {withEntry, withoutEntry};
 
     // Held loaded, so that the module can be asked afterwards whether it may unload.
-    HMODULE module = LoadLibraryA(ServerDllPath().c_str());
+    HMODULE module = LoadLibraryW(ServerDllPath().c_str());
     ASSERT_NE(nullptr, module);
 
     std::atomic<int> wrong{0};
@@ -60,16 +63,30 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
                     ++failed;
                     continue;
                 }
-                IExtractIconA* extract = nullptr;
-                char buffer[MAX_PATH] = {};
+                // Two rounds through the wide interface, then two through the 8-bit one.
+                const bool wide = (i / 2) % 2 == 0;
+                IUnknown* extract = nullptr;
+                wchar_t buffer[MAX_PATH] = {};
+                char narrow[MAX_PATH] = {};
                 int index = -1;
                 HRESULT hr = persist->Load(paths[which].c_str(), STGM_READ);
-                if (SUCCEEDED(hr))
-                    hr = persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(&extract));
-                if (SUCCEEDED(hr))
-                    hr = extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr);
-                const bool right = which == 0 ? std::strcmp(buffer, "C:\\icons\\set.icl") == 0 && index == 7
-                                              : std::strcmp(buffer, "shell32.dll") == 0 && index == 4;
+                if (SUCCEEDED(hr) && wide) {
+                    IExtractIconW* extractW = nullptr;
+                    hr = persist->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extractW));
+                    extract = extractW;
+                    if (SUCCEEDED(hr))
+                        hr = extractW->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr);
+                } else if (SUCCEEDED(hr)) {
+                    IExtractIconA* extractA = nullptr;
+                    hr = persist->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(&extractA));
+                    extract = extractA;
+                    if (SUCCEEDED(hr))
+                        hr = extractA->GetIconLocation(0, narrow, MAX_PATH, &index, nullptr);
+                }
+                const bool rightPath =
+                    wide ? std::wcscmp(buffer, which == 0 ? L"C:\\icons\\set.icl" : L"shell32.dll") == 0
+                         : std::strcmp(narrow, which == 0 ? "C:\\icons\\set.icl" : "shell32.dll") == 0;
+                const bool right = rightPath && index == (which == 0 ? 7 : 4);
                 if (hr != S_OK || !right)
                     ++wrong;
                 if (extract != nullptr && extract->Release() == 0)
@@ -131,8 +148,8 @@ TEST_F(SharedAcrossThreads, ReferencesToOneObjectThroughAllItsInterfaces)
         ASSERT_EQ(S_OK, getClassObject_(CLSID_ShellIconExtension, IID_IClassFactory, &factory));
         ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
     }
-    const IID* const interfaces[] = {&IID_IUnknown, &IID_IContextMenu, &IID_IShellExtInit, &IID_IExtractIconA,
-                                     &IID_IPersistFile};
+    const IID* const interfaces[] = {&IID_IUnknown,      &IID_IContextMenu, &IID_IShellExtInit,
+                                     &IID_IExtractIconW, &IID_IExtractIconA, &IID_IPersistFile};
     constexpr int InterfaceCount = sizeof interfaces / sizeof interfaces[0];
     std::atomic<int> wrong{0};
     RunTogether(RacingThreads, [&](int t) {
@@ -197,8 +214,9 @@ TEST_F(SharedAcrossThreads, FactoriesMadeAndUsedOnManyThreads)
                     ++wrong;
             }
             IUnknown* object = nullptr;
-            if (factory->CreateInstance(nullptr, i % 2 == 0 ? IID_IContextMenu : IID_IPersistFile,
-                                        reinterpret_cast<void**>(&object)) != S_OK)
+            const IID* const created[] = {&IID_IContextMenu, &IID_IPersistFile, &IID_IExtractIconW};
+            if (factory->CreateInstance(nullptr, *created[i % std::size(created)], reinterpret_cast<void**>(&object)) !=
+                S_OK)
                 ++wrong;
             // This thread holds a factory and an object: the module may not unload now.
             if (canUnloadNow_() != S_FALSE)

@@ -7,19 +7,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "ServerTestSupport.h"
+#include "UnicodeNames.h"
 
 namespace orvane::test {
 namespace {
 
 const void* const Garbage = reinterpret_cast<void*>(0x0BADF00D);
-constexpr char EntryText[] = "&Change Icon...";
-constexpr char HelpText[] = "Change Icon of selected folder";
+constexpr wchar_t EntryText[] = L"&Change Icon...";
+constexpr wchar_t HelpText[] = L"Change Icon of selected folder";
 
-const MenuEntry Separator{MFT_SEPARATOR, 0, ""};
+const MenuEntry Separator{MFT_SEPARATOR, 0, L""};
 MenuEntry Entry(UINT id) { return MenuEntry{MFT_STRING, id, EntryText}; }
-MenuEntry Placeholder(int i) { return MenuEntry{MFT_STRING, static_cast<UINT>(i + 1), "Item " + std::to_string(i)}; }
+MenuEntry Placeholder(int i) { return MenuEntry{MFT_STRING, static_cast<UINT>(i + 1), L"Item " + std::to_wstring(i)}; }
 
 ComPtr<IUnknown> Query(IUnknown* from, REFIID iid, HRESULT* hr)
 {
@@ -39,16 +42,18 @@ TEST(ExtensionIdentity, QueryInterfaceTable)
     ASSERT_EQ(S_OK, hr);
     EXPECT_EQ(object.Get(), init.Get());
 
-    const IID* starts[] = {&IID_IUnknown, &IID_IShellExtInit, &IID_IContextMenu, &IID_IExtractIconA, &IID_IPersistFile};
+    const IID* starts[] = {&IID_IUnknown,      &IID_IShellExtInit, &IID_IContextMenu,
+                           &IID_IExtractIconW, &IID_IExtractIconA, &IID_IPersistFile};
     struct Row {
         const IID* Iid;
         HRESULT Expected;
     };
     const Row table[] = {
-        {&IID_IShellExtInit, S_OK}, {&IID_IUnknown, S_OK},         {&IID_IContextMenu, S_OK},
-        {&IID_IExtractIconA, S_OK}, {&IID_IPersistFile, S_OK},     {&IID_IExtractIconW, E_NOINTERFACE},
+        {&IID_IShellExtInit, S_OK},          {&IID_IUnknown, S_OK},           {&IID_IContextMenu, S_OK},
+        {&IID_IExtractIconW, S_OK},          {&IID_IExtractIconA, S_OK},      {&IID_IPersistFile, S_OK},
         {&IID_IContextMenu2, E_NOINTERFACE}, {&IID_IContextMenu3, E_NOINTERFACE},
-        {&IID_IPersist, E_NOINTERFACE}, {&IID_IDataObject, E_NOINTERFACE}, {&IID_IClassFactory, E_NOINTERFACE},
+        {&IID_IPersist, E_NOINTERFACE},      {&IID_IDataObject, E_NOINTERFACE}, {&IID_IClassFactory, E_NOINTERFACE},
+        {&IID_IShellIconOverlayIdentifier, E_NOINTERFACE},
     };
     for (const IID* start : starts) {
         ComPtr<IUnknown> from = Query(object.Get(), *start, &hr);
@@ -79,8 +84,11 @@ TEST(ExtensionIdentity, OneReferenceCountForAllInterfaces)
     ASSERT_EQ(S_OK, menu->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(&extract)));
     IPersistFile* persist = nullptr;
     ASSERT_EQ(S_OK, menu->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist)));
+    IExtractIconW* wide = nullptr;
+    ASSERT_EQ(S_OK, menu->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&wide)));
     EXPECT_EQ(S_FALSE, ServerCanUnloadNow());
-    EXPECT_EQ(4u, extract->AddRef());
+    EXPECT_EQ(5u, extract->AddRef());
+    EXPECT_EQ(4u, wide->Release());
     EXPECT_EQ(3u, menu->Release());
     EXPECT_EQ(2u, persist->Release());
     EXPECT_EQ(1u, extract->Release());
@@ -130,10 +138,34 @@ const HRESULT NoCommand = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 TEST_F(ContextMenu, OneItemOfEachKindGetsTheEntry)
 {
     TempDir dir;
-    const std::string file = dir.MakeFile("a.txt");
-    const std::string folder = dir.MakeFolder("sub");
-    for (const std::string& path : {file, folder, std::string("C:\\")}) {
-        SCOPED_TRACE(path);
+    const std::wstring file = dir.MakeFile(L"a.txt");
+    const std::wstring folder = dir.MakeFolder(L"sub");
+    for (const std::wstring& path : {file, folder, std::wstring(L"C:\\")}) {
+        SCOPED_TRACE(Utf8(path));
+        ComPtr<IDataObject> data = ShellDataObject(path);
+        ASSERT_TRUE(data);
+        std::vector<MenuEntry> entries;
+        EXPECT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries));
+        EXPECT_EQ(Expected(true), entries);
+    }
+}
+
+// Items named in characters that code page 1252 cannot hold, and one whose path is
+// exactly 259 UTF-16 units long, reach the entry through the shell's own data objects.
+TEST_F(ContextMenu, ItemsOfAnyNameGetTheEntry)
+{
+    TempDir dir;
+    std::vector<std::wstring> paths;
+    for (const UnicodeName& name : UnicodeNames()) {
+        paths.push_back(dir.MakeFile(name.Text + L".txt"));
+        paths.push_back(dir.MakeFolder(name.Text));
+    }
+    const std::wstring longest = PathOfLength(dir.Path(), 259, L".txt");
+    ASSERT_EQ(259u, longest.size());
+    paths.push_back(dir.MakeFile(longest.substr(dir.Path().size() + 1)));
+    for (const std::wstring& path : paths) {
+        SCOPED_TRACE(Utf8(path));
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
         ComPtr<IDataObject> data = ShellDataObject(path);
         ASSERT_TRUE(data);
         std::vector<MenuEntry> entries;
@@ -145,7 +177,7 @@ TEST_F(ContextMenu, OneItemOfEachKindGetsTheEntry)
 TEST_F(ContextMenu, EntryGoesWhereTheShellAsks)
 {
     TempDir dir;
-    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile("a.txt"));
+    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile(L"a.txt"));
     ASSERT_TRUE(data);
     for (UINT index : {0u, 2u, 5u}) {
         SCOPED_TRACE(index);
@@ -161,7 +193,7 @@ TEST_F(ContextMenu, EntryGoesWhereTheShellAsks)
 TEST_F(ContextMenu, FlagsTable)
 {
     TempDir dir;
-    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile("a.txt"));
+    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile(L"a.txt"));
     ASSERT_TRUE(data);
     struct Row {
         UINT Flags;
@@ -191,9 +223,9 @@ TEST_F(ContextMenu, FlagsTable)
 TEST_F(ContextMenu, TwoSelectedItemsGetNoEntry)
 {
     TempDir dir;
-    dir.MakeFile("a.txt");
-    dir.MakeFile("b.txt");
-    ComPtr<IDataObject> data = ShellDataObject(dir.Path(), {"a.txt", "b.txt"});
+    dir.MakeFile(L"a.txt");
+    dir.MakeFile(L"b.txt");
+    ComPtr<IDataObject> data = ShellDataObject(dir.Path(), {L"a.txt", L"b.txt"});
     ASSERT_TRUE(data);
     std::vector<MenuEntry> entries;
     EXPECT_EQ(NoCommand, Build(data.Get(), CMF_NORMAL, &entries));
@@ -202,7 +234,7 @@ TEST_F(ContextMenu, TwoSelectedItemsGetNoEntry)
 
 TEST_F(ContextMenu, DataObjectWithoutDropDataGetsNoEntry)
 {
-    TestDataObject data({"C:\\a.txt"}, false);
+    TestDataObject data({L"C:\\a.txt"}, false);
     std::vector<MenuEntry> entries;
     EXPECT_EQ(NoCommand, Build(&data, CMF_NORMAL, &entries));
     EXPECT_EQ(Expected(false), entries);
@@ -233,34 +265,66 @@ TEST_F(ContextMenu, NoDataObjectGetsNoEntry)
 // Every medium that GetData hands out is released again, whatever the selection held.
 TEST_F(ContextMenu, EveryMediumIsReleased)
 {
-    for (const std::vector<std::string>& paths :
-         {std::vector<std::string>{"C:\\a.txt"}, std::vector<std::string>{"C:\\a.txt", "C:\\b.txt"}}) {
-        TestDataObject data(paths);
-        std::vector<MenuEntry> entries;
-        Build(&data, CMF_NORMAL, &entries);
-        Build(&data, CMF_EXPLORE, &entries);
-        EXPECT_EQ(2, data.MediaHandedOut());
-        EXPECT_EQ(2, data.MediaReleased());
-        init_->Initialize(nullptr, nullptr, nullptr);
+    for (const std::vector<std::wstring>& paths :
+         {std::vector<std::wstring>{L"C:\\a.txt"}, std::vector<std::wstring>{L"C:\\a.txt", L"C:\\b.txt"}}) {
+        for (DropText text : {DropText::Wide, DropText::Ansi}) {
+            TestDataObject data(paths, true, text);
+            std::vector<MenuEntry> entries;
+            Build(&data, CMF_NORMAL, &entries);
+            Build(&data, CMF_EXPLORE, &entries);
+            EXPECT_EQ(2, data.MediaHandedOut());
+            EXPECT_EQ(2, data.MediaReleased());
+            init_->Initialize(nullptr, nullptr, nullptr);
+        }
     }
 }
 
+// A drop list in the ANSI code page, as older programs write it, gives the entry too.
+TEST_F(ContextMenu, EightBitDropListGetsTheEntry)
+{
+    TestDataObject one({L"C:\\a.txt"}, true, DropText::Ansi);
+    std::vector<MenuEntry> entries;
+    EXPECT_EQ(OneCommand, Build(&one, CMF_NORMAL, &entries));
+    EXPECT_EQ(Expected(true), entries);
+    init_->Initialize(nullptr, nullptr, nullptr);
+    TestDataObject two({L"C:\\a.txt", L"C:\\b.txt"}, true, DropText::Ansi);
+    EXPECT_EQ(NoCommand, Build(&two, CMF_NORMAL, &entries));
+    EXPECT_EQ(Expected(false), entries);
+    init_->Initialize(nullptr, nullptr, nullptr);
+}
+
 // A path that does not fit 259 characters is left out rather than cut into another name.
+// The limit counts UTF-16 units: a surrogate pair counts two.
 TEST_F(ContextMenu, PathTooLongForTheEntryGetsNoEntry)
 {
-    const std::string fits = "C:\\" + std::string(256, 'f');
-    const std::string tooLong = "C:\\" + std::string(257, 'f');
+    const std::wstring fits = L"C:\\" + std::wstring(256, L'f');
+    const std::wstring tooLong = L"C:\\" + std::wstring(257, L'f');
+    const std::wstring pairsFit = L"C:\\" + std::wstring(254, L'f') + L"\U0001F4C1";
+    const std::wstring pairsTooLong = L"C:\\" + std::wstring(255, L'f') + L"\U0001F4C1";
+    ASSERT_EQ(259u, pairsFit.size());
+    for (const std::wstring& path : {fits, pairsFit}) {
+        TestDataObject data({path});
+        std::vector<MenuEntry> entries;
+        EXPECT_EQ(OneCommand, Build(&data, CMF_NORMAL, &entries));
+        init_->Initialize(nullptr, nullptr, nullptr);
+    }
+    for (const std::wstring& path : {tooLong, pairsTooLong}) {
+        TestDataObject data({path});
+        std::vector<MenuEntry> entries;
+        EXPECT_EQ(NoCommand, Build(&data, CMF_NORMAL, &entries));
+        EXPECT_EQ(Expected(false), entries);
+        init_->Initialize(nullptr, nullptr, nullptr);
+    }
     {
-        TestDataObject data({fits});
+        TestDataObject data({fits}, true, DropText::Ansi);
         std::vector<MenuEntry> entries;
         EXPECT_EQ(OneCommand, Build(&data, CMF_NORMAL, &entries));
         init_->Initialize(nullptr, nullptr, nullptr);
     }
     {
-        TestDataObject data({tooLong});
+        TestDataObject data({tooLong}, true, DropText::Ansi);
         std::vector<MenuEntry> entries;
         EXPECT_EQ(NoCommand, Build(&data, CMF_NORMAL, &entries));
-        EXPECT_EQ(Expected(false), entries);
         init_->Initialize(nullptr, nullptr, nullptr);
     }
 }
@@ -269,8 +333,8 @@ TEST_F(ContextMenu, PathTooLongForTheEntryGetsNoEntry)
 // stand for the second one.
 TEST_F(ContextMenu, InitializeAgainReleasesTheFirstSelection)
 {
-    TestDataObject first({"C:\\a.txt"});
-    TestDataObject second({"C:\\a.txt", "C:\\b.txt"});
+    TestDataObject first({L"C:\\a.txt"});
+    TestDataObject second({L"C:\\a.txt", L"C:\\b.txt"});
     first.AddRef();
     second.AddRef();
     std::vector<MenuEntry> entries;
@@ -294,7 +358,7 @@ TEST_F(ContextMenu, InitializeAgainReleasesTheFirstSelection)
 
 TEST_F(ContextMenu, InitializeWithNoneReleasesTheSelection)
 {
-    TestDataObject data({"C:\\a.txt"});
+    TestDataObject data({L"C:\\a.txt"});
     EXPECT_EQ(S_OK, init_->Initialize(nullptr, &data, nullptr));
     EXPECT_EQ(1, data.References());
     EXPECT_EQ(S_OK, init_->Initialize(nullptr, nullptr, nullptr));
@@ -312,19 +376,21 @@ TEST_F(ContextMenu, GetCommandStringTable)
         UINT Type;
         UINT CchMax;
         HRESULT Expected;
-        const char* Text; // null: nothing written
+        const wchar_t* Text; // null: nothing written
     };
+    const UINT helpSize = static_cast<UINT>(std::size(HelpText));
     const Row table[] = {
         {0, GCS_HELPTEXTA, 64, S_OK, HelpText},
-        {0, GCS_HELPTEXTA, sizeof HelpText, S_OK, HelpText},
-        {0, GCS_HELPTEXTA, 7, S_OK, "Change"},
-        {0, GCS_HELPTEXTA, 1, S_OK, ""},
+        {0, GCS_HELPTEXTA, helpSize, S_OK, HelpText},
+        {0, GCS_HELPTEXTA, helpSize - 1, S_OK, L"Change Icon of selected folde"},
+        {0, GCS_HELPTEXTA, 7, S_OK, L"Change"},
+        {0, GCS_HELPTEXTA, 1, S_OK, L""},
         {0, GCS_HELPTEXTA, 0, E_INVALIDARG, nullptr},
         {0, GCS_HELPTEXTW, 64, S_OK, HelpText},
-        {0, GCS_HELPTEXTW, sizeof HelpText, S_OK, HelpText},
-        {0, GCS_HELPTEXTW, sizeof HelpText - 1, S_OK, "Change Icon of selected folde"},
-        {0, GCS_HELPTEXTW, 7, S_OK, "Change"},
-        {0, GCS_HELPTEXTW, 1, S_OK, ""},
+        {0, GCS_HELPTEXTW, helpSize, S_OK, HelpText},
+        {0, GCS_HELPTEXTW, helpSize - 1, S_OK, L"Change Icon of selected folde"},
+        {0, GCS_HELPTEXTW, 7, S_OK, L"Change"},
+        {0, GCS_HELPTEXTW, 1, S_OK, L""},
         {0, GCS_HELPTEXTW, 0, E_INVALIDARG, nullptr},
         {0, GCS_VERBA, 64, E_NOTIMPL, nullptr},
         {0, GCS_VERBW, 64, E_NOTIMPL, nullptr},
@@ -347,10 +413,10 @@ TEST_F(ContextMenu, GetCommandStringTable)
         std::size_t written = 0;
         if (row.Text != nullptr) {
             if (wide) {
-                EXPECT_EQ(Wide(row.Text), reinterpret_cast<const wchar_t*>(buffer));
+                EXPECT_EQ(std::wstring(row.Text), reinterpret_cast<const wchar_t*>(buffer));
                 written = (std::wcslen(reinterpret_cast<const wchar_t*>(buffer)) + 1) * sizeof(wchar_t);
             } else {
-                EXPECT_STREQ(row.Text, reinterpret_cast<const char*>(buffer));
+                EXPECT_EQ(Ansi(row.Text), reinterpret_cast<const char*>(buffer));
                 written = std::strlen(reinterpret_cast<const char*>(buffer)) + 1;
             }
             EXPECT_LE(written, row.CchMax * (wide ? sizeof(wchar_t) : 1));
@@ -367,7 +433,7 @@ TEST_F(ContextMenu, GetCommandStringTable)
 TEST_F(ContextMenu, InvokeCommandRefusesOtherVerbs)
 {
     TempDir dir;
-    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile("a.txt"));
+    ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile(L"a.txt"));
     std::vector<MenuEntry> entries;
     ASSERT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries));
 
@@ -380,7 +446,7 @@ TEST_F(ContextMenu, InvokeCommandRefusesOtherVerbs)
         EXPECT_EQ(E_INVALIDARG, menu_->InvokeCommand(&info));
     }
     EXPECT_EQ(E_INVALIDARG, menu_->InvokeCommand(nullptr));
-    EXPECT_EQ(nullptr, FindWindowA("#32770", "Orvane"));
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Orvane"));
 }
 
 // Without a selection read for the menu there is no item to change.
@@ -390,7 +456,7 @@ TEST_F(ContextMenu, InvokeCommandWithoutSelectionShowsNothing)
     info.cbSize = sizeof info;
     info.lpVerb = MAKEINTRESOURCEA(0);
     EXPECT_EQ(E_FAIL, menu_->InvokeCommand(&info));
-    EXPECT_EQ(nullptr, FindWindowA("#32770", "Orvane"));
+    EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Orvane"));
 }
 
 } // namespace

@@ -9,10 +9,12 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "ChangeIconDialog.h"
 #include "DialogDriver.h"
 #include "ServerTestSupport.h"
+#include "UnicodeNames.h"
 #include "resource.h"
 
 namespace orvane::test {
@@ -37,7 +39,7 @@ DialogRun InvokeDriven(IContextMenu* menu, HRESULT* result, const std::function<
         script);
 }
 
-ComPtr<IContextMenu> MenuFor(const std::string& path)
+ComPtr<IContextMenu> MenuFor(const std::wstring& path)
 {
     ComPtr<IContextMenu> menu;
     EXPECT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
@@ -59,49 +61,73 @@ struct ExampleType {
     KeyGuard UserProduct{HKEY_CURRENT_USER, ProductRoot};
     bool Registered() const
     {
-        return WriteString(HKEY_CLASSES_ROOT, Type.Extension, "", Type.Class) &&
-               WriteString(HKEY_CLASSES_ROOT, Type.Class + "\\DefaultIcon", "", "shell32.dll,4");
+        return WriteString(HKEY_CLASSES_ROOT, Type.Extension, L"", Type.Class) &&
+               WriteString(HKEY_CLASSES_ROOT, Type.Class + L"\\DefaultIcon", L"", L"shell32.dll,4");
     }
 };
 
 // The example's answers: the class (under `classes`) has Orvane as its icon handler, and
 // the handler answers icon 3 of the library for the file and the type's icon,
 // shell32.dll,4, for its sibling.
-void ExpectExampleAnswers(HKEY classes, const std::string& classKey, const std::string& file,
-                          const std::string& sibling, const std::string& library)
+void ExpectExampleAnswers(HKEY classes, const std::wstring& classKey, const std::wstring& file,
+                          const std::wstring& sibling, const std::wstring& library)
 {
-    std::string handler;
-    ASSERT_TRUE(ReadValue(classes, classKey + "\\shellex\\IconHandler", "", &handler));
+    std::wstring handler;
+    ASSERT_TRUE(ReadValue(classes, classKey + L"\\shellex\\IconHandler", L"", &handler));
     EXPECT_STREQ(ExtensionClsidText, handler.c_str());
     const IconAnswer own = AskIconHandler(file);
     EXPECT_EQ(S_OK, own.Result);
-    EXPECT_EQ(0, lstrcmpiA(library.c_str(), own.File.c_str())) << own.File;
+    EXPECT_EQ(0, lstrcmpiW(library.c_str(), own.File.c_str())) << Utf8(own.File);
     EXPECT_EQ(3, own.Index);
     const IconAnswer other = AskIconHandler(sibling);
     EXPECT_EQ(S_OK, other.Result);
-    EXPECT_EQ("shell32.dll", other.File);
+    EXPECT_EQ(L"shell32.dll", other.File);
     EXPECT_EQ(4, other.Index);
 }
 
-// The dialog opens for the selected item (file, folder or drive root) and the command
-// returns S_OK once it is closed.
+// Presses `id` (answering the question Yes) and expects the dialog to close with no
+// message on the way.
+void PressAndClose(DialogDriver& d, int id, const wchar_t* question)
+{
+    d.PostCommand(id, BN_CLICKED);
+    if (question != nullptr) {
+        HWND box = d.WaitWindow(question);
+        ASSERT_NE(nullptr, box) << "no question " << Utf8(question);
+        DialogDriver::Answer(box, IDYES);
+        DialogDriver::WaitGone(box, 5000);
+    }
+    const bool closed = d.WaitClosed(10000);
+    for (HWND box : d.OtherWindows())
+        ADD_FAILURE() << "unexpected message: " << Utf8(DialogDriver::MessageText(box));
+    EXPECT_TRUE(closed) << "the dialog stayed open";
+}
+
+// The dialog opens for the selected item (file, folder or drive root, of any name that
+// Windows allows) with its path exactly as the shell gave it, and the command returns
+// S_OK once it is closed.
 TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
 {
     KeyGuard userState(HKEY_CURRENT_USER, ProductRoot);
     TempDir dir;
-    const std::string file = dir.MakeFile("a.txt");
-    const std::string folder = dir.MakeFolder("sub");
-    for (const std::string& path : {file, folder, std::string("C:\\")}) {
-        SCOPED_TRACE(path);
+    std::vector<std::wstring> paths{dir.MakeFile(L"a.txt"), dir.MakeFolder(L"sub"), L"C:\\"};
+    for (const UnicodeName& name : UnicodeNames()) {
+        paths.push_back(dir.MakeFile(name.Text + L".txt"));
+        paths.push_back(dir.MakeFolder(name.Text));
+    }
+    const std::wstring longest = PathOfLength(dir.Path(), 259, L".txt");
+    paths.push_back(dir.MakeFile(longest.substr(dir.Path().size() + 1)));
+    ASSERT_EQ(259u, paths.back().size());
+    for (const std::wstring& path : paths) {
+        SCOPED_TRACE(Utf8(path));
         ComPtr<IContextMenu> menu = MenuFor(path);
         ASSERT_TRUE(menu);
-        std::string target;
+        std::wstring target;
         DWORD dialogThread = 0;
         HRESULT invoked = E_UNEXPECTED;
         const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
             dialogThread = GetWindowThreadProcessId(d.Dialog(), nullptr);
             // The dialog procedure keeps its record with the window.
-            auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrA(d.Dialog(), DWLP_USER));
+            auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(d.Dialog(), DWLP_USER));
             if (record != nullptr)
                 target = record->TargetPath;
             EXPECT_EQ(nullptr, GetWindow(d.Dialog(), GW_OWNER)) << "the dialog has no owner window";
@@ -112,7 +138,7 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
         EXPECT_EQ(path, target);
         // Modal on the calling thread, as Explorer's menu thread runs it.
         EXPECT_EQ(GetCurrentThreadId(), dialogThread);
-        EXPECT_EQ(nullptr, FindWindowA("#32770", "Orvane"));
+        EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Orvane"));
     }
 }
 
@@ -123,15 +149,15 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 {
     ExampleType example;
     ASSERT_TRUE(example.Registered());
-    const std::string& extension = example.Type.Extension;
-    const std::string& className = example.Type.Class;
+    const std::wstring& extension = example.Type.Extension;
+    const std::wstring& className = example.Type.Class;
 
     TempDir dir;
-    const std::string file = dir.MakeFile("a" + extension);
-    const std::string sibling = dir.MakeFile("b" + extension);
+    const std::wstring file = dir.MakeFile(L"a" + extension);
+    const std::wstring sibling = dir.MakeFile(L"b" + extension);
     // An icon library: a module with many icons. (An .ico file is one icon, however many
     // images it holds.)
-    const std::string library = Shell32Path();
+    const std::wstring library = Shell32Path();
 
     ComPtr<IContextMenu> menu = MenuFor(file);
     ASSERT_TRUE(menu);
@@ -140,7 +166,7 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
         ASSERT_NE(nullptr, d.Item(IDC_SOURCES));
         ASSERT_NE(nullptr, d.Item(IDC_ICONLIST));
         // A single file of a type with an icon of its own starts in single-file mode.
-        EXPECT_EQ(BST_UNCHECKED, SendMessageA(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
+        EXPECT_EQ(BST_UNCHECKED, SendMessageW(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
         // Pick the library in the source list as a user would.
         d.ChooseSource(d.ListSource(library));
         ASSERT_GT(d.IconCount(), 4);
@@ -156,6 +182,64 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }
 
+// The same example for files named in characters that code page 1252 cannot hold, and
+// for one whose path is exactly 259 UTF-16 units long: the change writes the table entry
+// named by the file's exact path, the icon handler answers it through IExtractIconW, and
+// restoring through the dialog takes it out again.
+TEST(ChangeIconCommand, SingleFileOfAnyNameGetsIconThreeAndIsRestored)
+{
+    ExampleType example;
+    ASSERT_TRUE(example.Registered());
+    const std::wstring& extension = example.Type.Extension;
+    const std::wstring& className = example.Type.Class;
+    TempDir dir;
+    std::vector<std::wstring> files;
+    for (const UnicodeName& name : UnicodeNames())
+        files.push_back(dir.MakeFile(name.Text + extension));
+    const std::wstring longest = PathOfLength(dir.Path(), 259, extension);
+    files.push_back(dir.MakeFile(longest.substr(dir.Path().size() + 1)));
+    ASSERT_EQ(259u, files.back().size());
+    const std::wstring sibling = dir.MakeFile(L"b" + extension);
+    const std::wstring library = Shell32Path();
+
+    for (const std::wstring& file : files) {
+        SCOPED_TRACE(Utf8(file));
+        ComPtr<IContextMenu> menu = MenuFor(file);
+        ASSERT_TRUE(menu);
+        HRESULT invoked = E_UNEXPECTED;
+        DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
+            EXPECT_EQ(BST_UNCHECKED, SendMessageW(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
+            d.ChooseSource(d.ListSource(library));
+            ASSERT_GT(d.IconCount(), 4);
+            d.PickIcon(3);
+            PressAndClose(d, IDOK, nullptr);
+        });
+        EXPECT_EQ(S_OK, invoked);
+        ASSERT_TRUE(run.Opened) << "no dialog appeared";
+        menu.Reset();
+
+        // The entry's name is the path itself, unit for unit (the registry would find it
+        // under another case too).
+        EXPECT_TRUE(Contains(DumpKey(HKEY_LOCAL_MACHINE, FileIconsKeyPath), L"value [" + file + L"]"))
+            << Utf8(DumpKey(HKEY_LOCAL_MACHINE, FileIconsKeyPath));
+        ExpectExampleAnswers(HKEY_CLASSES_ROOT, className, file, sibling, library);
+
+        menu = MenuFor(file);
+        ASSERT_TRUE(menu);
+        run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
+            ASSERT_TRUE(d.Visible(IDC_RESTORE));
+            PressAndClose(d, IDC_RESTORE, L"Orvane - Restore default Icon");
+        });
+        EXPECT_EQ(S_OK, invoked);
+        ASSERT_TRUE(run.Opened) << "no dialog appeared";
+        menu.Reset();
+        std::wstring entry;
+        EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, FileIconsKeyPath, file.c_str(), &entry)) << Utf8(entry);
+        ExpectAnswer(AskIconHandler(file), L"shell32.dll", 4);
+    }
+    EXPECT_EQ(S_OK, ServerCanUnloadNow());
+}
+
 // The same example as a standard user (every place kept for all users refuses writes):
 // the file C:\notes\a.<type>, icon 3 of a library, through the context menu on the
 // shell's own data object and the dialog. The change is kept for this user alone, all
@@ -166,40 +250,40 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
 {
     ExampleType example;
     ASSERT_TRUE(example.Registered());
-    const std::string& extension = example.Type.Extension;
-    const std::string& className = example.Type.Class;
+    const std::wstring& extension = example.Type.Extension;
+    const std::wstring& className = example.Type.Class;
 
-    const std::string notes = "C:\\notes";
-    ASSERT_TRUE(CreateDirectoryA(notes.c_str(), nullptr)) << notes << " is there already";
-    const std::string file = notes + "\\a" + extension;
-    const std::string sibling = notes + "\\b" + extension;
+    const std::wstring notes = L"C:\\notes";
+    ASSERT_TRUE(CreateDirectoryW(notes.c_str(), nullptr)) << Utf8(notes) << " is there already";
+    const std::wstring file = notes + L"\\a" + extension;
+    const std::wstring sibling = notes + L"\\b" + extension;
     struct Notes {
-        std::string Folder, File, Sibling;
+        std::wstring Folder, File, Sibling;
         ~Notes()
         {
-            DeleteFileA(File.c_str());
-            DeleteFileA(Sibling.c_str());
-            RemoveDirectoryA(Folder.c_str());
+            DeleteFileW(File.c_str());
+            DeleteFileW(Sibling.c_str());
+            RemoveDirectoryW(Folder.c_str());
         }
     } removed{notes, file, sibling};
-    for (const std::string& path : {file, sibling}) {
-        HANDLE made = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, made) << path;
+    for (const std::wstring& path : {file, sibling}) {
+        HANDLE made = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, made) << Utf8(path);
         CloseHandle(made);
     }
-    const std::string library = Shell32Path();
+    const std::wstring library = Shell32Path();
 
-    const std::string userClasses = "Software\\Classes\\";
-    const std::string lruKey = std::string(ProductRoot) + "\\Orvane\\LRU";
+    const std::wstring userClasses = L"Software\\Classes\\";
+    const std::wstring lruKey = std::wstring(ProductRoot) + L"\\Orvane\\LRU";
     // This user's places, with the dialog's own state (recent list, rectangle), which OK
     // and Restore save and which is no icon setting, put back to one fixed form first.
     auto userPlaces = [&] {
         DeleteKeyTree(HKEY_CURRENT_USER, lruKey);
-        WriteString(HKEY_CURRENT_USER, lruKey, "0", library);
+        WriteString(HKEY_CURRENT_USER, lruKey, L"0", library);
         HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, (std::string(ProductRoot) + "\\Orvane").c_str(), 0, KEY_SET_VALUE,
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(ProductRoot) + L"\\Orvane").c_str(), 0, KEY_SET_VALUE,
                           &key) == ERROR_SUCCESS) {
-            RegDeleteValueA(key, "DlgSize");
+            RegDeleteValueW(key, L"DlgSize");
             RegCloseKey(key);
         }
         return DumpKey(HKEY_CURRENT_USER, ProductRoot) + DumpKey(HKEY_CURRENT_USER, userClasses + className) +
@@ -209,36 +293,20 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
         return DumpKey(HKEY_LOCAL_MACHINE, ProductRoot) + DumpKey(HKEY_CLASSES_ROOT, className) +
                DumpKey(HKEY_CLASSES_ROOT, extension);
     };
-    // Presses `id` (answering the question Yes) and expects the dialog to close with no
-    // message on the way.
-    auto pressAndClose = [](DialogDriver& d, int id, const char* question) {
-        d.PostCommand(id, BN_CLICKED);
-        if (question != nullptr) {
-            HWND box = d.WaitWindow(question);
-            ASSERT_NE(nullptr, box) << "no question " << question;
-            DialogDriver::Answer(box, IDYES);
-            DialogDriver::WaitGone(box, 5000);
-        }
-        const bool closed = d.WaitClosed(10000);
-        for (HWND box : d.OtherWindows())
-            ADD_FAILURE() << "unexpected message: " << DialogDriver::MessageText(box);
-        EXPECT_TRUE(closed) << "the dialog stayed open";
-    };
-
     StandardUser standard({className});
     ASSERT_TRUE(standard.Applied());
-    const std::string allBefore = allUsersPlaces();
-    const std::string userBefore = userPlaces();
+    const std::wstring allBefore = allUsersPlaces();
+    const std::wstring userBefore = userPlaces();
 
     ComPtr<IContextMenu> menu = MenuFor(file);
     ASSERT_TRUE(menu);
     HRESULT invoked = E_UNEXPECTED;
     DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
-        EXPECT_EQ(BST_UNCHECKED, SendMessageA(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
+        EXPECT_EQ(BST_UNCHECKED, SendMessageW(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
         d.ChooseSource(d.ListSource(library));
         ASSERT_GT(d.IconCount(), 4);
         d.PickIcon(3);
-        pressAndClose(d, IDOK, nullptr);
+        PressAndClose(d, IDOK, nullptr);
     });
     EXPECT_EQ(S_OK, invoked);
     ASSERT_TRUE(run.Opened) << "no dialog appeared";
@@ -253,9 +321,9 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
     ASSERT_TRUE(menu);
     run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
         // The file's own icon opens it as a single file again.
-        EXPECT_EQ(BST_UNCHECKED, SendMessageA(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
+        EXPECT_EQ(BST_UNCHECKED, SendMessageW(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
         ASSERT_TRUE(d.Visible(IDC_RESTORE));
-        pressAndClose(d, IDC_RESTORE, "Orvane - Restore default Icon");
+        PressAndClose(d, IDC_RESTORE, L"Orvane - Restore default Icon");
     });
     EXPECT_EQ(S_OK, invoked);
     ASSERT_TRUE(run.Opened) << "no dialog appeared";
@@ -266,7 +334,7 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibraryAsAStandardUser)
     EXPECT_EQ(allBefore, allUsersPlaces());
     const IconAnswer restored = AskIconHandler(file);
     EXPECT_EQ(S_OK, restored.Result);
-    EXPECT_EQ("shell32.dll", restored.File);
+    EXPECT_EQ(L"shell32.dll", restored.File);
     EXPECT_EQ(4, restored.Index);
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }

@@ -74,7 +74,7 @@ TEST_F(ModuleLifetime, FactoryAnswersItsTwoInterfacesOnly)
 // A factory whose first query fails is gone at once: the module can still unload.
 TEST_F(ModuleLifetime, FactoryRefusedOnItsFirstQueryDoesNotStayAlive)
 {
-    for (const IID& iid : {IID_IContextMenu, IID_IShellExtInit, IID_IExtractIconA}) {
+    for (const IID& iid : {IID_IContextMenu, IID_IShellExtInit, IID_IExtractIconW, IID_IExtractIconA}) {
         void* out = const_cast<void*>(Garbage);
         EXPECT_EQ(E_NOINTERFACE, getClassObject_(CLSID_ShellIconExtension, iid, &out));
         EXPECT_EQ(nullptr, out);
@@ -88,7 +88,7 @@ TEST_F(ModuleLifetime, ObjectRefusedOnItsFirstQueryDoesNotStayAlive)
     {
         ComPtr<IClassFactory> factory = Factory();
         ASSERT_TRUE(factory);
-        for (const IID& iid : {IID_IExtractIconW, IID_IContextMenu2, IID_IContextMenu3, IID_IClassFactory}) {
+        for (const IID& iid : {IID_IShellIconOverlayIdentifier, IID_IContextMenu2, IID_IContextMenu3, IID_IClassFactory}) {
             void* out = const_cast<void*>(Garbage);
             EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, iid, &out));
             EXPECT_EQ(nullptr, out);
@@ -157,12 +157,12 @@ TEST_F(ModuleLifetime, NullOutPointersAreRefused)
 DWORD WINAPI DoNothing(void*) { return 0; }
 
 // Thread attach and detach notifications leave the instance handle alone: registering
-// afterwards still names this DLL (GetModuleFileNameA of the kept handle), and a second
+// afterwards still names this DLL (GetModuleFileNameW of the kept handle), and a second
 // LoadLibrary of the module brings no second attach.
 TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
 {
     RegistrationGuards guards;
-    HMODULE again = LoadLibraryA(ServerDllPath().c_str());
+    HMODULE again = LoadLibraryW(ServerDllPath().c_str());
     ASSERT_EQ(module_, again);
     for (int i = 0; i < 4; ++i) {
         HANDLE thread = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
@@ -176,11 +176,11 @@ TEST_F(ModuleLifetime, InstanceHandleSurvivesThreadNotifications)
     ASSERT_NE(nullptr, registerServer);
     ASSERT_TRUE(DeleteKeyTree(HKEY_CLASSES_ROOT, ServerKeyPath));
     ASSERT_EQ(S_OK, registerServer());
-    char modulePath[MAX_PATH] = {};
-    ASSERT_NE(0u, GetModuleFileNameA(module_, modulePath, MAX_PATH));
-    std::string registered;
-    ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, ServerKeyPath, "", &registered));
-    EXPECT_EQ(0, lstrcmpiA(modulePath, registered.c_str())) << registered;
+    wchar_t modulePath[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameW(module_, modulePath, MAX_PATH));
+    std::wstring registered;
+    ASSERT_TRUE(ReadValue(HKEY_CLASSES_ROOT, ServerKeyPath, L"", &registered));
+    EXPECT_EQ(0, lstrcmpiW(modulePath, registered.c_str())) << Utf8(registered);
 }
 
 // COM's own road: CoCreateInstance through the registry, then CoFreeUnusedLibraries asks
@@ -189,10 +189,10 @@ TEST(ModuleThroughCom, LiveObjectsKeepTheModuleAndReleasingThemFreesIt)
 {
     ComPtr<IContextMenu> menu;
     ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
-    EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
+    EXPECT_NE(nullptr, GetModuleHandleW(ServerDllPath().c_str()));
     EXPECT_EQ(S_FALSE, ServerCanUnloadNow());
     CoFreeUnusedLibrariesEx(0, 0);
-    EXPECT_NE(nullptr, GetModuleHandleA(ServerDllPath().c_str()));
+    EXPECT_NE(nullptr, GetModuleHandleW(ServerDllPath().c_str()));
     menu.Reset();
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }

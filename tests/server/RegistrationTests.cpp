@@ -12,31 +12,31 @@
 namespace orvane::test {
 namespace {
 
-std::string Value(HKEY root, const std::string& path, const char* name = "")
+std::wstring Value(HKEY root, const std::wstring& path, const wchar_t* name = L"")
 {
-    std::string text;
+    std::wstring text;
     if (!ReadValue(root, path, name, &text))
-        return "(missing)";
+        return L"(missing)";
     return text;
 }
 
 bool ApprovedValueExists()
 {
-    std::string text;
+    std::wstring text;
     return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText, &text);
 }
 
 void ExpectRegistered()
 {
-    EXPECT_EQ("Orvane", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
-    const std::string server = Value(HKEY_CLASSES_ROOT, ServerKeyPath);
+    EXPECT_EQ(L"Orvane", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+    const std::wstring server = Value(HKEY_CLASSES_ROOT, ServerKeyPath);
     // The module's own path: the instance handle kept at attach names this DLL, not the
     // program that loaded it.
-    EXPECT_EQ(0, lstrcmpiA(ServerDllPath().c_str(), server.c_str())) << server;
-    EXPECT_EQ("Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel"));
-    for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
-    EXPECT_EQ("Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText));
+    EXPECT_EQ(0, lstrcmpiW(ServerDllPath().c_str(), server.c_str())) << Utf8(server);
+    EXPECT_EQ(L"Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, L"ThreadingModel"));
+    for (const wchar_t* path : HandlerKeyPaths)
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << Utf8(path);
+    EXPECT_EQ(L"Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText));
 }
 
 // The other architecture's view of the class keys (32-bit programs on 64-bit Windows see
@@ -48,7 +48,7 @@ class OtherViewClasses {
 public:
     OtherViewClasses()
     {
-        if (RegCreateKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, nullptr, 0, KEY_ALL_ACCESS | OtherView(), nullptr, &key_,
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID", 0, nullptr, 0, KEY_ALL_ACCESS | OtherView(), nullptr, &key_,
                             nullptr) != ERROR_SUCCESS)
             key_ = nullptr;
     }
@@ -65,10 +65,10 @@ private:
     HKEY key_ = nullptr;
 };
 
-bool OtherViewKeyExists(const char* path)
+bool OtherViewKeyExists(const wchar_t* path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path, 0, KEY_READ | OtherView(), &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ | OtherView(), &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -81,8 +81,8 @@ void ExpectNothingOfOurs()
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
     EXPECT_FALSE(ApprovedValueExists());
     const bool otherRegistered = OtherViewKeyExists(ServerKeyPath) && !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
-    for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(otherRegistered, KeyExists(HKEY_CLASSES_ROOT, path)) << path;
+    for (const wchar_t* path : HandlerKeyPaths)
+        EXPECT_EQ(otherRegistered, KeyExists(HKEY_CLASSES_ROOT, path)) << Utf8(path);
 }
 
 // The text that registering writes is the platform's own form of the constant, and the
@@ -91,27 +91,27 @@ TEST(Registration, ClassIdentifierTextIsThePlatformsFormOfTheConstant)
 {
     wchar_t platformText[64] = {};
     ASSERT_EQ(39, StringFromGUID2(CLSID_ShellIconExtension, platformText, 64));
-    EXPECT_EQ(std::wstring(platformText), Wide(ExtensionClsidText));
+    EXPECT_EQ(std::wstring(platformText), ExtensionClsidText);
     CLSID parsed = {};
-    ASSERT_EQ(S_OK, CLSIDFromString(Wide(ExtensionClsidText).c_str(), &parsed));
+    ASSERT_EQ(S_OK, CLSIDFromString(ExtensionClsidText, &parsed));
     EXPECT_TRUE(IsEqualCLSID(CLSID_ShellIconExtension, parsed));
-    EXPECT_EQ(std::string("CLSID\\") + ExtensionClsidText, ClassKeyPath);
-    EXPECT_EQ(std::string(ClassKeyPath) + "\\InprocServer32", ServerKeyPath);
+    EXPECT_EQ(std::wstring(L"CLSID\\") + ExtensionClsidText, ClassKeyPath);
+    EXPECT_EQ(std::wstring(ClassKeyPath) + L"\\InprocServer32", ServerKeyPath);
 }
 
 TEST(Registration, Regsvr32RegistersAndUnregisters)
 {
     RegistrationGuards guards;
     ExpectRegistered();
-    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     ExpectNothingOfOurs();
     // Unregistering again finds nothing to take out and still succeeds.
-    EXPECT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    EXPECT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     ExpectNothingOfOurs();
-    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));
     ExpectRegistered();
     // Registering twice changes nothing.
-    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));
     ExpectRegistered();
 }
 
@@ -119,24 +119,24 @@ TEST(Registration, Regsvr32RegistersAndUnregisters)
 TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
 {
     RegistrationGuards guards;
-    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     ComPtr<IUnknown> object;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, &object));
-    ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));
     EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, &object));
 }
 
 TEST(Registration, UnregisterLeavesWhatOthersWrote)
 {
     RegistrationGuards guards;
-    KeyGuard neighbourGuard(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour");
-    const std::string foreignHandler = "{11111111-2222-3333-4444-555555555555}";
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, HandlerKeyPaths[1], "", foreignHandler));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour", "", foreignHandler));
-    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str(), "Neighbour"));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, std::string(ClassKeyPath) + "\\Implemented Categories", "", ""));
+    KeyGuard neighbourGuard(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour");
+    const std::wstring foreignHandler = L"{11111111-2222-3333-4444-555555555555}";
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, HandlerKeyPaths[1], L"", foreignHandler));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour", L"", foreignHandler));
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str(), L"Neighbour"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, std::wstring(ClassKeyPath) + L"\\Implemented Categories", L"", L""));
 
-    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
     if (!OtherViewKeyExists(ServerKeyPath)) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]));
@@ -145,10 +145,44 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
     EXPECT_FALSE(ApprovedValueExists());
     // Someone else's entries stay, and so does a class key that holds more than ours.
     EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, HandlerKeyPaths[1]));
-    EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour"));
-    EXPECT_EQ("Neighbour", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str()));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(ClassKeyPath) + "\\Implemented Categories"));
-    EXPECT_EQ("(missing)", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+    EXPECT_EQ(foreignHandler, Value(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour"));
+    EXPECT_EQ(L"Neighbour", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str()));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(ClassKeyPath) + L"\\Implemented Categories"));
+    EXPECT_EQ(L"(missing)", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+}
+
+// A value as a build of 8-bit text wrote it: through RegSetValueExA, in the ANSI code page.
+bool WriteThroughAnsiCalls(HKEY root, const std::wstring& path, const char* name, const std::string& text)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, Ansi(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                       static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+// A registration that an earlier build wrote through the 8-bit registry calls reads as
+// this build's own, and unregistering takes it out entry by entry.
+TEST(Registration, UnregisterTakesOutARegistrationWrittenThroughTheAnsiCalls)
+{
+    RegistrationGuards guards;
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
+    ExpectNothingOfOurs();
+    const std::string clsid = Ansi(ExtensionClsidText);
+    ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_CLASSES_ROOT, ClassKeyPath, nullptr, "Orvane"));
+    ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_CLASSES_ROOT, ServerKeyPath, nullptr, Ansi(ServerDllPath())));
+    ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_CLASSES_ROOT, ServerKeyPath, "ThreadingModel", "Apartment"));
+    for (const wchar_t* path : HandlerKeyPaths)
+        ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_CLASSES_ROOT, path, nullptr, clsid));
+    ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_LOCAL_MACHINE, ApprovedKeyPath, clsid.c_str(), "Orvane"));
+    ExpectRegistered();
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
+    ExpectNothingOfOurs();
+    ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));
+    ExpectRegistered();
 }
 
 // The file, folder and drive keys are shared by 32-bit and 64-bit programs, the class keys
@@ -168,19 +202,19 @@ TEST(Registration, SharedEntriesStayWhileTheOtherArchitectureIsRegistered)
     ASSERT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath)) << "one view of the class keys for both architectures";
     ASSERT_FALSE(OtherViewKeyExists(ClassKeyPath));
     HKEY other = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, ServerKeyPath, 0, nullptr, 0,
                                              KEY_ALL_ACCESS | OtherView(), nullptr, &other, nullptr));
     RegCloseKey(other);
-    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
     EXPECT_TRUE(OtherViewKeyExists(ServerKeyPath));
-    for (const char* path : HandlerKeyPaths)
-        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << path;
+    for (const wchar_t* path : HandlerKeyPaths)
+        EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << Utf8(path);
 
-    RegDeleteKeyExA(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
-    RegDeleteKeyExA(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, ServerKeyPath, OtherView(), 0);
+    RegDeleteKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath, OtherView(), 0);
     ASSERT_FALSE(OtherViewKeyExists(ClassKeyPath));
-    ASSERT_EQ(0, RunRegsvr32("/s /u", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     ExpectNothingOfOurs();
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <ostream>
 
 #include "ExtensionIdentity.h"
@@ -11,16 +13,17 @@ namespace orvane::test {
 
 namespace {
 
-std::string WindowsPathOf(const char* builtPath)
+// The build writes the paths in UTF-8.
+std::wstring WindowsPathOf(const char* builtPath)
 {
-    std::string path = builtPath;
-    for (char& c : path) {
-        if (c == '/')
-            c = '\\';
+    std::wstring path = FromUtf8(builtPath);
+    for (wchar_t& c : path) {
+        if (c == L'/')
+            c = L'\\';
     }
     // Wine shows the Unix root as drive Z:.
-    if (!path.empty() && path[0] == '\\')
-        path = "Z:" + path;
+    if (!path.empty() && path[0] == L'\\')
+        path = L"Z:" + path;
     return path;
 }
 
@@ -32,7 +35,7 @@ public:
     {
         CoInitialize(nullptr);
         guards_ = std::make_unique<RegistrationGuards>();
-        ASSERT_EQ(0, RunRegsvr32("/s", ServerDllPath())) << ServerDllPath();
+        ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath())) << Utf8(ServerDllPath());
     }
     void TearDown() override
     {
@@ -49,26 +52,27 @@ const bool g_registered = (testing::AddGlobalTestEnvironment(new RegisteredServe
 
 } // namespace
 
-const std::string& ServerDllPath()
+const std::wstring& ServerDllPath()
 {
-    static const std::string path = WindowsPathOf(ORVANE_DLL);
+    static const std::wstring path = WindowsPathOf(ORVANE_DLL);
     return path;
 }
 
-const std::string& PreviousHandlerDllPath()
+const std::wstring& PreviousHandlerDllPath()
 {
-    static const std::string path = WindowsPathOf(PREVIOUS_HANDLER_DLL);
+    static const std::wstring path = WindowsPathOf(PREVIOUS_HANDLER_DLL);
     return path;
 }
 
-int RunProgram(const std::string& commandLine)
+int RunProgram(const std::wstring& commandLine)
 {
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    STARTUPINFOA startup = {};
+    // CreateProcessW may write into the command line it is given.
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     WaitForSingleObject(process.hProcess, 120000);
     DWORD code = static_cast<DWORD>(-1);
@@ -78,12 +82,21 @@ int RunProgram(const std::string& commandLine)
     return static_cast<int>(code);
 }
 
-int RunRegsvr32(const char* options, const std::string& dllPath)
+int RunRegsvr32(const wchar_t* options, const std::wstring& dllPath)
 {
-    return RunProgram(std::string("regsvr32.exe ") + options + " \"" + dllPath + "\"");
+    return RunProgram(std::wstring(L"regsvr32.exe ") + options + L" \"" + dllPath + L"\"");
 }
 
-std::wstring Wide(const std::string& text)
+std::string Ansi(const std::wstring& text)
+{
+    const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, ansi.data(), length, nullptr, nullptr);
+    ansi.resize(ansi.size() - 1);
+    return ansi;
+}
+
+std::wstring FromAnsi(const std::string& text)
 {
     const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
@@ -92,12 +105,12 @@ std::wstring Wide(const std::string& text)
     return wide;
 }
 
-std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::string& path)
+std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::wstring& path)
 {
     std::size_t end = 0;
-    while (end != std::string::npos) {
-        end = path.find('\\', end + 1);
-        const std::string prefix = path.substr(0, end);
+    while (end != std::wstring::npos) {
+        end = path.find(L'\\', end + 1);
+        const std::wstring prefix = path.substr(0, end);
         if (!KeyExists(root, prefix))
             return std::make_unique<KeyGuard>(root, prefix);
     }
@@ -107,7 +120,7 @@ std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::string& path)
 RegistrationGuards::RegistrationGuards()
 {
     guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, ClassKeyPath));
-    for (const char* path : HandlerKeyPaths)
+    for (const wchar_t* path : HandlerKeyPaths)
         guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, path));
     guards_.push_back(GuardKeyPath(HKEY_LOCAL_MACHINE, ApprovedKeyPath));
 }
@@ -117,11 +130,11 @@ HRESULT CreateExtension(REFIID riid, void** ppv)
     return CoCreateInstance(CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
 }
 
-ComPtr<IDataObject> ShellDataObject(const std::string& path)
+ComPtr<IDataObject> ShellDataObject(const std::wstring& path)
 {
     ComPtr<IDataObject> data;
     PIDLIST_ABSOLUTE pidl = nullptr;
-    if (FAILED(SHParseDisplayName(Wide(path).c_str(), nullptr, &pidl, 0, nullptr)))
+    if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr)))
         return data;
     ComPtr<IShellFolder> parent;
     PCUITEMID_CHILD child = nullptr;
@@ -131,21 +144,22 @@ ComPtr<IDataObject> ShellDataObject(const std::string& path)
     return data;
 }
 
-ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector<std::string>& names)
+ComPtr<IDataObject> ShellDataObject(const std::wstring& folder, const std::vector<std::wstring>& names)
 {
     ComPtr<IDataObject> data;
     PIDLIST_ABSOLUTE folderPidl = nullptr;
-    if (FAILED(SHParseDisplayName(Wide(folder).c_str(), nullptr, &folderPidl, 0, nullptr)))
+    if (FAILED(SHParseDisplayName(folder.c_str(), nullptr, &folderPidl, 0, nullptr)))
         return data;
     ComPtr<IShellFolder> desktop;
     ComPtr<IShellFolder> shellFolder;
     SHGetDesktopFolder(&desktop);
     if (desktop && SUCCEEDED(desktop->BindToObject(folderPidl, nullptr, IID_IShellFolder, &shellFolder))) {
         std::vector<PITEMID_CHILD> children;
-        for (const std::string& name : names) {
-            std::wstring wide = Wide(name);
+        for (const std::wstring& name : names) {
+            // ParseDisplayName takes a writable name.
+            std::wstring writable = name;
             PIDLIST_RELATIVE child = nullptr;
-            if (SUCCEEDED(shellFolder->ParseDisplayName(nullptr, nullptr, wide.data(), nullptr, &child, nullptr)))
+            if (SUCCEEDED(shellFolder->ParseDisplayName(nullptr, nullptr, writable.data(), nullptr, &child, nullptr)))
                 children.push_back(reinterpret_cast<PITEMID_CHILD>(child));
         }
         if (children.size() == names.size())
@@ -190,8 +204,8 @@ private:
     volatile LONG refs_ = 1;
 };
 
-TestDataObject::TestDataObject(std::vector<std::string> paths, bool offerDrop)
-    : paths_(std::move(paths)), offerDrop_(offerDrop)
+TestDataObject::TestDataObject(std::vector<std::wstring> paths, bool offerDrop, DropText text)
+    : paths_(std::move(paths)), offerDrop_(offerDrop), text_(text)
 {
 }
 
@@ -236,20 +250,25 @@ IFACEMETHODIMP TestDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
         return E_INVALIDARG;
     if (QueryGetData(format) != S_OK)
         return DV_E_FORMATETC;
-    std::size_t size = sizeof(DROPFILES) + 1;
-    for (const std::string& path : paths_)
-        size += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+    // The paths one after the other, each terminated, and one more zero after the last.
+    std::vector<BYTE> list;
+    for (const std::wstring& path : paths_) {
+        if (text_ == DropText::Wide) {
+            const auto* bytes = reinterpret_cast<const BYTE*>(path.c_str());
+            list.insert(list.end(), bytes, bytes + (path.size() + 1) * sizeof(wchar_t));
+        } else {
+            const std::string ansi = Ansi(path);
+            list.insert(list.end(), ansi.c_str(), ansi.c_str() + ansi.size() + 1);
+        }
+    }
+    list.resize(list.size() + (text_ == DropText::Wide ? sizeof(wchar_t) : 1), 0);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size());
     if (memory == nullptr)
         return E_OUTOFMEMORY;
     auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
     drop->pFiles = sizeof(DROPFILES);
-    drop->fWide = FALSE;
-    char* text = reinterpret_cast<char*>(drop + 1);
-    for (const std::string& path : paths_) {
-        std::memcpy(text, path.c_str(), path.size() + 1);
-        text += path.size() + 1;
-    }
+    drop->fWide = text_ == DropText::Wide;
+    std::memcpy(drop + 1, list.data(), list.size());
     GlobalUnlock(memory);
     medium->tymed = TYMED_HGLOBAL;
     medium->hGlobal = memory;
@@ -264,19 +283,19 @@ std::vector<MenuEntry> ReadMenu(HMENU menu)
     const int count = GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
         MenuEntry entry;
-        char text[256] = {};
-        MENUITEMINFOA info = {};
+        wchar_t text[256] = {};
+        MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
         info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
         info.dwTypeData = text;
-        info.cch = sizeof text;
-        GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+        info.cch = static_cast<UINT>(std::size(text));
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
         entry.Type = info.fType;
         entry.Id = info.wID;
         entry.Text = text;
         // The same item read back through the older calls.
-        char again[256] = {};
-        GetMenuStringA(menu, static_cast<UINT>(i), again, sizeof again, MF_BYPOSITION);
+        wchar_t again[256] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), again, static_cast<int>(std::size(again)), MF_BYPOSITION);
         EXPECT_EQ(entry.Text, again);
         if ((entry.Type & MFT_SEPARATOR) == 0) {
             EXPECT_EQ(entry.Id, GetMenuItemID(menu, i));
@@ -288,41 +307,51 @@ std::vector<MenuEntry> ReadMenu(HMENU menu)
 
 void PrintTo(const MenuEntry& entry, std::ostream* os)
 {
-    *os << "{type " << entry.Type << ", id " << entry.Id << ", \"" << entry.Text << "\"}";
+    *os << "{type " << entry.Type << ", id " << entry.Id << ", \"" << Utf8(entry.Text) << "\"}";
 }
 
 PopupMenu::PopupMenu(int count) : menu_(CreatePopupMenu())
 {
     for (int i = 0; i < count; ++i)
-        AppendMenuA(menu_, MF_STRING, static_cast<UINT_PTR>(i + 1), ("Item " + std::to_string(i)).c_str());
+        AppendMenuW(menu_, MF_STRING, static_cast<UINT_PTR>(i + 1), (L"Item " + std::to_wstring(i)).c_str());
 }
 
 PopupMenu::~PopupMenu() { DestroyMenu(menu_); }
 
-IconAnswer AskIconHandler(const std::string& path, UINT flags)
+IconAnswer AskIconHandler(const std::wstring& path, UINT flags, IconInterface through)
 {
     IconAnswer answer;
     ComPtr<IPersistFile> persist;
     answer.Result = CreateExtension(IID_IPersistFile, &persist);
     if (FAILED(answer.Result))
         return answer;
-    answer.Result = persist->Load(Wide(path).c_str(), STGM_READ);
+    answer.Result = persist->Load(path.c_str(), STGM_READ);
     if (FAILED(answer.Result))
         return answer;
-    ComPtr<IExtractIconA> extract;
-    answer.Result = persist->QueryInterface(IID_IExtractIconA, &extract);
-    if (FAILED(answer.Result))
-        return answer;
-    char file[MAX_PATH] = {};
     UINT iconFlags = 0;
-    answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
-    answer.File = file;
+    if (through == IconInterface::Wide) {
+        ComPtr<IExtractIconW> extract;
+        answer.Result = persist->QueryInterface(IID_IExtractIconW, &extract);
+        if (FAILED(answer.Result))
+            return answer;
+        wchar_t file[MAX_PATH] = {};
+        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
+        answer.File = file;
+    } else {
+        ComPtr<IExtractIconA> extract;
+        answer.Result = persist->QueryInterface(IID_IExtractIconA, &extract);
+        if (FAILED(answer.Result))
+            return answer;
+        char file[MAX_PATH] = {};
+        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
+        answer.File = FromAnsi(file);
+    }
     return answer;
 }
 
 HRESULT ServerCanUnloadNow()
 {
-    HMODULE module = GetModuleHandleA(ServerDllPath().c_str());
+    HMODULE module = GetModuleHandleW(ServerDllPath().c_str());
     if (module == nullptr)
         return E_UNEXPECTED; // not loaded: nothing to ask
     auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
@@ -332,7 +361,7 @@ HRESULT ServerCanUnloadNow()
 
 void LoadedServerTest::SetUp()
 {
-    module_ = LoadLibraryA(ServerDllPath().c_str());
+    module_ = LoadLibraryW(ServerDllPath().c_str());
     ASSERT_NE(nullptr, module_);
     getClassObject_ = reinterpret_cast<GetClassObjectFunction>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
@@ -352,36 +381,43 @@ void LoadedServerTest::TearDown()
         FreeLibrary(module_);
 }
 
-void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index)
+void ExpectAnswer(const IconAnswer& answer, const std::wstring& file, int index)
 {
     EXPECT_EQ(S_OK, answer.Result);
     EXPECT_EQ(file, answer.File);
     EXPECT_EQ(index, answer.Index);
 }
 
-void LoadIconHandler(const std::string& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract)
+void LoadIconHandler(const std::wstring& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconW>& extract)
 {
     ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
-    ASSERT_EQ(S_OK, persist->Load(Wide(path).c_str(), STGM_READ));
+    ASSERT_EQ(S_OK, persist->Load(path.c_str(), STGM_READ));
+    ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconW, &extract));
+}
+
+void LoadIconHandler(const std::wstring& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract)
+{
+    ASSERT_EQ(S_OK, CreateExtension(IID_IPersistFile, &persist));
+    ASSERT_EQ(S_OK, persist->Load(path.c_str(), STGM_READ));
     ASSERT_EQ(S_OK, persist->QueryInterface(IID_IExtractIconA, &extract));
 }
 
-void IconHandlerTest::RegisterClass(const char* defaultIcon)
+void IconHandlerTest::RegisterClass(const wchar_t* defaultIcon)
 {
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, "", className_));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, extension_, L"", className_));
     if (defaultIcon != nullptr) {
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIcon", "", defaultIcon));
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + L"\\DefaultIcon", L"", defaultIcon));
     }
 }
 
-void IconHandlerTest::InstallHandler(const char* iconBeforeInstalling)
+void IconHandlerTest::InstallHandler(const wchar_t* iconBeforeInstalling)
 {
-    RegisterClass("%1");
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\DefaultIconBAK", "", iconBeforeInstalling));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + "\\shellex\\IconHandler", "", ExtensionClsidText));
+    RegisterClass(L"%1");
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + L"\\DefaultIconBAK", L"", iconBeforeInstalling));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + L"\\shellex\\IconHandler", L"", ExtensionClsidText));
 }
 
-void IconHandlerTest::WriteTableEntry(const std::string& file, const std::string& data)
+void IconHandlerTest::WriteTableEntry(const std::wstring& file, const std::wstring& data)
 {
     ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, file.c_str(), data));
 }

@@ -21,21 +21,24 @@
 
 namespace orvane::test {
 
-constexpr char FileIconsKeyPath[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t FileIconsKeyPath[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
 
 // Windows paths of the built DLLs (the build tree seen through Wine's drive Z:).
-const std::string& ServerDllPath();
-const std::string& PreviousHandlerDllPath();
+const std::wstring& ServerDllPath();
+const std::wstring& PreviousHandlerDllPath();
 
 // Runs a command line, waits, and returns its exit code (-1 when it could not start).
-int RunProgram(const std::string& commandLine);
-int RunRegsvr32(const char* options, const std::string& dllPath);
+int RunProgram(const std::wstring& commandLine);
+int RunRegsvr32(const wchar_t* options, const std::wstring& dllPath);
 
-std::wstring Wide(const std::string& text);
+// The text in the ANSI code page, as an 8-bit caller has it, and back; an 8-bit answer
+// read back into UTF-16.
+std::string Ansi(const std::wstring& text);
+std::wstring FromAnsi(const std::string& text);
 
 // Guards a key path by its topmost ancestor that does not exist yet, so that keys a test
 // (or registering) creates above the leaf go again too.
-std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::string& path);
+std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::wstring& path);
 
 // Guards for every key that registering the server writes.
 class RegistrationGuards {
@@ -55,15 +58,20 @@ HRESULT CreateExtension(REFIID riid, void** ppv);
 
 // The shell's own data object for one item (a file, a folder or a drive root such as
 // C:\), or for several items of one folder: what Explorer hands to
-// IShellExtInit::Initialize.
-ComPtr<IDataObject> ShellDataObject(const std::string& path);
-ComPtr<IDataObject> ShellDataObject(const std::string& folder, const std::vector<std::string>& names);
+// IShellExtInit::Initialize. The names are parsed by the shell in UTF-16
+// (SHParseDisplayName, IShellFolder::ParseDisplayName).
+ComPtr<IDataObject> ShellDataObject(const std::wstring& path);
+ComPtr<IDataObject> ShellDataObject(const std::wstring& folder, const std::vector<std::wstring>& names);
 
-// A data object of the tests' own: CF_HDROP data with the given paths (8-bit), or no
-// CF_HDROP at all. It counts its references and the media handed out and released.
+// How a drop list holds its paths: in UTF-16, as the shell writes it, or in the ANSI
+// code page, as older programs write it.
+enum class DropText { Wide, Ansi };
+
+// A data object of the tests' own: CF_HDROP data with the given paths, or no CF_HDROP at
+// all. It counts its references and the media handed out and released.
 class TestDataObject final : public IDataObject {
 public:
-    explicit TestDataObject(std::vector<std::string> paths, bool offerDrop = true);
+    explicit TestDataObject(std::vector<std::wstring> paths, bool offerDrop = true, DropText text = DropText::Wide);
     ~TestDataObject();
 
     LONG References() const { return refs_; }
@@ -85,8 +93,9 @@ public:
 
 private:
     class MediumOwner;
-    std::vector<std::string> paths_;
+    std::vector<std::wstring> paths_;
     bool offerDrop_;
+    DropText text_;
     volatile LONG refs_ = 0;
     volatile LONG mediaOut_ = 0;
     volatile LONG mediaReleased_ = 0;
@@ -95,7 +104,7 @@ private:
 struct MenuEntry {
     UINT Type = 0;
     UINT Id = 0;
-    std::string Text;
+    std::wstring Text;
     bool operator==(const MenuEntry& other) const
     {
         return Type == other.Type && Id == other.Id && Text == other.Text;
@@ -117,34 +126,40 @@ private:
     HMENU menu_;
 };
 
-// Asks a freshly created icon handler, as the shell does: Load, then GetIconLocation.
+// The two interfaces through which the icon handler is asked: the wide one, which
+// Explorer asks for first, and the 8-bit one of older callers.
+enum class IconInterface { Wide, Ansi };
+
+// Asks a freshly created icon handler, as the shell does: Load, then GetIconLocation
+// through the interface given. An 8-bit answer is read back from the ANSI code page.
 struct IconAnswer {
     HRESULT Result = E_FAIL;
-    std::string File;
+    std::wstring File;
     int Index = -1;
 };
-IconAnswer AskIconHandler(const std::string& path, UINT flags = 0);
-void ExpectAnswer(const IconAnswer& answer, const std::string& file, int index);
+IconAnswer AskIconHandler(const std::wstring& path, UINT flags = 0, IconInterface through = IconInterface::Wide);
+void ExpectAnswer(const IconAnswer& answer, const std::wstring& file, int index);
 // A new icon handler as the shell holds it after IPersistFile::Load of `path`: its
-// IPersistFile and its IExtractIconA.
-void LoadIconHandler(const std::string& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract);
+// IPersistFile and its IExtractIconW (or IExtractIconA).
+void LoadIconHandler(const std::wstring& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconW>& extract);
+void LoadIconHandler(const std::wstring& path, ComPtr<IPersistFile>& persist, ComPtr<IExtractIconA>& extract);
 
 // A file type of the test's own with the product's keys guarded, and a folder for files
 // of the type: what the icon handler is asked about.
 class IconHandlerTest : public testing::Test {
 protected:
     // The extension names the class; the class's DefaultIcon is `defaultIcon` (none: no DefaultIcon).
-    void RegisterClass(const char* defaultIcon);
+    void RegisterClass(const wchar_t* defaultIcon);
     // The class as installing the icon handler leaves it: DefaultIcon "%1", the icon from
     // before in DefaultIconBAK, and this server as the class's icon handler.
-    void InstallHandler(const char* iconBeforeInstalling);
-    void WriteTableEntry(const std::string& file, const std::string& data);
-    std::string File(const std::string& stem = "a") { return dir_.MakeFile(stem + extension_); }
+    void InstallHandler(const wchar_t* iconBeforeInstalling);
+    void WriteTableEntry(const std::wstring& file, const std::wstring& data);
+    std::wstring File(const std::wstring& stem = L"a") { return dir_.MakeFile(stem + extension_); }
 
     TempDir dir_;
     ScratchType type_{false};
-    const std::string& extension_ = type_.Extension;
-    const std::string& className_ = type_.Class;
+    const std::wstring& extension_ = type_.Extension;
+    const std::wstring& className_ = type_.Class;
     KeyGuard productGuard_{HKEY_LOCAL_MACHINE, ProductRoot};
 };
 

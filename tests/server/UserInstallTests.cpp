@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -21,56 +22,60 @@
 namespace orvane::test {
 namespace {
 
-constexpr char UserClasses[] = "Software\\Classes\\";
-constexpr char UserShellExtensions[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
-constexpr char ForeignClsid[] = "{11111111-2222-3333-4444-555555555555}";
+constexpr wchar_t UserClasses[] = L"Software\\Classes\\";
+constexpr wchar_t UserShellExtensions[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions";
+constexpr wchar_t ForeignClsid[] = L"{11111111-2222-3333-4444-555555555555}";
 
-std::string UserClassKey() { return UserClasses + std::string(ClassKeyPath); }
-std::string UserHandlerKey(const char* handlerPath) { return UserClasses + std::string(handlerPath); }
+std::wstring UserClassKey() { return UserClasses + std::wstring(ClassKeyPath); }
+std::wstring UserHandlerKey(const wchar_t* handlerPath) { return UserClasses + std::wstring(handlerPath); }
 
 // The subtrees of HKEY_CURRENT_USER that registering for this user may touch: its key of
 // the class, the owners of the three context-menu entries, and the shell's extension lists.
-std::vector<std::string> TouchedUserKeys()
+std::vector<std::wstring> TouchedUserKeys()
 {
-    return {UserClassKey(), std::string(UserClasses) + "CLSID", std::string(UserClasses) + "*",
-            std::string(UserClasses) + "Directory", std::string(UserClasses) + "Drive", UserShellExtensions};
+    return {UserClassKey(), std::wstring(UserClasses) + L"CLSID", std::wstring(UserClasses) + L"*",
+            std::wstring(UserClasses) + L"Directory", std::wstring(UserClasses) + L"Drive", UserShellExtensions};
 }
 
-std::string DumpUserKeys()
+std::wstring DumpUserKeys()
 {
-    std::string out;
-    for (const std::string& path : TouchedUserKeys()) {
+    std::wstring out;
+    for (const std::wstring& path : TouchedUserKeys()) {
         // HKCU\Software\Classes\CLSID holds other programs' classes: only whether it is
         // there counts, its own class being dumped on its own.
-        const bool container = path == std::string(UserClasses) + "CLSID";
-        out += "[" + path + "]\n" + (container ? (KeyExists(HKEY_CURRENT_USER, path) ? "present\n" : "(missing)\n")
-                                               : DumpKey(HKEY_CURRENT_USER, path));
+        const bool container = path == std::wstring(UserClasses) + L"CLSID";
+        out += L"[" + path + L"]\n" +
+               (container ? (KeyExists(HKEY_CURRENT_USER, path) ? L"present\n" : L"(missing)\n")
+                          : DumpKey(HKEY_CURRENT_USER, path));
     }
     return out;
 }
 
 // All users' places that a machine registration writes.
-std::string DumpMachineKeys()
+std::wstring DumpMachineKeys()
 {
-    std::string out;
-    out += "[class]\n" + DumpKey(HKEY_CLASSES_ROOT, ClassKeyPath);
-    for (const char* owner : {"*", "Directory", "Drive"})
-        out += std::string("[") + owner + "]\n" + DumpKey(HKEY_CLASSES_ROOT, std::string(owner) + "\\shellex");
-    out += "[approved]\n" + DumpKey(HKEY_LOCAL_MACHINE, ApprovedKeyPath);
-    out += "[product]\n" + DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
+    std::wstring out;
+    out += L"[class]\n" + DumpKey(HKEY_CLASSES_ROOT, ClassKeyPath);
+    for (const wchar_t* owner : {L"*", L"Directory", L"Drive"})
+        out += std::wstring(L"[") + owner + L"]\n" + DumpKey(HKEY_CLASSES_ROOT, std::wstring(owner) + L"\\shellex");
+    out += L"[approved]\n" + DumpKey(HKEY_LOCAL_MACHINE, ApprovedKeyPath);
+    out += L"[product]\n" + DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
     return out;
 }
 
-// A REG_SZ value as DumpKey shows it, its terminating zero included.
-std::string DumpedText(const std::string& indent, const std::string& name, const std::string& text)
+// A REG_SZ value as DumpKey shows it: its data as stored, UTF-16 little-endian with the
+// terminating zero included.
+std::wstring DumpedText(const std::wstring& indent, const std::wstring& name, const std::wstring& text)
 {
-    std::string line = indent + "value [" + name + "] type 1 data";
-    for (const char c : text + '\0') {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02x", static_cast<unsigned char>(c));
-        line += hex;
+    std::wstring line = indent + L"value [" + name + L"] type 1 data";
+    for (const wchar_t c : text + L'\0') {
+        for (const unsigned byte : {static_cast<unsigned>(c) & 0xFF, (static_cast<unsigned>(c) >> 8) & 0xFF}) {
+            wchar_t hex[4];
+            std::swprintf(hex, std::size(hex), L" %02x", byte);
+            line += hex;
+        }
     }
-    return line + "\n";
+    return line + L"\n";
 }
 
 // A standard user: every machine-wide key that registering writes refuses writes. The
@@ -79,9 +84,9 @@ std::string DumpedText(const std::string& indent, const std::string& name, const
 // rest of all users' places by StandardUser.
 class MachineRefuses {
 public:
-    MachineRefuses() : user_({"*\\shellex", "Directory\\shellex", "Drive\\shellex"})
+    MachineRefuses() : user_({L"*\\shellex", L"Directory\\shellex", L"Drive\\shellex"})
     {
-        for (const char* path : {"CLSID", ClassKeyPath, ServerKeyPath})
+        for (const wchar_t* path : {L"CLSID", ClassKeyPath, ServerKeyPath})
             locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_CLASSES_ROOT, path));
         locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, ApprovedKeyPath));
     }
@@ -90,15 +95,15 @@ public:
         bool applied = user_.Applied();
         for (const auto& lock : locks_)
             applied = applied && lock->Applied();
-        return applied && Refuses(HKEY_CLASSES_ROOT, ClassKeyPath) && Refuses(HKEY_CLASSES_ROOT, "CLSID") &&
+        return applied && Refuses(HKEY_CLASSES_ROOT, ClassKeyPath) && Refuses(HKEY_CLASSES_ROOT, L"CLSID") &&
                Refuses(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]) && Refuses(HKEY_LOCAL_MACHINE, ApprovedKeyPath);
     }
 
 private:
-    static bool Refuses(HKEY root, const char* path)
+    static bool Refuses(HKEY root, const wchar_t* path)
     {
         HKEY key = nullptr;
-        const LONG status = RegOpenKeyExA(root, path, 0, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key);
+        const LONG status = RegOpenKeyExW(root, path, 0, KEY_SET_VALUE | KEY_CREATE_SUB_KEY, &key);
         if (status == ERROR_SUCCESS)
             RegCloseKey(key);
         return status == ERROR_ACCESS_DENIED;
@@ -116,36 +121,37 @@ protected:
         LoadedServerTest::SetUp();
         install_ = reinterpret_cast<InstallFunction>(reinterpret_cast<void*>(GetProcAddress(module_, "DllInstall")));
         ASSERT_NE(nullptr, install_);
-        for (const std::string& path : TouchedUserKeys())
+        for (const std::wstring& path : TouchedUserKeys())
             guards_.push_back(std::make_unique<KeyGuard>(HKEY_CURRENT_USER, path));
         // This user starts without a registration of the extension of its own.
         ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserClassKey()));
-        for (const char* path : HandlerKeyPaths)
+        for (const wchar_t* path : HandlerKeyPaths)
             ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserHandlerKey(path)));
         HKEY approved = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, ApprovedKeyPath, 0, KEY_SET_VALUE, &approved) == ERROR_SUCCESS) {
-            RegDeleteValueA(approved, ExtensionClsidText);
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, ApprovedKeyPath, 0, KEY_SET_VALUE, &approved) == ERROR_SUCCESS) {
+            RegDeleteValueW(approved, ExtensionClsidText);
             RegCloseKey(approved);
         }
     }
 
     // This user's registration as DumpKey shows it, for the module at `dll`.
-    static std::string ExpectedClassKey(const std::string& dll)
+    static std::wstring ExpectedClassKey(const std::wstring& dll)
     {
-        return DumpedText("", "", "Orvane") + "key [InprocServer32]\n" + DumpedText("  ", "", dll) +
-               DumpedText("  ", "ThreadingModel", "Apartment");
+        return DumpedText(L"", L"", L"Orvane") + L"key [InprocServer32]\n" + DumpedText(L"  ", L"", dll) +
+               DumpedText(L"  ", L"ThreadingModel", L"Apartment");
     }
 
     // Every value of this user's registration (other programs' keys may be beside them).
     void ExpectRegisteredForThisUser()
     {
-        const std::string server = ValueText(HKEY_CURRENT_USER, UserClassKey() + "\\InprocServer32");
-        EXPECT_EQ(0, lstrcmpiA(ServerDllPath().c_str(), server.c_str())) << server;
-        EXPECT_EQ("Orvane", ValueText(HKEY_CURRENT_USER, UserClassKey()));
-        EXPECT_EQ("Apartment", ValueText(HKEY_CURRENT_USER, UserClassKey() + "\\InprocServer32", "ThreadingModel"));
-        for (const char* path : HandlerKeyPaths)
-            EXPECT_EQ(DumpedText("", "", ExtensionClsidText), DumpKey(HKEY_CURRENT_USER, UserHandlerKey(path))) << path;
-        EXPECT_EQ("Orvane", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ExtensionClsidText));
+        const std::wstring server = ValueText(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32");
+        EXPECT_EQ(0, lstrcmpiW(ServerDllPath().c_str(), server.c_str())) << Utf8(server);
+        EXPECT_EQ(L"Orvane", ValueText(HKEY_CURRENT_USER, UserClassKey()));
+        EXPECT_EQ(L"Apartment", ValueText(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32", L"ThreadingModel"));
+        for (const wchar_t* path : HandlerKeyPaths)
+            EXPECT_EQ(DumpedText(L"", L"", ExtensionClsidText), DumpKey(HKEY_CURRENT_USER, UserHandlerKey(path)))
+                << Utf8(path);
+        EXPECT_EQ(L"Orvane", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ExtensionClsidText));
     }
 
     InstallFunction install_ = nullptr;
@@ -158,40 +164,40 @@ protected:
 TEST_F(UserInstall, InstallWritesThisUsersEntriesAndUninstallPutsBackWhatWasThere)
 {
     struct Entry {
-        std::string Path;
-        const char* Name;
-        std::string Text;
+        std::wstring Path;
+        const wchar_t* Name;
+        std::wstring Text;
     };
-    const std::string classes = UserClasses;
+    const std::wstring classes = UserClasses;
     const std::vector<std::vector<Entry>> table = {
         {},
-        {{classes + "*\\shellex\\ContextMenuHandlers\\Neighbour", "", ForeignClsid}},
-        {{classes + "Directory\\DefaultIcon", "", "shell32.dll,3"}, {classes + "Drive", "", "Drive"}},
-        {{classes + "Directory\\shellex\\IconHandler", "", ForeignClsid}},
-        {{ApprovedKeyPath, ForeignClsid, "Neighbour"}},
-        {{std::string(UserShellExtensions) + "\\Cached", "", ""}},
-        {{classes + "CLSID\\" + ForeignClsid, "", "Neighbour"}},
-        {{UserClassKey() + "\\Implemented Categories", "", ""}},
+        {{classes + L"*\\shellex\\ContextMenuHandlers\\Neighbour", L"", ForeignClsid}},
+        {{classes + L"Directory\\DefaultIcon", L"", L"shell32.dll,3"}, {classes + L"Drive", L"", L"Drive"}},
+        {{classes + L"Directory\\shellex\\IconHandler", L"", ForeignClsid}},
+        {{ApprovedKeyPath, ForeignClsid, L"Neighbour"}},
+        {{std::wstring(UserShellExtensions) + L"\\Cached", L"", L""}},
+        {{classes + L"CLSID\\" + ForeignClsid, L"", L"Neighbour"}},
+        {{UserClassKey() + L"\\Implemented Categories", L"", L""}},
     };
     for (std::size_t row = 0; row < table.size(); ++row) {
         SCOPED_TRACE("row " + std::to_string(row));
         // Each row starts from the state the fixture made and puts it back.
         std::vector<std::unique_ptr<KeyGuard>> rowGuards;
-        for (const std::string& path : TouchedUserKeys())
+        for (const std::wstring& path : TouchedUserKeys())
             rowGuards.push_back(std::make_unique<KeyGuard>(HKEY_CURRENT_USER, path));
         for (const Entry& entry : table[row])
             ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, entry.Path, entry.Name, entry.Text));
-        const std::string userBefore = DumpUserKeys();
+        const std::wstring userBefore = DumpUserKeys();
         {
             MachineRefuses standardUser;
             ASSERT_TRUE(standardUser.Applied());
-            const std::string machineBefore = DumpMachineKeys();
+            const std::wstring machineBefore = DumpMachineKeys();
             ASSERT_EQ(S_OK, install_(TRUE, L"user"));
             ExpectRegisteredForThisUser();
             for (const Entry& entry : table[row])
-                EXPECT_EQ(entry.Text, ValueText(HKEY_CURRENT_USER, entry.Path, entry.Name)) << entry.Path;
+                EXPECT_EQ(entry.Text, ValueText(HKEY_CURRENT_USER, entry.Path, entry.Name)) << Utf8(entry.Path);
             // Installing again changes nothing.
-            const std::string installed = DumpUserKeys();
+            const std::wstring installed = DumpUserKeys();
             ASSERT_EQ(S_OK, install_(TRUE, L"user"));
             EXPECT_EQ(installed, DumpUserKeys());
             EXPECT_EQ(machineBefore, DumpMachineKeys());
@@ -209,28 +215,28 @@ TEST_F(UserInstall, InstallWritesThisUsersEntriesAndUninstallPutsBackWhatWasTher
 // The first row's exact tree: a user with none of these keys gets exactly these.
 TEST_F(UserInstall, InstallOnAFreshProfileWritesExactlyTheRegistration)
 {
-    for (const std::string& path : TouchedUserKeys()) {
-        if (path != std::string(UserClasses) + "CLSID") {
+    for (const std::wstring& path : TouchedUserKeys()) {
+        if (path != std::wstring(UserClasses) + L"CLSID") {
             ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, path));
         }
     }
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
     ASSERT_EQ(S_OK, install_(TRUE, L"user"));
-    const std::string server = ValueText(HKEY_CURRENT_USER, UserClassKey() + "\\InprocServer32");
-    std::string expected = "[" + UserClassKey() + "]\n" + ExpectedClassKey(server) + "[" + UserClasses +
-                           "CLSID]\npresent\n";
-    for (const char* owner : {"*", "Directory", "Drive"}) {
-        expected += "[" + std::string(UserClasses) + owner + "]\nkey [shellex]\n  key [ContextMenuHandlers]\n"
-                    "    key [Orvane]\n" + DumpedText("      ", "", ExtensionClsidText);
+    const std::wstring server = ValueText(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32");
+    std::wstring expected = L"[" + UserClassKey() + L"]\n" + ExpectedClassKey(server) + L"[" + UserClasses +
+                            L"CLSID]\npresent\n";
+    for (const wchar_t* owner : {L"*", L"Directory", L"Drive"}) {
+        expected += L"[" + std::wstring(UserClasses) + owner + L"]\nkey [shellex]\n  key [ContextMenuHandlers]\n"
+                    L"    key [Orvane]\n" + DumpedText(L"      ", L"", ExtensionClsidText);
     }
-    expected += "[" + std::string(UserShellExtensions) + "]\nkey [Approved]\n" +
-                DumpedText("  ", ExtensionClsidText, "Orvane");
+    expected += L"[" + std::wstring(UserShellExtensions) + L"]\nkey [Approved]\n" +
+                DumpedText(L"  ", ExtensionClsidText, L"Orvane");
     EXPECT_EQ(expected, DumpUserKeys());
     ASSERT_EQ(S_OK, install_(FALSE, L"user"));
-    for (const std::string& path : TouchedUserKeys()) {
-        if (path != std::string(UserClasses) + "CLSID") {
-            EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path)) << path;
+    for (const std::wstring& path : TouchedUserKeys()) {
+        if (path != std::wstring(UserClasses) + L"CLSID") {
+            EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path)) << Utf8(path);
         }
     }
 }
@@ -242,19 +248,21 @@ TEST_F(UserInstall, UninstallLeavesWhatOthersWroteAfterTheInstall)
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
     ASSERT_EQ(S_OK, install_(TRUE, L"user"));
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserHandlerKey(HandlerKeyPaths[1]), "", ForeignClsid));
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserClasses + std::string("Drive\\shellex\\ContextMenuHandlers\\Neighbour"),
-                            "", ForeignClsid));
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, ApprovedKeyPath, ForeignClsid, "Neighbour"));
-    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserClassKey() + "\\InprocServer32", "Other", "x"));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserHandlerKey(HandlerKeyPaths[1]), L"", ForeignClsid));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER,
+                            UserClasses + std::wstring(L"Drive\\shellex\\ContextMenuHandlers\\Neighbour"), L"",
+                            ForeignClsid));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, ApprovedKeyPath, ForeignClsid, L"Neighbour"));
+    ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32", L"Other", L"x"));
 
     ASSERT_EQ(S_OK, install_(FALSE, L"user"));
     EXPECT_EQ(ForeignClsid, ValueText(HKEY_CURRENT_USER, UserHandlerKey(HandlerKeyPaths[1])));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UserHandlerKey(HandlerKeyPaths[0])));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UserHandlerKey(HandlerKeyPaths[2])));
-    EXPECT_EQ(ForeignClsid, ValueText(HKEY_CURRENT_USER, UserClasses + std::string("Drive\\shellex\\ContextMenuHandlers\\Neighbour")));
-    EXPECT_EQ("Neighbour", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ForeignClsid));
-    EXPECT_EQ("<none>", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ExtensionClsidText));
+    EXPECT_EQ(ForeignClsid, ValueText(HKEY_CURRENT_USER,
+                                      UserClasses + std::wstring(L"Drive\\shellex\\ContextMenuHandlers\\Neighbour")));
+    EXPECT_EQ(L"Neighbour", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ForeignClsid));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_CURRENT_USER, ApprovedKeyPath, ExtensionClsidText));
     // The class's keys are named by its own identifier: they are this registration's.
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UserClassKey()));
 }
@@ -275,7 +283,7 @@ TEST_F(UserInstall, ArgumentsOtherThanUserAreRefused)
     };
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
-    const std::string before = DumpUserKeys();
+    const std::wstring before = DumpUserKeys();
     for (std::size_t i = 0; i < std::size(table); ++i) {
         const Row& row = table[i];
         SCOPED_TRACE("row " + std::to_string(i));
@@ -295,7 +303,7 @@ TEST_F(UserInstall, ArgumentsOtherThanUserAreRefused)
 TEST_F(UserInstall, ExtensionServesThisUsersContextMenu)
 {
     TempDir dir;
-    const std::string folder = dir.MakeFolder("folder");
+    const std::wstring folder = dir.MakeFolder(L"folder");
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
     ASSERT_EQ(S_OK, install_(TRUE, L"user"));
@@ -315,7 +323,7 @@ TEST_F(UserInstall, ExtensionServesThisUsersContextMenu)
         EXPECT_TRUE(SUCCEEDED(added)) << std::hex << added;
         bool offered = false;
         for (const MenuEntry& entry : ReadMenu(popup.get()))
-            offered = offered || (entry.Type == MFT_STRING && entry.Text == "&Change Icon...");
+            offered = offered || (entry.Type == MFT_STRING && entry.Text == L"&Change Icon...");
         EXPECT_TRUE(offered);
     }
     ASSERT_EQ(S_OK, install_(FALSE, L"user"));
@@ -328,10 +336,10 @@ TEST_F(UserInstall, UninstallHandsThisUsersClassesBack)
 {
     TempDir dir;
     ScratchType type;
-    type.SetDefaultIcon("C:\\icons\\type.ico,2");
-    const std::string file = dir.MakeFile("a" + type.Extension);
-    const std::string userClass = std::string("Software\\Classes\\") + type.Class;
-    const std::string classBefore = DumpKey(HKEY_CURRENT_USER, userClass);
+    type.SetDefaultIcon(L"C:\\icons\\type.ico,2");
+    const std::wstring file = dir.MakeFile(L"a" + type.Extension);
+    const std::wstring userClass = std::wstring(L"Software\\Classes\\") + type.Class;
+    const std::wstring classBefore = DumpKey(HKEY_CURRENT_USER, userClass);
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
     ASSERT_EQ(S_OK, install_(TRUE, L"user"));
@@ -339,16 +347,16 @@ TEST_F(UserInstall, UninstallHandsThisUsersClassesBack)
     IconTarget target(file.c_str());
     target.RememberOriginal(target.ReadCurrentIcon());
     target.SetAllOfType(false);
-    ASSERT_TRUE(target.SetCurrentIconPath("C:\\icons\\own.ico"));
+    ASSERT_TRUE(target.SetCurrentIconPath(L"C:\\icons\\own.ico"));
     target.SetCurrentIndex(3);
     ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
     ASSERT_EQ(Scope::ThisUser, target.ChangedScope());
-    ASSERT_EQ(ExtensionClsidText, ValueText(HKEY_CURRENT_USER, userClass + "\\shellex\\IconHandler"));
+    ASSERT_EQ(ExtensionClsidText, ValueText(HKEY_CURRENT_USER, userClass + L"\\shellex\\IconHandler"));
 
     ASSERT_EQ(S_OK, install_(FALSE, L"user"));
     EXPECT_EQ(classBefore, DumpKey(HKEY_CURRENT_USER, userClass));
     EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
-    EXPECT_EQ("C:\\icons\\type.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key("DefaultIcon")));
+    EXPECT_EQ(L"C:\\icons\\type.ico,2", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
 }
 
 // regsvr32 /n /i:user calls DllInstall alone (not DllRegisterServer), and with /u it
@@ -357,16 +365,16 @@ TEST_F(UserInstall, Regsvr32InstallsAndUninstallsForThisUser)
 {
     MachineRefuses standardUser;
     ASSERT_TRUE(standardUser.Applied());
-    const std::string userBefore = DumpUserKeys();
-    const std::string machineBefore = DumpMachineKeys();
-    ASSERT_EQ(0, RunRegsvr32("/s /n /i:user", ServerDllPath()));
+    const std::wstring userBefore = DumpUserKeys();
+    const std::wstring machineBefore = DumpMachineKeys();
+    ASSERT_EQ(0, RunRegsvr32(L"/s /n /i:user", ServerDllPath()));
     ExpectRegisteredForThisUser();
     EXPECT_EQ(machineBefore, DumpMachineKeys());
-    ASSERT_EQ(0, RunRegsvr32("/s /u /n /i:user", ServerDllPath()));
+    ASSERT_EQ(0, RunRegsvr32(L"/s /u /n /i:user", ServerDllPath()));
     EXPECT_EQ(userBefore, DumpUserKeys());
     EXPECT_EQ(machineBefore, DumpMachineKeys());
     // Another text after /i: is refused, and nothing is written.
-    EXPECT_NE(0, RunRegsvr32("/s /n /i:machine", ServerDllPath()));
+    EXPECT_NE(0, RunRegsvr32(L"/s /n /i:machine", ServerDllPath()));
     EXPECT_EQ(userBefore, DumpUserKeys());
     EXPECT_EQ(machineBefore, DumpMachineKeys());
 }

@@ -6,59 +6,59 @@
 
 #include <windows.h>
 
-#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace orvane::test {
 
 struct WindowsDesktopIni {
-    const char* Name;
+    const wchar_t* Name;
     std::string Text;  // the lines, in ASCII
     bool Utf16;        // written as UTF-16 LE with a byte order mark
     // What Windows shows as the folder's icon: the text of the location, "path,index".
-    std::string Icon;
+    std::wstring Icon;
 };
 
 // A Documents folder of Windows 10: IconResource with an environment reference and a
 // resource id, IconFile/IconIndex for older readers, and its localized name.
 inline const WindowsDesktopIni DocumentsIni{
-    "documents",
+    L"documents",
     "\r\n[.ShellClassInfo]\r\n"
     "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-21770\r\n"
     "IconResource=%SystemRoot%\\system32\\imageres.dll,-112\r\n"
     "IconFile=%SystemRoot%\\system32\\shell32.dll\r\n"
     "IconIndex=-235\r\n",
-    true, "%SystemRoot%\\system32\\imageres.dll,-112"};
+    true, L"%SystemRoot%\\system32\\imageres.dll,-112"};
 
 // The Customize tab of Windows 10 after "Change Icon...": IconResource only, with the
 // view state it writes beside it.
 inline const WindowsDesktopIni CustomizeTabIni{
-    "customized",
+    L"customized",
     "[.ShellClassInfo]\r\n"
     "IconResource=C:\\WINDOWS\\System32\\SHELL32.dll,3\r\n"
     "[ViewState]\r\nMode=\r\nVid=\r\nFolderType=Generic\r\n",
-    false, "C:\\WINDOWS\\System32\\SHELL32.dll,3"};
+    false, L"C:\\WINDOWS\\System32\\SHELL32.dll,3"};
 
 // The Customize tab of Windows XP: IconFile/IconIndex only, beside a tooltip entry and a
 // section of its own.
 inline const WindowsDesktopIni WindowsXpIni{
-    "xp",
+    L"xp",
     "[.ShellClassInfo]\r\n"
     "IconFile=%SystemRoot%\\system32\\SHELL32.dll\r\n"
     "IconIndex=41\r\n"
     "InfoTip=Letters and invoices\r\n"
     "[DeleteOnCopy]\r\nOwner=Alice\r\nPersonalized=5\r\nPersonalizedName=Letters\r\n",
-    false, "%SystemRoot%\\system32\\SHELL32.dll,41"};
+    false, L"%SystemRoot%\\system32\\SHELL32.dll,41"};
 
 // An IconResource without an index, which names no location: IconFile/IconIndex stand.
 inline const WindowsDesktopIni UnparsedResourceIni{
-    "unparsed",
+    L"unparsed",
     "[.ShellClassInfo]\r\n"
     "IconResource=%SystemRoot%\\system32\\imageres.dll\r\n"
     "IconFile=%SystemRoot%\\system32\\shell32.dll\r\n"
     "IconIndex=4\r\n",
-    false, "%SystemRoot%\\system32\\shell32.dll,4"};
+    false, L"%SystemRoot%\\system32\\shell32.dll,4"};
 
 inline const WindowsDesktopIni* const WindowsDesktopInis[] = {&DocumentsIni, &CustomizeTabIni, &WindowsXpIni,
                                                                &UnparsedResourceIni};
@@ -126,35 +126,42 @@ inline std::vector<std::string> OtherEntries(const std::vector<std::string>& lin
 
 // Writes the file into the folder as Windows leaves it: Desktop.ini hidden and system,
 // the folder read-only (which Explorer sets to make it read the file).
-inline void PlaceDesktopIni(const std::string& folder, const WindowsDesktopIni& ini)
+inline void PlaceDesktopIni(const std::wstring& folder, const WindowsDesktopIni& ini)
 {
-    const std::string profile = folder + "\\Desktop.ini";
-    std::ofstream(profile, std::ios::binary | std::ios::trunc) << DesktopIniBytes(ini.Text, ini.Utf16);
-    SetFileAttributesA(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::wstring profile = folder + L"\\Desktop.ini";
+    const std::string bytes = DesktopIniBytes(ini.Text, ini.Utf16);
+    const HANDLE file = CreateFileW(profile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
 }
 
 // IconFile, IconIndex and IconResource of the folder's Desktop.ini as the platform reads
 // them, as one text "file|index|resource".
-inline std::string IconEntries(const std::string& folder)
+inline std::wstring IconEntries(const std::wstring& folder)
 {
-    const std::string profile = folder + "\\Desktop.ini";
-    std::string text;
-    const char* separator = "";
-    for (const char* entry : {"IconFile", "IconIndex", "IconResource"}) {
-        char value[600] = {};
-        GetPrivateProfileStringA(".ShellClassInfo", entry, "", value, sizeof value, profile.c_str());
+    const std::wstring profile = folder + L"\\Desktop.ini";
+    std::wstring text;
+    const wchar_t* separator = L"";
+    for (const wchar_t* entry : {L"IconFile", L"IconIndex", L"IconResource"}) {
+        wchar_t value[600] = {};
+        GetPrivateProfileStringW(L".ShellClassInfo", entry, L"", value, static_cast<DWORD>(std::size(value)),
+                                 profile.c_str());
         text = text + separator + value;
-        separator = "|";
+        separator = L"|";
     }
     return text;
 }
 
 // What IconEntries gives when all three entries name the location "path,index".
-inline std::string EntriesNaming(const std::string& location)
+inline std::wstring EntriesNaming(const std::wstring& location)
 {
-    const std::size_t comma = location.rfind(',');
-    return location.substr(0, comma) + "|" + location.substr(comma + 1) + "|" + location;
+    const std::size_t comma = location.rfind(L',');
+    return location.substr(0, comma) + L"|" + location.substr(comma + 1) + L"|" + location;
 }
 
 } // namespace orvane::test

@@ -11,7 +11,6 @@
 #include "ConsoleText.h"
 #include "IconTarget.h"
 #include "PathText.h"
-#include "Registry.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
 
@@ -189,22 +188,18 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 
 int ShowTargets(const TargetList& targets)
 {
-    const bool mayChangeAllUsers = MayWrite(HKEY_LOCAL_MACHINE, ProductKey);
-    return ForEachTarget(targets, OpenTarget, [mayChangeAllUsers](const wchar_t*, IconTarget& target) {
+    return ForEachTarget(targets, OpenTarget, [](const wchar_t*, IconTarget& target) {
         WriteOut(std::wstring(target.Path()) + L"\n");
         if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
-            WriteOut(L"  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
+            // No file type: nothing can be set for it in any scope.
+            WriteOut(L"  kind:   File (no extension)\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n");
             return true;
         }
         WriteOut(std::wstring(L"  kind:   ") + KindWord(target) + L"\n");
         if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != L'\0')
             WriteOut(std::wstring(L"  class:  ") + target.Current->TypeKey + L"\n");
         PrintIcon(target.Current);
-        // Where the icon is set matters once this user has a setting of their own, or
-        // when this process may not change all users' settings; an administrator's view
-        // of all users' settings reads as it always has.
-        if (target.CurrentScope() == Scope::ThisUser || !mayChangeAllUsers)
-            WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");
+        WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");
         WriteOut(std::wstring(L"  backup: ") +
                  (target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? L"yes" : L"no") + L"\n");
         return true;

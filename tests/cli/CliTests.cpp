@@ -303,14 +303,16 @@ TEST_F(CliTest, FolderSetShowRestoreAsTheShellSeesIt)
     EXPECT_EQ(1, ShellFolderIndex(folder));
     run = RunTool({L"show", folder});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(1) + L"\n  backup: no\n", run.Out);
+    // No backup says which scope's change this was: the folder had no icon to keep.
+    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(1) + L"\n  scope:  (not set)\n  backup: no\n", run.Out);
 
     // The second change keeps the first icon as the backup, and restore returns to it.
     run = RunTool({L"set", Icon(3), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(3, ShellFolderIndex(folder));
     run = RunTool({L"show", folder});
-    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(3) + L"\n  backup: yes\n", run.Out);
+    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(3) + L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
     run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
@@ -350,7 +352,8 @@ TEST_F(CliTest, SingleFileSetShowRestore)
     const std::wstring sibling = dir_.MakeFile(L"other" + ext_);
 
     ToolRun run = RunTool({L"show", file});
-    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   shell32.dll,1\n  backup: no\n", run.Out);
+    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   shell32.dll,1\n  scope:  (not set)\n  backup: no\n",
+              run.Out);
 
     run = RunTool({L"set", Icon(2), file});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
@@ -361,7 +364,9 @@ TEST_F(CliTest, SingleFileSetShowRestore)
     EXPECT_FALSE(FileEntry(sibling));
 
     run = RunTool({L"show", file});
-    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   " + Icon(2) + L"\n  backup: yes\n", run.Out);
+    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   " + Icon(2) +
+                  L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
     run = RunTool({L"restore", file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
@@ -407,7 +412,9 @@ TEST_F(CliTest, AllFilesOfATypeSetShowRestoreAsTheShellSeesIt)
     EXPECT_EQ(Icon(3), ShellIcon(sibling));
 
     run = RunTool({L"show", L"--all-of-type", file});
-    EXPECT_EQ(file + L"\n  kind:   Type\n  class:  " + cls_ + L"\n  icon:   " + Icon(3) + L"\n  backup: yes\n", run.Out);
+    EXPECT_EQ(file + L"\n  kind:   Type\n  class:  " + cls_ + L"\n  icon:   " + Icon(3) +
+                  L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
     // A second change keeps the first backup.
     ASSERT_EQ(0u, RunTool({L"set", Icon(0), file, L"--all-of-type"}).ExitCode);
@@ -444,12 +451,22 @@ TEST_F(CliTest, HostileTypeDataIsShownAsNoIconAndReplacedCleanly)
 
     ToolRun run = RunTool({L"show", file, L"--all-of-type"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(file + L"\n  kind:   Type\n  icon:   (none)\n  backup: no\n", run.Out);
+    EXPECT_EQ(file + L"\n  kind:   Type\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n", run.Out);
 
     run = RunTool({L"set", L"--all-of-type", Icon(4), file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(Icon(4), DefaultIcon());
     EXPECT_EQ(Icon(4), ShellIcon(file));
+}
+
+// A file without an extension has no type whose icon it could show or take.
+TEST_F(CliTest, AFileWithoutAnExtensionIsShownWithNoIconSet)
+{
+    const std::wstring file = dir_.MakeFile(L"README");
+    const ToolRun run = RunTool({L"show", file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(file + L"\n  kind:   File (no extension)\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n", run.Out);
+    EXPECT_EQ(L"", run.Err);
 }
 
 TEST_F(CliTest, ACurVerCycleEndsAndTheTypeStillGetsItsIcon)
@@ -500,7 +517,7 @@ TEST_F(CliTest, DriveSetShowRestore)
     EXPECT_EQ(Icon(2), Value(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon").value_or(L""));
 
     run = RunTool({L"show", drive});
-    EXPECT_EQ(L"C:\\\n  kind:   Drive\n  icon:   " + Icon(2) + L"\n  backup: yes\n", run.Out);
+    EXPECT_EQ(L"C:\\\n  kind:   Drive\n  icon:   " + Icon(2) + L"\n  scope:  for all users\n  backup: yes\n", run.Out);
 
     run = RunTool({L"restore", drive});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;

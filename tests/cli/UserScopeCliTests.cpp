@@ -100,6 +100,29 @@ TEST_F(UserScopeCliTest, ForMeWithTheRightsUsesThisUsersPlace)
     EXPECT_EQ(L"1", IniIndex(folder_));
 }
 
+// --for-all with the rights: all users' place, show names it, restore --for-me finds
+// nothing of this user's to take back; this user's registry is never touched.
+TEST_F(UserScopeCliTest, ForAllWithTheRightsUsesAllUsersPlace)
+{
+    const std::wstring userBefore = ThisUser();
+    for (const std::wstring& target : {folder_, std::wstring(L"C:\\")}) {
+        SCOPED_TRACE(target);
+        ToolRun run = RunTool({L"set", L"--for-all", Icon(2), target});
+        ASSERT_EQ(0u, run.ExitCode) << run.Err;
+        run = RunTool({L"show", target});
+        EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(2) + L"\n  scope:  for all users\n  backup: yes\n")) << run.Out;
+        run = RunTool({L"restore", L"--for-me", target});
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
+        run = RunTool({L"restore", target, L"--for-all"});
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_TRUE(Contains(run.Out, L"icon restored")) << run.Out;
+        EXPECT_EQ(userBefore, ThisUser());
+    }
+    EXPECT_EQ(L"1", IniIndex(folder_));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
+}
+
 // As a standard user: --for-all is refused with the reason and writes nothing; without a
 // flag the change goes to this user; a change made for all users cannot be restored.
 TEST_F(UserScopeCliTest, AsAStandardUser)
@@ -107,6 +130,8 @@ TEST_F(UserScopeCliTest, AsAStandardUser)
     // A drive's change made for all users beforehand, as an administrator would.
     ToolRun run = RunTool({L"set", Icon(5), L"C:\\"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    run = RunTool({L"show", L"C:\\"});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(5) + L"\n  scope:  for all users\n  backup: yes\n")) << run.Out;
     const std::wstring userBefore = ThisUser();
     StandardUser standard;
     ASSERT_TRUE(standard.Applied());

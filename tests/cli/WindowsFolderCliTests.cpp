@@ -18,9 +18,13 @@ namespace {
 
 constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
 
-std::wstring Shown(const std::wstring& folder, const std::wstring& icon, bool backup)
+constexpr wchar_t NotSet[] = L"(not set)";
+constexpr wchar_t AllUsers[] = L"for all users";
+
+std::wstring Shown(const std::wstring& folder, const std::wstring& icon, const wchar_t* scope, bool backup)
 {
-    return folder + L"\n  kind:   Folder\n  icon:   " + icon + L"\n  backup: " + (backup ? L"yes" : L"no") + L"\n";
+    return folder + L"\n  kind:   Folder\n  icon:   " + icon + L"\n  scope:  " + scope + L"\n  backup: " +
+           (backup ? L"yes" : L"no") + L"\n";
 }
 
 class WindowsFolderCliTest : public testing::Test {
@@ -47,20 +51,20 @@ TEST_F(WindowsFolderCliTest, ShowSetAndRestoreOnFilesAsWindowsWritesThem)
         const std::wstring folder = FolderWith(*ini);
         ToolRun run = RunTool({L"show", folder});
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
-        EXPECT_EQ(Shown(folder, ini->Icon, false), run.Out);
+        EXPECT_EQ(Shown(folder, ini->Icon, NotSet, false), run.Out);
 
         const std::wstring chosen = library_ + L",2";
         run = RunTool({L"set", chosen, folder});
         ASSERT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(EntriesNaming(chosen), IconEntries(folder));
         run = RunTool({L"show", folder});
-        EXPECT_EQ(Shown(folder, chosen, true), run.Out);
+        EXPECT_EQ(Shown(folder, chosen, AllUsers, true), run.Out);
 
         run = RunTool({L"restore", folder});
         ASSERT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(EntriesNaming(ini->Icon), IconEntries(folder));
         run = RunTool({L"show", folder});
-        EXPECT_EQ(Shown(folder, ini->Icon, false), run.Out);
+        EXPECT_EQ(Shown(folder, ini->Icon, NotSet, false), run.Out);
     }
 }
 
@@ -98,7 +102,7 @@ TEST_F(WindowsFolderCliTest, SourcesWithEnvironmentReferencesAreKeptAsWritten)
         ASSERT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(folder + L": Folder icon set to " + c.Stored + L"\n", run.Out);
         EXPECT_EQ(EntriesNaming(c.Stored), IconEntries(folder));
-        EXPECT_EQ(Shown(folder, c.Stored, true), RunTool({L"show", folder}).Out);
+        EXPECT_EQ(Shown(folder, c.Stored, AllUsers, true), RunTool({L"show", folder}).Out);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <iterator>
 
 namespace orvane::test {
@@ -108,7 +109,7 @@ bool Launch(const std::vector<std::wstring>& args, const std::wstring& workingFo
     return true;
 }
 
-// The folder of this test program.
+// The folder of this test program, where the build puts orvane_console_host.exe too.
 std::wstring OwnFolder()
 {
     std::wstring self(32767, L'\0');
@@ -117,6 +118,23 @@ std::wstring OwnFolder()
     const std::size_t slash = self.rfind(L'\\');
     self.resize(slash != std::wstring::npos ? slash : 0);
     return self;
+}
+
+bool ReadWideFile(const wchar_t* path, std::wstring* text)
+{
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    bool read = GetFileSizeEx(file, &size) && size.QuadPart % sizeof(wchar_t) == 0 && size.QuadPart < (1 << 24);
+    if (read) {
+        text->assign(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t), L'\0');
+        DWORD got = 0;
+        const DWORD bytes = static_cast<DWORD>(size.QuadPart);
+        read = bytes == 0 || (ReadFile(file, text->data(), bytes, &got, nullptr) && got == bytes);
+    }
+    CloseHandle(file);
+    return read;
 }
 
 } // namespace
@@ -153,6 +171,48 @@ ToolRun RunTool(const std::vector<std::wstring>& args, const std::wstring& worki
         CloseHandle(out);
     if (err != INVALID_HANDLE_VALUE)
         CloseHandle(err);
+    return run;
+}
+
+ToolRun RunToolOnConsole(const std::vector<std::wstring>& args)
+{
+    ToolRun run;
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t resultPath[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    if (length == 0 || length >= std::size(folder) || GetTempFileNameW(folder, L"orc", 0, resultPath) == 0) {
+        run.Err = L"no temporary file for the console host";
+        return run;
+    }
+    std::wstring line = Quote(OwnFolder() + L"\\orvane_console_host.exe") + L" " + Quote(resultPath) + L" " +
+                        Quote(CommandLine(args));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    DWORD hostCode = 1;
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
+                       &process)) {
+        if (WaitForSingleObject(process.hProcess, 90000) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process.hProcess, &hostCode)) {
+            TerminateProcess(process.hProcess, 1);
+            hostCode = 1;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    std::wstring result;
+    const std::size_t first = hostCode == 0 && ReadWideFile(resultPath, &result) ? result.find(L'\0') : std::wstring::npos;
+    const std::size_t second = first != std::wstring::npos ? result.find(L'\0', first + 1) : std::wstring::npos;
+    DeleteFileW(resultPath);
+    if (second == std::wstring::npos) {
+        run.Err = L"the console host did not run " + CommandLine(args);
+        return run;
+    }
+    run.ExitCode = std::wcstoul(result.substr(0, first).c_str(), nullptr, 10);
+    run.Out = result.substr(first + 1, second - first - 1);
+    run.Err = result.substr(second + 1);
     return run;
 }
 

@@ -24,4 +24,12 @@ std::wstring ToolPath();
 // bytes that are not UTF-8 show in the text), with "\r\n" read as "\n".
 ToolRun RunTool(const std::vector<std::wstring>& args, const std::wstring& workingFolder = L"");
 
+// The same at a command prompt: orvane_console_host.exe (beside this test program) runs
+// the tool in a console of its own, standard output and error each on a screen buffer,
+// and Out and Err are what the buffers then show: the rows up to the cursor (400 cells
+// wide, so that no line wraps), their trailing blanks dropped, each but the cursor's own
+// ended with "\n". The tool runs in this process's folder. This process's own console
+// and standard handles are left alone.
+ToolRun RunToolOnConsole(const std::vector<std::wstring>& args);
+
 } // namespace orvane::test

@@ -2,68 +2,70 @@
 // rules, backups and registry data as the Change Icon dialog.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "Commands.h"
+#include "ConsoleText.h"
 
 namespace {
 
-const char Usage[] =
-    "Usage:\n"
-    "  orvane show PATH... [--all-of-type]\n"
-    "      Prints each target's kind (Folder, File, Type or Drive), its current icon\n"
-    "      (path,index) and whether a backup exists for restore; and whether the icon\n"
-    "      is set for this user or for all users, when this user has a setting of\n"
-    "      their own or may not change all users' settings.\n"
-    "  orvane set SOURCE[,INDEX] PATH... [--all-of-type] [--for-me | --for-all]\n"
-    "      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
-    "      icon file, icon library, DLL or program. A file gets its own icon; with\n"
-    "      --all-of-type every file of its type gets it. Negative indexes are icon\n"
-    "      resource ids.\n"
-    "  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
-    "      Puts back the icon each target had before Orvane changed it.\n"
-    "  orvane remove-all\n"
-    "      Takes Orvane out of every file type it serves as icon handler and deletes\n"
-    "      its per-file icons and folder backups (as uninstalling does).\n"
-    "  orvane --help\n"
-    "\n"
-    "A change is made for all users (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) when this\n"
-    "process may write all users' settings, which needs administrator rights, and for\n"
-    "this user (HKEY_CURRENT_USER) otherwise; a restore takes back the setting this\n"
-    "user sees, this user's first. --for-me chooses this user's settings, --for-all\n"
-    "all users' (which fails without administrator rights, writing nothing).\n"
-    "Exit code: 0 when every target succeeded, 1 when any failed, 2 for a command\n"
-    "line that is not understood.\n";
+const wchar_t Usage[] =
+    L"Usage:\n"
+    L"  orvane show PATH... [--all-of-type]\n"
+    L"      Prints each target's kind (Folder, File, Type or Drive), its current icon\n"
+    L"      (path,index), where that icon is set (for this user, for all users, or\n"
+    L"      (not set) when it is no setting of the target's own) and whether a backup\n"
+    L"      exists for restore.\n"
+    L"  orvane set SOURCE[,INDEX] PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
+    L"      icon file, icon library, DLL or program. A file gets its own icon; with\n"
+    L"      --all-of-type every file of its type gets it. Negative indexes are icon\n"
+    L"      resource ids.\n"
+    L"  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"      Puts back the icon each target had before Orvane changed it.\n"
+    L"  orvane remove-all\n"
+    L"      Takes Orvane out of every file type it serves as icon handler and deletes\n"
+    L"      its per-file icons and folder backups (as uninstalling does).\n"
+    L"  orvane --help\n"
+    L"\n"
+    L"A change is made for all users (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) when this\n"
+    L"process may write all users' settings, which needs administrator rights, and for\n"
+    L"this user (HKEY_CURRENT_USER) otherwise; a restore takes back the setting this\n"
+    L"user sees, this user's first. --for-me chooses this user's settings, --for-all\n"
+    L"all users' (which fails without administrator rights, writing nothing).\n"
+    L"Exit code: 0 when every target succeeded, 1 when any failed, 2 for a command\n"
+    L"line that is not understood.\n";
 
-int UsageError(const std::string& message)
+int UsageError(const std::wstring& message)
 {
-    std::fprintf(stderr, "orvane: %s\n\n%s", message.c_str(), Usage);
+    orvane::cli::WriteErr(L"orvane: " + message + L"\n\n" + Usage);
     return 2;
 }
 
+bool Is(const wchar_t* arg, const wchar_t* option) { return std::wcscmp(arg, option) == 0; }
+
 // Collects the arguments after the command: --all-of-type, --for-me and --for-all
 // wherever they stand, the rest in order; "--" ends the options.
-bool ReadArguments(int argc, char** argv, orvane::cli::TargetList* targets, std::string* error)
+bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, std::wstring* error)
 {
     bool options = true;
     for (int i = 2; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && std::strcmp(arg, "--") == 0) {
+        const wchar_t* arg = argv[i];
+        if (options && Is(arg, L"--")) {
             options = false;
-        } else if (options && std::strcmp(arg, "--all-of-type") == 0) {
+        } else if (options && Is(arg, L"--all-of-type")) {
             targets->AllOfType = true;
-        } else if (options && (std::strcmp(arg, "--for-me") == 0 || std::strcmp(arg, "--for-all") == 0)) {
+        } else if (options && (Is(arg, L"--for-me") || Is(arg, L"--for-all"))) {
             const orvane::ScopeChoice chosen =
-                std::strcmp(arg, "--for-me") == 0 ? orvane::ScopeChoice::ThisUser : orvane::ScopeChoice::AllUsers;
+                Is(arg, L"--for-me") ? orvane::ScopeChoice::ThisUser : orvane::ScopeChoice::AllUsers;
             if (targets->Scope != orvane::ScopeChoice::Automatic && targets->Scope != chosen) {
-                *error = "--for-me and --for-all cannot be used together";
+                *error = L"--for-me and --for-all cannot be used together";
                 return false;
             }
             targets->Scope = chosen;
-        } else if (options && arg[0] == '-' && arg[1] == '-') {
-            *error = std::string("unknown option ") + arg;
+        } else if (options && arg[0] == L'-' && arg[1] == L'-') {
+            *error = std::wstring(L"unknown option ") + arg;
             return false;
         } else {
             targets->Paths.push_back(arg);
@@ -74,45 +76,47 @@ bool ReadArguments(int argc, char** argv, orvane::cli::TargetList* targets, std:
 
 } // namespace
 
-int main(int argc, char** argv)
+// The wide entry point: the arguments arrive as the UTF-16 text the shell passed, so a
+// path keeps every character the ANSI code page lacks.
+int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
-        return UsageError("no command given");
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "/?" || command == "help") {
-        std::fputs(Usage, stdout);
+        return UsageError(L"no command given");
+    const std::wstring command = argv[1];
+    if (command == L"--help" || command == L"-h" || command == L"/?" || command == L"help") {
+        orvane::cli::WriteOut(Usage);
         return 0;
     }
 
     orvane::cli::TargetList targets;
-    std::string error;
-    if (command == "show" || command == "restore" || command == "set") {
+    std::wstring error;
+    if (command == L"show" || command == L"restore" || command == L"set") {
         if (!ReadArguments(argc, argv, &targets, &error))
             return UsageError(error);
     }
-    if (command == "show" && targets.Scope != orvane::ScopeChoice::Automatic)
-        return UsageError("--for-me and --for-all are for set and restore");
-    if (command == "show" || command == "restore") {
+    if (command == L"show" && targets.Scope != orvane::ScopeChoice::Automatic)
+        return UsageError(L"--for-me and --for-all are for set and restore");
+    if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
-            return UsageError(command + " needs at least one PATH");
-        return command == "show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
+            return UsageError(command + L" needs at least one PATH");
+        return command == L"show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
     }
-    if (command == "set") {
+    if (command == L"set") {
         if (targets.Paths.size() < 2)
-            return UsageError("set needs SOURCE[,INDEX] and at least one PATH");
-        const char* source = targets.Paths.front();
+            return UsageError(L"set needs SOURCE[,INDEX] and at least one PATH");
+        const wchar_t* source = targets.Paths.front();
         targets.Paths.erase(targets.Paths.begin());
         orvane::cli::IconChoice choice;
         if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
-            std::fprintf(stderr, "orvane: %s\n", error.c_str());
+            orvane::cli::WriteErr(L"orvane: " + error + L"\n");
             return 1;
         }
         return orvane::cli::SetIcon(choice, targets);
     }
-    if (command == "remove-all") {
+    if (command == L"remove-all") {
         if (argc != 2)
-            return UsageError("remove-all takes no arguments");
+            return UsageError(L"remove-all takes no arguments");
         return orvane::cli::RemoveAll();
     }
-    return UsageError("unknown command " + command);
+    return UsageError(L"unknown command " + command);
 }

@@ -3,14 +3,14 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <optional>
 #include <string>
 
+#include "ConsoleText.h"
 #include "IconTarget.h"
 #include "PathText.h"
-#include "Registry.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
 
@@ -18,67 +18,67 @@ namespace orvane::cli {
 
 namespace {
 
-void Fail(const char* path, const std::string& message)
+void Fail(const wchar_t* path, const std::wstring& message)
 {
-    std::fprintf(stderr, "orvane: %s: %s\n", path, message.c_str());
+    WriteErr(std::wstring(L"orvane: ") + path + L": " + message + L"\n");
 }
 
-const char* KindWord(const IconTarget& target)
+const wchar_t* KindWord(const IconTarget& target)
 {
     switch (target.Kind()) {
-    case TargetKind::Folder: return "Folder";
-    case TargetKind::File: return target.AllOfType() ? "Type" : "File";
-    case TargetKind::Drive: return "Drive";
+    case TargetKind::Folder: return L"Folder";
+    case TargetKind::File: return target.AllOfType() ? L"Type" : L"File";
+    case TargetKind::Drive: return L"Drive";
     case TargetKind::Unclassified: break;
     }
-    return "Unknown";
+    return L"Unknown";
 }
 
-std::string ResultMessage(ChangeResult result)
+std::wstring ResultMessage(ChangeResult result)
 {
     switch (result) {
-    case ChangeResult::Done: return "done";
+    case ChangeResult::Done: return L"done";
     case ChangeResult::NoExtension:
-        return "has no extension; a file's icon belongs to the file type of its extension";
-    case ChangeResult::PathTooLong: return "a path or icon source is too long (at most 259 characters)";
+        return L"has no extension; a file's icon belongs to the file type of its extension";
+    case ChangeResult::PathTooLong: return L"a path or icon source is too long (at most 259 characters)";
     case ChangeResult::AccessDenied:
-        return "access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
-               "and needs administrator rights";
-    case ChangeResult::WriteFailed: return "the icon could not be written";
+        return L"access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
+               L"and needs administrator rights";
+    case ChangeResult::WriteFailed: return L"the icon could not be written";
     }
-    return "failed";
+    return L"failed";
 }
 
 // Why a change or restore was refused, by the scope that refused it and how that scope
 // was chosen.
-std::string AccessDeniedMessage(const IconTarget& target, bool restoring)
+std::wstring AccessDeniedMessage(const IconTarget& target, bool restoring)
 {
     const std::optional<Scope> refused = target.ChangedScope();
     if (!refused)
         return ResultMessage(ChangeResult::AccessDenied);
     if (*refused == Scope::AllUsers) {
         if (restoring)
-            return "access denied; the icon was set for all users, and restoring it needs administrator rights: "
-                   "all users' settings are machine-wide (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT)";
+            return L"access denied; the icon was set for all users, and restoring it needs administrator rights: "
+                   L"all users' settings are machine-wide (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT)";
         if (target.GetScopeChoice() == ScopeChoice::AllUsers)
-            return "access denied; --for-all needs administrator rights: all users' settings are machine-wide "
-                   "(HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT); --for-me changes it for this user only";
+            return L"access denied; --for-all needs administrator rights: all users' settings are machine-wide "
+                   L"(HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT); --for-me changes it for this user only";
         return ResultMessage(ChangeResult::AccessDenied);
     }
     if (target.GetScopeChoice() == ScopeChoice::ThisUser)
-        return "access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
-    return "access denied; all users' settings need administrator rights, and this user's settings "
-           "(HKEY_CURRENT_USER) or the target itself refused the change too";
+        return L"access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
+    return L"access denied; all users' settings need administrator rights, and this user's settings "
+           L"(HKEY_CURRENT_USER) or the target itself refused the change too";
 }
 
-const char* ScopeWords(const std::optional<Scope>& scope)
+const wchar_t* ScopeWords(const std::optional<Scope>& scope)
 {
     if (!scope)
-        return "(not set)";
-    return *scope == Scope::ThisUser ? "for this user" : "for all users";
+        return L"(not set)";
+    return *scope == Scope::ThisUser ? L"for this user" : L"for all users";
 }
 
-bool HasNoExtension(const char* path)
+bool HasNoExtension(const wchar_t* path)
 {
     return !NamesFileClass(FileExtension(path));
 }
@@ -86,36 +86,36 @@ bool HasNoExtension(const char* path)
 // The path as Explorer would hand it over: full, with long names, and without a trailing
 // "\" except at a drive root. Relative paths and short names would otherwise become
 // table entries and backups that no Explorer request ever finds.
-bool ShellPath(const char* given, char (&out)[TextCapacity])
+bool ShellPath(const wchar_t* given, wchar_t (&out)[TextCapacity])
 {
-    char full[MAX_PATH + 1] = {};
-    const DWORD length = GetFullPathNameA(given, sizeof full, full, nullptr);
+    wchar_t full[MAX_PATH + 1] = {};
+    const DWORD length = GetFullPathNameW(given, static_cast<DWORD>(std::size(full)), full, nullptr);
     if (length == 0 || length >= TextCapacity)
         return false;
-    char longer[MAX_PATH + 1] = {};
-    const DWORD longLength = GetLongPathNameA(full, longer, sizeof longer);
-    const char* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
-    if (!CopyText(out, sizeof out, chosen))
+    wchar_t longer[MAX_PATH + 1] = {};
+    const DWORD longLength = GetLongPathNameW(full, longer, static_cast<DWORD>(std::size(longer)));
+    const wchar_t* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
+    if (!CopyText(out, std::size(out), chosen))
         return false;
-    std::size_t end = std::strlen(out);
-    while (end > 3 && out[end - 1] == '\\')
-        out[--end] = '\0';
+    std::size_t end = std::wcslen(out);
+    while (end > 3 && out[end - 1] == L'\\')
+        out[--end] = L'\0';
     return true;
 }
 
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
-std::optional<IconTarget> OpenTarget(const char* path, const TargetList& targets)
+std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets)
 {
-    char shellPath[TextCapacity];
-    if (std::strlen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
+    wchar_t shellPath[TextCapacity];
+    if (std::wcslen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
         Fail(path, ResultMessage(ChangeResult::PathTooLong));
         return std::nullopt;
     }
     // A path that does not exist would classify as a folder (its attributes read as all
     // ones, directory bit included), so its existence is checked here first.
-    if (GetFileAttributesA(shellPath) == INVALID_FILE_ATTRIBUTES) {
-        Fail(path, "no such file, folder or drive");
+    if (GetFileAttributesW(shellPath) == INVALID_FILE_ATTRIBUTES) {
+        Fail(path, L"no such file, folder or drive");
         return std::nullopt;
     }
     IconTarget target(shellPath);
@@ -128,22 +128,28 @@ std::optional<IconTarget> OpenTarget(const char* path, const TargetList& targets
     return target;
 }
 
+// "path,index" as the command line and the stores write it.
+std::wstring LocationText(const wchar_t* path, std::int32_t index)
+{
+    return std::wstring(path) + L"," + std::to_wstring(index);
+}
+
 void PrintIcon(const std::optional<IconLocation>& icon)
 {
-    if (!icon || icon->IconPath[0] == '\0')
-        std::printf("  icon:   (none)\n");
-    else if (std::strstr(icon->IconPath, "%1") != nullptr)
-        std::printf("  icon:   %s (each file's own icon, answered by Orvane as the type's icon handler)\n",
-                    icon->IconPath);
+    if (!icon || icon->IconPath[0] == L'\0')
+        WriteOut(L"  icon:   (none)\n");
+    else if (std::wcsstr(icon->IconPath, L"%1") != nullptr)
+        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath +
+                 L" (each file's own icon, answered by Orvane as the type's icon handler)\n");
     else if (icon->Index == NoIndex)
-        std::printf("  icon:   %s\n", icon->IconPath);
+        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath + L"\n");
     else
-        std::printf("  icon:   %s,%d\n", icon->IconPath, static_cast<int>(icon->Index));
+        WriteOut(L"  icon:   " + LocationText(icon->IconPath, icon->Index) + L"\n");
 }
 
 // Opens a target that can take a change: it exists and, if it is a file, its extension
 // names a file type.
-std::optional<IconTarget> OpenChangeableTarget(const char* path, const TargetList& targets)
+std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const TargetList& targets)
 {
     std::optional<IconTarget> target = OpenTarget(path, targets);
     if (target && target->Kind() == TargetKind::File && HasNoExtension(target->Path())) {
@@ -154,7 +160,7 @@ std::optional<IconTarget> OpenChangeableTarget(const char* path, const TargetLis
 }
 
 // Reports a change that was not made, or tells the shell about one that was.
-bool ReportChange(const char* path, const IconTarget& target, ChangeResult result, bool restoring)
+bool ReportChange(const wchar_t* path, const IconTarget& target, ChangeResult result, bool restoring)
 {
     if (result != ChangeResult::Done) {
         Fail(path, result == ChangeResult::AccessDenied ? AccessDeniedMessage(target, restoring) : ResultMessage(result));
@@ -170,7 +176,7 @@ template <class Open, class Act>
 int ForEachTarget(const TargetList& targets, Open open, Act act)
 {
     int status = 0;
-    for (const char* path : targets.Paths) {
+    for (const wchar_t* path : targets.Paths) {
         std::optional<IconTarget> opened = open(path, targets);
         if (!opened || !act(path, *opened))
             status = 1;
@@ -182,30 +188,27 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 
 int ShowTargets(const TargetList& targets)
 {
-    const bool mayChangeAllUsers = MayWrite(HKEY_LOCAL_MACHINE, ProductKey);
-    return ForEachTarget(targets, OpenTarget, [mayChangeAllUsers](const char*, IconTarget& target) {
-        std::printf("%s\n", target.Path());
+    return ForEachTarget(targets, OpenTarget, [](const wchar_t*, IconTarget& target) {
+        WriteOut(std::wstring(target.Path()) + L"\n");
         if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
-            std::printf("  kind:   File (no extension)\n  icon:   (none)\n  backup: no\n");
+            // No file type: nothing can be set for it in any scope.
+            WriteOut(L"  kind:   File (no extension)\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n");
             return true;
         }
-        std::printf("  kind:   %s\n", KindWord(target));
-        if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != '\0')
-            std::printf("  class:  %s\n", target.Current->TypeKey);
+        WriteOut(std::wstring(L"  kind:   ") + KindWord(target) + L"\n");
+        if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != L'\0')
+            WriteOut(std::wstring(L"  class:  ") + target.Current->TypeKey + L"\n");
         PrintIcon(target.Current);
-        // Where the icon is set matters once this user has a setting of their own, or
-        // when this process may not change all users' settings; an administrator's view
-        // of all users' settings reads as it always has.
-        if (target.CurrentScope() == Scope::ThisUser || !mayChangeAllUsers)
-            std::printf("  scope:  %s\n", ScopeWords(target.CurrentScope()));
-        std::printf("  backup: %s\n", target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? "yes" : "no");
+        WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");
+        WriteOut(std::wstring(L"  backup: ") +
+                 (target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? L"yes" : L"no") + L"\n");
         return true;
     });
 }
 
 int SetIcon(const IconChoice& choice, const TargetList& targets)
 {
-    return ForEachTarget(targets, OpenChangeableTarget, [&](const char* path, IconTarget& target) {
+    return ForEachTarget(targets, OpenChangeableTarget, [&](const wchar_t* path, IconTarget& target) {
         if (!target.SetCurrentIconPath(choice.Source)) {
             Fail(path, ResultMessage(ChangeResult::PathTooLong));
             return false;
@@ -213,29 +216,29 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
         target.SetCurrentIndex(choice.Index);
         if (!ReportChange(path, target, target.ApplyIcon(), false))
             return false;
-        std::printf("%s: %s icon set to %s,%d\n", target.Path(), KindWord(target), choice.Source,
-                    static_cast<int>(choice.Index));
+        WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
+                 LocationText(choice.Source, choice.Index) + L"\n");
         return true;
     });
 }
 
 int RestoreTargets(const TargetList& targets)
 {
-    return ForEachTarget(targets, OpenChangeableTarget, [](const char* path, IconTarget& target) {
+    return ForEachTarget(targets, OpenChangeableTarget, [](const wchar_t* path, IconTarget& target) {
         switch (target.WhatRestoreWouldDo()) {
         case RestoreOutcome::NothingToRestore:
-            std::printf("%s: nothing to restore (%s)\n", target.Path(), KindWord(target));
+            WriteOut(std::wstring(target.Path()) + L": nothing to restore (" + KindWord(target) + L")\n");
             return true;
         case RestoreOutcome::HandlerReplaced:
-            Fail(path, std::string("the icon handler of class ") + target.Current->TypeKey +
-                           " is no longer Orvane; its entry is kept");
+            Fail(path, std::wstring(L"the icon handler of class ") + target.Current->TypeKey +
+                           L" is no longer Orvane; its entry is kept");
             return false;
         case RestoreOutcome::Restores:
             break;
         }
         if (!ReportChange(path, target, target.RestoreDefault(), true))
             return false;
-        std::printf("%s: %s icon restored\n", target.Path(), KindWord(target));
+        WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon restored\n");
         return true;
     });
 }
@@ -244,13 +247,12 @@ int RemoveAll()
 {
     const LONG status = RemoveAllSettings();
     if (status != ERROR_SUCCESS) {
-        std::fprintf(stderr, "orvane: remove-all: %s\n",
-                     ResultMessage(ResultFromStatus(status)).c_str());
+        WriteErr(L"orvane: remove-all: " + ResultMessage(ResultFromStatus(status)) + L"\n");
         return 1;
     }
     // The classes got their own DefaultIcon back; let the shell drop its cached icons.
     SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
-    std::printf("Orvane removed from every file type; per-file icons and folder backups deleted.\n");
+    WriteOut(L"Orvane removed from every file type; per-file icons and folder backups deleted.\n");
     return 0;
 }
 

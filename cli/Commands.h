@@ -15,7 +15,7 @@ struct TargetList {
     // --for-me (this user) or --for-all (all users); neither: all users where the rights
     // allow, this user otherwise.
     ScopeChoice Scope = ScopeChoice::Automatic;
-    std::vector<const char*> Paths;
+    std::vector<const wchar_t*> Paths;
 };
 
 int ShowTargets(const TargetList& targets);

@@ -5,7 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "IconResources.h"
 #include "IconSource.h"
@@ -16,63 +17,70 @@ namespace {
 
 // True when text is [+-]digits and nothing else; *overflow tells whether the value
 // leaves the 32-bit range.
-bool IsIntegerText(const char* text, long long* value, bool* overflow)
+bool IsIntegerText(const wchar_t* text, long long* value, bool* overflow)
 {
-    const char* p = text;
-    if (*p == '+' || *p == '-')
+    const wchar_t* p = text;
+    if (*p == L'+' || *p == L'-')
         ++p;
-    if (*p == '\0')
+    if (*p == L'\0')
         return false;
-    for (const char* q = p; *q != '\0'; ++q) {
-        if (*q < '0' || *q > '9')
+    for (const wchar_t* q = p; *q != L'\0'; ++q) {
+        if (*q < L'0' || *q > L'9')
             return false;
     }
     errno = 0;
-    *value = std::strtoll(text, nullptr, 10);
+    *value = std::wcstoll(text, nullptr, 10);
     *overflow = errno == ERANGE || *value > INT32_MAX || *value < INT32_MIN;
     return true;
 }
 
-bool IsExistingFile(const char* path)
+bool IsExistingFile(const wchar_t* path)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Paths name the same file whatever the case of their letters, compared as the file
+// system compares names (ordinally, every script's letters folded).
+bool SamePath(const wchar_t* a, const wchar_t* b)
+{
+    return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
 }
 
 // The full path of the source: relative to the current folder if it is there, else
 // where the search path finds it (the system folder for "shell32.dll"). A source with
 // environment references ("%SystemRoot%\system32\imageres.dll") is kept as written, as
 // Windows stores such paths, when its expansion is the full path of an existing file.
-bool ResolveSource(const std::string& given, char (&out)[TextCapacity])
+bool ResolveSource(const std::wstring& given, wchar_t (&out)[TextCapacity])
 {
-    char expanded[TextCapacity];
+    wchar_t expanded[TextCapacity];
     if (!ExpandIconPath(given.c_str(), expanded))
         return false;
-    char full[MAX_PATH + 1] = {};
-    DWORD length = GetFullPathNameA(expanded, sizeof full, full, nullptr);
+    wchar_t full[MAX_PATH + 1] = {};
+    DWORD length = GetFullPathNameW(expanded, static_cast<DWORD>(std::size(full)), full, nullptr);
     if (length > 0 && length < TextCapacity && IsExistingFile(full)) {
-        const bool written = given != expanded && _stricmp(full, expanded) == 0;
-        return CopyText(out, sizeof out, written ? given.c_str() : full);
+        const bool written = given != expanded && SamePath(full, expanded);
+        return CopyText(out, std::size(out), written ? given.c_str() : full);
     }
-    length = SearchPathA(nullptr, expanded, nullptr, sizeof full, full, nullptr);
+    length = SearchPathW(nullptr, expanded, nullptr, static_cast<DWORD>(std::size(full)), full, nullptr);
     if (length > 0 && length < TextCapacity && IsExistingFile(full))
-        return CopyText(out, sizeof out, full);
+        return CopyText(out, std::size(out), full);
     return false;
 }
 
 } // namespace
 
-bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
+bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* error)
 {
-    std::string source = text;
+    std::wstring source = text;
     std::int32_t index = 0;
-    const std::size_t comma = source.rfind(',');
-    if (comma != std::string::npos) {
+    const std::size_t comma = source.rfind(L',');
+    if (comma != std::wstring::npos) {
         long long value = 0;
         bool overflow = false;
         if (IsIntegerText(source.c_str() + comma + 1, &value, &overflow)) {
             if (overflow) {
-                *error = "icon index " + source.substr(comma + 1) + " is out of range";
+                *error = L"icon index " + source.substr(comma + 1) + L" is out of range";
                 return false;
             }
             index = static_cast<std::int32_t>(value);
@@ -80,40 +88,40 @@ bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error)
         }
     }
     if (source.empty()) {
-        *error = "no icon source given";
+        *error = L"no icon source given";
         return false;
     }
     if (source.size() >= TextCapacity) {
-        *error = "icon source path is too long (at most 259 characters): " + source;
+        *error = L"icon source path is too long (at most 259 characters): " + source;
         return false;
     }
     if (!ResolveSource(source, choice->Source)) {
-        *error = "icon source not found: " + source;
+        *error = L"icon source not found: " + source;
         return false;
     }
-    char file[TextCapacity];
+    wchar_t file[TextCapacity];
     if (!ExpandIconPath(choice->Source, file)) {
-        *error = std::string("icon source path is too long once expanded: ") + choice->Source;
+        *error = std::wstring(L"icon source path is too long once expanded: ") + choice->Source;
         return false;
     }
     const unsigned count = CountIcons(file);
     if (count == 0) {
-        *error = std::string("icon source holds no icons: ") + choice->Source;
+        *error = std::wstring(L"icon source holds no icons: ") + choice->Source;
         return false;
     }
     // Negative indexes name icon resources by id, which the count says nothing about.
     if (index >= 0 && static_cast<unsigned>(index) >= count) {
-        *error = std::string("icon source ") + choice->Source + " holds " + std::to_string(count) +
-                 " icons; index " + std::to_string(index) + " is beyond them (0 to " +
-                 std::to_string(count - 1) + ")";
+        *error = std::wstring(L"icon source ") + choice->Source + L" holds " + std::to_wstring(count) +
+                 L" icons; index " + std::to_wstring(index) + L" is beyond them (0 to " +
+                 std::to_wstring(count - 1) + L")";
         return false;
     }
     // The count comes from the file's directory alone; a damaged file can claim icons it
     // does not hold. The chosen one must really load (a negative index names a resource id).
     HICON icon = nullptr;
-    if (ExtractIconExA(file, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
-        *error = std::string("icon source ") + choice->Source + ": icon " + std::to_string(index) +
-                 " cannot be read";
+    if (ExtractIconExW(file, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
+        *error = std::wstring(L"icon source ") + choice->Source + L": icon " + std::to_wstring(index) +
+                 L" cannot be read";
         return false;
     }
     DestroyIcon(icon);

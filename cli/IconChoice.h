@@ -10,8 +10,8 @@
 namespace orvane::cli {
 
 struct IconChoice {
-    char Source[TextCapacity] = {}; // full path of the icon source
-    std::int32_t Index = 0;         // negative values are resource ids
+    wchar_t Source[TextCapacity] = {}; // full path of the icon source
+    std::int32_t Index = 0;            // negative values are resource ids
 };
 
 // Splits "SOURCE[,INDEX]" at its last comma when what follows is a whole decimal integer
@@ -20,6 +20,6 @@ struct IconChoice {
 // "shell32.dll") and must hold icons; a non-negative index must be below their count,
 // and the chosen icon must load.
 // False with a message for the user in *error.
-bool ParseIconChoice(const char* text, IconChoice* choice, std::string* error);
+bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* error);
 
 } // namespace orvane::cli

@@ -11,11 +11,12 @@
 //       PATH before and after.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <string>
 
 #include "ComInitialization.h"
+#include "ConsoleText.h"
 #include "IconChoice.h"
 #include "IconPick.h"
 #include "ShellRoad.h"
@@ -25,93 +26,99 @@ using namespace orvane::demo;
 
 namespace {
 
+std::wstring HrCode(HRESULT hr)
+{
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"0x%08lX", static_cast<unsigned long>(hr));
+    return code;
+}
+
 int Probe()
 {
     ComRef<IShellExtInit> init;
     const HRESULT hr = CreateExtension(IID_IShellExtInit, init.putVoid());
     if (FAILED(hr)) {
-        std::fprintf(stderr, "CoCreateInstance of the Orvane extension failed: 0x%08lX\n", static_cast<unsigned long>(hr));
+        WriteErr(L"CoCreateInstance of the Orvane extension failed: " + HrCode(hr) + L"\n");
         return 1;
     }
     ComRef<IContextMenu> menu;
     const HRESULT menuHr = init->QueryInterface(IID_IContextMenu, menu.putVoid());
-    std::printf("Orvane extension created through COM: IShellExtInit ok, IContextMenu %s\n",
-                SUCCEEDED(menuHr) ? "ok" : "missing");
+    WriteOut(std::wstring(L"Orvane extension created through COM: IShellExtInit ok, IContextMenu ") +
+             (SUCCEEDED(menuHr) ? L"ok" : L"missing") + L"\n");
     return SUCCEEDED(menuHr) ? 0 : 1;
 }
 
 bool HasChangeIconEntry(const ContextMenuRoad& road)
 {
-    for (const std::string& text : road.MenuTexts()) {
-        if (text == "&Change Icon...")
+    for (const std::wstring& text : road.MenuTexts()) {
+        if (text == L"&Change Icon...")
             return true;
     }
     return false;
 }
 
-int Menu(const char* path)
+int Menu(const wchar_t* path)
 {
     ContextMenuRoad road;
     const HRESULT hr = road.Open(path);
     if (FAILED(hr)) {
-        std::fprintf(stderr, "context menu for %s failed: 0x%08lX\n", path, static_cast<unsigned long>(hr));
+        WriteErr(std::wstring(L"context menu for ") + path + L" failed: " + HrCode(hr) + L"\n");
         return 1;
     }
-    std::printf("context menu of %s: %u command(s) added\n", path, road.CommandsUsed());
-    for (const std::string& text : road.MenuTexts())
-        std::printf("  %s\n", text.empty() ? "----" : text.c_str());
+    WriteOut(std::wstring(L"context menu of ") + path + L": " + std::to_wstring(road.CommandsUsed()) +
+             L" command(s) added\n");
+    for (const std::wstring& text : road.MenuTexts())
+        WriteOut(L"  " + (text.empty() ? std::wstring(L"----") : text) + L"\n");
     return HasChangeIconEntry(road) ? 0 : 1;
 }
 
-std::string Expected(const IconChoice& choice)
+std::wstring Expected(const IconChoice& choice)
 {
-    return std::string(choice.Source) + "," + std::to_string(choice.Index);
+    return std::wstring(choice.Source) + L"," + std::to_wstring(choice.Index);
 }
 
-bool Same(const std::string& reported, const IconChoice& choice)
+bool Same(const std::wstring& reported, const IconChoice& choice)
 {
-    return lstrcmpiA(reported.c_str(), Expected(choice).c_str()) == 0;
+    return lstrcmpiW(reported.c_str(), Expected(choice).c_str()) == 0;
 }
 
 // What Explorer would show for the target, as far as this platform's shell can tell.
-void PrintShellView(const char* when, const char* path, bool isFile)
+void PrintShellView(const wchar_t* when, const wchar_t* path, bool isFile)
 {
-    std::printf("  shell's icon location %s %s\n", when, ShellIconLocation(path, !isFile).Text().c_str());
+    WriteOut(std::wstring(L"  shell's icon location ") + when + L" " + ShellIconLocation(path, !isFile).Text() + L"\n");
     if (isFile)
-        std::printf("  icon handler's answer %s %s\n", when, IconHandlerAnswer(path).c_str());
+        WriteOut(std::wstring(L"  icon handler's answer ") + when + L" " + IconHandlerAnswer(path) + L"\n");
     else
-        std::printf("  Desktop.ini icon %s      %s\n", when, FolderIniIcon(path).c_str());
+        WriteOut(std::wstring(L"  Desktop.ini icon ") + when + L"      " + FolderIniIcon(path) + L"\n");
 }
 
-int Invoke(const char* path, const char* pick, bool allOfType, const char* screenshot)
+int Invoke(const wchar_t* path, const wchar_t* pick, bool allOfType, const wchar_t* screenshot)
 {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        std::fprintf(stderr, "no such file or folder: %s\n", path);
+        WriteErr(std::wstring(L"no such file or folder: ") + path + L"\n");
         return 1;
     }
     const bool isFile = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     IconChoice choice;
     if (pick != nullptr) {
-        std::string error;
+        std::wstring error;
         if (!ParseIconChoice(pick, &choice, &error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+            WriteErr(error + L"\n");
             return 1;
         }
     }
 
-    std::printf("target: %s\n", path);
-    PrintShellView("before:", path, isFile);
+    WriteOut(std::wstring(L"target: ") + path + L"\n");
+    PrintShellView(L"before:", path, isFile);
 
     ContextMenuRoad road;
     HRESULT hr = road.Open(path);
     if (FAILED(hr) || !HasChangeIconEntry(road)) {
-        std::fprintf(stderr, "the context menu of %s has no \"&Change Icon...\" (0x%08lX)\n", path,
-                     static_cast<unsigned long>(hr));
+        WriteErr(std::wstring(L"the context menu of ") + path + L" has no \"&Change Icon...\" (" + HrCode(hr) + L")\n");
         return 1;
     }
-    std::printf("  context menu: \"&Change Icon...\" added; invoking it\n");
-    std::fflush(stdout);
+    WriteOut(L"  context menu: \"&Change Icon...\" added; invoking it\n");
 
     bool driven = true;
     if (pick == nullptr && screenshot == nullptr) {
@@ -121,8 +128,8 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
         plan.Source = choice.Source;
         plan.Index = choice.Index;
         plan.AllOfType = allOfType;
-        plan.Screenshot = screenshot != nullptr ? screenshot : "";
-        std::string log;
+        plan.Screenshot = screenshot != nullptr ? screenshot : L"";
+        std::wstring log;
         bool played = false;
         const DialogRun run = RunWhileDriven(
             [&]() -> INT_PTR {
@@ -134,15 +141,15 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
             },
             120000);
         if (!run.Opened)
-            log += "driver: the Change Icon dialog did not open\n";
+            log += L"driver: the Change Icon dialog did not open\n";
         if (run.TimedOut)
-            log += "driver: the dialog hung and was closed\n";
+            log += L"driver: the dialog hung and was closed\n";
         driven = run.Opened && played && !run.TimedOut;
-        std::fputs(log.c_str(), stdout);
+        WriteOut(log);
     }
-    std::printf("  InvokeCommand returned 0x%08lX\n", static_cast<unsigned long>(hr));
+    WriteOut(L"  InvokeCommand returned " + HrCode(hr) + L"\n");
 
-    PrintShellView("after: ", path, isFile);
+    PrintShellView(L"after: ", path, isFile);
     if (FAILED(hr) || !driven)
         return 1;
     if (pick == nullptr)
@@ -158,58 +165,61 @@ int Invoke(const char* path, const char* pick, bool allOfType, const char* scree
         seen = Same(shell.Text(), choice);
     else
         seen = Same(IconHandlerAnswer(path), choice);
-    std::printf("  result: %s\n", seen ? ("the new icon " + Expected(choice) + " is in place").c_str()
-                                       : "THE NEW ICON IS NOT WHERE EXPECTED");
+    WriteOut(L"  result: " + (seen ? L"the new icon " + Expected(choice) + L" is in place"
+                                   : std::wstring(L"THE NEW ICON IS NOT WHERE EXPECTED")) +
+             L"\n");
     return seen ? 0 : 1;
 }
 
-int Icons(int count, char** paths)
+int Icons(int count, wchar_t** paths)
 {
     int status = 0;
     for (int i = 0; i < count; ++i) {
-        const DWORD attributes = GetFileAttributesA(paths[i]);
+        const DWORD attributes = GetFileAttributesW(paths[i]);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            std::fprintf(stderr, "no such file or folder: %s\n", paths[i]);
+            WriteErr(std::wstring(L"no such file or folder: ") + paths[i] + L"\n");
             status = 1;
             continue;
         }
-        std::printf("%s\n", paths[i]);
-        PrintShellView("now:   ", paths[i], (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0);
+        WriteOut(std::wstring(paths[i]) + L"\n");
+        PrintShellView(L"now:   ", paths[i], (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0);
     }
     return status;
 }
 
 int Usage()
 {
-    std::fprintf(stderr,
-                 "usage: orvane_demo probe\n"
-                 "       orvane_demo menu PATH\n"
-                 "       orvane_demo icon PATH...\n"
-                 "       orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]\n");
+    WriteErr(L"usage: orvane_demo probe\n"
+             L"       orvane_demo menu PATH\n"
+             L"       orvane_demo icon PATH...\n"
+             L"       orvane_demo invoke PATH [--pick SOURCE,INDEX [--all-of-type]] [--screenshot FILE.bmp]\n");
     return 2;
 }
 
+bool Is(const wchar_t* arg, const wchar_t* word) { return std::wcscmp(arg, word) == 0; }
+
 } // namespace
 
-int main(int argc, char** argv)
+// The wide entry point, so that paths keep every character the ANSI code page lacks.
+int wmain(int argc, wchar_t** argv)
 {
     orvane::ComInitialization apartment;
-    if (argc >= 2 && std::strcmp(argv[1], "probe") == 0 && argc == 2)
+    if (argc >= 2 && Is(argv[1], L"probe") && argc == 2)
         return Probe();
-    if (argc == 3 && std::strcmp(argv[1], "menu") == 0)
+    if (argc == 3 && Is(argv[1], L"menu"))
         return Menu(argv[2]);
-    if (argc >= 3 && std::strcmp(argv[1], "icon") == 0)
+    if (argc >= 3 && Is(argv[1], L"icon"))
         return Icons(argc - 2, argv + 2);
-    if (argc >= 3 && std::strcmp(argv[1], "invoke") == 0) {
-        const char* pick = nullptr;
-        const char* screenshot = nullptr;
+    if (argc >= 3 && Is(argv[1], L"invoke")) {
+        const wchar_t* pick = nullptr;
+        const wchar_t* screenshot = nullptr;
         bool allOfType = false;
         for (int i = 3; i < argc; ++i) {
-            if (std::strcmp(argv[i], "--pick") == 0 && i + 1 < argc)
+            if (Is(argv[i], L"--pick") && i + 1 < argc)
                 pick = argv[++i];
-            else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
+            else if (Is(argv[i], L"--screenshot") && i + 1 < argc)
                 screenshot = argv[++i];
-            else if (std::strcmp(argv[i], "--all-of-type") == 0)
+            else if (Is(argv[i], L"--all-of-type"))
                 allOfType = true;
             else
                 return Usage();

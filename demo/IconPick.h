@@ -11,18 +11,18 @@
 namespace orvane::demo {
 
 struct IconPick {
-    std::string Source;     // full path of the icon source to choose
-    std::int32_t Index = 0; // the icon list item to select
-    bool AllOfType = false; // wanted state of the check box where it is shown
-    std::string Screenshot; // BMP path, taken just before OK; empty for none
+    std::wstring Source;     // full path of the icon source to choose
+    std::int32_t Index = 0;  // the icon list item to select
+    bool AllOfType = false;  // wanted state of the check box where it is shown
+    std::wstring Screenshot; // BMP path, taken just before OK; empty for none
 };
 
 // Plays the pick on the open dialog and notes each step in *log; true when OK was
 // pressed and the dialog closed. A dialog left open is cancelled by RunWhileDriven.
-bool PlayPick(DialogDriver& driver, const IconPick& pick, std::string* log);
+bool PlayPick(DialogDriver& driver, const IconPick& pick, std::wstring* log);
 
 // Takes a picture of the dialog as it opened, once its icon list is filled, and presses
 // Cancel; true when the picture was saved.
-bool PlayPicture(DialogDriver& driver, const std::string& screenshot, std::string* log);
+bool PlayPicture(DialogDriver& driver, const std::wstring& screenshot, std::wstring* log);
 
 } // namespace orvane::demo

@@ -5,7 +5,7 @@
 
 namespace orvane::demo {
 
-bool SaveWindowScreenshot(HWND window, const char* bmpPath)
+bool SaveWindowScreenshot(HWND window, const wchar_t* bmpPath)
 {
     RECT rect = {};
     if (!GetWindowRect(window, &rect))
@@ -40,7 +40,7 @@ bool SaveWindowScreenshot(HWND window, const char* bmpPath)
             file.bfType = 0x4D42; // "BM"
             file.bfOffBits = sizeof file + sizeof header;
             file.bfSize = file.bfOffBits + header.biSizeImage;
-            if (FILE* out = std::fopen(bmpPath, "wb")) {
+            if (FILE* out = _wfopen(bmpPath, L"wb")) {
                 saved = std::fwrite(&file, sizeof file, 1, out) == 1 && std::fwrite(&header, sizeof header, 1, out) == 1 &&
                         std::fwrite(bits, header.biSizeImage, 1, out) == 1;
                 saved = std::fclose(out) == 0 && saved;

@@ -5,6 +5,6 @@
 
 namespace orvane::demo {
 
-bool SaveWindowScreenshot(HWND window, const char* bmpPath);
+bool SaveWindowScreenshot(HWND window, const wchar_t* bmpPath);
 
 } // namespace orvane::demo

@@ -2,7 +2,8 @@
 
 #include <shellapi.h>
 
-#include <cstdio>
+#include <cwchar>
+#include <iterator>
 
 #include "ExtensionIdentity.h"
 #include "Registry.h"
@@ -11,22 +12,11 @@ namespace orvane::demo {
 
 namespace {
 
-std::wstring Widen(const char* text)
+std::wstring HrText(const wchar_t* what, HRESULT hr)
 {
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-    wide.resize(static_cast<std::size_t>(length - 1));
-    return wide;
-}
-
-std::string HrText(const char* what, HRESULT hr)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%s failed (0x%08lX)", what, static_cast<unsigned long>(hr));
-    return text;
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"0x%08lX", static_cast<unsigned long>(hr));
+    return std::wstring(what) + L" failed (" + code + L")";
 }
 
 } // namespace
@@ -34,8 +24,7 @@ std::string HrText(const char* what, HRESULT hr)
 CLSID ExtensionClsid()
 {
     CLSID clsid = {};
-    const std::wstring text = Widen(ExtensionClsidText);
-    CLSIDFromString(text.c_str(), &clsid);
+    CLSIDFromString(ExtensionClsidText, &clsid);
     return clsid;
 }
 
@@ -45,12 +34,11 @@ HRESULT CreateExtension(REFIID iid, void** out)
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
 }
 
-HRESULT ShellDataObject(const char* path, IDataObject** out)
+HRESULT ShellDataObject(const wchar_t* path, IDataObject** out)
 {
     *out = nullptr;
-    const std::wstring wide = Widen(path);
     PIDLIST_ABSOLUTE item = nullptr;
-    HRESULT hr = SHParseDisplayName(wide.c_str(), nullptr, &item, 0, nullptr);
+    HRESULT hr = SHParseDisplayName(path, nullptr, &item, 0, nullptr);
     if (FAILED(hr))
         return hr;
     ComRef<IShellFolder> parent;
@@ -68,7 +56,7 @@ ContextMenuRoad::~ContextMenuRoad()
         DestroyMenu(popup_);
 }
 
-HRESULT ContextMenuRoad::Open(const char* path)
+HRESULT ContextMenuRoad::Open(const wchar_t* path)
 {
     ComRef<IDataObject> data;
     HRESULT hr = ShellDataObject(path, data.put());
@@ -94,13 +82,13 @@ HRESULT ContextMenuRoad::Open(const char* path)
     return S_OK;
 }
 
-std::vector<std::string> ContextMenuRoad::MenuTexts() const
+std::vector<std::wstring> ContextMenuRoad::MenuTexts() const
 {
-    std::vector<std::string> texts;
+    std::vector<std::wstring> texts;
     const int count = popup_ != nullptr ? GetMenuItemCount(popup_) : 0;
     for (int i = 0; i < count; ++i) {
-        char text[TextCapacity] = {};
-        GetMenuStringA(popup_, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        wchar_t text[TextCapacity] = {};
+        GetMenuStringW(popup_, static_cast<UINT>(i), text, static_cast<int>(std::size(text)), MF_BYPOSITION);
         texts.emplace_back(text);
     }
     return texts;
@@ -118,62 +106,63 @@ HRESULT ContextMenuRoad::InvokeChangeIcon(HWND owner)
     return menu_->InvokeCommand(&info);
 }
 
-std::string ShellIcon::Text() const
+std::wstring ShellIcon::Text() const
 {
     if (!Reported)
-        return "(nothing)";
+        return L"(nothing)";
     if (File.empty())
-        return "icon index " + std::to_string(Index);
-    return File + "," + std::to_string(Index);
+        return L"icon index " + std::to_wstring(Index);
+    return File + L"," + std::to_wstring(Index);
 }
 
-ShellIcon ShellIconLocation(const char* path, bool isFolder)
+ShellIcon ShellIconLocation(const wchar_t* path, bool isFolder)
 {
     ShellIcon icon;
-    SHFILEINFOA info = {};
-    if (SHGetFileInfoA(path, 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
+    SHFILEINFOW info = {};
+    if (SHGetFileInfoW(path, 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
         return icon;
     icon.Reported = true;
     icon.Index = info.iIcon;
-    info.szDisplayName[sizeof info.szDisplayName - 1] = '\0';
+    info.szDisplayName[std::size(info.szDisplayName) - 1] = L'\0';
     if (!isFolder)
         icon.File = info.szDisplayName;
     return icon;
 }
 
-std::string FolderIniIcon(const char* folder)
+std::wstring FolderIniIcon(const wchar_t* folder)
 {
-    const std::string ini = std::string(folder) + "\\desktop.ini";
-    char file[MAX_PATH] = {};
-    char index[32] = {};
-    GetPrivateProfileStringA(".ShellClassInfo", "IconFile", "", file, sizeof file, ini.c_str());
-    GetPrivateProfileStringA(".ShellClassInfo", "IconIndex", "0", index, sizeof index, ini.c_str());
-    if (file[0] == '\0')
-        return "(none)";
-    return std::string(file) + "," + index;
+    const std::wstring ini = std::wstring(folder) + L"\\desktop.ini";
+    wchar_t file[MAX_PATH] = {};
+    wchar_t index[32] = {};
+    GetPrivateProfileStringW(L".ShellClassInfo", L"IconFile", L"", file, static_cast<DWORD>(std::size(file)), ini.c_str());
+    GetPrivateProfileStringW(L".ShellClassInfo", L"IconIndex", L"0", index, static_cast<DWORD>(std::size(index)),
+                             ini.c_str());
+    if (file[0] == L'\0')
+        return L"(none)";
+    return std::wstring(file) + L"," + index;
 }
 
-std::string IconHandlerAnswer(const char* path)
+std::wstring IconHandlerAnswer(const wchar_t* path)
 {
     ComRef<IPersistFile> file;
     HRESULT hr = CreateExtension(IID_IPersistFile, file.putVoid());
     if (FAILED(hr))
-        return HrText("CoCreateInstance", hr);
-    hr = file->Load(Widen(path).c_str(), STGM_READ);
+        return HrText(L"CoCreateInstance", hr);
+    hr = file->Load(path, STGM_READ);
     if (FAILED(hr))
-        return HrText("IPersistFile::Load", hr);
-    ComRef<IExtractIconA> extract;
-    hr = file->QueryInterface(IID_IExtractIconA, extract.putVoid());
+        return HrText(L"IPersistFile::Load", hr);
+    ComRef<IExtractIconW> extract;
+    hr = file->QueryInterface(IID_IExtractIconW, extract.putVoid());
     if (FAILED(hr))
-        return HrText("QueryInterface(IExtractIconA)", hr);
-    char location[MAX_PATH] = {};
+        return HrText(L"QueryInterface(IExtractIconW)", hr);
+    wchar_t location[MAX_PATH] = {};
     int index = 0;
     UINT flags = 0;
-    hr = extract->GetIconLocation(0, location, sizeof location, &index, &flags);
+    hr = extract->GetIconLocation(0, location, static_cast<UINT>(std::size(location)), &index, &flags);
     if (FAILED(hr))
-        return HrText("IExtractIconA::GetIconLocation", hr);
-    location[sizeof location - 1] = '\0';
-    return std::string(location) + "," + std::to_string(index);
+        return HrText(L"IExtractIconW::GetIconLocation", hr);
+    location[std::size(location) - 1] = L'\0';
+    return std::wstring(location) + L"," + std::to_wstring(index);
 }
 
 } // namespace orvane::demo

@@ -46,7 +46,7 @@ HRESULT CreateExtension(REFIID iid, void** out);
 
 // SHParseDisplayName + SHBindToParent + IShellFolder::GetUIObjectOf(IID_IDataObject):
 // the data object Explorer hands to IShellExtInit::Initialize for a one-item selection.
-HRESULT ShellDataObject(const char* path, IDataObject** out);
+HRESULT ShellDataObject(const wchar_t* path, IDataObject** out);
 
 // One context menu as Explorer builds it for a selection of one item.
 class ContextMenuRoad {
@@ -58,9 +58,9 @@ public:
 
     // Initialize with the shell's data object, then QueryContextMenu into a new popup
     // menu at position 0 with command ids from FirstCommand.
-    HRESULT Open(const char* path);
+    HRESULT Open(const wchar_t* path);
     // The texts of the items the extension inserted ("" for separators).
-    std::vector<std::string> MenuTexts() const;
+    std::vector<std::wstring> MenuTexts() const;
     // The number of command ids QueryContextMenu reported.
     UINT CommandsUsed() const { return commandsUsed_; }
     // InvokeCommand with command offset 0 ("&Change Icon..."); returns when the dialog closes.
@@ -74,22 +74,23 @@ private:
     UINT commandsUsed_ = 0;
 };
 
-// What the platform's shell reports with SHGetFileInfoA(SHGFI_ICONLOCATION).
+// What the platform's shell reports with SHGetFileInfoW(SHGFI_ICONLOCATION).
 struct ShellIcon {
     bool Reported = false;
-    std::string File; // empty where the shell gives the index alone
+    std::wstring File; // empty where the shell gives the index alone
     int Index = 0;
-    std::string Text() const;
+    std::wstring Text() const;
 };
 // For a folder Wine's shell reports the Desktop.ini icon index but leaves the file text
 // unfilled (whatever the buffer held), so for folders only the index is taken.
-ShellIcon ShellIconLocation(const char* path, bool isFolder);
+ShellIcon ShellIconLocation(const wchar_t* path, bool isFolder);
 
 // The icon a folder's Desktop.ini names ("IconFile,IconIndex"), or "(none)".
-std::string FolderIniIcon(const char* folder);
+std::wstring FolderIniIcon(const wchar_t* folder);
 
 // The icon handler's answer for a file, asked as Explorer asks: IPersistFile::Load,
-// then IExtractIconA::GetIconLocation. "path,index" or a description of the failure.
-std::string IconHandlerAnswer(const char* path);
+// then IExtractIconW::GetIconLocation (the interface Explorer asks for first). "path,index"
+// or a description of the failure.
+std::wstring IconHandlerAnswer(const wchar_t* path);
 
 } // namespace orvane::demo

@@ -1,11 +1,12 @@
 // orvane.exe run as a child process under Wine: its command line, what it refuses, and
 // what it changes, checked in the registry, in Desktop.ini and through what the shell
-// itself reports (SHGetFileInfoA) afterwards.
+// itself reports (SHGetFileInfoW) afterwards.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,45 +19,44 @@
 namespace orvane::test {
 namespace {
 
-constexpr char Vendor[] = "Software\\Brindlewick Software";
-constexpr char FileIcons[] = "Software\\Brindlewick Software\\Orvane\\FileIcons";
-constexpr char DriveIcons[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
-constexpr auto& Clsid = ExtensionClsidText;
+constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
+constexpr wchar_t FileIcons[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t DriveIcons[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+const std::wstring Clsid = ExtensionClsidText;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::optional<std::string> Value(HKEY root, const std::string& path, const char* name = nullptr)
+std::optional<std::wstring> Value(HKEY root, const std::wstring& path, const wchar_t* name = nullptr)
 {
-    std::string text;
+    std::wstring text;
     if (!ReadValue(root, path, name, &text))
         return std::nullopt;
     return text;
 }
 
 // What the platform's shell reports as the icon location of a file.
-std::string ShellIcon(const std::string& path)
+std::wstring ShellIcon(const std::wstring& path)
 {
-    SHFILEINFOA info = {};
-    if (SHGetFileInfoA(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
-        return "";
-    info.szDisplayName[MAX_PATH - 1] = '\0';
-    return std::string(info.szDisplayName) + "," + std::to_string(info.iIcon);
+    SHFILEINFOW info = {};
+    if (SHGetFileInfoW(path.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
+        return L"";
+    info.szDisplayName[std::size(info.szDisplayName) - 1] = L'\0';
+    return std::wstring(info.szDisplayName) + L"," + std::to_wstring(info.iIcon);
 }
 
 // For a folder Wine's shell reports the Desktop.ini icon index but not its file (the
 // text it returns is not filled in), so only the index is compared.
-int ShellFolderIndex(const std::string& folder)
+int ShellFolderIndex(const std::wstring& folder)
 {
-    SHFILEINFOA info = {};
-    if (SHGetFileInfoA(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
+    SHFILEINFOW info = {};
+    if (SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) == 0)
         return -1000;
     return info.iIcon;
 }
 
-std::string IniText(const std::string& folder, const char* key)
+std::wstring IniText(const std::wstring& folder, const wchar_t* key)
 {
-    char text[MAX_PATH] = {};
-    GetPrivateProfileStringA(".ShellClassInfo", key, "", text, sizeof text, (folder + "\\desktop.ini").c_str());
+    wchar_t text[MAX_PATH] = {};
+    GetPrivateProfileStringW(L".ShellClassInfo", key, L"", text, static_cast<DWORD>(std::size(text)),
+                             (folder + L"\\desktop.ini").c_str());
     return text;
 }
 
@@ -65,8 +65,8 @@ std::string IniText(const std::string& folder, const char* key)
 class CliTest : public testing::Test {
 protected:
     CliTest()
-        : ext_(UniqueName(".")), cls_(ext_.substr(1) + "file"), extGuard_(HKEY_CLASSES_ROOT, ext_),
-          clsGuard_(HKEY_CLASSES_ROOT, cls_), icons_(WriteIconFile(dir_.Path() + "\\icons.ico", 4)),
+        : ext_(UniqueName(L".")), cls_(ext_.substr(1) + L"file"), extGuard_(HKEY_CLASSES_ROOT, ext_),
+          clsGuard_(HKEY_CLASSES_ROOT, cls_), icons_(WriteIconFile(dir_.Path() + L"\\icons.ico", 4)),
           library_(SystemLibrary())
     {
         // The prefix may hold Orvane's own tables from using it (scripts/run.sh installs
@@ -75,27 +75,27 @@ protected:
     }
 
     // An icon library with many icons: the system's shell32.dll, by its full path.
-    static std::string SystemLibrary()
+    static std::wstring SystemLibrary()
     {
-        char system[MAX_PATH] = {};
-        GetSystemDirectoryA(system, sizeof system);
-        return std::string(system) + "\\shell32.dll";
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
+        return std::wstring(system) + L"\\shell32.dll";
     }
 
     // Registers the test's type as the shell knows it: extension -> class -> DefaultIcon.
-    void RegisterType(const std::string& defaultIcon)
+    void RegisterType(const std::wstring& defaultIcon)
     {
         ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, cls_));
-        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + "\\DefaultIcon", nullptr, defaultIcon));
+        ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + L"\\DefaultIcon", nullptr, defaultIcon));
     }
     // Icon `index` of the library; icons_ is one icon (of four image sizes).
-    std::string Icon(int index) const { return library_ + "," + std::to_string(index); }
-    int LibraryCount() const { return static_cast<int>(ExtractIconExA(library_.c_str(), -1, nullptr, nullptr, 0)); }
-    std::string DefaultIcon(const char* name = nullptr) const
+    std::wstring Icon(int index) const { return library_ + L"," + std::to_wstring(index); }
+    int LibraryCount() const { return static_cast<int>(ExtractIconExW(library_.c_str(), -1, nullptr, nullptr, 0)); }
+    std::wstring DefaultIcon(const wchar_t* name = nullptr) const
     {
-        return Value(HKEY_CLASSES_ROOT, cls_ + "\\DefaultIcon", name).value_or("(missing)");
+        return Value(HKEY_CLASSES_ROOT, cls_ + L"\\DefaultIcon", name).value_or(L"(missing)");
     }
-    std::optional<std::string> FileEntry(const std::string& file) const
+    std::optional<std::wstring> FileEntry(const std::wstring& file) const
     {
         return Value(HKEY_LOCAL_MACHINE, FileIcons, file.c_str());
     }
@@ -103,146 +103,146 @@ protected:
     KeyGuard vendorMachine_{HKEY_LOCAL_MACHINE, Vendor};
     KeyGuard vendorUser_{HKEY_CURRENT_USER, Vendor};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIcons};
-    KeyGuard folderClass_{HKEY_CLASSES_ROOT, "Folder"};
-    std::string ext_;
-    std::string cls_;
+    KeyGuard folderClass_{HKEY_CLASSES_ROOT, L"Folder"};
+    std::wstring ext_;
+    std::wstring cls_;
     KeyGuard extGuard_;
     KeyGuard clsGuard_;
     TempDir dir_;
-    std::string icons_;
-    std::string library_;
+    std::wstring icons_;
+    std::wstring library_;
 };
 
 TEST_F(CliTest, HelpPrintsUsageAndSucceeds)
 {
-    for (const char* help : {"--help", "-h", "/?"}) {
+    for (const wchar_t* help : {L"--help", L"-h", L"/?"}) {
         const ToolRun run = RunTool({help});
         EXPECT_EQ(0u, run.ExitCode) << help;
-        EXPECT_TRUE(Contains(run.Out, "orvane set SOURCE[,INDEX] PATH... [--all-of-type]")) << run.Out;
-        EXPECT_TRUE(Contains(run.Out, "orvane remove-all")) << run.Out;
-        EXPECT_EQ("", run.Err);
+        EXPECT_TRUE(Contains(run.Out, L"orvane set SOURCE[,INDEX] PATH... [--all-of-type]")) << run.Out;
+        EXPECT_TRUE(Contains(run.Out, L"orvane remove-all")) << run.Out;
+        EXPECT_EQ(L"", run.Err);
     }
 }
 
 TEST_F(CliTest, CommandLinesNotUnderstoodExitWithTwoAndUsageOnStandardError)
 {
-    const std::string folder = dir_.MakeFolder("f");
-    const std::vector<std::vector<std::string>> lines = {
+    const std::wstring folder = dir_.MakeFolder(L"f");
+    const std::vector<std::vector<std::wstring>> lines = {
         {},
-        {"bogus"},
-        {"SET", icons_, folder},
-        {"show"},
-        {"restore", "--all-of-type"},
-        {"set"},
-        {"set", icons_},
-        {"show", "--frobnicate", folder},
-        {"remove-all", folder},
+        {L"bogus"},
+        {L"SET", icons_, folder},
+        {L"show"},
+        {L"restore", L"--all-of-type"},
+        {L"set"},
+        {L"set", icons_},
+        {L"show", L"--frobnicate", folder},
+        {L"remove-all", folder},
     };
     for (const auto& line : lines) {
         const ToolRun run = RunTool(line);
-        std::string shown;
+        std::wstring shown;
         for (const auto& arg : line)
-            shown += arg + " ";
+            shown += arg + L" ";
         EXPECT_EQ(2u, run.ExitCode) << shown;
-        EXPECT_TRUE(Contains(run.Err, "Usage:")) << shown << run.Err;
-        EXPECT_EQ("", run.Out) << shown;
+        EXPECT_TRUE(Contains(run.Err, L"Usage:")) << shown << run.Err;
+        EXPECT_EQ(L"", run.Out) << shown;
     }
-    EXPECT_EQ("", IniText(folder, "IconFile"));
+    EXPECT_EQ(L"", IniText(folder, L"IconFile"));
 }
 
 // Each bad input gets a message on standard error, exit code 1, and nothing written for
 // its target: no per-file entry, no class, no Desktop.ini.
 TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
 {
-    const std::string file = dir_.MakeFile("a" + ext_);
-    const std::string folder = dir_.MakeFolder("folder");
-    const std::string text = dir_.MakeFile("notes.txt", "no icons in here");
-    const std::string empty = dir_.MakeFile("empty.ico", "");
-    const std::string broken = dir_.MakeFile("broken.ico", std::string("\0\0\1\0\5\0", 6));
-    const std::string noExtension = dir_.MakeFile("README");
-    const std::string dotOnly = dir_.MakeFile("trailing.");
-    const std::string longPath = dir_.Path() + "\\" + std::string(280, 'x') + ext_;
-    const std::string longSource = dir_.Path() + "\\" + std::string(270, 'y') + ".ico";
+    const std::wstring file = dir_.MakeFile(L"a" + ext_);
+    const std::wstring folder = dir_.MakeFolder(L"folder");
+    const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons in here");
+    const std::wstring empty = dir_.MakeFile(L"empty.ico", "");
+    const std::wstring broken = dir_.MakeFile(L"broken.ico", std::string("\0\0\1\0\5\0", 6));
+    const std::wstring noExtension = dir_.MakeFile(L"README");
+    const std::wstring dotOnly = dir_.MakeFile(L"trailing.");
+    const std::wstring longPath = dir_.Path() + L"\\" + std::wstring(280, L'x') + ext_;
+    const std::wstring longSource = dir_.Path() + L"\\" + std::wstring(270, L'y') + L".ico";
 
     struct Case {
         const char* what;
-        std::vector<std::string> args;
-        std::string message;
+        std::vector<std::wstring> args;
+        std::wstring message;
     };
     const std::vector<Case> cases = {
-        {"missing target", {"set", Icon(1), dir_.Path() + "\\missing" + ext_}, "no such file"},
-        {"missing folder", {"set", Icon(1), dir_.Path() + "\\gone\\"}, "no such file"},
-        {"source that is text", {"set", text, file}, "holds no icons"},
-        {"empty source", {"set", empty, file}, "holds no icons"},
-        {"icon file that claims icons it lacks", {"set", broken + ",0", folder}, "icon 0 cannot be read"},
-        {"resource id the library lacks", {"set", Icon(-31999), folder}, "icon -31999 cannot be read"},
-        {"missing source", {"set", dir_.Path() + "\\none.ico,0", file}, "not found"},
-        {"index one past an icon file", {"set", icons_ + ",1", file}, "holds 1 icons; index 1 is beyond them"},
-        {"index one past a library", {"set", Icon(LibraryCount()), folder},
-         "index " + std::to_string(LibraryCount()) + " is beyond them"},
-        {"index far beyond", {"set", Icon(100000), folder}, "index 100000 is beyond them"},
-        {"index beyond 32 bits", {"set", icons_ + ",4294967296", file}, "out of range"},
-        {"file without extension", {"set", Icon(1), noExtension}, "has no extension"},
-        {"file name ending in a dot", {"set", Icon(1), dotOnly}, "has no extension"},
-        {"type of a file without extension", {"set", Icon(1), noExtension, "--all-of-type"}, "has no extension"},
-        {"target path too long", {"set", Icon(1), longPath}, "too long"},
-        {"source path too long", {"set", longSource + ",0", file}, "too long"},
-        {"restore of a missing target", {"restore", dir_.Path() + "\\missing" + ext_}, "no such file"},
-        {"show of a missing target", {"show", dir_.Path() + "\\missing"}, "no such file"},
+        {"missing target", {L"set", Icon(1), dir_.Path() + L"\\missing" + ext_}, L"no such file"},
+        {"missing folder", {L"set", Icon(1), dir_.Path() + L"\\gone\\"}, L"no such file"},
+        {"source that is text", {L"set", text, file}, L"holds no icons"},
+        {"empty source", {L"set", empty, file}, L"holds no icons"},
+        {"icon file that claims icons it lacks", {L"set", broken + L",0", folder}, L"icon 0 cannot be read"},
+        {"resource id the library lacks", {L"set", Icon(-31999), folder}, L"icon -31999 cannot be read"},
+        {"missing source", {L"set", dir_.Path() + L"\\none.ico,0", file}, L"not found"},
+        {"index one past an icon file", {L"set", icons_ + L",1", file}, L"holds 1 icons; index 1 is beyond them"},
+        {"index one past a library", {L"set", Icon(LibraryCount()), folder},
+         L"index " + std::to_wstring(LibraryCount()) + L" is beyond them"},
+        {"index far beyond", {L"set", Icon(100000), folder}, L"index 100000 is beyond them"},
+        {"index beyond 32 bits", {L"set", icons_ + L",4294967296", file}, L"out of range"},
+        {"file without extension", {L"set", Icon(1), noExtension}, L"has no extension"},
+        {"file name ending in a dot", {L"set", Icon(1), dotOnly}, L"has no extension"},
+        {"type of a file without extension", {L"set", Icon(1), noExtension, L"--all-of-type"}, L"has no extension"},
+        {"target path too long", {L"set", Icon(1), longPath}, L"too long"},
+        {"source path too long", {L"set", longSource + L",0", file}, L"too long"},
+        {"restore of a missing target", {L"restore", dir_.Path() + L"\\missing" + ext_}, L"no such file"},
+        {"show of a missing target", {L"show", dir_.Path() + L"\\missing"}, L"no such file"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);
         EXPECT_EQ(1u, run.ExitCode) << c.what << "\n" << run.Out << run.Err;
         EXPECT_TRUE(Contains(run.Err, c.message)) << c.what << ": " << run.Err;
-        EXPECT_TRUE(Contains(run.Err, "orvane: ")) << c.what;
+        EXPECT_TRUE(Contains(run.Err, L"orvane: ")) << c.what;
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, FileIcons)) << c.what;
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ext_)) << c.what;
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_)) << c.what;
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "READMEfile")) << c.what;
-        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((folder + "\\desktop.ini").c_str())) << c.what;
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"READMEfile")) << c.what;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\desktop.ini").c_str())) << c.what;
     }
 }
 
 TEST_F(CliTest, TheLastIconOfASourceAndNegativeResourceIdsAreAccepted)
 {
-    const std::string folder = dir_.MakeFolder("folder");
+    const std::wstring folder = dir_.MakeFolder(L"folder");
     const int last = LibraryCount() - 1;
     ASSERT_GT(last, 0);
-    ToolRun run = RunTool({"set", Icon(last), folder});
+    ToolRun run = RunTool({L"set", Icon(last), folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(library_, IniText(folder, "IconFile"));
-    EXPECT_EQ(std::to_string(last), IniText(folder, "IconIndex"));
+    EXPECT_EQ(library_, IniText(folder, L"IconFile"));
+    EXPECT_EQ(std::to_wstring(last), IniText(folder, L"IconIndex"));
 
-    run = RunTool({"set", icons_, folder});
+    run = RunTool({L"set", icons_, folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(icons_, IniText(folder, "IconFile"));
-    EXPECT_EQ("0", IniText(folder, "IconIndex"));
+    EXPECT_EQ(icons_, IniText(folder, L"IconFile"));
+    EXPECT_EQ(L"0", IniText(folder, L"IconIndex"));
 
-    run = RunTool({"set", "shell32.dll,-16", folder});
+    run = RunTool({L"set", L"shell32.dll,-16", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("-16", IniText(folder, "IconIndex"));
+    EXPECT_EQ(L"-16", IniText(folder, L"IconIndex"));
     // A source found along the search path is stored with its full path.
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof system);
-    EXPECT_EQ(0, lstrcmpiA((std::string(system) + "\\shell32.dll").c_str(), IniText(folder, "IconFile").c_str()));
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
+    EXPECT_EQ(0, lstrcmpiW((std::wstring(system) + L"\\shell32.dll").c_str(), IniText(folder, L"IconFile").c_str()));
 }
 
 TEST_F(CliTest, ACommaInTheSourcePathIsNotTakenForAnIndex)
 {
-    const std::string source = WriteIconFile(dir_.MakeFolder("a,1") + "\\x,2.ico", 2);
-    const std::string folder = dir_.MakeFolder("folder");
-    ToolRun run = RunTool({"set", source, folder});
+    const std::wstring source = WriteIconFile(dir_.MakeFolder(L"a,1") + L"\\x,2.ico", 2);
+    const std::wstring folder = dir_.MakeFolder(L"folder");
+    ToolRun run = RunTool({L"set", source, folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(source, IniText(folder, "IconFile"));
-    EXPECT_EQ("0", IniText(folder, "IconIndex"));
+    EXPECT_EQ(source, IniText(folder, L"IconFile"));
+    EXPECT_EQ(L"0", IniText(folder, L"IconIndex"));
 
     // Only the last comma, followed by a whole number, splits off the index.
-    run = RunTool({"set", source + ",1", folder});
+    run = RunTool({L"set", source + L",1", folder});
     EXPECT_EQ(1u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Err, "icon source " + source + " holds 1 icons; index 1 is beyond")) << run.Err;
-    run = RunTool({"set", source + ",0", folder});
+    EXPECT_TRUE(Contains(run.Err, L"icon source " + source + L" holds 1 icons; index 1 is beyond")) << run.Err;
+    run = RunTool({L"set", source + L",0", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(source, IniText(folder, "IconFile"));
+    EXPECT_EQ(source, IniText(folder, L"IconFile"));
 }
 
 // Explorer hands over full paths with long names and no trailing "\\"; relative and
@@ -250,185 +250,193 @@ TEST_F(CliTest, ACommaInTheSourcePathIsNotTakenForAnIndex)
 // find them.
 TEST_F(CliTest, PathsAreStoredAsExplorerNamesThem)
 {
-    RegisterType("shell32.dll,1");
-    const std::string folder = dir_.MakeFolder("Long Folder Name");
-    const std::string file = dir_.MakeFile("Long Folder Name\\report file" + ext_);
+    RegisterType(L"shell32.dll,1");
+    const std::wstring folder = dir_.MakeFolder(L"Long Folder Name");
+    const std::wstring file = dir_.MakeFile(L"Long Folder Name\\report file" + ext_);
 
-    ToolRun run = RunTool({"set", Icon(1), "Long Folder Name\\", "Long Folder Name\\report file" + ext_}, dir_.Path());
+    ToolRun run =
+        RunTool({L"set", Icon(1), L"Long Folder Name\\", L"Long Folder Name\\report file" + ext_}, dir_.Path());
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, folder + ": Folder icon set to")) << run.Out;
-    EXPECT_EQ(Icon(1) + "," + cls_, FileEntry(file).value_or("(none)"));
+    EXPECT_TRUE(Contains(run.Out, folder + L": Folder icon set to")) << run.Out;
+    EXPECT_EQ(Icon(1) + L"," + cls_, FileEntry(file).value_or(L"(none)"));
 
-    char shortName[MAX_PATH] = {};
-    ASSERT_NE(0u, GetShortPathNameA(folder.c_str(), shortName, sizeof shortName));
-    run = RunTool({"set", Icon(2), std::string(shortName) + "\\"});
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortName, static_cast<DWORD>(std::size(shortName))));
+    run = RunTool({L"set", Icon(2), std::wstring(shortName) + L"\\"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(Icon(1), Value(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons",
-                             folder.c_str()).value_or("(none)"));
-    run = RunTool({"restore", "report file" + ext_}, folder);
+    EXPECT_EQ(Icon(1), Value(HKEY_LOCAL_MACHINE, L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons",
+                             folder.c_str()).value_or(L"(none)"));
+    run = RunTool({L"restore", L"report file" + ext_}, folder);
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_FALSE(FileEntry(file));
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
 }
 
 TEST_F(CliTest, OneBadTargetAmongSeveralFailsAloneAndTheOthersProceed)
 {
-    RegisterType("shell32.dll,1");
-    const std::string folder = dir_.MakeFolder("folder");
-    const std::string file = dir_.MakeFile("a" + ext_);
-    const std::string missing = dir_.Path() + "\\missing" + ext_;
-    const std::string noExtension = dir_.MakeFile("README");
+    RegisterType(L"shell32.dll,1");
+    const std::wstring folder = dir_.MakeFolder(L"folder");
+    const std::wstring file = dir_.MakeFile(L"a" + ext_);
+    const std::wstring missing = dir_.Path() + L"\\missing" + ext_;
+    const std::wstring noExtension = dir_.MakeFile(L"README");
 
-    const ToolRun run = RunTool({"set", Icon(2), folder, missing, file, noExtension});
+    const ToolRun run = RunTool({L"set", Icon(2), folder, missing, file, noExtension});
     EXPECT_EQ(1u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Err, missing + ": no such file")) << run.Err;
-    EXPECT_TRUE(Contains(run.Err, noExtension + ": has no extension")) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, folder + ": Folder icon set to " + Icon(2))) << run.Out;
-    EXPECT_TRUE(Contains(run.Out, file + ": File icon set to " + Icon(2))) << run.Out;
+    EXPECT_TRUE(Contains(run.Err, missing + L": no such file")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, noExtension + L": has no extension")) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, folder + L": Folder icon set to " + Icon(2))) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, file + L": File icon set to " + Icon(2))) << run.Out;
 
     EXPECT_EQ(2, ShellFolderIndex(folder));
-    EXPECT_EQ(Icon(2) + "," + cls_, FileEntry(file).value_or("(none)"));
+    EXPECT_EQ(Icon(2) + L"," + cls_, FileEntry(file).value_or(L"(none)"));
     EXPECT_FALSE(FileEntry(missing));
     EXPECT_FALSE(FileEntry(noExtension));
 }
 
 TEST_F(CliTest, FolderSetShowRestoreAsTheShellSeesIt)
 {
-    const std::string folder = dir_.MakeFolder("My Folder");
+    const std::wstring folder = dir_.MakeFolder(L"My Folder");
     // A folder with no icon of its own and no Folder class icon: nothing to go back to.
-    test::DeleteKeyTree(HKEY_CLASSES_ROOT, "Folder\\DefaultIcon");
-    ToolRun run = RunTool({"set", Icon(1), folder});
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Folder\\DefaultIcon");
+    ToolRun run = RunTool({L"set", Icon(1), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(1, ShellFolderIndex(folder));
-    run = RunTool({"show", folder});
+    run = RunTool({L"show", folder});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_EQ(folder + "\n  kind:   Folder\n  icon:   " + Icon(1) + "\n  backup: no\n", run.Out);
+    // No backup says which scope's change this was: the folder had no icon to keep.
+    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(1) + L"\n  scope:  (not set)\n  backup: no\n", run.Out);
 
     // The second change keeps the first icon as the backup, and restore returns to it.
-    run = RunTool({"set", Icon(3), folder});
+    run = RunTool({L"set", Icon(3), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(3, ShellFolderIndex(folder));
-    run = RunTool({"show", folder});
-    EXPECT_EQ(folder + "\n  kind:   Folder\n  icon:   " + Icon(3) + "\n  backup: yes\n", run.Out);
+    run = RunTool({L"show", folder});
+    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(3) + L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
-    run = RunTool({"restore", folder});
+    run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, folder + ": Folder icon restored")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, folder + L": Folder icon restored")) << run.Out;
     EXPECT_EQ(1, ShellFolderIndex(folder));
-    EXPECT_EQ(library_, IniText(folder, "IconFile"));
-    EXPECT_EQ("1", IniText(folder, "IconIndex"));
+    EXPECT_EQ(library_, IniText(folder, L"IconFile"));
+    EXPECT_EQ(L"1", IniText(folder, L"IconIndex"));
 
-    run = RunTool({"restore", folder});
+    run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Out, "nothing to restore")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
     EXPECT_EQ(1, ShellFolderIndex(folder));
 }
 
 TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
 {
     // Windows gives the Folder class an icon; the first change backs it up.
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, "Folder\\DefaultIcon", nullptr, "shell32.dll,3"));
-    const std::string folder = dir_.MakeFolder("plain");
-    ToolRun run = RunTool({"set", Icon(2), folder});
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, L"Folder\\DefaultIcon", nullptr, L"shell32.dll,3"));
+    const std::wstring folder = dir_.MakeFolder(L"plain");
+    ToolRun run = RunTool({L"set", Icon(2), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(2, ShellFolderIndex(folder));
-    run = RunTool({"show", folder});
-    EXPECT_TRUE(Contains(run.Out, "backup: yes")) << run.Out;
+    run = RunTool({L"show", folder});
+    EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
 
-    run = RunTool({"restore", folder});
+    run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("shell32.dll", IniText(folder, "IconFile"));
-    EXPECT_EQ("3", IniText(folder, "IconIndex"));
+    EXPECT_EQ(L"shell32.dll", IniText(folder, L"IconFile"));
+    EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
     EXPECT_EQ(3, ShellFolderIndex(folder));
 }
 
 TEST_F(CliTest, SingleFileSetShowRestore)
 {
-    RegisterType("shell32.dll,1");
-    const std::string file = dir_.MakeFile("report" + ext_);
-    const std::string sibling = dir_.MakeFile("other" + ext_);
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"report" + ext_);
+    const std::wstring sibling = dir_.MakeFile(L"other" + ext_);
 
-    ToolRun run = RunTool({"show", file});
-    EXPECT_EQ(file + "\n  kind:   File\n  class:  " + cls_ + "\n  icon:   shell32.dll,1\n  backup: no\n", run.Out);
+    ToolRun run = RunTool({L"show", file});
+    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   shell32.dll,1\n  scope:  (not set)\n  backup: no\n",
+              run.Out);
 
-    run = RunTool({"set", Icon(2), file});
+    run = RunTool({L"set", Icon(2), file});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(Icon(2) + "," + cls_, FileEntry(file).value_or("(none)"));
+    EXPECT_EQ(Icon(2) + L"," + cls_, FileEntry(file).value_or(L"(none)"));
     // The class now asks this extension for each file's icon.
-    EXPECT_EQ("%1", DefaultIcon());
-    EXPECT_EQ(Clsid, Value(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler").value_or(""));
+    EXPECT_EQ(L"%1", DefaultIcon());
+    EXPECT_EQ(Clsid, Value(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler").value_or(L""));
     EXPECT_FALSE(FileEntry(sibling));
 
-    run = RunTool({"show", file});
-    EXPECT_EQ(file + "\n  kind:   File\n  class:  " + cls_ + "\n  icon:   " + Icon(2) + "\n  backup: yes\n", run.Out);
+    run = RunTool({L"show", file});
+    EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   " + Icon(2) +
+                  L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
-    run = RunTool({"restore", file});
+    run = RunTool({L"restore", file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, file + ": File icon restored")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, file + L": File icon restored")) << run.Out;
     EXPECT_FALSE(FileEntry(file));
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler"));
-    EXPECT_EQ("shell32.dll,1", ShellIcon(file));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler"));
+    EXPECT_EQ(L"shell32.dll,1", ShellIcon(file));
 
-    run = RunTool({"restore", file});
+    run = RunTool({L"restore", file});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Out, "nothing to restore")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
 }
 
 TEST_F(CliTest, SingleFileRestoreRefusesWhenAnotherHandlerTookTheClassOver)
 {
-    RegisterType("shell32.dll,1");
-    const std::string file = dir_.MakeFile("report" + ext_);
-    ASSERT_EQ(0u, RunTool({"set", Icon(2), file}).ExitCode);
-    const char other[] = "{00000000-1111-2222-3333-444444444444}";
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler", nullptr, other));
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"report" + ext_);
+    ASSERT_EQ(0u, RunTool({L"set", Icon(2), file}).ExitCode);
+    const wchar_t other[] = L"{00000000-1111-2222-3333-444444444444}";
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler", nullptr, other));
 
-    const ToolRun run = RunTool({"restore", file});
+    const ToolRun run = RunTool({L"restore", file});
     EXPECT_EQ(1u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Err, "no longer Orvane")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, L"no longer Orvane")) << run.Err;
     EXPECT_TRUE(FileEntry(file));
-    EXPECT_EQ(other, Value(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler").value_or(""));
+    EXPECT_EQ(other, Value(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler").value_or(L""));
 }
 
 TEST_F(CliTest, AllFilesOfATypeSetShowRestoreAsTheShellSeesIt)
 {
-    RegisterType("shell32.dll,1");
-    const std::string file = dir_.MakeFile("report" + ext_);
-    const std::string sibling = dir_.MakeFile("other" + ext_);
-    EXPECT_EQ("shell32.dll,1", ShellIcon(sibling));
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"report" + ext_);
+    const std::wstring sibling = dir_.MakeFile(L"other" + ext_);
+    EXPECT_EQ(L"shell32.dll,1", ShellIcon(sibling));
 
-    ToolRun run = RunTool({"set", "--all-of-type", Icon(3), file});
+    ToolRun run = RunTool({L"set", L"--all-of-type", Icon(3), file});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, file + ": Type icon set to " + Icon(3))) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, file + L": Type icon set to " + Icon(3))) << run.Out;
     EXPECT_EQ(Icon(3), DefaultIcon());
-    EXPECT_EQ("shell32.dll,1", DefaultIcon("BAKIconInfo"));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon(L"BAKIconInfo"));
     EXPECT_FALSE(FileEntry(file));
     EXPECT_EQ(Icon(3), ShellIcon(sibling));
 
-    run = RunTool({"show", "--all-of-type", file});
-    EXPECT_EQ(file + "\n  kind:   Type\n  class:  " + cls_ + "\n  icon:   " + Icon(3) + "\n  backup: yes\n", run.Out);
+    run = RunTool({L"show", L"--all-of-type", file});
+    EXPECT_EQ(file + L"\n  kind:   Type\n  class:  " + cls_ + L"\n  icon:   " + Icon(3) +
+                  L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
     // A second change keeps the first backup.
-    ASSERT_EQ(0u, RunTool({"set", Icon(0), file, "--all-of-type"}).ExitCode);
-    EXPECT_EQ("shell32.dll,1", DefaultIcon("BAKIconInfo"));
+    ASSERT_EQ(0u, RunTool({L"set", Icon(0), file, L"--all-of-type"}).ExitCode);
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon(L"BAKIconInfo"));
 
-    run = RunTool({"restore", "--all-of-type", sibling});
+    run = RunTool({L"restore", L"--all-of-type", sibling});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
-    EXPECT_EQ("(missing)", DefaultIcon("BAKIconInfo"));
-    EXPECT_EQ("shell32.dll,1", ShellIcon(file));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"(missing)", DefaultIcon(L"BAKIconInfo"));
+    EXPECT_EQ(L"shell32.dll,1", ShellIcon(file));
 
-    run = RunTool({"restore", "--all-of-type", file});
+    run = RunTool({L"restore", L"--all-of-type", file});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Out, "nothing to restore")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
 }
 
 TEST_F(CliTest, ATypeWithoutAnyIconGetsItsClassAndIcon)
 {
-    const std::string file = dir_.MakeFile("new" + ext_);
-    const ToolRun run = RunTool({"set", Icon(1), file, "--all-of-type"});
+    const std::wstring file = dir_.MakeFile(L"new" + ext_);
+    const ToolRun run = RunTool({L"set", Icon(1), file, L"--all-of-type"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(cls_, Value(HKEY_CLASSES_ROOT, ext_).value_or(""));
+    EXPECT_EQ(cls_, Value(HKEY_CLASSES_ROOT, ext_).value_or(L""));
     EXPECT_EQ(Icon(1), DefaultIcon());
     EXPECT_EQ(Icon(1), ShellIcon(file));
 }
@@ -437,112 +445,122 @@ TEST_F(CliTest, HostileTypeDataIsShownAsNoIconAndReplacedCleanly)
 {
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, cls_));
     const std::string unterminated(1000, 'A');
-    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, cls_ + "\\DefaultIcon", nullptr, REG_BINARY, unterminated.data(),
+    ASSERT_TRUE(WriteValue(HKEY_CLASSES_ROOT, cls_ + L"\\DefaultIcon", nullptr, REG_BINARY, unterminated.data(),
                            static_cast<DWORD>(unterminated.size())));
-    const std::string file = dir_.MakeFile("odd" + ext_);
+    const std::wstring file = dir_.MakeFile(L"odd" + ext_);
 
-    ToolRun run = RunTool({"show", file, "--all-of-type"});
+    ToolRun run = RunTool({L"show", file, L"--all-of-type"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(file + "\n  kind:   Type\n  icon:   (none)\n  backup: no\n", run.Out);
+    EXPECT_EQ(file + L"\n  kind:   Type\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n", run.Out);
 
-    run = RunTool({"set", "--all-of-type", Icon(4), file});
+    run = RunTool({L"set", L"--all-of-type", Icon(4), file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(Icon(4), DefaultIcon());
     EXPECT_EQ(Icon(4), ShellIcon(file));
 }
 
+// A file without an extension has no type whose icon it could show or take.
+TEST_F(CliTest, AFileWithoutAnExtensionIsShownWithNoIconSet)
+{
+    const std::wstring file = dir_.MakeFile(L"README");
+    const ToolRun run = RunTool({L"show", file});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(file + L"\n  kind:   File (no extension)\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n", run.Out);
+    EXPECT_EQ(L"", run.Err);
+}
+
 TEST_F(CliTest, ACurVerCycleEndsAndTheTypeStillGetsItsIcon)
 {
-    const std::string second = cls_ + "2";
+    const std::wstring second = cls_ + L"2";
     KeyGuard secondGuard(HKEY_CLASSES_ROOT, second);
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, cls_));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + "\\CurVer", nullptr, second));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, second + "\\CurVer", nullptr, cls_));
-    const std::string file = dir_.MakeFile("loop" + ext_);
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls_ + L"\\CurVer", nullptr, second));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, second + L"\\CurVer", nullptr, cls_));
+    const std::wstring file = dir_.MakeFile(L"loop" + ext_);
 
-    ToolRun run = RunTool({"show", file});
+    ToolRun run = RunTool({L"show", file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, "icon:   (none)")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"icon:   (none)")) << run.Out;
 
-    run = RunTool({"set", "--all-of-type", Icon(6), file});
+    run = RunTool({L"set", L"--all-of-type", Icon(6), file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    run = RunTool({"show", "--all-of-type", file});
-    EXPECT_TRUE(Contains(run.Out, "icon:   " + Icon(6))) << run.Out;
+    run = RunTool({L"show", L"--all-of-type", file});
+    EXPECT_TRUE(Contains(run.Out, L"icon:   " + Icon(6))) << run.Out;
 }
 
 TEST_F(CliTest, AFileWithTheLongestPathGetsItsOwnIcon)
 {
-    RegisterType("shell32.dll,1");
-    std::string name = "n";
+    RegisterType(L"shell32.dll,1");
+    std::wstring name = L"n";
     const std::size_t used = dir_.Path().size() + 1 + ext_.size();
     ASSERT_LT(used, 259u);
-    name.append(259 - used - 1, 'x');
-    const std::string file = dir_.MakeFile(name + ext_);
+    name.append(259 - used - 1, L'x');
+    const std::wstring file = dir_.MakeFile(name + ext_);
     ASSERT_EQ(259u, file.size());
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(file.c_str()));
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
 
-    ToolRun run = RunTool({"set", Icon(2), file});
+    ToolRun run = RunTool({L"set", Icon(2), file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(Icon(2) + "," + cls_, FileEntry(file).value_or("(none)"));
-    run = RunTool({"restore", file});
+    EXPECT_EQ(Icon(2) + L"," + cls_, FileEntry(file).value_or(L"(none)"));
+    run = RunTool({L"restore", file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_FALSE(FileEntry(file));
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
 }
 
 TEST_F(CliTest, DriveSetShowRestore)
 {
-    const std::string drive = "C:\\";
-    ToolRun run = RunTool({"set", Icon(2), drive});
+    const std::wstring drive = L"C:\\";
+    ToolRun run = RunTool({L"set", Icon(2), drive});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(Contains(run.Out, "C:\\: Drive icon set to " + Icon(2))) << run.Out;
-    EXPECT_EQ(Icon(2), Value(HKEY_LOCAL_MACHINE, std::string(DriveIcons) + "\\C\\DefaultIcon").value_or(""));
+    EXPECT_TRUE(Contains(run.Out, L"C:\\: Drive icon set to " + Icon(2))) << run.Out;
+    EXPECT_EQ(Icon(2), Value(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon").value_or(L""));
 
-    run = RunTool({"show", drive});
-    EXPECT_EQ("C:\\\n  kind:   Drive\n  icon:   " + Icon(2) + "\n  backup: yes\n", run.Out);
+    run = RunTool({L"show", drive});
+    EXPECT_EQ(L"C:\\\n  kind:   Drive\n  icon:   " + Icon(2) + L"\n  scope:  for all users\n  backup: yes\n", run.Out);
 
-    run = RunTool({"restore", drive});
+    run = RunTool({L"restore", drive});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::string(DriveIcons) + "\\C\\DefaultIcon"));
-    run = RunTool({"show", drive});
-    EXPECT_TRUE(Contains(run.Out, "backup: no")) << run.Out;
-    run = RunTool({"restore", drive});
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
+    run = RunTool({L"show", drive});
+    EXPECT_TRUE(Contains(run.Out, L"backup: no")) << run.Out;
+    run = RunTool({L"restore", drive});
     EXPECT_EQ(0u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Out, "nothing to restore")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
 }
 
 TEST_F(CliTest, ARefusedTypeWriteReportsAccessDeniedAndChangesNothing)
 {
-    RegisterType("shell32.dll,1");
-    const std::string file = dir_.MakeFile("locked" + ext_);
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"locked" + ext_);
     {
-        ReadOnlyKey locked(HKEY_CLASSES_ROOT, cls_ + "\\DefaultIcon");
+        ReadOnlyKey locked(HKEY_CLASSES_ROOT, cls_ + L"\\DefaultIcon");
         ASSERT_TRUE(locked.Applied());
-        const ToolRun run = RunTool({"set", "--all-of-type", Icon(1), file});
+        const ToolRun run = RunTool({L"set", L"--all-of-type", Icon(1), file});
         EXPECT_EQ(1u, run.ExitCode);
-        EXPECT_TRUE(Contains(run.Err, file + ": access denied")) << run.Err;
-        EXPECT_TRUE(Contains(run.Err, "administrator")) << run.Err;
-        EXPECT_FALSE(Contains(run.Out, "icon set")) << run.Out;
+        EXPECT_TRUE(Contains(run.Err, file + L": access denied")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, L"administrator")) << run.Err;
+        EXPECT_FALSE(Contains(run.Out, L"icon set")) << run.Out;
     }
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
-    EXPECT_EQ("(missing)", DefaultIcon("BAKIconInfo"));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"(missing)", DefaultIcon(L"BAKIconInfo"));
 }
 
 TEST_F(CliTest, ARefusedPerFileTableReportsAccessDeniedAndInstallsNoHandler)
 {
-    RegisterType("shell32.dll,1");
-    const std::string file = dir_.MakeFile("locked" + ext_);
-    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIcons, "placeholder", "x"));
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"locked" + ext_);
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, FileIcons, L"placeholder", L"x"));
     {
         ReadOnlyKey locked(HKEY_LOCAL_MACHINE, FileIcons);
         ASSERT_TRUE(locked.Applied());
-        const ToolRun run = RunTool({"set", Icon(1), file});
+        const ToolRun run = RunTool({L"set", Icon(1), file});
         EXPECT_EQ(1u, run.ExitCode);
-        EXPECT_TRUE(Contains(run.Err, file + ": access denied")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, file + L": access denied")) << run.Err;
     }
     EXPECT_FALSE(FileEntry(file));
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler"));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler"));
 }
 
 // Guards every class of the prefix on which Orvane is installed as icon handler (as
@@ -551,17 +569,17 @@ std::vector<std::unique_ptr<KeyGuard>> GuardHandlerClasses()
 {
     std::vector<std::unique_ptr<KeyGuard>> guards;
     for (DWORD i = 0;; ++i) {
-        char name[MAX_PATH];
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(HKEY_CLASSES_ROOT, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        wchar_t name[MAX_PATH];
+        DWORD size = static_cast<DWORD>(std::size(name));
+        if (RegEnumKeyExW(HKEY_CLASSES_ROOT, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        if (name[0] != '.')
+        if (name[0] != L'.')
             continue;
-        const std::optional<std::string> cls = Value(HKEY_CLASSES_ROOT, name);
+        const std::optional<std::wstring> cls = Value(HKEY_CLASSES_ROOT, name);
         if (cls && !cls->empty() &&
-            (KeyExists(HKEY_CLASSES_ROOT, *cls + "\\DefaultIconBAK") ||
-             KeyExists(HKEY_CLASSES_ROOT, *cls + "\\shellex\\IconHandlerBAK") ||
-             Value(HKEY_CLASSES_ROOT, *cls + "\\shellex\\IconHandler").value_or("") == Clsid))
+            (KeyExists(HKEY_CLASSES_ROOT, *cls + L"\\DefaultIconBAK") ||
+             KeyExists(HKEY_CLASSES_ROOT, *cls + L"\\shellex\\IconHandlerBAK") ||
+             Value(HKEY_CLASSES_ROOT, *cls + L"\\shellex\\IconHandler").value_or(L"") == Clsid))
             guards.push_back(std::make_unique<KeyGuard>(HKEY_CLASSES_ROOT, *cls));
     }
     return guards;
@@ -570,36 +588,36 @@ std::vector<std::unique_ptr<KeyGuard>> GuardHandlerClasses()
 TEST_F(CliTest, RemoveAllRestoresEveryClassAndDeletesTheTables)
 {
     const auto otherClasses = GuardHandlerClasses();
-    RegisterType("shell32.dll,1");
-    const std::string ext2 = UniqueName(".");
-    const std::string cls2 = ext2.substr(1) + "file";
+    RegisterType(L"shell32.dll,1");
+    const std::wstring ext2 = UniqueName(L".");
+    const std::wstring cls2 = ext2.substr(1) + L"file";
     KeyGuard extGuard2(HKEY_CLASSES_ROOT, ext2);
     KeyGuard clsGuard2(HKEY_CLASSES_ROOT, cls2);
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, ext2, nullptr, cls2));
-    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls2 + "\\DefaultIcon", nullptr, "shell32.dll,7"));
-    const std::string a = dir_.MakeFile("a" + ext_);
-    const std::string b = dir_.MakeFile("b" + ext2);
-    const std::string folder = dir_.MakeFolder("folder");
-    ASSERT_EQ(0u, RunTool({"set", Icon(1), a, b}).ExitCode);
-    ASSERT_EQ(0u, RunTool({"set", Icon(1), folder}).ExitCode);
-    ASSERT_EQ(0u, RunTool({"set", Icon(2), folder}).ExitCode);
-    ASSERT_EQ("%1", DefaultIcon());
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, cls2 + L"\\DefaultIcon", nullptr, L"shell32.dll,7"));
+    const std::wstring a = dir_.MakeFile(L"a" + ext_);
+    const std::wstring b = dir_.MakeFile(L"b" + ext2);
+    const std::wstring folder = dir_.MakeFolder(L"folder");
+    ASSERT_EQ(0u, RunTool({L"set", Icon(1), a, b}).ExitCode);
+    ASSERT_EQ(0u, RunTool({L"set", Icon(1), folder}).ExitCode);
+    ASSERT_EQ(0u, RunTool({L"set", Icon(2), folder}).ExitCode);
+    ASSERT_EQ(L"%1", DefaultIcon());
 
-    ToolRun run = RunTool({"remove-all"});
+    ToolRun run = RunTool({L"remove-all"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
-    EXPECT_EQ("shell32.dll,7", Value(HKEY_CLASSES_ROOT, cls2 + "\\DefaultIcon").value_or(""));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + "\\shellex\\IconHandler"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls2 + "\\shellex\\IconHandler"));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"shell32.dll,7", Value(HKEY_CLASSES_ROOT, cls2 + L"\\DefaultIcon").value_or(L""));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, cls2 + L"\\shellex\\IconHandler"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, FileIcons));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons"));
-    EXPECT_EQ("shell32.dll,1", ShellIcon(a));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons"));
+    EXPECT_EQ(L"shell32.dll,1", ShellIcon(a));
     // The folder keeps its icon; only its backup is gone.
     EXPECT_EQ(2, ShellFolderIndex(folder));
 
-    run = RunTool({"remove-all"});
+    run = RunTool({L"remove-all"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
 }
 
 } // namespace

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "RunTool.h"
 #include "TestSupport.h"
@@ -14,16 +16,17 @@
 namespace orvane::test {
 namespace {
 
-constexpr char Vendor[] = "Software\\Brindlewick Software";
-constexpr char FolderBackups[] = "Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
-constexpr char DriveIcons[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
-constexpr char UserApplications[] = "Software\\Classes\\Applications";
-constexpr char UserDriveC[] = "Software\\Classes\\Applications\\Explorer.exe\\Drives\\C\\DefaultIcon";
+constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
+constexpr wchar_t FolderBackups[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
+constexpr wchar_t DriveIcons[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
+constexpr wchar_t UserApplications[] = L"Software\\Classes\\Applications";
+constexpr wchar_t UserDriveC[] = L"Software\\Classes\\Applications\\Explorer.exe\\Drives\\C\\DefaultIcon";
 
-std::string IniIndex(const std::string& folder)
+std::wstring IniIndex(const std::wstring& folder)
 {
-    char text[MAX_PATH] = {};
-    GetPrivateProfileStringA(".ShellClassInfo", "IconIndex", "", text, sizeof text, (folder + "\\desktop.ini").c_str());
+    wchar_t text[MAX_PATH] = {};
+    GetPrivateProfileStringW(L".ShellClassInfo", L"IconIndex", L"", text, static_cast<DWORD>(std::size(text)),
+                             (folder + L"\\desktop.ini").c_str());
     return text;
 }
 
@@ -31,69 +34,93 @@ class UserScopeCliTest : public testing::Test {
 protected:
     UserScopeCliTest()
     {
-        char system[MAX_PATH] = {};
-        GetSystemDirectoryA(system, sizeof system);
-        library_ = std::string(system) + "\\shell32.dll";
-        folder_ = dir_.MakeFolder("Scoped");
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
+        library_ = std::wstring(system) + L"\\shell32.dll";
+        folder_ = dir_.MakeFolder(L"Scoped");
         // The folder starts with an icon of its own, so that a change has a backup.
-        WritePrivateProfileStringA(".ShellClassInfo", "IconFile", library_.c_str(), (folder_ + "\\desktop.ini").c_str());
-        WritePrivateProfileStringA(".ShellClassInfo", "IconIndex", "1", (folder_ + "\\desktop.ini").c_str());
+        const std::wstring profile = folder_ + L"\\desktop.ini";
+        WritePrivateProfileStringW(L".ShellClassInfo", L"IconFile", library_.c_str(), profile.c_str());
+        WritePrivateProfileStringW(L".ShellClassInfo", L"IconIndex", L"1", profile.c_str());
     }
-    std::string Icon(int index) const { return library_ + "," + std::to_string(index); }
-    static std::string AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, Vendor) + DumpKey(HKEY_LOCAL_MACHINE, DriveIcons); }
-    static std::string ThisUser() { return DumpKey(HKEY_CURRENT_USER, Vendor) + DumpKey(HKEY_CURRENT_USER, UserApplications); }
+    std::wstring Icon(int index) const { return library_ + L"," + std::to_wstring(index); }
+    static std::wstring AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, Vendor) + DumpKey(HKEY_LOCAL_MACHINE, DriveIcons); }
+    static std::wstring ThisUser() { return DumpKey(HKEY_CURRENT_USER, Vendor) + DumpKey(HKEY_CURRENT_USER, UserApplications); }
 
     KeyGuard vendorMachine_{HKEY_LOCAL_MACHINE, Vendor};
     KeyGuard vendorUser_{HKEY_CURRENT_USER, Vendor};
     KeyGuard drives_{HKEY_LOCAL_MACHINE, DriveIcons};
     KeyGuard userApplications_{HKEY_CURRENT_USER, UserApplications};
     TempDir dir_;
-    std::string library_;
-    std::string folder_;
+    std::wstring library_;
+    std::wstring folder_;
 };
 
 TEST_F(UserScopeCliTest, BothScopesAtOnceOrOnShowIsACommandLineError)
 {
-    const std::string before = AllUsers() + ThisUser();
-    const std::vector<std::vector<std::string>> lines = {
-        {"set", "--for-me", Icon(2), folder_, "--for-all"},
-        {"restore", "--for-all", folder_, "--for-me"},
-        {"show", "--for-me", folder_},
+    const std::wstring before = AllUsers() + ThisUser();
+    const std::vector<std::vector<std::wstring>> lines = {
+        {L"set", L"--for-me", Icon(2), folder_, L"--for-all"},
+        {L"restore", L"--for-all", folder_, L"--for-me"},
+        {L"show", L"--for-me", folder_},
     };
     for (const auto& args : lines) {
         const ToolRun run = RunTool(args);
         EXPECT_EQ(2u, run.ExitCode) << args[0];
-        EXPECT_TRUE(Contains(run.Err, "--for-me")) << run.Err;
-        EXPECT_TRUE(Contains(run.Err, "Usage:")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, L"--for-me")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, L"Usage:")) << run.Err;
     }
     EXPECT_EQ(before, AllUsers() + ThisUser());
-    EXPECT_EQ("1", IniIndex(folder_));
+    EXPECT_EQ(L"1", IniIndex(folder_));
 }
 
 // --for-me with the rights: this user's place, show names it, restore --for-me leaves
 // this user's registry as it was; a repeated flag is no error.
 TEST_F(UserScopeCliTest, ForMeWithTheRightsUsesThisUsersPlace)
 {
-    for (const std::string& target : {folder_, std::string("C:\\")}) {
+    for (const std::wstring& target : {folder_, std::wstring(L"C:\\")}) {
         SCOPED_TRACE(target);
-        const std::string allBefore = AllUsers();
-        const std::string userBefore = ThisUser();
-        ToolRun run = RunTool({"set", "--for-me", Icon(2), target, "--for-me"});
+        const std::wstring allBefore = AllUsers();
+        const std::wstring userBefore = ThisUser();
+        ToolRun run = RunTool({L"set", L"--for-me", Icon(2), target, L"--for-me"});
         ASSERT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(allBefore, AllUsers());
         EXPECT_NE(userBefore, ThisUser());
-        run = RunTool({"show", target});
-        EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(2) + "\n  scope:  for this user\n  backup: yes\n")) << run.Out;
-        run = RunTool({"restore", "--for-all", target});
+        run = RunTool({L"show", target});
+        EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(2) + L"\n  scope:  for this user\n  backup: yes\n")) << run.Out;
+        run = RunTool({L"restore", L"--for-all", target});
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
-        EXPECT_TRUE(Contains(run.Out, "nothing to restore")) << run.Out;
-        run = RunTool({"restore", target, "--for-me"});
+        EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
+        run = RunTool({L"restore", target, L"--for-me"});
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
-        EXPECT_TRUE(Contains(run.Out, "icon restored")) << run.Out;
+        EXPECT_TRUE(Contains(run.Out, L"icon restored")) << run.Out;
         EXPECT_EQ(allBefore, AllUsers());
         EXPECT_EQ(userBefore, ThisUser());
     }
-    EXPECT_EQ("1", IniIndex(folder_));
+    EXPECT_EQ(L"1", IniIndex(folder_));
+}
+
+// --for-all with the rights: all users' place, show names it, restore --for-me finds
+// nothing of this user's to take back; this user's registry is never touched.
+TEST_F(UserScopeCliTest, ForAllWithTheRightsUsesAllUsersPlace)
+{
+    const std::wstring userBefore = ThisUser();
+    for (const std::wstring& target : {folder_, std::wstring(L"C:\\")}) {
+        SCOPED_TRACE(target);
+        ToolRun run = RunTool({L"set", L"--for-all", Icon(2), target});
+        ASSERT_EQ(0u, run.ExitCode) << run.Err;
+        run = RunTool({L"show", target});
+        EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(2) + L"\n  scope:  for all users\n  backup: yes\n")) << run.Out;
+        run = RunTool({L"restore", L"--for-me", target});
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
+        run = RunTool({L"restore", target, L"--for-all"});
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_TRUE(Contains(run.Out, L"icon restored")) << run.Out;
+        EXPECT_EQ(userBefore, ThisUser());
+    }
+    EXPECT_EQ(L"1", IniIndex(folder_));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
 }
 
 // As a standard user: --for-all is refused with the reason and writes nothing; without a
@@ -101,50 +128,52 @@ TEST_F(UserScopeCliTest, ForMeWithTheRightsUsesThisUsersPlace)
 TEST_F(UserScopeCliTest, AsAStandardUser)
 {
     // A drive's change made for all users beforehand, as an administrator would.
-    ToolRun run = RunTool({"set", Icon(5), "C:\\"});
+    ToolRun run = RunTool({L"set", Icon(5), L"C:\\"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    const std::string userBefore = ThisUser();
+    run = RunTool({L"show", L"C:\\"});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(5) + L"\n  scope:  for all users\n  backup: yes\n")) << run.Out;
+    const std::wstring userBefore = ThisUser();
     StandardUser standard;
     ASSERT_TRUE(standard.Applied());
-    const std::string allBefore = AllUsers();
+    const std::wstring allBefore = AllUsers();
 
-    run = RunTool({"show", folder_, "C:\\"});
-    EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(1) + "\n  scope:  (not set)\n")) << run.Out;
-    EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(5) + "\n  scope:  for all users\n")) << run.Out;
+    run = RunTool({L"show", folder_, L"C:\\"});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(1) + L"\n  scope:  (not set)\n")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(5) + L"\n  scope:  for all users\n")) << run.Out;
 
-    for (const std::string& target : {folder_, std::string("C:\\")}) {
-        run = RunTool({"set", Icon(2), target, "--for-all"});
+    for (const std::wstring& target : {folder_, std::wstring(L"C:\\")}) {
+        run = RunTool({L"set", Icon(2), target, L"--for-all"});
         EXPECT_EQ(1u, run.ExitCode) << target;
-        EXPECT_TRUE(Contains(run.Err, "--for-all needs administrator rights")) << run.Err;
-        EXPECT_TRUE(Contains(run.Err, "--for-me")) << run.Err;
-        EXPECT_FALSE(Contains(run.Out, "icon set")) << run.Out;
+        EXPECT_TRUE(Contains(run.Err, L"--for-all needs administrator rights")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, L"--for-me")) << run.Err;
+        EXPECT_FALSE(Contains(run.Out, L"icon set")) << run.Out;
         EXPECT_EQ(allBefore, AllUsers()) << target;
         EXPECT_EQ(userBefore, ThisUser()) << target;
     }
-    EXPECT_EQ("1", IniIndex(folder_));
+    EXPECT_EQ(L"1", IniIndex(folder_));
 
-    run = RunTool({"restore", "C:\\"});
+    run = RunTool({L"restore", L"C:\\"});
     EXPECT_EQ(1u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Err, "set for all users, and restoring it needs administrator rights")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, L"set for all users, and restoring it needs administrator rights")) << run.Err;
     EXPECT_EQ(allBefore, AllUsers());
 
-    run = RunTool({"set", Icon(3), folder_, "C:\\"});
+    run = RunTool({L"set", Icon(3), folder_, L"C:\\"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("3", IniIndex(folder_));
+    EXPECT_EQ(L"3", IniIndex(folder_));
     EXPECT_EQ(Icon(3), ValueText(HKEY_CURRENT_USER, UserDriveC));
     EXPECT_EQ(Icon(1), ValueText(HKEY_CURRENT_USER, FolderBackups, folder_.c_str()));
     EXPECT_EQ(allBefore, AllUsers());
-    run = RunTool({"show", folder_, "C:\\"});
-    EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(3) + "\n  scope:  for this user\n  backup: yes\n")) << run.Out;
+    run = RunTool({L"show", folder_, L"C:\\"});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(3) + L"\n  scope:  for this user\n  backup: yes\n")) << run.Out;
 
-    run = RunTool({"restore", folder_, "C:\\"});
+    run = RunTool({L"restore", folder_, L"C:\\"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ("1", IniIndex(folder_));
+    EXPECT_EQ(L"1", IniIndex(folder_));
     EXPECT_EQ(userBefore, ThisUser());
     EXPECT_EQ(allBefore, AllUsers());
     // All users' drive icon shows again.
-    run = RunTool({"show", "C:\\"});
-    EXPECT_TRUE(Contains(run.Out, "  icon:   " + Icon(5) + "\n  scope:  for all users\n")) << run.Out;
+    run = RunTool({L"show", L"C:\\"});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(5) + L"\n  scope:  for all users\n")) << run.Out;
 }
 
 } // namespace

@@ -108,7 +108,7 @@ protected:
     // and system, the folder read-only (which Explorer sets to make it read the file).
     std::wstring FolderWith(const test::WindowsDesktopIni& ini)
     {
-        const std::wstring name = test::FromUtf8(ini.Name);
+        const std::wstring name = std::wstring(ini.Name);
         const std::wstring folder = dir_.MakeFolder(name);
         const std::wstring profile = dir_.MakeFile(name + L"\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
         SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
@@ -202,9 +202,9 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
             EXPECT_TRUE(d.WaitClosed());
         });
         EXPECT_EQ(run.Result, IDCANCEL);
-        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(test::FromUtf8(c.Ini->Icon)));
+        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(c.Ini->Icon));
         EXPECT_EQ(OtherLines(folder), others);
-        EXPECT_EQ(FolderIconText(folder), test::FromUtf8(c.Ini->Icon));
+        EXPECT_EQ(FolderIconText(folder), c.Ini->Icon);
     }
 }
 

@@ -19,6 +19,7 @@ using test::FolderClassIconKey;
 using test::FolderClassIconText;
 using test::Contains;
 using test::ReadFileText;
+using test::ProfileText;
 
 namespace {
 

@@ -22,6 +22,7 @@
 
 using namespace orvane;
 using test::ProductRoot;
+using test::ProfileText;
 using test::FolderClassIconKey;
 using test::FolderClassIconText;
 using test::Contains;

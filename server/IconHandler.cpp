@@ -69,7 +69,10 @@ std::optional<IconLocation> AskPreviousIconHandler(const wchar_t* clsidText, con
         return std::nullopt;
     ComPtr<IExtractIconW> wide;
     ComPtr<IExtractIconA> narrow;
-    if (FAILED(handler.As(&wide)) && FAILED(handler.As(&narrow)))
+    // MinGW's headers name no __uuidof for the icon interfaces: their identifiers are asked
+    // for by name.
+    if (FAILED(handler->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(wide.GetAddressOf()))) &&
+        FAILED(handler->QueryInterface(IID_IExtractIconA, reinterpret_cast<void**>(narrow.GetAddressOf()))))
         return std::nullopt;
     {
         // Icon handlers learn their file through IPersistFile, as the shell would tell them.

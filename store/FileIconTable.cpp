@@ -433,11 +433,42 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope)
     status = FirstFailure(status, RestoreIconHandler(classKey.get()));
     classKey.reset();
     if (scope == Scope::ThisUser)
-        status = FirstFailure(status, RemoveEmptyUserClassKeys(location.TypeKey));
+        status = FirstFailure(status, RemoveEmptyUserClassKeys(location.TypeKey, location.Owner));
     return status;
 }
 
-LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey)
+namespace {
+
+// This user's extension key when it holds nothing but its default value naming the class,
+// and all users have no key of the extension: what pointing a type new to this user at
+// its class made, and nothing the user had before.
+LONG RemoveUserExtensionKeyOf(HKEY classes, const wchar_t* extension, const wchar_t* typeKey)
+{
+    if (extension == nullptr || extension[0] == L'\0' || std::wcslen(extension) > MaxKeyNameLength)
+        return ERROR_SUCCESS;
+    RegKey shared;
+    if (OpenClassKey(Scope::AllUsers, extension, KEY_QUERY_VALUE, shared) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    RegKey key;
+    LONG status = key.Open(classes, extension, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys != 0 || values != 1)
+        return ERROR_SUCCESS;
+    wchar_t named[TextCapacity] = {};
+    if (!ReadTextValue(key.get(), nullptr, named, std::size(named)) || !SameKeyName(named, typeKey))
+        return ERROR_SUCCESS;
+    key.reset();
+    return DeletionStatus(RegDeleteKeyW(classes, extension));
+}
+
+} // namespace
+
+LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey, const wchar_t* extension)
 {
     if (typeKey == nullptr || typeKey[0] == L'\0' || std::wcslen(typeKey) > MaxKeyNameLength)
         return ERROR_SUCCESS;
@@ -453,7 +484,11 @@ LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey)
     for (const wchar_t* path : {DefaultIconKey, DefaultIconBackupKey, HandlerKey, HandlerBackupKey, ShellexKey})
         status = FirstFailure(status, DeleteIfEmpty(classKey.get(), path));
     classKey.reset();
-    return FirstFailure(status, DeleteIfEmpty(classes.get(), typeKey));
+    status = FirstFailure(status, DeleteIfEmpty(classes.get(), typeKey));
+    RegKey remaining;
+    if (status != ERROR_SUCCESS || remaining.Open(classes.get(), typeKey, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        return status;
+    return RemoveUserExtensionKeyOf(classes.get(), extension, typeKey);
 }
 
 namespace {

@@ -37,7 +37,10 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope = Scope::All
 // Deletes this user's <typeKey>\DefaultIcon, DefaultIconBAK, shellex\IconHandler,
 // shellex\IconHandlerBAK, shellex and the class key itself, each only when it holds
 // nothing: the keys this system writes in a class, so that all users' show through again.
-LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey);
+// Once the class key is gone, this user's key of `extension` (when given) goes too if it
+// only points at that class and all users have no such extension: the key a change of a
+// type new to this user made so that its files find the class.
+LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey, const wchar_t* extension = nullptr);
 
 enum class HandlerSlot { Current, Backup };
 

@@ -168,7 +168,7 @@ LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
 
 // Puts this user's type icon back from this user's backup, and removes the keys that
 // then hold nothing.
-LONG RestoreUserTypeIcon(const IconLocation& backup)
+LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
 {
     LONG status = ERROR_SUCCESS;
     if (backup.IconPath[0] != L'\0') {
@@ -197,7 +197,7 @@ LONG RestoreUserTypeIcon(const IconLocation& backup)
     status = DeleteTypeBackupAndLeftover(backup, Scope::ThisUser);
     if (status != ERROR_SUCCESS)
         return status;
-    return RemoveEmptyUserClassKeys(backup.TypeKey);
+    return RemoveEmptyUserClassKeys(backup.TypeKey, extension);
 }
 
 // The type's backup, written once into the scope of the change and keeping the icon from
@@ -512,7 +512,20 @@ ChangeResult IconTarget::ApplyIcon()
         if (!scope)
             return ChangeResult::AccessDenied;
         if (allOfType_) {
-            const ChangeResult backup = SaveTypeBackup(path_, Current, original_, *scope);
+            ChangeResult backup = SaveTypeBackup(path_, Current, original_, *scope);
+            // A type without any icon has no original; this user's backup then says that
+            // this user's keys held none, so that restoring takes out what the change made.
+            // The type is registered for this user first, so that the backup is found
+            // through the extension like the icon.
+            if (backup == ChangeResult::Done && !original_ && *scope == Scope::ThisUser &&
+                !ReadTypeBackupIcon(location.Owner, Scope::ThisUser)) {
+                RegKey classKey;
+                LONG status = RegisterFileType(location, classKey, Scope::ThisUser);
+                classKey.reset();
+                if (status == ERROR_SUCCESS)
+                    status = WriteUserTypeBackup(location);
+                backup = ResultFromStatus(status);
+            }
             if (backup != ChangeResult::Done)
                 return backup;
         }
@@ -611,7 +624,7 @@ ChangeResult IconTarget::RestoreTypeIcon()
     if (scope == Scope::AllUsers && !MayWriteClassKey(Scope::AllUsers, backup->TypeKey))
         return ChangeResult::AccessDenied;
     if (scope == Scope::ThisUser)
-        return ResultFromStatus(RestoreUserTypeIcon(*backup));
+        return ResultFromStatus(RestoreUserTypeIcon(*backup, owner));
     const LONG status = SetTypeIcon(*backup, scope);
     if (status != ERROR_SUCCESS)
         return ResultFromStatus(status);

@@ -153,6 +153,47 @@ TEST_F(UserScopeTest, EachKindAppliedAndRestoredGoesToTheScopeThatAcceptsIt)
     }
 }
 
+// A type this user's change is the first to register (no extension or class key in either
+// scope) is made in this user's classes with the extension key that leads to it; restoring
+// takes both out again. An extension key this user had before, beside all users' one, stays.
+TEST_F(UserScopeTest, RestoringATypeNewToThisUserLeavesNoKeyOfIt)
+{
+    struct Case {
+        const char* Name;
+        bool Registered;    // all users have the extension and its class
+        bool OwnExtension;  // this user has an extension key of their own, naming the class
+        bool AllOfType;
+    };
+    const Case cases[] = {
+        {"new type, one file", false, false, Single},
+        {"new type, all files", false, false, Type},
+        {"own extension key over all users' type, one file", true, true, Single},
+        {"own extension key over all users' type, all files", true, true, Type},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ScratchType fresh(c.Registered);
+        if (c.Registered)
+            fresh.SetDefaultIcon(MachineIcon);
+        if (c.OwnExtension) {
+            ASSERT_TRUE(WriteString(HKEY_CURRENT_USER, UserClasses + fresh.Extension, nullptr, fresh.Class));
+        }
+        const std::wstring file = dir_.MakeFile(L"new" + fresh.Extension);
+        const auto userPlaces = [&] {
+            return DumpKey(HKEY_CURRENT_USER, UserClasses + fresh.Class) +
+                   DumpKey(HKEY_CURRENT_USER, UserClasses + fresh.Extension) + DumpKey(HKEY_CURRENT_USER, ProductRoot);
+        };
+        const std::wstring before = userPlaces();
+        std::optional<Scope> changed;
+        ASSERT_EQ(ChangeResult::Done, Apply(file, c.AllOfType, 4, ScopeChoice::ThisUser, &changed));
+        EXPECT_EQ(changed, Scope::ThisUser);
+        EXPECT_EQ(Chosen(4), Answer(file));
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UserClasses + fresh.Extension));
+        ASSERT_EQ(ChangeResult::Done, Restore(file, c.AllOfType, ScopeChoice::ThisUser));
+        EXPECT_EQ(before, userPlaces());
+    }
+}
+
 TEST_F(UserScopeTest, AllUsersChosenWithoutTheRightsIsRefusedWithNothingWritten)
 {
     for (const bool allOfType : {Single, Type}) {

@@ -123,6 +123,22 @@ std::optional<Scope> ScopeOfFileChange(ScopeChoice choice, const IconLocation& l
     return DecideScope(choice, choice == ScopeChoice::Automatic ? places.Accept && places.Shown : places.Accept);
 }
 
+// Whether this user sees the class through all users' installation of this extension,
+// with no DefaultIcon text of their own: a type icon written into this user's DefaultIcon
+// would hide the "%1" that makes Explorer ask for each file's own icon. This user's
+// change then installs the handler in this user's classes too, and keeps the icon in
+// "HandlerIconInfo" behind this user's "%1".
+bool SeesAllUsersHandler(const wchar_t* typeKey)
+{
+    if (OwnIconHandlerScope(typeKey) != Scope::AllUsers)
+        return false;
+    RegKey defaultIcon;
+    if (OpenClassSubkey(Scope::ThisUser, typeKey, L"DefaultIcon", KEY_QUERY_VALUE, defaultIcon) != ERROR_SUCCESS)
+        return true;
+    wchar_t text[TextCapacity] = {};
+    return QueryTextValue(defaultIcon.get(), nullptr, text, std::size(text)) == ERROR_FILE_NOT_FOUND;
+}
+
 // The type's backup in this user's classes keeps what this user's own DefaultIcon held
 // before the first change (empty when this user had no icon of their own, and saw all
 // users'), so that restoring leaves this user's keys as they were and all users' icon,
@@ -197,6 +213,15 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
     status = DeleteTypeBackupAndLeftover(backup, Scope::ThisUser);
     if (status != ERROR_SUCCESS)
         return status;
+    // This user's handler that no file entry of this user's needs was installed by the
+    // change over all users' installation, and goes with it.
+    if (IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey) &&
+        CountFileIconsOfType(backup.TypeKey, Scope::ThisUser) == 0) {
+        IconLocation installed = backup;
+        if (!installed.SetOwner(extension))
+            return ERROR_FILENAME_EXCED_RANGE;
+        return UninstallIconHandler(installed, Scope::ThisUser);
+    }
     return RemoveEmptyUserClassKeys(backup.TypeKey, extension);
 }
 
@@ -531,8 +556,14 @@ ChangeResult IconTarget::ApplyIcon()
         }
         Current = location;
 
-        if (allOfType_)
+        if (allOfType_) {
+            if (*scope == Scope::ThisUser && SeesAllUsersHandler(Current->TypeKey)) {
+                const LONG installed = InstallIconHandler(*Current, Scope::ThisUser);
+                if (installed != ERROR_SUCCESS)
+                    return ResultFromStatus(installed);
+            }
             return ResultFromStatus(SetTypeIcon(*Current, *scope));
+        }
         const LONG status = WriteFileIcon(*Current, path_, *scope);
         if (status != ERROR_SUCCESS)
             return ResultFromStatus(status);

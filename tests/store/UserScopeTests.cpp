@@ -416,6 +416,36 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
     }
 }
 
+// All users' file entries keep showing for a standard user who gives the type an icon of
+// their own: the class stays "%1" in this user's view, so Explorer keeps asking the handler.
+TEST_F(UserScopeTest, ThisUsersTypeIconKeepsAllUsersFileEntriesShowing)
+{
+    const std::wstring classBefore = type_.Dump();
+    const std::wstring userBefore = UserPlaces();
+    ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
+    const std::wstring allChanged = AllUsersPlaces();
+    {
+        StandardUser standard({type_.Class});
+        ASSERT_TRUE(standard.Applied());
+        std::optional<Scope> changed;
+        ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::Automatic, &changed));
+        EXPECT_EQ(changed, Scope::ThisUser);
+        EXPECT_EQ(allChanged, AllUsersPlaces());
+        EXPECT_EQ(L"%1", ValueText(HKEY_CURRENT_USER, UserClasses + type_.Key(L"DefaultIcon")));
+        EXPECT_EQ(Chosen(1), Answer(file_));
+        EXPECT_EQ(Chosen(2), Answer(sibling_));
+        EXPECT_EQ(Chosen(2), Seen(sibling_));
+
+        ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type));
+        EXPECT_EQ(userBefore, UserPlaces());
+        EXPECT_EQ(allChanged, AllUsersPlaces());
+        EXPECT_EQ(Chosen(1), Answer(file_));
+        EXPECT_EQ(MachineIcon, Answer(sibling_));
+    }
+    ASSERT_EQ(ChangeResult::Done, Restore(file_, Single));
+    EXPECT_EQ(classBefore, type_.Dump());
+}
+
 TEST_F(UserScopeTest, RemoveAllCoversBothScopesAndReportsWhatIsRefused)
 {
     const std::wstring userBefore = UserPlaces();

@@ -76,15 +76,18 @@ LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar
         return ERROR_SUCCESS;
 
     // Opening an existing file for writing keeps its hidden and system attributes, which
-    // creating it anew would have to match.
-    FileHandle file(CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    // creating it anew would have to match. Others may go on reading it, as the profile
+    // functions let them; nobody may write it between this reading and this writing.
+    FileHandle file(
+        CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file.Valid())
         return LastErrorOr(ERROR_ACCESS_DENIED);
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.Value, &size))
         return LastErrorOr(ERROR_READ_FAULT);
+    // Left ANSI, the file would get "?" for what the code page lacks: refused instead.
     if (size.QuadPart > ProfileSizeLimit)
-        return ERROR_SUCCESS;
+        return ERROR_FILE_TOO_LARGE;
     const DWORD byteCount = static_cast<DWORD>(size.QuadPart);
     std::unique_ptr<char[]> bytes(new (std::nothrow) char[byteCount + 1]);
     if (!bytes)

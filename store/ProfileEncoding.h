@@ -16,8 +16,9 @@ namespace orvane {
 //   and line kept, when one of the texts has a character the ANSI code page lacks;
 //   an ANSI file that can hold them all is left byte for byte as it is;
 // - a file with a byte-order mark (UTF-16 either way, or UTF-8) is left as it is.
-// The file keeps its attributes. A file too large to be a folder's settings (over
-// 1 MiB) is left as it is.
+// The file keeps its attributes. An ANSI file that would have to be rewritten but is too
+// large to be a folder's settings (over 1 MiB) is left as it is: ERROR_FILE_TOO_LARGE.
+// Another program may read the file while it is rewritten, never write it.
 LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts);
 
 } // namespace orvane

@@ -122,20 +122,30 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
         ComPtr<IContextMenu> menu = MenuFor(path);
         ASSERT_TRUE(menu);
         std::wstring target;
+        TargetKind kind = TargetKind::Unclassified;
         DWORD dialogThread = 0;
         HRESULT invoked = E_UNEXPECTED;
         const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
             dialogThread = GetWindowThreadProcessId(d.Dialog(), nullptr);
             // The dialog procedure keeps its record with the window.
             auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(d.Dialog(), DWLP_USER));
-            if (record != nullptr)
+            if (record != nullptr) {
                 target = record->TargetPath;
+                kind = record->Kind();
+            }
             EXPECT_EQ(nullptr, GetWindow(d.Dialog(), GW_OWNER)) << "the dialog has no owner window";
             d.PostCommand(IDCANCEL, BN_CLICKED);
         });
         EXPECT_EQ(S_OK, invoked);
         ASSERT_TRUE(run.Opened) << "no dialog appeared";
         EXPECT_EQ(path, target);
+        // A file is a file, whatever its name: a path that lost characters on the way would
+        // name nothing, and what names nothing counts as a folder.
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+        EXPECT_EQ(path.size() == 3 ? TargetKind::Drive
+                                   : (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TargetKind::Folder : TargetKind::File,
+                  kind);
         // Modal on the calling thread, as Explorer's menu thread runs it.
         EXPECT_EQ(GetCurrentThreadId(), dialogThread);
         EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Orvane"));
@@ -183,9 +193,10 @@ TEST(ChangeIconCommand, SingleFileGetsIconThreeOfALibrary)
 }
 
 // The same example for files named in characters that code page 1252 cannot hold, and
-// for one whose path is exactly 259 UTF-16 units long: the change writes the table entry
-// named by the file's exact path, the icon handler answers it through IExtractIconW, and
-// restoring through the dialog takes it out again.
+// for one whose path is exactly 259 UTF-16 units long: the dialog's headline names the
+// file as it is, the change writes the table entry named by the file's exact path, the
+// icon handler answers it through IExtractIconW, and restoring through the dialog takes
+// it out again.
 TEST(ChangeIconCommand, SingleFileOfAnyNameGetsIconThreeAndIsRestored)
 {
     ExampleType example;
@@ -208,6 +219,10 @@ TEST(ChangeIconCommand, SingleFileOfAnyNameGetsIconThreeAndIsRestored)
         ASSERT_TRUE(menu);
         HRESULT invoked = E_UNEXPECTED;
         DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
+            // The headline names the file (not a folder), unit for unit.
+            EXPECT_EQ(L"if you press the OK Button,the Icon for File '" + file.substr(file.rfind(L'\\') + 1) +
+                          L"' will be changed",
+                      d.Text(IDC_HEADLINE));
             EXPECT_EQ(BST_UNCHECKED, SendMessageW(d.Item(IDC_ALLOFTYPE), BM_GETCHECK, 0, 0));
             d.ChooseSource(d.ListSource(library));
             ASSERT_GT(d.IconCount(), 4);

@@ -129,3 +129,43 @@ TEST_F(WindowsWrittenFolder, ApplyAndRestoreNameTheIconInAllThreeEntriesAndKeepE
         EXPECT_EQ(ini->Icon, std::wstring(restored->IconPath) + L"," + std::to_wstring(restored->Index));
     }
 }
+
+// The same files given an icon whose path code page 1252 cannot hold: an ANSI one becomes
+// UTF-16 LE with every other entry kept, the one that is UTF-16 stays so, the file keeps
+// its attributes and the folder is a system folder; restoring writes what Windows showed into the
+// UTF-16 file. (Entries are compared, not empty lines: Wine's profile writer drops those.)
+TEST_F(WindowsWrittenFolder, AnIconOfAnyNameTurnsTheFileIntoUtf16AndIsRestored)
+{
+    const std::wstring wide =
+        test::WriteIconFile(dir_.MakeFolder(L"\u5199\u771F \u05E9") + L"\\\U0001F4C1 \u014Daq.ico", 12);
+    for (const test::WindowsDesktopIni* ini : test::WindowsDesktopInis) {
+        SCOPED_TRACE(ini->Name);
+        const std::wstring folder = FolderWith(*ini);
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile));
+        const DWORD attributes = GetFileAttributesW(profile.c_str());
+
+        IconTarget target = Opened(folder);
+        ASSERT_TRUE(target.SetCurrentIconPath(wide.c_str()));
+        target.SetCurrentIndex(5);
+        ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+        bool utf16 = false;
+        std::vector<std::string> after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_TRUE(utf16);
+        EXPECT_EQ(test::EntriesNaming(wide + L",5"), test::IconEntries(folder));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
+        EXPECT_EQ(attributes, GetFileAttributesW(profile.c_str()));
+        EXPECT_TRUE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+        SHFILEINFOW info = {};
+        ASSERT_NE(0u, SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION));
+        EXPECT_EQ(5, info.iIcon);
+
+        ASSERT_EQ(ChangeResult::Done, Opened(folder).RestoreDefault());
+        after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_TRUE(utf16);
+        EXPECT_EQ(test::EntriesNaming(ini->Icon), test::IconEntries(folder));
+        EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
+        EXPECT_EQ(attributes, GetFileAttributesW(profile.c_str()));
+        EXPECT_FALSE(ReadFolderBackup(folder.c_str()));
+    }
+}

@@ -66,6 +66,45 @@ bool WriteNarrow(HKEY root, const wchar_t* path, const char* name, const void* d
     return status == ERROR_SUCCESS;
 }
 
+// A path that code page 1252 cannot hold: CJK, a surrogate pair and Hebrew.
+constexpr wchar_t WideIconPath[] = L"C:\\icons\\\u5199\u771F\\\U0001F4C1 \u05E9.ico";
+
+// A file's bytes as one UTF-16 unit each, so that texts compare byte for byte.
+std::wstring ByteUnits(const std::string& bytes)
+{
+    std::wstring units;
+    for (const char byte : bytes)
+        units.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+    return units;
+}
+
+// A profile's text without its IconFile, IconIndex and IconResource lines, every other
+// line kept as it stands with its line end.
+std::wstring WithoutIconEntries(const std::wstring& text)
+{
+    std::wstring kept;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(L'\n', start);
+        end = end == std::wstring::npos ? text.size() : end + 1;
+        const std::wstring line = text.substr(start, end - start);
+        bool icon = false;
+        for (const wchar_t* entry : {L"IconFile=", L"IconIndex=", L"IconResource="})
+            icon = icon || line.rfind(entry, 0) == 0;
+        if (!icon)
+            kept += line;
+        start = end;
+    }
+    return kept;
+}
+
+std::wstring Entry(const std::wstring& profile, const wchar_t* section, const wchar_t* name)
+{
+    wchar_t text[600] = {};
+    GetPrivateProfileStringW(section, name, L"", text, static_cast<DWORD>(std::size(text)), profile.c_str());
+    return text;
+}
+
 int CountEntries(const std::wstring& folder)
 {
     int count = 0;
@@ -237,6 +276,59 @@ TEST(FolderIcons, OtherEntriesAndSectionsAreKept)
     EXPECT_TRUE(Contains(text, L"IconIndex=4"));
 }
 
+// An ANSI Desktop.ini with more than the icon in it (a localized name, a tooltip with
+// characters of code page 1252, a view state): an icon path that the code page holds
+// leaves it ANSI, byte for byte as it was but for the icon's entries; one that it cannot
+// hold turns it into UTF-16 LE with every section and entry kept, the ANSI characters
+// among them; and it stays UTF-16 from then on. Its attributes never change.
+TEST(FolderIcons, AnsiProfileStaysAnsiUntilAnIconNeedsUtf16)
+{
+    test::TempDir dir;
+    const std::string original = "[.ShellClassInfo]\r\n"
+                                 "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-21790\r\n"
+                                 "InfoTip=Caf\xE9 r\xE9sum\xE9s\r\n"
+                                 "IconFile=C:\\old.ico\r\n"
+                                 "IconIndex=1\r\n"
+                                 "ConfirmFileOp=0\r\n"
+                                 "[ViewState]\r\n"
+                                 "Mode=\r\n"
+                                 "Vid=\r\n"
+                                 "FolderType=Documents\r\n";
+    const std::wstring profile = dir.MakeFile(L"Desktop.ini", original);
+    ASSERT_TRUE(SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    const DWORD attributes = GetFileAttributesW(profile.c_str());
+    const std::wstring originalText = ProfileText(profile);
+    ASSERT_TRUE(Contains(originalText, L"InfoTip=Caf\u00E9 r\u00E9sum\u00E9s\r\n"));
+
+    for (const wchar_t* iconText : {L"C:\\icons\\a.ico", L"C:\\Ic\u00F4nes\\b.ico"}) {
+        const std::wstring icon = iconText;
+        SCOPED_TRACE(test::Utf8(icon));
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(icon.c_str(), dir.Path().c_str(), 4)));
+        const std::string bytes = ReadFileText(profile);
+        EXPECT_EQ(WithoutIconEntries(ByteUnits(original)), WithoutIconEntries(ByteUnits(bytes)));
+        EXPECT_EQ(icon, Entry(profile, L".ShellClassInfo", L"IconFile"));
+        EXPECT_EQ(icon + L",4", Entry(profile, L".ShellClassInfo", L"IconResource"));
+        EXPECT_EQ(attributes, GetFileAttributesW(profile.c_str()));
+    }
+    // In the code page's own bytes.
+    EXPECT_TRUE(Contains(ReadFileText(profile), "IconFile=C:\\Ic\xF4nes\\b.ico\r\n"));
+
+    for (const wchar_t* iconText : {WideIconPath, L"C:\\icons\\a.ico"}) {
+        const std::wstring icon = iconText;
+        SCOPED_TRACE(test::Utf8(icon));
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(icon.c_str(), dir.Path().c_str(), 5)));
+        EXPECT_EQ("\xFF\xFE", ReadFileText(profile).substr(0, 2));
+        EXPECT_EQ(WithoutIconEntries(originalText), WithoutIconEntries(ProfileText(profile)));
+        EXPECT_EQ(icon, Entry(profile, L".ShellClassInfo", L"IconFile"));
+        EXPECT_EQ(L"5", Entry(profile, L".ShellClassInfo", L"IconIndex"));
+        EXPECT_EQ(icon + L",5", Entry(profile, L".ShellClassInfo", L"IconResource"));
+        EXPECT_EQ(L"Caf\u00E9 r\u00E9sum\u00E9s", Entry(profile, L".ShellClassInfo", L"InfoTip"));
+        EXPECT_EQ(L"Documents", Entry(profile, L"ViewState", L"FolderType"));
+        EXPECT_EQ(attributes, GetFileAttributesW(profile.c_str()));
+        EXPECT_EQ(icon + L",5||" + dir.Path(), LocationText(ReadFolderIcon(dir.Path().c_str())));
+    }
+}
+
 TEST(FolderIcons, HostileProfileEntries)
 {
     test::TempDir dir;
@@ -329,28 +421,81 @@ TEST(FolderIcons, MissingFolderFailsAndIsNotCreated)
 }
 
 // A profile file that cannot be written (here: held open without sharing by another
-// program, or a folder of that name) is reported, and nothing else changes. The read-only
+// program, or a folder of that name) is reported, and nothing else changes, whether the
+// icon's path would keep the file ANSI or need it turned into UTF-16. The read-only
 // attribute cannot stand in for it in this bench: Wine ignores it on folders, and the
 // tests run as root, whom the file system lets write read-only files.
 TEST(FolderIcons, UnwritableProfileFailsAndChangesNothing)
 {
-    test::TempDir dir;
-    const std::wstring locked = dir.MakeFolder(L"locked");
-    const std::string content = "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n";
-    const std::wstring profile = dir.MakeFile(L"locked\\Desktop.ini", content);
-    HANDLE holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    const LONG status = WriteFolderIcon(IconLocation(L"C:\\new.ico", locked.c_str(), 2));
-    CloseHandle(holder);
-    EXPECT_NE(ERROR_SUCCESS, status);
-    EXPECT_EQ(content, ReadFileText(profile));
-    EXPECT_FALSE(GetFileAttributesW(locked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_FALSE(GetFileAttributesW(profile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    for (const wchar_t* icon : {L"C:\\new.ico", WideIconPath}) {
+        SCOPED_TRACE(test::Utf8(icon));
+        test::TempDir dir;
+        const std::wstring locked = dir.MakeFolder(L"locked");
+        const std::string content = "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n";
+        const std::wstring profile = dir.MakeFile(L"locked\\Desktop.ini", content);
+        HANDLE holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        const LONG status = WriteFolderIcon(IconLocation(icon, locked.c_str(), 2));
+        CloseHandle(holder);
+        EXPECT_NE(ERROR_SUCCESS, status);
+        EXPECT_EQ(content, ReadFileText(profile));
+        EXPECT_FALSE(GetFileAttributesW(locked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+        EXPECT_FALSE(GetFileAttributesW(profile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 
-    const std::wstring blocked = dir.MakeFolder(L"blocked");
-    dir.MakeFolder(L"blocked\\Desktop.ini");
-    EXPECT_NE(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\new.ico", blocked.c_str(), 2)));
-    EXPECT_FALSE(GetFileAttributesW(blocked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+        const std::wstring blocked = dir.MakeFolder(L"blocked");
+        dir.MakeFolder(L"blocked\\Desktop.ini");
+        EXPECT_NE(ERROR_SUCCESS, WriteFolderIcon(IconLocation(icon, blocked.c_str(), 2)));
+        EXPECT_FALSE(GetFileAttributesW(blocked.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    }
+}
+
+// The file is turned into UTF-16 through a handle that lets others read it meanwhile but
+// not write it: a program that holds it open for reading (an indexer, the shell) does not
+// stop the change, as it does not stop the profile functions; one that holds it open for
+// writing, which could change it between the reading and the writing, does.
+TEST(FolderIcons, ProfileHeldOpenForReadingIsStillTurnedIntoUtf16)
+{
+    test::TempDir dir;
+    const std::string content = "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\nInfoTip=kept\r\n";
+    const std::wstring profile = dir.MakeFile(L"Desktop.ini", content);
+    HANDLE reader = CreateFileW(profile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    const LONG read = WriteFolderIcon(IconLocation(WideIconPath, dir.Path().c_str(), 2));
+    CloseHandle(reader);
+    ASSERT_EQ(ERROR_SUCCESS, read);
+    EXPECT_EQ("\xFF\xFE", ReadFileText(profile).substr(0, 2));
+    EXPECT_EQ(WideIconPath, Entry(profile, L".ShellClassInfo", L"IconFile"));
+    EXPECT_EQ(L"kept", Entry(profile, L".ShellClassInfo", L"InfoTip"));
+
+    const std::wstring other = dir.MakeFolder(L"written");
+    const std::wstring otherProfile = dir.MakeFile(L"written\\Desktop.ini", content);
+    HANDLE writer = CreateFileW(otherProfile.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    const LONG written = WriteFolderIcon(IconLocation(WideIconPath, other.c_str(), 2));
+    CloseHandle(writer);
+    EXPECT_NE(ERROR_SUCCESS, written);
+    EXPECT_EQ(content, ReadFileText(otherProfile));
+}
+
+// An ANSI file too large to be a folder's settings (over 1 MiB) is not read whole to be
+// turned into UTF-16: an icon that needs UTF-16 is refused rather than written into it
+// as "?", and the file stays as it was. One that the code page holds is written.
+TEST(FolderIcons, ProfileTooLargeToTurnIntoUtf16RefusesTheIconThatNeedsIt)
+{
+    test::TempDir dir;
+    std::string content = "[.ShellClassInfo]\r\nIconFile=C:\\old.ico\r\nIconIndex=1\r\n[Notes]\r\n";
+    for (int line = 0; content.size() <= 1024 * 1024; ++line)
+        content += "Note" + std::to_string(line) + "=" + std::string(100, 'n') + "\r\n";
+    const std::wstring profile = dir.MakeFile(L"Desktop.ini", content);
+    EXPECT_EQ(ERROR_FILE_TOO_LARGE, WriteFolderIcon(IconLocation(WideIconPath, dir.Path().c_str(), 2)));
+    EXPECT_TRUE(content == ReadFileText(profile));
+    EXPECT_FALSE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
+
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\new.ico", dir.Path().c_str(), 2)));
+    EXPECT_EQ(L"C:\\new.ico", Entry(profile, L".ShellClassInfo", L"IconFile"));
+    EXPECT_NE("\xFF\xFE", ReadFileText(profile).substr(0, 2));
 }
 
 TEST(FolderIcons, ShellReportsTheWrittenIcon)

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "DriveIcons.h"
 #include "ExtensionIdentity.h"
@@ -19,6 +20,7 @@
 #include "RemoveAll.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
+#include "UnicodeNames.h"
 
 using namespace orvane;
 using test::ProductRoot;
@@ -516,6 +518,49 @@ TEST_F(IconTargetTest, ShellReportsTheFolderIconWritten)
     EXPECT_EQ(9, after.iIcon);
 }
 
+// Folders named in characters that code page 1252 cannot hold, and one whose Desktop.ini
+// path is exactly 259 UTF-16 units long (a surrogate pair in its last name): each change
+// writes a UTF-16 Desktop.ini that the platform reads back and the shell reports, the
+// backup is the value named by the exact path, and restoring goes back one step.
+TEST_F(IconTargetTest, FoldersOfAnyNameAreChangedAndRestored)
+{
+    std::vector<std::wstring> folders;
+    for (const auto& name : test::UnicodeNames())
+        folders.push_back(dir_.MakeFolder(name.Text));
+    const std::wstring longest = test::PathOfLength(dir_.Path(), 247, L"");
+    folders.push_back(dir_.MakeFolder(longest.substr(dir_.Path().size() + 1)));
+    ASSERT_EQ(longest, folders.back());
+    ASSERT_EQ(259u, (longest + L"\\Desktop.ini").size());
+    const auto entry = [](const std::wstring& profile, const wchar_t* name) {
+        wchar_t text[TextCapacity] = {};
+        GetPrivateProfileStringW(L".ShellClassInfo", name, L"", text, static_cast<DWORD>(std::size(text)),
+                                 profile.c_str());
+        return std::wstring(text);
+    };
+    const auto shown = [](const std::wstring& folder) {
+        SHFILEINFOW info = {};
+        return SHGetFileInfoW(folder.c_str(), 0, &info, sizeof info, SHGFI_ICONLOCATION) != 0 ? info.iIcon : -1;
+    };
+    for (const std::wstring& folder : folders) {
+        SCOPED_TRACE(test::Utf8(folder));
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
+        ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, typeIcon_, 5));
+        EXPECT_EQ("\xFF\xFE", ReadFileText(profile).substr(0, 2));
+        EXPECT_EQ(typeIcon_, entry(profile, L"IconFile"));
+        EXPECT_EQ(L"5", entry(profile, L"IconIndex"));
+        EXPECT_EQ(5, shown(folder));
+        EXPECT_EQ(library_ + L",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+
+        ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
+        EXPECT_EQ(library_, entry(profile, L"IconFile"));
+        EXPECT_EQ(library_ + L",3", entry(profile, L"IconResource"));
+        EXPECT_EQ(3, shown(folder));
+        EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+    }
+}
+
 TEST_F(IconTargetTest, FolderWritesThatFailAreReported)
 {
     // A folder that is not there: the shell handed over a path that has gone since.
@@ -988,4 +1033,97 @@ TEST_F(IconTargetTest, TypeIconAndItsBackupSurviveRemoveAll)
     auto restore = OpenDialogForType(a);
     ASSERT_EQ(ChangeResult::Done, restore.RestoreDefault());
     EXPECT_EQ(original, ClassValue(L"DefaultIcon"));
+}
+
+// ---------------------------------------------------------------------------------------
+// What a build of 8-bit text wrote
+
+namespace {
+
+// The text in the ANSI code page, as an 8-bit build had it; empty when the code page
+// cannot hold it all.
+std::string Ansi(const std::wstring& text)
+{
+    BOOL lost = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lost);
+    if (size <= 1 || lost)
+        return {};
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, &ansi[0], size, nullptr, nullptr);
+    ansi.resize(static_cast<std::size_t>(size) - 1);
+    return ansi;
+}
+
+// A REG_SZ value written through the 8-bit call, named and holding texts of the ANSI code
+// page (null name: the default value), as such a build wrote every value.
+bool WriteNarrow(HKEY root, const std::wstring& path, const std::wstring* name, const std::wstring& text)
+{
+    const std::string narrowName = name != nullptr ? Ansi(*name) : std::string();
+    const std::string narrowText = Ansi(text);
+    if ((name != nullptr && narrowName.empty()) || narrowText.empty())
+        return false;
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, Ansi(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    const LONG status = RegSetValueExA(key, name != nullptr ? narrowName.c_str() : nullptr, 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(narrowText.c_str()),
+                                       static_cast<DWORD>(narrowText.size() + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+} // namespace
+
+// A single file, a type and a folder as an 8-bit build left them, every path and text
+// with characters of code page 1252 (the per-file table, the type's icon behind the icon
+// handler, the type's and the folder's backups): each is read and restored exactly.
+TEST_F(IconTargetTest, WhatAnEightBitBuildWroteIsReadAndRestored)
+{
+    ASSERT_EQ(1252u, GetACP());
+    const std::wstring before = L"C:\\Ic\u00F4nes\\avant.ico,1";
+    const std::wstring file = File(L"R\u00E9sum\u00E9");
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", nullptr, L"%1"));
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK", nullptr, before));
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", nullptr, ExtensionClsidText));
+    ASSERT_TRUE(WriteNarrow(HKEY_LOCAL_MACHINE, FileIconsKey, &file, L"C:\\Ic\u00F4nes\\\u00E0 moi.ico,7," + class_));
+
+    auto single = OpenDialog(file);
+    ASSERT_TRUE(single.Current);
+    EXPECT_FALSE(single.AllOfType());
+    EXPECT_STREQ(L"C:\\Ic\u00F4nes\\\u00E0 moi.ico", single.Current->IconPath);
+    EXPECT_EQ(7, single.Current->Index);
+    EXPECT_EQ(RestoreOutcome::Restores, single.WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, single.RestoreDefault());
+    EXPECT_EQ(L"<none>", TableValue(file));
+    EXPECT_EQ(before, ClassValue(L"DefaultIcon"));
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK"));
+    EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
+
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", nullptr, L"C:\\Ic\u00F4nes\\apr\u00E8s.ico,4"));
+    const std::wstring backupName = BackupIconValue;
+    ASSERT_TRUE(WriteNarrow(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", &backupName, before));
+    auto type = OpenDialogForType(file);
+    ASSERT_TRUE(type.Current);
+    EXPECT_STREQ(L"C:\\Ic\u00F4nes\\apr\u00E8s.ico", type.Current->IconPath);
+    EXPECT_TRUE(type.HasBackup());
+    ASSERT_EQ(ChangeResult::Done, type.RestoreDefault());
+    EXPECT_EQ(before, ClassValue(L"DefaultIcon"));
+    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+
+    // The folder's Desktop.ini is ANSI, as the 8-bit profile calls wrote it, and stays so.
+    const std::wstring folder = dir_.MakeFolder(L"Donn\u00E9es");
+    const std::wstring profile =
+        dir_.MakeFile(L"Donn\u00E9es\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\Ic\xF4nes\\apr\xE8s.ico\r\nIconIndex=4\r\n");
+    ASSERT_TRUE(WriteNarrow(HKEY_LOCAL_MACHINE, FolderBackupKey, &folder, before));
+    auto folderTarget = OpenDialog(folder);
+    ASSERT_TRUE(folderTarget.Current);
+    EXPECT_STREQ(L"C:\\Ic\u00F4nes\\apr\u00E8s.ico", folderTarget.Current->IconPath);
+    EXPECT_TRUE(folderTarget.HasBackup());
+    ASSERT_EQ(ChangeResult::Done, folderTarget.RestoreDefault());
+    const auto restored = ReadFolderIcon(folder.c_str());
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(before, std::wstring(restored->IconPath) + L"," + std::to_wstring(restored->Index));
+    EXPECT_TRUE(Contains(ReadFileText(profile), "IconFile=C:\\Ic\xF4nes\\avant.ico\r\n"));
+    EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
 }

@@ -117,11 +117,16 @@ LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar
         return LastErrorOr(ERROR_INVALID_DATA);
 
     LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) ||
-        !WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) ||
-        !WriteAll(file.Value, text.get(), static_cast<DWORD>(units) * sizeof(wchar_t)) || !SetEndOfFile(file.Value))
-        return LastErrorOr(ERROR_WRITE_FAULT);
-    return ERROR_SUCCESS;
+    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) &&
+        WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) &&
+        WriteAll(file.Value, text.get(), static_cast<DWORD>(units) * sizeof(wchar_t)) && SetEndOfFile(file.Value))
+        return ERROR_SUCCESS;
+    // A write that stopped halfway (a full disk) would leave neither text: the file's own
+    // bytes go back as they were read.
+    const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) && WriteAll(file.Value, bytes.get(), byteCount))
+        SetEndOfFile(file.Value);
+    return status;
 }
 
 } // namespace orvane

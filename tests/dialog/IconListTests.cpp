@@ -262,9 +262,10 @@ TEST_F(IconListTest, LargeSourceShowsEachItemsIconFromABoundedImageList)
 class IconListDialogTest : public test::DialogTest {};
 
 // The dialog opened on the start, the middle and the end of a library of 1,000 icons: the
-// current icon is selected, focused and shown; each item shown shows its own icon, there
-// and wherever the list is scrolled; the arrow keys, Home and End and a typed number move
-// the selection, and OK applies the item they selected.
+// current icon is selected, focused and shown; while the dialog is idle it extracts the
+// icons it does not show yet; each item shown shows its own icon, there and wherever the
+// list is scrolled; the arrow keys, Home and End and a typed number move the selection,
+// and OK applies the item they selected.
 TEST_F(IconListDialogTest, EveryPartOfALargeLibraryShowsItsOwnIcons)
 {
     const std::wstring library = NumberedIcons(1000);
@@ -284,6 +285,15 @@ TEST_F(IconListDialogTest, EveryPartOfALargeLibraryShowsItsOwnIcons)
             EXPECT_EQ(d.SelectedIcons(), std::vector<int>{row.Current});
             EXPECT_EQ(d.FocusedIcon(), row.Current);
             EXPECT_FALSE(d.ShownIcons(row.Current).empty());
+            // Every icon of a library this size has an image of its own, the one of its
+            // index: the one half the library away fills in without being drawn.
+            const int away = (row.Current + 500) % 1000;
+            ASSERT_TRUE(d.ShownIcons(away).empty());
+            const std::vector<COLORREF> awayIcon = test::ExtractedPixels(library, away);
+            const ULONGLONG idleEnd = GetTickCount64() + 20000;
+            while (test::ImagePixels(d.IconImages(), away) != awayIcon && GetTickCount64() < idleEnd)
+                Sleep(50);
+            EXPECT_EQ(test::ImagePixels(d.IconImages(), away), awayIcon);
             for (int item : {row.Current, 0, 500, 999})
                 ExpectShownItemsShowTheirIcons(d, library, item);
             for (UINT key : row.Keys)

@@ -388,7 +388,7 @@ bool Answer(HWND owner, ListOwner& state, const NMHDR& header, LRESULT* result)
         }
         if (item.mask & LVIF_IMAGE) {
             item.iImage = cache->ImageOf(item.iItem);
-            // The list draws something new: look ahead of it again once idle.
+            // The list draws (or asks for) something: look ahead of it once idle.
             StartIdleWork(owner, state);
         }
         *result = 0;
@@ -481,9 +481,10 @@ void FirstScreen(HWND list, int item, int* first, int* count)
 }
 
 // Wine's list view works out its items' sizes and its scroll bars at its first paint, and
-// redraws its (themed) scroll bar each time it sets them, three times in all. Drawn once
-// into a memory device context while the dialog is not shown yet, the view has done that
-// work, and its first paint on screen draws the scroll bar once.
+// redraws its (themed) scroll bar each time it sets them, three times in all. Painted once
+// into a memory device context while the dialog is not shown yet, with nothing to draw
+// into, the view has done that work, and its first paint on screen draws the scroll bar
+// once.
 void LayOutHidden(HWND list)
 {
     HDC dc = CreateCompatibleDC(nullptr);
@@ -492,6 +493,7 @@ void LayOutHidden(HWND list)
     HBITMAP bitmap = CreateCompatibleBitmap(dc, 1, 1);
     HGDIOBJ previous = bitmap != nullptr ? SelectObject(dc, bitmap) : nullptr;
     if (previous != nullptr) {
+        IntersectClipRect(dc, 0, 0, 0, 0);
         SendMessageW(list, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
         SelectObject(dc, previous);
     }
@@ -561,8 +563,8 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
     SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(selects ? preselect : 0), FALSE);
     if (!IsWindowVisible(list))
         LayOutHidden(list);
+    // The idle work starts with the first paint, when the list asks for what it shows.
     InvalidateRect(list, nullptr, TRUE);
-    StartIdleWork(dialog, *owner);
     return true;
 }
 

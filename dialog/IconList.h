@@ -1,5 +1,11 @@
 // The dialog's list view 1002: every icon of one source file as a large icon labelled
 // with its index. Item i always stands for icon i of the file.
+//
+// The list is virtual (LVS_OWNERDATA): it holds only the number of icons, and asks its
+// owner for an item's text and image as it draws the item. An icon is extracted when the
+// list first asks for it, and ahead of what the list shows while the dialog is idle, into
+// a bounded set of image list slots: a library of any size shows its first screen at once
+// and keeps a few megabytes of images.
 #pragma once
 
 #include <windows.h>
@@ -7,8 +13,10 @@
 namespace orvane {
 
 // (Re)fills the list from the file and selects and focuses the item `preselect` (none
-// when it is negative or not below the number of icons). False when the file holds no
-// icon or cannot be read; the list then keeps what it showed.
+// when it is negative or not below the number of icons) and scrolls it into view. False
+// when the file holds no icon or none can be extracted; the list then keeps what it
+// showed. The first call subclasses the list's owner window (the dialog), which answers
+// the list's requests from then on and lets go when it is destroyed.
 bool FillIconList(HWND dialog, const wchar_t* path, int preselect);
 
 } // namespace orvane

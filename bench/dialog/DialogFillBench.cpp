@@ -1,7 +1,9 @@
-// Time from the start of the Change Icon dialog until its icon list holds every icon of
-// the source, against the platform's own icon picker (shell32's PickIconDlg) on the same
-// file, with each process's peak working set. Each measurement runs in a process of its
-// own, so that no run profits from another's caches or counts its memory.
+// How soon the Change Icon dialog shows its icons: from the dialog's start until the icon
+// list has first been drawn with the source's items, against the same dialog opened on a
+// source without icons; then until every item's image has been asked of the list (and so
+// extracted), and the process's peak working set at that point. Each measurement runs in
+// a process of its own, so that no run profits from another's caches or counts its
+// memory; the rounds alternate between the source and the empty one.
 //
 //   orvane_dialog_bench.exe [repetitions]
 #include <windows.h>
@@ -11,14 +13,12 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ChangeIconDialog.h"
@@ -28,7 +28,10 @@ namespace {
 
 using orvane::ChangeIconDialog;
 
-constexpr DWORD TimeoutMs = 300000;
+constexpr UINT_PTR WatchdogTimer = 0x0BE7;
+constexpr UINT WatchdogMs = 300000;
+// Posted to the list once its first screen has been drawn: asks it for every image.
+const UINT AskAllImages = RegisterWindowMessageW(L"OrvaneBenchAskAllImages");
 
 double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
@@ -45,14 +48,6 @@ SIZE_T PeakWorkingSet()
     return counters.PeakWorkingSetSize;
 }
 
-// A window's class name; empty when it cannot be read.
-std::wstring ClassOf(HWND window)
-{
-    wchar_t name[32] = {};
-    GetClassNameW(window, name, static_cast<int>(std::size(name)));
-    return name;
-}
-
 // UTF-8 of a text, for what the benchmark prints.
 std::string Utf8(const std::wstring& text)
 {
@@ -67,170 +62,126 @@ std::string Utf8(const std::wstring& text)
     return bytes;
 }
 
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM param)
-{
-    if (ClassOf(window) == L"#32770" && IsWindowVisible(window))
-        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
-    return TRUE;
-}
-
-BOOL CALLBACK FindIconList(HWND window, LPARAM param)
-{
-    const std::wstring name = ClassOf(window);
-    if (lstrcmpiW(name.c_str(), L"ListBox") == 0 || lstrcmpiW(name.c_str(), L"SysListView32") == 0) {
-        *reinterpret_cast<HWND*>(param) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-LRESULT ItemCount(HWND list)
-{
-    return SendMessageW(list, lstrcmpiW(ClassOf(list).c_str(), L"ListBox") == 0 ? LB_GETCOUNT : LVM_GETITEMCOUNT, 0,
-                        0);
-}
-
-// Waits on a second thread until a dialog of `thread` shows `count` items in its icon
-// list, notes the time and cancels the dialog.
-struct ListWatch {
-    DWORD Thread;
-    LRESULT Count;
-    LARGE_INTEGER Filled{};
-    std::atomic<bool> Done{false};
-    bool Seen = false;
-
-    void Run()
-    {
-        const ULONGLONG end = GetTickCount64() + TimeoutMs;
-        HWND dialog = nullptr;
-        HWND list = nullptr;
-        while (!Done && GetTickCount64() < end) {
-            if (list == nullptr) {
-                std::vector<HWND> dialogs;
-                EnumThreadWindows(Thread, CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
-                for (HWND d : dialogs) {
-                    HWND found = nullptr;
-                    EnumChildWindows(d, FindIconList, reinterpret_cast<LPARAM>(&found));
-                    if (found != nullptr) {
-                        dialog = d;
-                        list = found;
-                        break;
-                    }
-                }
-            }
-            if (list != nullptr && ItemCount(list) >= Count) {
-                QueryPerformanceCounter(&Filled);
-                Seen = true;
-                PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-                return;
-            }
-            Sleep(1);
-        }
-        if (dialog != nullptr)
-            PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    }
+// What one measuring process observes of the dialog's list, on the dialog's own thread:
+// the list is subclassed as it is created (a CBT hook), so its first WM_PAINT is seen
+// from inside, when it has been drawn rather than when another thread polls it.
+struct Watch {
+    LONG_PTR Expected = 0;
+    HWND List = nullptr;
+    WNDPROC ListProc = nullptr;
+    HHOOK Hook = nullptr;
+    LARGE_INTEGER Start{};
+    LARGE_INTEGER FirstScreen{};
+    LARGE_INTEGER AllImages{};
+    bool Drawn = false;
+    bool Asked = false;
+    long WithoutImage = 0;
 };
+Watch watch;
 
-// One measurement: prints "<milliseconds> <peak working set bytes>".
-int MeasureOne(const wchar_t* variant, const wchar_t* library, LRESULT count)
+void CloseDialog()
+{
+    PostMessageW(GetParent(watch.List), WM_COMMAND, IDCANCEL, 0);
+}
+
+LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == AskAllImages) {
+        for (LONG_PTR i = 0; i < watch.Expected; ++i) {
+            LVITEMW item{};
+            item.mask = LVIF_IMAGE;
+            item.iItem = static_cast<int>(i);
+            item.iImage = -1;
+            if (!SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)) || item.iImage < 0)
+                ++watch.WithoutImage;
+        }
+        QueryPerformanceCounter(&watch.AllImages);
+        watch.Asked = true;
+        CloseDialog();
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == WatchdogTimer) {
+        CloseDialog();
+        return 0;
+    }
+    const LRESULT result = CallWindowProcW(watch.ListProc, list, message, wParam, lParam);
+    if (message == WM_PAINT && !watch.Drawn && IsWindowVisible(list) &&
+        SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == watch.Expected) {
+        QueryPerformanceCounter(&watch.FirstScreen);
+        watch.Drawn = true;
+        PostMessageW(list, AskAllImages, 0, 0);
+    }
+    return result;
+}
+
+LRESULT CALLBACK OnCreateWindow(int code, WPARAM wParam, LPARAM lParam)
+{
+    if (code == HCBT_CREATEWND && watch.List == nullptr) {
+        HWND window = reinterpret_cast<HWND>(wParam);
+        wchar_t name[32] = {};
+        GetClassNameW(window, name, static_cast<int>(std::size(name)));
+        if (lstrcmpiW(name, WC_LISTVIEWW) == 0) {
+            watch.List = window;
+            watch.ListProc = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc)));
+            SetTimer(window, WatchdogTimer, WatchdogMs, nullptr);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// One measurement: prints "<first screen ms> <all images ms> <peak working set bytes>".
+int MeasureOne(const wchar_t* source, LONG_PTR count)
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
 
-    ListWatch watch{GetCurrentThreadId(), count};
-    LARGE_INTEGER start;
-
-    if (std::wcscmp(variant, L"ours") == 0) {
-        // A folder whose icon comes from the library: the dialog lists it when it opens.
-        wchar_t temp[MAX_PATH];
-        const DWORD tempLength = GetTempPathW(static_cast<DWORD>(std::size(temp)), temp);
-        wchar_t folder[MAX_PATH];
-        const int folderLength = tempLength == 0 || tempLength >= std::size(temp)
-                                     ? -1
-                                     : std::swprintf(folder, std::size(folder), L"%lsorvane-bench-%lu", temp,
-                                                     GetCurrentProcessId());
-        if (folderLength < 0 || folderLength >= static_cast<int>(std::size(folder))) {
-            std::fprintf(stderr, "the temporary folder's path is too long\n");
-            return 1;
-        }
-        CreateDirectoryW(folder, nullptr);
-        if (orvane::WriteFolderIcon(orvane::IconLocation(library, folder, 0)) != ERROR_SUCCESS) {
-            std::fprintf(stderr, "cannot prepare %s\n", Utf8(folder).c_str());
-            return 1;
-        }
-        ChangeIconDialog record;
-        orvane::CopyText(record.TargetPath, std::size(record.TargetPath), folder);
-        std::thread watcher([&] { watch.Run(); });
-        QueryPerformanceCounter(&start);
-        // The program links the dialog with its resources.
-        orvane::RunChangeIconDialog(GetModuleHandleW(nullptr), record);
-        watch.Done = true;
-        watcher.join();
-        const std::wstring ini = std::wstring(folder) + L"\\Desktop.ini";
-        SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(ini.c_str());
-        SetFileAttributesW(folder, FILE_ATTRIBUTE_DIRECTORY);
-        RemoveDirectoryW(folder);
-    } else if (std::wcscmp(variant, L"platform") == 0) {
-        // PickIconDlg is exported by ordinal 62 (and by name on later systems).
-        using PickIconDlgProc = int(WINAPI*)(HWND, WCHAR*, UINT, int*);
-        HMODULE shell = LoadLibraryW(L"shell32.dll");
-        auto pick = reinterpret_cast<PickIconDlgProc>(
-            reinterpret_cast<void (*)()>(GetProcAddress(shell, MAKEINTRESOURCEA(62))));
-        if (pick == nullptr) {
-            std::fprintf(stderr, "PickIconDlg not found\n");
-            return 1;
-        }
-        WCHAR path[MAX_PATH] = {};
-        if (!orvane::CopyText(path, std::size(path), library)) {
-            std::fprintf(stderr, "the library's path is too long\n");
-            return 1;
-        }
-        int index = 0;
-        std::thread watcher([&] { watch.Run(); });
-        QueryPerformanceCounter(&start);
-        const int picked = pick(nullptr, path, MAX_PATH, &index);
-        watch.Done = true;
-        watcher.join();
-        if (picked == -1 && !watch.Seen) {
-            // The dialog could not be made at all (Wine 8's shell32 has no template for
-            // it and answers -1 at once): reported as unavailable, not as a time.
-            std::printf("-1 %llu\n", static_cast<unsigned long long>(PeakWorkingSet()));
-            return 0;
-        }
-    } else if (std::wcscmp(variant, L"extract") == 0) {
-        // The bare work every picker has to do: count the icons and extract them all
-        // (Wine's ExtractIconEx hands out only the first of a batch; the rest one by one).
-        QueryPerformanceCounter(&start);
-        const UINT n = ExtractIconExW(library, -1, nullptr, nullptr, 0);
-        std::vector<HICON> icons(n);
-        ExtractIconExW(library, 0, icons.data(), nullptr, n);
-        for (UINT i = 0; i < n; ++i)
-            if (icons[i] == nullptr)
-                ExtractIconExW(library, static_cast<int>(i), &icons[i], nullptr, 1);
-        LARGE_INTEGER end;
-        QueryPerformanceCounter(&end);
-        for (HICON icon : icons)
-            if (icon != nullptr)
-                DestroyIcon(icon);
-        std::printf("%.1f %llu\n", Milliseconds(start, end), static_cast<unsigned long long>(PeakWorkingSet()));
-        return 0;
-    } else {
-        // Only the process itself with the common controls loaded: the baseline.
-        std::printf("0 %llu\n", static_cast<unsigned long long>(PeakWorkingSet()));
-        return 0;
-    }
-    if (!watch.Seen) {
-        std::fprintf(stderr, "%s: the list never held %ld items\n", Utf8(variant).c_str(), static_cast<long>(count));
+    // A folder whose icon comes from the source: the dialog lists it when it opens.
+    wchar_t temp[MAX_PATH];
+    const DWORD tempLength = GetTempPathW(static_cast<DWORD>(std::size(temp)), temp);
+    wchar_t folder[MAX_PATH];
+    const int folderLength = tempLength == 0 || tempLength >= std::size(temp)
+                                 ? -1
+                                 : std::swprintf(folder, std::size(folder), L"%lsorvane-bench-%lu", temp,
+                                                 GetCurrentProcessId());
+    if (folderLength < 0 || folderLength >= static_cast<int>(std::size(folder))) {
+        std::fprintf(stderr, "the temporary folder's path is too long\n");
         return 1;
     }
-    std::printf("%.1f %llu\n", Milliseconds(start, watch.Filled),
-                static_cast<unsigned long long>(PeakWorkingSet()));
+    CreateDirectoryW(folder, nullptr);
+    if (orvane::WriteFolderIcon(orvane::IconLocation(source, folder, 0)) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "cannot prepare %s\n", Utf8(folder).c_str());
+        return 1;
+    }
+    ChangeIconDialog record;
+    orvane::CopyText(record.TargetPath, std::size(record.TargetPath), folder);
+    watch.Expected = count;
+    watch.Hook = SetWindowsHookExW(WH_CBT, OnCreateWindow, nullptr, GetCurrentThreadId());
+    QueryPerformanceCounter(&watch.Start);
+    // The program links the dialog with its resources.
+    orvane::RunChangeIconDialog(GetModuleHandleW(nullptr), record);
+    UnhookWindowsHookEx(watch.Hook);
+    const std::wstring ini = std::wstring(folder) + L"\\Desktop.ini";
+    SetFileAttributesW(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(ini.c_str());
+    SetFileAttributesW(folder, FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(folder);
+
+    if (!watch.Drawn || !watch.Asked) {
+        std::fprintf(stderr, "%s: the list was never drawn with %ld items\n", Utf8(source).c_str(),
+                     static_cast<long>(count));
+        return 1;
+    }
+    if (watch.WithoutImage != 0)
+        std::fprintf(stderr, "%s: %ld items without an image\n", Utf8(source).c_str(), watch.WithoutImage);
+    std::printf("%.1f %.1f %llu\n", Milliseconds(watch.Start, watch.FirstScreen),
+                Milliseconds(watch.Start, watch.AllImages), static_cast<unsigned long long>(PeakWorkingSet()));
     return 0;
 }
 
 struct Sample {
-    double Ms = 0;
+    double FirstScreen = 0;
+    double AllImages = 0;
     unsigned long long Peak = 0;
 };
 
@@ -263,7 +214,8 @@ bool RunChild(const std::wstring& self, const std::wstring& arguments, Sample* s
         CloseHandle(process.hThread);
     }
     CloseHandle(readEnd);
-    return started && std::sscanf(output.c_str(), "%lf %llu", &sample->Ms, &sample->Peak) == 2;
+    return started &&
+           std::sscanf(output.c_str(), "%lf %lf %llu", &sample->FirstScreen, &sample->AllImages, &sample->Peak) == 3;
 }
 
 double Median(std::vector<double> values)
@@ -272,11 +224,12 @@ double Median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+double MiB(unsigned long long bytes) { return static_cast<double>(bytes) / 1048576.0; }
+
 int Run(int argc, wchar_t** argv)
 {
     if (argc >= 2 && std::wcscmp(argv[1], L"--one") == 0)
-        return argc >= 5 ? MeasureOne(argv[2], argv[3], std::wcstol(argv[4], nullptr, 10))
-                         : (argc == 3 ? MeasureOne(argv[2], L"", 0) : 2);
+        return argc >= 4 ? MeasureOne(argv[2], std::wcstol(argv[3], nullptr, 10)) : 2;
     const int repetitions = argc >= 2 ? std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 3;
 
     wchar_t self[MAX_PATH] = {};
@@ -289,70 +242,64 @@ int Run(int argc, wchar_t** argv)
     }
     std::wstring folder(self);
     folder.erase(folder.find_last_of(L'\\'));
-    const std::wstring libraries[] = {std::wstring(system) + L"\\shell32.dll", folder + L"\\bench_icons1000.dll"};
-
-    Sample baseline;
-    RunChild(self, L"--one none", &baseline);
-    std::printf("Change Icon dialog: opening until the icon list is filled (median of %d runs, each in its own "
-                "process)\n",
-                repetitions);
-    std::printf("baseline process peak working set: %.1f MiB\n", baseline.Peak / 1048576.0);
-    std::printf("%-20s %6s %10s %12s %8s %12s %11s %11s\n", "library", "icons", "ours ms", "platform ms",
-                "ratio", "extract ms", "ours peak", "platf. peak");
-    int status = 0;
-    bool platformMissing = false;
-    for (const std::wstring& library : libraries) {
-        const std::string name = Utf8(library.substr(library.find_last_of(L'\\') + 1));
-        const UINT n = ExtractIconExW(library.c_str(), -1, nullptr, nullptr, 0);
-        if (n == 0 || n == static_cast<UINT>(-1)) {
-            std::printf("%-20s no icons found in %s\n", name.c_str(), Utf8(library).c_str());
-            status = 1;
-            continue;
-        }
-        std::vector<double> ours, platform, extract;
-        unsigned long long oursPeak = 0, platformPeak = 0;
-        for (int i = 0; i < repetitions; ++i) {
-            Sample a, b, c;
-            const std::wstring arguments = L"\"" + library + L"\" " + std::to_wstring(n);
-            if (RunChild(self, L"--one ours " + arguments, &a)) {
-                ours.push_back(a.Ms);
-                oursPeak = std::max(oursPeak, a.Peak);
-            }
-            if (RunChild(self, L"--one platform " + arguments, &b)) {
-                if (b.Ms < 0)
-                    platformMissing = true;
-                else
-                    platform.push_back(b.Ms);
-                platformPeak = std::max(platformPeak, b.Peak);
-            }
-            if (RunChild(self, L"--one extract " + arguments, &c))
-                extract.push_back(c.Ms);
-        }
-        if (ours.empty()) {
-            std::printf("%-20s %6u measurement failed\n", name.c_str(), n);
-            status = 1;
-            continue;
-        }
-        const double a = Median(ours);
-        char platformText[32] = "n/a", ratioText[32] = "n/a", platformPeakText[32] = "n/a";
-        if (!platform.empty()) {
-            std::snprintf(platformText, sizeof platformText, "%.1f", Median(platform));
-            std::snprintf(ratioText, sizeof ratioText, "%.2f", a / Median(platform));
-            std::snprintf(platformPeakText, sizeof platformPeakText, "%.1f MiB", platformPeak / 1048576.0);
-        }
-        std::printf("%-20s %6u %10.1f %12s %8s %12.1f %7.1f MiB %11s\n", name.c_str(), n, a, platformText, ratioText,
-                    Median(extract), oursPeak / 1048576.0, platformPeakText);
+    const std::wstring sources[] = {std::wstring(system) + L"\\shell32.dll", folder + L"\\bench_icons1000.dll",
+                                    folder + L"\\bench_icons10000.dll"};
+    // The source without icons: a text file beside the program.
+    const std::wstring empty = folder + L"\\bench_no_icons.txt";
+    HANDLE file = CreateFileW(empty.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot write %s\n", Utf8(empty).c_str());
+        return 1;
     }
-    if (platformMissing)
-        std::printf("platform: PickIconDlg (shell32 ordinal 62) returned -1 without opening a window; this "
-                    "shell32 has no icon picker to compare with.\n");
-    std::printf("extract: counting and extracting every icon alone, no window (the floor for any picker).\n");
+    DWORD written = 0;
+    WriteFile(file, "no icons in here\r\n", 18, &written, nullptr);
+    CloseHandle(file);
+
+    std::printf("Change Icon dialog: from its start until the icon list's first screen is drawn, and until "
+                "every item's image has been asked of it (median of %d runs, each in its own process)\n",
+                repetitions);
+    int status = 0;
+    for (const std::wstring& source : sources) {
+        const std::string name = Utf8(source.substr(source.find_last_of(L'\\') + 1));
+        const UINT n = ExtractIconExW(source.c_str(), -1, nullptr, nullptr, 0);
+        if (n == 0 || n == static_cast<UINT>(-1)) {
+            std::printf("source %s: no icons found in %s\n", name.c_str(), Utf8(source).c_str());
+            status = 1;
+            continue;
+        }
+        std::vector<double> first, all, none;
+        unsigned long long peak = 0, nonePeak = 0;
+        for (int i = 0; i < repetitions; ++i) {
+            Sample a, b;
+            if (RunChild(self, L"--one \"" + source + L"\" " + std::to_wstring(n), &a)) {
+                first.push_back(a.FirstScreen);
+                all.push_back(a.AllImages);
+                peak = std::max(peak, a.Peak);
+            }
+            if (RunChild(self, L"--one \"" + empty + L"\" 0", &b)) {
+                none.push_back(b.FirstScreen);
+                nonePeak = std::max(nonePeak, b.Peak);
+            }
+        }
+        if (first.empty() || none.empty()) {
+            std::printf("source %s icons %u: measurement failed\n", name.c_str(), n);
+            status = 1;
+            continue;
+        }
+        const double x = Median(first), y = Median(none);
+        std::printf("source %s icons %u: first screen %.1f ms, empty dialog %.1f ms, ratio %.2f, all icons %.1f ms, "
+                    "peak %.1f MiB (empty dialog peak %.1f MiB, %+.1f MiB)\n",
+                    name.c_str(), n, x, y, x / y, Median(all), MiB(peak), MiB(nonePeak),
+                    MiB(peak) - MiB(nonePeak));
+        std::fflush(stdout);
+    }
+    DeleteFileW(empty.c_str());
     return status;
 }
 
 } // namespace
 
-// The arguments in UTF-16, as the system keeps them: a library or folder of any name
+// The arguments in UTF-16, as the system keeps them: a source or folder of any name
 // reaches the measuring processes unchanged.
 int main()
 {

@@ -230,6 +230,54 @@ void DialogDriver::PickIcon(int item)
     SendMessageW(Item(IDC_ICONLIST), LVM_ENSUREVISIBLE, item, FALSE);
 }
 
+HIMAGELIST DialogDriver::IconImages() const
+{
+    return reinterpret_cast<HIMAGELIST>(SendMessageW(Item(IDC_ICONLIST), LVM_GETIMAGELIST, LVSIL_NORMAL, 0));
+}
+
+int DialogDriver::IconImage(int item) const
+{
+    LVITEMW lv{};
+    lv.mask = LVIF_IMAGE;
+    lv.iItem = item;
+    lv.iImage = -1;
+    if (!SendMessageW(Item(IDC_ICONLIST), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&lv)))
+        return -1;
+    return lv.iImage >= 0 ? lv.iImage : -1;
+}
+
+void DialogDriver::ScrollToIcon(int item)
+{
+    SendMessageW(Item(IDC_ICONLIST), LVM_ENSUREVISIBLE, item, FALSE);
+    RedrawWindow(Item(IDC_ICONLIST), nullptr, nullptr, RDW_UPDATENOW);
+}
+
+std::vector<int> DialogDriver::ShownIcons(int shownItem) const
+{
+    HWND list = Item(IDC_ICONLIST);
+    RECT client{};
+    GetClientRect(list, &client);
+    const int count = IconCount();
+    // The view lays its items out in rows in index order: those shown follow each other.
+    auto shown = [&](int item) {
+        RECT icon{};
+        icon.left = LVIR_ICON;
+        RECT both{};
+        return item >= 0 && item < count &&
+               SendMessageW(list, LVM_GETITEMRECT, item, reinterpret_cast<LPARAM>(&icon)) &&
+               IntersectRect(&both, &icon, &client);
+    };
+    if (!shown(shownItem))
+        return {};
+    int first = shownItem;
+    while (shown(first - 1))
+        --first;
+    std::vector<int> items;
+    for (int item = first; shown(item); ++item)
+        items.push_back(item);
+    return items;
+}
+
 std::vector<std::wstring> DialogDriver::Sources() const
 {
     std::vector<std::wstring> entries;

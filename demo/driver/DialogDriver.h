@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,6 +64,16 @@ public:
     void SelectIcons(const std::vector<int>& items);
     // Selects and focuses this item alone and scrolls it into view, as a click does.
     void PickIcon(int item);
+    // The list's image list, and the image it shows for the item: the index the list
+    // gives when it draws the item (it asks the dialog, which extracts the icon then if it
+    // has not yet); -1 for none.
+    HIMAGELIST IconImages() const;
+    int IconImage(int item) const;
+    // Scrolls the item into view as the scroll bar does, and has the list draw what it
+    // then shows.
+    void ScrollToIcon(int item);
+    // The items whose icons the list shows, in order, found from one of them.
+    std::vector<int> ShownIcons(int shownItem) const;
 
     // The recent icon sources.
     std::vector<std::wstring> Sources() const;

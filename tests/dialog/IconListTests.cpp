@@ -10,7 +10,9 @@
 #include <iterator>
 #include <string>
 
+#include "DialogFixture.h"
 #include "DrivenDialog.h"
+#include "FolderIcons.h"
 #include "IconIdLibrary.h"
 #include "IconList.h"
 #include "IconSource.h"
@@ -20,6 +22,32 @@
 
 namespace orvane {
 namespace {
+
+using test::DialogDriver;
+
+// A library of `count` icons that show their indexes, beside the test program.
+std::wstring NumberedIcons(int count)
+{
+    std::wstring self(32768, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size())));
+    return self.substr(0, self.find_last_of(L'\\') + 1) + L"numbered_icons" + std::to_wstring(count) + L".dll";
+}
+
+// Each item the list shows once it has scrolled to `item` and drawn: its text is its
+// index, and its image, as the list gives it for drawing, is that icon of the library.
+void ExpectShownItemsShowTheirIcons(DialogDriver& d, const std::wstring& library, int item)
+{
+    SCOPED_TRACE("scrolled to " + std::to_string(item));
+    d.ScrollToIcon(item);
+    const std::vector<int> shown = d.ShownIcons(item);
+    ASSERT_GE(shown.size(), 2u);
+    for (int i : shown) {
+        ASSERT_EQ(d.IconText(i), std::to_wstring(i));
+        const int image = d.IconImage(i);
+        ASSERT_GE(image, 0) << i;
+        ASSERT_EQ(test::ImagePixels(d.IconImages(), image), test::ExtractedPixels(library, i)) << i;
+    }
+}
 
 class IconListTest : public ::testing::Test {
 protected:
@@ -102,12 +130,14 @@ TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
 
 TEST_F(IconListTest, EachImageIsTheIconOfThatIndex)
 {
-    // The image of item i looks like icon i extracted on its own: compare a few.
+    // The image of item i, as the list gives it when it draws the item, looks like icon i
+    // extracted on its own: compare a few.
     const std::wstring shell32 = test::Shell32Path();
     ASSERT_TRUE(FillIconList(dialog_.Window(), shell32.c_str(), -1));
     std::vector<std::vector<COLORREF>> images;
     for (int index : {3, 4, 40}) {
-        const auto fromList = test::ImagePixels(Images(), index);
+        wchar_t text[32];
+        const auto fromList = test::ImagePixels(Images(), Item(index, text).iImage);
         const auto fromFile = test::ExtractedPixels(shell32, index);
         ASSERT_FALSE(fromFile.empty()) << "icon " << index;
         EXPECT_EQ(fromList, fromFile) << "icon " << index;
@@ -200,6 +230,83 @@ TEST_F(IconListTest, SourceOfAnyNameFillsTheList)
         EXPECT_EQ(Selected(), std::vector<int>{3});
         for (int index : {0, 3})
             EXPECT_EQ(test::ImagePixels(Images(), index), test::ExtractedPixels(library, index)) << index;
+    }
+}
+
+// A source with more icons than the list keeps images of: wherever the list is scrolled,
+// also after every item has been drawn once (as scrolling through it all does) and after
+// items far apart have been asked for one after another, each item shows its own icon,
+// and the image list keeps the number of images it started with.
+TEST_F(IconListTest, LargeSourceShowsEachItemsIconFromABoundedImageList)
+{
+    const std::wstring library = NumberedIcons(3000);
+    ASSERT_EQ(CountIcons(library.c_str()), 3000u);
+    ShowWindow(dialog_.Window(), SW_SHOWNA);
+    DialogDriver d(GetCurrentThreadId());
+    ASSERT_TRUE(d.Attach(5000));
+    ASSERT_TRUE(FillIconList(dialog_.Window(), library.c_str(), -1));
+    ASSERT_EQ(Count(), 3000);
+    const int slots = ImageList_GetImageCount(Images());
+    EXPECT_LT(slots, 3000);
+    for (int item : {0, 2999, 1500})
+        ExpectShownItemsShowTheirIcons(d, library, item);
+    for (int i = 0; i < Count(); ++i)
+        ASSERT_GE(d.IconImage(i), 0) << i;
+    for (int item : {0, 1500, 2999})
+        ExpectShownItemsShowTheirIcons(d, library, item);
+    for (int i = 0; i < Count(); i += 211)
+        ASSERT_EQ(test::ImagePixels(Images(), d.IconImage(i)), test::ExtractedPixels(library, i)) << i;
+    EXPECT_EQ(ImageList_GetImageCount(Images()), slots);
+}
+
+class IconListDialogTest : public test::DialogTest {};
+
+// The dialog opened on the start, the middle and the end of a library of 1,000 icons: the
+// current icon is selected, focused and shown; while the dialog is idle it extracts the
+// icons it does not show yet; each item shown shows its own icon, there and wherever the
+// list is scrolled; the arrow keys, Home and End and a typed number move the selection,
+// and OK applies the item they selected.
+TEST_F(IconListDialogTest, EveryPartOfALargeLibraryShowsItsOwnIcons)
+{
+    const std::wstring library = NumberedIcons(1000);
+    ASSERT_EQ(CountIcons(library.c_str()), 1000u);
+    struct Row {
+        int Current;
+        std::vector<UINT> Keys;
+        int Picked;
+    } rows[] = {{0, {VK_RIGHT}, 1}, {500, {VK_END}, 999}, {999, {VK_HOME, VK_RIGHT}, 1}, {3, {'6', '4', '2'}, 642}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE("current icon " + std::to_string(row.Current));
+        const std::wstring folder = dir_.MakeFolder(L"Part" + std::to_wstring(row.Current));
+        ASSERT_EQ(WriteFolderIcon(IconLocation(library.c_str(), folder.c_str(), row.Current)), ERROR_SUCCESS);
+        ChangeIconDialog record;
+        const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+            ASSERT_EQ(d.IconCount(), 1000);
+            EXPECT_EQ(d.SelectedIcons(), std::vector<int>{row.Current});
+            EXPECT_EQ(d.FocusedIcon(), row.Current);
+            EXPECT_FALSE(d.ShownIcons(row.Current).empty());
+            // Every icon of a library this size has an image of its own, the one of its
+            // index: the one half the library away fills in without being drawn.
+            const int away = (row.Current + 500) % 1000;
+            ASSERT_TRUE(d.ShownIcons(away).empty());
+            const std::vector<COLORREF> awayIcon = test::ExtractedPixels(library, away);
+            const ULONGLONG idleEnd = GetTickCount64() + 20000;
+            while (test::ImagePixels(d.IconImages(), away) != awayIcon && GetTickCount64() < idleEnd)
+                Sleep(50);
+            EXPECT_EQ(test::ImagePixels(d.IconImages(), away), awayIcon);
+            for (int item : {row.Current, 0, 500, 999})
+                ExpectShownItemsShowTheirIcons(d, library, item);
+            for (UINT key : row.Keys)
+                d.PressKey(key);
+            const ULONGLONG end = GetTickCount64() + 10000;
+            while (d.FocusedIcon() != row.Picked && GetTickCount64() < end)
+                Sleep(20);
+            ASSERT_EQ(d.SelectedIcons(), std::vector<int>{row.Picked});
+            EXPECT_FALSE(d.ShownIcons(row.Picked).empty());
+            d.Command(IDOK);
+        });
+        EXPECT_EQ(run.Result, IDOK);
+        EXPECT_EQ(FolderIconText(folder), library + L"," + std::to_wstring(row.Picked));
     }
 }
 

@@ -164,7 +164,7 @@ struct DesignControl {
 constexpr DWORD Child = WS_CHILD | WS_VISIBLE;
 const DesignControl Design[] = {
     {IDC_ICONLIST, L"SysListView32", L"List1",
-     Child | WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_AUTOARRANGE | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE,
+     Child | WS_BORDER | WS_TABSTOP | LVS_ICON | LVS_AUTOARRANGE | LVS_SHOWSELALWAYS | LVS_OWNERDATA, WS_EX_CLIENTEDGE,
      {7, 69, 178, 77}},
     {IDC_SOURCES, L"ComboBox", L"", Child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0, {7, 44, 163, 62}},
     {IDC_BROWSE, L"Button", L"...", Child | BS_PUSHBUTTON | WS_TABSTOP, 0, {173, 44, 12, 12}},

@@ -9,8 +9,11 @@
 //      so that the other files of the type keep their icon;
 //   5. the file itself, index 0.
 // Class keys are read as this user sees them (this user's classes over all users').
-// "%1" anywhere in a location's path stands for the file itself. Nothing is cached: every
-// request reads the registry again.
+// "%1" anywhere in a location's path stands for the file itself. What the registry said is
+// kept between requests only while a watch of the keys it came from shows no change, so
+// a change made before a request is in its answer; every answer is one that the registry
+// gave at one moment, and the answers of several threads at once need no lock across a
+// registry call.
 #pragma once
 
 #include <cstdint>

@@ -16,6 +16,7 @@
 #include "PathText.h"
 #include "Registry.h"
 #include "RegistryWatch.h"
+#include "Scope.h"
 
 namespace orvane {
 
@@ -57,6 +58,7 @@ struct TypeAnswer {
 std::shared_ptr<const TypeAnswer> ReadTypeAnswer(const wchar_t* extension)
 {
     auto answer = std::make_shared<TypeAnswer>();
+    const UserClassesReading reading;
     wchar_t className[TextCapacity] = {};
     if (!ReadExtensionClass(extension, className))
         return answer;

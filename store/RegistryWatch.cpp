@@ -85,8 +85,7 @@ unsigned RegistryWatch::ChangedTrees() const
     unsigned changed = 0;
     for (std::size_t i = 0; i < count_; ++i) {
         const Watch& watch = watches_[i];
-        if (!usable_ || WaitForSingleObject(watch.Events[0], 0) != WAIT_TIMEOUT ||
-            WaitForSingleObject(watch.Events[1], 0) != WAIT_TIMEOUT)
+        if (!usable_ || WaitForMultipleObjects(2, watch.Events, FALSE, 0) != WAIT_TIMEOUT)
             changed |= 1u << i;
     }
     return changed;

@@ -235,6 +235,7 @@ public:
     const std::wstring& Folder() const { return folder_; }
     const std::vector<std::wstring>& PlainNames() const { return plainNames_; }
     const std::vector<Kind>& Kinds() const { return kinds_; }
+    const std::wstring& OwnClass() const { return ownClass_; }
 
 private:
     std::wstring plainExtension_;
@@ -296,6 +297,43 @@ double AskOurs(const Kind& kind, std::size_t count)
     if (!right)
         std::printf("a wrong answer for a file of kind %s\n", kind.Name);
     return right ? seconds : -1;
+}
+
+// The first request after a change: before each request a value that no answer reads is
+// written into root\key (the request then arms the watch again and reads anew what the
+// change may have touched). Microseconds per request, negative on a wrong answer.
+double AskAfterChange(const Kind& kind, HKEY root, const std::wstring& key, std::size_t count)
+{
+    IPersistFile* persist = nullptr;
+    IExtractIconW* extract = nullptr;
+    if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
+                                reinterpret_cast<void**>(&persist))))
+        return -1;
+    if (FAILED(persist->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract)))) {
+        persist->Release();
+        return -1;
+    }
+    bool right = true;
+    double seconds = 0;
+    for (std::size_t i = 0; i < count && right; ++i) {
+        right = WriteText(root, key, L"OrvaneBenchTouch", std::to_wstring(i));
+        wchar_t location[MAX_PATH] = {};
+        int index = -1;
+        const auto start = Clock::now();
+        HRESULT hr = persist->Load(kind.Paths[i % kind.Paths.size()].c_str(), STGM_READ);
+        if (SUCCEEDED(hr))
+            hr = extract->GetIconLocation(0, location, MAX_PATH, &index, nullptr);
+        seconds += Seconds(start);
+        right = right && hr == S_OK && std::wcscmp(location, kind.Icon) == 0 && index == kind.Index;
+    }
+    extract->Release();
+    persist->Release();
+    HKEY touched = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &touched) == ERROR_SUCCESS) {
+        RegDeleteValueW(touched, L"OrvaneBenchTouch");
+        RegCloseKey(touched);
+    }
+    return right ? seconds / count * 1e6 : -1;
 }
 
 // The shell's whole lookup of a plain file's icon; seconds, negative on a failure.
@@ -409,6 +447,19 @@ int main(int argc, char** argv)
                     const double ours = best.Ours[k] * perCall;
                     std::printf("case %s: ours %.1f us, shell %.1f us, ratio %.2f\n", files.Kinds()[k].Name, ours,
                                 shell, ours / shell);
+                }
+                const Kind& sibling = files.Kinds()[2];
+                const double afterClass =
+                    AskAfterChange(sibling, HKEY_CLASSES_ROOT, files.OwnClass(), std::min<std::size_t>(200, all));
+                const double afterTable =
+                    AskAfterChange(sibling, HKEY_LOCAL_MACHINE, TableKeyPath, std::min<std::size_t>(20, all));
+                if (afterClass < 0 || afterTable < 0) {
+                    std::printf("a wrong answer right after a change\n");
+                    status = 1;
+                } else {
+                    std::printf("first request after a change of the classes: %.1f us; of all users' table (%d entries): "
+                                "%.1f us\n",
+                                afterClass, (count + 1) / 2, afterTable);
                 }
             }
         }

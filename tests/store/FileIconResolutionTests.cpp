@@ -279,7 +279,8 @@ TEST_F(FileIconResolutionTest, BackupOfTheLongestClassNameWithADefaultIconPath)
     EXPECT_EQ(L"DefaultIconBackup C:\\l.ico,5", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
 }
 
-// Nothing is cached: a change of the table or the class shows in the next answer.
+// What is kept between requests hides no change: a change of the table or the class shows
+// in the next answer.
 TEST_F(FileIconResolutionTest, EveryRequestReadsTheRegistryAgain)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));

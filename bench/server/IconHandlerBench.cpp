@@ -267,33 +267,53 @@ double CreateOnly(std::size_t count)
     return Seconds(start);
 }
 
-// Orvane's own part: Load and IExtractIconW::GetIconLocation on one object for each file;
-// seconds, negative on a wrong answer.
-double AskOurs(const Kind& kind, std::size_t count)
-{
-    IPersistFile* persist = nullptr;
-    IExtractIconW* extract = nullptr;
-    if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
-                                reinterpret_cast<void**>(&persist))))
-        return -1;
-    if (FAILED(persist->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract)))) {
-        persist->Release();
-        return -1;
+// One extension object, asked as Explorer asks it: IPersistFile::Load, then
+// IExtractIconW::GetIconLocation.
+class Handler {
+public:
+    Handler()
+    {
+        if (SUCCEEDED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IPersistFile, reinterpret_cast<void**>(&persist_))))
+            persist_->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract_));
     }
-    bool right = true;
-    const auto start = Clock::now();
-    for (std::size_t i = 0; i < count && right; ++i) {
+    ~Handler()
+    {
+        if (extract_ != nullptr)
+            extract_->Release();
+        if (persist_ != nullptr)
+            persist_->Release();
+    }
+    Handler(const Handler&) = delete;
+    Handler& operator=(const Handler&) = delete;
+    bool Ok() const { return extract_ != nullptr; }
+    // True when the file is answered with the kind's icon.
+    bool Answers(const Kind& kind, const std::wstring& path)
+    {
         wchar_t location[MAX_PATH] = {};
         int index = -1;
         UINT flags = 0;
-        HRESULT hr = persist->Load(kind.Paths[i].c_str(), STGM_READ);
+        HRESULT hr = persist_->Load(path.c_str(), STGM_READ);
         if (SUCCEEDED(hr))
-            hr = extract->GetIconLocation(0, location, MAX_PATH, &index, &flags);
-        right = hr == S_OK && std::wcscmp(location, kind.Icon) == 0 && index == kind.Index;
+            hr = extract_->GetIconLocation(0, location, MAX_PATH, &index, &flags);
+        return hr == S_OK && std::wcscmp(location, kind.Icon) == 0 && index == kind.Index;
     }
+
+private:
+    IPersistFile* persist_ = nullptr;
+    IExtractIconW* extract_ = nullptr;
+};
+
+// Orvane's own part for each file of the kind, on one object; seconds, negative on a wrong
+// answer.
+double AskOurs(const Kind& kind, std::size_t count)
+{
+    Handler handler;
+    bool right = handler.Ok();
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < count && right; ++i)
+        right = handler.Answers(kind, kind.Paths[i]);
     const double seconds = Seconds(start);
-    extract->Release();
-    persist->Release();
     if (!right)
         std::printf("a wrong answer for a file of kind %s\n", kind.Name);
     return right ? seconds : -1;
@@ -304,30 +324,15 @@ double AskOurs(const Kind& kind, std::size_t count)
 // change may have touched). Microseconds per request, negative on a wrong answer.
 double AskAfterChange(const Kind& kind, HKEY root, const std::wstring& key, std::size_t count)
 {
-    IPersistFile* persist = nullptr;
-    IExtractIconW* extract = nullptr;
-    if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
-                                reinterpret_cast<void**>(&persist))))
-        return -1;
-    if (FAILED(persist->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract)))) {
-        persist->Release();
-        return -1;
-    }
-    bool right = true;
+    Handler handler;
+    bool right = handler.Ok();
     double seconds = 0;
     for (std::size_t i = 0; i < count && right; ++i) {
         right = WriteText(root, key, L"OrvaneBenchTouch", std::to_wstring(i));
-        wchar_t location[MAX_PATH] = {};
-        int index = -1;
         const auto start = Clock::now();
-        HRESULT hr = persist->Load(kind.Paths[i % kind.Paths.size()].c_str(), STGM_READ);
-        if (SUCCEEDED(hr))
-            hr = extract->GetIconLocation(0, location, MAX_PATH, &index, nullptr);
+        right = handler.Answers(kind, kind.Paths[i % kind.Paths.size()]) && right;
         seconds += Seconds(start);
-        right = right && hr == S_OK && std::wcscmp(location, kind.Icon) == 0 && index == kind.Index;
     }
-    extract->Release();
-    persist->Release();
     HKEY touched = nullptr;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &touched) == ERROR_SUCCESS) {
         RegDeleteValueW(touched, L"OrvaneBenchTouch");

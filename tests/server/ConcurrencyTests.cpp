@@ -115,12 +115,11 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
 // Eight threads ask for two files of an installed class while another thread writes what
 // the answers are made of, in bursts as a change of icon writes it. After each burst the
 // writer waits until every thread has answered twice more (so that the bursts come as
-// fast as the threads answer, whatever the machine's load), and every answer must be one
-// that the registry gave at some moment:
-// "C:\icons\b.ico" (DefaultIconBAK) is written only while "HandlerIconInfo" names
-// another icon, so an answer that reads "HandlerIconInfo" before a burst and DefaultIconBAK
-// after it names an icon that was never the answer. After the last write both files
-// have their first answer again at once.
+// fast as the threads answer, whatever the machine's load). Every answer must be one that
+// was true at some moment: C:\icons\b.ico is in DefaultIconBAK only while
+// "HandlerIconInfo" names another icon, so an answer made of "HandlerIconInfo" read before
+// a burst and DefaultIconBAK read after it names an icon that was never the answer. After
+// the last write both files have their first answer again at once.
 TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment)
 {
     constexpr int Askers = 8;

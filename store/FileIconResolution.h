@@ -9,8 +9,12 @@
 //      so that the other files of the type keep their icon;
 //   5. the file itself, index 0.
 // Class keys are read as this user sees them (this user's classes over all users').
-// "%1" anywhere in a location's path stands for the file itself. Nothing is cached: every
-// request reads the registry again.
+// "%1" anywhere in a location's path stands for the file itself. What the registry said is
+// kept between requests only while a watch of the keys it came from shows no change, so
+// that a change made before a request is in its answer. The facts an answer is made of
+// are checked as of one moment, also while other threads write (a request that finds no
+// quiet moment for 200 ms reads them without that check). Any number of threads may ask
+// at once.
 #pragma once
 
 #include <cstdint>

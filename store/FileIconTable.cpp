@@ -1,5 +1,6 @@
 #include "FileIconTable.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <string_view>
@@ -200,6 +201,70 @@ LONG RestoreIconHandler(HKEY classKey)
 
 } // namespace
 
+namespace {
+
+constexpr std::size_t TableDataUnits = RegistryTextLimit / sizeof(wchar_t);
+
+// Hands each entry of an open table to visit(name, nameLength, data), the data as
+// ReadTextValue reads a value: at most 520 bytes, of which the whole UTF-16 units up to
+// the first terminator, fewer than 260 characters. Other values are no entries. False when
+// the walk ended on an error before the last value.
+template <class Visit>
+bool ForEachTableEntry(HKEY table, Visit visit)
+{
+    wchar_t name[ValueNameCapacity];
+    for (DWORD index = 0;; ++index) {
+        // One spare unit for the terminator the data may lack.
+        wchar_t data[TableDataUnits + 1];
+        DWORD nameSize = ValueNameCapacity;
+        DWORD dataSize = RegistryTextLimit;
+        DWORD type = REG_NONE;
+        const LONG status = RegEnumValueW(table, index, name, &nameSize, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataSize);
+        if (status == ERROR_MORE_DATA)
+            continue; // data over 520 bytes is no entry of this system's
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status != ERROR_SUCCESS)
+            return false;
+        if (dataSize > RegistryTextLimit)
+            continue;
+        // An odd last byte is half a character and is left out.
+        const std::size_t units = dataSize / sizeof(wchar_t);
+        data[units] = L'\0';
+        if (wcsnlen(data, units) >= TableDataUnits)
+            continue;
+        visit(name, static_cast<std::size_t>(nameSize), data);
+    }
+}
+
+// The entry a table's data text gives for a file: the long form, owned by the file's
+// extension.
+std::optional<IconLocation> EntryOfFile(const wchar_t* filePath, const wchar_t* data)
+{
+    auto location = ParseIconLocation(data, true);
+    if (!location)
+        return std::nullopt;
+    const std::wstring_view extension = FileExtension(filePath);
+    if (extension.size() <= MaxKeyNameLength)
+        CopyText(location->Owner, std::size(location->Owner), extension);
+    return location;
+}
+
+// Orders value names as the registry matches them: ordinally, without regard to case.
+int CompareValueNames(const wchar_t* a, std::size_t lengthA, const wchar_t* b, std::size_t lengthB)
+{
+    return CompareStringOrdinal(a, static_cast<int>(lengthA), b, static_cast<int>(lengthB), TRUE) - CSTR_EQUAL;
+}
+
+bool AcceptsFilePath(const wchar_t* filePath)
+{
+    // An empty name would read the table key's default value, which is no entry.
+    return filePath != nullptr && filePath[0] != L'\0' && wcsnlen(filePath, TextCapacity) < TextCapacity;
+}
+
+} // namespace
+
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath)
 {
     // Without a table of this user's the first open fails and nothing else is read.
@@ -209,25 +274,52 @@ std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath)
 
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope)
 {
-    // An empty name would read the table key's default value, which is no entry.
-    if (filePath == nullptr || filePath[0] == L'\0' || wcsnlen(filePath, TextCapacity) >= TextCapacity)
+    if (!AcceptsFilePath(filePath))
         return std::nullopt;
 
     RegKey table;
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
-    wchar_t data[RegistryTextLimit / sizeof(wchar_t)];
+    wchar_t data[TableDataUnits];
     if (!ReadTextValue(table.get(), filePath, data, std::size(data)))
         return std::nullopt;
     table.reset();
+    return EntryOfFile(filePath, data);
+}
 
-    auto location = ParseIconLocation(data, true);
-    if (!location)
+bool FileIconTableCopy::Read(Scope scope)
+{
+    entries_.clear();
+    RegKey table;
+    if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
+        return true;
+    const bool whole = ForEachTableEntry(table.get(), [&](const wchar_t* name, std::size_t length, const wchar_t* data) {
+        // No file that ReadFileIcon looks up has such a name.
+        if (length != 0 && length < TextCapacity)
+            entries_.emplace_back(std::wstring(name, length), data);
+    });
+    if (!whole) {
+        entries_.clear();
+        return false;
+    }
+    std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+        return CompareValueNames(a.first.c_str(), a.first.size(), b.first.c_str(), b.first.size()) < 0;
+    });
+    return true;
+}
+
+std::optional<IconLocation> FileIconTableCopy::Find(const wchar_t* filePath) const
+{
+    if (!AcceptsFilePath(filePath))
         return std::nullopt;
-    const std::wstring_view extension = FileExtension(filePath);
-    if (extension.size() <= MaxKeyNameLength)
-        CopyText(location->Owner, std::size(location->Owner), extension);
-    return location;
+    const std::size_t length = std::wcslen(filePath);
+    const auto at = std::lower_bound(entries_.begin(), entries_.end(), filePath,
+                                     [length](const auto& entry, const wchar_t* path) {
+                                         return CompareValueNames(entry.first.c_str(), entry.first.size(), path, length) < 0;
+                                     });
+    if (at == entries_.end() || CompareValueNames(at->first.c_str(), at->first.size(), filePath, length) != 0)
+        return std::nullopt;
+    return EntryOfFile(filePath, at->second.c_str());
 }
 
 LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope)
@@ -287,36 +379,13 @@ int CountFileIconsOfType(const wchar_t* typeKey, Scope scope)
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return 0;
 
-    // The name is counted in characters, the data in bytes; the data gets one spare unit
-    // for the terminator it may lack.
-    constexpr std::size_t DataUnits = RegistryTextLimit / sizeof(wchar_t);
     int count = 0;
-    wchar_t name[ValueNameCapacity];
-    for (DWORD index = 0;; ++index) {
-        wchar_t data[DataUnits + 1];
-        DWORD nameSize = ValueNameCapacity;
-        DWORD dataSize = RegistryTextLimit;
-        DWORD type = REG_NONE;
-        const LONG status = RegEnumValueW(table.get(), index, name, &nameSize, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data), &dataSize);
-        if (status == ERROR_MORE_DATA)
-            continue; // data over 520 bytes is no entry of this system's
-        if (status != ERROR_SUCCESS)
-            break;
-        if (dataSize > RegistryTextLimit)
-            continue;
-        // An odd last byte is half a character and is left out.
-        const std::size_t units = dataSize / sizeof(wchar_t);
-        data[units] = L'\0';
-        if (wcsnlen(data, units) >= DataUnits)
-            continue;
+    ForEachTableEntry(table.get(), [&](const wchar_t*, std::size_t, const wchar_t* data) {
         const auto entry = ParseIconLocation(data, true);
-        if (!entry || entry->TypeKey[0] == L'\0')
-            continue;
         // Class names compare as the registry compares key names.
-        if (SameKeyName(entry->TypeKey, typeKey))
+        if (entry && entry->TypeKey[0] != L'\0' && SameKeyName(entry->TypeKey, typeKey))
             ++count;
-    }
+    });
     return count;
 }
 

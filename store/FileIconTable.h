@@ -9,6 +9,9 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "IconLocation.h"
 #include "Scope.h"
@@ -19,6 +22,23 @@ namespace orvane {
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath);
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope);
 LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope = Scope::AllUsers);
+
+// A scope's whole table as it was read at one time, so that many files can be looked up
+// without a registry call each.
+class FileIconTableCopy {
+public:
+    // Reads every entry of the scope's table; a table that cannot be opened has none.
+    // False (the copy then empty) when the table could not be read to its end.
+    bool Read(Scope scope);
+    // The file's entry as ReadFileIcon(filePath, scope) would have read it from the table
+    // when it was copied: value names compare as the registry compares them.
+    std::optional<IconLocation> Find(const wchar_t* filePath) const;
+    std::size_t Size() const { return entries_.size(); }
+
+private:
+    // Value name and data text, in the order of CompareStringOrdinal without regard to case.
+    std::vector<std::pair<std::wstring, std::wstring>> entries_;
+};
 // Deleting this user's last entry also deletes this user's table and the product's keys
 // above it that then hold nothing.
 LONG DeleteFileIcon(const wchar_t* filePath, Scope scope = Scope::AllUsers);

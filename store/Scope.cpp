@@ -16,6 +16,14 @@ LONG OpenUserClasses(REGSAM access, RegKey& classes)
     return classes.Open(HKEY_CURRENT_USER, UserClassesKey, access);
 }
 
+// This thread's UserClassesReading: whether one lives, and its handle (null: the key is
+// missing).
+struct HeldUserClasses {
+    bool Held = false;
+    HKEY Key = nullptr;
+};
+thread_local HeldUserClasses heldUserClasses;
+
 // Asks the key root\basePath\path, or (when it does not exist yet) its nearest existing
 // ancestor, whether a write would be accepted. The walk stays relative to basePath, so
 // that long class names are asked as they will be written.
@@ -65,10 +73,36 @@ bool MayWriteBelow(HKEY root, const wchar_t* basePath, const wchar_t* path, REGS
 
 HKEY ProductKeyRoot(Scope scope) { return scope == Scope::AllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
+UserClassesReading::UserClassesReading()
+{
+    if (heldUserClasses.Held)
+        return;
+    outermost_ = true;
+    RegKey classes;
+    if (OpenUserClasses(KEY_READ, classes) == ERROR_SUCCESS)
+        heldUserClasses.Key = classes.release();
+    heldUserClasses.Held = true;
+}
+
+UserClassesReading::~UserClassesReading()
+{
+    if (!outermost_)
+        return;
+    if (heldUserClasses.Key != nullptr)
+        RegCloseKey(heldUserClasses.Key);
+    heldUserClasses = {};
+}
+
 LONG OpenClassKey(Scope scope, const wchar_t* path, REGSAM access, RegKey& key)
 {
     if (scope == Scope::AllUsers)
         return key.Open(HKEY_CLASSES_ROOT, path, access);
+    if (heldUserClasses.Held) {
+        if (heldUserClasses.Key != nullptr)
+            return key.Open(heldUserClasses.Key, path, access);
+        key.reset();
+        return ERROR_FILE_NOT_FOUND;
+    }
     RegKey classes;
     const LONG status = OpenUserClasses(KEY_READ, classes);
     if (status != ERROR_SUCCESS) {

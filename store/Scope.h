@@ -36,6 +36,23 @@ constexpr wchar_t UserClassesKey[] = L"Software\\Classes";
 LONG OpenClassKey(Scope scope, const wchar_t* path, REGSAM access, RegKey& key);
 LONG CreateClassKey(Scope scope, const wchar_t* path, RegKey& key);
 
+// For as long as it lives, the thread that made it opens this user's class keys
+// (OpenClassKey and all below that use it) relative to one handle of this user's classes
+// key opened here, instead of opening that key again for each, and finds them missing
+// without asking while that key is missing: for a reader of many keys of a class at once.
+// Nested ones use the outermost one's handle. Not for a thread that writes class keys
+// meanwhile.
+class UserClassesReading {
+public:
+    UserClassesReading();
+    ~UserClassesReading();
+    UserClassesReading(const UserClassesReading&) = delete;
+    UserClassesReading& operator=(const UserClassesReading&) = delete;
+
+private:
+    bool outermost_ = false;
+};
+
 // The key of this path as this user's Explorer sees it: this user's key when it exists
 // (it hides the machine's key of the same path, values and all, as Windows' merged view
 // of HKEY_CLASSES_ROOT does), else all users'. The scope it was found in, or none.

@@ -1,12 +1,19 @@
-// How long the shell waits for a file's icon location when Orvane is the class's icon
-// handler, against the shell's own lookup for a file of a plain class, on the same files
-// in the same run. Orvane is asked as Explorer asks it: CoCreateInstance, IPersistFile::Load,
-// IExtractIconW::GetIconLocation, Release (and, for older callers, through IExtractIconA).
-// The shell is asked through the folder: IShellFolder::GetUIObjectOf(IID_IExtractIconW),
-// GetIconLocation, Release. The store's answer (ResolveFileIcon) is also timed alone, to
-// show what COM adds to it.
+// How long the shell waits for a file's icon location from Orvane, against the shell's own
+// lookup of a plain file's icon on the same machine in the same run. Three kinds of file
+// are asked:
+//   plain    a file of a class with a plain DefaultIcon ("shell32.dll,4");
+//   entry    a file of a class on which Orvane is the icon handler, with an entry of its
+//            own in the per-file table (alternately this user's table and all users');
+//   sibling  a file of that class without an entry: the type's icon, from DefaultIconBAK.
+// Both tables hold entries while the figures are taken, so that each request reads this
+// user's table before all users'. For each kind, Orvane's own part is IPersistFile::Load
+// and IExtractIconW::GetIconLocation (Explorer's interface) on one object; COM's creation
+// and release of the object is timed alone, once for all kinds. The shell is asked
+// through the folder, as Explorer asks for a plain file's icon:
+// IShellFolder::GetUIObjectOf(IID_IExtractIconW), GetIconLocation, Release. Each figure is
+// the best of three rounds, the rounds interleaving all measurements.
 //
-// Usage: orvane_server_bench [file count]   (default 10000)
+// Usage: orvane_server_bench [files per kind]   (default 10000)
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -15,18 +22,23 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "ExtensionIdentity.h"
-#include "FileIconResolution.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int Rounds = 3;
+constexpr wchar_t ProductParentKey[] = L"Software\\Brindlewick Software";
+constexpr wchar_t ProductKeyPath[] = L"Software\\Brindlewick Software\\Orvane";
+constexpr wchar_t TableKeyPath[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t EntryIcon[] = L"C:\\icons\\set.icl";
+constexpr int EntryIndex = 7;
 
 // UTF-8 (the build's paths) to UTF-16 and back, for the console.
 std::wstring FromUtf8(const char* text)
@@ -56,17 +68,40 @@ std::wstring WindowsPathOf(const char* builtPath)
     return path;
 }
 
-bool WriteDefault(const std::wstring& path, const wchar_t* text)
+bool WriteText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
         return false;
     // The size is in bytes, the terminating zero counted.
-    const LONG status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                       static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t)));
+    const LONG status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Deletes root\path when it holds neither values nor subkeys.
+void DeleteIfEmpty(HKEY root, const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 1;
+    DWORD values = 1;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                     nullptr);
+    RegCloseKey(key);
+    if (subkeys == 0 && values == 0)
+        RegDeleteKeyW(root, path);
 }
 
 // Registers the built DLL for the run when no registration is there, and takes out again
@@ -108,115 +143,117 @@ private:
     bool registered_ = false;
 };
 
-// A unique extension whose class has a plain DefaultIcon, and a folder of files of it.
+// The file kinds asked, with the answer each must get.
+struct Kind {
+    const char* Name;
+    std::vector<std::wstring> Paths;
+    const wchar_t* Icon;
+    int Index;
+};
+
+// Two unique classes (a plain one and one on which Orvane is installed), a folder of files
+// of both, and table entries in both scopes; everything goes again at the end.
 class BenchFiles {
 public:
     explicit BenchFiles(int count)
     {
         wchar_t suffix[32];
         std::swprintf(suffix, std::size(suffix), L"orvbench%lx", GetCurrentProcessId());
-        extension_ = std::wstring(L".") + suffix;
-        className_ = std::wstring(suffix) + L"file";
+        plainExtension_ = std::wstring(L".") + suffix + L"p";
+        plainClass_ = std::wstring(suffix) + L"plain";
+        ownExtension_ = std::wstring(L".") + suffix + L"o";
+        ownClass_ = std::wstring(suffix) + L"own";
         wchar_t temp[MAX_PATH];
         const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(temp)), temp);
         if (length == 0 || length >= std::size(temp))
             return;
         folder_ = std::wstring(temp) + suffix;
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        ok_ = WriteDefault(extension_, className_.c_str()) &&
-              WriteDefault(className_ + L"\\DefaultIcon", L"shell32.dll,4");
-        for (int i = 0; i < count && ok_; ++i) {
-            wchar_t name[32];
-            std::swprintf(name, std::size(name), L"f%05d", i);
-            const std::wstring path = folder_ + L"\\" + name + extension_;
-            HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            ok_ = file != INVALID_HANDLE_VALUE;
-            if (ok_)
-                CloseHandle(file);
-            names_.push_back(std::wstring(name) + extension_);
-            paths_.push_back(path);
+        if (!CreateDirectoryW(folder_.c_str(), nullptr))
+            return;
+        userProductExisted_ = KeyExists(HKEY_CURRENT_USER, ProductParentKey);
+        machineTableExisted_ = KeyExists(HKEY_LOCAL_MACHINE, TableKeyPath);
+
+        // The installed class as installing a file's own icon leaves it: DefaultIcon "%1",
+        // the type's icon kept in DefaultIconBAK, Orvane the icon handler, no earlier handler.
+        ok_ = WriteText(HKEY_CLASSES_ROOT, plainExtension_, nullptr, plainClass_) &&
+              WriteText(HKEY_CLASSES_ROOT, plainClass_ + L"\\DefaultIcon", nullptr, L"shell32.dll,4") &&
+              WriteText(HKEY_CLASSES_ROOT, ownExtension_, nullptr, ownClass_) &&
+              WriteText(HKEY_CLASSES_ROOT, ownClass_ + L"\\DefaultIconBAK", nullptr, L"shell32.dll,4") &&
+              WriteText(HKEY_CLASSES_ROOT, ownClass_ + L"\\shellex\\IconHandler", nullptr, orvane::ExtensionClsidText) &&
+              WriteText(HKEY_CLASSES_ROOT, ownClass_ + L"\\DefaultIcon", nullptr, L"%1");
+
+        kinds_.push_back({"plain", {}, L"shell32.dll", 4});
+        kinds_.push_back({"entry", {}, EntryIcon, EntryIndex});
+        kinds_.push_back({"sibling", {}, L"shell32.dll", 4});
+        const wchar_t* stems[] = {L"p", L"e", L"s"};
+        const std::wstring* extensions[] = {&plainExtension_, &ownExtension_, &ownExtension_};
+        const std::wstring entry = std::wstring(EntryIcon) + L"," + std::to_wstring(EntryIndex) + L"," + ownClass_;
+        for (std::size_t k = 0; k < kinds_.size() && ok_; ++k) {
+            for (int i = 0; i < count && ok_; ++i) {
+                wchar_t name[32];
+                std::swprintf(name, std::size(name), L"%ls%05d", stems[k], i);
+                const std::wstring path = folder_ + L"\\" + name + *extensions[k];
+                HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+                ok_ = file != INVALID_HANDLE_VALUE;
+                if (ok_)
+                    CloseHandle(file);
+                files_.push_back(path);
+                kinds_[k].Paths.push_back(path);
+                if (k == 0)
+                    plainNames_.push_back(std::wstring(name) + *extensions[k]);
+                if (k == 1 && ok_)
+                    ok_ = WriteText(i % 2 == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, TableKeyPath, path.c_str(), entry);
+            }
         }
     }
     ~BenchFiles()
     {
-        for (const std::wstring& path : paths_)
+        for (const std::wstring& path : files_)
             DeleteFileW(path.c_str());
         if (!folder_.empty())
             RemoveDirectoryW(folder_.c_str());
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, className_.c_str());
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, className_.c_str());
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, extension_.c_str());
-    }
-    // The class as Explorer finds it once Orvane is its icon handler (a file of it was given
-    // an icon of its own): DefaultIcon "%1", the type's icon kept in DefaultIconBAK.
-    bool Install()
-    {
-        return WriteDefault(className_ + L"\\DefaultIconBAK", L"shell32.dll,4") &&
-               WriteDefault(className_ + L"\\shellex\\IconHandler", orvane::ExtensionClsidText) &&
-               WriteDefault(className_ + L"\\DefaultIcon", L"%1");
+        for (const std::wstring* name : {&plainClass_, &ownClass_, &plainExtension_, &ownExtension_}) {
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, name->c_str());
+            RegDeleteKeyW(HKEY_CLASSES_ROOT, name->c_str());
+        }
+        for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            HKEY table = nullptr;
+            if (RegOpenKeyExW(root, TableKeyPath, 0, KEY_SET_VALUE, &table) != ERROR_SUCCESS)
+                continue;
+            for (const std::wstring& path : kinds_.size() > 1 ? kinds_[1].Paths : std::vector<std::wstring>{})
+                RegDeleteValueW(table, path.c_str());
+            RegCloseKey(table);
+        }
+        if (!userProductExisted_) {
+            for (const wchar_t* path : {TableKeyPath, ProductKeyPath, ProductParentKey})
+                DeleteIfEmpty(HKEY_CURRENT_USER, path);
+        }
+        if (!machineTableExisted_)
+            DeleteIfEmpty(HKEY_LOCAL_MACHINE, TableKeyPath);
     }
     bool Ok() const { return ok_; }
     const std::wstring& Folder() const { return folder_; }
-    const std::vector<std::wstring>& Names() const { return names_; }
-    const std::vector<std::wstring>& Paths() const { return paths_; }
+    const std::vector<std::wstring>& PlainNames() const { return plainNames_; }
+    const std::vector<Kind>& Kinds() const { return kinds_; }
+    const std::wstring& OwnClass() const { return ownClass_; }
 
 private:
-    std::wstring extension_;
-    std::wstring className_;
+    std::wstring plainExtension_;
+    std::wstring plainClass_;
+    std::wstring ownExtension_;
+    std::wstring ownClass_;
     std::wstring folder_;
-    std::vector<std::wstring> names_;
-    std::vector<std::wstring> paths_;
+    std::vector<std::wstring> files_;
+    std::vector<std::wstring> plainNames_;
+    std::vector<Kind> kinds_;
+    bool userProductExisted_ = true;
+    bool machineTableExisted_ = true;
     bool ok_ = false;
 };
 
-// The two interfaces the extension is asked through.
-template <class Interface>
-struct Road;
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-template <>
-struct Road<IExtractIconW> {
-    using Char = wchar_t;
-    static const IID& Iid() { return IID_IExtractIconW; }
-    static bool IsShell32(const Char* text) { return std::wcscmp(text, L"shell32.dll") == 0; }
-};
-
-template <>
-struct Road<IExtractIconA> {
-    using Char = char;
-    static const IID& Iid() { return IID_IExtractIconA; }
-    static bool IsShell32(const Char* text) { return std::strcmp(text, "shell32.dll") == 0; }
-};
-
-// One round of the extension over all files; seconds, or a negative number on a wrong answer.
-template <class Interface = IExtractIconW>
-double AskExtension(const std::vector<std::wstring>& paths)
-{
-    const auto start = Clock::now();
-    for (const std::wstring& path : paths) {
-        IPersistFile* persist = nullptr;
-        if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
-                                    reinterpret_cast<void**>(&persist))))
-            return -1;
-        Interface* extract = nullptr;
-        typename Road<Interface>::Char location[MAX_PATH] = {};
-        int index = -1;
-        UINT flags = 0;
-        HRESULT hr = persist->Load(path.c_str(), STGM_READ);
-        if (SUCCEEDED(hr))
-            hr = persist->QueryInterface(Road<Interface>::Iid(), reinterpret_cast<void**>(&extract));
-        if (SUCCEEDED(hr))
-            hr = extract->GetIconLocation(0, location, MAX_PATH, &index, &flags);
-        if (extract != nullptr)
-            extract->Release();
-        persist->Release();
-        if (hr != S_OK || !Road<Interface>::IsShell32(location) || index != 4)
-            return -1;
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The parts of the extension's time: COM's creation and release alone, and Load with
-// GetIconLocation on one object.
+// COM's creation and release of the object alone; seconds, negative on a failure.
 double CreateOnly(std::size_t count)
 {
     const auto start = Clock::now();
@@ -227,64 +264,90 @@ double CreateOnly(std::size_t count)
             return -1;
         persist->Release();
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return Seconds(start);
 }
 
-double AskOneObject(const std::vector<std::wstring>& paths)
-{
-    IPersistFile* persist = nullptr;
-    IExtractIconW* extract = nullptr;
-    if (FAILED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFile,
-                                reinterpret_cast<void**>(&persist))))
-        return -1;
-    if (FAILED(persist->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract)))) {
-        persist->Release();
-        return -1;
+// One extension object, asked as Explorer asks it: IPersistFile::Load, then
+// IExtractIconW::GetIconLocation.
+class Handler {
+public:
+    Handler()
+    {
+        if (SUCCEEDED(CoCreateInstance(orvane::CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IPersistFile, reinterpret_cast<void**>(&persist_))))
+            persist_->QueryInterface(IID_IExtractIconW, reinterpret_cast<void**>(&extract_));
     }
-    const auto start = Clock::now();
-    for (const std::wstring& path : paths) {
+    ~Handler()
+    {
+        if (extract_ != nullptr)
+            extract_->Release();
+        if (persist_ != nullptr)
+            persist_->Release();
+    }
+    Handler(const Handler&) = delete;
+    Handler& operator=(const Handler&) = delete;
+    bool Ok() const { return extract_ != nullptr; }
+    // True when the file is answered with the kind's icon.
+    bool Answers(const Kind& kind, const std::wstring& path)
+    {
         wchar_t location[MAX_PATH] = {};
         int index = -1;
-        persist->Load(path.c_str(), STGM_READ);
-        extract->GetIconLocation(0, location, MAX_PATH, &index, nullptr);
+        UINT flags = 0;
+        HRESULT hr = persist_->Load(path.c_str(), STGM_READ);
+        if (SUCCEEDED(hr))
+            hr = extract_->GetIconLocation(0, location, MAX_PATH, &index, &flags);
+        return hr == S_OK && std::wcscmp(location, kind.Icon) == 0 && index == kind.Index;
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    extract->Release();
-    persist->Release();
-    return seconds;
+
+private:
+    IPersistFile* persist_ = nullptr;
+    IExtractIconW* extract_ = nullptr;
+};
+
+// Orvane's own part for each file of the kind, on one object; seconds, negative on a wrong
+// answer.
+double AskOurs(const Kind& kind, std::size_t count)
+{
+    Handler handler;
+    bool right = handler.Ok();
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < count && right; ++i)
+        right = handler.Answers(kind, kind.Paths[i]);
+    const double seconds = Seconds(start);
+    if (!right)
+        std::printf("a wrong answer for a file of kind %s\n", kind.Name);
+    return right ? seconds : -1;
 }
 
-// The store's answer alone, as the handler works it out inside GetIconLocation, without COM;
-// the previous handler is not asked (the bench's class has none). Negative on a wrong answer.
-double ResolveInStore(const std::vector<std::wstring>& paths, orvane::FileIconRule rule)
+// The first request after a change: before each request a value that no answer reads is
+// written into root\key (the request then arms the watch again and reads anew what the
+// change may have touched). Microseconds per request, negative on a wrong answer.
+double AskAfterChange(const Kind& kind, HKEY root, const std::wstring& key, std::size_t count)
+{
+    Handler handler;
+    bool right = handler.Ok();
+    double seconds = 0;
+    for (std::size_t i = 0; i < count && right; ++i) {
+        right = WriteText(root, key, L"OrvaneBenchTouch", std::to_wstring(i));
+        const auto start = Clock::now();
+        right = handler.Answers(kind, kind.Paths[i % kind.Paths.size()]) && right;
+        seconds += Seconds(start);
+    }
+    HKEY touched = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_SET_VALUE, &touched) == ERROR_SUCCESS) {
+        RegDeleteValueW(touched, L"OrvaneBenchTouch");
+        RegCloseKey(touched);
+    }
+    return right ? seconds / count * 1e6 : -1;
+}
+
+// The shell's whole lookup of a plain file's icon; seconds, negative on a failure.
+double AskShell(IShellFolder* folder, const std::vector<PITEMID_CHILD>& children, std::size_t count)
 {
     const auto start = Clock::now();
-    for (const std::wstring& path : paths) {
-        const orvane::FileIconAnswer answer = orvane::ResolveFileIcon(path.c_str(), nullptr);
-        if (answer.Rule != rule || std::wcscmp(answer.IconPath, L"shell32.dll") != 0 || answer.Index != 4)
-            return -1;
-    }
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Prints the store's time per call after label; false (and says so) on a wrong answer.
-bool TimeStore(const std::vector<std::wstring>& paths, orvane::FileIconRule rule, const char* label)
-{
-    const double seconds = ResolveInStore(paths, rule);
-    if (seconds < 0) {
-        std::printf("a wrong answer from the store (%s)\n", label);
-        return false;
-    }
-    std::printf("%s %8.1f us/call\n", label, seconds / paths.size() * 1e6);
-    return true;
-}
-
-double AskShell(IShellFolder* folder, const std::vector<PITEMID_CHILD>& children)
-{
-    const auto start = Clock::now();
-    for (PITEMID_CHILD child : children) {
+    for (std::size_t i = 0; i < count; ++i) {
         IExtractIconW* extract = nullptr;
-        PCUITEMID_CHILD item = child;
+        PCUITEMID_CHILD item = children[i];
         if (FAILED(folder->GetUIObjectOf(nullptr, 1, &item, IID_IExtractIconW, nullptr, reinterpret_cast<void**>(&extract))))
             return -1;
         wchar_t location[MAX_PATH] = {};
@@ -295,7 +358,42 @@ double AskShell(IShellFolder* folder, const std::vector<PITEMID_CHILD>& children
         if (FAILED(hr))
             return -1;
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return Seconds(start);
+}
+
+// Best of the rounds for each measurement: creation, each kind's own part, the shell.
+struct Figures {
+    double Create = 1e9;
+    std::vector<double> Ours;
+    double Shell = 1e9;
+};
+
+bool RunRounds(const BenchFiles& files, IShellFolder* folder, const std::vector<PITEMID_CHILD>& children,
+               std::size_t count, int rounds, Figures& best)
+{
+    const std::vector<Kind>& kinds = files.Kinds();
+    best.Ours.assign(kinds.size(), 1e9);
+    for (int round = 0; round < rounds; ++round) {
+        const double create = CreateOnly(count);
+        if (create < 0) {
+            std::printf("could not create the extension\n");
+            return false;
+        }
+        best.Create = std::min(best.Create, create);
+        for (std::size_t k = 0; k < kinds.size(); ++k) {
+            const double ours = AskOurs(kinds[k], count);
+            if (ours < 0)
+                return false;
+            best.Ours[k] = std::min(best.Ours[k], ours);
+        }
+        const double shell = AskShell(folder, children, count);
+        if (shell < 0) {
+            std::printf("the shell failed to answer\n");
+            return false;
+        }
+        best.Shell = std::min(best.Shell, shell);
+    }
+    return true;
 }
 
 } // namespace
@@ -310,11 +408,10 @@ int main(int argc, char** argv)
         ServerRegistration registration;
         BenchFiles files(count);
         if (!files.Ok()) {
-            std::printf("could not create the files and the class\n");
+            std::printf("could not create the files, the classes and the table entries\n");
             CoUninitialize();
             return 1;
         }
-        const std::vector<std::wstring>& widePaths = files.Paths();
 
         // The shell works from item IDs it already holds (from enumerating the folder), so
         // they are parsed before the clock runs.
@@ -325,7 +422,7 @@ int main(int argc, char** argv)
         SHGetDesktopFolder(&desktop);
         if (desktop != nullptr && SUCCEEDED(SHParseDisplayName(files.Folder().c_str(), nullptr, &folderId, 0, nullptr)))
             desktop->BindToObject(folderId, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder));
-        for (const std::wstring& name : files.Names()) {
+        for (const std::wstring& name : files.PlainNames()) {
             // ParseDisplayName takes a writable name.
             std::wstring writable = name;
             PIDLIST_RELATIVE child = nullptr;
@@ -334,61 +431,40 @@ int main(int argc, char** argv)
                 children.push_back(reinterpret_cast<PITEMID_CHILD>(child));
         }
 
-        if (folder == nullptr || children.size() != files.Names().size()) {
+        if (folder == nullptr || children.size() != files.PlainNames().size()) {
             std::printf("could not reach the files through the shell\n");
             status = 1;
         } else {
-            // Warm both roads up (module loads, registry caches), then alternate rounds and
-            // keep each road's best.
-            AskExtension({widePaths.begin(), widePaths.begin() + std::min<std::size_t>(200, widePaths.size())});
-            AskShell(folder, {children.begin(), children.begin() + std::min<std::size_t>(200, children.size())});
-            double ours = 1e9;
-            double shell = 1e9;
-            for (int round = 0; round < 3 && status == 0; ++round) {
-                const double a = AskExtension(widePaths);
-                const double b = AskShell(folder, children);
-                if (a < 0 || b < 0) {
-                    std::printf("a wrong or failed answer in round %d (%s)\n", round, a < 0 ? "extension" : "shell");
-                    status = 1;
-                    break;
+            // A short round first warms both roads up (module loads, the registry's caches).
+            Figures warm;
+            Figures best;
+            const std::size_t all = static_cast<std::size_t>(count);
+            if (!RunRounds(files, folder, children, std::min<std::size_t>(200, all), 1, warm) ||
+                !RunRounds(files, folder, children, all, Rounds, best)) {
+                status = 1;
+            } else {
+                const double perCall = 1e6 / count;
+                std::printf("%d files of each kind, best of %d interleaved rounds, entries in both tables\n", count,
+                            Rounds);
+                std::printf("creation and release (CoCreateInstance, Release): %.1f us\n", best.Create * perCall);
+                const double shell = best.Shell * perCall;
+                for (std::size_t k = 0; k < files.Kinds().size(); ++k) {
+                    const double ours = best.Ours[k] * perCall;
+                    std::printf("case %s: ours %.1f us, shell %.1f us, ratio %.2f\n", files.Kinds()[k].Name, ours,
+                                shell, ours / shell);
                 }
-                ours = std::min(ours, a);
-                shell = std::min(shell, b);
-            }
-            if (status == 0) {
-                const double oursCall = ours / count * 1e6;
-                const double shellCall = shell / count * 1e6;
-                std::printf("files: %d of a plain class (DefaultIcon shell32.dll,4), best of 3 rounds\n", count);
-                std::printf("extension (create, Load, IExtractIconW::GetIconLocation, release): %8.1f us/call  %8.0f calls/s\n",
-                            oursCall, count / ours);
-                std::printf("shell's own (GetUIObjectOf IExtractIconW, GetIconLocation): %8.1f us/call  %8.0f calls/s\n",
-                            shellCall, count / shell);
-                std::printf("ratio extension/shell: %.2f (goal <= 1.5: %s)\n", oursCall / shellCall,
-                            oursCall / shellCall <= 1.5 ? "met" : "not met");
-                const double create = CreateOnly(widePaths.size()) / count * 1e6;
-                const double ask = AskOneObject(widePaths) / count * 1e6;
-                std::printf("  of which COM's CoCreateInstance and Release: %8.1f us/call\n", create);
-                std::printf("  of which Load and GetIconLocation:           %8.1f us/call\n", ask);
-                const double narrow = AskExtension<IExtractIconA>(widePaths);
-                if (narrow < 0) {
-                    std::printf("a wrong or failed answer through IExtractIconA\n");
+                const Kind& sibling = files.Kinds()[2];
+                const double afterClass =
+                    AskAfterChange(sibling, HKEY_CLASSES_ROOT, files.OwnClass(), std::min<std::size_t>(200, all));
+                const double afterTable =
+                    AskAfterChange(sibling, HKEY_LOCAL_MACHINE, TableKeyPath, std::min<std::size_t>(20, all));
+                if (afterClass < 0 || afterTable < 0) {
+                    std::printf("a wrong answer right after a change\n");
                     status = 1;
                 } else {
-                    std::printf("extension through IExtractIconA (older callers):   %8.1f us/call\n",
-                                narrow / count * 1e6);
-                }
-                if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIcon, "  the store's ResolveFileIcon alone, no COM:  "))
-                    status = 1;
-                const double installed = files.Install() ? AskExtension(widePaths) : -1;
-                if (installed < 0) {
-                    std::printf("a wrong or failed answer with the class installed\n");
-                    status = 1;
-                } else {
-                    std::printf("extension, class installed (\"%%1\", type icon from DefaultIconBAK): %8.1f us/call\n",
-                                installed / count * 1e6);
-                    if (!TimeStore(files.Paths(), orvane::FileIconRule::DefaultIconBackup,
-                                   "  the store's ResolveFileIcon alone, no COM, class installed:"))
-                        status = 1;
+                    std::printf("first request after a change of the classes: %.1f us; of all users' table (%d entries): "
+                                "%.1f us\n",
+                                afterClass, (count + 1) / 2, afterTable);
                 }
             }
         }

@@ -11,12 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -107,6 +110,119 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     EXPECT_EQ(0, wrong.load());
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
     FreeLibrary(module);
+}
+
+// Eight threads ask for two files of an installed class while another thread writes what
+// the answers are made of, in bursts as a change of icon writes it. After each burst the
+// writer waits until every thread has answered twice more (so that the bursts come as
+// fast as the threads answer, whatever the machine's load). Every answer must be one that
+// was true at some moment: C:\icons\b.ico is in DefaultIconBAK only while
+// "HandlerIconInfo" names another icon, so an answer made of "HandlerIconInfo" read before
+// a burst and DefaultIconBAK read after it names an icon that was never the answer. After
+// the last write both files have their first answer again at once.
+TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment)
+{
+    constexpr int Askers = 8;
+    constexpr int Cycles = 40;
+    ScratchType type(false);
+    const std::wstring& className = type.Class;
+    KeyGuard machineProduct(HKEY_LOCAL_MACHINE, ProductRoot);
+    KeyGuard userProduct(HKEY_CURRENT_USER, ProductRoot);
+    const std::wstring defaultIcon = className + L"\\DefaultIcon";
+    const std::wstring iconBackup = className + L"\\DefaultIconBAK";
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, type.Extension, L"", className));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, defaultIcon, L"", L"%1"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + L"\\shellex\\IconHandler", L"", ExtensionClsidText));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, iconBackup, L"", L"C:\\icons\\a.ico,1"));
+    TempDir dir;
+    // The first file gets an entry in each cycle (this user's table, then all users'); its
+    // sibling never has one.
+    const std::wstring files[2] = {dir.MakeFile(L"a" + type.Extension), dir.MakeFile(L"b" + type.Extension)};
+    const std::vector<std::wstring> allowed[2] = {
+        {L"C:\\icons\\a.ico,1", L"C:\\icons\\e.ico,5", L"C:\\icons\\h.ico,2"},
+        {L"C:\\icons\\a.ico,1", L"C:\\icons\\h.ico,2"},
+    };
+
+    std::atomic<bool> writing{true};
+    std::atomic<int> failed{0};
+    std::atomic<int> answered[Askers] = {};
+    std::vector<std::wstring> wrong;
+    std::vector<std::wstring> seen[2];
+    std::mutex record;
+    std::vector<std::thread> askers;
+    for (int t = 0; t < Askers; ++t) {
+        askers.emplace_back([&, t] {
+            if (FAILED(CoInitialize(nullptr))) {
+                ++failed;
+                return;
+            }
+            {
+                ComPtr<IPersistFile> persist;
+                ComPtr<IExtractIconW> extract;
+                if (FAILED(CreateExtension(IID_IPersistFile, &persist)) ||
+                    FAILED(persist->QueryInterface(IID_IExtractIconW, &extract)))
+                    ++failed;
+                for (int i = t; extract && writing.load(); ++i) {
+                    const int which = i % 2;
+                    wchar_t buffer[MAX_PATH] = {};
+                    int index = -1;
+                    if (persist->Load(files[which].c_str(), STGM_READ) != S_OK ||
+                        extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr) != S_OK) {
+                        ++failed;
+                        continue;
+                    }
+                    ++answered[t];
+                    const std::wstring answer = std::wstring(buffer) + L"," + std::to_wstring(index);
+                    const std::vector<std::wstring>& right = allowed[which];
+                    std::lock_guard<std::mutex> lock(record);
+                    if (std::find(right.begin(), right.end(), answer) == right.end())
+                        wrong.push_back(answer);
+                    else if (std::find(seen[which].begin(), seen[which].end(), answer) == seen[which].end())
+                        seen[which].push_back(answer);
+                }
+            }
+            CoUninitialize();
+        });
+    }
+
+    const auto pause = [&] {
+        int before[Askers];
+        for (int t = 0; t < Askers; ++t)
+            before[t] = answered[t];
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int t = 0; t < Askers; ++t) {
+            while (answered[t] < before[t] + 2 && failed.load() == 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    bool written = true;
+    for (int cycle = 0; cycle < Cycles && written; ++cycle) {
+        const HKEY table = cycle % 2 == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        pause();
+        written = WriteString(table, FileIconsKeyPath, files[0].c_str(), L"C:\\icons\\e.ico,5," + className);
+        pause();
+        written = written && WriteString(HKEY_CLASSES_ROOT, defaultIcon, L"HandlerIconInfo", L"C:\\icons\\h.ico,2") &&
+                  WriteString(HKEY_CLASSES_ROOT, iconBackup, L"", L"C:\\icons\\b.ico,3");
+        pause();
+        written = written && WriteString(HKEY_CLASSES_ROOT, iconBackup, L"", L"C:\\icons\\a.ico,1") &&
+                  RegDeleteKeyValueW(table, FileIconsKeyPath, files[0].c_str()) == ERROR_SUCCESS &&
+                  RegDeleteKeyValueW(HKEY_CLASSES_ROOT, defaultIcon.c_str(), L"HandlerIconInfo") == ERROR_SUCCESS;
+    }
+    // The answers right after the last write, before the askers stop.
+    const IconAnswer first = AskIconHandler(files[0]);
+    const IconAnswer sibling = AskIconHandler(files[1]);
+    writing = false;
+    for (std::thread& asker : askers)
+        asker.join();
+
+    ASSERT_TRUE(written);
+    EXPECT_EQ(0, failed.load());
+    EXPECT_EQ(std::vector<std::wstring>{}, wrong);
+    // The askers saw the writes.
+    EXPECT_LE(2u, seen[0].size());
+    EXPECT_LE(2u, seen[1].size());
+    ExpectAnswer(first, L"C:\\icons\\a.ico", 1);
+    ExpectAnswer(sibling, L"C:\\icons\\a.ico", 1);
 }
 
 constexpr int RacingThreads = 4;

@@ -468,8 +468,8 @@ TYPED_TEST(IconHandlerThrough, RequestFlagsChangeNothingAndOutputFlagsStay)
     }
 }
 
-// Nothing is cached: a change of the table or the class shows in the next answer, also
-// on the same object.
+// What is kept between requests hides no change: a change of the table or the class
+// shows in the next answer, also on the same object.
 TYPED_TEST(IconHandlerThrough, EveryRequestReadsTheRegistryAgain)
 {
     using Char = typename Road<TypeParam>::Char;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileIconResolution.h"
+#include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "OwnIdentity.h"
 #include "Registry.h"
@@ -19,6 +20,7 @@
 #include "UnicodeNames.h"
 
 using namespace orvane;
+using test::LocationText;
 using test::OtherClsid;
 using test::OwnClsid;
 
@@ -277,7 +279,8 @@ TEST_F(FileIconResolutionTest, BackupOfTheLongestClassNameWithADefaultIconPath)
     EXPECT_EQ(L"DefaultIconBackup C:\\l.ico,5", AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file));
 }
 
-// Nothing is cached: a change of the table or the class shows in the next answer.
+// What is kept between requests hides no change: a change of the table or the class shows
+// in the next answer.
 TEST_F(FileIconResolutionTest, EveryRequestReadsTheRegistryAgain)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
@@ -289,6 +292,191 @@ TEST_F(FileIconResolutionTest, EveryRequestReadsTheRegistryAgain)
     ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
     Write(L"DefaultIcon", nullptr, L"C:\\icons\\type.ico,2");
     EXPECT_EQ(L"DefaultIcon C:\\icons\\type.ico,2", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+}
+
+// What the registry said is kept between requests, yet a write of any of the data the
+// answer is made of shows in the very next request, and so does taking it back (the keys
+// the write made deleted again). This user's table does not exist before its row writes it.
+TEST_F(FileIconResolutionTest, AWriteShowsInTheNextRequest)
+{
+    enum class Base { Plain, Installed };
+    enum class Where { TableEntry, ClassKey, ExtensionKey, UserChoice };
+    struct WriteRow {
+        const char* Name;
+        Base Class;
+        Scope In;
+        Where Place;
+        const wchar_t* Subkey;    // below the class key
+        const wchar_t* ValueName; // null: the default value
+        const wchar_t* Text;      // null: the name of another class
+        const wchar_t* Before;
+        const wchar_t* After;
+    };
+    const WriteRow rows[] = {
+        {"all users' table entry", Base::Plain, Scope::AllUsers, Where::TableEntry, nullptr, nullptr,
+         L"C:\\icons\\t.ico,5", L"DefaultIcon shell32.dll,4", L"TableEntry C:\\icons\\t.ico,5"},
+        {"this user's table entry", Base::Plain, Scope::ThisUser, Where::TableEntry, nullptr, nullptr,
+         L"C:\\icons\\t.ico,5", L"DefaultIcon shell32.dll,4", L"TableEntry C:\\icons\\t.ico,5"},
+        {"this user's table entry of an installed class", Base::Installed, Scope::ThisUser, Where::TableEntry, nullptr,
+         nullptr, L"%1,3", L"DefaultIconBackup C:\\b.ico,2", L"TableEntry <file>,3"},
+        {"all users' DefaultIcon", Base::Plain, Scope::AllUsers, Where::ClassKey, L"DefaultIcon", nullptr,
+         L"C:\\icons\\type.ico,3", L"DefaultIcon shell32.dll,4", L"DefaultIcon C:\\icons\\type.ico,3"},
+        {"this user's DefaultIcon", Base::Plain, Scope::ThisUser, Where::ClassKey, L"DefaultIcon", nullptr,
+         L"C:\\icons\\type.ico,3", L"DefaultIcon shell32.dll,4", L"DefaultIcon C:\\icons\\type.ico,3"},
+        {"HandlerIconInfo", Base::Installed, Scope::AllUsers, Where::ClassKey, L"DefaultIcon", HandlerIconValue,
+         L"C:\\icons\\h.ico,6", L"DefaultIconBackup C:\\b.ico,2", L"HandlerIconInfo C:\\icons\\h.ico,6"},
+        {"shellex\\IconHandler", Base::Installed, Scope::AllUsers, Where::ClassKey, L"shellex\\IconHandler", nullptr,
+         OtherClsid, L"DefaultIconBackup C:\\b.ico,2", L"DefaultIcon <file>,0"},
+        {"this user's shellex\\IconHandler", Base::Installed, Scope::ThisUser, Where::ClassKey, L"shellex\\IconHandler",
+         nullptr, OtherClsid, L"DefaultIconBackup C:\\b.ico,2", L"DefaultIcon <file>,0"},
+        {"shellex\\IconHandlerBAK", Base::Installed, Scope::AllUsers, Where::ClassKey, L"shellex\\IconHandlerBAK",
+         nullptr, AnsweringClsid, L"DefaultIconBackup C:\\b.ico,2", L"PreviousHandler C:\\previous\\a<ext>.ico,42"},
+        {"DefaultIconBAK", Base::Installed, Scope::AllUsers, Where::ClassKey, L"DefaultIconBAK", nullptr,
+         L"C:\\icons\\c.ico,4", L"DefaultIconBackup C:\\b.ico,2", L"DefaultIconBackup C:\\icons\\c.ico,4"},
+        {"this user's DefaultIconBAK", Base::Installed, Scope::ThisUser, Where::ClassKey, L"DefaultIconBAK", nullptr,
+         L"C:\\icons\\c.ico,4", L"DefaultIconBackup C:\\b.ico,2", L"DefaultIconBackup C:\\icons\\c.ico,4"},
+        {"the extension's class", Base::Plain, Scope::AllUsers, Where::ExtensionKey, nullptr, nullptr, nullptr,
+         L"DefaultIcon shell32.dll,4", L"DefaultIcon C:\\icons\\other.ico,9"},
+        {"this user's extension's class", Base::Plain, Scope::ThisUser, Where::ExtensionKey, nullptr, nullptr, nullptr,
+         L"DefaultIcon shell32.dll,4", L"DefaultIcon C:\\icons\\other.ico,9"},
+        {"this user's choice of class", Base::Plain, Scope::ThisUser, Where::UserChoice, nullptr, L"ProgId", nullptr,
+         L"DefaultIcon shell32.dll,4", L"DefaultIcon C:\\icons\\other.ico,9"},
+    };
+    const std::wstring userClasses = L"Software\\Classes\\";
+    const std::wstring choice = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\" + ext_;
+    const std::wstring otherClass = class_ + L"other";
+    test::KeyGuard otherGuard(HKEY_CLASSES_ROOT, otherClass);
+    test::KeyGuard userProduct(HKEY_CURRENT_USER, test::ProductRoot);
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, otherClass + L"\\DefaultIcon", nullptr, L"C:\\icons\\other.ico,9"));
+    const std::wstring file = File();
+    const auto ask = [&] {
+        return AnswerText(ResolveFileIcon(file.c_str(), &FakePrevious), file);
+    };
+    for (const WriteRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            ASSERT_TRUE(test::DeleteKeyTree(root, test::ProductRoot));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, userClasses + class_));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, userClasses + ext_));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, choice));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+        if (row.Class == Base::Plain) {
+            Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+        } else {
+            Write(L"DefaultIcon", nullptr, L"%1");
+            Write(L"shellex\\IconHandler", nullptr, OwnClsid);
+            Write(L"DefaultIconBAK", nullptr, L"C:\\b.ico,2");
+        }
+        const bool user = row.In == Scope::ThisUser;
+        const HKEY classRoot = user ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+        const std::wstring classPath = user ? userClasses + class_ : class_;
+        const std::wstring text = row.Text != nullptr ? row.Text : otherClass.c_str();
+
+        EXPECT_EQ(WithExtension(row.Before, ext_), ask());
+        {
+            HKEY root = classRoot;
+            std::wstring guarded;
+            std::wstring key;
+            std::wstring data = text;
+            switch (row.Place) {
+            case Where::TableEntry:
+                root = ProductKeyRoot(row.In);
+                guarded = test::ProductRoot;
+                key = FileIconsKey;
+                data += L"," + class_;
+                break;
+            case Where::ClassKey:
+                guarded = classPath;
+                key = classPath + L"\\" + row.Subkey;
+                break;
+            case Where::ExtensionKey:
+                guarded = user ? userClasses + ext_ : ext_;
+                key = guarded;
+                break;
+            case Where::UserChoice:
+                guarded = choice;
+                key = choice + L"\\UserChoice";
+                break;
+            }
+            test::KeyGuard undo(root, guarded);
+            const wchar_t* name = row.Place == Where::TableEntry ? file.c_str() : row.ValueName;
+            ASSERT_TRUE(test::WriteString(root, key, name, data));
+            EXPECT_EQ(WithExtension(row.After, ext_), ask());
+        }
+        EXPECT_EQ(WithExtension(row.Before, ext_), ask());
+    }
+}
+
+// The resolution looks a file's entry up in a copy of each table, made in one walk of the
+// table's values: the copy finds for every name what the registry finds, also for names in
+// another case or in characters of no code page, and for values that are no entry.
+TEST_F(FileIconResolutionTest, TableCopyFindsWhatTheRegistryFinds)
+{
+    const std::wstring folder = L"C:\\Files\\";
+    std::wstring mixed = folder + L"MixedCase.txt";
+    std::wstring upper = mixed;
+    CharUpperW(upper.data());
+    const std::wstring longest = folder + std::wstring(259 - folder.size(), L'n');
+    const std::wstring tooLong = longest + L"n";
+    const wchar_t unterminated[8] = {L'C', L':', L'\\', L'x', L'.', L'i', L'c', L'o'};
+    std::vector<wchar_t> fullUnterminated(260, L'u');
+    std::vector<wchar_t> fitsUnterminated(259, L'u');
+    const char odd[7] = {'C', 0, ':', 0, '\\', 0, 'x'};
+    const DWORD number = 7;
+    struct Value {
+        std::wstring Name;
+        DWORD Type;
+        const void* Data;
+        DWORD Size;
+    };
+    const std::wstring plain = L"C:\\icons\\set.icl,7," + class_;
+    const std::wstring huge = std::wstring(600, L'h') + L",1," + class_;
+    const std::wstring expandable = L"%SystemRoot%\\a.ico,2," + class_;
+    const std::vector<Value> values = {
+        {folder + L"plain.txt", REG_SZ, plain.c_str(), static_cast<DWORD>((plain.size() + 1) * sizeof(wchar_t))},
+        {upper, REG_SZ, plain.c_str(), static_cast<DWORD>((plain.size() + 1) * sizeof(wchar_t))},
+        {longest, REG_SZ, plain.c_str(), static_cast<DWORD>((plain.size() + 1) * sizeof(wchar_t))},
+        {tooLong, REG_SZ, plain.c_str(), static_cast<DWORD>((plain.size() + 1) * sizeof(wchar_t))},
+        {folder + L"huge.txt", REG_SZ, huge.c_str(), static_cast<DWORD>((huge.size() + 1) * sizeof(wchar_t))},
+        {folder + L"unterminated.txt", REG_SZ, unterminated, sizeof unterminated},
+        {folder + L"full.txt", REG_SZ, fullUnterminated.data(), 260 * sizeof(wchar_t)},
+        {folder + L"fits.txt", REG_SZ, fitsUnterminated.data(), 259 * sizeof(wchar_t)},
+        {folder + L"odd.txt", REG_SZ, odd, sizeof odd},
+        {folder + L"number.txt", REG_DWORD, &number, sizeof number},
+        {folder + L"empty.txt", REG_SZ, L"", sizeof(wchar_t)},
+        {folder + L"expandable.txt", REG_EXPAND_SZ, expandable.c_str(),
+         static_cast<DWORD>((expandable.size() + 1) * sizeof(wchar_t))},
+    };
+    std::vector<std::wstring> names = {mixed, folder + L"missing.txt", folder + L"PLAIN.TXT"};
+    for (const Value& value : values) {
+        ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, value.Name.c_str(), value.Type, value.Data,
+                                     value.Size));
+        names.push_back(value.Name);
+    }
+    for (const auto& unicode : test::UnicodeNames()) {
+        const std::wstring name = folder + unicode.Text + L".txt";
+        const std::wstring data = L"C:\\icons\\" + unicode.Text + L".ico,3," + class_;
+        ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FileIconsKey, name.c_str(), data));
+        names.push_back(name);
+        std::wstring other = name;
+        CharUpperW(other.data());
+        names.push_back(other);
+    }
+    FileIconTableCopy copy;
+    ASSERT_TRUE(copy.Read(Scope::AllUsers));
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(test::Utf8(name));
+        EXPECT_EQ(LocationText(ReadFileIcon(name.c_str(), Scope::AllUsers)), LocationText(copy.Find(name.c_str())));
+    }
+    // Both find the entries that are there, and nothing for a name no file can have.
+    EXPECT_NE(L"<none>", LocationText(copy.Find(mixed.c_str())));
+    EXPECT_NE(L"<none>", LocationText(copy.Find(longest.c_str())));
+    EXPECT_EQ(L"<none>", LocationText(copy.Find(tooLong.c_str())));
+    // A table that does not exist is read, with no entries.
+    ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
+    ASSERT_TRUE(copy.Read(Scope::AllUsers));
+    EXPECT_EQ(0u, copy.Size());
 }
 
 // Files whose names the ANSI code page cannot hold, and one whose path is exactly 259

@@ -680,6 +680,9 @@ ChangeResult IconTarget::RestoreFileEntry()
         const bool entry = ReadFileIcon(path_, Scope::AllUsers).has_value();
         const bool lastEntry = IsOwnIconHandlerIn(Scope::AllUsers, Current->TypeKey) &&
                                CountFileIconsOfType(Current->TypeKey, Scope::AllUsers) <= (entry ? 1 : 0);
+        // Nothing of all users' to take out (this user's handler may serve the class).
+        if (!entry && !lastEntry)
+            return ChangeResult::Done;
         if ((entry && !MayWrite(HKEY_LOCAL_MACHINE, ProductKey)) ||
             (lastEntry && !MayWriteClassKey(Scope::AllUsers, Current->TypeKey)))
             return ChangeResult::AccessDenied;

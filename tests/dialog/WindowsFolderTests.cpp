@@ -35,30 +35,6 @@ std::vector<std::string> OtherLines(const std::wstring& folder)
     return test::OtherEntries(test::DesktopIniLines(test::ReadFileText(folder + L"\\Desktop.ini")));
 }
 
-// IconFile, IconIndex and IconResource of the folder's Desktop.ini as the platform reads
-// them, as one text "file|index|resource".
-std::wstring IniIconEntries(const std::wstring& folder)
-{
-    const std::wstring profile = folder + L"\\Desktop.ini";
-    std::wstring text;
-    const wchar_t* separator = L"";
-    for (const wchar_t* entry : {L"IconFile", L"IconIndex", L"IconResource"}) {
-        wchar_t value[600] = {};
-        GetPrivateProfileStringW(L".ShellClassInfo", entry, L"", value, static_cast<DWORD>(std::size(value)),
-                                 profile.c_str());
-        text = text + separator + value;
-        separator = L"|";
-    }
-    return text;
-}
-
-// What IniIconEntries gives when all three entries name the location "path,index".
-std::wstring IniEntriesNaming(const std::wstring& location)
-{
-    const std::size_t comma = location.rfind(L',');
-    return location.substr(0, comma) + L"|" + location.substr(comma + 1) + L"|" + location;
-}
-
 // The text as the bytes of an ANSI profile file; the test's paths must fit the code page.
 std::string AnsiBytes(const std::wstring& text)
 {
@@ -188,7 +164,7 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
         EXPECT_EQ(shown.Icons, c.Icons);
         EXPECT_EQ(shown.Selected, std::vector<int>{c.Preselected});
         EXPECT_EQ(shown.SelectedImage, test::ExtractedPixels(expanded, c.ExtractIndex));
-        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(library_ + L",2"));
+        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + L",2"));
         EXPECT_EQ(OtherLines(folder), others);
         EXPECT_EQ(ShellFolderIndex(folder), 2);
 
@@ -202,7 +178,7 @@ TEST_F(WindowsFolderTest, FilesAsWindowsWritesThemShowApplyAndRestore)
             EXPECT_TRUE(d.WaitClosed());
         });
         EXPECT_EQ(run.Result, IDCANCEL);
-        EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(c.Ini->Icon));
+        EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(c.Ini->Icon));
         EXPECT_EQ(OtherLines(folder), others);
         EXPECT_EQ(FolderIconText(folder), c.Ini->Icon);
     }
@@ -220,7 +196,7 @@ TEST_F(WindowsFolderTest, OkOnTheIconPreselectedByIdWritesItsPositionAndKeepsThe
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(L"%SystemRoot%\\system32\\imageres.dll,3"));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(L"%SystemRoot%\\system32\\imageres.dll,3"));
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{L"%SystemRoot%\\system32\\imageres.dll"});
     EXPECT_EQ(selection, 0u);
@@ -264,7 +240,7 @@ TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);
-    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(library_ + L",3"));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + L",3"));
     EXPECT_EQ(ShellFolderIndex(folder), 3);
     // The backup keeps the id as Windows wrote it.
     EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + L",4294967184");
@@ -301,7 +277,7 @@ TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAnd
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(icons1, 4);
     EXPECT_EQ(iconsAfterUnset, 4);
-    EXPECT_EQ(IniIconEntries(folder), IniEntriesNaming(written + L",1"));
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(written + L",1"));
     EXPECT_EQ(ShellFolderIndex(folder), 1);
     DWORD selection = 0;
     const std::vector<std::wstring> stored = StoredSources(&selection);

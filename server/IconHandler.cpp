@@ -96,9 +96,11 @@ std::optional<IconLocation> AskPreviousIconHandler(const wchar_t* clsidText, con
     return location;
 }
 
-} // namespace
-
-IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT cchMax, int* index, UINT*)
+// Both interfaces' answer: the store's location for the loaded file, handed to `copy`,
+// which puts the path into the caller's buffer or refuses (false) a path that would not
+// arrive whole; the shell then keeps its own icon.
+template <class Copy>
+HRESULT AnswerIconLocation(const wchar_t* itemPath, const void* iconFile, UINT cchMax, int* index, Copy copy)
 {
     if (iconFile == nullptr || cchMax == 0)
         return E_INVALIDARG;
@@ -106,16 +108,25 @@ IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT c
         return E_POINTER;
 
     return GuardedCall([&]() -> HRESULT {
-        const FileIconAnswer answer = ResolveFileIcon(itemPath_, &AskPreviousIconHandler);
-        if (answer.Rule == FileIconRule::NotAFile)
+        const FileIconAnswer answer = ResolveFileIcon(itemPath, &AskPreviousIconHandler);
+        if (answer.Rule == FileIconRule::NotAFile || !copy(answer.IconPath))
             return S_FALSE;
-        // A path cut to fit would name another file; without room the shell keeps its own icon.
-        const std::size_t length = wcsnlen(answer.IconPath, std::size(answer.IconPath));
-        if (length >= std::size(answer.IconPath) || length >= cchMax)
-            return S_FALSE;
-        std::memcpy(iconFile, answer.IconPath, (length + 1) * sizeof(wchar_t));
         *index = answer.Index;
         return S_OK;
+    });
+}
+
+} // namespace
+
+IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT cchMax, int* index, UINT*)
+{
+    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, [&](const wchar_t (&path)[TextCapacity]) {
+        // A path cut to fit would name another file.
+        const std::size_t length = wcsnlen(path, std::size(path));
+        if (length >= std::size(path) || length >= cchMax)
+            return false;
+        std::memcpy(iconFile, path, (length + 1) * sizeof(wchar_t));
+        return true;
     });
 }
 
@@ -125,23 +136,14 @@ IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT c
 // that does not fit, and the shell keeps its own icon.
 IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cchMax, int* index, UINT*)
 {
-    if (iconFile == nullptr || cchMax == 0)
-        return E_INVALIDARG;
-    if (index == nullptr)
-        return E_POINTER;
-
-    return GuardedCall([&]() -> HRESULT {
-        const FileIconAnswer answer = ResolveFileIcon(itemPath_, &AskPreviousIconHandler);
-        if (answer.Rule == FileIconRule::NotAFile)
-            return S_FALSE;
+    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, [&](const wchar_t (&path)[TextCapacity]) {
         char converted[AnsiTextCapacity];
-        const int written = ConvertToExactAnsi(answer.IconPath, -1, converted, std::size(converted));
+        const int written = ConvertToExactAnsi(path, -1, converted, std::size(converted));
         // written counts the terminating zero.
         if (written <= 0 || static_cast<UINT>(written) > cchMax)
-            return S_FALSE;
+            return false;
         std::memcpy(iconFile, converted, static_cast<std::size_t>(written));
-        *index = answer.Index;
-        return S_OK;
+        return true;
     });
 }
 

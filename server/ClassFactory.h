@@ -5,29 +5,25 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "ComObject.h"
+
 namespace orvane {
 
-class ExtensionClassFactory final : public IClassFactory {
+class ExtensionClassFactory final : public ComObject, public IClassFactory {
 public:
-    ExtensionClassFactory();
-    ExtensionClassFactory(const ExtensionClassFactory&) = delete;
-    ExtensionClassFactory& operator=(const ExtensionClassFactory&) = delete;
-
-    // Creates a factory and hands out the requested interface. A factory that cannot
-    // hand it out is deleted at once, so that no unreferenced factory keeps the module
-    // loaded.
-    static HRESULT Create(REFIID riid, void** ppv);
+    // Creates a factory and hands out the requested interface.
+    static HRESULT Create(REFIID riid, void** ppv) { return ComObject::Create<ExtensionClassFactory>(riid, ppv); }
 
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    IFACEMETHODIMP_(ULONG) AddRef() override;
-    IFACEMETHODIMP_(ULONG) Release() override;
+    IFACEMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    IFACEMETHODIMP_(ULONG) Release() override { return ReleaseReference(); }
     IFACEMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     IFACEMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    ~ExtensionClassFactory();
-
-    volatile LONG refCount_ = 0;
+    friend class ComObject;
+    ExtensionClassFactory() = default;
+    ~ExtensionClassFactory() override = default;
 };
 
 } // namespace orvane

@@ -10,8 +10,11 @@
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         orvane::SetModuleInstance(instance);
+        // Explorer starts and ends threads all the time; the module keeps nothing per thread.
+        DisableThreadLibraryCalls(instance);
+    }
     return TRUE;
 }
 

@@ -11,28 +11,25 @@
 
 #include <cstddef>
 
+#include "ComObject.h"
 #include "IconLocation.h"
 
 namespace orvane {
 
-class ShellIconExtension final : public IContextMenu,
+class ShellIconExtension final : public ComObject,
+                                 public IContextMenu,
                                  public IShellExtInit,
                                  public IExtractIconW,
                                  public IExtractIconA,
                                  public IPersistFile {
 public:
-    ShellIconExtension();
-    ShellIconExtension(const ShellIconExtension&) = delete;
-    ShellIconExtension& operator=(const ShellIconExtension&) = delete;
-
-    // Creates an object and hands out the requested interface; an object that cannot
-    // hand it out is deleted at once.
-    static HRESULT Create(REFIID riid, void** ppv);
+    // Creates an object and hands out the requested interface.
+    static HRESULT Create(REFIID riid, void** ppv) { return ComObject::Create<ShellIconExtension>(riid, ppv); }
 
     // IUnknown (shared by all five interface tables)
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    IFACEMETHODIMP_(ULONG) AddRef() override;
-    IFACEMETHODIMP_(ULONG) Release() override;
+    IFACEMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
+    IFACEMETHODIMP_(ULONG) Release() override { return ReleaseReference(); }
 
     // IShellExtInit
     IFACEMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY classKey) override;
@@ -59,13 +56,14 @@ public:
     IFACEMETHODIMP GetCurFile(LPOLESTR* fileName) override;
 
 private:
-    ~ShellIconExtension();
+    friend class ComObject;
+    ShellIconExtension() = default;
+    ~ShellIconExtension() override;
 
     // Reads the one selected path from the data object's CF_HDROP data into itemPath_;
     // itemPath_ is left empty for no item, several items or a path that does not fit.
     void ReadSelectedPath();
 
-    volatile LONG refCount_ = 0;
     IDataObject* dataObject_ = nullptr;
     // The selected item's path, or the file that Load named: UTF-16, as the shell has it.
     wchar_t itemPath_[TextCapacity] = {};

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "DialogText.h"
 #include "IconList.h"
 #include "IconResources.h"
 #include "Layout.h"
@@ -202,6 +203,11 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
 
 INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    LRESULT listResult = 0;
+    if (HandleIconListMessage(dialog, message, wParam, lParam, &listResult)) {
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, listResult);
+        return TRUE;
+    }
     if (message == WM_INITDIALOG) {
         auto* record = reinterpret_cast<ChangeIconDialog*>(lParam);
         if (record == nullptr) {
@@ -222,7 +228,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         OnCommand(dialog, *record, LOWORD(wParam), HIWORD(wParam));
         return TRUE;
     case WM_SIZE:
+        SuspendIconListDrawing(dialog);
         ResizeControls(*record, dialog, LOWORD(lParam), HIWORD(lParam));
+        ResumeIconListDrawing(dialog);
         return FALSE;
     default:
         return FALSE;

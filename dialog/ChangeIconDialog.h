@@ -34,13 +34,6 @@ struct ChangeIconDialog : IconTarget {
 // Restore, -1 when it could not run).
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record);
 
-// False for a file without an extension: the system keeps icons per file type (and per
-// file under the type's class), so such a file cannot be given one.
-bool CanTakeIcon(ChangeIconDialog& record);
-
-// The headline "if you press the OK Button,the Icon for <kind> '<name>' will be changed",
-// or the explanation for a target that cannot take an icon. Always terminated.
-void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize);
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog);
 
 // Tells the shell that the target's icon changed.
@@ -52,11 +45,5 @@ struct ShellVersion {
 };
 // shell32's DllGetVersion; 0.0 when it cannot be asked, 4.0 when it fails.
 ShellVersion GetShellVersion();
-
-// The message shown when a change was not written: what could not be changed and why.
-// `action` is what was tried ("changed", "restored").
-void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
-                         std::size_t outSize);
-void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize);
 
 } // namespace orvane

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "ChangeIconDialog.h"
+#include "DialogText.h"
 #include "PathText.h"
 
 namespace orvane {

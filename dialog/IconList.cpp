@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "IconCache.h"
 #include "IconResources.h"
 #include "IconSource.h"
 #include "resource.h"
@@ -18,283 +19,20 @@ namespace orvane {
 
 namespace {
 
-// Icons extracted with one call when the list asks for one that is not extracted yet, or
-// when the dialog is idle: the file is opened and its resources found once for all.
-constexpr int Batch = 8;
-// The most extracted with one call (the first screen when the list is filled).
-constexpr int MaxRun = 64;
-// What the image slots may take at most, counted at 4 bytes a pixel: for the usual
-// 32-pixel icons 1,024 slots, more than any screen shows at once.
-constexpr std::size_t SlotBytes = 4u << 20;
-constexpr int MinSlots = 256;
-
 constexpr UINT_PTR IdleTimer = 0x1C0B;
 constexpr UINT IdleTimerMs = 10;
 // How long one idle step extracts before the dialog's own messages come first again.
 constexpr LONGLONG IdleStepMicroseconds = 8000;
 
-constexpr int NotExtracted = -1;
-constexpr int NoImage = -2;
-
-// The icons of one source as far as they have been extracted: each in an image slot of
-// the list's image list, each slot reused for another icon once the view has moved on.
-class IconCache {
-public:
-    // The icons of the file (already expanded); Ready() is false when the image list or
-    // the drawing surface cannot be made.
-    IconCache(const wchar_t* file, int count)
-        : count_(count), cx_(GetSystemMetrics(SM_CXICON)), cy_(GetSystemMetrics(SM_CYICON))
-    {
-        CopyText(file_, std::size(file_), file);
-        const std::size_t perSlot = static_cast<std::size_t>(std::max(cx_, 1)) * std::max(cy_, 1) * 4;
-        slots_ = std::min(count_, std::max(MinSlots, static_cast<int>(SlotBytes / perSlot)));
-        slotOf_.assign(static_cast<std::size_t>(count_), NotExtracted);
-        itemOf_.assign(static_cast<std::size_t>(slots_), NotExtracted);
-        lastUse_.assign(static_cast<std::size_t>(slots_), 0);
-
-        images_ = ImageList_Create(cx_, cy_, ILC_COLOR24, slots_, 0);
-        if (images_ == nullptr || !ImageList_SetImageCount(images_, static_cast<UINT>(slots_)))
-            return;
-        // No mask: each icon is drawn opaque on the window colour.
-        ImageList_SetBkColor(images_, GetSysColor(COLOR_WINDOW));
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = cx_;
-        info.bmiHeader.biHeight = cy_;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 24;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        dc_ = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        ready_ = dc_ != nullptr && bitmap_ != nullptr;
-    }
-
-    ~IconCache()
-    {
-        if (dc_ != nullptr)
-            DeleteDC(dc_);
-        if (bitmap_ != nullptr)
-            DeleteObject(bitmap_);
-        if (images_ != nullptr && ownsImages_)
-            ImageList_Destroy(images_);
-    }
-
-    IconCache(const IconCache&) = delete;
-    IconCache& operator=(const IconCache&) = delete;
-
-    bool Ready() const { return ready_; }
-    int Count() const { return count_; }
-    HIMAGELIST Images() const { return images_; }
-    // The list has taken the image list and destroys it with itself.
-    void HandOverImages() { ownsImages_ = false; }
-
-    // Extracts `n` icons from `first` on, and more after them until one of them can be
-    // extracted, coming round to the start of the file; false when none can.
-    bool ExtractAny(int first, int n)
-    {
-        for (int tried = 0; tried < count_;) {
-            const int start = (first + tried) % count_;
-            const int run = std::min({n, count_ - start, count_ - tried});
-            Extract(start, run);
-            for (int i = start; i < start + run; ++i)
-                if (slotOf_[static_cast<std::size_t>(i)] >= 0)
-                    return true;
-            tried += run;
-        }
-        return false;
-    }
-
-    // The image slot of item `item`, its icon (and the icons after it that are not
-    // extracted yet, up to a batch) extracted first; I_IMAGENONE for an icon that cannot
-    // be extracted.
-    int ImageOf(int item)
-    {
-        if (slotOf_[static_cast<std::size_t>(item)] == NotExtracted)
-            Extract(item, RunFrom(item, count_ - 1));
-        const int slot = slotOf_[static_cast<std::size_t>(item)];
-        if (slot < 0)
-            return I_IMAGENONE;
-        lastUse_[static_cast<std::size_t>(slot)] = ++clock_;
-        return slot;
-    }
-
-    // One batch of the icons around what the list shows that are not extracted yet:
-    // first what it shows, then ahead of it, then behind it; every icon when all fit into
-    // the slots. False when there are none left.
-    bool ExtractAhead(HWND list)
-    {
-        VisibleItems(list);
-        const bool all = slots_ == count_;
-        const int ahead = all ? count_ : slots_ / 4;
-        const int behind = all ? count_ : slots_ / 8;
-        const int end = static_cast<int>(std::min<long long>(count_ - 1, static_cast<long long>(last_) + ahead));
-        for (int i = first_; i <= end; ++i)
-            if (slotOf_[static_cast<std::size_t>(i)] == NotExtracted) {
-                Extract(i, RunFrom(i, end));
-                return true;
-            }
-        const int start = std::max(0, first_ - behind);
-        for (int i = first_ - 1; i >= start; --i)
-            if (slotOf_[static_cast<std::size_t>(i)] == NotExtracted) {
-                int from = i;
-                while (from > start && i - from + 1 < Batch &&
-                       slotOf_[static_cast<std::size_t>(from - 1)] == NotExtracted)
-                    --from;
-                Extract(from, i - from + 1);
-                return true;
-            }
-        return false;
-    }
-
-private:
-    // How many icons from `item` on, up to `last` and a batch, are not extracted yet.
-    int RunFrom(int item, int last) const
-    {
-        int n = 0;
-        while (n < Batch && item + n <= last && slotOf_[static_cast<std::size_t>(item + n)] == NotExtracted)
-            ++n;
-        return n;
-    }
-
-    // Extracts icons first .. first + n - 1 and draws each into a slot of its own.
-    void Extract(int first, int n)
-    {
-        for (; n > MaxRun; first += MaxRun, n -= MaxRun)
-            Extract(first, MaxRun);
-        HICON icons[MaxRun] = {};
-        UINT ids[MaxRun] = {};
-        // One call for the whole run; where it leaves an icon out, the icon is asked for
-        // on its own the way the shell's ExtractIconEx asks for it.
-        PrivateExtractIconsW(file_, first, cx_, cy_, icons, ids, static_cast<UINT>(n), LR_DEFAULTCOLOR);
-        for (int k = 0; k < n; ++k) {
-            if (icons[k] == nullptr)
-                ExtractIconExW(file_, first + k, &icons[k], nullptr, 1);
-            const std::size_t item = static_cast<std::size_t>(first + k);
-            if (icons[k] == nullptr) {
-                // Left without an image, so that the item numbers stay the file's icon
-                // indexes.
-                slotOf_[item] = NoImage;
-                continue;
-            }
-            const int slot = FreeSlot(static_cast<int>(item), first, n);
-            if (Draw(icons[k], slot)) {
-                const int previous = itemOf_[static_cast<std::size_t>(slot)];
-                if (previous >= 0)
-                    slotOf_[static_cast<std::size_t>(previous)] = NotExtracted;
-                itemOf_[static_cast<std::size_t>(slot)] = static_cast<int>(item);
-                lastUse_[static_cast<std::size_t>(slot)] = ++clock_;
-                slotOf_[item] = slot;
-            } else {
-                slotOf_[item] = NoImage;
-            }
-            DestroyIcon(icons[k]);
-        }
-    }
-
-    // A slot for the item's image: its own when every icon has one, else one not used
-    // yet, else the one used longest ago by an item that is neither shown nor in the run
-    // being extracted.
-    int FreeSlot(int item, int runFirst, int runCount)
-    {
-        if (slots_ == count_)
-            return item;
-        if (used_ < slots_)
-            return used_++;
-        int best = -1;
-        for (int slot = 0; slot < slots_; ++slot) {
-            const int owner = itemOf_[static_cast<std::size_t>(slot)];
-            const bool shown = owner >= first_ && owner <= last_;
-            const bool inRun = owner >= runFirst && owner < runFirst + runCount;
-            if (shown || inRun)
-                continue;
-            if (best < 0 || lastUse_[static_cast<std::size_t>(slot)] < lastUse_[static_cast<std::size_t>(best)])
-                best = slot;
-        }
-        if (best >= 0)
-            return best;
-        // More items on screen than slots: the oldest goes all the same.
-        best = 0;
-        for (int slot = 1; slot < slots_; ++slot)
-            if (lastUse_[static_cast<std::size_t>(slot)] < lastUse_[static_cast<std::size_t>(best)])
-                best = slot;
-        return best;
-    }
-
-    // The icon drawn on the window colour at the large-icon size into the slot.
-    bool Draw(HICON icon, int slot)
-    {
-        HGDIOBJ previous = SelectObject(dc_, bitmap_);
-        RECT all{0, 0, cx_, cy_};
-        FillRect(dc_, &all, GetSysColorBrush(COLOR_WINDOW));
-        const BOOL drawn = DrawIconEx(dc_, 0, 0, icon, cx_, cy_, 0, nullptr, DI_NORMAL);
-        // The image list copies from a bitmap that no other device context holds.
-        SelectObject(dc_, previous);
-        return drawn && ImageList_Replace(images_, slot, bitmap_, nullptr);
-    }
-
-    // The items the list shows, first_ .. last_ (none when last_ < first_). The
-    // auto-arranged view lays its items out in rows in index order, so both ends are
-    // found by halving.
-    void VisibleItems(HWND list)
-    {
-        RECT client{};
-        GetClientRect(list, &client);
-        auto iconRect = [list](int item) {
-            RECT r{};
-            r.left = LVIR_ICON;
-            SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&r));
-            return r;
-        };
-        int low = 0, high = count_;
-        while (low < high) {
-            const int middle = low + (high - low) / 2;
-            if (iconRect(middle).bottom > client.top)
-                high = middle;
-            else
-                low = middle + 1;
-        }
-        first_ = std::min(low, count_ - 1);
-        high = count_;
-        while (low < high) {
-            const int middle = low + (high - low) / 2;
-            if (iconRect(middle).top >= client.bottom)
-                high = middle;
-            else
-                low = middle + 1;
-        }
-        last_ = low - 1;
-    }
-
-    wchar_t file_[TextCapacity] = {};
-    int count_ = 0;
-    int cx_ = 0;
-    int cy_ = 0;
-    int slots_ = 0;
-    int used_ = 0;
-    HIMAGELIST images_ = nullptr;
-    bool ownsImages_ = true;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    bool ready_ = false;
-    std::vector<int> slotOf_;   // per item: its slot, NotExtracted or NoImage
-    std::vector<int> itemOf_;   // per slot: its item or NotExtracted
-    std::vector<unsigned long long> lastUse_;
-    unsigned long long clock_ = 0;
-    int first_ = 0;
-    int last_ = -1;
-};
-
-// What the subclassed owner of the list keeps: its own procedure and the shown source.
+// What the dialog that owns a list keeps for it: the shown source and its idle work.
 struct ListOwner {
     HWND Window = nullptr;
-    WNDPROC Previous = nullptr;
     std::unique_ptr<IconCache> Cache;
     bool Idle = false; // the idle timer runs
     ListOwner* Next = nullptr;
 };
 
-// The subclassed owners of this thread. A window's messages come on its own thread, and
+// The list owners of this thread. A window's messages come on its own thread, and
 // looking an owner up here costs nothing, where a window property costs a round trip to
 // Wine's server on every message the dialog gets.
 thread_local ListOwner* threadOwners = nullptr;
@@ -401,64 +139,18 @@ bool Answer(HWND owner, ListOwner& state, const NMHDR& header, LRESULT* result)
     return false;
 }
 
-LRESULT CALLBACK OwnerProc(HWND owner, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    ListOwner* state = FindOwner(owner);
-    if (state == nullptr)
-        return DefWindowProcW(owner, message, wParam, lParam);
-    const WNDPROC previous = state->Previous;
-    // Nothing may escape into the shell's message loop.
-    try {
-        if (message == WM_NOTIFY && lParam != 0) {
-            const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
-            LRESULT result = 0;
-            if (header.idFrom == IDC_ICONLIST && header.hwndFrom == GetDlgItem(owner, IDC_ICONLIST) &&
-                Answer(owner, *state, header, &result))
-                return result;
-        } else if (message == WM_TIMER && wParam == IdleTimer) {
-            IdleStep(owner, *state);
-            return 0;
-        } else if (message == WM_SIZE && state->Cache != nullptr) {
-            // The dialog resizes the list, and the auto-arranged view places every item
-            // anew: done while it does not draw, as when it is filled.
-            HWND list = GetDlgItem(owner, IDC_ICONLIST);
-            SendMessageW(list, WM_SETREDRAW, FALSE, 0);
-            const LRESULT result = CallWindowProcW(previous, owner, message, wParam, lParam);
-            SendMessageW(list, LVM_ARRANGE, LVA_DEFAULT, 0);
-            SendMessageW(list, WM_SETREDRAW, TRUE, 0);
-            InvalidateRect(list, nullptr, TRUE);
-            return result;
-        } else if (message == WM_NCDESTROY) {
-            // The list and its image list are gone by now.
-            KillTimer(owner, IdleTimer);
-            SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-            ForgetOwner(state);
-            delete state;
-        }
-    } catch (...) {
-        return 0;
-    }
-    return CallWindowProcW(previous, owner, message, wParam, lParam);
-}
-
-// The owner's state, the owner subclassed on the first call; null when that fails.
+// The owner's state, made on the first call; null when that fails.
 ListOwner* OwnerOf(HWND owner)
 {
     if (ListOwner* state = FindOwner(owner))
         return state;
-    std::unique_ptr<ListOwner> state(new (std::nothrow) ListOwner);
+    auto* state = new (std::nothrow) ListOwner;
     if (state == nullptr)
         return nullptr;
     state->Window = owner;
     state->Next = threadOwners;
-    threadOwners = state.get();
-    state->Previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OwnerProc)));
-    if (state->Previous == nullptr) {
-        ForgetOwner(state.get());
-        return nullptr;
-    }
-    return state.release();
+    threadOwners = state;
+    return state;
 }
 
 // The items of the list's first screen once it shows the item `item`, estimated from
@@ -477,7 +169,7 @@ void FirstScreen(HWND list, int item, int* first, int* count)
     // The view scrolls an item below the first screen up to its last row.
     const int row = item / across;
     *first = row < down ? 0 : (row - down + 1) * across;
-    *count = std::min(MaxRun, across * down);
+    *count = std::min(MaxIconRun, across * down);
 }
 
 // Wine's list view works out its items' sizes and its scroll bars at its first paint, and
@@ -566,6 +258,50 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
     // The idle work starts with the first paint, when the list asks for what it shows.
     InvalidateRect(list, nullptr, TRUE);
     return true;
+}
+
+bool HandleIconListMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    ListOwner* state = FindOwner(dialog);
+    if (state == nullptr)
+        return false;
+    if (message == WM_NOTIFY && lParam != 0) {
+        const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
+        return header.idFrom == IDC_ICONLIST && header.hwndFrom == GetDlgItem(dialog, IDC_ICONLIST) &&
+               Answer(dialog, *state, header, result);
+    }
+    if (message == WM_TIMER && wParam == IdleTimer) {
+        IdleStep(dialog, *state);
+        *result = 0;
+        return true;
+    }
+    if (message == WM_NCDESTROY) {
+        // The list and its image list are gone by now.
+        KillTimer(dialog, IdleTimer);
+        ForgetOwner(state);
+        delete state;
+    }
+    return false;
+}
+
+void SuspendIconListDrawing(HWND dialog)
+{
+    const ListOwner* state = FindOwner(dialog);
+    if (state != nullptr && state->Cache != nullptr)
+        SendDlgItemMessageW(dialog, IDC_ICONLIST, WM_SETREDRAW, FALSE, 0);
+}
+
+void ResumeIconListDrawing(HWND dialog)
+{
+    const ListOwner* state = FindOwner(dialog);
+    if (state == nullptr || state->Cache == nullptr)
+        return;
+    // The auto-arranged view places every item anew after a resize: done while it does
+    // not draw, as when it is filled.
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    SendMessageW(list, LVM_ARRANGE, LVA_DEFAULT, 0);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
 }
 
 } // namespace orvane

@@ -15,8 +15,18 @@ namespace orvane {
 // (Re)fills the list from the file and selects and focuses the item `preselect` (none
 // when it is negative or not below the number of icons) and scrolls it into view. False
 // when the file holds no icon or none can be extracted; the list then keeps what it
-// showed. The first call subclasses the list's owner window (the dialog), which answers
-// the list's requests from then on and lets go when it is destroyed.
+// showed. The dialog answers the list's requests from then on through
+// HandleIconListMessage.
 bool FillIconList(HWND dialog, const wchar_t* path, int preselect);
+
+// The dialog procedure hands every message to this first: the list's requests for items
+// (WM_NOTIFY), its idle work (WM_TIMER) and the end of the dialog (WM_NCDESTROY). True
+// when the message was the list's and is answered with *result.
+bool HandleIconListMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+// Around the dialog's resizing of its controls: the list is arranged anew once, not
+// redrawn for every item it moves.
+void SuspendIconListDrawing(HWND dialog);
+void ResumeIconListDrawing(HWND dialog);
 
 } // namespace orvane

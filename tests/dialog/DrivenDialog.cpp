@@ -3,13 +3,24 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include "IconList.h"
 #include "resource.h"
 
 namespace orvane::test {
 
 namespace {
 
-INT_PTR CALLBACK BareProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+// The template with no controller: it answers only the icon list's requests, as the
+// dialog's own procedure does.
+INT_PTR CALLBACK BareProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = 0;
+    if (HandleIconListMessage(dialog, message, wParam, lParam, &result)) {
+        SetWindowLongPtrW(dialog, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    return message == WM_INITDIALOG;
+}
 
 } // namespace
 

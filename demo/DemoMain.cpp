@@ -35,14 +35,14 @@ std::wstring HrCode(HRESULT hr)
 
 int Probe()
 {
-    ComRef<IShellExtInit> init;
-    const HRESULT hr = CreateExtension(IID_IShellExtInit, init.putVoid());
+    ComPtr<IShellExtInit> init;
+    const HRESULT hr = CreateExtension(IID_IShellExtInit, &init);
     if (FAILED(hr)) {
         WriteErr(L"CoCreateInstance of the Orvane extension failed: " + HrCode(hr) + L"\n");
         return 1;
     }
-    ComRef<IContextMenu> menu;
-    const HRESULT menuHr = init->QueryInterface(IID_IContextMenu, menu.putVoid());
+    ComPtr<IContextMenu> menu;
+    const HRESULT menuHr = init->QueryInterface(IID_IContextMenu, &menu);
     WriteOut(std::wstring(L"Orvane extension created through COM: IShellExtInit ok, IContextMenu ") +
              (SUCCEEDED(menuHr) ? L"ok" : L"missing") + L"\n");
     return SUCCEEDED(menuHr) ? 0 : 1;

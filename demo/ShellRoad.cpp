@@ -41,9 +41,9 @@ HRESULT ShellDataObject(const wchar_t* path, IDataObject** out)
     HRESULT hr = SHParseDisplayName(path, nullptr, &item, 0, nullptr);
     if (FAILED(hr))
         return hr;
-    ComRef<IShellFolder> parent;
+    ComPtr<IShellFolder> parent;
     PCUITEMID_CHILD child = nullptr;
-    hr = SHBindToParent(item, IID_IShellFolder, parent.putVoid(), &child);
+    hr = SHBindToParent(item, IID_IShellFolder, &parent, &child);
     if (SUCCEEDED(hr))
         hr = parent->GetUIObjectOf(nullptr, 1, &child, IID_IDataObject, nullptr, reinterpret_cast<void**>(out));
     CoTaskMemFree(item);
@@ -58,18 +58,18 @@ ContextMenuRoad::~ContextMenuRoad()
 
 HRESULT ContextMenuRoad::Open(const wchar_t* path)
 {
-    ComRef<IDataObject> data;
-    HRESULT hr = ShellDataObject(path, data.put());
+    ComPtr<IDataObject> data;
+    HRESULT hr = ShellDataObject(path, data.ReleaseAndGetAddressOf());
     if (FAILED(hr))
         return hr;
-    ComRef<IShellExtInit> init;
-    hr = CreateExtension(IID_IShellExtInit, init.putVoid());
+    ComPtr<IShellExtInit> init;
+    hr = CreateExtension(IID_IShellExtInit, &init);
     if (FAILED(hr))
         return hr;
-    hr = init->Initialize(nullptr, data.get(), nullptr);
+    hr = init->Initialize(nullptr, data.Get(), nullptr);
     if (FAILED(hr))
         return hr;
-    hr = init->QueryInterface(IID_IContextMenu, menu_.putVoid());
+    hr = init->QueryInterface(IID_IContextMenu, &menu_);
     if (FAILED(hr))
         return hr;
     popup_ = CreatePopupMenu();
@@ -96,7 +96,7 @@ std::vector<std::wstring> ContextMenuRoad::MenuTexts() const
 
 HRESULT ContextMenuRoad::InvokeChangeIcon(HWND owner)
 {
-    if (!menu_.get())
+    if (!menu_)
         return E_UNEXPECTED;
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof info;
@@ -144,15 +144,15 @@ std::wstring FolderIniIcon(const wchar_t* folder)
 
 std::wstring IconHandlerAnswer(const wchar_t* path)
 {
-    ComRef<IPersistFile> file;
-    HRESULT hr = CreateExtension(IID_IPersistFile, file.putVoid());
+    ComPtr<IPersistFile> file;
+    HRESULT hr = CreateExtension(IID_IPersistFile, &file);
     if (FAILED(hr))
         return HrText(L"CoCreateInstance", hr);
     hr = file->Load(path, STGM_READ);
     if (FAILED(hr))
         return HrText(L"IPersistFile::Load", hr);
-    ComRef<IExtractIconW> extract;
-    hr = file->QueryInterface(IID_IExtractIconW, extract.putVoid());
+    ComPtr<IExtractIconW> extract;
+    hr = file->QueryInterface(IID_IExtractIconW, &extract);
     if (FAILED(hr))
         return HrText(L"QueryInterface(IExtractIconW)", hr);
     wchar_t location[MAX_PATH] = {};

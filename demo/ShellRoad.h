@@ -6,38 +6,14 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <string>
 #include <vector>
 
 namespace orvane::demo {
 
-// Holds a COM interface pointer and releases it.
-template <class T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() { reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put()
-    {
-        reset();
-        return &p_;
-    }
-    void** putVoid() { return reinterpret_cast<void**>(put()); }
-    void reset()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
+using Microsoft::WRL::ComPtr;
 
 CLSID ExtensionClsid();
 
@@ -69,7 +45,7 @@ public:
     static constexpr UINT FirstCommand = 1;
 
 private:
-    ComRef<IContextMenu> menu_;
+    ComPtr<IContextMenu> menu_;
     HMENU popup_ = nullptr;
     UINT commandsUsed_ = 0;
 };

@@ -104,7 +104,7 @@ void ShellIconExtension::ReadSelectedPath()
 
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StorageMedium medium;
-    if (FAILED(medium.Get(dataObject_, format)))
+    if (FAILED(medium.Get(dataObject_.Get(), format)))
         return;
     if (medium.get().tymed != TYMED_HGLOBAL || medium.get().hGlobal == nullptr)
         return;

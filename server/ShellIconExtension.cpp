@@ -4,11 +4,7 @@
 
 namespace orvane {
 
-ShellIconExtension::~ShellIconExtension()
-{
-    if (dataObject_ != nullptr)
-        dataObject_->Release();
-}
+ShellIconExtension::~ShellIconExtension() = default;
 
 IFACEMETHODIMP ShellIconExtension::QueryInterface(REFIID riid, void** ppv)
 {
@@ -27,12 +23,7 @@ IFACEMETHODIMP ShellIconExtension::QueryInterface(REFIID riid, void** ppv)
 // selection held before. The selection itself is read only when the menu is built.
 IFACEMETHODIMP ShellIconExtension::Initialize(PCIDLIST_ABSOLUTE, IDataObject* dataObject, HKEY)
 {
-    if (dataObject != nullptr)
-        dataObject->AddRef();
-    IDataObject* previous = dataObject_;
     dataObject_ = dataObject;
-    if (previous != nullptr)
-        previous->Release();
     return S_OK;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <cstddef>
 
@@ -64,7 +65,7 @@ private:
     // itemPath_ is left empty for no item, several items or a path that does not fit.
     void ReadSelectedPath();
 
-    IDataObject* dataObject_ = nullptr;
+    Microsoft::WRL::ComPtr<IDataObject> dataObject_;
     // The selected item's path, or the file that Load named: UTF-16, as the shell has it.
     wchar_t itemPath_[TextCapacity] = {};
 };

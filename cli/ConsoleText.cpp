@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "PathText.h"
+
 namespace orvane::cli {
 
 namespace {
@@ -12,17 +14,9 @@ namespace {
 // Pieces of at most this many UTF-16 units keep every count within a DWORD and an int.
 constexpr std::size_t PieceLength = 4096;
 
-constexpr bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-
 // The length of the next piece of text: at most PieceLength units, and never ending
 // between the two halves of a surrogate pair.
-std::size_t NextPiece(std::wstring_view text)
-{
-    std::size_t length = std::min(text.size(), PieceLength);
-    if (length < text.size() && IsHighSurrogate(text[length - 1]))
-        --length;
-    return length;
-}
+std::size_t NextPiece(std::wstring_view text) { return UnitsThatFit(text, PieceLength); }
 
 void WriteToConsole(HANDLE console, std::wstring_view text)
 {

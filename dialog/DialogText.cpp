@@ -31,12 +31,8 @@ public:
     {
         if (size_ == 0 || cut_)
             return *this;
-        std::size_t count = std::min(text.size(), size_ - 1 - at_);
-        if (count < text.size()) {
-            cut_ = true;
-            if (count > 0 && IS_HIGH_SURROGATE(text[count - 1]))
-                --count;
-        }
+        const std::size_t count = UnitsThatFit(text, size_ - 1 - at_);
+        cut_ = count < text.size();
         std::wmemcpy(out_ + at_, text.data(), count);
         at_ += count;
         out_[at_] = L'\0';

@@ -9,6 +9,7 @@
 
 #include "ChangeIconDialog.h"
 #include "ModuleInstance.h"
+#include "PathText.h"
 #include "ShellIconExtension.h"
 
 namespace orvane {
@@ -47,24 +48,10 @@ private:
     bool held_ = false;
 };
 
-bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-
-// The number of leading UTF-16 units of text (length units) that fit into `room` units,
-// never ending between the two halves of a surrogate pair.
-std::size_t UnitsThatFit(const wchar_t* text, std::size_t length, std::size_t room)
-{
-    if (length <= room)
-        return length;
-    std::size_t count = room;
-    if (count > 0 && IsHighSurrogate(text[count - 1]))
-        --count;
-    return count;
-}
-
 // Copies text into a buffer of cchMax characters, cut to fit and always terminated.
 void CopyTextCut(wchar_t* out, UINT cchMax, const wchar_t* text, std::size_t length)
 {
-    const std::size_t count = UnitsThatFit(text, length, cchMax - 1);
+    const std::size_t count = UnitsThatFit(std::wstring_view(text, length), cchMax - 1);
     std::memcpy(out, text, count * sizeof(wchar_t));
     out[count] = L'\0';
 }
@@ -79,7 +66,7 @@ bool CopyAnsiTextCut(char* out, UINT cchMax, const wchar_t* text, std::size_t le
     char converted[AnsiTextCapacity];
     // The whole text first, then ever shorter pieces that end at a character of it; the
     // first that fits is copied. What the whole text converts, each piece converts.
-    for (std::size_t count = length; count > 0; count = UnitsThatFit(text, length, count - 1)) {
+    for (std::size_t count = length; count > 0; count = UnitsThatFit(std::wstring_view(text, length), count - 1)) {
         const int size = ConvertToExactAnsi(text, static_cast<int>(count), converted, std::size(converted));
         if (size == 0)
             return false;

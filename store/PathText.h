@@ -1,6 +1,8 @@
-// Splitting of paths the way the platform's path splitter does it, without <windows.h>.
+// Splitting of paths the way the platform's path splitter does it, and cutting of text,
+// without <windows.h>.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace orvane {
@@ -21,5 +23,17 @@ inline std::wstring_view FileExtension(std::wstring_view path) { return SplitFil
 // True when an extension can name a file class: something follows its dot. "name." has
 // only the dot, which names no class.
 constexpr bool NamesFileClass(std::wstring_view extension) { return extension.size() > 1; }
+
+// The number of leading UTF-16 units of text that fit into `room` units: all of them, or
+// a cut that never ends between the two halves of a surrogate pair.
+constexpr std::size_t UnitsThatFit(std::wstring_view text, std::size_t room)
+{
+    if (text.size() <= room)
+        return text.size();
+    std::size_t count = room;
+    if (count > 0 && text[count - 1] >= 0xD800 && text[count - 1] <= 0xDBFF)
+        --count;
+    return count;
+}
 
 } // namespace orvane

@@ -30,7 +30,7 @@ struct ChangeIconDialog : IconTarget {
 };
 
 // Runs the dialog modally for the record from the template in `resources`, without an
-// owner window; returns the DialogBoxParamA result (1 after OK, 2 after Cancel or
+// owner window; returns the DialogBoxParamW result (1 after OK, 2 after Cancel or
 // Restore, -1 when it could not run).
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record);
 

@@ -11,8 +11,8 @@
 
 namespace orvane {
 
-// The product's own key. Under HKEY_LOCAL_MACHINE it holds the per-file table and the
-// folder backups; the dialog keeps its own state under HKEY_CURRENT_USER.
+// The product's own key. Under HKEY_LOCAL_MACHINE it holds all users' per-file table and
+// folder backups; under HKEY_CURRENT_USER this user's, and the dialog's own state.
 constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
 constexpr const wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";

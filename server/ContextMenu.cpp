@@ -8,15 +8,13 @@
 #include <new>
 
 #include "ChangeIconDialog.h"
+#include "MenuText.h"
 #include "ModuleInstance.h"
 #include "ShellIconExtension.h"
 
 namespace orvane {
 
 namespace {
-
-constexpr wchar_t MenuText[] = L"&Change Icon...";
-constexpr wchar_t HelpText[] = L"Change Icon of selected folder";
 
 // Menus built for default-verb lookups, verb-only lookups and menus without verbs get
 // no entry.

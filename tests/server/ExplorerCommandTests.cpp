@@ -495,6 +495,47 @@ bool PickIconInOtherProcess(const OtherProcess& process, HWND list, int item)
     return written;
 }
 
+// The message box in which orvane-dialog.exe refuses its command line: of the process
+// given, or (0) of any other process.
+BOOL CALLBACK CollectProcessBox(HWND window, LPARAM param)
+{
+    auto* wanted = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+    if ((wanted->first == 0 ? process != GetCurrentProcessId() : process == wanted->first) &&
+        IsWindowVisible(window) && std::wstring(title) == L"Orvane - Change Icon") {
+        wanted->second = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitRefusal(DWORD process, DWORD timeoutMs)
+{
+    std::pair<DWORD, HWND> box{process, nullptr};
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    do {
+        EnumWindows(CollectProcessBox, reinterpret_cast<LPARAM>(&box));
+        if (box.second == nullptr)
+            Sleep(50);
+    } while (box.second == nullptr && GetTickCount64() < end);
+    return box.second;
+}
+
+// Why no dialog appeared when the program refused its command line instead; the
+// refusal is answered, so that the program ends.
+std::string RefusalSeen()
+{
+    HWND box = WaitRefusal(0, 0);
+    if (box == nullptr)
+        return "no message either";
+    const std::string text = Utf8(DialogDriver::MessageText(box));
+    DialogDriver::Answer(box, IDOK);
+    return "orvane-dialog.exe refused: " + text;
+}
+
 // Presses a button of the dialog and expects it to close with no message on the way.
 void PressAndExpectClosed(DialogDriver& d, int id)
 {
@@ -544,7 +585,7 @@ TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
         // Invoke has returned: the dialog opens in another process, on a thread that is
         // not Explorer's.
         const OtherDialog shown = WaitOtherDialog(20000);
-        ASSERT_NE(nullptr, shown.Window) << "no dialog appeared";
+        ASSERT_NE(nullptr, shown.Window) << "no dialog appeared; " << RefusalSeen();
         OtherProcess process(shown.Process);
         ASSERT_NE(nullptr, process.get());
         EXPECT_NE(GetCurrentThreadId(), shown.Thread);
@@ -673,20 +714,6 @@ TEST(ExplorerCommand, InvokeReportsAProgramThatDoesNotStart)
     EXPECT_TRUE(FreeLibrary(module));
 }
 
-BOOL CALLBACK CollectProcessBox(HWND window, LPARAM param)
-{
-    auto* wanted = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    wchar_t title[64] = {};
-    GetWindowTextW(window, title, static_cast<int>(std::size(title)));
-    if (process == wanted->first && IsWindowVisible(window) && std::wstring(title) == L"Orvane - Change Icon") {
-        wanted->second = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // orvane-dialog.exe refuses a command line that does not name exactly one existing path
 // that fits, in a message box of its own (it has no console), and ends with exit code 2.
 TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
@@ -714,16 +741,11 @@ TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
                                    &started));
         CloseHandle(started.hThread);
         OtherProcess process(started.hProcess);
-        std::pair<DWORD, HWND> box{started.dwProcessId, nullptr};
-        const ULONGLONG end = GetTickCount64() + 20000;
-        while (box.second == nullptr && GetTickCount64() < end) {
-            EnumWindows(CollectProcessBox, reinterpret_cast<LPARAM>(&box));
-            Sleep(50);
-        }
-        ASSERT_NE(nullptr, box.second) << "no message";
-        const std::wstring told = DialogDriver::MessageText(box.second);
+        HWND box = WaitRefusal(started.dwProcessId, 20000);
+        ASSERT_NE(nullptr, box) << "no message";
+        const std::wstring told = DialogDriver::MessageText(box);
         EXPECT_TRUE(Contains(told, row.Told)) << Utf8(told);
-        DialogDriver::Answer(box.second, IDOK);
+        DialogDriver::Answer(box, IDOK);
         EXPECT_EQ(2, process.ExitCode(10000));
     }
 }

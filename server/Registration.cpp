@@ -3,8 +3,9 @@
 // entry in the list of approved shell extensions; and the Explorer command's
 // InprocServer32 entry. Windows 11's Explorer finds the command through the package's
 // manifest, not the registry; registered here too, it can be created with
-// CoCreateInstance by anyone (the tests among them), and nothing else reads it. Written by DllRegisterServer (regsvr32) and
-// taken out again, entry by entry and only where it is still ours, by DllUnregisterServer.
+// CoCreateInstance by anyone (the tests among them), and nothing else reads it. Written
+// by DllRegisterServer (regsvr32) and taken out again, entry by entry and only where it
+// is still ours, by DllUnregisterServer.
 // DllInstall with "user" (regsvr32 /n /i:user) writes the same entries for this user
 // only, in HKCU\Software\Classes and HKCU's list of approved extensions, which a user
 // without administrator rights may write and this user's Explorer reads first.

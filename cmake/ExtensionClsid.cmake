@@ -1,19 +1,22 @@
-# The class identifier's registry text for the parts of the build that are not C++: the
-# installer (installer/build.sh hands it to wixl) and the installer's test. It is read
-# from its one definition, the CLSID_ShellIconExtension constant in
-# common/ExtensionIdentity.h, formatted as the registry writes it ("{XXXXXXXX-XXXX-...}",
-# upper case) and written to ORVANE_CLSID_FILE in the build folder. A change of the header
-# configures the build again; a constant this cannot read stops the configuration.
+# The class identifiers' registry text for the parts of the build that are not C++: the
+# installer (installer/build.sh hands it to wixl), the package and the installer's test.
+# Each is read from its one definition, a constant in common/ExtensionIdentity.h,
+# formatted as the registry writes it ("{XXXXXXXX-XXXX-...}", upper case) and written to
+# a file in the build folder: CLSID_ShellIconExtension to ORVANE_CLSID_FILE, and
+# CLSID_ExplorerCommand to ORVANE_COMMAND_CLSID_FILE (the top CMakeLists.txt writes that
+# one). A change of the header configures the build again; a constant this cannot read
+# stops the configuration.
 set(ORVANE_CLSID_FILE ${CMAKE_BINARY_DIR}/ExtensionClsid.txt)
+set(ORVANE_COMMAND_CLSID_FILE ${CMAKE_BINARY_DIR}/ExplorerCommandClsid.txt)
 
-function(orvane_write_clsid_text header output)
+function(orvane_write_clsid_text header constant output)
     set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
     file(READ ${header} source)
-    string(REGEX MATCH "CLSID_ShellIconExtension[ \t\r\n]*=[ \t\r\n]*[{][^;]*[}][ \t\r\n]*;" initializer "${source}")
+    string(REGEX MATCH "${constant}[ \t\r\n]*=[ \t\r\n]*[{][^;]*[}][ \t\r\n]*;" initializer "${source}")
     string(REGEX MATCHALL "0[xX][0-9A-Fa-f]+" numbers "${initializer}")
     list(LENGTH numbers count)
     if(NOT count EQUAL 11)
-        message(FATAL_ERROR "${header}: CLSID_ShellIconExtension is not {0xXXXXXXXX, 0xXXXX, 0xXXXX, {eight 0xXX}}")
+        message(FATAL_ERROR "${header}: ${constant} is not {0xXXXXXXXX, 0xXXXX, 0xXXXX, {eight 0xXX}}")
     endif()
     # Data1, Data2, Data3 and the eight bytes of Data4, each to its width in hex digits.
     set(widths 8 4 4 2 2 2 2 2 2 2 2)
@@ -46,4 +49,4 @@ function(orvane_write_clsid_text header output)
     endif()
 endfunction()
 
-orvane_write_clsid_text(${CMAKE_SOURCE_DIR}/common/ExtensionIdentity.h ${ORVANE_CLSID_FILE})
+orvane_write_clsid_text(${CMAKE_SOURCE_DIR}/common/ExtensionIdentity.h CLSID_ShellIconExtension ${ORVANE_CLSID_FILE})

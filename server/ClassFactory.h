@@ -1,5 +1,6 @@
 // The class factory that DllGetClassObject hands out: one new factory per call, each
-// creating new ShellIconExtension objects.
+// creating new objects of the one class it was asked for (the shell extension or the
+// Explorer command).
 #pragma once
 
 #include <windows.h>
@@ -9,10 +10,17 @@
 
 namespace orvane {
 
-class ExtensionClassFactory final : public ComObject, public IClassFactory {
+class ClassFactory final : public ComObject, public IClassFactory {
 public:
-    // Creates a factory and hands out the requested interface.
-    static HRESULT Create(REFIID riid, void** ppv) { return ComObject::Create<ExtensionClassFactory>(riid, ppv); }
+    // Makes a new object of the factory's class and hands out the requested interface.
+    using CreateFunction = HRESULT (*)(REFIID riid, void** ppv);
+
+    // Creates a factory for the class that createObject makes and hands out the
+    // requested interface.
+    static HRESULT Create(CreateFunction createObject, REFIID riid, void** ppv)
+    {
+        return ComObject::Create<ClassFactory>(riid, ppv, createObject);
+    }
 
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     IFACEMETHODIMP_(ULONG) AddRef() override { return AddReference(); }
@@ -22,8 +30,10 @@ public:
 
 private:
     friend class ComObject;
-    ExtensionClassFactory() = default;
-    ~ExtensionClassFactory() override = default;
+    explicit ClassFactory(CreateFunction createObject) : createObject_(createObject) {}
+    ~ClassFactory() override = default;
+
+    CreateFunction createObject_;
 };
 
 } // namespace orvane

@@ -1,6 +1,7 @@
 // What every COM class of the module shares: one interlocked reference count, the
 // module's count of live objects, creation that hands out the first interface or deletes
-// the object at once, and QueryInterface as a walk over a table of the class's interfaces.
+// the object at once, QueryInterface as a walk over a table of the class's interfaces,
+// and the guard that keeps C++ exceptions from crossing a COM method.
 #pragma once
 
 #include <windows.h>
@@ -34,21 +35,33 @@ constexpr InterfaceEntry<Object> Entry(const IID& iid)
     return {&iid, &CastTo<Object, Interface>};
 }
 
+// Runs body and turns any C++ exception into E_UNEXPECTED, so that none reaches the shell.
+template <class Body>
+HRESULT GuardedCall(Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
 class ComObject {
 public:
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
-    // Makes a new Object and hands out the requested interface. The query gives the
-    // object its first reference; the AddRef/Release pair around it deletes an object
-    // whose query fails, so that no unreferenced object keeps the module loaded.
-    template <class Object>
-    static HRESULT Create(REFIID riid, void** ppv)
+    // Makes a new Object (from `arguments`) and hands out the requested interface. The
+    // query gives the object its first reference; the AddRef/Release pair around it
+    // deletes an object whose query fails, so that no unreferenced object keeps the
+    // module loaded.
+    template <class Object, class... Arguments>
+    static HRESULT Create(REFIID riid, void** ppv, Arguments... arguments)
     {
         if (ppv == nullptr)
             return E_POINTER;
         *ppv = nullptr;
-        auto* object = new (std::nothrow) Object();
+        auto* object = new (std::nothrow) Object(arguments...);
         if (object == nullptr)
             return E_OUTOFMEMORY;
         object->AddRef();

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "ChangeIconDialog.h"
+#include "MenuText.h"
 #include "ModuleInstance.h"
 #include "PathText.h"
 #include "ShellIconExtension.h"
@@ -15,9 +16,6 @@
 namespace orvane {
 
 namespace {
-
-constexpr wchar_t MenuText[] = L"&Change Icon...";
-constexpr wchar_t HelpText[] = L"Change Icon of selected folder";
 
 // Menus built for default-verb lookups, verb-only lookups and menus without verbs get
 // no entry.

@@ -1,4 +1,4 @@
-// The module-wide count of live class factories and extension objects. The module may be
+// The module-wide count of live class factories and objects of both classes. The module may be
 // unloaded only while it is 0. Explorer creates icon handlers on several threads at once,
 // so the count changes only through interlocked operations.
 #pragma once

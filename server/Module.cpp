@@ -1,12 +1,15 @@
 // The module's entry points: the attach notification that keeps the instance handle, and
-// the two exports through which COM creates objects and asks whether it may unload.
+// the two exports through which COM creates objects of its two classes and asks whether
+// it may unload.
 #include <windows.h>
 #include <unknwn.h>
 
 #include "ClassFactory.h"
+#include "ExplorerCommand.h"
 #include "ExtensionIdentity.h"
 #include "LiveObjects.h"
 #include "ModuleInstance.h"
+#include "ShellIconExtension.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
@@ -18,15 +21,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-// Each call creates a factory of its own; none is shared or cached.
+// Each call creates a factory of its own for the class asked for; none is shared or cached.
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv)
 {
+    using namespace orvane;
     if (ppv == nullptr)
         return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, orvane::CLSID_ShellIconExtension))
+    ClassFactory::CreateFunction createObject = nullptr;
+    if (IsEqualCLSID(clsid, CLSID_ShellIconExtension))
+        createObject = &ShellIconExtension::Create;
+    else if (IsEqualCLSID(clsid, CLSID_ExplorerCommand))
+        createObject = &ExplorerCommand::Create;
+    else
         return CLASS_E_CLASSNOTAVAILABLE;
-    return orvane::ExtensionClassFactory::Create(riid, ppv);
+    return ClassFactory::Create(createObject, riid, ppv);
 }
 
 // Only live factories and objects keep the module loaded; server locks do not.

@@ -1,7 +1,11 @@
-// What makes the shell load this module: the class's InprocServer32 entry, the
-// context-menu handler entries for all files, folders and drives, and the class's entry
-// in the list of approved shell extensions. Written by DllRegisterServer (regsvr32) and
-// taken out again, entry by entry and only where it is still ours, by DllUnregisterServer.
+// What makes the shell load this module: the extension's InprocServer32 entry, the
+// context-menu handler entries for all files, folders and drives, and the extension's
+// entry in the list of approved shell extensions; and the Explorer command's
+// InprocServer32 entry. Windows 11's Explorer finds the command through the package's
+// manifest, not the registry; registered here too, it can be created with
+// CoCreateInstance by anyone (the tests among them), and nothing else reads it. Written
+// by DllRegisterServer (regsvr32) and taken out again, entry by entry and only where it
+// is still ours, by DllUnregisterServer.
 // DllInstall with "user" (regsvr32 /n /i:user) writes the same entries for this user
 // only, in HKCU\Software\Classes and HKCU's list of approved extensions, which a user
 // without administrator rights may write and this user's Explorer reads first.
@@ -23,6 +27,7 @@ namespace orvane {
 namespace {
 
 constexpr wchar_t ClassName[] = L"Orvane";
+constexpr wchar_t CommandClassName[] = L"Orvane Change Icon command";
 
 LONG WriteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text)
 {
@@ -68,12 +73,12 @@ bool ModulePath(wchar_t (&path)[MAX_PATH])
 
 LONG DeleteKeyIfPresent(HKEY root, const wchar_t* path) { return DeletionStatus(RegDeleteKeyW(root, path)); }
 
-// The class key goes when it holds no more than registering wrote; subkeys that others
-// added keep it, and then only its name "Orvane" is taken out.
-bool RemoveClassKey(HKEY classes)
+// A class key goes when it holds no more than registering wrote; subkeys that others
+// added keep it, and then only its name (`name`) is taken out.
+bool RemoveClassKey(HKEY classes, const wchar_t* classKeyPath, const wchar_t* name)
 {
     RegKey key;
-    const LONG status = key.Open(classes, ClassKeyPath, KEY_READ | KEY_SET_VALUE);
+    const LONG status = key.Open(classes, classKeyPath, KEY_READ | KEY_SET_VALUE);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status) == ERROR_SUCCESS;
     DWORD subkeys = 0;
@@ -81,12 +86,12 @@ bool RemoveClassKey(HKEY classes)
                          nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         return false;
     if (subkeys > 0) {
-        if (!ValueIs(classes, ClassKeyPath, nullptr, ClassName))
+        if (!ValueIs(classes, classKeyPath, nullptr, name))
             return true;
         return DeletionStatus(RegDeleteValueW(key.get(), nullptr)) == ERROR_SUCCESS;
     }
     key.reset();
-    return DeleteKeyIfPresent(classes, ClassKeyPath) == ERROR_SUCCESS;
+    return DeleteKeyIfPresent(classes, classKeyPath) == ERROR_SUCCESS;
 }
 
 enum class KeyContent { Missing, Empty, Held };
@@ -138,7 +143,10 @@ bool WriteRegistration(HKEY classes, HKEY approvedRoot, const wchar_t* path)
 {
     bool written = WriteKeyValue(classes, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
                    WriteKeyValue(classes, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, ServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
+                   WriteKeyValue(classes, ServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS &&
+                   WriteKeyValue(classes, CommandClassKeyPath, nullptr, CommandClassName) == ERROR_SUCCESS &&
+                   WriteKeyValue(classes, CommandServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
+                   WriteKeyValue(classes, CommandServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
     for (const wchar_t* handlerPath : HandlerKeyPaths)
         written = written && WriteKeyValue(classes, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
     return written && WriteKeyValue(approvedRoot, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
@@ -155,11 +163,14 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
             removed = DeletionStatus(RegDeleteValueW(approved.get(), ExtensionClsidText)) == ERROR_SUCCESS && removed;
     }
     removed = DeleteKeyIfPresent(classes, ServerKeyPath) == ERROR_SUCCESS && removed;
-    removed = RemoveClassKey(classes) && removed;
+    removed = RemoveClassKey(classes, ClassKeyPath, ClassName) && removed;
+    removed = DeleteKeyIfPresent(classes, CommandServerKeyPath) == ERROR_SUCCESS && removed;
+    removed = RemoveClassKey(classes, CommandClassKeyPath, CommandClassName) && removed;
     if (emptyParents) {
-        // Approved and "Shell Extensions"; CLSID.
+        // Approved and "Shell Extensions"; the class keys and CLSID.
         removed = RemoveEmptyKeys(approvedRoot, ApprovedKeyPath, 1) && removed;
         removed = RemoveEmptyKeys(classes, ClassKeyPath, 1) && removed;
+        removed = RemoveEmptyKeys(classes, CommandClassKeyPath, 1) && removed;
     }
 
     if (!RegisteredInOtherView(classes)) {

@@ -1,6 +1,6 @@
-// The keys that registering the extension writes, shared by DllRegisterServer and the
-// tests that check what it wrote. The class's key paths are made from the class
-// identifier's text at compile time, so that its digits stand in one place only.
+// The keys that registering the module writes, shared by DllRegisterServer and the
+// tests that check what it wrote. The classes' key paths are made from the class
+// identifiers' text at compile time, so that their digits stand in one place only.
 #pragma once
 
 #include <cstddef>
@@ -40,6 +40,8 @@ constexpr std::size_t Length(const wchar_t* text)
 
 inline constexpr auto ClassKey = Join(L"CLSID\\", ExtensionClsidText);
 inline constexpr auto ServerKey = Join(ClassKey.Text, L"\\InprocServer32");
+inline constexpr auto CommandClassKey = Join(L"CLSID\\", ExplorerCommandClsidText);
+inline constexpr auto CommandServerKey = Join(CommandClassKey.Text, L"\\InprocServer32");
 
 } // namespace registration_detail
 
@@ -53,6 +55,16 @@ inline constexpr const wchar_t (&ServerKeyPath)[std::size(registration_detail::S
 static_assert(registration_detail::Length(ClassKeyPath) ==
               std::size(L"CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}") - 1);
 static_assert(registration_detail::Length(ServerKeyPath) == std::size(ServerKeyPath) - 1);
+
+// HKCR\CLSID\{...} of the Explorer command and its InprocServer32 subkey. Windows 11's
+// Explorer finds the command through the package's manifest; this registration lets
+// every other caller (and the tests) create it with CoCreateInstance.
+inline constexpr const wchar_t (&CommandClassKeyPath)[std::size(registration_detail::CommandClassKey.Text)] =
+    registration_detail::CommandClassKey.Text;
+inline constexpr const wchar_t (&CommandServerKeyPath)[std::size(registration_detail::CommandServerKey.Text)] =
+    registration_detail::CommandServerKey.Text;
+static_assert(registration_detail::Length(CommandClassKeyPath) == std::size(ClassKeyPath) - 1);
+static_assert(registration_detail::Length(CommandServerKeyPath) == std::size(CommandServerKeyPath) - 1);
 
 // HKLM: the list of approved shell extensions, one value per class identifier.
 inline constexpr wchar_t ApprovedKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";

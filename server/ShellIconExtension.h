@@ -81,15 +81,4 @@ constexpr std::size_t AnsiTextCapacity = 3 * TextCapacity;
 // bytes), or 0 when the text does not convert exactly or does not fit.
 int ConvertToExactAnsi(const wchar_t* text, int count, char* out, std::size_t outSize);
 
-// Runs body and turns any C++ exception into E_UNEXPECTED, so that none reaches the shell.
-template <class Body>
-HRESULT GuardedCall(Body&& body) noexcept
-{
-    try {
-        return body();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
 } // namespace orvane

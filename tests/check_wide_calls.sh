@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Fails when the store, the dialog or the server calls an 8-bit platform function: every
-# path and text stays UTF-16 from the selection to the registry and the screen. The
-# 8-bit icon interface converts with WideCharToMultiByte, which has no 8-bit twin.
+# Fails when the store, the dialog, the server or the dialog's program calls an 8-bit
+# platform function: every path and text stays UTF-16 from the selection to the registry
+# and the screen. The 8-bit icon interface converts with WideCharToMultiByte, which has no
+# 8-bit twin.
 set -u
 nm=$(command -v x86_64-w64-mingw32-nm || command -v nm)
 status=0

@@ -157,6 +157,8 @@ check "msiexec /i exit code" 0 $?
 dll="C:\\$programs\\Orvane\\orvane.dll"
 check "orvane.dll installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.dll" ] && echo yes || echo no)"
 check "orvane.exe installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.exe" ] && echo yes || echo no)"
+check "orvane-dialog.exe installed beside the DLL" yes \
+  "$(cmp -s "$build/app/orvane-dialog.exe" "$WINEPREFIX/drive_c/$programs/Orvane/orvane-dialog.exe" && echo yes || echo no)"
 check "class name" Orvane "$(regval "HKCR\\CLSID\\$clsid" "")"
 check "InprocServer32" "$dll" "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" "")"
 check "ThreadingModel" Apartment "$(regval "HKCR\\CLSID\\$clsid\\InprocServer32" ThreadingModel)"
@@ -301,6 +303,8 @@ check "msiexec /i of the per-user package exit code" 0 $?
 current_user_msi=$user_msi
 check "orvane.dll in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.dll" ] && echo yes || echo no)"
 check "orvane.exe in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.exe" ] && echo yes || echo no)"
+check "orvane-dialog.exe in the user's programs folder" yes \
+  "$(cmp -s "$build/app/orvane-dialog.exe" "$user_programs/Orvane/orvane-dialog.exe" && echo yes || echo no)"
 check "no program folder for all users" no "$([ -e "$WINEPREFIX/drive_c/$programs/Orvane" ] && echo yes || echo no)"
 check "the user's InprocServer32 names the user's copy" "$user_dll" \
   "$(regval "$user_classes\\CLSID\\$clsid\\InprocServer32" "")"

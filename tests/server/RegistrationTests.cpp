@@ -26,7 +26,9 @@ bool ApprovedValueExists()
     return ReadValue(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText, &text);
 }
 
-void ExpectRegistered()
+// An earlier build's registration, which `withCommand` false stands for, had no
+// Explorer command.
+void ExpectRegistered(bool withCommand = true)
 {
     EXPECT_EQ(L"Orvane", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
     const std::wstring server = Value(HKEY_CLASSES_ROOT, ServerKeyPath);
@@ -34,6 +36,13 @@ void ExpectRegistered()
     // program that loaded it.
     EXPECT_EQ(0, lstrcmpiW(ServerDllPath().c_str(), server.c_str())) << Utf8(server);
     EXPECT_EQ(L"Apartment", Value(HKEY_CLASSES_ROOT, ServerKeyPath, L"ThreadingModel"));
+    // The Explorer command is served by the same module.
+    if (withCommand) {
+        EXPECT_EQ(L"Orvane Change Icon command", Value(HKEY_CLASSES_ROOT, CommandClassKeyPath));
+        const std::wstring commandServer = Value(HKEY_CLASSES_ROOT, CommandServerKeyPath);
+        EXPECT_EQ(0, lstrcmpiW(ServerDllPath().c_str(), commandServer.c_str())) << Utf8(commandServer);
+        EXPECT_EQ(L"Apartment", Value(HKEY_CLASSES_ROOT, CommandServerKeyPath, L"ThreadingModel"));
+    }
     for (const wchar_t* path : HandlerKeyPaths)
         EXPECT_EQ(ExtensionClsidText, Value(HKEY_CLASSES_ROOT, path)) << Utf8(path);
     EXPECT_EQ(L"Orvane", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, ExtensionClsidText));
@@ -79,6 +88,7 @@ bool OtherViewKeyExists(const wchar_t* path)
 void ExpectNothingOfOurs()
 {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKeyPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, CommandClassKeyPath));
     EXPECT_FALSE(ApprovedValueExists());
     const bool otherRegistered = OtherViewKeyExists(ServerKeyPath) && !KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath);
     for (const wchar_t* path : HandlerKeyPaths)
@@ -115,15 +125,20 @@ TEST(Registration, Regsvr32RegistersAndUnregisters)
     ExpectRegistered();
 }
 
-// After unregistering, COM no longer finds the class; after registering it does again.
+// After unregistering, COM no longer finds either class; after registering it does again.
 TEST(Registration, ComFindsTheClassOnlyWhileRegistered)
 {
     RegistrationGuards guards;
     ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
-    ComPtr<IUnknown> object;
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, CreateExtension(IID_IUnknown, &object));
+    for (auto create : {&CreateExtension, &CreateExplorerCommand}) {
+        ComPtr<IUnknown> object;
+        EXPECT_EQ(REGDB_E_CLASSNOTREG, create(IID_IUnknown, &object));
+    }
     ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));
-    EXPECT_EQ(S_OK, CreateExtension(IID_IUnknown, &object));
+    for (auto create : {&CreateExtension, &CreateExplorerCommand}) {
+        ComPtr<IUnknown> object;
+        EXPECT_EQ(S_OK, create(IID_IUnknown, &object));
+    }
 }
 
 TEST(Registration, UnregisterLeavesWhatOthersWrote)
@@ -135,9 +150,11 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, L"*\\shellex\\ContextMenuHandlers\\OrvaneNeighbour", L"", foreignHandler));
     ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str(), L"Neighbour"));
     ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, std::wstring(ClassKeyPath) + L"\\Implemented Categories", L"", L""));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, std::wstring(CommandClassKeyPath) + L"\\Implemented Categories", L"", L""));
 
     ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ServerKeyPath));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, CommandServerKeyPath));
     if (!OtherViewKeyExists(ServerKeyPath)) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[0]));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, HandlerKeyPaths[2]));
@@ -149,6 +166,8 @@ TEST(Registration, UnregisterLeavesWhatOthersWrote)
     EXPECT_EQ(L"Neighbour", Value(HKEY_LOCAL_MACHINE, ApprovedKeyPath, foreignHandler.c_str()));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(ClassKeyPath) + L"\\Implemented Categories"));
     EXPECT_EQ(L"(missing)", Value(HKEY_CLASSES_ROOT, ClassKeyPath));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(CommandClassKeyPath) + L"\\Implemented Categories"));
+    EXPECT_EQ(L"(missing)", Value(HKEY_CLASSES_ROOT, CommandClassKeyPath));
 }
 
 // A value as a build of 8-bit text wrote it: through RegSetValueExA, in the ANSI code page.
@@ -178,7 +197,7 @@ TEST(Registration, UnregisterTakesOutARegistrationWrittenThroughTheAnsiCalls)
     for (const wchar_t* path : HandlerKeyPaths)
         ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_CLASSES_ROOT, path, nullptr, clsid));
     ASSERT_TRUE(WriteThroughAnsiCalls(HKEY_LOCAL_MACHINE, ApprovedKeyPath, clsid.c_str(), "Orvane"));
-    ExpectRegistered();
+    ExpectRegistered(false);
     ASSERT_EQ(0, RunRegsvr32(L"/s /u", ServerDllPath()));
     ExpectNothingOfOurs();
     ASSERT_EQ(0, RunRegsvr32(L"/s", ServerDllPath()));

@@ -120,6 +120,7 @@ std::unique_ptr<KeyGuard> GuardKeyPath(HKEY root, const std::wstring& path)
 RegistrationGuards::RegistrationGuards()
 {
     guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, ClassKeyPath));
+    guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, CommandClassKeyPath));
     for (const wchar_t* path : HandlerKeyPaths)
         guards_.push_back(GuardKeyPath(HKEY_CLASSES_ROOT, path));
     guards_.push_back(GuardKeyPath(HKEY_LOCAL_MACHINE, ApprovedKeyPath));
@@ -128,6 +129,11 @@ RegistrationGuards::RegistrationGuards()
 HRESULT CreateExtension(REFIID riid, void** ppv)
 {
     return CoCreateInstance(CLSID_ShellIconExtension, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
+}
+
+HRESULT CreateExplorerCommand(REFIID riid, void** ppv)
+{
+    return CoCreateInstance(CLSID_ExplorerCommand, nullptr, CLSCTX_INPROC_SERVER, riid, ppv);
 }
 
 ComPtr<IDataObject> ShellDataObject(const std::wstring& path)

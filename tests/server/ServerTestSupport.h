@@ -55,6 +55,8 @@ using Microsoft::WRL::ComPtr;
 
 // Creates the extension through the registry, as the shell does.
 HRESULT CreateExtension(REFIID riid, void** ppv);
+// Creates the Explorer command through the registry.
+HRESULT CreateExplorerCommand(REFIID riid, void** ppv);
 
 // The shell's own data object for one item (a file, a folder or a drive root such as
 // C:\), or for several items of one folder: what Explorer hands to

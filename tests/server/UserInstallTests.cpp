@@ -27,13 +27,15 @@ constexpr wchar_t UserShellExtensions[] = L"Software\\Microsoft\\Windows\\Curren
 constexpr wchar_t ForeignClsid[] = L"{11111111-2222-3333-4444-555555555555}";
 
 std::wstring UserClassKey() { return UserClasses + std::wstring(ClassKeyPath); }
+std::wstring UserCommandClassKey() { return UserClasses + std::wstring(CommandClassKeyPath); }
 std::wstring UserHandlerKey(const wchar_t* handlerPath) { return UserClasses + std::wstring(handlerPath); }
 
-// The subtrees of HKEY_CURRENT_USER that registering for this user may touch: its key of
-// the class, the owners of the three context-menu entries, and the shell's extension lists.
+// The subtrees of HKEY_CURRENT_USER that registering for this user may touch: its keys of
+// the two classes, the owners of the three context-menu entries, and the shell's
+// extension lists.
 std::vector<std::wstring> TouchedUserKeys()
 {
-    return {UserClassKey(), std::wstring(UserClasses) + L"CLSID", std::wstring(UserClasses) + L"*",
+    return {UserClassKey(), UserCommandClassKey(), std::wstring(UserClasses) + L"CLSID", std::wstring(UserClasses) + L"*",
             std::wstring(UserClasses) + L"Directory", std::wstring(UserClasses) + L"Drive", UserShellExtensions};
 }
 
@@ -42,7 +44,7 @@ std::wstring DumpUserKeys()
     std::wstring out;
     for (const std::wstring& path : TouchedUserKeys()) {
         // HKCU\Software\Classes\CLSID holds other programs' classes: only whether it is
-        // there counts, its own class being dumped on its own.
+        // there counts, the module's own classes being dumped on their own.
         const bool container = path == std::wstring(UserClasses) + L"CLSID";
         out += L"[" + path + L"]\n" +
                (container ? (KeyExists(HKEY_CURRENT_USER, path) ? L"present\n" : L"(missing)\n")
@@ -56,6 +58,7 @@ std::wstring DumpMachineKeys()
 {
     std::wstring out;
     out += L"[class]\n" + DumpKey(HKEY_CLASSES_ROOT, ClassKeyPath);
+    out += L"[command class]\n" + DumpKey(HKEY_CLASSES_ROOT, CommandClassKeyPath);
     for (const wchar_t* owner : {L"*", L"Directory", L"Drive"})
         out += std::wstring(L"[") + owner + L"]\n" + DumpKey(HKEY_CLASSES_ROOT, std::wstring(owner) + L"\\shellex");
     out += L"[approved]\n" + DumpKey(HKEY_LOCAL_MACHINE, ApprovedKeyPath);
@@ -86,7 +89,7 @@ class MachineRefuses {
 public:
     MachineRefuses() : user_({L"*\\shellex", L"Directory\\shellex", L"Drive\\shellex"})
     {
-        for (const wchar_t* path : {L"CLSID", ClassKeyPath, ServerKeyPath})
+        for (const wchar_t* path : {L"CLSID", ClassKeyPath, ServerKeyPath, CommandClassKeyPath, CommandServerKeyPath})
             locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_CLASSES_ROOT, path));
         locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_LOCAL_MACHINE, ApprovedKeyPath));
     }
@@ -125,6 +128,7 @@ protected:
             guards_.push_back(std::make_unique<KeyGuard>(HKEY_CURRENT_USER, path));
         // This user starts without a registration of the extension of its own.
         ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserClassKey()));
+        ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserCommandClassKey()));
         for (const wchar_t* path : HandlerKeyPaths)
             ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, UserHandlerKey(path)));
         HKEY approved = nullptr;
@@ -134,10 +138,11 @@ protected:
         }
     }
 
-    // This user's registration as DumpKey shows it, for the module at `dll`.
-    static std::wstring ExpectedClassKey(const std::wstring& dll)
+    // This user's registration of a class (named `name`) as DumpKey shows it, for the
+    // module at `dll`.
+    static std::wstring ExpectedClassKey(const std::wstring& dll, const wchar_t* name = L"Orvane")
     {
-        return DumpedText(L"", L"", L"Orvane") + L"key [InprocServer32]\n" + DumpedText(L"  ", L"", dll) +
+        return DumpedText(L"", L"", name) + L"key [InprocServer32]\n" + DumpedText(L"  ", L"", dll) +
                DumpedText(L"  ", L"ThreadingModel", L"Apartment");
     }
 
@@ -148,6 +153,8 @@ protected:
         EXPECT_EQ(0, lstrcmpiW(ServerDllPath().c_str(), server.c_str())) << Utf8(server);
         EXPECT_EQ(L"Orvane", ValueText(HKEY_CURRENT_USER, UserClassKey()));
         EXPECT_EQ(L"Apartment", ValueText(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32", L"ThreadingModel"));
+        EXPECT_EQ(ExpectedClassKey(ServerDllPath(), L"Orvane Change Icon command"),
+                  DumpKey(HKEY_CURRENT_USER, UserCommandClassKey()));
         for (const wchar_t* path : HandlerKeyPaths)
             EXPECT_EQ(DumpedText(L"", L"", ExtensionClsidText), DumpKey(HKEY_CURRENT_USER, UserHandlerKey(path)))
                 << Utf8(path);
@@ -224,7 +231,8 @@ TEST_F(UserInstall, InstallOnAFreshProfileWritesExactlyTheRegistration)
     ASSERT_TRUE(standardUser.Applied());
     ASSERT_EQ(S_OK, install_(TRUE, L"user"));
     const std::wstring server = ValueText(HKEY_CURRENT_USER, UserClassKey() + L"\\InprocServer32");
-    std::wstring expected = L"[" + UserClassKey() + L"]\n" + ExpectedClassKey(server) + L"[" + UserClasses +
+    std::wstring expected = L"[" + UserClassKey() + L"]\n" + ExpectedClassKey(server) + L"[" + UserCommandClassKey() +
+                            L"]\n" + ExpectedClassKey(server, L"Orvane Change Icon command") + L"[" + UserClasses +
                             L"CLSID]\npresent\n";
     for (const wchar_t* owner : {L"*", L"Directory", L"Drive"}) {
         expected += L"[" + std::wstring(UserClasses) + owner + L"]\nkey [shellex]\n  key [ContextMenuHandlers]\n"

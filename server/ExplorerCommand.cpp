@@ -1,0 +1,289 @@
+#include "ExplorerCommand.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <cwchar>
+#include <iterator>
+
+#include <wrl/client.h>
+
+#include "ExtensionIdentity.h"
+#include "IconLocation.h"
+#include "MenuText.h"
+#include "ModuleInstance.h"
+#include "resource.h"
+
+namespace orvane {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr wchar_t StartFailedCaption[] = L"Orvane - Dialog not opened";
+
+// A copy of text in memory from CoTaskMemAlloc, which the caller frees: how
+// IExplorerCommand hands out its texts.
+HRESULT DuplicateText(const wchar_t* text, LPWSTR* out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = nullptr;
+    const std::size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    if (copy == nullptr)
+        return E_OUTOFMEMORY;
+    std::memcpy(copy, text, bytes);
+    *out = copy;
+    return S_OK;
+}
+
+// The one selected item's file-system path, as the classic entry gets it from CF_HDROP:
+// a folder, a file or a drive root. False for no selection, several items, an item the
+// shell keeps outside the file system (Control Panel, a library, an item inside an
+// archive) and a path that does not fit. Only what the item's ID list already holds is
+// read: the attributes asked for are the ones the shell answers from it, and the parsing
+// path is made from it, so a slow network share is never touched.
+bool ReadSelectedPath(IShellItemArray* items, wchar_t (&path)[TextCapacity])
+{
+    path[0] = L'\0';
+    DWORD count = 0;
+    if (items == nullptr || FAILED(items->GetCount(&count)) || count != 1)
+        return false;
+    ComPtr<IShellItem> item;
+    if (FAILED(items->GetItemAt(0, &item)) || item == nullptr)
+        return false;
+    SFGAOF attributes = 0;
+    if (FAILED(item->GetAttributes(SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_STREAM, &attributes)))
+        return false;
+    if ((attributes & SFGAO_FILESYSTEM) == 0 || (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == 0)
+        return false;
+    PWSTR name = nullptr;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &name)) || name == nullptr)
+        return false;
+    // A path that does not fit is left out rather than cut into the name of another item.
+    const bool copied = name[0] != L'\0' && std::wcslen(name) < std::size(path) && CopyText(path, std::size(path), name);
+    CoTaskMemFree(name);
+    if (!copied)
+        path[0] = L'\0';
+    return copied;
+}
+
+// The full path of this module (not of the program that loaded it).
+bool ModulePath(wchar_t (&path)[MAX_PATH])
+{
+    // A path that fills the buffer has been cut to fit.
+    const DWORD length = GetModuleFileNameW(ModuleInstance(), path, static_cast<DWORD>(std::size(path)));
+    return length > 0 && length < std::size(path);
+}
+
+// Appends text to out (at `at` of `size` units), terminated; false when it does not fit.
+bool Append(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length)
+{
+    if (length >= size - at)
+        return false;
+    std::memcpy(out + at, text, length * sizeof(wchar_t));
+    at += length;
+    out[at] = L'\0';
+    return true;
+}
+
+// Appends text as one quoted argument, as CommandLineToArgvW and the C runtime read it
+// back: backslashes before the closing quote are doubled, so that the "\" of a drive
+// root ("C:\") does not escape the quote. Paths hold no quotes.
+bool AppendQuoted(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text)
+{
+    const std::size_t length = std::wcslen(text);
+    std::size_t trailing = 0;
+    while (trailing < length && text[length - 1 - trailing] == L'\\')
+        ++trailing;
+    if (!Append(out, size, at, L"\"", 1) || !Append(out, size, at, text, length))
+        return false;
+    for (std::size_t i = 0; i < trailing; ++i) {
+        if (!Append(out, size, at, L"\\", 1))
+            return false;
+    }
+    return Append(out, size, at, L"\"", 1);
+}
+
+// orvane-dialog.exe in the folder of this module.
+bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
+{
+    if (!ModulePath(program))
+        return false;
+    wchar_t* name = std::wcsrchr(program, L'\\');
+    if (name == nullptr)
+        return false;
+    std::size_t at = static_cast<std::size_t>(name + 1 - program);
+    return Append(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
+}
+
+// Starts `program "path"` and does not wait for it. ERROR_SUCCESS, or why it did not start.
+DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path)
+{
+    // The program's path, the target's (whose trailing backslashes may double) and the
+    // quotes and the space between them.
+    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 8];
+    std::size_t at = 0;
+    commandLine[0] = L'\0';
+    if (!AppendQuoted(commandLine, std::size(commandLine), at, program) ||
+        !Append(commandLine, std::size(commandLine), at, L" ", 1) ||
+        !AppendQuoted(commandLine, std::size(commandLine), at, path))
+        return ERROR_FILENAME_EXCED_RANGE;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+    }
+    // Explorer holds the foreground while its menu runs: the dialog may take it.
+    AllowSetForegroundWindow(process.dwProcessId);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+ExplorerCommand::~ExplorerCommand()
+{
+    if (site_ != nullptr)
+        site_->Release();
+}
+
+IFACEMETHODIMP ExplorerCommand::QueryInterface(REFIID riid, void** ppv)
+{
+    static const InterfaceEntry<ExplorerCommand> interfaces[] = {
+        Entry<ExplorerCommand, IExplorerCommand>(IID_IExplorerCommand),
+        Entry<ExplorerCommand, IObjectWithSite>(IID_IObjectWithSite),
+    };
+    return QueryTable(this, interfaces, riid, ppv);
+}
+
+IFACEMETHODIMP ExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* name)
+{
+    return GuardedCall([&] { return DuplicateText(MenuText, name); });
+}
+
+IFACEMETHODIMP ExplorerCommand::GetToolTip(IShellItemArray*, LPWSTR* infoTip)
+{
+    return GuardedCall([&] { return DuplicateText(HelpText, infoTip); });
+}
+
+// The module's own icon as "path,-id": a negative index names the icon resource by id.
+IFACEMETHODIMP ExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon)
+{
+    return GuardedCall([&]() -> HRESULT {
+        if (icon == nullptr)
+            return E_POINTER;
+        *icon = nullptr;
+        wchar_t path[MAX_PATH];
+        if (!ModulePath(path))
+            return E_FAIL;
+        wchar_t location[MAX_PATH + 16];
+        if (std::swprintf(location, std::size(location), L"%ls,-%d", path, IDI_ORVANE) < 0)
+            return E_FAIL;
+        return DuplicateText(location, icon);
+    });
+}
+
+IFACEMETHODIMP ExplorerCommand::GetCanonicalName(GUID* name)
+{
+    if (name == nullptr)
+        return E_POINTER;
+    *name = ExplorerCommandCanonicalName;
+    return S_OK;
+}
+
+// Explorer asks on its UI thread for every menu it builds: the answer comes from the
+// item's ID list alone, at once, whether or not it may be slow.
+IFACEMETHODIMP ExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTATE* state)
+{
+    if (state == nullptr)
+        return E_POINTER;
+    *state = ECS_HIDDEN;
+    return GuardedCall([&]() -> HRESULT {
+        wchar_t path[TextCapacity];
+        if (ReadSelectedPath(items, path))
+            *state = ECS_ENABLED;
+        return S_OK;
+    });
+}
+
+// The dialog runs in a process of its own: Explorer's thread returns at once, no console
+// appears (the program has none), and the module can unload while the dialog is open.
+// A program that does not start is reported to the user and in the result.
+IFACEMETHODIMP ExplorerCommand::Invoke(IShellItemArray* items, IBindCtx*)
+{
+    return GuardedCall([&]() -> HRESULT {
+        wchar_t path[TextCapacity];
+        if (!ReadSelectedPath(items, path))
+            return E_INVALIDARG;
+        wchar_t program[MAX_PATH] = {};
+        DWORD error = ERROR_FILENAME_EXCED_RANGE;
+        if (DialogProgramPath(program))
+            error = StartDialogProgram(program, path);
+        else
+            program[0] = L'\0';
+        if (error == ERROR_SUCCESS)
+            return S_OK;
+        ReportStartFailure(path, program, error);
+        return HRESULT_FROM_WIN32(error);
+    });
+}
+
+IFACEMETHODIMP ExplorerCommand::GetFlags(EXPCMDFLAGS* flags)
+{
+    if (flags == nullptr)
+        return E_POINTER;
+    *flags = ECF_DEFAULT;
+    return S_OK;
+}
+
+IFACEMETHODIMP ExplorerCommand::EnumSubCommands(IEnumExplorerCommand** commands)
+{
+    if (commands != nullptr)
+        *commands = nullptr;
+    return E_NOTIMPL;
+}
+
+IFACEMETHODIMP ExplorerCommand::SetSite(IUnknown* site)
+{
+    if (site != nullptr)
+        site->AddRef();
+    IUnknown* previous = site_;
+    site_ = site;
+    if (previous != nullptr)
+        previous->Release();
+    return S_OK;
+}
+
+IFACEMETHODIMP ExplorerCommand::GetSite(REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (site_ == nullptr)
+        return E_FAIL;
+    return site_->QueryInterface(riid, ppv);
+}
+
+void ExplorerCommand::ReportStartFailure(const wchar_t* path, const wchar_t* program, DWORD error)
+{
+    wchar_t reason[512] = {};
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                       static_cast<DWORD>(std::size(reason)), nullptr) == 0)
+        std::swprintf(reason, std::size(reason), L"error %lu", static_cast<unsigned long>(error));
+    reason[std::size(reason) - 1] = L'\0';
+    wchar_t text[2 * TextCapacity + std::size(reason) + 128];
+    std::swprintf(text, std::size(text), L"The Change Icon dialog for\n%ls\ncould not be opened.\n\n%ls:\n%ls", path,
+                  program[0] != L'\0' ? program : DialogProgramName, reason);
+    text[std::size(text) - 1] = L'\0';
+    HWND owner = nullptr;
+    if (site_ == nullptr || FAILED(IUnknown_GetWindow(site_, &owner)))
+        owner = nullptr;
+    MessageBoxW(owner, text, StartFailedCaption, MB_OK | MB_ICONERROR);
+}
+
+} // namespace orvane

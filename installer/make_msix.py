@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes Orvane's sparse package (unsigned): the manifest filled from its template, the
-images it names drawn by resources/make_icon.py, AppxBlockMap.xml and
-[Content_Types].xml, zipped as Windows' own packaging writes an MSIX.
+images it names drawn from Orvane's own icon (resources/orvane.ico, its largest image
+scaled down with ImageMagick's convert), AppxBlockMap.xml and [Content_Types].xml,
+zipped as Windows' own packaging writes an MSIX.
 
-  make_msix.py TEMPLATE OUTPUT --publisher P --version V --arch A --clsid GUID
+  make_msix.py TEMPLATE OUTPUT --icon ICO --publisher P --version V --arch A --clsid GUID
 
 The zip has the shape of Microsoft's packaging writer: every local header is followed by
 the file's data and a ZIP64 data descriptor (the local header's CRC and sizes are zero),
@@ -18,7 +19,8 @@ import base64
 import hashlib
 import os
 import struct
-import sys
+import subprocess
+import tempfile
 import zlib
 from xml.sax.saxutils import escape, quoteattr
 
@@ -36,11 +38,30 @@ IMAGES = (
 )
 
 
-def draw_images():
-    here = os.path.dirname(os.path.abspath(__file__))
-    sys.path.insert(0, os.path.join(here, '..', 'resources'))
-    import make_icon
-    return [(name, make_icon.png_image(make_icon.render(size))) for name, size in IMAGES]
+def largest_icon_image(path):
+    """The index of the largest image in an .ico file (a width byte of 0 means 256)."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    reserved, kind, count = struct.unpack_from('<HHH', data)
+    if reserved != 0 or kind != 1 or count == 0:
+        raise SystemExit('make_msix.py: %s is not an icon file' % path)
+    widths = [data[6 + 16 * i] or 256 for i in range(count)]
+    return widths.index(max(widths))
+
+
+def draw_images(icon):
+    frame = '%s[%d]' % (icon, largest_icon_image(icon))
+    images = []
+    with tempfile.TemporaryDirectory() as work:
+        for name, size in IMAGES:
+            png = os.path.join(work, 'image.png')
+            # Without its date chunks the same icon gives the same bytes every time.
+            subprocess.run(['convert', frame, '-filter', 'Lanczos', '-resize', '%dx%d' % (size, size),
+                            '-strip', '-define', 'png:exclude-chunks=date,time', 'PNG32:' + png],
+                           check=True)
+            with open(png, 'rb') as f:
+                images.append((name, f.read()))
+    return images
 
 
 def deflate_by_block(data):
@@ -147,12 +168,12 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('template')
     parser.add_argument('output')
-    for option in ('--publisher', '--version', '--arch', '--clsid'):
+    for option in ('--icon', '--publisher', '--version', '--arch', '--clsid'):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     with open(args.template, encoding='utf-8') as f:
         manifest = fill_manifest(f.read(), args)
-    payload = [Part(name, data, compress=False) for name, data in draw_images()]
+    payload = [Part(name, data, compress=False) for name, data in draw_images(args.icon)]
     payload.append(Part('AppxManifest.xml', manifest, compress=True))
     parts = payload + [Part('AppxBlockMap.xml', block_map(payload), compress=True)]
     parts.append(Part('[Content_Types].xml', content_types(), compress=True))

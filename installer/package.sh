@@ -82,7 +82,7 @@ msix=$out_dir/Orvane-$arch.msix
 cer=$out_dir/Orvane-$arch.cer
 # An earlier build's package or certificate must not outlive a failed one.
 rm -f "$msix" "$cer"
-python3 "$here/make_msix.py" "$here/AppxManifest.xml" "$msix.unsigned" \
+python3 "$here/make_msix.py" "$here/AppxManifest.xml" "$msix.unsigned" --icon "$root/resources/orvane.ico" \
   --publisher "$SIGN_SUBJECT" --version "$version_quad" --arch "$arch" --clsid "$clsid"
 mv "$msix.unsigned" "$msix"
 sign_file "$msix" || exit 1

@@ -42,6 +42,11 @@ if ! [[ $clsid =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12
   echo "build.sh: $clsid_file holds no class identifier ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}): '$clsid'" >&2
   exit 1
 fi
+out=${3:-$build/Orvane-$arch$suffix.msi}
+case $out in /*) ;; *) out=$PWD/$out ;; esac
+package_dir=$(dirname "$out")
+# An earlier build's MSI and package must not outlive a failed one.
+rm -f "$out" "$package_dir/Orvane-$arch.msix" "$package_dir/Orvane-$arch.cer"
 source "$here/signing.sh"
 publisher_signing=
 if [ -n "${ORVANE_SIGN_PFX:-}" ]; then
@@ -49,11 +54,6 @@ if [ -n "${ORVANE_SIGN_PFX:-}" ]; then
   publisher_signing=1
   trap signing_end EXIT
 fi
-
-out=${3:-$build/Orvane-$arch$suffix.msi}
-case $out in /*) ;; *) out=$PWD/$out ;; esac
-rm -f "$out"
-package_dir=$(dirname "$out")
 bash "$here/package.sh" "$arch" "$build" "$package_dir" >/dev/null
 
 # wixl takes file sources relative to its working folder: stage the files.

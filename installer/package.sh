@@ -70,18 +70,17 @@ if ! [[ $clsid =~ ^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$
   exit 1
 fi
 
+mkdir -p "$out_dir"
+msix=$out_dir/Orvane-$arch.msix
+cer=$out_dir/Orvane-$arch.cer
+# An earlier build's package or certificate must not outlive a failed one.
+rm -f "$msix" "$cer"
 if [ -n "${ORVANE_SIGN_PFX:-}" ]; then
   signing_load || exit 1
 else
   signing_load_throwaway || exit 1
 fi
 trap signing_end EXIT
-
-mkdir -p "$out_dir"
-msix=$out_dir/Orvane-$arch.msix
-cer=$out_dir/Orvane-$arch.cer
-# An earlier build's package or certificate must not outlive a failed one.
-rm -f "$msix" "$cer"
 python3 "$here/make_msix.py" "$here/AppxManifest.xml" "$msix.unsigned" --icon "$root/resources/orvane.ico" \
   --publisher "$SIGN_SUBJECT" --version "$version_quad" --arch "$arch" --clsid "$clsid"
 mv "$msix.unsigned" "$msix"

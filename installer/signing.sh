@@ -73,10 +73,10 @@ signing_load() {
       signing_fail "the signing certificate $pfx is not a PFX (PKCS#12) file that opens: $(head -n 1 <<<"$err")" || return 1
     fi
   fi
-  grep -q 'BEGIN CERTIFICATE' "$SIGN_CERT_PEM" ||
-    signing_fail "the signing certificate $pfx holds no certificate" || return 1
   "${openssl_pkcs12[@]}" -in "$pfx" -passin "file:$SIGN_DIR/password" -nocerts -nodes 2>/dev/null |
     grep -q 'PRIVATE KEY' || signing_fail "the signing certificate $pfx holds no private key" || return 1
+  grep -q 'BEGIN CERTIFICATE' "$SIGN_CERT_PEM" ||
+    signing_fail "the signing certificate $pfx holds no certificate for its private key" || return 1
   openssl x509 -in "$SIGN_CERT_PEM" -noout -ext extendedKeyUsage 2>/dev/null | grep -q 'Code Signing' ||
     signing_fail "the signing certificate $pfx is not for code signing (its extended key usage lacks Code Signing)" || return 1
   local not_before not_after

@@ -37,6 +37,19 @@ def out(key, value):
     print('%s: %s' % (key, value))
 
 
+def stored_bytes(raw, info):
+    """A part's data as stored and its local header's size, read from the bytes rather
+    than through zipfile, whose CRC check would hide which block differs."""
+    name_len, extra_len = struct.unpack('<HH', raw[info.header_offset + 26:info.header_offset + 30])
+    start = info.header_offset + 30 + name_len + extra_len
+    return raw[start:start + info.compress_size], 30 + name_len + extra_len
+
+
+def part_bytes(raw, info):
+    stored, _ = stored_bytes(raw, info)
+    return stored if info.compress_type == zipfile.ZIP_STORED else zlib.decompressobj(-15).decompress(stored)
+
+
 def main(path):
     raw = open(path, 'rb').read()
     z = zipfile.ZipFile(path)
@@ -55,17 +68,12 @@ def main(path):
         if info is None:
             problems.append('%s: not in the zip' % name)
             continue
-        lfh = raw[info.header_offset:info.header_offset + 30]
-        name_len, extra_len = struct.unpack('<HH', lfh[26:30])
-        start = info.header_offset + 30 + name_len + extra_len
-        stored = raw[start:start + info.compress_size]
-        # The data as stored, not through zipfile, whose CRC check would hide which
-        # block differs.
-        data = stored if info.compress_type == zipfile.ZIP_STORED else zlib.decompressobj(-15).decompress(stored)
+        stored, lfh_size = stored_bytes(raw, info)
+        data = part_bytes(raw, info)
         if int(f.get('Size')) != len(data):
             problems.append('%s: Size %s, file %d' % (name, f.get('Size'), len(data)))
-        if int(f.get('LfhSize')) != 30 + name_len + extra_len:
-            problems.append('%s: LfhSize %s, local header %d' % (name, f.get('LfhSize'), 30 + name_len + extra_len))
+        if int(f.get('LfhSize')) != lfh_size:
+            problems.append('%s: LfhSize %s, local header %d' % (name, f.get('LfhSize'), lfh_size))
         blocks = f.findall(BM + 'Block')
         expected = [data[i:i + BLOCK] for i in range(0, len(data), BLOCK)]
         if len(blocks) != len(expected):
@@ -137,7 +145,7 @@ def main(path):
     out('missing images', ' '.join(i for i in images if i.replace('\\', '/') not in infos) or 'none')
     sizes = []
     for i in images:
-        data = z.read(i.replace('\\', '/'))
+        data = part_bytes(raw, infos[i.replace('\\', '/')])
         if data[:8] == b'\x89PNG\r\n\x1a\n':
             sizes.append('%dx%d' % struct.unpack('>II', data[16:24]))
         else:

@@ -46,12 +46,11 @@ verifies() { # verifies FILE CA_PEM -> yes or no
 # taken out is printed before the result, so that an element of another namespace that the
 # schemas do not know fails the validation.
 schema_result() { # schema_result PACKAGE
-  unzip -p "$1" AppxManifest.xml >"$work/manifest.xml"
-  python3 - "$work/manifest.xml" <<'EOF'
-import re, sys
-text = open(sys.argv[1], encoding='utf-8').read()
+  python3 - "$1" "$work/manifest.xml" <<'EOF'
+import re, sys, zipfile
+text = zipfile.ZipFile(sys.argv[1]).read('AppxManifest.xml').decode('utf-8')
 text, n = re.subn(r'\s*<desktop10:ItemType\b.*?</desktop10:ItemType>', '', text, flags=re.S)
-open(sys.argv[1], 'w', encoding='utf-8').write(text)
+open(sys.argv[2], 'w', encoding='utf-8').write(text)
 print(n, end=' ')
 EOF
   xmllint --noout --schema "$schemas/all.xsd" "$work/manifest.xml" >"$work/xmllint.log" 2>&1 && echo valid ||

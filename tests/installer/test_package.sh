@@ -192,8 +192,8 @@ for flag in "" --per-user; do
     signed+=("$(basename "$f")=$(verifies "$f" "$pub/cert.pem")")
   done < <(find "$dir/extracted" -type f \( -iname '*.dll' -o -iname '*.exe' \) | sort)
   check "every DLL and program the ${flag:-all-users} MSI installs is signed by the publisher" \
-    "$(find "$dir/extracted" -type f \( -iname '*.dll' -o -iname '*.exe' \) | sort | xargs -n1 basename | sed 's/$/=yes/' | tr '\n' ' ' | sed 's/ $//')" \
-    "$(printf '%s ' "${signed[@]}" | sed 's/ $//')"
+    "$(find "$dir/extracted" -type f \( -iname '*.dll' -o -iname '*.exe' \) -printf '%f=yes\n' | sort | tr '\n' ' ' | sed 's/ $//')" \
+    "$(printf '%s\n' "${signed[@]}" | sort | tr '\n' ' ' | sed 's/ $//')"
   check "the ${flag:-all-users} MSI installs orvane.dll and orvane.exe, signed" "orvane.dll=yes orvane.exe=yes" \
     "$(printf '%s\n' "${signed[@]}" | grep -E '^orvane\.(dll|exe)=' | sort | tr '\n' ' ' | sed 's/ $//')"
   check "the package beside the ${flag:-all-users} MSI is signed by the publisher" yes "$(verifies "$dir/Orvane-$arch.msix" "$pub/cert.pem")"

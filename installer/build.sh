@@ -8,6 +8,11 @@
 # app/orvane-dialog.exe and ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
 # common/ExtensionIdentity.h.)
 # ORVANE_VERSION sets the product version (default 1.0.0).
+# The sparse package for Windows 11's context menu is made first (package.sh), beside the
+# MSI. With a publisher's certificate (ORVANE_SIGN_PFX and ORVANE_SIGN_PASSWORD, see
+# signing.sh) every DLL and program the MSI installs and the MSI itself are signed too
+# (Authenticode); a certificate that does not load stops the build before anything is
+# made, and a file that cannot be signed leaves no MSI behind.
 set -euo pipefail
 source_file=Orvane.wxs
 suffix=
@@ -38,18 +43,38 @@ if ! [[ $clsid =~ ^\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12
   echo "build.sh: $clsid_file holds no class identifier ({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}): '$clsid'" >&2
   exit 1
 fi
+out=${3:-$build/Orvane-$arch$suffix.msi}
+case $out in /*) ;; *) out=$PWD/$out ;; esac
+package_dir=$(dirname "$out")
+# An earlier build's MSI and package must not outlive a failed one.
+rm -f "$out" "$package_dir/Orvane-$arch.msix" "$package_dir/Orvane-$arch.cer"
+source "$here/signing.sh"
+publisher_signing=
+if [ -n "${ORVANE_SIGN_PFX:-}" ]; then
+  signing_load || exit 1
+  publisher_signing=1
+  trap signing_end EXIT
+fi
+bash "$here/package.sh" "$arch" "$build" "$package_dir" >/dev/null
 
 # wixl takes file sources relative to its working folder: stage the files.
 stage=$build/installer-stage-$$
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$dll" "$exe" "$dialog_exe" "$stage/"
-out=${3:-$build/Orvane-$arch$suffix.msi}
-case $out in /*) ;; *) out=$PWD/$out ;; esac
+if [ -n "$publisher_signing" ]; then
+  for f in "$stage"/*.dll "$stage"/*.exe; do
+    [ -e "$f" ] || continue
+    sign_file "$f" || { rm -rf "$stage"; exit 1; }
+  done
+fi
 (cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
   -D Arch="$arch" -D Version="$version" -D Clsid="$clsid" -D DllPath=orvane.dll -D ExePath=orvane.exe \
   -D DialogExePath=orvane-dialog.exe \
   "$here/$source_file")
-mv "$out.tmp" "$out"
 rm -rf "$stage"
+if [ -n "$publisher_signing" ]; then
+  sign_file "$out.tmp" || exit 1
+fi
+mv "$out.tmp" "$out"
 echo "$out"

@@ -19,6 +19,7 @@ packages=(
   googletest
   clang
   wixl msitools
+  osslsigncode openssl libxml2-utils
 )
 
 # clang's sanitizer and libFuzzer runtime comes in a package named after clang's major
@@ -51,7 +52,20 @@ for p in "${packages[@]}" wine32:i386; do
 done
 runtime_present || need_runtime=1
 
+# Signing an MSIX package came with osslsigncode 2.7; Debian 12's own archive has 2.5
+# (bookworm-backports has a newer one).
+osslsigncode_version() { { osslsigncode --version 2>/dev/null || true; } | sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p'; }
+check_osslsigncode() {
+  local found
+  found=$(osslsigncode_version)
+  if [ -z "$found" ] || ! printf '%s\n' 2.7 "$found" | sort -V -C; then
+    echo "setup: osslsigncode 2.7 or later is needed to sign the Windows 11 package (found ${found:-none}); on Debian 12: apt-get install -t bookworm-backports osslsigncode" >&2
+    return 1
+  fi
+}
+
 if [ "${#need[@]}" -eq 0 ] && [ -z "$i386_missing" ] && [ -z "${need_runtime:-}" ]; then
+  check_osslsigncode
   echo "setup: all packages present"
   exit 0
 fi
@@ -74,4 +88,5 @@ if [ "${#need[@]}" -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
+check_osslsigncode
 echo "setup: all packages present"

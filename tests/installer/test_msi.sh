@@ -100,11 +100,15 @@ haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || 
 # without values are left out: Windows Installer deletes a key that its uninstall leaves
 # empty even when the key was there before (Wine's fresh prefix has an empty
 # *\shellex\ContextMenuHandlers). Wine notes a missing display under ...\Control\Video,
-# and Windows Installer keeps its own cache folder.
+# and rewrites the display adapter's driver date (...\Control\Class\{4D36E968-...}) and
+# its service count (...\Control\ServiceCurrent) whenever its desktop process starts
+# again, which it does after a pause of a few seconds without Wine programs (a build of
+# the packages in the middle of the test is one); Windows Installer keeps its own cache
+# folder.
 snapshot() {
   wine regedit /E 'C:\orvane-snapshot.reg' >/dev/null 2>&1
   iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/orvane-snapshot.reg" | tr -d '\r' |
-    awk '/^\[/ { skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Video/); key = $0; next }
+    awk '/^\[/ { skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\(Video|Class\\[{]4D36E968-E325-11CE-BFC1-08002BE10318[}]|ServiceCurrent)/); key = $0; next }
          skip || /^$/ { next }
          { if (key != "") { print key; key = "" } print }' > "$1.reg"
   rm -f "$WINEPREFIX/drive_c/orvane-snapshot.reg"

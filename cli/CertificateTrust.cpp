@@ -141,6 +141,9 @@ TrustChange RemoveCertificateTrust(const std::wstring& certificatePath, std::wst
         *message = ErrorText(L"the certificate cannot be taken out of the machine's TrustedPeople store", GetLastError());
         return TrustChange::Failed;
     }
+    // Windows writes the deletion through at once; Wine's registry store keeps it until
+    // the store is committed (closing it is not enough), so it is committed here.
+    CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
     *message = L"certificate no longer trusted";
     return TrustChange::Removed;
 }

@@ -38,6 +38,16 @@ bool Tell(const DeploymentReport& report)
     return true;
 }
 
+// The installers name the throwaway certificate's file, which a build signed with a
+// publisher's certificate does not install: such a package needs no trust.
+bool CertificateMissing(const wchar_t* certificate)
+{
+    if (GetFileAttributesW(certificate) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    Say(std::wstring(L"no certificate ") + certificate + L"; none trusted or taken out (a publisher's certificate needs none)");
+    return true;
+}
+
 bool TellTrust(TrustChange change, const std::wstring& message)
 {
     if (change == TrustChange::Failed) {
@@ -61,7 +71,7 @@ int PackageCommand(const PackageRequest& request)
     std::wstring message;
     bool succeeded = true;
     if (request.Register) {
-        if (request.Certificate != nullptr) {
+        if (request.Certificate != nullptr && !CertificateMissing(request.Certificate)) {
             const TrustChange change = TrustCertificate(request.Certificate, &message);
             succeeded = TellTrust(change, message) && succeeded;
         }
@@ -69,7 +79,7 @@ int PackageCommand(const PackageRequest& request)
     } else {
         succeeded = Tell(UnregisterPackage(package, request.Users)) && succeeded;
         // The trust goes even when the package could not be removed: the product is leaving.
-        if (request.Certificate != nullptr) {
+        if (request.Certificate != nullptr && !CertificateMissing(request.Certificate)) {
             const TrustChange change = RemoveCertificateTrust(request.Certificate, &message);
             succeeded = TellTrust(change, message) && succeeded;
         }

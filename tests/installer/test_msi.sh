@@ -188,8 +188,9 @@ check "the prefix holds no Orvane before the test" absent "$(haskey "HKCR\\CLSID
 snapshot "$work/before"
 
 echo "== the package for Windows 11's menu: its file, its registration and removal, the certificate's trust"
-setup_binary=$(msiinfo export "$msi_built" Binary 2>/dev/null | tr -d '\r' | awk -F'\t' 'NR > 3 { print $1 }')
-check "the custom action's DLL is in the Binary table" OrvaneSetup "$setup_binary"
+# (msiinfo export of the Binary table would write its streams into the working folder.)
+check "the custom action's DLL is in the Binary table" Binary.OrvaneSetup \
+  "$(msiinfo streams "$msi_built" | tr -d '\r' | grep '^Binary\.')"
 # 51 + 2048: a property set for a deferred action. 1089: orvane-setup.dll from the Binary
 # table (1), deferred (1024), errors ignored (64), as the installing user; 3137 adds
 # 2048, as the system. The all-users registration trusts the throwaway certificate

@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "ConsoleText.h"
+#include "PackageCommand.h"
 
 namespace {
 
@@ -27,6 +28,16 @@ const wchar_t Usage[] =
     L"  orvane remove-all\n"
     L"      Takes Orvane out of every file type it serves as icon handler and deletes\n"
     L"      its per-file icons and folder backups (as uninstalling does).\n"
+    L"  orvane package register [--all-users] [--trust CERT] [PACKAGE]\n"
+    L"  orvane package unregister [--all-users] [--trust CERT] [PACKAGE]\n"
+    L"      Registers or removes the package that puts Change Icon into Windows 11's\n"
+    L"      own context menu (PACKAGE: Orvane-<arch>.msix beside orvane.exe; the files\n"
+    L"      it names are those in its folder), for this user or, with --all-users, for\n"
+    L"      every user of the computer. --trust CERT first adds the certificate that\n"
+    L"      signed the package to the machine's TrustedPeople store; unregister takes\n"
+    L"      exactly that certificate out again. Where Windows cannot take the package\n"
+    L"      (before Windows 11) it says \"not available\" and changes nothing. A CERT\n"
+    L"      that does not exist is passed over (a publisher's certificate needs none).\n"
     L"  orvane --help\n"
     L"\n"
     L"A change is made for all users (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) when this\n"
@@ -69,6 +80,40 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
             return false;
         } else {
             targets->Paths.push_back(arg);
+        }
+    }
+    return true;
+}
+
+// orvane package register|unregister [--all-users] [--trust CERT] [PACKAGE]
+bool ReadPackageArguments(int argc, wchar_t** argv, orvane::cli::PackageRequest* request, std::wstring* error)
+{
+    if (argc < 3 || (!Is(argv[2], L"register") && !Is(argv[2], L"unregister"))) {
+        *error = L"package needs register or unregister";
+        return false;
+    }
+    request->Register = Is(argv[2], L"register");
+    bool options = true;
+    for (int i = 3; i < argc; ++i) {
+        const wchar_t* arg = argv[i];
+        if (options && Is(arg, L"--")) {
+            options = false;
+        } else if (options && Is(arg, L"--all-users")) {
+            request->Users = orvane::cli::PackageUsers::AllUsers;
+        } else if (options && Is(arg, L"--trust")) {
+            if (i + 1 >= argc || request->Certificate != nullptr) {
+                *error = L"--trust needs one CERT";
+                return false;
+            }
+            request->Certificate = argv[++i];
+        } else if (options && arg[0] == L'-' && arg[1] == L'-') {
+            *error = std::wstring(L"unknown option ") + arg;
+            return false;
+        } else if (request->Package == nullptr) {
+            request->Package = arg;
+        } else {
+            *error = L"package takes one PACKAGE";
+            return false;
         }
     }
     return true;
@@ -117,6 +162,12 @@ int wmain(int argc, wchar_t** argv)
         if (argc != 2)
             return UsageError(L"remove-all takes no arguments");
         return orvane::cli::RemoveAll();
+    }
+    if (command == L"package") {
+        orvane::cli::PackageRequest request;
+        if (!ReadPackageArguments(argc, argv, &request, &error))
+            return UsageError(error);
+        return orvane::cli::PackageCommand(request);
     }
     return UsageError(L"unknown command " + command);
 }

@@ -5,7 +5,8 @@
 # rights (OrvaneUser.wxs):
 #   installer/build.sh --per-user ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH-user.msi
 # (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll, cli/orvane.exe,
-# app/orvane-dialog.exe and ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
+# app/orvane-dialog.exe, installer/action/orvane-setup.dll (the custom action for the
+# package) and ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
 # common/ExtensionIdentity.h.)
 # ORVANE_VERSION sets the product version (default 1.0.0).
 # The sparse package for Windows 11's context menu is made first (package.sh), beside the
@@ -34,8 +35,9 @@ esac
 dll=$build/server/orvane.dll
 exe=$build/cli/orvane.exe
 dialog_exe=$build/app/orvane-dialog.exe
+setup_dll=$build/installer/action/orvane-setup.dll
 clsid_file=$build/ExtensionClsid.txt
-for f in "$dll" "$exe" "$dialog_exe" "$clsid_file"; do
+for f in "$dll" "$exe" "$dialog_exe" "$setup_dll" "$clsid_file"; do
   [ -f "$f" ] || { echo "build.sh: $f is missing; build $arch first" >&2; exit 1; }
 done
 clsid=$(tr -d '\r\n' <"$clsid_file")
@@ -61,16 +63,25 @@ bash "$here/package.sh" "$arch" "$build" "$package_dir" >/dev/null
 stage=$build/installer-stage-$$
 rm -rf "$stage"
 mkdir -p "$stage"
-cp "$dll" "$exe" "$dialog_exe" "$stage/"
+cp "$dll" "$exe" "$dialog_exe" "$setup_dll" "$stage/"
 if [ -n "$publisher_signing" ]; then
   for f in "$stage"/*.dll "$stage"/*.exe; do
     [ -e "$f" ] || continue
     sign_file "$f" || { rm -rf "$stage"; exit 1; }
   done
 fi
+# The package goes with the files it names; its throwaway certificate, when the build made
+# one, goes with it for the installer to trust.
+cp "$package_dir/Orvane-$arch.msix" "$stage/"
+with_certificate=no
+if [ -f "$package_dir/Orvane-$arch.cer" ]; then
+  cp "$package_dir/Orvane-$arch.cer" "$stage/"
+  with_certificate=yes
+fi
 (cd "$stage" && wixl -a "$wixl_arch" -o "$out.tmp" \
   -D Arch="$arch" -D Version="$version" -D Clsid="$clsid" -D DllPath=orvane.dll -D ExePath=orvane.exe \
-  -D DialogExePath=orvane-dialog.exe \
+  -D DialogExePath=orvane-dialog.exe -D SetupDllPath=orvane-setup.dll \
+  -D PackagePath="Orvane-$arch.msix" -D WithCertificate=$with_certificate \
   "$here/$source_file")
 rm -rf "$stage"
 if [ -n "$publisher_signing" ]; then

@@ -8,7 +8,8 @@
 // is still ours, by DllUnregisterServer.
 // DllInstall with "user" (regsvr32 /n /i:user) writes the same entries for this user
 // only, in HKCU\Software\Classes and HKCU's list of approved extensions, which a user
-// without administrator rights may write and this user's Explorer reads first.
+// without administrator rights may write and this user's Explorer reads first; it also
+// registers the sparse package beside the DLL for this user where Windows allows it.
 #include <windows.h>
 #include <olectl.h>
 
@@ -17,6 +18,7 @@
 
 #include "ExtensionIdentity.h"
 #include "ModuleInstance.h"
+#include "PackageSetup.h"
 #include "RegistrationKeys.h"
 #include "Registry.h"
 #include "RemoveAll.h"
@@ -209,6 +211,28 @@ bool UnregisterForThisUser()
     return RemoveRegistration(classes.get(), HKEY_CURRENT_USER, true);
 }
 
+void IgnoreLine(void*, const std::wstring&) {}
+
+// "orvane.exe package register|unregister" for this user, with the orvane.exe and the
+// package that lie beside the DLL. Where Windows cannot take the package (before Windows
+// 11, or a certificate this user may not trust) the classic entry is all there is;
+// neither that nor a missing orvane.exe makes registering fail.
+void RunPackageCommandForThisUser(const wchar_t* arguments) noexcept
+{
+    try {
+        wchar_t path[MAX_PATH];
+        if (!ModulePath(path))
+            return;
+        std::wstring program(path);
+        program.erase(program.find_last_of(L'\\') + 1);
+        program += L"orvane.exe";
+        if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES)
+            return;
+        RunProgram(L"\"" + program + L"\" " + arguments, IgnoreLine, nullptr, PackageCommandTimeoutMs);
+    } catch (...) {
+    }
+}
+
 // regsvr32 /i:user hands DllInstall the text after the colon.
 bool NamesThisUser(LPCWSTR cmdLine) { return cmdLine != nullptr && lstrcmpiW(cmdLine, L"user") == 0; }
 
@@ -238,15 +262,21 @@ STDAPI DllUnregisterServer()
     return RemoveRegistration(HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, false) ? S_OK : SELFREG_E_CLASS;
 }
 
-// regsvr32 /n /i:user registers the extension for this user alone, and
-// regsvr32 /u /n /i:user takes that registration out again. Nothing else is asked of it.
+// regsvr32 /n /i:user registers the extension (and, where Windows allows it, the package)
+// for this user alone, and regsvr32 /u /n /i:user takes both out again.
 STDAPI DllInstall(BOOL install, LPCWSTR cmdLine)
 {
     using namespace orvane;
     if (!NamesThisUser(cmdLine))
         return E_INVALIDARG;
-    if (install)
-        return RegisterForThisUser() ? S_OK : SELFREG_E_CLASS;
+    if (install) {
+        if (!RegisterForThisUser())
+            return SELFREG_E_CLASS;
+        RunPackageCommandForThisUser(L"package register");
+        return S_OK;
+    }
+    // The package goes first: its menu entry names the class that is about to go.
+    RunPackageCommandForThisUser(L"package unregister");
     // Every class on which the extension is this user's icon handler gets its own icon
     // and handler back first, while the registration that serves them is still there. A
     // class that refuses is reported by remove-all itself; the registration goes all the same.

@@ -5,7 +5,10 @@
 # that nothing of the product is left: no key, no file, the registry and the drive as
 # they were before (compared whole). Then the same for the per-user package
 # (Orvane-ARCH-user.msi), which installs into the user's own programs folder and
-# registers under HKCU only, as "regsvr32 /n /i:user" does. The package's Registry table, what msiexec installed
+# registers under HKCU only, as "regsvr32 /n /i:user" does. Both packages' custom actions
+# for Windows 11's menu ("orvane.exe package register|unregister", the certificate's
+# trust) are read from their tables, and their answer under Wine, "not available", from
+# the installer's log. The package's Registry table, what msiexec installed
 # and what DllRegisterServer writes must each be the registration of the class identifier
 # that the build made from its one constant (ARCH_BUILD_DIR/ExtensionClsid.txt).
 #   test_msi.sh ARCH ARCH_BUILD_DIR
@@ -96,6 +99,38 @@ table_registration() { # [CLASSES_ROOT CLASSES_PREFIX APPROVED_ROOT]
   echo "approved: $(table_value "$aroot" 'Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 }
 haskey() { wine reg query "$1" "${2:-$view}" >/dev/null 2>&1 && echo present || echo absent; }
+# What the package's custom actions wrote into an installer log (msiexec /l*v): the
+# command each ran and what orvane.exe answered, with the Windows version cut from "not
+# available". The log is removed, so that the drive holds the same files as before.
+package_log() { # LOG_FILE_IN_DRIVE_C
+  local log=$WINEPREFIX/drive_c/$1
+  if [ -f "$log" ]; then
+    tr -d '\r' <"$log" | grep -a '^Orvane: ' | sed 's/^\(Orvane: package: not available\).*$/\1/'
+  else
+    echo "<no log>"
+  fi
+  rm -f "$log"
+}
+# The package's custom actions: for each, its type, source and target (CustomAction
+# table, sorted by name), then their order with the standard actions around them (InstallExecuteSequence).
+package_actions() { # MSI
+  msiinfo export "$1" CustomAction | tr -d '\r' | awk -F'\t' 'NR > 3 && $1 ~ /Package/ { print $1, $2, $3, $4 }' | sort
+}
+sequence_of() { # MSI ACTION...
+  local msi=$1
+  shift
+  msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3, $1 }' | sort -n |
+    awk -v names=" $* " 'index(names, " " $2 " ") { print $2 }' | tr '\n' ' ' | sed 's/ $//'
+}
+# The package file and its certificate in the File table, when the build made them.
+package_files() { # MSI
+  local name
+  for name in "Orvane-$arch.msix" "Orvane-$arch.cer"; do
+    if [ -f "$build/$name" ]; then
+      echo "$name: $(msiinfo export "$1" File | tr -d '\r' | awk -F'\t' -v n="$name" 'NR > 3 && ($3 == n || $3 ~ ("\\|" n "$")) { print "installed"; f = 1 } END { if (!f) print "<missing>" }')"
+    fi
+  done
+}
 # The whole registry's values under their keys, and the file list of drive C:. Keys
 # without values are left out: Windows Installer deletes a key that its uninstall leaves
 # empty even when the key was there before (Wine's fresh prefix has an empty
@@ -138,6 +173,7 @@ cleanup() {
   wine reg delete "HKCR\\$ext" /f "$view" >/dev/null 2>&1
   wine reg delete "HKCR\\$cls" /f "$view" >/dev/null 2>&1
   rm -rf "$WINEPREFIX/drive_c/orvane-msi-test"
+  rm -f "$WINEPREFIX"/drive_c/orvane-msi-*.log
   rm -rf "$work"
   # Only this prefix's server (and the Wine services it started) ends here.
   wineserver -k >/dev/null 2>&1 || true
@@ -155,9 +191,54 @@ check "every class identifier in the Registry table is the constant's" "$clsid" 
 check "the prefix holds no Orvane before the test" absent "$(haskey "HKCR\\CLSID\\$clsid")"
 snapshot "$work/before"
 
+echo "== the package for Windows 11's menu: its file, its registration and removal, the certificate's trust"
+# (msiinfo export of the Binary table would write its streams into the working folder.)
+check "the custom action's DLL is in the Binary table" Binary.OrvaneSetup \
+  "$(msiinfo streams "$msi_built" | tr -d '\r' | grep '^Binary\.')"
+# 51 + 2048: a property set for a deferred action. 1089: orvane-setup.dll from the Binary
+# table (1), deferred (1024), errors ignored (64), as the installing user; 3137 adds
+# 2048, as the system. The all-users registration trusts the throwaway certificate
+# installed beside the package, and its removal takes exactly that trust away.
+cer="[INSTALLDIR]Orvane-$arch.cer"
+check "the register and unregister actions and what they run" "$(sort <<<"SetRegisterPackageForAllUsers 2099 RegisterPackageForAllUsers \"[#OrvaneExe]\" package register --all-users --trust \"$cer\"
+RegisterPackageForAllUsers 3137 OrvaneSetup RunPackageCommand
+SetRegisterPackageForThisUser 2099 RegisterPackageForThisUser \"[#OrvaneExe]\" package register
+RegisterPackageForThisUser 1089 OrvaneSetup RunPackageCommand
+SetUnregisterPackageForThisUser 2099 UnregisterPackageForThisUser \"[#OrvaneExe]\" package unregister
+UnregisterPackageForThisUser 1089 OrvaneSetup RunPackageCommand
+SetUnregisterPackageForAllUsers 2099 UnregisterPackageForAllUsers \"[#OrvaneExe]\" package unregister --all-users --trust \"$cer\"
+UnregisterPackageForAllUsers 3137 OrvaneSetup RunPackageCommand")" \
+  "$(package_actions "$msi_built")"
+check "registered after the files and values are written, for all users first" \
+  "InstallFiles WriteRegistryValues RegisterPackageForAllUsers RegisterPackageForThisUser InstallFinalize" \
+  "$(sequence_of "$msi_built" InstallFiles WriteRegistryValues RegisterPackageForAllUsers RegisterPackageForThisUser InstallFinalize)"
+check "removed before any value or file is, this user's first" \
+  "InstallInitialize UnregisterPackageForThisUser UnregisterPackageForAllUsers RemoveRegistryValues RemoveFiles" \
+  "$(sequence_of "$msi_built" InstallInitialize UnregisterPackageForThisUser UnregisterPackageForAllUsers RemoveRegistryValues RemoveFiles)"
+check "conditions: registered unless removed, removed on every removal (an upgrade's too)" \
+  'RegisterPackageForAllUsers NOT REMOVE="ALL"
+RegisterPackageForThisUser NOT REMOVE="ALL"
+UnregisterPackageForAllUsers REMOVE="ALL"
+UnregisterPackageForThisUser REMOVE="ALL"' \
+  "$(msiinfo export "$msi_built" InstallExecuteSequence | tr -d '\r' | awk -F'\t' 'NR > 3 && $1 ~ /^(Unr|R)egisterPackage/ { print $1, $2 }' | sort)"
+files=$(package_files "$msi_built")
+if [ -n "$files" ]; then
+  check "the package file and its certificate are installed" \
+    "$(printf '%s\n' "$files" | sed 's/: .*$/: installed/')" "$files"
+else
+  echo "(no Orvane-$arch.msix in $build: the check that the package installs its file is skipped)"
+fi
+
 echo "== install $msi_built"
-wine msiexec /i "$msi" /qn >/dev/null 2>&1
+wine msiexec /i "$msi" /qn /l*v 'C:\orvane-msi-install.log' >/dev/null 2>&1
 check "msiexec /i exit code" 0 $?
+check "the install ran the package's registration, which Wine answers with not available" \
+"Orvane: running \"$installed_exe\" package register --all-users --trust \"C:\\$programs\\Orvane\\Orvane-$arch.cer\"
+Orvane: package: not available
+Orvane: exit code 0
+Orvane: running \"$installed_exe\" package register
+Orvane: package: not available
+Orvane: exit code 0" "$(package_log orvane-msi-install.log)"
 dll="C:\\$programs\\Orvane\\orvane.dll"
 check "orvane.dll installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.dll" ] && echo yes || echo no)"
 check "orvane.exe installed" yes "$([ -f "$WINEPREFIX/drive_c/$programs/Orvane/orvane.exe" ] && echo yes || echo no)"
@@ -229,8 +310,15 @@ check "the file keeps its own icon" "C:\\windows\\system32\\shell32.dll,5,$cls" 
   "$(regval 'HKLM\Software\Brindlewick Software\Orvane\FileIcons' "$sample\\a$ext")"
 
 echo "== uninstall"
-wine msiexec /x "$current_msi" /qn >/dev/null 2>&1
+wine msiexec /x "$current_msi" /qn /l*v 'C:\orvane-msi-uninstall.log' >/dev/null 2>&1
 check "msiexec /x exit code" 0 $?
+check "the uninstall ran the package's removal, which Wine answers with not available" \
+"Orvane: running \"$installed_exe\" package unregister
+Orvane: package: not available
+Orvane: exit code 0
+Orvane: running \"$installed_exe\" package unregister --all-users --trust \"C:\\$programs\\Orvane\\Orvane-$arch.cer\"
+Orvane: package: not available
+Orvane: exit code 0" "$(package_log orvane-msi-uninstall.log)"
 check "type's own icon is back" 'shell32.dll,1' "$(regval "HKCR\\$cls\\DefaultIcon" "")"
 check "type's own handler is back" "$other_handler" "$(regval "HKCR\\$cls\\shellex\\IconHandler" "")"
 check "no DefaultIconBAK left" absent "$(haskey "HKCR\\$cls\\DefaultIconBAK")"
@@ -299,11 +387,30 @@ check "the per-user package needs no elevation" 8 $(( ${word_count:-0} & 8 ))
 check "the per-user package sets no ALLUSERS" "" \
   "$(msiinfo export "$user_built" Property | tr -d '\r' | awk -F'\t' '$1 == "ALLUSERS" { print $2 }')"
 
+check "the per-user package registers the package for this user and removes it, nothing for all users" \
+"$(sort <<<"SetRegisterPackageForThisUser 2099 RegisterPackageForThisUser \"[#OrvaneExe]\" package register
+RegisterPackageForThisUser 1089 OrvaneSetup RunPackageCommand
+SetUnregisterPackageForThisUser 2099 UnregisterPackageForThisUser \"[#OrvaneExe]\" package unregister
+UnregisterPackageForThisUser 1089 OrvaneSetup RunPackageCommand")" "$(package_actions "$user_built")"
+check "the per-user package's registration comes after its files, its removal before" \
+  "UnregisterPackageForThisUser RemoveRegistryValues RemoveFiles InstallFiles WriteRegistryValues RegisterPackageForThisUser InstallFinalize" \
+  "$(sequence_of "$user_built" UnregisterPackageForThisUser RemoveRegistryValues RemoveFiles InstallFiles WriteRegistryValues RegisterPackageForThisUser InstallFinalize)"
+files=$(package_files "$user_built")
+if [ -n "$files" ]; then
+  check "the per-user package installs the package file" "Orvane-$arch.msix: installed" \
+    "$(printf '%s\n' "$files" | grep '^Orvane-.*\.msix:')"
+fi
+
 user_programs=$(winepath -u "$(wine cmd /c echo '%LOCALAPPDATA%' 2>/dev/null | tr -d '\r')")/Programs
 user_dll="$(winepath -w "$user_programs")\\Orvane\\orvane.dll"
+user_exe="$(winepath -w "$user_programs")\\Orvane\\orvane.exe"
 snapshot "$work/user-before"
-wine msiexec /i "$user_msi" /qn >/dev/null 2>&1
+wine msiexec /i "$user_msi" /qn /l*v 'C:\orvane-msi-user-install.log' >/dev/null 2>&1
 check "msiexec /i of the per-user package exit code" 0 $?
+check "the per-user install ran the package's registration for this user: not available" \
+"Orvane: running \"$user_exe\" package register
+Orvane: package: not available
+Orvane: exit code 0" "$(package_log orvane-msi-user-install.log)"
 current_user_msi=$user_msi
 check "orvane.dll in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.dll" ] && echo yes || echo no)"
 check "orvane.exe in the user's programs folder" yes "$([ -f "$user_programs/Orvane/orvane.exe" ] && echo yes || echo no)"
@@ -317,8 +424,12 @@ check "msiexec installed the constant's registration for this user" "$(expected_
 check "no registration for all users" absent "$(haskey "HKCR\\CLSID\\$clsid")"
 check "nothing approved for all users" '<missing>' \
   "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
-wine msiexec /x "$user_msi" /qn >/dev/null 2>&1
+wine msiexec /x "$user_msi" /qn /l*v 'C:\orvane-msi-user-uninstall.log' >/dev/null 2>&1
 check "msiexec /x of the per-user package exit code" 0 $?
+check "the per-user uninstall ran the package's removal for this user: not available" \
+"Orvane: running \"$user_exe\" package unregister
+Orvane: package: not available
+Orvane: exit code 0" "$(package_log orvane-msi-user-uninstall.log)"
 current_user_msi=
 check "no user's class key" absent "$(haskey "$user_classes\\CLSID\\$clsid")"
 check "no user's program folder" no "$([ -e "$user_programs/Orvane" ] && echo yes || echo no)"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ConsoleText.h"
+#include "FileIconTable.h"
 #include "IconTarget.h"
 #include "PathText.h"
 #include "RemoveAll.h"
@@ -134,13 +135,25 @@ std::wstring LocationText(const wchar_t* path, std::int32_t index)
     return std::wstring(path) + L"," + std::to_wstring(index);
 }
 
+// Who answers a "%1" type's icon for each file: this extension only while it is the
+// class's icon handler; another program's handler, or none (the file itself).
+std::wstring HandlerWords(const IconLocation& typeIcon)
+{
+    if (IsOwnIconHandler(typeIcon))
+        return L"each file's own icon, answered by Orvane as the type's icon handler";
+    wchar_t handler[TextCapacity] = {};
+    if (typeIcon.TypeKey[0] != L'\0' && ReadIconHandlerText(typeIcon.TypeKey, HandlerSlot::Current, handler) &&
+        handler[0] != L'\0')
+        return std::wstring(L"each file's icon, answered by another program's icon handler ") + handler;
+    return L"the file itself";
+}
+
 void PrintIcon(const std::optional<IconLocation>& icon)
 {
     if (!icon || icon->IconPath[0] == L'\0')
         WriteOut(L"  icon:   (none)\n");
     else if (std::wcsstr(icon->IconPath, L"%1") != nullptr)
-        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath +
-                 L" (each file's own icon, answered by Orvane as the type's icon handler)\n");
+        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath + L" (" + HandlerWords(*icon) + L")\n");
     else if (icon->Index == NoIndex)
         WriteOut(std::wstring(L"  icon:   ") + icon->IconPath + L"\n");
     else

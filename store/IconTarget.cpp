@@ -56,12 +56,18 @@ std::optional<IconLocation> ReadTypeIconOfFiles(const wchar_t* extension, Scope*
 }
 
 // The scope in which a type's icon, read from a DefaultIcon key of that scope, is this
-// system's setting: where the change's backup is kept or this extension is the handler.
-// A type's icon as the system registered it is nobody's setting.
+// system's setting: where the type change's backup is kept. A type's icon as the system
+// registered it is nobody's setting, also while this extension is the class's handler for
+// the sake of other files of the type that have icons of their own.
 std::optional<Scope> TypeSettingScope(const wchar_t* extension, const IconLocation& typeIcon, Scope found)
 {
-    if (ReadTypeBackupIcon(extension, found) || IsOwnIconHandlerIn(found, typeIcon.TypeKey))
+    if (ReadTypeBackupIcon(extension, found))
         return found;
+    // This user's "%1", there for a file's own icon, shows all users' type icon behind it
+    // when this user's keys had none of their own.
+    if (found == Scope::ThisUser && IsOwnIconHandlerIn(Scope::ThisUser, typeIcon.TypeKey) &&
+        ReadTypeBackupIcon(extension, Scope::AllUsers))
+        return Scope::AllUsers;
     return std::nullopt;
 }
 
@@ -517,11 +523,15 @@ ChangeResult IconTarget::ApplyIcon()
             return ChangeResult::NoExtension;
         IconLocation location = Current ? *Current : IconLocation();
         if (!Current || location.Owner[0] == L'\0') {
-            // The class is named after the extension, letter case kept: REPORT.ABC gives
-            // ABCfile.
+            // No icon was found for the type: the icon goes to the class Explorer takes the
+            // files' icon from all the same, which may have no DefaultIcon yet. Only an
+            // extension that names no class gets one, named after the extension with its
+            // letter case kept: REPORT.ABC gives ABCfile.
             wchar_t typeKey[TextCapacity];
-            if (!FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1) ||
-                !location.SetTypeKey(typeKey) || !location.SetOwner(extension))
+            if (!ReadIconClass(extension, typeKey) &&
+                !FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1))
+                return ChangeResult::PathTooLong;
+            if (!location.SetTypeKey(typeKey) || !location.SetOwner(extension))
                 return ChangeResult::PathTooLong;
         }
         if (location.TypeKey[0] == L'\0')
@@ -564,12 +574,27 @@ ChangeResult IconTarget::ApplyIcon()
             }
             return ResultFromStatus(SetTypeIcon(*Current, *scope));
         }
-        const LONG status = WriteFileIcon(*Current, path_, *scope);
-        if (status != ERROR_SUCCESS)
+        // What the installation of the handler would refuse (a DefaultIcon text it could
+        // not back up whole) is asked before the entry is written, and an entry written
+        // for an installation that then fails goes again: a failed change writes nothing.
+        const bool installed = IsOwnIconHandlerIn(*scope, Current->TypeKey);
+        if (!installed) {
+            const LONG check = CheckIconHandlerInstall(*Current, *scope);
+            if (check != ERROR_SUCCESS)
+                return ResultFromStatus(check);
+        }
+        const std::optional<IconLocation> previousEntry = ReadFileIcon(path_, *scope);
+        LONG status = WriteFileIcon(*Current, path_, *scope);
+        if (status != ERROR_SUCCESS || installed)
             return ResultFromStatus(status);
-        if (IsOwnIconHandlerIn(*scope, Current->TypeKey))
-            return ChangeResult::Done;
-        return ResultFromStatus(InstallIconHandler(*Current, *scope));
+        status = InstallIconHandler(*Current, *scope);
+        if (status != ERROR_SUCCESS) {
+            if (previousEntry)
+                WriteFileIcon(*previousEntry, path_, *scope);
+            else
+                DeleteFileIcon(path_, *scope);
+        }
+        return ResultFromStatus(status);
     }
 
     if (kind == TargetKind::Drive) {

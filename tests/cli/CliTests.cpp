@@ -367,6 +367,10 @@ TEST_F(CliTest, SingleFileSetShowRestore)
     EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   " + Icon(2) +
                   L"\n  scope:  for all users\n  backup: yes\n",
               run.Out);
+    // The other file of the type shows the type's icon, which is no setting of its own.
+    run = RunTool({L"show", sibling});
+    EXPECT_EQ(sibling + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   shell32.dll,1\n  scope:  (not set)\n  backup: no\n",
+              run.Out);
 
     run = RunTool({L"restore", file});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
@@ -394,6 +398,15 @@ TEST_F(CliTest, SingleFileRestoreRefusesWhenAnotherHandlerTookTheClassOver)
     EXPECT_TRUE(Contains(run.Err, L"no longer Orvane")) << run.Err;
     EXPECT_TRUE(FileEntry(file));
     EXPECT_EQ(other, Value(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler").value_or(L""));
+
+    // The type's "%1" is answered by that program's handler now, not by Orvane.
+    const ToolRun shown = RunTool({L"show", dir_.MakeFile(L"other" + ext_)});
+    EXPECT_EQ(0u, shown.ExitCode) << shown.Err;
+    EXPECT_FALSE(Contains(shown.Out, L"Orvane")) << shown.Out;
+    EXPECT_TRUE(Contains(shown.Out, L"icon:   %1 (each file's icon, answered by another program's icon handler " +
+                                        std::wstring(other) + L")\n"))
+        << shown.Out;
+    EXPECT_TRUE(Contains(shown.Out, L"scope:  (not set)")) << shown.Out;
 }
 
 TEST_F(CliTest, AllFilesOfATypeSetShowRestoreAsTheShellSeesIt)

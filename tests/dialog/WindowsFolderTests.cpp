@@ -243,7 +243,7 @@ TEST_F(WindowsFolderTest, ChoosingTheGroupPreselectedByIdWritesIndexThree)
     EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(library_ + L",3"));
     EXPECT_EQ(ShellFolderIndex(folder), 3);
     // The backup keeps the id as Windows wrote it.
-    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + L",4294967184");
+    EXPECT_EQ(test::ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()), library_ + L",-112");
 }
 
 TEST_F(WindowsFolderTest, RecentSourceWithAnEnvironmentReferenceListsItsIconsAndStaysAsWritten)

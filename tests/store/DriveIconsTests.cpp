@@ -97,7 +97,7 @@ TEST_F(DriveIconsTest, ShortFormWithUnsignedIndex)
     typed.SetTypeKey(L"Drive");
     ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(typed));
     ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text));
-    EXPECT_EQ(L"C:\\icons\\d.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\icons\\d.ico", text);
     EXPECT_EQ(NoIndex, ReadDriveIcon(L"D:\\")->Index);
 }
 

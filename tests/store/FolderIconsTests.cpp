@@ -564,7 +564,7 @@ TEST(FolderBackups, ShortFormStoredPerFolderWithOwnerOnRead)
 
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", NoIndex), L"C:\\Data"));
     ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Data", &text));
-    EXPECT_EQ(L"C:\\b.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\b.ico", text);
     EXPECT_EQ(NoIndex, ReadFolderBackup(L"C:\\Data")->Index);
 }
 

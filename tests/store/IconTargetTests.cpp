@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -622,7 +623,7 @@ TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
     // A current icon whose backup text does not fit: the backup is refused first and the
     // folder keeps its icon.
     const std::wstring old = L"C:\\" + std::wstring(250, L'o');
-    dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1\r\n");
+    dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1999999999\r\n");
     auto unbacked = OpenDialog(folder);
     ASSERT_TRUE(unbacked.Current);
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(unbacked, library_, 3));
@@ -909,6 +910,47 @@ TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 }
 
+TEST_F(IconTargetTest, AFailedSingleFileChangeWritesNothing)
+{
+    struct Case {
+        const char* Label;
+        std::wstring DefaultIcon; // a legal text the installation cannot back up whole
+        bool RefuseHandlerKey;    // the last write of the installation is refused
+    };
+    const Case cases[] = {
+        {"259-character path and ,0", L"C:\\" + std::wstring(256, L'p') + L",0", false},
+        {"258-character path and ,0", L"C:\\" + std::wstring(255, L'p') + L",0", false},
+        {"4 KB text", std::wstring(4096, L't'), false},
+        {"handler key refuses the write", L"C:\\old.ico,1", true},
+    };
+    const std::wstring a = File(L"a");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_));
+        MakeType(c.DefaultIcon);
+        std::unique_ptr<test::ReadOnlyKey> refused;
+        if (c.RefuseHandlerKey) {
+            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", L""));
+            refused = std::make_unique<test::ReadOnlyKey>(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler");
+            ASSERT_TRUE(refused->Applied());
+        }
+        const std::wstring before = test::DumpKey(HKEY_CLASSES_ROOT, class_);
+
+        IconTarget target = OpenDialog(a);
+        target.SetScopeChoice(ScopeChoice::AllUsers);
+        target.SetAllOfType(false);
+        EXPECT_NE(ChangeResult::Done, Choose(target, library_, 3));
+        EXPECT_EQ(L"<none>", TableValue(a));
+        EXPECT_FALSE(ReadFileIcon(a.c_str()));
+        EXPECT_EQ(before, test::DumpKey(HKEY_CLASSES_ROOT, class_));
+        EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(a).WhatRestoreWouldDo());
+        if (!c.RefuseHandlerKey) {
+            EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey)) << "refused before the first write";
+        }
+    }
+}
+
 TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 {
     // A dot in a folder name is no extension of the file.
@@ -948,7 +990,7 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     ASSERT_TRUE(reopened.Current);
     EXPECT_STREQ(L"D", reopened.Current->Owner);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
-    EXPECT_EQ(library_ + L",4294967197", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_, ValueText(HKEY_LOCAL_MACHINE, entry)) << "no index, as such values are written";
 
     ASSERT_EQ(ChangeResult::Done, OpenDialog(L"d:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));

@@ -131,18 +131,10 @@ struct Model {
     std::wstring TypeSeen() const { return Type.Seen().value_or(MachineIcon); }
     std::wstring FileSeen() const { return Entry.Seen().value_or(TypeSeen()); }
     std::optional<Scope> FileScope() const { return Entry.Seen() ? Entry.SeenScope() : Type.SeenScope(); }
-    // The scope the store names for the type's icon: that of the DefaultIcon key this
-    // user sees, when the scope has a change of the type or this extension is its
-    // handler there (installed for a file's entry), so that the class's own icon counts
-    // as a setting while the handler serves it.
-    std::optional<Scope> TypeScope() const
-    {
-        if (Type.ThisUser || Entry.ThisUser)
-            return Scope::ThisUser;
-        if (Type.AllUsers || Entry.AllUsers)
-            return Scope::AllUsers;
-        return std::nullopt;
-    }
+    // The scope the store names for the type's icon as a file without an entry of its own
+    // shows it: that of the type's change this user sees. The handler installed for
+    // another file's entry makes the class's own icon no setting of this file's.
+    std::optional<Scope> TypeScope() const { return Type.SeenScope(); }
     std::wstring DriveSeen() const { return Drive.Seen().value_or(DriveClassIcon); }
 };
 

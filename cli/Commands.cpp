@@ -46,6 +46,12 @@ std::wstring ResultMessage(ChangeResult result)
         return L"access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
                L"and needs administrator rights";
     case ChangeResult::WriteFailed: return L"the icon could not be written";
+    case ChangeResult::ProfileIsLink:
+        return L"the folder's Desktop.ini is a link to another place, not a file of the folder's own; "
+               L"nothing is written through it";
+    case ChangeResult::ProfileIsFolder:
+        return L"the folder holds a folder named Desktop.ini where Windows reads the folder's icon from a file "
+               L"of that name; nothing written";
     }
     return L"failed";
 }

@@ -15,8 +15,8 @@ namespace orvane {
 
 namespace {
 
-// "IconFile" is read back through 259 characters, so a longer path would return as another one.
-constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
+// "IconFile" holds a path of up to 259 characters, as every other place does.
+constexpr std::size_t FolderIconPathLimit = TextCapacity - 1;
 
 // The extension of the file name in path, dot included. False when the name has none,
 // or only a dot: then there is no class name to derive from it.
@@ -317,27 +317,28 @@ Scope ScopeOfFolderChange(ScopeChoice choice, const wchar_t* folder)
 // over (the icon from before this user's change) and this user's backup goes.
 LONG SaveFolderBackup(const IconLocation& original, const wchar_t* folder, Scope scope)
 {
-    const std::optional<IconLocation> userBackup =
-        scope == Scope::AllUsers ? ReadFolderBackupOf(Scope::ThisUser, folder) : std::nullopt;
-    const LONG status = WriteFolderBackup(userBackup ? *userBackup : original, folder, scope);
-    if (status != ERROR_SUCCESS || !userBackup)
-        return status;
-    return DeleteFolderBackup(folder, Scope::ThisUser);
+    if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
+        const LONG status = CopyFolderBackup(folder, Scope::ThisUser, Scope::AllUsers);
+        if (status != ERROR_SUCCESS)
+            return status;
+        return DeleteFolderBackup(folder, Scope::ThisUser);
+    }
+    return WriteFolderBackupOfEntries(original, folder, scope);
 }
 
 // Restores a folder's change of one scope. All users' change under this user's one is
 // taken out of the chain only: the folder keeps showing this user's icon, whose backup
 // now holds what all users' change had replaced.
-LONG RestoreFolderBackup(const IconLocation& backup, const wchar_t* folder, Scope scope)
+LONG RestoreFolderBackup(const wchar_t* folder, Scope scope)
 {
     if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
-        const LONG status = WriteFolderBackup(backup, folder, Scope::ThisUser);
+        const LONG status = CopyFolderBackup(folder, Scope::AllUsers, Scope::ThisUser);
         if (status != ERROR_SUCCESS)
             return status;
         return DeleteFolderBackup(folder, Scope::AllUsers);
     }
     // The backup goes only once the folder holds it again.
-    const LONG status = WriteFolderIcon(backup);
+    const LONG status = WriteFolderIconFromBackup(folder, scope);
     if (status != ERROR_SUCCESS)
         return status;
     return DeleteFolderBackup(folder, scope);
@@ -365,6 +366,10 @@ ChangeResult ResultFromStatus(LONG status)
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW:
         return ChangeResult::PathTooLong;
+    case ProfileIsLinkStatus:
+        return ChangeResult::ProfileIsLink;
+    case ProfileIsFolderStatus:
+        return ChangeResult::ProfileIsFolder;
     default:
         return ChangeResult::WriteFailed;
     }
@@ -510,11 +515,25 @@ ChangeResult IconTarget::ApplyIcon()
         if (!FormatProfilePath(location.Owner, profile) ||
             wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
             return ChangeResult::PathTooLong;
+        // A Desktop.ini that is a link or a folder is refused before the backup is touched.
+        const LONG usable = CheckFolderProfile(location.Owner);
+        if (usable != ERROR_SUCCESS)
+            return ResultFromStatus(usable);
+        // The backups of both scopes as they are: a change whose icon cannot be written
+        // after its backup was must leave the backup that names the icon from before.
+        const FolderBackupSnapshot before(path_);
+        if (!before.Taken())
+            return ChangeResult::WriteFailed;
         const ChangeResult backup = SaveBackup();
-        if (backup != ChangeResult::Done)
+        if (backup != ChangeResult::Done) {
+            before.PutBack();
             return backup;
+        }
         Current = location;
-        return ResultFromStatus(WriteFolderIcon(*Current));
+        const LONG status = WriteFolderIcon(*Current);
+        if (status != ERROR_SUCCESS)
+            before.PutBack();
+        return ResultFromStatus(status);
     }
 
     if (kind == TargetKind::File) {
@@ -630,7 +649,7 @@ ChangeResult IconTarget::RestoreDefault()
         // Refused before the folder is touched: the backup could not be taken out after.
         if (!MayWriteFolderBackup(*scope))
             return ChangeResult::AccessDenied;
-        return ResultFromStatus(RestoreFolderBackup(*backup, path_, *scope));
+        return ResultFromStatus(RestoreFolderBackup(path_, *scope));
     }
     case TargetKind::File:
         return allOfType_ ? RestoreTypeIcon() : RestoreFileEntry();

@@ -25,6 +25,8 @@ enum class ChangeResult {
     PathTooLong,   // a path or text that does not fit; refused, nothing written
     AccessDenied,  // the registry or file refused the write (administrator rights)
     WriteFailed,   // any other failed write
+    ProfileIsLink,   // a folder's Desktop.ini is a link to another place; nothing written through it
+    ProfileIsFolder, // "Desktop.ini" in the folder is a folder; nothing written
 };
 
 // Maps a Win32 status of a write to a result.

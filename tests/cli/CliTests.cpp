@@ -21,6 +21,7 @@ namespace {
 
 constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
 constexpr wchar_t FileIcons[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 constexpr wchar_t DriveIcons[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 const std::wstring Clsid = ExtensionClsidText;
 
@@ -343,6 +344,78 @@ TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
     EXPECT_EQ(L"shell32.dll", IniText(folder, L"IconFile"));
     EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
     EXPECT_EQ(3, ShellFolderIndex(folder));
+}
+
+// A folder whose Desktop.ini cannot take the change (a folder of that name, or a file held
+// open by a program that shares it with nobody) is reported with the reason, and the
+// change writes nothing: the folder never changed has no backup afterwards.
+TEST_F(CliTest, FolderChangesThatCannotBeWrittenSayWhyAndLeaveNoBackup)
+{
+    struct Case {
+        const wchar_t* Name;
+        bool HeldOpen; // else: "Desktop.ini" is a folder
+        const wchar_t* Reason;
+    } cases[] = {
+        {L"asFolder", false, L"holds a folder named Desktop.ini"},
+        {L"heldOpen", true, L"could not be written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::wstring folder = dir_.MakeFolder(c.Name);
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.HeldOpen) {
+            dir_.MakeFile(std::wstring(c.Name) + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\n");
+            holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        } else {
+            dir_.MakeFolder(std::wstring(c.Name) + L"\\Desktop.ini");
+        }
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        ToolRun run = RunTool({L"set", Icon(2), folder});
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        EXPECT_EQ(1u, run.ExitCode);
+        EXPECT_TRUE(Contains(run.Err, folder + L": ")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, c.Reason)) << run.Err;
+        EXPECT_FALSE(Contains(run.Err, L"administrator")) << run.Err;
+        EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
+        EXPECT_FALSE(Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+        EXPECT_FALSE(Value(HKEY_CURRENT_USER, FolderBackupKey, folder.c_str()));
+        run = RunTool({L"show", folder});
+        EXPECT_TRUE(Contains(run.Out, L"backup: no")) << run.Out;
+    }
+}
+
+// 259 characters fit every path: an icon source of that length is set on a folder and
+// read back whole, and an IconResource of that length already in the folder is backed
+// up and restored as it stood.
+TEST_F(CliTest, FolderIconsOfTheLongestPathsAreTakenWhole)
+{
+    std::wstring source = dir_.Path() + L"\\" + std::wstring(120, L'a');
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    source += L"\\" + std::wstring(259 - source.size() - 5, L'b') + L".ico";
+    ASSERT_EQ(259u, source.size());
+    WriteIconFile(source, 2);
+    const std::wstring folder = dir_.MakeFolder(L"longest");
+    ToolRun run = RunTool({L"set", source + L",1", folder});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(folder + L": Folder icon set to " + source + L",1\n", run.Out);
+    EXPECT_EQ(source, IniText(folder, L"IconFile"));
+    run = RunTool({L"show", folder});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + source + L",1\n")) << run.Out;
+
+    const std::wstring resource = dir_.MakeFolder(L"resource");
+    const std::string content = "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'r') + ",1\r\n";
+    const std::wstring profile = dir_.MakeFile(L"resource\\Desktop.ini", content);
+    run = RunTool({L"set", Icon(2), resource});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(2, ShellFolderIndex(resource));
+    run = RunTool({L"show", resource});
+    EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
+    run = RunTool({L"restore", resource});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(content == ReadFileText(profile));
 }
 
 TEST_F(CliTest, SingleFileSetShowRestore)

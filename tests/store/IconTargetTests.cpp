@@ -603,7 +603,7 @@ TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
     EXPECT_FALSE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
 }
 
-TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
+TEST_F(IconTargetTest, FolderPathsTooLongAreRefusedWithNothingWrittenAndTheLongestIconsAreKept)
 {
     // A folder path with no room for "\Desktop.ini": no icon is known, none is written.
     std::wstring longFolder = dir_.Path() + L"\\";
@@ -613,21 +613,24 @@ TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
 
-    // An icon path that "IconFile" could not give back whole.
+    // An icon path of 259 characters fits "IconFile" as every other place, and comes back
+    // whole.
     const std::wstring folder = dir_.MakeFolder(L"Data");
+    const std::wstring longest = L"C:\\" + std::wstring(256, L'i');
     auto longIcon = OpenDialog(folder);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(longIcon, L"C:\\" + std::wstring(256, L'i'), 3));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
-    EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
+    ASSERT_EQ(ChangeResult::Done, Choose(longIcon, longest, 3));
+    EXPECT_EQ(longest + L",3||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
 
-    // A current icon whose backup text does not fit: the backup is refused first and the
-    // folder keeps its icon.
+    // A current icon whose backup text is longer than 259 characters ("path,4294967295")
+    // is kept whole and restored.
     const std::wstring old = L"C:\\" + std::wstring(250, L'o');
     dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1999999999\r\n");
-    auto unbacked = OpenDialog(folder);
-    ASSERT_TRUE(unbacked.Current);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(unbacked, library_, 3));
-    EXPECT_EQ(old, ReadFolderIcon(folder.c_str())->IconPath);
+    auto backedUp = OpenDialog(folder);
+    ASSERT_TRUE(backedUp.Current);
+    ASSERT_EQ(ChangeResult::Done, Choose(backedUp, library_, 3));
+    EXPECT_EQ(library_ + L",3||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
+    ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
+    EXPECT_EQ(old + L",-1999999999||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
 }
 
 // ---------------------------------------------------------------------------------------

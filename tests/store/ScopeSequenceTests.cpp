@@ -81,6 +81,10 @@ const wchar_t* Text(ChangeResult result)
         return L"AccessDenied";
     case ChangeResult::WriteFailed:
         return L"WriteFailed";
+    case ChangeResult::ProfileIsLink:
+        return L"ProfileIsLink";
+    case ChangeResult::ProfileIsFolder:
+        return L"ProfileIsFolder";
     }
     return L"?";
 }

@@ -10,6 +10,7 @@
 #include "FolderIcons.h"
 #include "PathText.h"
 #include "Registry.h"
+#include "ShellPath.h"
 
 namespace orvane {
 
@@ -383,8 +384,12 @@ LONG SetTypeIcon(const IconLocation& location, Scope scope)
 IconTarget::IconTarget(const wchar_t* path)
 {
     // A path without its terminator within the field is never handed to the platform.
-    if (path == nullptr || !CopyText(path_, std::size(path_), path))
+    if (path == nullptr || wcsnlen(path, TextCapacity) == TextCapacity)
         return;
+    // Every store keeps and finds a target under the name Explorer gives the item; a
+    // path the platform cannot complete (the empty one) is kept as it is.
+    if (!ShellPathOf(path, path_))
+        CopyText(path_, std::size(path_), path);
     kind_ = ClassifyTarget(path_);
 }
 

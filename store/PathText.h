@@ -1,6 +1,7 @@
 // Splitting of paths the way the platform's path splitter does it, without <windows.h>.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace orvane {
@@ -21,5 +22,12 @@ inline std::wstring_view FileExtension(std::wstring_view path) { return SplitFil
 // True when an extension can name a file class: something follows its dot. "name." has
 // only the dot, which names no class.
 constexpr bool NamesFileClass(std::wstring_view extension) { return extension.size() > 1; }
+
+// A path in the Win32 device namespaces as the plain path Explorer names the same item
+// by: "\\?\C:\x" and "\\.\C:\x" become "C:\x", "\\?\C:" (the volume) the drive's root
+// "C:\", and "\\?\UNC\server\share\x" (or "\\.\UNC\...") "\\server\share\x"; the
+// prefixes' letters in any case. Any other path, and a device path that names no drive
+// or share (a volume's GUID name, a device), is returned as it is.
+std::wstring WithoutDevicePrefix(std::wstring_view path);
 
 } // namespace orvane

@@ -620,8 +620,9 @@ ChangeResult IconTarget::RestoreDefault()
         const wchar_t* drive = Current->Owner;
         if (!NamesDrive(drive))
             return ResultFromStatus(DeleteDriveIcon(*Current));
+        // Only an entry this product set is taken back; another program's stays.
         const std::optional<Scope> scope =
-            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); });
+            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); });
         changedScope_ = scope;
         if (!scope)
             return ChangeResult::Done;
@@ -715,7 +716,7 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
     case TargetKind::Drive: {
         const wchar_t* drive = path_;
-        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); })
+        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); })
                    ? RestoreOutcome::Restores
                    : RestoreOutcome::NothingToRestore;
     }

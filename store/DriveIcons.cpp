@@ -76,14 +76,16 @@ DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
     return missing;
 }
 
-// Deletes the entry's key and then its parents, `count` keys in all, each only while it
-// holds no value and no key.
-LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count)
+// Deletes the entry's key and then its parents, `count` keys in all and none at or above
+// the scope's chain base (the count is registry data, and may be anything), each only
+// while it holds no value and no key.
+LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count, const wchar_t* base)
 {
     wchar_t current[TextCapacity];
     if (!CopyText(current, std::size(current), path))
         return ERROR_INVALID_PARAMETER;
-    for (DWORD i = 0; i < count; ++i) {
+    const std::size_t baseLength = std::wcslen(base);
+    for (DWORD i = 0; i < count && std::wcslen(current) > baseLength; ++i) {
         RegKey key;
         LONG status = key.Open(root, current, KEY_QUERY_VALUE);
         if (status != ERROR_SUCCESS)
@@ -292,7 +294,7 @@ LONG WriteDriveIcon(const IconLocation& location, Scope scope)
         RegDeleteValueW(key.get(), DriveBackupValue);
         RegDeleteValueW(key.get(), DriveCreatedKeysValue);
         key.reset();
-        RemoveCreatedKeys(root, path, created);
+        RemoveCreatedKeys(root, path, created, DriveChainBase(scope));
     }
     return status;
 }
@@ -326,7 +328,7 @@ LONG DeleteDriveIcon(const IconLocation& location, Scope scope)
     key.reset();
     if (status != ERROR_SUCCESS)
         return status;
-    return RemoveCreatedKeys(root, path, *created);
+    return RemoveCreatedKeys(root, path, *created, DriveChainBase(scope));
 }
 
 } // namespace orvane

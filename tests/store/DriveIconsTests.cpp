@@ -184,6 +184,7 @@ TEST_F(DriveIconsTest, RestoringTakesTheKeysTheChangeCreated)
         bool LetterKey;   // the letter's key existed
         bool EmptyEntry;  // an empty DefaultIcon existed
         bool AddedLater;  // another entry appears below the letter after the change
+        DWORD Count = 0;  // a count of created keys written over the change's own
     };
     const Row table[] = {
         {"no DriveIcons key", false, false, false, false},
@@ -191,6 +192,7 @@ TEST_F(DriveIconsTest, RestoringTakesTheKeysTheChangeCreated)
         {"letter key", true, true, false, false},
         {"empty DefaultIcon", true, true, true, false},
         {"letter key gets a label meanwhile", true, false, false, true},
+        {"a count far beyond the keys there are", false, false, false, false, 1000000},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.Name);
@@ -214,6 +216,11 @@ TEST_F(DriveIconsTest, RestoringTakesTheKeysTheChangeCreated)
         EXPECT_FALSE(test::ReadRaw(HKEY_LOCAL_MACHINE, EntryKey(L'P'), DriveBackupValue, &backup, &type));
         if (row.AddedLater) {
             ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\P\\DefaultLabel", L"", L"Photos"));
+        }
+        // A hostile count takes no more than the keys below the Explorer key.
+        if (row.Count != 0) {
+            ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, EntryKey(L'P'), DriveCreatedKeysValue, REG_DWORD,
+                                         &row.Count, sizeof row.Count));
         }
         ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"P:\\", 0)));
         if (row.AddedLater) {

@@ -13,6 +13,7 @@
 #include "IconTarget.h"
 #include "PathText.h"
 #include "RemoveAll.h"
+#include "ShellPath.h"
 #include "ShellNotify.h"
 
 namespace orvane::cli {
@@ -90,32 +91,19 @@ bool HasNoExtension(const wchar_t* path)
     return !NamesFileClass(FileExtension(path));
 }
 
-// The path as Explorer would hand it over: full, with long names, and without a trailing
-// "\" except at a drive root. Relative paths and short names would otherwise become
-// table entries and backups that no Explorer request ever finds.
-bool ShellPath(const wchar_t* given, wchar_t (&out)[TextCapacity])
-{
-    wchar_t full[MAX_PATH + 1] = {};
-    const DWORD length = GetFullPathNameW(given, static_cast<DWORD>(std::size(full)), full, nullptr);
-    if (length == 0 || length >= TextCapacity)
-        return false;
-    wchar_t longer[MAX_PATH + 1] = {};
-    const DWORD longLength = GetLongPathNameW(full, longer, static_cast<DWORD>(std::size(longer)));
-    const wchar_t* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
-    if (!CopyText(out, std::size(out), chosen))
-        return false;
-    std::size_t end = std::wcslen(out);
-    while (end > 3 && out[end - 1] == L'\\')
-        out[--end] = L'\0';
-    return true;
-}
-
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
 std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets)
 {
+    // The empty path names nothing (the platform cannot even complete it).
+    if (*path == L'\0') {
+        Fail(path, L"no such file, folder or drive");
+        return std::nullopt;
+    }
     wchar_t shellPath[TextCapacity];
-    if (std::wcslen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
+    // Relative paths, short names and device paths ("\\?\C:\x") would otherwise become
+    // table entries and backups that no Explorer request ever finds.
+    if (!ShellPathOf(path, shellPath)) {
         Fail(path, ResultMessage(ChangeResult::PathTooLong));
         return std::nullopt;
     }

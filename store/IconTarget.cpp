@@ -10,6 +10,7 @@
 #include "FolderIcons.h"
 #include "PathText.h"
 #include "Registry.h"
+#include "ShellPath.h"
 
 namespace orvane {
 
@@ -394,8 +395,12 @@ LONG SetTypeIcon(const IconLocation& location, Scope scope)
 IconTarget::IconTarget(const wchar_t* path)
 {
     // A path without its terminator within the field is never handed to the platform.
-    if (path == nullptr || !CopyText(path_, std::size(path_), path))
+    if (path == nullptr || wcsnlen(path, TextCapacity) == TextCapacity)
         return;
+    // Every store keeps and finds a target under the name Explorer gives the item; a
+    // path the platform cannot complete (the empty one) is kept as it is.
+    if (!ShellPathOf(path, path_))
+        CopyText(path_, std::size(path_), path);
     kind_ = ClassifyTarget(path_);
 }
 
@@ -659,8 +664,9 @@ ChangeResult IconTarget::RestoreDefault()
         const wchar_t* drive = Current->Owner;
         if (!NamesDrive(drive))
             return ResultFromStatus(DeleteDriveIcon(*Current));
+        // Only an entry this product set is taken back; another program's stays.
         const std::optional<Scope> scope =
-            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); });
+            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); });
         changedScope_ = scope;
         if (!scope)
             return ChangeResult::Done;
@@ -754,7 +760,7 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
     case TargetKind::Drive: {
         const wchar_t* drive = path_;
-        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); })
+        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); })
                    ? RestoreOutcome::Restores
                    : RestoreOutcome::NothingToRestore;
     }

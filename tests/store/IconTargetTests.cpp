@@ -164,6 +164,41 @@ TEST(ClassifyTarget, KindsFromThePlatformsAttributes)
     }
 }
 
+// Every spelling of an item is taken as the name Explorer gives it, so that a change
+// made through one is found through the others and by the icon handler.
+TEST(IconTarget, PathsAreTakenAsExplorerNamesThem)
+{
+    test::TempDir dir;
+    const std::wstring file = dir.MakeFile(L"q.txt");
+    const std::wstring folder = dir.MakeFolder(L"Long Folder Name");
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortName, static_cast<DWORD>(std::size(shortName))));
+    struct Case {
+        std::wstring Given;
+        std::wstring Path;
+        TargetKind Kind;
+    };
+    const Case cases[] = {
+        {L"\\\\?\\" + file, file, TargetKind::File},
+        {L"\\\\.\\" + file, file, TargetKind::File},
+        {L"\\\\?\\" + folder + L"\\", folder, TargetKind::Folder},
+        {L"\\\\.\\" + std::wstring(shortName), folder, TargetKind::Folder},
+        {std::wstring(shortName) + L"\\..\\Long Folder Name\\.\\", folder, TargetKind::Folder},
+        {L"\\\\?\\C:\\", L"C:\\", TargetKind::Drive},
+        {L"\\\\.\\C:\\", L"C:\\", TargetKind::Drive},
+        {L"\\\\?\\C:", L"C:\\", TargetKind::Drive},
+        {L"\\\\?\\UNC\\server\\share\\x", L"\\\\server\\share\\x", TargetKind::Folder},
+        {L"\\\\?\\unc\\server\\share\\x.txt", L"\\\\server\\share\\x.txt", TargetKind::Folder},
+        {L"\\\\.\\UNC\\server\\share\\", L"\\\\server\\share", TargetKind::Folder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.Given));
+        const IconTarget target(c.Given.c_str());
+        EXPECT_EQ(c.Path, target.Path());
+        EXPECT_EQ(c.Kind, target.Kind());
+    }
+}
+
 TEST(IconTarget, KindIsClassifiedOnceAndKept)
 {
     test::TempDir dir;
@@ -441,12 +476,15 @@ TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(folder).WhatRestoreWouldDo());
 
-    // A drive only with an entry of its own, which restoring deletes; the Drive class's
-    // icon, reported once the DriveIcons key exists, is nothing to restore.
+    // A drive only with an entry this product set, which restoring takes back; another
+    // program's entry, and the Drive class's icon reported once the DriveIcons key
+    // exists, are nothing to restore.
     test::KeyGuard driveClass(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon");
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon", L"", L"C:\\drive.ico,1"));
     ASSERT_TRUE(
         test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\H\\DefaultIcon", L"", L"C:\\h.ico,1"));
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(L"H:\\").WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(L"H:\\", library_, 2));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(L"H:\\").WhatRestoreWouldDo());
     const auto other = OpenDialog(L"J:\\");
     ASSERT_TRUE(other.Current);
@@ -981,6 +1019,7 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 
 TEST_F(IconTargetTest, DriveApplyAndRestore)
 {
+    const std::wstring drivesBefore = test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey);
     auto target = OpenDialog(L"D:\\");
     ASSERT_FALSE(target.Current);
     EXPECT_TRUE(target.HasBackup());
@@ -995,20 +1034,27 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
     EXPECT_EQ(library_, ValueText(HKEY_LOCAL_MACHINE, entry)) << "no index, as such values are written";
 
+    // The keys the change created go with it: the letter's key too.
     ASSERT_EQ(ChangeResult::Done, OpenDialog(L"d:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\D"));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\D"));
+    EXPECT_EQ(drivesBefore, test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey));
 }
 
-TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsOverwrittenWithoutBackupAndRestoreDeletesIt)
+TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsBackedUpAndRestored)
 {
     const std::wstring entry = std::wstring(DriveIconsKey) + L"\\E\\DefaultIcon";
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\vendor\\usb.ico,0"));
+    const std::wstring before = test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E");
+    EXPECT_EQ(ChangeResult::Done, OpenDialog(L"E:\\").RestoreDefault());
+    EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
+
     auto target = OpenDialog(L"E:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 1));
     EXPECT_EQ(library_ + L",1", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(L"C:\\vendor\\usb.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry, DriveBackupValue));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(L"E:\\").RestoreDefault());
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
 }
 
 TEST_F(IconTargetTest, DriveWritesThatFailAreReported)

@@ -131,6 +131,18 @@ TEST_F(FolderDriveScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesN
          [](const std::wstring&) {
              return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon");
          }},
+        // Another program's icon for this user: the change stays with this user, backs
+        // it up, and restoring gives it back exactly.
+        {"drive with another program's icon for this user",
+         [] {
+             EXPECT_TRUE(WriteString(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon",
+                                     L"", L"C:\\vendor\\mine.ico,1"));
+             return std::wstring(L"P:\\");
+         },
+         [](const std::wstring&) {
+             return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon",
+                              DriveBackupValue);
+         }},
         {"drive with an icon for all users",
          [] {
              EXPECT_TRUE(WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\P\\DefaultIcon", L"", L"C:\\all.ico,2"));

@@ -472,14 +472,14 @@ TEST_F(CliTest, FolderIconsOfTheLongestPathsAreTakenWhole)
     ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
     source += L"\\" + std::wstring(259 - source.size() - 5, L'b') + L".ico";
     ASSERT_EQ(259u, source.size());
-    WriteIconFile(source, 2);
+    WriteIconFile(source);
     const std::wstring folder = dir_.MakeFolder(L"longest");
-    ToolRun run = RunTool({L"set", source + L",1", folder});
+    ToolRun run = RunTool({L"set", source + L",0", folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(folder + L": Folder icon set to " + source + L",1\n", run.Out);
+    EXPECT_EQ(folder + L": Folder icon set to " + source + L",0\n", run.Out);
     EXPECT_EQ(source, IniText(folder, L"IconFile"));
     run = RunTool({L"show", folder});
-    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + source + L",1\n")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + source + L",0\n")) << run.Out;
 
     const std::wstring resource = dir_.MakeFolder(L"resource");
     const std::string content = "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'r') + ",1\r\n";

@@ -307,23 +307,24 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     world_ = &hostileType.World();
 
     IconLocation folderStart(FolderStartPath, folder_.c_str(), FolderStartIndex);
-    std::optional<Hostile> folderState;
+    Hostile folderState = Hostile::Count; // Count: a plain Desktop.ini
     for (Hostile state : {Hostile::IconFileOnly, Hostile::EmptyIndex, Hostile::LongIconFile, Hostile::Link,
                           Hostile::LargeAnsi})
         if (on(state))
             folderState = state;
     std::wstring folderStartIcon = IconText(folderStart);
-    if (folderState) {
-        const auto icon = WriteHostileProfile(*folderState, profile_, outside_);
+    if (folderState != Hostile::Count) {
+        const auto icon = WriteHostileProfile(folderState, profile_, outside_);
         if (icon) {
             folderStartIcon = *icon;
         } else {
-            std::printf("hostile state %s could not be made here; left out\n", Utf8(HostileName(*folderState)).c_str());
-            states.erase(*folderState);
-            folderState.reset();
+            std::printf("hostile state %s could not be made here (error %lu); left out\n",
+                        Utf8(HostileName(folderState)).c_str(), static_cast<unsigned long>(GetLastError()));
+            states.erase(folderState);
+            folderState = Hostile::Count;
         }
     }
-    if (!folderState) {
+    if (folderState == Hostile::Count) {
         ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(folderStart));
     }
     ASSERT_EQ(TargetKind::Folder, IconTarget(folder_.c_str()).Kind());
@@ -755,22 +756,22 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     }
     if (std::find(kinds.begin(), kinds.end(), Kind::Folder) != kinds.end()) {
         IconTarget target = open(Kind::Folder, ScopeChoice::AllUsers);
-        if (!folderState && IconText(target.Current) != IconText(folderStart)) {
+        if (folderState == Hostile::Count && IconText(target.Current) != IconText(folderStart)) {
             target.SetCurrentIconPath(FolderStartPath);
             target.SetCurrentIndex(FolderStartIndex);
             target.ApplyIcon();
-        } else if (folderState) {
+        } else if (folderState != Hostile::Count) {
             // Restoring that ends on the folder's first icon writes it as it was written;
             // where remove-all took the backups (or a link was replaced by a file of the
             // folder's own) the test puts the start back itself.
             const std::string profile = Watched().at("Desktop.ini");
-            if (!failed && !IsLink(profile_) && *folderState != Hostile::Link &&
+            if (!failed && !IsLink(profile_) && folderState != Hostile::Link &&
                 IconText(target.Current) == folderStartIcon && profile != startProfile) {
                 ADD_FAILURE() << "seed " << seed << ": the folder is back at its first icon, but its Desktop.ini is not "
                               << "as it was: " << FirstDifference({{"Desktop.ini", startProfile}}, {{"Desktop.ini", profile}});
             }
             if (profile != startProfile)
-                WriteHostileProfile(*folderState, profile_, outside_);
+                WriteHostileProfile(folderState, profile_, outside_);
         }
     }
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());

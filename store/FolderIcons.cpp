@@ -127,15 +127,15 @@ std::optional<IconLocation> LocationOfEntries(const IconEntries& entries, bool* 
     const ProfileEntry& index = entries.Index();
     const ProfileEntry& file = entries.File();
     if (index.Present && !index.Cut && index.Text[0] != L'\0') {
-        const std::int32_t value = ParseIndexText(index.Text);
-        if (value == NoIndex)
+        const std::optional<std::int32_t> value = ParseIndexText(index.Text);
+        if (!value || *value == NoIndex)
             return std::nullopt;
         // A path cut short would name another file.
         if (file.Cut || !location.SetIconPath(file.Text)) {
             *unreadable = true;
             return std::nullopt;
         }
-        location.SetIndex(value);
+        location.SetIndex(*value);
         return location;
     }
     // IconFile without IconIndex (or with an empty one): Windows shows its icon 0.

@@ -724,6 +724,12 @@ ChangeResult IconTarget::RestoreFileEntry()
         (scopeChoice_ == ScopeChoice::Automatic && ReadFileIcon(path_, Scope::ThisUser)))
         scope = Scope::ThisUser;
     changedScope_ = scope;
+    // Without an entry of this user's there is nothing of this user's to take out. This
+    // user's handler may still serve the class: it was installed by a type change of this
+    // user's over all users' handler, so that all users' entries keep showing, and goes
+    // when that change is restored.
+    if (scope == Scope::ThisUser && !ReadFileIcon(path_, Scope::ThisUser))
+        return ChangeResult::Done;
     if (scope == Scope::AllUsers) {
         // Asked before anything goes: the entry's table, and the class when the handler
         // would go with the last entry.

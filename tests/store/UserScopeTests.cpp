@@ -418,32 +418,54 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
 
 // All users' file entries keep showing for a standard user who gives the type an icon of
 // their own: the class stays "%1" in this user's view, so Explorer keeps asking the handler.
+// Restoring the file for this user meanwhile finds no entry of this user's and changes
+// nothing: the handler this user's type change installed stays until that is restored.
 TEST_F(UserScopeTest, ThisUsersTypeIconKeepsAllUsersFileEntriesShowing)
 {
+    struct Case {
+        const char* Name;
+        bool RestoreFileForThisUser; // before the type is restored
+    };
+    const Case cases[] = {
+        {"the type restored", false},
+        {"the file restored for this user, then the type", true},
+    };
     const std::wstring classBefore = type_.Dump();
     const std::wstring userBefore = UserPlaces();
-    ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
-    const std::wstring allChanged = AllUsersPlaces();
-    {
-        StandardUser standard({type_.Class});
-        ASSERT_TRUE(standard.Applied());
-        std::optional<Scope> changed;
-        ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::Automatic, &changed));
-        EXPECT_EQ(changed, Scope::ThisUser);
-        EXPECT_EQ(allChanged, AllUsersPlaces());
-        EXPECT_EQ(L"%1", ValueText(HKEY_CURRENT_USER, UserClasses + type_.Key(L"DefaultIcon")));
-        EXPECT_EQ(Chosen(1), Answer(file_));
-        EXPECT_EQ(Chosen(2), Answer(sibling_));
-        EXPECT_EQ(Chosen(2), Seen(sibling_));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
+        const std::wstring allChanged = AllUsersPlaces();
+        {
+            StandardUser standard({type_.Class});
+            ASSERT_TRUE(standard.Applied());
+            std::optional<Scope> changed;
+            ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::Automatic, &changed));
+            EXPECT_EQ(changed, Scope::ThisUser);
+            EXPECT_EQ(allChanged, AllUsersPlaces());
+            EXPECT_EQ(L"%1", ValueText(HKEY_CURRENT_USER, UserClasses + type_.Key(L"DefaultIcon")));
+            EXPECT_EQ(Chosen(1), Answer(file_));
+            EXPECT_EQ(Chosen(2), Answer(sibling_));
+            EXPECT_EQ(Chosen(2), Seen(sibling_));
 
-        ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type));
-        EXPECT_EQ(userBefore, UserPlaces());
-        EXPECT_EQ(allChanged, AllUsersPlaces());
-        EXPECT_EQ(Chosen(1), Answer(file_));
-        EXPECT_EQ(MachineIcon, Answer(sibling_));
+            if (c.RestoreFileForThisUser) {
+                const std::wstring userChanged = UserPlaces();
+                EXPECT_EQ(ChangeResult::Done, Restore(file_, Single, ScopeChoice::ThisUser));
+                EXPECT_EQ(userChanged, UserPlaces());
+                EXPECT_EQ(allChanged, AllUsersPlaces());
+                EXPECT_EQ(Chosen(1), Answer(file_));
+                EXPECT_EQ(Chosen(2), Answer(sibling_));
+            }
+
+            ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type));
+            EXPECT_EQ(userBefore, UserPlaces());
+            EXPECT_EQ(allChanged, AllUsersPlaces());
+            EXPECT_EQ(Chosen(1), Answer(file_));
+            EXPECT_EQ(MachineIcon, Answer(sibling_));
+        }
+        ASSERT_EQ(ChangeResult::Done, Restore(file_, Single));
+        EXPECT_EQ(classBefore, type_.Dump());
     }
-    ASSERT_EQ(ChangeResult::Done, Restore(file_, Single));
-    EXPECT_EQ(classBefore, type_.Dump());
 }
 
 TEST_F(UserScopeTest, RemoveAllCoversBothScopesAndReportsWhatIsRefused)

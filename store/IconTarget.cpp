@@ -146,6 +146,21 @@ bool SeesAllUsersHandler(const wchar_t* typeKey)
     return QueryTextValue(defaultIcon.get(), nullptr, text, std::size(text)) == ERROR_FILE_NOT_FOUND;
 }
 
+// An empty "BAKIconInfo": the scope's keys held no icon of the type before its first
+// change (this user's: this user saw all users' icon; all users': the class had none, as
+// many programs register theirs), so that restoring takes away what the change wrote.
+LONG WriteEmptyTypeBackup(const wchar_t* typeKey, Scope scope)
+{
+    wchar_t path[TextCapacity];
+    if (!FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", typeKey))
+        return ERROR_FILENAME_EXCED_RANGE;
+    RegKey defaultIcon;
+    const LONG status = CreateClassKey(scope, path, defaultIcon);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(defaultIcon.get(), BackupIconValue, L"");
+}
+
 // The type's backup in this user's classes keeps what this user's own DefaultIcon held
 // before the first change (empty when this user had no icon of their own, and saw all
 // users'), so that restoring leaves this user's keys as they were and all users' icon,
@@ -165,13 +180,7 @@ LONG WriteUserTypeBackup(const IconLocation& changed)
         if (own && own->IconPath[0] != L'\0' && own->SetTypeKey(changed.TypeKey))
             return WriteTypeBackupIcon(*own, Scope::ThisUser);
     }
-    wchar_t path[TextCapacity];
-    if (!FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", changed.TypeKey))
-        return ERROR_FILENAME_EXCED_RANGE;
-    LONG status = CreateClassKey(Scope::ThisUser, path, defaultIcon);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return WriteTextValue(defaultIcon.get(), BackupIconValue, L"");
+    return WriteEmptyTypeBackup(changed.TypeKey, Scope::ThisUser);
 }
 
 // Takes a type's backup out once its icon is back. A "HandlerIconInfo" that an
@@ -189,32 +198,59 @@ LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
     return DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
 }
 
+// Puts a type's icon back from the scope's backup. An empty backup says that the scope's
+// keys held no icon: the value the change wrote goes. While this extension is the scope's
+// handler of the class, the type's icon chosen since goes, and the handler's backup says
+// again that the class had no icon there.
+LONG PutBackTypeIcon(const IconLocation& backup, Scope scope)
+{
+    if (backup.IconPath[0] != L'\0')
+        return SetTypeIcon(backup, scope);
+    const bool handler = IsOwnIconHandlerIn(scope, backup.TypeKey);
+    RegKey defaultIcon;
+    LONG status = OpenClassSubkey(scope, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon);
+    if (status == ERROR_SUCCESS)
+        status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
+    if (status == ERROR_SUCCESS && handler) {
+        RegKey classKey;
+        status = OpenClassKey(scope, backup.TypeKey, KEY_ALL_ACCESS, classKey);
+        RegKey iconBackup;
+        if (status == ERROR_SUCCESS)
+            status = iconBackup.Create(classKey.get(), L"DefaultIconBAK");
+        if (status == ERROR_SUCCESS)
+            status = WriteTextValue(iconBackup.get(), nullptr, L"");
+    }
+    return status;
+}
+
+// All users' DefaultIcon key once a restore left nothing in it: the type change made it
+// for a class that had none, and the class goes back to having none (its CurVer is then
+// followed again, as before the change).
+LONG RemoveEmptyDefaultIcon(const wchar_t* typeKey)
+{
+    RegKey classKey;
+    LONG status = OpenClassKey(Scope::AllUsers, typeKey, KEY_READ, classKey);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    RegKey defaultIcon;
+    status = defaultIcon.Open(classKey.get(), L"DefaultIcon", KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    status = RegQueryInfoKeyW(defaultIcon.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                              nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS || subkeys != 0 || values != 0)
+        return status;
+    defaultIcon.reset();
+    return DeletionStatus(RegDeleteKeyW(classKey.get(), L"DefaultIcon"));
+}
+
 // Puts this user's type icon back from this user's backup, and removes the keys that
 // then hold nothing.
 LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
 {
-    LONG status = ERROR_SUCCESS;
-    if (backup.IconPath[0] != L'\0') {
-        status = SetTypeIcon(backup, Scope::ThisUser);
-    } else {
-        // This user had no icon of their own: the value the change wrote goes. While this
-        // extension is this user's handler, the type's icon chosen since goes, and the
-        // handler's backup says again that this user's keys had no icon.
-        const bool handler = IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey);
-        RegKey defaultIcon;
-        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon);
-        if (status == ERROR_SUCCESS)
-            status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
-        if (status == ERROR_SUCCESS && handler) {
-            RegKey classKey;
-            status = OpenClassKey(Scope::ThisUser, backup.TypeKey, KEY_ALL_ACCESS, classKey);
-            RegKey iconBackup;
-            if (status == ERROR_SUCCESS)
-                status = iconBackup.Create(classKey.get(), L"DefaultIconBAK");
-            if (status == ERROR_SUCCESS)
-                status = WriteTextValue(iconBackup.get(), nullptr, L"");
-        }
-    }
+    LONG status = PutBackTypeIcon(backup, Scope::ThisUser);
     if (status != ERROR_SUCCESS)
         return status;
     status = DeleteTypeBackupAndLeftover(backup, Scope::ThisUser);
@@ -233,12 +269,27 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
 }
 
 // The type's backup, written once into the scope of the change and keeping the icon from
-// before the first change there; a single file never needs one.
-ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocation>& current,
-                            const std::optional<IconLocation>& original, Scope scope)
+// before the first change there; a single file never needs one. `changed` names the class
+// the change writes (TypeKey) and the extension (Owner). A type that had no icon in the
+// scope gets an empty backup, so that restoring takes away what the change wrote.
+ChangeResult SaveTypeBackup(const wchar_t* path, const IconLocation& changed, const std::optional<IconLocation>& original,
+                            Scope scope)
 {
-    if (!original || (current && current->Owner[0] != L'\0' && ReadTypeBackupIcon(current->Owner, scope)))
+    if (changed.Owner[0] != L'\0' && ReadTypeBackupIcon(changed.Owner, scope))
         return ChangeResult::Done;
+    auto none = [&]() {
+        if (changed.TypeKey[0] == L'\0')
+            return ChangeResult::Done;
+        // Registered in the scope first, so that the backup is found through the
+        // extension like the icon.
+        RegKey classKey;
+        LONG status = RegisterFileType(changed, classKey, scope);
+        classKey.reset();
+        if (status == ERROR_SUCCESS)
+            status = scope == Scope::ThisUser ? WriteUserTypeBackup(changed)
+                                              : WriteEmptyTypeBackup(changed.TypeKey, scope);
+        return ResultFromStatus(status);
+    };
     wchar_t extension[TextCapacity];
     // All users' change chosen while this user's DefaultIcon hides all users' one: the
     // dialog showed this user's icon, which restoring must not write into all users' keys.
@@ -247,7 +298,7 @@ ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocatio
         UserClassKeyExists(className, L"DefaultIcon")) {
         std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
         if (!shared || shared->IconPath[0] == L'\0')
-            return ChangeResult::Done;
+            return none();
         return ResultFromStatus(WriteTypeBackupIcon(*shared, scope));
     }
     // A file with an entry of its own started the dialog from that entry, which is not
@@ -255,10 +306,12 @@ ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocatio
     if (ReadFileIcon(path) && ExtensionOf(path, extension)) {
         const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
         if (!typeIcon)
-            return ChangeResult::Done;
+            return none();
         return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*typeIcon)
                                                          : WriteTypeBackupIcon(*typeIcon, scope));
     }
+    if (!original)
+        return none();
     return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*original)
                                                      : WriteTypeBackupIcon(*original, scope));
 }
@@ -496,7 +549,7 @@ ChangeResult IconTarget::SaveBackup() const
         const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, true);
         if (!scope)
             return ChangeResult::AccessDenied;
-        return SaveTypeBackup(path_, Current, original_, *scope);
+        return SaveTypeBackup(path_, location, original_, *scope);
     }
     case TargetKind::Drive:
     case TargetKind::Unclassified:
@@ -571,20 +624,7 @@ ChangeResult IconTarget::ApplyIcon()
         if (!scope)
             return ChangeResult::AccessDenied;
         if (allOfType_) {
-            ChangeResult backup = SaveTypeBackup(path_, Current, original_, *scope);
-            // A type without any icon has no original; this user's backup then says that
-            // this user's keys held none, so that restoring takes out what the change made.
-            // The type is registered for this user first, so that the backup is found
-            // through the extension like the icon.
-            if (backup == ChangeResult::Done && !original_ && *scope == Scope::ThisUser &&
-                !ReadTypeBackupIcon(location.Owner, Scope::ThisUser)) {
-                RegKey classKey;
-                LONG status = RegisterFileType(location, classKey, Scope::ThisUser);
-                classKey.reset();
-                if (status == ERROR_SUCCESS)
-                    status = WriteUserTypeBackup(location);
-                backup = ResultFromStatus(status);
-            }
+            const ChangeResult backup = SaveTypeBackup(path_, location, original_, *scope);
             if (backup != ChangeResult::Done)
                 return backup;
         }
@@ -706,10 +746,12 @@ ChangeResult IconTarget::RestoreTypeIcon()
         return ChangeResult::AccessDenied;
     if (scope == Scope::ThisUser)
         return ResultFromStatus(RestoreUserTypeIcon(*backup, owner));
-    const LONG status = SetTypeIcon(*backup, scope);
-    if (status != ERROR_SUCCESS)
-        return ResultFromStatus(status);
-    return ResultFromStatus(DeleteTypeBackupAndLeftover(*backup, scope));
+    LONG status = PutBackTypeIcon(*backup, scope);
+    if (status == ERROR_SUCCESS)
+        status = DeleteTypeBackupAndLeftover(*backup, scope);
+    if (status == ERROR_SUCCESS && backup->IconPath[0] == L'\0')
+        status = RemoveEmptyDefaultIcon(backup->TypeKey);
+    return ResultFromStatus(status);
 }
 
 ChangeResult IconTarget::RestoreFileEntry()

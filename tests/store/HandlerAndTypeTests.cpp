@@ -279,18 +279,21 @@ TEST_F(HandlerAndTypeTest, InstalledOnAClassWithoutIconGivesNoTypeIconToBackUp)
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
     EXPECT_EQ(L"", ClassValue(L"DefaultIconBAK"));
 
-    // DefaultIcon says "%1" and nothing stands behind it: no current icon, so nothing to
-    // back up for the type.
+    // DefaultIcon says "%1" and nothing stands behind it: no current icon, and the type's
+    // backup says that the class had none (empty).
     IconTarget target = OpenDialog(a_, Type);
     EXPECT_FALSE(target.Current);
     ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
     target.SetCurrentIndex(2);
     ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
-    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"", ClassValue(L"DefaultIcon", BackupIconValue));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     EXPECT_EQ(Icon(2), ClassValue(L"DefaultIcon"));
     EXPECT_FALSE(ClassKeyExists(L"DefaultIconBAK"));
+    // Restoring the type then takes its icon away: the class has no DefaultIcon again.
+    ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
+    EXPECT_FALSE(ClassKeyExists(L"DefaultIcon"));
 }
 
 TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
@@ -567,24 +570,25 @@ std::wstring DumpTypeKeys(const std::wstring& extension, const std::vector<std::
     return out;
 }
 
-ChangeResult ApplyOwnIcon(const std::wstring& file, ScopeChoice scope, const std::wstring& icon, std::int32_t index)
+ChangeResult ApplyOwnIcon(const std::wstring& file, ScopeChoice scope, const std::wstring& icon, std::int32_t index,
+                          bool allOfType = false)
 {
     IconTarget target(file.c_str());
     target.SetScopeChoice(scope);
     target.RememberOriginal(target.ReadCurrentIcon());
-    target.SetAllOfType(false);
+    target.SetAllOfType(allOfType);
     if (!target.SetCurrentIconPath(icon.c_str()))
         return ChangeResult::PathTooLong;
     target.SetCurrentIndex(index);
     return target.ApplyIcon();
 }
 
-ChangeResult RestoreOwnIcon(const std::wstring& file, ScopeChoice scope)
+ChangeResult RestoreOwnIcon(const std::wstring& file, ScopeChoice scope, bool allOfType = false)
 {
     IconTarget target(file.c_str());
     target.SetScopeChoice(scope);
     target.RememberOriginal(target.ReadCurrentIcon());
-    target.SetAllOfType(false);
+    target.SetAllOfType(allOfType);
     return target.RestoreDefault();
 }
 
@@ -684,6 +688,24 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
         const std::wstring file = dir.MakeFile(L"photo" + extension);
         const std::wstring sibling = dir.MakeFile(L"other" + extension);
         const Scope scope = k.Scope == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers;
+
+        // The type's icon goes to the same class, and its restore takes away what the
+        // change wrote there: the class had no icon, and has none again.
+        for (const bool overOwnIcon : {false, true}) {
+            SCOPED_TRACE(overOwnIcon ? "the type's icon over the file's own, restored" : "the type's icon, restored");
+            if (overOwnIcon)
+                ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
+            ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, k.Scope, icon, 3, true));
+            IconTarget other(sibling.c_str());
+            ASSERT_TRUE(other.ReadCurrentIcon());
+            EXPECT_EQ(icon + L",3", std::wstring(other.Current->IconPath) + L"," + std::to_wstring(other.Current->Index));
+            EXPECT_EQ(Lower(served), Lower(other.Current->TypeKey));
+            EXPECT_EQ(other.CurrentScope(), scope);
+            EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, k.Scope, true));
+            if (overOwnIcon)
+                EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(file, k.Scope));
+            EXPECT_EQ(before, DumpTypeKeys(extension, classes));
+        }
 
         for (const bool removeAll : {false, true}) {
             SCOPED_TRACE(removeAll ? "then remove-all" : "then restore");

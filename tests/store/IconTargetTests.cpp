@@ -723,8 +723,12 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
     EXPECT_EQ(upperExt, target.Current->Owner);
     EXPECT_EQ(derived, ValueText(HKEY_CLASSES_ROOT, upperExt));
     EXPECT_EQ(library_ + L",2", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
-    // There was no icon before, so there is nothing to back up.
-    EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon", BackupIconValue));
+    // There was no icon before: the backup says so (empty), and restoring takes the icon away.
+    EXPECT_EQ(L"", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon", BackupIconValue));
+    auto reopened = OpenDialog(file);
+    reopened.SetAllOfType(true);
+    ASSERT_EQ(ChangeResult::Done, reopened.RestoreDefault());
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
 }
 
 TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)

@@ -243,12 +243,12 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     // but never away from a class it names already: which class an extension names is
     // the choice of the programs that registered it, and its files would lose their open
     // command and everything else of that class. This user's extension key is made only
-    // when the extension does not lead to the class already: this user's class key of a
-    // class all users have is seen through all users' extension key.
+    // when this user sees the extension name no class at all: a key of this user's would
+    // hide all users' one (and the class all users' names, whose CurVer may lead to the
+    // class being registered here).
     wchar_t seen[TextCapacity];
-    const bool leadsThere = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen) &&
-                            SameKeyName(seen, location.TypeKey);
-    if (location.Owner[0] != L'\0' && !leadsThere && !ExtensionKeyNamesClass(scope, location.Owner)) {
+    const bool named = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen);
+    if (location.Owner[0] != L'\0' && !named && !ExtensionKeyNamesClass(scope, location.Owner)) {
         RegKey extensionKey;
         if (CreateClassKey(scope, location.Owner, extensionKey) == ERROR_SUCCESS)
             WriteTextValue(extensionKey.get(), nullptr, location.TypeKey);

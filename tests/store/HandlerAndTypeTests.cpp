@@ -646,6 +646,15 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
              test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Shared");
              return t.Class;
          }},
+        {"this user's change of a class that all users' CurVer leads to", false, ScopeChoice::ThisUser,
+         [](const test::ScratchType& t, const std::wstring& b, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Versioned");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\CurVer", nullptr, b);
+             test::WriteString(HKEY_CLASSES_ROOT, b, nullptr, L"Current version");
+             test::WriteString(HKEY_CLASSES_ROOT, b + L"\\DefaultIcon", nullptr, L"shell32.dll,3");
+             return b;
+         }},
         {"UserChoice names an existing class without DefaultIcon", false, ScopeChoice::AllUsers,
          [](const test::ScratchType& t, const std::wstring& b, const std::wstring&) {
              test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);

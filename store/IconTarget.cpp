@@ -291,10 +291,13 @@ ChangeResult SaveTypeBackup(const wchar_t* path, const IconLocation& changed, co
         return ResultFromStatus(status);
     };
     wchar_t extension[TextCapacity];
-    // All users' change chosen while this user's DefaultIcon hides all users' one: the
-    // dialog showed this user's icon, which restoring must not write into all users' keys.
+    // All users' change chosen while this user's DefaultIcon hides all users' one in the
+    // class the change writes (the end of the extension's CurVer chain): the dialog showed
+    // this user's icon, which restoring must not write into all users' keys.
     wchar_t className[TextCapacity];
-    if (scope == Scope::AllUsers && ExtensionOf(path, extension) && ReadExtensionClass(extension, className) &&
+    if (scope == Scope::AllUsers &&
+        (changed.TypeKey[0] != L'\0' ? CopyText(className, std::size(className), changed.TypeKey)
+                                      : ExtensionOf(path, extension) && ReadIconClass(extension, className)) &&
         UserClassKeyExists(className, L"DefaultIcon")) {
         std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
         if (!shared || shared->IconPath[0] == L'\0')

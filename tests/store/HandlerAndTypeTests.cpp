@@ -699,10 +699,18 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
         const Scope scope = k.Scope == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers;
 
         // The type's icon goes to the same class, and its restore takes away what the
-        // change wrote there: the class had no icon, and has none again.
-        for (const bool overOwnIcon : {false, true}) {
-            SCOPED_TRACE(overOwnIcon ? "the type's icon over the file's own, restored" : "the type's icon, restored");
-            if (overOwnIcon)
+        // change wrote there: the class had no icon, and has none again. Over this user's
+        // change of a type all users have, all users' change backs up all users' icon,
+        // not the one this user sees.
+        enum class TypeRoad { Alone, OverOwnIcon, AllUsersOverThisUsers };
+        for (const TypeRoad road : {TypeRoad::Alone, TypeRoad::OverOwnIcon, TypeRoad::AllUsersOverThisUsers}) {
+            if (road == TypeRoad::AllUsersOverThisUsers &&
+                (scope != Scope::ThisUser || !test::KeyExists(HKEY_CLASSES_ROOT, extension)))
+                continue;
+            SCOPED_TRACE(road == TypeRoad::Alone         ? "the type's icon, restored"
+                         : road == TypeRoad::OverOwnIcon ? "the type's icon over the file's own, restored"
+                                                         : "all users' type icon over this user's, restored");
+            if (road == TypeRoad::OverOwnIcon)
                 ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
             ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, k.Scope, icon, 3, true));
             IconTarget other(sibling.c_str());
@@ -710,8 +718,12 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
             EXPECT_EQ(icon + L",3", std::wstring(other.Current->IconPath) + L"," + std::to_wstring(other.Current->Index));
             EXPECT_EQ(Lower(served), Lower(other.Current->TypeKey));
             EXPECT_EQ(other.CurrentScope(), scope);
+            if (road == TypeRoad::AllUsersOverThisUsers) {
+                ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, ScopeChoice::AllUsers, icon, 4, true));
+                EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, ScopeChoice::AllUsers, true));
+            }
             EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, k.Scope, true));
-            if (overOwnIcon)
+            if (road == TypeRoad::OverOwnIcon)
                 EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(file, k.Scope));
             EXPECT_EQ(before, DumpTypeKeys(extension, classes));
         }

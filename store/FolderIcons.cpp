@@ -56,6 +56,57 @@ LONG AddAttribute(const wchar_t* path, DWORD extra, bool onlyIfMissing)
     return ERROR_SUCCESS;
 }
 
+// Takes `bit` off a path's attributes; nothing is written when it is not there.
+LONG RemoveAttribute(const wchar_t* path, DWORD bit)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    if ((attributes & bit) == 0)
+        return ERROR_SUCCESS;
+    const DWORD rest = attributes & ~bit;
+    if (!SetFileAttributesW(path, rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
+}
+
+// What a change does to an existing Desktop.ini beyond its icon entries, and how the file
+// and its folder stood before it, so that restoring puts that back too: a change turns an
+// ANSI file into UTF-16 for an icon the code page lacks, hides the file and makes the
+// folder a system folder. (A Desktop.ini the change made stays, holding the icon the
+// folder had: the Folder class's.)
+struct ProfileStart {
+    bool Ansi = false;        // it was in the ANSI code page
+    bool Shown = false;       // it was not hidden
+    bool PlainFolder = false; // the folder was not a system folder
+    bool Any() const { return Ansi || Shown || PlainFolder; }
+};
+
+// In a backup the start follows the listed entries (and the empty text that ends them),
+// as "Desktop.ini=" and the words of what differed, comma separated; earlier builds stop
+// reading at the end of the list.
+constexpr wchar_t ProfileStartItem[] = L"Desktop.ini=";
+constexpr const wchar_t* StartWords[] = {L"ansi", L"shown", L"plain-folder"};
+
+bool* StartFlag(ProfileStart& start, std::size_t word)
+{
+    bool* flags[] = {&start.Ansi, &start.Shown, &start.PlainFolder};
+    return flags[word];
+}
+
+ProfileStart ReadProfileStart(const wchar_t* folder, const wchar_t* profile)
+{
+    ProfileStart start;
+    const DWORD attributes = GetFileAttributesW(profile);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return start;
+    const DWORD folderAttributes = GetFileAttributesW(folder);
+    start.PlainFolder = folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
+    start.Shown = (attributes & FILE_ATTRIBUTE_HIDDEN) == 0;
+    start.Ansi = IsAnsiProfile(profile);
+    return start;
+}
+
 // One entry of ".ShellClassInfo" as it stands.
 struct ProfileEntry {
     bool Present = false;
@@ -318,9 +369,25 @@ struct ListedEntries {
     const wchar_t* Texts[3] = {};
 };
 
+// After a restore's entries are written: the file and its folder as they stood before the
+// change. A file that was made UTF-16 becomes ANSI again when it can.
+LONG PutStartBack(const wchar_t* folder, const wchar_t* profile, const ProfileStart& start)
+{
+    LONG status = start.Ansi ? ReturnProfileToAnsi(profile) : ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS)
+        status = start.Shown ? RemoveAttribute(profile, FILE_ATTRIBUTE_HIDDEN)
+                             : AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
+    if (status == ERROR_SUCCESS)
+        status = start.PlainFolder ? RemoveAttribute(folder, FILE_ATTRIBUTE_SYSTEM)
+                                   : AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
+    return status;
+}
+
 // Writes the entries (null: taken out where it stands), then makes the file hidden and
-// the folder a system folder. On any failure the file and both attributes go back.
-LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed)
+// the folder a system folder, or, for a restore that knows how they stood before the
+// change (`start`), puts that back. On any failure the file and both attributes go back.
+LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed,
+                  const ProfileStart* start = nullptr)
 {
     const LONG usable = CheckProfile(folder, profile);
     if (usable != ERROR_SUCCESS)
@@ -346,9 +413,11 @@ LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEnt
     }
     // The shell reads Desktop.ini only in a folder marked as system; the file itself is
     // hidden so that it does not show among the folder's contents.
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS && start != nullptr)
+        status = PutStartBack(folder, profile, *start);
+    if (status == ERROR_SUCCESS && start == nullptr)
         status = AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS && start == nullptr)
         status = AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
     if (status != ERROR_SUCCESS)
         state.PutBack();
@@ -434,6 +503,50 @@ bool ListedEntriesOfBackup(const BackupValue& value, ListedEntries& listed)
     return any;
 }
 
+// How the Desktop.ini stood before the change, where the backup keeps it (behind the
+// list of entries); nothing differed where it does not.
+ProfileStart ProfileStartOfBackup(const BackupValue& value)
+{
+    ProfileStart start;
+    const std::size_t units = value.Size / sizeof(wchar_t);
+    std::size_t at = wcsnlen(value.Data, units) + 1;
+    while (at < units && value.Data[at] != L'\0')
+        at += wcsnlen(value.Data + at, units - at) + 1;
+    ++at;
+    if (at >= units)
+        return start;
+    const wchar_t* item = value.Data + at;
+    const std::size_t length = wcsnlen(item, units - at);
+    const std::size_t nameLength = std::size(ProfileStartItem) - 1;
+    if (length < nameLength || std::wcsncmp(item, ProfileStartItem, nameLength) != 0)
+        return start;
+    for (std::size_t from = nameLength; from < length;) {
+        std::size_t to = from;
+        while (to < length && item[to] != L',')
+            ++to;
+        for (std::size_t word = 0; word < std::size(StartWords); ++word) {
+            if (std::wcslen(StartWords[word]) == to - from && std::wcsncmp(item + from, StartWords[word], to - from) == 0)
+                *StartFlag(start, word) = true;
+        }
+        from = to + 1;
+    }
+    return start;
+}
+
+// The three entries that name the location, in the buffers given.
+void EntriesOfLocation(const IconLocation& location, wchar_t (&index)[16], wchar_t (&resource)[EntryCapacity],
+                       ListedEntries& entries)
+{
+    // Both fit by construction: an index has at most 11 characters, the path at most 259.
+    FormatIndexEntry(location.Index, index);
+    std::swprintf(resource, std::size(resource), L"%ls,%ls", location.IconPath, index);
+    // IconResource for Windows since Vista, which would otherwise keep showing an older
+    // one; Windows before it and Wine read only IconFile and IconIndex.
+    entries.Texts[0] = resource;
+    entries.Texts[1] = location.IconPath;
+    entries.Texts[2] = index;
+}
+
 } // namespace
 
 bool FormatProfilePath(const wchar_t* folder, wchar_t (&out)[TextCapacity])
@@ -481,17 +594,10 @@ LONG WriteFolderIcon(const IconLocation& location)
     if (wcsnlen(location.IconPath, TextCapacity) >= TextCapacity)
         return ERROR_FILENAME_EXCED_RANGE;
 
-    // Both fit by construction: an index has at most 11 characters, the path at most 259.
     wchar_t index[16];
-    FormatIndexEntry(location.Index, index);
     wchar_t resource[EntryCapacity];
-    std::swprintf(resource, std::size(resource), L"%ls,%ls", location.IconPath, index);
-    // IconResource for Windows since Vista, which would otherwise keep showing an older
-    // one; Windows before it and Wine read only IconFile and IconIndex.
     ListedEntries entries;
-    entries.Texts[0] = resource;
-    entries.Texts[1] = location.IconPath;
-    entries.Texts[2] = index;
+    EntriesOfLocation(location, index, resource, entries);
     return WriteEntries(location.Owner, profile, entries);
 }
 
@@ -544,13 +650,15 @@ LONG WriteFolderBackupOfEntries(const IconLocation& shown, const wchar_t* folder
     if (!FormatIconLocation(shown, false, value.Data, EntryCapacity))
         return ERROR_FILENAME_EXCED_RANGE;
     std::size_t used = std::wcslen(value.Data) + 1;
-    if (cut || EntriesAreThoseOf(entries, shown)) {
+    const ProfileStart start = profile[0] != L'\0' ? ReadProfileStart(folder, profile) : ProfileStart();
+    const bool listsEntries = !cut && !EntriesAreThoseOf(entries, shown);
+    if (!listsEntries && !start.Any()) {
         if (used <= TextCapacity)
             return WriteFolderBackup(shown, folder, scope);
         return SetBackupValue(scope, folder, REG_SZ, value.Data, static_cast<DWORD>(used * sizeof(wchar_t)));
     }
     // Each entry that stands there as "Name=text", then the empty text that ends the list.
-    for (std::size_t i = 0; i < std::size(EntryNames); ++i) {
+    for (std::size_t i = 0; listsEntries && i < std::size(EntryNames); ++i) {
         if (!entries.Items[i].Present)
             continue;
         const int written = std::swprintf(value.Data + used, BackupUnits - used, L"%ls=%ls", EntryNames[i],
@@ -560,6 +668,22 @@ LONG WriteFolderBackupOfEntries(const IconLocation& shown, const wchar_t* folder
         used += static_cast<std::size_t>(written) + 1;
     }
     value.Data[used++] = L'\0';
+    if (start.Any()) {
+        int written = std::swprintf(value.Data + used, BackupUnits - used, L"%ls", ProfileStartItem);
+        for (std::size_t word = 0; written >= 0 && word < std::size(StartWords); ++word) {
+            ProfileStart copy = start;
+            if (!*StartFlag(copy, word))
+                continue;
+            const bool first = value.Data[used + static_cast<std::size_t>(written) - 1] == L'=';
+            const int more = std::swprintf(value.Data + used + written, BackupUnits - used - written, L"%ls%ls",
+                                           first ? L"" : L",", StartWords[word]);
+            written = more < 0 ? -1 : written + more;
+        }
+        if (written < 0)
+            return ERROR_FILENAME_EXCED_RANGE;
+        used += static_cast<std::size_t>(written) + 1;
+        value.Data[used++] = L'\0';
+    }
     return SetBackupValue(scope, folder, REG_MULTI_SZ, value.Data, static_cast<DWORD>(used * sizeof(wchar_t)));
 }
 
@@ -572,13 +696,19 @@ LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope)
     std::optional<IconLocation> location = LocationOfBackup(value, folder);
     if (!location)
         return ERROR_INVALID_DATA;
+    const ProfileStart start = ProfileStartOfBackup(value);
     ListedEntries listed;
-    if (!ListedEntriesOfBackup(value, listed))
+    const bool listsEntries = ListedEntriesOfBackup(value, listed);
+    if (!listsEntries && !start.Any())
         return WriteFolderIcon(*location);
     wchar_t profile[TextCapacity];
-    if (!FormatProfilePath(folder, profile))
+    if (!FormatProfilePath(folder, profile) || wcsnlen(location->IconPath, TextCapacity) >= TextCapacity)
         return ERROR_FILENAME_EXCED_RANGE;
-    return WriteEntries(folder, profile, listed);
+    wchar_t index[16];
+    wchar_t resource[EntryCapacity];
+    if (!listsEntries)
+        EntriesOfLocation(*location, index, resource, listed);
+    return WriteEntries(folder, profile, listed, start.Any() ? &start : nullptr);
 }
 
 LONG CopyFolderBackup(const wchar_t* folder, Scope from, Scope to)

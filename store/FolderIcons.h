@@ -10,7 +10,12 @@
 // three that name that icon (IconFile alone, an IconResource without index, an empty
 // IconIndex, entries naming different icons), the entries themselves follow, each as
 // "Name=text" behind a terminating zero (a REG_MULTI_SZ list), so that restoring writes
-// back exactly the entries that stood there.
+// back exactly the entries that stood there. Where an existing Desktop.ini was not hidden,
+// its folder not a system folder or the file in the ANSI code page, the list (empty when
+// the three entries named the icon) and its ending empty text are followed by
+// "Desktop.ini=" with those words ("shown", "plain-folder", "ansi"), so that restoring
+// puts the attributes back and makes a file a change turned into UTF-16 ANSI again;
+// earlier builds stop reading at the end of the list.
 #pragma once
 
 #include <windows.h>
@@ -60,7 +65,8 @@ LONG WriteFolderBackup(const IconLocation& location, const wchar_t* folder, Scop
 LONG WriteFolderBackupOfEntries(const IconLocation& shown, const wchar_t* folder, Scope scope);
 // Writes a scope's backup of the folder back into its Desktop.ini: the entries as they
 // stood, where the backup keeps them (an entry it does not list is taken out), else its
-// icon into all three entries. The backup stays. Nothing changes when this fails.
+// icon into all three entries; with the file's encoding and both attributes as they were,
+// where the backup keeps them. The backup stays. Nothing changes when this fails.
 LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope);
 // Copies one scope's backup of the folder, as it is, into another scope.
 LONG CopyFolderBackup(const wchar_t* folder, Scope from, Scope to);

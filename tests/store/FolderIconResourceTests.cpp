@@ -165,9 +165,9 @@ TEST_F(WindowsWrittenFolder, ApplyNamesTheIconInAllThreeEntriesRestorePutsBackTh
 
 // The same files given an icon whose path code page 1252 cannot hold: an ANSI one becomes
 // UTF-16 LE with every other entry kept, the one that is UTF-16 stays so, the file keeps
-// its attributes and the folder is a system folder; restoring writes the entries Windows
-// wrote into the UTF-16 file. (Entries are compared, not empty lines: Wine's profile
-// writer drops those.)
+// its attributes and the folder is a system folder; restoring writes back the entries
+// Windows wrote, and the ANSI ones are ANSI again. (Entries are compared, not empty
+// lines: Wine's profile writer drops those.)
 TEST_F(WindowsWrittenFolder, AnIconOfAnyNameTurnsTheFileIntoUtf16AndIsRestored)
 {
     const std::wstring wide =
@@ -176,7 +176,8 @@ TEST_F(WindowsWrittenFolder, AnIconOfAnyNameTurnsTheFileIntoUtf16AndIsRestored)
         SCOPED_TRACE(ini->Name);
         const std::wstring folder = FolderWith(*ini);
         const std::wstring profile = folder + L"\\Desktop.ini";
-        const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile));
+        bool startUtf16 = false;
+        const std::vector<std::string> before = test::DesktopIniLines(test::ReadFileText(profile), &startUtf16);
         const DWORD attributes = GetFileAttributesW(profile.c_str());
         const std::wstring entriesBefore = test::IconEntries(folder);
 
@@ -197,7 +198,7 @@ TEST_F(WindowsWrittenFolder, AnIconOfAnyNameTurnsTheFileIntoUtf16AndIsRestored)
 
         ASSERT_EQ(ChangeResult::Done, Opened(folder).RestoreDefault());
         after = test::DesktopIniLines(test::ReadFileText(profile), &utf16);
-        EXPECT_TRUE(utf16);
+        EXPECT_EQ(startUtf16, utf16);
         EXPECT_EQ(entriesBefore, test::IconEntries(folder));
         EXPECT_EQ(test::OtherEntries(before), test::OtherEntries(after));
         EXPECT_EQ(attributes, GetFileAttributesW(profile.c_str()));
@@ -206,15 +207,22 @@ TEST_F(WindowsWrittenFolder, AnIconOfAnyNameTurnsTheFileIntoUtf16AndIsRestored)
 }
 
 // Entries written by hand that Windows reads as an icon: each is shown, backed up before
-// a change and restored as it stood, byte for byte, whatever the change wrote over it.
-// Earlier builds read the start of the backup value alone: that start names the icon.
+// a change and restored as it stood, byte for byte, whatever the change wrote over it,
+// with the attributes the file and the folder had (a file written by hand is not hidden,
+// its folder not yet a system folder), and in the ANSI code page again where an icon the
+// code page lacks had made the file UTF-16. Earlier builds read the start of the backup
+// value alone: that start names the icon.
 TEST_F(WindowsWrittenFolder, EntriesWrittenByHandAreShownBackedUpAndRestoredAsTheyStood)
 {
     const std::string longest(259, 'l');
+    const std::wstring wide = test::WriteIconFile(dir_.MakeFolder(L"\u5199\u771F") + L"\\\U0001F4C1.ico", 12);
     struct Case {
         const wchar_t* Name;
         std::string Content;
         std::wstring Shown; // "path,index" as read, -99 for "no index"
+        bool WideIcon = false; // changed to an icon whose path the code page cannot hold
+        DWORD ProfileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        DWORD FolderAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } cases[] = {
         {L"fileAlone", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\nInfoTip=kept\r\n", L"C:\\icons\\hand.ico,-99"},
         {L"emptyIndex", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\nIconIndex=\r\n", L"C:\\icons\\hand.ico,-99"},
@@ -225,19 +233,37 @@ TEST_F(WindowsWrittenFolder, EntriesWrittenByHandAreShownBackedUpAndRestoredAsTh
          std::wstring(259, L'l') + L",2"},
         {L"longestFileAlone", "[.ShellClassInfo]\r\nIconFile=" + longest + "\r\n", std::wstring(259, L'l') + L",-99"},
         {L"longestResource", "[.ShellClassInfo]\r\nIconResource=" + longest + ",1\r\n", std::wstring(259, L'l') + L",1"},
+        {L"fileAndIndexWide", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\nIconIndex=4\r\n[Notes]\r\nA=caf\xE9\r\n",
+         L"C:\\icons\\hand.ico,4", true},
+        {L"fileAloneWide", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\n", L"C:\\icons\\hand.ico,-99", true},
+        // As Windows leaves a folder it customised: the file hidden and system, the folder
+        // read-only (which Explorer takes as system) or system.
+        {L"hiddenInReadOnlyFolder", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\nIconIndex=4\r\n",
+         L"C:\\icons\\hand.ico,4", true, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY},
+        {L"hiddenInSystemFolder", "[.ShellClassInfo]\r\nIconFile=C:\\icons\\hand.ico\r\nIconIndex=4\r\n",
+         L"C:\\icons\\hand.ico,4", false, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::wstring folder = dir_.MakeFolder(c.Name);
         const std::wstring profile = dir_.MakeFile(std::wstring(c.Name) + L"\\Desktop.ini", c.Content);
+        ASSERT_TRUE(SetFileAttributesW(profile.c_str(), c.ProfileAttributes));
+        ASSERT_TRUE(SetFileAttributesW(folder.c_str(), c.FolderAttributes));
+        const DWORD profileAttributes = GetFileAttributesW(profile.c_str());
+        const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+        const std::wstring source = c.WideIcon ? wide : library_;
 
         IconTarget target = Opened(folder);
         ASSERT_TRUE(target.Current);
         EXPECT_EQ(c.Shown, std::wstring(target.Current->IconPath) + L"," + std::to_wstring(target.Current->Index));
-        ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
+        ASSERT_TRUE(target.SetCurrentIconPath(source.c_str()));
         target.SetCurrentIndex(3);
         ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
-        EXPECT_EQ(test::EntriesNaming(library_ + L",3"), test::IconEntries(folder));
+        EXPECT_EQ(test::EntriesNaming(source + L",3"), test::IconEntries(folder));
+        bool utf16 = false;
+        test::DesktopIniLines(test::ReadFileText(profile), &utf16);
+        EXPECT_EQ(c.WideIcon, utf16);
 
         IconTarget changed = Opened(folder);
         EXPECT_TRUE(changed.HasBackup());
@@ -256,6 +282,8 @@ TEST_F(WindowsWrittenFolder, EntriesWrittenByHandAreShownBackedUpAndRestoredAsTh
 
         ASSERT_EQ(ChangeResult::Done, changed.RestoreDefault());
         EXPECT_EQ(c.Content, test::ReadFileText(profile));
+        EXPECT_EQ(profileAttributes, GetFileAttributesW(profile.c_str()));
+        EXPECT_EQ(folderAttributes, GetFileAttributesW(folder.c_str()));
         EXPECT_FALSE(ReadFolderBackup(folder.c_str()));
     }
 }

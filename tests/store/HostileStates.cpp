@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <iterator>
 
+#include "IconLocation.h"
+
 namespace orvane::test {
 namespace {
 
@@ -183,13 +185,14 @@ std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstrin
     std::string bytes = "[.ShellClassInfo]\r\n";
     std::wstring icon = std::wstring(StartIcon) + L",2";
     switch (state) {
+    // Read without an index: the store reports NoIndex, which Windows shows as icon 0.
     case Hostile::IconFileOnly:
         bytes += "IconFile=" + start + "\r\n";
-        icon = std::wstring(StartIcon) + L",0";
+        icon = std::wstring(StartIcon) + L"," + std::to_wstring(NoIndex);
         break;
     case Hostile::EmptyIndex:
         bytes += "IconFile=" + start + "\r\nIconIndex=\r\n";
-        icon = std::wstring(StartIcon) + L",0";
+        icon = std::wstring(StartIcon) + L"," + std::to_wstring(NoIndex);
         break;
     case Hostile::LongIconFile: {
         // 9 + 246 + 4 = 259 characters, the longest path Windows allows.

@@ -118,6 +118,20 @@ AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const wchar_t
     return places;
 }
 
+// Whether this user's places accept a change of one file (the table and, unless this
+// extension already serves the class there, the class) or of a type (the class), asked
+// before anything is written as all users' are: this user's keys may refuse too (locked
+// by a policy or another program), and the platform may accept a key created below one
+// that refuses, so that trying would leave a refused change half written.
+bool ThisUserAccepts(const IconLocation& location, bool allOfType)
+{
+    const bool classAccepts = MayWriteClassKey(Scope::ThisUser, location.TypeKey);
+    if (allOfType)
+        return classAccepts;
+    return MayWrite(HKEY_CURRENT_USER, FileIconsKey) &&
+           (classAccepts || IsOwnIconHandlerIn(Scope::ThisUser, location.TypeKey));
+}
+
 // The scope a change of one file or of a type goes to: the one chosen (all users' only
 // when its places accept the write), or under Automatic all users' when they accept it
 // and this user then sees it. None: refused, nothing to be written.
@@ -624,7 +638,7 @@ ChangeResult IconTarget::ApplyIcon()
         // anything is written.
         const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, allOfType_);
         changedScope_ = scope.value_or(Scope::AllUsers);
-        if (!scope)
+        if (!scope || (*scope == Scope::ThisUser && !ThisUserAccepts(location, allOfType_)))
             return ChangeResult::AccessDenied;
         if (allOfType_) {
             const ChangeResult backup = SaveTypeBackup(path_, location, original_, *scope);

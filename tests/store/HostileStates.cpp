@@ -225,9 +225,14 @@ std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstrin
     } else {
         if (!WriteBytes(profile, bytes))
             return std::nullopt;
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     }
-    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_SYSTEM);
+    // Entries written by hand are in a file nobody hid, in a folder made read-only (which
+    // Explorer takes as a system folder); the others as Windows leaves a folder it
+    // customised.
+    const bool byHand = state == Hostile::IconFileOnly || state == Hostile::EmptyIndex;
+    if (state != Hostile::Link)
+        SetFileAttributesW(profile.c_str(), byHand ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesW(folder.c_str(), byHand ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_SYSTEM);
     return icon;
 }
 

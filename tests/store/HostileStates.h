@@ -31,8 +31,8 @@ enum class Hostile {
     Indexless,     // "msiexec.exe", no index
     DwordBackup,   // a BAKIconInfo of type REG_DWORD
     // The folder's Desktop.ini (at most one of these):
-    IconFileOnly,  // IconFile without IconIndex
-    EmptyIndex,    // "IconIndex=" with nothing after it
+    IconFileOnly,  // IconFile without IconIndex (by hand: not hidden, the folder read-only)
+    EmptyIndex,    // "IconIndex=" with nothing after it (by hand, as IconFileOnly)
     LongIconFile,  // an IconFile path of 259 characters
     Link,          // a symbolic link to a file outside the folder
     LargeAnsi,     // in the ANSI code page and over 1 MiB; some icons then need UTF-16

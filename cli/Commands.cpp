@@ -9,9 +9,11 @@
 #include <string>
 
 #include "ConsoleText.h"
+#include "FileIconTable.h"
 #include "IconTarget.h"
 #include "PathText.h"
 #include "RemoveAll.h"
+#include "ShellPath.h"
 #include "ShellNotify.h"
 
 namespace orvane::cli {
@@ -45,6 +47,12 @@ std::wstring ResultMessage(ChangeResult result)
         return L"access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
                L"and needs administrator rights";
     case ChangeResult::WriteFailed: return L"the icon could not be written";
+    case ChangeResult::ProfileIsLink:
+        return L"the folder's Desktop.ini is a link to another place, not a file of the folder's own; "
+               L"nothing is written through it";
+    case ChangeResult::ProfileIsFolder:
+        return L"the folder holds a folder named Desktop.ini where Windows reads the folder's icon from a file "
+               L"of that name; nothing written";
     }
     return L"failed";
 }
@@ -83,32 +91,19 @@ bool HasNoExtension(const wchar_t* path)
     return !NamesFileClass(FileExtension(path));
 }
 
-// The path as Explorer would hand it over: full, with long names, and without a trailing
-// "\" except at a drive root. Relative paths and short names would otherwise become
-// table entries and backups that no Explorer request ever finds.
-bool ShellPath(const wchar_t* given, wchar_t (&out)[TextCapacity])
-{
-    wchar_t full[MAX_PATH + 1] = {};
-    const DWORD length = GetFullPathNameW(given, static_cast<DWORD>(std::size(full)), full, nullptr);
-    if (length == 0 || length >= TextCapacity)
-        return false;
-    wchar_t longer[MAX_PATH + 1] = {};
-    const DWORD longLength = GetLongPathNameW(full, longer, static_cast<DWORD>(std::size(longer)));
-    const wchar_t* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
-    if (!CopyText(out, std::size(out), chosen))
-        return false;
-    std::size_t end = std::wcslen(out);
-    while (end > 3 && out[end - 1] == L'\\')
-        out[--end] = L'\0';
-    return true;
-}
-
 // Checks the path and prepares the target the way the dialog does when it opens:
 // classify, read the current icon, remember it, then decide single file or all of type.
 std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets)
 {
+    // The empty path names nothing (the platform cannot even complete it).
+    if (*path == L'\0') {
+        Fail(path, L"no such file, folder or drive");
+        return std::nullopt;
+    }
     wchar_t shellPath[TextCapacity];
-    if (std::wcslen(path) >= TextCapacity || !ShellPath(path, shellPath)) {
+    // Relative paths, short names and device paths ("\\?\C:\x") would otherwise become
+    // table entries and backups that no Explorer request ever finds.
+    if (!ShellPathOf(path, shellPath)) {
         Fail(path, ResultMessage(ChangeResult::PathTooLong));
         return std::nullopt;
     }
@@ -134,13 +129,25 @@ std::wstring LocationText(const wchar_t* path, std::int32_t index)
     return std::wstring(path) + L"," + std::to_wstring(index);
 }
 
+// Who answers a "%1" type's icon for each file: this extension only while it is the
+// class's icon handler; another program's handler, or none (the file itself).
+std::wstring HandlerWords(const IconLocation& typeIcon)
+{
+    if (IsOwnIconHandler(typeIcon))
+        return L"each file's own icon, answered by Orvane as the type's icon handler";
+    wchar_t handler[TextCapacity] = {};
+    if (typeIcon.TypeKey[0] != L'\0' && ReadIconHandlerText(typeIcon.TypeKey, HandlerSlot::Current, handler) &&
+        handler[0] != L'\0')
+        return std::wstring(L"each file's icon, answered by another program's icon handler ") + handler;
+    return L"the file itself";
+}
+
 void PrintIcon(const std::optional<IconLocation>& icon)
 {
     if (!icon || icon->IconPath[0] == L'\0')
         WriteOut(L"  icon:   (none)\n");
     else if (std::wcsstr(icon->IconPath, L"%1") != nullptr)
-        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath +
-                 L" (each file's own icon, answered by Orvane as the type's icon handler)\n");
+        WriteOut(std::wstring(L"  icon:   ") + icon->IconPath + L" (" + HandlerWords(*icon) + L")\n");
     else if (icon->Index == NoIndex)
         WriteOut(std::wstring(L"  icon:   ") + icon->IconPath + L"\n");
     else

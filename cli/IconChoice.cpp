@@ -104,12 +104,26 @@ bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* erro
         *error = std::wstring(L"icon source path is too long once expanded: ") + choice->Source;
         return false;
     }
+    // A damaged icon file is refused before anything of the platform reads it: its
+    // parser trusts the file's directory.
+    const IconFileState iconFile = CheckIconFile(file);
+    if (iconFile == IconFileState::Damaged) {
+        *error = std::wstring(L"icon source ") + choice->Source +
+                 L" is a damaged icon file: its directory does not fit the file";
+        return false;
+    }
     const unsigned count = CountIcons(file);
     if (count == 0) {
         *error = std::wstring(L"icon source holds no icons: ") + choice->Source;
         return false;
     }
-    // Negative indexes name icon resources by id, which the count says nothing about.
+    // Negative indexes name icon resources by id, which the count says nothing about;
+    // an icon file holds no resources, so it has no ids.
+    if (index < 0 && iconFile == IconFileState::IconFile) {
+        *error = std::wstring(L"icon source ") + choice->Source + L" is an icon file, which has no resource ids; index " +
+                 std::to_wstring(index) + L" names none (give 0 to " + std::to_wstring(count - 1) + L")";
+        return false;
+    }
     if (index >= 0 && static_cast<unsigned>(index) >= count) {
         *error = std::wstring(L"icon source ") + choice->Source + L" holds " + std::to_wstring(count) +
                  L" icons; index " + std::to_wstring(index) + L" is beyond them (0 to " +

@@ -117,6 +117,12 @@ const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
                L"Run the program as administrator and try again.";
     case ChangeResult::WriteFailed:
         return L"Windows could not write the setting into the registry or into the folder's Desktop.ini.";
+    case ChangeResult::ProfileIsLink:
+        return L"The folder's Desktop.ini is a link to a file elsewhere, not a file of the folder's own. Nothing "
+               L"was written through it; replace the link with a file of its own to give the folder an icon.";
+    case ChangeResult::ProfileIsFolder:
+        return L"The folder holds a folder named Desktop.ini, where Windows reads a folder's icon from a file of "
+               L"that name. Nothing was written; rename or remove that folder to give the folder an icon.";
     case ChangeResult::Done:
         break;
     }

@@ -68,5 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parts = SplitFileName(text.c_str());
     Check(parts.Name.size() + parts.Extension.size() <= std::wcslen(text.c_str()));
     Check(parts.Extension.empty() || parts.Extension.front() == L'.');
+
+    // A device path loses its prefix once: the plain path it gives is kept as it is.
+    const std::wstring plain = WithoutDevicePrefix(text);
+    Check(plain.size() <= text.size() + 1);
+    Check(WithoutDevicePrefix(plain) == plain);
     return 0;
 }

@@ -1,26 +1,39 @@
 #!/usr/bin/env bash
-# Builds the platform-free text code natively with clang, ASan and UBSan, and runs the
-# libFuzzer target for the icon location parser for the given number of seconds.
-# Everything it writes stays in the build folder: the corpus, the fuzzer's whole report
-# (fuzz/fuzz.log; printed in full when the fuzzer fails, its last lines otherwise) and
-# the input that broke the parser (fuzz/artifacts/).
+# Builds the platform-free code natively with clang, ASan and UBSan, and runs its two
+# libFuzzer targets, the icon location parser and the icon file directory check, one
+# after the other, sharing the given number of seconds (half each).
+# Everything it writes stays in the build folder: each target's corpus, the fuzzers' whole
+# report (fuzz/fuzz.log; printed in full when a fuzzer fails, its last lines otherwise)
+# and the input that broke a target (fuzz/artifacts/, named after the target).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 seconds=${1:-60}
 CC=clang CXX=clang++ cmake -S "$ROOT" -B "$BUILD_DIR/fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$BUILD_DIR/fuzz"
-corpus="$BUILD_DIR/fuzz/corpus"
 artifacts="$BUILD_DIR/fuzz/artifacts"
 log="$BUILD_DIR/fuzz/fuzz.log"
-mkdir -p "$corpus" "$artifacts"
-cp "$ROOT"/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
-status=0
-"$BUILD_DIR/fuzz/fuzz/parse_icon_location_fuzzer" -max_total_time="$seconds" -max_len=1200 \
-  -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1 || status=$?
-if [ "$status" -eq 0 ]; then
-  tail -n 4 "$log"
-else
-  cat "$log"
-  echo "fuzz.sh: the fuzzer failed (exit code $status); its report is above and in $log, the input in $artifacts/" >&2
-fi
-exit "$status"
+mkdir -p "$artifacts"
+: >"$log"
+share=$(( (seconds + 1) / 2 ))
+
+# run TARGET SEEDS MAX_LEN: fuzzes one target for its share of the time.
+run() {
+  local target=$1 seeds=$2 max_len=$3 corpus="$BUILD_DIR/fuzz/corpus-$1" status=0
+  mkdir -p "$corpus"
+  cp "$seeds"/* "$corpus"/ 2>/dev/null || true
+  echo "== $target, $share s" >>"$log"
+  "$BUILD_DIR/fuzz/fuzz/$target" -max_total_time="$share" -max_len="$max_len" \
+    -artifact_prefix="$artifacts/$target-" "$corpus" >>"$log" 2>&1 || status=$?
+  if [ "$status" -eq 0 ]; then
+    echo "$target:"
+    tail -n 4 "$log"
+  else
+    cat "$log"
+    echo "fuzz.sh: $target failed (exit code $status); its report is above and in $log, the input in $artifacts/" >&2
+  fi
+  return "$status"
+}
+
+run parse_icon_location_fuzzer "$ROOT/fuzz/seeds" 1200
+# Long enough for a directory of a few hundred entries and their images.
+run check_icon_file_fuzzer "$ROOT/fuzz/seeds-icon" 8192

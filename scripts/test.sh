@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the x64 and x86 DLLs and test
-# programs, runs them under Wine (dialogs on an Xvfb display) and fuzzes the parser.
+# programs, runs them under Wine (dialogs on an Xvfb display) and fuzzes the parser and the icon file check.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -20,7 +20,7 @@ for arch in x64 x86; do
   ctest --test-dir "$BUILD_DIR/$arch" --output-on-failure --timeout 900 || status=1
 done
 
-echo "== fuzzing the icon location parser =="
+echo "== fuzzing the icon location parser and the icon file check =="
 bash "$ROOT/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" || status=1
 
 exit $status

@@ -107,10 +107,15 @@ void ShellIconExtension::ReadSelectedPath()
     itemPath_[std::size(itemPath_) - 1] = L'\0';
 }
 
-IFACEMETHODIMP ShellIconExtension::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT, UINT flags)
+IFACEMETHODIMP ShellIconExtension::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                                    UINT flags)
 {
     return GuardedCall([&]() -> HRESULT {
         if ((flags & SkippedMenuFlags) != 0)
+            return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+        // The shell gives the ids from idCmdFirst to idCmdLast; a range without one (a
+        // menu that has run out of ids) leaves no id for the entry.
+        if (idCmdFirst > idCmdLast)
             return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
         ReadSelectedPath();
         if (itemPath_[0] == L'\0')

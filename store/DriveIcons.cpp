@@ -1,6 +1,9 @@
 #include "DriveIcons.h"
 
+#include <cwchar>
 #include <iterator>
+#include <new>
+#include <vector>
 
 #include "FileTypeIcons.h"
 #include "Registry.h"
@@ -42,6 +45,124 @@ bool FormatDrivesPath(Scope scope, wchar_t (&path)[TextCapacity])
     if (scope == Scope::AllUsers)
         return CopyText(path, std::size(path), DriveIconsKey);
     return FormatKeyPath(path, std::size(path), L"%ls\\%ls", UserClassesKey, UserDriveIconsKey);
+}
+
+// The key below which a scope's chain of drive keys begins; the keys from a letter's
+// DefaultIcon up to (not including) it are the ones a change may have created.
+const wchar_t* DriveChainBase(Scope scope)
+{
+    return scope == Scope::AllUsers ? L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer" : UserClassesKey;
+}
+
+// How many keys of the entry's path, from DefaultIcon upwards and not above the scope's
+// chain base, do not exist yet.
+DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
+{
+    wchar_t current[TextCapacity];
+    if (!CopyText(current, std::size(current), path))
+        return 0;
+    const std::size_t baseLength = std::wcslen(base);
+    DWORD missing = 0;
+    while (std::wcslen(current) > baseLength) {
+        RegKey key;
+        if (key.Open(root, current, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+            break;
+        ++missing;
+        wchar_t* separator = std::wcsrchr(current, L'\\');
+        if (separator == nullptr)
+            break;
+        *separator = L'\0';
+    }
+    return missing;
+}
+
+// Deletes the entry's key and then its parents, `count` keys in all and none at or above
+// the scope's chain base (the count is registry data, and may be anything), each only
+// while it holds no value and no key.
+LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count, const wchar_t* base)
+{
+    wchar_t current[TextCapacity];
+    if (!CopyText(current, std::size(current), path))
+        return ERROR_INVALID_PARAMETER;
+    const std::size_t baseLength = std::wcslen(base);
+    for (DWORD i = 0; i < count && std::wcslen(current) > baseLength; ++i) {
+        RegKey key;
+        LONG status = key.Open(root, current, KEY_QUERY_VALUE);
+        if (status != ERROR_SUCCESS)
+            return DeletionStatus(status);
+        DWORD subkeys = 0;
+        DWORD values = 0;
+        status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                  nullptr, nullptr, nullptr);
+        key.reset();
+        if (status != ERROR_SUCCESS)
+            return status;
+        if (subkeys != 0 || values != 0)
+            return ERROR_SUCCESS;
+        status = DeletionStatus(RegDeleteKeyW(root, current));
+        if (status != ERROR_SUCCESS)
+            return status;
+        wchar_t* separator = std::wcsrchr(current, L'\\');
+        if (separator == nullptr)
+            break;
+        *separator = L'\0';
+    }
+    return ERROR_SUCCESS;
+}
+
+// A value exactly as it is stored: its type and its bytes, whatever they are.
+struct RawValue {
+    DWORD Type = REG_NONE;
+    std::vector<BYTE> Data;
+};
+
+// Larger than any icon location; a drive icon value beyond it is not copied.
+constexpr DWORD RawValueLimit = 64 * 1024;
+
+// ERROR_FILE_NOT_FOUND when there is no such value.
+LONG ReadRawValue(HKEY key, const wchar_t* name, RawValue* value)
+{
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (size > RawValueLimit)
+        return ERROR_MORE_DATA;
+    try {
+        value->Data.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return ERROR_OUTOFMEMORY;
+    }
+    DWORD read = size;
+    status = RegQueryValueExW(key, name, nullptr, &type, size != 0 ? value->Data.data() : nullptr, &read);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (read > size)
+        return ERROR_MORE_DATA;
+    value->Data.resize(read);
+    value->Type = type;
+    return ERROR_SUCCESS;
+}
+
+LONG WriteRawValue(HKEY key, const wchar_t* name, const RawValue& value)
+{
+    return RegSetValueExW(key, name, 0, value.Type, value.Data.empty() ? nullptr : value.Data.data(),
+                          static_cast<DWORD>(value.Data.size()));
+}
+
+// The number of keys the entry's first change created, from its marker; none when the
+// entry has no marker (or one that is not a REG_DWORD): then it is not this product's.
+std::optional<DWORD> ReadCreatedKeys(HKEY key)
+{
+    DWORD type = REG_NONE;
+    DWORD count = 0;
+    DWORD size = sizeof count;
+    if (RegQueryValueExW(key, DriveCreatedKeysValue, nullptr, &type, reinterpret_cast<BYTE*>(&count), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof count)
+        return std::nullopt;
+    return count;
 }
 
 } // namespace
@@ -95,6 +216,16 @@ bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath)
     return key.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 }
 
+bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath)
+{
+    wchar_t path[TextCapacity];
+    if (!FormatDriveEntryPath(scope, drivePath, path))
+        return false;
+    RegKey key;
+    return key.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
+           ReadCreatedKeys(key.get()).has_value();
+}
+
 std::optional<Scope> DriveEntryScope(const wchar_t* drivePath)
 {
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
@@ -131,13 +262,41 @@ LONG WriteDriveIcon(const IconLocation& location, Scope scope)
 
     const HKEY root = ProductKeyRoot(scope);
     RegKey key;
+    DWORD created = 0;
     LONG status = key.Open(root, path, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS) {
+        created = CountMissingKeys(root, path, DriveChainBase(scope));
         status = key.Create(root, path);
         if (status != ERROR_SUCCESS)
             return status;
     }
-    return WriteIconLocationValue(key.get(), location, nullptr, false);
+    if (ReadCreatedKeys(key.get()))
+        return WriteIconLocationValue(key.get(), location, nullptr, false);
+
+    // The first change of an entry that is not this product's keeps what the drive had
+    // (its type and bytes as they were) and marks the entry as this product's; a change
+    // that fails on the way takes all of it out again.
+    RawValue before;
+    status = ReadRawValue(key.get(), nullptr, &before);
+    const bool hadIcon = status == ERROR_SUCCESS;
+    if (status == ERROR_FILE_NOT_FOUND)
+        status = ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS && hadIcon)
+        status = WriteRawValue(key.get(), DriveBackupValue, before);
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExW(key.get(), DriveCreatedKeysValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&created),
+                                sizeof created);
+    if (status == ERROR_SUCCESS)
+        status = WriteIconLocationValue(key.get(), location, nullptr, false);
+    if (status != ERROR_SUCCESS) {
+        if (hadIcon)
+            WriteRawValue(key.get(), nullptr, before);
+        RegDeleteValueW(key.get(), DriveBackupValue);
+        RegDeleteValueW(key.get(), DriveCreatedKeysValue);
+        key.reset();
+        RemoveCreatedKeys(root, path, created, DriveChainBase(scope));
+    }
+    return status;
 }
 
 LONG DeleteDriveIcon(const IconLocation& location, Scope scope)
@@ -146,10 +305,30 @@ LONG DeleteDriveIcon(const IconLocation& location, Scope scope)
     if (!FormatDriveEntryPath(scope, location.Owner, path))
         return ERROR_INVALID_DRIVE;
     const HKEY root = ProductKeyRoot(scope);
-    const LONG status = DeletionStatus(RegDeleteKeyW(root, path));
-    if (status != ERROR_SUCCESS || scope == Scope::AllUsers)
+    RegKey key;
+    LONG status = key.Open(root, path, KEY_QUERY_VALUE | KEY_SET_VALUE);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    // An entry this product never made is someone else's icon, and stays.
+    const std::optional<DWORD> created = ReadCreatedKeys(key.get());
+    if (!created)
+        return ERROR_SUCCESS;
+    RawValue before;
+    status = ReadRawValue(key.get(), DriveBackupValue, &before);
+    if (status == ERROR_SUCCESS) {
+        status = WriteRawValue(key.get(), nullptr, before);
+        if (status == ERROR_SUCCESS)
+            status = DeletionStatus(RegDeleteValueW(key.get(), DriveBackupValue));
+    } else if (status == ERROR_FILE_NOT_FOUND) {
+        status = DeletionStatus(RegDeleteValueW(key.get(), nullptr));
+    }
+    if (status != ERROR_SUCCESS)
         return status;
-    return RemoveEmptyKeys(root, UserClassesKey, path + std::size(UserClassesKey));
+    status = DeletionStatus(RegDeleteValueW(key.get(), DriveCreatedKeysValue));
+    key.reset();
+    if (status != ERROR_SUCCESS)
+        return status;
+    return RemoveCreatedKeys(root, path, *created, DriveChainBase(scope));
 }
 
 } // namespace orvane

@@ -17,6 +17,15 @@ constexpr const wchar_t DriveIconsKey[] = L"Software\\Microsoft\\Windows\\Curren
 // This user's drive icons, below HKEY_CURRENT_USER\Software\Classes.
 constexpr const wchar_t UserDriveIconsKey[] = L"Applications\\Explorer.exe\\Drives";
 
+// Beside the icon in a letter's DefaultIcon key that this product set: the icon the
+// drive had before its first change, a copy of that default value (its registry type
+// and bytes as they were; REG_SZ "path,index" as a rule), present only when there was
+// one; and the number of keys that change created, from DefaultIcon upwards (a
+// REG_DWORD), which marks the entry as this product's. An entry without it was set by
+// someone else: it is backed up when changed and never taken out.
+constexpr const wchar_t DriveBackupValue[] = L"BAKIconInfo";
+constexpr const wchar_t DriveCreatedKeysValue[] = L"BAKKeysCreated";
+
 // Whether the first character of a path is a letter, which names a drive.
 bool NamesDrive(const wchar_t* path);
 
@@ -30,6 +39,9 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
 std::optional<Scope> DriveEntryScope(const wchar_t* drivePath);
 bool HasDriveEntry(const wchar_t* drivePath);
 bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath);
+// Whether the drive's entry in this scope is one this product set (what restoring takes
+// back).
+bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath);
 // Whether the drive's entry in this scope may be written (or, with DELETE, taken out).
 bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 // Whether this process may keep drive icons in a scope at all: the scope's drive icons
@@ -37,11 +49,12 @@ bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access = KE
 // between the scopes; a letter's entry that refuses where its scope accepts was locked
 // on purpose, and the change is refused rather than moved.
 bool MayUseDriveIcons(Scope scope);
-// The drive letter is the first character of the location's Owner.
+// The drive letter is the first character of the location's Owner. The first change of
+// an entry backs up the drive's icon and marks the entry (see DriveBackupValue).
 LONG WriteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
-// For all users only "DefaultIcon" goes (the letter's key and DriveIcons stay, as ever);
-// for this user the keys above it up to Software\Classes go too once they are empty, so
-// that this user's registry is as it was before the change.
+// Takes back this product's entry: the backed-up icon goes back, or, when the drive had
+// none, the icon goes with the keys the change created once they are empty, so that the
+// scope's registry is as it was before. An entry someone else set stays as it is.
 LONG DeleteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
 
 } // namespace orvane

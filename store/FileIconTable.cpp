@@ -93,6 +93,20 @@ bool IsOwnHandler(HKEY classKey)
     return ReadTextValue(handler.get(), nullptr, text, std::size(text)) && IsOwnHandlerText(text);
 }
 
+// Whether shellex\IconHandler names a handler other than this extension: any text but
+// this extension's class identifier (one too long to read included).
+bool HasOtherHandler(HKEY classKey)
+{
+    RegKey handler;
+    if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
+        return false;
+    wchar_t text[TextCapacity] = {};
+    const LONG status = QueryTextValue(handler.get(), nullptr, text, std::size(text));
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    return status != ERROR_SUCCESS || (text[0] != L'\0' && !IsOwnHandlerText(text));
+}
+
 // Puts a DefaultIcon text back. An empty backup stands for a class that had no icon
 // text (or no DefaultIcon key, which installation created): the default value is
 // removed again, and a DefaultIcon key left with nothing in it is deleted.
@@ -207,7 +221,8 @@ constexpr std::size_t TableDataUnits = RegistryTextLimit / sizeof(wchar_t);
 
 // Hands each entry of an open table to visit(name, nameLength, data), the data as
 // ReadTextValue reads a value: at most 520 bytes, of which the whole UTF-16 units up to
-// the first terminator, fewer than 260 characters. Other values are no entries. False when
+// the first terminator, fewer than 260 characters, of a string value. Other values (a
+// number's bytes would read as a path nobody chose) are no entries. False when
 // the walk ended on an error before the last value.
 template <class Visit>
 bool ForEachTableEntry(HKEY table, Visit visit)
@@ -227,7 +242,7 @@ bool ForEachTableEntry(HKEY table, Visit visit)
             return true;
         if (status != ERROR_SUCCESS)
             return false;
-        if (dataSize > RegistryTextLimit)
+        if (dataSize > RegistryTextLimit || !IsStringType(type))
             continue;
         // An odd last byte is half a character and is left out.
         const std::size_t units = dataSize / sizeof(wchar_t);
@@ -281,7 +296,7 @@ std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope)
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
     wchar_t data[TableDataUnits];
-    if (!ReadTextValue(table.get(), filePath, data, std::size(data)))
+    if (!ReadStringValue(table.get(), filePath, data, std::size(data)))
         return std::nullopt;
     table.reset();
     return EntryOfFile(filePath, data);
@@ -389,6 +404,71 @@ int CountFileIconsOfType(const wchar_t* typeKey, Scope scope)
     return count;
 }
 
+namespace {
+
+// What installing replaces in a class, read before anything is written.
+struct ReplacedByInstalling {
+    bool HasDefaultIcon = false;
+    wchar_t PreviousIcon[TextCapacity] = {};
+    DWORD PreviousIconType = REG_SZ;
+    bool HasIconText = false;
+    bool BackUpHandler = false;
+    wchar_t PreviousHandler[TextCapacity] = {};
+    DWORD PreviousHandlerType = REG_SZ;
+};
+
+// Reads DefaultIcon's text and the handler that installing replaces; a text that cannot
+// be backed up whole (over 259 characters, or not readable) is the reading's failure,
+// so that the installation stops with the class untouched.
+LONG ReadWhatInstallingReplaces(HKEY classKey, ReplacedByInstalling& replaced)
+{
+    RegKey defaultIcon;
+    LONG status = defaultIcon.Open(classKey, DefaultIconKey, KEY_QUERY_VALUE);
+    if (status == ERROR_SUCCESS) {
+        replaced.HasDefaultIcon = true;
+        status = QueryTextValue(defaultIcon.get(), nullptr, replaced.PreviousIcon, std::size(replaced.PreviousIcon),
+                                &replaced.PreviousIconType);
+        if (status == ERROR_SUCCESS)
+            replaced.HasIconText = true;
+        else if (status != ERROR_FILE_NOT_FOUND)
+            return status;
+    } else if (status != ERROR_FILE_NOT_FOUND) {
+        return status;
+    }
+
+    RegKey handler;
+    status = handler.Open(classKey, HandlerKey, KEY_READ);
+    if (status == ERROR_SUCCESS) {
+        status = QueryTextValue(handler.get(), nullptr, replaced.PreviousHandler, std::size(replaced.PreviousHandler),
+                                &replaced.PreviousHandlerType);
+        if (status == ERROR_SUCCESS)
+            replaced.BackUpHandler = !IsOwnHandlerText(replaced.PreviousHandler);
+        else if (status != ERROR_FILE_NOT_FOUND)
+            return status;
+    } else if (status != ERROR_FILE_NOT_FOUND) {
+        return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG CheckIconHandlerInstall(const IconLocation& location, Scope scope)
+{
+    if (location.TypeKey[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    if (std::wcslen(location.TypeKey) > MaxKeyNameLength)
+        return ERROR_FILENAME_EXCED_RANGE;
+    RegKey classKey;
+    const LONG status = OpenClassKey(scope, location.TypeKey, KEY_READ, classKey);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS; // a class made by installing has nothing to back up
+    if (status != ERROR_SUCCESS)
+        return status;
+    ReplacedByInstalling replaced;
+    return ReadWhatInstallingReplaces(classKey.get(), replaced);
+}
+
 LONG InstallIconHandler(const IconLocation& location, Scope scope)
 {
     if (location.TypeKey[0] == L'\0')
@@ -409,71 +489,78 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
 
     // Everything that is replaced is read before anything is written, so that a text
     // that cannot be backed up whole stops the installation with the class untouched.
-    wchar_t previousIcon[TextCapacity] = {};
-    DWORD previousIconType = REG_SZ;
-    RegKey defaultIcon;
-    status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_ALL_ACCESS);
-    if (status == ERROR_SUCCESS) {
-        status = QueryTextValue(defaultIcon.get(), nullptr, previousIcon, std::size(previousIcon), &previousIconType);
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-            return status;
-    } else if (status != ERROR_FILE_NOT_FOUND) {
+    ReplacedByInstalling replaced;
+    status = ReadWhatInstallingReplaces(classKey.get(), replaced);
+    if (status != ERROR_SUCCESS)
         return status;
-    }
-
-    wchar_t previousHandler[TextCapacity] = {};
-    DWORD previousHandlerType = REG_SZ;
-    bool backUpHandler = false;
-    {
-        RegKey handler;
-        status = handler.Open(classKey.get(), HandlerKey, KEY_READ);
-        if (status == ERROR_SUCCESS) {
-            status = QueryTextValue(handler.get(), nullptr, previousHandler, std::size(previousHandler),
-                                    &previousHandlerType);
-            if (status == ERROR_SUCCESS)
-                backUpHandler = !IsOwnHandlerText(previousHandler);
-            else if (status != ERROR_FILE_NOT_FOUND)
-                return status;
-        } else if (status != ERROR_FILE_NOT_FOUND) {
-            return status;
-        }
-    }
 
     // A DefaultIcon of "%1" next to an existing backup is this extension's own doing
     // (it is installed already, or another program took over shellex\IconHandler):
     // the backup still holds the class's real icon and is kept.
-    const bool keepIconBackup =
-        std::wcscmp(previousIcon, HandlerIconText) == 0 && SubkeyExists(classKey.get(), DefaultIconBackupKey);
+    const bool keepIconBackup = std::wcscmp(replaced.PreviousIcon, HandlerIconText) == 0 &&
+                                SubkeyExists(classKey.get(), DefaultIconBackupKey);
+    const bool hadHandlerBackup = SubkeyExists(classKey.get(), HandlerBackupKey);
+
+    // A write that fails part way puts back what the ones before it wrote, so that a
+    // failed installation leaves the class as it was.
+    bool wroteIconBackup = false;
+    bool wroteHandlerBackup = false;
+    bool wroteDefaultIcon = false;
+    auto undo = [&](LONG failure) {
+        if (wroteDefaultIcon) {
+            RegKey defaultIcon;
+            if (replaced.HasIconText) {
+                CreateWithDefaultText(classKey.get(), DefaultIconKey, replaced.PreviousIcon, replaced.PreviousIconType);
+            } else if (defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_SET_VALUE) == ERROR_SUCCESS) {
+                RegDeleteValueW(defaultIcon.get(), nullptr);
+                defaultIcon.reset();
+                if (!replaced.HasDefaultIcon)
+                    DeleteIfEmpty(classKey.get(), DefaultIconKey);
+            }
+        }
+        if (wroteHandlerBackup && !hadHandlerBackup)
+            DeleteBackupKey(classKey.get(), HandlerBackupKey);
+        if (wroteIconBackup)
+            DeleteBackupKey(classKey.get(), DefaultIconBackupKey);
+        return failure;
+    };
+
     if (!keepIconBackup) {
-        status = CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, previousIcon, previousIconType);
+        status = CreateWithDefaultText(classKey.get(), DefaultIconBackupKey, replaced.PreviousIcon,
+                                       replaced.PreviousIconType);
         if (status != ERROR_SUCCESS)
-            return status;
+            return undo(status);
+        wroteIconBackup = true;
         // A "HandlerIconInfo" still there was chosen under an earlier installation; the
         // type's icon since is the DefaultIcon text just backed up. Left in place, the
         // icon handler would answer the old icon for every file of the type.
-        if (defaultIcon) {
-            status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
+        if (replaced.HasDefaultIcon) {
+            RegKey defaultIcon;
+            status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_SET_VALUE);
+            if (status == ERROR_SUCCESS)
+                status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
             if (status != ERROR_SUCCESS)
-                return status;
+                return undo(status);
         }
     }
-    if (backUpHandler) {
-        status = CreateWithDefaultText(classKey.get(), HandlerBackupKey, previousHandler, previousHandlerType);
+    if (replaced.BackUpHandler) {
+        status = CreateWithDefaultText(classKey.get(), HandlerBackupKey, replaced.PreviousHandler,
+                                       replaced.PreviousHandlerType);
         if (status != ERROR_SUCCESS)
-            return status;
+            return undo(status);
+        wroteHandlerBackup = true;
     }
 
     // A class without DefaultIcon gets one: the shell consults an icon handler only
     // for a class whose DefaultIcon is "%1".
-    if (!defaultIcon) {
-        status = defaultIcon.Create(classKey.get(), DefaultIconKey);
-        if (status != ERROR_SUCCESS)
-            return status;
-    }
-    status = WriteTextValue(defaultIcon.get(), nullptr, HandlerIconText);
+    status = CreateWithDefaultText(classKey.get(), DefaultIconKey, HandlerIconText, REG_SZ);
     if (status != ERROR_SUCCESS)
-        return status;
-    return CreateWithDefaultText(classKey.get(), HandlerKey, ExtensionClsidText, REG_SZ);
+        return undo(status);
+    wroteDefaultIcon = true;
+    status = CreateWithDefaultText(classKey.get(), HandlerKey, ExtensionClsidText, REG_SZ);
+    if (status != ERROR_SUCCESS)
+        return undo(status);
+    return ERROR_SUCCESS;
 }
 
 LONG UninstallIconHandler(const IconLocation& location, Scope scope)
@@ -494,11 +581,22 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope)
     if (!SubkeyExists(classKey.get(), DefaultIconBackupKey) && !SubkeyExists(classKey.get(), HandlerBackupKey) &&
         !IsOwnHandler(classKey.get()))
         return ERROR_SUCCESS;
+    // Another program's handler has taken this extension's place since: the "%1" in
+    // DefaultIcon is what makes the shell consult that handler, and the class is no longer
+    // this extension's to hand back. The backups stay, for the day that program gives the
+    // handler back to this extension.
+    if (HasOtherHandler(classKey.get()))
+        return ERROR_SUCCESS;
 
     status = OpenClassKey(scope, location.TypeKey, KEY_ALL_ACCESS, classKey);
     if (status != ERROR_SUCCESS)
         return status;
     status = RestoreDefaultIcon(classKey.get());
+    // A DefaultIcon that could not be put back keeps its backup, and the installation
+    // stays whole for a later try: the previous handler back beside "%1" would look like
+    // another program's taking over, which is left alone.
+    if (status != ERROR_SUCCESS && SubkeyExists(classKey.get(), DefaultIconBackupKey))
+        return status;
     status = FirstFailure(status, RestoreIconHandler(classKey.get()));
     classKey.reset();
     if (scope == Scope::ThisUser)
@@ -536,6 +634,20 @@ LONG RemoveUserExtensionKeyOf(HKEY classes, const wchar_t* extension, const wcha
 }
 
 } // namespace
+
+LONG RemoveUserExtensionKey(const wchar_t* extension, const wchar_t* typeKey)
+{
+    if (typeKey == nullptr || typeKey[0] == L'\0' || std::wcslen(typeKey) > MaxKeyNameLength)
+        return ERROR_SUCCESS;
+    RegKey classes;
+    LONG status = classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    RegKey remaining;
+    if (remaining.Open(classes.get(), typeKey, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    return RemoveUserExtensionKeyOf(classes.get(), extension, typeKey);
+}
 
 LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey, const wchar_t* extension)
 {

@@ -52,7 +52,12 @@ int CountFileIconsOfType(const wchar_t* typeKey, Scope scope);
 // Installs into (or uninstalls from) one scope's class keys. Uninstalling from this
 // user's classes also removes the keys of the class that installing made and that then
 // hold nothing (RemoveEmptyUserClassKeys).
+// A write of the installation that fails puts back what the writes before it did.
 LONG InstallIconHandler(const IconLocation& location, Scope scope = Scope::AllUsers);
+// Whether InstallIconHandler could back up what it replaces in the scope's class (a
+// DefaultIcon or handler text over 259 characters cannot be): its reading without its
+// writes, asked before anything else of a change is written.
+LONG CheckIconHandlerInstall(const IconLocation& location, Scope scope = Scope::AllUsers);
 LONG UninstallIconHandler(const IconLocation& location, Scope scope = Scope::AllUsers);
 // Deletes this user's <typeKey>\DefaultIcon, DefaultIconBAK, shellex\IconHandler,
 // shellex\IconHandlerBAK, shellex and the class key itself, each only when it holds
@@ -61,6 +66,12 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope = Scope::All
 // only points at that class and all users have no such extension: the key a change of a
 // type new to this user made so that its files find the class.
 LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey, const wchar_t* extension = nullptr);
+
+// This user's key of `extension` when it holds nothing but its default value naming
+// typeKey, this user has no class key of that name (any more), and all users have no key
+// of the extension: what a change of a type new to this user made so that its files find
+// the class.
+LONG RemoveUserExtensionKey(const wchar_t* extension, const wchar_t* typeKey);
 
 enum class HandlerSlot { Current, Backup };
 

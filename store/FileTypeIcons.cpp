@@ -82,9 +82,12 @@ std::optional<IconLocation> Lookup(const ClassSource& source, const wchar_t* nam
         RegKey defaultIcon;
         if (source.Open(current, L"DefaultIcon", KEY_QUERY_VALUE, defaultIcon, foundIn)) {
             // The DefaultIcon key decides: without the value there is no icon, and CurVer
-            // is not consulted.
+            // is not consulted. The values this system keeps beside the shell's own are
+            // only ever strings; one of another type is none of them, and is never spread
+            // into the type's icon.
             wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
-            if (!ReadTextValue(defaultIcon.get(), valueName, text, std::size(text)))
+            const bool ownValue = valueName != nullptr && valueName[0] != L'\0';
+            if (!(ownValue ? ReadStringValue : ReadTextValue)(defaultIcon.get(), valueName, text, std::size(text)))
                 return std::nullopt;
             auto location = ParseIconLocation(text, false);
             if (location && !location->SetTypeKey(current))
@@ -134,6 +137,20 @@ bool ReadUserChoice(const wchar_t* extension, wchar_t (&className)[TextCapacity]
     return CopyText(className, std::size(className), progId);
 }
 
+// Whether the scope's key of the extension names a class (or holds a value that cannot
+// be read as a class name, which is not overwritten either).
+bool ExtensionKeyNamesClass(Scope scope, const wchar_t* extension)
+{
+    RegKey key;
+    if (OpenClassKey(scope, extension, KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+        return false;
+    wchar_t named[TextCapacity];
+    const LONG status = QueryTextValue(key.get(), nullptr, named, std::size(named));
+    if (status == ERROR_FILE_NOT_FOUND)
+        return false;
+    return status != ERROR_SUCCESS || named[0] != L'\0';
+}
+
 } // namespace
 
 bool ReadExtensionClass(const wchar_t* extension, wchar_t (&className)[TextCapacity])
@@ -146,6 +163,41 @@ bool ReadExtensionClass(const wchar_t* extension, wchar_t (&className)[TextCapac
     if (!OpenVisibleClassKey(extension, KEY_QUERY_VALUE, extensionKey))
         return false;
     return ReadTextValue(extensionKey.get(), nullptr, className, std::size(className)) && className[0] != L'\0';
+}
+
+bool ReadIconClass(const wchar_t* extension, wchar_t (&className)[TextCapacity])
+{
+    wchar_t named[TextCapacity];
+    return ReadExtensionClass(extension, named) && FollowCurVerToIconClass(named, className);
+}
+
+bool FollowCurVerToIconClass(const wchar_t* name, wchar_t (&className)[TextCapacity])
+{
+    // Names already passed, the current one last.
+    wchar_t visited[MaxCurVerHops + 1][TextCapacity];
+    if (IsEmpty(name) || !CopyText(visited[0], std::size(visited[0]), name))
+        return false;
+    int count = 1;
+    for (;;) {
+        const wchar_t* current = visited[count - 1];
+        RegKey key;
+        if (std::wcslen(current) > MaxKeyNameLength ||
+            OpenVisibleClassSubkey(current, L"DefaultIcon", KEY_QUERY_VALUE, key) ||
+            !OpenVisibleClassSubkey(current, L"CurVer", KEY_QUERY_VALUE, key))
+            break;
+        wchar_t next[TextCapacity];
+        if (!ReadTextValue(key.get(), nullptr, next, std::size(next)) || next[0] == L'\0' ||
+            std::wcslen(next) > MaxKeyNameLength || count > MaxCurVerHops || !ClassExists(next))
+            break;
+        bool seen = false;
+        for (int i = 0; i < count && !seen; ++i)
+            seen = SameKeyName(visited[i], next);
+        if (seen)
+            break;
+        CopyText(visited[count], std::size(visited[count]), next);
+        ++count;
+    }
+    return CopyText(className, std::size(className), visited[count - 1]);
 }
 
 std::optional<IconLocation> LookupClassIcon(HKEY root, const wchar_t* name, const wchar_t* valueName)
@@ -188,13 +240,15 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     const LONG status = CreateClassKey(scope, location.TypeKey, classKey);
 
     // The extension is pointed at the class even when the class key could not be made,
-    // and even when it named another class before. This user's extension key is made only
-    // when the extension does not lead to the class already: this user's class key of a
-    // class all users have is seen through all users' extension key.
+    // but never away from a class it names already: which class an extension names is
+    // the choice of the programs that registered it, and its files would lose their open
+    // command and everything else of that class. This user's extension key is made only
+    // when this user sees the extension name no class at all: a key of this user's would
+    // hide all users' one (and the class all users' names, whose CurVer may lead to the
+    // class being registered here).
     wchar_t seen[TextCapacity];
-    const bool leadsThere = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen) &&
-                            SameKeyName(seen, location.TypeKey);
-    if (location.Owner[0] != L'\0' && !leadsThere) {
+    const bool named = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen);
+    if (location.Owner[0] != L'\0' && !named && !ExtensionKeyNamesClass(scope, location.Owner)) {
         RegKey extensionKey;
         if (CreateClassKey(scope, location.Owner, extensionKey) == ERROR_SUCCESS)
             WriteTextValue(extensionKey.get(), nullptr, location.TypeKey);

@@ -27,6 +27,15 @@ constexpr const wchar_t HandlerIconValue[] = L"HandlerIconInfo";
 // characters, or an empty one. Every way from an extension to its class goes through here.
 bool ReadExtensionClass(const wchar_t* extension, wchar_t (&className)[TextCapacity]);
 
+// The class whose DefaultIcon the files of the extension show, also while it has none:
+// the class of ReadExtensionClass, then, while that class has no DefaultIcon key, the
+// class its CurVer names, as long as that class exists and has not been passed already
+// (a cycle or a CurVer that names its own class ends the walk). False when the extension
+// names no class. A file's own icon goes to this class, never to a new one.
+bool ReadIconClass(const wchar_t* extension, wchar_t (&className)[TextCapacity]);
+// The same walk from a class name.
+bool FollowCurVerToIconClass(const wchar_t* name, wchar_t (&className)[TextCapacity]);
+
 // Reads <name>\DefaultIcon (valueName, null for the default value) under root, following
 // <name>\CurVer when DefaultIcon does not open. TypeKey is the class where the value was
 // found; Owner is empty. A CurVer chain that returns to a visited class, or that is longer
@@ -45,7 +54,8 @@ std::optional<IconLocation> ReadTypeIcon(const wchar_t* extension, const wchar_t
                                          Scope* foundIn = nullptr);
 
 // Creates (or opens) the scope's <TypeKey> class key, handing it out through classKey, and
-// points the scope's <Owner> extension key at it. Returns the status of creating the class key.
+// points the scope's <Owner> extension key at it unless that key names a class already.
+// Returns the status of creating the class key.
 LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scope = Scope::AllUsers);
 
 // Writes the short form into <TypeKey>\DefaultIcon's value (null: the default value) in

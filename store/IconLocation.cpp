@@ -39,7 +39,7 @@ bool IconLocation::SetIconPath(const wchar_t* text) { return CopyText(IconPath, 
 bool IconLocation::SetTypeKey(const wchar_t* text) { return CopyText(TypeKey, TextCapacity, text); }
 bool IconLocation::SetOwner(const wchar_t* text) { return CopyText(Owner, TextCapacity, text); }
 
-std::int32_t ParseIndexText(const wchar_t* text)
+std::optional<std::int32_t> ParseIndexText(const wchar_t* text)
 {
     const wchar_t* p = text;
     while (*p == L' ' || (*p >= L'\t' && *p <= L'\r'))
@@ -49,15 +49,20 @@ std::int32_t ParseIndexText(const wchar_t* text)
         negative = *p == L'-';
         ++p;
     }
-    // Unsigned arithmetic wraps modulo 2^32 by definition, so "4294967197" reads as -99.
-    std::uint32_t value = 0;
+    // Earlier builds wrote an index as the unsigned value of its bit pattern ("4294967293"
+    // for -3), so every value up to 2^32 - 1 is read, modulo 2^32; a number beyond that
+    // is no index of anyone's, and reading it modulo 2^32 would make it another icon.
+    std::uint64_t value = 0;
     while (*p >= L'0' && *p <= L'9') {
-        value = value * 10u + static_cast<std::uint32_t>(*p - L'0');
+        value = value * 10u + static_cast<std::uint64_t>(*p - L'0');
+        if (value > 0xFFFFFFFFu)
+            return std::nullopt;
         ++p;
     }
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
     if (negative)
-        value = 0u - value;
-    return static_cast<std::int32_t>(value);
+        bits = 0u - bits;
+    return static_cast<std::int32_t>(bits);
 }
 
 namespace {
@@ -75,7 +80,7 @@ bool CopyComponent(wchar_t (&field)[TextCapacity], const wchar_t* begin, const w
 
 // The index component is read from a bounded copy so that the conversion never
 // runs into the type key that follows it.
-std::int32_t ParseIndexComponent(const wchar_t* begin, const wchar_t* end)
+std::optional<std::int32_t> ParseIndexComponent(const wchar_t* begin, const wchar_t* end)
 {
     wchar_t digits[TextCapacity];
     std::size_t length = static_cast<std::size_t>(end - begin);
@@ -97,19 +102,24 @@ bool Append(wchar_t* out, std::size_t outSize, std::size_t* used, const wchar_t*
     return true;
 }
 
-// Decimal digits of value, written by hand: the wide printf family differs between the
-// platform's runtime and others, and this text must be the same everywhere.
-std::size_t FormatUnsigned(std::uint32_t value, wchar_t (&digits)[10])
+// Decimal digits of value, with a minus sign when it is negative, written by hand: the
+// wide printf family differs between the platform's runtime and others, and this text
+// must be the same everywhere.
+std::size_t FormatSigned(std::int32_t value, wchar_t (&digits)[11])
 {
+    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
     wchar_t reversed[10];
     std::size_t count = 0;
     do {
-        reversed[count++] = static_cast<wchar_t>(L'0' + value % 10u);
-        value /= 10u;
-    } while (value != 0);
+        reversed[count++] = static_cast<wchar_t>(L'0' + magnitude % 10u);
+        magnitude /= 10u;
+    } while (magnitude != 0);
+    std::size_t used = 0;
+    if (value < 0)
+        digits[used++] = L'-';
     for (std::size_t i = 0; i < count; ++i)
-        digits[i] = reversed[count - 1 - i];
-    return count;
+        digits[used++] = reversed[count - 1 - i];
+    return used;
 }
 
 } // namespace
@@ -128,7 +138,14 @@ std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withType
 
     const wchar_t* rest = *pathEnd == L',' ? pathEnd + 1 : pathEnd;
     if (!withTypeKey) {
-        location.Index = *rest == L'\0' ? NoIndex : ParseIndexText(rest);
+        if (*rest == L'\0') {
+            location.Index = NoIndex;
+            return location;
+        }
+        const std::optional<std::int32_t> index = ParseIndexText(rest);
+        if (!index)
+            return std::nullopt;
+        location.Index = *index;
         return location;
     }
 
@@ -139,7 +156,10 @@ std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withType
         location.Index = NoIndex;
         return location;
     }
-    location.Index = ParseIndexComponent(rest, indexEnd);
+    const std::optional<std::int32_t> index = ParseIndexComponent(rest, indexEnd);
+    if (!index)
+        return std::nullopt;
+    location.Index = *index;
     if (*indexEnd == L',') {
         const wchar_t* typeKey = indexEnd + 1;
         if (!CopyComponent(location.TypeKey, typeKey, typeKey + std::wcslen(typeKey)))
@@ -152,8 +172,12 @@ bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t*
 {
     if (out == nullptr || outSize == 0)
         return false;
-    wchar_t index[10];
-    const std::size_t indexLength = FormatUnsigned(static_cast<std::uint32_t>(location.Index), index);
+    // A location that gave no index is written as it was read, the path alone: an index
+    // added to it would be one the shell reads as another icon. The long form needs the
+    // field that separates the class, and keeps the number that reads back as none.
+    wchar_t index[11];
+    const bool bare = location.Index == NoIndex && !withTypeKey;
+    const std::size_t indexLength = FormatSigned(location.Index, index);
     // A field filled by hand without its terminator is refused, not read beyond its end.
     const std::size_t pathLength = wcsnlen(location.IconPath, TextCapacity);
     const std::size_t typeKeyLength = withTypeKey ? wcsnlen(location.TypeKey, TextCapacity) : 0;
@@ -161,8 +185,8 @@ bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t*
     out[0] = L'\0';
     const bool fits = pathLength < TextCapacity && typeKeyLength < TextCapacity &&
                       Append(out, outSize, &used, location.IconPath, pathLength) &&
-                      Append(out, outSize, &used, L",", 1) &&
-                      Append(out, outSize, &used, index, indexLength) &&
+                      (bare || (Append(out, outSize, &used, L",", 1) &&
+                                Append(out, outSize, &used, index, indexLength))) &&
                       (!withTypeKey ||
                        (Append(out, outSize, &used, L",", 1) &&
                         Append(out, outSize, &used, location.TypeKey, typeKeyLength)));

@@ -34,18 +34,23 @@ struct IconLocation {
 };
 
 // Parses the short form (withTypeKey false) or the long form (true). None for a null
-// text, or when a component would not fit into its 259-character field: a long path is
-// refused rather than cut into a different one. Owner is always empty.
+// text, when a component would not fit into its 259-character field (a long path is
+// refused rather than cut into a different one), or when the index is a number beyond
+// 32 bits. Owner is always empty.
 std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withTypeKey);
 
-// Forms "%s,%u" or "%s,%u,%s" into out. The index is written as the unsigned value of
-// its bit pattern (NoIndex gives 4294967197). False when the text would not fit into
-// outSize characters (out is then empty); nothing is ever written beyond out[outSize - 1].
+// Forms "path,index" or "path,index,typekey" into out, the index in signed decimal (a
+// resource id -5 as "-5", as Windows writes its own). In the short form a location
+// without an index (NoIndex) is the path alone, as such values are written by others;
+// the long form writes it as -99. False when the text would not fit into outSize
+// characters (out is then empty); nothing is ever written beyond out[outSize - 1].
 bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t* out, std::size_t outSize);
 
-// Decimal conversion of an index: leading white space, one optional sign, digits
-// accumulated modulo 2^32, stopping at the first non-digit.
-std::int32_t ParseIndexText(const wchar_t* text);
+// Decimal conversion of an index: leading white space, one optional sign, digits up to
+// the first non-digit. A number up to 2^32 - 1 is taken modulo 2^32 (earlier builds wrote
+// negative indexes as their unsigned bit pattern, "4294967293" for -3); none for a larger
+// number.
+std::optional<std::int32_t> ParseIndexText(const wchar_t* text);
 
 // Copies src into dst (dstSize characters) whole and terminated; false (dst untouched) when it
 // does not fit. A null src copies as the empty text.

@@ -10,13 +10,14 @@
 #include "FolderIcons.h"
 #include "PathText.h"
 #include "Registry.h"
+#include "ShellPath.h"
 
 namespace orvane {
 
 namespace {
 
-// "IconFile" is read back through 259 characters, so a longer path would return as another one.
-constexpr std::size_t FolderIconPathLimit = TextCapacity - 2;
+// "IconFile" holds a path of up to 259 characters, as every other place does.
+constexpr std::size_t FolderIconPathLimit = TextCapacity - 1;
 
 // The extension of the file name in path, dot included. False when the name has none,
 // or only a dot: then there is no class name to derive from it.
@@ -56,12 +57,18 @@ std::optional<IconLocation> ReadTypeIconOfFiles(const wchar_t* extension, Scope*
 }
 
 // The scope in which a type's icon, read from a DefaultIcon key of that scope, is this
-// system's setting: where the change's backup is kept or this extension is the handler.
-// A type's icon as the system registered it is nobody's setting.
+// system's setting: where the type change's backup is kept. A type's icon as the system
+// registered it is nobody's setting, also while this extension is the class's handler for
+// the sake of other files of the type that have icons of their own.
 std::optional<Scope> TypeSettingScope(const wchar_t* extension, const IconLocation& typeIcon, Scope found)
 {
-    if (ReadTypeBackupIcon(extension, found) || IsOwnIconHandlerIn(found, typeIcon.TypeKey))
+    if (ReadTypeBackupIcon(extension, found))
         return found;
+    // This user's "%1", there for a file's own icon, shows all users' type icon behind it
+    // when this user's keys had none of their own.
+    if (found == Scope::ThisUser && IsOwnIconHandlerIn(Scope::ThisUser, typeIcon.TypeKey) &&
+        ReadTypeBackupIcon(extension, Scope::AllUsers))
+        return Scope::AllUsers;
     return std::nullopt;
 }
 
@@ -111,6 +118,20 @@ AllUsersPlaces ExamineAllUsersPlaces(const IconLocation& location, const wchar_t
     return places;
 }
 
+// Whether this user's places accept a change of one file (the table and, unless this
+// extension already serves the class there, the class) or of a type (the class), asked
+// before anything is written as all users' are: this user's keys may refuse too (locked
+// by a policy or another program), and the platform may accept a key created below one
+// that refuses, so that trying would leave a refused change half written.
+bool ThisUserAccepts(const IconLocation& location, bool allOfType)
+{
+    const bool classAccepts = MayWriteClassKey(Scope::ThisUser, location.TypeKey);
+    if (allOfType)
+        return classAccepts;
+    return MayWrite(HKEY_CURRENT_USER, FileIconsKey) &&
+           (classAccepts || IsOwnIconHandlerIn(Scope::ThisUser, location.TypeKey));
+}
+
 // The scope a change of one file or of a type goes to: the one chosen (all users' only
 // when its places accept the write), or under Automatic all users' when they accept it
 // and this user then sees it. None: refused, nothing to be written.
@@ -139,6 +160,21 @@ bool SeesAllUsersHandler(const wchar_t* typeKey)
     return QueryTextValue(defaultIcon.get(), nullptr, text, std::size(text)) == ERROR_FILE_NOT_FOUND;
 }
 
+// An empty "BAKIconInfo": the scope's keys held no icon of the type before its first
+// change (this user's: this user saw all users' icon; all users': the class had none, as
+// many programs register theirs), so that restoring takes away what the change wrote.
+LONG WriteEmptyTypeBackup(const wchar_t* typeKey, Scope scope)
+{
+    wchar_t path[TextCapacity];
+    if (!FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", typeKey))
+        return ERROR_FILENAME_EXCED_RANGE;
+    RegKey defaultIcon;
+    const LONG status = CreateClassKey(scope, path, defaultIcon);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(defaultIcon.get(), BackupIconValue, L"");
+}
+
 // The type's backup in this user's classes keeps what this user's own DefaultIcon held
 // before the first change (empty when this user had no icon of their own, and saw all
 // users'), so that restoring leaves this user's keys as they were and all users' icon,
@@ -158,13 +194,7 @@ LONG WriteUserTypeBackup(const IconLocation& changed)
         if (own && own->IconPath[0] != L'\0' && own->SetTypeKey(changed.TypeKey))
             return WriteTypeBackupIcon(*own, Scope::ThisUser);
     }
-    wchar_t path[TextCapacity];
-    if (!FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", changed.TypeKey))
-        return ERROR_FILENAME_EXCED_RANGE;
-    LONG status = CreateClassKey(Scope::ThisUser, path, defaultIcon);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return WriteTextValue(defaultIcon.get(), BackupIconValue, L"");
+    return WriteEmptyTypeBackup(changed.TypeKey, Scope::ThisUser);
 }
 
 // Takes a type's backup out once its icon is back. A "HandlerIconInfo" that an
@@ -182,32 +212,59 @@ LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
     return DeletionStatus(RegDeleteValueW(defaultIcon.get(), HandlerIconValue));
 }
 
+// Puts a type's icon back from the scope's backup. An empty backup says that the scope's
+// keys held no icon: the value the change wrote goes. While this extension is the scope's
+// handler of the class, the type's icon chosen since goes, and the handler's backup says
+// again that the class had no icon there.
+LONG PutBackTypeIcon(const IconLocation& backup, Scope scope)
+{
+    if (backup.IconPath[0] != L'\0')
+        return SetTypeIcon(backup, scope);
+    const bool handler = IsOwnIconHandlerIn(scope, backup.TypeKey);
+    RegKey defaultIcon;
+    LONG status = OpenClassSubkey(scope, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon);
+    if (status == ERROR_SUCCESS)
+        status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
+    if (status == ERROR_SUCCESS && handler) {
+        RegKey classKey;
+        status = OpenClassKey(scope, backup.TypeKey, KEY_ALL_ACCESS, classKey);
+        RegKey iconBackup;
+        if (status == ERROR_SUCCESS)
+            status = iconBackup.Create(classKey.get(), L"DefaultIconBAK");
+        if (status == ERROR_SUCCESS)
+            status = WriteTextValue(iconBackup.get(), nullptr, L"");
+    }
+    return status;
+}
+
+// All users' DefaultIcon key once a restore left nothing in it: the type change made it
+// for a class that had none, and the class goes back to having none (its CurVer is then
+// followed again, as before the change).
+LONG RemoveEmptyDefaultIcon(const wchar_t* typeKey)
+{
+    RegKey classKey;
+    LONG status = OpenClassKey(Scope::AllUsers, typeKey, KEY_READ, classKey);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    RegKey defaultIcon;
+    status = defaultIcon.Open(classKey.get(), L"DefaultIcon", KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    status = RegQueryInfoKeyW(defaultIcon.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                              nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS || subkeys != 0 || values != 0)
+        return status;
+    defaultIcon.reset();
+    return DeletionStatus(RegDeleteKeyW(classKey.get(), L"DefaultIcon"));
+}
+
 // Puts this user's type icon back from this user's backup, and removes the keys that
 // then hold nothing.
 LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
 {
-    LONG status = ERROR_SUCCESS;
-    if (backup.IconPath[0] != L'\0') {
-        status = SetTypeIcon(backup, Scope::ThisUser);
-    } else {
-        // This user had no icon of their own: the value the change wrote goes. While this
-        // extension is this user's handler, the type's icon chosen since goes, and the
-        // handler's backup says again that this user's keys had no icon.
-        const bool handler = IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey);
-        RegKey defaultIcon;
-        status = OpenClassSubkey(Scope::ThisUser, backup.TypeKey, L"DefaultIcon", KEY_SET_VALUE, defaultIcon);
-        if (status == ERROR_SUCCESS)
-            status = DeletionStatus(RegDeleteValueW(defaultIcon.get(), handler ? HandlerIconValue : nullptr));
-        if (status == ERROR_SUCCESS && handler) {
-            RegKey classKey;
-            status = OpenClassKey(Scope::ThisUser, backup.TypeKey, KEY_ALL_ACCESS, classKey);
-            RegKey iconBackup;
-            if (status == ERROR_SUCCESS)
-                status = iconBackup.Create(classKey.get(), L"DefaultIconBAK");
-            if (status == ERROR_SUCCESS)
-                status = WriteTextValue(iconBackup.get(), nullptr, L"");
-        }
-    }
+    LONG status = PutBackTypeIcon(backup, Scope::ThisUser);
     if (status != ERROR_SUCCESS)
         return status;
     status = DeleteTypeBackupAndLeftover(backup, Scope::ThisUser);
@@ -226,21 +283,39 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
 }
 
 // The type's backup, written once into the scope of the change and keeping the icon from
-// before the first change there; a single file never needs one.
-ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocation>& current,
-                            const std::optional<IconLocation>& original, Scope scope)
+// before the first change there; a single file never needs one. `changed` names the class
+// the change writes (TypeKey) and the extension (Owner). A type that had no icon in the
+// scope gets an empty backup, so that restoring takes away what the change wrote.
+ChangeResult SaveTypeBackup(const wchar_t* path, const IconLocation& changed, const std::optional<IconLocation>& original,
+                            Scope scope)
 {
-    if (!original || (current && current->Owner[0] != L'\0' && ReadTypeBackupIcon(current->Owner, scope)))
+    if (changed.Owner[0] != L'\0' && ReadTypeBackupIcon(changed.Owner, scope))
         return ChangeResult::Done;
+    auto none = [&]() {
+        if (changed.TypeKey[0] == L'\0')
+            return ChangeResult::Done;
+        // Registered in the scope first, so that the backup is found through the
+        // extension like the icon.
+        RegKey classKey;
+        LONG status = RegisterFileType(changed, classKey, scope);
+        classKey.reset();
+        if (status == ERROR_SUCCESS)
+            status = scope == Scope::ThisUser ? WriteUserTypeBackup(changed)
+                                              : WriteEmptyTypeBackup(changed.TypeKey, scope);
+        return ResultFromStatus(status);
+    };
     wchar_t extension[TextCapacity];
-    // All users' change chosen while this user's DefaultIcon hides all users' one: the
-    // dialog showed this user's icon, which restoring must not write into all users' keys.
+    // All users' change chosen while this user's DefaultIcon hides all users' one in the
+    // class the change writes (the end of the extension's CurVer chain): the dialog showed
+    // this user's icon, which restoring must not write into all users' keys.
     wchar_t className[TextCapacity];
-    if (scope == Scope::AllUsers && ExtensionOf(path, extension) && ReadExtensionClass(extension, className) &&
+    if (scope == Scope::AllUsers &&
+        (changed.TypeKey[0] != L'\0' ? CopyText(className, std::size(className), changed.TypeKey)
+                                      : ExtensionOf(path, extension) && ReadIconClass(extension, className)) &&
         UserClassKeyExists(className, L"DefaultIcon")) {
         std::optional<IconLocation> shared = ReadAllUsersTypeIcon(className);
         if (!shared || shared->IconPath[0] == L'\0')
-            return ChangeResult::Done;
+            return none();
         return ResultFromStatus(WriteTypeBackupIcon(*shared, scope));
     }
     // A file with an entry of its own started the dialog from that entry, which is not
@@ -248,10 +323,12 @@ ChangeResult SaveTypeBackup(const wchar_t* path, const std::optional<IconLocatio
     if (ReadFileIcon(path) && ExtensionOf(path, extension)) {
         const std::optional<IconLocation> typeIcon = ReadTypeIconOfFiles(extension);
         if (!typeIcon)
-            return ChangeResult::Done;
+            return none();
         return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*typeIcon)
                                                          : WriteTypeBackupIcon(*typeIcon, scope));
     }
+    if (!original)
+        return none();
     return ResultFromStatus(scope == Scope::ThisUser ? WriteUserTypeBackup(*original)
                                                      : WriteTypeBackupIcon(*original, scope));
 }
@@ -311,27 +388,28 @@ Scope ScopeOfFolderChange(ScopeChoice choice, const wchar_t* folder)
 // over (the icon from before this user's change) and this user's backup goes.
 LONG SaveFolderBackup(const IconLocation& original, const wchar_t* folder, Scope scope)
 {
-    const std::optional<IconLocation> userBackup =
-        scope == Scope::AllUsers ? ReadFolderBackupOf(Scope::ThisUser, folder) : std::nullopt;
-    const LONG status = WriteFolderBackup(userBackup ? *userBackup : original, folder, scope);
-    if (status != ERROR_SUCCESS || !userBackup)
-        return status;
-    return DeleteFolderBackup(folder, Scope::ThisUser);
+    if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
+        const LONG status = CopyFolderBackup(folder, Scope::ThisUser, Scope::AllUsers);
+        if (status != ERROR_SUCCESS)
+            return status;
+        return DeleteFolderBackup(folder, Scope::ThisUser);
+    }
+    return WriteFolderBackupOfEntries(original, folder, scope);
 }
 
 // Restores a folder's change of one scope. All users' change under this user's one is
 // taken out of the chain only: the folder keeps showing this user's icon, whose backup
 // now holds what all users' change had replaced.
-LONG RestoreFolderBackup(const IconLocation& backup, const wchar_t* folder, Scope scope)
+LONG RestoreFolderBackup(const wchar_t* folder, Scope scope)
 {
     if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
-        const LONG status = WriteFolderBackup(backup, folder, Scope::ThisUser);
+        const LONG status = CopyFolderBackup(folder, Scope::AllUsers, Scope::ThisUser);
         if (status != ERROR_SUCCESS)
             return status;
         return DeleteFolderBackup(folder, Scope::AllUsers);
     }
     // The backup goes only once the folder holds it again.
-    const LONG status = WriteFolderIcon(backup);
+    const LONG status = WriteFolderIconFromBackup(folder, scope);
     if (status != ERROR_SUCCESS)
         return status;
     return DeleteFolderBackup(folder, scope);
@@ -359,6 +437,10 @@ ChangeResult ResultFromStatus(LONG status)
     case ERROR_FILENAME_EXCED_RANGE:
     case ERROR_BUFFER_OVERFLOW:
         return ChangeResult::PathTooLong;
+    case ProfileIsLinkStatus:
+        return ChangeResult::ProfileIsLink;
+    case ProfileIsFolderStatus:
+        return ChangeResult::ProfileIsFolder;
     default:
         return ChangeResult::WriteFailed;
     }
@@ -383,8 +465,12 @@ LONG SetTypeIcon(const IconLocation& location, Scope scope)
 IconTarget::IconTarget(const wchar_t* path)
 {
     // A path without its terminator within the field is never handed to the platform.
-    if (path == nullptr || !CopyText(path_, std::size(path_), path))
+    if (path == nullptr || wcsnlen(path, TextCapacity) == TextCapacity)
         return;
+    // Every store keeps and finds a target under the name Explorer gives the item; a
+    // path the platform cannot complete (the empty one) is kept as it is.
+    if (!ShellPathOf(path, path_))
+        CopyText(path_, std::size(path_), path);
     kind_ = ClassifyTarget(path_);
 }
 
@@ -480,7 +566,7 @@ ChangeResult IconTarget::SaveBackup() const
         const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, true);
         if (!scope)
             return ChangeResult::AccessDenied;
-        return SaveTypeBackup(path_, Current, original_, *scope);
+        return SaveTypeBackup(path_, location, original_, *scope);
     }
     case TargetKind::Drive:
     case TargetKind::Unclassified:
@@ -504,11 +590,25 @@ ChangeResult IconTarget::ApplyIcon()
         if (!FormatProfilePath(location.Owner, profile) ||
             wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
             return ChangeResult::PathTooLong;
+        // A Desktop.ini that is a link or a folder is refused before the backup is touched.
+        const LONG usable = CheckFolderProfile(location.Owner);
+        if (usable != ERROR_SUCCESS)
+            return ResultFromStatus(usable);
+        // The backups of both scopes as they are: a change whose icon cannot be written
+        // after its backup was must leave the backup that names the icon from before.
+        const FolderBackupSnapshot before(path_);
+        if (!before.Taken())
+            return ChangeResult::WriteFailed;
         const ChangeResult backup = SaveBackup();
-        if (backup != ChangeResult::Done)
+        if (backup != ChangeResult::Done) {
+            before.PutBack();
             return backup;
+        }
         Current = location;
-        return ResultFromStatus(WriteFolderIcon(*Current));
+        const LONG status = WriteFolderIcon(*Current);
+        if (status != ERROR_SUCCESS)
+            before.PutBack();
+        return ResultFromStatus(status);
     }
 
     if (kind == TargetKind::File) {
@@ -517,11 +617,15 @@ ChangeResult IconTarget::ApplyIcon()
             return ChangeResult::NoExtension;
         IconLocation location = Current ? *Current : IconLocation();
         if (!Current || location.Owner[0] == L'\0') {
-            // The class is named after the extension, letter case kept: REPORT.ABC gives
-            // ABCfile.
+            // No icon was found for the type: the icon goes to the class Explorer takes the
+            // files' icon from all the same, which may have no DefaultIcon yet. Only an
+            // extension that names no class gets one, named after the extension with its
+            // letter case kept: REPORT.ABC gives ABCfile.
             wchar_t typeKey[TextCapacity];
-            if (!FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1) ||
-                !location.SetTypeKey(typeKey) || !location.SetOwner(extension))
+            if (!ReadIconClass(extension, typeKey) &&
+                !FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1))
+                return ChangeResult::PathTooLong;
+            if (!location.SetTypeKey(typeKey) || !location.SetOwner(extension))
                 return ChangeResult::PathTooLong;
         }
         if (location.TypeKey[0] == L'\0')
@@ -534,23 +638,10 @@ ChangeResult IconTarget::ApplyIcon()
         // anything is written.
         const std::optional<Scope> scope = ScopeOfFileChange(scopeChoice_, location, path_, allOfType_);
         changedScope_ = scope.value_or(Scope::AllUsers);
-        if (!scope)
+        if (!scope || (*scope == Scope::ThisUser && !ThisUserAccepts(location, allOfType_)))
             return ChangeResult::AccessDenied;
         if (allOfType_) {
-            ChangeResult backup = SaveTypeBackup(path_, Current, original_, *scope);
-            // A type without any icon has no original; this user's backup then says that
-            // this user's keys held none, so that restoring takes out what the change made.
-            // The type is registered for this user first, so that the backup is found
-            // through the extension like the icon.
-            if (backup == ChangeResult::Done && !original_ && *scope == Scope::ThisUser &&
-                !ReadTypeBackupIcon(location.Owner, Scope::ThisUser)) {
-                RegKey classKey;
-                LONG status = RegisterFileType(location, classKey, Scope::ThisUser);
-                classKey.reset();
-                if (status == ERROR_SUCCESS)
-                    status = WriteUserTypeBackup(location);
-                backup = ResultFromStatus(status);
-            }
+            const ChangeResult backup = SaveTypeBackup(path_, location, original_, *scope);
             if (backup != ChangeResult::Done)
                 return backup;
         }
@@ -564,12 +655,27 @@ ChangeResult IconTarget::ApplyIcon()
             }
             return ResultFromStatus(SetTypeIcon(*Current, *scope));
         }
-        const LONG status = WriteFileIcon(*Current, path_, *scope);
-        if (status != ERROR_SUCCESS)
+        // What the installation of the handler would refuse (a DefaultIcon text it could
+        // not back up whole) is asked before the entry is written, and an entry written
+        // for an installation that then fails goes again: a failed change writes nothing.
+        const bool installed = IsOwnIconHandlerIn(*scope, Current->TypeKey);
+        if (!installed) {
+            const LONG check = CheckIconHandlerInstall(*Current, *scope);
+            if (check != ERROR_SUCCESS)
+                return ResultFromStatus(check);
+        }
+        const std::optional<IconLocation> previousEntry = ReadFileIcon(path_, *scope);
+        LONG status = WriteFileIcon(*Current, path_, *scope);
+        if (status != ERROR_SUCCESS || installed)
             return ResultFromStatus(status);
-        if (IsOwnIconHandlerIn(*scope, Current->TypeKey))
-            return ChangeResult::Done;
-        return ResultFromStatus(InstallIconHandler(*Current, *scope));
+        status = InstallIconHandler(*Current, *scope);
+        if (status != ERROR_SUCCESS) {
+            if (previousEntry)
+                WriteFileIcon(*previousEntry, path_, *scope);
+            else
+                DeleteFileIcon(path_, *scope);
+        }
+        return ResultFromStatus(status);
     }
 
     if (kind == TargetKind::Drive) {
@@ -605,7 +711,7 @@ ChangeResult IconTarget::RestoreDefault()
         // Refused before the folder is touched: the backup could not be taken out after.
         if (!MayWriteFolderBackup(*scope))
             return ChangeResult::AccessDenied;
-        return ResultFromStatus(RestoreFolderBackup(*backup, path_, *scope));
+        return ResultFromStatus(RestoreFolderBackup(path_, *scope));
     }
     case TargetKind::File:
         return allOfType_ ? RestoreTypeIcon() : RestoreFileEntry();
@@ -615,8 +721,9 @@ ChangeResult IconTarget::RestoreDefault()
         const wchar_t* drive = Current->Owner;
         if (!NamesDrive(drive))
             return ResultFromStatus(DeleteDriveIcon(*Current));
+        // Only an entry this product set is taken back; another program's stays.
         const std::optional<Scope> scope =
-            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); });
+            ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); });
         changedScope_ = scope;
         if (!scope)
             return ChangeResult::Done;
@@ -656,10 +763,12 @@ ChangeResult IconTarget::RestoreTypeIcon()
         return ChangeResult::AccessDenied;
     if (scope == Scope::ThisUser)
         return ResultFromStatus(RestoreUserTypeIcon(*backup, owner));
-    const LONG status = SetTypeIcon(*backup, scope);
-    if (status != ERROR_SUCCESS)
-        return ResultFromStatus(status);
-    return ResultFromStatus(DeleteTypeBackupAndLeftover(*backup, scope));
+    LONG status = PutBackTypeIcon(*backup, scope);
+    if (status == ERROR_SUCCESS)
+        status = DeleteTypeBackupAndLeftover(*backup, scope);
+    if (status == ERROR_SUCCESS && backup->IconPath[0] == L'\0')
+        status = RemoveEmptyDefaultIcon(backup->TypeKey);
+    return ResultFromStatus(status);
 }
 
 ChangeResult IconTarget::RestoreFileEntry()
@@ -674,6 +783,12 @@ ChangeResult IconTarget::RestoreFileEntry()
         (scopeChoice_ == ScopeChoice::Automatic && ReadFileIcon(path_, Scope::ThisUser)))
         scope = Scope::ThisUser;
     changedScope_ = scope;
+    // Without an entry of this user's there is nothing of this user's to take out. This
+    // user's handler may still serve the class: it was installed by a type change of this
+    // user's over all users' handler, so that all users' entries keep showing, and goes
+    // when that change is restored.
+    if (scope == Scope::ThisUser && !ReadFileIcon(path_, Scope::ThisUser))
+        return ChangeResult::Done;
     if (scope == Scope::AllUsers) {
         // Asked before anything goes: the entry's table, and the class when the handler
         // would go with the last entry.
@@ -710,7 +825,7 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
     case TargetKind::Drive: {
         const wchar_t* drive = path_;
-        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasDriveEntryIn(s, drive); })
+        return ScopeOfRestore(scopeChoice_, [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); })
                    ? RestoreOutcome::Restores
                    : RestoreOutcome::NothingToRestore;
     }

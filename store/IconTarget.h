@@ -25,6 +25,8 @@ enum class ChangeResult {
     PathTooLong,   // a path or text that does not fit; refused, nothing written
     AccessDenied,  // the registry or file refused the write (administrator rights)
     WriteFailed,   // any other failed write
+    ProfileIsLink,   // a folder's Desktop.ini is a link to another place; nothing written through it
+    ProfileIsFolder, // "Desktop.ini" in the folder is a folder; nothing written
 };
 
 // Maps a Win32 status of a write to a result.
@@ -39,9 +41,10 @@ enum class RestoreOutcome {
 
 class IconTarget {
 public:
-    // Classifies the path now; the path and its kind never change afterwards. A null path,
-    // or one that does not end within 260 characters, is no target (Unclassified, empty path)
-    // and is never handed to the platform.
+    // Takes the path as Explorer names the item (ShellPathOf: "\\?\C:\x" is C:\x) and
+    // classifies it now; the path and its kind never change afterwards. A null path, or one
+    // that does not end within 260 characters, is no target (Unclassified, empty path) and
+    // is never handed to the platform.
     explicit IconTarget(const wchar_t* path);
 
     const wchar_t* Path() const { return path_; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace orvane {
@@ -35,5 +36,12 @@ constexpr std::size_t UnitsThatFit(std::wstring_view text, std::size_t room)
         --count;
     return count;
 }
+
+// A path in the Win32 device namespaces as the plain path Explorer names the same item
+// by: "\\?\C:\x" and "\\.\C:\x" become "C:\x", "\\?\C:" (the volume) the drive's root
+// "C:\", and "\\?\UNC\server\share\x" (or "\\.\UNC\...") "\\server\share\x"; the
+// prefixes' letters in any case. Any other path, and a device path that names no drive
+// or share (a volume's GUID name, a device), is returned as it is.
+std::wstring WithoutDevicePrefix(std::wstring_view path);
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #include "ProfileEncoding.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -56,7 +57,86 @@ LONG CreateUtf16Profile(const wchar_t* profile)
     return WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) ? ERROR_SUCCESS : LastErrorOr(ERROR_WRITE_FAULT);
 }
 
+bool HasMark(const BYTE* bytes, DWORD count)
+{
+    return (count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) ||
+           (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF);
+}
+
 } // namespace
+
+bool IsAnsiProfile(const wchar_t* profile)
+{
+    if (profile == nullptr || profile[0] == L'\0')
+        return false;
+    FileHandle file(CreateFileW(profile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    if (!file.Valid())
+        return false;
+    BYTE head[3] = {};
+    DWORD read = 0;
+    if (!ReadFile(file.Value, head, sizeof head, &read, nullptr))
+        return false;
+    return !HasMark(head, read);
+}
+
+LONG ReturnProfileToAnsi(const wchar_t* profile)
+{
+    if (profile == nullptr || profile[0] == L'\0')
+        return ERROR_INVALID_PARAMETER;
+    FileHandle file(
+        CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.Valid())
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Value, &size))
+        return LastErrorOr(ERROR_READ_FAULT);
+    if (size.QuadPart > 2 * static_cast<LONGLONG>(ProfileSizeLimit) + 2 || size.QuadPart < 2 || size.QuadPart % 2 != 0)
+        return ERROR_SUCCESS;
+    const DWORD byteCount = static_cast<DWORD>(size.QuadPart);
+    std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[byteCount]);
+    if (!bytes)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD read = 0;
+    if (!ReadFile(file.Value, bytes.get(), byteCount, &read, nullptr) || read != byteCount)
+        return LastErrorOr(ERROR_READ_FAULT);
+    if (bytes[0] != 0xFF || bytes[1] != 0xFE)
+        return ERROR_SUCCESS;
+    const int units = static_cast<int>((byteCount - 2) / sizeof(wchar_t));
+    std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[static_cast<std::size_t>(units) + 1]);
+    if (!text)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    std::memcpy(text.get(), bytes.get() + 2, static_cast<std::size_t>(units) * sizeof(wchar_t));
+    int length = 0;
+    std::unique_ptr<char[]> ansi;
+    if (units != 0) {
+        // The UTF-8 code page takes neither the flag nor the report: the file stays UTF-16.
+        if (GetACP() == CP_UTF8)
+            return ERROR_SUCCESS;
+        BOOL usedDefault = FALSE;
+        length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.get(), units, nullptr, 0, nullptr,
+                                     &usedDefault);
+        if (length <= 0 || usedDefault)
+            return ERROR_SUCCESS;
+        ansi.reset(new (std::nothrow) char[static_cast<std::size_t>(length)]);
+        if (!ansi)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        usedDefault = FALSE;
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.get(), units, ansi.get(), length, nullptr,
+                                &usedDefault) != length ||
+            usedDefault)
+            return ERROR_SUCCESS;
+    }
+    LARGE_INTEGER start{};
+    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) &&
+        (length == 0 || WriteAll(file.Value, ansi.get(), static_cast<DWORD>(length))) && SetEndOfFile(file.Value))
+        return ERROR_SUCCESS;
+    // Stopped halfway: the UTF-16 bytes go back as they were read.
+    const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) && WriteAll(file.Value, bytes.get(), byteCount))
+        SetEndOfFile(file.Value);
+    return status;
+}
 
 LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts)
 {
@@ -95,11 +175,7 @@ LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar
     DWORD read = 0;
     if (byteCount != 0 && (!ReadFile(file.Value, bytes.get(), byteCount, &read, nullptr) || read != byteCount))
         return LastErrorOr(ERROR_READ_FAULT);
-    const auto* marked = reinterpret_cast<const BYTE*>(bytes.get());
-    const bool hasMark = (byteCount >= 2 && ((marked[0] == 0xFF && marked[1] == 0xFE) ||
-                                            (marked[0] == 0xFE && marked[1] == 0xFF))) ||
-                         (byteCount >= 3 && marked[0] == 0xEF && marked[1] == 0xBB && marked[2] == 0xBF);
-    if (hasMark)
+    if (HasMark(reinterpret_cast<const BYTE*>(bytes.get()), byteCount))
         return ERROR_SUCCESS;
 
     // Every byte of an ANSI file converts; the text goes back whole behind the mark.

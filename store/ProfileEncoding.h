@@ -21,4 +21,15 @@ namespace orvane {
 // Another program may read the file while it is rewritten, never write it.
 LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts);
 
+// Whether the file is in the ANSI code page (it has no byte-order mark; an empty file has
+// none either). False when it is missing or cannot be read.
+bool IsAnsiProfile(const wchar_t* profile);
+
+// Turns a UTF-16 LE file back into the ANSI code page when every character it holds has
+// a form there, so that a file PrepareProfileFor converted is, once the entries that
+// needed UTF-16 are gone, byte for byte what it was. Anything else (no UTF-16 mark, a
+// character the code page lacks, over 2 MiB) is left as it is, and is no failure. The
+// file keeps its attributes.
+LONG ReturnProfileToAnsi(const wchar_t* profile);
+
 } // namespace orvane

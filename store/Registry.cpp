@@ -75,6 +75,20 @@ bool ReadTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t
     return QueryTextValue(key, valueName, out, outSize) == ERROR_SUCCESS;
 }
 
+bool ReadStringValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize)
+{
+    if (out == nullptr || outSize == 0)
+        return false;
+    wchar_t text[RegistryTextUnits];
+    DWORD type = REG_NONE;
+    if (QueryTextValue(key, valueName, text, outSize < std::size(text) ? outSize : std::size(text), &type) !=
+            ERROR_SUCCESS ||
+        !IsStringType(type))
+        return false;
+    std::wmemcpy(out, text, std::wcslen(text) + 1);
+    return true;
+}
+
 LONG WriteTextValue(HKEY key, const wchar_t* valueName, const wchar_t* text, DWORD type)
 {
     const DWORD size = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));

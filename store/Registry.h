@@ -67,6 +67,12 @@ constexpr std::size_t MaxKeyNameLength = 255;
 LONG QueryTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize, DWORD* type = nullptr);
 // The same, true when the read succeeds.
 bool ReadTextValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize);
+// The same for a value that must be a string (REG_SZ or REG_EXPAND_SZ), as icon locations,
+// their backups and the per-file table's entries are: a value of any other type is none
+// (out untouched), since its bytes read as text would name an icon nobody chose.
+bool ReadStringValue(HKEY key, const wchar_t* valueName, wchar_t* out, std::size_t outSize);
+// Whether a value of this registry type holds text.
+inline bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 // Stores text with its terminating zero counted: as REG_EXPAND_SZ when type says so, so
 // that a text read from an expandable value goes back expandable (%SystemRoot%...), and

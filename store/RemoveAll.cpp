@@ -1,6 +1,8 @@
 #include "RemoveAll.h"
 
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
@@ -90,14 +92,32 @@ void UninstallFromAllUsersClasses(FirstFailure& result)
         }
         inExtensions = true;
 
+        // The class all users' key names, the one at the end of its CurVer chain, and the
+        // same for the class this user's files take their icon from (UserChoice), where
+        // a file's own icon installs the handler when the class has no DefaultIcon.
         wchar_t named[TextCapacity] = {};
+        wchar_t seen[TextCapacity] = {};
+        wchar_t classes[4][TextCapacity] = {};
+        int count = 0;
         RegKey extensionKey;
         if (extensionKey.Open(HKEY_CLASSES_ROOT, name, KEY_QUERY_VALUE) == ERROR_SUCCESS &&
-            ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)) && named[0] != L'\0')
-            Uninstall(Scope::AllUsers, named, result);
-        wchar_t seen[TextCapacity];
-        if (ReadExtensionClass(name, seen) && !SameKeyName(seen, named))
-            Uninstall(Scope::AllUsers, seen, result);
+            ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)) && named[0] != L'\0') {
+            CopyText(classes[count++], TextCapacity, named);
+            if (FollowCurVerToIconClass(named, classes[count]))
+                ++count;
+        }
+        if (ReadExtensionClass(name, seen)) {
+            CopyText(classes[count++], TextCapacity, seen);
+            if (FollowCurVerToIconClass(seen, classes[count]))
+                ++count;
+        }
+        for (int i = 0; i < count; ++i) {
+            bool done = false;
+            for (int j = 0; j < i && !done; ++j)
+                done = SameKeyName(classes[i], classes[j]);
+            if (!done)
+                Uninstall(Scope::AllUsers, classes[i], result);
+        }
     }
 }
 
@@ -112,6 +132,9 @@ void UninstallFromUserClasses(FirstFailure& result)
     RegKey classes;
     if (classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ) != ERROR_SUCCESS)
         return;
+    // Classes whose keys uninstalling removed: a type new to this user was given this
+    // user's key of its extension too, which goes with them.
+    std::vector<std::wstring> removed;
     for (DWORD index = 0;;) {
         wchar_t name[TextCapacity];
         DWORD nameSize = static_cast<DWORD>(std::size(name));
@@ -129,6 +152,40 @@ void UninstallFromUserClasses(FirstFailure& result)
         RegKey still;
         if (still.Open(classes.get(), name, KEY_QUERY_VALUE) == ERROR_SUCCESS)
             ++index;
+        else
+            removed.emplace_back(name);
+    }
+    if (removed.empty())
+        return;
+    // The extension keys are listed before the class keys, so they are walked again.
+    for (DWORD index = 0;;) {
+        wchar_t name[TextCapacity];
+        DWORD nameSize = static_cast<DWORD>(std::size(name));
+        const LONG status = RegEnumKeyExW(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA) {
+            ++index;
+            continue;
+        }
+        if (status != ERROR_SUCCESS)
+            break;
+        ++index;
+        if (name[0] != L'.')
+            continue;
+        wchar_t named[TextCapacity] = {};
+        RegKey extensionKey;
+        if (extensionKey.Open(classes.get(), name, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+            !ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)))
+            continue;
+        extensionKey.reset();
+        for (const std::wstring& className : removed) {
+            if (!SameKeyName(className.c_str(), named))
+                continue;
+            RegKey before;
+            result.Note(RemoveUserExtensionKey(name, named));
+            if (before.Open(classes.get(), name, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+                --index; // gone: the next key now has this index
+            break;
+        }
     }
 }
 

@@ -14,6 +14,7 @@
 
 #include "ExtensionIdentity.h"
 #include "RunTool.h"
+#include "ScopedVariable.h"
 #include "TestSupport.h"
 
 namespace orvane::test {
@@ -21,6 +22,7 @@ namespace {
 
 constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
 constexpr wchar_t FileIcons[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 constexpr wchar_t DriveIcons[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 const std::wstring Clsid = ExtensionClsidText;
 
@@ -58,6 +60,27 @@ std::wstring IniText(const std::wstring& folder, const wchar_t* key)
     GetPrivateProfileStringW(L".ShellClassInfo", key, L"", text, static_cast<DWORD>(std::size(text)),
                              (folder + L"\\desktop.ini").c_str());
     return text;
+}
+
+// An icon file's bytes as a crafted one has them: a header claiming `count` images and one
+// directory entry (the image's size and offset), followed by 40 bytes of image.
+std::string CraftedIconFile(unsigned count, unsigned imageSize, unsigned imageOffset)
+{
+    auto put = [](std::string& out, unsigned value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    std::string out;
+    put(out, 0, 2);
+    put(out, 1, 2);
+    put(out, count, 2);
+    out += std::string("\x10\x10\0\0", 4);
+    put(out, 1, 2);
+    put(out, 32, 2);
+    put(out, imageSize, 4);
+    put(out, imageOffset, 4);
+    out += std::string(40, '\0');
+    return out;
 }
 
 // Every key the tool may touch is guarded: the product's keys, the shell's drive icons,
@@ -159,6 +182,13 @@ TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
     const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons in here");
     const std::wstring empty = dir_.MakeFile(L"empty.ico", "");
     const std::wstring broken = dir_.MakeFile(L"broken.ico", std::string("\0\0\1\0\5\0", 6));
+    // Icon files whose directory does not fit the file; the platform's parser trusts it.
+    const std::wstring manyImages = dir_.MakeFile(L"many.ico", CraftedIconFile(65535, 1, 22));
+    const std::wstring farOffset = dir_.MakeFile(L"far.ico", CraftedIconFile(1, 1, 0x7FFFFFFF));
+    const std::wstring sizeWraps = dir_.MakeFile(L"wraps.ico", CraftedIconFile(1, 0xFFFFFFF0u, 22));
+    const std::wstring noImages = dir_.MakeFile(L"no-images.ico", CraftedIconFile(0, 1, 22));
+    // Read as an icon file by its content, whatever its name.
+    const std::wstring disguised = dir_.MakeFile(L"disguised.dll", CraftedIconFile(65535, 1, 22));
     const std::wstring noExtension = dir_.MakeFile(L"README");
     const std::wstring dotOnly = dir_.MakeFile(L"trailing.");
     const std::wstring longPath = dir_.Path() + L"\\" + std::wstring(280, L'x') + ext_;
@@ -172,9 +202,18 @@ TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
     const std::vector<Case> cases = {
         {"missing target", {L"set", Icon(1), dir_.Path() + L"\\missing" + ext_}, L"no such file"},
         {"missing folder", {L"set", Icon(1), dir_.Path() + L"\\gone\\"}, L"no such file"},
+        {"empty target", {L"set", Icon(1), L""}, L"no such file"},
+        {"restore of an empty path", {L"restore", L""}, L"no such file"},
         {"source that is text", {L"set", text, file}, L"holds no icons"},
         {"empty source", {L"set", empty, file}, L"holds no icons"},
-        {"icon file that claims icons it lacks", {L"set", broken + L",0", folder}, L"icon 0 cannot be read"},
+        {"icon file that claims icons it lacks", {L"set", broken + L",0", folder}, L"is a damaged icon file"},
+        {"icon file claiming 65,535 images", {L"set", manyImages, folder}, L"is a damaged icon file"},
+        {"icon file with an image at 0x7FFFFFFF", {L"set", farOffset, file}, L"is a damaged icon file"},
+        {"icon file whose image size wraps", {L"set", sizeWraps + L",0", folder}, L"is a damaged icon file"},
+        {"icon file without images", {L"set", noImages, file, L"--all-of-type"}, L"is a damaged icon file"},
+        {"icon file by its content", {L"set", disguised, folder}, L"is a damaged icon file"},
+        {"resource id of an icon file", {L"set", icons_ + L",-2147483647", folder}, L"has no resource ids"},
+        {"resource id 1 of an icon file", {L"set", icons_ + L",-1", file}, L"has no resource ids"},
         {"resource id the library lacks", {L"set", Icon(-31999), folder}, L"icon -31999 cannot be read"},
         {"missing source", {L"set", dir_.Path() + L"\\none.ico,0", file}, L"not found"},
         {"index one past an icon file", {L"set", icons_ + L",1", file}, L"holds 1 icons; index 1 is beyond them"},
@@ -227,6 +266,24 @@ TEST_F(CliTest, TheLastIconOfASourceAndNegativeResourceIdsAreAccepted)
     EXPECT_EQ(0, lstrcmpiW((std::wstring(system) + L"\\shell32.dll").c_str(), IniText(folder, L"IconFile").c_str()));
 }
 
+// A source named without a folder is found where the system finds modules, whatever
+// the search path holds; one that is nowhere is reported as not found.
+TEST_F(CliTest, ASourceByNameIsFoundWithAnySearchPath)
+{
+    const std::wstring folder = dir_.MakeFolder(L"folder");
+    for (const wchar_t* path : {L"", L";", L"C:\\nowhere"}) {
+        SCOPED_TRACE(Utf8(path));
+        ScopedVariable searchPath(L"PATH", path);
+        ToolRun run = RunTool({L"set", L"shell32.dll,3", folder});
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_EQ(0, lstrcmpiW(SystemLibrary().c_str(), IniText(folder, L"IconFile").c_str()));
+        EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
+        run = RunTool({L"set", L"orvane-none.dll,3", folder});
+        EXPECT_EQ(1u, run.ExitCode);
+        EXPECT_TRUE(Contains(run.Err, L"icon source not found: orvane-none.dll")) << run.Err;
+    }
+}
+
 TEST_F(CliTest, ACommaInTheSourcePathIsNotTakenForAnIndex)
 {
     const std::wstring source = WriteIconFile(dir_.MakeFolder(L"a,1") + L"\\x,2.ico", 2);
@@ -269,6 +326,26 @@ TEST_F(CliTest, PathsAreStoredAsExplorerNamesThem)
     run = RunTool({L"restore", L"report file" + ext_}, folder);
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_FALSE(FileEntry(file));
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+
+    // Device paths ("\\?\", "\\.\") name the same items: stored under the plain path,
+    // where the icon handler is asked for them and a plain restore finds them.
+    run = RunTool({L"set", Icon(3), L"\\\\?\\" + file, L"\\\\.\\" + folder, L"\\\\?\\C:"});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, file + L": File icon set to")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"\nC:\\: Drive icon set to")) << run.Out;
+    EXPECT_EQ(Icon(3) + L"," + cls_, FileEntry(file).value_or(L"(none)"));
+    EXPECT_FALSE(FileEntry(L"\\\\?\\" + file));
+    EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
+    EXPECT_EQ(Icon(3), Value(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon").value_or(L""));
+    run = RunTool({L"show", L"\\\\.\\" + file});
+    EXPECT_TRUE(Contains(run.Out, file + L"\n  kind:   File\n")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
+    run = RunTool({L"restore", file, L"C:\\", L"\\\\?\\" + folder});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_FALSE(FileEntry(file));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
+    EXPECT_EQ(L"2", IniText(folder, L"IconIndex"));
     EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
 }
 
@@ -345,6 +422,78 @@ TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
     EXPECT_EQ(3, ShellFolderIndex(folder));
 }
 
+// A folder whose Desktop.ini cannot take the change (a folder of that name, or a file held
+// open by a program that shares it with nobody) is reported with the reason, and the
+// change writes nothing: the folder never changed has no backup afterwards.
+TEST_F(CliTest, FolderChangesThatCannotBeWrittenSayWhyAndLeaveNoBackup)
+{
+    struct Case {
+        const wchar_t* Name;
+        bool HeldOpen; // else: "Desktop.ini" is a folder
+        const wchar_t* Reason;
+    } cases[] = {
+        {L"asFolder", false, L"holds a folder named Desktop.ini"},
+        {L"heldOpen", true, L"could not be written"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::wstring folder = dir_.MakeFolder(c.Name);
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.HeldOpen) {
+            dir_.MakeFile(std::wstring(c.Name) + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\n");
+            holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        } else {
+            dir_.MakeFolder(std::wstring(c.Name) + L"\\Desktop.ini");
+        }
+        const DWORD attributes = GetFileAttributesW(folder.c_str());
+        ToolRun run = RunTool({L"set", Icon(2), folder});
+        if (holder != INVALID_HANDLE_VALUE)
+            CloseHandle(holder);
+        EXPECT_EQ(1u, run.ExitCode);
+        EXPECT_TRUE(Contains(run.Err, folder + L": ")) << run.Err;
+        EXPECT_TRUE(Contains(run.Err, c.Reason)) << run.Err;
+        EXPECT_FALSE(Contains(run.Err, L"administrator")) << run.Err;
+        EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
+        EXPECT_FALSE(Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+        EXPECT_FALSE(Value(HKEY_CURRENT_USER, FolderBackupKey, folder.c_str()));
+        run = RunTool({L"show", folder});
+        EXPECT_TRUE(Contains(run.Out, L"backup: no")) << run.Out;
+    }
+}
+
+// 259 characters fit every path: an icon source of that length is set on a folder and
+// read back whole, and an IconResource of that length already in the folder is backed
+// up and restored as it stood.
+TEST_F(CliTest, FolderIconsOfTheLongestPathsAreTakenWhole)
+{
+    std::wstring source = dir_.Path() + L"\\" + std::wstring(120, L'a');
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    source += L"\\" + std::wstring(259 - source.size() - 5, L'b') + L".ico";
+    ASSERT_EQ(259u, source.size());
+    WriteIconFile(source);
+    const std::wstring folder = dir_.MakeFolder(L"longest");
+    ToolRun run = RunTool({L"set", source + L",0", folder});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(folder + L": Folder icon set to " + source + L",0\n", run.Out);
+    EXPECT_EQ(source, IniText(folder, L"IconFile"));
+    run = RunTool({L"show", folder});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + source + L",0\n")) << run.Out;
+
+    const std::wstring resource = dir_.MakeFolder(L"resource");
+    const std::string content = "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'r') + ",1\r\n";
+    const std::wstring profile = dir_.MakeFile(L"resource\\Desktop.ini", content);
+    run = RunTool({L"set", Icon(2), resource});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(2, ShellFolderIndex(resource));
+    run = RunTool({L"show", resource});
+    EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
+    run = RunTool({L"restore", resource});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(content == ReadFileText(profile));
+}
+
 TEST_F(CliTest, SingleFileSetShowRestore)
 {
     RegisterType(L"shell32.dll,1");
@@ -366,6 +515,10 @@ TEST_F(CliTest, SingleFileSetShowRestore)
     run = RunTool({L"show", file});
     EXPECT_EQ(file + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   " + Icon(2) +
                   L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
+    // The other file of the type shows the type's icon, which is no setting of its own.
+    run = RunTool({L"show", sibling});
+    EXPECT_EQ(sibling + L"\n  kind:   File\n  class:  " + cls_ + L"\n  icon:   shell32.dll,1\n  scope:  (not set)\n  backup: no\n",
               run.Out);
 
     run = RunTool({L"restore", file});
@@ -394,6 +547,15 @@ TEST_F(CliTest, SingleFileRestoreRefusesWhenAnotherHandlerTookTheClassOver)
     EXPECT_TRUE(Contains(run.Err, L"no longer Orvane")) << run.Err;
     EXPECT_TRUE(FileEntry(file));
     EXPECT_EQ(other, Value(HKEY_CLASSES_ROOT, cls_ + L"\\shellex\\IconHandler").value_or(L""));
+
+    // The type's "%1" is answered by that program's handler now, not by Orvane.
+    const ToolRun shown = RunTool({L"show", dir_.MakeFile(L"other" + ext_)});
+    EXPECT_EQ(0u, shown.ExitCode) << shown.Err;
+    EXPECT_FALSE(Contains(shown.Out, L"Orvane")) << shown.Out;
+    EXPECT_TRUE(Contains(shown.Out, L"icon:   %1 (each file's icon, answered by another program's icon handler " +
+                                        std::wstring(other) + L")\n"))
+        << shown.Out;
+    EXPECT_TRUE(Contains(shown.Out, L"scope:  (not set)")) << shown.Out;
 }
 
 TEST_F(CliTest, AllFilesOfATypeSetShowRestoreAsTheShellSeesIt)
@@ -527,6 +689,31 @@ TEST_F(CliTest, DriveSetShowRestore)
     run = RunTool({L"restore", drive});
     EXPECT_EQ(0u, run.ExitCode);
     EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
+
+    // Another program's icon for the drive: restore and remove-all leave it alone, a
+    // change backs it up, and restoring that change puts it back exactly.
+    const std::wstring entry = std::wstring(DriveIcons) + L"\\C\\DefaultIcon";
+    ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, entry, nullptr, L"shell32.dll,8"));
+    const std::wstring foreign = DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C");
+    run = RunTool({L"show", drive});
+    EXPECT_EQ(L"C:\\\n  kind:   Drive\n  icon:   shell32.dll,8\n  scope:  for all users\n  backup: no\n", run.Out);
+    run = RunTool({L"restore", drive});
+    EXPECT_EQ(0u, run.ExitCode);
+    EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
+    EXPECT_EQ(0u, RunTool({L"remove-all"}).ExitCode);
+    EXPECT_EQ(foreign, DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C"));
+
+    run = RunTool({L"set", Icon(5), drive});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(Icon(5), Value(HKEY_LOCAL_MACHINE, entry).value_or(L""));
+    EXPECT_EQ(L"shell32.dll,8", Value(HKEY_LOCAL_MACHINE, entry, L"BAKIconInfo").value_or(L""));
+    EXPECT_TRUE(Contains(RunTool({L"show", drive}).Out, L"backup: yes"));
+    EXPECT_EQ(0u, RunTool({L"remove-all"}).ExitCode);
+    EXPECT_EQ(Icon(5), Value(HKEY_LOCAL_MACHINE, entry).value_or(L""));
+    run = RunTool({L"restore", drive});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, L"C:\\: Drive icon restored")) << run.Out;
+    EXPECT_EQ(foreign, DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C"));
 }
 
 TEST_F(CliTest, ARefusedTypeWriteReportsAccessDeniedAndChangesNothing)

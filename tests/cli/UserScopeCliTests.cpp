@@ -161,7 +161,9 @@ TEST_F(UserScopeCliTest, AsAStandardUser)
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(L"3", IniIndex(folder_));
     EXPECT_EQ(Icon(3), ValueText(HKEY_CURRENT_USER, UserDriveC));
-    EXPECT_EQ(Icon(1), ValueText(HKEY_CURRENT_USER, FolderBackups, folder_.c_str()));
+    // The value starts with the icon (all that earlier builds read); the folder's entries,
+    // IconFile and IconIndex without IconResource, follow it to be restored as they were.
+    EXPECT_EQ(Icon(1), std::wstring(ValueText(HKEY_CURRENT_USER, FolderBackups, folder_.c_str()).c_str()));
     EXPECT_EQ(allBefore, AllUsers());
     run = RunTool({L"show", folder_, L"C:\\"});
     EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(3) + L"\n  scope:  for this user\n  backup: yes\n")) << run.Out;

@@ -82,6 +82,28 @@ TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
     EXPECT_EQ(selection, 0u);
 }
 
+// "Desktop.ini" that is a folder cannot hold the icon: said so as it is (not as a
+// question of rights), with nothing written.
+TEST_F(FailureTest, FolderWhoseDesktopIniIsAFolderSaysSoAndWritesNothing)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Blocked");
+    dir_.MakeFolder(L"Blocked\\Desktop.ini");
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    StoreSources({shell32_}, 0);
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        d.ChooseSource(0);
+        d.SelectIcons({3});
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed",
+                            {L"The icon of the folder 'Blocked", L"folder named Desktop.ini", L"Nothing was written"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(lastText_.find(L"administrator"), std::wstring::npos);
+    EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
+    EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
+}
+
 TEST_F(FailureTest, DriveIconRefusedByTheRegistryNeedsAdministratorRights)
 {
     // The drive's entry exists and may be read but not written, as for a user without

@@ -23,6 +23,7 @@
 #include "Registry.h"
 #include "resource.h"
 #include "UnicodeNames.h"
+#include "WindowsDesktopIni.h"
 
 namespace orvane {
 namespace {
@@ -433,9 +434,9 @@ TEST_F(FlowTest, IconSourcesOfAnyNameAreListedKeptAndWritten)
 }
 
 // A source whose path has exactly 259 UTF-16 units, a surrogate pair at its end: listed
-// and shown whole. (No location of its path and an index fits into 259 units, so a change
-// to it is refused as too long; that is reported, and nothing is written.)
-TEST_F(FlowTest, SourceOfTheLongestPathIsListedWhole)
+// and shown whole, and a folder takes it, as every place holds 259 units: its Desktop.ini
+// names it whole.
+TEST_F(FlowTest, SourceOfTheLongestPathIsListedWholeAndTaken)
 {
     const std::wstring source = test::PathOfLength(dir_.Path(), 259, L".dll");
     ASSERT_EQ(source.size(), 259u);
@@ -451,19 +452,17 @@ TEST_F(FlowTest, SourceOfTheLongestPathIsListedWhole)
         EXPECT_EQ(d.SourceSelection(), 0);
         EXPECT_EQ(std::wstring(record.CurrentIconPath()), source);
         d.SelectIcons({1});
-        HWND box = d.PostCommandFor(IDOK, L"Orvane - Icon not changed");
-        ASSERT_NE(box, nullptr);
-        EXPECT_TRUE(test::Contains(DialogDriver::MessageText(box), L"too long"));
-        DialogDriver::Answer(box, IDOK);
-        DialogDriver::WaitGone(box);
-        d.Command(IDCANCEL);
+        d.Command(IDOK);
     });
-    EXPECT_EQ(run.Result, IDCANCEL);
-    EXPECT_EQ(GetFileAttributesW((folder + L"\\Desktop.ini").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
+    EXPECT_EQ(run.Result, IDOK);
+    EXPECT_EQ(test::IconEntries(folder), test::EntriesNaming(source + L",1"));
+    const auto written = ReadFolderIcon(folder.c_str());
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(std::wstring(written->IconPath), source);
+    EXPECT_EQ(written->Index, 1);
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{source});
-    EXPECT_EQ(selection, 0xFFFFFFFFu);
+    EXPECT_EQ(selection, 0u);
 }
 
 } // namespace

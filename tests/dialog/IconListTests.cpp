@@ -198,7 +198,17 @@ TEST_F(IconListTest, SourceWithoutIconsLeavesTheListAsItWas)
     const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons in here");
     const std::wstring empty = dir_.MakeFile(L"empty.dll", "");
     const std::wstring missing = dir_.Path() + L"\\missing.dll";
-    for (const std::wstring& path : {missing, text, empty, std::wstring(L"%1"), std::wstring(L"")}) {
+    // Icon files whose directory does not fit the file: 65,535 images claimed, an image at
+    // 0x7FFFFFFF. The platform's parser, run on them inside Explorer, would read far
+    // beyond the file; they are refused before it sees them.
+    const std::string entry = std::string("\x10\x10\0\0\1\0\x20\0\x28\0\0\0", 12);
+    const std::wstring many =
+        dir_.MakeFile(L"many.ico", std::string("\0\0\1\0\xFF\xFF", 6) + entry + std::string("\x16\0\0\0", 4) +
+                                       std::string(40, '\0'));
+    const std::wstring farImage =
+        dir_.MakeFile(L"far.ico", std::string("\0\0\1\0\1\0", 6) + entry + std::string("\xFF\xFF\xFF\x7F", 4) +
+                                      std::string(40, '\0'));
+    for (const std::wstring& path : {missing, text, empty, std::wstring(L"%1"), std::wstring(L""), many, farImage}) {
         SCOPED_TRACE(test::Utf8(path));
         EXPECT_FALSE(FillIconList(dialog_.Window(), path.c_str(), 0));
         EXPECT_EQ(Count(), count);

@@ -106,12 +106,13 @@ protected:
     }
 
     // Initialize with a data object, then build a menu holding `before` items, inserting at
-    // `index` with the first id 100; returns QueryContextMenu's result and the menu.
-    HRESULT Build(IDataObject* data, UINT flags, std::vector<MenuEntry>* entries, int before = 5, UINT index = 5)
+    // `index` with the ids 100 to `last`; returns QueryContextMenu's result and the menu.
+    HRESULT Build(IDataObject* data, UINT flags, std::vector<MenuEntry>* entries, int before = 5, UINT index = 5,
+                  UINT last = 200)
     {
         EXPECT_EQ(S_OK, init_->Initialize(nullptr, data, nullptr));
         PopupMenu popup(before);
-        const HRESULT hr = menu_->QueryContextMenu(popup.get(), index, 100, 200, flags);
+        const HRESULT hr = menu_->QueryContextMenu(popup.get(), index, 100, last, flags);
         *entries = ReadMenu(popup.get());
         return hr;
     }
@@ -195,9 +196,12 @@ TEST_F(ContextMenu, FlagsTable)
     TempDir dir;
     ComPtr<IDataObject> data = ShellDataObject(dir.MakeFile(L"a.txt"));
     ASSERT_TRUE(data);
+    // The last id the shell gives: the first (100) itself leaves the one id the entry
+    // needs; one below it leaves none, and nothing may be added.
     struct Row {
         UINT Flags;
         bool Entry;
+        UINT Last = 200;
     };
     const Row table[] = {
         {CMF_NORMAL, true},
@@ -211,11 +215,14 @@ TEST_F(ContextMenu, FlagsTable)
         {CMF_EXPLORE | CMF_NOVERBS, false},
         {CMF_EXPLORE | CMF_DEFAULTONLY, false},
         {CMF_CANRENAME | CMF_VERBSONLY, false},
+        {CMF_NORMAL, true, 100},
+        {CMF_NORMAL, false, 99},
+        {CMF_EXPLORE, false, 0},
     };
     for (const Row& row : table) {
-        SCOPED_TRACE(row.Flags);
+        SCOPED_TRACE(testing::Message() << row.Flags << " last id " << row.Last);
         std::vector<MenuEntry> entries;
-        EXPECT_EQ(row.Entry ? OneCommand : NoCommand, Build(data.Get(), row.Flags, &entries));
+        EXPECT_EQ(row.Entry ? OneCommand : NoCommand, Build(data.Get(), row.Flags, &entries, 5, 5, row.Last));
         EXPECT_EQ(Expected(row.Entry), entries);
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "DriveIcons.h"
 #include "Registry.h"
@@ -97,30 +98,138 @@ TEST_F(DriveIconsTest, ShortFormWithUnsignedIndex)
     typed.SetTypeKey(L"Drive");
     ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(typed));
     ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, EntryKey(L'D'), L"", &text));
-    EXPECT_EQ(L"C:\\icons\\d.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\icons\\d.ico", text);
     EXPECT_EQ(NoIndex, ReadDriveIcon(L"D:\\")->Index);
 }
 
-TEST_F(DriveIconsTest, ForeignEntryIsOverwrittenAndDeletionTakesOnlyDefaultIcon)
+// What another program set for a drive, in the states it can be in: a change backs up
+// the icon (exactly, its type and bytes kept), a second change keeps that backup, and
+// restoring puts the keys back byte for byte; restoring before any change, or once
+// restored, leaves the other program's entry alone.
+TEST_F(DriveIconsTest, ForeignEntryIsBackedUpAndRestoredExactly)
 {
-    test::WriteString(HKEY_LOCAL_MACHINE, EntryKey(L'E'), L"", L"C:\\vendor\\usb.ico,0");
-    test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E\\DefaultLabel", L"", L"Backup disk");
+    const std::wstring letterKey = std::wstring(DriveIconsKey) + L"\\E";
+    const wchar_t expandable[] = L"%SystemRoot%\\system32\\shell32.dll,8";
+    const DWORD number = 1;
+    struct Row {
+        const char* Name;
+        const wchar_t* Icon; // the default value's text, or null
+        DWORD Type;
+        const void* Data;    // raw data for another type
+        DWORD Size;
+        bool OtherValue;     // a value of the other program's own beside the icon
+    };
+    const Row table[] = {
+        {"text", L"C:\\vendor\\usb.ico,0", REG_SZ, nullptr, 0, false},
+        {"with a value of its own", L"shell32.dll,8", REG_SZ, nullptr, 0, true},
+        {"expandable", nullptr, REG_EXPAND_SZ, expandable, sizeof expandable, false},
+        {"not text", nullptr, REG_DWORD, &number, sizeof number, false},
+        {"no icon, a value of its own", nullptr, REG_NONE, nullptr, 0, true},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, letterKey));
+        if (row.Icon != nullptr) {
+            ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, EntryKey(L'E'), L"", row.Icon));
+        }
+        if (row.Data != nullptr) {
+            ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, EntryKey(L'E'), L"", row.Type, row.Data, row.Size));
+        }
+        if (row.OtherValue) {
+            ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, EntryKey(L'E'), L"Vendor", L"Backup disk"));
+        }
+        ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, letterKey + L"\\DefaultLabel", L"", L"Backup disk"));
+        const std::wstring before = test::DumpKey(HKEY_LOCAL_MACHINE, letterKey);
+        const std::wstring read = LocationText(ReadDriveIcon(L"E:\\"));
+        EXPECT_FALSE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
 
-    const auto foreign = ReadDriveIcon(L"E:\\");
-    ASSERT_TRUE(foreign);
-    EXPECT_STREQ(L"C:\\vendor\\usb.ico", foreign->IconPath);
+        // Never set by this product: restoring takes nothing.
+        EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
+        EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, letterKey));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\e.ico", L"E:\\", 5)));
-    EXPECT_EQ(5, ReadDriveIcon(L"E:\\")->Index);
+        ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\e.ico", L"E:\\", 5)));
+        ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\f.ico", L"E:\\", 6)));
+        EXPECT_EQ(L"C:\\icons\\f.ico,6|E|E", LocationText(ReadDriveIcon(L"E:\\")));
+        EXPECT_TRUE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
+        std::vector<BYTE> backup;
+        DWORD backupType = 0;
+        const bool hadIcon = row.Icon != nullptr || row.Data != nullptr;
+        EXPECT_EQ(hadIcon, test::ReadRaw(HKEY_LOCAL_MACHINE, EntryKey(L'E'), DriveBackupValue, &backup, &backupType));
+        if (row.Icon != nullptr) {
+            EXPECT_EQ(DWORD(REG_SZ), backupType);
+            EXPECT_EQ(row.Icon, test::ValueText(HKEY_LOCAL_MACHINE, EntryKey(L'E'), DriveBackupValue));
+        } else if (row.Data != nullptr) {
+            EXPECT_EQ(row.Type, backupType);
+            EXPECT_EQ(std::vector<BYTE>(static_cast<const BYTE*>(row.Data), static_cast<const BYTE*>(row.Data) + row.Size),
+                      backup);
+        }
 
-    ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'E')));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E\\DefaultLabel"));
-    ExpectDriveClassIcon(ReadDriveIcon(L"E:\\"), L"E");
+        ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
+        EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, letterKey));
+        EXPECT_EQ(read, LocationText(ReadDriveIcon(L"E:\\")));
+        EXPECT_FALSE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
+        EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, letterKey));
+    }
+}
 
-    // Nothing left to delete is not a failure, and the letter's key stays.
-    EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
+// A drive icon set where there was none goes on restore with exactly the keys its change
+// created, each only while empty: the letter's key holding another entry stays.
+TEST_F(DriveIconsTest, RestoringTakesTheKeysTheChangeCreated)
+{
+    const std::wstring drives = DriveIconsKey;
+    struct Row {
+        const char* Name;
+        bool DrivesKey;   // DriveIcons existed
+        bool LetterKey;   // the letter's key existed
+        bool EmptyEntry;  // an empty DefaultIcon existed
+        bool AddedLater;  // another entry appears below the letter after the change
+        DWORD Count = 0;  // a count of created keys written over the change's own
+    };
+    const Row table[] = {
+        {"no DriveIcons key", false, false, false, false},
+        {"DriveIcons only", true, false, false, false},
+        {"letter key", true, true, false, false},
+        {"empty DefaultIcon", true, true, true, false},
+        {"letter key gets a label meanwhile", true, false, false, true},
+        {"a count far beyond the keys there are", false, false, false, false, 1000000},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.Name);
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, drives));
+        RegKey key;
+        if (row.DrivesKey) {
+            ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, drives.c_str()));
+        }
+        if (row.LetterKey) {
+            ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, (drives + L"\\P").c_str()));
+        }
+        if (row.EmptyEntry) {
+            ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_LOCAL_MACHINE, EntryKey(L'P').c_str()));
+        }
+        key.reset();
+        const std::wstring before = test::DumpKey(HKEY_LOCAL_MACHINE, drives);
+
+        ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\p.ico", L"P:\\", 1)));
+        std::vector<BYTE> backup;
+        DWORD type = 0;
+        EXPECT_FALSE(test::ReadRaw(HKEY_LOCAL_MACHINE, EntryKey(L'P'), DriveBackupValue, &backup, &type));
+        if (row.AddedLater) {
+            ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, drives + L"\\P\\DefaultLabel", L"", L"Photos"));
+        }
+        // A hostile count takes no more than the keys below the Explorer key.
+        if (row.Count != 0) {
+            ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, EntryKey(L'P'), DriveCreatedKeysValue, REG_DWORD,
+                                         &row.Count, sizeof row.Count));
+        }
+        ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"P:\\", 0)));
+        if (row.AddedLater) {
+            EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, EntryKey(L'P')));
+            EXPECT_EQ(L"Photos", test::ValueText(HKEY_LOCAL_MACHINE, drives + L"\\P\\DefaultLabel"));
+        } else {
+            EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, drives));
+        }
+    }
 }
 
 TEST_F(DriveIconsTest, LetterEntriesFollowCurVerAndFallBackToTheDriveClass)

@@ -120,6 +120,8 @@ const Row Rows[] = {
      L"TableEntry C:\\icons\\a.ico,0", 0},
     {"table entry before everything of the class", L"C:\\icons\\set.icl,7", L"%1", OwnClsid, L"C:\\h.ico,6",
      L"C:\\b.ico,2", AnsweringClsid, L"TableEntry C:\\icons\\set.icl,7", 0},
+    {"table entry with an index beyond 32 bits is none", L"C:\\icons\\set.icl,99999999999999999", L"shell32.dll,4",
+     nullptr, nullptr, nullptr, nullptr, L"DefaultIcon shell32.dll,4", 0},
     {"table entry without a path", L",5", L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr,
      L"DefaultIcon shell32.dll,4", 0},
     {"plain DefaultIcon", nullptr, L"shell32.dll,4", nullptr, nullptr, nullptr, nullptr, L"DefaultIcon shell32.dll,4", 0},
@@ -189,6 +191,35 @@ TEST_F(FileIconResolutionTest, AnswerTable)
             EXPECT_EQ(row.HandlerBackup, previousCalls.ClsidText);
             EXPECT_EQ(file, previousCalls.FilePath);
         }
+    }
+}
+
+// A table value that is not a string is no entry: its bytes read as text would be the
+// path the handler answers ("\x01" for the number 1).
+TEST_F(FileIconResolutionTest, TableValuesThatAreNotTextAreNoEntries)
+{
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+    Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+    const DWORD number = 1;
+    const BYTE binary[] = {'x', 0, ',', 0, '3', 0, ',', 0, 'k', 0};
+    struct Case {
+        const char* Name;
+        DWORD Type;
+        const void* Data;
+        DWORD Size;
+    };
+    const Case cases[] = {
+        {"dword", REG_DWORD, &number, sizeof number},
+        {"binary", REG_BINARY, binary, sizeof binary},
+        {"none", REG_NONE, binary, sizeof binary},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::wstring file = File();
+        ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str(), c.Type, c.Data, c.Size));
+        EXPECT_EQ(L"DefaultIcon shell32.dll,4", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+        EXPECT_FALSE(ReadFileIcon(file.c_str()));
+        EXPECT_EQ(0, CountFileIconsOfType(class_.c_str(), Scope::AllUsers));
     }
 }
 

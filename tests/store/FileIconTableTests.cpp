@@ -214,7 +214,7 @@ TEST_F(ProductKeyTest, HostileTableDataReadsAsNoneOrAsBoundedText)
     EXPECT_FALSE(ReadFileIcon(L"C:\\unterminated.txt").has_value()) << "520 bytes without a terminator";
 
     const wchar_t shortUnterminated[] = {L'a', L'.', L'd', L'l', L'l', L',', L'5', L',', L'k'};
-    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\short.txt", REG_BINARY, shortUnterminated,
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\short.txt", REG_SZ, shortUnterminated,
                                  sizeof shortUnterminated));
     const auto shortRead = ReadFileIcon(L"C:\\short.txt");
     ASSERT_TRUE(shortRead.has_value());
@@ -222,13 +222,19 @@ TEST_F(ProductKeyTest, HostileTableDataReadsAsNoneOrAsBoundedText)
     EXPECT_EQ(5, shortRead->Index);
     EXPECT_STREQ(L"k", shortRead->TypeKey);
 
+    // Values that are not strings are no entries: their bytes read as text would be an
+    // icon path nobody chose.
+    ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\binary.txt", REG_BINARY, shortUnterminated,
+                                 sizeof shortUnterminated));
+    EXPECT_FALSE(ReadFileIcon(L"C:\\binary.txt").has_value());
     const DWORD number = 0x00310041; // the UTF-16 units "A1", no terminator
     ASSERT_TRUE(
         test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, L"C:\\dword.txt", REG_DWORD, &number, sizeof number));
-    const auto dword = ReadFileIcon(L"C:\\dword.txt");
-    ASSERT_TRUE(dword.has_value());
-    EXPECT_STREQ(L"A1", dword->IconPath);
-    EXPECT_EQ(NoIndex, dword->Index);
+    EXPECT_FALSE(ReadFileIcon(L"C:\\dword.txt").has_value());
+
+    // An index beyond 32 bits would otherwise wrap to another icon.
+    PutEntry(L"C:\\huge.txt", L"C:\\i.ico,99999999999999999,txtfile");
+    EXPECT_FALSE(ReadFileIcon(L"C:\\huge.txt").has_value());
 
     // A path component over 259 characters, which no record holds (nor, in UTF-16, the
     // 520-byte read).
@@ -324,9 +330,9 @@ TEST_F(ProductKeyTest, CountFileIconsOfTypeWalksPastLongNamesAndHostileData)
     PutEntry(L"C:\\a.txt", L"C:\\i.ico,1,txtfile");
     PutEntry(L"C:\\b.txt", L"C:\\i.ico,1,txtfile");
 
-    // The two long names, the short unterminated data and a.txt, b.txt; the oversized,
-    // the 520-byte unterminated, the number and the over-long class are no entries.
-    EXPECT_EQ(5, CountFileIconsOfType(L"txtfile"));
+    // The two long names and a.txt, b.txt; the oversized, the 520-byte unterminated, the
+    // number, the binary data and the over-long class are no entries.
+    EXPECT_EQ(4, CountFileIconsOfType(L"txtfile"));
 }
 
 // ---------------------------------------------------------------- handler texts
@@ -831,8 +837,9 @@ TEST(IconHandlerStatus, UninstallReportsAFailedRestoreAndKeepsItsBackup)
         EXPECT_EQ(ERROR_ACCESS_DENIED, UninstallIconHandler(LocationOf(type)));
         EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
         EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"))) << "kept for a retry";
-        EXPECT_EQ(OtherClsid, ValueText(HKEY_CLASSES_ROOT, type.Key(L"shellex\\IconHandler")))
-            << "the handler is restored all the same";
+        // The installation stays whole for the retry: with the previous handler back
+        // beside "%1", the class would look taken over by that handler.
+        EXPECT_TRUE(IsOwnIconHandler(LocationOf(type)));
     }
     EXPECT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));

@@ -402,8 +402,8 @@ TEST_F(FileTypeIconsTest, WritingCreatesTheMissingClassAndPointsTheExtension)
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
         const std::wstring other = NewClass();
-        PointExtension(ext_, other); // pointed elsewhere before: afterwards at the new class
 
+        // An extension that names no class is pointed at the new class.
         EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"C:\\w.ico", 7)));
         EXPECT_EQ(class_, ClassOf(ext_));
         std::wstring text;
@@ -442,7 +442,7 @@ TEST_F(FileTypeIconsTest, WritingToAnExistingClassLeavesTheExtensionAndOtherValu
     EXPECT_EQ(L"keep", foreign);
 }
 
-TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
+TEST_F(FileTypeIconsTest, IndexesAreWrittenAsSignedAndReadBack)
 {
     PointExtension(ext_, class_);
     const std::int32_t indexes[] = {0, 5, -3, NoIndex, INT32_MIN, INT32_MAX};
@@ -451,7 +451,7 @@ TEST_F(FileTypeIconsTest, IndexesAreWrittenAsUnsignedAndReadBack)
         ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"i.dll", index)));
         std::wstring text;
         ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-        EXPECT_EQ(L"i.dll," + std::to_wstring(static_cast<std::uint32_t>(index)), text);
+        EXPECT_EQ(index == NoIndex ? std::wstring(L"i.dll") : L"i.dll," + std::to_wstring(index), text);
         const auto back = ReadTypeDefaultIcon(ext_.c_str());
         ASSERT_TRUE(back);
         EXPECT_EQ(index, back->Index);
@@ -502,7 +502,7 @@ TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
     const Case cases[] = {
         {"no class named", L"", L"C:\\w.ico", 1, ERROR_INVALID_PARAMETER},
         {"class path does not fit", longClass, L"C:\\w.ico", 1, ERROR_FILENAME_EXCED_RANGE},
-        {"text over 259 characters", class_, std::wstring(250, L'p'), -1, ERROR_FILENAME_EXCED_RANGE},
+        {"text over 259 characters", class_, std::wstring(248, L'p'), -1999999999, ERROR_FILENAME_EXCED_RANGE},
     };
     for (const auto& ops : AllValueOps) {
         for (const auto& c : cases) {
@@ -556,7 +556,7 @@ TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
     ASSERT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(*backup));
     std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
-    EXPECT_EQ(L"%SystemRoot%\\orig.dll,4294967291", text);
+    EXPECT_EQ(L"%SystemRoot%\\orig.dll,-5", text);
     EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
     const auto restored = ReadTypeDefaultIcon(ext_.c_str());
     ASSERT_TRUE(restored);
@@ -572,11 +572,11 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
     SetIconValue(class_, BackupIconValue, L"bak.ico,2");
     {
         // The class key cannot be written: registering it again cannot open it with full
-        // access either. The extension is pointed at the class all the same.
+        // access either. The extension keeps naming the class it named.
         test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_);
         ASSERT_TRUE(readOnly.Applied());
         EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record(L"new.ico", 5)));
-        EXPECT_EQ(class_, ClassOf(ext_));
+        EXPECT_EQ(other, ClassOf(ext_));
     }
     PointExtension(ext_, class_);
     {
@@ -619,7 +619,11 @@ TEST_F(FileTypeIconsTest, RegisterFileTypeHandsOutTheClassKeyAndPointsTheExtensi
     std::wstring probe;
     ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, class_, L"Probe", &probe));
     EXPECT_EQ(L"through the handed-out key", probe);
-    EXPECT_EQ(class_, ClassOf(ext_));
+    // Which class an extension names is never changed: its files would lose that class.
+    EXPECT_EQ(other, ClassOf(ext_));
+    test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
+    ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record(L"x.ico", 0), classKey));
+    EXPECT_EQ(class_, ClassOf(ext_)) << "an extension that names no class is pointed at it";
 
     // Registering again opens the same class and keeps what it holds.
     ASSERT_EQ(ERROR_SUCCESS, RegisterFileType(Record(L"x.ico", 0), classKey));
@@ -738,7 +742,7 @@ TEST_F(FileTypeIconsTest, NoKeyHandleIsLeft)
     const std::wstring writeExt = NewClass(test::UniqueName(L"."));
     IconLocation written(L"C:\\w.ico", writeExt.c_str(), 1);
     written.SetTypeKey(NewClass().c_str());
-    IconLocation refused(std::wstring(255, L'p').c_str(), writeExt.c_str(), -1);
+    IconLocation refused(std::wstring(250, L'p').c_str(), writeExt.c_str(), -1999999999);
     refused.SetTypeKey(written.TypeKey);
     auto runAll = [&] {
         EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));

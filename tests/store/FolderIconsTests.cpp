@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -210,7 +211,8 @@ TEST(FolderIcons, IndexWithoutFileAndFileWithoutIndex)
     ASSERT_TRUE(read);
     EXPECT_STREQ(L"", read->IconPath);
     EXPECT_EQ(5, read->Index);
-    ExpectFolderClassIcon(ReadFolderIcon(fileOnly.c_str()), fileOnly);
+    // Windows shows icon 0 of an IconFile without IconIndex; no index was written.
+    EXPECT_EQ(L"C:\\x.ico,-99||" + fileOnly, LocationText(ReadFolderIcon(fileOnly.c_str())));
     ExpectFolderClassIcon(ReadFolderIcon(empty.c_str()), empty);
     const std::wstring missing = dir.Path() + L"\\missing";
     ExpectFolderClassIcon(ReadFolderIcon(missing.c_str()), missing);
@@ -339,17 +341,25 @@ TEST(FolderIcons, HostileProfileEntries)
         std::wstring IconPath;
         std::int32_t Index;
     };
-    const std::string fits(258, 'p');
+    const std::string fits(259, 'p');
     // The same limits in a file written in UTF-16 are counted in UTF-16 units; a
     // surrogate pair comes last.
-    const std::wstring wideFits = std::wstring(256, L'\u0436') + L"\U0001F4C1";
-    const std::wstring wideOver = std::wstring(257, L'\u0436') + L"\U0001F4C1";
+    const std::wstring wideFits = std::wstring(257, L'\u0436') + L"\U0001F4C1";
+    const std::wstring wideOver = std::wstring(258, L'\u0436') + L"\U0001F4C1";
     const std::wstring wideLongest = std::wstring(257, L'\u5199') + L"\U0001F4C1";
     const Case cases[] = {
         // A path longer than the 259-character read buffer would come back cut into another.
         {L"huge", "[.ShellClassInfo]\r\nIconFile=" + std::string(2000, 'h') + "\r\nIconIndex=1\r\n", false, L"", 0},
-        {L"justOver", "[.ShellClassInfo]\r\nIconFile=" + std::string(259, 'j') + "\r\nIconIndex=1\r\n", false, L"", 0},
-        {L"fits", "[.ShellClassInfo]\r\nIconFile=" + fits + "\r\nIconIndex=6\r\n", true, std::wstring(258, L'p'), 6},
+        {L"justOver", "[.ShellClassInfo]\r\nIconFile=" + std::string(260, 'j') + "\r\nIconIndex=1\r\n", false, L"", 0},
+        {L"fits", "[.ShellClassInfo]\r\nIconFile=" + fits + "\r\nIconIndex=6\r\n", true, std::wstring(259, L'p'), 6},
+        {L"justOverAlone", "[.ShellClassInfo]\r\nIconFile=" + std::string(260, 'j') + "\r\n", false, L"", 0},
+        {L"fitsAlone", "[.ShellClassInfo]\r\nIconFile=" + fits + "\r\n", true, std::wstring(259, L'p'), NoIndex},
+        // What Windows reads as icon 0: an IconFile without IconIndex, or with an empty
+        // one, and an IconResource that is a path alone (where nothing else names an icon).
+        {L"fileAlone", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\n", true, L"C:\\a.ico", NoIndex},
+        {L"emptyIndex", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=\r\n", true, L"C:\\a.ico", NoIndex},
+        {L"resourceAlone", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll\r\n", true, L"C:\\r.dll", NoIndex},
+        {L"resourceAloneEmptyIndex", "[.ShellClassInfo]\r\nIconResource=C:\\r.dll\r\nIconIndex=\r\n", true, L"C:\\r.dll", NoIndex},
         {L"letters", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=abc\r\n", true, L"C:\\a.ico", 0},
         {L"trailing", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=12abc\r\n", true, L"C:\\a.ico", 12},
         {L"binary", std::string("[.ShellClassInfo]\r\nIconFile=C:\\a\x01\x7f.ico\r\nIconIndex=2\r\n"), true, L"C:\\a\x01\x7f.ico", 2},
@@ -382,19 +392,21 @@ TEST(FolderIcons, HostileProfileEntries)
     }
 }
 
-TEST(FolderIcons, LongIconPathIsRefusedNotCut)
+TEST(FolderIcons, LongestIconPathIsWrittenAndReadWhole)
 {
     test::TempDir dir;
-    const std::wstring fits(258, L'p');
-    const std::wstring tooLong(259, L'p');
-    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFolderIcon(IconLocation(tooLong.c_str(), dir.Path().c_str(), 1)));
-    EXPECT_EQ(0, CountEntries(dir.Path()));
-    EXPECT_FALSE(GetFileAttributesW(dir.Path().c_str()) & FILE_ATTRIBUTE_SYSTEM);
-
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(fits.c_str(), dir.Path().c_str(), 1)));
-    const auto read = ReadFolderIcon(dir.Path().c_str());
-    ASSERT_TRUE(read);
-    EXPECT_EQ(fits, read->IconPath);
+    // The longest path any place holds: 259 characters, in all three entries.
+    const std::wstring longest(259, L'p');
+    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(longest.c_str(), dir.Path().c_str(), -2147483647 - 1)));
+    const std::wstring profile = dir.Path() + L"\\Desktop.ini";
+    EXPECT_EQ(longest, Entry(profile, L".ShellClassInfo", L"IconFile"));
+    EXPECT_EQ(longest + L",-2147483648", Entry(profile, L".ShellClassInfo", L"IconResource"));
+    EXPECT_EQ(longest + L",-2147483648||" + dir.Path(), LocationText(ReadFolderIcon(dir.Path().c_str())));
+    // A field without its terminator is refused, not read beyond.
+    IconLocation unterminated(L"", dir.Path().c_str(), 1);
+    std::fill(std::begin(unterminated.IconPath), std::end(unterminated.IconPath), L'u');
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteFolderIcon(unterminated));
+    EXPECT_EQ(longest, Entry(profile, L".ShellClassInfo", L"IconFile"));
 }
 
 TEST(FolderIcons, LongFolderPathIsRefusedNotCut)
@@ -564,7 +576,7 @@ TEST(FolderBackups, ShortFormStoredPerFolderWithOwnerOnRead)
 
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", NoIndex), L"C:\\Data"));
     ASSERT_TRUE(test::ReadValue(HKEY_LOCAL_MACHINE, FolderBackupKey, L"C:\\Data", &text));
-    EXPECT_EQ(L"C:\\b.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\b.ico", text);
     EXPECT_EQ(NoIndex, ReadFolderBackup(L"C:\\Data")->Index);
 }
 

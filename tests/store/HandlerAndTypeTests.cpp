@@ -11,12 +11,14 @@
 #include <shlobj.h>
 
 #include <string>
+#include <vector>
 
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
 #include "IconTarget.h"
 #include "OwnIdentity.h"
 #include "Registry.h"
+#include "RemoveAll.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
 
@@ -277,18 +279,21 @@ TEST_F(HandlerAndTypeTest, InstalledOnAClassWithoutIconGivesNoTypeIconToBackUp)
     ASSERT_EQ(ChangeResult::Done, Apply(b_, Single, library_, 7));
     EXPECT_EQ(L"", ClassValue(L"DefaultIconBAK"));
 
-    // DefaultIcon says "%1" and nothing stands behind it: no current icon, so nothing to
-    // back up for the type.
+    // DefaultIcon says "%1" and nothing stands behind it: no current icon, and the type's
+    // backup says that the class had none (empty).
     IconTarget target = OpenDialog(a_, Type);
     EXPECT_FALSE(target.Current);
     ASSERT_TRUE(target.SetCurrentIconPath(library_.c_str()));
     target.SetCurrentIndex(2);
     ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
-    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+    EXPECT_EQ(L"", ClassValue(L"DefaultIcon", BackupIconValue));
 
     ASSERT_EQ(ChangeResult::Done, Restore(b_, Single));
     EXPECT_EQ(Icon(2), ClassValue(L"DefaultIcon"));
     EXPECT_FALSE(ClassKeyExists(L"DefaultIconBAK"));
+    // Restoring the type then takes its icon away: the class has no DefaultIcon again.
+    ASSERT_EQ(ChangeResult::Done, Restore(a_, Type));
+    EXPECT_FALSE(ClassKeyExists(L"DefaultIcon"));
 }
 
 TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
@@ -472,14 +477,14 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
 
     // Not installed: DefaultIcon itself, no backup of an installation is made up.
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
     // Another handler (or this identifier in another case) is not this extension.
     type.SetDefaultIcon(L"%1");
     type.SetHandler(OtherClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
-    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
     // Installed, even with DefaultIconBAK gone: both are written, the backup created as
@@ -488,16 +493,16 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
     type.SetHandler(OwnClsid);
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
     EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
-    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
+    EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
     std::wstring text;
     DWORD valueType = 0;
     ASSERT_TRUE(test::ReadValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, &text, &valueType));
-    EXPECT_EQ(L"C:\\t.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\t.ico", text);
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), valueType);
 
     // Uninstalling now leaves the class on that icon.
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
-    EXPECT_EQ(L"C:\\t.ico,4294967197", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+    EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(IsOwnIconHandler(LocationOf(type)));
 }
 
@@ -539,4 +544,337 @@ TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
 
     ASSERT_EQ(ERROR_SUCCESS, UninstallIconHandler(LocationOf(type)));
     EXPECT_EQ(L"C:\\now.ico,3", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+}
+
+// ---------------------------------------------------------------------------------------
+// The class a file's own icon goes to: the one Explorer takes the file's icon from, never
+// a new one the extension is pointed at
+
+namespace {
+
+constexpr wchar_t FileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+
+// Every key a change of a file of `extension` may touch, in both scopes, as text.
+std::wstring DumpTypeKeys(const std::wstring& extension, const std::vector<std::wstring>& classes)
+{
+    std::wstring out;
+    for (const std::wstring& name : [&] {
+             std::vector<std::wstring> names{extension};
+             names.insert(names.end(), classes.begin(), classes.end());
+             return names;
+         }()) {
+        out += L"[HKCR\\" + name + L"]\n" + test::DumpKey(HKEY_CLASSES_ROOT, name);
+        out += L"[HKCU\\" + name + L"]\n" + test::DumpKey(HKEY_CURRENT_USER, L"Software\\Classes\\" + name);
+    }
+    out += L"[UserChoice]\n" + test::DumpKey(HKEY_CURRENT_USER, FileExtsKey + extension);
+    return out;
+}
+
+ChangeResult ApplyOwnIcon(const std::wstring& file, ScopeChoice scope, const std::wstring& icon, std::int32_t index,
+                          bool allOfType = false)
+{
+    IconTarget target(file.c_str());
+    target.SetScopeChoice(scope);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(allOfType);
+    if (!target.SetCurrentIconPath(icon.c_str()))
+        return ChangeResult::PathTooLong;
+    target.SetCurrentIndex(index);
+    return target.ApplyIcon();
+}
+
+ChangeResult RestoreOwnIcon(const std::wstring& file, ScopeChoice scope, bool allOfType = false)
+{
+    IconTarget target(file.c_str());
+    target.SetScopeChoice(scope);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(allOfType);
+    return target.RestoreDefault();
+}
+
+} // namespace
+
+TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
+{
+    // Wine's own .jpg names jpegfile, a class without DefaultIcon.
+    test::KeyGuard product[] = {{HKEY_LOCAL_MACHINE, ProductRoot}, {HKEY_CURRENT_USER, ProductRoot}};
+    test::KeyGuard jpeg[] = {{HKEY_CLASSES_ROOT, L".jpg"},
+                             {HKEY_CLASSES_ROOT, L"jpegfile"},
+                             {HKEY_CLASSES_ROOT, L"jpgfile"},
+                             {HKEY_CURRENT_USER, L"Software\\Classes\\.jpg"},
+                             {HKEY_CURRENT_USER, L"Software\\Classes\\jpegfile"},
+                             {HKEY_CURRENT_USER, L"Software\\Classes\\jpgfile"},
+                             {HKEY_CURRENT_USER, std::wstring(FileExtsKey) + L".jpg"}};
+
+    struct Case {
+        const char* Label;
+        bool WinesJpeg;     // the prefix's own .jpg instead of the scratch extension
+        ScopeChoice Scope;
+        // Prepares the scratch type `t` (its extension unregistered) and names the class
+        // the icon handler must serve.
+        std::wstring (*Prepare)(const test::ScratchType& t, const std::wstring& b, const std::wstring& c);
+    };
+    const Case cases[] = {
+        {"Wine's .jpg names jpegfile, which has no DefaultIcon", true, ScopeChoice::AllUsers,
+         [](const test::ScratchType&, const std::wstring&, const std::wstring&) { return std::wstring(L"jpegfile"); }},
+        {"a CurVer cycle ends at the last class not yet seen", false, ScopeChoice::AllUsers,
+         [](const test::ScratchType& t, const std::wstring& b, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Cycle A");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\CurVer", nullptr, b);
+             test::WriteString(HKEY_CLASSES_ROOT, b, nullptr, L"Cycle B");
+             test::WriteString(HKEY_CLASSES_ROOT, b + L"\\CurVer", nullptr, t.Class);
+             return b;
+         }},
+        {"a class whose CurVer names itself", false, ScopeChoice::AllUsers,
+         [](const test::ScratchType& t, const std::wstring&, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Self");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\CurVer", nullptr, t.Class);
+             return t.Class;
+         }},
+        {"a CurVer naming a class that does not exist is not followed", false, ScopeChoice::AllUsers,
+         [](const test::ScratchType& t, const std::wstring&, const std::wstring& c) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Versioned");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\CurVer", nullptr, c);
+             return t.Class;
+         }},
+        {"this user's change of all users' class without DefaultIcon", false, ScopeChoice::ThisUser,
+         [](const test::ScratchType& t, const std::wstring&, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Shared");
+             return t.Class;
+         }},
+        {"this user's change of a class that all users' CurVer leads to", false, ScopeChoice::ThisUser,
+         [](const test::ScratchType& t, const std::wstring& b, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Versioned");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\CurVer", nullptr, b);
+             test::WriteString(HKEY_CLASSES_ROOT, b, nullptr, L"Current version");
+             test::WriteString(HKEY_CLASSES_ROOT, b + L"\\DefaultIcon", nullptr, L"shell32.dll,3");
+             return b;
+         }},
+        {"UserChoice names an existing class without DefaultIcon", false, ScopeChoice::AllUsers,
+         [](const test::ScratchType& t, const std::wstring& b, const std::wstring&) {
+             test::WriteString(HKEY_CLASSES_ROOT, t.Extension, nullptr, t.Class);
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Registered");
+             test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\DefaultIcon", nullptr, L"shell32.dll,3");
+             test::WriteString(HKEY_CLASSES_ROOT, b, nullptr, L"Chosen");
+             test::WriteString(HKEY_CURRENT_USER, FileExtsKey + t.Extension + L"\\UserChoice", L"ProgId", b);
+             return b;
+         }},
+        {"this user's change of an extension that names no class", false, ScopeChoice::ThisUser,
+         [](const test::ScratchType& t, const std::wstring&, const std::wstring&) { return t.Class; }},
+    };
+    test::TempDir dir;
+    const std::wstring icon = test::WriteIconFile(dir.Path() + L"\\own.ico", 4);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.Label);
+        // Two scratch classes (and their extensions, unused but for the guards) besides
+        // the type under test.
+        test::ScratchType type(false);
+        test::ScratchType second(false);
+        test::ScratchType third(false);
+        const std::wstring& b = second.Class;
+        const std::wstring& c = third.Class;
+        const std::wstring served = k.Prepare(type, b, c);
+        const std::wstring extension = k.WinesJpeg ? L".jpg" : type.Extension;
+        if (k.WinesJpeg && !test::KeyExists(HKEY_CLASSES_ROOT, L".jpg")) {
+            // As Wine registers it with its HTML engine (which the test prefix leaves out).
+            test::WriteString(HKEY_CLASSES_ROOT, L".jpg", nullptr, L"jpegfile");
+            test::WriteString(HKEY_CLASSES_ROOT, L".jpg", L"Content Type", L"image/jpeg");
+            test::WriteString(HKEY_CLASSES_ROOT, L"jpegfile", nullptr, L"JPEG Image");
+            test::WriteString(HKEY_CLASSES_ROOT, L"jpegfile\\shell\\open\\command", nullptr,
+                              L"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" %1");
+        }
+        if (k.WinesJpeg) {
+            ASSERT_EQ(L"jpegfile", ValueText(HKEY_CLASSES_ROOT, L".jpg"));
+            ASSERT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, L"jpegfile\\DefaultIcon"));
+        }
+        const std::vector<std::wstring> classes{type.Class, b, c, L"jpegfile", L"jpgfile", extension.substr(1) + L"file"};
+        const std::wstring before = DumpTypeKeys(extension, classes);
+        const std::wstring file = dir.MakeFile(L"photo" + extension);
+        const std::wstring sibling = dir.MakeFile(L"other" + extension);
+        const Scope scope = k.Scope == ScopeChoice::ThisUser ? Scope::ThisUser : Scope::AllUsers;
+
+        // The type's icon goes to the same class, and its restore takes away what the
+        // change wrote there: the class had no icon, and has none again. Over this user's
+        // change of a type all users have, all users' change backs up all users' icon,
+        // not the one this user sees.
+        enum class TypeRoad { Alone, OverOwnIcon, AllUsersOverThisUsers };
+        for (const TypeRoad road : {TypeRoad::Alone, TypeRoad::OverOwnIcon, TypeRoad::AllUsersOverThisUsers}) {
+            if (road == TypeRoad::AllUsersOverThisUsers &&
+                (scope != Scope::ThisUser || !test::KeyExists(HKEY_CLASSES_ROOT, extension)))
+                continue;
+            SCOPED_TRACE(road == TypeRoad::Alone         ? "the type's icon, restored"
+                         : road == TypeRoad::OverOwnIcon ? "the type's icon over the file's own, restored"
+                                                         : "all users' type icon over this user's, restored");
+            if (road == TypeRoad::OverOwnIcon)
+                ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
+            ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, k.Scope, icon, 3, true));
+            IconTarget other(sibling.c_str());
+            ASSERT_TRUE(other.ReadCurrentIcon());
+            EXPECT_EQ(icon + L",3", std::wstring(other.Current->IconPath) + L"," + std::to_wstring(other.Current->Index));
+            EXPECT_EQ(Lower(served), Lower(other.Current->TypeKey));
+            EXPECT_EQ(other.CurrentScope(), scope);
+            if (road == TypeRoad::AllUsersOverThisUsers) {
+                ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, ScopeChoice::AllUsers, icon, 4, true));
+                EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, ScopeChoice::AllUsers, true));
+            }
+            EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, k.Scope, true));
+            if (road == TypeRoad::OverOwnIcon)
+                EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(file, k.Scope));
+            EXPECT_EQ(before, DumpTypeKeys(extension, classes));
+        }
+
+        for (const bool removeAll : {false, true}) {
+            SCOPED_TRACE(removeAll ? "then remove-all" : "then restore");
+            ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
+            EXPECT_TRUE(IsOwnIconHandlerIn(scope, served.c_str()));
+            const auto entry = ReadFileIcon(file.c_str());
+            ASSERT_TRUE(entry);
+            EXPECT_EQ(Lower(served), Lower(entry->TypeKey));
+            // What Explorer reads through the extension is this extension's "%1".
+            wchar_t seen[TextCapacity] = {};
+            ASSERT_TRUE(ReadExtensionClass(extension.c_str(), seen));
+            const auto typeIcon = LookupVisibleClassIcon(seen, nullptr, nullptr);
+            ASSERT_TRUE(typeIcon);
+            EXPECT_STREQ(L"%1", typeIcon->IconPath);
+            EXPECT_EQ(Lower(served), Lower(typeIcon->TypeKey));
+            IconTarget other(sibling.c_str());
+            other.ReadCurrentIcon();
+            EXPECT_FALSE(other.CurrentScope()) << "a sibling's icon is no setting of its own";
+
+            if (removeAll) {
+                EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+            } else {
+                EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(file, k.Scope));
+            }
+            EXPECT_EQ(before, DumpTypeKeys(extension, classes));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// A type's icon comes back exactly as it was written; a backup that is not text is none
+
+namespace {
+
+ChangeResult ApplyTypeIcon(const std::wstring& file, const std::wstring& icon, std::int32_t index)
+{
+    IconTarget target(file.c_str());
+    target.SetScopeChoice(ScopeChoice::AllUsers);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(true);
+    target.SetCurrentIconPath(icon.c_str());
+    target.SetCurrentIndex(index);
+    return target.ApplyIcon();
+}
+
+ChangeResult RestoreTypeIcon(const std::wstring& file)
+{
+    IconTarget target(file.c_str());
+    target.SetScopeChoice(ScopeChoice::AllUsers);
+    target.RememberOriginal(target.ReadCurrentIcon());
+    target.SetAllOfType(true);
+    return target.RestoreDefault();
+}
+
+} // namespace
+
+TEST(TypeIconText, RestoredExactlyAsItWasWritten)
+{
+    struct Case {
+        const wchar_t* Text; // the type's DefaultIcon as another program wrote it
+        DWORD Type;
+    };
+    // Wine registers Msi.Package with "msiexec.exe"; resource ids are negative.
+    const Case cases[] = {
+        {L"msiexec.exe", REG_SZ},
+        {L"%SystemRoot%\\system32\\msiexec.exe", REG_EXPAND_SZ},
+        {L"C:\\icons\\lib.dll,-5", REG_SZ},
+        {L"%SystemRoot%\\system32\\imageres.dll,-102", REG_EXPAND_SZ},
+        {L"C:\\icons\\lib.dll,7", REG_SZ},
+    };
+    test::KeyGuard product(HKEY_LOCAL_MACHINE, ProductRoot);
+    test::TempDir dir;
+    const std::wstring icon = test::WriteIconFile(dir.Path() + L"\\new.ico", 3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.Text));
+        test::ScratchType type;
+        type.SetDefaultIcon(c.Text, c.Type);
+        const std::wstring file = dir.MakeFile(L"a" + type.Extension);
+        const std::wstring before = type.Dump();
+
+        ASSERT_EQ(ChangeResult::Done, ApplyTypeIcon(file, icon, 1));
+        EXPECT_EQ(c.Text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), BackupIconValue));
+        const auto backup = ReadTypeBackupIcon(type.Extension.c_str());
+        ASSERT_TRUE(backup);
+        const auto written = ParseIconLocation(c.Text, false);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->Index, backup->Index);
+
+        // A file's own icon meanwhile keeps the type's icon behind the handler as written.
+        ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(dir.MakeFile(L"b" + type.Extension), ScopeChoice::AllUsers, icon, 2));
+        ASSERT_EQ(ChangeResult::Done, RestoreTypeIcon(file));
+        EXPECT_EQ(c.Text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
+        EXPECT_EQ(c.Text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
+        ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings(Scope::AllUsers));
+        EXPECT_EQ(c.Text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+
+        // And without the handler in between.
+        type.SetDefaultIcon(c.Text, c.Type);
+        ASSERT_EQ(ChangeResult::Done, ApplyTypeIcon(file, icon, 1));
+        ASSERT_EQ(ChangeResult::Done, RestoreTypeIcon(file));
+        EXPECT_EQ(c.Text, ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+        EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), BackupIconValue));
+    }
+}
+
+TEST(TypeIconText, ABackupThatIsNotTextIsNoBackup)
+{
+    test::KeyGuard product(HKEY_LOCAL_MACHINE, ProductRoot);
+    test::TempDir dir;
+    const std::wstring icon = test::WriteIconFile(dir.Path() + L"\\new.ico", 3);
+    const DWORD number = 1;
+    const BYTE binary[] = {'x', 0, ',', 0, '3', 0};
+    struct Case {
+        const char* Label;
+        DWORD Type;
+        const void* Data;
+        DWORD Size;
+    };
+    const Case cases[] = {
+        {"dword", REG_DWORD, &number, sizeof number},
+        {"binary", REG_BINARY, binary, sizeof binary},
+        {"qword", REG_QWORD, "\x01\0\0\0\0\0\0\0", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        test::ScratchType type;
+        type.SetDefaultIcon(L"C:\\icons\\type.ico,4");
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), BackupIconValue, c.Type, c.Data,
+                                     c.Size));
+        const std::wstring file = dir.MakeFile(L"a" + type.Extension);
+        EXPECT_FALSE(ReadTypeBackupIcon(type.Extension.c_str()));
+        // A file's own icon puts the handler in; the type's backup must not reach its
+        // "HandlerIconInfo", its DefaultIconBAK or, through remove-all, its DefaultIcon.
+        ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(dir.MakeFile(L"b" + type.Extension), ScopeChoice::AllUsers, icon, 2));
+        const std::wstring installed = type.Dump();
+        EXPECT_EQ(ChangeResult::Done, RestoreTypeIcon(file));
+        EXPECT_EQ(installed, type.Dump()) << "nothing to restore from";
+        EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
+        ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings(Scope::AllUsers));
+        EXPECT_EQ(L"C:\\icons\\type.ico,4", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
+        // Also a "HandlerIconInfo" that is not text is no icon chosen.
+        ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(dir.MakeFile(L"c" + type.Extension), ScopeChoice::AllUsers, icon, 2));
+        ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue, c.Type, c.Data,
+                                     c.Size));
+        IconTarget sibling(file.c_str());
+        ASSERT_TRUE(sibling.ReadCurrentIcon());
+        EXPECT_STREQ(L"C:\\icons\\type.ico", sibling.Current->IconPath);
+        EXPECT_EQ(4, sibling.Current->Index);
+        ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings(Scope::AllUsers));
+    }
 }

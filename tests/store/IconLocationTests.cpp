@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 
@@ -33,7 +34,8 @@ const ParseCase ShortFormCases[] = {
     {L"a.dll,3,abc", L"a.dll", 3, L""},
     {L"a.dll,  +12x", L"a.dll", 12, L""},
     {L"a.dll,4294967293", L"a.dll", -3, L""},
-    {L"a.dll,4294967296", L"a.dll", 0, L""},  // wraps modulo 2^32
+    {L"a.dll,4294967295", L"a.dll", -1, L""},
+    {L"a.dll,-2147483648", L"a.dll", INT32_MIN, L""},
     {L"", L"", NoIndex, L""},
 };
 
@@ -80,6 +82,19 @@ TEST(ParseIconLocation, NoTextIsNone)
     EXPECT_FALSE(ParseIconLocation(nullptr, true));
 }
 
+// A number beyond 32 bits is no index: taken modulo 2^32 it would name another icon
+// (99999999999999999 would be 1569325055).
+TEST(ParseIconLocation, IndexesBeyond32BitsAreNone)
+{
+    for (const wchar_t* text : {L"a.dll,4294967296", L"a.dll,99999999999999999", L"a.dll,-4294967296",
+                                L"a.dll,00000000000000000000004294967296"}) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(ParseIconLocation(text, false));
+        EXPECT_FALSE(ParseIconLocation((std::wstring(text) + L",k").c_str(), true));
+    }
+    EXPECT_TRUE(ParseIconLocation(L"a.dll,00000000000000000000004294967295", false));
+}
+
 TEST(ParseIconLocation, ComponentsLongerThanAFieldAreRefusedNotCut)
 {
     const std::wstring fits(259, L'p');
@@ -122,11 +137,18 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
     };
     const Case cases[] = {
         {3, L"", false, L"C:\\i.ico,3"},
-        {NoIndex, L"", false, L"C:\\i.ico,4294967197"},
-        {-3, L"", false, L"C:\\i.ico,4294967293"},
+        // A location without an index is written as such values are, the path alone.
+        {NoIndex, L"", false, L"C:\\i.ico"},
+        // Resource ids as Windows writes them; earlier builds wrote 4294967293, which
+        // still reads as -3.
+        {-3, L"", false, L"C:\\i.ico,-3"},
+        {INT32_MIN, L"", false, L"C:\\i.ico,-2147483648"},
+        {INT32_MAX, L"", false, L"C:\\i.ico,2147483647"},
         {3, L"txtfile", true, L"C:\\i.ico,3,txtfile"},
         {3, L"", true, L"C:\\i.ico,3,"},
-        {-1, L"k", true, L"C:\\i.ico,4294967295,k"},
+        {-1, L"k", true, L"C:\\i.ico,-1,k"},
+        // The long form keeps the index field that separates the class.
+        {NoIndex, L"k", true, L"C:\\i.ico,-99,k"},
     };
     for (const auto& c : cases) {
         IconLocation location(L"C:\\i.ico", L"", c.Index);
@@ -146,7 +168,7 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
 
 TEST(FormatIconLocation, TextOverTheLimitIsRefused)
 {
-    IconLocation location(std::wstring(250, L'p').c_str(), L"", -1); // ",4294967295" makes 261
+    IconLocation location(std::wstring(248, L'p').c_str(), L"", -1999999999); // ",-1999999999" makes 260
     wchar_t text[TextCapacity] = L"untouched";
     EXPECT_FALSE(FormatIconLocation(location, false, text, std::size(text)));
     EXPECT_STREQ(L"", text);
@@ -170,10 +192,10 @@ TEST(WriteIconLocationValue, StoresRegSzWithTerminatorCounted)
     DWORD size = 0;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.get(), L"long", nullptr, &type, nullptr, &size));
     EXPECT_EQ(DWORD(REG_SZ), type);
-    EXPECT_EQ(sizeof L"C:\\i.ico,4294967197,txtfile", size);
+    EXPECT_EQ(sizeof L"C:\\i.ico,-99,txtfile", size);
     std::wstring text;
     ASSERT_TRUE(test::ReadValue(HKEY_CURRENT_USER, path, L"", &text));
-    EXPECT_EQ(L"C:\\i.ico,4294967197", text);
+    EXPECT_EQ(L"C:\\i.ico", text);
 
     IconLocation tooLong(std::wstring(255, L'p').c_str(), L"", 12345);
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, WriteIconLocationValue(key.get(), tooLong, L"big", false));

@@ -8,11 +8,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
 #include "IconIdLibrary.h"
+#include "IconFileCheck.h"
 #include "IconResources.h"
+#include "IconSource.h"
 #include "ScopedVariable.h"
 #include "TestSupport.h"
 #include "UnicodeNames.h"
@@ -243,4 +247,99 @@ TEST(IconListPosition, PositionsAreKeptAndIdsLookedUp)
         SCOPED_TRACE(c.Index);
         EXPECT_EQ(c.Position, IconListPosition(library.c_str(), c.Index));
     }
+}
+
+namespace {
+
+// An icon file's bytes: a header (reserved, type, claimed count) and one directory entry
+// per given image (its size and offset), followed by `tail`.
+struct CraftedImage {
+    std::uint32_t Size;
+    std::uint32_t Offset;
+};
+
+std::string CraftIconFile(std::uint16_t reserved, std::uint16_t type, std::uint16_t count,
+                          std::initializer_list<CraftedImage> images, std::size_t tail)
+{
+    std::string out;
+    auto put = [&out](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    put(reserved, 2);
+    put(type, 2);
+    put(count, 2);
+    for (const CraftedImage& image : images) {
+        put(0x1010, 2);
+        put(0, 2);
+        put(1, 2);
+        put(32, 2);
+        put(image.Size, 4);
+        put(image.Offset, 4);
+    }
+    out.append(tail, '\0');
+    return out;
+}
+
+} // namespace
+
+// Icon files whose directory does not fit the file, each refused by the check on its
+// bytes and, as a real file, before the platform's parser reads it (counting its icons
+// gives none, and does not crash the process); sound ones pass and count.
+TEST(IconFileCheck, DirectoriesThatDoNotFitTheFileAreRefused)
+{
+    test::TempDir dir;
+    struct Case {
+        const char* Name;
+        std::string Bytes;
+        const wchar_t* FileName;
+        IconFileState State;
+    };
+    // One entry takes 6 + 16 = 22 bytes of header and directory; two take 38.
+    const Case cases[] = {
+        {"sound", CraftIconFile(0, 1, 1, {{40, 22}}, 40), L"sound.ico", IconFileState::IconFile},
+        {"two images, the second last in the file", CraftIconFile(0, 1, 2, {{40, 38}, {10, 78}}, 50),
+         L"two.ico", IconFileState::IconFile},
+        {"cursor file", CraftIconFile(0, 2, 1, {{40, 22}}, 40), L"pointer.cur", IconFileState::IconFile},
+        {"65,535 images claimed", CraftIconFile(0, 1, 65535, {{40, 22}}, 40), L"many.ico", IconFileState::Damaged},
+        {"image at 0x7FFFFFFF", CraftIconFile(0, 1, 1, {{40, 0x7FFFFFFF}}, 40), L"far.ico", IconFileState::Damaged},
+        {"offset and size wrap past 2^32", CraftIconFile(0, 1, 1, {{0xFFFFFFF0u, 0x20}}, 40), L"wraps.ico",
+         IconFileState::Damaged},
+        {"image one byte past the end", CraftIconFile(0, 1, 1, {{41, 22}}, 40), L"past.ico", IconFileState::Damaged},
+        {"image inside the directory", CraftIconFile(0, 1, 1, {{40, 6}}, 40), L"inside.ico", IconFileState::Damaged},
+        {"empty image", CraftIconFile(0, 1, 1, {{0, 22}}, 40), L"empty-image.ico", IconFileState::Damaged},
+        {"zero images", CraftIconFile(0, 1, 0, {}, 40), L"none.ico", IconFileState::Damaged},
+        {"truncated directory", CraftIconFile(0, 1, 2, {{40, 38}}, 0), L"cut.ico", IconFileState::Damaged},
+        {"header only", CraftIconFile(0, 1, 1, {}, 0), L"header.ico", IconFileState::Damaged},
+        {"shorter than a header", std::string("\0\0\1\0", 4), L"short.ico", IconFileState::Damaged},
+        {"reserved field set", CraftIconFile(1, 1, 1, {{40, 22}}, 40), L"reserved.ico", IconFileState::Damaged},
+        {"type of neither", CraftIconFile(0, 3, 1, {{40, 22}}, 40), L"type3.ico", IconFileState::Damaged},
+        // The platform reads by content: a damaged icon file by any name is refused, and
+        // what is no icon file by another name is left to the platform.
+        {"damaged, named as a library", CraftIconFile(0, 1, 65535, {{40, 22}}, 40), L"many.dll",
+         IconFileState::Damaged},
+        {"type of neither, named as a library", CraftIconFile(0, 3, 1, {{40, 22}}, 40), L"type3.dll",
+         IconFileState::NotIconFile},
+        {"a module's header", std::string("MZ\1\0\xFF\xFF", 6) + std::string(40, '\0'), L"module.dll",
+         IconFileState::NotIconFile},
+        {"empty file", std::string(), L"empty.ico", IconFileState::NotIconFile},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(c.Bytes.data());
+        if (c.State != IconFileState::NotIconFile && c.Bytes.size() >= 4 && c.Bytes[2] != 3) {
+            EXPECT_TRUE(ReadsAsIconFile(bytes, c.Bytes.size()));
+            EXPECT_EQ(c.State == IconFileState::IconFile, IconDirectoryFits(bytes, c.Bytes.size(), c.Bytes.size()));
+        }
+        const std::wstring file = dir.MakeFile(c.FileName, c.Bytes);
+        EXPECT_EQ(c.State, CheckIconFile(file.c_str()));
+        if (c.State == IconFileState::Damaged)
+            EXPECT_EQ(0u, CountIcons(file.c_str()));
+    }
+    // A real icon file, as the tests' own writer makes them, is sound and counts.
+    const std::wstring real = test::WriteIconFile(dir.Path() + L"\\real.ico", 3);
+    EXPECT_EQ(IconFileState::IconFile, CheckIconFile(real.c_str()));
+    EXPECT_EQ(1u, CountIcons(real.c_str()));
+    EXPECT_EQ(IconFileState::NotIconFile, CheckIconFile((dir.Path() + L"\\missing.ico").c_str()));
+    EXPECT_EQ(IconFileState::NotIconFile, CheckIconFile(test::Shell32Path().c_str()));
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iterator>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,41 @@ TEST(ClassifyTarget, KindsFromThePlatformsAttributes)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Path);
         EXPECT_EQ(c.Kind, ClassifyTarget(c.Path.c_str()));
+    }
+}
+
+// Every spelling of an item is taken as the name Explorer gives it, so that a change
+// made through one is found through the others and by the icon handler.
+TEST(IconTarget, PathsAreTakenAsExplorerNamesThem)
+{
+    test::TempDir dir;
+    const std::wstring file = dir.MakeFile(L"q.txt");
+    const std::wstring folder = dir.MakeFolder(L"Long Folder Name");
+    wchar_t shortName[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortName, static_cast<DWORD>(std::size(shortName))));
+    struct Case {
+        std::wstring Given;
+        std::wstring Path;
+        TargetKind Kind;
+    };
+    const Case cases[] = {
+        {L"\\\\?\\" + file, file, TargetKind::File},
+        {L"\\\\.\\" + file, file, TargetKind::File},
+        {L"\\\\?\\" + folder + L"\\", folder, TargetKind::Folder},
+        {L"\\\\.\\" + std::wstring(shortName), folder, TargetKind::Folder},
+        {std::wstring(shortName) + L"\\..\\Long Folder Name\\.\\", folder, TargetKind::Folder},
+        {L"\\\\?\\C:\\", L"C:\\", TargetKind::Drive},
+        {L"\\\\.\\C:\\", L"C:\\", TargetKind::Drive},
+        {L"\\\\?\\C:", L"C:\\", TargetKind::Drive},
+        {L"\\\\?\\UNC\\server\\share\\x", L"\\\\server\\share\\x", TargetKind::Folder},
+        {L"\\\\?\\unc\\server\\share\\x.txt", L"\\\\server\\share\\x.txt", TargetKind::Folder},
+        {L"\\\\.\\UNC\\server\\share\\", L"\\\\server\\share", TargetKind::Folder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.Given));
+        const IconTarget target(c.Given.c_str());
+        EXPECT_EQ(c.Path, target.Path());
+        EXPECT_EQ(c.Kind, target.Kind());
     }
 }
 
@@ -440,12 +476,15 @@ TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
     ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(folder).WhatRestoreWouldDo());
 
-    // A drive only with an entry of its own, which restoring deletes; the Drive class's
-    // icon, reported once the DriveIcons key exists, is nothing to restore.
+    // A drive only with an entry this product set, which restoring takes back; another
+    // program's entry, and the Drive class's icon reported once the DriveIcons key
+    // exists, are nothing to restore.
     test::KeyGuard driveClass(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon");
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, L"Drive\\DefaultIcon", L"", L"C:\\drive.ico,1"));
     ASSERT_TRUE(
         test::WriteString(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\H\\DefaultIcon", L"", L"C:\\h.ico,1"));
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(L"H:\\").WhatRestoreWouldDo());
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(L"H:\\", library_, 2));
     EXPECT_EQ(RestoreOutcome::Restores, OpenDialog(L"H:\\").WhatRestoreWouldDo());
     const auto other = OpenDialog(L"J:\\");
     ASSERT_TRUE(other.Current);
@@ -602,7 +641,7 @@ TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
     EXPECT_FALSE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
 }
 
-TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
+TEST_F(IconTargetTest, FolderPathsTooLongAreRefusedWithNothingWrittenAndTheLongestIconsAreKept)
 {
     // A folder path with no room for "\Desktop.ini": no icon is known, none is written.
     std::wstring longFolder = dir_.Path() + L"\\";
@@ -612,21 +651,24 @@ TEST_F(IconTargetTest, FolderPathsAndTextsTooLongAreRefusedWithNothingWritten)
     EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
 
-    // An icon path that "IconFile" could not give back whole.
+    // An icon path of 259 characters fits "IconFile" as every other place, and comes back
+    // whole.
     const std::wstring folder = dir_.MakeFolder(L"Data");
+    const std::wstring longest = L"C:\\" + std::wstring(256, L'i');
     auto longIcon = OpenDialog(folder);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(longIcon, L"C:\\" + std::wstring(256, L'i'), 3));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
-    EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
+    ASSERT_EQ(ChangeResult::Done, Choose(longIcon, longest, 3));
+    EXPECT_EQ(longest + L",3||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
 
-    // A current icon whose backup text does not fit: the backup is refused first and the
-    // folder keeps its icon.
+    // A current icon whose backup text is longer than 259 characters ("path,4294967295")
+    // is kept whole and restored.
     const std::wstring old = L"C:\\" + std::wstring(250, L'o');
-    dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1\r\n");
-    auto unbacked = OpenDialog(folder);
-    ASSERT_TRUE(unbacked.Current);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(unbacked, library_, 3));
-    EXPECT_EQ(old, ReadFolderIcon(folder.c_str())->IconPath);
+    dir_.MakeFile(L"Data\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=" + test::Utf8(old) + "\r\nIconIndex=-1999999999\r\n");
+    auto backedUp = OpenDialog(folder);
+    ASSERT_TRUE(backedUp.Current);
+    ASSERT_EQ(ChangeResult::Done, Choose(backedUp, library_, 3));
+    EXPECT_EQ(library_ + L",3||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
+    ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
+    EXPECT_EQ(old + L",-1999999999||" + folder, test::LocationText(ReadFolderIcon(folder.c_str())));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -681,8 +723,12 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
     EXPECT_EQ(upperExt, target.Current->Owner);
     EXPECT_EQ(derived, ValueText(HKEY_CLASSES_ROOT, upperExt));
     EXPECT_EQ(library_ + L",2", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
-    // There was no icon before, so there is nothing to back up.
-    EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon", BackupIconValue));
+    // There was no icon before: the backup says so (empty), and restoring takes the icon away.
+    EXPECT_EQ(L"", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon", BackupIconValue));
+    auto reopened = OpenDialog(file);
+    reopened.SetAllOfType(true);
+    ASSERT_EQ(ChangeResult::Done, reopened.RestoreDefault());
+    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
 }
 
 TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)
@@ -909,6 +955,47 @@ TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
     EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
 }
 
+TEST_F(IconTargetTest, AFailedSingleFileChangeWritesNothing)
+{
+    struct Case {
+        const char* Label;
+        std::wstring DefaultIcon; // a legal text the installation cannot back up whole
+        bool RefuseHandlerKey;    // the last write of the installation is refused
+    };
+    const Case cases[] = {
+        {"259-character path and ,0", L"C:\\" + std::wstring(256, L'p') + L",0", false},
+        {"258-character path and ,0", L"C:\\" + std::wstring(255, L'p') + L",0", false},
+        {"4 KB text", std::wstring(4096, L't'), false},
+        {"handler key refuses the write", L"C:\\old.ico,1", true},
+    };
+    const std::wstring a = File(L"a");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_));
+        MakeType(c.DefaultIcon);
+        std::unique_ptr<test::ReadOnlyKey> refused;
+        if (c.RefuseHandlerKey) {
+            ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", L""));
+            refused = std::make_unique<test::ReadOnlyKey>(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler");
+            ASSERT_TRUE(refused->Applied());
+        }
+        const std::wstring before = test::DumpKey(HKEY_CLASSES_ROOT, class_);
+
+        IconTarget target = OpenDialog(a);
+        target.SetScopeChoice(ScopeChoice::AllUsers);
+        target.SetAllOfType(false);
+        EXPECT_NE(ChangeResult::Done, Choose(target, library_, 3));
+        EXPECT_EQ(L"<none>", TableValue(a));
+        EXPECT_FALSE(ReadFileIcon(a.c_str()));
+        EXPECT_EQ(before, test::DumpKey(HKEY_CLASSES_ROOT, class_));
+        EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenDialog(a).WhatRestoreWouldDo());
+        if (!c.RefuseHandlerKey) {
+            EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey)) << "refused before the first write";
+        }
+    }
+}
+
 TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 {
     // A dot in a folder name is no extension of the file.
@@ -936,6 +1023,7 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
 
 TEST_F(IconTargetTest, DriveApplyAndRestore)
 {
+    const std::wstring drivesBefore = test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey);
     auto target = OpenDialog(L"D:\\");
     ASSERT_FALSE(target.Current);
     EXPECT_TRUE(target.HasBackup());
@@ -948,22 +1036,29 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     ASSERT_TRUE(reopened.Current);
     EXPECT_STREQ(L"D", reopened.Current->Owner);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
-    EXPECT_EQ(library_ + L",4294967197", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(library_, ValueText(HKEY_LOCAL_MACHINE, entry)) << "no index, as such values are written";
 
+    // The keys the change created go with it: the letter's key too.
     ASSERT_EQ(ChangeResult::Done, OpenDialog(L"d:\\").RestoreDefault());
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\D"));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\D"));
+    EXPECT_EQ(drivesBefore, test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey));
 }
 
-TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsOverwrittenWithoutBackupAndRestoreDeletesIt)
+TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsBackedUpAndRestored)
 {
     const std::wstring entry = std::wstring(DriveIconsKey) + L"\\E\\DefaultIcon";
     ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\vendor\\usb.ico,0"));
+    const std::wstring before = test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E");
+    EXPECT_EQ(ChangeResult::Done, OpenDialog(L"E:\\").RestoreDefault());
+    EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
+
     auto target = OpenDialog(L"E:\\");
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 1));
     EXPECT_EQ(library_ + L",1", ValueText(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(L"C:\\vendor\\usb.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry, DriveBackupValue));
     ASSERT_EQ(ChangeResult::Done, OpenDialog(L"E:\\").RestoreDefault());
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+    EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
 }
 
 TEST_F(IconTargetTest, DriveWritesThatFailAreReported)

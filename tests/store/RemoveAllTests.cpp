@@ -183,6 +183,42 @@ TEST_F(RemoveAllTest, EveryVisitedKeyIsAsBeforeInstallationAndASecondRunChangesN
     EXPECT_EQ(productBefore, productAfter);
 }
 
+TEST_F(RemoveAllTest, AClassWhoseHandlerAnotherProgramTookIsLeftToThatProgram)
+{
+    test::KeyGuard userProduct(HKEY_CURRENT_USER, ProductRoot);
+    struct Case {
+        const char* Label;
+        Scope In;
+        const wchar_t* Previous; // the handler before this extension's, if any
+    };
+    const Case cases[] = {
+        {"all users', no handler before", Scope::AllUsers, nullptr},
+        {"all users', over another handler", Scope::AllUsers, L"{11111111-2222-4333-8444-555555555555}"},
+        {"this user's", Scope::ThisUser, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        ScratchType type;
+        type.SetDefaultIcon(L"shell32.dll,4");
+        if (c.Previous != nullptr)
+            type.SetHandler(c.Previous);
+        IconLocation location(L"C:\\icons\\set.icl", type.Extension.c_str(), 7);
+        location.SetTypeKey(type.Class.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, (L"C:\\docs\\a" + type.Extension).c_str(), c.In));
+        ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location, c.In));
+        // Another program installs its own icon handler in this extension's place.
+        const HKEY root = c.In == Scope::AllUsers ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+        const std::wstring classPath = (c.In == Scope::AllUsers ? L"" : L"Software\\Classes\\") + type.Class;
+        ASSERT_TRUE(test::WriteString(root, classPath + L"\\shellex\\IconHandler", nullptr, OtherClsid));
+        const std::wstring before = test::DumpKey(root, classPath);
+        ASSERT_EQ(L"%1", ValueText(root, classPath + L"\\DefaultIcon"));
+
+        EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+        EXPECT_EQ(before, test::DumpKey(root, classPath)) << "DefaultIcon stays \"%1\", which that handler needs";
+        EXPECT_FALSE(ReadFileIcon((L"C:\\docs\\a" + type.Extension).c_str()));
+    }
+}
+
 TEST_F(RemoveAllTest, ATypeWhoseIconWasChangedKeepsItAndItsBackup)
 {
     ScratchType changed;

@@ -1,18 +1,23 @@
 // A seeded random sequence of changes (apply, restore, remove-all) of a folder, one file,
 // all files of its type and a drive, each made with or without the rights to all users'
 // places, compared step by step with a small model of both scopes: what every step
-// answers, the scope it went to, and what this user then sees. Afterwards, once
-// everything is restored and removed, every key and file touched is as it was.
+// answers, the scope it went to, and what this user then sees. The run starts from a mix
+// of hostile states chosen by its seed (HostileStates.h); after every step each key and
+// file that the step was not meant to change is byte for byte as it was, and once
+// everything is restored and removed, every key and file watched is as it was.
 //
 // ORVANE_SEQUENCE_SEED   the seed (printed either way, so that a failing run can be repeated)
 // ORVANE_SEQUENCE_STEPS  the number of steps (2000 by default)
 // ORVANE_SEQUENCE_KINDS  the targets, comma separated, of "file", "type", "folder",
 //                        "drive", or "all" (DefaultKinds when unset)
+// ORVANE_SEQUENCE_HOSTILE the hostile states: "none", "all" (a mix chosen by the seed,
+//                        the default) or a list of their names (HostileStates.h)
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +31,7 @@
 #include "DriveIcons.h"
 #include "FileIconResolution.h"
 #include "FolderIcons.h"
+#include "HostileStates.h"
 #include "IconTarget.h"
 #include "Registry.h"
 #include "RemoveAll.h"
@@ -50,6 +56,11 @@ constexpr wchar_t DriveRoot[] = L"V:\\";
 constexpr wchar_t DriveLetter[] = L"V";
 constexpr wchar_t UserDrives[] = L"Software\\Classes\\Applications\\Explorer.exe\\Drives";
 constexpr wchar_t UserClasses[] = L"Software\\Classes\\";
+constexpr wchar_t FileExts[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+// All users' icon of the drive as another program set it.
+constexpr wchar_t OthersDriveIcon[] = L"C:\\icons\\other-drive.ico,8";
+// An icon source whose path has no form in the ANSI code page.
+constexpr wchar_t UnicodeIconFolder[] = L"C:\\icons\\\u041f\u0440\u043e\u0435\u043a\u0442\u044b\\";
 
 enum class Kind { Folder, File, Type, Drive };
 constexpr const wchar_t* KindNames[] = {L"folder", L"file", L"type", L"drive"};
@@ -81,6 +92,10 @@ const wchar_t* Text(ChangeResult result)
         return L"AccessDenied";
     case ChangeResult::WriteFailed:
         return L"WriteFailed";
+    case ChangeResult::ProfileIsLink:
+        return L"ProfileIsLink";
+    case ChangeResult::ProfileIsFolder:
+        return L"ProfileIsFolder";
     }
     return L"?";
 }
@@ -118,9 +133,18 @@ struct Model {
     ScopedIcon Entry;        // the file's table entries
     ScopedIcon Type;         // the type's changes
     ScopedIcon FolderBackup; // the folder's backups
+    // Desktop.ini (its bytes and attributes, and the folder's) when each backup was taken:
+    // restoring a backup writes the file back to that, encoding and attributes included.
+    std::optional<std::string> FolderProfileAllUsers;
+    std::optional<std::string> FolderProfileThisUser;
+    std::optional<std::string>& FolderProfile(Scope scope)
+    {
+        return scope == Scope::AllUsers ? FolderProfileAllUsers : FolderProfileThisUser;
+    }
     ScopedIcon Drive;        // the drive's entries
     std::wstring FolderIcon;  // what Desktop.ini names
-    std::wstring DriveClassIcon;
+    std::wstring DriveClassIcon; // what the drive shows without Orvane's icons (another's, or the class's)
+    std::wstring TypeBase;       // the used class's own icon, "<none>" when it has none
     // All users' tables exist (they stay when their last entry goes): the per-file table
     // and the folders' backups. Remove-all without the rights is refused while either
     // does; restoring a file's entry for all users while the per-file table does.
@@ -128,21 +152,13 @@ struct Model {
     bool AllUsersFolderTable = false;
     bool AllUsersTables() const { return AllUsersFileTable || AllUsersFolderTable; }
 
-    std::wstring TypeSeen() const { return Type.Seen().value_or(MachineIcon); }
+    std::wstring TypeSeen() const { return Type.Seen().value_or(TypeBase); }
     std::wstring FileSeen() const { return Entry.Seen().value_or(TypeSeen()); }
     std::optional<Scope> FileScope() const { return Entry.Seen() ? Entry.SeenScope() : Type.SeenScope(); }
-    // The scope the store names for the type's icon: that of the DefaultIcon key this
-    // user sees, when the scope has a change of the type or this extension is its
-    // handler there (installed for a file's entry), so that the class's own icon counts
-    // as a setting while the handler serves it.
-    std::optional<Scope> TypeScope() const
-    {
-        if (Type.ThisUser || Entry.ThisUser)
-            return Scope::ThisUser;
-        if (Type.AllUsers || Entry.AllUsers)
-            return Scope::AllUsers;
-        return std::nullopt;
-    }
+    // The scope the store names for the type's icon as a file without an entry of its own
+    // shows it: that of the type's change this user sees. The handler installed for
+    // another file's entry makes the class's own icon no setting of this file's.
+    std::optional<Scope> TypeScope() const { return Type.SeenScope(); }
     std::wstring DriveSeen() const { return Drive.Seen().value_or(DriveClassIcon); }
 };
 
@@ -151,7 +167,31 @@ struct Expected {
     ChangeResult Result = ChangeResult::Done;
     std::optional<Scope> Changed; // checked when known
     bool CheckChanged = false;
+    // Something that this step meets may refuse the write (a locked key, a link): a
+    // refusal that leaves every place as it was is then as good as the model's answer.
+    bool MayFail = false;
+    // Something refuses the write for certain (a file held open, a file too large to
+    // convert, every place locked): any failure, nothing changed.
+    bool MustFail = false;
+    // The step leaves the folder's Desktop.ini alone (a restore of all users' change that
+    // only takes it out of the chain of backups): what refuses writing the file cannot
+    // refuse it.
+    bool KeepsProfile = false;
+    // What a folder's restore writes Desktop.ini back to.
+    std::optional<std::string> Profile;
 };
+
+// The icon handler's answer where the model expects an icon (its text as the store reads
+// it back): the file itself where there is none, index 0 where the text gives none.
+std::wstring AnswerText(const std::wstring& icon, const std::wstring& file)
+{
+    if (icon == L"<none>")
+        return file + L",0";
+    const std::wstring noIndex = L"," + std::to_wstring(NoIndex);
+    if (icon.size() > noIndex.size() && icon.compare(icon.size() - noIndex.size(), noIndex.size(), noIndex) == 0)
+        return icon.substr(0, icon.size() - noIndex.size()) + L",0";
+    return icon;
+}
 
 class ScopeSequenceTest : public ::testing::Test {
 protected:
@@ -166,20 +206,38 @@ protected:
     std::wstring folder_ = dir_.MakeFolder(L"folder");
     std::wstring profile_ = folder_ + L"\\Desktop.ini";
 
-    // Every place the sequence may write: the keys' dumps in UTF-8, the file's bytes.
-    std::string Snapshot() const
+    // A file outside the folder, which a Desktop.ini that is a link names.
+    std::wstring outside_ = dir_.Path() + L"\\elsewhere.ini";
+    // The type's classes as the run set them up.
+    const TypeWorld* world_ = nullptr;
+
+    static std::string In(Scope scope, const std::string& what)
     {
-        std::string out;
-        auto add = [&out](const char* name, const std::string& dump) { out += std::string("[") + name + "]\n" + dump; };
-        add("HKLM product", Utf8(DumpKey(HKEY_LOCAL_MACHINE, ProductRoot)));
-        add("HKCU product", Utf8(DumpKey(HKEY_CURRENT_USER, ProductRoot)));
-        add("HKCR class", Utf8(DumpKey(HKEY_CLASSES_ROOT, type_.Class)));
-        add("HKCR extension", Utf8(DumpKey(HKEY_CLASSES_ROOT, type_.Extension)));
-        add("HKCU class", Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Class)));
-        add("HKCU extension", Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Extension)));
-        add("HKLM drive", Utf8(DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\" + DriveLetter)));
-        add("HKCU drive", Utf8(DumpKey(HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter)));
-        add("Desktop.ini", ReadFileText(profile_));
+        return (scope == Scope::AllUsers ? "HKLM " : "HKCU ") + what;
+    }
+    static std::string ClassRegion(Scope scope, const std::wstring& name) { return In(scope, "class " + Utf8(name)); }
+
+    // Every place the sequence may write, and those it must never write: the keys' dumps
+    // in UTF-8, the files' bytes and attributes.
+    Regions Watched() const
+    {
+        Regions out;
+        out[In(Scope::AllUsers, "product")] = Utf8(DumpKey(HKEY_LOCAL_MACHINE, ProductRoot));
+        out[In(Scope::ThisUser, "product")] = Utf8(DumpKey(HKEY_CURRENT_USER, ProductRoot));
+        for (const std::wstring& name : world_->Classes) {
+            out[ClassRegion(Scope::AllUsers, name)] = Utf8(DumpKey(HKEY_CLASSES_ROOT, name));
+            out[ClassRegion(Scope::ThisUser, name)] = Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + name));
+        }
+        out[In(Scope::AllUsers, "extension")] = Utf8(DumpKey(HKEY_CLASSES_ROOT, type_.Extension));
+        out[In(Scope::ThisUser, "extension")] = Utf8(DumpKey(HKEY_CURRENT_USER, UserClasses + type_.Extension));
+        out["HKCU FileExts"] = Utf8(DumpKey(HKEY_CURRENT_USER, FileExts + type_.Extension));
+        out[In(Scope::AllUsers, "drive")] =
+            Utf8(DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\" + DriveLetter));
+        out[In(Scope::ThisUser, "drive")] =
+            Utf8(DumpKey(HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter));
+        out["Desktop.ini"] = FileRegion(profile_) + "\nfolder attributes " +
+                            std::to_string(GetFileAttributesW(folder_.c_str()));
+        out["file outside the folder"] = FileRegion(outside_);
         return out;
     }
 };
@@ -232,13 +290,13 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     std::wstring kindList;
     for (Kind kind : kinds)
         kindList += std::wstring(kindList.empty() ? L"" : L",") + KindNames[static_cast<int>(kind)];
-    std::printf("sequence seed %u, %d steps, targets %s\n", seed, steps, Utf8(kindList).c_str());
-    std::fflush(stdout);
+    std::mt19937 mix(seed ^ 0x5EEDu);
+    std::set<Hostile> states = HostileFromEnvironment(mix);
+    auto on = [&states](Hostile state) { return states.count(state) > 0; };
 
     // Before: the type with an icon of its own, the folder with one too, a drive letter
     // that no disk uses with its DriveIcons key (which restoring leaves), all users'
-    // product key, and no tables in either scope.
-    type_.SetDefaultIcon(MachineIcon);
+    // product key, and no tables in either scope; then the hostile states over that.
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FileIconsKey));
@@ -250,27 +308,69 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         ASSERT_EQ(ERROR_SUCCESS,
                   key.Create(HKEY_LOCAL_MACHINE, (std::wstring(DriveIconsKey) + L"\\" + DriveLetter).c_str()));
     }
-    ASSERT_TRUE(
-        DeleteKeyTree(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\" + DriveLetter + L"\\DefaultIcon"));
+    const std::wstring driveIconKey = std::wstring(DriveIconsKey) + L"\\" + DriveLetter + L"\\DefaultIcon";
+    ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, driveIconKey));
+    if (on(Hostile::OthersDrive)) {
+        ASSERT_TRUE(WriteString(HKEY_LOCAL_MACHINE, driveIconKey, nullptr, OthersDriveIcon));
+    }
+    const HostileType hostileType(type_.Extension, type_.Class, states, MachineIcon);
+    world_ = &hostileType.World();
+
     IconLocation folderStart(FolderStartPath, folder_.c_str(), FolderStartIndex);
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(folderStart));
+    Hostile folderState = Hostile::Count; // Count: a plain Desktop.ini
+    for (Hostile state : {Hostile::IconFileOnly, Hostile::EmptyIndex, Hostile::LongIconFile, Hostile::Link,
+                          Hostile::LargeAnsi})
+        if (on(state))
+            folderState = state;
+    std::wstring folderStartIcon = IconText(folderStart);
+    if (folderState != Hostile::Count) {
+        const auto icon = WriteHostileProfile(folderState, profile_, outside_);
+        if (icon) {
+            folderStartIcon = *icon;
+        } else {
+            std::printf("hostile state %s could not be made here (error %lu); left out\n",
+                        Utf8(HostileName(folderState)).c_str(), static_cast<unsigned long>(GetLastError()));
+            states.erase(folderState);
+            folderState = Hostile::Count;
+        }
+    }
+    if (folderState == Hostile::Count) {
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(folderStart));
+    }
+    const bool ansiProfile = folderState == Hostile::IconFileOnly || folderState == Hostile::EmptyIndex ||
+                             folderState == Hostile::LongIconFile || folderState == Hostile::LargeAnsi;
     ASSERT_EQ(TargetKind::Folder, IconTarget(folder_.c_str()).Kind());
     ASSERT_EQ(TargetKind::Drive, IconTarget(DriveRoot).Kind());
+    std::printf("sequence seed %u, %d steps, targets %s, hostile states %s\n", seed, steps, Utf8(kindList).c_str(),
+                Utf8(HostileList(states)).c_str());
+    std::fflush(stdout);
 
     Model model;
-    model.FolderIcon = IconText(folderStart);
+    model.FolderIcon = folderStartIcon;
     model.DriveClassIcon = IconText(ReadDriveIcon(DriveRoot));
-    const std::string before = Snapshot();
+    if (on(Hostile::OthersDrive))
+        model.DriveClassIcon = OthersDriveIcon;
+    model.TypeBase = world_->BaseIcon.value_or(L"<none>");
+    const Regions before = Watched();
+    const std::string startProfile = before.at("Desktop.ini");
+    std::string profileNow = startProfile; // Desktop.ini as the step finds it
+    int profileChecks = 0;                 // restores that wrote Desktop.ini back
 
     std::mt19937 random(seed);
     auto chance = [&random](int percent) { return static_cast<int>(random() % 100) < percent; };
     std::deque<std::wstring> log;
+    auto describe = [](const Regions& regions) {
+        std::string text;
+        for (const auto& [name, dump] : regions)
+            text += "[" + name + "]\n" + (dump.size() > 4000 ? dump.substr(0, 4000) + "...\n" : dump);
+        return text;
+    };
     auto fail = [&](int step, const std::wstring& what) {
         std::wstring steps;
         for (const std::wstring& line : log)
             steps += L"  " + line + L"\n";
-        ADD_FAILURE() << "seed " << seed << ", step " << step << ": " << what << "\nlast steps:\n" << steps
-                      << "state:\n" << Snapshot();
+        ADD_FAILURE() << "seed " << seed << " (hostile states " << Utf8(HostileList(states)) << "), step " << step
+                      << ": " << what << "\nlast steps:\n" << steps << "state:\n" << describe(Watched());
     };
 
     auto pathOf = [&](Kind kind) -> const std::wstring& {
@@ -333,11 +433,16 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         case Kind::Folder:
             // One Desktop.ini, one chain of backups: all users' change made over this
             // user's takes this user's backup over, and this user's goes.
+            model.FolderProfile(scope) = scope == Scope::AllUsers && model.FolderBackup.ThisUser
+                                             ? model.FolderProfileThisUser
+                                             : std::optional<std::string>(profileNow);
             model.FolderBackup.In(scope) = scope == Scope::AllUsers && model.FolderBackup.ThisUser
                                                ? *model.FolderBackup.ThisUser
                                                : model.FolderIcon;
-            if (scope == Scope::AllUsers)
+            if (scope == Scope::AllUsers) {
                 model.FolderBackup.ThisUser.reset();
+                model.FolderProfileThisUser.reset();
+            }
             model.FolderIcon = icon;
             if (scope == Scope::AllUsers)
                 model.AllUsersFolderTable = true;
@@ -374,10 +479,16 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         }
         // All users' change of a folder under this user's is taken out of the chain
         // only: this user's icon stays, and its backup becomes what all users' replaced.
-        if (kind == Kind::Folder && *scope == Scope::AllUsers && setting.ThisUser)
+        if (kind == Kind::Folder && *scope == Scope::AllUsers && setting.ThisUser) {
             setting.ThisUser = setting.AllUsers;
-        else if (kind == Kind::Folder)
+            model.FolderProfileThisUser = model.FolderProfileAllUsers;
+            expected.KeepsProfile = true;
+        } else if (kind == Kind::Folder) {
             model.FolderIcon = *setting.In(*scope);
+            expected.Profile = model.FolderProfile(*scope);
+        }
+        if (kind == Kind::Folder)
+            model.FolderProfile(*scope).reset();
         setting.In(*scope).reset();
         return expected;
     };
@@ -416,12 +527,13 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
                     return differs(L"file's icon's scope", Text(model.FileScope()), Text(target.CurrentScope()));
                 const FileIconAnswer answer = ResolveFileIcon(file_.c_str(), nullptr);
                 const std::wstring answered = std::wstring(answer.IconPath) + L"," + std::to_wstring(answer.Index);
-                if (answered != model.FileSeen())
-                    return differs(L"icon handler's answer for the file", model.FileSeen(), answered);
+                if (answered != AnswerText(model.FileSeen(), file_))
+                    return differs(L"icon handler's answer for the file", AnswerText(model.FileSeen(), file_), answered);
                 const FileIconAnswer other = ResolveFileIcon(sibling_.c_str(), nullptr);
                 const std::wstring otherAnswered = std::wstring(other.IconPath) + L"," + std::to_wstring(other.Index);
-                if (otherAnswered != model.TypeSeen())
-                    return differs(L"icon handler's answer for the type's other file", model.TypeSeen(), otherAnswered);
+                if (otherAnswered != AnswerText(model.TypeSeen(), sibling_))
+                    return differs(L"icon handler's answer for the type's other file",
+                                   AnswerText(model.TypeSeen(), sibling_), otherAnswered);
                 IconTarget siblingTarget(sibling_.c_str());
                 const std::wstring siblingSeen = IconText(siblingTarget.ReadCurrentIcon());
                 if (siblingSeen != model.TypeSeen())
@@ -443,8 +555,86 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         return {};
     };
 
+    // The places a step that did what the model says may have written: the target's own
+    // in the scope it changed (the class Explorer uses for a file or a type), the backups'.
+    auto allowedFor = [&](Action action, Kind kind, std::optional<Scope> scope) {
+        std::set<std::string> allowed;
+        auto classes = [&](Scope in) {
+            for (const std::wstring& name : world_->Used)
+                allowed.insert(ClassRegion(in, name));
+        };
+        if (action == Action::RemoveAll) {
+            for (Scope in : {Scope::AllUsers, Scope::ThisUser}) {
+                allowed.insert(In(in, "product"));
+                classes(in);
+            }
+            return allowed;
+        }
+        if (!scope)
+            return allowed;
+        switch (kind) {
+        case Kind::File:
+            allowed.insert(In(*scope, "product"));
+            classes(*scope);
+            break;
+        case Kind::Type:
+            classes(*scope);
+            break;
+        case Kind::Folder:
+            // One Desktop.ini for both scopes, and a change for all users takes this
+            // user's backup over.
+            allowed.insert("Desktop.ini");
+            allowed.insert(In(Scope::AllUsers, "product"));
+            allowed.insert(In(Scope::ThisUser, "product"));
+            break;
+        case Kind::Drive:
+            allowed.insert(In(*scope, "drive"));
+            allowed.insert(In(*scope, "product"));
+            break;
+        }
+        return allowed;
+    };
+
+    // Another product puts its icon handler on the class Orvane serves in the scope; then
+    // neither remove-all nor restoring the file may touch that class (its DefaultIcon
+    // "%1" is what the other handler is asked for). Afterwards every key is put back as
+    // it was, so that the model goes on from where it was.
+    auto otherHandlerStep = [&](Scope scope) -> std::wstring {
+        const HKEY root = scope == Scope::AllUsers ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER;
+        const std::wstring prefix = scope == Scope::AllUsers ? L"" : UserClasses;
+        std::optional<std::wstring> served;
+        for (const std::wstring& name : world_->Used)
+            if (ValueText(root, prefix + name + L"\\shellex\\IconHandler") == OwnClsid)
+                served = name;
+        if (!served)
+            return L"the file's entry " + Text(scope) + L" has no icon handler of Orvane's on the class Explorer uses";
+        std::vector<std::unique_ptr<KeyGuard>> guards;
+        guards.push_back(std::make_unique<KeyGuard>(HKEY_LOCAL_MACHINE, ProductRoot));
+        guards.push_back(std::make_unique<KeyGuard>(HKEY_CURRENT_USER, ProductRoot));
+        for (const std::wstring& name : world_->Used) {
+            guards.push_back(std::make_unique<KeyGuard>(HKEY_CLASSES_ROOT, name));
+            guards.push_back(std::make_unique<KeyGuard>(HKEY_CURRENT_USER, UserClasses + name));
+        }
+        if (!WriteString(root, prefix + *served + L"\\shellex\\IconHandler", nullptr, OtherClsid))
+            return L"the other product's handler could not be written";
+        const Regions with = Watched();
+        const std::string region = ClassRegion(scope, *served);
+        RemoveAllSettings();
+        std::string difference = FirstDifference({{region, with.at(region)}}, {{region, Watched().at(region)}});
+        if (!difference.empty())
+            return L"remove-all changed a class another product's icon handler serves: " + FromUtf8(difference);
+        IconTarget target = open(Kind::File, scope == Scope::AllUsers ? ScopeChoice::AllUsers : ScopeChoice::ThisUser);
+        target.RestoreDefault();
+        difference = FirstDifference({{region, with.at(region)}}, {{region, Watched().at(region)}});
+        if (!difference.empty())
+            return L"restoring the file changed a class another product's icon handler serves: " +
+                   FromUtf8(difference);
+        return {};
+    };
+
     const auto started = std::chrono::steady_clock::now();
     bool failed = false;
+    Regions last = before;
     for (int step = 1; step <= steps && !failed; ++step) {
         const int roll = static_cast<int>(random() % 100);
         const Action action = roll < 50 ? Action::Apply : roll < 94 ? Action::Restore : Action::RemoveAll;
@@ -454,8 +644,36 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         const ScopeChoice choice = choiceRoll < 80   ? ScopeChoice::Automatic
                                    : choiceRoll < 90 ? ScopeChoice::AllUsers
                                                      : ScopeChoice::ThisUser;
-        const std::wstring icon =
+        std::wstring icon =
             L"C:\\icons\\seq" + std::to_wstring(random() % 10) + L".icl," + std::to_wstring(random() % 100);
+        // Drawn every step, so that switching a state off does not change the others' steps.
+        const int hostileRoll = static_cast<int>(random() % 100);
+        // An icon the code page lacks, where Desktop.ini starts in the ANSI code page: the
+        // change turns it into UTF-16 (or, over 1 MiB, is refused).
+        const bool unicode = ansiProfile && hostileRoll < 30;
+        const bool locked = on(Hostile::LockedKeys) && action != Action::RemoveAll && hostileRoll % 10 == 1;
+        const bool held = on(Hostile::HeldOpen) && kind == Kind::Folder && hostileRoll % 5 == 2;
+        const bool otherHandler = on(Hostile::OtherHandler) && hostileRoll % 25 == 3 &&
+                                  (model.Entry.AllUsers || model.Entry.ThisUser);
+        if (unicode)
+            icon = UnicodeIconFolder + icon.substr(icon.rfind(L'\\') + 1);
+
+        if (otherHandler) {
+            const Scope scope = model.Entry.ThisUser && (!model.Entry.AllUsers || hostileRoll < 50) ? Scope::ThisUser
+                                                                                                   : Scope::AllUsers;
+            log.push_back(std::to_wstring(step) + L": another product's icon handler on the class " + Text(scope) +
+                          L", remove-all, restore the file, all put back");
+            if (log.size() > LogLength)
+                log.pop_front();
+            std::wstring difference = otherHandlerStep(scope);
+            if (difference.empty())
+                difference = FirstDifference(last, Watched()).empty() ? compare() : L"the keys were not put back";
+            if (!difference.empty()) {
+                fail(step, difference);
+                failed = true;
+            }
+            continue;
+        }
 
         std::wstring line = std::to_wstring(step) + L": ";
         line += action == Action::Apply     ? L"apply " + icon + L" to "
@@ -464,15 +682,31 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         if (action != Action::RemoveAll)
             line += std::wstring(KindNames[static_cast<int>(kind)]) + L", " + Text(choice);
         line += rights ? L", with rights" : L", without rights";
+        if (locked)
+            line += L", this user's keys locked";
+        if (held)
+            line += L", Desktop.ini held open";
 
         std::optional<StandardUser> standard;
         if (!rights) {
-            standard.emplace(std::vector<std::wstring>{type_.Class});
+            standard.emplace(world_->Classes);
             if (!standard->Applied()) {
                 fail(step, L"the standard user's locks did not take hold");
                 break;
             }
         }
+        std::optional<UserLocks> locks;
+        if (locked) {
+            locks.emplace(world_->Classes, std::wstring(UserDrives) + L"\\" + DriveLetter);
+            if (!locks->Applied()) {
+                fail(step, L"this user's locks did not take hold");
+                break;
+            }
+        }
+        const Model saved = model;
+        profileNow = last.at("Desktop.ini");
+        std::optional<std::string> expectedProfile;
+        std::set<std::string> allowed;
         std::wstring difference;
         if (action == Action::RemoveAll) {
             const LONG expected = modelRemoveAll(rights);
@@ -481,40 +715,73 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             if (status != expected)
                 difference =
                     L"remove-all: expected status " + std::to_wstring(expected) + L", found " + std::to_wstring(status);
+            allowed = allowedFor(action, kind, std::nullopt);
         } else {
             IconTarget target = open(kind, choice);
             Expected expected;
             ChangeResult result;
+            const bool link = kind == Kind::Folder && IsLink(profile_);
+            std::optional<HeldFile> hold;
+            if (held)
+                hold.emplace(profile_);
             if (action == Action::Apply) {
                 expected = modelApply(kind, choice, rights, icon);
                 const std::size_t comma = icon.rfind(L',');
                 target.SetCurrentIconPath(icon.substr(0, comma).c_str());
                 target.SetCurrentIndex(static_cast<std::int32_t>(std::wcstol(icon.c_str() + comma + 1, nullptr, 10)));
-                result = target.ApplyIcon();
             } else {
                 expected = modelRestore(kind, choice, rights);
-                result = target.RestoreDefault();
             }
+            const bool writes = expected.Result == ChangeResult::Done && (action == Action::Apply || expected.Changed);
+            // Held open, or ANSI, over 1 MiB and needing UTF-16 for the new icon (a restore
+            // writes back what the file held, which it can hold).
+            if (writes && kind == Kind::Folder && !expected.KeepsProfile &&
+                (held || (unicode && action == Action::Apply && on(Hostile::LargeAnsi))))
+                expected.MustFail = true;
+            if (writes && locked && !rights)
+                expected.MustFail = true;
+            if (writes && (locked || link))
+                expected.MayFail = true;
+            result = action == Action::Apply ? target.ApplyIcon() : target.RestoreDefault();
+            hold.reset();
             line += std::wstring(L" -> ") + Text(result) + L" in " + Text(target.ChangedScope());
-            if (result != expected.Result)
+            if (expected.MustFail || (expected.MayFail && result != ChangeResult::Done)) {
+                model = saved;
+                if (result == ChangeResult::Done)
+                    difference = L"result: expected a refusal, found Done";
+            } else if (result != expected.Result) {
                 difference = std::wstring(L"result: expected ") + Text(expected.Result) + L", found " + Text(result);
-            else if (expected.CheckChanged && target.ChangedScope() != expected.Changed)
+            } else if (expected.CheckChanged && target.ChangedScope() != expected.Changed) {
                 difference =
                     L"changed scope: expected " + Text(expected.Changed) + L", found " + Text(target.ChangedScope());
+            } else if (result == ChangeResult::Done && expected.CheckChanged) {
+                allowed = allowedFor(action, kind, expected.Changed);
+                expectedProfile = expected.Profile;
+            }
         }
+        locks.reset();
         standard.reset();
         log.push_back(line);
         if (log.size() > LogLength)
             log.pop_front();
+        const Regions now = Watched();
+        if (difference.empty())
+            difference = FromUtf8(FirstDifference(last, now, allowed));
+        profileChecks += expectedProfile ? 1 : 0;
+        if (difference.empty() && expectedProfile)
+            difference = FromUtf8(FirstDifference({{"Desktop.ini restored", *expectedProfile}},
+                                                  {{"Desktop.ini restored", now.at("Desktop.ini")}}));
         if (difference.empty())
             difference = compare();
+        last = now;
         if (!difference.empty()) {
             fail(step, difference);
             failed = true;
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("sequence of %d steps took %.1f s\n", steps, seconds);
+    std::printf("sequence of %d steps took %.1f s; %d restores wrote Desktop.ini back\n", steps, seconds,
+                profileChecks);
 
     // Everything restored with the rights (this user's changes first, as restore takes
     // them), the folder's own icon put back where restoring ends on another one, and
@@ -527,15 +794,43 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     }
     if (std::find(kinds.begin(), kinds.end(), Kind::Folder) != kinds.end()) {
         IconTarget target = open(Kind::Folder, ScopeChoice::AllUsers);
-        if (IconText(target.Current) != IconText(folderStart)) {
+        if (folderState == Hostile::Count && IconText(target.Current) != IconText(folderStart)) {
             target.SetCurrentIconPath(FolderStartPath);
             target.SetCurrentIndex(FolderStartIndex);
             target.ApplyIcon();
+        } else if (folderState != Hostile::Count) {
+            // Restoring that ends on the folder's first icon writes it as it was written;
+            // where remove-all took the backups (or a link was replaced by a file of the
+            // folder's own) the test puts the start back itself.
+            const std::string profile = Watched().at("Desktop.ini");
+            if (!failed && !IsLink(profile_) && folderState != Hostile::Link &&
+                IconText(target.Current) == folderStartIcon && profile != startProfile) {
+                ADD_FAILURE() << "seed " << seed << ": the folder is back at its first icon, but its Desktop.ini is not "
+                              << "as it was: " << FirstDifference({{"Desktop.ini", startProfile}}, {{"Desktop.ini", profile}});
+            }
+            if (profile != startProfile)
+                WriteHostileProfile(folderState, profile_, outside_);
         }
     }
     EXPECT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     if (!failed) {
-        EXPECT_EQ(before, Snapshot()) << "seed " << seed << ": the end differs from the start";
+        Regions start = before;
+        const Regions end = Watched();
+        // A backup value that is not text is no backup: the type's first change may put
+        // its own in its place, and restoring then takes that away.
+        const std::string wrongType = "value [BAKIconInfo] type 4 data 01 00 00 00\n";
+        for (auto& [name, dump] : start) {
+            const std::size_t at = dump.find(wrongType);
+            if (at != std::string::npos && end.at(name).find(wrongType) == std::string::npos) {
+                // The whole line, with the indentation that nests it in its key.
+                const std::size_t line = dump.rfind('\n', at);
+                const std::size_t from = line == std::string::npos ? 0 : line + 1;
+                dump.erase(from, at + wrongType.size() - from);
+            }
+        }
+        const std::string difference = FirstDifference(start, end);
+        EXPECT_TRUE(difference.empty()) << "seed " << seed << " (hostile states " << Utf8(HostileList(states))
+                                        << "): the end differs from the start: " << difference;
     }
 }
 

@@ -7,8 +7,10 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DriveIcons.h"
 #include "FolderIcons.h"
@@ -130,6 +132,18 @@ TEST_F(FolderDriveScopeTest, AStandardUsersChangeGoesToThisUserAndRestoreLeavesN
         {"drive", [] { return std::wstring(L"P:\\"); },
          [](const std::wstring&) {
              return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon");
+         }},
+        // Another program's icon for this user: the change stays with this user, backs
+        // it up, and restoring gives it back exactly.
+        {"drive with another program's icon for this user",
+         [] {
+             EXPECT_TRUE(WriteString(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon",
+                                     L"", L"C:\\vendor\\mine.ico,1"));
+             return std::wstring(L"P:\\");
+         },
+         [](const std::wstring&) {
+             return ValueText(HKEY_CURRENT_USER, std::wstring(UserApplications) + L"\\Explorer.exe\\Drives\\P\\DefaultIcon",
+                              DriveBackupValue);
          }},
         {"drive with an icon for all users",
          [] {
@@ -321,6 +335,51 @@ TEST_F(FolderDriveScopeTest, AllUsersChangeOverThisUsersFolderChangeTakesItsBack
     EXPECT_EQ(library_ + L",1", Look(folder_).Icon);
     EXPECT_EQ(allUsersBefore, AllUsers());
     EXPECT_EQ(profileBefore, Profile());
+}
+
+// A change for all users over this user's that cannot take this user's backup away (this
+// user's keys refuse writes, as they may for a program another policy restricts) is
+// refused, and leaves both scopes' backups and the folder as they were.
+TEST_F(FolderDriveScopeTest, AllUsersChangeOverThisUsersThatCannotTakeItsBackupChangesNothing)
+{
+    struct Case {
+        const char* Name;
+        bool AllUsersFirst; // all users' change under this user's, or this user's alone
+        std::vector<std::wstring> Locked; // below HKEY_CURRENT_USER
+    };
+    const Case cases[] = {
+        {"this user's backups locked", true, {FolderBackupKey}},
+        {"this user's product keys locked", true, {ProductRoot, ProductKey, FolderBackupKey}},
+        {"this user's backups locked, no change of all users'", false, {FolderBackupKey}},
+        {"this user's product keys locked, no change of all users'", false, {ProductRoot, ProductKey, FolderBackupKey}},
+    };
+    IconLocation start(library_.c_str(), folder_.c_str(), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(start));
+        if (c.AllUsersFirst) {
+            ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::AllUsers, library_, 2));
+        }
+        ASSERT_EQ(ChangeResult::Done, Apply(folder_, ScopeChoice::ThisUser, library_, 3));
+        const std::wstring allUsersBefore = AllUsers();
+        const std::wstring userBefore = ThisUser();
+        const std::string profileBefore = Profile();
+        {
+            std::vector<std::unique_ptr<ReadOnlyKey>> locks;
+            for (const std::wstring& path : c.Locked) {
+                locks.push_back(std::make_unique<ReadOnlyKey>(HKEY_CURRENT_USER, path));
+                ASSERT_TRUE(locks.back()->Applied());
+            }
+            EXPECT_NE(ChangeResult::Done, Apply(folder_, ScopeChoice::AllUsers, library_, 5));
+            EXPECT_EQ(allUsersBefore, AllUsers());
+            EXPECT_EQ(userBefore, ThisUser());
+            EXPECT_EQ(profileBefore, Profile());
+        }
+        ASSERT_EQ(ChangeResult::Done, Restore(folder_, ScopeChoice::Automatic));
+        ASSERT_EQ(ChangeResult::Done, Restore(folder_, ScopeChoice::Automatic));
+        EXPECT_EQ(library_ + L",1", Look(folder_).Icon);
+        EXPECT_FALSE(Look(folder_).In.has_value());
+    }
 }
 
 // This user's drive icon is read before all users', which shows again once it goes; the

@@ -13,6 +13,7 @@
 #include "FileIconResolution.h"
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
+#include "HostileStates.h"
 #include "IconTarget.h"
 #include "Registry.h"
 #include "RemoveAll.h"
@@ -194,19 +195,59 @@ TEST_F(UserScopeTest, RestoringATypeNewToThisUserLeavesNoKeyOfIt)
     }
 }
 
-TEST_F(UserScopeTest, AllUsersChosenWithoutTheRightsIsRefusedWithNothingWritten)
+// A scope chosen whose places refuse the write: refused whole, nothing written in either
+// scope. This user's keys are asked before writing as all users' are: Wine (like a key
+// created through a path on some systems) accepts a key created below one that refuses.
+TEST_F(UserScopeTest, ChosenScopeThatRefusesIsRefusedWithNothingWritten)
 {
-    for (const bool allOfType : {Single, Type}) {
-        SCOPED_TRACE(allOfType ? "type" : "one file");
-        StandardUser standard({type_.Class});
-        ASSERT_TRUE(standard.Applied());
-        const std::wstring userBefore = UserPlaces();
-        const std::wstring allBefore = AllUsersPlaces();
-        std::optional<Scope> changed;
-        EXPECT_EQ(ChangeResult::AccessDenied, Apply(file_, allOfType, 3, ScopeChoice::AllUsers, &changed));
-        EXPECT_EQ(changed, Scope::AllUsers);
-        EXPECT_EQ(userBefore, UserPlaces());
-        EXPECT_EQ(allBefore, AllUsersPlaces());
+    struct Case {
+        const char* Name;
+        ScopeChoice Choice;
+        bool Standard;   // all users' keys refuse, as for a standard user
+        bool UserLocked; // this user's product key and classes refuse
+        // This user's handler serves the class already (installed by this user's type
+        // change over all users' handler), so that a file's change writes the table only.
+        bool Installed;
+    };
+    const Case cases[] = {
+        {"all users chosen without the rights", ScopeChoice::AllUsers, true, false, false},
+        {"this user chosen, this user's keys locked", ScopeChoice::ThisUser, false, true, false},
+        {"this user chosen, this user's keys locked, this user's handler installed", ScopeChoice::ThisUser, false,
+         true, true},
+    };
+    for (const Case& c : cases) {
+        for (const bool allOfType : {Single, Type}) {
+            SCOPED_TRACE(std::string(c.Name) + (allOfType ? ", type" : ", one file"));
+            if (c.Installed) {
+                ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Single, 1, ScopeChoice::AllUsers));
+                ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::ThisUser));
+            }
+            {
+                std::optional<StandardUser> standard;
+                if (c.Standard) {
+                    standard.emplace(std::vector<std::wstring>{type_.Class});
+                    ASSERT_TRUE(standard->Applied());
+                }
+                std::optional<UserLocks> locks;
+                if (c.UserLocked) {
+                    // No drive's key: one of this user's that does not exist.
+                    locks.emplace(std::vector<std::wstring>{type_.Class, type_.Extension},
+                                  UserClasses + type_.Extension + L"-none\\Drive");
+                    ASSERT_TRUE(locks->Applied());
+                }
+                const std::wstring userBefore = UserPlaces();
+                const std::wstring allBefore = AllUsersPlaces();
+                std::optional<Scope> changed;
+                EXPECT_EQ(ChangeResult::AccessDenied, Apply(file_, allOfType, 3, c.Choice, &changed));
+                EXPECT_EQ(changed, c.Choice == ScopeChoice::AllUsers ? Scope::AllUsers : Scope::ThisUser);
+                EXPECT_EQ(userBefore, UserPlaces());
+                EXPECT_EQ(allBefore, AllUsersPlaces());
+            }
+            if (c.Installed) {
+                ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type, ScopeChoice::ThisUser));
+                ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Single, ScopeChoice::AllUsers));
+            }
+        }
     }
 }
 
@@ -418,32 +459,54 @@ TEST_F(UserScopeTest, ChangesInBothScopesRestoredInEitherOrder)
 
 // All users' file entries keep showing for a standard user who gives the type an icon of
 // their own: the class stays "%1" in this user's view, so Explorer keeps asking the handler.
+// Restoring the file for this user meanwhile finds no entry of this user's and changes
+// nothing: the handler this user's type change installed stays until that is restored.
 TEST_F(UserScopeTest, ThisUsersTypeIconKeepsAllUsersFileEntriesShowing)
 {
+    struct Case {
+        const char* Name;
+        bool RestoreFileForThisUser; // before the type is restored
+    };
+    const Case cases[] = {
+        {"the type restored", false},
+        {"the file restored for this user, then the type", true},
+    };
     const std::wstring classBefore = type_.Dump();
     const std::wstring userBefore = UserPlaces();
-    ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
-    const std::wstring allChanged = AllUsersPlaces();
-    {
-        StandardUser standard({type_.Class});
-        ASSERT_TRUE(standard.Applied());
-        std::optional<Scope> changed;
-        ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::Automatic, &changed));
-        EXPECT_EQ(changed, Scope::ThisUser);
-        EXPECT_EQ(allChanged, AllUsersPlaces());
-        EXPECT_EQ(L"%1", ValueText(HKEY_CURRENT_USER, UserClasses + type_.Key(L"DefaultIcon")));
-        EXPECT_EQ(Chosen(1), Answer(file_));
-        EXPECT_EQ(Chosen(2), Answer(sibling_));
-        EXPECT_EQ(Chosen(2), Seen(sibling_));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(ChangeResult::Done, Apply(file_, Single, 1));
+        const std::wstring allChanged = AllUsersPlaces();
+        {
+            StandardUser standard({type_.Class});
+            ASSERT_TRUE(standard.Applied());
+            std::optional<Scope> changed;
+            ASSERT_EQ(ChangeResult::Done, Apply(sibling_, Type, 2, ScopeChoice::Automatic, &changed));
+            EXPECT_EQ(changed, Scope::ThisUser);
+            EXPECT_EQ(allChanged, AllUsersPlaces());
+            EXPECT_EQ(L"%1", ValueText(HKEY_CURRENT_USER, UserClasses + type_.Key(L"DefaultIcon")));
+            EXPECT_EQ(Chosen(1), Answer(file_));
+            EXPECT_EQ(Chosen(2), Answer(sibling_));
+            EXPECT_EQ(Chosen(2), Seen(sibling_));
 
-        ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type));
-        EXPECT_EQ(userBefore, UserPlaces());
-        EXPECT_EQ(allChanged, AllUsersPlaces());
-        EXPECT_EQ(Chosen(1), Answer(file_));
-        EXPECT_EQ(MachineIcon, Answer(sibling_));
+            if (c.RestoreFileForThisUser) {
+                const std::wstring userChanged = UserPlaces();
+                EXPECT_EQ(ChangeResult::Done, Restore(file_, Single, ScopeChoice::ThisUser));
+                EXPECT_EQ(userChanged, UserPlaces());
+                EXPECT_EQ(allChanged, AllUsersPlaces());
+                EXPECT_EQ(Chosen(1), Answer(file_));
+                EXPECT_EQ(Chosen(2), Answer(sibling_));
+            }
+
+            ASSERT_EQ(ChangeResult::Done, Restore(sibling_, Type));
+            EXPECT_EQ(userBefore, UserPlaces());
+            EXPECT_EQ(allChanged, AllUsersPlaces());
+            EXPECT_EQ(Chosen(1), Answer(file_));
+            EXPECT_EQ(MachineIcon, Answer(sibling_));
+        }
+        ASSERT_EQ(ChangeResult::Done, Restore(file_, Single));
+        EXPECT_EQ(classBefore, type_.Dump());
     }
-    ASSERT_EQ(ChangeResult::Done, Restore(file_, Single));
-    EXPECT_EQ(classBefore, type_.Dump());
 }
 
 TEST_F(UserScopeTest, RemoveAllCoversBothScopesAndReportsWhatIsRefused)

@@ -820,7 +820,11 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
     case TargetKind::File:
         if (allOfType_)
             return HasBackup() ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
-        if (!ReadFileIcon(path_))
+        // The entry of the scope chosen, or the one this user sees.
+        if (!(scopeChoice_ == ScopeChoice::Automatic ? ReadFileIcon(path_)
+                                                     : ReadFileIcon(path_, scopeChoice_ == ScopeChoice::ThisUser
+                                                                               ? Scope::ThisUser
+                                                                               : Scope::AllUsers)))
             return RestoreOutcome::NothingToRestore;
         return IsOwnIconHandler(*Current) ? RestoreOutcome::Restores : RestoreOutcome::HandlerReplaced;
     case TargetKind::Drive: {

@@ -1,4 +1,4 @@
-// orvane.exe choosing the scope of a folder's and a drive's change: --for-me, --for-all
+// orvane.exe choosing the scope of a folder's, a drive's and a file's change: --for-me, --for-all
 // and neither, as an administrator and as a standard user (the tool runs as a child
 // process in the same prefix, so the keys this process locks refuse its writes too), and
 // the scope line of show.
@@ -104,8 +104,12 @@ TEST_F(UserScopeCliTest, ForMeWithTheRightsUsesThisUsersPlace)
 // nothing of this user's to take back; this user's registry is never touched.
 TEST_F(UserScopeCliTest, ForAllWithTheRightsUsesAllUsersPlace)
 {
-    const std::wstring userBefore = ThisUser();
-    for (const std::wstring& target : {folder_, std::wstring(L"C:\\")}) {
+    ScratchType type;
+    type.SetDefaultIcon(Icon(1));
+    const std::wstring file = dir_.MakeFile(L"one" + type.Extension);
+    const std::wstring classBefore = type.Dump();
+    const std::wstring userBefore = ThisUser() + DumpKey(HKEY_CURRENT_USER, L"Software\\Classes\\" + type.Class);
+    for (const std::wstring& target : {folder_, std::wstring(L"C:\\"), file}) {
         SCOPED_TRACE(target);
         ToolRun run = RunTool({L"set", L"--for-all", Icon(2), target});
         ASSERT_EQ(0u, run.ExitCode) << run.Err;
@@ -117,8 +121,9 @@ TEST_F(UserScopeCliTest, ForAllWithTheRightsUsesAllUsersPlace)
         run = RunTool({L"restore", target, L"--for-all"});
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_TRUE(Contains(run.Out, L"icon restored")) << run.Out;
-        EXPECT_EQ(userBefore, ThisUser());
+        EXPECT_EQ(userBefore, ThisUser() + DumpKey(HKEY_CURRENT_USER, L"Software\\Classes\\" + type.Class));
     }
+    EXPECT_EQ(classBefore, type.Dump());
     EXPECT_EQ(L"1", IniIndex(folder_));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
 }

@@ -710,8 +710,9 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
             SCOPED_TRACE(road == TypeRoad::Alone         ? "the type's icon, restored"
                          : road == TypeRoad::OverOwnIcon ? "the type's icon over the file's own, restored"
                                                          : "all users' type icon over this user's, restored");
-            if (road == TypeRoad::OverOwnIcon)
+            if (road == TypeRoad::OverOwnIcon) {
                 ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
+            }
             ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(sibling, k.Scope, icon, 3, true));
             IconTarget other(sibling.c_str());
             ASSERT_TRUE(other.ReadCurrentIcon());
@@ -723,8 +724,9 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
                 EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, ScopeChoice::AllUsers, true));
             }
             EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(sibling, k.Scope, true));
-            if (road == TypeRoad::OverOwnIcon)
+            if (road == TypeRoad::OverOwnIcon) {
                 EXPECT_EQ(ChangeResult::Done, RestoreOwnIcon(file, k.Scope));
+            }
             EXPECT_EQ(before, DumpTypeKeys(extension, classes));
         }
 

@@ -88,10 +88,10 @@ struct ProfileStart {
 constexpr wchar_t ProfileStartItem[] = L"Desktop.ini=";
 constexpr const wchar_t* StartWords[] = {L"ansi", L"shown", L"plain-folder"};
 
-bool* StartFlag(ProfileStart& start, std::size_t word)
+bool& StartFlag(ProfileStart& start, std::size_t word)
 {
     bool* flags[] = {&start.Ansi, &start.Shown, &start.PlainFolder};
-    return flags[word];
+    return *flags[word];
 }
 
 ProfileStart ReadProfileStart(const wchar_t* folder, const wchar_t* profile)
@@ -526,7 +526,7 @@ ProfileStart ProfileStartOfBackup(const BackupValue& value)
             ++to;
         for (std::size_t word = 0; word < std::size(StartWords); ++word) {
             if (std::wcslen(StartWords[word]) == to - from && std::wcsncmp(item + from, StartWords[word], to - from) == 0)
-                *StartFlag(start, word) = true;
+                StartFlag(start, word) = true;
         }
         from = to + 1;
     }
@@ -669,10 +669,10 @@ LONG WriteFolderBackupOfEntries(const IconLocation& shown, const wchar_t* folder
     }
     value.Data[used++] = L'\0';
     if (start.Any()) {
+        ProfileStart words = start;
         int written = std::swprintf(value.Data + used, BackupUnits - used, L"%ls", ProfileStartItem);
         for (std::size_t word = 0; written >= 0 && word < std::size(StartWords); ++word) {
-            ProfileStart copy = start;
-            if (!*StartFlag(copy, word))
+            if (!StartFlag(words, word))
                 continue;
             const bool first = value.Data[used + static_cast<std::size_t>(written) - 1] == L'=';
             const int more = std::swprintf(value.Data + used + written, BackupUnits - used - written, L"%ls%ls",

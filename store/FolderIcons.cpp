@@ -273,20 +273,6 @@ LONG CheckProfile(const wchar_t* folder, const wchar_t* profile)
     return ERROR_SUCCESS;
 }
 
-// A handle closed when it goes.
-struct FileHandle {
-    HANDLE Value = INVALID_HANDLE_VALUE;
-    explicit FileHandle(HANDLE value) : Value(value) {}
-    ~FileHandle()
-    {
-        if (Value != INVALID_HANDLE_VALUE)
-            CloseHandle(Value);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return Value != INVALID_HANDLE_VALUE; }
-};
-
 // The profile file and the folder as they were before a write, to be put back when the
 // write fails halfway: the profile functions write entry by entry, and the file may have
 // been created or turned into UTF-16 before an entry was refused.

@@ -11,20 +11,6 @@ namespace {
 constexpr DWORD ProfileSizeLimit = 1024 * 1024;
 constexpr BYTE Utf16LeMark[] = {0xFF, 0xFE};
 
-// A handle closed when it goes.
-struct FileHandle {
-    HANDLE Value = INVALID_HANDLE_VALUE;
-    explicit FileHandle(HANDLE value) : Value(value) {}
-    ~FileHandle()
-    {
-        if (Value != INVALID_HANDLE_VALUE)
-            CloseHandle(Value);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool Valid() const { return Value != INVALID_HANDLE_VALUE; }
-};
-
 LONG LastErrorOr(LONG fallback)
 {
     const DWORD error = GetLastError();

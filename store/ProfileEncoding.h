@@ -10,6 +10,20 @@
 
 namespace orvane {
 
+// A handle closed when it goes.
+struct FileHandle {
+    HANDLE Value = INVALID_HANDLE_VALUE;
+    explicit FileHandle(HANDLE value) : Value(value) {}
+    ~FileHandle()
+    {
+        if (Value != INVALID_HANDLE_VALUE)
+            CloseHandle(Value);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    bool Valid() const { return Value != INVALID_HANDLE_VALUE; }
+};
+
 // Makes the file at `profile` able to hold every one of `texts`:
 // - a missing file is created holding only the UTF-16 LE byte-order mark;
 // - an ANSI file (no byte-order mark) is rewritten as UTF-16 LE, every section, entry

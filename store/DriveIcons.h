@@ -9,22 +9,10 @@
 #include <optional>
 
 #include "IconLocation.h"
+#include "RegistryNames.h"
 #include "Scope.h"
 
 namespace orvane {
-
-constexpr const wchar_t DriveIconsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
-// This user's drive icons, below HKEY_CURRENT_USER\Software\Classes.
-constexpr const wchar_t UserDriveIconsKey[] = L"Applications\\Explorer.exe\\Drives";
-
-// Beside the icon in a letter's DefaultIcon key that this product set: the icon the
-// drive had before its first change, a copy of that default value (its registry type
-// and bytes as they were; REG_SZ "path,index" as a rule), present only when there was
-// one; and the number of keys that change created, from DefaultIcon upwards (a
-// REG_DWORD), which marks the entry as this product's. An entry without it was set by
-// someone else: it is backed up when changed and never taken out.
-constexpr const wchar_t DriveBackupValue[] = L"BAKIconInfo";
-constexpr const wchar_t DriveCreatedKeysValue[] = L"BAKKeysCreated";
 
 // Whether the first character of a path is a letter, which names a drive.
 bool NamesDrive(const wchar_t* path);

@@ -12,7 +12,7 @@
 
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
-#include "IconTarget.h"
+#include "TargetKind.h"
 #include "PathText.h"
 #include "Registry.h"
 #include "RegistryWatch.h"

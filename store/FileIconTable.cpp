@@ -15,15 +15,6 @@ namespace orvane {
 
 namespace {
 
-constexpr wchar_t DefaultIconKey[] = L"DefaultIcon";
-constexpr wchar_t DefaultIconBackupKey[] = L"DefaultIconBAK";
-constexpr wchar_t ShellexKey[] = L"shellex";
-constexpr wchar_t HandlerKey[] = L"shellex\\IconHandler";
-constexpr wchar_t HandlerBackupKey[] = L"shellex\\IconHandlerBAK";
-// What DefaultIcon holds while this extension is the handler: the shell then asks the
-// handler for every file instead of using one icon for the whole class.
-constexpr wchar_t HandlerIconText[] = L"%1";
-
 // Value names may have up to 16,383 characters; the table is enumerated with room for
 // any of them, so a long name from elsewhere never ends the walk early.
 constexpr DWORD ValueNameCapacity = 16384;
@@ -87,7 +78,7 @@ LONG DeleteBackupKey(HKEY classKey, const wchar_t* path)
 bool IsOwnHandler(HKEY classKey)
 {
     RegKey handler;
-    if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
+    if (handler.Open(classKey, IconHandlerKey, KEY_READ) != ERROR_SUCCESS)
         return false;
     wchar_t text[TextCapacity] = {};
     return ReadTextValue(handler.get(), nullptr, text, std::size(text)) && IsOwnHandlerText(text);
@@ -98,7 +89,7 @@ bool IsOwnHandler(HKEY classKey)
 bool HasOtherHandler(HKEY classKey)
 {
     RegKey handler;
-    if (handler.Open(classKey, HandlerKey, KEY_READ) != ERROR_SUCCESS)
+    if (handler.Open(classKey, IconHandlerKey, KEY_READ) != ERROR_SUCCESS)
         return false;
     wchar_t text[TextCapacity] = {};
     const LONG status = QueryTextValue(handler.get(), nullptr, text, std::size(text));
@@ -137,14 +128,14 @@ LONG RemoveOwnHandler(HKEY classKey)
     if (!IsOwnHandler(classKey))
         return ERROR_SUCCESS;
     RegKey handler;
-    LONG status = handler.Open(classKey, HandlerKey, KEY_ALL_ACCESS);
+    LONG status = handler.Open(classKey, IconHandlerKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     status = DeletionStatus(RegDeleteValueW(handler.get(), nullptr));
     handler.reset();
     if (status != ERROR_SUCCESS)
         return status;
-    status = DeleteIfEmpty(classKey, HandlerKey);
+    status = DeleteIfEmpty(classKey, IconHandlerKey);
     if (status != ERROR_SUCCESS)
         return status;
     return DeleteIfEmpty(classKey, ShellexKey);
@@ -192,7 +183,7 @@ LONG RestoreDefaultIcon(HKEY classKey)
 LONG RestoreIconHandler(HKEY classKey)
 {
     RegKey backup;
-    LONG status = backup.Open(classKey, HandlerBackupKey, KEY_READ);
+    LONG status = backup.Open(classKey, IconHandlerBackupKey, KEY_READ);
     if (status == ERROR_FILE_NOT_FOUND)
         return RemoveOwnHandler(classKey);
     if (status != ERROR_SUCCESS)
@@ -202,12 +193,12 @@ LONG RestoreIconHandler(HKEY classKey)
     const bool readable = QueryTextValue(backup.get(), nullptr, text, std::size(text), &type) == ERROR_SUCCESS;
     backup.reset();
     if (readable) {
-        status = CreateWithDefaultText(classKey, HandlerKey, text, type);
+        status = CreateWithDefaultText(classKey, IconHandlerKey, text, type);
         if (status != ERROR_SUCCESS)
             return status;
-        return DeleteBackupKey(classKey, HandlerBackupKey);
+        return DeleteBackupKey(classKey, IconHandlerBackupKey);
     }
-    status = FirstFailure(ERROR_INVALID_DATA, DeleteBackupKey(classKey, HandlerBackupKey));
+    status = FirstFailure(ERROR_INVALID_DATA, DeleteBackupKey(classKey, IconHandlerBackupKey));
     // The handler to return to is lost; leaving this extension in its place would keep
     // it serving a class that no longer has any per-file icon.
     return FirstFailure(status, RemoveOwnHandler(classKey));
@@ -437,7 +428,7 @@ LONG ReadWhatInstallingReplaces(HKEY classKey, ReplacedByInstalling& replaced)
     }
 
     RegKey handler;
-    status = handler.Open(classKey, HandlerKey, KEY_READ);
+    status = handler.Open(classKey, IconHandlerKey, KEY_READ);
     if (status == ERROR_SUCCESS) {
         status = QueryTextValue(handler.get(), nullptr, replaced.PreviousHandler, std::size(replaced.PreviousHandler),
                                 &replaced.PreviousHandlerType);
@@ -499,7 +490,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
     // the backup still holds the class's real icon and is kept.
     const bool keepIconBackup = std::wcscmp(replaced.PreviousIcon, HandlerIconText) == 0 &&
                                 SubkeyExists(classKey.get(), DefaultIconBackupKey);
-    const bool hadHandlerBackup = SubkeyExists(classKey.get(), HandlerBackupKey);
+    const bool hadHandlerBackup = SubkeyExists(classKey.get(), IconHandlerBackupKey);
 
     // A write that fails part way puts back what the ones before it wrote, so that a
     // failed installation leaves the class as it was.
@@ -519,7 +510,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
             }
         }
         if (wroteHandlerBackup && !hadHandlerBackup)
-            DeleteBackupKey(classKey.get(), HandlerBackupKey);
+            DeleteBackupKey(classKey.get(), IconHandlerBackupKey);
         if (wroteIconBackup)
             DeleteBackupKey(classKey.get(), DefaultIconBackupKey);
         return failure;
@@ -544,7 +535,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
         }
     }
     if (replaced.BackUpHandler) {
-        status = CreateWithDefaultText(classKey.get(), HandlerBackupKey, replaced.PreviousHandler,
+        status = CreateWithDefaultText(classKey.get(), IconHandlerBackupKey, replaced.PreviousHandler,
                                        replaced.PreviousHandlerType);
         if (status != ERROR_SUCCESS)
             return undo(status);
@@ -557,7 +548,7 @@ LONG InstallIconHandler(const IconLocation& location, Scope scope)
     if (status != ERROR_SUCCESS)
         return undo(status);
     wroteDefaultIcon = true;
-    status = CreateWithDefaultText(classKey.get(), HandlerKey, ExtensionClsidText, REG_SZ);
+    status = CreateWithDefaultText(classKey.get(), IconHandlerKey, ExtensionClsidText, REG_SZ);
     if (status != ERROR_SUCCESS)
         return undo(status);
     return ERROR_SUCCESS;
@@ -578,7 +569,7 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope)
     LONG status = OpenClassKey(scope, location.TypeKey, KEY_READ, classKey);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    if (!SubkeyExists(classKey.get(), DefaultIconBackupKey) && !SubkeyExists(classKey.get(), HandlerBackupKey) &&
+    if (!SubkeyExists(classKey.get(), DefaultIconBackupKey) && !SubkeyExists(classKey.get(), IconHandlerBackupKey) &&
         !IsOwnHandler(classKey.get()))
         return ERROR_SUCCESS;
     // Another program's handler has taken this extension's place since: the "%1" in
@@ -662,7 +653,7 @@ LONG RemoveEmptyUserClassKeys(const wchar_t* typeKey, const wchar_t* extension)
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     // Deepest first, so that a parent is asked once its children have gone.
-    for (const wchar_t* path : {DefaultIconKey, DefaultIconBackupKey, HandlerKey, HandlerBackupKey, ShellexKey})
+    for (const wchar_t* path : {DefaultIconKey, DefaultIconBackupKey, IconHandlerKey, IconHandlerBackupKey, ShellexKey})
         status = FirstFailure(status, DeleteIfEmpty(classKey.get(), path));
     classKey.reset();
     status = FirstFailure(status, DeleteIfEmpty(classes.get(), typeKey));
@@ -679,7 +670,7 @@ bool NamesClass(const wchar_t* name)
     return name != nullptr && name[0] != L'\0' && wcsnlen(name, MaxKeyNameLength + 1) <= MaxKeyNameLength;
 }
 
-const wchar_t* SlotKey(HandlerSlot slot) { return slot == HandlerSlot::Current ? HandlerKey : HandlerBackupKey; }
+const wchar_t* SlotKey(HandlerSlot slot) { return slot == HandlerSlot::Current ? IconHandlerKey : IconHandlerBackupKey; }
 
 // The class key is opened first and the handler key below it (see OpenClassSubkey), so
 // that a class name of up to 255 characters and "\shellex\IconHandlerBAK" never make a
@@ -713,7 +704,7 @@ std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey)
     if (!NamesClass(typeKey))
         return std::nullopt;
     RegKey key;
-    const std::optional<Scope> scope = OpenVisibleClassSubkey(typeKey, HandlerKey, KEY_READ, key);
+    const std::optional<Scope> scope = OpenVisibleClassSubkey(typeKey, IconHandlerKey, KEY_READ, key);
     wchar_t text[TextCapacity] = {};
     if (!scope || !ReadHandlerKeyText(key.get(), text) || !IsOwnHandlerText(text))
         return std::nullopt;

@@ -21,7 +21,6 @@ bool ComposeDefaultIconPath(wchar_t (&path)[TextCapacity], const wchar_t* classN
 
 // This user's choice of class for an extension, kept by Explorer's "Open with" (Windows
 // 8 and later take the file's icon from it too).
-constexpr wchar_t FileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 
 // Where class keys are read: this user's view (this user's key of a path over all
 // users'), one scope's keys alone, or a root the caller opened.

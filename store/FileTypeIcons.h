@@ -16,9 +16,6 @@
 
 namespace orvane {
 
-constexpr const wchar_t BackupIconValue[] = L"BAKIconInfo";
-constexpr const wchar_t HandlerIconValue[] = L"HandlerIconInfo";
-
 // The class a file of this extension takes its icon from, as Explorer picks it: the class
 // this user chose ("ProgId" of the extension's UserChoice key under
 // HKCU\...\Explorer\FileExts) when that class exists, else the default value of the

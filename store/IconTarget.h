@@ -9,14 +9,9 @@
 
 #include "IconLocation.h"
 #include "Scope.h"
+#include "TargetKind.h"
 
 namespace orvane {
-
-enum class TargetKind : std::int32_t { Unclassified = 0, Folder = 1, File = 2, Drive = 3 };
-
-// A path whose attributes cannot be read counts as a directory, hence a Folder (or a
-// Drive when it has the form X:\).
-TargetKind ClassifyTarget(const wchar_t* path);
 
 // What a change did. Anything but Done means that something was not written.
 enum class ChangeResult {

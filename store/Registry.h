@@ -8,14 +8,9 @@
 #include <cstddef>
 
 #include "IconLocation.h"
+#include "RegistryNames.h"
 
 namespace orvane {
-
-// The product's own key. Under HKEY_LOCAL_MACHINE it holds all users' per-file table and
-// folder backups; under HKEY_CURRENT_USER this user's, and the dialog's own state.
-constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
-constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
-constexpr const wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 
 class RegKey {
 public:

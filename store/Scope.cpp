@@ -7,10 +7,6 @@ namespace orvane {
 
 namespace {
 
-// HKLM\Software\Classes itself, so that its own rights are the ones asked: opening
-// HKEY_CLASSES_ROOT with an empty path answers for the predefined key instead.
-constexpr wchar_t MachineClassesKey[] = L"Software\\Classes";
-
 LONG OpenUserClasses(REGSAM access, RegKey& classes)
 {
     return classes.Open(HKEY_CURRENT_USER, UserClassesKey, access);

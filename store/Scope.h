@@ -27,9 +27,6 @@ enum class ScopeChoice { Automatic, AllUsers, ThisUser };
 // product's tables (FileIcons, FolderBAKIcons) and the drive icons' key.
 HKEY ProductKeyRoot(Scope scope);
 
-// This user's classes, relative to HKEY_CURRENT_USER.
-constexpr wchar_t UserClassesKey[] = L"Software\\Classes";
-
 // Opens (or creates) a key of a scope's class data by its path below the classes root
 // ("txtfile\\DefaultIcon"). This user's keys are reached relative to
 // HKCU\Software\Classes, so that a path that fits for HKEY_CLASSES_ROOT fits here too.

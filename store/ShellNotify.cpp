@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <iterator>
 
+#include "IconLocation.h"
+
 namespace orvane {
 
 void NotifyShell(TargetKind kind, const wchar_t* targetPath)
@@ -20,6 +22,7 @@ void NotifyShell(TargetKind kind, const wchar_t* targetPath)
         break;
     }
     case TargetKind::File:
+    case TargetKind::Type:
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
         break;
     case TargetKind::Drive:

@@ -1,7 +1,7 @@
 // Tells the shell that a target's icon changed, after an icon was applied or restored.
 #pragma once
 
-#include "IconTarget.h"
+#include "TargetKind.h"
 
 namespace orvane {
 

@@ -552,7 +552,7 @@ TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
 
 namespace {
 
-constexpr wchar_t FileExtsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
+constexpr wchar_t FileExtsPrefix[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\";
 
 // Every key a change of a file of `extension` may touch, in both scopes, as text.
 std::wstring DumpTypeKeys(const std::wstring& extension, const std::vector<std::wstring>& classes)
@@ -566,7 +566,7 @@ std::wstring DumpTypeKeys(const std::wstring& extension, const std::vector<std::
         out += L"[HKCR\\" + name + L"]\n" + test::DumpKey(HKEY_CLASSES_ROOT, name);
         out += L"[HKCU\\" + name + L"]\n" + test::DumpKey(HKEY_CURRENT_USER, L"Software\\Classes\\" + name);
     }
-    out += L"[UserChoice]\n" + test::DumpKey(HKEY_CURRENT_USER, FileExtsKey + extension);
+    out += L"[UserChoice]\n" + test::DumpKey(HKEY_CURRENT_USER, FileExtsPrefix + extension);
     return out;
 }
 
@@ -604,7 +604,7 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
                              {HKEY_CURRENT_USER, L"Software\\Classes\\.jpg"},
                              {HKEY_CURRENT_USER, L"Software\\Classes\\jpegfile"},
                              {HKEY_CURRENT_USER, L"Software\\Classes\\jpgfile"},
-                             {HKEY_CURRENT_USER, std::wstring(FileExtsKey) + L".jpg"}};
+                             {HKEY_CURRENT_USER, std::wstring(FileExtsPrefix) + L".jpg"}};
 
     struct Case {
         const char* Label;
@@ -661,7 +661,7 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
              test::WriteString(HKEY_CLASSES_ROOT, t.Class, nullptr, L"Registered");
              test::WriteString(HKEY_CLASSES_ROOT, t.Class + L"\\DefaultIcon", nullptr, L"shell32.dll,3");
              test::WriteString(HKEY_CLASSES_ROOT, b, nullptr, L"Chosen");
-             test::WriteString(HKEY_CURRENT_USER, FileExtsKey + t.Extension + L"\\UserChoice", L"ProgId", b);
+             test::WriteString(HKEY_CURRENT_USER, FileExtsPrefix + t.Extension + L"\\UserChoice", L"ProgId", b);
              return b;
          }},
         {"this user's change of an extension that names no class", false, ScopeChoice::ThisUser,

@@ -29,7 +29,8 @@ const wchar_t* KindWord(const IconTarget& target)
 {
     switch (target.Kind()) {
     case TargetKind::Folder: return L"Folder";
-    case TargetKind::File: return target.AllOfType() ? L"Type" : L"File";
+    case TargetKind::File: return L"File";
+    case TargetKind::Type: return L"Type";
     case TargetKind::Drive: return L"Drive";
     case TargetKind::Unclassified: break;
     }
@@ -44,8 +45,8 @@ std::wstring ResultMessage(ChangeResult result)
         return L"has no extension; a file's icon belongs to the file type of its extension";
     case ChangeResult::PathTooLong: return L"a path or icon source is too long (at most 259 characters)";
     case ChangeResult::AccessDenied:
-        return L"access denied; changing icons writes to HKEY_LOCAL_MACHINE and HKEY_CLASSES_ROOT "
-               L"and needs administrator rights";
+        return L"access denied; a key of all users' settings (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) refused "
+               L"the write";
     case ChangeResult::WriteFailed: return L"the icon could not be written";
     case ChangeResult::ProfileIsLink:
         return L"the folder's Desktop.ini is a link to another place, not a file of the folder's own; "
@@ -91,8 +92,8 @@ bool HasNoExtension(const wchar_t* path)
     return !NamesFileClass(FileExtension(path));
 }
 
-// Checks the path and prepares the target the way the dialog does when it opens:
-// classify, read the current icon, remember it, then decide single file or all of type.
+// Checks the path and opens the target the way the dialog does, then decides single
+// file or all of type as the command line asked.
 std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets)
 {
     // The empty path names nothing (the platform cannot even complete it).
@@ -113,14 +114,15 @@ std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targ
         Fail(path, L"no such file, folder or drive");
         return std::nullopt;
     }
-    IconTarget target(shellPath);
-    target.SetScopeChoice(targets.Scope);
-    if (target.Kind() == TargetKind::File && HasNoExtension(target.Path()))
-        return target; // the caller decides; nothing of the type can be read
-    target.ReadCurrentIcon();
-    target.RememberOriginal(target.Current);
+    IconTarget target = orvane::OpenTarget(shellPath, targets.Scope);
     target.SetAllOfType(targets.AllOfType);
     return target;
+}
+
+// A file whose name gives no file type: nothing can be set for it in any scope.
+bool HasNoFileType(const IconTarget& target)
+{
+    return target.PathKind() == TargetKind::File && HasNoExtension(target.Path());
 }
 
 // "path,index" as the command line and the stores write it.
@@ -159,7 +161,7 @@ void PrintIcon(const std::optional<IconLocation>& icon)
 std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const TargetList& targets)
 {
     std::optional<IconTarget> target = OpenTarget(path, targets);
-    if (target && target->Kind() == TargetKind::File && HasNoExtension(target->Path())) {
+    if (target && HasNoFileType(*target)) {
         Fail(path, ResultMessage(ChangeResult::NoExtension));
         return std::nullopt;
     }
@@ -197,13 +199,13 @@ int ShowTargets(const TargetList& targets)
 {
     return ForEachTarget(targets, OpenTarget, [](const wchar_t*, IconTarget& target) {
         WriteOut(std::wstring(target.Path()) + L"\n");
-        if (target.Kind() == TargetKind::File && HasNoExtension(target.Path())) {
+        if (HasNoFileType(target)) {
             // No file type: nothing can be set for it in any scope.
             WriteOut(L"  kind:   File (no extension)\n  icon:   (none)\n  scope:  (not set)\n  backup: no\n");
             return true;
         }
         WriteOut(std::wstring(L"  kind:   ") + KindWord(target) + L"\n");
-        if (target.Kind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != L'\0')
+        if (target.PathKind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != L'\0')
             WriteOut(std::wstring(L"  class:  ") + target.Current->TypeKey + L"\n");
         PrintIcon(target.Current);
         WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");

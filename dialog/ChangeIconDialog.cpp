@@ -56,14 +56,11 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
-    static_cast<IconTarget&>(record) = IconTarget(record.TargetPath);
-    const TargetKind kind = record.Kind();
-    const std::optional<IconLocation> current = record.ReadCurrentIcon();
-    record.RememberOriginal(current);
+    static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
+    const std::optional<IconLocation> current = record.Current;
 
     const bool canTakeIcon = CanTakeIcon(record);
-    if (kind != TargetKind::File) {
-        record.SetAllOfType(false);
+    if (record.PathKind() != TargetKind::File) {
         ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), SW_HIDE);
     } else if (!canTakeIcon) {
         // Neither a single-file nor a type icon can be stored for it: nothing to choose.

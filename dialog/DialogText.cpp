@@ -63,11 +63,11 @@ void DescribeTarget(ChangeIconDialog& record, TextOut& out)
     case TargetKind::Folder:
         out << L"the folder '" << NameOf(record.TargetPath) << L"'";
         break;
+    case TargetKind::Type:
+        out << L"all files of type '*" << FileExtension(record.TargetPath) << L"'";
+        break;
     case TargetKind::File:
-        if (record.AllOfType())
-            out << L"all files of type '*" << FileExtension(record.TargetPath) << L"'";
-        else
-            out << L"the file '" << NameOf(record.TargetPath) << L"'";
+        out << L"the file '" << NameOf(record.TargetPath) << L"'";
         break;
     default:
         out << L"'" << record.TargetPath << L"'";
@@ -100,7 +100,7 @@ const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
                        L"user, or your own settings, which keep the folder's backup when it cannot be kept for "
                        L"all users of this computer, refused the write.";
             default:
-                return record.AllOfType()
+                return record.Kind() == TargetKind::Type
                            ? L"Windows keeps this file type's icon for you alone when it cannot be changed for all "
                              L"users of this computer, and access to your own settings was denied as well. Ask "
                              L"whoever looks after this computer to check the permissions of your registry keys."
@@ -133,7 +133,7 @@ const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
 
 bool CanTakeIcon(ChangeIconDialog& record)
 {
-    return record.Kind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
+    return record.PathKind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
 }
 
 void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
@@ -146,11 +146,12 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
         text << HeadlineStart << L"Folder '" << NameOf(record.TargetPath) << HeadlineEnd;
         break;
     case TargetKind::File:
+    case TargetKind::Type:
         if (!CanTakeIcon(record))
             text << L"The file '" << NameOf(record.TargetPath)
                  << L"' has no extension. Windows gives icons to file types, so this file cannot have an "
                     L"icon of its own.";
-        else if (record.AllOfType())
+        else if (record.Kind() == TargetKind::Type)
             text << HeadlineStart << L"Type '*" << FileExtension(record.TargetPath) << HeadlineEnd;
         else
             text << HeadlineStart << L"File '" << NameOf(record.TargetPath) << HeadlineEnd;

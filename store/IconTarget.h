@@ -37,18 +37,22 @@ enum class RestoreOutcome {
 class IconTarget {
 public:
     // Takes the path as Explorer names the item (ShellPathOf: "\\?\C:\x" is C:\x) and
-    // classifies it now; the path and its kind never change afterwards. A null path, or one
-    // that does not end within 260 characters, is no target (Unclassified, empty path) and
-    // is never handed to the platform.
+    // classifies it now; the path and what it names never change afterwards. A null path,
+    // or one that does not end within 260 characters, is no target (Unclassified, empty
+    // path) and is never handed to the platform.
     explicit IconTarget(const wchar_t* path);
 
     const wchar_t* Path() const { return path_; }
-    TargetKind Kind() const { return kind_; }
+    // What the path names, as ClassifyTarget found it: Folder, File, Drive or Unclassified.
+    TargetKind PathKind() const { return pathKind_; }
+    // What a change changes: the path's kind, or Type for a file that stands for all
+    // files of its type.
+    TargetKind Kind() const { return AllOfType() ? TargetKind::Type : pathKind_; }
 
     // Only a file stands for all files of its type: for any other kind this is false
     // whatever SetAllOfType was told. A file starts as all of its type; ReadCurrentIcon
     // makes it a single file when it finds an icon.
-    bool AllOfType() const { return kind_ == TargetKind::File && allOfType_; }
+    bool AllOfType() const { return pathKind_ == TargetKind::File && allOfType_; }
     void SetAllOfType(bool allOfType) { allOfType_ = allOfType; }
 
     // The icon being chosen: read by ReadCurrentIcon, changed by the dialog's choice,
@@ -60,13 +64,14 @@ public:
     // Reads the target's icon into Current (which must be none) and returns it.
     const std::optional<IconLocation>& ReadCurrentIcon();
     void RememberOriginal(const std::optional<IconLocation>& location);
+    // Whether the dialog offers Restore: a single file can always go back to its type's
+    // icon; any other target when WhatRestoreWouldDo finds something to go back to.
     bool HasBackup() const;
+    // Writes the backup a change needs (a folder's, a type's); ApplyIcon calls it.
     ChangeResult SaveBackup() const;
     ChangeResult ApplyIcon();
     ChangeResult RestoreDefault();
-    // Whether RestoreDefault has something to go back to. HasBackup, which decides whether
-    // the dialog offers Restore, holds for every drive and single file; this asks what
-    // restoring would actually change.
+    // What RestoreDefault would do, asked of the target as it was opened.
     RestoreOutcome WhatRestoreWouldDo() const;
 
     // Which scope a change goes to: Automatic (all users when every place the change
@@ -87,17 +92,18 @@ public:
     const wchar_t* CurrentIconPath() const { return Current ? Current->IconPath : nullptr; }
     std::int32_t CurrentIndex() const { return Current ? Current->Index : -1; }
 
+    // What each kind's unit records of what it read and wrote.
+    void SetCurrentScope(std::optional<Scope> scope) { currentScope_ = scope; }
+    void SetChangedScope(std::optional<Scope> scope) { changedScope_ = scope; }
+
 protected:
     // No target at all, for a record that is given its path before it is opened (the
     // Change Icon dialog's); assigning IconTarget(path) opens it.
     IconTarget() = default;
 
 private:
-    ChangeResult RestoreTypeIcon();
-    ChangeResult RestoreFileEntry();
-
     wchar_t path_[TextCapacity] = {};
-    TargetKind kind_ = TargetKind::Unclassified;
+    TargetKind pathKind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
     std::optional<IconLocation> original_;
     ScopeChoice scopeChoice_ = ScopeChoice::Automatic;
@@ -105,10 +111,15 @@ private:
     std::optional<Scope> changedScope_;
 };
 
-// Makes a location the type's icon in a scope's classes (all users' unless told
-// otherwise): into "HandlerIconInfo" while this extension is the class's icon handler
-// there, into DefaultIcon's default value otherwise.
-LONG SetTypeIcon(const IconLocation& location);
+// Opens a target as the dialog and the command line do: makes it for the path with the
+// scope choice, reads its current icon and remembers it as the original. A file then
+// stands for all files of its type when no icon was found for it. A file without an
+// extension is made and not read (nothing of a type can be read for it).
+IconTarget OpenTarget(const wchar_t* path, ScopeChoice choice = ScopeChoice::Automatic);
+
+// Makes a location the type's icon in a scope's classes: into "HandlerIconInfo" while
+// this extension is the class's icon handler there, into DefaultIcon's default value
+// otherwise.
 LONG SetTypeIcon(const IconLocation& location, Scope scope);
 
 } // namespace orvane

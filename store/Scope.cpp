@@ -155,21 +155,6 @@ std::optional<Scope> OpenVisibleClassSubkey(const wchar_t* className, const wcha
     return std::nullopt;
 }
 
-std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts)
-{
-    switch (choice) {
-    case ScopeChoice::AllUsers:
-        if (!allUsersAccepts)
-            return std::nullopt;
-        return Scope::AllUsers;
-    case ScopeChoice::ThisUser:
-        return Scope::ThisUser;
-    case ScopeChoice::Automatic:
-        break;
-    }
-    return allUsersAccepts ? Scope::AllUsers : Scope::ThisUser;
-}
-
 bool MayWrite(HKEY root, const wchar_t* path, REGSAM access)
 {
     if (path == nullptr || path[0] == L'\0')

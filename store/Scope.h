@@ -66,11 +66,6 @@ std::optional<Scope> OpenVisibleClassSubkey(const wchar_t* className, const wcha
 // One scope's key below a class, opened in the same two steps.
 LONG OpenClassSubkey(Scope scope, const wchar_t* className, const wchar_t* subkey, REGSAM access, RegKey& key);
 
-// The scope whose place accepts a change: the chosen one, or under Automatic all users
-// when allUsersAccepts and this user otherwise. None when all users' place was chosen
-// and refuses: the change is then refused whole.
-std::optional<Scope> DecideScope(ScopeChoice choice, bool allUsersAccepts);
-
 // Whether a write below root\path would be accepted: the key itself when it exists,
 // opened with `access`, else its nearest existing ancestor, opened with
 // KEY_CREATE_SUB_KEY. Asked before anything of a change is written, so that a change

@@ -316,7 +316,7 @@ TEST_F(HandlerAndTypeTest, TypeWriteRefusedBesideTheHandlerIsReported)
         ASSERT_TRUE(location.SetIconPath(library_.c_str()));
         location.SetIndex(4);
         const std::wstring handlerIcon = ClassValue(L"DefaultIcon", HandlerIconValue);
-        EXPECT_EQ(ERROR_ACCESS_DENIED, SetTypeIcon(location));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, SetTypeIcon(location, Scope::AllUsers));
         EXPECT_EQ(handlerIcon, ClassValue(L"DefaultIcon", HandlerIconValue));
         EXPECT_EQ(original_, ClassValue(L"DefaultIconBAK"));
     }
@@ -476,14 +476,14 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
     location.SetIndex(NoIndex);
 
     // Not installed: DefaultIcon itself, no backup of an installation is made up.
-    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
+    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
     // Another handler (or this identifier in another case) is not this extension.
     type.SetDefaultIcon(L"%1");
     type.SetHandler(OtherClsid);
-    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
+    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK")));
 
@@ -491,7 +491,7 @@ TEST(SetTypeIconBesideTheHandler, WritesBothPlacesOnlyWhileThisExtensionIsTheHan
     // REG_SZ in the short form.
     type.SetDefaultIcon(L"%1");
     type.SetHandler(OwnClsid);
-    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
+    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"%1", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon")));
     EXPECT_EQ(L"C:\\t.ico", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
     std::wstring text;

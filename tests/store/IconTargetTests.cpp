@@ -37,16 +37,8 @@ using test::ValueText;
 namespace {
 
 
-// What the dialog does when it opens on a path: classify, read the current icon, keep a
-// copy, and clear AllOfType for anything but a file.
-IconTarget OpenDialog(const std::wstring& path)
-{
-    IconTarget target(path.c_str());
-    target.RememberOriginal(target.ReadCurrentIcon());
-    if (target.Kind() != TargetKind::File)
-        target.SetAllOfType(false);
-    return target;
-}
+// What the dialog does when it opens on a path.
+IconTarget OpenDialog(const std::wstring& path) { return OpenTarget(path.c_str()); }
 
 // The same with "all files of this type" ticked.
 IconTarget OpenDialogForType(const std::wstring& path)
@@ -195,7 +187,7 @@ TEST(IconTarget, PathsAreTakenAsExplorerNamesThem)
         SCOPED_TRACE(test::Utf8(c.Given));
         const IconTarget target(c.Given.c_str());
         EXPECT_EQ(c.Path, target.Path());
-        EXPECT_EQ(c.Kind, target.Kind());
+        EXPECT_EQ(c.Kind, target.PathKind());
     }
 }
 
@@ -207,16 +199,20 @@ TEST(IconTarget, KindIsClassifiedOnceAndKept)
     EXPECT_STREQ(file.c_str(), target.Path());
     EXPECT_TRUE(target.AllOfType());
     EXPECT_FALSE(target.Current);
+    EXPECT_EQ(TargetKind::File, target.PathKind());
+    // A file stands for all files of its type until told otherwise.
+    EXPECT_EQ(TargetKind::Type, target.Kind());
+    target.SetAllOfType(false);
     EXPECT_EQ(TargetKind::File, target.Kind());
     DeleteFileW(file.c_str());
-    EXPECT_EQ(TargetKind::File, target.Kind());
+    EXPECT_EQ(TargetKind::File, target.PathKind());
 
     // The kind is the path's when the target is made, not when it is first asked for.
     const std::wstring later = dir.Path() + L"\\later.txt";
     const IconTarget early(later.c_str());
     dir.MakeFile(L"later.txt");
     EXPECT_EQ(TargetKind::Folder, early.Kind());
-    EXPECT_EQ(TargetKind::File, IconTarget(later.c_str()).Kind());
+    EXPECT_EQ(TargetKind::File, IconTarget(later.c_str()).PathKind());
 
     // A path that fills the field without its terminator is never handed to the platform.
     wchar_t field[TextCapacity];
@@ -226,8 +222,9 @@ TEST(IconTarget, KindIsClassifiedOnceAndKept)
     EXPECT_STREQ(L"", unterminated.Path());
     EXPECT_FALSE(unterminated.ReadCurrentIcon());
     EXPECT_FALSE(unterminated.HasBackup());
+    // A change asked of it is refused, not reported as made.
     unterminated.SetCurrentIconPath(L"C:\\a.ico");
-    EXPECT_EQ(ChangeResult::Done, unterminated.ApplyIcon());
+    EXPECT_EQ(ChangeResult::PathTooLong, unterminated.ApplyIcon());
 }
 
 // What the stores report for real refusals and failures, and the result a change then
@@ -407,10 +404,16 @@ TEST_F(IconTargetTest, FolderAndDriveReadTheirStores)
 TEST_F(IconTargetTest, HasBackupByKind)
 {
     MakeType(L"C:\\icons\\type.ico,2");
-    // A drive and a single file can always be restored.
-    EXPECT_TRUE(OpenDialog(L"C:\\").HasBackup());
+    // A single file can always go back to its type's icon.
     auto file = OpenDialog(File(L"one"));
     EXPECT_TRUE(file.HasBackup());
+    // A drive only once its icon is Orvane's: another program's entry is never taken out.
+    EXPECT_FALSE(OpenDialog(L"C:\\").HasBackup());
+    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\C\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\vendor.ico,1"));
+    EXPECT_FALSE(OpenDialog(L"C:\\").HasBackup());
+    ASSERT_EQ(ChangeResult::Done, ApplyTo(L"C:\\", library_, 2));
+    EXPECT_TRUE(OpenDialog(L"C:\\").HasBackup());
 
     // A type only once it has a backup; without a current icon never.
     file.SetAllOfType(true);
@@ -757,7 +760,7 @@ TEST_F(IconTargetTest, SetTypeIconWritesBesideTheHandlerOnlyWhenItIsThisExtensio
     location.SetTypeKey(class_.c_str());
 
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", ExtensionClsidText));
-    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
+    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"%1", ClassValue(L"DefaultIcon"));
     EXPECT_EQ(L"C:\\t.ico,3", ClassValue(L"DefaultIcon", HandlerIconValue));
 
@@ -767,7 +770,7 @@ TEST_F(IconTargetTest, SetTypeIconWritesBesideTheHandlerOnlyWhenItIsThisExtensio
         c = static_cast<wchar_t>(c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c);
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, class_ + L"\\shellex\\IconHandler", L"", lower));
     location.SetIndex(4);
-    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location));
+    ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"C:\\t.ico,4", ClassValue(L"DefaultIcon"));
     EXPECT_EQ(L"C:\\t.ico,3", ClassValue(L"DefaultIcon", HandlerIconValue));
 }
@@ -1013,7 +1016,7 @@ TEST_F(IconTargetTest, FileWithoutExtensionIsRefusedWithNothingWritten)
     // file without the dot).
     dir_.MakeFile(L"notes");
     IconTarget dotted((dir_.Path() + L"\\notes.").c_str());
-    ASSERT_EQ(TargetKind::File, dotted.Kind());
+    ASSERT_EQ(TargetKind::File, dotted.PathKind());
     EXPECT_EQ(ChangeResult::NoExtension, Choose(dotted, library_, 3));
     EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, ProductRoot));
 }
@@ -1026,7 +1029,7 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     const std::wstring drivesBefore = test::DumpKey(HKEY_LOCAL_MACHINE, DriveIconsKey);
     auto target = OpenDialog(L"D:\\");
     ASSERT_FALSE(target.Current);
-    EXPECT_TRUE(target.HasBackup());
+    EXPECT_FALSE(target.HasBackup()) << "nothing of Orvane's to take back yet";
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 2));
     EXPECT_STREQ(L"D:\\", target.Current->Owner);
     const std::wstring entry = std::wstring(DriveIconsKey) + L"\\D\\DefaultIcon";
@@ -1034,6 +1037,7 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
 
     auto reopened = OpenDialog(L"D:\\");
     ASSERT_TRUE(reopened.Current);
+    EXPECT_TRUE(reopened.HasBackup());
     EXPECT_STREQ(L"D", reopened.Current->Owner);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
     EXPECT_EQ(library_, ValueText(HKEY_LOCAL_MACHINE, entry)) << "no index, as such values are written";

@@ -633,27 +633,8 @@ TEST_F(IconTargetTest, FolderWritesThatFailAreReported)
     EXPECT_STREQ(L"C:\\old.ico", ReadFolderIcon(folder.c_str())->IconPath);
 }
 
-TEST_F(IconTargetTest, FolderBackupRefusedByTheRegistryStopsTheChange)
+TEST_F(IconTargetTest, TheLongestFolderIconsAreKept)
 {
-    const std::wstring folder = dir_.MakeFolder(L"Data");
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"other", L"C:\\x.ico,1"));
-    test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FolderBackupKey);
-    ASSERT_TRUE(readOnly.Applied());
-    EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(folder, library_, 3));
-    EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
-    EXPECT_FALSE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
-}
-
-TEST_F(IconTargetTest, FolderPathsTooLongAreRefusedWithNothingWrittenAndTheLongestIconsAreKept)
-{
-    // A folder path with no room for "\Desktop.ini": no icon is known, none is written.
-    std::wstring longFolder = dir_.Path() + L"\\";
-    longFolder += std::wstring(250 - longFolder.size(), L'd');
-    auto tooLong = OpenDialog(longFolder);
-    EXPECT_FALSE(tooLong.Current);
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, library_, 3));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
-
     // An icon path of 259 characters fits "IconFile" as every other place, and comes back
     // whole.
     const std::wstring folder = dir_.MakeFolder(L"Data");
@@ -773,28 +754,6 @@ TEST_F(IconTargetTest, SetTypeIconWritesBesideTheHandlerOnlyWhenItIsThisExtensio
     ASSERT_EQ(ERROR_SUCCESS, SetTypeIcon(location, Scope::AllUsers));
     EXPECT_EQ(L"C:\\t.ico,4", ClassValue(L"DefaultIcon"));
     EXPECT_EQ(L"C:\\t.ico,3", ClassValue(L"DefaultIcon", HandlerIconValue));
-}
-
-TEST_F(IconTargetTest, TypeWritesRefusedByTheRegistryAreReported)
-{
-    MakeType(L"C:\\old.ico,1");
-    const std::wstring file = File(L"doc");
-    test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon");
-    ASSERT_TRUE(readOnly.Applied());
-    EXPECT_EQ(ChangeResult::AccessDenied, ApplyToType(file, library_, 4));
-    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
-    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
-}
-
-TEST_F(IconTargetTest, TypeTextsTooLongAreRefusedBeforeTheBackup)
-{
-    MakeType(L"C:\\old.ico,1");
-    auto target = OpenDialog(File(L"doc"));
-    target.SetAllOfType(true);
-    // 255 characters, a comma and "12345" make more than 259.
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, L"C:\\" + std::wstring(252, L'p'), 12345));
-    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
-    EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -932,32 +891,6 @@ TEST_F(IconTargetTest, TypeThenOneOfItsFilesThenRestoreFileAndType)
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIconBAK"));
 }
 
-TEST_F(IconTargetTest, SingleFileTextsTooLongAreRefusedWithNothingWritten)
-{
-    MakeType(L"C:\\old.ico,1");
-    auto target = OpenDialog(File(L"a"));
-    // Path, index and class together exceed the 259 characters of an entry.
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, L"C:\\" + std::wstring(240, L'p'), 3));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
-    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
-    EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex"));
-}
-
-TEST_F(IconTargetTest, SingleFileWriteRefusedByTheRegistryIsReported)
-{
-    MakeType(L"C:\\old.ico,1");
-    const std::wstring a = File(L"a");
-    IconLocation other(L"C:\\x.ico", L"", 1);
-    other.SetTypeKey(class_.c_str());
-    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, L"C:\\elsewhere.txt"));
-    test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, FileIconsKey);
-    ASSERT_TRUE(readOnly.Applied());
-    EXPECT_EQ(ChangeResult::AccessDenied, ApplyTo(a, library_, 3));
-    EXPECT_EQ(L"<none>", TableValue(a));
-    EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
-    EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
-}
-
 TEST_F(IconTargetTest, AFailedSingleFileChangeWritesNothing)
 {
     struct Case {
@@ -1065,20 +998,106 @@ TEST_F(IconTargetTest, DriveEntryOfAnotherProgramIsBackedUpAndRestored)
     EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, std::wstring(DriveIconsKey) + L"\\E"));
 }
 
-TEST_F(IconTargetTest, DriveWritesThatFailAreReported)
+// ---------------------------------------------------------------------------------------
+// Refusals, by kind: nothing of a refused change is written
+
+// A place the change writes refuses it (its key made read-only, as for a standard user).
+TEST_F(IconTargetTest, ChangesRefusedByTheRegistryWriteNothing)
 {
-    const std::wstring entry = std::wstring(DriveIconsKey) + L"\\F\\DefaultIcon";
-    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, entry, L"", L"C:\\old.ico,0"));
-    {
-        test::ReadOnlyKey readOnly(HKEY_LOCAL_MACHINE, entry);
+    MakeType(L"C:\\old.ico,1");
+    const std::wstring folder = dir_.MakeFolder(L"Data");
+    const std::wstring file = File(L"doc");
+    const std::wstring driveEntry = std::wstring(DriveIconsKey) + L"\\F\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, driveEntry, L"", L"C:\\old.ico,0"));
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, FolderBackupKey, L"other", L"C:\\x.ico,1"));
+    IconLocation other(L"C:\\x.ico", L"", 1);
+    other.SetTypeKey(class_.c_str());
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(other, L"C:\\elsewhere.txt"));
+    struct Row {
+        TargetKind Kind;
+        std::wstring Target;
+        HKEY Root;
+        std::wstring Locked;
+        std::function<void()> Unchanged;
+    };
+    const Row rows[] = {
+        {TargetKind::Folder, folder, HKEY_LOCAL_MACHINE, FolderBackupKey,
+         [&] {
+             EXPECT_EQ("<none>", ReadFileText(folder + L"\\Desktop.ini"));
+             EXPECT_FALSE(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+         }},
+        {TargetKind::Type, file, HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon",
+         [&] {
+             EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+             EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+         }},
+        {TargetKind::File, file, HKEY_LOCAL_MACHINE, FileIconsKey,
+         [&] {
+             EXPECT_EQ(L"<none>", TableValue(file));
+             EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+             EXPECT_FALSE(IsOwnIconHandler(ClassRecord()));
+         }},
+        {TargetKind::Drive, L"F:\\", HKEY_LOCAL_MACHINE, driveEntry,
+         [&] { EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, driveEntry)); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.Kind));
+        test::ReadOnlyKey readOnly(row.Root, row.Locked);
         ASSERT_TRUE(readOnly.Applied());
-        auto target = OpenDialog(L"F:\\");
-        EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 1));
-        EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
+        IconTarget target = OpenDialog(row.Target);
+        target.SetAllOfType(row.Kind == TargetKind::Type);
+        ASSERT_EQ(row.Kind, target.Kind());
+        EXPECT_EQ(ChangeResult::AccessDenied, Choose(target, library_, 4));
+        row.Unchanged();
     }
-    auto tooLong = OpenDialog(L"F:\\");
-    EXPECT_EQ(ChangeResult::PathTooLong, Choose(tooLong, L"C:\\" + std::wstring(252, L'p'), 12345));
-    EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, entry));
+}
+
+// Texts that would not fit where they are stored are refused before any backup is taken.
+TEST_F(IconTargetTest, ChangesTooLongWriteNothing)
+{
+    MakeType(L"C:\\old.ico,1");
+    const std::wstring driveEntry = std::wstring(DriveIconsKey) + L"\\F\\DefaultIcon";
+    ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, driveEntry, L"", L"C:\\old.ico,0"));
+    // A folder path with no room for "\Desktop.ini": no icon is known, none is written.
+    std::wstring longFolder = dir_.Path() + L"\\";
+    longFolder += std::wstring(250 - longFolder.size(), L'd');
+    struct Row {
+        TargetKind Kind;
+        std::wstring Target;
+        std::wstring Icon;
+        std::int32_t Index;
+        std::function<void()> Unchanged;
+    };
+    const Row rows[] = {
+        {TargetKind::Folder, longFolder, library_, 3,
+         [&] { EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey)); }},
+        // 255 characters, a comma and "12345" make more than 259.
+        {TargetKind::Type, File(L"doc"), L"C:\\" + std::wstring(252, L'p'), 12345,
+         [&] {
+             EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+             EXPECT_EQ(L"<none>", ClassValue(L"DefaultIcon", BackupIconValue));
+         }},
+        // Path, index and class together exceed the 259 characters of an entry.
+        {TargetKind::File, File(L"a"), L"C:\\" + std::wstring(240, L'p'), 3,
+         [&] {
+             EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
+             EXPECT_EQ(L"C:\\old.ico,1", ClassValue(L"DefaultIcon"));
+             EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\shellex"));
+         }},
+        {TargetKind::Drive, L"F:\\", L"C:\\" + std::wstring(252, L'p'), 12345,
+         [&] { EXPECT_EQ(L"C:\\old.ico,0", ValueText(HKEY_LOCAL_MACHINE, driveEntry)); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.Kind));
+        IconTarget target = OpenDialog(row.Target);
+        target.SetAllOfType(row.Kind == TargetKind::Type);
+        ASSERT_EQ(row.Kind, target.Kind());
+        if (row.Kind == TargetKind::Folder) {
+            EXPECT_FALSE(target.Current);
+        }
+        EXPECT_EQ(ChangeResult::PathTooLong, Choose(target, row.Icon, row.Index));
+        row.Unchanged();
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -6,11 +6,13 @@
 #include <windows.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "Registry.h"
 #include "ScratchRegistry.h"
 #include "Scope.h"
+#include "ScopeRule.h"
 #include "TestSupport.h"
 
 namespace orvane::test {
@@ -71,6 +73,79 @@ TEST(Scope, ThisUsersKeyHidesAllUsersKeyOfTheSamePath)
     EXPECT_FALSE(ReadTextValue(key.get(), nullptr, text, std::size(text)));
     EXPECT_FALSE(OpenVisibleClassKey((type.Class + L"\\NoSuchKey").c_str(), KEY_READ, key).has_value());
 }
+
+// The rule that decides where a change goes, for each kind of target as its unit states
+// the facts: the user's choice x the rights of each scope x where the target's setting
+// stands today. A refusal names the scope that refused, so the user is told which.
+TEST(ScopeRule, WhereAChangeGoes)
+{
+    constexpr ScopeChoice Auto = ScopeChoice::Automatic;
+    constexpr ScopeChoice Everyone = ScopeChoice::AllUsers;
+    constexpr ScopeChoice Me = ScopeChoice::ThisUser;
+    constexpr Scope All = Scope::AllUsers;
+    constexpr Scope User = Scope::ThisUser;
+    struct Row {
+        const char* Case;
+        ScopeChoice Choice;
+        ChangeFacts Facts; // SetForThisUser, AllUsersPreferred, AllUsersAccepts, ThisUserAccepts
+        Scope Where;
+        bool Refused;
+    };
+    const Row rows[] = {
+        {"folder, administrator", Auto, {false, true, true, true}, All, false},
+        {"folder, standard user", Auto, {false, false, false, true}, User, false},
+        {"folder set for this user, administrator", Auto, {true, true, true, true}, User, false},
+        {"folder, all users chosen by a standard user", Everyone, {false, false, false, true}, All, true},
+        {"folder, this user chosen by an administrator", Me, {false, true, true, true}, User, false},
+        {"folder, this user's keys locked too", Auto, {false, false, false, false}, User, true},
+        {"drive set for this user, all users chosen", Everyone, {true, true, true, true}, All, false},
+        {"drive, standard user", Auto, {false, false, false, true}, User, false},
+        {"file, administrator, nothing of this user's hides it", Auto, {false, true, true, true}, All, false},
+        {"file, administrator, this user's class key hides it", Auto, {false, false, true, true}, User, false},
+        {"file, standard user", Auto, {false, false, false, true}, User, false},
+        {"type, all users chosen and accepted though hidden", Everyone, {false, false, true, true}, All, false},
+        {"type, this user chosen, this user's class locked", Me, {false, true, true, false}, User, true},
+        {"type, standard user, both refuse", Auto, {false, false, false, false}, User, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.Case);
+        const ScopeDecision decision = DecideChangeScope(row.Choice, row.Facts);
+        EXPECT_EQ(row.Where, decision.Where);
+        EXPECT_EQ(row.Refused, decision.Refused);
+    }
+}
+
+// Which scope's setting a restore takes back: the one chosen, or the one the user sees.
+TEST(ScopeRule, WhatARestoreTakesBack)
+{
+    struct Row {
+        ScopeChoice Choice;
+        bool ThisUserHolds;
+        bool AllUsersHolds;
+        std::optional<Scope> Expected;
+    };
+    const Row rows[] = {
+        {ScopeChoice::Automatic, true, true, Scope::ThisUser}, // this user's hides all users'
+        {ScopeChoice::Automatic, false, true, Scope::AllUsers},
+        {ScopeChoice::Automatic, false, false, std::nullopt},
+        {ScopeChoice::AllUsers, true, false, std::nullopt}, // this user's stays
+        {ScopeChoice::AllUsers, true, true, Scope::AllUsers},
+        {ScopeChoice::ThisUser, false, true, std::nullopt}, // all users' stays
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << static_cast<int>(row.Choice) << row.ThisUserHolds << row.AllUsersHolds);
+        EXPECT_EQ(row.Expected, DecideRestoreScope(row.Choice, row.ThisUserHolds, row.AllUsersHolds));
+        // Asked scope by scope, the same answer, and a scope that cannot matter is not asked.
+        int asked = 0;
+        const auto holds = [&](Scope scope) {
+            ++asked;
+            return scope == Scope::ThisUser ? row.ThisUserHolds : row.AllUsersHolds;
+        };
+        EXPECT_EQ(row.Expected, DecideRestoreScope(row.Choice, holds));
+        EXPECT_EQ(row.Choice == ScopeChoice::Automatic && !row.ThisUserHolds ? 2 : 1, asked);
+    }
+}
+
 
 } // namespace
 } // namespace orvane::test

@@ -16,9 +16,6 @@ namespace orvane {
 
 namespace {
 
-// "IconFile" holds a path of up to 259 characters, as every other place does.
-constexpr std::size_t FolderIconPathLimit = TextCapacity - 1;
-
 // The extension of the file name in path, dot included. False when the name has none,
 // or only a dot: then there is no class name to derive from it.
 bool ExtensionOf(const wchar_t* path, wchar_t (&extension)[TextCapacity])

@@ -285,7 +285,7 @@ bool MayUseFolderBackups(Scope scope) { return MayWrite(ProductKeyRoot(scope), P
 namespace {
 
 // The keys from the product's vendor key down to FolderBAKIcons, below "Software".
-constexpr const wchar_t* BackupKeyChain[] = {L"Software\\Brindlewick Software", ProductKey, FolderBackupKey};
+constexpr const wchar_t* BackupKeyChain[] = {CompanyKey, ProductKey, FolderBackupKey};
 
 } // namespace
 

@@ -194,6 +194,20 @@ void LayOutHidden(HWND list)
     DeleteDC(dc);
 }
 
+// The new cache takes the old one's place, and its image list the list view's, which the
+// view then owns; the old cache goes once the view draws from the new one.
+void HandOverCache(HWND list, ListOwner& owner, std::unique_ptr<IconCache> cache)
+{
+    std::unique_ptr<IconCache> before = std::move(owner.Cache);
+    owner.Cache = std::move(cache);
+    HIMAGELIST images = owner.Cache->Images();
+    HIMAGELIST previous = reinterpret_cast<HIMAGELIST>(
+        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
+    owner.Cache->HandOverImages();
+    if (previous != nullptr && previous != images)
+        ImageList_Destroy(previous);
+}
+
 } // namespace
 
 bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
@@ -234,15 +248,7 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     if (SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) != 0)
         SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
-    std::unique_ptr<IconCache> before = std::move(owner->Cache);
-    owner->Cache = std::move(cache);
-    HIMAGELIST images = owner->Cache->Images();
-    HIMAGELIST previous = reinterpret_cast<HIMAGELIST>(
-        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_NORMAL, reinterpret_cast<LPARAM>(images)));
-    owner->Cache->HandOverImages();
-    if (previous != nullptr && previous != images)
-        ImageList_Destroy(previous);
-    before.reset();
+    HandOverCache(list, *owner, std::move(cache));
     SendMessageW(list, LVM_SETITEMCOUNT, static_cast<WPARAM>(n), 0);
     if (selects) {
         LVITEMW state{};

@@ -11,9 +11,6 @@ namespace orvane {
 
 namespace {
 
-// "IconFile" holds a path of up to 259 characters, as every other place does.
-constexpr std::size_t FolderIconPathLimit = TextCapacity - 1;
-
 bool HoldsFolderBackup(const wchar_t* folder, Scope scope) { return ReadFolderBackupOf(scope, folder).has_value(); }
 
 // One folder has one Desktop.ini for both scopes: a change for all users over this

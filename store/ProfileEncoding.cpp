@@ -11,12 +11,6 @@ namespace {
 constexpr DWORD ProfileSizeLimit = 1024 * 1024;
 constexpr BYTE Utf16LeMark[] = {0xFF, 0xFE};
 
-LONG LastErrorOr(LONG fallback)
-{
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
-}
-
 bool FitsCodePage(const wchar_t* text)
 {
     if (text == nullptr || text[0] == L'\0')
@@ -49,7 +43,104 @@ bool HasMark(const BYTE* bytes, DWORD count)
            (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF);
 }
 
+
+// The file's text in the ANSI code page as UTF-16: every byte of an ANSI file converts.
+LONG WidenFromCodePage(const FileBytes& bytes, std::unique_ptr<wchar_t[]>& text, int& units)
+{
+    units = 0;
+    if (bytes.Size != 0) {
+        units = MultiByteToWideChar(CP_ACP, 0, bytes.Data.get(), static_cast<int>(bytes.Size), nullptr, 0);
+        if (units <= 0)
+            return LastErrorOr(ERROR_INVALID_DATA);
+    }
+    text.reset(new (std::nothrow) wchar_t[static_cast<std::size_t>(units) + 1]);
+    if (!text)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    if (units != 0 &&
+        MultiByteToWideChar(CP_ACP, 0, bytes.Data.get(), static_cast<int>(bytes.Size), text.get(), units) != units)
+        return LastErrorOr(ERROR_INVALID_DATA);
+    return ERROR_SUCCESS;
+}
+
+// The UTF-16 text in the ANSI code page, when every character has a form there; false
+// (and no failure) when one has none, or when the code page is UTF-8, which takes neither
+// the flag nor the report.
+bool NarrowToCodePage(const wchar_t* text, int units, std::unique_ptr<char[]>& ansi, int& length, LONG& status)
+{
+    status = ERROR_SUCCESS;
+    length = 0;
+    if (units == 0)
+        return true;
+    if (GetACP() == CP_UTF8)
+        return false;
+    BOOL usedDefault = FALSE;
+    length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, units, nullptr, 0, nullptr, &usedDefault);
+    if (length <= 0 || usedDefault)
+        return false;
+    ansi.reset(new (std::nothrow) char[static_cast<std::size_t>(length)]);
+    if (!ansi) {
+        status = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    usedDefault = FALSE;
+    return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, units, ansi.get(), length, nullptr,
+                               &usedDefault) == length &&
+           !usedDefault;
+}
+
+// One piece of what a file is rewritten with.
+struct Piece {
+    const void* Data;
+    DWORD Size;
+};
+
+// Writes the pieces over the file from its start and ends it there. A write that stops
+// halfway (a full disk) would leave neither text: the file's own bytes go back as they
+// were read.
+LONG RewriteFile(HANDLE file, std::initializer_list<Piece> pieces, const FileBytes& original)
+{
+    LARGE_INTEGER start{};
+    bool written = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+    for (const Piece& piece : pieces)
+        written = written && (piece.Size == 0 || WriteAll(file, piece.Data, piece.Size));
+    if (written && SetEndOfFile(file))
+        return ERROR_SUCCESS;
+    const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+    if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, original.Data.get(), original.Size))
+        SetEndOfFile(file);
+    return status;
+}
+
+// Opens an existing profile to be rewritten. Opening it for writing keeps its hidden and
+// system attributes, which creating it anew would have to match. Others may go on reading
+// it, as the profile functions let them; nobody may write it between this reading and
+// this writing.
+LONG OpenToRewrite(const wchar_t* profile, DWORD limit, FileHandle& file, FileBytes& bytes)
+{
+    file.Value = CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!file.Valid())
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ReadWholeFile(file.Value, limit, bytes);
+}
+
 } // namespace
+
+LONG ReadWholeFile(HANDLE file, DWORD limit, FileBytes& bytes)
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size))
+        return LastErrorOr(ERROR_READ_FAULT);
+    if (size.QuadPart > limit)
+        return ERROR_FILE_TOO_LARGE;
+    bytes.Size = static_cast<DWORD>(size.QuadPart);
+    bytes.Data.reset(new (std::nothrow) char[bytes.Size + 1]);
+    if (!bytes.Data)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD read = 0;
+    if (bytes.Size != 0 && (!ReadFile(file, bytes.Data.get(), bytes.Size, &read, nullptr) || read != bytes.Size))
+        return LastErrorOr(ERROR_READ_FAULT);
+    return ERROR_SUCCESS;
+}
 
 bool IsAnsiProfile(const wchar_t* profile)
 {
@@ -70,58 +161,26 @@ LONG ReturnProfileToAnsi(const wchar_t* profile)
 {
     if (profile == nullptr || profile[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    FileHandle file(
-        CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid())
-        return LastErrorOr(ERROR_ACCESS_DENIED);
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Value, &size))
-        return LastErrorOr(ERROR_READ_FAULT);
-    if (size.QuadPart > 2 * static_cast<LONGLONG>(ProfileSizeLimit) + 2 || size.QuadPart < 2 || size.QuadPart % 2 != 0)
+    FileHandle file(INVALID_HANDLE_VALUE);
+    FileBytes bytes;
+    LONG status = OpenToRewrite(profile, 2 * ProfileSizeLimit + 2, file, bytes);
+    if (status == ERROR_FILE_TOO_LARGE)
         return ERROR_SUCCESS;
-    const DWORD byteCount = static_cast<DWORD>(size.QuadPart);
-    std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[byteCount]);
-    if (!bytes)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD read = 0;
-    if (!ReadFile(file.Value, bytes.get(), byteCount, &read, nullptr) || read != byteCount)
-        return LastErrorOr(ERROR_READ_FAULT);
-    if (bytes[0] != 0xFF || bytes[1] != 0xFE)
+    if (status != ERROR_SUCCESS)
+        return status;
+    const BYTE* head = reinterpret_cast<const BYTE*>(bytes.Data.get());
+    if (bytes.Size < 2 || bytes.Size % 2 != 0 || head[0] != 0xFF || head[1] != 0xFE)
         return ERROR_SUCCESS;
-    const int units = static_cast<int>((byteCount - 2) / sizeof(wchar_t));
+    const int units = static_cast<int>((bytes.Size - 2) / sizeof(wchar_t));
     std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[static_cast<std::size_t>(units) + 1]);
     if (!text)
         return ERROR_NOT_ENOUGH_MEMORY;
-    std::memcpy(text.get(), bytes.get() + 2, static_cast<std::size_t>(units) * sizeof(wchar_t));
-    int length = 0;
+    std::memcpy(text.get(), bytes.Data.get() + 2, static_cast<std::size_t>(units) * sizeof(wchar_t));
     std::unique_ptr<char[]> ansi;
-    if (units != 0) {
-        // The UTF-8 code page takes neither the flag nor the report: the file stays UTF-16.
-        if (GetACP() == CP_UTF8)
-            return ERROR_SUCCESS;
-        BOOL usedDefault = FALSE;
-        length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.get(), units, nullptr, 0, nullptr,
-                                     &usedDefault);
-        if (length <= 0 || usedDefault)
-            return ERROR_SUCCESS;
-        ansi.reset(new (std::nothrow) char[static_cast<std::size_t>(length)]);
-        if (!ansi)
-            return ERROR_NOT_ENOUGH_MEMORY;
-        usedDefault = FALSE;
-        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.get(), units, ansi.get(), length, nullptr,
-                                &usedDefault) != length ||
-            usedDefault)
-            return ERROR_SUCCESS;
-    }
-    LARGE_INTEGER start{};
-    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) &&
-        (length == 0 || WriteAll(file.Value, ansi.get(), static_cast<DWORD>(length))) && SetEndOfFile(file.Value))
-        return ERROR_SUCCESS;
-    // Stopped halfway: the UTF-16 bytes go back as they were read.
-    const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
-    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) && WriteAll(file.Value, bytes.get(), byteCount))
-        SetEndOfFile(file.Value);
-    return status;
+    int length = 0;
+    if (!NarrowToCodePage(text.get(), units, ansi, length, status))
+        return status;
+    return RewriteFile(file.Value, {{ansi.get(), static_cast<DWORD>(length)}}, bytes);
 }
 
 LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar_t*> texts)
@@ -141,54 +200,23 @@ LONG PrepareProfileFor(const wchar_t* profile, std::initializer_list<const wchar
     if (fits)
         return ERROR_SUCCESS;
 
-    // Opening an existing file for writing keeps its hidden and system attributes, which
-    // creating it anew would have to match. Others may go on reading it, as the profile
-    // functions let them; nobody may write it between this reading and this writing.
-    FileHandle file(
-        CreateFileW(profile, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid())
-        return LastErrorOr(ERROR_ACCESS_DENIED);
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.Value, &size))
-        return LastErrorOr(ERROR_READ_FAULT);
-    // Left ANSI, the file would get "?" for what the code page lacks: refused instead.
-    if (size.QuadPart > ProfileSizeLimit)
-        return ERROR_FILE_TOO_LARGE;
-    const DWORD byteCount = static_cast<DWORD>(size.QuadPart);
-    std::unique_ptr<char[]> bytes(new (std::nothrow) char[byteCount + 1]);
-    if (!bytes)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD read = 0;
-    if (byteCount != 0 && (!ReadFile(file.Value, bytes.get(), byteCount, &read, nullptr) || read != byteCount))
-        return LastErrorOr(ERROR_READ_FAULT);
-    if (HasMark(reinterpret_cast<const BYTE*>(bytes.get()), byteCount))
+    // Left ANSI, the file would get "?" for what the code page lacks: one too large to be
+    // a folder's settings is refused instead (ERROR_FILE_TOO_LARGE).
+    FileHandle file(INVALID_HANDLE_VALUE);
+    FileBytes bytes;
+    LONG status = OpenToRewrite(profile, ProfileSizeLimit, file, bytes);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (HasMark(reinterpret_cast<const BYTE*>(bytes.Data.get()), bytes.Size))
         return ERROR_SUCCESS;
-
-    // Every byte of an ANSI file converts; the text goes back whole behind the mark.
+    std::unique_ptr<wchar_t[]> text;
     int units = 0;
-    if (byteCount != 0) {
-        units = MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(byteCount), nullptr, 0);
-        if (units <= 0)
-            return LastErrorOr(ERROR_INVALID_DATA);
-    }
-    std::unique_ptr<wchar_t[]> text(new (std::nothrow) wchar_t[static_cast<std::size_t>(units) + 1]);
-    if (!text)
-        return ERROR_NOT_ENOUGH_MEMORY;
-    if (units != 0 &&
-        MultiByteToWideChar(CP_ACP, 0, bytes.get(), static_cast<int>(byteCount), text.get(), units) != units)
-        return LastErrorOr(ERROR_INVALID_DATA);
-
-    LARGE_INTEGER start{};
-    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) &&
-        WriteAll(file.Value, Utf16LeMark, sizeof Utf16LeMark) &&
-        WriteAll(file.Value, text.get(), static_cast<DWORD>(units) * sizeof(wchar_t)) && SetEndOfFile(file.Value))
-        return ERROR_SUCCESS;
-    // A write that stopped halfway (a full disk) would leave neither text: the file's own
-    // bytes go back as they were read.
-    const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
-    if (SetFilePointerEx(file.Value, start, nullptr, FILE_BEGIN) && WriteAll(file.Value, bytes.get(), byteCount))
-        SetEndOfFile(file.Value);
-    return status;
+    status = WidenFromCodePage(bytes, text, units);
+    if (status != ERROR_SUCCESS)
+        return status;
+    // The text goes back whole behind the mark.
+    const DWORD textBytes = static_cast<DWORD>(static_cast<std::size_t>(units) * sizeof(wchar_t));
+    return RewriteFile(file.Value, {{Utf16LeMark, sizeof Utf16LeMark}, {text.get(), textBytes}}, bytes);
 }
 
 } // namespace orvane

@@ -7,8 +7,17 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <memory>
 
 namespace orvane {
+
+// The file functions report a failure through GetLastError; a failure that left no code
+// behind must still not read as success.
+inline LONG LastErrorOr(LONG fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? static_cast<LONG>(error) : fallback;
+}
 
 // A handle closed when it goes.
 struct FileHandle {
@@ -23,6 +32,16 @@ struct FileHandle {
     FileHandle& operator=(const FileHandle&) = delete;
     bool Valid() const { return Value != INVALID_HANDLE_VALUE; }
 };
+
+// A file's bytes as read, with one byte of room behind them.
+struct FileBytes {
+    std::unique_ptr<char[]> Data;
+    DWORD Size = 0;
+};
+
+// Reads an open file whole from where its pointer stands (its start, once opened).
+// ERROR_FILE_TOO_LARGE, nothing read, when it holds more than `limit` bytes.
+LONG ReadWholeFile(HANDLE file, DWORD limit, FileBytes& bytes);
 
 // Makes the file at `profile` able to hold every one of `texts`:
 // - a missing file is created holding only the UTF-16 LE byte-order mark;

@@ -203,6 +203,8 @@ TEST_F(LayoutTest, EveryControlOfTheDialogFollowsTheFrameFromItsBand)
     });
 }
 
+// The frame stops at 300 by 360 pixels, and what the user sees there is still the whole
+// dialog: every control inside the client area, none shrunk away or over another.
 TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
 {
     const std::wstring folder = dir_.MakeFolder(L"Small");
@@ -221,6 +223,29 @@ TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
         EXPECT_EQ(info.ptMaxSize.y, 2222);
         EXPECT_EQ(info.ptMaxPosition.x, 3);
         EXPECT_EQ(info.ptMaxTrackSize.y, 6666);
+
+        SetWindowPos(d.Dialog(), nullptr, 0, 0, info.ptMinTrackSize.x, info.ptMinTrackSize.y,
+                     SWP_NOMOVE | SWP_NOZORDER);
+        SendMessageW(d.Dialog(), WM_NULL, 0, 0);
+        RECT client{};
+        GetClientRect(d.Dialog(), &client);
+        const std::map<int, RECT> rects = Rects(d);
+        for (const Follow& f : Table) {
+            SCOPED_TRACE("control " + std::to_string(f.Id));
+            const RECT& r = rects.at(f.Id);
+            EXPECT_LT(r.left, r.right);
+            EXPECT_LT(r.top, r.bottom);
+            EXPECT_GE(r.left, 0);
+            EXPECT_GE(r.top, 0);
+            EXPECT_LE(r.right, client.right);
+            EXPECT_LE(r.bottom, client.bottom);
+            for (const Follow& other : Table) {
+                RECT both{};
+                if (other.Id != f.Id) {
+                    EXPECT_FALSE(IntersectRect(&both, &r, &rects.at(other.Id))) << "over control " << other.Id;
+                }
+            }
+        }
         d.Command(IDCANCEL);
     });
 }

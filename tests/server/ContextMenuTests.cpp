@@ -135,28 +135,13 @@ protected:
 const HRESULT OneCommand = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 const HRESULT NoCommand = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
 
-// The shell's own data objects for a file, a folder and a drive root.
-TEST_F(ContextMenu, OneItemOfEachKindGetsTheEntry)
+// The shell's own data objects for one file, folder or drive root: a file and a folder
+// of a plain name, the drive root, items named in characters that code page 1252 cannot
+// hold, and a file whose path is exactly 259 UTF-16 units long.
+TEST_F(ContextMenu, OneItemOfEachKindAndAnyNameGetsTheEntry)
 {
     TempDir dir;
-    const std::wstring file = dir.MakeFile(L"a.txt");
-    const std::wstring folder = dir.MakeFolder(L"sub");
-    for (const std::wstring& path : {file, folder, std::wstring(L"C:\\")}) {
-        SCOPED_TRACE(Utf8(path));
-        ComPtr<IDataObject> data = ShellDataObject(path);
-        ASSERT_TRUE(data);
-        std::vector<MenuEntry> entries;
-        EXPECT_EQ(OneCommand, Build(data.Get(), CMF_NORMAL, &entries));
-        EXPECT_EQ(Expected(true), entries);
-    }
-}
-
-// Items named in characters that code page 1252 cannot hold, and one whose path is
-// exactly 259 UTF-16 units long, reach the entry through the shell's own data objects.
-TEST_F(ContextMenu, ItemsOfAnyNameGetTheEntry)
-{
-    TempDir dir;
-    std::vector<std::wstring> paths;
+    std::vector<std::wstring> paths = {dir.MakeFile(L"a.txt"), dir.MakeFolder(L"sub"), L"C:\\"};
     for (const UnicodeName& name : UnicodeNames()) {
         paths.push_back(dir.MakeFile(name.Text + L".txt"));
         paths.push_back(dir.MakeFolder(name.Text));

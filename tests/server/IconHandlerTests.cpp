@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "IconIdLibrary.h"
 #include "OwnIdentity.h"
 #include "ServerTestSupport.h"
 #include "UnicodeNames.h"
@@ -497,17 +498,57 @@ TYPED_TEST(IconHandlerThrough, EveryRequestReadsTheRegistryAgain)
     EXPECT_EQ(L"C:\\icons\\type.ico", path);
 }
 
+// Extract answers S_FALSE, loaded or not: the shell then takes the icon out of the
+// location GetIconLocation gave, itself, and the handles it passed stay as they were
+// until it does. Done as the shell does it, that shows the file's own icon (a resource id
+// of the test's icon library, which no position matches) at the sizes asked.
 TYPED_TEST(IconHandlerThrough, ExtractLeavesTheExtractionToTheShell)
 {
-    ComPtr<TypeParam> extract;
-    ASSERT_EQ(S_OK, CreateExtension(Road<TypeParam>::Iid(), &extract));
+    using Char = typename Road<TypeParam>::Char;
+    ComPtr<TypeParam> unloaded;
+    ASSERT_EQ(S_OK, CreateExtension(Road<TypeParam>::Iid(), &unloaded));
+    const auto shell32 = Road<TypeParam>::Of(L"shell32.dll");
     HICON large = reinterpret_cast<HICON>(0x1111);
     HICON small = reinterpret_cast<HICON>(0x2222);
-    const auto source = Road<TypeParam>::Of(L"shell32.dll");
-    EXPECT_EQ(S_FALSE, extract->Extract(source.c_str(), 4, &large, &small, MAKELONG(32, 16)));
+    EXPECT_EQ(S_FALSE, unloaded->Extract(shell32.c_str(), 4, &large, &small, MAKELONG(32, 16)));
     EXPECT_EQ(reinterpret_cast<HICON>(0x1111), large);
     EXPECT_EQ(reinterpret_cast<HICON>(0x2222), small);
-    EXPECT_EQ(S_FALSE, extract->Extract(nullptr, 0, nullptr, nullptr, 0));
+    EXPECT_EQ(S_FALSE, unloaded->Extract(nullptr, 0, nullptr, nullptr, 0));
+
+    this->RegisterClass(L"shell32.dll,4");
+    const std::wstring file = this->File();
+    const std::wstring library = orvane::test::IconIdLibraryPath();
+    this->WriteTableEntry(file, library + L",-105," + this->className_);
+    ComPtr<IPersistFile> persist;
+    ComPtr<TypeParam> extract;
+    ASSERT_NO_FATAL_FAILURE(LoadIconHandler(file, persist, extract));
+    Char location[MAX_PATH] = {};
+    int index = 0;
+    UINT flags = 0;
+    ASSERT_EQ(S_OK, extract->GetIconLocation(0, location, MAX_PATH, &index, &flags));
+    EXPECT_EQ(S_FALSE, extract->Extract(location, static_cast<UINT>(index), &large, &small, MAKELONG(32, 16)));
+    EXPECT_EQ(reinterpret_cast<HICON>(0x1111), large);
+    EXPECT_EQ(reinterpret_cast<HICON>(0x2222), small);
+
+    large = nullptr;
+    small = nullptr;
+    ASSERT_EQ(S_OK, SHDefExtractIconW(Road<TypeParam>::Read(location).c_str(), index, flags, &large, &small,
+                                      MAKELONG(32, 16)));
+    ASSERT_NE(nullptr, large);
+    ASSERT_NE(nullptr, small);
+    const std::vector<COLORREF> shown = orvane::test::IconPixels(large);
+    EXPECT_FALSE(shown.empty());
+    EXPECT_EQ(orvane::test::ExtractedPixels(library, -105), shown);
+    EXPECT_NE(orvane::test::ExtractedPixels(library, -112), shown);
+    ICONINFO info{};
+    BITMAP bitmap{};
+    ASSERT_TRUE(GetIconInfo(small, &info));
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    EXPECT_EQ(16, bitmap.bmWidth);
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(large);
+    DestroyIcon(small);
 }
 
 TYPED_TEST(IconHandlerThrough, NullOutputsAreRefused)

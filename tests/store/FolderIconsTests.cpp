@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 #include <string>
 
@@ -184,16 +185,25 @@ TEST(FolderIcons, NegativeIndexesAreWrittenSigned)
 {
     KnownFolderClassIcon folderClass;
     test::TempDir dir;
-    ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.dll", dir.Path().c_str(), -3)));
-    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconIndex=-3"));
-    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconResource=C:\\a.dll,-3"));
-    auto read = ReadFolderIcon(dir.Path().c_str());
-    ASSERT_TRUE(read);
-    EXPECT_EQ(-3, read->Index);
+    struct Case {
+        std::int32_t Index;
+        const wchar_t* Text;
+    } cases[] = {{-3, L"-3"}, {INT32_MIN, L"-2147483648"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.Text));
+        ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.dll", dir.Path().c_str(), c.Index)));
+        const std::wstring text = ProfileText(dir.Path() + L"\\Desktop.ini");
+        EXPECT_TRUE(Contains(text, L"IconIndex=" + std::wstring(c.Text) + L"\r\n"));
+        EXPECT_TRUE(Contains(text, L"IconResource=C:\\a.dll," + std::wstring(c.Text) + L"\r\n"));
+        auto read = ReadFolderIcon(dir.Path().c_str());
+        ASSERT_TRUE(read);
+        EXPECT_EQ(c.Index, read->Index);
+    }
 
     // -99 is the "no entry" default of the read, so it comes back as the Folder class.
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(L"C:\\a.dll", dir.Path().c_str(), NoIndex)));
     EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconIndex=-99"));
+    EXPECT_TRUE(Contains(ProfileText(dir.Path() + L"\\Desktop.ini"), L"IconResource=C:\\a.dll,-99"));
     ExpectFolderClassIcon(ReadFolderIcon(dir.Path().c_str()), dir.Path());
 }
 

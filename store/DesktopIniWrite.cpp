@@ -1,0 +1,204 @@
+#include "DesktopIni.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "FolderIcons.h"
+#include "ProfileEncoding.h"
+
+namespace orvane::desktop_ini {
+
+namespace {
+
+// A Desktop.ini larger than this is not a folder's settings; it is not taken in whole to
+// be put back should a write fail.
+constexpr DWORD ProfileKeepLimit = 16 * 1024 * 1024;
+
+// Sets `extra` on a path's attributes; with onlyIfMissing nothing is written when the
+// bit is already there.
+LONG AddAttribute(const wchar_t* path, DWORD extra, bool onlyIfMissing)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    if (onlyIfMissing && (attributes & extra) != 0)
+        return ERROR_SUCCESS;
+    if (!SetFileAttributesW(path, attributes | extra))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
+}
+
+// Takes `bit` off a path's attributes; nothing is written when it is not there.
+LONG RemoveAttribute(const wchar_t* path, DWORD bit)
+{
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    if ((attributes & bit) == 0)
+        return ERROR_SUCCESS;
+    const DWORD rest = attributes & ~bit;
+    if (!SetFileAttributesW(path, rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL))
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    return ERROR_SUCCESS;
+}
+
+// The path the platform reaches through a name, every link on the way followed ("\\?\C:\...").
+// False when it cannot be asked.
+bool FinalPathOf(const wchar_t* path, wchar_t* out, DWORD outSize)
+{
+    // No access asked: a program that holds the file open sharing nothing does not stop it.
+    const HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD length = GetFinalPathNameByHandleW(handle, out, outSize, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    return length > 0 && length < outSize;
+}
+
+// The profile file and the folder as they were before a write, to be put back when the
+// write fails halfway: the profile functions write entry by entry, and the file may have
+// been created or turned into UTF-16 before an entry was refused.
+class ProfileState {
+public:
+    // Reads the file whole. Fails, before anything is written, when it cannot be read (held
+    // open by a program that shares it with nobody) or is too large to keep.
+    LONG Take(const wchar_t* profile, const wchar_t* folder)
+    {
+        profile_ = profile;
+        folder_ = folder;
+        folderAttributes_ = GetFileAttributesW(folder);
+        attributes_ = GetFileAttributesW(profile);
+        if (attributes_ == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            existed_ = false;
+            return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : static_cast<LONG>(error);
+        }
+        existed_ = true;
+        FileHandle file(CreateFileW(profile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+        if (!file.Valid())
+            return LastErrorOr(ERROR_ACCESS_DENIED);
+        return ReadWholeFile(file.Value, ProfileKeepLimit, bytes_);
+    }
+
+    // Puts the file, its attributes and the folder's attributes back as they were.
+    void PutBack() const
+    {
+        if (!existed_) {
+            SetFileAttributesW(profile_, FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(profile_);
+        } else {
+            SetFileAttributesW(profile_, FILE_ATTRIBUTE_NORMAL);
+            FileHandle file(CreateFileW(profile_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            DWORD written = 0;
+            const DWORD size = bytes_.Size;
+            if (file.Valid() &&
+                (size == 0 || (WriteFile(file.Value, bytes_.Data.get(), size, &written, nullptr) && written == size)))
+                SetEndOfFile(file.Value);
+            SetFileAttributesW(profile_, attributes_);
+        }
+        if (folderAttributes_ != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(folder_) != folderAttributes_)
+            SetFileAttributesW(folder_, folderAttributes_);
+    }
+
+private:
+    const wchar_t* profile_ = nullptr;
+    const wchar_t* folder_ = nullptr;
+    bool existed_ = false;
+    DWORD attributes_ = INVALID_FILE_ATTRIBUTES;
+    DWORD folderAttributes_ = INVALID_FILE_ATTRIBUTES;
+    FileBytes bytes_;
+};
+
+// Writes one entry, or takes it out when text is null.
+LONG WriteEntry(const wchar_t* profile, const wchar_t* name, const wchar_t* text)
+{
+    SetLastError(ERROR_SUCCESS);
+    if (!WritePrivateProfileStringW(ShellClassInfo, name, text, profile))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    return ERROR_SUCCESS;
+}
+
+// After a restore's entries are written: the file and its folder as they stood before the
+// change. A file that was made UTF-16 becomes ANSI again when it can.
+LONG PutStartBack(const wchar_t* folder, const wchar_t* profile, const ProfileStart& start)
+{
+    LONG status = start.Ansi ? ReturnProfileToAnsi(profile) : ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS)
+        status = start.Shown ? RemoveAttribute(profile, FILE_ATTRIBUTE_HIDDEN)
+                             : AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
+    if (status == ERROR_SUCCESS)
+        status = start.PlainFolder ? RemoveAttribute(folder, FILE_ATTRIBUTE_SYSTEM)
+                                   : AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
+    return status;
+}
+
+} // namespace
+
+// A Desktop.ini that is a link leads to a file that is not the folder's own, and one that
+// is a folder cannot hold entries; neither is written. Windows marks a link as a reparse
+// point; Wine shows a Unix symbolic link as a plain file, whose final path (on both) is
+// the file it leads to, elsewhere.
+LONG CheckProfile(const wchar_t* folder, const wchar_t* profile)
+{
+    const DWORD attributes = GetFileAttributesW(profile);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ERROR_SUCCESS; // missing, or its folder is: the write finds out
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ProfileIsLinkStatus;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return ProfileIsFolderStatus;
+    wchar_t finalFolder[TextCapacity + 16];
+    wchar_t finalProfile[TextCapacity + 32];
+    if (!FinalPathOf(folder, finalFolder, static_cast<DWORD>(std::size(finalFolder))) ||
+        !FinalPathOf(profile, finalProfile, static_cast<DWORD>(std::size(finalProfile))))
+        return ERROR_SUCCESS;
+    const std::size_t folderLength = std::wcslen(finalFolder);
+    const bool endsInSeparator = folderLength > 0 && finalFolder[folderLength - 1] == L'\\';
+    wchar_t own[TextCapacity + 32];
+    if (std::swprintf(own, std::size(own), L"%ls%lsDesktop.ini", finalFolder, endsInSeparator ? L"" : L"\\") < 0)
+        return ERROR_SUCCESS;
+    if (CompareStringOrdinal(own, -1, finalProfile, -1, TRUE) != CSTR_EQUAL)
+        return ProfileIsLinkStatus;
+    return ERROR_SUCCESS;
+}
+
+LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed, const ProfileStart* start)
+{
+    const LONG usable = CheckProfile(folder, profile);
+    if (usable != ERROR_SUCCESS)
+        return usable;
+    ProfileState state;
+    LONG status = state.Take(profile, folder);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const IconEntries present = ReadIconEntries(profile);
+
+    // A new Desktop.ini is made UTF-16, and an ANSI one becomes UTF-16 when a text has a
+    // character its code page lacks.
+    status = PrepareProfileFor(profile, {listed.Texts[0], listed.Texts[1], listed.Texts[2]});
+    // Written in the order IconFile, IconIndex, IconResource: a file that had none gets
+    // them in the order Windows before Vista and Wine expect to find them first.
+    for (const std::size_t i : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
+        if (status != ERROR_SUCCESS)
+            break;
+        if (listed.Texts[i] != nullptr)
+            status = WriteEntry(profile, EntryNames[i], listed.Texts[i]);
+        else if (present.Items[i].Present)
+            status = WriteEntry(profile, EntryNames[i], nullptr);
+    }
+    // The shell reads Desktop.ini only in a folder marked as system; the file itself is
+    // hidden so that it does not show among the folder's contents.
+    if (status == ERROR_SUCCESS && start != nullptr)
+        status = PutStartBack(folder, profile, *start);
+    if (status == ERROR_SUCCESS && start == nullptr)
+        status = AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
+    if (status == ERROR_SUCCESS && start == nullptr)
+        status = AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
+    if (status != ERROR_SUCCESS)
+        state.PutBack();
+    return status;
+}
+
+} // namespace orvane::desktop_ini

@@ -75,56 +75,65 @@ void DescribeTarget(ChangeIconDialog& record, TextOut& out)
     }
 }
 
+// Why a change was refused. A change goes to all users' place when it accepts the write
+// and to this user's otherwise, so a refusal of this user's place means that it refused
+// too; one of all users' place is a setting kept for all users that may not be written
+// (an odd permission, or taking back an all users' change without the rights).
+const wchar_t* AccessDeniedReason(ChangeIconDialog& record)
+{
+#define ORVANE_KEPT_FOR_YOU                                                                                     \
+    L" for you alone when it cannot be changed for all users of this computer, and access to your own settings " \
+    L"was denied as well. Ask whoever looks after this computer to check the permissions of your registry keys."
+    static constexpr const wchar_t* KeptForYou[] = {
+        L"Windows keeps this drive's icon" ORVANE_KEPT_FOR_YOU,
+        L"Windows keeps this file type's icon" ORVANE_KEPT_FOR_YOU,
+        L"Windows keeps this file's icon" ORVANE_KEPT_FOR_YOU,
+    };
+#undef ORVANE_KEPT_FOR_YOU
+    const TargetKind kind = record.Kind();
+    if (record.ChangedScope() == Scope::ThisUser) {
+        if (kind == TargetKind::Folder)
+            return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
+                   L"or your own settings, which keep the folder's backup when it cannot be kept for all users "
+                   L"of this computer, refused the write.";
+        return KeptForYou[kind == TargetKind::Drive ? 0 : kind == TargetKind::Type ? 1 : 2];
+    }
+    if (kind == TargetKind::Folder)
+        return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
+               L"or the folder's backup is kept for all users of this computer, which needs administrator "
+               L"rights.";
+    return L"This icon is kept for all users of this computer, and changing it needs administrator rights. "
+           L"Run the program as administrator and try again.";
+}
+
+// What the user is told of each other failure.
+struct FailureText {
+    ChangeResult Result;
+    const wchar_t* Text;
+};
+constexpr FailureText FailureTexts[] = {
+    {ChangeResult::NoExtension, L"The file has no extension. Windows gives icons to file types, so a file without "
+                                L"an extension cannot have an icon of its own."},
+    {ChangeResult::PathTooLong, L"A path is too long: the icon file's path, the target's path and the stored "
+                                L"setting must each fit into 259 characters. Choose an icon file with a shorter "
+                                L"path."},
+    {ChangeResult::WriteFailed,
+     L"Windows could not write the setting into the registry or into the folder's Desktop.ini."},
+    {ChangeResult::ProfileIsLink, L"The folder's Desktop.ini is a link to a file elsewhere, not a file of the "
+                                  L"folder's own. Nothing was written through it; replace the link with a file of "
+                                  L"its own to give the folder an icon."},
+    {ChangeResult::ProfileIsFolder, L"The folder holds a folder named Desktop.ini, where Windows reads a folder's "
+                                    L"icon from a file of that name. Nothing was written; rename or remove that "
+                                    L"folder to give the folder an icon."},
+};
+
 const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
 {
-    switch (result) {
-    case ChangeResult::NoExtension:
-        return L"The file has no extension. Windows gives icons to file types, so a file without an "
-               L"extension cannot have an icon of its own.";
-    case ChangeResult::PathTooLong:
-        return L"A path is too long: the icon file's path, the target's path and the stored setting must "
-               L"each fit into 259 characters. Choose an icon file with a shorter path.";
-    case ChangeResult::AccessDenied:
-        // A change goes to all users' place when it accepts the write and to this user's
-        // otherwise, so a refusal of this user's place means that it refused too; one of
-        // all users' place is a setting kept for all users that may not be written (an
-        // odd permission, or taking back an all users' change without the rights).
-        if (record.ChangedScope() == Scope::ThisUser) {
-            switch (record.Kind()) {
-            case TargetKind::Drive:
-                return L"Windows keeps this drive's icon for you alone when it cannot be changed for all users of "
-                       L"this computer, and access to your own settings was denied as well. Ask whoever looks "
-                       L"after this computer to check the permissions of your registry keys.";
-            case TargetKind::Folder:
-                return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another "
-                       L"user, or your own settings, which keep the folder's backup when it cannot be kept for "
-                       L"all users of this computer, refused the write.";
-            default:
-                return record.Kind() == TargetKind::Type
-                           ? L"Windows keeps this file type's icon for you alone when it cannot be changed for all "
-                             L"users of this computer, and access to your own settings was denied as well. Ask "
-                             L"whoever looks after this computer to check the permissions of your registry keys."
-                           : L"Windows keeps this file's icon for you alone when it cannot be changed for all "
-                             L"users of this computer, and access to your own settings was denied as well. Ask "
-                             L"whoever looks after this computer to check the permissions of your registry keys.";
-            }
-        }
-        if (record.Kind() == TargetKind::Folder)
-            return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
-                   L"or the folder's backup is kept for all users of this computer, which needs administrator "
-                   L"rights.";
-        return L"This icon is kept for all users of this computer, and changing it needs administrator rights. "
-               L"Run the program as administrator and try again.";
-    case ChangeResult::WriteFailed:
-        return L"Windows could not write the setting into the registry or into the folder's Desktop.ini.";
-    case ChangeResult::ProfileIsLink:
-        return L"The folder's Desktop.ini is a link to a file elsewhere, not a file of the folder's own. Nothing "
-               L"was written through it; replace the link with a file of its own to give the folder an icon.";
-    case ChangeResult::ProfileIsFolder:
-        return L"The folder holds a folder named Desktop.ini, where Windows reads a folder's icon from a file of "
-               L"that name. Nothing was written; rename or remove that folder to give the folder an icon.";
-    case ChangeResult::Done:
-        break;
+    if (result == ChangeResult::AccessDenied)
+        return AccessDeniedReason(record);
+    for (const FailureText& failure : FailureTexts) {
+        if (failure.Result == result)
+            return failure.Text;
     }
     return L"";
 }

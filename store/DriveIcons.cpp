@@ -51,7 +51,7 @@ bool FormatDrivesPath(Scope scope, wchar_t (&path)[TextCapacity])
 // DefaultIcon up to (not including) it are the ones a change may have created.
 const wchar_t* DriveChainBase(Scope scope)
 {
-    return scope == Scope::AllUsers ? L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer" : UserClassesKey;
+    return scope == Scope::AllUsers ? ExplorerKey : UserClassesKey;
 }
 
 // How many keys of the entry's path, from DefaultIcon upwards and not above the scope's
@@ -64,8 +64,7 @@ DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
     const std::size_t baseLength = std::wcslen(base);
     DWORD missing = 0;
     while (std::wcslen(current) > baseLength) {
-        RegKey key;
-        if (key.Open(root, current, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        if (KeyExists(root, current))
             break;
         ++missing;
         wchar_t* separator = std::wcsrchr(current, L'\\');
@@ -86,19 +85,10 @@ LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count, const wchar_
         return ERROR_INVALID_PARAMETER;
     const std::size_t baseLength = std::wcslen(base);
     for (DWORD i = 0; i < count && std::wcslen(current) > baseLength; ++i) {
-        RegKey key;
-        LONG status = key.Open(root, current, KEY_QUERY_VALUE);
-        if (status != ERROR_SUCCESS)
-            return DeletionStatus(status);
-        DWORD subkeys = 0;
-        DWORD values = 0;
-        status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                  nullptr, nullptr, nullptr);
-        key.reset();
-        if (status != ERROR_SUCCESS)
+        KeyContent content = KeyContent::Held;
+        LONG status = QueryKeyContent(root, current, content);
+        if (status != ERROR_SUCCESS || content != KeyContent::Empty)
             return status;
-        if (subkeys != 0 || values != 0)
-            return ERROR_SUCCESS;
         status = DeletionStatus(RegDeleteKeyW(root, current));
         if (status != ERROR_SUCCESS)
             return status;
@@ -212,8 +202,7 @@ bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath)
     wchar_t path[TextCapacity];
     if (!FormatDriveEntryPath(scope, drivePath, path))
         return false;
-    RegKey key;
-    return key.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+    return KeyExists(ProductKeyRoot(scope), path);
 }
 
 bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath)
@@ -234,8 +223,6 @@ std::optional<Scope> DriveEntryScope(const wchar_t* drivePath)
     }
     return std::nullopt;
 }
-
-bool HasDriveEntry(const wchar_t* drivePath) { return DriveEntryScope(drivePath).has_value(); }
 
 bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access)
 {

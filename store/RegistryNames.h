@@ -8,6 +8,7 @@ namespace orvane {
 // The product's own key, under HKEY_LOCAL_MACHINE for all users (the per-file table and
 // the folder backups) and under HKEY_CURRENT_USER for this user (the same, and the
 // dialog's own state).
+constexpr const wchar_t SoftwareKey[] = L"Software";
 constexpr const wchar_t CompanyKey[] = L"Software\\Brindlewick Software";
 constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";

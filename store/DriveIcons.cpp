@@ -77,27 +77,13 @@ DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
 
 // Deletes the entry's key and then its parents, `count` keys in all and none at or above
 // the scope's chain base (the count is registry data, and may be anything), each only
-// while it holds no value and no key.
+// while it holds no value and no key. A key already gone ends the walk.
 LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count, const wchar_t* base)
 {
-    wchar_t current[TextCapacity];
-    if (!CopyText(current, std::size(current), path))
-        return ERROR_INVALID_PARAMETER;
     const std::size_t baseLength = std::wcslen(base);
-    for (DWORD i = 0; i < count && std::wcslen(current) > baseLength; ++i) {
-        KeyContent content = KeyContent::Held;
-        LONG status = QueryKeyContent(root, current, content);
-        if (status != ERROR_SUCCESS || content != KeyContent::Empty)
-            return status;
-        status = DeletionStatus(RegDeleteKeyW(root, current));
-        if (status != ERROR_SUCCESS)
-            return status;
-        wchar_t* separator = std::wcsrchr(current, L'\\');
-        if (separator == nullptr)
-            break;
-        *separator = L'\0';
-    }
-    return ERROR_SUCCESS;
+    if (std::wcsncmp(path, base, baseLength) != 0 || path[baseLength] != L'\\')
+        return ERROR_INVALID_PARAMETER;
+    return RemoveEmptyKeys(root, base, path + baseLength + 1, {count, true});
 }
 
 // A value exactly as it is stored: its type and its bytes, whatever they are.

@@ -155,12 +155,7 @@ LONG DeleteFileIcon(const wchar_t* filePath, Scope scope)
 {
     if (filePath == nullptr || filePath[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    RegKey table;
-    LONG status = table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_ALL_ACCESS);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueW(table.get(), filePath));
-    table.reset();
+    const LONG status = DeleteKeyValue(ProductKeyRoot(scope), FileIconsKey, filePath);
     if (status != ERROR_SUCCESS || scope != Scope::ThisUser)
         return status;
     // This user's table and the keys above it go with its last entry when nothing else

@@ -145,11 +145,10 @@ LONG CheckClassName(const IconLocation& location)
 
 LONG CheckIconHandlerInstall(const IconLocation& location, Scope scope)
 {
-    LONG status = CheckClassName(location);
-    if (status != ERROR_SUCCESS)
-        return status;
     RegKey classKey;
-    status = OpenClassKey(scope, location.TypeKey, KEY_READ, classKey);
+    LONG status = CheckClassName(location);
+    if (status == ERROR_SUCCESS)
+        status = OpenClassKey(scope, location.TypeKey, KEY_READ, classKey);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS; // a class made by installing has nothing to back up
     if (status != ERROR_SUCCESS)

@@ -185,10 +185,21 @@ LONG DeleteKeyIfEmpty(HKEY root, const wchar_t* path)
     return DeletionStatus(RegDeleteKeyW(root, path));
 }
 
+LONG DeleteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName)
+{
+    RegKey key;
+    const LONG status = key.Open(root, path, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    return DeletionStatus(RegDeleteValueW(key.get(), valueName));
+}
+
 LONG DeleteKeyTree(HKEY root, const wchar_t* path) { return DeletionStatus(RegDeleteTreeW(root, path)); }
 
-LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path)
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path, EmptyKeysWalk walk)
 {
+    if (walk.MostKeys == 0)
+        return ERROR_SUCCESS;
     RegKey baseKey;
     LONG status = baseKey.Open(root, base, KEY_READ);
     if (status != ERROR_SUCCESS)
@@ -196,10 +207,11 @@ LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path)
     wchar_t current[TextCapacity];
     if (path == nullptr || !CopyText(current, std::size(current), path))
         return ERROR_INVALID_PARAMETER;
-    while (current[0] != L'\0') {
+    for (DWORD asked = 0; current[0] != L'\0' && asked < walk.MostKeys; ++asked) {
         KeyContent content = KeyContent::Held;
         status = QueryKeyContent(baseKey.get(), current, content);
-        if (status != ERROR_SUCCESS || content == KeyContent::Held)
+        if (status != ERROR_SUCCESS || content == KeyContent::Held ||
+            (content == KeyContent::Missing && walk.MissingEnds))
             return status;
         if (content == KeyContent::Empty) {
             status = DeletionStatus(RegDeleteKeyW(baseKey.get(), current));

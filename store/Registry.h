@@ -124,14 +124,22 @@ LONG QueryKeyContent(HKEY root, const wchar_t* path, KeyContent& content);
 // not there counts as deleted, and one that holds anything (or cannot be asked) stays.
 LONG DeleteKeyIfEmpty(HKEY root, const wchar_t* path);
 
+// Deletes a value of root\path; a key or value that is not there counts as deleted.
+LONG DeleteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName);
+
 // Deletes root\path with everything below it; a key that is not there counts as deleted.
 LONG DeleteKeyTree(HKEY root, const wchar_t* path);
 
 // Deletes root\base\path and then each of its parents up to (not including) root\base,
 // as long as the key has neither values nor subkeys: what a change made for this user
 // created around its one value goes with it, and a key that holds anything else stays.
-// A key that is already gone counts as removed; the walk goes on to its parent.
-LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path);
+// A key that is already gone counts as removed; the walk goes on to its parent, unless
+// walk says that a missing key ends it. At most walk.MostKeys keys are asked.
+struct EmptyKeysWalk {
+    DWORD MostKeys = MAXDWORD;
+    bool MissingEnds = false;
+};
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path, EmptyKeysWalk walk = {});
 
 // This user's product keys that hold nothing any more: HKCU\keyPath (ProductKey or a
 // key below it, such as FileIconsKey or FolderBackupKey) and each key above it up to

@@ -106,30 +106,40 @@ void UninstallFromAllUsersClasses(FirstFailure& result)
     }
 }
 
-// Uninstalls from each of this user's class keys. Uninstalling leaves alone a class
-// without anything of this extension's, and deletes a class key that it leaves empty:
-// the walk then stays at the same index. The names of the class keys that went.
-std::vector<std::wstring> UninstallFromEachUserClass(HKEY classes, FirstFailure& result)
+// Hands each subkey name of key to visit, which answers whether that key is still there:
+// one that visit deleted moves the next to its index, and the walk stays there. Names
+// longer than any class of this system's are passed over. The failure the walk ended on,
+// if any.
+template <class Visit>
+LONG ForEachSubkey(HKEY key, Visit visit)
 {
-    std::vector<std::wstring> removed;
     for (DWORD index = 0;;) {
         wchar_t name[TextCapacity];
-        const LONG status = SubkeyName(classes, index, name);
+        const LONG status = SubkeyName(key, index, name);
         if (status == ERROR_MORE_DATA) {
             ++index;
             continue;
         }
-        if (status != ERROR_SUCCESS) {
-            if (status != ERROR_NO_MORE_ITEMS)
-                result.Note(status);
-            break;
-        }
+        if (status != ERROR_SUCCESS)
+            return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : status;
+        if (visit(name))
+            ++index;
+    }
+}
+
+// Uninstalls from each of this user's class keys. Uninstalling leaves alone a class
+// without anything of this extension's, and deletes a class key that it leaves empty.
+// The names of the class keys that went.
+std::vector<std::wstring> UninstallFromEachUserClass(HKEY classes, FirstFailure& result)
+{
+    std::vector<std::wstring> removed;
+    result.Note(ForEachSubkey(classes, [&](const wchar_t* name) {
         Uninstall(Scope::ThisUser, name, result);
         if (KeyExists(classes, name))
-            ++index;
-        else
-            removed.emplace_back(name);
-    }
+            return true;
+        removed.emplace_back(name);
+        return false;
+    }));
     return removed;
 }
 
@@ -138,33 +148,21 @@ std::vector<std::wstring> UninstallFromEachUserClass(HKEY classes, FirstFailure&
 // walked again once the classes are done.
 void RemoveExtensionKeysOf(HKEY classes, const std::vector<std::wstring>& removed, FirstFailure& result)
 {
-    for (DWORD index = 0;;) {
-        wchar_t name[TextCapacity];
-        const LONG status = SubkeyName(classes, index, name);
-        if (status == ERROR_MORE_DATA) {
-            ++index;
-            continue;
-        }
-        if (status != ERROR_SUCCESS)
-            break;
-        ++index;
-        if (name[0] != L'.')
-            continue;
+    ForEachSubkey(classes, [&](const wchar_t* name) {
         wchar_t named[TextCapacity] = {};
         RegKey extensionKey;
-        if (extensionKey.Open(classes, name, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        if (name[0] != L'.' || extensionKey.Open(classes, name, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
             !ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)))
-            continue;
+            return true;
         extensionKey.reset();
         for (const std::wstring& className : removed) {
-            if (!SameKeyName(className.c_str(), named))
-                continue;
-            result.Note(RemoveUserExtensionKey(name, named));
-            if (!KeyExists(classes, name))
-                --index; // gone: the next key now has this index
-            break;
+            if (SameKeyName(className.c_str(), named)) {
+                result.Note(RemoveUserExtensionKey(name, named));
+                return KeyExists(classes, name);
+            }
         }
-    }
+        return true;
+    });
 }
 
 // This user's classes: every class key there, since an installation for this user

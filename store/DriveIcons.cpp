@@ -34,9 +34,9 @@ bool FormatDriveEntryPath(Scope scope, const wchar_t* owner, wchar_t (&path)[Tex
     if (!DriveLetterText(owner, letter))
         return false;
     if (scope == Scope::AllUsers)
-        return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\DefaultIcon", DriveIconsKey, letter);
-    return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls\\DefaultIcon", UserClassesKey, UserDriveIconsKey,
-                         letter);
+        return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls", DriveIconsKey, letter, DefaultIconKey);
+    return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls\\%ls", UserClassesKey, UserDriveIconsKey, letter,
+                         DefaultIconKey);
 }
 
 // The key below which a scope keeps its drives' letters.
@@ -177,7 +177,7 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
         return std::nullopt;
 
     if (!location)
-        location = LookupClassIcon(HKEY_CLASSES_ROOT, L"Drive", nullptr);
+        location = LookupClassIcon(HKEY_CLASSES_ROOT, DriveClassKey, nullptr);
     if (location)
         location->SetOwner(letter);
     return location;

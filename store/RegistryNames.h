@@ -46,6 +46,8 @@ constexpr const wchar_t ProgIdValue[] = L"ProgId";
 // Drive icons: a letter's DefaultIcon key below HKLM\<DriveIconsKey> for all users, and
 // below HKCU\Software\Classes\<UserDriveIconsKey> for this user, which Explorer reads
 // first.
+// The Drive class, whose DefaultIcon every drive without an icon of its own shows.
+constexpr const wchar_t DriveClassKey[] = L"Drive";
 constexpr const wchar_t ExplorerKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
 constexpr const wchar_t DriveIconsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 constexpr const wchar_t UserDriveIconsKey[] = L"Applications\\Explorer.exe\\Drives";

@@ -31,15 +31,6 @@ namespace {
 constexpr wchar_t ClassName[] = L"Orvane";
 constexpr wchar_t CommandClassName[] = L"Orvane Change Icon command";
 
-LONG WriteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text)
-{
-    RegKey key;
-    const LONG status = key.Create(root, path);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return WriteTextValue(key.get(), valueName, text);
-}
-
 // True when root\path's value holds exactly this text, compared as the registry compares
 // names (ordinal, case aside), which is how class identifiers and paths compare.
 bool ValueIs(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text)
@@ -49,12 +40,6 @@ bool ValueIs(HKEY root, const wchar_t* path, const wchar_t* valueName, const wch
         return false;
     wchar_t data[TextCapacity];
     return ReadTextValue(key.get(), valueName, data, std::size(data)) && SameKeyName(data, text);
-}
-
-bool KeyExists(HKEY root, const wchar_t* path, REGSAM view)
-{
-    RegKey key;
-    return key.Open(root, path, KEY_QUERY_VALUE | view) == ERROR_SUCCESS;
 }
 
 // The 64-bit and 32-bit programs of one system see separate CLSID keys but share the
@@ -84,8 +69,8 @@ bool RemoveClassKey(HKEY classes, const wchar_t* classKeyPath, const wchar_t* na
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status) == ERROR_SUCCESS;
     DWORD subkeys = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    DWORD values = 0;
+    if (CountKeyContents(key.get(), subkeys, values) != ERROR_SUCCESS)
         return false;
     if (subkeys > 0) {
         if (!ValueIs(classes, classKeyPath, nullptr, name))
@@ -96,37 +81,23 @@ bool RemoveClassKey(HKEY classes, const wchar_t* classKeyPath, const wchar_t* na
     return DeleteKeyIfPresent(classes, classKeyPath) == ERROR_SUCCESS;
 }
 
-enum class KeyContent { Missing, Empty, Held };
-
-KeyContent ContentOf(HKEY root, const wchar_t* path)
-{
-    RegKey key;
-    const LONG status = key.Open(root, path, KEY_QUERY_VALUE);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status) == ERROR_SUCCESS ? KeyContent::Missing : KeyContent::Held;
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return KeyContent::Held;
-    return subkeys == 0 && values == 0 ? KeyContent::Empty : KeyContent::Held;
-}
-
 // Takes out root\path when it holds nothing (no value, no subkey), and then each of its
 // `levels` nearest ancestors while they hold nothing either. This way the keys that
 // registering for one user had to create go again (on a fresh profile
 // HKCU\Software\Classes has no "Drive" key, for example, and an empty one would hide
 // the machine's); a key that holds anything of another program's stays, and with it
 // every key above it. An empty key that was there before goes too, as Windows Installer
-// does with the keys of its Registry table: holding nothing, it said nothing.
-bool RemoveEmptyKeys(HKEY root, const wchar_t* path, int levels)
+// does with the keys of its Registry table: holding nothing, it said nothing. Unlike
+// RemoveEmptyKeys, whose walk reports a key it cannot open or ask, a key that cannot be
+// asked counts here as held by someone else and ends the walk without a failure.
+bool RemoveEmptyKeyAndParents(HKEY root, const wchar_t* path, int levels)
 {
     wchar_t key[MAX_PATH];
     if (!CopyText(key, std::size(key), path))
         return false;
     for (int level = 0; level <= levels; ++level) {
-        const KeyContent content = ContentOf(root, key);
-        if (content == KeyContent::Held)
+        KeyContent content = KeyContent::Held;
+        if (QueryKeyContent(root, key, content) != ERROR_SUCCESS || content == KeyContent::Held)
             return true;
         if (content == KeyContent::Empty && DeleteKeyIfPresent(root, key) != ERROR_SUCCESS)
             return false;
@@ -143,15 +114,15 @@ bool RemoveEmptyKeys(HKEY root, const wchar_t* path, int levels)
 // `approvedRoot`.
 bool WriteRegistration(HKEY classes, HKEY approvedRoot, const wchar_t* path)
 {
-    bool written = WriteKeyValue(classes, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, ServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, CommandClassKeyPath, nullptr, CommandClassName) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, CommandServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
-                   WriteKeyValue(classes, CommandServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
+    bool written = CreateKeyWithText(classes, ClassKeyPath, nullptr, ClassName) == ERROR_SUCCESS &&
+                   CreateKeyWithText(classes, ServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
+                   CreateKeyWithText(classes, ServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS &&
+                   CreateKeyWithText(classes, CommandClassKeyPath, nullptr, CommandClassName) == ERROR_SUCCESS &&
+                   CreateKeyWithText(classes, CommandServerKeyPath, nullptr, path) == ERROR_SUCCESS &&
+                   CreateKeyWithText(classes, CommandServerKeyPath, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS;
     for (const wchar_t* handlerPath : HandlerKeyPaths)
-        written = written && WriteKeyValue(classes, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
-    return written && WriteKeyValue(approvedRoot, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
+        written = written && CreateKeyWithText(classes, handlerPath, nullptr, ExtensionClsidText) == ERROR_SUCCESS;
+    return written && CreateKeyWithText(approvedRoot, ApprovedKeyPath, ExtensionClsidText, ClassName) == ERROR_SUCCESS;
 }
 
 // Takes out what WriteRegistration wrote, entry by entry and only where it is still ours.
@@ -170,9 +141,9 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
     removed = RemoveClassKey(classes, CommandClassKeyPath, CommandClassName) && removed;
     if (emptyParents) {
         // Approved and "Shell Extensions"; the class keys and CLSID.
-        removed = RemoveEmptyKeys(approvedRoot, ApprovedKeyPath, 1) && removed;
-        removed = RemoveEmptyKeys(classes, ClassKeyPath, 1) && removed;
-        removed = RemoveEmptyKeys(classes, CommandClassKeyPath, 1) && removed;
+        removed = RemoveEmptyKeyAndParents(approvedRoot, ApprovedKeyPath, 1) && removed;
+        removed = RemoveEmptyKeyAndParents(classes, ClassKeyPath, 1) && removed;
+        removed = RemoveEmptyKeyAndParents(classes, CommandClassKeyPath, 1) && removed;
     }
 
     if (!RegisteredInOtherView(classes)) {
@@ -181,7 +152,7 @@ bool RemoveRegistration(HKEY classes, HKEY approvedRoot, bool emptyParents)
                 removed = DeleteKeyIfPresent(classes, handlerPath) == ERROR_SUCCESS && removed;
             // ContextMenuHandlers, shellex and the owner ("*", Directory, Drive).
             if (emptyParents)
-                removed = RemoveEmptyKeys(classes, handlerPath, 3) && removed;
+                removed = RemoveEmptyKeyAndParents(classes, handlerPath, 3) && removed;
         }
     }
     return removed;

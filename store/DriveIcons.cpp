@@ -34,9 +34,9 @@ bool FormatDriveEntryPath(Scope scope, const wchar_t* owner, wchar_t (&path)[Tex
     if (!DriveLetterText(owner, letter))
         return false;
     if (scope == Scope::AllUsers)
-        return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\DefaultIcon", DriveIconsKey, letter);
-    return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls\\DefaultIcon", UserClassesKey, UserDriveIconsKey,
-                         letter);
+        return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls", DriveIconsKey, letter, DefaultIconKey);
+    return FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls\\%ls", UserClassesKey, UserDriveIconsKey, letter,
+                         DefaultIconKey);
 }
 
 // The key below which a scope keeps its drives' letters.
@@ -51,7 +51,7 @@ bool FormatDrivesPath(Scope scope, wchar_t (&path)[TextCapacity])
 // DefaultIcon up to (not including) it are the ones a change may have created.
 const wchar_t* DriveChainBase(Scope scope)
 {
-    return scope == Scope::AllUsers ? L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer" : UserClassesKey;
+    return scope == Scope::AllUsers ? ExplorerKey : UserClassesKey;
 }
 
 // How many keys of the entry's path, from DefaultIcon upwards and not above the scope's
@@ -64,8 +64,7 @@ DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
     const std::size_t baseLength = std::wcslen(base);
     DWORD missing = 0;
     while (std::wcslen(current) > baseLength) {
-        RegKey key;
-        if (key.Open(root, current, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        if (KeyExists(root, current))
             break;
         ++missing;
         wchar_t* separator = std::wcsrchr(current, L'\\');
@@ -78,36 +77,13 @@ DWORD CountMissingKeys(HKEY root, const wchar_t* path, const wchar_t* base)
 
 // Deletes the entry's key and then its parents, `count` keys in all and none at or above
 // the scope's chain base (the count is registry data, and may be anything), each only
-// while it holds no value and no key.
+// while it holds no value and no key. A key already gone ends the walk.
 LONG RemoveCreatedKeys(HKEY root, const wchar_t* path, DWORD count, const wchar_t* base)
 {
-    wchar_t current[TextCapacity];
-    if (!CopyText(current, std::size(current), path))
-        return ERROR_INVALID_PARAMETER;
     const std::size_t baseLength = std::wcslen(base);
-    for (DWORD i = 0; i < count && std::wcslen(current) > baseLength; ++i) {
-        RegKey key;
-        LONG status = key.Open(root, current, KEY_QUERY_VALUE);
-        if (status != ERROR_SUCCESS)
-            return DeletionStatus(status);
-        DWORD subkeys = 0;
-        DWORD values = 0;
-        status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                  nullptr, nullptr, nullptr);
-        key.reset();
-        if (status != ERROR_SUCCESS)
-            return status;
-        if (subkeys != 0 || values != 0)
-            return ERROR_SUCCESS;
-        status = DeletionStatus(RegDeleteKeyW(root, current));
-        if (status != ERROR_SUCCESS)
-            return status;
-        wchar_t* separator = std::wcsrchr(current, L'\\');
-        if (separator == nullptr)
-            break;
-        *separator = L'\0';
-    }
-    return ERROR_SUCCESS;
+    if (std::wcsncmp(path, base, baseLength) != 0 || path[baseLength] != L'\\')
+        return ERROR_INVALID_PARAMETER;
+    return RemoveEmptyKeys(root, base, path + baseLength + 1, {count, true});
 }
 
 // A value exactly as it is stored: its type and its bytes, whatever they are.
@@ -201,7 +177,7 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
         return std::nullopt;
 
     if (!location)
-        location = LookupClassIcon(HKEY_CLASSES_ROOT, L"Drive", nullptr);
+        location = LookupClassIcon(HKEY_CLASSES_ROOT, DriveClassKey, nullptr);
     if (location)
         location->SetOwner(letter);
     return location;
@@ -212,8 +188,7 @@ bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath)
     wchar_t path[TextCapacity];
     if (!FormatDriveEntryPath(scope, drivePath, path))
         return false;
-    RegKey key;
-    return key.Open(ProductKeyRoot(scope), path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+    return KeyExists(ProductKeyRoot(scope), path);
 }
 
 bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath)
@@ -234,8 +209,6 @@ std::optional<Scope> DriveEntryScope(const wchar_t* drivePath)
     }
     return std::nullopt;
 }
-
-bool HasDriveEntry(const wchar_t* drivePath) { return DriveEntryScope(drivePath).has_value(); }
 
 bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access)
 {

@@ -25,7 +25,6 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
 // drivePath) has, this user's first; none when neither has one. The entry is what
 // DeleteDriveIcon takes out.
 std::optional<Scope> DriveEntryScope(const wchar_t* drivePath);
-bool HasDriveEntry(const wchar_t* drivePath);
 bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath);
 // Whether the drive's entry in this scope is one this product set (what restoring takes
 // back).

@@ -16,7 +16,7 @@ bool IsEmpty(const wchar_t* text) { return text == nullptr || text[0] == L'\0'; 
 // "<class>\DefaultIcon" for a class; false when the path does not fit.
 bool ComposeDefaultIconPath(wchar_t (&path)[TextCapacity], const wchar_t* className)
 {
-    return FormatKeyPath(path, std::size(path), L"%ls\\DefaultIcon", className);
+    return FormatKeyPath(path, std::size(path), L"%ls\\%ls", className, DefaultIconKey);
 }
 
 // This user's choice of class for an extension, kept by Explorer's "Open with" (Windows
@@ -79,25 +79,19 @@ std::optional<IconLocation> Lookup(const ClassSource& source, const wchar_t* nam
             return std::nullopt;
 
         RegKey defaultIcon;
-        if (source.Open(current, L"DefaultIcon", KEY_QUERY_VALUE, defaultIcon, foundIn)) {
+        if (source.Open(current, DefaultIconKey, KEY_QUERY_VALUE, defaultIcon, foundIn)) {
             // The DefaultIcon key decides: without the value there is no icon, and CurVer
-            // is not consulted. The values this system keeps beside the shell's own are
-            // only ever strings; one of another type is none of them, and is never spread
-            // into the type's icon.
-            wchar_t text[RegistryTextLimit / sizeof(wchar_t)];
-            const bool ownValue = valueName != nullptr && valueName[0] != L'\0';
-            if (!(ownValue ? ReadStringValue : ReadTextValue)(defaultIcon.get(), valueName, text, std::size(text)))
-                return std::nullopt;
-            auto location = ParseIconLocation(text, false);
+            // is not consulted.
+            auto location = ReadIconLocationValue(defaultIcon.get(), valueName, false);
             if (location && !location->SetTypeKey(current))
                 return std::nullopt;
             return location;
         }
 
-        if (!FormatKeyPath(path, std::size(path), L"%ls\\CurVer", current))
+        if (!FormatKeyPath(path, std::size(path), L"%ls\\%ls", current, CurVerKey))
             return std::nullopt;
         RegKey curVer;
-        if (!source.Open(current, L"CurVer", KEY_QUERY_VALUE, curVer, nullptr))
+        if (!source.Open(current, CurVerKey, KEY_QUERY_VALUE, curVer, nullptr))
             return std::nullopt;
         wchar_t next[TextCapacity];
         if (!ReadTextValue(curVer.get(), nullptr, next, std::size(next)) || next[0] == L'\0')
@@ -124,13 +118,13 @@ bool ClassExists(const wchar_t* className)
 bool ReadUserChoice(const wchar_t* extension, wchar_t (&className)[TextCapacity])
 {
     wchar_t path[TextCapacity];
-    if (!FormatKeyPath(path, std::size(path), L"%ls\\%ls\\UserChoice", FileExtsKey, extension))
+    if (!FormatKeyPath(path, std::size(path), L"%ls\\%ls\\%ls", FileExtsKey, extension, UserChoiceKey))
         return false;
     RegKey choice;
     if (choice.Open(HKEY_CURRENT_USER, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
         return false;
     wchar_t progId[TextCapacity];
-    if (!ReadTextValue(choice.get(), L"ProgId", progId, std::size(progId)) || progId[0] == L'\0' ||
+    if (!ReadTextValue(choice.get(), ProgIdValue, progId, std::size(progId)) || progId[0] == L'\0' ||
         std::wcslen(progId) > MaxKeyNameLength || !ClassExists(progId))
         return false;
     return CopyText(className, std::size(className), progId);
@@ -181,8 +175,8 @@ bool FollowCurVerToIconClass(const wchar_t* name, wchar_t (&className)[TextCapac
         const wchar_t* current = visited[count - 1];
         RegKey key;
         if (std::wcslen(current) > MaxKeyNameLength ||
-            OpenVisibleClassSubkey(current, L"DefaultIcon", KEY_QUERY_VALUE, key) ||
-            !OpenVisibleClassSubkey(current, L"CurVer", KEY_QUERY_VALUE, key))
+            OpenVisibleClassSubkey(current, DefaultIconKey, KEY_QUERY_VALUE, key) ||
+            !OpenVisibleClassSubkey(current, CurVerKey, KEY_QUERY_VALUE, key))
             break;
         wchar_t next[TextCapacity];
         if (!ReadTextValue(key.get(), nullptr, next, std::size(next)) || next[0] == L'\0' ||
@@ -276,17 +270,12 @@ LONG WriteTypeIcon(const IconLocation& location, const wchar_t* valueName, Scope
         return status != ERROR_SUCCESS ? status : ERROR_INVALID_HANDLE;
 
     RegKey defaultIcon;
-    if (defaultIcon.Open(classKey.get(), L"DefaultIcon", KEY_WRITE) != ERROR_SUCCESS) {
-        status = defaultIcon.Create(classKey.get(), L"DefaultIcon");
+    if (defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_WRITE) != ERROR_SUCCESS) {
+        status = defaultIcon.Create(classKey.get(), DefaultIconKey);
         if (status != ERROR_SUCCESS)
             return status;
     }
     return WriteIconLocationValue(defaultIcon.get(), location, valueName, false);
-}
-
-std::optional<IconLocation> ReadTypeDefaultIcon(const wchar_t* extension)
-{
-    return ReadTypeIcon(extension, nullptr, true);
 }
 
 std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension)
@@ -315,14 +304,6 @@ std::optional<IconLocation> ReadTypeHandlerIcon(const wchar_t* extension)
     return ReadTypeIcon(extension, HandlerIconValue, true);
 }
 
-LONG WriteTypeDefaultIcon(const IconLocation& location) { return WriteTypeDefaultIcon(location, Scope::AllUsers); }
-
-LONG WriteTypeBackupIcon(const IconLocation& location) { return WriteTypeBackupIcon(location, Scope::AllUsers); }
-
-LONG WriteTypeHandlerIcon(const IconLocation& location) { return WriteTypeHandlerIcon(location, Scope::AllUsers); }
-
-LONG DeleteTypeBackupIcon(const IconLocation& location) { return DeleteTypeBackupIcon(location, Scope::AllUsers); }
-
 LONG WriteTypeDefaultIcon(const IconLocation& location, Scope scope) { return WriteTypeIcon(location, nullptr, scope); }
 
 LONG WriteTypeBackupIcon(const IconLocation& location, Scope scope)
@@ -344,7 +325,7 @@ LONG DeleteTypeBackupIcon(const IconLocation& location, Scope scope)
         return ERROR_FILENAME_EXCED_RANGE;
 
     RegKey defaultIcon;
-    const LONG status = OpenClassSubkey(scope, location.TypeKey, L"DefaultIcon", KEY_ALL_ACCESS, defaultIcon);
+    const LONG status = OpenClassSubkey(scope, location.TypeKey, DefaultIconKey, KEY_ALL_ACCESS, defaultIcon);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     return DeletionStatus(RegDeleteValueW(defaultIcon.get(), BackupIconValue));

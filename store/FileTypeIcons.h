@@ -60,22 +60,17 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
 // writing.
 LONG WriteTypeIcon(const IconLocation& location, const wchar_t* valueName, Scope scope = Scope::AllUsers);
 
-std::optional<IconLocation> ReadTypeDefaultIcon(const wchar_t* extension);
 std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension);
 // "BAKIconInfo" as one scope keeps it, in the class whose DefaultIcon this user sees.
 std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension, Scope scope);
 std::optional<IconLocation> ReadTypeHandlerIcon(const wchar_t* extension);
-// Into all users' classes, or the scope's.
-LONG WriteTypeDefaultIcon(const IconLocation& location);
-LONG WriteTypeBackupIcon(const IconLocation& location);
-LONG WriteTypeHandlerIcon(const IconLocation& location);
+// Into the scope's classes.
 LONG WriteTypeDefaultIcon(const IconLocation& location, Scope scope);
 LONG WriteTypeBackupIcon(const IconLocation& location, Scope scope);
 LONG WriteTypeHandlerIcon(const IconLocation& location, Scope scope);
 
-// Deletes "BAKIconInfo" from <TypeKey>\DefaultIcon in all users' (or the scope's)
-// classes; a missing key or value is success.
-LONG DeleteTypeBackupIcon(const IconLocation& location);
+// Deletes "BAKIconInfo" from <TypeKey>\DefaultIcon in the scope's classes; a missing key
+// or value is success.
 LONG DeleteTypeBackupIcon(const IconLocation& location, Scope scope);
 
 } // namespace orvane

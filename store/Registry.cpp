@@ -104,6 +104,138 @@ LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const wchar_
     return WriteTextValue(key, valueName, text);
 }
 
+std::optional<IconLocation> ReadIconLocationValue(HKEY key, const wchar_t* valueName, bool withTypeKey)
+{
+    wchar_t text[RegistryTextUnits];
+    const bool ownValue = valueName != nullptr && valueName[0] != L'\0';
+    if (!(ownValue ? ReadStringValue : ReadTextValue)(key, valueName, text, std::size(text)))
+        return std::nullopt;
+    return ParseIconLocation(text, withTypeKey);
+}
+
+LONG CreateKeyWithText(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text, DWORD type)
+{
+    RegKey key;
+    const LONG status = key.Create(root, path);
+    if (status != ERROR_SUCCESS)
+        return status;
+    return WriteTextValue(key.get(), valueName, text, type);
+}
+
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view)
+{
+    RegKey key;
+    return key.Open(root, path, KEY_QUERY_VALUE | view) == ERROR_SUCCESS;
+}
+
+bool KeyMayExist(HKEY root, const wchar_t* path)
+{
+    RegKey key;
+    return key.Open(root, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
+}
+
+LONG CountKeyContents(HKEY key, DWORD& subkeys, DWORD& values)
+{
+    DWORD subkeyCount = 0;
+    DWORD valueCount = 0;
+    const LONG status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, &valueCount,
+                                         nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_SUCCESS) {
+        subkeys = subkeyCount;
+        values = valueCount;
+    }
+    return status;
+}
+
+bool IsEmptyKey(HKEY key)
+{
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    return CountKeyContents(key, subkeys, values) == ERROR_SUCCESS && subkeys == 0 && values == 0;
+}
+
+LONG QueryKeyContent(HKEY root, const wchar_t* path, KeyContent& content)
+{
+    content = KeyContent::Held;
+    RegKey key;
+    LONG status = key.Open(root, path, KEY_QUERY_VALUE);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) {
+        content = KeyContent::Missing;
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS)
+        return status;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    status = CountKeyContents(key.get(), subkeys, values);
+    if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
+        content = KeyContent::Empty;
+    return status;
+}
+
+LONG DeleteKeyIfEmpty(HKEY root, const wchar_t* path)
+{
+    RegKey key;
+    const LONG status = key.Open(root, path, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    if (!IsEmptyKey(key.get()))
+        return ERROR_SUCCESS;
+    key.reset();
+    return DeletionStatus(RegDeleteKeyW(root, path));
+}
+
+LONG DeleteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName)
+{
+    RegKey key;
+    const LONG status = key.Open(root, path, KEY_ALL_ACCESS);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    return DeletionStatus(RegDeleteValueW(key.get(), valueName));
+}
+
+LONG DeleteKeyTree(HKEY root, const wchar_t* path) { return DeletionStatus(RegDeleteTreeW(root, path)); }
+
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path, EmptyKeysWalk walk)
+{
+    if (walk.MostKeys == 0)
+        return ERROR_SUCCESS;
+    RegKey baseKey;
+    LONG status = baseKey.Open(root, base, KEY_READ);
+    if (status != ERROR_SUCCESS)
+        return DeletionStatus(status);
+    wchar_t current[TextCapacity];
+    if (path == nullptr || !CopyText(current, std::size(current), path))
+        return ERROR_INVALID_PARAMETER;
+    for (DWORD asked = 0; current[0] != L'\0' && asked < walk.MostKeys; ++asked) {
+        KeyContent content = KeyContent::Held;
+        status = QueryKeyContent(baseKey.get(), current, content);
+        if (status != ERROR_SUCCESS || content == KeyContent::Held ||
+            (content == KeyContent::Missing && walk.MissingEnds))
+            return status;
+        if (content == KeyContent::Empty) {
+            status = DeletionStatus(RegDeleteKeyW(baseKey.get(), current));
+            if (status != ERROR_SUCCESS)
+                return status;
+        }
+        wchar_t* separator = std::wcsrchr(current, L'\\');
+        if (separator == nullptr)
+            break;
+        *separator = L'\0';
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RemoveEmptyUserProductKeys(const wchar_t* keyPath)
+{
+    constexpr std::size_t companyLength = std::size(CompanyKey) - 1;
+    if (keyPath == nullptr || std::wcsncmp(keyPath, CompanyKey, companyLength) != 0 ||
+        (keyPath[companyLength] != L'\0' && keyPath[companyLength] != L'\\'))
+        return ERROR_INVALID_PARAMETER;
+    // Everything below "Software\" down to keyPath is the product's.
+    return RemoveEmptyKeys(HKEY_CURRENT_USER, SoftwareKey, keyPath + std::size(SoftwareKey));
+}
+
 bool FormatKeyPath(wchar_t* out, std::size_t outSize, const wchar_t* format, ...)
 {
     if (out == nullptr || outSize == 0)

@@ -6,6 +6,8 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cwchar>
+#include <optional>
 
 #include "IconLocation.h"
 #include "RegistryNames.h"
@@ -53,6 +55,11 @@ private:
 
 // Registry key names have at most 255 characters; a longer name never names a key.
 constexpr std::size_t MaxKeyNameLength = 255;
+// Whether a text may name a key: one to 255 characters.
+inline bool CanNameKey(const wchar_t* name)
+{
+    return name != nullptr && name[0] != L'\0' && wcsnlen(name, MaxKeyNameLength + 1) <= MaxKeyNameLength;
+}
 
 // Reads a value (null or "" names the default value) as text whatever its type, at
 // most outSize characters of data (and never more than RegistryTextLimit bytes), with its registry
@@ -78,6 +85,68 @@ LONG WriteTextValue(HKEY key, const wchar_t* valueName, const wchar_t* text, DWO
 // Writes the short (or long) text form of a location as a REG_SZ value. Refuses with
 // ERROR_FILENAME_EXCED_RANGE, writing nothing, when the text would exceed 259 characters.
 LONG WriteIconLocationValue(HKEY key, const IconLocation& location, const wchar_t* valueName, bool withTypeKey);
+
+// Reads a value that WriteIconLocationValue (or the shell) wrote and parses it as the
+// short or long form. A named value is one this system keeps beside the shell's own and
+// is only ever a string: one of another type is none, since its bytes read as text would
+// name an icon nobody chose. A key's default value (DefaultIcon's, or a backup of one) is
+// read as text whatever its type, as the shell reads it. None when there is no such
+// value, it does not fit into 259 characters, or it does not parse.
+std::optional<IconLocation> ReadIconLocationValue(HKEY key, const wchar_t* valueName, bool withTypeKey);
+
+// Creates (or opens) root\path and sets one of its values (null: the default value),
+// as WriteTextValue stores it.
+LONG CreateKeyWithText(HKEY root, const wchar_t* path, const wchar_t* valueName, const wchar_t* text,
+                       DWORD type = REG_SZ);
+
+// Whether root\path opens for reading its values; view adds KEY_WOW64_32KEY or
+// KEY_WOW64_64KEY to look at the other program view's keys.
+bool KeyExists(HKEY root, const wchar_t* path, REGSAM view = 0);
+// Whether root\path may be there: only ERROR_FILE_NOT_FOUND says it is not, and a key
+// that refuses to open counts as there. For a check whose wrong "missing" would overwrite
+// or delete something of this system's.
+bool KeyMayExist(HKEY root, const wchar_t* path);
+
+// The numbers of subkeys and values of an open key: RegQueryInfoKeyW's status, the counts
+// set only when it succeeds.
+LONG CountKeyContents(HKEY key, DWORD& subkeys, DWORD& values);
+// Whether an open key holds neither values nor subkeys; a key that cannot be asked holds
+// something.
+bool IsEmptyKey(HKEY key);
+
+enum class KeyContent { Missing, Empty, Held };
+// What root\path holds, asked through a handle opened for KEY_QUERY_VALUE. A key that
+// is not there (nor its parent) is Missing with ERROR_SUCCESS; a key that cannot be
+// opened or asked for another reason gives that failure, with content Held.
+LONG QueryKeyContent(HKEY root, const wchar_t* path, KeyContent& content);
+
+// Deletes root\path when it holds nothing at all (opened with KEY_READ); a key that is
+// not there counts as deleted, and one that holds anything (or cannot be asked) stays.
+LONG DeleteKeyIfEmpty(HKEY root, const wchar_t* path);
+
+// Deletes a value of root\path; a key or value that is not there counts as deleted.
+LONG DeleteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName);
+
+// Deletes root\path with everything below it; a key that is not there counts as deleted.
+LONG DeleteKeyTree(HKEY root, const wchar_t* path);
+
+// Deletes root\base\path and then each of its parents up to (not including) root\base,
+// as long as the key has neither values nor subkeys: what a change made for this user
+// created around its one value goes with it, and a key that holds anything else stays.
+// A key that is already gone counts as removed; the walk goes on to its parent, unless
+// walk says that a missing key ends it. At most walk.MostKeys keys are asked.
+struct EmptyKeysWalk {
+    DWORD MostKeys = MAXDWORD;
+    bool MissingEnds = false;
+};
+LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path, EmptyKeysWalk walk = {});
+
+// This user's product keys that hold nothing any more: HKCU\keyPath (ProductKey or a
+// key below it, such as FileIconsKey or FolderBackupKey) and each key above it up to
+// CompanyKey, each while it is empty (RemoveEmptyKeys below HKCU\Software), so that
+// HKEY_CURRENT_USER is left as it was before this user's first setting.
+// ERROR_INVALID_PARAMETER for a path outside CompanyKey.
+LONG RemoveEmptyUserProductKeys(const wchar_t* keyPath);
 
 // Formats a key path into out; false (out empty) when it would not fit, so that a long
 // name never turns into a truncated path that names another key.

@@ -8,6 +8,7 @@ namespace orvane {
 // The product's own key, under HKEY_LOCAL_MACHINE for all users (the per-file table and
 // the folder backups) and under HKEY_CURRENT_USER for this user (the same, and the
 // dialog's own state).
+constexpr const wchar_t SoftwareKey[] = L"Software";
 constexpr const wchar_t CompanyKey[] = L"Software\\Brindlewick Software";
 constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
@@ -45,6 +46,8 @@ constexpr const wchar_t ProgIdValue[] = L"ProgId";
 // Drive icons: a letter's DefaultIcon key below HKLM\<DriveIconsKey> for all users, and
 // below HKCU\Software\Classes\<UserDriveIconsKey> for this user, which Explorer reads
 // first.
+// The Drive class, whose DefaultIcon every drive without an icon of its own shows.
+constexpr const wchar_t DriveClassKey[] = L"Drive";
 constexpr const wchar_t ExplorerKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer";
 constexpr const wchar_t DriveIconsKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons";
 constexpr const wchar_t UserDriveIconsKey[] = L"Applications\\Explorer.exe\\Drives";

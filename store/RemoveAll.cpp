@@ -23,12 +23,6 @@ struct FirstFailure {
     }
 };
 
-bool KeyExists(HKEY root, const wchar_t* path)
-{
-    RegKey key;
-    return key.Open(root, path, KEY_QUERY_VALUE) == ERROR_SUCCESS;
-}
-
 // The tables hold only values; a table that somehow gained subkeys, which
 // RegDeleteKeyW refuses to delete, goes with everything below it. A table that refuses
 // changes is left whole: the platform checks only the key it opens, so a deletion tried
@@ -42,23 +36,15 @@ LONG DeleteTable(HKEY root, const wchar_t* path)
     const LONG status = DeletionStatus(RegDeleteKeyW(root, path));
     if (status == ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    return DeletionStatus(RegDeleteTreeW(root, path)) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
+    return DeleteKeyTree(root, path) == ERROR_SUCCESS ? ERROR_SUCCESS : status;
 }
 
-// Deletes root\path when it holds nothing at all.
-void DeleteIfEmpty(HKEY root, const wchar_t* path)
+// The name of key's subkey at index: RegEnumKeyExW's status, ERROR_MORE_DATA for a name
+// longer than any class of this system's.
+LONG SubkeyName(HKEY key, DWORD index, wchar_t (&name)[TextCapacity])
 {
-    RegKey key;
-    if (key.Open(root, path, KEY_READ) != ERROR_SUCCESS)
-        return;
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS ||
-        subkeys != 0 || values != 0)
-        return;
-    key.reset();
-    RegDeleteKeyW(root, path);
+    DWORD nameSize = static_cast<DWORD>(std::size(name));
+    return RegEnumKeyExW(key, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
 }
 
 void Uninstall(Scope scope, const wchar_t* className, FirstFailure& result)
@@ -78,8 +64,7 @@ void UninstallFromAllUsersClasses(FirstFailure& result)
     bool inExtensions = false;
     for (DWORD index = 0;; ++index) {
         wchar_t name[TextCapacity];
-        DWORD nameSize = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumKeyExW(HKEY_CLASSES_ROOT, index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        const LONG status = SubkeyName(HKEY_CLASSES_ROOT, index, name);
         if (status != ERROR_SUCCESS) {
             if (status != ERROR_NO_MORE_ITEMS)
                 result.Note(status);
@@ -121,72 +106,77 @@ void UninstallFromAllUsersClasses(FirstFailure& result)
     }
 }
 
-// This user's classes: every class key there, since an installation for this user
-// makes this user's key of the class it serves (the class an extension key names, the
-// one UserChoice names, or one at the end of a CurVer chain) whichever scope the
-// extension key is in. Uninstalling leaves alone a class without anything of this
-// extension's, and deletes a class key that it leaves empty: the walk then stays at the
-// same index.
-void UninstallFromUserClasses(FirstFailure& result)
+// Hands each subkey name of key to visit, which answers whether that key is still there:
+// one that visit deleted moves the next to its index, and the walk stays there. Names
+// longer than any class of this system's are passed over. The failure the walk ended on,
+// if any.
+template <class Visit>
+LONG ForEachSubkey(HKEY key, Visit visit)
 {
-    RegKey classes;
-    if (classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ) != ERROR_SUCCESS)
-        return;
-    // Classes whose keys uninstalling removed: a type new to this user was given this
-    // user's key of its extension too, which goes with them.
-    std::vector<std::wstring> removed;
     for (DWORD index = 0;;) {
         wchar_t name[TextCapacity];
-        DWORD nameSize = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumKeyExW(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA) {
-            ++index; // a name longer than any class of this system's
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            if (status != ERROR_NO_MORE_ITEMS)
-                result.Note(status);
-            break;
-        }
-        Uninstall(Scope::ThisUser, name, result);
-        RegKey still;
-        if (still.Open(classes.get(), name, KEY_QUERY_VALUE) == ERROR_SUCCESS)
-            ++index;
-        else
-            removed.emplace_back(name);
-    }
-    if (removed.empty())
-        return;
-    // The extension keys are listed before the class keys, so they are walked again.
-    for (DWORD index = 0;;) {
-        wchar_t name[TextCapacity];
-        DWORD nameSize = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumKeyExW(classes.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        const LONG status = SubkeyName(key, index, name);
         if (status == ERROR_MORE_DATA) {
             ++index;
             continue;
         }
         if (status != ERROR_SUCCESS)
-            break;
-        ++index;
-        if (name[0] != L'.')
-            continue;
+            return status == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : status;
+        if (visit(name))
+            ++index;
+    }
+}
+
+// Uninstalls from each of this user's class keys. Uninstalling leaves alone a class
+// without anything of this extension's, and deletes a class key that it leaves empty.
+// The names of the class keys that went.
+std::vector<std::wstring> UninstallFromEachUserClass(HKEY classes, FirstFailure& result)
+{
+    std::vector<std::wstring> removed;
+    result.Note(ForEachSubkey(classes, [&](const wchar_t* name) {
+        Uninstall(Scope::ThisUser, name, result);
+        if (KeyExists(classes, name))
+            return true;
+        removed.emplace_back(name);
+        return false;
+    }));
+    return removed;
+}
+
+// A type new to this user was given this user's key of its extension too, which goes
+// with its class. The extension keys are listed before the class keys, so they are
+// walked again once the classes are done.
+void RemoveExtensionKeysOf(HKEY classes, const std::vector<std::wstring>& removed, FirstFailure& result)
+{
+    ForEachSubkey(classes, [&](const wchar_t* name) {
         wchar_t named[TextCapacity] = {};
         RegKey extensionKey;
-        if (extensionKey.Open(classes.get(), name, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
+        if (name[0] != L'.' || extensionKey.Open(classes, name, KEY_QUERY_VALUE) != ERROR_SUCCESS ||
             !ReadTextValue(extensionKey.get(), nullptr, named, std::size(named)))
-            continue;
+            return true;
         extensionKey.reset();
         for (const std::wstring& className : removed) {
-            if (!SameKeyName(className.c_str(), named))
-                continue;
-            RegKey before;
-            result.Note(RemoveUserExtensionKey(name, named));
-            if (before.Open(classes.get(), name, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-                --index; // gone: the next key now has this index
-            break;
+            if (SameKeyName(className.c_str(), named)) {
+                result.Note(RemoveUserExtensionKey(name, named));
+                return KeyExists(classes, name);
+            }
         }
-    }
+        return true;
+    });
+}
+
+// This user's classes: every class key there, since an installation for this user
+// makes this user's key of the class it serves (the class an extension key names, the
+// one UserChoice names, or one at the end of a CurVer chain) whichever scope the
+// extension key is in.
+void UninstallFromUserClasses(FirstFailure& result)
+{
+    RegKey classes;
+    if (classes.Open(HKEY_CURRENT_USER, UserClassesKey, KEY_READ) != ERROR_SUCCESS)
+        return;
+    const std::vector<std::wstring> removed = UninstallFromEachUserClass(classes.get(), result);
+    if (!removed.empty())
+        RemoveExtensionKeysOf(classes.get(), removed, result);
 }
 
 } // namespace
@@ -202,11 +192,10 @@ LONG RemoveAllSettings(Scope scope)
     const HKEY root = ProductKeyRoot(scope);
     result.Note(DeleteTable(root, FileIconsKey));
     result.Note(DeleteTable(root, FolderBackupKey));
-    if (scope == Scope::ThisUser) {
-        // The product's keys of this user's that only held the tables.
-        DeleteIfEmpty(root, ProductKey);
-        DeleteIfEmpty(root, L"Software\\Brindlewick Software");
-    }
+    // The product's keys of this user's that only held the tables; what stays there is
+    // no failure of removing the settings.
+    if (scope == Scope::ThisUser)
+        RemoveEmptyUserProductKeys(ProductKey);
     return result.Status;
 }
 

@@ -180,40 +180,4 @@ bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access)
     return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
 }
 
-LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path)
-{
-    RegKey baseKey;
-    LONG status = baseKey.Open(root, base, KEY_READ);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status);
-    wchar_t current[TextCapacity];
-    if (path == nullptr || !CopyText(current, std::size(current), path))
-        return ERROR_INVALID_PARAMETER;
-    while (current[0] != L'\0') {
-        RegKey key;
-        status = key.Open(baseKey.get(), current, KEY_QUERY_VALUE);
-        if (status == ERROR_SUCCESS) {
-            DWORD subkeys = 0;
-            DWORD values = 0;
-            status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                                      nullptr, nullptr, nullptr, nullptr);
-            key.reset();
-            if (status != ERROR_SUCCESS)
-                return status;
-            if (subkeys != 0 || values != 0)
-                return ERROR_SUCCESS;
-            status = DeletionStatus(RegDeleteKeyW(baseKey.get(), current));
-            if (status != ERROR_SUCCESS)
-                return status;
-        } else if (status != ERROR_FILE_NOT_FOUND && status != ERROR_PATH_NOT_FOUND) {
-            return status;
-        }
-        wchar_t* separator = std::wcsrchr(current, L'\\');
-        if (separator == nullptr)
-            break;
-        *separator = L'\0';
-    }
-    return ERROR_SUCCESS;
-}
-
 } // namespace orvane

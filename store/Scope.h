@@ -75,10 +75,4 @@ LONG OpenClassSubkey(Scope scope, const wchar_t* className, const wchar_t* subke
 bool MayWrite(HKEY root, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 
-// Deletes root\base\path and then each of its parents up to (not including) root\base,
-// as long as the key has neither values nor subkeys: what a change made for this user
-// created around its one value goes with it, and a key that holds anything else stays.
-// A key that is already gone counts as removed.
-LONG RemoveEmptyKeys(HKEY root, const wchar_t* base, const wchar_t* path);
-
 } // namespace orvane

@@ -67,7 +67,7 @@ private:
 };
 
 using ReadOperation = std::optional<IconLocation> (*)(const wchar_t*);
-using WriteOperation = LONG (*)(const IconLocation&);
+using WriteOperation = LONG (*)(const IconLocation&, Scope);
 
 struct ValueOps {
     const char* Label;
@@ -78,7 +78,8 @@ struct ValueOps {
 };
 
 const ValueOps AllValueOps[] = {
-    {"default", nullptr, ReadTypeDefaultIcon, WriteTypeDefaultIcon, true},
+    {"default", nullptr, [](const wchar_t* extension) { return ReadTypeIcon(extension, nullptr, true); },
+     WriteTypeDefaultIcon, true},
     {"backup", BackupIconValue, ReadTypeBackupIcon, WriteTypeBackupIcon, false},
     {"handler", HandlerIconValue, ReadTypeHandlerIcon, WriteTypeHandlerIcon, true},
 };
@@ -123,7 +124,7 @@ TEST_F(FileTypeIconsTest, OnlyTheRequestedValueIsRead)
     SetIconValue(class_, nullptr, L"d.ico,1");
     SetIconValue(class_, BackupIconValue, L"b.ico,2");
     SetIconValue(class_, HandlerIconValue, L"h.ico,3");
-    const auto d = ReadTypeDefaultIcon(ext_.c_str());
+    const auto d = ReadTypeIcon(ext_.c_str(), nullptr, true);
     const auto b = ReadTypeBackupIcon(ext_.c_str());
     const auto h = ReadTypeHandlerIcon(ext_.c_str());
     ASSERT_TRUE(d && b && h);
@@ -178,12 +179,12 @@ TEST_F(FileTypeIconsTest, MissingPiecesYieldNone)
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, ext_);
         test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
         c.Arrange(*this);
-        EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+        EXPECT_FALSE(ReadTypeIcon(ext_.c_str(), nullptr, true));
         EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
         EXPECT_FALSE(ReadTypeHandlerIcon(ext_.c_str()));
     }
-    EXPECT_FALSE(ReadTypeDefaultIcon(L""));
-    EXPECT_FALSE(ReadTypeDefaultIcon(nullptr));
+    EXPECT_FALSE(ReadTypeIcon(L"", nullptr, true));
+    EXPECT_FALSE(ReadTypeIcon(nullptr, nullptr, true));
     EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, L"", nullptr));
     EXPECT_FALSE(LookupClassIcon(HKEY_CLASSES_ROOT, nullptr, nullptr));
     EXPECT_FALSE(LookupClassIcon(nullptr, class_.c_str(), nullptr));
@@ -226,7 +227,7 @@ TEST_F(FileTypeIconsTest, HostileIconValues)
         SCOPED_TRACE(c.Label);
         ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon", L"", c.Type, c.Data.data(),
                                      static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
-        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        const auto location = ReadTypeIcon(ext_.c_str(), nullptr, true);
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
             EXPECT_STREQ(c.IconPath, location->IconPath);
@@ -256,7 +257,7 @@ TEST_F(FileTypeIconsTest, HostileClassNames)
         SCOPED_TRACE(c.Label);
         ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, ext_, L"", c.Type, c.Data.data(),
                                      static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
-        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        const auto location = ReadTypeIcon(ext_.c_str(), nullptr, true);
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
             EXPECT_EQ(fits, location->TypeKey);
@@ -300,10 +301,10 @@ TEST_F(FileTypeIconsTest, ClassNamesTooLongForTheKeyPath)
 
     // Through an extension, and as the target of a CurVer, the long class yields none too.
     PointExtension(ext_, longName);
-    EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+    EXPECT_FALSE(ReadTypeIcon(ext_.c_str(), nullptr, true));
     PointExtension(ext_, class_);
     SetCurVer(class_, longName);
-    EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+    EXPECT_FALSE(ReadTypeIcon(ext_.c_str(), nullptr, true));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -348,7 +349,7 @@ TEST_F(FileTypeIconsTest, CurVerChains)
             SetCurVer(chain.back(), target);
         }
 
-        const auto location = ReadTypeDefaultIcon(ext_.c_str());
+        const auto location = ReadTypeIcon(ext_.c_str(), nullptr, true);
         ASSERT_EQ(c.Found, location.has_value());
         if (c.Found) {
             EXPECT_STREQ(L"C:\\icons\\a.ico", location->IconPath);
@@ -404,7 +405,7 @@ TEST_F(FileTypeIconsTest, WritingCreatesTheMissingClassAndPointsTheExtension)
         const std::wstring other = NewClass();
 
         // An extension that names no class is pointed at the new class.
-        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"C:\\w.ico", 7)));
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"C:\\w.ico", 7), Scope::AllUsers));
         EXPECT_EQ(class_, ClassOf(ext_));
         std::wstring text;
         DWORD type = 0;
@@ -431,7 +432,7 @@ TEST_F(FileTypeIconsTest, WritingToAnExistingClassLeavesTheExtensionAndOtherValu
     SetIconValue(class_, L"Foreign", L"keep");
     for (const auto& ops : AllValueOps) {
         SCOPED_TRACE(ops.Label);
-        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"new.ico", 9)));
+        EXPECT_EQ(ERROR_SUCCESS, ops.Write(Record(L"new.ico", 9), Scope::AllUsers));
         std::wstring text;
         ASSERT_TRUE(ReadIconValue(class_, ops.ValueName, &text));
         EXPECT_EQ(L"new.ico,9", text);
@@ -448,11 +449,11 @@ TEST_F(FileTypeIconsTest, IndexesAreWrittenAsSignedAndReadBack)
     const std::int32_t indexes[] = {0, 5, -3, NoIndex, INT32_MIN, INT32_MAX};
     for (const std::int32_t index : indexes) {
         SCOPED_TRACE(index);
-        ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"i.dll", index)));
+        ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"i.dll", index), Scope::AllUsers));
         std::wstring text;
         ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
         EXPECT_EQ(index == NoIndex ? std::wstring(L"i.dll") : L"i.dll," + std::to_wstring(index), text);
-        const auto back = ReadTypeDefaultIcon(ext_.c_str());
+        const auto back = ReadTypeIcon(ext_.c_str(), nullptr, true);
         ASSERT_TRUE(back);
         EXPECT_EQ(index, back->Index);
     }
@@ -465,20 +466,20 @@ TEST_F(FileTypeIconsTest, ARecordFoundThroughCurVerWritesIntoTheCurVerClass)
     SetCurVer(class_, current);
     SetIconValue(current, nullptr, L"C:\\icons\\a.ico,3");
 
-    auto location = ReadTypeDefaultIcon(ext_.c_str());
+    auto location = ReadTypeIcon(ext_.c_str(), nullptr, true);
     ASSERT_TRUE(location);
     ASSERT_EQ(current, location->TypeKey);
     location->SetIconPath(L"C:\\icons\\b.ico");
     location->SetIndex(4);
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*location));
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*location));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*location, Scope::AllUsers));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*location, Scope::AllUsers));
 
     std::wstring text;
     ASSERT_TRUE(ReadIconValue(current, nullptr, &text));
     EXPECT_EQ(L"C:\\icons\\b.ico,4", text);
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon"));
     EXPECT_EQ(class_, ClassOf(ext_));
-    const auto again = ReadTypeDefaultIcon(ext_.c_str());
+    const auto again = ReadTypeIcon(ext_.c_str(), nullptr, true);
     ASSERT_TRUE(again);
     EXPECT_STREQ(L"C:\\icons\\b.ico", again->IconPath);
     const auto backup = ReadTypeBackupIcon(ext_.c_str());
@@ -509,7 +510,7 @@ TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
             SCOPED_TRACE(std::string(ops.Label) + ": " + c.Label);
             IconLocation location(c.IconPath.c_str(), ext_.c_str(), c.Index);
             ASSERT_TRUE(location.SetTypeKey(c.TypeKey.c_str()));
-            EXPECT_EQ(c.Status, ops.Write(location));
+            EXPECT_EQ(c.Status, ops.Write(location, Scope::AllUsers));
             EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, ext_));
             EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_));
             EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, longClass));
@@ -518,7 +519,7 @@ TEST_F(FileTypeIconsTest, RefusedWritesCreateNothing)
     // A text of exactly 259 characters still fits.
     IconLocation edge(std::wstring(257, L'p').c_str(), ext_.c_str(), 1);
     edge.SetTypeKey(class_.c_str());
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(edge));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(edge, Scope::AllUsers));
     std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
     EXPECT_EQ(259u, text.size());
@@ -528,7 +529,7 @@ TEST_F(FileTypeIconsTest, WritingWithoutOwnerTouchesNoExtension)
 {
     IconLocation location(L"C:\\w.ico", L"", 2);
     location.SetTypeKey(class_.c_str());
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(location));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(location, Scope::AllUsers));
     std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
     EXPECT_EQ(L"C:\\w.ico,2", text);
@@ -540,25 +541,25 @@ TEST_F(FileTypeIconsTest, BackupChangeAndRestoreRoundTrip)
 {
     PointExtension(ext_, class_);
     SetIconValue(class_, nullptr, L"%SystemRoot%\\orig.dll,-5");
-    const auto original = ReadTypeDefaultIcon(ext_.c_str());
+    const auto original = ReadTypeIcon(ext_.c_str(), nullptr, true);
     ASSERT_TRUE(original);
     EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*original));
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\first.ico", 1)));
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\second.ico", 2)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(*original, Scope::AllUsers));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\first.ico", 1), Scope::AllUsers));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"C:\\second.ico", 2), Scope::AllUsers));
     const auto backup = ReadTypeBackupIcon(ext_.c_str());
     ASSERT_TRUE(backup);
     EXPECT_STREQ(L"%SystemRoot%\\orig.dll", backup->IconPath);
     EXPECT_EQ(-5, backup->Index);
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*backup));
-    ASSERT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(*backup));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(*backup, Scope::AllUsers));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(*backup, Scope::AllUsers));
     std::wstring text;
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
     EXPECT_EQ(L"%SystemRoot%\\orig.dll,-5", text);
     EXPECT_FALSE(ReadTypeBackupIcon(ext_.c_str()));
-    const auto restored = ReadTypeDefaultIcon(ext_.c_str());
+    const auto restored = ReadTypeIcon(ext_.c_str(), nullptr, true);
     ASSERT_TRUE(restored);
     EXPECT_STREQ(original->IconPath, restored->IconPath);
     EXPECT_EQ(original->Index, restored->Index);
@@ -575,7 +576,7 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
         // access either. The extension keeps naming the class it named.
         test::ReadOnlyKey readOnly(HKEY_CLASSES_ROOT, class_);
         ASSERT_TRUE(readOnly.Applied());
-        EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record(L"new.ico", 5)));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, WriteTypeDefaultIcon(Record(L"new.ico", 5), Scope::AllUsers));
         EXPECT_EQ(other, ClassOf(ext_));
     }
     PointExtension(ext_, class_);
@@ -585,11 +586,11 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
         ASSERT_TRUE(readOnly.Applied());
         for (const auto& ops : AllValueOps) {
             SCOPED_TRACE(ops.Label);
-            EXPECT_EQ(ERROR_ACCESS_DENIED, ops.Write(Record(L"new.ico", 5)));
+            EXPECT_EQ(ERROR_ACCESS_DENIED, ops.Write(Record(L"new.ico", 5), Scope::AllUsers));
         }
-        EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteTypeBackupIcon(Record(L"new.ico", 5)));
+        EXPECT_EQ(ERROR_ACCESS_DENIED, DeleteTypeBackupIcon(Record(L"new.ico", 5), Scope::AllUsers));
         // Reading needs no more than query access.
-        const auto current = ReadTypeDefaultIcon(ext_.c_str());
+        const auto current = ReadTypeIcon(ext_.c_str(), nullptr, true);
         ASSERT_TRUE(current);
         EXPECT_STREQ(L"old.ico", current->IconPath);
         EXPECT_TRUE(ReadTypeBackupIcon(ext_.c_str()));
@@ -599,7 +600,7 @@ TEST_F(FileTypeIconsTest, WritesRefusedByTheRegistryReportItsStatus)
     EXPECT_EQ(L"old.ico,1", text);
     EXPECT_FALSE(ReadIconValue(class_, HandlerIconValue, &text));
     // With its rights back the same write goes through.
-    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"new.ico", 5)));
+    EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(L"new.ico", 5), Scope::AllUsers));
     ASSERT_TRUE(ReadIconValue(class_, nullptr, &text));
     EXPECT_EQ(L"new.ico,5", text);
 }
@@ -678,7 +679,7 @@ TEST_F(FileTypeIconsTest, DeleteTypeBackupIconTable)
         if (c.Backup)
             SetIconValue(class_, BackupIconValue, L"b.ico,3");
 
-        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0)));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0), Scope::AllUsers));
         std::wstring text;
         EXPECT_FALSE(ReadIconValue(class_, BackupIconValue, &text));
         EXPECT_EQ(c.DefaultIconKey, test::KeyExists(HKEY_CLASSES_ROOT, class_ + L"\\DefaultIcon"));
@@ -690,9 +691,9 @@ TEST_F(FileTypeIconsTest, DeleteTypeBackupIconTable)
         }
     }
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, class_);
-    EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0)));
+    EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(Record(L"ignored", 0), Scope::AllUsers));
     EXPECT_FALSE(test::KeyExists(HKEY_CLASSES_ROOT, class_));
-    EXPECT_NE(ERROR_SUCCESS, DeleteTypeBackupIcon(IconLocation()));
+    EXPECT_NE(ERROR_SUCCESS, DeleteTypeBackupIcon(IconLocation(), Scope::AllUsers));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -704,11 +705,11 @@ TEST_F(FileTypeIconsTest, TheShellReportsTheWrittenTypeIcon)
     const std::wstring icon = test::WriteIconFile(dir.Path() + L"\\type.ico", 4);
     const std::wstring file = dir.MakeFile(L"document" + ext_);
 
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 2)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 2), Scope::AllUsers));
     EXPECT_EQ(test::Lower(icon + L",2"), test::Lower(test::ShellIconLocation(file)));
 
     // A change of the type's icon is what the shell reports next.
-    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 3)));
+    ASSERT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(Record(icon.c_str(), 3), Scope::AllUsers));
     EXPECT_EQ(test::Lower(icon + L",3"), test::Lower(test::ShellIconLocation(file)));
 }
 
@@ -745,14 +746,14 @@ TEST_F(FileTypeIconsTest, NoKeyHandleIsLeft)
     IconLocation refused(std::wstring(250, L'p').c_str(), writeExt.c_str(), -1999999999);
     refused.SetTypeKey(written.TypeKey);
     auto runAll = [&] {
-        EXPECT_FALSE(ReadTypeDefaultIcon(ext_.c_str()));
+        EXPECT_FALSE(ReadTypeIcon(ext_.c_str(), nullptr, true));
         EXPECT_FALSE(ReadTypeHandlerIcon(ext_.c_str()));
-        EXPECT_TRUE(ReadTypeDefaultIcon(chainExt.c_str()));
+        EXPECT_TRUE(ReadTypeIcon(chainExt.c_str(), nullptr, true));
         EXPECT_FALSE(ReadTypeBackupIcon(chainExt.c_str()));
-        EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(written));
-        EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(written));
-        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(written));
-        EXPECT_NE(ERROR_SUCCESS, WriteTypeHandlerIcon(refused));
+        EXPECT_EQ(ERROR_SUCCESS, WriteTypeBackupIcon(written, Scope::AllUsers));
+        EXPECT_EQ(ERROR_SUCCESS, WriteTypeDefaultIcon(written, Scope::AllUsers));
+        EXPECT_EQ(ERROR_SUCCESS, DeleteTypeBackupIcon(written, Scope::AllUsers));
+        EXPECT_NE(ERROR_SUCCESS, WriteTypeHandlerIcon(refused, Scope::AllUsers));
         RegKey classKey;
         EXPECT_EQ(ERROR_SUCCESS, RegisterFileType(written, classKey));
     };

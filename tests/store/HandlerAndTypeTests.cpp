@@ -367,7 +367,7 @@ TEST(TypeIconBehindHandler, Table)
             ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, c.IconBackup));
         }
 
-        const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
+        const auto typeIcon = ReadTypeIcon(type.Extension.c_str(), nullptr, true);
         ASSERT_TRUE(typeIcon);
         EXPECT_EQ(c.Placeholder, IsOwnHandlerPlaceholder(*typeIcon));
         const auto behind = ReadTypeIconBehindHandler(*typeIcon);
@@ -406,7 +406,7 @@ TEST(TypeIconBehindHandler, HostileBackupData)
         type.SetHandler(OwnClsid);
         ASSERT_TRUE(test::WriteValue(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, c.Type, c.Data.data(),
                                      static_cast<DWORD>(c.Data.size() * sizeof(wchar_t))));
-        const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
+        const auto typeIcon = ReadTypeIcon(type.Extension.c_str(), nullptr, true);
         ASSERT_TRUE(typeIcon);
         const auto behind = ReadTypeIconBehindHandler(*typeIcon);
         if (c.Expected == nullptr) {
@@ -430,7 +430,7 @@ TEST(TypeIconBehindHandler, FoundThroughCurVerInTheClassThatHoldsTheHandler)
     // Backups in the class the extension names are not the ones of the installation.
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, type.Key(L"DefaultIconBAK"), nullptr, L"C:\\wrong.ico,1"));
 
-    const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
+    const auto typeIcon = ReadTypeIcon(type.Extension.c_str(), nullptr, true);
     ASSERT_TRUE(typeIcon);
     ASSERT_TRUE(IsOwnHandlerPlaceholder(*typeIcon));
     const auto behind = ReadTypeIconBehindHandler(*typeIcon);
@@ -531,7 +531,7 @@ TEST(HandlerIconLeftover, DroppedWhenANewInstallationBegins)
 
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(LocationOf(type)));
     EXPECT_EQ(L"<none>", ValueText(HKEY_CLASSES_ROOT, type.Key(L"DefaultIcon"), HandlerIconValue));
-    const auto typeIcon = ReadTypeDefaultIcon(type.Extension.c_str());
+    const auto typeIcon = ReadTypeIcon(type.Extension.c_str(), nullptr, true);
     ASSERT_TRUE(typeIcon);
     const auto behind = ReadTypeIconBehindHandler(*typeIcon);
     ASSERT_TRUE(behind);

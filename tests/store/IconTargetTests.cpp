@@ -272,7 +272,7 @@ TEST(ResultFromStatus, StatusesTheStoresReport)
          ChangeResult::WriteFailed},
         {"a drive entry for no drive letter", [&] { return WriteDriveIcon(noDrive); }, ERROR_INVALID_DRIVE,
          ChangeResult::WriteFailed},
-        {"a type without a class", [&] { return WriteTypeDefaultIcon(IconLocation(L"C:\\a.ico", L".txt", 1)); },
+        {"a type without a class", [&] { return WriteTypeDefaultIcon(IconLocation(L"C:\\a.ico", L".txt", 1), Scope::AllUsers); },
          ERROR_INVALID_PARAMETER, ChangeResult::WriteFailed},
     };
     for (const Row& row : rows) {

@@ -324,7 +324,7 @@ TEST_F(UserScopeTest, ClassKeysAreReadKeyByKeyThisUsersFirst)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         c.Arrange(userClass, type_.Class, other);
-        std::wstring seen = LocationText(ReadTypeDefaultIcon(type_.Extension.c_str()));
+        std::wstring seen = LocationText(ReadTypeIcon(type_.Extension.c_str(), nullptr, true));
         // The class part, named rather than spelled out.
         const std::wstring tail = L"|" + type_.Extension;
         if (Contains(seen, tail))

@@ -1,0 +1,27 @@
+// The installation of this extension as a class's icon handler, in one scope's class
+// keys: DefaultIcon becomes "%1" and shellex\IconHandler names this extension, with
+// backups of the class's DefaultIcon text (DefaultIconBAK) and previous handler
+// (shellex\IconHandlerBAK) that uninstalling puts back.
+#pragma once
+
+#include <windows.h>
+
+#include "IconLocation.h"
+#include "IconHandlerUninstall.h"
+#include "Scope.h"
+
+namespace orvane {
+
+// Installs into one scope's class keys (UninstallIconHandler takes it out again). A
+// write of the installation that fails puts back what the writes before it did.
+LONG InstallIconHandler(const IconLocation& location, Scope scope = Scope::AllUsers);
+// Whether InstallIconHandler could back up what it replaces in the scope's class (a
+// DefaultIcon or handler text over 259 characters cannot be): its reading without its
+// writes, asked before anything else of a change is written.
+LONG CheckIconHandlerInstall(const IconLocation& location, Scope scope = Scope::AllUsers);
+// Writes the short form of location into the default value of <TypeKey>\DefaultIconBAK,
+// creating the key when it is missing: what DefaultIcon becomes when this extension is
+// uninstalled from the class.
+LONG WriteDefaultIconBackup(const IconLocation& location, Scope scope = Scope::AllUsers);
+
+} // namespace orvane

@@ -72,8 +72,9 @@ TEST_F(ScratchKeyTest, ReadIconLocationValueTakesNamedValuesOnlyAsStrings)
         test::DeleteKeyTree(HKEY_CURRENT_USER, base_);
         RegKey key;
         ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, base_.c_str()));
-        if (c.Data != nullptr)
+        if (c.Data != nullptr) {
             ASSERT_TRUE(test::WriteValue(HKEY_CURRENT_USER, base_, c.Name, c.Type, c.Data, c.Size));
+        }
         EXPECT_EQ(std::wstring(c.Expected), LocationText(ReadIconLocationValue(key.get(), c.Name, c.WithTypeKey)));
     }
 }
@@ -122,8 +123,9 @@ TEST_F(ScratchKeyTest, RemoveEmptyKeysWalksUpWhileKeysHoldNothing)
         RegKey chain;
         ASSERT_EQ(ERROR_SUCCESS, chain.Create(HKEY_CURRENT_USER, Below(L"a\\b\\c\\d").c_str()));
         chain.reset();
-        if (c.ValueIn != nullptr)
+        if (c.ValueIn != nullptr) {
             ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, Below(c.ValueIn), L"kept", L"x"));
+        }
         if (c.Gone != nullptr)
             ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, Below(c.Gone)));
         EXPECT_EQ(ERROR_SUCCESS, RemoveEmptyKeys(HKEY_CURRENT_USER, base_.c_str(), L"a\\b\\c\\d", c.Walk));
@@ -161,8 +163,9 @@ TEST(RemoveEmptyUserProductKeys, TakesOutThisUsersEmptiedProductKeysUpToTheVendo
         RegKey table;
         ASSERT_EQ(ERROR_SUCCESS, table.Create(HKEY_CURRENT_USER, FileIconsKey));
         table.reset();
-        if (c.ValueIn != nullptr)
+        if (c.ValueIn != nullptr) {
             ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, c.ValueIn, L"kept", L"x"));
+        }
         EXPECT_EQ(c.Status, RemoveEmptyUserProductKeys(c.Path));
         EXPECT_EQ(c.TableLeft, test::KeyExists(HKEY_CURRENT_USER, FileIconsKey));
         EXPECT_EQ(c.ProductLeft, test::KeyExists(HKEY_CURRENT_USER, ProductKey));

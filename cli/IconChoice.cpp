@@ -3,36 +3,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cwchar>
 #include <iterator>
+#include <string_view>
 
 #include "IconResources.h"
-#include "IconSource.h"
 
 namespace orvane::cli {
 
 namespace {
-
-// True when text is [+-]digits and nothing else; *overflow tells whether the value
-// leaves the 32-bit range.
-bool IsIntegerText(const wchar_t* text, long long* value, bool* overflow)
-{
-    const wchar_t* p = text;
-    if (*p == L'+' || *p == L'-')
-        ++p;
-    if (*p == L'\0')
-        return false;
-    for (const wchar_t* q = p; *q != L'\0'; ++q) {
-        if (*q < L'0' || *q > L'9')
-            return false;
-    }
-    errno = 0;
-    *value = std::wcstoll(text, nullptr, 10);
-    *overflow = errno == ERANGE || *value > INT32_MAX || *value < INT32_MIN;
-    return true;
-}
 
 bool IsExistingFile(const wchar_t* path)
 {
@@ -76,16 +55,13 @@ bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* erro
     std::int32_t index = 0;
     const std::size_t comma = source.rfind(L',');
     if (comma != std::wstring::npos) {
-        long long value = 0;
-        bool overflow = false;
-        if (IsIntegerText(source.c_str() + comma + 1, &value, &overflow)) {
-            if (overflow) {
-                *error = L"icon index " + source.substr(comma + 1) + L" is out of range";
-                return false;
-            }
-            index = static_cast<std::int32_t>(value);
-            source.resize(comma);
+        const WholeIndex read = ParseWholeIndex(std::wstring_view(source).substr(comma + 1), &index);
+        if (read == WholeIndex::OutOfRange) {
+            *error = L"icon index " + source.substr(comma + 1) + L" is out of range";
+            return false;
         }
+        if (read == WholeIndex::Number)
+            source.resize(comma);
     }
     if (source.empty()) {
         *error = L"no icon source given";

@@ -7,20 +7,37 @@ namespace orvane {
 
 namespace {
 
-struct SharedLock {
-    explicit SharedLock(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockShared(&Lock); }
-    ~SharedLock() { ReleaseSRWLockShared(&Lock); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-    SRWLOCK& Lock;
+// Holds an SRW lock, shared or exclusive, for its lifetime.
+class HeldLock {
+public:
+    HeldLock(SRWLOCK& lock, bool exclusive) : lock_(lock), exclusive_(exclusive)
+    {
+        if (exclusive_)
+            AcquireSRWLockExclusive(&lock_);
+        else
+            AcquireSRWLockShared(&lock_);
+    }
+    ~HeldLock()
+    {
+        if (exclusive_)
+            ReleaseSRWLockExclusive(&lock_);
+        else
+            ReleaseSRWLockShared(&lock_);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+    const bool exclusive_;
 };
 
-struct ExclusiveLock {
-    explicit ExclusiveLock(SRWLOCK& lock) : Lock(lock) { AcquireSRWLockExclusive(&Lock); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&Lock); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-    SRWLOCK& Lock;
+struct SharedLock : HeldLock {
+    explicit SharedLock(SRWLOCK& lock) : HeldLock(lock, false) {}
+};
+
+struct ExclusiveLock : HeldLock {
+    explicit ExclusiveLock(SRWLOCK& lock) : HeldLock(lock, true) {}
 };
 
 } // namespace

@@ -56,18 +56,47 @@ int UsageError(const std::wstring& message)
 
 bool Is(const wchar_t* arg, const wchar_t* option) { return std::wcscmp(arg, option) == 0; }
 
+// The arguments from `first` on, one at a time. "--" ends the options and is passed over;
+// what follows it is never taken for an option, even when it starts with "--".
+class ArgumentWalk {
+public:
+    ArgumentWalk(int argc, wchar_t** argv, int first) : argc_(argc), argv_(argv), next_(first) {}
+
+    // The next argument; null after the last.
+    const wchar_t* Next()
+    {
+        while (next_ < argc_) {
+            current_ = argv_[next_++];
+            if (!options_ || !Is(current_, L"--"))
+                return current_;
+            options_ = false;
+        }
+        return nullptr;
+    }
+    // Whether the current argument is the option `name`.
+    bool IsOption(const wchar_t* name) const { return options_ && Is(current_, name); }
+    // Whether it has the form of an option ("--" and more) that none of the above was.
+    bool IsOtherOption() const { return options_ && current_[0] == L'-' && current_[1] == L'-'; }
+    // The argument after the current one, taken as its value; null when there is none.
+    const wchar_t* TakeValue() { return next_ < argc_ ? argv_[next_++] : nullptr; }
+
+private:
+    int argc_;
+    wchar_t** argv_;
+    int next_;
+    bool options_ = true;
+    const wchar_t* current_ = nullptr;
+};
+
 // Collects the arguments after the command: --all-of-type, --for-me and --for-all
-// wherever they stand, the rest in order; "--" ends the options.
+// wherever they stand, the rest in order.
 bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, std::wstring* error)
 {
-    bool options = true;
-    for (int i = 2; i < argc; ++i) {
-        const wchar_t* arg = argv[i];
-        if (options && Is(arg, L"--")) {
-            options = false;
-        } else if (options && Is(arg, L"--all-of-type")) {
+    ArgumentWalk walk(argc, argv, 2);
+    while (const wchar_t* arg = walk.Next()) {
+        if (walk.IsOption(L"--all-of-type")) {
             targets->AllOfType = true;
-        } else if (options && (Is(arg, L"--for-me") || Is(arg, L"--for-all"))) {
+        } else if (walk.IsOption(L"--for-me") || walk.IsOption(L"--for-all")) {
             const orvane::ScopeChoice chosen =
                 Is(arg, L"--for-me") ? orvane::ScopeChoice::ThisUser : orvane::ScopeChoice::AllUsers;
             if (targets->Scope != orvane::ScopeChoice::Automatic && targets->Scope != chosen) {
@@ -75,7 +104,7 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
                 return false;
             }
             targets->Scope = chosen;
-        } else if (options && arg[0] == L'-' && arg[1] == L'-') {
+        } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
         } else {
@@ -93,20 +122,16 @@ bool ReadPackageArguments(int argc, wchar_t** argv, orvane::cli::PackageRequest*
         return false;
     }
     request->Register = Is(argv[2], L"register");
-    bool options = true;
-    for (int i = 3; i < argc; ++i) {
-        const wchar_t* arg = argv[i];
-        if (options && Is(arg, L"--")) {
-            options = false;
-        } else if (options && Is(arg, L"--all-users")) {
+    ArgumentWalk walk(argc, argv, 3);
+    while (const wchar_t* arg = walk.Next()) {
+        if (walk.IsOption(L"--all-users")) {
             request->Users = orvane::cli::PackageUsers::AllUsers;
-        } else if (options && Is(arg, L"--trust")) {
-            if (i + 1 >= argc || request->Certificate != nullptr) {
+        } else if (walk.IsOption(L"--trust")) {
+            if (request->Certificate != nullptr || (request->Certificate = walk.TakeValue()) == nullptr) {
                 *error = L"--trust needs one CERT";
                 return false;
             }
-            request->Certificate = argv[++i];
-        } else if (options && arg[0] == L'-' && arg[1] == L'-') {
+        } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
         } else if (request->Package == nullptr) {

@@ -3,36 +3,15 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cwchar>
 #include <iterator>
+#include <string_view>
 
 #include "IconResources.h"
-#include "IconSource.h"
 
 namespace orvane::cli {
 
 namespace {
-
-// True when text is [+-]digits and nothing else; *overflow tells whether the value
-// leaves the 32-bit range.
-bool IsIntegerText(const wchar_t* text, long long* value, bool* overflow)
-{
-    const wchar_t* p = text;
-    if (*p == L'+' || *p == L'-')
-        ++p;
-    if (*p == L'\0')
-        return false;
-    for (const wchar_t* q = p; *q != L'\0'; ++q) {
-        if (*q < L'0' || *q > L'9')
-            return false;
-    }
-    errno = 0;
-    *value = std::wcstoll(text, nullptr, 10);
-    *overflow = errno == ERANGE || *value > INT32_MAX || *value < INT32_MIN;
-    return true;
-}
 
 bool IsExistingFile(const wchar_t* path)
 {
@@ -68,33 +47,79 @@ bool ResolveSource(const std::wstring& given, wchar_t (&out)[TextCapacity])
     return false;
 }
 
+// "SOURCE[,INDEX]" split at its last comma when what follows is a whole index.
+bool SplitChoiceText(const wchar_t* text, std::wstring* source, std::int32_t* index, std::wstring* error)
+{
+    *source = text;
+    *index = 0;
+    const std::size_t comma = source->rfind(L',');
+    if (comma != std::wstring::npos) {
+        const WholeIndex read = ParseWholeIndex(std::wstring_view(*source).substr(comma + 1), index);
+        if (read == WholeIndex::OutOfRange) {
+            *error = L"icon index " + source->substr(comma + 1) + L" is out of range";
+            return false;
+        }
+        if (read == WholeIndex::Number)
+            source->resize(comma);
+    }
+    if (source->empty()) {
+        *error = L"no icon source given";
+        return false;
+    }
+    if (source->size() >= TextCapacity) {
+        *error = L"icon source path is too long (at most 259 characters): " + *source;
+        return false;
+    }
+    return true;
+}
+
+// Whether the source (shown as `source`, read from `file`, its expansion) holds a readable
+// icon with that index.
+bool CheckChosenIcon(const wchar_t* source, const wchar_t* file, std::int32_t index, std::wstring* error)
+{
+    // A damaged icon file is refused before anything of the platform reads it: its
+    // parser trusts the file's directory.
+    const IconFileState iconFile = CheckIconFile(file);
+    if (iconFile == IconFileState::Damaged) {
+        *error = std::wstring(L"icon source ") + source + L" is a damaged icon file: its directory does not fit the file";
+        return false;
+    }
+    const unsigned count = CountIcons(file);
+    if (count == 0) {
+        *error = std::wstring(L"icon source holds no icons: ") + source;
+        return false;
+    }
+    // Negative indexes name icon resources by id, which the count says nothing about;
+    // an icon file holds no resources, so it has no ids.
+    if (index < 0 && iconFile == IconFileState::IconFile) {
+        *error = std::wstring(L"icon source ") + source + L" is an icon file, which has no resource ids; index " +
+                 std::to_wstring(index) + L" names none (give 0 to " + std::to_wstring(count - 1) + L")";
+        return false;
+    }
+    if (index >= 0 && static_cast<unsigned>(index) >= count) {
+        *error = std::wstring(L"icon source ") + source + L" holds " + std::to_wstring(count) + L" icons; index " +
+                 std::to_wstring(index) + L" is beyond them (0 to " + std::to_wstring(count - 1) + L")";
+        return false;
+    }
+    // The count comes from the file's directory alone; a damaged file can claim icons it
+    // does not hold. The chosen one must really load (a negative index names a resource id).
+    HICON icon = nullptr;
+    if (ExtractIconExW(file, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
+        *error = std::wstring(L"icon source ") + source + L": icon " + std::to_wstring(index) + L" cannot be read";
+        return false;
+    }
+    DestroyIcon(icon);
+    return true;
+}
+
 } // namespace
 
 bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* error)
 {
-    std::wstring source = text;
+    std::wstring source;
     std::int32_t index = 0;
-    const std::size_t comma = source.rfind(L',');
-    if (comma != std::wstring::npos) {
-        long long value = 0;
-        bool overflow = false;
-        if (IsIntegerText(source.c_str() + comma + 1, &value, &overflow)) {
-            if (overflow) {
-                *error = L"icon index " + source.substr(comma + 1) + L" is out of range";
-                return false;
-            }
-            index = static_cast<std::int32_t>(value);
-            source.resize(comma);
-        }
-    }
-    if (source.empty()) {
-        *error = L"no icon source given";
+    if (!SplitChoiceText(text, &source, &index, error))
         return false;
-    }
-    if (source.size() >= TextCapacity) {
-        *error = L"icon source path is too long (at most 259 characters): " + source;
-        return false;
-    }
     if (!ResolveSource(source, choice->Source)) {
         *error = L"icon source not found: " + source;
         return false;
@@ -104,41 +129,8 @@ bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* erro
         *error = std::wstring(L"icon source path is too long once expanded: ") + choice->Source;
         return false;
     }
-    // A damaged icon file is refused before anything of the platform reads it: its
-    // parser trusts the file's directory.
-    const IconFileState iconFile = CheckIconFile(file);
-    if (iconFile == IconFileState::Damaged) {
-        *error = std::wstring(L"icon source ") + choice->Source +
-                 L" is a damaged icon file: its directory does not fit the file";
+    if (!CheckChosenIcon(choice->Source, file, index, error))
         return false;
-    }
-    const unsigned count = CountIcons(file);
-    if (count == 0) {
-        *error = std::wstring(L"icon source holds no icons: ") + choice->Source;
-        return false;
-    }
-    // Negative indexes name icon resources by id, which the count says nothing about;
-    // an icon file holds no resources, so it has no ids.
-    if (index < 0 && iconFile == IconFileState::IconFile) {
-        *error = std::wstring(L"icon source ") + choice->Source + L" is an icon file, which has no resource ids; index " +
-                 std::to_wstring(index) + L" names none (give 0 to " + std::to_wstring(count - 1) + L")";
-        return false;
-    }
-    if (index >= 0 && static_cast<unsigned>(index) >= count) {
-        *error = std::wstring(L"icon source ") + choice->Source + L" holds " + std::to_wstring(count) +
-                 L" icons; index " + std::to_wstring(index) + L" is beyond them (0 to " +
-                 std::to_wstring(count - 1) + L")";
-        return false;
-    }
-    // The count comes from the file's directory alone; a damaged file can claim icons it
-    // does not hold. The chosen one must really load (a negative index names a resource id).
-    HICON icon = nullptr;
-    if (ExtractIconExW(file, index, &icon, nullptr, 1) == 0 || icon == nullptr) {
-        *error = std::wstring(L"icon source ") + choice->Source + L": icon " + std::to_wstring(index) +
-                 L" cannot be read";
-        return false;
-    }
-    DestroyIcon(icon);
     choice->Index = index;
     return true;
 }

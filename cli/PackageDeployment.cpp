@@ -1,21 +1,17 @@
-// The package deployment API through the WinRT ABI. MinGW's headers give HSTRING,
-// IInspectable and IAsyncInfo but not Windows.Management.Deployment, so the few
-// interfaces used here are declared below with the identifiers of the Windows SDK's
-// windows.management.deployment.h and appxpackaging.h. combase.dll is loaded at run time:
-// Windows 7 has none, and its absence is one of the ways the API is "not available".
+// Registers and removes the sparse package through Windows' package deployment API,
+// reached through the WinRT ABI (see DeploymentInterfaces.h and WindowsRuntime.h).
 #include "PackageDeployment.h"
 
 #include <windows.h>
 #include <asyncinfo.h>
-#include <inspectable.h>
-#include <objbase.h>
-#include <roapi.h>
 #include <shlwapi.h>
-#include <winstring.h>
 
 #include <cwchar>
 #include <iterator>
 #include <string>
+
+#include "DeploymentInterfaces.h"
+#include "WindowsRuntime.h"
 
 namespace orvane::cli {
 
@@ -32,146 +28,9 @@ constexpr HRESULT InstallPackageNotFound = static_cast<HRESULT>(0x80073CF1); // 
 constexpr UINT32 RemovalOptionsNone = 0;
 constexpr UINT32 RemovalOptionsRemoveForAllUsers = 0x80000;
 
-// IAsyncOperationWithProgress<DeploymentResult, DeploymentProgress>: the handler slots
-// are not used (the operation is polled through IAsyncInfo), only GetResults.
-struct IDeploymentOperation : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE put_Progress(IUnknown* handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_Progress(IUnknown** handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE put_Completed(IUnknown* handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_Completed(IUnknown** handler) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetResults(IInspectable** result) = 0;
-};
+constexpr wchar_t PackageManagerClass[] = L"Windows.Management.Deployment.PackageManager";
 
-// Windows.Management.Deployment.IDeploymentResult
-struct IDeploymentResult : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE get_ErrorText(HSTRING* text) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_ActivityId(GUID* id) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_ExtendedErrorCode(HRESULT* code) = 0;
-};
-constexpr IID IID_IDeploymentResult = {0x2563B9AE, 0xB77D, 0x4C1F, {0x8A, 0x7B, 0x20, 0xE6, 0xAD, 0x51, 0x5E, 0xF3}};
-
-// IPackageManager2: only RemovePackageWithOptionsAsync, its first method.
-struct IPackageManager2 : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE RemovePackageWithOptionsAsync(HSTRING fullName, UINT32 options,
-                                                                    IDeploymentOperation** operation) = 0;
-};
-constexpr IID IID_IPackageManager2 = {0xF7AAD08D, 0x0840, 0x46F2, {0xB5, 0xD8, 0xCA, 0xD4, 0x76, 0x93, 0xA0, 0x95}};
-
-// IPackageManager6: only ProvisionPackageForAllUsersAsync, its first method.
-struct IPackageManager6 : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE ProvisionPackageForAllUsersAsync(HSTRING familyName,
-                                                                       IDeploymentOperation** operation) = 0;
-};
-constexpr IID IID_IPackageManager6 = {0x0847E909, 0x53CD, 0x4E4F, {0x83, 0x2E, 0x57, 0xD1, 0x80, 0xF6, 0xE4, 0x47}};
-
-// IPackageManager8: DeprovisionPackageForAllUsersAsync.
-struct IPackageManager8 : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE DeprovisionPackageForAllUsersAsync(HSTRING familyName,
-                                                                         IDeploymentOperation** operation) = 0;
-};
-constexpr IID IID_IPackageManager8 = {0xB8575330, 0x1298, 0x4EE2, {0x80, 0xEE, 0x7F, 0x65, 0x9C, 0x5D, 0x27, 0x82}};
-
-// IPackageManager9: the by-URI methods that take options with an external location.
-struct IPackageManager9 : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE FindProvisionedPackages(IInspectable** packages) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AddPackageByUriAsync(IInspectable* uri, IInspectable* options,
-                                                           IDeploymentOperation** operation) = 0;
-    virtual HRESULT STDMETHODCALLTYPE StagePackageByUriAsync(IInspectable* uri, IInspectable* options,
-                                                             IDeploymentOperation** operation) = 0;
-};
-constexpr IID IID_IPackageManager9 = {0x1AA79035, 0xCC71, 0x4B2E, {0x80, 0xA6, 0xC7, 0x04, 0x1D, 0x85, 0x79, 0xA7}};
-
-// IAddPackageOptions and IStagePackageOptions begin alike: six getters and setters, then
-// ExternalLocationUri and its setter.
-struct IPackageOptions : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE get_DependencyPackageUris(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_TargetVolume(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE put_TargetVolume(IInspectable* value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_OptionalPackageFamilyNames(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_OptionalPackageUris(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_RelatedPackageUris(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_ExternalLocationUri(IInspectable** value) = 0;
-    virtual HRESULT STDMETHODCALLTYPE put_ExternalLocationUri(IInspectable* value) = 0;
-};
-constexpr IID IID_IAddPackageOptions = {0x05CEE018, 0xF68F, 0x422B, {0x95, 0xA4, 0x66, 0x67, 0x9E, 0xC7, 0x7F, 0xC0}};
-constexpr IID IID_IStagePackageOptions = {0x0B110C9C, 0xB95D, 0x4C56, {0xBD, 0x36, 0x6D, 0x65, 0x68, 0x00, 0xD0, 0x6B}};
-
-// Windows.Foundation.IUriRuntimeClassFactory
-struct IUriRuntimeClassFactory : IInspectable {
-    virtual HRESULT STDMETHODCALLTYPE CreateUri(HSTRING uri, IInspectable** instance) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateWithRelativeUri(HSTRING base, HSTRING relative, IInspectable** instance) = 0;
-};
-constexpr IID IID_IUriRuntimeClassFactory = {0x44A9796F, 0x723E, 0x4FDF, {0xA2, 0x18, 0x03, 0x3E, 0x75, 0xB0, 0xC0, 0x84}};
-
-constexpr IID IID_IAsyncInfoLocal = {0x00000036, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-// The package file's identity, through the packaging API (appxpackaging.h).
-struct IAppxManifestPackageId : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetName(LPWSTR* name) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetArchitecture(int* architecture) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPublisher(LPWSTR* publisher) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVersion(UINT64* version) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetResourceId(LPWSTR* resourceId) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ComparePublisher(LPCWSTR other, BOOL* same) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPackageFullName(LPWSTR* fullName) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPackageFamilyName(LPWSTR* familyName) = 0;
-};
-struct IAppxManifestReader : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetPackageId(IAppxManifestPackageId** packageId) = 0;
-};
-struct IAppxPackageReader : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetBlockMap(IUnknown** blockMap) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFootprintFile(int type, IUnknown** file) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPayloadFile(LPCWSTR name, IUnknown** file) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPayloadFiles(IUnknown** files) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetManifest(IAppxManifestReader** manifest) = 0;
-};
-struct IAppxFactory : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE CreatePackageWriter(IStream* output, void* settings, IUnknown** writer) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreatePackageReader(IStream* input, IAppxPackageReader** reader) = 0;
-};
-constexpr CLSID CLSID_AppxFactory = {0x5842A140, 0xFF9F, 0x4166, {0x8F, 0x5C, 0x62, 0xF5, 0xB7, 0xB0, 0xC7, 0x81}};
-constexpr IID IID_IAppxFactory = {0xBEB94909, 0xE451, 0x438B, {0xB5, 0xA7, 0xD7, 0x9E, 0x76, 0x7B, 0x75, 0xD8}};
-
-// An exported function as the type it has; through void (*)() so that the compiler
-// accepts the change of signature from FARPROC.
-template <typename Function>
-Function Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-// Releases what it holds; a small owner for the interface pointers above.
-template <typename T>
-class Held {
-public:
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put() { return &p_; }
-    void** putVoid() { return reinterpret_cast<void**>(&p_); }
-
-private:
-    T* p_ = nullptr;
-};
-
-// CoTaskMem text from the packaging API.
-class TaskText {
-public:
-    ~TaskText() { CoTaskMemFree(text_); }
-    LPWSTR* put() { return &text_; }
-    std::wstring str() const { return text_ != nullptr ? text_ : L""; }
-
-private:
-    LPWSTR text_ = nullptr;
-};
+DeploymentReport Report(DeploymentOutcome outcome, std::wstring text) { return {outcome, std::move(text)}; }
 
 std::wstring HexCode(HRESULT hr)
 {
@@ -179,110 +38,6 @@ std::wstring HexCode(HRESULT hr)
     std::swprintf(text, std::size(text), L"0x%08lX", static_cast<unsigned long>(hr));
     return text;
 }
-
-// combase's WinRT entry points, looked up once per use.
-class Runtime {
-public:
-    Runtime()
-    {
-        module_ = LoadLibraryExW(L"combase.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (module_ == nullptr)
-            module_ = LoadLibraryW(L"combase.dll");
-        if (module_ == nullptr)
-            return;
-        initialize_ = Export<decltype(initialize_)>(module_, "RoInitialize");
-        uninitialize_ = Export<decltype(uninitialize_)>(module_, "RoUninitialize");
-        activate_ = Export<decltype(activate_)>(module_, "RoActivateInstance");
-        factory_ = Export<decltype(factory_)>(module_, "RoGetActivationFactory");
-        create_ = Export<decltype(create_)>(module_, "WindowsCreateString");
-        delete_ = Export<decltype(delete_)>(module_, "WindowsDeleteString");
-        buffer_ = Export<decltype(buffer_)>(module_, "WindowsGetStringRawBuffer");
-        if (initialize_ == nullptr || uninitialize_ == nullptr || activate_ == nullptr || factory_ == nullptr ||
-            create_ == nullptr || delete_ == nullptr || buffer_ == nullptr)
-            return;
-        // S_FALSE: this thread had it already; RPC_E_CHANGED_MODE: a single-threaded
-        // apartment, which serves as well since the operations are polled.
-        const HRESULT hr = initialize_(RO_INIT_MULTITHREADED);
-        initialized_ = SUCCEEDED(hr);
-        usable_ = initialized_ || hr == RPC_E_CHANGED_MODE;
-    }
-    Runtime(const Runtime&) = delete;
-    Runtime& operator=(const Runtime&) = delete;
-    ~Runtime()
-    {
-        if (initialized_)
-            uninitialize_();
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
-
-    bool Usable() const { return usable_; }
-
-    // An HSTRING owned by the caller's String.
-    class String {
-    public:
-        String(const Runtime& runtime, const std::wstring& text) : runtime_(runtime)
-        {
-            if (runtime_.create_(text.c_str(), static_cast<UINT32>(text.size()), &value_) != S_OK)
-                value_ = nullptr;
-        }
-        String(const Runtime& runtime, HSTRING owned) : runtime_(runtime), value_(owned) {}
-        String(const String&) = delete;
-        String& operator=(const String&) = delete;
-        ~String()
-        {
-            if (value_ != nullptr)
-                runtime_.delete_(value_);
-        }
-        HSTRING get() const { return value_; }
-        std::wstring str() const
-        {
-            if (value_ == nullptr)
-                return L"";
-            UINT32 length = 0;
-            const wchar_t* text = runtime_.buffer_(value_, &length);
-            return text != nullptr ? std::wstring(text, length) : std::wstring();
-        }
-
-    private:
-        const Runtime& runtime_;
-        HSTRING value_ = nullptr;
-    };
-
-    HRESULT Activate(const wchar_t* className, IInspectable** instance) const
-    {
-        *instance = nullptr;
-        const String name(*this, className);
-        if (name.get() == nullptr)
-            return E_OUTOFMEMORY;
-        return activate_(name.get(), instance);
-    }
-
-    HRESULT Factory(const wchar_t* className, REFIID iid, void** factory) const
-    {
-        *factory = nullptr;
-        const String name(*this, className);
-        if (name.get() == nullptr)
-            return E_OUTOFMEMORY;
-        return factory_(name.get(), iid, factory);
-    }
-
-private:
-    HMODULE module_ = nullptr;
-    bool initialized_ = false;
-    bool usable_ = false;
-    HRESULT(WINAPI* initialize_)(RO_INIT_TYPE) = nullptr;
-    void(WINAPI* uninitialize_)() = nullptr;
-    HRESULT(WINAPI* activate_)(HSTRING, IInspectable**) = nullptr;
-    HRESULT(WINAPI* factory_)(HSTRING, REFIID, void**) = nullptr;
-    HRESULT(WINAPI* create_)(PCNZWCH, UINT32, HSTRING*) = nullptr;
-    HRESULT(WINAPI* delete_)(HSTRING) = nullptr;
-    PCWSTR(WINAPI* buffer_)(HSTRING, UINT32*) = nullptr;
-};
-
-constexpr wchar_t PackageManagerClass[] = L"Windows.Management.Deployment.PackageManager";
-
-DeploymentReport Report(DeploymentOutcome outcome, std::wstring text) { return {outcome, std::move(text)}; }
 
 // The version Windows reports of itself (RtlGetVersion does not depend on the program's
 // manifest, unlike GetVersionEx).
@@ -379,6 +134,17 @@ DeploymentReport Await(const Runtime& runtime, HRESULT started, IDeploymentOpera
     return Report(DeploymentOutcome::Failed, text);
 }
 
+// Starts an operation (`start` is given where the operation goes) and waits for it as
+// Await does.
+template <typename Start>
+DeploymentReport Deploy(const Runtime& runtime, Start start, const std::wstring& what, const std::wstring& done,
+                        bool notFoundIsDone = false)
+{
+    Held<IDeploymentOperation> operation;
+    const HRESULT started = start(operation.put());
+    return Await(runtime, started, operation.get(), what, done, notFoundIsDone);
+}
+
 // file:///C:/Program%20Files/Orvane/... as Windows.Foundation.Uri.
 HRESULT MakeUri(const Runtime& runtime, const std::wstring& path, Held<IInspectable>* uri)
 {
@@ -470,113 +236,153 @@ bool ReadPackageIdentity(const std::wstring& packagePath, PackageIdentity* ident
     return true;
 }
 
-} // namespace
+// What every request needs: the Runtime (this thread initialised for it) and the package
+// manager, made once this Windows is found able to take the package.
+class Session {
+public:
+    Session() : available_(Availability(runtime_, &manager_)) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
-DeploymentReport CheckDeploymentAvailable()
+    const DeploymentReport& Available() const { return available_; }
+    bool Ready() const { return available_.Outcome == DeploymentOutcome::Done; }
+    const Runtime& WinRt() const { return runtime_; }
+    // The manager's interface `iid` into *out; false when it has none.
+    bool Query(REFIID iid, void** out) const { return SUCCEEDED(manager_->QueryInterface(iid, out)); }
+
+private:
+    Runtime runtime_;
+    Held<IInspectable> manager_;
+    DeploymentReport available_;
+};
+
+// The two ways a package file is deployed by its URI with its external location: added
+// (registered for this user) or staged (for provisioning).
+struct ByUriRequest {
+    const wchar_t* OptionsClass;
+    const IID* OptionsIid;
+    bool Stage;
+    const wchar_t* Starting; // what "could not start" when the options cannot be made
+    const wchar_t* What;
+    const wchar_t* Done;
+};
+constexpr ByUriRequest AddRequest = {L"Windows.Management.Deployment.AddPackageOptions", &IID_IAddPackageOptions, false,
+                                     L"registering the package", L"registering the package for this user",
+                                     L"package registered for this user"};
+constexpr ByUriRequest StageRequest = {L"Windows.Management.Deployment.StagePackageOptions",
+                                       &IID_IStagePackageOptions, true, L"staging the package", L"staging the package",
+                                       L"package staged"};
+
+DeploymentReport DeployByUri(const Session& session, const ByUriRequest& request, IInspectable* packageUri,
+                             IInspectable* locationUri)
 {
-    Runtime runtime;
-    Held<IInspectable> manager;
-    return Availability(runtime, &manager);
+    Held<IPackageManager9> byUri;
+    session.Query(IID_IPackageManager9, byUri.putVoid());
+    Held<IPackageOptions> options;
+    const HRESULT hr = MakeOptions(session.WinRt(), request.OptionsClass, *request.OptionsIid, locationUri, &options);
+    if (FAILED(hr))
+        return Report(DeploymentOutcome::Failed, std::wstring(request.Starting) + L" could not start (" + HexCode(hr) + L")");
+    return Deploy(
+        session.WinRt(),
+        [&](IDeploymentOperation** operation) {
+            return request.Stage ? byUri->StagePackageByUriAsync(packageUri, options.get(), operation)
+                                 : byUri->AddPackageByUriAsync(packageUri, options.get(), operation);
+        },
+        request.What, request.Done);
 }
 
-DeploymentReport RegisterPackage(const std::wstring& packagePath, PackageUsers users)
+// For every user: staged once with its external location, then provisioned, so that each
+// user of the computer has it registered when signing in.
+DeploymentReport ProvisionForAllUsers(const Session& session, const std::wstring& package, IInspectable* packageUri,
+                                      IInspectable* locationUri)
 {
-    Runtime runtime;
-    Held<IInspectable> manager;
-    DeploymentReport available = Availability(runtime, &manager);
-    if (available.Outcome != DeploymentOutcome::Done)
-        return available;
-
-    const std::wstring package = FullPath(packagePath);
-    if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES)
-        return Report(DeploymentOutcome::Failed, package + L" does not exist");
-    Held<IInspectable> packageUri;
-    Held<IInspectable> locationUri;
-    HRESULT hr = MakeUri(runtime, package, &packageUri);
-    if (SUCCEEDED(hr))
-        hr = MakeUri(runtime, FolderOf(package), &locationUri);
-    if (FAILED(hr))
-        return Report(DeploymentOutcome::Failed, L"the package's location cannot be named (" + HexCode(hr) + L")");
-
-    Held<IPackageManager9> byUri;
-    manager->QueryInterface(IID_IPackageManager9, byUri.putVoid());
-    if (users == PackageUsers::ThisUser) {
-        Held<IPackageOptions> options;
-        hr = MakeOptions(runtime, L"Windows.Management.Deployment.AddPackageOptions", IID_IAddPackageOptions,
-                         locationUri.get(), &options);
-        if (FAILED(hr))
-            return Report(DeploymentOutcome::Failed, L"registering the package could not start (" + HexCode(hr) + L")");
-        Held<IDeploymentOperation> operation;
-        hr = byUri->AddPackageByUriAsync(packageUri.get(), options.get(), operation.put());
-        return Await(runtime, hr, operation.get(), L"registering the package for this user",
-                     L"package registered for this user");
-    }
-
-    // For every user: staged once with its external location, then provisioned, so that
-    // each user of the computer has it registered when signing in.
     PackageIdentity identity;
     std::wstring error;
     if (!ReadPackageIdentity(package, &identity, &error))
         return Report(DeploymentOutcome::Failed, error);
     Held<IPackageManager6> provisioning;
-    if (FAILED(manager->QueryInterface(IID_IPackageManager6, provisioning.putVoid())))
+    if (!session.Query(IID_IPackageManager6, provisioning.putVoid()))
         return Report(DeploymentOutcome::NotAvailable, L"not available: this package manager cannot provision packages");
-    Held<IPackageOptions> options;
-    hr = MakeOptions(runtime, L"Windows.Management.Deployment.StagePackageOptions", IID_IStagePackageOptions,
-                     locationUri.get(), &options);
-    if (FAILED(hr))
-        return Report(DeploymentOutcome::Failed, L"staging the package could not start (" + HexCode(hr) + L")");
-    Held<IDeploymentOperation> staging;
-    hr = byUri->StagePackageByUriAsync(packageUri.get(), options.get(), staging.put());
-    DeploymentReport staged = Await(runtime, hr, staging.get(), L"staging the package", L"package staged");
+    DeploymentReport staged = DeployByUri(session, StageRequest, packageUri, locationUri);
     if (staged.Outcome != DeploymentOutcome::Done)
         return staged;
-    const Runtime::String family(runtime, identity.FamilyName);
-    Held<IDeploymentOperation> provision;
-    hr = provisioning->ProvisionPackageForAllUsersAsync(family.get(), provision.put());
-    return Await(runtime, hr, provision.get(), L"provisioning the package for all users",
-                 L"package " + identity.FullName + L" provisioned for all users");
+    const Runtime::String family(session.WinRt(), identity.FamilyName);
+    return Deploy(
+        session.WinRt(),
+        [&](IDeploymentOperation** operation) {
+            return provisioning->ProvisionPackageForAllUsersAsync(family.get(), operation);
+        },
+        L"provisioning the package for all users", L"package " + identity.FullName + L" provisioned for all users");
+}
+
+} // namespace
+
+DeploymentReport CheckDeploymentAvailable()
+{
+    const Session session;
+    return session.Available();
+}
+
+DeploymentReport RegisterPackage(const std::wstring& packagePath, PackageUsers users)
+{
+    const Session session;
+    if (!session.Ready())
+        return session.Available();
+    const std::wstring package = FullPath(packagePath);
+    if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return Report(DeploymentOutcome::Failed, package + L" does not exist");
+    Held<IInspectable> packageUri;
+    Held<IInspectable> locationUri;
+    HRESULT hr = MakeUri(session.WinRt(), package, &packageUri);
+    if (SUCCEEDED(hr))
+        hr = MakeUri(session.WinRt(), FolderOf(package), &locationUri);
+    if (FAILED(hr))
+        return Report(DeploymentOutcome::Failed, L"the package's location cannot be named (" + HexCode(hr) + L")");
+    if (users == PackageUsers::ThisUser)
+        return DeployByUri(session, AddRequest, packageUri.get(), locationUri.get());
+    return ProvisionForAllUsers(session, package, packageUri.get(), locationUri.get());
 }
 
 DeploymentReport UnregisterPackage(const std::wstring& packagePath, PackageUsers users)
 {
-    Runtime runtime;
-    Held<IInspectable> manager;
-    DeploymentReport available = Availability(runtime, &manager);
-    if (available.Outcome != DeploymentOutcome::Done)
-        return available;
-
+    const Session session;
+    if (!session.Ready())
+        return session.Available();
     PackageIdentity identity;
     std::wstring error;
     if (!ReadPackageIdentity(FullPath(packagePath), &identity, &error))
         return Report(DeploymentOutcome::Failed, error);
-    const Runtime::String fullName(runtime, identity.FullName);
-    const Runtime::String family(runtime, identity.FamilyName);
-
+    const Runtime::String fullName(session.WinRt(), identity.FullName);
+    const Runtime::String family(session.WinRt(), identity.FamilyName);
     Held<IPackageManager2> removal;
-    if (FAILED(manager->QueryInterface(IID_IPackageManager2, removal.putVoid())))
+    if (!session.Query(IID_IPackageManager2, removal.putVoid()))
         return Report(DeploymentOutcome::NotAvailable, L"not available: this package manager cannot remove packages");
-    if (users == PackageUsers::ThisUser) {
-        Held<IDeploymentOperation> operation;
-        const HRESULT hr = removal->RemovePackageWithOptionsAsync(fullName.get(), RemovalOptionsNone, operation.put());
-        return Await(runtime, hr, operation.get(), L"removing the package for this user",
-                     L"package removed for this user", true);
-    }
+    // A package that is not there counts as removed.
+    const auto remove = [&](UINT32 options, const std::wstring& what, const std::wstring& done) {
+        return Deploy(
+            session.WinRt(),
+            [&](IDeploymentOperation** operation) {
+                return removal->RemovePackageWithOptionsAsync(fullName.get(), options, operation);
+            },
+            what, done, true);
+    };
+    if (users == PackageUsers::ThisUser)
+        return remove(RemovalOptionsNone, L"removing the package for this user", L"package removed for this user");
 
     // No user gets it at the next sign-in any more, and every user's registration goes.
     Held<IPackageManager8> deprovisioning;
-    if (SUCCEEDED(manager->QueryInterface(IID_IPackageManager8, deprovisioning.putVoid()))) {
-        Held<IDeploymentOperation> operation;
-        const HRESULT hr = deprovisioning->DeprovisionPackageForAllUsersAsync(family.get(), operation.put());
-        const DeploymentReport deprovisioned = Await(runtime, hr, operation.get(), L"deprovisioning the package",
-                                                     L"package deprovisioned", true);
+    if (session.Query(IID_IPackageManager8, deprovisioning.putVoid())) {
+        const DeploymentReport deprovisioned = Deploy(
+            session.WinRt(),
+            [&](IDeploymentOperation** operation) {
+                return deprovisioning->DeprovisionPackageForAllUsersAsync(family.get(), operation);
+            },
+            L"deprovisioning the package", L"package deprovisioned", true);
         if (deprovisioned.Outcome != DeploymentOutcome::Done)
             return deprovisioned;
     }
-    Held<IDeploymentOperation> operation;
-    const HRESULT hr = removal->RemovePackageWithOptionsAsync(fullName.get(), RemovalOptionsRemoveForAllUsers, operation.put());
-    return Await(runtime, hr, operation.get(), L"removing the package for all users",
-                 L"package " + identity.FullName + L" removed for all users", true);
+    return remove(RemovalOptionsRemoveForAllUsers, L"removing the package for all users",
+                  L"package " + identity.FullName + L" removed for all users");
 }
 
 } // namespace orvane::cli

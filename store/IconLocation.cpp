@@ -39,30 +39,68 @@ bool IconLocation::SetIconPath(const wchar_t* text) { return CopyText(IconPath, 
 bool IconLocation::SetTypeKey(const wchar_t* text) { return CopyText(TypeKey, TextCapacity, text); }
 bool IconLocation::SetOwner(const wchar_t* text) { return CopyText(Owner, TextCapacity, text); }
 
+namespace {
+
+// One optional sign and the decimal digits after it, read up to the first other character.
+struct SignedDigits {
+    bool Negative = false;
+    std::size_t Count = 0;
+    // The digits' value; meaningless once it passes 2^32 - 1.
+    std::uint64_t Magnitude = 0;
+    bool Beyond32Bits = false;
+    const wchar_t* End = nullptr;
+};
+
+SignedDigits ReadSignedDigits(const wchar_t* p, const wchar_t* end)
+{
+    SignedDigits digits;
+    if (p != end && (*p == L'+' || *p == L'-')) {
+        digits.Negative = *p == L'-';
+        ++p;
+    }
+    for (; p != end && *p >= L'0' && *p <= L'9'; ++p) {
+        ++digits.Count;
+        if (!digits.Beyond32Bits) {
+            digits.Magnitude = digits.Magnitude * 10u + static_cast<std::uint64_t>(*p - L'0');
+            digits.Beyond32Bits = digits.Magnitude > 0xFFFFFFFFu;
+        }
+    }
+    digits.End = p;
+    return digits;
+}
+
+} // namespace
+
 std::optional<std::int32_t> ParseIndexText(const wchar_t* text)
 {
     const wchar_t* p = text;
     while (*p == L' ' || (*p >= L'\t' && *p <= L'\r'))
         ++p;
-    bool negative = false;
-    if (*p == L'+' || *p == L'-') {
-        negative = *p == L'-';
-        ++p;
-    }
     // Earlier builds wrote an index as the unsigned value of its bit pattern ("4294967293"
     // for -3), so every value up to 2^32 - 1 is read, modulo 2^32; a number beyond that
     // is no index of anyone's, and reading it modulo 2^32 would make it another icon.
-    std::uint64_t value = 0;
-    while (*p >= L'0' && *p <= L'9') {
-        value = value * 10u + static_cast<std::uint64_t>(*p - L'0');
-        if (value > 0xFFFFFFFFu)
-            return std::nullopt;
-        ++p;
-    }
-    std::uint32_t bits = static_cast<std::uint32_t>(value);
-    if (negative)
+    const SignedDigits digits = ReadSignedDigits(p, p + std::wcslen(p));
+    if (digits.Beyond32Bits)
+        return std::nullopt;
+    std::uint32_t bits = static_cast<std::uint32_t>(digits.Magnitude);
+    if (digits.Negative)
         bits = 0u - bits;
     return static_cast<std::int32_t>(bits);
+}
+
+WholeIndex ParseWholeIndex(std::wstring_view text, std::int32_t* index)
+{
+    const wchar_t* end = text.data() + text.size();
+    const SignedDigits digits = ReadSignedDigits(text.data(), end);
+    if (digits.Count == 0 || digits.End != end)
+        return WholeIndex::NotANumber;
+    // The negative range reaches one further: -2147483648.
+    const std::uint64_t limit = digits.Negative ? 0x80000000u : 0x7FFFFFFFu;
+    if (digits.Beyond32Bits || digits.Magnitude > limit)
+        return WholeIndex::OutOfRange;
+    const std::uint32_t magnitude = static_cast<std::uint32_t>(digits.Magnitude);
+    *index = static_cast<std::int32_t>(digits.Negative ? 0u - magnitude : magnitude);
+    return WholeIndex::Number;
 }
 
 namespace {
@@ -100,26 +138,6 @@ bool Append(wchar_t* out, std::size_t outSize, std::size_t* used, const wchar_t*
     *used += length;
     out[*used] = L'\0';
     return true;
-}
-
-// Decimal digits of value, with a minus sign when it is negative, written by hand: the
-// wide printf family differs between the platform's runtime and others, and this text
-// must be the same everywhere.
-std::size_t FormatSigned(std::int32_t value, wchar_t (&digits)[11])
-{
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    wchar_t reversed[10];
-    std::size_t count = 0;
-    do {
-        reversed[count++] = static_cast<wchar_t>(L'0' + magnitude % 10u);
-        magnitude /= 10u;
-    } while (magnitude != 0);
-    std::size_t used = 0;
-    if (value < 0)
-        digits[used++] = L'-';
-    for (std::size_t i = 0; i < count; ++i)
-        digits[used++] = reversed[count - 1 - i];
-    return used;
 }
 
 } // namespace
@@ -168,6 +186,43 @@ std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withType
     return location;
 }
 
+// Decimal digits written by hand: the wide printf family differs between the platform's
+// runtime and others, and this text must be the same everywhere.
+std::size_t FormatIndexText(std::int32_t index, wchar_t (&out)[IndexTextCapacity])
+{
+    std::uint32_t magnitude = index < 0 ? 0u - static_cast<std::uint32_t>(index) : static_cast<std::uint32_t>(index);
+    wchar_t reversed[10];
+    std::size_t count = 0;
+    do {
+        reversed[count++] = static_cast<wchar_t>(L'0' + magnitude % 10u);
+        magnitude /= 10u;
+    } while (magnitude != 0);
+    std::size_t used = 0;
+    if (index < 0)
+        out[used++] = L'-';
+    for (std::size_t i = 0; i < count; ++i)
+        out[used++] = reversed[count - 1 - i];
+    out[used] = L'\0';
+    return used;
+}
+
+bool FormatPathIndex(const wchar_t* path, std::int32_t index, wchar_t* out, std::size_t outSize)
+{
+    if (out == nullptr || outSize == 0)
+        return false;
+    out[0] = L'\0';
+    if (path == nullptr)
+        return false;
+    wchar_t digits[IndexTextCapacity];
+    const std::size_t digitsLength = FormatIndexText(index, digits);
+    std::size_t used = 0;
+    if (Append(out, outSize, &used, path, wcsnlen(path, outSize)) && Append(out, outSize, &used, L",", 1) &&
+        Append(out, outSize, &used, digits, digitsLength))
+        return true;
+    out[0] = L'\0';
+    return false;
+}
+
 bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t* out, std::size_t outSize)
 {
     if (out == nullptr || outSize == 0)
@@ -175,9 +230,9 @@ bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t*
     // A location that gave no index is written as it was read, the path alone: an index
     // added to it would be one the shell reads as another icon. The long form needs the
     // field that separates the class, and keeps the number that reads back as none.
-    wchar_t index[11];
+    wchar_t index[IndexTextCapacity];
     const bool bare = location.Index == NoIndex && !withTypeKey;
-    const std::size_t indexLength = FormatSigned(location.Index, index);
+    const std::size_t indexLength = FormatIndexText(location.Index, index);
     // A field filled by hand without its terminator is refused, not read beyond its end.
     const std::size_t pathLength = wcsnlen(location.IconPath, TextCapacity);
     const std::size_t typeKeyLength = withTypeKey ? wcsnlen(location.TypeKey, TextCapacity) : 0;

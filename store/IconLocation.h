@@ -46,11 +46,37 @@ std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withType
 // characters (out is then empty); nothing is ever written beyond out[outSize - 1].
 bool FormatIconLocation(const IconLocation& location, bool withTypeKey, wchar_t* out, std::size_t outSize);
 
+// An index in signed decimal ("-2147483648" at most) and the terminating zero.
+constexpr std::size_t IndexTextCapacity = 12;
+// "path,index" for a path of up to 259 characters.
+constexpr std::size_t PathIndexCapacity = TextCapacity + IndexTextCapacity;
+
+// Forms the index alone as every text form here writes it, in signed decimal; returns its
+// length. NoIndex is written as the number it is (-99).
+std::size_t FormatIndexText(std::int32_t index, wchar_t (&out)[IndexTextCapacity]);
+
+// Forms "path,index" from a path and an index, the index as FormatIndexText writes it,
+// always present (also for NoIndex: this is the form with an index, such as IconResource
+// in Desktop.ini). False for a null path or when the text would not fit into outSize
+// characters (out is then empty when outSize allows).
+bool FormatPathIndex(const wchar_t* path, std::int32_t index, wchar_t* out, std::size_t outSize);
+
 // Decimal conversion of an index: leading white space, one optional sign, digits up to
 // the first non-digit. A number up to 2^32 - 1 is taken modulo 2^32 (earlier builds wrote
 // negative indexes as their unsigned bit pattern, "4294967293" for -3); none for a larger
 // number.
 std::optional<std::int32_t> ParseIndexText(const wchar_t* text);
+
+// How a text reads as a whole index.
+enum class WholeIndex {
+    Number,     // in the signed 32-bit range
+    OutOfRange, // a number beyond it
+    NotANumber, // anything else
+};
+// Reads text as a whole index: one optional sign and one or more decimal digits, nothing
+// else (no blanks), as Desktop.ini's IconResource and the command line give it. *index is
+// set only for Number.
+WholeIndex ParseWholeIndex(std::wstring_view text, std::int32_t* index);
 
 // Copies src into dst (dstSize characters) whole and terminated; false (dst untouched) when it
 // does not fit. A null src copies as the empty text.

@@ -1,10 +1,16 @@
 #include "IconResources.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <climits>
 #include <cwchar>
 #include <iterator>
+#include <new>
+#include <vector>
+
+#include "IconFileCheck.h"
+#include "PathText.h"
 
 namespace orvane {
 
@@ -12,32 +18,6 @@ namespace {
 
 // Resource ids are 16-bit; a larger number names no group.
 constexpr unsigned MaxResourceId = 0xFFFF;
-
-// True when [begin, end) is an optional sign followed by one or more digits, with a
-// value in the 32-bit range.
-bool ParseWholeIndex(const wchar_t* begin, const wchar_t* end, std::int32_t* index)
-{
-    const wchar_t* p = begin;
-    const bool negative = p != end && *p == L'-';
-    if (p != end && (*p == L'-' || *p == L'+'))
-        ++p;
-    if (p == end)
-        return false;
-    long long value = 0;
-    for (; p != end; ++p) {
-        if (*p < L'0' || *p > L'9')
-            return false;
-        value = value * 10 + (*p - L'0');
-        if (value > static_cast<long long>(INT32_MAX) + 1)
-            return false;
-    }
-    if (negative)
-        value = -value;
-    if (value > INT32_MAX || value < INT32_MIN)
-        return false;
-    *index = static_cast<std::int32_t>(value);
-    return true;
-}
 
 struct GroupSearch {
     unsigned Id = 0;
@@ -66,6 +46,21 @@ HMODULE LoadResourcesOf(const wchar_t* file)
     return module;
 }
 
+bool NamedAsIconFile(const wchar_t* file)
+{
+    const std::wstring_view extension = FileExtension(file);
+    return CompareStringOrdinal(extension.data(), static_cast<int>(extension.size()), L".ico", 4, TRUE) == CSTR_EQUAL;
+}
+
+bool ReadAt(HANDLE handle, std::uint64_t offset, unsigned char* out, DWORD size)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    return ReadFile(handle, out, size, &read, &at) && read == size;
+}
+
 } // namespace
 
 std::optional<IconLocation> ParseIconResource(const wchar_t* text)
@@ -76,7 +71,7 @@ std::optional<IconLocation> ParseIconResource(const wchar_t* text)
     if (comma == nullptr || comma == text)
         return std::nullopt;
     std::int32_t index = 0;
-    if (!ParseWholeIndex(comma + 1, comma + 1 + std::wcslen(comma + 1), &index))
+    if (ParseWholeIndex(comma + 1, &index) != WholeIndex::Number)
         return std::nullopt;
     const std::size_t length = static_cast<std::size_t>(comma - text);
     if (length >= TextCapacity)
@@ -131,6 +126,56 @@ int IconListPosition(const wchar_t* path, std::int32_t index)
     if (index == NoIndex || index == INT32_MIN)
         return -1;
     return FindIconOfResourceId(path, static_cast<unsigned>(-index));
+}
+
+IconFileState CheckIconFile(const wchar_t* file)
+{
+    if (file == nullptr || *file == L'\0')
+        return IconFileState::NotIconFile;
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return IconFileState::NotIconFile;
+    IconFileState state = IconFileState::Damaged;
+    LARGE_INTEGER fileSize{};
+    unsigned char header[IconFileHeaderSize] = {};
+    const bool sized = GetFileSizeEx(handle, &fileSize) && fileSize.QuadPart >= 0;
+    if (sized && fileSize.QuadPart == 0) {
+        // Nothing the platform could misread: it finds no icons in an empty file.
+        state = IconFileState::NotIconFile;
+    } else if (sized) {
+        const std::uint64_t size = static_cast<std::uint64_t>(fileSize.QuadPart);
+        const DWORD headerBytes = static_cast<DWORD>(size < IconFileHeaderSize ? size : IconFileHeaderSize);
+        const bool read = ReadAt(handle, 0, header, headerBytes);
+        if (read && !ReadsAsIconFile(header, headerBytes) && !NamedAsIconFile(file)) {
+            state = IconFileState::NotIconFile;
+        } else if (read && headerBytes == IconFileHeaderSize) {
+            // At most 6 + 65,535 * 16 bytes, about 1 MiB; a directory longer than the
+            // file fails without being read.
+            const std::size_t extent = IconDirectoryExtent(header, IconFileHeaderSize);
+            if (extent <= size) {
+                try {
+                    std::vector<unsigned char> directory(extent);
+                    if (ReadAt(handle, 0, directory.data(), static_cast<DWORD>(extent)) &&
+                        IconDirectoryFits(directory.data(), directory.size(), size))
+                        state = IconFileState::IconFile;
+                } catch (const std::bad_alloc&) {
+                }
+            }
+        }
+    }
+    CloseHandle(handle);
+    return state;
+}
+
+unsigned CountIcons(const wchar_t* source)
+{
+    if (source == nullptr || *source == L'\0')
+        return 0;
+    if (CheckIconFile(source) == IconFileState::Damaged)
+        return 0;
+    const UINT count = ExtractIconExW(source, -1, nullptr, nullptr, 0);
+    return count == 0xFFFFFFFFu || count > MaxSourceIcons ? 0 : count;
 }
 
 } // namespace orvane

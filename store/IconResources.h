@@ -1,4 +1,5 @@
-// Icon sources as Windows writes them: "IconResource=path,index" in Desktop.ini, paths
+// Files that hold icons (an .ico file with one icon, an icon library or any module with
+// icon resources), and icon sources as Windows writes them: "IconResource=path,index" in Desktop.ini, paths
 // with environment references ("%SystemRoot%\system32\imageres.dll"), and negative
 // indexes that name an icon group by its resource id (-112: the group whose id is 112).
 // The platform's icon extraction expands no references itself, so every use of the file
@@ -33,5 +34,25 @@ int FindIconOfResourceId(const wchar_t* path, unsigned id);
 // itself, a negative one -N the position of the group with resource id N; -1 for
 // NoIndex ("no index given") and for an id the source does not hold.
 int IconListPosition(const wchar_t* path, std::int32_t index);
+
+// More icons than any real library holds: a count beyond it comes from a damaged file.
+constexpr unsigned MaxSourceIcons = 65535;
+
+enum class IconFileState {
+    NotIconFile, // a module, or anything else the platform does not read as an icon file
+    IconFile,    // an icon file whose directory fits the file: one icon, no resource ids
+    Damaged,     // an icon file (by its content or its .ico name) whose directory does not fit
+};
+
+// Whether the platform would read the file as an icon file, and whether its directory
+// fits the file (see IconFileCheck.h). Nothing else of the platform reads a damaged one.
+// A file that cannot be opened is NotIconFile: the platform cannot read it either.
+IconFileState CheckIconFile(const wchar_t* file);
+
+// The number of icons the file holds, as the shell counts them; 0 for no path, for a file
+// the shell cannot read (ExtractIconEx answers 0xFFFFFFFF rather than 0 for a missing
+// file or the text "%1"), for a damaged icon file (never handed to the platform) and for
+// a count beyond MaxSourceIcons.
+unsigned CountIcons(const wchar_t* source);
 
 } // namespace orvane

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 #include "IconLocation.h"
 #include "PathText.h"
@@ -95,6 +97,48 @@ TEST(ParseIconLocation, IndexesBeyond32BitsAreNone)
     EXPECT_TRUE(ParseIconLocation(L"a.dll,00000000000000000000004294967295", false));
 }
 
+// The whole-text reading that Desktop.ini's IconResource and the command line share: a
+// text is a number only as a whole, and a number beyond the 32-bit range is told apart
+// from text that is none.
+TEST(ParseWholeIndex, SignDigitsAndNothingElse)
+{
+    struct Case {
+        const wchar_t* Text;
+        WholeIndex Reads;
+        std::int32_t Index;
+    };
+    const Case cases[] = {
+        {L"5", WholeIndex::Number, 5},
+        {L"+5", WholeIndex::Number, 5},
+        {L"-112", WholeIndex::Number, -112},
+        {L"-0", WholeIndex::Number, 0},
+        {L"0002147483647", WholeIndex::Number, INT32_MAX},
+        {L"-2147483648", WholeIndex::Number, INT32_MIN},
+        {L"2147483648", WholeIndex::OutOfRange, 0},
+        {L"-2147483649", WholeIndex::OutOfRange, 0},
+        {L"4294967293", WholeIndex::OutOfRange, 0},
+        {L"99999999999999999999999", WholeIndex::OutOfRange, 0},
+        {L"", WholeIndex::NotANumber, 0},
+        {L"-", WholeIndex::NotANumber, 0},
+        {L"+-5", WholeIndex::NotANumber, 0},
+        {L" 5", WholeIndex::NotANumber, 0},
+        {L"5 ", WholeIndex::NotANumber, 0},
+        {L"5x", WholeIndex::NotANumber, 0},
+        {L"0x10", WholeIndex::NotANumber, 0},
+        {L"99999999999999999999999x", WholeIndex::NotANumber, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Text);
+        std::int32_t index = 77;
+        EXPECT_EQ(c.Reads, ParseWholeIndex(c.Text, &index));
+        EXPECT_EQ(c.Reads == WholeIndex::Number ? c.Index : 77, index);
+    }
+    // A view that ends before the text does: digits beyond it are not read.
+    std::int32_t index = 0;
+    EXPECT_EQ(WholeIndex::Number, ParseWholeIndex(std::wstring_view(L"12345", 2), &index));
+    EXPECT_EQ(12, index);
+}
+
 TEST(ParseIconLocation, ComponentsLongerThanAFieldAreRefusedNotCut)
 {
     const std::wstring fits(259, L'p');
@@ -134,23 +178,29 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
         const wchar_t* TypeKey;
         bool WithTypeKey;
         const wchar_t* Expected;
+        // FormatPathIndex's text for the same path and index; null: not asked.
+        const wchar_t* PathIndex;
     };
     const Case cases[] = {
-        {3, L"", false, L"C:\\i.ico,3"},
-        // A location without an index is written as such values are, the path alone.
-        {NoIndex, L"", false, L"C:\\i.ico"},
+        {3, L"", false, L"C:\\i.ico,3", L"C:\\i.ico,3"},
+        {0, L"", false, L"C:\\i.ico,0", L"C:\\i.ico,0"},
+        // A location without an index is written as such values are, the path alone; the
+        // form that always has an index writes the number.
+        {NoIndex, L"", false, L"C:\\i.ico", L"C:\\i.ico,-99"},
         // Resource ids as Windows writes them; earlier builds wrote 4294967293, which
         // still reads as -3.
-        {-3, L"", false, L"C:\\i.ico,-3"},
-        {INT32_MIN, L"", false, L"C:\\i.ico,-2147483648"},
-        {INT32_MAX, L"", false, L"C:\\i.ico,2147483647"},
-        {3, L"txtfile", true, L"C:\\i.ico,3,txtfile"},
-        {3, L"", true, L"C:\\i.ico,3,"},
-        {-1, L"k", true, L"C:\\i.ico,-1,k"},
+        {-3, L"", false, L"C:\\i.ico,-3", L"C:\\i.ico,-3"},
+        {-112, L"", false, L"C:\\i.ico,-112", L"C:\\i.ico,-112"},
+        {INT32_MIN, L"", false, L"C:\\i.ico,-2147483648", L"C:\\i.ico,-2147483648"},
+        {INT32_MAX, L"", false, L"C:\\i.ico,2147483647", L"C:\\i.ico,2147483647"},
+        {3, L"txtfile", true, L"C:\\i.ico,3,txtfile", nullptr},
+        {3, L"", true, L"C:\\i.ico,3,", nullptr},
+        {-1, L"k", true, L"C:\\i.ico,-1,k", nullptr},
         // The long form keeps the index field that separates the class.
-        {NoIndex, L"k", true, L"C:\\i.ico,-99,k"},
+        {NoIndex, L"k", true, L"C:\\i.ico,-99,k", nullptr},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.Expected);
         IconLocation location(L"C:\\i.ico", L"", c.Index);
         location.SetTypeKey(c.TypeKey);
         wchar_t text[TextCapacity];
@@ -163,6 +213,14 @@ TEST(FormatIconLocation, WritingExamplesAndRoundTrips)
         if (c.WithTypeKey) {
             EXPECT_STREQ(c.TypeKey, back->TypeKey);
         }
+        if (c.PathIndex != nullptr) {
+            wchar_t pathIndex[PathIndexCapacity];
+            ASSERT_TRUE(FormatPathIndex(location.IconPath, c.Index, pathIndex, std::size(pathIndex)));
+            EXPECT_STREQ(c.PathIndex, pathIndex);
+            const auto read = ParseIconLocation(pathIndex, false);
+            ASSERT_TRUE(read);
+            EXPECT_EQ(c.Index, read->Index);
+        }
     }
 }
 
@@ -172,8 +230,18 @@ TEST(FormatIconLocation, TextOverTheLimitIsRefused)
     wchar_t text[TextCapacity] = L"untouched";
     EXPECT_FALSE(FormatIconLocation(location, false, text, std::size(text)));
     EXPECT_STREQ(L"", text);
+    std::wcscpy(text, L"untouched");
+    EXPECT_FALSE(FormatPathIndex(location.IconPath, location.Index, text, std::size(text)));
+    EXPECT_STREQ(L"", text);
+    EXPECT_FALSE(FormatPathIndex(nullptr, 1, text, std::size(text)));
     location.SetIndex(1);
     EXPECT_TRUE(FormatIconLocation(location, false, text, std::size(text)));
+    EXPECT_TRUE(FormatPathIndex(location.IconPath, location.Index, text, std::size(text)));
+    EXPECT_EQ(250u, std::wcslen(text));
+    // The longest path a field holds and the longest index fit the capacity named for them.
+    wchar_t longest[PathIndexCapacity];
+    EXPECT_TRUE(FormatPathIndex(std::wstring(259, L'p').c_str(), INT32_MIN, longest, std::size(longest)));
+    EXPECT_EQ(PathIndexCapacity - 1, std::wcslen(longest));
 }
 
 TEST(WriteIconLocationValue, StoresRegSzWithTerminatorCounted)

@@ -16,7 +16,6 @@
 #include "IconIdLibrary.h"
 #include "IconFileCheck.h"
 #include "IconResources.h"
-#include "IconSource.h"
 #include "ScopedVariable.h"
 #include "TestSupport.h"
 #include "UnicodeNames.h"

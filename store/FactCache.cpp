@@ -1,0 +1,271 @@
+#include "FactCache.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace orvane {
+
+namespace {
+
+// Holds an SRW lock, shared or exclusive, for its lifetime.
+class HeldLock {
+public:
+    HeldLock(SRWLOCK& lock, bool exclusive) : lock_(lock), exclusive_(exclusive)
+    {
+        if (exclusive_)
+            AcquireSRWLockExclusive(&lock_);
+        else
+            AcquireSRWLockShared(&lock_);
+    }
+    ~HeldLock()
+    {
+        if (exclusive_)
+            ReleaseSRWLockExclusive(&lock_);
+        else
+            ReleaseSRWLockShared(&lock_);
+    }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+    const bool exclusive_;
+};
+
+struct SharedLock : HeldLock {
+    explicit SharedLock(SRWLOCK& lock) : HeldLock(lock, false) {}
+};
+
+struct ExclusiveLock : HeldLock {
+    explicit ExclusiveLock(SRWLOCK& lock) : HeldLock(lock, true) {}
+};
+
+} // namespace
+
+// Extensions compare as the registry compares key names.
+bool FactCache::NameLess::operator()(const std::wstring& a, const std::wstring& b) const
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
+}
+
+const std::optional<IconLocation>& FactCache::Entry(const FactsSoFar& soFar)
+{
+    const std::optional<IconLocation>& own = soFar.Entries[Index(Scope::ThisUser)];
+    return own ? own : soFar.Entries[Index(Scope::AllUsers)];
+}
+
+bool FactCache::NeedsType(const FactsSoFar& soFar, const wchar_t* extension)
+{
+    return extension != nullptr && !HasIconPath(Entry(soFar));
+}
+
+FactCache::ClaimedReads::~ClaimedReads()
+{
+    if (!Tables[0] && !Tables[1] && !Type)
+        return;
+    ExclusiveLock lock(cache_.lock_);
+    for (Scope scope : Scopes) {
+        if (Tables[Index(scope)] && cache_.tableReaders_[Index(scope)] == epoch_)
+            cache_.tableReaders_[Index(scope)] = 0;
+    }
+    if (Type) {
+        const auto reader = cache_.typeReaders_.find(extension_);
+        if (reader != cache_.typeReaders_.end() && reader->second == epoch_)
+            cache_.typeReaders_.erase(reader);
+    }
+    WakeAllConditionVariable(&cache_.done_);
+}
+
+FactCache::Armed FactCache::Arm(std::uint64_t seenEpoch)
+{
+    bool expected = false;
+    if (!arming_.compare_exchange_strong(expected, true))
+        return Armed::Busy;
+    // Given up under the lock, so that a thread that found it set and waits is woken.
+    struct Release {
+        FactCache& Cache;
+        ~Release()
+        {
+            ExclusiveLock lock(Cache.lock_);
+            Cache.arming_ = false;
+            WakeAllConditionVariable(&Cache.done_);
+        }
+    } release{*this};
+    {
+        ExclusiveLock lock(lock_);
+        // Another thread armed since this one looked.
+        if (epoch_ != seenEpoch)
+            return Armed::Yes;
+        epoch_ += epoch_ % 2 == 0 ? 1 : 2;
+    }
+    // The epoch has moved before any event is reset: a request that finds an event reset
+    // by this arming finds the epoch moved too.
+    const unsigned changed = watch_.ChangedTrees();
+    {
+        ExclusiveLock lock(lock_);
+        if ((changed & ClassTrees) != 0)
+            types_.clear();
+        for (Scope scope : Scopes) {
+            if ((changed & TableTree(scope)) != 0)
+                tables_[Index(scope)].reset();
+        }
+    }
+    const bool armed = watch_.Arm(changed);
+    ExclusiveLock lock(lock_);
+    // A tree that could not be armed keeps its event set: the next request arms it again.
+    ++epoch_;
+    return armed ? Armed::Yes : Armed::Failed;
+}
+
+FactCache::Attempt FactCache::ArmOrWait(std::uint64_t seenEpoch, ULONGLONG start)
+{
+    const Armed result = Arm(seenEpoch);
+    if (result == Armed::Failed)
+        return Attempt::GiveUp;
+    if (result == Armed::Busy) {
+        ExclusiveLock lock(lock_);
+        if (arming_)
+            Wait(start);
+    }
+    return Attempt::Retry;
+}
+
+void FactCache::TakeKeptFacts(const wchar_t* path, const wchar_t* extension, FactsSoFar& soFar) const
+{
+    for (Scope scope : Scopes) {
+        if (!soFar.TableKept[Index(scope)] && tables_[Index(scope)]) {
+            soFar.Entries[Index(scope)] = tables_[Index(scope)]->Find(path);
+            soFar.TableKept[Index(scope)] = true;
+        }
+    }
+    soFar.TypeNeeded = soFar.TableKept[0] && soFar.TableKept[1] && NeedsType(soFar, extension);
+    if (soFar.TypeNeeded && !soFar.Type) {
+        const auto type = types_.find(extension);
+        if (type != types_.end())
+            soFar.Type = type->second;
+    }
+}
+
+bool FactCache::ClaimMissing(const wchar_t* path, const wchar_t* extension, std::uint64_t epoch, ULONGLONG start,
+                             FactsSoFar& soFar, ClaimedReads& claims)
+{
+    ExclusiveLock lock(lock_);
+    if (epoch_ != epoch)
+        return false;
+    // Another thread may have kept some since.
+    TakeKeptFacts(path, extension, soFar);
+    const bool typeMissing = soFar.TypeNeeded && !soFar.Type;
+    bool othersRead = false;
+    for (Scope scope : Scopes)
+        othersRead = othersRead || (!soFar.TableKept[Index(scope)] && tableReaders_[Index(scope)] == epoch);
+    if (typeMissing) {
+        const auto reader = typeReaders_.find(extension);
+        othersRead = othersRead || (reader != typeReaders_.end() && reader->second == epoch);
+    }
+    if (othersRead) {
+        Wait(start);
+        return false;
+    }
+    for (Scope scope : Scopes) {
+        if (!soFar.TableKept[Index(scope)]) {
+            tableReaders_[Index(scope)] = epoch;
+            claims.Tables[Index(scope)] = true;
+        }
+    }
+    if (typeMissing) {
+        claims.Type = true;
+        typeReaders_[extension] = epoch;
+    }
+    return true;
+}
+
+bool FactCache::ReadClaimedTables(const wchar_t* path, const ClaimedReads& claims, FactsSoFar& soFar,
+                                  std::optional<FileIconTableCopy> (&tables)[2])
+{
+    for (Scope scope : Scopes) {
+        if (!claims.Tables[Index(scope)])
+            continue;
+        if (!tables[Index(scope)].emplace().Read(scope))
+            return false;
+        soFar.Entries[Index(scope)] = tables[Index(scope)]->Find(path);
+    }
+    return true;
+}
+
+bool FactCache::KeepRead(std::uint64_t epoch, const wchar_t* extension, bool typeRead, const FactsSoFar& soFar,
+                         std::optional<FileIconTableCopy> (&tables)[2])
+{
+    if (watch_.Changed())
+        return false;
+    ExclusiveLock lock(lock_);
+    if (epoch_ != epoch)
+        return false;
+    for (Scope scope : Scopes) {
+        if (tables[Index(scope)] && !tables_[Index(scope)])
+            tables_[Index(scope)] = std::move(tables[Index(scope)]);
+    }
+    if (typeRead) {
+        if (types_.size() >= MaxTypes)
+            types_.clear();
+        types_.emplace(extension, soFar.Type);
+    }
+    return true;
+}
+
+void FactCache::Wait(ULONGLONG start)
+{
+    const ULONGLONG waited = GetTickCount64() - start;
+    if (waited < MaxTryingMs)
+        SleepConditionVariableSRW(&done_, &lock_, static_cast<DWORD>(std::min<ULONGLONG>(MaxWaitMs, MaxTryingMs - waited)),
+                                  0);
+}
+
+FactCache::Attempt FactCache::TryRead(const wchar_t* path, const wchar_t* extension, ULONGLONG start, FileFacts& facts)
+{
+    std::uint64_t epoch = 0;
+    {
+        SharedLock lock(lock_);
+        epoch = epoch_;
+    }
+    if (epoch % 2 != 0 || watch_.Changed())
+        return ArmOrWait(epoch, start);
+
+    FactsSoFar soFar;
+    {
+        SharedLock lock(lock_);
+        if (epoch_ != epoch)
+            return Attempt::Retry;
+        TakeKeptFacts(path, extension, soFar);
+    }
+    ClaimedReads claims(*this, epoch, extension);
+    if (!soFar.Complete() && !ClaimMissing(path, extension, epoch, start, soFar, claims))
+        return Attempt::Retry;
+
+    // What is not kept is read now, and kept only when no tree changed meanwhile.
+    std::optional<FileIconTableCopy> tables[2];
+    if (!ReadClaimedTables(path, claims, soFar, tables))
+        return Attempt::GiveUp;
+    // With the tables just read, the type may be needed after all.
+    const bool readType = NeedsType(soFar, extension) && !soFar.Type;
+    if (readType)
+        soFar.Type = readType_(extension);
+    if ((readType || claims.Tables[0] || claims.Tables[1]) && !KeepRead(epoch, extension, readType, soFar, tables))
+        return Attempt::Retry;
+    facts.Entry = Entry(soFar);
+    facts.Type = NeedsType(soFar, extension) ? soFar.Type : nullptr;
+    return Attempt::Done;
+}
+
+bool FactCache::Read(const wchar_t* path, const wchar_t* extension, FileFacts& facts)
+{
+    const ULONGLONG start = GetTickCount64();
+    for (int attempt = 0; attempt < 4 || GetTickCount64() - start < MaxTryingMs; ++attempt) {
+        const Attempt result = TryRead(path, extension, start, facts);
+        if (result != Attempt::Retry)
+            return result == Attempt::Done;
+    }
+    return false;
+}
+
+} // namespace orvane

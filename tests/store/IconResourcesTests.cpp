@@ -332,8 +332,9 @@ TEST(IconFileCheck, DirectoriesThatDoNotFitTheFileAreRefused)
         }
         const std::wstring file = dir.MakeFile(c.FileName, c.Bytes);
         EXPECT_EQ(c.State, CheckIconFile(file.c_str()));
-        if (c.State == IconFileState::Damaged)
+        if (c.State == IconFileState::Damaged) {
             EXPECT_EQ(0u, CountIcons(file.c_str()));
+        }
     }
     // A real icon file, as the tests' own writer makes them, is sound and counts.
     const std::wstring real = test::WriteIconFile(dir.Path() + L"\\real.ico", 3);

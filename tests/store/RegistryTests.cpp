@@ -126,8 +126,9 @@ TEST_F(ScratchKeyTest, RemoveEmptyKeysWalksUpWhileKeysHoldNothing)
         if (c.ValueIn != nullptr) {
             ASSERT_TRUE(test::WriteString(HKEY_CURRENT_USER, Below(c.ValueIn), L"kept", L"x"));
         }
-        if (c.Gone != nullptr)
+        if (c.Gone != nullptr) {
             ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, Below(c.Gone)));
+        }
         EXPECT_EQ(ERROR_SUCCESS, RemoveEmptyKeys(HKEY_CURRENT_USER, base_.c_str(), L"a\\b\\c\\d", c.Walk));
         EXPECT_EQ(std::wstring(c.Left), ChainLeft(base_));
         EXPECT_TRUE(test::KeyExists(HKEY_CURRENT_USER, base_));

@@ -128,7 +128,8 @@ bool HasNoFileType(const IconTarget& target)
 // "path,index" as the command line and the stores write it.
 std::wstring LocationText(const wchar_t* path, std::int32_t index)
 {
-    return std::wstring(path) + L"," + std::to_wstring(index);
+    wchar_t text[PathIndexCapacity];
+    return FormatPathIndex(path, index, text, std::size(text)) ? text : L"";
 }
 
 // Who answers a "%1" type's icon for each file: this extension only while it is the

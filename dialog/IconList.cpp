@@ -12,7 +12,7 @@
 
 #include "IconCache.h"
 #include "IconResources.h"
-#include "IconSource.h"
+#include "IconResources.h"
 #include "resource.h"
 
 namespace orvane {

@@ -274,8 +274,7 @@ LONG DeleteFolderBackup(const wchar_t* folder, Scope scope)
     key.reset();
     if (status != ERROR_SUCCESS || scope == Scope::AllUsers)
         return status;
-    // "Software\" is left out: everything below it up to FolderBAKIcons is the product's.
-    return RemoveEmptyKeys(HKEY_CURRENT_USER, L"Software", FolderBackupKey + std::size(L"Software"));
+    return RemoveEmptyUserProductKeys(FolderBackupKey);
 }
 
 bool MayWriteFolderBackup(Scope scope) { return MayWrite(ProductKeyRoot(scope), FolderBackupKey, KEY_SET_VALUE); }

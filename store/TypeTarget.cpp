@@ -117,21 +117,10 @@ LONG PutBackTypeIcon(const IconLocation& backup, Scope scope)
 LONG RemoveEmptyDefaultIcon(const wchar_t* typeKey)
 {
     RegKey classKey;
-    LONG status = OpenClassKey(Scope::AllUsers, typeKey, KEY_READ, classKey);
+    const LONG status = OpenClassKey(Scope::AllUsers, typeKey, KEY_READ, classKey);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
-    RegKey defaultIcon;
-    status = defaultIcon.Open(classKey.get(), DefaultIconKey, KEY_READ);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status);
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    status = RegQueryInfoKeyW(defaultIcon.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                              nullptr, nullptr, nullptr, nullptr);
-    if (status != ERROR_SUCCESS || subkeys != 0 || values != 0)
-        return status;
-    defaultIcon.reset();
-    return DeletionStatus(RegDeleteKeyW(classKey.get(), DefaultIconKey));
+    return DeleteKeyIfEmpty(classKey.get(), DefaultIconKey);
 }
 
 // Puts this user's type icon back from this user's backup, and removes the keys that

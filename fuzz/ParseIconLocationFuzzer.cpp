@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         CheckTerminated(location->IconPath);
         CheckTerminated(location->TypeKey);
-        CheckTerminated(location->Owner);
-        Check(location->Owner[0] == L'\0');
+        CheckTerminated(location->TargetName);
+        Check(location->TargetName[0] == L'\0');
         Check(std::wcschr(location->IconPath, L',') == nullptr);
         // The path is the text's own beginning, never a cut or rewritten one.
         const std::size_t pathLength = std::wcslen(location->IconPath);

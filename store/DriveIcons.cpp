@@ -179,7 +179,7 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
     if (!location)
         location = LookupClassIcon(HKEY_CLASSES_ROOT, DriveClassKey, nullptr);
     if (location)
-        location->SetOwner(letter);
+        location->SetTargetName(letter);
     return location;
 }
 
@@ -225,7 +225,7 @@ bool MayUseDriveIcons(Scope scope)
 LONG WriteDriveIcon(const IconLocation& location, Scope scope)
 {
     wchar_t path[TextCapacity];
-    if (!FormatDriveEntryPath(scope, location.Owner, path))
+    if (!FormatDriveEntryPath(scope, location.TargetName, path))
         return ERROR_INVALID_DRIVE;
     // Refused before the key is made, so that a text that cannot be stored leaves no
     // empty entry behind.
@@ -275,7 +275,7 @@ LONG WriteDriveIcon(const IconLocation& location, Scope scope)
 LONG DeleteDriveIcon(const IconLocation& location, Scope scope)
 {
     wchar_t path[TextCapacity];
-    if (!FormatDriveEntryPath(scope, location.Owner, path))
+    if (!FormatDriveEntryPath(scope, location.TargetName, path))
         return ERROR_INVALID_DRIVE;
     const HKEY root = ProductKeyRoot(scope);
     RegKey key;

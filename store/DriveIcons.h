@@ -17,7 +17,7 @@ namespace orvane {
 // Whether the first character of a path is a letter, which names a drive.
 bool NamesDrive(const wchar_t* path);
 
-// The drive letter is the first character of drivePath; Owner of the result is the letter.
+// The drive letter is the first character of drivePath; TargetName of the result is the letter.
 // This user's entry first, then all users', then the Drive class's icon; the scope of
 // the entry found through `found` (untouched for the Drive class's icon or none).
 std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optional<Scope>* found = nullptr);
@@ -36,7 +36,7 @@ bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access = KE
 // between the scopes; a letter's entry that refuses where its scope accepts was locked
 // on purpose, and the change is refused rather than moved.
 bool MayUseDriveIcons(Scope scope);
-// The drive letter is the first character of the location's Owner. The first change of
+// The drive letter is the first character of the location's TargetName. The first change of
 // an entry backs up the drive's icon and marks the entry (see DriveBackupValue).
 LONG WriteDriveIcon(const IconLocation& location, Scope scope = Scope::AllUsers);
 // Takes back this product's entry: the backed-up icon goes back, or, when the drive had

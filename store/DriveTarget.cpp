@@ -37,9 +37,9 @@ ChangeResult Apply(IconTarget& target)
 {
     if (!target.Current)
         return ChangeResult::Done;
-    if (target.Current->Owner[0] == L'\0')
-        target.Current->SetOwner(target.Path());
-    const wchar_t* drive = target.Current->Owner;
+    if (target.Current->TargetName[0] == L'\0')
+        target.Current->SetTargetName(target.Path());
+    const wchar_t* drive = target.Current->TargetName;
     // A change for all users would stay hidden behind this user's entry.
     ChangeFacts facts;
     facts.SetForThisUser = DriveEntryScope(drive) == Scope::ThisUser;
@@ -58,7 +58,7 @@ ChangeResult Restore(IconTarget& target)
 {
     if (!target.Current)
         return ChangeResult::Done;
-    const wchar_t* drive = target.Current->Owner;
+    const wchar_t* drive = target.Current->TargetName;
     if (!NamesDrive(drive))
         return ResultFromStatus(DeleteDriveIcon(*target.Current));
     const std::optional<Scope> scope = DriveRestoreScope(target, drive);

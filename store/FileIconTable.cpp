@@ -59,7 +59,7 @@ std::optional<IconLocation> OwnedByFile(const wchar_t* filePath, std::optional<I
         return std::nullopt;
     const std::wstring_view extension = FileExtension(filePath);
     if (extension.size() <= MaxKeyNameLength)
-        CopyText(location->Owner, std::size(location->Owner), extension);
+        CopyText(location->TargetName, std::size(location->TargetName), extension);
     return location;
 }
 

@@ -61,7 +61,7 @@ void ExamineAllUsersPlaces(const IconLocation& location, const wchar_t* path, bo
     RegKey classKey;
     const bool sharedClass = OpenClassKey(Scope::AllUsers, typeKey, KEY_QUERY_VALUE, classKey) == ERROR_SUCCESS;
     classKey.reset();
-    bool accept = sharedClass || location.Owner[0] == L'\0' || MayWriteClassKey(Scope::AllUsers, location.Owner);
+    bool accept = sharedClass || location.TargetName[0] == L'\0' || MayWriteClassKey(Scope::AllUsers, location.TargetName);
     bool shown = false;
     if (allOfType) {
         shown = !UserClassKeyExists(typeKey, DefaultIconKey);
@@ -147,14 +147,14 @@ void ReadFileTarget(IconTarget& target)
 ChangeResult LocationOfFileChange(const IconTarget& target, const wchar_t* extension, IconLocation& location)
 {
     location = target.Current ? *target.Current : IconLocation();
-    if (!target.Current || location.Owner[0] == L'\0') {
+    if (!target.Current || location.TargetName[0] == L'\0') {
         // No icon was found for the type: the icon goes to the class Explorer takes the
         // files' icon from all the same, which may have no DefaultIcon yet.
         wchar_t typeKey[TextCapacity];
         if (!ReadIconClass(extension, typeKey) &&
             !FormatKeyPath(typeKey, std::size(typeKey), L"%lsfile", extension + 1))
             return ChangeResult::PathTooLong;
-        if (!location.SetTypeKey(typeKey) || !location.SetOwner(extension))
+        if (!location.SetTypeKey(typeKey) || !location.SetTargetName(extension))
             return ChangeResult::PathTooLong;
     }
     if (location.TypeKey[0] == L'\0')

@@ -219,7 +219,7 @@ std::optional<IconLocation> ReadTypeIcon(const wchar_t* extension, const wchar_t
     if (!ReadExtensionClass(extension, className))
         return std::nullopt;
     auto location = LookupVisibleClassIcon(className, valueName, foundIn);
-    if (location && keepExtension && !location->SetOwner(extension))
+    if (location && keepExtension && !location->SetTargetName(extension))
         return std::nullopt;
     return location;
 }
@@ -240,10 +240,10 @@ LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scop
     // hide all users' one (and the class all users' names, whose CurVer may lead to the
     // class being registered here).
     wchar_t seen[TextCapacity];
-    const bool named = scope == Scope::ThisUser && ReadExtensionClass(location.Owner, seen);
-    if (location.Owner[0] != L'\0' && !named && !ExtensionKeyNamesClass(scope, location.Owner)) {
+    const bool named = scope == Scope::ThisUser && ReadExtensionClass(location.TargetName, seen);
+    if (location.TargetName[0] != L'\0' && !named && !ExtensionKeyNamesClass(scope, location.TargetName)) {
         RegKey extensionKey;
-        if (CreateClassKey(scope, location.Owner, extensionKey) == ERROR_SUCCESS)
+        if (CreateClassKey(scope, location.TargetName, extensionKey) == ERROR_SUCCESS)
             WriteTextValue(extensionKey.get(), nullptr, location.TypeKey);
     }
     return status;

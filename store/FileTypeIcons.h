@@ -35,7 +35,7 @@ bool FollowCurVerToIconClass(const wchar_t* name, wchar_t (&className)[TextCapac
 
 // Reads <name>\DefaultIcon (valueName, null for the default value) under root, following
 // <name>\CurVer when DefaultIcon does not open. TypeKey is the class where the value was
-// found; Owner is empty. A CurVer chain that returns to a visited class, or that is longer
+// found; TargetName is empty. A CurVer chain that returns to a visited class, or that is longer
 // than 32 hops, ends with none. HKEY_CLASSES_ROOT stands for what this user sees there
 // (as on Windows): each key of the walk is this user's when it exists, else all users'.
 std::optional<IconLocation> LookupClassIcon(HKEY root, const wchar_t* name, const wchar_t* valueName);
@@ -46,12 +46,12 @@ std::optional<IconLocation> LookupVisibleClassIcon(const wchar_t* name, const wc
 std::optional<IconLocation> LookupClassIconIn(Scope scope, const wchar_t* name, const wchar_t* valueName);
 
 // Looks up the class that the extension's file take their icon from (ReadExtensionClass),
-// then its icon value. With keepExtension the record's Owner is the extension.
+// then its icon value. With keepExtension the record's TargetName is the extension.
 std::optional<IconLocation> ReadTypeIcon(const wchar_t* extension, const wchar_t* valueName, bool keepExtension,
                                          Scope* foundIn = nullptr);
 
 // Creates (or opens) the scope's <TypeKey> class key, handing it out through classKey, and
-// points the scope's <Owner> extension key at it unless that key names a class already.
+// points the scope's <TargetName> extension key at it unless that key names a class already.
 // Returns the status of creating the class key.
 LONG RegisterFileType(const IconLocation& location, RegKey& classKey, Scope scope = Scope::AllUsers);
 

@@ -82,7 +82,7 @@ LONG SetBackupValue(Scope scope, const wchar_t* folder, DWORD type, const void* 
 std::optional<IconLocation> LocationOfBackup(const BackupValue& value, const wchar_t* folder)
 {
     auto location = ParseIconLocation(value.Data, true);
-    if (location && !location->SetOwner(folder))
+    if (location && !location->SetTargetName(folder))
         return std::nullopt;
     return location;
 }

@@ -35,7 +35,7 @@ std::optional<IconLocation> ReadFolderIcon(const wchar_t* folder)
         return std::nullopt;
     if (!location)
         location = LookupClassIcon(HKEY_CLASSES_ROOT, L"Folder", nullptr);
-    if (location && !location->SetOwner(folder))
+    if (location && !location->SetTargetName(folder))
         return std::nullopt;
     return location;
 }
@@ -51,13 +51,13 @@ LONG CheckFolderProfile(const wchar_t* folder)
 LONG WriteFolderIcon(const IconLocation& location)
 {
     wchar_t profile[TextCapacity];
-    if (!FormatProfilePath(location.Owner, profile))
-        return IsEmpty(location.Owner) ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE;
+    if (!FormatProfilePath(location.TargetName, profile))
+        return IsEmpty(location.TargetName) ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE;
     LocationTexts texts;
     ListedEntries entries;
     if (wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit || !EntriesOfLocation(location, texts, entries))
         return ERROR_FILENAME_EXCED_RANGE;
-    return WriteEntries(location.Owner, profile, entries);
+    return WriteEntries(location.TargetName, profile, entries);
 }
 
 } // namespace orvane

@@ -38,7 +38,7 @@ std::optional<IconLocation> ReadFolderIcon(const wchar_t* folder);
 // folder's own or is missing; ProfileIsLinkStatus or ProfileIsFolderStatus when it is
 // not; ERROR_FILENAME_EXCED_RANGE when its path does not fit.
 LONG CheckFolderProfile(const wchar_t* folder);
-// Writes the location into the profile file of the folder named by its Owner, as all
+// Writes the location into the profile file of the folder named by its TargetName, as all
 // three entries; the file's other entries and sections stay. A location without an index
 // is written as IconIndex=-99. Whatever fails, the file, its attributes and the folder's
 // attributes are left as they were.

@@ -100,13 +100,13 @@ ChangeResult Apply(IconTarget& target)
     if (!target.Current)
         return SaveBackup(target);
     IconLocation location = *target.Current;
-    if (location.Owner[0] == L'\0')
-        location.SetOwner(target.Path());
+    if (location.TargetName[0] == L'\0')
+        location.SetTargetName(target.Path());
     wchar_t profile[TextCapacity];
-    if (!FormatProfilePath(location.Owner, profile) || wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
+    if (!FormatProfilePath(location.TargetName, profile) || wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit)
         return ChangeResult::PathTooLong;
     // A Desktop.ini that is a link or a folder is refused before the backup is touched.
-    const LONG usable = CheckFolderProfile(location.Owner);
+    const LONG usable = CheckFolderProfile(location.TargetName);
     if (usable != ERROR_SUCCESS)
         return ResultFromStatus(usable);
     // The backups of both scopes as they are: a change whose icon cannot be written

@@ -41,7 +41,7 @@ std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIc
         if (!NamesIcon(chosen))
             return std::nullopt;
     }
-    if (!chosen->SetTypeKey(typeIcon.TypeKey) || !chosen->SetOwner(typeIcon.Owner))
+    if (!chosen->SetTypeKey(typeIcon.TypeKey) || !chosen->SetTargetName(typeIcon.TargetName))
         return std::nullopt;
     return chosen;
 }

@@ -17,11 +17,11 @@ namespace orvane {
 // is this extension.
 bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon);
 // The type's own icon behind that "%1": "HandlerIconInfo" if it names an icon, else the
-// default value of <TypeKey>\DefaultIconBAK (short form); TypeKey is the class, Owner
+// default value of <TypeKey>\DefaultIconBAK (short form); TypeKey is the class, TargetName
 // that of typeIcon. None when neither names an icon (the class had none before
 // installing), or when typeIcon is no such "%1".
 std::optional<IconLocation> ReadTypeIconBehindHandler(const IconLocation& typeIcon);
-// The default value of <typeKey>\DefaultIconBAK in short form (TypeKey and Owner empty):
+// The default value of <typeKey>\DefaultIconBAK in short form (TypeKey and TargetName empty):
 // the class's DefaultIcon text from before this extension became its icon handler.
 std::optional<IconLocation> ReadDefaultIconBackup(const wchar_t* typeKey);
 // The type's icon from before installing: DefaultIconBAK when it names an icon; for an

@@ -226,7 +226,7 @@ LONG UninstallIconHandler(const IconLocation& location, Scope scope)
     status = FirstFailure(status, RestoreIconHandler(classKey.get()));
     classKey.reset();
     if (scope == Scope::ThisUser)
-        status = FirstFailure(status, RemoveEmptyUserClassKeys(location.TypeKey, location.Owner));
+        status = FirstFailure(status, RemoveEmptyUserClassKeys(location.TypeKey, location.TargetName));
     return status;
 }
 

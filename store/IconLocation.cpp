@@ -28,16 +28,16 @@ bool CopyText(wchar_t* dst, std::size_t dstSize, std::wstring_view src)
     return true;
 }
 
-IconLocation::IconLocation(const wchar_t* iconPath, const wchar_t* owner, std::int32_t index)
+IconLocation::IconLocation(const wchar_t* iconPath, const wchar_t* targetName, std::int32_t index)
     : Index(index)
 {
     SetIconPath(iconPath);
-    SetOwner(owner);
+    SetTargetName(targetName);
 }
 
 bool IconLocation::SetIconPath(const wchar_t* text) { return CopyText(IconPath, TextCapacity, text); }
 bool IconLocation::SetTypeKey(const wchar_t* text) { return CopyText(TypeKey, TextCapacity, text); }
-bool IconLocation::SetOwner(const wchar_t* text) { return CopyText(Owner, TextCapacity, text); }
+bool IconLocation::SetTargetName(const wchar_t* text) { return CopyText(TargetName, TextCapacity, text); }
 
 namespace {
 

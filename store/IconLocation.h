@@ -18,25 +18,27 @@ constexpr std::int32_t NoIndex = -99;          // "the text gave no index"
 struct IconLocation {
     wchar_t IconPath[TextCapacity] = {};
     wchar_t TypeKey[TextCapacity] = {};
-    wchar_t Owner[TextCapacity] = {};
+    // What the icon belongs to: a folder's path, a file type's extension (dot included)
+    // or a drive's path or letter; empty where the text form does not say.
+    wchar_t TargetName[TextCapacity] = {};
     std::int32_t Index = 0;
 
     IconLocation() = default;
     // Texts that do not fit leave the field empty; use the setters to learn of it.
-    IconLocation(const wchar_t* iconPath, const wchar_t* owner, std::int32_t index);
+    IconLocation(const wchar_t* iconPath, const wchar_t* targetName, std::int32_t index);
 
     // Each setter copies the whole text, or refuses (false, field unchanged) when it
     // has 260 characters or more. A null text empties the field.
     bool SetIconPath(const wchar_t* text);
     bool SetTypeKey(const wchar_t* text);
-    bool SetOwner(const wchar_t* text);
+    bool SetTargetName(const wchar_t* text);
     void SetIndex(std::int32_t index) { Index = index; }
 };
 
 // Parses the short form (withTypeKey false) or the long form (true). None for a null
 // text, when a component would not fit into its 259-character field (a long path is
 // refused rather than cut into a different one), or when the index is a number beyond
-// 32 bits. Owner is always empty.
+// 32 bits. TargetName is always empty.
 std::optional<IconLocation> ParseIconLocation(const wchar_t* text, bool withTypeKey);
 
 // Forms "path,index" or "path,index,typekey" into out, the index in signed decimal (a

@@ -15,7 +15,7 @@ namespace orvane {
 
 // "path,index" split at the last comma, which must be followed by a whole signed decimal
 // number in the 32-bit range (no blanks); the path before it must not be empty and must
-// fit into 259 characters. Anything else does not parse. Owner and TypeKey are empty.
+// fit into 259 characters. Anything else does not parse. TargetName and TypeKey are empty.
 std::optional<IconLocation> ParseIconResource(const wchar_t* text);
 
 // Expands the current user's environment references in path into out. False (out empty)

@@ -138,7 +138,7 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
     if (IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey) &&
         CountFileIconsOfType(backup.TypeKey, Scope::ThisUser) == 0) {
         IconLocation installed = backup;
-        if (!installed.SetOwner(extension))
+        if (!installed.SetTargetName(extension))
             return ERROR_FILENAME_EXCED_RANGE;
         return UninstallIconHandler(installed, Scope::ThisUser);
     }
@@ -161,11 +161,11 @@ ChangeResult WriteNoTypeBackup(const IconLocation& changed, Scope scope)
 
 // The type's backup, written once into the scope of the change and keeping the icon from
 // before the first change there. `changed` names the class the change writes (TypeKey)
-// and the extension (Owner).
+// and the extension (TargetName).
 ChangeResult SaveTypeBackup(const wchar_t* path, const IconLocation& changed, const std::optional<IconLocation>& original,
                             Scope scope)
 {
-    if (changed.Owner[0] != L'\0' && ReadTypeBackupIcon(changed.Owner, scope))
+    if (changed.TargetName[0] != L'\0' && ReadTypeBackupIcon(changed.TargetName, scope))
         return ChangeResult::Done;
     wchar_t extension[TextCapacity];
     // All users' change chosen while this user's DefaultIcon hides all users' one in the
@@ -216,7 +216,7 @@ ChangeResult PrepareTypeChange(IconTarget& target, IconLocation& location, Scope
 RestoreOutcome WhatRestoreWouldDo(const IconTarget& target)
 {
     const std::optional<IconLocation>& current = target.Current;
-    return current && current->Owner[0] != L'\0' && ReadTypeBackupIcon(current->Owner)
+    return current && current->TargetName[0] != L'\0' && ReadTypeBackupIcon(current->TargetName)
                ? RestoreOutcome::Restores
                : RestoreOutcome::NothingToRestore;
 }
@@ -250,12 +250,12 @@ ChangeResult Restore(IconTarget& target)
     wchar_t extension[TextCapacity];
     if (!ExtensionOf(target.Path(), extension))
         return ChangeResult::NoExtension;
-    if (!target.Current || target.Current->Owner[0] == L'\0')
+    if (!target.Current || target.Current->TargetName[0] == L'\0')
         return ChangeResult::Done;
     // This user's change first, unless a scope is chosen. Each scope's backup is looked
     // for in that scope's keys: this user's DefaultIcon that this extension's handler
     // created for a file's entry must not hide all users' change of the type.
-    const wchar_t* owner = target.Current->Owner;
+    const wchar_t* owner = target.Current->TargetName;
     const std::optional<Scope> found =
         DecideRestoreScope(target.GetScopeChoice(), [owner](Scope s) { return ReadTypeBackupIcon(owner, s).has_value(); });
     const Scope scope = found.value_or(ChosenScope(target.GetScopeChoice()).value_or(Scope::AllUsers));

@@ -35,7 +35,7 @@ protected:
         EXPECT_STREQ(L"C:\\icons\\drive-class.ico", location->IconPath);
         EXPECT_EQ(8, location->Index);
         EXPECT_STREQ(L"Drive", location->TypeKey);
-        EXPECT_STREQ(letter, location->Owner);
+        EXPECT_STREQ(letter, location->TargetName);
     }
 
 private:
@@ -70,7 +70,7 @@ TEST_F(DriveIconsTest, LetterAndRootPathInEitherCaseAddressOneEntry)
         ASSERT_TRUE(read) << path;
         EXPECT_STREQ(L"C:\\icons\\f.ico", read->IconPath);
         EXPECT_EQ(4, read->Index);
-        EXPECT_EQ(std::wstring(1, path[0]), read->Owner);
+        EXPECT_EQ(std::wstring(1, path[0]), read->TargetName);
     }
 
     // One letter key below DriveIcons, whatever the spellings.

@@ -103,7 +103,7 @@ struct ReadCase {
     const wchar_t* IconPath;
     std::int32_t Index;
     const wchar_t* TypeKey;
-    const wchar_t* Owner;
+    const wchar_t* TargetName;
 };
 
 const ReadCase ReadCases[] = {
@@ -126,7 +126,7 @@ TEST_F(ProductKeyTest, ReadFileIconParsesTheLongFormAndTakesTheOwnerFromThePath)
         EXPECT_STREQ(c.IconPath, location->IconPath);
         EXPECT_EQ(c.Index, location->Index);
         EXPECT_STREQ(c.TypeKey, location->TypeKey);
-        EXPECT_STREQ(c.Owner, location->Owner);
+        EXPECT_STREQ(c.TargetName, location->TargetName);
     }
 }
 
@@ -163,7 +163,7 @@ TEST_F(ProductKeyTest, PathsOf260CharactersOrMoreAreRefusedWithNothingWritten)
     ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, longest.c_str()));
     const auto read = ReadFileIcon(longest.c_str());
     ASSERT_TRUE(read.has_value());
-    EXPECT_STREQ(L".txt", read->Owner);
+    EXPECT_STREQ(L".txt", read->TargetName);
     // The 259-character prefix of the refused path names the entry just written; the
     // refused path itself must never be taken for it.
     EXPECT_FALSE(ReadFileIcon(tooLong.c_str()).has_value());
@@ -193,13 +193,13 @@ TEST_F(ProductKeyTest, ReadFileIconOfAnExtensionTooLongForAKeyNameLeavesTheOwner
     PutEntry(path, L"a.dll,1,k");
     const auto location = ReadFileIcon(path.c_str());
     ASSERT_TRUE(location.has_value());
-    EXPECT_STREQ(L"", location->Owner);
+    EXPECT_STREQ(L"", location->TargetName);
 
     const std::wstring fits = L"C:\\x." + std::wstring(254, L'e'); // 255 characters with the dot
     PutEntry(fits, L"a.dll,1,k");
     const auto fitting = ReadFileIcon(fits.c_str());
     ASSERT_TRUE(fitting.has_value());
-    EXPECT_EQ(255u, std::wcslen(fitting->Owner));
+    EXPECT_EQ(255u, std::wcslen(fitting->TargetName));
 }
 
 TEST_F(ProductKeyTest, HostileTableDataReadsAsNoneOrAsBoundedText)
@@ -659,7 +659,7 @@ TEST(IconHandlerInstall, ATextThatCannotBeBackedUpWholeStopsTheInstallationUntou
 TEST(IconHandlerInstall, ARecordWithoutAClassNamesNothing)
 {
     IconLocation location;
-    location.SetOwner(L".txt");
+    location.SetTargetName(L".txt");
     EXPECT_EQ(ERROR_INVALID_PARAMETER, InstallIconHandler(location));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, UninstallIconHandler(location));
 }
@@ -705,7 +705,7 @@ TEST(IconHandlerInstall, LongClassNamesWork)
     test::KeyGuard guard(HKEY_CLASSES_ROOT, longClass);
     IconLocation location;
     ASSERT_TRUE(location.SetTypeKey(longClass.c_str()));
-    location.SetOwner(type.Extension.c_str());
+    location.SetTargetName(type.Extension.c_str());
     SetSubkeyValue(longClass, L"DefaultIcon", L"shell32.dll,1");
     SetSubkeyValue(longClass, L"shellex\\IconHandler", OtherClsid);
     const std::wstring before = test::DumpKey(HKEY_CLASSES_ROOT, longClass);

@@ -113,7 +113,7 @@ TEST_F(FileTypeIconsTest, ReadsEachValueInShortFormWithItsOwner)
             EXPECT_STREQ(t.IconPath, location->IconPath);
             EXPECT_EQ(t.Index, location->Index);
             EXPECT_EQ(class_, location->TypeKey);
-            EXPECT_STREQ(ops.KeepsExtension ? ext_.c_str() : L"", location->Owner);
+            EXPECT_STREQ(ops.KeepsExtension ? ext_.c_str() : L"", location->TargetName);
         }
     }
 }
@@ -355,12 +355,12 @@ TEST_F(FileTypeIconsTest, CurVerChains)
             EXPECT_STREQ(L"C:\\icons\\a.ico", location->IconPath);
             EXPECT_EQ(3, location->Index);
             EXPECT_EQ(chain.back(), location->TypeKey);
-            EXPECT_STREQ(ext_.c_str(), location->Owner);
+            EXPECT_STREQ(ext_.c_str(), location->TargetName);
         }
         const auto direct = LookupClassIcon(HKEY_CLASSES_ROOT, class_.c_str(), nullptr);
         EXPECT_EQ(c.Found, direct.has_value());
         if (direct) {
-            EXPECT_STREQ(L"", direct->Owner);
+            EXPECT_STREQ(L"", direct->TargetName);
         }
     }
 }

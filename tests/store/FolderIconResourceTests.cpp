@@ -124,7 +124,7 @@ TEST_F(WindowsWrittenFolder, ReadAsWindowsShowsIt)
         ASSERT_TRUE(read);
         EXPECT_EQ(ini->Icon, std::wstring(read->IconPath) + L"," + std::to_wstring(read->Index));
         EXPECT_STREQ(L"", read->TypeKey);
-        EXPECT_EQ(folder, read->Owner);
+        EXPECT_EQ(folder, read->TargetName);
     }
 }
 

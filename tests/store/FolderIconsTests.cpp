@@ -41,7 +41,7 @@ void ExpectFolderClassIcon(const std::optional<IconLocation>& location, const st
     EXPECT_STREQ(L"C:\\icons\\folder-class.ico", location->IconPath);
     EXPECT_EQ(7, location->Index);
     EXPECT_STREQ(L"Folder", location->TypeKey);
-    EXPECT_EQ(folder, location->Owner);
+    EXPECT_EQ(folder, location->TargetName);
 }
 
 // A file's bytes in UTF-16 LE after a byte order mark, as Windows writes Desktop.ini
@@ -170,7 +170,7 @@ TEST(FolderIcons, WriteAndReadThroughEitherSpellingOfTheFolder)
         EXPECT_STREQ(L"C:\\icons\\set.icl", read->IconPath);
         EXPECT_EQ(3, read->Index);
         EXPECT_STREQ(L"", read->TypeKey);
-        EXPECT_EQ(folder, read->Owner);
+        EXPECT_EQ(folder, read->TargetName);
     }
 
     const DWORD fileAttributes = GetFileAttributesW(profile.c_str());
@@ -597,7 +597,7 @@ TEST(FolderBackups, TrailingBackslashIsAnotherFolderButCaseIsNot)
     EXPECT_FALSE(ReadFolderBackup(L"C:\\Data\\"));
     const auto other = ReadFolderBackup(L"c:\\DATA");
     ASSERT_TRUE(other);
-    EXPECT_STREQ(L"c:\\DATA", other->Owner);
+    EXPECT_STREQ(L"c:\\DATA", other->TargetName);
 
     ASSERT_EQ(ERROR_SUCCESS, WriteFolderBackup(IconLocation(L"C:\\b.ico", L"", 2), L"C:\\Data\\"));
     EXPECT_EQ(1, ReadFolderBackup(L"C:\\Data")->Index);

@@ -110,7 +110,7 @@ protected:
     {
         IconLocation record;
         record.SetTypeKey(class_.c_str());
-        record.SetOwner(ext_.c_str());
+        record.SetTargetName(ext_.c_str());
         return record;
     }
     std::wstring Icon(std::int32_t index) const { return library_ + L"," + std::to_wstring(index); }
@@ -183,7 +183,7 @@ TEST_F(HandlerAndTypeTest, FileThenTypeThenRestoreFileThenRestoreType)
     EXPECT_EQ(Lower(typeIcon_), Lower(typeTarget.Current->IconPath));
     EXPECT_EQ(1, typeTarget.Current->Index);
     EXPECT_EQ(class_, typeTarget.Current->TypeKey);
-    EXPECT_EQ(ext_, typeTarget.Current->Owner);
+    EXPECT_EQ(ext_, typeTarget.Current->TargetName);
 
     ASSERT_EQ(ChangeResult::Done, Apply(a_, Type, library_, 2));
     EXPECT_EQ(original_, ClassValue(L"DefaultIcon", BackupIconValue));
@@ -378,7 +378,7 @@ TEST(TypeIconBehindHandler, Table)
         ASSERT_TRUE(behind);
         EXPECT_EQ(c.Expected, std::wstring(behind->IconPath) + L"," + std::to_wstring(behind->Index));
         EXPECT_EQ(type.Class, behind->TypeKey);
-        EXPECT_EQ(type.Extension, behind->Owner);
+        EXPECT_EQ(type.Extension, behind->TargetName);
     }
 }
 

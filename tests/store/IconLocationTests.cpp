@@ -61,7 +61,7 @@ void ExpectParsed(const ParseCase& c, bool withTypeKey)
     EXPECT_STREQ(c.IconPath, location->IconPath);
     EXPECT_EQ(c.Index, location->Index);
     EXPECT_STREQ(c.TypeKey, location->TypeKey);
-    EXPECT_STREQ(L"", location->Owner);
+    EXPECT_STREQ(L"", location->TargetName);
 }
 
 } // namespace
@@ -166,7 +166,7 @@ TEST(IconLocation, EmptyRecordAndSetters)
     EXPECT_STREQ(L"", location.IconPath);
     const IconLocation parts(L"p.dll", L".txt", 4);
     EXPECT_STREQ(L"p.dll", parts.IconPath);
-    EXPECT_STREQ(L".txt", parts.Owner);
+    EXPECT_STREQ(L".txt", parts.TargetName);
     EXPECT_STREQ(L"", parts.TypeKey);
     EXPECT_EQ(4, parts.Index);
 }

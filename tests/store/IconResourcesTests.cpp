@@ -84,7 +84,7 @@ TEST(ParseIconResource, TheLastCommaAndAWholeNumber)
         if (parsed) {
             EXPECT_EQ(c.IconPath, parsed->IconPath);
             EXPECT_EQ(c.Index, parsed->Index);
-            EXPECT_STREQ(L"", parsed->Owner);
+            EXPECT_STREQ(L"", parsed->TargetName);
             EXPECT_STREQ(L"", parsed->TypeKey);
         }
     }

@@ -298,7 +298,7 @@ TEST(IconTarget, AccessorsMakeAnEmptyCurrentFirst)
     ASSERT_TRUE(target.Current);
     EXPECT_EQ(4, target.CurrentIndex());
     EXPECT_STREQ(L"", target.CurrentIconPath());
-    EXPECT_STREQ(L"", target.Current->Owner);
+    EXPECT_STREQ(L"", target.Current->TargetName);
 
     IconTarget other(nullptr);
     EXPECT_FALSE(other.SetCurrentIconPath(std::wstring(260, L'p').c_str()));
@@ -328,7 +328,7 @@ TEST_F(IconTargetTest, FileWithATypeIconStartsAsSingleFile)
     EXPECT_STREQ(L"C:\\icons\\type.ico", target.Current->IconPath);
     EXPECT_EQ(2, target.Current->Index);
     EXPECT_EQ(class_, target.Current->TypeKey);
-    EXPECT_EQ(ext_, target.Current->Owner);
+    EXPECT_EQ(ext_, target.Current->TargetName);
     ASSERT_TRUE(target.Original());
     EXPECT_STREQ(L"C:\\icons\\type.ico", target.Original()->IconPath);
 }
@@ -347,7 +347,7 @@ TEST_F(IconTargetTest, FileWithAnEntryOfItsOwnStartsAsSingleFile)
     EXPECT_STREQ(L"C:\\icons\\own.ico", target.Current->IconPath);
     EXPECT_EQ(5, target.Current->Index);
     EXPECT_EQ(class_, target.Current->TypeKey);
-    EXPECT_EQ(ext_, target.Current->Owner);
+    EXPECT_EQ(ext_, target.Current->TargetName);
 }
 
 TEST_F(IconTargetTest, FileOfATypeWithoutIconStartsAsTypeWithNothing)
@@ -375,7 +375,7 @@ TEST_F(IconTargetTest, TypeServedByAHandlerStartsAsTypeWithItsHandlerIcon)
     EXPECT_TRUE(target.AllOfType());
     EXPECT_STREQ(L"C:\\icons\\h.ico", target.Current->IconPath);
     EXPECT_EQ(6, target.Current->Index);
-    EXPECT_EQ(ext_, target.Current->Owner);
+    EXPECT_EQ(ext_, target.Current->TargetName);
 }
 
 TEST_F(IconTargetTest, FolderAndDriveReadTheirStores)
@@ -387,7 +387,7 @@ TEST_F(IconTargetTest, FolderAndDriveReadTheirStores)
     ASSERT_TRUE(target.Current);
     EXPECT_STREQ(L"C:\\icons\\folder-class.ico", target.Current->IconPath);
     EXPECT_STREQ(L"Folder", target.Current->TypeKey);
-    EXPECT_EQ(folder, target.Current->Owner);
+    EXPECT_EQ(folder, target.Current->TargetName);
 
     // Without any DriveIcons key no icon is known for a drive.
     auto drive = OpenDialog(L"C:\\");
@@ -398,7 +398,7 @@ TEST_F(IconTargetTest, FolderAndDriveReadTheirStores)
     drive = OpenDialog(L"C:\\");
     ASSERT_TRUE(drive.Current);
     EXPECT_STREQ(L"C:\\c.ico", drive.Current->IconPath);
-    EXPECT_STREQ(L"C", drive.Current->Owner);
+    EXPECT_STREQ(L"C", drive.Current->TargetName);
 }
 
 TEST_F(IconTargetTest, HasBackupByKind)
@@ -704,7 +704,7 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 2));
     ASSERT_TRUE(target.Current);
     EXPECT_EQ(derived, target.Current->TypeKey);
-    EXPECT_EQ(upperExt, target.Current->Owner);
+    EXPECT_EQ(upperExt, target.Current->TargetName);
     EXPECT_EQ(derived, ValueText(HKEY_CLASSES_ROOT, upperExt));
     EXPECT_EQ(library_ + L",2", ValueText(HKEY_CLASSES_ROOT, derived + L"\\DefaultIcon"));
     // There was no icon before: the backup says so (empty), and restoring takes the icon away.
@@ -717,14 +717,14 @@ TEST_F(IconTargetTest, UnknownTypeIsRegisteredUnderTheExtensionsNameWithItsCase)
 
 TEST_F(IconTargetTest, SingleFileOfAnUnknownTypeNamesTheClassAfterItsExtension)
 {
-    // report.abc with no icon known anywhere: stored with TypeKey abcfile and Owner .abc.
+    // report.abc with no icon known anywhere: stored with TypeKey abcfile and TargetName .abc.
     const std::wstring file = File(L"report");
     auto target = OpenDialog(file);
     ASSERT_FALSE(target.Current);
     target.SetAllOfType(false);
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 3));
     EXPECT_EQ(class_, target.Current->TypeKey);
-    EXPECT_EQ(ext_, target.Current->Owner);
+    EXPECT_EQ(ext_, target.Current->TargetName);
     EXPECT_EQ(library_ + L",3," + class_, TableValue(file));
     EXPECT_EQ(class_, ValueText(HKEY_CLASSES_ROOT, ext_));
     EXPECT_TRUE(IsOwnIconHandler(ClassRecord()));
@@ -790,7 +790,7 @@ TEST_F(IconTargetTest, OneFileGetsItsOwnIconAndRestoreGivesTheClassBackExactly)
     EXPECT_EQ(typeIcon_, siblingTarget.Current->IconPath);
     EXPECT_EQ(1, siblingTarget.Current->Index);
     EXPECT_EQ(class_, siblingTarget.Current->TypeKey);
-    EXPECT_EQ(ext_, siblingTarget.Current->Owner);
+    EXPECT_EQ(ext_, siblingTarget.Current->TargetName);
     EXPECT_FALSE(siblingTarget.AllOfType());
 
     auto restore = OpenDialog(a);
@@ -964,14 +964,14 @@ TEST_F(IconTargetTest, DriveApplyAndRestore)
     ASSERT_FALSE(target.Current);
     EXPECT_FALSE(target.HasBackup()) << "nothing of Orvane's to take back yet";
     ASSERT_EQ(ChangeResult::Done, Choose(target, library_, 2));
-    EXPECT_STREQ(L"D:\\", target.Current->Owner);
+    EXPECT_STREQ(L"D:\\", target.Current->TargetName);
     const std::wstring entry = std::wstring(DriveIconsKey) + L"\\D\\DefaultIcon";
     EXPECT_EQ(library_ + L",2", ValueText(HKEY_LOCAL_MACHINE, entry));
 
     auto reopened = OpenDialog(L"D:\\");
     ASSERT_TRUE(reopened.Current);
     EXPECT_TRUE(reopened.HasBackup());
-    EXPECT_STREQ(L"D", reopened.Current->Owner);
+    EXPECT_STREQ(L"D", reopened.Current->TargetName);
     ASSERT_EQ(ChangeResult::Done, Choose(reopened, library_, NoIndex));
     EXPECT_EQ(library_, ValueText(HKEY_LOCAL_MACHINE, entry)) << "no index, as such values are written";
 

@@ -308,7 +308,7 @@ TEST_F(RemoveAllTest, ExtensionsWithoutAUsableClassNameAreSkippedAndTheWalkGoesO
                      static_cast<DWORD>(unterminated.size() * sizeof(wchar_t)));
 
     IconLocation location = LocationOf(installed);
-    location.SetOwner(extension.c_str());
+    location.SetTargetName(extension.c_str());
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, installed.Extension);
     ASSERT_EQ(ERROR_SUCCESS, InstallIconHandler(location));
 

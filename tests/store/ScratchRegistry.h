@@ -22,7 +22,7 @@ inline orvane::IconLocation LocationOf(const ScratchType& type)
 {
     orvane::IconLocation location;
     location.SetTypeKey(type.Class.c_str());
-    location.SetOwner(type.Extension.c_str());
+    location.SetTargetName(type.Extension.c_str());
     return location;
 }
 
@@ -33,7 +33,7 @@ inline std::wstring LocationText(const std::optional<orvane::IconLocation>& loca
     if (!location)
         return L"<none>";
     return std::wstring(location->IconPath) + L"," + std::to_wstring(location->Index) + L"|" + location->TypeKey + L"|" +
-           location->Owner;
+           location->TargetName;
 }
 
 } // namespace orvane::test

@@ -50,7 +50,7 @@ std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey)
     return scope;
 }
 
-bool IsOwnIconHandlerIn(Scope scope, const wchar_t* typeKey)
+bool IsOwnIconHandler(const wchar_t* typeKey, Scope scope)
 {
     wchar_t text[TextCapacity] = {};
     return ReadIconHandlerText(scope, typeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);

@@ -29,7 +29,7 @@ bool ReadExtensionIconHandlerText(const wchar_t* extension, HandlerSlot slot, wc
 bool IsOwnIconHandler(const IconLocation& location);
 // The scope of the class's visible shellex\IconHandler key when it names this extension.
 std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey);
-bool IsOwnIconHandlerIn(Scope scope, const wchar_t* typeKey);
+bool IsOwnIconHandler(const wchar_t* typeKey, Scope scope);
 // The handler the class's files had before this extension was installed:
 // shellex\IconHandlerBAK, or, for an installation of this user's (ownHandlerScope, from
 // OwnIconHandlerScope) without a backup of its own, the handler all users' class names.

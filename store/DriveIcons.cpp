@@ -183,7 +183,7 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
     return location;
 }
 
-bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath)
+bool HasDriveEntry(const wchar_t* drivePath, Scope scope)
 {
     wchar_t path[TextCapacity];
     if (!FormatDriveEntryPath(scope, drivePath, path))
@@ -191,7 +191,7 @@ bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath)
     return KeyExists(ProductKeyRoot(scope), path);
 }
 
-bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath)
+bool HasOwnDriveEntry(const wchar_t* drivePath, Scope scope)
 {
     wchar_t path[TextCapacity];
     if (!FormatDriveEntryPath(scope, drivePath, path))
@@ -204,7 +204,7 @@ bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath)
 std::optional<Scope> DriveEntryScope(const wchar_t* drivePath)
 {
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
-        if (HasDriveEntryIn(scope, drivePath))
+        if (HasDriveEntry(drivePath, scope))
             return scope;
     }
     return std::nullopt;

@@ -25,10 +25,10 @@ std::optional<IconLocation> ReadDriveIcon(const wchar_t* drivePath, std::optiona
 // drivePath) has, this user's first; none when neither has one. The entry is what
 // DeleteDriveIcon takes out.
 std::optional<Scope> DriveEntryScope(const wchar_t* drivePath);
-bool HasDriveEntryIn(Scope scope, const wchar_t* drivePath);
+bool HasDriveEntry(const wchar_t* drivePath, Scope scope);
 // Whether the drive's entry in this scope is one this product set (what restoring takes
 // back).
-bool HasOwnDriveEntryIn(Scope scope, const wchar_t* drivePath);
+bool HasOwnDriveEntry(const wchar_t* drivePath, Scope scope);
 // Whether the drive's entry in this scope may be written (or, with DELETE, taken out).
 bool MayWriteDriveIcon(Scope scope, const wchar_t* drivePath, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 // Whether this process may keep drive icons in a scope at all: the scope's drive icons

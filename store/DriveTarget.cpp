@@ -12,7 +12,7 @@ namespace {
 std::optional<Scope> DriveRestoreScope(const IconTarget& target, const wchar_t* drive)
 {
     // Only an entry this product set is taken back; another program's stays.
-    return DecideRestoreScope(target.GetScopeChoice(), [drive](Scope s) { return HasOwnDriveEntryIn(s, drive); });
+    return DecideRestoreScope(target.GetScopeChoice(), [drive](Scope s) { return HasOwnDriveEntry(drive, s); });
 }
 
 void Read(IconTarget& target)

@@ -41,7 +41,7 @@ std::optional<Scope> TypeSettingScope(const wchar_t* extension, const IconLocati
         return found;
     // This user's "%1", there for a file's own icon, shows all users' type icon behind it
     // when this user's keys had none of their own.
-    if (found == Scope::ThisUser && IsOwnIconHandlerIn(Scope::ThisUser, typeIcon.TypeKey) &&
+    if (found == Scope::ThisUser && IsOwnIconHandler(typeIcon.TypeKey, Scope::ThisUser) &&
         ReadTypeBackupIcon(extension, Scope::AllUsers))
         return Scope::AllUsers;
     return std::nullopt;
@@ -67,7 +67,7 @@ void ExamineAllUsersPlaces(const IconLocation& location, const wchar_t* path, bo
         shown = !UserClassKeyExists(typeKey, DefaultIconKey);
         accept = accept && MayWriteClassKey(Scope::AllUsers, typeKey);
     } else {
-        const bool installed = sharedClass && IsOwnIconHandlerIn(Scope::AllUsers, typeKey);
+        const bool installed = sharedClass && IsOwnIconHandler(typeKey, Scope::AllUsers);
         shown = !ReadFileIcon(path, Scope::ThisUser) && !UserClassKeyExists(typeKey, DefaultIconKey) &&
                 !UserClassKeyExists(typeKey, IconHandlerKey);
         accept = accept && MayWrite(HKEY_LOCAL_MACHINE, ProductKey) &&
@@ -93,7 +93,7 @@ bool ThisUserAccepts(const IconLocation& location, bool allOfType)
     if (allOfType)
         return classAccepts;
     return MayWrite(HKEY_CURRENT_USER, FileIconsKey) &&
-           (classAccepts || IsOwnIconHandlerIn(Scope::ThisUser, location.TypeKey));
+           (classAccepts || IsOwnIconHandler(location.TypeKey, Scope::ThisUser));
 }
 
 } // namespace
@@ -204,7 +204,7 @@ ChangeResult SaveBackup(const IconTarget&)
 // writes nothing.
 LONG WriteEntryAndHandler(const IconLocation& location, const wchar_t* path, Scope scope)
 {
-    const bool installed = IsOwnIconHandlerIn(scope, location.TypeKey);
+    const bool installed = IsOwnIconHandler(location.TypeKey, scope);
     if (!installed) {
         const LONG check = CheckIconHandlerInstall(location, scope);
         if (check != ERROR_SUCCESS)
@@ -250,7 +250,7 @@ std::optional<ChangeResult> AllUsersEntryCheck(const IconTarget& target)
 {
     const bool entry = ReadFileIcon(target.Path(), Scope::AllUsers).has_value();
     const wchar_t* typeKey = target.Current->TypeKey;
-    const bool lastEntry = IsOwnIconHandlerIn(Scope::AllUsers, typeKey) &&
+    const bool lastEntry = IsOwnIconHandler(typeKey, Scope::AllUsers) &&
                            CountFileIconsOfType(typeKey, Scope::AllUsers) <= (entry ? 1 : 0);
     // Nothing of all users' to take out (this user's handler may serve the class).
     if (!entry && !lastEntry)

@@ -207,7 +207,7 @@ std::optional<IconLocation> LookupVisibleClassIcon(const wchar_t* name, const wc
     return Lookup({ClassSource::Kind::Visible}, name, valueName, foundIn);
 }
 
-std::optional<IconLocation> LookupClassIconIn(Scope scope, const wchar_t* name, const wchar_t* valueName)
+std::optional<IconLocation> LookupClassIcon(const wchar_t* name, const wchar_t* valueName, Scope scope)
 {
     return Lookup({ClassSource::Kind::OneScope, scope}, name, valueName, nullptr);
 }
@@ -288,7 +288,7 @@ std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension, Scope s
     wchar_t className[TextCapacity];
     if (!ReadExtensionClass(extension, className))
         return std::nullopt;
-    std::optional<IconLocation> backup = LookupClassIconIn(scope, className, BackupIconValue);
+    std::optional<IconLocation> backup = LookupClassIcon(className, BackupIconValue, scope);
     if (backup)
         return backup;
     // A chain whose links are all users' ends in a class of which this user may have a
@@ -296,7 +296,7 @@ std::optional<IconLocation> ReadTypeBackupIcon(const wchar_t* extension, Scope s
     const std::optional<IconLocation> seen = LookupVisibleClassIcon(className, nullptr, nullptr);
     if (!seen || SameKeyName(seen->TypeKey, className))
         return std::nullopt;
-    return LookupClassIconIn(scope, seen->TypeKey, BackupIconValue);
+    return LookupClassIcon(seen->TypeKey, BackupIconValue, scope);
 }
 
 std::optional<IconLocation> ReadTypeHandlerIcon(const wchar_t* extension)

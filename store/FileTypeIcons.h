@@ -43,7 +43,7 @@ std::optional<IconLocation> LookupClassIcon(HKEY root, const wchar_t* name, cons
 // be null).
 std::optional<IconLocation> LookupVisibleClassIcon(const wchar_t* name, const wchar_t* valueName, Scope* foundIn);
 // The same in one scope's classes alone.
-std::optional<IconLocation> LookupClassIconIn(Scope scope, const wchar_t* name, const wchar_t* valueName);
+std::optional<IconLocation> LookupClassIcon(const wchar_t* name, const wchar_t* valueName, Scope scope);
 
 // Looks up the class that the extension's file take their icon from (ReadExtensionClass),
 // then its icon value. With keepExtension the record's TargetName is the extension.

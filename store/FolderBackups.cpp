@@ -146,7 +146,7 @@ ProfileStart ProfileStartOfBackup(const BackupValue& value)
 
 } // namespace
 
-std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const wchar_t* folder)
+std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope scope)
 {
     // An empty value name would address the key's default value, not a folder.
     if (IsEmpty(folder))
@@ -160,7 +160,7 @@ std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const wchar_t* folde
 std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope* found)
 {
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
-        if (auto location = ReadFolderBackupOf(scope, folder)) {
+        if (auto location = ReadFolderBackup(folder, scope)) {
             if (found != nullptr)
                 *found = scope;
             return location;

@@ -27,7 +27,7 @@ namespace orvane {
 // This user's backup when there is one, else all users'; the scope it was found in
 // through `found` (untouched when there is none).
 std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope* found = nullptr);
-std::optional<IconLocation> ReadFolderBackupOf(Scope scope, const wchar_t* folder);
+std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope scope);
 LONG WriteFolderBackup(const IconLocation& location, const wchar_t* folder, Scope scope = Scope::AllUsers);
 // Keeps `shown`, the icon the folder shows, as its backup, together with the folder's
 // icon entries as they stand now when they are not the three entries naming it.

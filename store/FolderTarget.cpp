@@ -11,7 +11,7 @@ namespace orvane {
 
 namespace {
 
-bool HoldsFolderBackup(const wchar_t* folder, Scope scope) { return ReadFolderBackupOf(scope, folder).has_value(); }
+bool HoldsFolderBackup(const wchar_t* folder, Scope scope) { return ReadFolderBackup(folder, scope).has_value(); }
 
 // One folder has one Desktop.ini for both scopes: a change for all users over this
 // user's one would be made over it, so Automatic stays with this user while this user's
@@ -130,7 +130,7 @@ ChangeResult Restore(IconTarget& target)
 {
     const std::optional<Scope> scope = FolderRestoreScope(target);
     target.SetChangedScope(scope);
-    if (!scope || !ReadFolderBackupOf(*scope, target.Path()))
+    if (!scope || !ReadFolderBackup(target.Path(), *scope))
         return ChangeResult::Done;
     // Refused before the folder is touched: the backup could not be taken out after.
     if (!MayWriteFolderBackup(*scope))

@@ -61,21 +61,21 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const wchar_t* typeKey, st
 
 std::optional<IconLocation> ReadAllUsersTypeIcon(const wchar_t* typeKey)
 {
-    std::optional<IconLocation> shared = LookupClassIconIn(Scope::AllUsers, typeKey, nullptr);
-    if (!shared || !IsOwnHandlerPlaceholderIn(Scope::AllUsers, *shared))
+    std::optional<IconLocation> shared = LookupClassIcon(typeKey, nullptr, Scope::AllUsers);
+    if (!shared || !IsOwnHandlerPlaceholder(*shared, Scope::AllUsers))
         return shared;
     // All users' DefaultIcon is this extension's "%1" too: the icon behind it there.
-    return ReadTypeIconBehindHandlerIn(Scope::AllUsers, shared->TypeKey);
+    return ReadTypeIconBehindHandler(shared->TypeKey, Scope::AllUsers);
 }
 
-bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon)
+bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon, Scope scope)
 {
-    return HoldsPlaceholder(typeIcon) && IsOwnIconHandlerIn(scope, typeIcon.TypeKey);
+    return HoldsPlaceholder(typeIcon) && IsOwnIconHandler(typeIcon.TypeKey, scope);
 }
 
-std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const wchar_t* typeKey)
+std::optional<IconLocation> ReadTypeIconBehindHandler(const wchar_t* typeKey, Scope scope)
 {
-    std::optional<IconLocation> chosen = LookupClassIconIn(scope, typeKey, HandlerIconValue);
+    std::optional<IconLocation> chosen = LookupClassIcon(typeKey, HandlerIconValue, scope);
     if (NamesIcon(chosen))
         return chosen;
     RegKey key;

@@ -34,10 +34,10 @@ std::optional<IconLocation> ReadTypeIconBeforeHandler(const wchar_t* typeKey, st
 std::optional<IconLocation> ReadAllUsersTypeIcon(const wchar_t* typeKey);
 // IsOwnHandlerPlaceholder for one scope's keys: typeIcon, read from that scope's
 // DefaultIcon, is "%1" and this extension is that scope's handler of the class.
-bool IsOwnHandlerPlaceholderIn(Scope scope, const IconLocation& typeIcon);
+bool IsOwnHandlerPlaceholder(const IconLocation& typeIcon, Scope scope);
 // The icon behind that "%1" in one scope's keys alone: "HandlerIconInfo" if it names an
 // icon, else DefaultIconBAK's text (an empty one: that scope's keys had no icon before
 // installing); TypeKey is typeKey.
-std::optional<IconLocation> ReadTypeIconBehindHandlerIn(Scope scope, const wchar_t* typeKey);
+std::optional<IconLocation> ReadTypeIconBehindHandler(const wchar_t* typeKey, Scope scope);
 
 } // namespace orvane

@@ -7,6 +7,11 @@
 //   product tables       HKLM\<ProductKey>                    HKCU\<ProductKey>
 //   class data           HKEY_CLASSES_ROOT (HKLM's classes)   HKCU\Software\Classes
 //   drive icons          HKLM\...\Explorer\DriveIcons         HKCU\Software\Classes\Applications\Explorer.exe\Drives
+//
+// A function of one scope's setting takes the scope as its last parameter, and has the
+// name of the one that reads what this user sees when there is one (ReadFileIcon(path)
+// and ReadFileIcon(path, scope)). Only the functions that open, create or ask for the
+// rights of a key take the scope first, where the registry's own calls take their root.
 #pragma once
 
 #include <windows.h>

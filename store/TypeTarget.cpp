@@ -58,8 +58,8 @@ LONG WriteUserTypeBackup(const IconLocation& changed)
         std::optional<IconLocation> own = ParseIconLocation(text, false);
         // While this extension is this user's handler of the class, this user's own icon
         // is the one behind its "%1" in this user's keys (an empty DefaultIconBAK: none).
-        if (own && own->SetTypeKey(changed.TypeKey) && IsOwnHandlerPlaceholderIn(Scope::ThisUser, *own))
-            own = ReadTypeIconBehindHandlerIn(Scope::ThisUser, changed.TypeKey);
+        if (own && own->SetTypeKey(changed.TypeKey) && IsOwnHandlerPlaceholder(*own, Scope::ThisUser))
+            own = ReadTypeIconBehindHandler(changed.TypeKey, Scope::ThisUser);
         if (own && own->IconPath[0] != L'\0' && own->SetTypeKey(changed.TypeKey))
             return WriteTypeBackupIcon(*own, Scope::ThisUser);
     }
@@ -78,7 +78,7 @@ LONG WriteTypeBackup(const IconLocation& icon, Scope scope)
 LONG DeleteTypeBackupAndLeftover(const IconLocation& backup, Scope scope)
 {
     const LONG status = DeleteTypeBackupIcon(backup, scope);
-    if (status != ERROR_SUCCESS || IsOwnIconHandlerIn(scope, backup.TypeKey))
+    if (status != ERROR_SUCCESS || IsOwnIconHandler(backup.TypeKey, scope))
         return status;
     RegKey defaultIcon;
     if (OpenClassSubkey(scope, backup.TypeKey, DefaultIconKey, KEY_SET_VALUE, defaultIcon) != ERROR_SUCCESS)
@@ -94,7 +94,7 @@ LONG PutBackTypeIcon(const IconLocation& backup, Scope scope)
 {
     if (backup.IconPath[0] != L'\0')
         return SetTypeIcon(backup, scope);
-    const bool handler = IsOwnIconHandlerIn(scope, backup.TypeKey);
+    const bool handler = IsOwnIconHandler(backup.TypeKey, scope);
     RegKey defaultIcon;
     LONG status = OpenClassSubkey(scope, backup.TypeKey, DefaultIconKey, KEY_SET_VALUE, defaultIcon);
     if (status == ERROR_SUCCESS)
@@ -135,7 +135,7 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
         return status;
     // This user's handler that no file entry of this user's needs was installed by the
     // change over all users' installation, and goes with it.
-    if (IsOwnIconHandlerIn(Scope::ThisUser, backup.TypeKey) &&
+    if (IsOwnIconHandler(backup.TypeKey, Scope::ThisUser) &&
         CountFileIconsOfType(backup.TypeKey, Scope::ThisUser) == 0) {
         IconLocation installed = backup;
         if (!installed.SetTargetName(extension))
@@ -279,7 +279,7 @@ ChangeResult Restore(IconTarget& target)
 
 LONG SetTypeIcon(const IconLocation& location, Scope scope)
 {
-    if (!IsOwnIconHandlerIn(scope, location.TypeKey))
+    if (!IsOwnIconHandler(location.TypeKey, scope))
         return WriteTypeDefaultIcon(location, scope);
     // While this extension serves the class's icons, DefaultIcon must stay "%1". The icon
     // handler answers the type's icon from "HandlerIconInfo"; uninstalling puts

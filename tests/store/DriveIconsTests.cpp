@@ -141,7 +141,7 @@ TEST_F(DriveIconsTest, ForeignEntryIsBackedUpAndRestoredExactly)
         ASSERT_TRUE(test::WriteString(HKEY_LOCAL_MACHINE, letterKey + L"\\DefaultLabel", L"", L"Backup disk"));
         const std::wstring before = test::DumpKey(HKEY_LOCAL_MACHINE, letterKey);
         const std::wstring read = LocationText(ReadDriveIcon(L"E:\\"));
-        EXPECT_FALSE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
+        EXPECT_FALSE(HasOwnDriveEntry(L"E:\\", Scope::AllUsers));
 
         // Never set by this product: restoring takes nothing.
         EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
@@ -150,7 +150,7 @@ TEST_F(DriveIconsTest, ForeignEntryIsBackedUpAndRestoredExactly)
         ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\e.ico", L"E:\\", 5)));
         ASSERT_EQ(ERROR_SUCCESS, WriteDriveIcon(IconLocation(L"C:\\icons\\f.ico", L"E:\\", 6)));
         EXPECT_EQ(L"C:\\icons\\f.ico,6|E|E", LocationText(ReadDriveIcon(L"E:\\")));
-        EXPECT_TRUE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
+        EXPECT_TRUE(HasOwnDriveEntry(L"E:\\", Scope::AllUsers));
         std::vector<BYTE> backup;
         DWORD backupType = 0;
         const bool hadIcon = row.Icon != nullptr || row.Data != nullptr;
@@ -167,7 +167,7 @@ TEST_F(DriveIconsTest, ForeignEntryIsBackedUpAndRestoredExactly)
         ASSERT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
         EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, letterKey));
         EXPECT_EQ(read, LocationText(ReadDriveIcon(L"E:\\")));
-        EXPECT_FALSE(HasOwnDriveEntryIn(Scope::AllUsers, L"E:\\"));
+        EXPECT_FALSE(HasOwnDriveEntry(L"E:\\", Scope::AllUsers));
         EXPECT_EQ(ERROR_SUCCESS, DeleteDriveIcon(IconLocation(L"", L"E:\\", 0)));
         EXPECT_EQ(before, test::DumpKey(HKEY_LOCAL_MACHINE, letterKey));
     }

@@ -363,9 +363,9 @@ TEST_F(WindowsWrittenFolder, AFailedChangeLeavesTheFileAndTheBackupsAsTheyWere)
         EXPECT_EQ(changedAttributes, GetFileAttributesW(profile.c_str()));
         EXPECT_EQ(changedFolder, GetFileAttributesW(folder.c_str()));
         EXPECT_EQ(L"C:\\windows\\system32\\shell32.dll,7||" + folder,
-                  test::LocationText(ReadFolderBackupOf(c.Kept, folder.c_str())));
+                  test::LocationText(ReadFolderBackup(folder.c_str(), c.Kept)));
         const Scope other = c.Kept == Scope::AllUsers ? Scope::ThisUser : Scope::AllUsers;
-        EXPECT_FALSE(ReadFolderBackupOf(other, folder.c_str()));
+        EXPECT_FALSE(ReadFolderBackup(folder.c_str(), other));
 
         IconTarget restoring = Opened(folder);
         restoring.SetScopeChoice(c.Choice);

@@ -733,7 +733,7 @@ TEST(ClassOfAFilesOwnIcon, IsTheClassExplorerUsesAndEverythingGoesBackExactly)
         for (const bool removeAll : {false, true}) {
             SCOPED_TRACE(removeAll ? "then remove-all" : "then restore");
             ASSERT_EQ(ChangeResult::Done, ApplyOwnIcon(file, k.Scope, icon, 2));
-            EXPECT_TRUE(IsOwnIconHandlerIn(scope, served.c_str()));
+            EXPECT_TRUE(IsOwnIconHandler(served.c_str(), scope));
             const auto entry = ReadFileIcon(file.c_str());
             ASSERT_TRUE(entry);
             EXPECT_EQ(Lower(served), Lower(entry->TypeKey));

@@ -374,7 +374,7 @@ TEST_F(UserScopeTest, UserChoiceNamesTheClassThatChangesGoTo)
         EXPECT_EQ(classBefore, type_.Dump());
         EXPECT_NE(chosenBefore, DumpKey(HKEY_CLASSES_ROOT, chosen));
         if (!allOfType) {
-            EXPECT_TRUE(IsOwnIconHandlerIn(Scope::AllUsers, chosen.c_str()));
+            EXPECT_TRUE(IsOwnIconHandler(chosen.c_str(), Scope::AllUsers));
             EXPECT_EQ(L"C:\\icons\\chosen.ico,5", Answer(sibling_));
         }
         ASSERT_EQ(ChangeResult::Done, Restore(file_, allOfType));

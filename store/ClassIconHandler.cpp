@@ -29,7 +29,7 @@ bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer
            ReadTextValue(key.get(), nullptr, buffer, std::size(buffer));
 }
 
-bool ReadIconHandlerText(Scope scope, const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity])
+bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity], Scope scope)
 {
     if (!CanNameKey(name))
         return false;
@@ -53,7 +53,7 @@ std::optional<Scope> OwnIconHandlerScope(const wchar_t* typeKey)
 bool IsOwnIconHandler(const wchar_t* typeKey, Scope scope)
 {
     wchar_t text[TextCapacity] = {};
-    return ReadIconHandlerText(scope, typeKey, HandlerSlot::Current, text) && IsOwnHandlerText(text);
+    return ReadIconHandlerText(typeKey, HandlerSlot::Current, text, scope) && IsOwnHandlerText(text);
 }
 
 bool ReadPreviousIconHandlerText(const wchar_t* typeKey, std::optional<Scope> ownHandlerScope,
@@ -66,9 +66,9 @@ bool ReadPreviousIconHandlerText(const wchar_t* typeKey, std::optional<Scope> ow
     if (ownHandlerScope != Scope::ThisUser)
         return false;
     wchar_t text[TextCapacity] = {};
-    if (ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Current, text) && !IsOwnHandlerText(text))
+    if (ReadIconHandlerText(typeKey, HandlerSlot::Current, text, Scope::AllUsers) && !IsOwnHandlerText(text))
         return CopyText(buffer, std::size(buffer), text);
-    return ReadIconHandlerText(Scope::AllUsers, typeKey, HandlerSlot::Backup, buffer);
+    return ReadIconHandlerText(typeKey, HandlerSlot::Backup, buffer, Scope::AllUsers);
 }
 
 bool ReadExtensionIconHandlerText(const wchar_t* extension, HandlerSlot slot, wchar_t (&buffer)[TextCapacity])

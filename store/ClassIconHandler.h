@@ -21,7 +21,7 @@ bool IsOwnHandlerText(const wchar_t (&text)[TextCapacity]);
 // Reads <name>\shellex\IconHandler (or IconHandlerBAK) into buffer; false, buffer
 // untouched, when there is nothing to read.
 bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
-bool ReadIconHandlerText(Scope scope, const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
+bool ReadIconHandlerText(const wchar_t* name, HandlerSlot slot, wchar_t (&buffer)[TextCapacity], Scope scope);
 bool ReadExtensionIconHandlerText(const wchar_t* extension, HandlerSlot slot, wchar_t (&buffer)[TextCapacity]);
 
 // True when the class named by TypeKey has exactly this extension's class identifier

@@ -169,28 +169,33 @@ std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const Target
     return target;
 }
 
-// Reports a change that was not made, or tells the shell about one that was.
+// Reports a change that was not made; ForEachTarget tells the shell about those that were.
 bool ReportChange(const wchar_t* path, const IconTarget& target, ChangeResult result, bool restoring)
 {
     if (result != ChangeResult::Done) {
         Fail(path, result == ChangeResult::AccessDenied ? AccessDeniedMessage(target, restoring) : ResultMessage(result));
         return false;
     }
-    NotifyShell(target.Kind(), target.Path());
     return true;
 }
 
 // Opens each target in turn with `open` and hands it to `act`; a target that cannot be
-// opened or whose action fails makes the status 1, and the others still go ahead.
+// opened or whose action fails makes the status 1, and the others still go ahead. What
+// the actions changed is told to the shell once, after the last: one notification per
+// changed item and at most one association change for the whole batch.
 template <class Open, class Act>
 int ForEachTarget(const TargetList& targets, Open open, Act act)
 {
     int status = 0;
+    ShellNotifier notifier;
     for (const wchar_t* path : targets.Paths) {
         std::optional<IconTarget> opened = open(path, targets);
         if (!opened || !act(path, *opened))
             status = 1;
+        if (opened)
+            notifier.Add(*opened);
     }
+    notifier.Send();
     return status;
 }
 
@@ -256,12 +261,13 @@ int RestoreTargets(const TargetList& targets)
 int RemoveAll()
 {
     const LONG status = RemoveAllSettings();
+    // The classes got their own DefaultIcon back (this user's also when all users' were
+    // refused); let the shell drop its cached icons.
+    NotifyAssociationsChanged();
     if (status != ERROR_SUCCESS) {
         WriteErr(L"orvane: remove-all: " + ResultMessage(ResultFromStatus(status)) + L"\n");
         return 1;
     }
-    // The classes got their own DefaultIcon back; let the shell drop its cached icons.
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
     WriteOut(L"Orvane removed from every file type; per-file icons and folder backups deleted.\n");
     return 0;
 }

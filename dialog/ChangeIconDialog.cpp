@@ -154,6 +154,8 @@ void OnRemoveAll(HWND dialog)
     if (MessageBoxW(dialog, RemoveQuestion, RemoveCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     const LONG status = RemoveAllSettings();
+    // Also after a partial failure: this user's types may have been handed back.
+    NotifyAssociationsChanged();
     if (status != ERROR_SUCCESS) {
         wchar_t text[512];
         FormatRemoveFailure(status, text, std::size(text));
@@ -255,7 +257,7 @@ void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 
 void NotifyShell(ChangeIconDialog& record)
 {
-    NotifyShell(record.Kind(), record.Path());
+    NotifyChange(record);
 }
 
 ShellVersion GetShellVersion()

@@ -5,7 +5,9 @@
 #include <cwchar>
 #include <iterator>
 
+#include "FileTypeIcons.h"
 #include "FolderIcons.h"
+#include "HandlerPlaceholder.h"
 #include "ShellPath.h"
 #include "TargetKinds.h"
 
@@ -39,6 +41,34 @@ const KindOperations& OperationsOf(TargetKind kind)
         break;
     }
     return NoTargetOperations;
+}
+
+// What Explorer reads for the type of a file: whether it asks this extension's handler
+// for each file's icon (the class's visible DefaultIcon is its "%1"), and the icon of the
+// files without one of their own. A change that leaves both as they were changed one
+// file's answer only, and Explorer need not drop what it keeps for the type.
+struct TypeAsShown {
+    bool HandlerAsked = false;
+    std::optional<IconLocation> Icon;
+};
+
+TypeAsShown ReadTypeAsShown(const wchar_t* path)
+{
+    TypeAsShown shown;
+    wchar_t extension[TextCapacity];
+    if (!ExtensionOf(path, extension))
+        return shown;
+    const std::optional<IconLocation> visible = ReadTypeIcon(extension, nullptr, true, nullptr);
+    shown.HandlerAsked = visible && IsOwnHandlerPlaceholder(*visible);
+    shown.Icon = shown.HandlerAsked ? ReadTypeIconBehindHandler(*visible) : visible;
+    return shown;
+}
+
+bool SameAsShown(const TypeAsShown& a, const TypeAsShown& b)
+{
+    if (a.HandlerAsked != b.HandlerAsked || a.Icon.has_value() != b.Icon.has_value())
+        return false;
+    return !a.Icon || (a.Icon->Index == b.Icon->Index && std::wcscmp(a.Icon->IconPath, b.Icon->IconPath) == 0);
 }
 
 } // namespace
@@ -101,9 +131,27 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
 
 ChangeResult IconTarget::SaveBackup() const { return OperationsOf(Kind()).SaveBackup(*this); }
 
-ChangeResult IconTarget::ApplyIcon() { return OperationsOf(Kind()).Apply(*this); }
+ChangeResult IconTarget::ApplyIcon() { return RecordChange(OperationsOf(Kind()).Apply); }
 
-ChangeResult IconTarget::RestoreDefault() { return OperationsOf(Kind()).Restore(*this); }
+ChangeResult IconTarget::RestoreDefault() { return RecordChange(OperationsOf(Kind()).Restore); }
+
+ChangeResult IconTarget::RecordChange(ChangeResult (*change)(IconTarget&))
+{
+    lastChange_ = ShownChange();
+    const TargetKind kind = Kind();
+    const bool ofType = kind == TargetKind::File || kind == TargetKind::Type;
+    const TypeAsShown before = ofType ? ReadTypeAsShown(path_) : TypeAsShown();
+    const ChangeResult result = change(*this);
+    if (result != ChangeResult::Done || kind == TargetKind::Unclassified)
+        return result;
+    // A type's change is one of the type's data alone: no single item names it.
+    lastChange_.Item = kind != TargetKind::Type;
+    // Explorer keeps a drive's icon setting as it keeps a type's data (Windows 2000 kept
+    // it among the classes, under Applications\Explorer.exe\Drives): the drive's
+    // item alone does not make it read the setting again.
+    lastChange_.Associations = kind == TargetKind::Drive || (ofType && !SameAsShown(before, ReadTypeAsShown(path_)));
+    return result;
+}
 
 bool IconTarget::SetCurrentIconPath(const wchar_t* path)
 {

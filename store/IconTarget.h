@@ -27,6 +27,15 @@ enum class ChangeResult {
 // Maps a Win32 status of a write to a result.
 ChangeResult ResultFromStatus(LONG status);
 
+// What the last ApplyIcon or RestoreDefault changed that Explorer shows, for the shell's
+// notifications: the target's own item (a folder, one file, a drive root), and the data
+// Explorer keeps for every item it applies to (a file type's icon or icon handler, a
+// drive's icon setting), which it reads again only on an association change.
+struct ShownChange {
+    bool Item = false;
+    bool Associations = false;
+};
+
 // What RestoreDefault would do for a target as it was opened.
 enum class RestoreOutcome {
     Restores,        // there is something to go back to
@@ -71,6 +80,8 @@ public:
     ChangeResult SaveBackup() const;
     ChangeResult ApplyIcon();
     ChangeResult RestoreDefault();
+    // What the last of the two changed; nothing when it failed.
+    const ShownChange& LastChange() const { return lastChange_; }
     // What RestoreDefault would do, asked of the target as it was opened.
     RestoreOutcome WhatRestoreWouldDo() const;
 
@@ -102,6 +113,8 @@ protected:
     IconTarget() = default;
 
 private:
+    ChangeResult RecordChange(ChangeResult (*change)(IconTarget&));
+
     wchar_t path_[TextCapacity] = {};
     TargetKind pathKind_ = TargetKind::Unclassified;
     bool allOfType_ = true;
@@ -109,6 +122,7 @@ private:
     ScopeChoice scopeChoice_ = ScopeChoice::Automatic;
     std::optional<Scope> currentScope_;
     std::optional<Scope> changedScope_;
+    ShownChange lastChange_;
 };
 
 // Opens a target as the dialog and the command line do: makes it for the path with the

@@ -2,35 +2,43 @@
 
 #include <shlobj.h>
 
-#include <cwchar>
-#include <iterator>
-
-#include "IconLocation.h"
+#include <algorithm>
+#include <new>
 
 namespace orvane {
 
-void NotifyShell(TargetKind kind, const wchar_t* targetPath)
+void ShellNotifier::Add(const IconTarget& target) noexcept
 {
-    switch (kind) {
-    case TargetKind::Folder: {
-        wchar_t parent[TextCapacity] = {};
-        if (!CopyText(parent, std::size(parent), targetPath))
-            return;
-        if (wchar_t* slash = std::wcsrchr(parent, L'\\'))
-            *slash = L'\0';
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, parent, nullptr);
-        break;
-    }
-    case TargetKind::File:
-    case TargetKind::Type:
-        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSHNOWAIT, nullptr, nullptr);
-        break;
-    case TargetKind::Drive:
-        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, targetPath, nullptr);
-        break;
-    case TargetKind::Unclassified:
-        break;
+    const ShownChange& change = target.LastChange();
+    associations_ = associations_ || change.Associations;
+    if (!change.Item || target.Path()[0] == L'\0')
+        return;
+    try {
+        const std::wstring item(target.Path());
+        if (std::find(items_.begin(), items_.end(), item) == items_.end())
+            items_.push_back(item);
+    } catch (const std::bad_alloc&) {
+        associations_ = true;
     }
 }
+
+void ShellNotifier::Send() noexcept
+{
+    if (associations_)
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+    for (const std::wstring& item : items_)
+        SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW, item.c_str(), nullptr);
+    items_.clear();
+    associations_ = false;
+}
+
+void NotifyChange(const IconTarget& target) noexcept
+{
+    ShellNotifier notifier;
+    notifier.Add(target);
+    notifier.Send();
+}
+
+void NotifyAssociationsChanged() noexcept { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
 
 } // namespace orvane

@@ -11,6 +11,8 @@
 #include "IconFileMaker.h"
 #include "PictureDecoder.h"
 #include "PictureFiles.h"
+#include "ExifOrientation.h"
+#include "PictureHeader.h"
 #include "PictureOrientation.h"
 #include "PngEncoding.h"
 #include "TestSupport.h"
@@ -200,4 +202,44 @@ TEST(EncodePng, ThePlatformDecodesEveryPixel)
         EXPECT_EQ(decoded.Height, c.Source.Height) << c.Name;
         EXPECT_EQ(LargestDifference(WithoutHiddenColour(decoded), WithoutHiddenColour(c.Source)), 0) << c.Name;
     }
+}
+
+TEST(PictureHeaders, SizesAndOrientationFromTheFirstBytesAlone)
+{
+    ComInitialization com;
+    TempDir folder;
+    const struct Case {
+        const char* Name;
+        GUID Container;
+        std::uint32_t Width, Height;
+    } cases[] = {
+        {"PNG", GUID_ContainerFormatPng, 33, 17},
+        {"JPEG", GUID_ContainerFormatJpeg, 40, 21},
+        {"GIF", GUID_ContainerFormatGif, 9, 30},
+        {"BMP", GUID_ContainerFormatBmp, 31, 5},
+    };
+    for (const Case& c : cases) {
+        const std::wstring path = folder.Path() + L"\\header";
+        ASSERT_TRUE(SavePicture(SolidPicture(c.Width, c.Height, Red), c.Container, path)) << c.Name;
+        std::vector<std::uint8_t> bytes = FileBytes(path);
+        if (IsEqualGUID(c.Container, GUID_ContainerFormatJpeg))
+            bytes = WithExifOrientation(bytes, 6);
+        const PictureHeader header = ReadPictureHeader(bytes.data(), bytes.size());
+        EXPECT_TRUE(header.Known && header.HasSize) << c.Name;
+        EXPECT_EQ(header.Width, c.Width) << c.Name;
+        EXPECT_EQ(header.Height, c.Height) << c.Name;
+        EXPECT_EQ(JpegExifOrientation(bytes.data(), bytes.size()), IsEqualGUID(c.Container, GUID_ContainerFormatJpeg) ? 6u : 0u)
+            << c.Name;
+        // Cut at every length (into a buffer of exactly that size): never a size that
+        // was not in the bytes read, never an orientation from a cut-off block.
+        for (std::size_t length = 0; length < std::min<std::size_t>(bytes.size(), 400); ++length) {
+            const std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+            const PictureHeader partial = ReadPictureHeader(cut.data(), cut.size());
+            EXPECT_TRUE(!partial.HasSize || (partial.Width == c.Width && partial.Height == c.Height)) << c.Name << " cut at " << length;
+            const unsigned orientation = JpegExifOrientation(cut.data(), cut.size());
+            EXPECT_TRUE(orientation == 0 || (orientation == 6 && length >= 38)) << c.Name << " cut at " << length;
+        }
+    }
+    const std::uint8_t text[] = "This is not a picture.";
+    EXPECT_FALSE(ReadPictureHeader(text, sizeof text).Known);
 }

@@ -20,6 +20,7 @@ packages=(
   clang
   wixl msitools
   osslsigncode openssl libxml2-utils
+  icoutils
 )
 
 # clang's sanitizer and libFuzzer runtime comes in a package named after clang's major

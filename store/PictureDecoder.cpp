@@ -1,0 +1,215 @@
+#include "PictureDecoder.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <propidl.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "ExifOrientation.h"
+#include "PictureHeader.h"
+#include "PictureOrientation.h"
+
+namespace orvane {
+
+namespace {
+
+// Rows are copied out of the decoder about a mebibyte at a time, so that turning a photo
+// upright needs no second full-size buffer.
+constexpr std::uint64_t StripBytes = 1u << 20;
+
+// Holds one COM interface and releases it.
+template <class Interface>
+class Held {
+public:
+    Held() = default;
+    ~Held()
+    {
+        if (p_ != nullptr)
+            p_->Release();
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    Interface* operator->() const { return p_; }
+    Interface* Get() const { return p_; }
+    Interface** Out() { return &p_; }
+
+private:
+    Interface* p_ = nullptr;
+};
+
+struct Decoding {
+    Held<IWICImagingFactory> Factory;
+    Held<IWICBitmapDecoder> Decoder;
+    Held<IWICBitmapFrameDecode> Frame;
+};
+
+// The file's first bytes, where the header and any EXIF block are: EXIF blocks are at
+// most 64 KiB, behind at most a few other header segments.
+constexpr DWORD HeadBytes = 256 * 1024;
+
+PictureProblem ReadHead(const std::wstring& path, std::vector<std::uint8_t>& head)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return PictureProblem::CannotOpen;
+    head.resize(HeadBytes);
+    DWORD got = 0;
+    const BOOL read = ReadFile(file, head.data(), HeadBytes, &got, nullptr);
+    CloseHandle(file);
+    head.resize(read ? got : 0);
+    return read ? PictureProblem::None : PictureProblem::CannotOpen;
+}
+
+PictureProblem OpenFrame(const std::wstring& path, const PictureHeader& header, Decoding& decoding)
+{
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                reinterpret_cast<void**>(decoding.Factory.Out()))))
+        return PictureProblem::NoImaging;
+    const HRESULT hr = decoding.Factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                                   WICDecodeMetadataCacheOnDemand, decoding.Decoder.Out());
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) ||
+        hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
+        return PictureProblem::CannotOpen;
+    // A decoder that fails on a file starting as a picture does finds it broken (Wine's
+    // decoders, which decode at once, then report that no decoder took the file).
+    if (FAILED(hr))
+        return header.Known ? PictureProblem::Damaged : PictureProblem::NotAPicture;
+    if (FAILED(decoding.Decoder->GetFrame(0, decoding.Frame.Out())))
+        return PictureProblem::Damaged;
+    return PictureProblem::None;
+}
+
+// What the frame's metadata says; 0 for nothing.
+unsigned ReportedOrientation(IWICBitmapFrameDecode* frame)
+{
+    Held<IWICMetadataQueryReader> reader;
+    if (FAILED(frame->GetMetadataQueryReader(reader.Out())) || reader.Get() == nullptr)
+        return 0;
+    for (const wchar_t* name : {L"/app1/ifd/{ushort=274}", L"/ifd/{ushort=274}"}) {
+        PROPVARIANT value;
+        PropVariantInit(&value);
+        unsigned orientation = 0;
+        if (SUCCEEDED(reader->GetMetadataByName(name, &value)) && value.vt == VT_UI2)
+            orientation = value.uiVal;
+        PropVariantClear(&value);
+        if (orientation >= 1 && orientation <= 8)
+            return orientation;
+    }
+    return 0;
+}
+
+unsigned OrientationOf(IWICBitmapFrameDecode* frame, const std::vector<std::uint8_t>& head)
+{
+    const unsigned reported = ReportedOrientation(frame);
+    const unsigned orientation = reported != 0 ? reported : JpegExifOrientation(head.data(), head.size());
+    return orientation != 0 ? orientation : 1;
+}
+
+PictureProblem CheckSize(UINT width, UINT height)
+{
+    if (width == 0 || height == 0)
+        return PictureProblem::NoPixels;
+    if (width > LargestPictureSide || height > LargestPictureSide)
+        return PictureProblem::TooLarge;
+    if (std::uint64_t{width} * height * 4 > LargestPictureBytes)
+        return PictureProblem::TooMuchMemory;
+    return PictureProblem::None;
+}
+
+// The frame's pixels, converted to 32-bit BGRA strip by strip and put upright.
+PictureProblem CopyUpright(IWICBitmapSource* source, UINT width, UINT height, unsigned orientation, Picture& picture)
+{
+    const bool swap = OrientationSwapsSides(orientation);
+    picture.Width = swap ? height : width;
+    picture.Height = swap ? width : height;
+    picture.Bgra.assign(std::size_t{4} * width * height, 0);
+    const UINT stride = 4 * width;
+    const UINT stripRows = static_cast<UINT>(std::clamp<std::uint64_t>(StripBytes / stride, 1, height));
+    std::vector<std::uint8_t> strip(std::size_t{stride} * stripRows);
+    for (UINT top = 0; top < height; top += stripRows) {
+        const UINT rows = std::min(stripRows, height - top);
+        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
+        if (FAILED(source->CopyPixels(&rect, stride, stride * rows, strip.data())))
+            return PictureProblem::Damaged;
+        PlaceStoredRows(strip.data(), top, rows, width, height, orientation, picture);
+    }
+    return PictureProblem::None;
+}
+
+PictureProblem Decode(const std::wstring& path, Picture& picture)
+{
+    std::vector<std::uint8_t> head;
+    PictureProblem problem = ReadHead(path, head);
+    if (problem != PictureProblem::None)
+        return problem;
+    const PictureHeader header = ReadPictureHeader(head.data(), head.size());
+    if (header.HasSize && (problem = CheckSize(header.Width, header.Height)) != PictureProblem::None)
+        return problem;
+    Decoding decoding;
+    if ((problem = OpenFrame(path, header, decoding)) != PictureProblem::None)
+        return problem;
+    UINT width = 0, height = 0;
+    if (FAILED(decoding.Frame->GetSize(&width, &height)))
+        return PictureProblem::Damaged;
+    if ((problem = CheckSize(width, height)) != PictureProblem::None)
+        return problem;
+    Held<IWICBitmapSource> converted;
+    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, decoding.Frame.Get(), converted.Out())))
+        return PictureProblem::NotAPicture;
+    return CopyUpright(converted.Get(), width, height, OrientationOf(decoding.Frame.Get(), head), picture);
+}
+
+} // namespace
+
+const wchar_t* PictureProblemText(PictureProblem problem)
+{
+    switch (problem) {
+    case PictureProblem::None: return L"The picture was read.";
+    case PictureProblem::CannotOpen: return L"The picture's file does not exist or cannot be read.";
+    case PictureProblem::NoImaging: return L"Windows' imaging component is not available.";
+    case PictureProblem::NotAPicture: return L"The file is not a picture that Windows can read.";
+    case PictureProblem::Damaged: return L"The picture is truncated or damaged.";
+    case PictureProblem::NoPixels: return L"The picture has no pixels (a width or height of 0).";
+    case PictureProblem::TooLarge: return L"The picture is larger than 32,768 pixels a side.";
+    case PictureProblem::TooMuchMemory: return L"The picture has too many pixels to be held in memory.";
+    case PictureProblem::OutOfMemory: return L"There is not enough memory to make an icon of the picture.";
+    case PictureProblem::CannotWrite: return L"The icon file cannot be written.";
+    }
+    return L"The picture cannot be used.";
+}
+
+PictureProblem DecodePicture(const std::wstring& path, Picture& picture)
+{
+    PictureProblem problem = PictureProblem::Damaged;
+    try {
+        problem = Decode(path, picture);
+    } catch (const std::bad_alloc&) {
+        problem = PictureProblem::OutOfMemory;
+    } catch (...) {
+        problem = PictureProblem::Damaged;
+    }
+    if (problem != PictureProblem::None)
+        picture = Picture{};
+    return problem;
+}
+
+unsigned PictureOrientation(const std::wstring& path)
+{
+    try {
+        std::vector<std::uint8_t> head;
+        Decoding decoding;
+        if (ReadHead(path, head) != PictureProblem::None ||
+            OpenFrame(path, ReadPictureHeader(head.data(), head.size()), decoding) != PictureProblem::None)
+            return 1;
+        return OrientationOf(decoding.Frame.Get(), head);
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+}
+
+} // namespace orvane

@@ -16,13 +16,19 @@ const wchar_t Usage[] =
     L"  orvane show PATH... [--all-of-type]\n"
     L"      Prints each target's kind (Folder, File, Type or Drive), its current icon\n"
     L"      (path,index), where that icon is set (for this user, for all users, or\n"
-    L"      (not set) when it is no setting of the target's own) and whether a backup\n"
-    L"      exists for restore.\n"
+    L"      (not set) when it is no setting of the target's own), whether a backup\n"
+    L"      exists for restore, and for a folder each reason Windows may not show its\n"
+    L"      icon (a warning: line).\n"
     L"  orvane set SOURCE[,INDEX] PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"             [--trust-desktop-ini]\n"
     L"      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
     L"      icon file, icon library, DLL or program. A file gets its own icon; with\n"
     L"      --all-of-type every file of its type gets it. Negative indexes are icon\n"
-    L"      resource ids.\n"
+    L"      resource ids. Where Windows may not show a folder's icon (its Desktop.ini\n"
+    L"      or SOURCE carries the mark of the web, or lies on a network share or a\n"
+    L"      removable drive) a warning goes to standard error; the icon is set all the\n"
+    L"      same. --trust-desktop-ini removes the mark of the web from the folder's\n"
+    L"      Desktop.ini (and from nothing else): only for a Desktop.ini you trust.\n"
     L"  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
     L"      Puts back the icon each target had before Orvane changed it.\n"
     L"  orvane remove-all\n"
@@ -104,6 +110,8 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
                 return false;
             }
             targets->Scope = chosen;
+        } else if (walk.IsOption(L"--trust-desktop-ini")) {
+            targets->TrustDesktopIni = true;
         } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
@@ -166,6 +174,8 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"show" && targets.Scope != orvane::ScopeChoice::Automatic)
         return UsageError(L"--for-me and --for-all are for set and restore");
+    if (command != L"set" && targets.TrustDesktopIni)
+        return UsageError(L"--trust-desktop-ini is for set");
     if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
             return UsageError(command + L" needs at least one PATH");

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
 #include <optional>
@@ -10,6 +11,7 @@
 
 #include "ConsoleText.h"
 #include "FileIconTable.h"
+#include "FolderTrust.h"
 #include "IconTarget.h"
 #include "PathText.h"
 #include "RemoveAll.h"
@@ -179,6 +181,47 @@ bool ReportChange(const wchar_t* path, const IconTarget& target, ChangeResult re
     return true;
 }
 
+// What may keep Windows from showing a folder's icon; none for other kinds.
+TrustFindings FindingsOf(const IconTarget& target)
+{
+    if (target.Kind() != TargetKind::Folder)
+        return {};
+    return CheckFolderIconTrust(target.Path(), target.Current ? target.Current->IconPath : nullptr);
+}
+
+std::wstring FindingWarning(TrustFinding finding)
+{
+    return std::wstring(L"Windows may not show this folder's icon: ") + TrustFindingText(finding);
+}
+
+// After a folder's icon is set: removes the mark from its Desktop.ini where the command
+// line asked for that, and warns of every finding that stays. False only when the asked
+// removal failed.
+bool SettleTrust(const wchar_t* path, const IconTarget& target, bool trustDesktopIni)
+{
+    TrustFindings findings = FindingsOf(target);
+    bool removed = true;
+    if (trustDesktopIni && findings.Has(TrustFinding::DesktopIniMarked)) {
+        const LONG status = RemoveDesktopIniMark(target.Path());
+        removed = status == ERROR_SUCCESS;
+        if (removed) {
+            findings.Bits &= ~static_cast<std::uint32_t>(TrustFinding::DesktopIniMarked);
+            WriteOut(std::wstring(target.Path()) + L": mark of the web removed from Desktop.ini\n");
+        } else {
+            Fail(path, L"the mark of the web could not be removed from Desktop.ini (error " + std::to_wstring(status) +
+                           L")");
+        }
+    }
+    for (TrustFinding finding : AllTrustFindings) {
+        if (findings.Has(finding))
+            WriteErr(std::wstring(L"orvane: warning: ") + path + L": " + FindingWarning(finding) + L"\n");
+    }
+    if (findings.Has(TrustFinding::DesktopIniMarked))
+        WriteErr(std::wstring(L"orvane: warning: ") + path +
+                 L": if you trust this folder's Desktop.ini, --trust-desktop-ini removes its mark\n");
+    return removed;
+}
+
 // Opens each target in turn with `open` and hands it to `act`; a target that cannot be
 // opened or whose action fails makes the status 1, and the others still go ahead. What
 // the actions changed is told to the shell once, after the last: one notification per
@@ -217,6 +260,11 @@ int ShowTargets(const TargetList& targets)
         WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");
         WriteOut(std::wstring(L"  backup: ") +
                  (target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? L"yes" : L"no") + L"\n");
+        const TrustFindings findings = FindingsOf(target);
+        for (TrustFinding finding : AllTrustFindings) {
+            if (findings.Has(finding))
+                WriteOut(L"  warning: " + FindingWarning(finding) + L"\n");
+        }
         return true;
     });
 }
@@ -233,7 +281,7 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
             return false;
         WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
                  LocationText(choice.Source, choice.Index) + L"\n");
-        return true;
+        return SettleTrust(path, target, targets.TrustDesktopIni);
     });
 }
 

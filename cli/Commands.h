@@ -15,6 +15,9 @@ struct TargetList {
     // --for-me (this user) or --for-all (all users); neither: all users where the rights
     // allow, this user otherwise.
     ScopeChoice Scope = ScopeChoice::Automatic;
+    // --trust-desktop-ini: a folder's Desktop.ini that carries the mark of the web loses
+    // it once the icon is set, so that Windows shows the icon.
+    bool TrustDesktopIni = false;
     std::vector<const wchar_t*> Paths;
 };
 

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "DialogText.h"
+#include "FolderTrust.h"
 #include "IconList.h"
 #include "IconResources.h"
 #include "Layout.h"
@@ -32,6 +33,8 @@ constexpr const wchar_t RemoveCaption[] = L"Orvane - Remove Orvane";
 constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
 constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
 constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
+constexpr const wchar_t TrustCaption[] = L"Orvane - Icon may not show";
+constexpr const wchar_t MarkNotRemovedCaption[] = L"Orvane - Mark not removed";
 
 ChangeIconDialog* RecordOf(HWND dialog)
 {
@@ -103,6 +106,32 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
     SendMessageW(combo, CB_SETCURSEL, record.ShownSource, 0);
 }
 
+// After a folder's icon is written: says where Windows may not show it, and removes the
+// mark of the web from its Desktop.ini only when the user answers yes.
+void TellWhereTheIconMayNotShow(HWND dialog, ChangeIconDialog& record)
+{
+    if (record.Kind() != TargetKind::Folder)
+        return;
+    const TrustFindings findings =
+        CheckFolderIconTrust(record.Path(), record.Current ? record.Current->IconPath : nullptr);
+    if (!findings.Any())
+        return;
+    wchar_t text[2048];
+    FormatTrustFindings(record, findings, text, std::size(text));
+    if (!findings.Has(TrustFinding::DesktopIniMarked)) {
+        MessageBoxW(dialog, text, TrustCaption, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    if (MessageBoxW(dialog, text, TrustCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+        return;
+    const LONG status = RemoveDesktopIniMark(record.Path());
+    if (status != ERROR_SUCCESS) {
+        std::swprintf(text, std::size(text), L"The mark of the web could not be removed from Desktop.ini (error %ld).",
+                      static_cast<long>(status));
+        ShowFailure(dialog, text, MarkNotRemovedCaption);
+    }
+}
+
 void OnOk(HWND dialog, ChangeIconDialog& record)
 {
     // Enter reaches here even while the button is disabled.
@@ -123,6 +152,7 @@ void OnOk(HWND dialog, ChangeIconDialog& record)
                 return;
             }
             SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
+            TellWhereTheIconMayNotShow(dialog, record);
         }
     }
     NotifyShell(record);

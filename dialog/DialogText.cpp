@@ -202,4 +202,18 @@ void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize)
     text << L"Windows reported error " << number << L".";
 }
 
+void FormatTrustFindings(ChangeIconDialog& record, const TrustFindings& findings, wchar_t* out, std::size_t outSize)
+{
+    TextOut text(out, outSize);
+    text << L"The icon of the folder '" << NameOf(record.Path()) << L"' is set, but Windows may not show it:\n";
+    for (TrustFinding finding : AllTrustFindings) {
+        if (findings.Has(finding))
+            text << L"\n- " << TrustFindingText(finding) << L".";
+    }
+    if (findings.Has(TrustFinding::DesktopIniMarked))
+        text << L"\n\nRemove the mark of the web from this folder's Desktop.ini, so that Windows shows the icon? "
+                L"Do so only if you trust where the folder came from: a downloaded Desktop.ini can make a folder "
+                L"look like another.";
+}
+
 } // namespace orvane

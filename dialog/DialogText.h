@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "ChangeIconDialog.h"
+#include "FolderTrust.h"
 
 namespace orvane {
 
@@ -23,5 +24,10 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
 void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
                          std::size_t outSize);
 void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize);
+
+// The message after a folder's icon was written where Windows may not show it: each
+// finding on a line of its own and, for a Desktop.ini with the mark of the web, the
+// question whether to remove that mark.
+void FormatTrustFindings(ChangeIconDialog& record, const TrustFindings& findings, wchar_t* out, std::size_t outSize);
 
 } // namespace orvane

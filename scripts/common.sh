@@ -47,6 +47,24 @@ ensure_prefix() {
       return 1
     fi
   fi
+  # Two drive letters for the tests of folders where Windows distrusts Desktop.ini: R: is a
+  # network share and U: a removable drive to Wine, each a folder under the build folder.
+  # Wine's mount manager reads the drives' types when it starts, so a running server of
+  # this prefix is ended first.
+  local letter kind
+  for letter in r:network u:floppy; do
+    kind=${letter#*:}
+    letter=${letter%%:*}
+    mkdir -p "$BUILD_DIR/wine-drives/$kind"
+    if [ "$(readlink "$WINEPREFIX/dosdevices/$letter:")" != "$BUILD_DIR/wine-drives/$kind" ] ||
+      ! grep -qi "^\"$letter:\"=\"$kind\"" "$WINEPREFIX/system.reg"; then
+      ln -sfn "$BUILD_DIR/wine-drives/$kind" "$WINEPREFIX/dosdevices/$letter:"
+      wineserver -k >/dev/null 2>&1 || true
+      run_logged "${WINEPREFIX%/}-setup.log" wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ \
+        /d "$kind" /f /reg:64 || return 1
+      wineserver -w
+    fi
+  done
   # Without Wine's own fonts (Debian's fonts-wine) in the prefix, "MS Sans Serif" falls
   # back to a wider font and the caption buttons lose their glyphs.
   local font

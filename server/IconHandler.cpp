@@ -96,12 +96,31 @@ std::optional<IconLocation> AskPreviousIconHandler(const wchar_t* clsidText, con
     return location;
 }
 
+// The output flags of an answer. Every answer is a file and index that ExtractIconEx
+// takes, so GIL_NOTFILENAME is never set; the shell may cache it (no GIL_DONTCACHE), as
+// the shell notifications tell it when a location changes. GIL_PERINSTANCE ("each object
+// of this class has its own icon") marks an answer that belongs to this one file: its own
+// entry in the table, or the file itself as its icon. The type's icon gets no flag: the
+// shell keeps a per-class icon through DefaultIcon, not through GIL_PERCLASS.
+UINT AnswerFlags(const FileIconAnswer& answer, const wchar_t* itemPath)
+{
+    if (answer.Rule == FileIconRule::TableEntry ||
+        CompareStringOrdinal(answer.IconPath, -1, itemPath, -1, TRUE) == CSTR_EQUAL)
+        return GIL_PERINSTANCE;
+    return 0;
+}
+
 // Both interfaces' answer: the store's location for the loaded file, handed to `copy`,
 // which puts the path into the caller's buffer or refuses (false) a path that would not
-// arrive whole; the shell then keeps its own icon.
+// arrive whole; the shell then keeps its own icon. The output flags are written on every
+// answer, refusals included, so that nothing the caller preset stays behind; a caller may
+// pass none.
 template <class Copy>
-HRESULT AnswerIconLocation(const wchar_t* itemPath, const void* iconFile, UINT cchMax, int* index, Copy copy)
+HRESULT AnswerIconLocation(const wchar_t* itemPath, const void* iconFile, UINT cchMax, int* index, UINT* flags,
+                           Copy copy)
 {
+    if (flags != nullptr)
+        *flags = 0;
     if (iconFile == nullptr || cchMax == 0)
         return E_INVALIDARG;
     if (index == nullptr)
@@ -112,15 +131,17 @@ HRESULT AnswerIconLocation(const wchar_t* itemPath, const void* iconFile, UINT c
         if (answer.Rule == FileIconRule::NotAFile || !copy(answer.IconPath))
             return S_FALSE;
         *index = answer.Index;
+        if (flags != nullptr)
+            *flags = AnswerFlags(answer, itemPath);
         return S_OK;
     });
 }
 
 } // namespace
 
-IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT cchMax, int* index, UINT*)
+IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT cchMax, int* index, UINT* flags)
 {
-    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, [&](const wchar_t (&path)[TextCapacity]) {
+    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, flags, [&](const wchar_t (&path)[TextCapacity]) {
         // A path cut to fit would name another file.
         const std::size_t length = wcsnlen(path, std::size(path));
         if (length >= std::size(path) || length >= cchMax)
@@ -134,9 +155,9 @@ IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPWSTR iconFile, UINT c
 // best-fit or "?" form of the path would name another file, or none. Other locations
 // (a file named in characters that code page lacks, for one) are refused as a location
 // that does not fit, and the shell keeps its own icon.
-IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cchMax, int* index, UINT*)
+IFACEMETHODIMP ShellIconExtension::GetIconLocation(UINT, LPSTR iconFile, UINT cchMax, int* index, UINT* flags)
 {
-    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, [&](const wchar_t (&path)[TextCapacity]) {
+    return AnswerIconLocation(itemPath_, iconFile, cchMax, index, flags, [&](const wchar_t (&path)[TextCapacity]) {
         char converted[AnsiTextCapacity];
         const int written = ConvertToExactAnsi(path, -1, converted, std::size(converted));
         // written counts the terminating zero.

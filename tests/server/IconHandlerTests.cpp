@@ -173,6 +173,71 @@ TEST_F(IconHandler, BackupsOfAnotherHandlerAreNotUsed)
     ExpectAnswer(AskIconHandler(sibling), sibling, 0);
 }
 
+// Every answer writes exactly its own output flags, whatever the shell preset: the
+// file's own entry, or the file as its own icon, is GIL_PERINSTANCE; the type's icon has
+// none; a refusal has none. Without output flags the answer is the same.
+TEST_F(IconHandler, OutputFlagsAreExactlyTheAnswersOwn)
+{
+    enum class Setup { TableEntry, TableEntryOfTheFileItself, ClassIcon, NoClass, InstalledSibling, HandlerIconInfo, Folder };
+    struct Row {
+        Setup Case;
+        HRESULT Result;
+        UINT Flags;
+    };
+    const Row table[] = {
+        {Setup::TableEntry, S_OK, GIL_PERINSTANCE},
+        {Setup::TableEntryOfTheFileItself, S_OK, GIL_PERINSTANCE},
+        {Setup::ClassIcon, S_OK, 0},
+        {Setup::NoClass, S_OK, GIL_PERINSTANCE},
+        {Setup::InstalledSibling, S_OK, 0},
+        {Setup::HandlerIconInfo, S_OK, 0},
+        {Setup::Folder, S_FALSE, 0},
+    };
+    const UINT presets[] = {0u, UINT(GIL_NOTFILENAME), UINT(GIL_DONTCACHE), UINT(GIL_SIMULATEDOC), UINT(GIL_PERCLASS),
+                            UINT(GIL_PERINSTANCE), UINT(GIL_SHIELD | GIL_FORCENOSHIELD), ~0u};
+    for (const Row& row : table) {
+        SCOPED_TRACE(static_cast<int>(row.Case));
+        DeleteKeyTree(HKEY_CLASSES_ROOT, className_);
+        DeleteKeyTree(HKEY_CLASSES_ROOT, extension_);
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKeyPath);
+        std::wstring path = File();
+        switch (row.Case) {
+        case Setup::TableEntry:
+            RegisterClass(L"shell32.dll,4");
+            WriteTableEntry(path, L"C:\\icons\\set.icl,7," + className_);
+            break;
+        case Setup::TableEntryOfTheFileItself:
+            RegisterClass(L"shell32.dll,4");
+            WriteTableEntry(path, L"%1,3," + className_);
+            break;
+        case Setup::ClassIcon: RegisterClass(L"shell32.dll,4"); break;
+        case Setup::NoClass: break;
+        case Setup::InstalledSibling: InstallHandler(L"shell32.dll,4"); break;
+        case Setup::HandlerIconInfo:
+            InstallHandler(L"shell32.dll,4");
+            ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className_ + L"\\DefaultIcon", L"HandlerIconInfo",
+                                    L"C:\\icons\\type.ico,6"));
+            break;
+        case Setup::Folder:
+            RegisterClass(L"shell32.dll,4");
+            path = dir_.MakeFolder(L"sub" + extension_);
+            break;
+        }
+        for (IconInterface through : {IconInterface::Wide, IconInterface::Ansi}) {
+            const IconAnswer unflagged = AskIconHandler(path, 0, through, std::nullopt);
+            EXPECT_EQ(row.Result, unflagged.Result);
+            for (UINT preset : presets) {
+                SCOPED_TRACE(preset);
+                const IconAnswer answer = AskIconHandler(path, 0, through, preset);
+                EXPECT_EQ(row.Result, answer.Result);
+                EXPECT_EQ(row.Flags, answer.OutFlags);
+                EXPECT_EQ(unflagged.File, answer.File);
+                EXPECT_EQ(unflagged.Index, answer.Index);
+            }
+        }
+    }
+}
+
 TEST_F(IconHandler, PersistFileOperations)
 {
     ComPtr<IPersistFile> persist;
@@ -282,7 +347,7 @@ TEST_F(IconHandler, EightBitInterfaceAnswersOnlyWhatTheCodePageHolds)
             for (unsigned char c : buffer)
                 ASSERT_EQ(0x5A, c);
             EXPECT_EQ(1234, index);
-            EXPECT_EQ(0x77u, flags);
+            EXPECT_EQ(0u, flags);
         };
         // The file is its own icon.
         ExpectAnswer(AskIconHandler(file), file, 0);
@@ -430,7 +495,7 @@ TYPED_TEST(IconHandlerThrough, OnlyFilesAreAnswered)
         EXPECT_EQ(S_FALSE, extract->GetIconLocation(0, buffer, MAX_PATH, &index, &flags));
         EXPECT_TRUE(Untouched(buffer[0]));
         EXPECT_EQ(1234, index);
-        EXPECT_EQ(0x77u, flags);
+        EXPECT_EQ(0u, flags);
     }
 }
 
@@ -448,8 +513,8 @@ TYPED_TEST(IconHandlerThrough, NoLoadNoAnswer)
     EXPECT_EQ(5, index);
 }
 
-// Request flags make no difference, and the shell's preset output flags stay.
-TYPED_TEST(IconHandlerThrough, RequestFlagsChangeNothingAndOutputFlagsStay)
+// Request flags make no difference, and no output flag the shell preset stays.
+TYPED_TEST(IconHandlerThrough, RequestFlagsChangeNothingAndOutputFlagsAreWritten)
 {
     using Char = typename Road<TypeParam>::Char;
     this->RegisterClass(L"shell32.dll,4");
@@ -465,7 +530,7 @@ TYPED_TEST(IconHandlerThrough, RequestFlagsChangeNothingAndOutputFlagsStay)
         EXPECT_EQ(S_OK, extract->GetIconLocation(flags, buffer, MAX_PATH, &index, &outFlags));
         EXPECT_EQ(L"shell32.dll", Road<TypeParam>::Read(buffer));
         EXPECT_EQ(4, index);
-        EXPECT_EQ(0xA5A5u, outFlags);
+        EXPECT_EQ(0u, outFlags);
     }
 }
 
@@ -566,6 +631,9 @@ TYPED_TEST(IconHandlerThrough, NullOutputsAreRefused)
     EXPECT_EQ(E_INVALIDARG, extract->GetIconLocation(0, nullptr, MAX_PATH, &index, nullptr));
     EXPECT_EQ(E_INVALIDARG, extract->GetIconLocation(0, buffer, 0, &index, nullptr));
     EXPECT_EQ(E_POINTER, extract->GetIconLocation(0, buffer, MAX_PATH, nullptr, nullptr));
+    UINT flags = GIL_NOTFILENAME | GIL_DONTCACHE;
+    EXPECT_EQ(E_POINTER, extract->GetIconLocation(0, buffer, MAX_PATH, nullptr, &flags));
+    EXPECT_EQ(0u, flags);
     EXPECT_EQ(L"untouched", Road<TypeParam>::Read(buffer));
     EXPECT_EQ(77, index);
 }

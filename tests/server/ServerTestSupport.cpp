@@ -324,7 +324,7 @@ PopupMenu::PopupMenu(int count) : menu_(CreatePopupMenu())
 
 PopupMenu::~PopupMenu() { DestroyMenu(menu_); }
 
-IconAnswer AskIconHandler(const std::wstring& path, UINT flags, IconInterface through)
+IconAnswer AskIconHandler(const std::wstring& path, UINT flags, IconInterface through, std::optional<UINT> outFlags)
 {
     IconAnswer answer;
     ComPtr<IPersistFile> persist;
@@ -334,14 +334,15 @@ IconAnswer AskIconHandler(const std::wstring& path, UINT flags, IconInterface th
     answer.Result = persist->Load(path.c_str(), STGM_READ);
     if (FAILED(answer.Result))
         return answer;
-    UINT iconFlags = 0;
+    answer.OutFlags = outFlags.value_or(0);
+    UINT* iconFlags = outFlags ? &answer.OutFlags : nullptr;
     if (through == IconInterface::Wide) {
         ComPtr<IExtractIconW> extract;
         answer.Result = persist->QueryInterface(IID_IExtractIconW, &extract);
         if (FAILED(answer.Result))
             return answer;
         wchar_t file[MAX_PATH] = {};
-        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
+        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, iconFlags);
         answer.File = file;
     } else {
         ComPtr<IExtractIconA> extract;
@@ -349,7 +350,7 @@ IconAnswer AskIconHandler(const std::wstring& path, UINT flags, IconInterface th
         if (FAILED(answer.Result))
             return answer;
         char file[MAX_PATH] = {};
-        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, &iconFlags);
+        answer.Result = extract->GetIconLocation(flags, file, MAX_PATH, &answer.Index, iconFlags);
         answer.File = FromAnsi(file);
     }
     return answer;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -133,13 +134,16 @@ private:
 enum class IconInterface { Wide, Ansi };
 
 // Asks a freshly created icon handler, as the shell does: Load, then GetIconLocation
-// through the interface given. An 8-bit answer is read back from the ANSI code page.
+// through the interface given, its output flags preset to `outFlags` (none: no output
+// flags passed). An 8-bit answer is read back from the ANSI code page.
 struct IconAnswer {
     HRESULT Result = E_FAIL;
     std::wstring File;
     int Index = -1;
+    UINT OutFlags = 0;
 };
-IconAnswer AskIconHandler(const std::wstring& path, UINT flags = 0, IconInterface through = IconInterface::Wide);
+IconAnswer AskIconHandler(const std::wstring& path, UINT flags = 0, IconInterface through = IconInterface::Wide,
+                          std::optional<UINT> outFlags = 0u);
 void ExpectAnswer(const IconAnswer& answer, const std::wstring& file, int index);
 // A new icon handler as the shell holds it after IPersistFile::Load of `path`: its
 // IPersistFile and its IExtractIconW (or IExtractIconA).

@@ -459,17 +459,51 @@ std::wstring UniqueName(const wchar_t* prefix)
     return std::wstring(prefix) + L"orvt" + number;
 }
 
-TempDir::TempDir()
+TempDir::TempDir(const std::wstring& below)
 {
     wchar_t base[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(base)), base);
-    path_ = std::wstring(base, length < std::size(base) ? length : 0) + UniqueName(L"");
+    const DWORD length = below.empty() ? GetTempPathW(static_cast<DWORD>(std::size(base)), base) : 0;
+    path_ = (below.empty() ? std::wstring(base, length < std::size(base) ? length : 0) : below) + UniqueName(L"");
     if (!path_.empty() && path_.back() == L'\\')
         path_.pop_back();
     CreateDirectoryW(FileCallPath(path_).c_str(), nullptr);
 }
 
 TempDir::~TempDir() { RemoveTree(path_); }
+
+ZoneMark::ZoneMark(const std::wstring& file, const std::string& content) : stream_(file + L":Zone.Identifier")
+{
+    HANDLE handle = CreateFileW(FileCallPath(stream_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    written_ = WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+               written == content.size();
+    CloseHandle(handle);
+}
+
+ZoneMark::~ZoneMark() { DeleteFileW(FileCallPath(stream_).c_str()); }
+
+bool HasZoneStream(const std::wstring& file)
+{
+    return GetFileAttributesW(FileCallPath(file + L":Zone.Identifier").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring DriveRootOfType(UINT driveType)
+{
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const std::wstring root = std::wstring(1, letter) + L":\\";
+        if (GetDriveTypeW(root.c_str()) != driveType)
+            continue;
+        const std::wstring probe = root + UniqueName(L"");
+        if (CreateDirectoryW(probe.c_str(), nullptr)) {
+            RemoveDirectoryW(probe.c_str());
+            return root;
+        }
+    }
+    return L"";
+}
 
 std::wstring TempDir::MakeFolder(const std::wstring& relative)
 {

@@ -104,7 +104,8 @@ private:
 // attributes the test gave them) when the object goes.
 class TempDir {
 public:
-    TempDir();
+    // Below the temporary folder, or below `base` (a drive's root, say) when one is given.
+    explicit TempDir(const std::wstring& base = L"");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -117,6 +118,27 @@ public:
 private:
     std::wstring path_;
 };
+
+// A mark of the web on a file: its "Zone.Identifier" stream with `content`, taken away
+// again when the mark goes.
+class ZoneMark {
+public:
+    explicit ZoneMark(const std::wstring& file, const std::string& content = "[ZoneTransfer]\r\nZoneId=3\r\n");
+    ~ZoneMark();
+    ZoneMark(const ZoneMark&) = delete;
+    ZoneMark& operator=(const ZoneMark&) = delete;
+    bool Written() const { return written_; }
+
+private:
+    std::wstring stream_;
+    bool written_ = false;
+};
+bool HasZoneStream(const std::wstring& file);
+
+// The root ("R:\") of a drive that Wine reports as `driveType` (DRIVE_REMOTE,
+// DRIVE_REMOVABLE) and that takes files; empty when the prefix has none. The test prefix
+// maps one of each (scripts/common.sh).
+std::wstring DriveRootOfType(UINT driveType);
 
 // A name no other test uses, such as ".orvt1a2b3c" for an extension or "orvt1a2b3cfile".
 std::wstring UniqueName(const wchar_t* prefix);

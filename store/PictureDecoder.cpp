@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <propidl.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <new>
@@ -17,34 +18,17 @@ namespace orvane {
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 // Rows are copied out of the decoder about a mebibyte at a time, so that turning a photo
 // upright needs no second full-size buffer.
 constexpr std::uint64_t StripBytes = 1u << 20;
 
 // Holds one COM interface and releases it.
-template <class Interface>
-class Held {
-public:
-    Held() = default;
-    ~Held()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    Interface* operator->() const { return p_; }
-    Interface* Get() const { return p_; }
-    Interface** Out() { return &p_; }
-
-private:
-    Interface* p_ = nullptr;
-};
-
 struct Decoding {
-    Held<IWICImagingFactory> Factory;
-    Held<IWICBitmapDecoder> Decoder;
-    Held<IWICBitmapFrameDecode> Frame;
+    ComPtr<IWICImagingFactory> Factory;
+    ComPtr<IWICBitmapDecoder> Decoder;
+    ComPtr<IWICBitmapFrameDecode> Frame;
 };
 
 // The file's first bytes, where the header and any EXIF block are: EXIF blocks are at
@@ -68,10 +52,10 @@ PictureProblem ReadHead(const std::wstring& path, std::vector<std::uint8_t>& hea
 PictureProblem OpenFrame(const std::wstring& path, const PictureHeader& header, Decoding& decoding)
 {
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(decoding.Factory.Out()))))
+                                reinterpret_cast<void**>(decoding.Factory.GetAddressOf()))))
         return PictureProblem::NoImaging;
     const HRESULT hr = decoding.Factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                                   WICDecodeMetadataCacheOnDemand, decoding.Decoder.Out());
+                                                                   WICDecodeMetadataCacheOnDemand, decoding.Decoder.GetAddressOf());
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) ||
         hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION))
         return PictureProblem::CannotOpen;
@@ -79,7 +63,7 @@ PictureProblem OpenFrame(const std::wstring& path, const PictureHeader& header, 
     // decoders, which decode at once, then report that no decoder took the file).
     if (FAILED(hr))
         return header.Known ? PictureProblem::Damaged : PictureProblem::NotAPicture;
-    if (FAILED(decoding.Decoder->GetFrame(0, decoding.Frame.Out())))
+    if (FAILED(decoding.Decoder->GetFrame(0, decoding.Frame.GetAddressOf())))
         return PictureProblem::Damaged;
     return PictureProblem::None;
 }
@@ -87,8 +71,8 @@ PictureProblem OpenFrame(const std::wstring& path, const PictureHeader& header, 
 // What the frame's metadata says; 0 for nothing.
 unsigned ReportedOrientation(IWICBitmapFrameDecode* frame)
 {
-    Held<IWICMetadataQueryReader> reader;
-    if (FAILED(frame->GetMetadataQueryReader(reader.Out())) || reader.Get() == nullptr)
+    ComPtr<IWICMetadataQueryReader> reader;
+    if (FAILED(frame->GetMetadataQueryReader(reader.GetAddressOf())) || reader.Get() == nullptr)
         return 0;
     for (const wchar_t* name : {L"/app1/ifd/{ushort=274}", L"/ifd/{ushort=274}"}) {
         PROPVARIANT value;
@@ -158,8 +142,8 @@ PictureProblem Decode(const std::wstring& path, Picture& picture)
         return PictureProblem::Damaged;
     if ((problem = CheckSize(width, height)) != PictureProblem::None)
         return problem;
-    Held<IWICBitmapSource> converted;
-    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, decoding.Frame.Get(), converted.Out())))
+    ComPtr<IWICBitmapSource> converted;
+    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, decoding.Frame.Get(), converted.GetAddressOf())))
         return PictureProblem::NotAPicture;
     return CopyUpright(converted.Get(), width, height, OrientationOf(decoding.Frame.Get(), head), picture);
 }

@@ -11,6 +11,7 @@
 #include <psapi.h>
 #include <shellapi.h>
 #include <wincodec.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,20 +25,11 @@
 
 namespace {
 
+using Microsoft::WRL::ComPtr;
+
 using Clock = std::chrono::steady_clock;
 constexpr int Rounds = 3;
 constexpr double MiB = 1024.0 * 1024.0;
-
-template <class Interface>
-struct Held {
-    Interface* P = nullptr;
-    ~Held()
-    {
-        if (P != nullptr)
-            P->Release();
-    }
-    Interface* operator->() const { return P; }
-};
 
 // A photo-like picture: smooth colour fields with fine detail, so that JPEG and PNG
 // compress it as they would a real one.
@@ -58,23 +50,23 @@ std::vector<BYTE> MakePixels(UINT width, UINT height, bool alpha)
 bool Encode(const GUID& container, UINT width, UINT height, bool alpha, const std::wstring& path)
 {
     std::vector<BYTE> pixels = MakePixels(width, height, alpha);
-    Held<IWICImagingFactory> factory;
-    Held<IWICStream> stream;
-    Held<IWICBitmapEncoder> encoder;
-    Held<IWICBitmapFrameEncode> frame;
-    Held<IPropertyBag2> options;
-    Held<IWICBitmap> bitmap;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    ComPtr<IWICBitmap> bitmap;
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
     return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                      reinterpret_cast<void**>(&factory.P))) &&
-           SUCCEEDED(factory->CreateStream(&stream.P)) && SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
-           SUCCEEDED(factory->CreateEncoder(container, nullptr, &encoder.P)) &&
-           SUCCEEDED(encoder->Initialize(stream.P, WICBitmapEncoderNoCache)) &&
-           SUCCEEDED(encoder->CreateNewFrame(&frame.P, &options.P)) && SUCCEEDED(frame->Initialize(options.P)) &&
+                                      reinterpret_cast<void**>(factory.GetAddressOf()))) &&
+           SUCCEEDED(factory->CreateStream(stream.GetAddressOf())) && SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) &&
+           SUCCEEDED(factory->CreateEncoder(container, nullptr, encoder.GetAddressOf())) &&
+           SUCCEEDED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) &&
+           SUCCEEDED(encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf())) && SUCCEEDED(frame->Initialize(options.Get())) &&
            SUCCEEDED(frame->SetSize(width, height)) && SUCCEEDED(frame->SetPixelFormat(&format)) &&
            SUCCEEDED(factory->CreateBitmapFromMemory(width, height, GUID_WICPixelFormat32bppBGRA, 4 * width,
-                                                     static_cast<UINT>(pixels.size()), pixels.data(), &bitmap.P)) &&
-           SUCCEEDED(frame->WriteSource(bitmap.P, nullptr)) && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+                                                     static_cast<UINT>(pixels.size()), pixels.data(), bitmap.GetAddressOf())) &&
+           SUCCEEDED(frame->WriteSource(bitmap.Get(), nullptr)) && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
 }
 
 struct Measure {
@@ -88,9 +80,9 @@ struct Measure {
 int RunOne(const std::wstring& what, const std::wstring& picture)
 {
     orvane::ComInitialization com;
-    Held<IWICImagingFactory> factory;
+    ComPtr<IWICImagingFactory> factory;
     CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                     reinterpret_cast<void**>(&factory.P));
+                     reinterpret_cast<void**>(factory.GetAddressOf()));
     PROCESS_MEMORY_COUNTERS before = {};
     before.cb = sizeof before;
     GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);

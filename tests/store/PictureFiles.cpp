@@ -1,6 +1,7 @@
 #include "PictureFiles.h"
 
 #include <objbase.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 
@@ -11,16 +12,7 @@ namespace orvane::test {
 
 namespace {
 
-template <class Interface>
-struct Held {
-    Interface* P = nullptr;
-    ~Held()
-    {
-        if (P != nullptr)
-            P->Release();
-    }
-    Interface* operator->() const { return P; }
-};
+using Microsoft::WRL::ComPtr;
 
 Picture Blank(std::uint32_t width, std::uint32_t height)
 {
@@ -43,24 +35,24 @@ bool WriteFrame(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame, const
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
     if (FAILED(frame->SetSize(picture.Width, picture.Height)) || FAILED(frame->SetPixelFormat(&format)))
         return false;
-    Held<IWICBitmap> bitmap;
+    ComPtr<IWICBitmap> bitmap;
     if (FAILED(factory->CreateBitmapFromMemory(picture.Width, picture.Height, GUID_WICPixelFormat32bppBGRA,
                                                4 * picture.Width, static_cast<UINT>(picture.Bgra.size()),
-                                               const_cast<BYTE*>(picture.Bgra.data()), &bitmap.P)))
+                                               const_cast<BYTE*>(picture.Bgra.data()), bitmap.GetAddressOf())))
         return false;
     if (IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA))
-        return SUCCEEDED(frame->WriteSource(bitmap.P, nullptr));
-    Held<IWICPalette> palette;
-    Held<IWICFormatConverter> converter;
+        return SUCCEEDED(frame->WriteSource(bitmap.Get(), nullptr));
+    ComPtr<IWICPalette> palette;
+    ComPtr<IWICFormatConverter> converter;
     const bool indexed = IsEqualGUID(format, GUID_WICPixelFormat8bppIndexed);
-    if (indexed && (FAILED(factory->CreatePalette(&palette.P)) || FAILED(palette->InitializeFromBitmap(bitmap.P, 256, FALSE)) ||
-                    FAILED(frame->SetPalette(palette.P))))
+    if (indexed && (FAILED(factory->CreatePalette(palette.GetAddressOf())) || FAILED(palette->InitializeFromBitmap(bitmap.Get(), 256, FALSE)) ||
+                    FAILED(frame->SetPalette(palette.Get()))))
         return false;
-    if (FAILED(factory->CreateFormatConverter(&converter.P)) ||
-        FAILED(converter->Initialize(bitmap.P, format, WICBitmapDitherTypeNone, palette.P, 0,
+    if (FAILED(factory->CreateFormatConverter(converter.GetAddressOf())) ||
+        FAILED(converter->Initialize(bitmap.Get(), format, WICBitmapDitherTypeNone, palette.Get(), 0,
                                      indexed ? WICBitmapPaletteTypeCustom : WICBitmapPaletteTypeMedianCut)))
         return false;
-    return SUCCEEDED(frame->WriteSource(converter.P, nullptr));
+    return SUCCEEDED(frame->WriteSource(converter.Get(), nullptr));
 }
 
 } // namespace
@@ -107,19 +99,19 @@ Colour PixelAt(const Picture& picture, std::uint32_t x, std::uint32_t y)
 
 bool SavePicture(const Picture& picture, const GUID& container, const std::wstring& path)
 {
-    Held<IWICImagingFactory> factory;
-    Held<IWICStream> stream;
-    Held<IWICBitmapEncoder> encoder;
-    Held<IWICBitmapFrameEncode> frame;
-    Held<IPropertyBag2> options;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapEncoder> encoder;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&factory.P))) ||
-        FAILED(factory->CreateStream(&stream.P)) || FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) ||
-        FAILED(factory->CreateEncoder(container, nullptr, &encoder.P)) ||
-        FAILED(encoder->Initialize(stream.P, WICBitmapEncoderNoCache)) ||
-        FAILED(encoder->CreateNewFrame(&frame.P, &options.P)) || FAILED(frame->Initialize(options.P)))
+                                reinterpret_cast<void**>(factory.GetAddressOf()))) ||
+        FAILED(factory->CreateStream(stream.GetAddressOf())) || FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) ||
+        FAILED(factory->CreateEncoder(container, nullptr, encoder.GetAddressOf())) ||
+        FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) ||
+        FAILED(encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf())) || FAILED(frame->Initialize(options.Get())))
         return false;
-    return WriteFrame(factory.P, frame.P, picture) && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
+    return WriteFrame(factory.Get(), frame.Get(), picture) && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
 }
 
 std::vector<std::uint8_t> FileBytes(const std::wstring& path)

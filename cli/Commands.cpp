@@ -11,6 +11,7 @@
 
 #include "ConsoleText.h"
 #include "FileIconTable.h"
+#include "FolderPicture.h"
 #include "FolderTrust.h"
 #include "IconTarget.h"
 #include "PathText.h"
@@ -159,6 +160,17 @@ void PrintIcon(const std::optional<IconLocation>& icon)
         WriteOut(L"  icon:   " + LocationText(icon->IconPath, icon->Index) + L"\n");
 }
 
+// A folder icon named relative to the folder (a made icon) and where it is found now.
+void PrintResolvedFolderIcon(const IconTarget& target)
+{
+    wchar_t resolved[TextCapacity];
+    if (target.Kind() != TargetKind::Folder || !target.Current ||
+        !ResolveFolderIconPath(target.Path(), target.Current->IconPath, resolved) ||
+        std::wcscmp(resolved, target.Current->IconPath) == 0)
+        return;
+    WriteOut(std::wstring(L"  file:   ") + resolved + L"\n");
+}
+
 // Opens a target that can take a change: it exists and, if it is a file, its extension
 // names a file type.
 std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const TargetList& targets)
@@ -257,6 +269,7 @@ int ShowTargets(const TargetList& targets)
         if (target.PathKind() == TargetKind::File && target.Current && target.Current->TypeKey[0] != L'\0')
             WriteOut(std::wstring(L"  class:  ") + target.Current->TypeKey + L"\n");
         PrintIcon(target.Current);
+        PrintResolvedFolderIcon(target);
         WriteOut(std::wstring(L"  scope:  ") + ScopeWords(target.CurrentScope()) + L"\n");
         WriteOut(std::wstring(L"  backup: ") +
                  (target.WhatRestoreWouldDo() == RestoreOutcome::Restores ? L"yes" : L"no") + L"\n");
@@ -269,13 +282,65 @@ int ShowTargets(const TargetList& targets)
     });
 }
 
+namespace {
+
+// A picture for a folder: the icon made from it inside the folder, named by its file name
+// alone. Other kinds take no picture yet.
+bool SetPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
+{
+    if (target.Kind() != TargetKind::Folder) {
+        Fail(path, L"a picture can be given to folders only; choose an icon file for a file, type or drive");
+        return false;
+    }
+    std::wstring name;
+    const PictureProblem problem = MakeFolderPictureIcon(target.Path(), choice.Source, &name);
+    if (problem != PictureProblem::None) {
+        Fail(path, std::wstring(choice.Source) + L": " + PictureProblemText(problem));
+        return false;
+    }
+    // The made file goes again when the change fails (the store deletes what nothing names).
+    if (!target.SetCurrentIconPath(name.c_str())) {
+        DeleteUnnamedMadeIcons(target.Path());
+        Fail(path, ResultMessage(ChangeResult::PathTooLong));
+        return false;
+    }
+    target.SetCurrentIndex(0);
+    if (!ReportChange(path, target, target.ApplyIcon(), false))
+        return false;
+    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(name.c_str(), 0) +
+             L", made from " + choice.Source + L"\n");
+    return true;
+}
+
+// The imaging component needs COM on this thread while pictures are made.
+class ComForPictures {
+public:
+    explicit ComForPictures(bool wanted)
+        : initialised_(wanted && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+    ~ComForPictures()
+    {
+        if (initialised_)
+            CoUninitialize();
+    }
+    ComForPictures(const ComForPictures&) = delete;
+    ComForPictures& operator=(const ComForPictures&) = delete;
+
+private:
+    bool initialised_;
+};
+
+} // namespace
+
 int SetIcon(const IconChoice& choice, const TargetList& targets)
 {
+    const ComForPictures com(choice.IsPicture);
     return ForEachTarget(targets, OpenChangeableTarget, [&](const wchar_t* path, IconTarget& target) {
         if (!target.SetCurrentIconPath(choice.Source)) {
             Fail(path, ResultMessage(ChangeResult::PathTooLong));
             return false;
         }
+        if (choice.IsPicture)
+            return SetPicture(path, choice, target) && SettleTrust(path, target, targets.TrustDesktopIni);
         target.SetCurrentIndex(choice.Index);
         if (!ReportChange(path, target, target.ApplyIcon(), false))
             return false;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "IconResources.h"
+#include "PictureHeader.h"
 
 namespace orvane::cli {
 
@@ -112,6 +113,29 @@ bool CheckChosenIcon(const wchar_t* source, const wchar_t* file, std::int32_t in
     return true;
 }
 
+// Whether the file starts as a picture does, or is named as one (so that a damaged or
+// mislabelled picture gets the picture's own error rather than "holds no icons").
+bool IsPictureFile(const wchar_t* file)
+{
+    std::uint8_t head[64] = {};
+    DWORD got = 0;
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const bool read = ReadFile(handle, head, sizeof head, &got, nullptr);
+        CloseHandle(handle);
+        if (read && ReadPictureHeader(head, got).Known)
+            return true;
+    }
+    const wchar_t* dot = std::wcsrchr(file, L'.');
+    if (dot == nullptr || std::wcschr(dot, L'\\') != nullptr)
+        return false;
+    for (const wchar_t* extension : {L".png", L".jpg", L".jpeg", L".bmp", L".gif", L".tif", L".tiff"}) {
+        if (CompareStringOrdinal(dot, -1, extension, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* error)
@@ -128,6 +152,15 @@ bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* erro
     if (!ExpandIconPath(choice->Source, file)) {
         *error = std::wstring(L"icon source path is too long once expanded: ") + choice->Source;
         return false;
+    }
+    if (IsPictureFile(file)) {
+        if (index != 0) {
+            *error = std::wstring(L"icon source ") + choice->Source + L" is a picture, which gives one icon (index 0)";
+            return false;
+        }
+        choice->IsPicture = true;
+        choice->Index = 0;
+        return true;
     }
     if (!CheckChosenIcon(choice->Source, file, index, error))
         return false;

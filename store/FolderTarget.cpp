@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "FolderIcons.h"
+#include "FolderPicture.h"
 #include "ScopeRule.h"
 
 namespace orvane {
@@ -94,7 +95,7 @@ ChangeResult SaveBackup(const IconTarget& target)
     return ResultFromStatus(SaveFolderBackup(*target.Original(), target.Path(), scope.Where));
 }
 
-ChangeResult Apply(IconTarget& target)
+ChangeResult ApplyLocation(IconTarget& target)
 {
     target.SetChangedScope(FolderChangeScope(target).Where);
     if (!target.Current)
@@ -126,6 +127,15 @@ ChangeResult Apply(IconTarget& target)
     return ResultFromStatus(status);
 }
 
+// Whatever the change did, an icon made for it that nothing names (the change failed,
+// or it replaced an earlier made icon) goes.
+ChangeResult Apply(IconTarget& target)
+{
+    const ChangeResult result = ApplyLocation(target);
+    DeleteUnnamedMadeIcons(target.Path());
+    return result;
+}
+
 ChangeResult Restore(IconTarget& target)
 {
     const std::optional<Scope> scope = FolderRestoreScope(target);
@@ -135,7 +145,10 @@ ChangeResult Restore(IconTarget& target)
     // Refused before the folder is touched: the backup could not be taken out after.
     if (!MayWriteFolderBackup(*scope))
         return ChangeResult::AccessDenied;
-    return ResultFromStatus(RestoreFolderBackup(target.Path(), *scope));
+    const LONG status = RestoreFolderBackup(target.Path(), *scope);
+    if (status == ERROR_SUCCESS)
+        DeleteUnnamedMadeIcons(target.Path());
+    return ResultFromStatus(status);
 }
 
 } // namespace

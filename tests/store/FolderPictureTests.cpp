@@ -1,0 +1,293 @@
+// Pictures given to folders: the icon made inside the folder and named relative to it, so
+// that it goes where the folder goes; the made file deleted once nothing names it, and
+// never a file the product did not make; a bad picture leaves the folder as it was.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ComInitialization.h"
+#include "FolderIcons.h"
+#include "FolderPicture.h"
+#include "IconTarget.h"
+#include "PictureFiles.h"
+#include "ScratchRegistry.h"
+#include "TestSupport.h"
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+std::vector<std::wstring> FolderContent(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring Joined(std::vector<std::wstring> names)
+{
+    std::sort(names.begin(), names.end());
+    std::wstring text;
+    for (const std::wstring& name : names)
+        text += name + L"|";
+    return text;
+}
+
+// The product's keys (where folder backups live) and the Folder class icon, put back
+// afterwards; COM for the imaging component; a folder for pictures and one to change.
+class FolderPictureTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_LOCAL_MACHINE, ProductRoot));
+        ASSERT_TRUE(test::DeleteKeyTree(HKEY_CURRENT_USER, ProductRoot));
+        ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, FolderClassIconKey, L"", FolderClassIconText));
+        folder_ = place_.MakeFolder(L"Holiday");
+    }
+
+    std::wstring Picture(const wchar_t* name, Colour colour)
+    {
+        const std::wstring path = pictures_.Path() + L"\\" + name;
+        EXPECT_TRUE(SavePicture(SolidPicture(40, 30, colour), GUID_ContainerFormatPng, path));
+        return path;
+    }
+
+    // Makes the icon from the picture in the folder and sets it as the folder's.
+    ChangeResult Give(const std::wstring& folder, const std::wstring& picture, std::wstring* name)
+    {
+        if (MakeFolderPictureIcon(folder.c_str(), picture.c_str(), name) != PictureProblem::None)
+            return ChangeResult::WriteFailed;
+        IconTarget target = OpenTarget(folder.c_str());
+        target.SetCurrentIconPath(name->c_str());
+        target.SetCurrentIndex(0);
+        return target.ApplyIcon();
+    }
+
+    ChangeResult Restore(const std::wstring& folder)
+    {
+        IconTarget target = OpenTarget(folder.c_str());
+        return target.RestoreDefault();
+    }
+
+    ComInitialization com_;
+    TempDir pictures_;
+    TempDir place_;
+    std::wstring folder_;
+
+private:
+    KeyGuard machine_{HKEY_LOCAL_MACHINE, ProductRoot};
+    KeyGuard user_{HKEY_CURRENT_USER, ProductRoot};
+    KeyGuard folderClass_{HKEY_CLASSES_ROOT, FolderClassIconKey};
+};
+
+} // namespace
+
+TEST(MadeIconName, FormAndHash)
+{
+    EXPECT_EQ(L".orvane-cbf29ce484222325.ico", MadeIconName(Fnv1a64(nullptr, 0)));
+    const std::uint8_t a[] = {'a'};
+    EXPECT_EQ(L".orvane-af63dc4c8601ec8c.ico", MadeIconName(Fnv1a64(a, 1)));
+    const struct {
+        const wchar_t* Name;
+        bool Made;
+    } rows[] = {
+        {L".orvane-0123456789abcdef.ico", true},   {L".orvane-0123456789ABCDEF.ico", false},
+        {L".orvane-0123456789abcde.ico", false},   {L".orvane-0123456789abcdef0.ico", false},
+        {L".orvane-0123456789abcdeg.ico", false},  {L".orvane-0123456789abcdef.icon", false},
+        {L"orvane-0123456789abcdef.ico", false},   {L".orvane-making-12.ico", false},
+        {L"", false},                              {nullptr, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.Made, IsMadeIconName(row.Name)) << (row.Name ? row.Name : L"(null)");
+}
+
+TEST(ResolveFolderIconPath, RelativePathsAreTakenAgainstTheFolder)
+{
+    const struct {
+        const wchar_t* Folder;
+        const wchar_t* Written;
+        const wchar_t* Resolved;
+    } rows[] = {
+        {L"C:\\a\\b", L".orvane-x.ico", L"C:\\a\\b\\.orvane-x.ico"},
+        {L"C:\\a\\b\\", L"icons\\x.ico", L"C:\\a\\b\\icons\\x.ico"},
+        {L"C:\\", L"x.ico", L"C:\\x.ico"},
+        {L"C:\\a", L"C:\\icons\\x.ico", L"C:\\icons\\x.ico"},
+        {L"C:\\a", L"\\\\server\\share\\x.ico", L"\\\\server\\share\\x.ico"},
+        {L"C:\\a", L"%SystemRoot%\\system32\\shell32.dll", L"%SystemRoot%\\system32\\shell32.dll"},
+        {L"C:\\a", L"", L""},
+    };
+    for (const auto& row : rows) {
+        wchar_t out[TextCapacity];
+        const bool resolved = ResolveFolderIconPath(row.Folder, row.Written, out);
+        EXPECT_TRUE(resolved) << row.Written;
+        EXPECT_STREQ(row.Resolved, out) << row.Written;
+    }
+    // A folder at the path limit leaves no room for the name: refused, not cut.
+    const std::wstring deep = L"C:\\" + std::wstring(TextCapacity - 6, L'a');
+    wchar_t out[TextCapacity];
+    EXPECT_FALSE(ResolveFolderIconPath(deep.c_str(), L"x.ico", out));
+}
+
+TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
+{
+    std::wstring name;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &name));
+    ASSERT_TRUE(IsMadeIconName(name.c_str())) << name;
+    const DWORD attributes = GetFileAttributesW((folder_ + L"\\" + name).c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_EQ(MadeIconName(Fnv1a64(FileBytes(folder_ + L"\\" + name).data(), FileBytes(folder_ + L"\\" + name).size())),
+              name);
+    const std::wstring profile = ProfileText(folder_ + L"\\Desktop.ini");
+    EXPECT_TRUE(Contains(profile, L"IconResource=" + name + L",0")) << profile;
+    EXPECT_TRUE(Contains(profile, L"IconFile=" + name)) << profile;
+
+    // Renamed, then moved into another folder: read there, the icon still resolves.
+    const std::wstring renamed = place_.Path() + L"\\Holiday 2026";
+    const std::wstring moved = place_.MakeFolder(L"Archive") + L"\\Holiday 2026";
+    ASSERT_TRUE(MoveFileW(folder_.c_str(), renamed.c_str()));
+    ASSERT_TRUE(MoveFileW(renamed.c_str(), moved.c_str()));
+    const std::optional<IconLocation> read = ReadFolderIcon(moved.c_str());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(name, read->IconPath);
+    wchar_t resolved[TextCapacity];
+    ASSERT_TRUE(ResolveFolderIconPath(moved.c_str(), read->IconPath, resolved));
+    EXPECT_EQ(moved + L"\\" + name, resolved);
+    HICON icon = nullptr;
+    EXPECT_EQ(1u, ExtractIconExW(resolved, 0, &icon, nullptr, 1));
+    if (icon)
+        DestroyIcon(icon);
+
+    // The backup is kept by the folder's path and does not follow it: moved, the folder
+    // has nothing to restore and keeps its icon. Moved back, restoring puts back the
+    // icon from before (the Folder class's) and deletes the made file.
+    EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenTarget(moved.c_str()).WhatRestoreWouldDo());
+    ASSERT_TRUE(MoveFileW(moved.c_str(), folder_.c_str()));
+    ASSERT_EQ(ChangeResult::Done, Restore(folder_));
+    const std::optional<IconLocation> back = ReadFolderIcon(folder_.c_str());
+    ASSERT_TRUE(back);
+    EXPECT_STREQ(L"C:\\icons\\folder-class.ico", back->IconPath); // FolderClassIconText
+    EXPECT_EQ(7, back->Index);
+    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
+}
+
+// The backup holds the icon the folder had before the last change, so a made file stays
+// while the backup names it, and goes once neither Desktop.ini nor a backup does.
+TEST_F(FolderPictureTest, EachPictureGetsANewNameAndFilesGoOnceNothingNamesThem)
+{
+    std::wstring red, blue, green;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
+    EXPECT_NE(red, blue);
+    EXPECT_EQ(Joined({L"Desktop.ini", red, blue}), Joined(FolderContent(folder_)));
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"green.png", {0, 160, 0, 255}), &green));
+    EXPECT_NE(blue, green);
+    EXPECT_EQ(Joined({L"Desktop.ini", blue, green}), Joined(FolderContent(folder_)));
+    // The same picture again keeps the same file.
+    std::wstring again;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, pictures_.Path() + L"\\green.png", &again));
+    EXPECT_EQ(green, again);
+    EXPECT_EQ(Joined({L"Desktop.ini", green}), Joined(FolderContent(folder_)));
+
+    // Over an icon of a library elsewhere, and restored: the library back, written as
+    // it was, and no made file left.
+    const std::wstring library = WriteIconFile(pictures_.Path() + L"\\library.ico", 3);
+    {
+        IconTarget target = OpenTarget(folder_.c_str());
+        target.SetCurrentIconPath(library.c_str());
+        target.SetCurrentIndex(2);
+        ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+    }
+    EXPECT_EQ(Joined({L"Desktop.ini", green}), Joined(FolderContent(folder_)));
+    std::wstring yellow;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"yellow.png", {0, 220, 230, 255}), &yellow));
+    EXPECT_EQ(Joined({L"Desktop.ini", yellow}), Joined(FolderContent(folder_)));
+    ASSERT_EQ(ChangeResult::Done, Restore(folder_));
+    const std::optional<IconLocation> back = ReadFolderIcon(folder_.c_str());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(library, back->IconPath);
+    EXPECT_EQ(2, back->Index);
+    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
+}
+
+// A backup of a folder whose icon was relative stays relative, and restoring it names
+// the made file again.
+TEST_F(FolderPictureTest, RestoringPutsBackTheEarlierPictureAsWritten)
+{
+    std::wstring red, blue;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
+    const std::optional<IconLocation> backup = ReadFolderBackup(folder_.c_str());
+    ASSERT_TRUE(backup);
+    EXPECT_EQ(red, backup->IconPath);
+    ASSERT_EQ(ChangeResult::Done, Restore(folder_));
+    const std::optional<IconLocation> back = ReadFolderIcon(folder_.c_str());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(red, back->IconPath);
+    EXPECT_EQ(Joined({L"Desktop.ini", red}), Joined(FolderContent(folder_)));
+}
+
+TEST_F(FolderPictureTest, FilesTheProductDidNotMakeStay)
+{
+    // Named like a made icon, but its bytes do not hash to its name: a user's file.
+    const std::wstring user = place_.MakeFile(L"Holiday\\.orvane-0123456789abcdef.ico", "mine");
+    const std::wstring other = place_.MakeFile(L"Holiday\\photo.ico", "mine too");
+    std::wstring name;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &name));
+    ASSERT_EQ(ChangeResult::Done, Restore(folder_));
+    EXPECT_EQ(L".orvane-0123456789abcdef.ico|Desktop.ini|photo.ico|", Joined(FolderContent(folder_)));
+    EXPECT_EQ("mine", ReadFileText(user));
+}
+
+TEST_F(FolderPictureTest, AChangeThatFailsLeavesNoMadeFile)
+{
+    // Desktop.ini is a folder: the change is refused after the icon was made.
+    ASSERT_TRUE(CreateDirectoryW((folder_ + L"\\Desktop.ini").c_str(), nullptr));
+    std::wstring name;
+    EXPECT_EQ(ChangeResult::ProfileIsFolder, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &name));
+    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
+    EXPECT_FALSE(ReadFolderBackup(folder_.c_str()));
+}
+
+TEST_F(FolderPictureTest, BadPicturesWriteNothing)
+{
+    const std::wstring good = Picture(L"good.png", {0, 0, 255, 255});
+    const std::vector<std::uint8_t> png = FileBytes(good);
+    ASSERT_GT(png.size(), 40u);
+    const struct {
+        const wchar_t* Name;
+        std::vector<std::uint8_t> Bytes;
+    } rows[] = {
+        {L"text.png", {'h', 'e', 'l', 'l', 'o'}},
+        {L"empty.png", {}},
+        {L"truncated.png", std::vector<std::uint8_t>(png.begin(), png.begin() + png.size() / 2)},
+        {L"zero.png", WithPngSize(png, 0, 30)},
+        {L"huge.png", WithPngSize(png, 40000, 40000)},
+    };
+    for (const auto& row : rows) {
+        const std::wstring path = pictures_.Path() + L"\\" + row.Name;
+        ASSERT_TRUE(WriteBytes(path, row.Bytes));
+        std::wstring name;
+        EXPECT_NE(PictureProblem::None, MakeFolderPictureIcon(folder_.c_str(), path.c_str(), &name)) << row.Name;
+        EXPECT_EQ(L"", Joined(FolderContent(folder_))) << row.Name;
+    }
+    EXPECT_FALSE(ReadFolderBackup(folder_.c_str()));
+}

@@ -6,6 +6,7 @@
 
 #include "FileIconTable.h"
 #include "FileTypeIcons.h"
+#include "FolderPicture.h"
 #include "IconLocation.h"
 #include "Registry.h"
 
@@ -179,6 +180,27 @@ void UninstallFromUserClasses(FirstFailure& result)
         RemoveExtensionKeysOf(classes.get(), removed, result);
 }
 
+// The folders whose backups a scope keeps (the values' names), read before the backups
+// go: an icon made for a folder that only a backup named goes with them.
+std::vector<std::wstring> FoldersWithBackups(HKEY root)
+{
+    std::vector<std::wstring> folders;
+    RegKey key;
+    if (key.Open(root, FolderBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return folders;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[TextCapacity];
+        DWORD length = static_cast<DWORD>(std::size(name));
+        const LONG status = RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for a folder path is skipped; it names no folder of ours.
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+            break;
+        if (status == ERROR_SUCCESS && length > 0 && length < std::size(name))
+            folders.emplace_back(name, length);
+    }
+    return folders;
+}
+
 } // namespace
 
 LONG RemoveAllSettings(Scope scope)
@@ -191,7 +213,10 @@ LONG RemoveAllSettings(Scope scope)
 
     const HKEY root = ProductKeyRoot(scope);
     result.Note(DeleteTable(root, FileIconsKey));
+    const std::vector<std::wstring> folders = FoldersWithBackups(root);
     result.Note(DeleteTable(root, FolderBackupKey));
+    for (const std::wstring& folder : folders)
+        DeleteUnnamedMadeIcons(folder.c_str());
     // The product's keys of this user's that only held the tables; what stays there is
     // no failure of removing the settings.
     if (scope == Scope::ThisUser)

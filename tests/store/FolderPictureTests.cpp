@@ -16,6 +16,7 @@
 #include "FolderPicture.h"
 #include "IconTarget.h"
 #include "PictureFiles.h"
+#include "RemoveAll.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
 
@@ -243,6 +244,22 @@ TEST_F(FolderPictureTest, RestoringPutsBackTheEarlierPictureAsWritten)
     ASSERT_TRUE(back);
     EXPECT_EQ(red, back->IconPath);
     EXPECT_EQ(Joined({L"Desktop.ini", red}), Joined(FolderContent(folder_)));
+}
+
+// Removing every setting deletes the backups, and with them the made files only they
+// named; the one Desktop.ini names stays, as the folder keeps showing it.
+TEST_F(FolderPictureTest, RemoveAllDeletesMadeFilesOnlyTheBackupsNamed)
+{
+    std::wstring red, blue;
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
+    ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
+    ASSERT_EQ(Joined({L"Desktop.ini", red, blue}), Joined(FolderContent(folder_)));
+    ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
+    EXPECT_FALSE(ReadFolderBackup(folder_.c_str()));
+    EXPECT_EQ(Joined({L"Desktop.ini", blue}), Joined(FolderContent(folder_)));
+    const std::optional<IconLocation> shown = ReadFolderIcon(folder_.c_str());
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(blue, shown->IconPath);
 }
 
 TEST_F(FolderPictureTest, FilesTheProductDidNotMakeStay)

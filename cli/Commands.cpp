@@ -12,6 +12,7 @@
 #include "ConsoleText.h"
 #include "FileIconTable.h"
 #include "FolderPicture.h"
+#include "FolderPictureMaker.h"
 #include "FolderTrust.h"
 #include "IconTarget.h"
 #include "PathText.h"

@@ -7,7 +7,6 @@
 
 #include "FolderBackups.h"
 #include "FolderIcons.h"
-#include "PictureIcon.h"
 
 namespace orvane {
 
@@ -20,6 +19,8 @@ constexpr std::size_t HashDigits = 16;
 // than this is not one of ours and is not read whole.
 constexpr LONGLONG LargestMadeIcon = 16ll << 20;
 
+} // namespace
+
 std::wstring InFolder(const wchar_t* folder, const std::wstring& name)
 {
     std::wstring path = folder;
@@ -30,7 +31,7 @@ std::wstring InFolder(const wchar_t* folder, const std::wstring& name)
 
 // The FNV-1a hash of a file's bytes; none when it cannot be read or is too large to be
 // a made icon.
-std::optional<std::uint64_t> HashOfFile(const std::wstring& path)
+std::optional<std::uint64_t> HashOfIconFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -56,9 +57,11 @@ bool IsMadeIconFile(const wchar_t* folder, const wchar_t* name)
 {
     if (!IsMadeIconName(name))
         return false;
-    const std::optional<std::uint64_t> hash = HashOfFile(InFolder(folder, name));
+    const std::optional<std::uint64_t> hash = HashOfIconFile(InFolder(folder, name));
     return hash && MadeIconName(*hash) == name;
 }
+
+namespace {
 
 bool Names(const wchar_t* folder, const std::optional<IconLocation>& location, const std::wstring& file)
 {
@@ -107,28 +110,6 @@ bool IsMadeIconName(const wchar_t* name)
             return false;
     }
     return true;
-}
-
-PictureProblem MakeFolderPictureIcon(const wchar_t* folder, const wchar_t* picture, std::wstring* name)
-{
-    // A name no made icon has (it is not of the made form), unique to this process.
-    const std::wstring temporary =
-        InFolder(folder, L".orvane-making-" + std::to_wstring(GetCurrentProcessId()) + L".ico");
-    const PictureProblem problem = MakeIconFromPicture(picture, temporary);
-    if (problem != PictureProblem::None)
-        return problem;
-    const std::optional<std::uint64_t> hash = HashOfFile(temporary);
-    if (!hash) {
-        DeleteFileW(temporary.c_str());
-        return PictureProblem::CannotWrite;
-    }
-    *name = MadeIconName(*hash);
-    SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    if (MoveFileExW(temporary.c_str(), InFolder(folder, *name).c_str(), 0))
-        return PictureProblem::None;
-    // The same picture made before: the file there already holds these bytes.
-    DeleteFileW(temporary.c_str());
-    return IsMadeIconFile(folder, name->c_str()) ? PictureProblem::None : PictureProblem::CannotWrite;
 }
 
 void DeleteUnnamedMadeIcons(const wchar_t* folder)

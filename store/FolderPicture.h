@@ -4,17 +4,19 @@
 // relative to the folder): the icon goes wherever the folder goes. Explorer caches icons
 // by path and index, so a different picture must give a different name; a name of this
 // form whose bytes hash to it is one this product made, which is what lets a made file
-// be deleted once nothing names it without ever touching a user's own file.
+// be deleted once nothing names it without ever touching a user's own file. Making one
+// (FolderPictureMaker.h) is apart, so that what only reads and deletes them does not
+// bring in the imaging component.
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "IconLocation.h"
-#include "PictureDecoder.h"
 
 namespace orvane {
 
@@ -25,10 +27,14 @@ std::wstring MadeIconName(std::uint64_t hash);
 // Whether `name` (a file name, no folder) has that form.
 bool IsMadeIconName(const wchar_t* name);
 
-// Makes the icon file from the picture inside the folder (through a temporary file, so a
-// failure leaves nothing) and gives its file name in *name. An identical made file
-// already there is kept. The calling thread must have initialised COM. Never throws.
-PictureProblem MakeFolderPictureIcon(const wchar_t* folder, const wchar_t* picture, std::wstring* name);
+// The path of `name` in the folder.
+std::wstring InFolder(const wchar_t* folder, const std::wstring& name);
+// The FNV-1a hash of a file's bytes; none when it cannot be read or is larger than a
+// made icon can be.
+std::optional<std::uint64_t> HashOfIconFile(const std::wstring& path);
+// Whether the folder's file `name` is a made icon: its name has the form and its bytes
+// hash to it.
+bool IsMadeIconFile(const wchar_t* folder, const wchar_t* name);
 
 // Deletes every made icon file in the folder that neither its Desktop.ini nor a folder
 // backup of either scope names any more. Files whose bytes do not hash to their name

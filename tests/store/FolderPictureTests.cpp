@@ -14,6 +14,7 @@
 #include "ComInitialization.h"
 #include "FolderIcons.h"
 #include "FolderPicture.h"
+#include "FolderPictureMaker.h"
 #include "IconTarget.h"
 #include "PictureFiles.h"
 #include "RemoveAll.h"

@@ -31,32 +31,7 @@ std::wstring IniText(const std::wstring& folder, const wchar_t* key)
     return text;
 }
 
-std::wstring Joined(std::vector<std::wstring> names);
-
-std::wstring Content(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..")
-                names.push_back(name);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return Joined(names);
-}
-
-std::wstring Joined(std::vector<std::wstring> names)
-{
-    std::sort(names.begin(), names.end());
-    std::wstring text;
-    for (const std::wstring& name : names)
-        text += name + L"|";
-    return text;
-}
+std::wstring Content(const std::wstring& folder) { return Joined(FolderContent(folder)); }
 
 // The product's keys and the Folder class, put back afterwards.
 class PictureCliTest : public testing::Test {

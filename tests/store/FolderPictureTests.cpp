@@ -26,32 +26,6 @@ using namespace orvane::test;
 
 namespace {
 
-std::vector<std::wstring> FolderContent(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::wstring Joined(std::vector<std::wstring> names)
-{
-    std::sort(names.begin(), names.end());
-    std::wstring text;
-    for (const std::wstring& name : names)
-        text += name + L"|";
-    return text;
-}
-
 // The product's keys (where folder backups live) and the Folder class icon, put back
 // afterwards; COM for the imaging component; a folder for pictures and one to change.
 class FolderPictureTest : public testing::Test {

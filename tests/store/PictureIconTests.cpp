@@ -37,23 +37,6 @@ std::string Text(Colour c)
     return std::to_string(c.B) + "," + std::to_string(c.G) + "," + std::to_string(c.R) + "," + std::to_string(c.A);
 }
 
-// The names of the files in a folder, sorted.
-std::vector<std::wstring> FolderContent(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (std::wstring(found.cFileName) != L"." && std::wstring(found.cFileName) != L"..")
-            names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // The line icotool prints for the image of `size` pixels, 32 bits deep.
 std::string IcotoolLine(std::uint32_t size)
 {

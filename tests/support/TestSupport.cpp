@@ -613,4 +613,29 @@ std::wstring ProfileText(const std::wstring& path)
 }
 
 
+std::vector<std::wstring> FolderContent(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(FileCallPath(folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::wstring Joined(std::vector<std::wstring> names)
+{
+    std::sort(names.begin(), names.end());
+    std::wstring text;
+    for (const std::wstring& name : names)
+        text += name + L"|";
+    return text;
+}
+
 } // namespace orvane::test

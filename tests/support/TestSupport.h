@@ -195,4 +195,9 @@ std::wstring Shell32Path();
 // Writes a small .ico file with `count` images (16x16, 32 bpp) and returns its path.
 std::wstring WriteIconFile(const std::wstring& path, int count = 1);
 
+// The names of the files and folders in a folder, sorted; none when it cannot be listed.
+std::vector<std::wstring> FolderContent(const std::wstring& folder);
+// Names sorted and joined, each followed by "|": a listing that reads in a failure message.
+std::wstring Joined(std::vector<std::wstring> names);
+
 } // namespace orvane::test

@@ -142,8 +142,13 @@ PictureProblem Decode(const std::wstring& path, Picture& picture)
         return PictureProblem::Damaged;
     if ((problem = CheckSize(width, height)) != PictureProblem::None)
         return problem;
-    ComPtr<IWICBitmapSource> converted;
-    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, decoding.Frame.Get(), converted.GetAddressOf())))
+    // The factory's converter rather than WICConvertBitmapSource, so that nothing here is
+    // imported from windowscodecs.dll: the extension and the dialog load the imaging
+    // component only through COM, and only when a picture is chosen.
+    ComPtr<IWICFormatConverter> converted;
+    if (FAILED(decoding.Factory->CreateFormatConverter(converted.GetAddressOf())) ||
+        FAILED(converted->Initialize(decoding.Frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr,
+                                     0.0, WICBitmapPaletteTypeCustom)))
         return PictureProblem::NotAPicture;
     return CopyUpright(converted.Get(), width, height, OrientationOf(decoding.Frame.Get(), head), picture);
 }

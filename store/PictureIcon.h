@@ -4,11 +4,17 @@
 // file and an existing one as it was. The calling thread must have initialised COM.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "PictureDecoder.h"
 
 namespace orvane {
+
+// The bytes of the icon file made from the picture. Never throws; on a problem `bytes`
+// is empty (PictureProblemText says why).
+PictureProblem MakeIconBytesFromPicture(const std::wstring& picturePath, std::vector<std::uint8_t>& bytes);
 
 // Never throws. On a problem nothing is written (PictureProblemText says why).
 PictureProblem MakeIconFromPicture(const std::wstring& picturePath, const std::wstring& iconPath);

@@ -299,14 +299,7 @@ bool SetPicture(const wchar_t* path, const IconChoice& choice, IconTarget& targe
         Fail(path, std::wstring(choice.Source) + L": " + PictureProblemText(problem));
         return false;
     }
-    // The made file goes again when the change fails (the store deletes what nothing names).
-    if (!target.SetCurrentIconPath(name.c_str())) {
-        DeleteUnnamedMadeIcons(target.Path());
-        Fail(path, ResultMessage(ChangeResult::PathTooLong));
-        return false;
-    }
-    target.SetCurrentIndex(0);
-    if (!ReportChange(path, target, target.ApplyIcon(), false))
+    if (!ReportChange(path, target, ApplyMadeFolderIcon(target, name), false))
         return false;
     WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(name.c_str(), 0) +
              L", made from " + choice.Source + L"\n");

@@ -49,6 +49,18 @@ void DeleteUnnamedMadeIcons(const wchar_t* folder)
     FindClose(search);
 }
 
+ChangeResult ApplyMadeFolderIcon(IconTarget& target, const std::wstring& name)
+{
+    ChangeResult result = ChangeResult::PathTooLong;
+    if (target.SetCurrentIconPath(name.c_str())) {
+        target.SetCurrentIndex(0);
+        result = target.ApplyIcon();
+    }
+    if (result != ChangeResult::Done)
+        DeleteUnnamedMadeIcons(target.Path());
+    return result;
+}
+
 bool ResolveFolderIconPath(const wchar_t* folder, const wchar_t* iconPath, wchar_t (&out)[TextCapacity])
 {
     out[0] = L'\0';

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "IconLocation.h"
+#include "IconTarget.h"
 #include "MadeIconFile.h"
 
 namespace orvane {
@@ -21,6 +22,11 @@ namespace orvane {
 // backup of either scope names any more. Files whose bytes do not hash to their name
 // are not this product's and stay.
 void DeleteUnnamedMadeIcons(const wchar_t* folder);
+
+// Gives the folder target the made icon `name` (a file in the folder, named relative to
+// it) at index 0. When the change fails, a made file that nothing names any more goes
+// again.
+ChangeResult ApplyMadeFolderIcon(IconTarget& target, const std::wstring& name);
 
 // A folder icon's path as written (relative to the folder, or full) resolved for use:
 // a relative path is taken against the folder. Environment references are left for

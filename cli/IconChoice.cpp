@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "IconResources.h"
-#include "PictureHeader.h"
+#include "PictureIcon.h"
 
 namespace orvane::cli {
 
@@ -113,28 +113,6 @@ bool CheckChosenIcon(const wchar_t* source, const wchar_t* file, std::int32_t in
     return true;
 }
 
-// Whether the file starts as a picture does, or is named as one (so that a damaged or
-// mislabelled picture gets the picture's own error rather than "holds no icons").
-bool IsPictureFile(const wchar_t* file)
-{
-    std::uint8_t head[64] = {};
-    DWORD got = 0;
-    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        const bool read = ReadFile(handle, head, sizeof head, &got, nullptr);
-        CloseHandle(handle);
-        if (read && ReadPictureHeader(head, got).Known)
-            return true;
-    }
-    const wchar_t* dot = std::wcsrchr(file, L'.');
-    if (dot == nullptr || std::wcschr(dot, L'\\') != nullptr)
-        return false;
-    for (const wchar_t* extension : {L".png", L".jpg", L".jpeg", L".bmp", L".gif", L".tif", L".tiff"}) {
-        if (CompareStringOrdinal(dot, -1, extension, -1, TRUE) == CSTR_EQUAL)
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 

@@ -13,6 +13,9 @@
 #include "IconList.h"
 #include "IconResources.h"
 #include "Layout.h"
+#include "MadeIconFile.h"
+#include "MadeSource.h"
+#include "PictureIcon.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
 #include "SourceBrowser.h"
@@ -79,9 +82,13 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     LoadRecentList(combo);
-    if (current && current->IconPath[0] != L'\0' &&
-        FillIconList(dialog, current->IconPath, IconListPosition(current->IconPath, current->Index)))
-        AddRecentEntry(combo, current->IconPath);
+    ShowFolderIconResolved(record);
+    const wchar_t* shown = record.CurrentIconPath();
+    // A folder's made icon is its own: it is not offered to other targets as a source.
+    if (shown != nullptr && shown[0] != L'\0' &&
+        FillIconList(dialog, shown, IconListPosition(shown, record.CurrentIndex())) &&
+        !IsMadeIconName(std::wcsrchr(shown, L'\\') ? std::wcsrchr(shown, L'\\') + 1 : shown))
+        AddRecentEntry(combo, shown);
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
 
     const ShellVersion version = GetShellVersion();
@@ -99,7 +106,10 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
         return;
     // A source without icons must not become the current one: the list would go on
     // showing the previous file's icons, and OK would apply one of their indexes to it.
-    if (FillIconList(dialog, entry, -1) && record.SetCurrentIconPath(entry)) {
+    if (IsPictureFile(entry) ? ShowPicture(dialog, record, entry)
+                             : FillIconList(dialog, entry, -1) && record.SetCurrentIconPath(entry)) {
+        if (!IsPictureFile(entry))
+            ForgetMadeIcon(record);
         record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
         return;
     }
@@ -144,7 +154,8 @@ void OnOk(HWND dialog, ChangeIconDialog& record)
                                                        MAKELPARAM(LVNI_SELECTED, 0)));
         record.SetCurrentIndex(item);
         if (record.CurrentIndex() >= 0) {
-            const ChangeResult result = record.ApplyIcon();
+            KeepFolderIconRelative(record);
+            const ChangeResult result = HasMadeIcon(record) ? ApplyMadeIcon(record) : record.ApplyIcon();
             if (result != ChangeResult::Done) {
                 wchar_t text[1024];
                 FormatChangeFailure(record, result, L"changed", text, std::size(text));
@@ -317,8 +328,10 @@ INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
     record.Resources = resources;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    return DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr, ChangeIconDialogProc,
-                           reinterpret_cast<LPARAM>(&record));
+    const INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr,
+                                           ChangeIconDialogProc, reinterpret_cast<LPARAM>(&record));
+    ForgetMadeIcon(record);
+    return result;
 }
 
 } // namespace orvane

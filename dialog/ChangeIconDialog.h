@@ -5,6 +5,9 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "IconTarget.h"
 
@@ -24,6 +27,10 @@ struct ChangeIconDialog : IconTarget {
     // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
     // when the user picks an entry that holds no icons.
     int ShownSource = -1;
+    // An icon made from a picture, waiting for OK: its bytes, and the copy of them in
+    // the temporary folder that the list shows (empty: none).
+    std::vector<std::uint8_t> MadeBytes;
+    std::wstring MadePreview;
     // The module whose resources hold the dialog's template, menu and icon: the DLL, or a
     // program that links the dialog with resources/orvane.rc.
     HINSTANCE Resources = nullptr;

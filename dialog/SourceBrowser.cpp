@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "IconList.h"
+#include "MadeSource.h"
+#include "PictureIcon.h"
 #include "RecentList.h"
 #include "resource.h"
 
@@ -19,6 +21,8 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
     static const wchar_t filter[] = L"Icon Library Files (*.icl)\0*.icl\0"
                                     L"Icon Files (*.ico)\0*.ico\0"
                                     L"Library Files (*.dll)\0*.dll\0"
+                                    L"Pictures (*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.tif;*.tiff)\0"
+                                    L"*.png;*.jpg;*.jpeg;*.bmp;*.gif;*.tif;*.tiff\0"
                                     L"All Files (*.*)\0*.*\0";
     OPENFILENAMEW ofn{};
     // The older, shorter form of the structure, without its three last fields.
@@ -37,9 +41,15 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
 
     // A file without icons must not become the source: the list would go on showing the
     // previous file's icons, and OK would apply one of their indexes to this file.
-    if (!FillIconList(dialog, file, -1))
-        return false;
-    record.SetCurrentIconPath(file);
+    if (IsPictureFile(file)) {
+        if (!ShowPicture(dialog, record, file))
+            return false;
+    } else {
+        if (!FillIconList(dialog, file, -1))
+            return false;
+        ForgetMadeIcon(record);
+        record.SetCurrentIconPath(file);
+    }
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     AddRecentEntry(combo, file);
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));

@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <new>
 #include <vector>
 
 #include "IconFileMaker.h"
+#include "PictureHeader.h"
 #include "MadeIconFile.h"
 
 namespace orvane {
@@ -23,6 +25,27 @@ PictureProblem Make(const std::wstring& picturePath, std::vector<std::uint8_t>& 
 }
 
 } // namespace
+
+bool IsPictureFile(const wchar_t* file)
+{
+    std::uint8_t head[64] = {};
+    DWORD got = 0;
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        const bool read = ReadFile(handle, head, sizeof head, &got, nullptr);
+        CloseHandle(handle);
+        if (read && ReadPictureHeader(head, got).Known)
+            return true;
+    }
+    const wchar_t* dot = std::wcsrchr(file, L'.');
+    if (dot == nullptr || std::wcschr(dot, L'\\') != nullptr)
+        return false;
+    for (const wchar_t* extension : {L".png", L".jpg", L".jpeg", L".bmp", L".gif", L".tif", L".tiff"}) {
+        if (CompareStringOrdinal(dot, -1, extension, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
 
 PictureProblem MakeIconBytesFromPicture(const std::wstring& picturePath, std::vector<std::uint8_t>& bytes)
 {

@@ -12,6 +12,11 @@
 
 namespace orvane {
 
+// Whether the file starts as a picture does, or is named as one (.png, .jpg, .jpeg, .bmp,
+// .gif, .tif, .tiff), so that a damaged or mislabelled picture gets the picture's own
+// error rather than "holds no icons".
+bool IsPictureFile(const wchar_t* file);
+
 // The bytes of the icon file made from the picture. Never throws; on a problem `bytes`
 // is empty (PictureProblemText says why).
 PictureProblem MakeIconBytesFromPicture(const std::wstring& picturePath, std::vector<std::uint8_t>& bytes);

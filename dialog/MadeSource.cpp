@@ -1,0 +1,124 @@
+#include "MadeSource.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <string>
+
+#include "ComInitialization.h"
+#include "FolderPicture.h"
+#include "IconList.h"
+#include "MadeIconFile.h"
+#include "PictureIcon.h"
+#include "resource.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const wchar_t PictureFailedCaption[] = L"Orvane - Picture not used";
+
+void DeletePreview(const std::wstring& preview)
+{
+    if (preview.empty())
+        return;
+    SetFileAttributesW(preview.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(preview.c_str());
+}
+
+// The made bytes as a file of the temporary folder, for the list; empty when it cannot
+// be written.
+std::wstring WritePreview(const std::vector<std::uint8_t>& bytes)
+{
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    std::wstring name;
+    if (length == 0 || length >= std::size(folder) || !WriteMadeIcon(folder, bytes, &name))
+        return {};
+    return InFolder(folder, name);
+}
+
+void TellPictureProblem(HWND dialog, const wchar_t* picture, const wchar_t* problem)
+{
+    std::wstring text = std::wstring(picture) + L"\n\n" + problem;
+    MessageBoxW(dialog, text.c_str(), PictureFailedCaption, MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+bool ShowPicture(HWND dialog, ChangeIconDialog& record, const wchar_t* picture)
+{
+    std::vector<std::uint8_t> bytes;
+    PictureProblem problem = PictureProblem::NoImaging;
+    {
+        // The imaging component is reached through COM: Explorer's thread has it, the
+        // dialog's own program too; this is for any other caller.
+        const ComInitialization com;
+        if (com.Usable())
+            problem = MakeIconBytesFromPicture(picture, bytes);
+    }
+    if (problem != PictureProblem::None) {
+        TellPictureProblem(dialog, picture, PictureProblemText(problem));
+        return false;
+    }
+    const std::wstring preview = WritePreview(bytes);
+    if (preview.empty() || !FillIconList(dialog, preview.c_str(), 0) || !record.SetCurrentIconPath(picture)) {
+        DeletePreview(preview);
+        TellPictureProblem(dialog, picture, L"The icon made from the picture cannot be shown.");
+        return false;
+    }
+    // The same picture chosen again gives the same file, which stays.
+    if (record.MadePreview != preview)
+        DeletePreview(record.MadePreview);
+    record.MadePreview = preview;
+    record.MadeBytes = std::move(bytes);
+    return true;
+}
+
+void ForgetMadeIcon(ChangeIconDialog& record)
+{
+    DeletePreview(record.MadePreview);
+    record.MadePreview.clear();
+    record.MadeBytes.clear();
+}
+
+bool HasMadeIcon(const ChangeIconDialog& record)
+{
+    return !record.MadeBytes.empty() && record.CurrentIndex() == 0;
+}
+
+ChangeResult ApplyMadeIcon(ChangeIconDialog& record)
+{
+    if (record.Kind() != TargetKind::Folder)
+        return ChangeResult::WriteFailed;
+    std::wstring name;
+    if (!WriteMadeIcon(record.Path(), record.MadeBytes, &name))
+        return GetLastError() == ERROR_ACCESS_DENIED ? ChangeResult::AccessDenied : ChangeResult::WriteFailed;
+    return ApplyMadeFolderIcon(record, name);
+}
+
+void ShowFolderIconResolved(ChangeIconDialog& record)
+{
+    wchar_t resolved[TextCapacity];
+    if (record.Kind() == TargetKind::Folder && record.Current &&
+        ResolveFolderIconPath(record.Path(), record.Current->IconPath, resolved))
+        record.SetCurrentIconPath(resolved);
+}
+
+void KeepFolderIconRelative(ChangeIconDialog& record)
+{
+    if (record.Kind() != TargetKind::Folder || !record.Current)
+        return;
+    const std::wstring folder = InFolder(record.Path(), L"");
+    const wchar_t* path = record.Current->IconPath;
+    if (CompareStringOrdinal(path, static_cast<int>(std::min(std::wcslen(path), folder.size())), folder.c_str(),
+                             static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
+        return;
+    const std::wstring name = path + folder.size();
+    if (name.find(L'\\') == std::wstring::npos && IsMadeIconFile(record.Path(), name.c_str()))
+        record.SetCurrentIconPath(name.c_str());
+}
+
+} // namespace orvane

@@ -1,0 +1,34 @@
+// Sources whose icon the dialog makes rather than reads out of a file: a picture (an icon
+// file made from it at every size). The made bytes are kept until OK writes them where
+// the target's icon lives; meanwhile the list shows them from a copy in the temporary
+// folder, so that it reads a made icon exactly as it reads any icon file.
+#pragma once
+
+#include <windows.h>
+
+#include "ChangeIconDialog.h"
+
+namespace orvane {
+
+// Makes the picture's icon and shows it in the list, preselected; the picture becomes the
+// source. False, with the reason told to the user, when the picture cannot be used: the
+// source and the list then stay as they were.
+bool ShowPicture(HWND dialog, ChangeIconDialog& record, const wchar_t* picture);
+
+// Forgets a made icon (when another source is chosen, and when the dialog ends) and
+// deletes its copy in the temporary folder.
+void ForgetMadeIcon(ChangeIconDialog& record);
+
+// Whether OK is to write the made icon: one was made and the list's item 0 is chosen.
+bool HasMadeIcon(const ChangeIconDialog& record);
+
+// Writes the made icon where the target's icon lives and gives it to the target.
+ChangeResult ApplyMadeIcon(ChangeIconDialog& record);
+
+// A folder whose icon is a file the folder holds names it relative to itself (so that
+// the icon moves with the folder): the dialog shows that icon by its full path, and
+// writes it back by its relative name when it is chosen again.
+void ShowFolderIconResolved(ChangeIconDialog& record);
+void KeepFolderIconRelative(ChangeIconDialog& record);
+
+} // namespace orvane

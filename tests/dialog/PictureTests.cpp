@@ -1,0 +1,121 @@
+// Pictures as icon sources in the dialog: the list shows the one icon a picture gives,
+// OK writes it into the folder and names it relative to the folder, reopening shows it
+// and keeps it relative; a file that is not a usable picture is explained and never
+// becomes the source.
+#include <wincodec.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ComInitialization.h"
+#include "DialogFixture.h"
+#include "FolderIcons.h"
+#include "MadeIconFile.h"
+#include "PictureFiles.h"
+#include "resource.h"
+
+namespace orvane::test {
+namespace {
+
+constexpr wchar_t PictureFailedCaption[] = L"Orvane - Picture not used";
+
+class PictureDialogTest : public DialogTest {
+protected:
+    ComInitialization com_;
+    // The made icons a folder holds, by name.
+    static std::vector<std::wstring> MadeIcons(const std::wstring& folder)
+    {
+        std::vector<std::wstring> names;
+        for (const std::wstring& name : FolderContent(folder))
+            if (IsMadeIconFile(folder.c_str(), name.c_str()))
+                names.push_back(name);
+        return names;
+    }
+};
+
+TEST_F(PictureDialogTest, PictureChosenForAFolderIsMadeInsideItAndStaysRelative)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Photos");
+    const std::wstring picture = dir_.Path() + L"\\logo.png";
+    ASSERT_TRUE(SavePicture(Gradient(64, 48), GUID_ContainerFormatPng, picture));
+    ChangeIconDialog record;
+    const test::DialogRun first = RunOn(record, folder, [&](DialogDriver& d) {
+        HWND fileDialog = d.PressBrowse();
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, picture));
+        EXPECT_EQ(d.IconCount(), 1);
+        EXPECT_EQ(d.SelectedIcons(), std::vector<int>{0});
+        EXPECT_EQ(d.Sources().at(static_cast<std::size_t>(d.SourceSelection())), picture);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(first.Result, IDOK);
+    const std::vector<std::wstring> made = MadeIcons(folder);
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
+    const DWORD attributes = GetFileAttributesW((folder + L"\\" + made[0]).c_str());
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    // The copy the list showed is gone from the temporary folder.
+    wchar_t temporary[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temporary);
+    EXPECT_EQ(GetFileAttributesW((std::wstring(temporary) + made[0]).c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // Reopened: the made icon is shown, not offered as a source, and OK keeps it relative.
+    ChangeIconDialog again;
+    const test::DialogRun second = RunOn(again, folder, [&](DialogDriver& d) {
+        EXPECT_EQ(d.IconCount(), 1);
+        EXPECT_EQ(d.SelectedIcons(), std::vector<int>{0});
+        for (const std::wstring& source : d.Sources())
+            EXPECT_EQ(source.find(L".orvane-"), std::wstring::npos) << Utf8(source);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(second.Result, IDOK);
+    EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
+    EXPECT_EQ(MadeIcons(folder), made);
+}
+
+TEST_F(PictureDialogTest, FileThatIsNoUsablePictureIsExplainedAndNeverBecomesTheSource)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Kept");
+    const std::wstring ico = IconFile();
+    using namespace std::string_literals;
+    struct Row {
+        const wchar_t* Name;
+        std::string Content;
+        const wchar_t* Says;
+    };
+    const Row table[] = {
+        {L"text.png", "this is no picture at all", L"not a picture"},
+        {L"cut.png", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x40"s, L"truncated or damaged"},
+        {L"empty.jpg", "", L"not a picture"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(Utf8(row.Name));
+        const std::wstring bad = dir_.MakeFile(row.Name, row.Content);
+        StoreSources({ico, bad}, 0);
+        ChangeIconDialog record;
+        std::wstring said;
+        const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+            d.ChooseSource(0);
+            ASSERT_EQ(d.IconCount(), 1);
+            SendMessageW(d.Item(IDC_SOURCES), CB_SETCURSEL, 1, 0);
+            d.PostCommand(IDC_SOURCES, CBN_SELCHANGE);
+            HWND box = d.WaitWindow(PictureFailedCaption);
+            ASSERT_NE(box, nullptr);
+            said = DialogDriver::MessageText(box);
+            DialogDriver::Answer(box, IDOK);
+            ASSERT_TRUE(DialogDriver::WaitGone(box));
+            EXPECT_EQ(d.SourceSelection(), 0);
+            EXPECT_EQ(d.IconCount(), 1);
+            d.Command(IDCANCEL);
+        });
+        EXPECT_EQ(run.Result, IDCANCEL);
+        EXPECT_NE(said.find(row.Says), std::wstring::npos) << Utf8(said);
+        EXPECT_NE(said.find(bad), std::wstring::npos) << Utf8(said);
+        EXPECT_EQ(FolderIconText(folder), L"<none>");
+        EXPECT_TRUE(MadeIcons(folder).empty());
+    }
+}
+
+} // namespace
+} // namespace orvane::test

@@ -52,6 +52,8 @@ void ShowFailure(HWND dialog, const wchar_t* text, const wchar_t* caption)
 BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
+    static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
+    AddFolderControls(dialog, record.Kind() == TargetKind::Folder);
     InitLayout(record, dialog);
 
     SendMessageW(dialog, WM_SETICON, ICON_BIG,
@@ -62,7 +64,6 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
-    static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
     const std::optional<IconLocation> current = record.Current;
 
     const bool canTakeIcon = CanTakeIcon(record);

@@ -20,7 +20,38 @@ const ControlAnchor DialogAnchors[DialogControlCount] = {
     {IDC_ALLOFTYPE, FollowBottom},
     {IDC_RESTORE, FollowBottom},
     {IDC_SHELLVERSION, FollowBottom},
+    {IDC_COLOUR, FollowRight | FollowBottom},
+    {IDC_KEEPCOPY, FollowBottom},
 };
+
+namespace {
+
+// A control added to the template, at a place given in dialog units, in the dialog's
+// font, after `previous` in the tab order.
+HWND AddControl(HWND dialog, int id, const wchar_t* text, DWORD style, RECT place, HWND previous)
+{
+    MapDialogRect(dialog, &place);
+    HWND control = CreateWindowExW(0, L"BUTTON", text, WS_CHILD | WS_TABSTOP | style, place.left, place.top,
+                                   place.right - place.left, place.bottom - place.top, dialog,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+    if (control == nullptr)
+        return nullptr;
+    SendMessageW(control, WM_SETFONT, SendMessageW(dialog, WM_GETFONT, 0, 0), FALSE);
+    SetWindowPos(control, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return control;
+}
+
+} // namespace
+
+void AddFolderControls(HWND dialog, bool shown)
+{
+    const DWORD visible = shown ? WS_VISIBLE : 0;
+    // Where the check box for all files of a type is, which a folder never shows; and
+    // the button in the bottom band's free corner, above OK.
+    HWND keepCopy = AddControl(dialog, IDC_KEEPCOPY, L"&Keep a copy with the folder", BS_AUTOCHECKBOX | visible,
+                               {7, 162, 122, 172}, GetDlgItem(dialog, IDC_ALLOFTYPE));
+    AddControl(dialog, IDC_COLOUR, L"Co&lour...", BS_PUSHBUTTON | visible, {133, 160, 185, 174}, keepCopy);
+}
 
 void InitLayout(ChangeIconDialog& record, HWND dialog)
 {

@@ -17,8 +17,15 @@
 #define IDC_SHELLVERSION 1009
 #define IDC_SOURCES 1010
 #define IDC_ALLOFTYPE 1011
+// Controls the dialog adds to the template for folders.
+#define IDC_COLOUR 1012
+#define IDC_KEEPCOPY 1013
 
 // Items of the dialog's menu.
 #define IDM_SENDFEEDBACK 40003
 #define IDM_VISITWEBPAGE 40004
 #define IDM_REMOVEALL 40006
+
+// Items of the folder colour menu: the palette's colours in order, then any colour.
+#define IDM_COLOUR_FIRST 40100
+#define IDM_COLOUR_OTHER 40199

@@ -29,6 +29,13 @@ const wchar_t Usage[] =
     L"      removable drive) a warning goes to standard error; the icon is set all the\n"
     L"      same. --trust-desktop-ini removes the mark of the web from the folder's\n"
     L"      Desktop.ini (and from nothing else): only for a Desktop.ini you trust.\n"
+    L"  orvane set --colour NAME|#RRGGBB PATH... [--for-me | --for-all]\n"
+    L"             [--trust-desktop-ini]\n"
+    L"      Gives each folder a folder icon in a colour: one of red, orange, yellow,\n"
+    L"      green, teal, blue, purple, pink, brown, grey, black, white (any case), or\n"
+    L"      #RRGGBB. The icon is made inside the folder (a hidden file, named in\n"
+    L"      Desktop.ini relative to the folder, so it moves with it). Files and drives\n"
+    L"      are refused.\n"
     L"  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
     L"      Puts back the icon each target had before Orvane changed it.\n"
     L"  orvane remove-all\n"
@@ -112,6 +119,11 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
             targets->Scope = chosen;
         } else if (walk.IsOption(L"--trust-desktop-ini")) {
             targets->TrustDesktopIni = true;
+        } else if (walk.IsOption(L"--colour")) {
+            if (targets->Colour != nullptr || (targets->Colour = walk.TakeValue()) == nullptr) {
+                *error = L"--colour needs one NAME or #RRGGBB";
+                return false;
+            }
         } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
@@ -120,6 +132,16 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
         }
     }
     return true;
+}
+
+// orvane set --colour NAME|#RRGGBB PATH...: every argument is a PATH, none a SOURCE.
+int SetColourCommand(const orvane::cli::TargetList& targets)
+{
+    if (targets.Paths.empty())
+        return UsageError(L"set --colour needs at least one PATH");
+    if (targets.AllOfType)
+        return UsageError(L"--colour is for folders; --all-of-type is for files");
+    return orvane::cli::SetColour(targets);
 }
 
 // orvane package register|unregister [--all-users] [--trust CERT] [PACKAGE]
@@ -176,6 +198,10 @@ int wmain(int argc, wchar_t** argv)
         return UsageError(L"--for-me and --for-all are for set and restore");
     if (command != L"set" && targets.TrustDesktopIni)
         return UsageError(L"--trust-desktop-ini is for set");
+    if (command != L"set" && targets.Colour != nullptr)
+        return UsageError(L"--colour is for set");
+    if (command == L"set" && targets.Colour != nullptr)
+        return SetColourCommand(targets);
     if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
             return UsageError(command + L" needs at least one PATH");

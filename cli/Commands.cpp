@@ -11,6 +11,7 @@
 
 #include "ConsoleText.h"
 #include "FileIconTable.h"
+#include "FolderColourIcon.h"
 #include "FolderPicture.h"
 #include "FolderPictureMaker.h"
 #include "FolderTrust.h"
@@ -341,6 +342,46 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
         WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
                  LocationText(choice.Source, choice.Index) + L"\n");
         return SettleTrust(path, target, targets.TrustDesktopIni);
+    });
+}
+
+namespace {
+
+// A coloured folder icon, made inside the folder like a picture's. Other kinds have no
+// folder picture to colour.
+bool SetFolderColour(const wchar_t* path, FolderColour colour, const TargetList& targets, IconTarget& target)
+{
+    if (target.Kind() != TargetKind::Folder) {
+        Fail(path, L"a colour can be given to folders only; nothing written");
+        return false;
+    }
+    std::wstring name;
+    if (!MakeFolderColourIcon(target.Path(), colour, &name)) {
+        Fail(path, L"the coloured icon could not be written into the folder");
+        return false;
+    }
+    if (!ReportChange(path, target, ApplyMadeFolderIcon(target, name), false))
+        return false;
+    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(name.c_str(), 0) +
+             L", coloured " + targets.Colour + L"\n");
+    return SettleTrust(path, target, targets.TrustDesktopIni);
+}
+
+} // namespace
+
+int SetColour(const TargetList& targets)
+{
+    const std::optional<FolderColour> colour = ParseFolderColour(targets.Colour);
+    if (!colour) {
+        std::wstring names;
+        for (const NamedColour& named : FolderPalette())
+            names += std::wstring(names.empty() ? L"" : L", ") + named.Name;
+        WriteErr(std::wstring(L"orvane: ") + targets.Colour + L" is not a colour; give one of " + names +
+                 L", or #RRGGBB\n");
+        return 1;
+    }
+    return ForEachTarget(targets, OpenChangeableTarget, [&](const wchar_t* path, IconTarget& target) {
+        return SetFolderColour(path, *colour, targets, target);
     });
 }
 

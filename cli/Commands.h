@@ -18,11 +18,14 @@ struct TargetList {
     // --trust-desktop-ini: a folder's Desktop.ini that carries the mark of the web loses
     // it once the icon is set, so that Windows shows the icon.
     bool TrustDesktopIni = false;
+    // --colour NAME|#RRGGBB: set gives folders a folder icon in that colour; no SOURCE.
+    const wchar_t* Colour = nullptr;
     std::vector<const wchar_t*> Paths;
 };
 
 int ShowTargets(const TargetList& targets);
 int SetIcon(const IconChoice& choice, const TargetList& targets);
+int SetColour(const TargetList& targets);
 int RestoreTargets(const TargetList& targets);
 int RemoveAll();
 

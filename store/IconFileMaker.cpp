@@ -60,7 +60,11 @@ std::vector<std::uint8_t> IconBitmap(const Picture& square)
 
 std::vector<std::uint8_t> MakeIconFile(const Picture& picture)
 {
-    const std::vector<Picture> squares = ScaleIntoSquares(picture, IconFileSizes);
+    return IconFileOfSquares(ScaleIntoSquares(picture, IconFileSizes));
+}
+
+std::vector<std::uint8_t> IconFileOfSquares(const std::vector<Picture>& squares)
+{
     std::vector<std::vector<std::uint8_t>> images;
     for (const Picture& square : squares)
         images.push_back(square.Width >= PngFromSize ? EncodePng(square) : IconBitmap(square));

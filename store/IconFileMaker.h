@@ -24,4 +24,8 @@ std::vector<std::uint8_t> IconBitmap(const Picture& square);
 // The whole icon file of the picture. Throws std::bad_alloc when memory runs out.
 std::vector<std::uint8_t> MakeIconFile(const Picture& picture);
 
+// The icon file of square images already made at their sizes, in that order. Throws
+// std::bad_alloc when memory runs out.
+std::vector<std::uint8_t> IconFileOfSquares(const std::vector<Picture>& squares);
+
 } // namespace orvane

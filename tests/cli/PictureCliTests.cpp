@@ -1,6 +1,7 @@
-// orvane.exe given a picture for a folder: the icon made inside the folder and named in
-// Desktop.ini by its file name alone, shown as written and as found, and gone again on
-// restore; a bad picture gets the picture's own message, exit code 1, nothing written.
+// orvane.exe given a picture or a colour for a folder: the icon made inside the folder and
+// named in Desktop.ini by its file name alone, shown as written and as found, and gone
+// again on restore; a bad picture or colour gets its own message, exit code 1, nothing
+// written.
 #include <windows.h>
 #include <wincodec.h>
 
@@ -122,6 +123,97 @@ TEST_F(PictureCliTest, APictureForAFileIsRefused)
     EXPECT_EQ(1u, run.ExitCode);
     EXPECT_TRUE(Contains(run.Err, L"a picture can be given to folders only")) << run.Err;
     EXPECT_EQ(L"notes.txt|", Content(dir_.Path()));
+}
+
+TEST_F(PictureCliTest, AColourForAFolderIsMadeInsideItAndGoesOnRestore)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Work");
+    const std::wstring previous = Shell32Path() + L",3";
+    ToolRun run = RunTool({L"set", previous, folder});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    const std::wstring before = IniText(folder, L"IconResource");
+
+    run = RunTool({L"set", L"--colour", L"Teal", folder});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    const std::wstring teal = IniText(folder, L"IconFile");
+    ASSERT_TRUE(IsMadeIconName(teal.c_str())) << teal;
+    EXPECT_TRUE(IsMadeIconFile(folder.c_str(), teal.c_str())) << teal;
+    EXPECT_EQ(teal + L",0", IniText(folder, L"IconResource"));
+    EXPECT_EQ(Joined({L"Desktop.ini", teal}), Content(folder));
+    EXPECT_TRUE(Contains(run.Out, folder + L": Folder icon set to " + teal + L",0, coloured Teal")) << run.Out;
+
+    // Restore: the icon before the colour, and the made file gone.
+    run = RunTool({L"restore", folder});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(before, IniText(folder, L"IconResource"));
+    EXPECT_EQ(Joined({L"Desktop.ini"}), Content(folder));
+
+    // The same colour again makes the same file; another colour, given as hex, a new name.
+    run = RunTool({L"set", L"--colour", L"teal", folder});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(teal, IniText(folder, L"IconFile"));
+    run = RunTool({L"set", folder, L"--colour", L"#3366cc"});
+    ASSERT_EQ(0u, run.ExitCode) << run.Err;
+    const std::wstring blue = IniText(folder, L"IconFile");
+    EXPECT_NE(teal, blue);
+    EXPECT_TRUE(IsMadeIconName(blue.c_str())) << blue;
+    EXPECT_EQ(Joined({L"Desktop.ini", teal, blue}), Content(folder));
+    run = RunTool({L"restore", folder});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_EQ(teal, IniText(folder, L"IconFile"));
+    EXPECT_EQ(Joined({L"Desktop.ini", teal}), Content(folder));
+}
+
+TEST_F(PictureCliTest, BadColoursAndTargetsOtherThanFoldersAreRefusedAndWriteNothing)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Work");
+    const std::wstring file = dir_.MakeFile(L"notes.txt");
+    // Should the drive take a colour after all, its key and its made file go again.
+    const KeyGuard driveIcons(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons");
+    const std::wstring drive = L"C:\\";
+    const std::vector<std::wstring> driveFiles = FolderContent(drive);
+    struct MadeFilesGo {
+        const std::wstring& Drive;
+        const std::vector<std::wstring>& Before;
+        ~MadeFilesGo()
+        {
+            for (const std::wstring& name : FolderContent(Drive))
+                if (IsMadeIconName(name.c_str()) && std::find(Before.begin(), Before.end(), name) == Before.end()) {
+                    SetFileAttributesW((Drive + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                    DeleteFileW((Drive + name).c_str());
+                }
+        }
+    } madeFilesGo{drive, driveFiles};
+    const std::wstring driveBefore = Joined(driveFiles);
+    const std::wstring driveShown = RunTool({L"show", drive}).Out;
+    const struct {
+        std::vector<std::wstring> Args;
+        unsigned long ExitCode;
+        const wchar_t* Message;
+    } rows[] = {
+        {{L"set", L"--colour", L"reddish", folder}, 1, L"reddish is not a colour"},
+        {{L"set", L"--colour", L"#12345", folder}, 1, L"#12345 is not a colour"},
+        {{L"set", L"--colour", L"#GGGGGG", folder}, 1, L"#GGGGGG is not a colour"},
+        {{L"set", L"--colour", L"", folder}, 1, L"orvane:  is not a colour; give one of red, orange"},
+        {{L"set", L"--colour", L"red", file}, 1, L"a colour can be given to folders only"},
+        {{L"set", L"--colour", L"red", drive}, 1, L"a colour can be given to folders only"},
+        {{L"set", L"--colour", L"red", L"--all-of-type", file}, 2, L"--all-of-type is for files"},
+        {{L"set", L"--colour", folder}, 2, L"set --colour needs at least one PATH"},
+        {{L"set", L"--colour", L"red", L"--colour", L"blue", folder}, 2, L"--colour needs one NAME or #RRGGBB"},
+        {{L"restore", L"--colour", L"red", folder}, 2, L"--colour is for set"},
+    };
+    for (const auto& row : rows) {
+        const std::wstring args = Joined(row.Args);
+        const ToolRun run = RunTool(row.Args);
+        EXPECT_EQ(row.ExitCode, run.ExitCode) << args;
+        EXPECT_TRUE(Contains(run.Err, row.Message)) << args << L": " << run.Err;
+        EXPECT_EQ(L"", Content(folder)) << args;
+        EXPECT_EQ(L"Work|notes.txt|", Content(dir_.Path())) << args;
+        EXPECT_EQ(driveBefore, Content(drive)) << args;
+    }
+    EXPECT_EQ(driveShown, RunTool({L"show", drive}).Out);
+    const ToolRun show = RunTool({L"show", folder, file});
+    EXPECT_FALSE(Contains(show.Out, L"backup: yes")) << show.Out;
 }
 
 } // namespace

@@ -185,11 +185,11 @@ std::vector<std::uint8_t> WithJpegSize(std::vector<std::uint8_t> jpeg, std::uint
     return jpeg;
 }
 
-Picture ExtractedIcon(const std::wstring& iconPath, int size)
+Picture ExtractedIcon(const std::wstring& iconPath, int size, int index)
 {
     HICON icon = nullptr;
     UINT id = 0;
-    if (PrivateExtractIconsW(iconPath.c_str(), 0, size, size, &icon, &id, 1, 0) != 1 || icon == nullptr)
+    if (PrivateExtractIconsW(iconPath.c_str(), index, size, size, &icon, &id, 1, 0) != 1 || icon == nullptr)
         return {};
     Picture picture;
     ICONINFO info = {};

@@ -44,8 +44,9 @@ std::vector<std::uint8_t> WithPngSize(std::vector<std::uint8_t> png, std::uint32
 std::vector<std::uint8_t> WithJpegSize(std::vector<std::uint8_t> jpeg, std::uint16_t width, std::uint16_t height);
 
 // The icon's pixels as the platform's extraction gives them at `size` pixels (straight
-// BGRA, top-down); an empty picture when the extraction gives no icon of that size.
-Picture ExtractedIcon(const std::wstring& iconPath, int size);
+// BGRA, top-down), of the icon at `index` (negative: a resource id); an empty picture
+// when the extraction gives no icon of that size.
+Picture ExtractedIcon(const std::wstring& iconPath, int size, int index = 0);
 
 // What `icotool -l` (Debian's icoutils) says of a file, or "" when it cannot be run.
 std::string IcotoolListing(const std::wstring& iconPath);

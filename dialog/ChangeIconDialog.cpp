@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "ColourMenu.h"
 #include "DialogText.h"
 #include "FolderTrust.h"
 #include "IconList.h"
@@ -237,7 +238,13 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
     case IDM_REMOVEALL:
         OnRemoveAll(dialog);
         break;
+    case IDC_COLOUR:
+        if (record.Kind() == TargetKind::Folder)
+            OfferFolderColours(dialog);
+        break;
     default:
+        if (record.Kind() == TargetKind::Folder)
+            OnColourCommand(dialog, record, id);
         break;
     }
 }

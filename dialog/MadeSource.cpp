@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ComInitialization.h"
+#include "FolderColourIcon.h"
 #include "FolderPicture.h"
 #include "IconList.h"
 #include "MadeIconFile.h"
@@ -19,6 +20,7 @@ namespace orvane {
 namespace {
 
 constexpr const wchar_t PictureFailedCaption[] = L"Orvane - Picture not used";
+constexpr const wchar_t ColourFailedCaption[] = L"Orvane - Colour not used";
 
 void DeletePreview(const std::wstring& preview)
 {
@@ -46,6 +48,24 @@ void TellPictureProblem(HWND dialog, const wchar_t* picture, const wchar_t* prob
     MessageBoxW(dialog, text.c_str(), PictureFailedCaption, MB_OK | MB_ICONERROR);
 }
 
+// Shows the made bytes in the list, preselected, and keeps them for OK; `source` becomes
+// the current source (the preview itself when none is given).
+bool ShowMadeIcon(HWND dialog, ChangeIconDialog& record, std::vector<std::uint8_t> bytes, const wchar_t* source)
+{
+    const std::wstring preview = WritePreview(bytes);
+    if (preview.empty() || !FillIconList(dialog, preview.c_str(), 0) ||
+        !record.SetCurrentIconPath(source != nullptr ? source : preview.c_str())) {
+        DeletePreview(preview);
+        return false;
+    }
+    // The same icon made again gives the same file, which stays.
+    if (record.MadePreview != preview)
+        DeletePreview(record.MadePreview);
+    record.MadePreview = preview;
+    record.MadeBytes = std::move(bytes);
+    return true;
+}
+
 } // namespace
 
 bool ShowPicture(HWND dialog, ChangeIconDialog& record, const wchar_t* picture)
@@ -63,17 +83,30 @@ bool ShowPicture(HWND dialog, ChangeIconDialog& record, const wchar_t* picture)
         TellPictureProblem(dialog, picture, PictureProblemText(problem));
         return false;
     }
-    const std::wstring preview = WritePreview(bytes);
-    if (preview.empty() || !FillIconList(dialog, preview.c_str(), 0) || !record.SetCurrentIconPath(picture)) {
-        DeletePreview(preview);
+    if (!ShowMadeIcon(dialog, record, std::move(bytes), picture)) {
         TellPictureProblem(dialog, picture, L"The icon made from the picture cannot be shown.");
         return false;
     }
-    // The same picture chosen again gives the same file, which stays.
-    if (record.MadePreview != preview)
-        DeletePreview(record.MadePreview);
-    record.MadePreview = preview;
-    record.MadeBytes = std::move(bytes);
+    return true;
+}
+
+bool ShowColour(HWND dialog, ChangeIconDialog& record, FolderColour colour)
+{
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = FolderColourIconBytes(colour);
+    } catch (...) {
+        bytes.clear();
+    }
+    if (bytes.empty() || !ShowMadeIcon(dialog, record, std::move(bytes), nullptr)) {
+        MessageBoxW(dialog, L"The folder icon in that colour cannot be made.", ColourFailedCaption,
+                    MB_OK | MB_ICONERROR);
+        return false;
+    }
+    // No recent source is shown now: the list holds the coloured folder alone.
+    HWND combo = GetDlgItem(dialog, IDC_SOURCES);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    record.ShownSource = -1;
     return true;
 }
 

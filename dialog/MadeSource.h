@@ -1,5 +1,6 @@
 // Sources whose icon the dialog makes rather than reads out of a file: a picture (an icon
-// file made from it at every size). The made bytes are kept until OK writes them where
+// file made from it at every size), and a colour for a folder (Windows' folder picture in
+// that colour). The made bytes are kept until OK writes them where
 // the target's icon lives; meanwhile the list shows them from a copy in the temporary
 // folder, so that it reads a made icon exactly as it reads any icon file.
 #pragma once
@@ -7,6 +8,7 @@
 #include <windows.h>
 
 #include "ChangeIconDialog.h"
+#include "FolderColour.h"
 
 namespace orvane {
 
@@ -14,6 +16,10 @@ namespace orvane {
 // source. False, with the reason told to the user, when the picture cannot be used: the
 // source and the list then stay as they were.
 bool ShowPicture(HWND dialog, ChangeIconDialog& record, const wchar_t* picture);
+
+// Makes the folder icon in the colour and shows it in the list, preselected; no recent
+// source is selected then. False, with a message, when it cannot be made.
+bool ShowColour(HWND dialog, ChangeIconDialog& record, FolderColour colour);
 
 // Forgets a made icon (when another source is chosen, and when the dialog ends) and
 // deletes its copy in the temporary folder.

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "ComInitialization.h"
 #include "DialogFixture.h"
+#include "FolderColourIcon.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
 #include "PictureFiles.h"
@@ -72,6 +74,56 @@ TEST_F(PictureDialogTest, PictureChosenForAFolderIsMadeInsideItAndStaysRelative)
     EXPECT_EQ(second.Result, IDOK);
     EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
     EXPECT_EQ(MadeIcons(folder), made);
+}
+
+// A colour from the palette, then any colour through the platform's colour dialog: each
+// shows the one coloured folder, and OK writes the last one into the folder.
+TEST_F(PictureDialogTest, ColourChosenForAFolderIsTheColouredFolderWrittenInsideIt)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Projects");
+    StoreSources({IconFile()}, 0);
+    const std::vector<NamedColour>& palette = FolderPalette();
+    std::size_t teal = 0;
+    while (teal < palette.size() && std::wstring(palette[teal].Name) != L"teal")
+        ++teal;
+    ASSERT_LT(teal, palette.size());
+    const std::wstring tealIcon = MadeIconName(
+        Fnv1a64(FolderColourIconBytes(palette[teal].Colour).data(), FolderColourIconBytes(palette[teal].Colour).size()));
+    std::wstring afterTeal;
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        d.ChooseSource(0);
+        d.Command(IDM_COLOUR_FIRST + static_cast<int>(teal));
+        EXPECT_EQ(d.IconCount(), 1);
+        EXPECT_EQ(d.SelectedIcons(), std::vector<int>{0});
+        EXPECT_EQ(d.SourceSelection(), -1);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(run.Result, IDOK);
+    EXPECT_EQ(FolderIconText(folder), tealIcon + L",0");
+
+    ChangeIconDialog again;
+    const test::DialogRun other = RunOn(again, folder, [&](DialogDriver& d) {
+        d.PostCommand(IDM_COLOUR_OTHER);
+        HWND colours = d.OtherWindows().empty() ? nullptr : d.OtherWindows().front();
+        for (int i = 0; colours == nullptr && i < 100; ++i) {
+            Sleep(50);
+            if (!d.OtherWindows().empty())
+                colours = d.OtherWindows().front();
+        }
+        ASSERT_NE(colours, nullptr);
+        DialogDriver::Answer(colours, IDOK);
+        ASSERT_TRUE(DialogDriver::WaitGone(colours));
+        EXPECT_EQ(d.IconCount(), 1);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(other.Result, IDOK);
+    // The teal folder stays while the backup names it, for Restore to take back.
+    std::vector<std::wstring> made = MadeIcons(folder);
+    ASSERT_EQ(made.size(), 2u) << Utf8(Joined(made));
+    made.erase(std::remove(made.begin(), made.end(), tealIcon), made.end());
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
 }
 
 TEST_F(PictureDialogTest, FileThatIsNoUsablePictureIsExplainedAndNeverBecomesTheSource)

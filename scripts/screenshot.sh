@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Takes the picture of the Change Icon dialog in docs/dialog.png, as a user sees it: a
-# folder named "Pictures" whose icon is icon 3 of Wine's shell32.dll (set with the built
-# orvane.exe), so that the dialog opens listing the library's icons with that one chosen.
+# Takes the pictures of the Change Icon dialog in docs/, as a user sees it: dialog.png for
+# a folder named "Pictures" whose icon is icon 3 of Wine's shell32.dll (set with the built
+# orvane.exe), so that the dialog opens listing the library's icons with that one chosen;
+# dialog-colour.png for a folder coloured teal, dialog-picture.png for a folder given a
+# picture (each opens showing the one icon made inside the folder).
 # orvane_demo.exe plays Explorer (the extension reached through COM) and takes the picture
 # with its screenshot code on a private X display, then cancels the dialog.
 #   BUILD_DIR=... bash scripts/screenshot.sh [x64|x86]
@@ -22,15 +24,35 @@ wineserver -k >/dev/null 2>&1 || true
 ensure_prefix
 wine regsvr32 /s "$(winepath -w "$bin/server/orvane.dll")"
 
-folder="$WINEPREFIX/drive_c/users/Public/Pictures"
-rm -rf "$folder"
-mkdir -p "$folder"
-shot=$BUILD_DIR/dialog-$arch.bmp
-rm -f "$shot"
-wine "$bin/cli/orvane.exe" set shell32.dll,3 'C:\users\Public\Pictures'
-wine "$bin/demo/orvane_demo.exe" invoke 'C:\users\Public\Pictures' --screenshot "$(winepath -w "$shot")"
-[ -f "$shot" ] || { echo "no picture was taken" >&2; exit 1; }
 mkdir -p "$ROOT/docs"
-convert "$shot" "$ROOT/docs/dialog.png"
-rm -f "$shot"
-echo "wrote $ROOT/docs/dialog.png"
+# Opens the dialog on a folder of the prefix's public folder and keeps its picture as
+# docs/NAME.png.
+shoot() {
+  local name=$1 target=$2 shot=$BUILD_DIR/$1-$arch.bmp
+  rm -f "$shot"
+  wine "$bin/demo/orvane_demo.exe" invoke "$target" --screenshot "$(winepath -w "$shot")"
+  [ -f "$shot" ] || { echo "no picture was taken of $target" >&2; exit 1; }
+  convert "$shot" "$ROOT/docs/$name.png"
+  rm -f "$shot"
+  echo "wrote $ROOT/docs/$name.png"
+}
+public="$WINEPREFIX/drive_c/users/Public"
+for name in Pictures Projects Photos; do
+  rm -rf "$public/$name"
+  mkdir -p "$public/$name"
+done
+
+wine "$bin/cli/orvane.exe" set shell32.dll,3 'C:\users\Public\Pictures'
+shoot dialog 'C:\users\Public\Pictures'
+
+# A folder in a colour of the palette: the coloured folder made inside it.
+wine "$bin/cli/orvane.exe" set --colour teal 'C:\users\Public\Projects'
+shoot dialog-colour 'C:\users\Public\Projects'
+
+# A folder given a picture (a gradient disc drawn here): the icon made from it inside it.
+convert -size 512x512 xc:none -fill 'radial-gradient:#ffb300-#d81b60' \
+  -draw 'circle 256,256 256,16' "$BUILD_DIR/logo.png" 2>/dev/null ||
+  convert -size 512x512 radial-gradient:'#ffb300-#d81b60' "$BUILD_DIR/logo.png"
+cp "$BUILD_DIR/logo.png" "$public/logo.png"
+wine "$bin/cli/orvane.exe" set 'C:\users\Public\logo.png' 'C:\users\Public\Photos'
+shoot dialog-picture 'C:\users\Public\Photos'

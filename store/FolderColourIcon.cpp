@@ -220,9 +220,14 @@ std::vector<Picture> PlainFolderPictures(bool* drawn)
 
 std::vector<std::uint8_t> FolderColourIconBytes(FolderColour colour)
 {
-    std::vector<Picture> pictures = PlainFolderPictures();
-    for (Picture& picture : pictures)
-        picture = RecolouredPicture(picture, colour);
+    // The platform's folder picture does not change while a process runs, and reading it
+    // at every size is half of what a colour costs: it is read once. An allocation that
+    // fails here leaves it unread, for the next call to try again.
+    static const std::vector<Picture> plain = PlainFolderPictures();
+    std::vector<Picture> pictures;
+    pictures.reserve(plain.size());
+    for (const Picture& picture : plain)
+        pictures.push_back(RecolouredPicture(picture, colour));
     return IconFileOfSquares(pictures);
 }
 

@@ -43,7 +43,8 @@ Picture DrawnFolderPicture(std::uint32_t size);
 // size reads, else the drawn one. *drawn says which. Throws std::bad_alloc.
 std::vector<Picture> PlainFolderPictures(bool* drawn = nullptr);
 
-// The bytes of the coloured folder icon file. Throws std::bad_alloc.
+// The bytes of the coloured folder icon file, from the plain folder's pictures as this
+// process first read them. Throws std::bad_alloc.
 std::vector<std::uint8_t> FolderColourIconBytes(FolderColour colour);
 
 // Writes the coloured folder icon into the folder as a made icon and gives its file name

@@ -180,11 +180,15 @@ ChangeResult KeepCopyWithFolder(IconTarget& target, const wchar_t* source, std::
 {
     if (target.Kind() != TargetKind::Folder)
         return ChangeResult::WriteFailed;
-    std::vector<std::uint8_t> bytes;
-    std::wstring name;
-    if (!CopyIconBytes(source, index, bytes) || !WriteMadeIcon(target.Path(), bytes, &name))
+    try {
+        std::vector<std::uint8_t> bytes;
+        std::wstring name;
+        if (!CopyIconBytes(source, index, bytes) || !WriteMadeIcon(target.Path(), bytes, &name))
+            return ChangeResult::WriteFailed;
+        return ApplyMadeFolderIcon(target, name);
+    } catch (const std::bad_alloc&) {
         return ChangeResult::WriteFailed;
-    return ApplyMadeFolderIcon(target, name);
+    }
 }
 
 bool CopyWithFolderByDefault(const wchar_t* source)
@@ -199,7 +203,11 @@ bool CopyWithFolderByDefault(const wchar_t* source)
     const UINT length = GetWindowsDirectoryW(windows, static_cast<UINT>(std::size(windows)));
     if (length > 0 && length < std::size(windows) && IsUnder(file, windows))
         return false;
-    return PlaceOf(file) != PlaceKind::Local;
+    try {
+        return PlaceOf(file) != PlaceKind::Local;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 } // namespace orvane

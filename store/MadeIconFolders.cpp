@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
+#include <new>
 
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
@@ -241,26 +242,62 @@ void DeleteMadeFile(const std::wstring& folder, const std::wstring& name)
     DeleteFileW(path.c_str());
 }
 
+void DeleteUnnamed();
+ChangeResult ApplyMade(IconTarget& target, const std::vector<std::uint8_t>& bytes);
+
 } // namespace
 
 std::optional<std::wstring> MadeIconFolder(Scope scope, bool create)
 {
-    const std::optional<std::wstring> known = KnownFolder(scope);
-    if (!known)
+    try {
+        const std::optional<std::wstring> known = KnownFolder(scope);
+        if (!known)
+            return std::nullopt;
+        const std::wstring product = *known + L"\\" + ProductFolder;
+        const std::wstring icons = product + L"\\" + IconsFolder;
+        // Room for the made file's name behind it.
+        if (icons.size() + 1 + MadeIconName(0).size() >= TextCapacity)
+            return std::nullopt;
+        if (create && (!EnsureFolder(product, scope) || !EnsureFolder(icons, scope)))
+            return std::nullopt;
+        return icons;
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
-    const std::wstring product = *known + L"\\" + ProductFolder;
-    const std::wstring icons = product + L"\\" + IconsFolder;
-    // Room for the made file's name behind it.
-    if (icons.size() + 1 + MadeIconName(0).size() >= TextCapacity)
-        return std::nullopt;
-    if (create && (!EnsureFolder(product, scope) || !EnsureFolder(icons, scope)))
-        return std::nullopt;
-    return icons;
+    }
 }
 
-bool IsMadeIconNamed(const wchar_t* name) { return ReadSettingTexts().Names(name); }
+bool IsMadeIconNamed(const wchar_t* name)
+{
+    // Out of memory, the file counts as named: it is kept.
+    try {
+        return ReadSettingTexts().Names(name);
+    } catch (const std::bad_alloc&) {
+        return true;
+    }
+}
 
 void DeleteUnnamedStoredMadeIcons()
+{
+    // Called after changes made inside Explorer: out of memory, nothing is deleted.
+    try {
+        DeleteUnnamed();
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+ChangeResult ApplyMadeIcon(IconTarget& target, const std::vector<std::uint8_t>& bytes)
+{
+    try {
+        return ApplyMade(target, bytes);
+    } catch (const std::bad_alloc&) {
+        DeleteUnnamedStoredMadeIcons();
+        return ChangeResult::WriteFailed;
+    }
+}
+
+namespace {
+
+void DeleteUnnamed()
 {
     std::optional<SettingTexts> texts;
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
@@ -277,7 +314,7 @@ void DeleteUnnamedStoredMadeIcons()
     }
 }
 
-ChangeResult ApplyMadeIcon(IconTarget& target, const std::vector<std::uint8_t>& bytes)
+ChangeResult ApplyMade(IconTarget& target, const std::vector<std::uint8_t>& bytes)
 {
     if (target.Kind() == TargetKind::Folder || target.Kind() == TargetKind::Unclassified)
         return ChangeResult::WriteFailed;
@@ -306,5 +343,7 @@ ChangeResult ApplyMadeIcon(IconTarget& target, const std::vector<std::uint8_t>& 
         DeleteUnnamedStoredMadeIcons();
     return result;
 }
+
+} // namespace
 
 } // namespace orvane

@@ -17,6 +17,7 @@
 #include "ComInitialization.h"
 #include "FolderIconCopy.h"
 #include "FolderIcons.h"
+#include "FileIconTable.h"
 #include "FolderPicture.h"
 #include "IconIdLibrary.h"
 #include "IconTarget.h"
@@ -405,6 +406,19 @@ TEST_F(MadeIconStoreTest, TheScopeIsDecidedBeforeTheFileIsMade)
             EXPECT_FALSE(FileExists(MadePath(Scope::ThisUser, bytes)));
         }
     }
+}
+
+TEST_F(MadeIconStoreTest, AChangeThatFailsAfterTheFileIsMadeLeavesNoFile)
+{
+    // A type's icon text that the handler's installation cannot back up whole: the file's
+    // change is refused only when it is written, after the made file is there.
+    typeA_.SetDefaultIcon(L"C:\\" + std::wstring(300, L'x') + L".ico,1");
+    const std::vector<std::uint8_t> bytes = IconOf({5, 50, 150, 255});
+    IconTarget target = Open(Kind::File);
+    EXPECT_NE(ChangeResult::Done, ApplyMadeIcon(target, bytes));
+    EXPECT_FALSE(FileExists(MadePath(Scope::AllUsers, bytes)));
+    EXPECT_FALSE(FileExists(MadePath(Scope::ThisUser, bytes)));
+    EXPECT_FALSE(ReadFileIcon(fileA_.c_str()));
 }
 
 namespace {

@@ -20,11 +20,17 @@ const wchar_t Usage[] =
     L"      exists for restore, and for a folder each reason Windows may not show its\n"
     L"      icon (a warning: line).\n"
     L"  orvane set SOURCE[,INDEX] PATH... [--all-of-type] [--for-me | --for-all]\n"
-    L"             [--trust-desktop-ini]\n"
+    L"             [--trust-desktop-ini] [--copy]\n"
     L"      Gives each folder, file or drive the icon INDEX (default 0) of SOURCE, an\n"
-    L"      icon file, icon library, DLL or program. A file gets its own icon; with\n"
+    L"      icon file, icon library, DLL or program, or the icon made from a picture\n"
+    L"      (PNG, JPEG, BMP, GIF, TIFF). A file gets its own icon; with\n"
     L"      --all-of-type every file of its type gets it. Negative indexes are icon\n"
-    L"      resource ids. Where Windows may not show a folder's icon (its Desktop.ini\n"
+    L"      resource ids. A folder's icon made from a picture lives in the folder; a\n"
+    L"      file's, a type's or a drive's in Orvane\\Icons of this user's local\n"
+    L"      application data (for this user) or of ProgramData (for all users).\n"
+    L"      --copy keeps a copy of the icon, every size of it, in each folder, so\n"
+    L"      that it goes where the folder goes (folders only).\n"
+    L"      Where Windows may not show a folder's icon (its Desktop.ini\n"
     L"      or SOURCE carries the mark of the web, or lies on a network share or a\n"
     L"      removable drive) a warning goes to standard error; the icon is set all the\n"
     L"      same. --trust-desktop-ini removes the mark of the web from the folder's\n"
@@ -124,6 +130,8 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
                 *error = L"--colour needs one NAME or #RRGGBB";
                 return false;
             }
+        } else if (walk.IsOption(L"--copy")) {
+            targets->CopyWithFolder = true;
         } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
@@ -200,8 +208,11 @@ int wmain(int argc, wchar_t** argv)
         return UsageError(L"--trust-desktop-ini is for set");
     if (command != L"set" && targets.Colour != nullptr)
         return UsageError(L"--colour is for set");
+    if (command != L"set" && targets.CopyWithFolder)
+        return UsageError(L"--copy is for set");
     if (command == L"set" && targets.Colour != nullptr)
-        return SetColourCommand(targets);
+        return targets.CopyWithFolder ? UsageError(L"--copy is for a SOURCE; a colour is always made inside the folder")
+                                      : SetColourCommand(targets);
     if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
             return UsageError(command + L" needs at least one PATH");

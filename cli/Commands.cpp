@@ -8,15 +8,19 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "ConsoleText.h"
 #include "FileIconTable.h"
 #include "FolderColourIcon.h"
+#include "FolderIconCopy.h"
 #include "FolderPicture.h"
 #include "FolderPictureMaker.h"
 #include "FolderTrust.h"
 #include "IconTarget.h"
+#include "MadeIconFolders.h"
 #include "PathText.h"
+#include "PictureIcon.h"
 #include "RemoveAll.h"
 #include "ShellPath.h"
 #include "ShellNotify.h"
@@ -286,14 +290,50 @@ int ShowTargets(const TargetList& targets)
 
 namespace {
 
-// A picture for a folder: the icon made from it inside the folder, named by its file name
-// alone. Other kinds take no picture yet.
-bool SetPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
+// A picture for a file, a type or a drive: the icon made from it in the folder of made
+// icons of the scope the change goes to, named by its full path.
+bool SetStoredPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
 {
-    if (target.Kind() != TargetKind::Folder) {
-        Fail(path, L"a picture can be given to folders only; choose an icon file for a file, type or drive");
+    std::vector<std::uint8_t> bytes;
+    const PictureProblem problem = MakeIconBytesFromPicture(choice.Source, bytes);
+    if (problem != PictureProblem::None) {
+        Fail(path, std::wstring(choice.Source) + L": " + PictureProblemText(problem));
         return false;
     }
+    if (!ReportChange(path, target, ApplyMadeIcon(target, bytes), false))
+        return false;
+    WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
+             LocationText(target.CurrentIconPath(), 0) + L", made from " + choice.Source + L"\n");
+    return true;
+}
+
+// --copy: the chosen icon, every size of it, copied into the folder and named relative to
+// it.
+bool SetCopyWithFolder(const wchar_t* path, const IconChoice& choice, IconTarget& target)
+{
+    if (target.Kind() != TargetKind::Folder) {
+        Fail(path, L"--copy keeps a copy of the icon inside a folder; it is for folders only, not for a " +
+                       std::wstring(KindWord(target)));
+        return false;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (!CopyIconBytes(choice.Source, choice.Index, bytes)) {
+        Fail(path, L"the icon " + LocationText(choice.Source, choice.Index) + L" cannot be copied");
+        return false;
+    }
+    if (!ReportChange(path, target, KeepCopyWithFolder(target, choice.Source, choice.Index), false))
+        return false;
+    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(target.CurrentIconPath(), 0) +
+             L", a copy of " + LocationText(choice.Source, choice.Index) + L"\n");
+    return true;
+}
+
+// A picture for a folder: the icon made from it inside the folder, named by its file name
+// alone; for other kinds in the folder of made icons.
+bool SetPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
+{
+    if (target.Kind() != TargetKind::Folder)
+        return SetStoredPicture(path, choice, target);
     std::wstring name;
     const PictureProblem problem = MakeFolderPictureIcon(target.Path(), choice.Source, &name);
     if (problem != PictureProblem::None) {
@@ -336,6 +376,8 @@ int SetIcon(const IconChoice& choice, const TargetList& targets)
         }
         if (choice.IsPicture)
             return SetPicture(path, choice, target) && SettleTrust(path, target, targets.TrustDesktopIni);
+        if (targets.CopyWithFolder)
+            return SetCopyWithFolder(path, choice, target) && SettleTrust(path, target, targets.TrustDesktopIni);
         target.SetCurrentIndex(choice.Index);
         if (!ReportChange(path, target, target.ApplyIcon(), false))
             return false;

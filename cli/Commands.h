@@ -20,6 +20,8 @@ struct TargetList {
     bool TrustDesktopIni = false;
     // --colour NAME|#RRGGBB: set gives folders a folder icon in that colour; no SOURCE.
     const wchar_t* Colour = nullptr;
+    // --copy: a folder gets a copy of the chosen icon inside itself, named relative to it.
+    bool CopyWithFolder = false;
     std::vector<const wchar_t*> Paths;
 };
 

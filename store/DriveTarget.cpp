@@ -33,13 +33,8 @@ ChangeResult SaveBackup(const IconTarget&)
     return ChangeResult::Done;
 }
 
-ChangeResult Apply(IconTarget& target)
+ScopeDecision DriveChangeScope(const IconTarget& target, const wchar_t* drive)
 {
-    if (!target.Current)
-        return ChangeResult::Done;
-    if (target.Current->TargetName[0] == L'\0')
-        target.Current->SetTargetName(target.Path());
-    const wchar_t* drive = target.Current->TargetName;
     // A change for all users would stay hidden behind this user's entry.
     ChangeFacts facts;
     facts.SetForThisUser = DriveEntryScope(drive) == Scope::ThisUser;
@@ -47,7 +42,29 @@ ChangeResult Apply(IconTarget& target)
     // Asked before anything is written; what names no drive is refused as ever below.
     facts.AllUsersAccepts = !NamesDrive(drive) || MayWriteDriveIcon(Scope::AllUsers, drive);
     facts.ThisUserAccepts = !NamesDrive(drive) || MayWriteDriveIcon(Scope::ThisUser, drive);
-    const ScopeDecision scope = DecideChangeScope(target.GetScopeChoice(), facts);
+    return DecideChangeScope(target.GetScopeChoice(), facts);
+}
+
+// The drive a change writes: the one Current names, else the target's own.
+const wchar_t* DriveOfChange(const IconTarget& target)
+{
+    return target.Current && target.Current->TargetName[0] != L'\0' ? target.Current->TargetName : target.Path();
+}
+
+ChangeResult ScopeOfChange(const IconTarget& target, ScopeDecision& decision)
+{
+    decision = DriveChangeScope(target, DriveOfChange(target));
+    return ChangeResult::Done;
+}
+
+ChangeResult Apply(IconTarget& target)
+{
+    if (!target.Current)
+        return ChangeResult::Done;
+    if (target.Current->TargetName[0] == L'\0')
+        target.Current->SetTargetName(target.Path());
+    const wchar_t* drive = target.Current->TargetName;
+    const ScopeDecision scope = DriveChangeScope(target, drive);
     target.SetChangedScope(scope.Where);
     if (scope.Refused)
         return ChangeResult::AccessDenied;
@@ -74,6 +91,6 @@ ChangeResult Restore(IconTarget& target)
 
 } // namespace
 
-const KindOperations DriveOperations = {Read, WhatRestoreWouldDo, SaveBackup, Apply, Restore};
+const KindOperations DriveOperations = {Read, WhatRestoreWouldDo, SaveBackup, Apply, Restore, ScopeOfChange};
 
 } // namespace orvane

@@ -177,6 +177,19 @@ ScopeDecision FileChangeScope(const IconTarget& target, const IconLocation& loca
     return DecideChangeScope(target.GetScopeChoice(), facts);
 }
 
+ChangeResult FileScopeOfChange(const IconTarget& target, ScopeDecision& decision)
+{
+    wchar_t extension[TextCapacity];
+    if (!ExtensionOf(target.Path(), extension))
+        return ChangeResult::NoExtension;
+    IconLocation location;
+    const ChangeResult fits = LocationOfFileChange(target, extension, location);
+    if (fits != ChangeResult::Done)
+        return fits;
+    decision = FileChangeScope(target, location);
+    return ChangeResult::Done;
+}
+
 namespace {
 
 RestoreOutcome WhatRestoreWouldDo(const IconTarget& target)
@@ -295,6 +308,6 @@ ChangeResult Restore(IconTarget& target)
 
 } // namespace
 
-const KindOperations FileOperations = {ReadFileTarget, WhatRestoreWouldDo, SaveBackup, Apply, Restore};
+const KindOperations FileOperations = {ReadFileTarget, WhatRestoreWouldDo, SaveBackup, Apply, Restore, FileScopeOfChange};
 
 } // namespace orvane

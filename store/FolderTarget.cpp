@@ -151,8 +151,14 @@ ChangeResult Restore(IconTarget& target)
     return ResultFromStatus(status);
 }
 
+ChangeResult ScopeOfChange(const IconTarget& target, ScopeDecision& decision)
+{
+    decision = FolderChangeScope(target);
+    return ChangeResult::Done;
+}
+
 } // namespace
 
-const KindOperations FolderOperations = {Read, WhatRestoreWouldDo, SaveBackup, Apply, Restore};
+const KindOperations FolderOperations = {Read, WhatRestoreWouldDo, SaveBackup, Apply, Restore, ScopeOfChange};
 
 } // namespace orvane

@@ -36,16 +36,6 @@ BOOL CALLBACK VisitIconGroup(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param)
     return TRUE;
 }
 
-// Maps the file for its resources only: nothing of it runs, and a library built for the
-// other architecture can be read as well.
-HMODULE LoadResourcesOf(const wchar_t* file)
-{
-    HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == nullptr)
-        module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    return module;
-}
-
 bool NamedAsIconFile(const wchar_t* file)
 {
     const std::wstring_view extension = FileExtension(file);
@@ -62,6 +52,14 @@ bool ReadAt(HANDLE handle, std::uint64_t offset, unsigned char* out, DWORD size)
 }
 
 } // namespace
+
+HMODULE LoadResourcesOf(const wchar_t* file)
+{
+    HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == nullptr)
+        module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return module;
+}
 
 std::optional<IconLocation> ParseIconResource(const wchar_t* text)
 {

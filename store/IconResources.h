@@ -6,6 +6,8 @@
 // goes through ExpandIconPath; the text is stored and shown as written.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <optional>
 
@@ -22,6 +24,10 @@ std::optional<IconLocation> ParseIconResource(const wchar_t* text);
 // for a null path, or when the expansion does not fit into 259 characters: a cut path
 // would name another file.
 bool ExpandIconPath(const wchar_t* path, wchar_t (&out)[TextCapacity]);
+
+// Maps the file for its resources only: nothing of it runs, and a library built for the
+// other architecture can be read as well. Null when it is no module; FreeLibrary frees it.
+HMODULE LoadResourcesOf(const wchar_t* file);
 
 // The position (0-based) of the icon group with resource id `id` among the source's icon
 // groups, counted as the platform's extraction counts them: in the order of the resource

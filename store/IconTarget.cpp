@@ -8,6 +8,7 @@
 #include "FileTypeIcons.h"
 #include "FolderIcons.h"
 #include "HandlerPlaceholder.h"
+#include "MadeIconFolders.h"
 #include "ShellPath.h"
 #include "TargetKinds.h"
 
@@ -22,9 +23,10 @@ RestoreOutcome NothingToRestore(const IconTarget&) { return RestoreOutcome::Noth
 ChangeResult NothingToDo(const IconTarget&) { return ChangeResult::Done; }
 ChangeResult RefuseChange(IconTarget&) { return ChangeResult::PathTooLong; }
 ChangeResult NothingToRestoreDone(IconTarget&) { return ChangeResult::Done; }
+ChangeResult RefuseScope(const IconTarget&, ScopeDecision&) { return ChangeResult::PathTooLong; }
 
 const KindOperations NoTargetOperations = {ReadNothing, NothingToRestore, NothingToDo, RefuseChange,
-                                           NothingToRestoreDone};
+                                           NothingToRestoreDone, RefuseScope};
 
 const KindOperations& OperationsOf(TargetKind kind)
 {
@@ -131,6 +133,11 @@ RestoreOutcome IconTarget::WhatRestoreWouldDo() const
 
 ChangeResult IconTarget::SaveBackup() const { return OperationsOf(Kind()).SaveBackup(*this); }
 
+ChangeResult IconTarget::ScopeOfChange(ScopeDecision& decision) const
+{
+    return OperationsOf(Kind()).ScopeOfChange(*this, decision);
+}
+
 ChangeResult IconTarget::ApplyIcon() { return RecordChange(OperationsOf(Kind()).Apply); }
 
 ChangeResult IconTarget::RestoreDefault() { return RecordChange(OperationsOf(Kind()).Restore); }
@@ -150,6 +157,9 @@ ChangeResult IconTarget::RecordChange(ChangeResult (*change)(IconTarget&))
     // it among the classes, under Applications\Explorer.exe\Drives): the drive's
     // item alone does not make it read the setting again.
     lastChange_.Associations = kind == TargetKind::Drive || (ofType && !SameAsShown(before, ReadTypeAsShown(path_)));
+    // A made icon that the change replaced or took back may be named by nothing now.
+    if (kind != TargetKind::Folder)
+        DeleteUnnamedStoredMadeIcons();
     return result;
 }
 

@@ -9,6 +9,7 @@
 
 #include "IconLocation.h"
 #include "Scope.h"
+#include "ScopeRule.h"
 #include "TargetKind.h"
 
 namespace orvane {
@@ -80,6 +81,10 @@ public:
     ChangeResult SaveBackup() const;
     ChangeResult ApplyIcon();
     ChangeResult RestoreDefault();
+    // The scope ApplyIcon would write to as the target is now, asked before anything is
+    // written (where a made icon must go). Anything but Done is the refusal ApplyIcon
+    // would give before deciding a scope; a decision may still be Refused.
+    ChangeResult ScopeOfChange(ScopeDecision& decision) const;
     // What the last of the two changed; nothing when it failed.
     const ShownChange& LastChange() const { return lastChange_; }
     // What RestoreDefault would do, asked of the target as it was opened.

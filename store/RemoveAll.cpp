@@ -8,6 +8,7 @@
 #include "FileTypeIcons.h"
 #include "FolderPicture.h"
 #include "IconLocation.h"
+#include "MadeIconFolders.h"
 #include "Registry.h"
 
 namespace orvane {
@@ -217,6 +218,7 @@ LONG RemoveAllSettings(Scope scope)
     result.Note(DeleteTable(root, FolderBackupKey));
     for (const std::wstring& folder : folders)
         DeleteUnnamedMadeIcons(folder.c_str());
+    DeleteUnnamedStoredMadeIcons();
     // The product's keys of this user's that only held the tables; what stays there is
     // no failure of removing the settings.
     if (scope == Scope::ThisUser)

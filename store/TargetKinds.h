@@ -16,6 +16,9 @@ struct KindOperations {
     ChangeResult (*SaveBackup)(const IconTarget& target);
     ChangeResult (*Apply)(IconTarget& target);
     ChangeResult (*Restore)(IconTarget& target);
+    // The scope that Apply would write to, asked before anything is written; anything but
+    // Done is what Apply would answer before it got that far.
+    ChangeResult (*ScopeOfChange)(const IconTarget& target, ScopeDecision& decision);
 };
 
 extern const KindOperations FolderOperations;
@@ -45,6 +48,10 @@ ChangeResult LocationOfFileChange(const IconTarget& target, const wchar_t* exten
 
 // The scope a change of a file or a type goes to, decided before anything is written.
 ScopeDecision FileChangeScope(const IconTarget& target, const IconLocation& location);
+
+// The scope a change of a file or a type would go to, with what LocationOfFileChange
+// would refuse first.
+ChangeResult FileScopeOfChange(const IconTarget& target, ScopeDecision& decision);
 
 // Whether a key below a class exists in this user's classes.
 bool UserClassKeyExists(const wchar_t* className, const wchar_t* subkey);

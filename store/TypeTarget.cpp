@@ -291,6 +291,6 @@ LONG SetTypeIcon(const IconLocation& location, Scope scope)
     return WriteDefaultIconBackup(location, scope);
 }
 
-const KindOperations TypeOperations = {ReadFileTarget, WhatRestoreWouldDo, SaveBackup, Apply, Restore};
+const KindOperations TypeOperations = {ReadFileTarget, WhatRestoreWouldDo, SaveBackup, Apply, Restore, FileScopeOfChange};
 
 } // namespace orvane

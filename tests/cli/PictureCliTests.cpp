@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ComInitialization.h"
 #include "FolderPicture.h"
+#include "MadeIconFolders.h"
 #include "PictureDecoder.h"
 #include "PictureFiles.h"
 #include "RunTool.h"
@@ -116,13 +118,113 @@ TEST_F(PictureCliTest, BadPicturesAreRefusedWithTheirReasonAndWriteNothing)
     EXPECT_TRUE(Contains(show.Out, L"  backup: no\n")) << show.Out;
 }
 
-TEST_F(PictureCliTest, APictureForAFileIsRefused)
+// The made icons that appear in both scopes' folders of made icons while a test runs,
+// deleted when it ends.
+class NewMadeIcons {
+public:
+    NewMadeIcons()
+    {
+        for (const Scope scope : {Scope::ThisUser, Scope::AllUsers})
+            before_.push_back({MadeIconFolder(scope, false).value_or(L""), {}});
+        for (auto& folder : before_)
+            folder.second = FolderContent(folder.first);
+    }
+    ~NewMadeIcons()
+    {
+        for (const auto& folder : before_) {
+            for (const std::wstring& name : FolderContent(folder.first)) {
+                if (std::find(folder.second.begin(), folder.second.end(), name) != folder.second.end())
+                    continue;
+                const std::wstring path = folder.first + L"\\" + name;
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        }
+    }
+    NewMadeIcons(const NewMadeIcons&) = delete;
+    NewMadeIcons& operator=(const NewMadeIcons&) = delete;
+
+private:
+    std::vector<std::pair<std::wstring, std::vector<std::wstring>>> before_;
+};
+
+TEST_F(PictureCliTest, APictureForAFileATypeOrADriveIsMadeInTheFolderOfMadeIcons)
 {
+    ScratchType type;
+    KeyGuard drives{HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\DriveIcons"};
+    KeyGuard userDrives{HKEY_CURRENT_USER, L"Software\\Classes\\Applications\\Explorer.exe"};
+    NewMadeIcons made;
+    const std::wstring file = dir_.MakeFile(L"notes" + type.Extension);
+    const struct {
+        const char* Name;
+        std::vector<std::wstring> Target;
+        const wchar_t* Kind;
+        const wchar_t* Option;
+        Scope Where;
+    } rows[] = {
+        {"file", {file}, L"File", nullptr, Scope::AllUsers},
+        {"file for this user", {file}, L"File", L"--for-me", Scope::ThisUser},
+        {"type", {file, L"--all-of-type"}, L"Type", nullptr, Scope::AllUsers},
+        {"drive", {L"C:\\"}, L"Drive", nullptr, Scope::AllUsers},
+        {"drive for this user", {L"C:\\"}, L"Drive", L"--for-me", Scope::ThisUser},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const std::wstring picture = Png((std::to_wstring(++n) + L".png").c_str(), {0, static_cast<BYTE>(40 * n), 255, 255});
+        std::vector<std::wstring> args = {L"set", picture};
+        args.insert(args.end(), row.Target.begin(), row.Target.end());
+        if (row.Option)
+            args.push_back(row.Option);
+        ToolRun run = RunTool(args);
+        ASSERT_EQ(0u, run.ExitCode) << run.Err;
+        const std::wstring folder = MadeIconFolder(row.Where, false).value_or(L"<none>");
+        const std::size_t at = run.Out.find(L" icon set to " + folder + L"\\.orvane-");
+        ASSERT_NE(std::wstring::npos, at) << run.Out;
+        EXPECT_TRUE(Contains(run.Out, std::wstring(L": ") + row.Kind + L" icon set to ")) << run.Out;
+        const std::wstring made = run.Out.substr(at + 13, run.Out.find(L",0, made from " + picture) - at - 13);
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(made.c_str())) << made;
+
+        std::vector<std::wstring> target = {L"show"};
+        target.insert(target.end(), row.Target.begin(), row.Target.end());
+        run = RunTool(target);
+        EXPECT_TRUE(Contains(run.Out, L"  icon:   " + made + L",0\n")) << run.Out;
+        target[0] = L"restore";
+        run = RunTool(target);
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(made.c_str())) << made;
+    }
+    EXPECT_EQ(L"notes" + type.Extension + L"|", Content(dir_.Path()));
+}
+
+TEST_F(PictureCliTest, CopyKeepsTheIconInsideTheFolderAndIsForFoldersOnly)
+{
+    const std::wstring icon = WriteIconFile(pictures_.Path() + L"\\two.ico", 2);
+    const struct {
+        const char* Name;
+        std::wstring Source;
+    } rows[] = {
+        {"icon file", icon},
+        {"library index", Shell32Path() + L",3"},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const std::wstring folder = dir_.MakeFolder(L"Copied " + std::to_wstring(++n));
+        const ToolRun run = RunTool({L"set", row.Source, folder, L"--copy"});
+        ASSERT_EQ(0u, run.ExitCode) << run.Err;
+        const std::wstring name = IniText(folder, L"IconFile");
+        EXPECT_TRUE(IsMadeIconName(name.c_str())) << name;
+        EXPECT_EQ(Joined({L"Desktop.ini", name}), Content(folder));
+        EXPECT_TRUE(Contains(run.Out, L"Folder icon set to " + name + L",0, a copy of ")) << run.Out;
+    }
     const std::wstring file = dir_.MakeFile(L"notes.txt");
-    const ToolRun run = RunTool({L"set", Png(L"red.png", {0, 0, 255, 255}), file});
+    ToolRun run = RunTool({L"set", icon, file, L"--copy"});
     EXPECT_EQ(1u, run.ExitCode);
-    EXPECT_TRUE(Contains(run.Err, L"a picture can be given to folders only")) << run.Err;
-    EXPECT_EQ(L"notes.txt|", Content(dir_.Path()));
+    EXPECT_TRUE(Contains(run.Err, L"for folders only")) << run.Err;
+    run = RunTool({L"show", file, L"--copy"});
+    EXPECT_EQ(2u, run.ExitCode);
+    EXPECT_TRUE(Contains(run.Err, L"--copy is for set")) << run.Err;
 }
 
 TEST_F(PictureCliTest, AColourForAFolderIsMadeInsideItAndGoesOnRestore)

@@ -92,6 +92,7 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
         !IsMadeIconName(std::wcsrchr(shown, L'\\') ? std::wcsrchr(shown, L'\\') + 1 : shown))
         AddRecentEntry(combo, shown);
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    UpdateKeepCopy(dialog, record);
 
     const ShellVersion version = GetShellVersion();
     wchar_t text[64];
@@ -112,6 +113,7 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
                              : FillIconList(dialog, entry, -1) && record.SetCurrentIconPath(entry)) {
         if (!IsPictureFile(entry))
             ForgetMadeIcon(record);
+        UpdateKeepCopy(dialog, record);
         record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
         return;
     }
@@ -156,8 +158,7 @@ void OnOk(HWND dialog, ChangeIconDialog& record)
                                                        MAKELPARAM(LVNI_SELECTED, 0)));
         record.SetCurrentIndex(item);
         if (record.CurrentIndex() >= 0) {
-            KeepFolderIconRelative(record);
-            const ChangeResult result = HasMadeIcon(record) ? ApplyMadeIcon(record) : record.ApplyIcon();
+            const ChangeResult result = ApplyChosenIcon(dialog, record);
             if (result != ChangeResult::Done) {
                 wchar_t text[1024];
                 FormatChangeFailure(record, result, L"changed", text, std::size(text));

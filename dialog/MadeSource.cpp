@@ -9,9 +9,11 @@
 
 #include "ComInitialization.h"
 #include "FolderColourIcon.h"
+#include "FolderIconCopy.h"
 #include "FolderPicture.h"
 #include "IconList.h"
 #include "MadeIconFile.h"
+#include "MadeIconFolders.h"
 #include "PictureIcon.h"
 #include "resource.h"
 
@@ -107,6 +109,7 @@ bool ShowColour(HWND dialog, ChangeIconDialog& record, FolderColour colour)
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
     record.ShownSource = -1;
+    UpdateKeepCopy(dialog, record);
     return true;
 }
 
@@ -122,14 +125,40 @@ bool HasMadeIcon(const ChangeIconDialog& record)
     return !record.MadeBytes.empty() && record.CurrentIndex() == 0;
 }
 
-ChangeResult ApplyMadeIcon(ChangeIconDialog& record)
+ChangeResult ApplyMadeChoice(ChangeIconDialog& record)
 {
+    // A file's, a type's or a drive's made icon lives in the scope's folder of made icons.
     if (record.Kind() != TargetKind::Folder)
-        return ChangeResult::WriteFailed;
+        return ApplyMadeIcon(record, record.MadeBytes);
     std::wstring name;
     if (!WriteMadeIcon(record.Path(), record.MadeBytes, &name))
         return GetLastError() == ERROR_ACCESS_DENIED ? ChangeResult::AccessDenied : ChangeResult::WriteFailed;
     return ApplyMadeFolderIcon(record, name);
+}
+
+void UpdateKeepCopy(HWND dialog, const ChangeIconDialog& record)
+{
+    HWND box = GetDlgItem(dialog, IDC_KEEPCOPY);
+    if (record.Kind() != TargetKind::Folder || box == nullptr)
+        return;
+    // A made icon, and the folder's own made icon chosen again, are inside the folder
+    // already.
+    const wchar_t* source = record.CurrentIconPath();
+    const bool copyable = record.MadeBytes.empty() && source != nullptr && source[0] != L'\0' &&
+                          !IsMadeIconName(std::wcsrchr(source, L'\\') ? std::wcsrchr(source, L'\\') + 1 : source);
+    EnableWindow(box, copyable);
+    SendMessageW(box, BM_SETCHECK, copyable && CopyWithFolderByDefault(source) ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+ChangeResult ApplyChosenIcon(HWND dialog, ChangeIconDialog& record)
+{
+    if (HasMadeIcon(record))
+        return ApplyMadeChoice(record);
+    KeepFolderIconRelative(record);
+    if (record.Kind() == TargetKind::Folder && IsWindowEnabled(GetDlgItem(dialog, IDC_KEEPCOPY)) &&
+        SendDlgItemMessageW(dialog, IDC_KEEPCOPY, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        return KeepCopyWithFolder(record, record.CurrentIconPath(), record.CurrentIndex());
+    return record.ApplyIcon();
 }
 
 void ShowFolderIconResolved(ChangeIconDialog& record)

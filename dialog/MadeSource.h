@@ -28,8 +28,18 @@ void ForgetMadeIcon(ChangeIconDialog& record);
 // Whether OK is to write the made icon: one was made and the list's item 0 is chosen.
 bool HasMadeIcon(const ChangeIconDialog& record);
 
-// Writes the made icon where the target's icon lives and gives it to the target.
-ChangeResult ApplyMadeIcon(ChangeIconDialog& record);
+// Writes the made icon where the target's icon lives (inside a folder; the scope's folder
+// of made icons for the other kinds) and gives it to the target.
+ChangeResult ApplyMadeChoice(ChangeIconDialog& record);
+
+// "Keep a copy with the folder" after the source changed: checked as the source suggests
+// (a network share or removable drive: yes; the Windows folder: no), and not offered
+// for an icon that is made inside the folder anyway.
+void UpdateKeepCopy(HWND dialog, const ChangeIconDialog& record);
+
+// OK's change with the chosen index: the made icon, a copy kept with the folder when
+// the box says so, or the source as it is.
+ChangeResult ApplyChosenIcon(HWND dialog, ChangeIconDialog& record);
 
 // A folder whose icon is a file the folder holds names it relative to itself (so that
 // the icon moves with the folder): the dialog shows that icon by its full path, and

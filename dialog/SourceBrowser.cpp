@@ -50,6 +50,7 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
         ForgetMadeIcon(record);
         record.SetCurrentIconPath(file);
     }
+    UpdateKeepCopy(dialog, record);
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     AddRecentEntry(combo, file);
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));

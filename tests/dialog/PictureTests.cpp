@@ -12,8 +12,11 @@
 #include "ComInitialization.h"
 #include "DialogFixture.h"
 #include "FolderColourIcon.h"
+#include "FileIconTable.h"
+#include "FolderIconCopy.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
+#include "MadeIconFolders.h"
 #include "PictureFiles.h"
 #include "resource.h"
 
@@ -124,6 +127,94 @@ TEST_F(PictureDialogTest, ColourChosenForAFolderIsTheColouredFolderWrittenInside
     made.erase(std::remove(made.begin(), made.end(), tealIcon), made.end());
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
+}
+
+// "Keep a copy with the folder" starts as the source suggests; checked, OK writes the
+// source's icon into the folder and names it relative to it.
+TEST_F(PictureDialogTest, KeepACopyStartsAsTheSourceSuggestsAndCopiesIntoTheFolder)
+{
+    const std::wstring network = DriveRootOfType(DRIVE_REMOTE);
+    if (network.empty())
+        GTEST_SKIP() << "the prefix maps no network drive (scripts/common.sh maps R:)";
+    TempDir onShare(network);
+    struct Row {
+        const char* Label;
+        std::wstring Source;
+        bool CheckedAtFirst;
+        bool Check;
+    };
+    const Row table[] = {
+        {"Windows' own library", shell32_, false, false},
+        {"a local icon file, copied on request", IconFile(L"local.ico"), false, true},
+        {"an icon file on a share", WriteIconFile(onShare.Path() + L"\\shared.ico", 2), true, true},
+    };
+    int n = 0;
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.Label);
+        const std::wstring folder = dir_.MakeFolder(L"Copy" + std::to_wstring(n++));
+        StoreSources({row.Source}, 0);
+        bool checkedAtFirst = !row.CheckedAtFirst;
+        ChangeIconDialog record;
+        const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+            d.ChooseSource(0);
+            checkedAtFirst = d.Checked(IDC_KEEPCOPY);
+            d.SetChecked(IDC_KEEPCOPY, row.Check);
+            d.SelectIcons({0});
+            d.Command(IDOK);
+        });
+        EXPECT_EQ(run.Result, IDOK);
+        EXPECT_EQ(checkedAtFirst, row.CheckedAtFirst);
+        const std::vector<std::wstring> made = MadeIcons(folder);
+        if (!row.Check) {
+            EXPECT_TRUE(made.empty());
+            EXPECT_EQ(FolderIconText(folder), row.Source + L",0");
+            continue;
+        }
+        ASSERT_EQ(made.size(), 1u);
+        EXPECT_EQ(FolderIconText(folder), made[0] + L",0");
+        std::vector<std::uint8_t> copied;
+        ASSERT_TRUE(CopyIconBytes(row.Source.c_str(), 0, copied));
+        EXPECT_EQ(made[0], MadeIconName(Fnv1a64(copied.data(), copied.size())));
+    }
+}
+
+// A file given a picture: the made icon lives in the scope's folder of made icons, and
+// Restore takes it away with the file's own icon.
+TEST_F(PictureDialogTest, PictureChosenForAFileLivesInTheScopesFolderOfMadeIcons)
+{
+    std::wstring ext;
+    const std::wstring file = FileOfNewType(L"plan", &ext);
+    const std::wstring picture = dir_.Path() + L"\\plan.bmp";
+    ASSERT_TRUE(SavePicture(Gradient(40, 40), GUID_ContainerFormatBmp, picture));
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, file, [&](DialogDriver& d) {
+        HWND fileDialog = d.PressBrowse();
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, picture));
+        EXPECT_EQ(d.IconCount(), 1);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(run.Result, IDOK);
+    const auto entry = ReadFileIcon(file.c_str());
+    ASSERT_TRUE(entry.has_value());
+    const std::wstring made = entry->IconPath;
+    const std::optional<Scope> scope = record.ChangedScope();
+    ASSERT_TRUE(scope.has_value());
+    const std::optional<std::wstring> folder = MadeIconFolder(*scope, false);
+    ASSERT_TRUE(folder.has_value());
+    ASSERT_EQ(made.rfind(*folder + L"\\", 0), 0u) << Utf8(made);
+    EXPECT_NE(GetFileAttributesW(made.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    ChangeIconDialog again;
+    const test::DialogRun restore = RunOn(again, file, [&](DialogDriver& d) {
+        HWND box = d.PostCommandFor(IDC_RESTORE, L"Orvane - Restore default Icon");
+        ASSERT_NE(box, nullptr);
+        DialogDriver::Answer(box, IDYES);
+        EXPECT_TRUE(d.WaitClosed());
+    });
+    EXPECT_EQ(restore.Result, IDCANCEL);
+    EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
+    EXPECT_EQ(GetFileAttributesW(made.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(PictureDialogTest, FileThatIsNoUsablePictureIsExplainedAndNeverBecomesTheSource)

@@ -18,6 +18,8 @@ struct TargetList {
     // --trust-desktop-ini: a folder's Desktop.ini that carries the mark of the web loses
     // it once the icon is set, so that Windows shows the icon.
     bool TrustDesktopIni = false;
+    // --recurse: a folder stands for itself and every folder below it.
+    bool Recurse = false;
     std::vector<const wchar_t*> Paths;
 };
 

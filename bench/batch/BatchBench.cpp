@@ -2,8 +2,8 @@
 // store's batch (each folder opened, backed up and changed as if alone, the shell told
 // once at the end), and to be restored, against the floor measured in the same run: the
 // same Desktop.ini entries written with the platform's profile functions and the same
-// attributes set (hidden on the file, system on the folder), nothing else; and taken
-// away again. Also how long the tree walk alone takes, as part of ours.
+// attributes set (hidden and system on the file, system on the folder), nothing else;
+// and the earlier icon written back the same way. Also how long the tree walk alone takes, as part of ours.
 //
 // Usage: orvane_batch_bench [FOLDERS-PER-LEVEL]
 #include <windows.h>
@@ -26,8 +26,9 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 
 const wchar_t Section[] = L".ShellClassInfo";
 
-// The entries the store writes for "path,index": IconFile, IconIndex and IconResource.
-void FloorApply(const std::vector<std::wstring>& folders, const std::wstring& icon, int index)
+// The entries the store writes for "path,index" (IconFile, IconIndex and IconResource),
+// and the attributes that make Explorer read them.
+void FloorWrite(const std::vector<std::wstring>& folders, const std::wstring& icon, int index)
 {
     const std::wstring indexText = std::to_wstring(index);
     const std::wstring resource = icon + L"," + indexText;
@@ -38,20 +39,6 @@ void FloorApply(const std::vector<std::wstring>& folders, const std::wstring& ic
         WritePrivateProfileStringW(Section, L"IconResource", resource.c_str(), profile.c_str());
         SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_SYSTEM);
-    }
-}
-
-// The entries taken out again, the emptied file deleted and the folder plain.
-void FloorRestore(const std::vector<std::wstring>& folders)
-{
-    for (const std::wstring& folder : folders) {
-        const std::wstring profile = folder + L"\\Desktop.ini";
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
-        WritePrivateProfileStringW(Section, L"IconFile", nullptr, profile.c_str());
-        WritePrivateProfileStringW(Section, L"IconIndex", nullptr, profile.c_str());
-        WritePrivateProfileStringW(Section, L"IconResource", nullptr, profile.c_str());
-        DeleteFileW(profile.c_str());
-        SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
 
@@ -110,11 +97,15 @@ int wmain(int argc, wchar_t** argv)
     request.Index = 3;
     request.Paths = folders;
 
+    // Every folder has an icon of its own first (as Windows would have written it), so
+    // that a change keeps a backup and a restore has something to put back: the floor's
+    // restore writes that earlier icon again.
+    FloorWrite(folders, icon, 1);
     auto start = Clock::now();
-    FloorApply(folders, icon, 3);
+    FloorWrite(folders, icon, 3);
     const double floorApply = Seconds(start);
     start = Clock::now();
-    FloorRestore(folders);
+    FloorWrite(folders, icon, 1);
     const double floorRestore = Seconds(start);
 
     orvane::ShellNotifier notifier;

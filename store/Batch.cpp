@@ -22,9 +22,10 @@ std::wstring FoldedCase(const std::wstring& path)
     return folded;
 }
 
-class TargetList {
+// Appends each target once, in the order first named.
+class UniqueTargets {
 public:
-    TargetList(std::vector<std::wstring>& targets) : targets_(targets) {}
+    explicit UniqueTargets(std::vector<std::wstring>& targets) : targets_(targets) {}
     void Add(std::wstring path)
     {
         if (seen_.insert(FoldedCase(path)).second)
@@ -94,7 +95,7 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
                          std::vector<BatchFailure>& failures, const std::atomic<bool>* cancel) noexcept
 {
     try {
-        TargetList list(targets);
+        UniqueTargets list(targets);
         std::vector<std::wstring> tree;
         std::vector<TreeProblem> problems;
         for (const std::wstring& given : request.Paths) {

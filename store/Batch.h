@@ -25,7 +25,7 @@ enum class BatchOperation {
 
 // Why one target of a batch was not changed.
 enum class BatchProblem {
-    NotFound,        // no such file, folder or drive
+    NotFound,             // no such file, folder or drive
     SubfoldersUnreadable, // the folder's subfolders could not be listed (the folder itself may have changed)
     NoExtension,
     PathTooLong,

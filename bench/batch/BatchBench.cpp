@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Batch.h"
+#include "FolderIcons.h"
 #include "FolderTree.h"
 #include "IconTarget.h"
 #include "ShellNotify.h"
@@ -136,6 +137,15 @@ int wmain(int argc, wchar_t** argv)
     notifier.Send();
     const double oursRestore = Seconds(start);
 
+    // The store's Desktop.ini writer alone (what it reads of the file first, its three
+    // entries, the attributes), without opening, scope or backup: the rest of ours.
+    start = Clock::now();
+    for (const std::wstring& folder : folders)
+        orvane::WriteFolderIcon(orvane::IconLocation(icon.c_str(), folder.c_str(), 3));
+    const double writer = Seconds(start);
+    for (const std::wstring& folder : folders)
+        orvane::WriteFolderIcon(orvane::IconLocation(icon.c_str(), folder.c_str(), 1));
+
     std::vector<std::wstring> walked;
     std::vector<orvane::TreeProblem> problems;
     start = Clock::now();
@@ -150,6 +160,7 @@ int wmain(int argc, wchar_t** argv)
                 openingForApply, opened);
     std::printf("batch folders %zu: opening each target and asking what a restore would do %.2f s (%zu restorable)\n",
                 count, opening, restorable);
+    std::printf("batch folders %zu: the store's Desktop.ini writer alone %.2f s\n", count, writer);
     std::printf("folder tree walk: %zu folders in %.3f s\n", walked.size(), walk);
 
     RemoveTree(base, walked);

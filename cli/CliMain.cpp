@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "BatchCommands.h"
 #include "Commands.h"
 #include "ConsoleText.h"
 #include "PackageCommand.h"
@@ -44,6 +45,12 @@ const wchar_t Usage[] =
     L"      are refused.\n"
     L"  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
     L"      Puts back the icon each target had before Orvane changed it.\n"
+    L"  orvane set SOURCE[,INDEX] --recurse PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"  orvane restore --recurse PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"      The same for each folder PATH and every folder below it, each with its own\n"
+    L"      backup; links (junctions, symbolic links) out of a tree are not followed.\n"
+    L"      Progress shows on a console; what could not be changed is listed at the\n"
+    L"      end, and every other folder is changed. Ctrl+C stops between two folders.\n"
     L"  orvane remove-all\n"
     L"      Takes Orvane out of every file type it serves as icon handler and deletes\n"
     L"      its per-file icons and folder backups (as uninstalling does).\n"
@@ -132,6 +139,8 @@ bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, s
             }
         } else if (walk.IsOption(L"--copy")) {
             targets->CopyWithFolder = true;
+        } else if (walk.IsOption(L"--recurse")) {
+            targets->Recurse = true;
         } else if (walk.IsOtherOption()) {
             *error = std::wstring(L"unknown option ") + arg;
             return false;
@@ -210,12 +219,18 @@ int wmain(int argc, wchar_t** argv)
         return UsageError(L"--colour is for set");
     if (command != L"set" && targets.CopyWithFolder)
         return UsageError(L"--copy is for set");
+    if (command == L"show" && targets.Recurse)
+        return UsageError(L"--recurse is for set and restore");
+    if (targets.Recurse && (targets.Colour != nullptr || targets.CopyWithFolder))
+        return UsageError(L"--recurse takes an icon SOURCE, not --colour or --copy");
     if (command == L"set" && targets.Colour != nullptr)
         return targets.CopyWithFolder ? UsageError(L"--copy is for a SOURCE; a colour is always made inside the folder")
                                       : SetColourCommand(targets);
     if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
             return UsageError(command + L" needs at least one PATH");
+        if (targets.Recurse)
+            return orvane::cli::RestoreTrees(targets);
         return command == L"show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
     }
     if (command == L"set") {
@@ -227,6 +242,13 @@ int wmain(int argc, wchar_t** argv)
         if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
             orvane::cli::WriteErr(L"orvane: " + error + L"\n");
             return 1;
+        }
+        if (targets.Recurse) {
+            if (choice.IsPicture)
+                return UsageError(L"--recurse takes an icon source, not a picture");
+            if (targets.TrustDesktopIni)
+                return UsageError(L"--trust-desktop-ini is for one folder at a time, not with --recurse");
+            return orvane::cli::SetIconInTrees(choice, targets);
         }
         return orvane::cli::SetIcon(choice, targets);
     }

@@ -22,6 +22,8 @@ struct TargetList {
     const wchar_t* Colour = nullptr;
     // --copy: a folder gets a copy of the chosen icon inside itself, named relative to it.
     bool CopyWithFolder = false;
+    // --recurse: a folder stands for itself and every folder below it.
+    bool Recurse = false;
     std::vector<const wchar_t*> Paths;
 };
 

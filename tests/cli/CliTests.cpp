@@ -160,6 +160,9 @@ TEST_F(CliTest, CommandLinesNotUnderstoodExitWithTwoAndUsageOnStandardError)
         {L"set", icons_},
         {L"show", L"--frobnicate", folder},
         {L"remove-all", folder},
+        {L"show", L"--recurse", folder},
+        {L"restore", L"--recurse"},
+        {L"set", icons_, folder, L"--recurse", L"--trust-desktop-ini"},
     };
     for (const auto& line : lines) {
         const ToolRun run = RunTool(line);
@@ -228,6 +231,9 @@ TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
         {"source path too long", {L"set", longSource + L",0", file}, L"too long"},
         {"restore of a missing target", {L"restore", dir_.Path() + L"\\missing" + ext_}, L"no such file"},
         {"show of a missing target", {L"show", dir_.Path() + L"\\missing"}, L"no such file"},
+        {"missing tree", {L"set", Icon(1), dir_.Path() + L"\\missing", L"--recurse"}, L"no such file"},
+        {"restore of a missing tree", {L"restore", L"--recurse", dir_.Path() + L"\\missing"}, L"no such file"},
+        {"tree path too long", {L"set", Icon(1), L"--recurse", longPath}, L"too long"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);

@@ -14,6 +14,7 @@
 #include "IconList.h"
 #include "IconResources.h"
 #include "Layout.h"
+#include "ManyTargets.h"
 #include "MadeIconFile.h"
 #include "MadeSource.h"
 #include "PictureIcon.h"
@@ -50,11 +51,22 @@ void ShowFailure(HWND dialog, const wchar_t* text, const wchar_t* caption)
     MessageBoxW(dialog, text, caption, MB_OK | MB_ICONERROR);
 }
 
+// Several targets: the check box for types where any target is a file (unchecked at
+// first, whatever the first file has), and OK whatever the first target is.
+void ShowManyTargets(HWND dialog, ChangeIconDialog& record)
+{
+    const bool files = AnyFile(record.Targets);
+    ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), files ? SW_SHOW : SW_HIDE);
+    SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_UNCHECKED, 0);
+    record.SetAllOfType(false);
+    EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+}
+
 BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
     static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
-    AddFolderControls(dialog, record.Kind() == TargetKind::Folder);
+    AddFolderControls(dialog, IsForMany(record) ? OnlyFolders(record.Targets) : record.Kind() == TargetKind::Folder);
     InitLayout(record, dialog);
 
     SendMessageW(dialog, WM_SETICON, ICON_BIG,
@@ -77,9 +89,11 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
     } else if (record.AllOfType()) {
         SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_CHECKED, 0);
     }
+    if (IsForMany(record))
+        ShowManyTargets(dialog, record);
     UpdateHeadline(record, dialog);
 
-    if (!current || !canTakeIcon || !record.HasBackup())
+    if (IsForMany(record) ? !AnyRestores(record.Targets) : !current || !canTakeIcon || !record.HasBackup())
         ShowWindow(GetDlgItem(dialog, IDC_RESTORE), SW_HIDE);
 
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
@@ -146,8 +160,27 @@ void TellWhereTheIconMayNotShow(HWND dialog, ChangeIconDialog& record)
     }
 }
 
+void OnOkForMany(HWND dialog, ChangeIconDialog& record)
+{
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
+        record.SetCurrentIndex(static_cast<int>(
+            SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0))));
+        if (record.CurrentIndex() >= 0) {
+            ChangeMany(dialog, record, false);
+            SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
+        }
+    }
+    SaveDialogRect(dialog);
+    EndDialog(dialog, IDOK);
+}
+
 void OnOk(HWND dialog, ChangeIconDialog& record)
 {
+    if (IsForMany(record)) {
+        OnOkForMany(dialog, record);
+        return;
+    }
     // Enter reaches here even while the button is disabled.
     if (!CanTakeIcon(record))
         return;
@@ -180,6 +213,12 @@ void OnRestore(HWND dialog, ChangeIconDialog& record)
         return;
     HWND restore = GetDlgItem(dialog, IDC_RESTORE);
     ShowWindow(restore, SW_HIDE);
+    if (IsForMany(record)) {
+        ChangeMany(dialog, record, true);
+        SaveDialogRect(dialog);
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
     const ChangeResult result = record.RestoreDefault();
     if (result != ChangeResult::Done) {
         ShowWindow(restore, SW_SHOW);
@@ -218,7 +257,8 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         OnOk(dialog, record);
         break;
     case IDCANCEL:
-        EndDialog(dialog, IDCANCEL);
+        if (!CancelRunningBatch(record))
+            EndDialog(dialog, IDCANCEL);
         break;
     case IDC_RESTORE:
         OnRestore(dialog, record);
@@ -227,7 +267,8 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         BrowseForIconFile(record, dialog);
         break;
     case IDC_ALLOFTYPE:
-        record.SetAllOfType((SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
+        if (!IsForMany(record))
+            record.SetAllOfType((SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
         UpdateHeadline(record, dialog);
         break;
     case IDM_SENDFEEDBACK:
@@ -240,11 +281,11 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         OnRemoveAll(dialog);
         break;
     case IDC_COLOUR:
-        if (record.Kind() == TargetKind::Folder)
+        if (IsWindowVisible(GetDlgItem(dialog, IDC_COLOUR)))
             OfferFolderColours(dialog);
         break;
     default:
-        if (record.Kind() == TargetKind::Folder)
+        if (IsWindowVisible(GetDlgItem(dialog, IDC_COLOUR)))
             OnColourCommand(dialog, record, id);
         break;
     }
@@ -301,7 +342,11 @@ INT_PTR CALLBACK ChangeIconDialogProc(HWND dialog, UINT message, WPARAM wParam, 
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 {
     wchar_t text[TextCapacity + 160];
-    FormatHeadline(record, text, std::size(text));
+    if (IsForMany(record))
+        FormatManyHeadline(record, SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0) == BST_CHECKED, text,
+                           std::size(text));
+    else
+        FormatHeadline(record, text, std::size(text));
     SendDlgItemMessageW(dialog, IDC_HEADLINE, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
 }
 
@@ -335,7 +380,7 @@ ShellVersion GetShellVersion()
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
 {
     record.Resources = resources;
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     const INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr,
                                            ChangeIconDialogProc, reinterpret_cast<LPARAM>(&record));

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,6 +29,12 @@ struct ChangeIconDialog : IconTarget {
     // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
     // when the user picks an entry that holds no icons.
     int ShownSource = -1;
+    // Every selected item when the dialog is opened for several at once (TargetPath is
+    // the first); empty for one.
+    std::vector<std::wstring> Targets;
+    // While OK or Restore works through several targets: Cancel asks it to stop.
+    bool BatchRunning = false;
+    std::atomic<bool> CancelBatch{false};
     // An icon made from a picture, waiting for OK: its bytes, and the copy of them in
     // the temporary folder that the list shows (empty: none).
     std::vector<std::uint8_t> MadeBytes;

@@ -125,16 +125,18 @@ bool HasMadeIcon(const ChangeIconDialog& record)
     return !record.MadeBytes.empty() && record.CurrentIndex() == 0;
 }
 
-ChangeResult ApplyMadeChoice(ChangeIconDialog& record)
+ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
 {
     // A file's, a type's or a drive's made icon lives in the scope's folder of made icons.
-    if (record.Kind() != TargetKind::Folder)
-        return ApplyMadeIcon(record, record.MadeBytes);
+    if (target.Kind() != TargetKind::Folder)
+        return ApplyMadeIcon(target, bytes);
     std::wstring name;
-    if (!WriteMadeIcon(record.Path(), record.MadeBytes, &name))
+    if (!WriteMadeIcon(target.Path(), bytes, &name))
         return GetLastError() == ERROR_ACCESS_DENIED ? ChangeResult::AccessDenied : ChangeResult::WriteFailed;
-    return ApplyMadeFolderIcon(record, name);
+    return ApplyMadeFolderIcon(target, name);
 }
+
+ChangeResult ApplyMadeChoice(ChangeIconDialog& record) { return ApplyMadeBytes(record, record.MadeBytes); }
 
 void UpdateKeepCopy(HWND dialog, const ChangeIconDialog& record)
 {

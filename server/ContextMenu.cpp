@@ -1,5 +1,6 @@
-// The context-menu role: one entry, "&Change Icon...", for a single selected folder,
-// file or drive, which runs the Change Icon dialog for it.
+// The context-menu role: one entry, "&Change Icon...", for a selected folder, file or
+// drive, or a selection of up to SelectionLimit of them, which runs the Change Icon
+// dialog for it.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "ChangeIconDialog.h"
+#include "ManyTargets.h"
 #include "MenuText.h"
 #include "ModuleInstance.h"
 #include "PathText.h"
@@ -78,12 +80,37 @@ bool CopyAnsiTextCut(char* out, UINT cchMax, const wchar_t* text, std::size_t le
     return true;
 }
 
+// Item i of the drop list; false when it does not fit (it is left out rather than cut
+// into the name of another item). The lengths are in UTF-16 units, whichever form the drop
+// list holds its paths in.
+bool DroppedPath(HDROP drop, UINT i, wchar_t (&path)[TextCapacity])
+{
+    path[0] = L'\0';
+    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    if (length == 0 || length >= std::size(path))
+        return false;
+    if (DragQueryFileW(drop, i, path, static_cast<UINT>(std::size(path))) != length) {
+        path[0] = L'\0';
+        return false;
+    }
+    path[std::size(path) - 1] = L'\0';
+    return true;
+}
+
+// "C:\..." or "\\server\...": what Explorer's drop lists name.
+bool IsFullPath(const wchar_t* path)
+{
+    const bool drive = path[0] != L'\0' && path[1] == L':' && path[2] == L'\\';
+    return drive || (path[0] == L'\\' && path[1] == L'\\');
+}
+
 } // namespace
 
 void ShellIconExtension::ReadSelectedPath()
 {
     // A stale path from an earlier selection must never stand for this one.
     itemPath_[0] = L'\0';
+    selection_.clear();
     if (dataObject_ == nullptr)
         return;
 
@@ -95,16 +122,30 @@ void ShellIconExtension::ReadSelectedPath()
         return;
 
     auto drop = static_cast<HDROP>(medium.get().hGlobal);
-    if (DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) != 1)
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    if (count == 0 || count > SelectionLimit)
         return;
-    // A path that does not fit is left out rather than cut into the name of another item.
-    // The lengths are in UTF-16 units, whichever form the drop list holds its paths in.
-    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-    if (length == 0 || length >= std::size(itemPath_))
+    if (count == 1) {
+        DroppedPath(drop, 0, itemPath_);
         return;
-    if (DragQueryFileW(drop, 0, itemPath_, static_cast<UINT>(std::size(itemPath_))) != length)
-        itemPath_[0] = L'\0';
-    itemPath_[std::size(itemPath_) - 1] = L'\0';
+    }
+    selection_.reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+        // A drop list never names an empty item: a list that does is malformed (Wine
+        // counts an empty list as two items and reads past its end), and none of it counts.
+        if (DragQueryFileW(drop, i, nullptr, 0) == 0) {
+            selection_.clear();
+            return;
+        }
+        wchar_t path[TextCapacity];
+        if (DroppedPath(drop, i, path) && IsFullPath(path))
+            selection_.emplace_back(path);
+    }
+    if (!selection_.empty())
+        CopyText(itemPath_, std::size(itemPath_), selection_.front().c_str());
+    // One item of several that fits is that item alone.
+    if (selection_.size() == 1)
+        selection_.clear();
 }
 
 IFACEMETHODIMP ShellIconExtension::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
@@ -146,6 +187,7 @@ IFACEMETHODIMP ShellIconExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
         if (record == nullptr)
             return E_OUTOFMEMORY;
         CopyText(record->TargetPath, std::size(record->TargetPath), itemPath_);
+        record->Targets = selection_;
         // Modal, without an owner window: the call returns when the dialog closes.
         RunChangeIconDialog(ModuleInstance(), *record);
         delete record;

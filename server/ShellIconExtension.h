@@ -6,6 +6,9 @@
 #pragma once
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 #include <objidl.h>
 #include <shlobj.h>
 #include <wrl/client.h>
@@ -61,13 +64,16 @@ private:
     ShellIconExtension() = default;
     ~ShellIconExtension() override;
 
-    // Reads the one selected path from the data object's CF_HDROP data into itemPath_;
-    // itemPath_ is left empty for no item, several items or a path that does not fit.
+    // Reads the selection from the data object's CF_HDROP data: its first path into
+    // itemPath_ and, when it holds several items, every path into selection_. A path that
+    // does not fit is left out; itemPath_ is left empty for no item, a selection past
+    // SelectionLimit, or no path that fits.
     void ReadSelectedPath();
 
     Microsoft::WRL::ComPtr<IDataObject> dataObject_;
     // The selected item's path, or the file that Load named: UTF-16, as the shell has it.
     wchar_t itemPath_[TextCapacity] = {};
+    std::vector<std::wstring> selection_;
 };
 
 // Bytes enough for the ANSI form of a text of TextCapacity UTF-16 units in any code page

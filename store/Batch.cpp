@@ -39,6 +39,8 @@ private:
 
 ChangeResult ApplyTo(IconTarget& target, const BatchRequest& request)
 {
+    if (request.Change)
+        return request.Change(target);
     if (!target.SetCurrentIconPath(request.IconPath.c_str()))
         return ChangeResult::PathTooLong;
     target.SetCurrentIndex(request.Index);

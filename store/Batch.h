@@ -53,6 +53,9 @@ struct BatchRequest {
     ScopeChoice Scope = ScopeChoice::Automatic;
     // A folder stands for itself and every folder below it (FolderTree).
     bool Recurse = false;
+    // An Apply's own change of each opened target, in place of giving it IconPath and
+    // Index (the dialog's made icons and copies kept with a folder). Must not throw.
+    std::function<ChangeResult(IconTarget&)> Change;
     std::vector<std::wstring> Paths;
 };
 

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "ManyTargets.h"
 #include "ServerTestSupport.h"
 #include "UnicodeNames.h"
 
@@ -212,16 +213,45 @@ TEST_F(ContextMenu, FlagsTable)
     }
 }
 
-TEST_F(ContextMenu, TwoSelectedItemsGetNoEntry)
+// A selection of several items of any kinds gets the entry: the shell's own data object
+// for items of one folder, a drop list with a drive among files and folders, up to
+// SelectionLimit items; one item more gets none.
+TEST_F(ContextMenu, SelectionsOfSeveralItemsGetTheEntryUpToTheLimit)
 {
     TempDir dir;
-    dir.MakeFile(L"a.txt");
-    dir.MakeFile(L"b.txt");
-    ComPtr<IDataObject> data = ShellDataObject(dir.Path(), {L"a.txt", L"b.txt"});
-    ASSERT_TRUE(data);
-    std::vector<MenuEntry> entries;
-    EXPECT_EQ(NoCommand, Build(data.Get(), CMF_NORMAL, &entries));
-    EXPECT_EQ(Expected(false), entries);
+    std::vector<std::wstring> names;
+    for (int i = 0; i < 5; ++i) {
+        names.push_back(L"f" + std::to_wstring(i) + L".txt");
+        dir.MakeFile(names.back());
+        names.push_back(L"d" + std::to_wstring(i));
+        dir.MakeFolder(names.back());
+    }
+    ComPtr<IDataObject> two = ShellDataObject(dir.Path(), {names[0], names[1]});
+    ComPtr<IDataObject> ten = ShellDataObject(dir.Path(), names);
+    ASSERT_TRUE(two && ten);
+    TestDataObject mixed({L"C:\\", dir.Path() + L"\\" + names[0], dir.Path() + L"\\" + names[1]});
+    TestDataObject atLimit(std::vector<std::wstring>(SelectionLimit, dir.Path() + L"\\" + names[0]));
+    TestDataObject pastLimit(std::vector<std::wstring>(SelectionLimit + 1, dir.Path() + L"\\" + names[0]));
+    TestDataObject relative({L"a.txt", L"sub"});
+    const struct {
+        const char* Label;
+        IDataObject* Data;
+        bool Entry;
+    } table[] = {
+        {"two items of the shell", two.Get(), true},
+        {"ten items of the shell, files and folders", ten.Get(), true},
+        {"a drive among a file and a folder", &mixed, true},
+        {"at the limit", &atLimit, true},
+        {"one past the limit", &pastLimit, false},
+        {"names that are no full paths", &relative, false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Label);
+        std::vector<MenuEntry> entries;
+        EXPECT_EQ(row.Entry ? OneCommand : NoCommand, Build(row.Data, CMF_NORMAL, &entries));
+        EXPECT_EQ(Expected(row.Entry), entries);
+    }
+    init_->Initialize(nullptr, nullptr, nullptr);
 }
 
 TEST_F(ContextMenu, DataObjectWithoutDropDataGetsNoEntry)
@@ -280,8 +310,8 @@ TEST_F(ContextMenu, EightBitDropListGetsTheEntry)
     EXPECT_EQ(Expected(true), entries);
     init_->Initialize(nullptr, nullptr, nullptr);
     TestDataObject two({L"C:\\a.txt", L"C:\\b.txt"}, true, DropText::Ansi);
-    EXPECT_EQ(NoCommand, Build(&two, CMF_NORMAL, &entries));
-    EXPECT_EQ(Expected(false), entries);
+    EXPECT_EQ(OneCommand, Build(&two, CMF_NORMAL, &entries));
+    EXPECT_EQ(Expected(true), entries);
     init_->Initialize(nullptr, nullptr, nullptr);
 }
 
@@ -326,7 +356,7 @@ TEST_F(ContextMenu, PathTooLongForTheEntryGetsNoEntry)
 TEST_F(ContextMenu, InitializeAgainReleasesTheFirstSelection)
 {
     TestDataObject first({L"C:\\a.txt"});
-    TestDataObject second({L"C:\\a.txt", L"C:\\b.txt"});
+    TestDataObject second({});
     first.AddRef();
     second.AddRef();
     std::vector<MenuEntry> entries;

@@ -152,6 +152,44 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
     }
 }
 
+// A selection of several items opens one dialog for all of them: the first is the
+// record's target, and every item, in the shell's order, is one of its targets.
+TEST(ChangeIconCommand, OpensOneDialogForASelection)
+{
+    KeyGuard userState(HKEY_CURRENT_USER, ProductRoot);
+    TempDir dir;
+    const std::vector<std::wstring> names{L"a.txt", L"sub", L"b.txt"};
+    dir.MakeFile(names[0]);
+    dir.MakeFolder(names[1]);
+    dir.MakeFile(names[2]);
+    ComPtr<IContextMenu> menu;
+    ASSERT_EQ(S_OK, CreateExtension(IID_IContextMenu, &menu));
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(S_OK, menu->QueryInterface(IID_IShellExtInit, &init));
+    ComPtr<IDataObject> data = ShellDataObject(dir.Path(), names);
+    ASSERT_TRUE(data);
+    ASSERT_EQ(S_OK, init->Initialize(nullptr, data.Get(), nullptr));
+    PopupMenu popup;
+    ASSERT_EQ(MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1), menu->QueryContextMenu(popup.get(), 0, 1, 0x7FFF, CMF_NORMAL));
+    std::vector<std::wstring> targets;
+    std::wstring headline;
+    HRESULT invoked = E_UNEXPECTED;
+    const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
+        auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(d.Dialog(), DWLP_USER));
+        if (record != nullptr)
+            targets = record->Targets;
+        headline = d.Text(IDC_HEADLINE);
+        d.PostCommand(IDCANCEL, BN_CLICKED);
+    });
+    EXPECT_EQ(S_OK, invoked);
+    ASSERT_TRUE(run.Opened);
+    std::vector<std::wstring> expected;
+    for (const std::wstring& name : names)
+        expected.push_back(dir.Path() + L"\\" + name);
+    EXPECT_EQ(expected, targets);
+    EXPECT_EQ(L"if you press the OK Button,the Icon for 1 folder and 2 files will be changed", headline);
+}
+
 // The example of a single file given icon 3 of an icon library, through the COM roads
 // only: the context menu's dialog writes it, the icon handler then answers it for that
 // file while the file's siblings keep the type's icon.

@@ -177,7 +177,7 @@ void OnOkForMany(HWND dialog, ChangeIconDialog& record)
 
 void OnOk(HWND dialog, ChangeIconDialog& record)
 {
-    if (IsForMany(record)) {
+    if (UsesBatch(dialog, record)) {
         OnOkForMany(dialog, record);
         return;
     }
@@ -213,7 +213,7 @@ void OnRestore(HWND dialog, ChangeIconDialog& record)
         return;
     HWND restore = GetDlgItem(dialog, IDC_RESTORE);
     ShowWindow(restore, SW_HIDE);
-    if (IsForMany(record)) {
+    if (UsesBatch(dialog, record)) {
         ChangeMany(dialog, record, true);
         SaveDialogRect(dialog);
         EndDialog(dialog, IDCANCEL);

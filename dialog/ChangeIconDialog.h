@@ -14,15 +14,15 @@
 
 namespace orvane {
 
-constexpr int DialogControlCount = 13;
+constexpr int DialogControlCount = 14;
 
 struct ChangeIconDialog : IconTarget {
     // The path the dialog is opened for, set by whoever opens it; the target (and its
     // kind) is made from it when the dialog opens.
     wchar_t TargetPath[TextCapacity] = {};
     // Combo box 1010, "..." 1001, list view 1002, OK, Cancel, static 1003, 1007, 1008,
-    // check box 1011, Restore 3, static 1009, and the two controls added for folders,
-    // button 1012 and check box 1013: the order in which resizing moves them.
+    // check box 1011, Restore 3, static 1009, and the controls added for folders, button
+    // 1012 and check boxes 1013 and 1014: the order in which resizing moves them.
     HWND Controls[DialogControlCount] = {};
     int LastClientWidth = 0;
     int LastClientHeight = 0;

@@ -22,6 +22,7 @@ const ControlAnchor DialogAnchors[DialogControlCount] = {
     {IDC_SHELLVERSION, FollowBottom},
     {IDC_COLOUR, FollowRight | FollowBottom},
     {IDC_KEEPCOPY, FollowBottom},
+    {IDC_SUBFOLDERS, FollowBottom},
 };
 
 namespace {
@@ -50,7 +51,11 @@ void AddFolderControls(HWND dialog, bool shown)
     // the button in the bottom band's free corner, above OK.
     HWND keepCopy = AddControl(dialog, IDC_KEEPCOPY, L"&Keep a copy with the folder", BS_AUTOCHECKBOX | visible,
                                {7, 162, 122, 172}, GetDlgItem(dialog, IDC_ALLOFTYPE));
-    AddControl(dialog, IDC_COLOUR, L"Co&lour...", BS_PUSHBUTTON | visible, {133, 160, 185, 174}, keepCopy);
+    HWND colour =
+        AddControl(dialog, IDC_COLOUR, L"Co&lour...", BS_PUSHBUTTON | visible, {133, 160, 185, 174}, keepCopy);
+    // Left of the shell's version, above the copy's check box.
+    AddControl(dialog, IDC_SUBFOLDERS, L"Also all &subfolders", BS_AUTOCHECKBOX | visible, {7, 150, 100, 160},
+               colour);
 }
 
 void InitLayout(ChangeIconDialog& record, HWND dialog)

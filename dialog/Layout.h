@@ -30,8 +30,8 @@ constexpr LONG MinTrackHeight = 360;
 constexpr DWORD DialogRectBytes = 260;
 constexpr const wchar_t DialogRectValue[] = L"DlgSize";
 
-// Adds the controls a folder gets beyond the template: "Colour..." and "Keep a copy with
-// the folder"; shown only for a folder. Before InitLayout, which anchors them.
+// Adds the controls a folder gets beyond the template: "Colour...", "Keep a copy with the
+// folder" and "Also all subfolders"; shown only for folders. Before InitLayout, which anchors them.
 void AddFolderControls(HWND dialog, bool shown);
 // Fills Controls, gives every control its anchor flags and centres the dialog.
 void InitLayout(ChangeIconDialog& record, HWND dialog);

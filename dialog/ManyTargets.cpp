@@ -176,12 +176,22 @@ void TellFailures(HWND dialog, const BatchResult& result, bool restore)
     MessageBoxW(dialog, text.c_str(), NotAllChangedCaption, MB_OK | MB_ICONWARNING);
 }
 
+bool Checked(HWND dialog, int id)
+{
+    return IsWindowVisible(GetDlgItem(dialog, id)) && SendDlgItemMessageW(dialog, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+std::vector<std::wstring> TargetsOf(const ChangeIconDialog& record)
+{
+    return IsForMany(record) ? record.Targets : std::vector<std::wstring>{record.TargetPath};
+}
+
 // How OK changes each target: the made icon, a copy kept with a folder, or the source.
 BatchRequest ApplyRequest(HWND dialog, ChangeIconDialog& record)
 {
     BatchRequest request;
-    request.AllOfType = SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    request.Paths = request.AllOfType ? OnePerType(record.Targets) : record.Targets;
+    request.AllOfType = IsForMany(record) ? Checked(dialog, IDC_ALLOFTYPE) : record.AllOfType();
+    request.Paths = request.AllOfType ? OnePerType(TargetsOf(record)) : TargetsOf(record);
     request.IconPath = record.CurrentIconPath() ? record.CurrentIconPath() : L"";
     request.Index = record.CurrentIndex();
     const bool made = HasMadeIcon(record);
@@ -202,6 +212,11 @@ BatchRequest ApplyRequest(HWND dialog, ChangeIconDialog& record)
 } // namespace
 
 bool IsForMany(const ChangeIconDialog& record) { return record.Targets.size() > 1; }
+
+bool UsesBatch(HWND dialog, const ChangeIconDialog& record)
+{
+    return IsForMany(record) || Checked(dialog, IDC_SUBFOLDERS);
+}
 
 std::wstring SelectionWords(const std::vector<std::wstring>& paths, bool allOfType)
 {
@@ -255,10 +270,11 @@ void ChangeMany(HWND dialog, ChangeIconDialog& record, bool restore)
     BatchRequest request;
     if (restore) {
         request.Operation = BatchOperation::Restore;
-        request.Paths = record.Targets;
+        request.Paths = TargetsOf(record);
     } else {
         request = ApplyRequest(dialog, record);
     }
+    request.Recurse = Checked(dialog, IDC_SUBFOLDERS);
     record.CancelBatch = false;
     record.BatchRunning = true;
     EnableControls(dialog, false);

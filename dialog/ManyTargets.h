@@ -19,6 +19,9 @@ namespace orvane {
 constexpr std::size_t SelectionLimit = 10000;
 
 bool IsForMany(const ChangeIconDialog& record);
+// Whether OK and Restore go through the batch: several targets, or a folder with all
+// its subfolders ("Also all subfolders").
+bool UsesBatch(HWND dialog, const ChangeIconDialog& record);
 
 // "3 folders and 2 files", "1 drive, 2 folders and 4 file types" (with allOfType each
 // file stands for its type, and each type counts once).
@@ -31,7 +34,8 @@ bool AnyRestores(const std::vector<std::wstring>& paths);
 bool OnlyFolders(const std::vector<std::wstring>& paths);
 bool AnyFile(const std::vector<std::wstring>& paths);
 
-// OK (the chosen icon, made icon or copy) or Restore for every target. The dialog ends
+// OK (the chosen icon, made icon or copy) or Restore for every target, and with "Also
+// all subfolders" for every folder below each folder target (links not followed). The dialog ends
 // afterwards; false when nothing was tried (the user cancelled before the first target).
 void ChangeMany(HWND dialog, ChangeIconDialog& record, bool restore);
 

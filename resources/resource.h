@@ -20,6 +20,7 @@
 // Controls the dialog adds to the template for folders.
 #define IDC_COLOUR 1012
 #define IDC_KEEPCOPY 1013
+#define IDC_SUBFOLDERS 1014
 
 // Items of the dialog's menu.
 #define IDM_SENDFEEDBACK 40003

@@ -36,7 +36,7 @@ const Follow Table[] = {
     {IDC_BROWSE, Place::TopRight},       {IDC_LISTLABEL, Place::TopLeft},    {IDC_ICONLIST, Place::Middle},
     {IDC_ALLOFTYPE, Place::BottomLeft},  {IDC_SHELLVERSION, Place::BottomLeft}, {IDC_RESTORE, Place::BottomLeft},
     {IDCANCEL, Place::BottomRight},      {IDOK, Place::BottomRight},       {IDC_COLOUR, Place::BottomRight},
-    {IDC_KEEPCOPY, Place::BottomLeft},
+    {IDC_KEEPCOPY, Place::BottomLeft},   {IDC_SUBFOLDERS, Place::BottomLeft},
 };
 
 // How far each side of a control in that place moves when the client grows by dx, dy.

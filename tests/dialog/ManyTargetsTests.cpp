@@ -12,6 +12,7 @@
 
 #include "DialogFixture.h"
 #include "FileIconTable.h"
+#include "FolderLink.h"
 #include "FolderBackups.h"
 #include "FolderIcons.h"
 #include "resource.h"
@@ -152,6 +153,50 @@ TEST_F(ManyTargetsTest, CancelStopsBetweenTargetsAndEachIsWholeOrUntouched)
     EXPECT_GT(changed, 0u);
     EXPECT_LT(changed, folders.size());
     EXPECT_NE(told.find(std::to_wstring(changed) + L" of 400 items were changed"), std::wstring::npos) << Utf8(told);
+}
+
+// "Also all subfolders": one folder, OK and Restore reach every folder below it, never
+// through a link out of the tree.
+TEST_F(ManyTargetsTest, AlsoAllSubfoldersChangesAndRestoresTheTreeButNotThroughALink)
+{
+    TempDir outside;
+    const std::wstring earlier = IconFile(L"earlier.ico");
+    const std::wstring root = dir_.MakeFolder(L"Tree");
+    const std::vector<std::wstring> tree{root, dir_.MakeFolder(L"Tree\\A"), dir_.MakeFolder(L"Tree\\A\\B"),
+                                         dir_.MakeFolder(L"Tree\\C")};
+    const std::wstring away = outside.MakeFolder(L"Away");
+    for (const std::wstring& folder : tree)
+        ASSERT_EQ(WriteFolderIcon(IconLocation(earlier.c_str(), folder.c_str(), 0)), ERROR_SUCCESS);
+    ASSERT_EQ(WriteFolderIcon(IconLocation(earlier.c_str(), away.c_str(), 0)), ERROR_SUCCESS);
+    FolderLink link(root + L"\\Link", away);
+    ASSERT_TRUE(link.Made());
+    StoreSources({shell32_}, 0);
+    for (const bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restore" : "apply");
+        ChangeIconDialog record;
+        const test::DialogRun run = RunOn(record, root, [&](DialogDriver& d) {
+            ASSERT_TRUE(d.Visible(IDC_SUBFOLDERS));
+            d.SetChecked(IDC_SUBFOLDERS, true);
+            if (restore) {
+                HWND box = d.PostCommandFor(IDC_RESTORE, L"Orvane - Restore default Icon");
+                ASSERT_NE(box, nullptr);
+                DialogDriver::Answer(box, IDYES);
+            } else {
+                d.ChooseSource(d.ListSource(shell32_));
+                d.SelectIcons({4});
+                d.PostCommand(IDOK);
+            }
+            EXPECT_TRUE(d.WaitClosed());
+            EXPECT_TRUE(d.OtherWindows().empty());
+        });
+        EXPECT_EQ(run.Result, restore ? IDCANCEL : IDOK);
+        for (const std::wstring& folder : tree) {
+            EXPECT_EQ(FolderIconText(folder), restore ? earlier + L",0" : shell32_ + L",4") << Utf8(folder);
+            EXPECT_EQ(ReadFolderBackup(folder.c_str()).has_value(), !restore) << Utf8(folder);
+        }
+        EXPECT_EQ(FolderIconText(away), earlier + L",0");
+        EXPECT_FALSE(ReadFolderBackup(away.c_str()).has_value());
+    }
 }
 
 } // namespace

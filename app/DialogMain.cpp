@@ -1,5 +1,6 @@
 // orvane-dialog.exe PATH: opens the Change Icon dialog on PATH (a folder, a file or a
-// drive root) and ends when it closes. The Explorer command of Windows 11's menu starts
+// drive root) and ends when it closes. orvane-dialog.exe /selection FILE: opens it for
+// several items at once, named one a line (UTF-16) in FILE, which it deletes. The Explorer command of Windows 11's menu starts
 // it, so that Explorer's thread never waits for the dialog; it is the same dialog, with
 // the same store and backups, as the classic menu's entry runs inside Explorer.
 // Exit code: 0 when the dialog ran, 1 when it could not open, 2 for a command line
@@ -8,13 +9,17 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "ChangeIconDialog.h"
 #include "ComInitialization.h"
 #include "IconLocation.h"
+#include "ManyTargets.h"
 
 namespace {
 
@@ -49,15 +54,69 @@ private:
     LPWSTR* values_;
 };
 
+// Whether `file` is a selection file as the Explorer command writes it: "orv*.tmp" in
+// the temporary folder. Only such a file is deleted once read; any other stays.
+bool IsSelectionFile(const wchar_t* file)
+{
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    if (length == 0 || length >= std::size(folder) || CompareStringOrdinal(file, static_cast<int>(std::min<std::size_t>(std::wcslen(file), length)), folder, static_cast<int>(length), TRUE) != CSTR_EQUAL)
+        return false;
+    const wchar_t* name = file + length;
+    const std::size_t size = std::wcslen(name);
+    return std::wcschr(name, L'\\') == nullptr && size > 7 && CompareStringOrdinal(name, 3, L"orv", 3, TRUE) == CSTR_EQUAL &&
+           CompareStringOrdinal(name + size - 4, 4, L".tmp", 4, TRUE) == CSTR_EQUAL;
+}
+
+// The paths of a selection file, which is deleted once read: at most SelectionLimit,
+// each one that fits and names something. False when the file cannot be read or holds
+// more than a selection may.
+bool ReadSelectionFile(const wchar_t* file, std::vector<std::wstring>& paths)
+{
+    constexpr DWORD Largest = static_cast<DWORD>(orvane::SelectionLimit * orvane::TextCapacity * sizeof(wchar_t));
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size{};
+    std::wstring text;
+    DWORD got = 0;
+    bool read = GetFileSizeEx(handle, &size) && size.QuadPart <= Largest;
+    if (read) {
+        text.resize(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t));
+        read = text.empty() || (ReadFile(handle, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &got,
+                                         nullptr) &&
+                                got == text.size() * sizeof(wchar_t));
+    }
+    CloseHandle(handle);
+    if (IsSelectionFile(file))
+        DeleteFileW(file);
+    for (std::size_t start = 0; read && start < text.size();) {
+        std::size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        const std::wstring path = text.substr(start, end - start);
+        if (!path.empty() && path.size() < orvane::TextCapacity && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            paths.push_back(path);
+        start = end + 1;
+    }
+    return read && !paths.empty() && paths.size() <= orvane::SelectionLimit;
+}
+
 int Run(HINSTANCE instance)
 {
     const Arguments arguments;
-    if (arguments.Count() != 2) {
+    std::vector<std::wstring> selection;
+    if (arguments.Count() == 3 && std::wcscmp(arguments[1], L"/selection") == 0) {
+        if (!ReadSelectionFile(arguments[2], selection)) {
+            Tell(L"The list of selected items cannot be read:\n", arguments[2]);
+            return CommandLineRefused;
+        }
+    } else if (arguments.Count() != 2) {
         Tell(L"orvane-dialog.exe opens Orvane's Change Icon dialog for one folder, file or drive; Explorer's "
              L"context menu starts it.\n\nUsage: orvane-dialog.exe PATH");
         return CommandLineRefused;
     }
-    const wchar_t* path = arguments[1];
+    const wchar_t* path = selection.empty() ? arguments[1] : selection.front().c_str();
     if (std::wcslen(path) >= orvane::TextCapacity) {
         Tell(L"The path is longer than Windows allows (259 characters):\n", path);
         return CommandLineRefused;
@@ -78,6 +137,8 @@ int Run(HINSTANCE instance)
         return DialogNotOpened;
     }
     orvane::CopyText(record->TargetPath, std::size(record->TargetPath), path);
+    if (selection.size() > 1)
+        record->Targets = selection;
     // The dialog's template, menu and icon are this program's own resources.
     const INT_PTR result = orvane::RunChangeIconDialog(instance, *record);
     delete record;

@@ -5,11 +5,14 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include <wrl/client.h>
 
 #include "ExtensionIdentity.h"
 #include "IconLocation.h"
+#include "ManyTargets.h"
 #include "MenuText.h"
 #include "ModuleInstance.h"
 #include "resource.h"
@@ -38,23 +41,17 @@ HRESULT DuplicateText(const wchar_t* text, LPWSTR* out)
     return S_OK;
 }
 
-// The one selected item's file-system path, as the classic entry gets it from CF_HDROP:
-// a folder, a file or a drive root. False for no selection, several items, an item the
-// shell keeps outside the file system (Control Panel, a library, an item inside an
-// archive) and a path that does not fit. Only what the item's ID list already holds is
-// read: the attributes asked for are the ones the shell answers from it, and the parsing
-// path is made from it, so a slow network share is never touched.
-bool ReadSelectedPath(IShellItemArray* items, wchar_t (&path)[TextCapacity])
+// One selected item's file-system path, as the classic entry gets it from CF_HDROP: a
+// folder, a file or a drive root. False for an item the shell keeps outside the file
+// system (Control Panel, a library, an item inside an archive) and a path that does not
+// fit. Only what the item's ID list already holds is read: the attributes asked for are
+// the ones the shell answers from it, and the parsing path is made from it, so a slow
+// network share is never touched.
+bool ItemPath(IShellItem* item, wchar_t (&path)[TextCapacity])
 {
     path[0] = L'\0';
-    DWORD count = 0;
-    if (items == nullptr || FAILED(items->GetCount(&count)) || count != 1)
-        return false;
-    ComPtr<IShellItem> item;
-    if (FAILED(items->GetItemAt(0, &item)) || item == nullptr)
-        return false;
     SFGAOF attributes = 0;
-    if (FAILED(item->GetAttributes(SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_STREAM, &attributes)))
+    if (item == nullptr || FAILED(item->GetAttributes(SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_STREAM, &attributes)))
         return false;
     if ((attributes & SFGAO_FILESYSTEM) == 0 || (attributes & (SFGAO_FOLDER | SFGAO_STREAM)) == 0)
         return false;
@@ -67,6 +64,27 @@ bool ReadSelectedPath(IShellItemArray* items, wchar_t (&path)[TextCapacity])
     if (!copied)
         path[0] = L'\0';
     return copied;
+}
+
+// The selection's paths: one to SelectionLimit items, every one of them a file-system
+// item whose path fits (the classic entry's selections); false for anything else.
+bool ReadSelection(IShellItemArray* items, std::vector<std::wstring>& paths)
+{
+    paths.clear();
+    DWORD count = 0;
+    if (items == nullptr || FAILED(items->GetCount(&count)) || count == 0 || count > SelectionLimit)
+        return false;
+    paths.reserve(count);
+    for (DWORD i = 0; i < count; ++i) {
+        ComPtr<IShellItem> item;
+        wchar_t path[TextCapacity];
+        if (FAILED(items->GetItemAt(i, &item)) || !ItemPath(item.Get(), path)) {
+            paths.clear();
+            return false;
+        }
+        paths.emplace_back(path);
+    }
+    return true;
 }
 
 // The full path of this module (not of the program that loaded it).
@@ -118,16 +136,43 @@ bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
     return Append(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
 }
 
-// Starts `program "path"` and does not wait for it. ERROR_SUCCESS, or why it did not start.
-DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path)
+// A selection of several items goes to the program as a file of the temporary folder,
+// one path a line in UTF-16, which the program reads and deletes: ten thousand paths do
+// not fit a command line. ERROR_SUCCESS and the file's path, or why it was not written.
+DWORD WriteSelectionFile(const std::vector<std::wstring>& paths, wchar_t (&file)[MAX_PATH])
+{
+    wchar_t folder[MAX_PATH];
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    if (length == 0 || length >= std::size(folder) || GetTempFileNameW(folder, L"orv", 0, file) == 0)
+        return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_PATH_NOT_FOUND;
+    std::wstring text;
+    for (const std::wstring& path : paths)
+        text += path + L"\n";
+    HANDLE handle = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    DWORD written = 0;
+    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const bool done = handle != INVALID_HANDLE_VALUE && WriteFile(handle, text.data(), bytes, &written, nullptr) &&
+                      written == bytes;
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (!done)
+        DeleteFileW(file);
+    return done ? ERROR_SUCCESS : (error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+}
+
+// Starts `program "path"` (or `program /selection "file"`) and does not wait for it.
+// ERROR_SUCCESS, or why it did not start.
+DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path, bool selection = false)
 {
     // The program's path, the target's (whose trailing backslashes may double) and the
-    // quotes and the space between them.
-    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 8];
+    // quotes and the spaces between them.
+    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 24];
     std::size_t at = 0;
     commandLine[0] = L'\0';
     if (!AppendQuoted(commandLine, std::size(commandLine), at, program) ||
         !Append(commandLine, std::size(commandLine), at, L" ", 1) ||
+        (selection && !Append(commandLine, std::size(commandLine), at, L"/selection ", 11)) ||
         !AppendQuoted(commandLine, std::size(commandLine), at, path))
         return ERROR_FILENAME_EXCED_RANGE;
     STARTUPINFOW startup = {};
@@ -204,8 +249,8 @@ IFACEMETHODIMP ExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTA
         return E_POINTER;
     *state = ECS_HIDDEN;
     return GuardedCall([&]() -> HRESULT {
-        wchar_t path[TextCapacity];
-        if (ReadSelectedPath(items, path))
+        std::vector<std::wstring> paths;
+        if (ReadSelection(items, paths))
             *state = ECS_ENABLED;
         return S_OK;
     });
@@ -217,18 +262,22 @@ IFACEMETHODIMP ExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTA
 IFACEMETHODIMP ExplorerCommand::Invoke(IShellItemArray* items, IBindCtx*)
 {
     return GuardedCall([&]() -> HRESULT {
-        wchar_t path[TextCapacity];
-        if (!ReadSelectedPath(items, path))
+        std::vector<std::wstring> paths;
+        if (!ReadSelection(items, paths))
             return E_INVALIDARG;
         wchar_t program[MAX_PATH] = {};
+        wchar_t list[MAX_PATH] = {};
         DWORD error = ERROR_FILENAME_EXCED_RANGE;
-        if (DialogProgramPath(program))
-            error = StartDialogProgram(program, path);
-        else
+        if (!DialogProgramPath(program))
             program[0] = L'\0';
+        else if (paths.size() == 1)
+            error = StartDialogProgram(program, paths.front().c_str());
+        else if ((error = WriteSelectionFile(paths, list)) == ERROR_SUCCESS &&
+                 (error = StartDialogProgram(program, list, true)) != ERROR_SUCCESS)
+            DeleteFileW(list);
         if (error == ERROR_SUCCESS)
             return S_OK;
-        ReportStartFailure(path, program, error);
+        ReportStartFailure(paths.front().c_str(), program, error);
         return HRESULT_FROM_WIN32(error);
     });
 }

@@ -311,9 +311,9 @@ TEST(ExplorerCommand, StateFollowsTheSelection)
         {"name beyond code page 1252", [&] { return ArrayFromPath(unicode); }, ECS_ENABLED},
         {"path of 259 units", [&] { return ArrayFromPath(longest); }, ECS_ENABLED},
         {"two files", [&] { return ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"b.txt"})); },
-         ECS_HIDDEN},
+         ECS_ENABLED},
         {"file and folder",
-         [&] { return ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"sub folder"})); }, ECS_HIDDEN},
+         [&] { return ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"sub folder"})); }, ECS_ENABLED},
         {"My Computer", [&] { return ArrayOfSpecialFolder(CSIDL_DRIVES); }, ECS_HIDDEN},
         {"Control Panel", [&] { return ArrayOfSpecialFolder(CSIDL_CONTROLS); }, ECS_HIDDEN},
         {"no item", [&] { return EmptyArray(); }, ECS_HIDDEN},
@@ -630,6 +630,43 @@ TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
     EXPECT_EQ(S_OK, ServerCanUnloadNow());
 }
 
+// A selection of several items opens one dialog for all of them in the program's own
+// process; the list of paths it is handed through the temporary folder is gone
+// afterwards.
+TEST(ExplorerCommand, InvokeOpensOneDialogForASelection)
+{
+    KeyGuard userProduct(HKEY_CURRENT_USER, ProductRoot);
+    TempDir dir;
+    dir.MakeFile(L"a.txt");
+    dir.MakeFolder(L"sub folder");
+    const auto selectionFiles = [] {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        std::size_t n = 0;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((std::wstring(folder) + L"orv*.tmp").c_str(), &found);
+        for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+            ++n;
+        if (search != INVALID_HANDLE_VALUE)
+            FindClose(search);
+        return n;
+    };
+    const std::size_t before = selectionFiles();
+    ComPtr<IExplorerCommand> command = NewCommand();
+    ASSERT_TRUE(command);
+    ASSERT_EQ(S_OK,
+              command->Invoke(ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"sub folder"})).Get(), nullptr));
+    const OtherDialog shown = WaitOtherDialog(20000);
+    ASSERT_NE(nullptr, shown.Window) << "no dialog appeared; " << RefusalSeen();
+    OtherProcess process(shown.Process);
+    DialogDriver d(shown.Thread);
+    ASSERT_TRUE(d.Attach(5000));
+    EXPECT_EQ(L"if you press the OK Button,the Icon for 1 folder and 1 file will be changed", d.Text(IDC_HEADLINE));
+    PressAndExpectClosed(d, IDCANCEL);
+    EXPECT_EQ(0, process.ExitCode(10000));
+    EXPECT_EQ(before, selectionFiles());
+}
+
 // What Explorer never offers (the command is hidden for it) is refused without starting
 // anything.
 TEST(ExplorerCommand, InvokeRefusesWhatItIsHiddenFor)
@@ -641,8 +678,6 @@ TEST(ExplorerCommand, InvokeRefusesWhatItIsHiddenFor)
     ASSERT_TRUE(command);
     EXPECT_EQ(E_INVALIDARG, command->Invoke(nullptr, nullptr));
     EXPECT_EQ(E_INVALIDARG, command->Invoke(EmptyArray().Get(), nullptr));
-    EXPECT_EQ(E_INVALIDARG,
-              command->Invoke(ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"b.txt"})).Get(), nullptr));
     EXPECT_EQ(E_INVALIDARG, command->Invoke(ArrayOfSpecialFolder(CSIDL_DRIVES).Get(), nullptr));
     EXPECT_EQ(nullptr, WaitOtherDialog(1000).Window);
 }
@@ -730,6 +765,8 @@ TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
         {"two paths", L" \"" + dir.Path() + L"\" \"C:\\\\\"", L"Usage: orvane-dialog.exe PATH"},
         {"missing path", L" \"" + dir.Path() + L"\\missing\"", dir.Path() + L"\\missing"},
         {"path too long", L" \"" + dir.Path() + L"\\" + std::wstring(260, L'a') + L"\"", L"259 characters"},
+        {"selection file missing", L" /selection \"" + dir.Path() + L"\\orv1.tmp\"", L"cannot be read"},
+        {"selection naming nothing", L" /selection \"" + dir.MakeFile(L"list.txt", "x") + L"\"", L"cannot be read"},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.Label);

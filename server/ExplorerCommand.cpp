@@ -87,6 +87,24 @@ bool ReadSelection(IShellItemArray* items, std::vector<std::wstring>& paths)
     return true;
 }
 
+// Whether the command serves the selection, answered without reading every item: one
+// item as ReadSelection reads it, several when the array says every one of them is a
+// file-system item (a single question, which the array answers from its ID lists).
+// Invoke reads each path and refuses what turns out not to serve.
+bool MayServe(IShellItemArray* items)
+{
+    DWORD count = 0;
+    if (items == nullptr || FAILED(items->GetCount(&count)) || count == 0 || count > SelectionLimit)
+        return false;
+    if (count == 1) {
+        std::vector<std::wstring> paths;
+        return ReadSelection(items, paths);
+    }
+    SFGAOF attributes = 0;
+    return SUCCEEDED(items->GetAttributes(SIATTRIBFLAGS_AND, SFGAO_FILESYSTEM, &attributes)) &&
+           (attributes & SFGAO_FILESYSTEM) != 0;
+}
+
 // The full path of this module (not of the program that loaded it).
 bool ModulePath(wchar_t (&path)[MAX_PATH])
 {
@@ -249,8 +267,7 @@ IFACEMETHODIMP ExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTA
         return E_POINTER;
     *state = ECS_HIDDEN;
     return GuardedCall([&]() -> HRESULT {
-        std::vector<std::wstring> paths;
-        if (ReadSelection(items, paths))
+        if (MayServe(items))
             *state = ECS_ENABLED;
         return S_OK;
     });

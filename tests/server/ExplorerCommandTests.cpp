@@ -21,6 +21,7 @@
 
 #include "DialogDriver.h"
 #include "IconTarget.h"
+#include "ManyTargets.h"
 #include "ServerTestSupport.h"
 #include "UnicodeNames.h"
 #include "resource.h"
@@ -111,6 +112,20 @@ ComPtr<IShellItemArray> ArrayFromDataObject(ComPtr<IDataObject> data)
     EXPECT_TRUE(data);
     if (data) {
         EXPECT_EQ(S_OK, SHCreateShellItemArrayFromDataObject(data.Get(), IID_IShellItemArray, &items));
+    }
+    return items;
+}
+
+// The same item `count` times over, as the shell's array of ID lists holds a selection.
+ComPtr<IShellItemArray> ArrayOfCopies(const std::wstring& path, UINT count)
+{
+    PIDLIST_ABSOLUTE pidl = nullptr;
+    EXPECT_EQ(S_OK, SHParseDisplayName(path.c_str(), nullptr, &pidl, 0, nullptr));
+    ComPtr<IShellItemArray> items;
+    if (pidl != nullptr) {
+        std::vector<LPCITEMIDLIST> lists(count, pidl);
+        EXPECT_EQ(S_OK, SHCreateShellItemArrayFromIDLists(count, lists.data(), &items));
+        CoTaskMemFree(pidl);
     }
     return items;
 }
@@ -314,6 +329,9 @@ TEST(ExplorerCommand, StateFollowsTheSelection)
          ECS_ENABLED},
         {"file and folder",
          [&] { return ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"sub folder"})); }, ECS_ENABLED},
+        {"ten items, files and folders", [&] { return ArrayOfCopies(folder, 10); }, ECS_ENABLED},
+        {"as many items as a selection may hold", [&] { return ArrayOfCopies(file, SelectionLimit); }, ECS_ENABLED},
+        {"one item more", [&] { return ArrayOfCopies(file, SelectionLimit + 1); }, ECS_HIDDEN},
         {"My Computer", [&] { return ArrayOfSpecialFolder(CSIDL_DRIVES); }, ECS_HIDDEN},
         {"Control Panel", [&] { return ArrayOfSpecialFolder(CSIDL_CONTROLS); }, ECS_HIDDEN},
         {"no item", [&] { return EmptyArray(); }, ECS_HIDDEN},

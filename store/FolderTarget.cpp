@@ -82,10 +82,9 @@ RestoreOutcome WhatRestoreWouldDo(const IconTarget& target)
     return FolderRestoreScope(target) ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
 }
 
-ChangeResult SaveBackup(const IconTarget& target)
+ChangeResult SaveBackupIn(const IconTarget& target, const ScopeDecision& scope)
 {
     // A scope whose backup place refuses takes no change, even one without a backup.
-    const ScopeDecision scope = FolderChangeScope(target);
     if (scope.Refused)
         return ChangeResult::AccessDenied;
     // Replaced on every change, so it holds the icon the folder had when the dialog
@@ -95,11 +94,15 @@ ChangeResult SaveBackup(const IconTarget& target)
     return ResultFromStatus(SaveFolderBackup(*target.Original(), target.Path(), scope.Where));
 }
 
+ChangeResult SaveBackup(const IconTarget& target) { return SaveBackupIn(target, FolderChangeScope(target)); }
+
 ChangeResult ApplyLocation(IconTarget& target)
 {
-    target.SetChangedScope(FolderChangeScope(target).Where);
+    // Decided once: asking the registry for the scope's facts is a good part of a change.
+    const ScopeDecision scope = FolderChangeScope(target);
+    target.SetChangedScope(scope.Where);
     if (!target.Current)
-        return SaveBackup(target);
+        return SaveBackupIn(target, scope);
     IconLocation location = *target.Current;
     if (location.TargetName[0] == L'\0')
         location.SetTargetName(target.Path());
@@ -115,7 +118,7 @@ ChangeResult ApplyLocation(IconTarget& target)
     const FolderBackupSnapshot before(target.Path());
     if (!before.Taken())
         return ChangeResult::WriteFailed;
-    const ChangeResult backup = SaveBackup(target);
+    const ChangeResult backup = SaveBackupIn(target, scope);
     if (backup != ChangeResult::Done) {
         before.PutBack();
         return backup;

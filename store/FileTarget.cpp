@@ -177,13 +177,20 @@ ScopeDecision FileChangeScope(const IconTarget& target, const IconLocation& loca
     return DecideChangeScope(target.GetScopeChoice(), facts);
 }
 
+// The file's extension and the entry a change of it would write; NoExtension or
+// PathTooLong when there is none.
+ChangeResult PrepareFileChange(const IconTarget& target, wchar_t (&extension)[TextCapacity], IconLocation& location)
+{
+    if (!ExtensionOf(target.Path(), extension))
+        return ChangeResult::NoExtension;
+    return LocationOfFileChange(target, extension, location);
+}
+
 ChangeResult FileScopeOfChange(const IconTarget& target, ScopeDecision& decision)
 {
     wchar_t extension[TextCapacity];
-    if (!ExtensionOf(target.Path(), extension))
-        return ChangeResult::NoExtension;
     IconLocation location;
-    const ChangeResult fits = LocationOfFileChange(target, extension, location);
+    const ChangeResult fits = PrepareFileChange(target, extension, location);
     if (fits != ChangeResult::Done)
         return fits;
     decision = FileChangeScope(target, location);
@@ -240,10 +247,8 @@ LONG WriteEntryAndHandler(const IconLocation& location, const wchar_t* path, Sco
 ChangeResult Apply(IconTarget& target)
 {
     wchar_t extension[TextCapacity];
-    if (!ExtensionOf(target.Path(), extension))
-        return ChangeResult::NoExtension;
     IconLocation location;
-    const ChangeResult fits = LocationOfFileChange(target, extension, location);
+    const ChangeResult fits = PrepareFileChange(target, extension, location);
     if (fits != ChangeResult::Done)
         return fits;
     // The entry and the handler's installation go to one scope decided before anything

@@ -191,6 +191,49 @@ bool ReadPackageArguments(int argc, wchar_t** argv, orvane::cli::PackageRequest*
     return true;
 }
 
+// An option given to a command, or with another option, that it does not go with; null
+// when every option is where it belongs.
+const wchar_t* MisplacedOption(const std::wstring& command, const orvane::cli::TargetList& targets)
+{
+    if (command == L"show" && targets.Scope != orvane::ScopeChoice::Automatic)
+        return L"--for-me and --for-all are for set and restore";
+    if (command != L"set" && targets.TrustDesktopIni)
+        return L"--trust-desktop-ini is for set";
+    if (command != L"set" && targets.Colour != nullptr)
+        return L"--colour is for set";
+    if (command != L"set" && targets.CopyWithFolder)
+        return L"--copy is for set";
+    if (command == L"show" && targets.Recurse)
+        return L"--recurse is for set and restore";
+    if (targets.Recurse && (targets.Colour != nullptr || targets.CopyWithFolder))
+        return L"--recurse takes an icon SOURCE, not --colour or --copy";
+    if (targets.Colour != nullptr && targets.CopyWithFolder)
+        return L"--copy is for a SOURCE; a colour is always made inside the folder";
+    return nullptr;
+}
+
+// orvane set SOURCE[,INDEX] PATH...
+int SetCommand(orvane::cli::TargetList& targets)
+{
+    if (targets.Paths.size() < 2)
+        return UsageError(L"set needs SOURCE[,INDEX] and at least one PATH");
+    const wchar_t* source = targets.Paths.front();
+    targets.Paths.erase(targets.Paths.begin());
+    orvane::cli::IconChoice choice;
+    std::wstring error;
+    if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
+        orvane::cli::WriteErr(L"orvane: " + error + L"\n");
+        return 1;
+    }
+    if (!targets.Recurse)
+        return orvane::cli::SetIcon(choice, targets);
+    if (choice.IsPicture)
+        return UsageError(L"--recurse takes an icon source, not a picture");
+    if (targets.TrustDesktopIni)
+        return UsageError(L"--trust-desktop-ini is for one folder at a time, not with --recurse");
+    return orvane::cli::SetIconInTrees(choice, targets);
+}
+
 } // namespace
 
 // The wide entry point: the arguments arrive as the UTF-16 text the shell passed, so a
@@ -211,21 +254,10 @@ int wmain(int argc, wchar_t** argv)
         if (!ReadArguments(argc, argv, &targets, &error))
             return UsageError(error);
     }
-    if (command == L"show" && targets.Scope != orvane::ScopeChoice::Automatic)
-        return UsageError(L"--for-me and --for-all are for set and restore");
-    if (command != L"set" && targets.TrustDesktopIni)
-        return UsageError(L"--trust-desktop-ini is for set");
-    if (command != L"set" && targets.Colour != nullptr)
-        return UsageError(L"--colour is for set");
-    if (command != L"set" && targets.CopyWithFolder)
-        return UsageError(L"--copy is for set");
-    if (command == L"show" && targets.Recurse)
-        return UsageError(L"--recurse is for set and restore");
-    if (targets.Recurse && (targets.Colour != nullptr || targets.CopyWithFolder))
-        return UsageError(L"--recurse takes an icon SOURCE, not --colour or --copy");
+    if (const wchar_t* misplaced = MisplacedOption(command, targets))
+        return UsageError(misplaced);
     if (command == L"set" && targets.Colour != nullptr)
-        return targets.CopyWithFolder ? UsageError(L"--copy is for a SOURCE; a colour is always made inside the folder")
-                                      : SetColourCommand(targets);
+        return SetColourCommand(targets);
     if (command == L"show" || command == L"restore") {
         if (targets.Paths.empty())
             return UsageError(command + L" needs at least one PATH");
@@ -233,25 +265,8 @@ int wmain(int argc, wchar_t** argv)
             return orvane::cli::RestoreTrees(targets);
         return command == L"show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
     }
-    if (command == L"set") {
-        if (targets.Paths.size() < 2)
-            return UsageError(L"set needs SOURCE[,INDEX] and at least one PATH");
-        const wchar_t* source = targets.Paths.front();
-        targets.Paths.erase(targets.Paths.begin());
-        orvane::cli::IconChoice choice;
-        if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
-            orvane::cli::WriteErr(L"orvane: " + error + L"\n");
-            return 1;
-        }
-        if (targets.Recurse) {
-            if (choice.IsPicture)
-                return UsageError(L"--recurse takes an icon source, not a picture");
-            if (targets.TrustDesktopIni)
-                return UsageError(L"--trust-desktop-ini is for one folder at a time, not with --recurse");
-            return orvane::cli::SetIconInTrees(choice, targets);
-        }
-        return orvane::cli::SetIcon(choice, targets);
-    }
+    if (command == L"set")
+        return SetCommand(targets);
     if (command == L"remove-all") {
         if (argc != 2)
             return UsageError(L"remove-all takes no arguments");

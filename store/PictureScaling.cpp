@@ -141,23 +141,34 @@ Square SquareFor(std::uint32_t width, std::uint32_t height, std::uint32_t size)
     return square;
 }
 
-// Colour premultiplied as colour * alpha, alpha as alpha * 255: both on one scale. The
-// pixels themselves go to `row` only when some square interpolates between them.
-void Premultiply(const std::uint8_t* bgra, std::uint32_t width, bool keepRow, std::vector<double>& row,
-                 std::vector<double>& sum)
+// Colour premultiplied as colour * alpha, alpha as alpha * 255: both on one scale, whole
+// numbers of at most 65,025, so that a row's running sum stays below 2^32 for every
+// width a picture may have (32,768 x 65,025) and is exact. The pixels themselves go to
+// `row` only when some square interpolates between them.
+void Premultiply(const std::uint8_t* bgra, std::uint32_t width, bool keepRow, std::vector<std::uint32_t>& row,
+                 std::vector<std::uint32_t>& sum)
 {
-    double running[4] = {};
-    for (std::uint32_t x = 0; x < width; ++x) {
-        const double alpha = bgra[4 * x + 3];
-        for (int c = 0; c < 4; ++c) {
-            const double value = (c == 3 ? 255.0 : bgra[4 * x + c]) * alpha;
-            if (keepRow)
-                row[4 * x + c] = value;
-            sum[4 * x + c] = running[c];
-            running[c] += value;
-        }
+    std::uint32_t blue = 0, green = 0, red = 0, alpha = 0;
+    std::uint32_t* out = sum.data();
+    for (std::uint32_t x = 0; x < width; ++x, bgra += 4, out += 4) {
+        const std::uint32_t a = bgra[3];
+        out[0] = blue;
+        out[1] = green;
+        out[2] = red;
+        out[3] = alpha;
+        blue += bgra[0] * a;
+        green += bgra[1] * a;
+        red += bgra[2] * a;
+        alpha += 255 * a;
     }
-    std::copy(running, running + 4, sum.begin() + 4 * width);
+    out[0] = blue;
+    out[1] = green;
+    out[2] = red;
+    out[3] = alpha;
+    if (!keepRow)
+        return;
+    for (std::uint32_t i = 0; i < 4 * width; ++i)
+        row[i] = sum[i + 4] - sum[i];
 }
 
 std::uint8_t Channel(double value) { return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
@@ -181,11 +192,11 @@ void FinishRow(Square& square, std::uint32_t target)
     }
 }
 
-void AddSourceRow(Square& square, const std::vector<double>& row, const std::vector<double>& sum, std::uint32_t y)
+void AddSourceRow(Square& square, const std::vector<std::uint32_t>& row, const std::vector<std::uint32_t>& sum, std::uint32_t y)
 {
     if (square.Next >= square.Column.size() || square.Column[square.Next].Source != y)
         return;
-    const std::vector<double>& from = square.Row.OnRunningSum ? sum : row;
+    const std::vector<std::uint32_t>& from = square.Row.OnRunningSum ? sum : row;
     std::fill(square.Scaled.begin(), square.Scaled.end(), 0.0);
     for (const Contribution& part : square.Row.List)
         for (int c = 0; c < 4; ++c)
@@ -222,8 +233,8 @@ struct SquareScaling::State {
     std::uint32_t NextRow = 0;
     bool KeepRow = false;
     std::vector<Square> Squares;
-    std::vector<double> Row;
-    std::vector<double> Sum;
+    std::vector<std::uint32_t> Row;
+    std::vector<std::uint32_t> Sum;
 };
 
 SquareScaling::SquareScaling(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& sizes)
@@ -236,8 +247,8 @@ SquareScaling::SquareScaling(std::uint32_t width, std::uint32_t height, const st
         state_->KeepRow = state_->KeepRow || !state_->Squares.back().Row.OnRunningSum;
     }
     if (state_->KeepRow)
-        state_->Row.assign(4u * std::size_t{width}, 0.0);
-    state_->Sum.assign(4u * (std::size_t{width} + 1u), 0.0);
+        state_->Row.assign(4u * std::size_t{width}, 0);
+    state_->Sum.assign(4u * (std::size_t{width} + 1u), 0);
 }
 
 SquareScaling::~SquareScaling() = default;

@@ -142,23 +142,24 @@ Square SquareFor(std::uint32_t width, std::uint32_t height, std::uint32_t size)
 }
 
 // Colour premultiplied as colour * alpha, alpha as alpha * 255: both on one scale, whole
-// numbers of at most 65,025, so that a row's running sum stays below 2^32 for every
-// width a picture may have (32,768 x 65,025) and is exact. The pixels themselves go to
-// `row` only when some square interpolates between them.
-void Premultiply(const std::uint8_t* bgra, std::uint32_t width, bool keepRow, std::vector<std::uint32_t>& row,
-                 std::vector<std::uint32_t>& sum)
+// numbers of at most 65,025, which the running sums in double hold exactly. The pixels
+// themselves go to `row` only when some square interpolates between them. (Whole
+// numbers are converted from signed ones: 32-bit x87 code converts those in one
+// instruction and unsigned ones in several.)
+void Premultiply(const std::uint8_t* bgra, std::uint32_t width, bool keepRow, std::vector<double>& row,
+                 std::vector<double>& sum)
 {
-    std::uint32_t blue = 0, green = 0, red = 0, alpha = 0;
-    std::uint32_t* out = sum.data();
+    double blue = 0, green = 0, red = 0, alpha = 0;
+    double* out = sum.data();
     for (std::uint32_t x = 0; x < width; ++x, bgra += 4, out += 4) {
-        const std::uint32_t a = bgra[3];
+        const std::int32_t a = bgra[3];
         out[0] = blue;
         out[1] = green;
         out[2] = red;
         out[3] = alpha;
-        blue += bgra[0] * a;
-        green += bgra[1] * a;
-        red += bgra[2] * a;
+        blue += static_cast<std::int32_t>(bgra[0] * a);
+        green += static_cast<std::int32_t>(bgra[1] * a);
+        red += static_cast<std::int32_t>(bgra[2] * a);
         alpha += 255 * a;
     }
     out[0] = blue;
@@ -167,11 +168,22 @@ void Premultiply(const std::uint8_t* bgra, std::uint32_t width, bool keepRow, st
     out[3] = alpha;
     if (!keepRow)
         return;
-    for (std::uint32_t i = 0; i < 4 * width; ++i)
+    for (std::size_t i = 0; i < 4u * width; ++i)
         row[i] = sum[i + 4] - sum[i];
 }
 
-std::uint8_t Channel(double value) { return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L)); }
+// Rounded half away from zero, as std::lround, which is a library call costing more than
+// the rest of a pixel's arithmetic in 32-bit code.
+std::uint8_t Channel(double value)
+{
+    if (value <= 0.0)
+        return 0;
+    if (value >= 255.0)
+        return 255;
+    // Not (value + 0.5) truncated: that sum rounds up just below a half.
+    const auto whole = static_cast<std::uint8_t>(value);
+    return static_cast<std::uint8_t>(whole + (value - whole >= 0.5 ? 1 : 0));
+}
 
 // One row of sums back to straight alpha, into the square at the picture's place (the
 // margins stay 0); its ring row is cleared for the row that takes it next.
@@ -192,11 +204,11 @@ void FinishRow(Square& square, std::uint32_t target)
     }
 }
 
-void AddSourceRow(Square& square, const std::vector<std::uint32_t>& row, const std::vector<std::uint32_t>& sum, std::uint32_t y)
+void AddSourceRow(Square& square, const std::vector<double>& row, const std::vector<double>& sum, std::uint32_t y)
 {
     if (square.Next >= square.Column.size() || square.Column[square.Next].Source != y)
         return;
-    const std::vector<std::uint32_t>& from = square.Row.OnRunningSum ? sum : row;
+    const std::vector<double>& from = square.Row.OnRunningSum ? sum : row;
     std::fill(square.Scaled.begin(), square.Scaled.end(), 0.0);
     for (const Contribution& part : square.Row.List)
         for (int c = 0; c < 4; ++c)
@@ -233,8 +245,8 @@ struct SquareScaling::State {
     std::uint32_t NextRow = 0;
     bool KeepRow = false;
     std::vector<Square> Squares;
-    std::vector<std::uint32_t> Row;
-    std::vector<std::uint32_t> Sum;
+    std::vector<double> Row;
+    std::vector<double> Sum;
 };
 
 SquareScaling::SquareScaling(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& sizes)
@@ -247,8 +259,8 @@ SquareScaling::SquareScaling(std::uint32_t width, std::uint32_t height, const st
         state_->KeepRow = state_->KeepRow || !state_->Squares.back().Row.OnRunningSum;
     }
     if (state_->KeepRow)
-        state_->Row.assign(4u * std::size_t{width}, 0);
-    state_->Sum.assign(4u * (std::size_t{width} + 1u), 0);
+        state_->Row.assign(4u * std::size_t{width}, 0.0);
+    state_->Sum.assign(4u * (std::size_t{width} + 1u), 0.0);
 }
 
 SquareScaling::~SquareScaling() = default;

@@ -28,14 +28,17 @@ void PutEntry(std::vector<std::uint8_t>& out, std::uint32_t size, std::uint32_t 
     PutLittleEndian(out, offset, 4);
 }
 
-} // namespace
+// The bytes of the image of `size` pixels as a bitmap with its mask.
+std::size_t BitmapBytes(std::uint32_t size)
+{
+    const std::size_t maskStride = (size + 31) / 32 * 4;
+    return BitmapHeaderSize + (4u * size + maskStride) * size;
+}
 
-std::vector<std::uint8_t> IconBitmap(const Picture& square)
+void PutIconBitmap(std::vector<std::uint8_t>& out, const Picture& square)
 {
     const std::uint32_t size = square.Width;
     const std::uint32_t maskStride = (size + 31) / 32 * 4;
-    std::vector<std::uint8_t> out;
-    out.reserve(BitmapHeaderSize + 4u * size * size + maskStride * size);
     PutLittleEndian(out, BitmapHeaderSize, 4);
     PutLittleEndian(out, size, 4);
     PutLittleEndian(out, 2 * size, 4);
@@ -49,12 +52,21 @@ std::vector<std::uint8_t> IconBitmap(const Picture& square)
         out.insert(out.end(), row, row + 4u * size);
     }
     for (std::uint32_t y = size; y-- > 0;) {
-        std::vector<std::uint8_t> mask(maskStride, 0);
+        const std::size_t maskAt = out.size();
+        out.insert(out.end(), maskStride, 0);
         for (std::uint32_t x = 0; x < size; ++x)
             if (square.Bgra[4u * (static_cast<std::size_t>(y) * size + x) + 3] == 0)
-                mask[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
-        out.insert(out.end(), mask.begin(), mask.end());
+                out[maskAt + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
     }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> IconBitmap(const Picture& square)
+{
+    std::vector<std::uint8_t> out;
+    out.reserve(BitmapBytes(square.Width));
+    PutIconBitmap(out, square);
     return out;
 }
 
@@ -65,20 +77,31 @@ std::vector<std::uint8_t> MakeIconFile(const Picture& picture)
 
 std::vector<std::uint8_t> IconFileOfSquares(const std::vector<Picture>& squares)
 {
-    std::vector<std::vector<std::uint8_t>> images;
-    for (const Picture& square : squares)
-        images.push_back(square.Width >= PngFromSize ? EncodePng(square) : IconBitmap(square));
+    // The images are put straight into the file, whose size is counted first: the file
+    // is the only copy of them.
+    std::vector<std::size_t> sizes;
+    sizes.reserve(squares.size());
+    std::size_t total = IconFileHeaderSize + IconFileEntrySize * squares.size();
+    for (const Picture& square : squares) {
+        sizes.push_back(square.Width >= PngFromSize ? EncodedPngSize(square) : BitmapBytes(square.Width));
+        total += sizes.back();
+    }
     std::vector<std::uint8_t> file;
+    file.reserve(total);
     PutLittleEndian(file, 0, 2);
     PutLittleEndian(file, 1, 2); // an icon, not a cursor
-    PutLittleEndian(file, static_cast<std::uint32_t>(images.size()), 2);
-    std::size_t offset = IconFileHeaderSize + IconFileEntrySize * images.size();
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        PutEntry(file, squares[i].Width, static_cast<std::uint32_t>(images[i].size()), static_cast<std::uint32_t>(offset));
-        offset += images[i].size();
+    PutLittleEndian(file, static_cast<std::uint32_t>(squares.size()), 2);
+    std::size_t offset = IconFileHeaderSize + IconFileEntrySize * squares.size();
+    for (std::size_t i = 0; i < squares.size(); ++i) {
+        PutEntry(file, squares[i].Width, static_cast<std::uint32_t>(sizes[i]), static_cast<std::uint32_t>(offset));
+        offset += sizes[i];
     }
-    for (const auto& image : images)
-        file.insert(file.end(), image.begin(), image.end());
+    for (const Picture& square : squares) {
+        if (square.Width >= PngFromSize)
+            PutPng(file, square);
+        else
+            PutIconBitmap(file, square);
+    }
     return file;
 }
 

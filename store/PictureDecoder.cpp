@@ -105,27 +105,46 @@ PictureProblem CheckSize(UINT width, UINT height)
     return PictureProblem::None;
 }
 
-// The frame's pixels, converted to 32-bit BGRA strip by strip and put upright.
+// The frame's pixels converted to 32-bit BGRA, a strip of rows at a time, top-down:
+// `strip(pixels, top, rows)`.
+template <typename Strip>
+PictureProblem ForEachStrip(IWICBitmapSource* source, UINT width, UINT height, Strip strip)
+{
+    const UINT stride = 4 * width;
+    const UINT stripRows = static_cast<UINT>(std::clamp<std::uint64_t>(StripBytes / stride, 1, height));
+    std::vector<std::uint8_t> pixels(std::size_t{stride} * stripRows);
+    for (UINT top = 0; top < height; top += stripRows) {
+        const UINT rows = std::min(stripRows, height - top);
+        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
+        if (FAILED(source->CopyPixels(&rect, stride, stride * rows, pixels.data())))
+            return PictureProblem::Damaged;
+        strip(pixels.data(), top, rows);
+    }
+    return PictureProblem::None;
+}
+
+// The frame's pixels, put upright.
 PictureProblem CopyUpright(IWICBitmapSource* source, UINT width, UINT height, unsigned orientation, Picture& picture)
 {
     const bool swap = OrientationSwapsSides(orientation);
     picture.Width = swap ? height : width;
     picture.Height = swap ? width : height;
     picture.Bgra.assign(std::size_t{4} * width * height, 0);
-    const UINT stride = 4 * width;
-    const UINT stripRows = static_cast<UINT>(std::clamp<std::uint64_t>(StripBytes / stride, 1, height));
-    std::vector<std::uint8_t> strip(std::size_t{stride} * stripRows);
-    for (UINT top = 0; top < height; top += stripRows) {
-        const UINT rows = std::min(stripRows, height - top);
-        const WICRect rect{0, static_cast<INT>(top), static_cast<INT>(width), static_cast<INT>(rows)};
-        if (FAILED(source->CopyPixels(&rect, stride, stride * rows, strip.data())))
-            return PictureProblem::Damaged;
-        PlaceStoredRows(strip.data(), top, rows, width, height, orientation, picture);
-    }
-    return PictureProblem::None;
+    return ForEachStrip(source, width, height, [&](const std::uint8_t* pixels, UINT top, UINT rows) {
+        PlaceStoredRows(pixels, top, rows, width, height, orientation, picture);
+    });
 }
 
-PictureProblem Decode(const std::wstring& path, Picture& picture)
+// An opened frame: its size, its EXIF orientation and its pixels as 32-bit BGRA.
+struct OpenedFrame {
+    Decoding Objects;
+    ComPtr<IWICFormatConverter> Converted;
+    UINT Width = 0;
+    UINT Height = 0;
+    unsigned Orientation = 1;
+};
+
+PictureProblem Open(const std::wstring& path, OpenedFrame& opened)
 {
     std::vector<std::uint8_t> head;
     PictureProblem problem = ReadHead(path, head);
@@ -134,23 +153,61 @@ PictureProblem Decode(const std::wstring& path, Picture& picture)
     const PictureHeader header = ReadPictureHeader(head.data(), head.size());
     if (header.HasSize && (problem = CheckSize(header.Width, header.Height)) != PictureProblem::None)
         return problem;
-    Decoding decoding;
+    Decoding& decoding = opened.Objects;
     if ((problem = OpenFrame(path, header, decoding)) != PictureProblem::None)
         return problem;
-    UINT width = 0, height = 0;
-    if (FAILED(decoding.Frame->GetSize(&width, &height)))
+    if (FAILED(decoding.Frame->GetSize(&opened.Width, &opened.Height)))
         return PictureProblem::Damaged;
-    if ((problem = CheckSize(width, height)) != PictureProblem::None)
+    if ((problem = CheckSize(opened.Width, opened.Height)) != PictureProblem::None)
         return problem;
     // The factory's converter rather than WICConvertBitmapSource, so that nothing here is
     // imported from windowscodecs.dll: the extension and the dialog load the imaging
     // component only through COM, and only when a picture is chosen.
-    ComPtr<IWICFormatConverter> converted;
-    if (FAILED(decoding.Factory->CreateFormatConverter(converted.GetAddressOf())) ||
-        FAILED(converted->Initialize(decoding.Frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr,
-                                     0.0, WICBitmapPaletteTypeCustom)))
+    if (FAILED(decoding.Factory->CreateFormatConverter(opened.Converted.GetAddressOf())) ||
+        FAILED(opened.Converted->Initialize(decoding.Frame.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                            nullptr, 0.0, WICBitmapPaletteTypeCustom)))
         return PictureProblem::NotAPicture;
-    return CopyUpright(converted.Get(), width, height, OrientationOf(decoding.Frame.Get(), head), picture);
+    opened.Orientation = OrientationOf(decoding.Frame.Get(), head);
+    return PictureProblem::None;
+}
+
+PictureProblem Decode(const std::wstring& path, Picture& picture)
+{
+    OpenedFrame opened;
+    const PictureProblem problem = Open(path, opened);
+    if (problem != PictureProblem::None)
+        return problem;
+    return CopyUpright(opened.Converted.Get(), opened.Width, opened.Height, opened.Orientation, picture);
+}
+
+PictureProblem DecodeRows(const std::wstring& path, PictureRows& rows)
+{
+    Picture upright;
+    {
+        OpenedFrame opened;
+        PictureProblem problem = Open(path, opened);
+        if (problem != PictureProblem::None)
+            return problem;
+        if (opened.Orientation == 1) {
+            const UINT width = opened.Width;
+            rows.Begin(width, opened.Height);
+            return ForEachStrip(opened.Converted.Get(), width, opened.Height,
+                                [&](const std::uint8_t* pixels, UINT, UINT count) {
+                                    for (UINT row = 0; row < count; ++row)
+                                        rows.Row(pixels + std::size_t{4} * width * row);
+                                });
+        }
+        // Turned rows land all over the upright picture, so it is made whole; the
+        // imaging component's own copy of the pixels goes before the rows are handed on.
+        problem = CopyUpright(opened.Converted.Get(), opened.Width, opened.Height, opened.Orientation, upright);
+        if (problem != PictureProblem::None)
+            return problem;
+    }
+    rows.Begin(upright.Width, upright.Height);
+    const std::size_t stride = std::size_t{4} * upright.Width;
+    for (std::uint32_t y = 0; y < upright.Height; ++y)
+        rows.Row(upright.Bgra.data() + stride * y);
+    return PictureProblem::None;
 }
 
 } // namespace
@@ -185,6 +242,17 @@ PictureProblem DecodePicture(const std::wstring& path, Picture& picture)
     if (problem != PictureProblem::None)
         picture = Picture{};
     return problem;
+}
+
+PictureProblem DecodePictureRows(const std::wstring& path, PictureRows& rows)
+{
+    try {
+        return DecodeRows(path, rows);
+    } catch (const std::bad_alloc&) {
+        return PictureProblem::OutOfMemory;
+    } catch (...) {
+        return PictureProblem::Damaged;
+    }
 }
 
 unsigned PictureOrientation(const std::wstring& path)

@@ -36,6 +36,22 @@ const wchar_t* PictureProblemText(PictureProblem problem);
 // throws.
 PictureProblem DecodePicture(const std::wstring& path, Picture& picture);
 
+// Takes a picture's rows as they are decoded.
+class PictureRows {
+public:
+    virtual ~PictureRows() = default;
+    // The upright picture's width and height, before its first row.
+    virtual void Begin(std::uint32_t width, std::uint32_t height) = 0;
+    // The next row down: `width` pixels of straight BGRA.
+    virtual void Row(const std::uint8_t* bgra) = 0;
+};
+
+// The picture in `path`, upright, handed to `rows` top-down a strip at a time as the
+// imaging component gives it, so that it is never held whole here (a photo whose EXIF
+// orientation turns it is put upright whole first). On a problem `rows` may have had
+// some rows. Never throws: std::bad_alloc from `rows` becomes OutOfMemory.
+PictureProblem DecodePictureRows(const std::wstring& path, PictureRows& rows);
+
 // The EXIF orientation (1 to 8) of the picture's first frame, as the imaging component
 // reports it through the frame's metadata for JPEG ("/app1/ifd/{ushort=274}") and TIFF
 // ("/ifd/{ushort=274}"), else as the JPEG's own EXIF block says; 1 for none.

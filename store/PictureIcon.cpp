@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -14,13 +15,28 @@ namespace orvane {
 
 namespace {
 
+// The decoded rows go straight into the icon's squares: a photo of tens of megabytes is
+// never held whole, only the imaging component's own copy of it and a strip of rows.
+class IntoSquares : public PictureRows {
+public:
+    void Begin(std::uint32_t width, std::uint32_t height) override
+    {
+        scaling_ = std::make_unique<SquareScaling>(width, height, IconFileSizes);
+    }
+    void Row(const std::uint8_t* bgra) override { scaling_->AddRow(bgra); }
+    std::vector<Picture> Finish() { return scaling_ ? scaling_->Finish() : std::vector<Picture>{}; }
+
+private:
+    std::unique_ptr<SquareScaling> scaling_;
+};
+
 PictureProblem Make(const std::wstring& picturePath, std::vector<std::uint8_t>& bytes)
 {
-    Picture picture;
-    const PictureProblem problem = DecodePicture(picturePath, picture);
+    IntoSquares squares;
+    const PictureProblem problem = DecodePictureRows(picturePath, squares);
     if (problem != PictureProblem::None)
         return problem;
-    bytes = MakeIconFile(picture);
+    bytes = IconFileOfSquares(squares.Finish());
     return PictureProblem::None;
 }
 

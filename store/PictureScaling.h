@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace orvane {
@@ -38,5 +39,28 @@ Placement PlaceInSquare(std::uint32_t width, std::uint32_t height, std::uint32_t
 // The picture must hold Width * Height * 4 bytes. Throws std::bad_alloc when memory
 // runs out.
 std::vector<Picture> ScaleIntoSquares(const Picture& picture, const std::vector<std::uint32_t>& sizes);
+
+// The same scaling fed one row at a time, top-down, as a decoder gives them, so that the
+// whole picture is never held: each square keeps only the few rows still being summed,
+// and a row of the square is finished as soon as the last picture row it covers is in.
+// The results are those of ScaleIntoSquares. Every member may throw std::bad_alloc.
+class SquareScaling {
+public:
+    SquareScaling(std::uint32_t width, std::uint32_t height, const std::vector<std::uint32_t>& sizes);
+    ~SquareScaling();
+    SquareScaling(const SquareScaling&) = delete;
+    SquareScaling& operator=(const SquareScaling&) = delete;
+
+    // The next row of the picture: Width pixels of straight BGRA. Rows beyond Height are
+    // ignored.
+    void AddRow(const std::uint8_t* bgra);
+
+    // The squares, in the order of the sizes; rows the picture never reached stay clear.
+    std::vector<Picture> Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 } // namespace orvane

@@ -31,47 +31,77 @@ void PutBigEndian(std::vector<std::uint8_t>& out, std::uint32_t value)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-// A chunk: length, type, data, and the CRC of type and data.
-void PutChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data)
+// The bytes a row takes behind its filter byte, and all rows together.
+std::size_t RowBytes(const Picture& picture) { return 1u + 4u * std::size_t{picture.Width}; }
+std::size_t RawBytes(const Picture& picture) { return RowBytes(picture) * picture.Height; }
+
+// The zlib stream of the rows: header (deflate, 32 KiB window, no dictionary), stored
+// blocks each behind its length and that length's complement, Adler-32 of the rows.
+std::size_t ZlibBytes(std::size_t raw)
 {
-    PutBigEndian(out, static_cast<std::uint32_t>(data.size()));
+    const std::size_t blocks = raw == 0 ? 1 : (raw + StoredBlockLimit - 1) / StoredBlockLimit;
+    return 2 + 5 * blocks + raw + 4;
+}
+
+void PutBlockHeader(std::vector<std::uint8_t>& out, std::size_t length, bool last)
+{
+    out.insert(out.end(), {static_cast<std::uint8_t>(last ? 1 : 0), static_cast<std::uint8_t>(length),
+                           static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(~length),
+                           static_cast<std::uint8_t>(~length >> 8)});
+}
+
+// The rows written straight into stored blocks, a row at a time, each row behind its
+// filter byte (0: none) in the order red, green, blue, alpha.
+void PutStoredZlib(std::vector<std::uint8_t>& out, const Picture& picture)
+{
+    const std::size_t raw = RawBytes(picture);
+    out.insert(out.end(), {0x78, 0x01});
+    std::vector<std::uint8_t> row(RowBytes(picture));
+    std::size_t left = raw, blockLeft = 0;
+    std::uint32_t adler = 1;
+    const auto put = [&](const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            if (blockLeft == 0) {
+                blockLeft = std::min(StoredBlockLimit, left);
+                PutBlockHeader(out, blockLeft, blockLeft == left);
+            }
+            const std::size_t part = std::min(size, blockLeft);
+            out.insert(out.end(), data, data + part);
+            data += part;
+            size -= part;
+            blockLeft -= part;
+            left -= part;
+        }
+    };
+    if (raw == 0)
+        PutBlockHeader(out, 0, true);
+    for (std::uint32_t y = 0; y < picture.Height; ++y) {
+        const std::uint8_t* pixel = picture.Bgra.data() + 4u * std::size_t{picture.Width} * y;
+        row[0] = 0;
+        for (std::uint32_t x = 0; x < picture.Width; ++x, pixel += 4) {
+            row[1 + 4 * x] = pixel[2];
+            row[2 + 4 * x] = pixel[1];
+            row[3 + 4 * x] = pixel[0];
+            row[4 + 4 * x] = pixel[3];
+        }
+        adler = Adler32(row.data(), row.size(), adler);
+        put(row.data(), row.size());
+    }
+    PutBigEndian(out, adler);
+}
+
+// A chunk: length, type, data put by `data`, and the CRC of type and data.
+template <typename Data>
+void PutChunk(std::vector<std::uint8_t>& out, const char* type, std::size_t size, Data data)
+{
+    PutBigEndian(out, static_cast<std::uint32_t>(size));
     const std::size_t typeAt = out.size();
     out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
+    data();
     PutBigEndian(out, Crc32(out.data() + typeAt, out.size() - typeAt));
 }
 
-// Each row behind its filter byte (0: none), red, green, blue, alpha.
-std::vector<std::uint8_t> FilteredRows(const Picture& picture)
-{
-    std::vector<std::uint8_t> rows;
-    rows.reserve((4u * picture.Width + 1u) * picture.Height);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(picture.Width) * picture.Height; ++i) {
-        if (i % picture.Width == 0)
-            rows.push_back(0);
-        const std::uint8_t* pixel = picture.Bgra.data() + 4 * i;
-        rows.insert(rows.end(), {pixel[2], pixel[1], pixel[0], pixel[3]});
-    }
-    return rows;
-}
-
-// zlib header (deflate, 32 KiB window, no dictionary), stored blocks, Adler-32.
-std::vector<std::uint8_t> StoredZlib(const std::vector<std::uint8_t>& raw)
-{
-    std::vector<std::uint8_t> out{0x78, 0x01};
-    std::size_t at = 0;
-    do {
-        const std::size_t length = std::min(StoredBlockLimit, raw.size() - at);
-        const bool last = at + length == raw.size();
-        out.push_back(last ? 1 : 0);
-        out.insert(out.end(), {static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-                               static_cast<std::uint8_t>(~length), static_cast<std::uint8_t>(~length >> 8)});
-        out.insert(out.end(), raw.begin() + at, raw.begin() + at + length);
-        at += length;
-    } while (at < raw.size());
-    PutBigEndian(out, Adler32(raw.data(), raw.size()));
-    return out;
-}
+constexpr std::size_t SignatureBytes = 8, ChunkFrameBytes = 12, HeaderBytes = 13;
 
 } // namespace
 
@@ -84,27 +114,48 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t cr
     return ~crc;
 }
 
-std::uint32_t Adler32(const std::uint8_t* data, std::size_t size)
+std::uint32_t Adler32(const std::uint8_t* data, std::size_t size, std::uint32_t adler)
 {
-    std::uint32_t a = 1, b = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-        a = (a + data[i]) % 65521;
-        b = (b + a) % 65521;
+    // 5552 bytes is the most that can be summed before b could pass 2^32.
+    constexpr std::size_t Run = 5552;
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    while (size > 0) {
+        const std::size_t run = std::min(size, Run);
+        for (std::size_t i = 0; i < run; ++i) {
+            a += data[i];
+            b += a;
+        }
+        a %= 65521;
+        b %= 65521;
+        data += run;
+        size -= run;
     }
     return (b << 16) | a;
 }
 
+std::size_t EncodedPngSize(const Picture& picture)
+{
+    return SignatureBytes + ChunkFrameBytes + HeaderBytes + ChunkFrameBytes + ZlibBytes(RawBytes(picture)) + ChunkFrameBytes;
+}
+
+void PutPng(std::vector<std::uint8_t>& out, const Picture& picture)
+{
+    out.insert(out.end(), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+    PutChunk(out, "IHDR", HeaderBytes, [&] {
+        PutBigEndian(out, picture.Width);
+        PutBigEndian(out, picture.Height);
+        // 8 bits a channel, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
+        out.insert(out.end(), {8, 6, 0, 0, 0});
+    });
+    PutChunk(out, "IDAT", ZlibBytes(RawBytes(picture)), [&] { PutStoredZlib(out, picture); });
+    PutChunk(out, "IEND", 0, [] {});
+}
+
 std::vector<std::uint8_t> EncodePng(const Picture& picture)
 {
-    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<std::uint8_t> header;
-    PutBigEndian(header, picture.Width);
-    PutBigEndian(header, picture.Height);
-    // 8 bits a channel, colour type 6 (RGBA), deflate, adaptive filtering, no interlace.
-    header.insert(header.end(), {8, 6, 0, 0, 0});
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", StoredZlib(FilteredRows(picture)));
-    PutChunk(png, "IEND", {});
+    std::vector<std::uint8_t> png;
+    png.reserve(EncodedPngSize(picture));
+    PutPng(png, picture);
     return png;
 }
 

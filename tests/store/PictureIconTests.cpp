@@ -102,6 +102,8 @@ TEST(MakeIconFromPicture, KnownPixelsComeBackAveragedAtEverySize)
         {"checkerboard", Checkerboard(384, 384, 1, {0, 0, 0, 255}, {255, 255, 255, 255})},
         {"ramp with margins", Gradient(600, 300)},
         {"wide red", SolidPicture(200, 50, Red)},
+        // Decoded in several strips of rows, each of which must land in its place.
+        {"tall checkerboard", Checkerboard(256, 2400, 9, Red, Blue)},
     };
     for (const Case& c : cases) {
         TempDir folder;
@@ -197,6 +199,8 @@ TEST(MakeIconFromPicture, MissingPicturesAndUnwritablePlaces)
     }
 }
 
+// The icon is made from the rows as they are decoded; it must be the icon of the upright
+// picture, whichever way the photo was stored.
 TEST(DecodePicture, TurnsPhotosUprightByTheirExifOrientation)
 {
     ComInitialization com;
@@ -223,5 +227,8 @@ TEST(DecodePicture, TurnsPhotosUprightByTheirExifOrientation)
         EXPECT_TRUE(Near(PixelAt(picture, 2, 2), c.TopLeft, 24)) << c.Orientation << ": " << Text(PixelAt(picture, 2, 2));
         EXPECT_TRUE(Near(PixelAt(picture, c.Width - 3, c.Height - 3), c.BottomRight, 24))
             << c.Orientation << ": " << Text(PixelAt(picture, c.Width - 3, c.Height - 3));
+        std::vector<std::uint8_t> icon;
+        ASSERT_EQ(MakeIconBytesFromPicture(photo, icon), PictureProblem::None) << c.Orientation;
+        EXPECT_TRUE(icon == IconFileOfSquares(ScaleIntoSquares(picture, IconFileSizes))) << c.Orientation;
     }
 }

@@ -109,6 +109,8 @@ TEST(ScaleIntoSquares, AveragesTheAreaEachPixelCovers)
         {"checkerboard of 7-pixel squares", Checkerboard(300, 200, 7, Red, Blue)},
         {"grey ramp", Gradient(512, 384)},
         {"ramp one pixel high", Gradient(777, 1)},
+        // A row's running sums reach their largest: every pixel white and opaque.
+        {"white, as wide as a picture may be", SolidPicture(LargestPictureSide, 3, White)},
         // Transparent pixels carry red, which must not tint the blue they are averaged with.
         {"blue on clear red", Checkerboard(333, 333, 5, clear, Blue)},
     };

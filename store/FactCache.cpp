@@ -60,20 +60,14 @@ bool FactCache::NeedsType(const FactsSoFar& soFar, const wchar_t* extension)
     return extension != nullptr && !HasIconPath(Entry(soFar));
 }
 
-FactCache::ClaimedReads::~ClaimedReads()
+FactCache::ClaimedType::~ClaimedType()
 {
-    if (!Tables[0] && !Tables[1] && !Type)
+    if (!Claimed)
         return;
     ExclusiveLock lock(cache_.lock_);
-    for (Scope scope : Scopes) {
-        if (Tables[Index(scope)] && cache_.tableReaders_[Index(scope)] == epoch_)
-            cache_.tableReaders_[Index(scope)] = 0;
-    }
-    if (Type) {
-        const auto reader = cache_.typeReaders_.find(extension_);
-        if (reader != cache_.typeReaders_.end() && reader->second == epoch_)
-            cache_.typeReaders_.erase(reader);
-    }
+    const auto reader = cache_.typeReaders_.find(extension_);
+    if (reader != cache_.typeReaders_.end() && reader->second == epoch_)
+        cache_.typeReaders_.erase(reader);
     WakeAllConditionVariable(&cache_.done_);
 }
 
@@ -106,10 +100,10 @@ FactCache::Armed FactCache::Arm(std::uint64_t seenEpoch)
         ExclusiveLock lock(lock_);
         if ((changed & ClassTrees) != 0)
             types_.clear();
-        for (Scope scope : Scopes) {
-            if ((changed & TableTree(scope)) != 0)
-                tables_[Index(scope)].reset();
-        }
+        // Which values changed the event does not tell: the files' values are read again,
+        // each when its file is asked for.
+        if ((changed & TableTrees) != 0)
+            files_.clear();
     }
     const bool armed = watch_.Arm(changed);
     ExclusiveLock lock(lock_);
@@ -133,13 +127,17 @@ FactCache::Attempt FactCache::ArmOrWait(std::uint64_t seenEpoch, ULONGLONG start
 
 void FactCache::TakeKeptFacts(const wchar_t* path, const wchar_t* extension, FactsSoFar& soFar) const
 {
-    for (Scope scope : Scopes) {
-        if (!soFar.TableKept[Index(scope)] && tables_[Index(scope)]) {
-            soFar.Entries[Index(scope)] = tables_[Index(scope)]->Find(path);
-            soFar.TableKept[Index(scope)] = true;
+    if (!soFar.EntriesKnown) {
+        const auto file = files_.find(path);
+        if (file != files_.end()) {
+            for (Scope scope : Scopes) {
+                const std::optional<std::wstring>& text = file->second.Text[Index(scope)];
+                soFar.Entries[Index(scope)] = text ? FileIconFromText(path, text->c_str()) : std::nullopt;
+            }
+            soFar.EntriesKnown = true;
         }
     }
-    soFar.TypeNeeded = soFar.TableKept[0] && soFar.TableKept[1] && NeedsType(soFar, extension);
+    soFar.TypeNeeded = soFar.EntriesKnown && NeedsType(soFar, extension);
     if (soFar.TypeNeeded && !soFar.Type) {
         const auto type = types_.find(extension);
         if (type != types_.end())
@@ -147,63 +145,40 @@ void FactCache::TakeKeptFacts(const wchar_t* path, const wchar_t* extension, Fac
     }
 }
 
-bool FactCache::ClaimMissing(const wchar_t* path, const wchar_t* extension, std::uint64_t epoch, ULONGLONG start,
-                             FactsSoFar& soFar, ClaimedReads& claims)
+bool FactCache::ClaimType(const wchar_t* extension, std::uint64_t epoch, ULONGLONG start, FactsSoFar& soFar,
+                          ClaimedType& claim)
 {
     ExclusiveLock lock(lock_);
     if (epoch_ != epoch)
         return false;
-    // Another thread may have kept some since.
-    TakeKeptFacts(path, extension, soFar);
-    const bool typeMissing = soFar.TypeNeeded && !soFar.Type;
-    bool othersRead = false;
-    for (Scope scope : Scopes)
-        othersRead = othersRead || (!soFar.TableKept[Index(scope)] && tableReaders_[Index(scope)] == epoch);
-    if (typeMissing) {
-        const auto reader = typeReaders_.find(extension);
-        othersRead = othersRead || (reader != typeReaders_.end() && reader->second == epoch);
+    // Another thread may have kept it since.
+    const auto type = types_.find(extension);
+    if (type != types_.end()) {
+        soFar.Type = type->second;
+        return true;
     }
-    if (othersRead) {
+    const auto reader = typeReaders_.find(extension);
+    if (reader != typeReaders_.end() && reader->second == epoch) {
         Wait(start);
         return false;
     }
-    for (Scope scope : Scopes) {
-        if (!soFar.TableKept[Index(scope)]) {
-            tableReaders_[Index(scope)] = epoch;
-            claims.Tables[Index(scope)] = true;
-        }
-    }
-    if (typeMissing) {
-        claims.Type = true;
-        typeReaders_[extension] = epoch;
-    }
+    typeReaders_[extension] = epoch;
+    claim.Claimed = true;
     return true;
 }
 
-bool FactCache::ReadClaimedTables(const wchar_t* path, const ClaimedReads& claims, FactsSoFar& soFar,
-                                  std::optional<FileIconTableCopy> (&tables)[2])
-{
-    for (Scope scope : Scopes) {
-        if (!claims.Tables[Index(scope)])
-            continue;
-        if (!tables[Index(scope)].emplace().Read(scope))
-            return false;
-        soFar.Entries[Index(scope)] = tables[Index(scope)]->Find(path);
-    }
-    return true;
-}
-
-bool FactCache::KeepRead(std::uint64_t epoch, const wchar_t* extension, bool typeRead, const FactsSoFar& soFar,
-                         std::optional<FileIconTableCopy> (&tables)[2])
+bool FactCache::KeepRead(std::uint64_t epoch, const wchar_t* path, const wchar_t* extension, bool typeRead,
+                         const FactsSoFar& soFar, FileValues* values)
 {
     if (watch_.Changed())
         return false;
     ExclusiveLock lock(lock_);
     if (epoch_ != epoch)
         return false;
-    for (Scope scope : Scopes) {
-        if (tables[Index(scope)] && !tables_[Index(scope)])
-            tables_[Index(scope)] = std::move(tables[Index(scope)]);
+    if (values != nullptr) {
+        if (files_.size() >= MaxFiles)
+            files_.clear();
+        files_.emplace(path, std::move(*values));
     }
     if (typeRead) {
         if (types_.size() >= MaxTypes)
@@ -238,22 +213,34 @@ FactCache::Attempt FactCache::TryRead(const wchar_t* path, const wchar_t* extens
             return Attempt::Retry;
         TakeKeptFacts(path, extension, soFar);
     }
-    ClaimedReads claims(*this, epoch, extension);
-    if (!soFar.Complete() && !ClaimMissing(path, extension, epoch, start, soFar, claims))
-        return Attempt::Retry;
 
-    // What is not kept is read now, and kept only when no tree changed meanwhile.
-    std::optional<FileIconTableCopy> tables[2];
-    if (!ReadClaimedTables(path, claims, soFar, tables))
-        return Attempt::GiveUp;
-    // With the tables just read, the type may be needed after all.
-    const bool readType = NeedsType(soFar, extension) && !soFar.Type;
+    // What is not kept is read now, and kept only when no tree changed meanwhile. The
+    // file's two values are read by name, as many threads at once as ask.
+    std::optional<FileValues> values;
+    if (!soFar.EntriesKnown) {
+        values.emplace();
+        for (Scope scope : Scopes) {
+            std::optional<std::wstring>& text = values->Text[Index(scope)];
+            text = ReadFileIconText(path, scope);
+            soFar.Entries[Index(scope)] = text ? FileIconFromText(path, text->c_str()) : std::nullopt;
+        }
+        soFar.EntriesKnown = true;
+        soFar.TypeNeeded = NeedsType(soFar, extension);
+        if (soFar.TypeNeeded) {
+            SharedLock lock(lock_);
+            TakeKeptFacts(path, extension, soFar);
+        }
+    }
+    ClaimedType claim(*this, epoch, extension);
+    if (soFar.TypeNeeded && !soFar.Type && !ClaimType(extension, epoch, start, soFar, claim))
+        return Attempt::Retry;
+    const bool readType = soFar.TypeNeeded && !soFar.Type;
     if (readType)
         soFar.Type = readType_(extension);
-    if ((readType || claims.Tables[0] || claims.Tables[1]) && !KeepRead(epoch, extension, readType, soFar, tables))
+    if ((readType || values) && !KeepRead(epoch, path, extension, readType, soFar, values ? &*values : nullptr))
         return Attempt::Retry;
     facts.Entry = Entry(soFar);
-    facts.Type = NeedsType(soFar, extension) ? soFar.Type : nullptr;
+    facts.Type = soFar.TypeNeeded ? soFar.Type : nullptr;
     return Attempt::Done;
 }
 

@@ -7,11 +7,17 @@
 // look at the watch's events. Whatever is used together was read and checked as of one
 // moment: facts read while a tree changed are read again.
 //
+// Of the tables, only the values of the files asked for are read and kept (the table has
+// one value per file path, found by name), never a whole table: a change of a table
+// drops what was kept of both, and the next request for a file costs two reads of one
+// value each, however large the tables are. A batch that writes entry after entry while
+// Explorer asks thus never makes a request wait for a walk of thousands of values.
+//
 // No lock is held across a registry call: the lock guards the kept facts alone. One
-// thread at a time arms the watch, and one reads each missing table or type while the
-// others wait for it on a condition variable (which gives the lock up while they wait),
-// so that a change does not send every thread to the registry at once. A request that
-// has found no quiet moment for 200 ms reads the registry without the cache.
+// thread at a time arms the watch, and one reads each missing type while the others wait
+// for it on a condition variable (which gives the lock up while they wait), so that a
+// change does not send every thread to the registry at once. A request that has found no
+// quiet moment for 200 ms reads the registry without the cache.
 #pragma once
 
 #include <windows.h>
@@ -65,14 +71,13 @@ public:
 private:
     enum Tree : unsigned { MachineClasses, UserClasses, UserFileExts, AllUsersTable, ThisUserTable };
     static constexpr unsigned ClassTrees = 1u << MachineClasses | 1u << UserClasses | 1u << UserFileExts;
-    static constexpr unsigned TableTree(Scope scope)
-    {
-        return scope == Scope::AllUsers ? 1u << AllUsersTable : 1u << ThisUserTable;
-    }
+    static constexpr unsigned TableTrees = 1u << AllUsersTable | 1u << ThisUserTable;
     static constexpr Scope Scopes[2] = {Scope::AllUsers, Scope::ThisUser};
     static std::size_t Index(Scope scope) { return scope == Scope::ThisUser ? 1 : 0; }
     // Extensions kept at most; more are dropped all together.
     static constexpr std::size_t MaxTypes = 512;
+    // Files whose table values are kept at most; more are dropped all together.
+    static constexpr std::size_t MaxFiles = 32768;
     static constexpr ULONGLONG MaxTryingMs = 200;
     // The longest wait for another thread at a time.
     static constexpr DWORD MaxWaitMs = 20;
@@ -81,32 +86,35 @@ private:
         bool operator()(const std::wstring& a, const std::wstring& b) const;
     };
 
+    // A file's values in both tables as stored (none: no entry), all users' first.
+    struct FileValues {
+        std::optional<std::wstring> Text[2];
+    };
+
     // The facts one request has so far: those it found kept, then those it read itself.
     struct FactsSoFar {
         std::optional<IconLocation> Entries[2];
-        bool TableKept[2] = {};
+        bool EntriesKnown = false;
         std::shared_ptr<const TypeAnswer> Type;
         bool TypeNeeded = false;
-        bool Complete() const { return TableKept[0] && TableKept[1] && (!TypeNeeded || Type); }
     };
     // This user's entry for the file, else all users'.
     static const std::optional<IconLocation>& Entry(const FactsSoFar& soFar);
     // The type is needed unless the file's own entry answers.
     static bool NeedsType(const FactsSoFar& soFar, const wchar_t* extension);
 
-    // The tables and the type one request reads, claimed so that others wait for them
-    // rather than read them too; given up when the request ends.
-    class ClaimedReads {
+    // The type one request reads, claimed so that others wait for it rather than read it
+    // too; given up when the request ends.
+    class ClaimedType {
     public:
-        ClaimedReads(FactCache& cache, std::uint64_t epoch, const wchar_t* extension)
+        ClaimedType(FactCache& cache, std::uint64_t epoch, const wchar_t* extension)
             : cache_(cache), epoch_(epoch), extension_(extension)
         {
         }
-        ~ClaimedReads();
-        ClaimedReads(const ClaimedReads&) = delete;
-        ClaimedReads& operator=(const ClaimedReads&) = delete;
-        bool Tables[2] = {};
-        bool Type = false;
+        ~ClaimedType();
+        ClaimedType(const ClaimedType&) = delete;
+        ClaimedType& operator=(const ClaimedType&) = delete;
+        bool Claimed = false;
 
     private:
         FactCache& cache_;
@@ -122,16 +130,13 @@ private:
     Attempt ArmOrWait(std::uint64_t seenEpoch, ULONGLONG start);
     // Under the lock: takes what is kept for the file, and tells whether its type is needed.
     void TakeKeptFacts(const wchar_t* path, const wchar_t* extension, FactsSoFar& soFar) const;
-    // Claims what the request still misses; false (try again) when the epoch moved or
-    // another thread reads some of it, which is then waited for.
-    bool ClaimMissing(const wchar_t* path, const wchar_t* extension, std::uint64_t epoch, ULONGLONG start,
-                      FactsSoFar& soFar, ClaimedReads& claims);
-    // Reads the claimed tables; false when one cannot be read to its end.
-    static bool ReadClaimedTables(const wchar_t* path, const ClaimedReads& claims, FactsSoFar& soFar,
-                                  std::optional<FileIconTableCopy> (&tables)[2]);
+    // Claims the type the request still misses; false (try again) when the epoch moved or
+    // another thread reads it, which is then waited for.
+    bool ClaimType(const wchar_t* extension, std::uint64_t epoch, ULONGLONG start, FactsSoFar& soFar,
+                   ClaimedType& claim);
     // Keeps what the request read, unless a tree changed meanwhile (false: try again).
-    bool KeepRead(std::uint64_t epoch, const wchar_t* extension, bool typeRead, const FactsSoFar& soFar,
-                  std::optional<FileIconTableCopy> (&tables)[2]);
+    bool KeepRead(std::uint64_t epoch, const wchar_t* path, const wchar_t* extension, bool typeRead,
+                  const FactsSoFar& soFar, FileValues* values);
     // Under the exclusive lock: waits for another thread's arming or reading, at most until
     // the deadline.
     void Wait(ULONGLONG start);
@@ -145,15 +150,15 @@ private:
     std::atomic<bool> arming_{false};
 
     SRWLOCK lock_ = SRWLOCK_INIT;
-    // Woken when an arming ends and when a thread has read what it claimed.
+    // Woken when an arming ends and when a thread has read the type it claimed.
     CONDITION_VARIABLE done_ = CONDITION_VARIABLE_INIT;
     // Guarded by lock_. The epoch is odd while the watch is not armed, and moves on when
     // an arming begins and when it ends: facts read under another epoch are not kept.
     std::uint64_t epoch_ = 1;
-    std::optional<FileIconTableCopy> tables_[2];
+    // File paths compare as the registry compares value names.
+    std::map<std::wstring, FileValues, NameLess> files_;
     std::map<std::wstring, std::shared_ptr<const TypeAnswer>, NameLess> types_;
-    // The epoch under which a thread reads a table or a type (0: none).
-    std::uint64_t tableReaders_[2] = {};
+    // The epoch under which a thread reads a type.
     std::map<std::wstring, std::uint64_t, NameLess> typeReaders_;
 };
 

@@ -86,13 +86,31 @@ std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath)
 
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope)
 {
+    const std::optional<std::wstring> text = ReadFileIconText(filePath, scope);
+    return text ? FileIconFromText(filePath, text->c_str()) : std::nullopt;
+}
+
+std::optional<std::wstring> ReadFileIconText(const wchar_t* filePath, Scope scope)
+{
     if (!AcceptsFilePath(filePath))
         return std::nullopt;
 
     RegKey table;
     if (table.Open(ProductKeyRoot(scope), FileIconsKey, KEY_READ) != ERROR_SUCCESS)
         return std::nullopt;
-    return OwnedByFile(filePath, ReadIconLocationValue(table.get(), filePath, true));
+    // Read as the walk of a whole table reads each value: a string of at most 520 bytes,
+    // up to its first terminator.
+    wchar_t text[TableDataUnits];
+    if (!ReadStringValue(table.get(), filePath, text, std::size(text)))
+        return std::nullopt;
+    return std::wstring(text);
+}
+
+std::optional<IconLocation> FileIconFromText(const wchar_t* filePath, const wchar_t* text)
+{
+    if (!AcceptsFilePath(filePath) || text == nullptr)
+        return std::nullopt;
+    return OwnedByFile(filePath, ParseIconLocation(text, true));
 }
 
 bool FileIconTableCopy::Read(Scope scope)
@@ -127,7 +145,7 @@ std::optional<IconLocation> FileIconTableCopy::Find(const wchar_t* filePath) con
                                      });
     if (at == entries_.end() || CompareValueNames(at->first.c_str(), at->first.size(), filePath, length) != 0)
         return std::nullopt;
-    return OwnedByFile(filePath, ParseIconLocation(at->second.c_str(), true));
+    return FileIconFromText(filePath, at->second.c_str());
 }
 
 LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope)

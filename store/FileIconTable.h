@@ -26,6 +26,12 @@ std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath);
 std::optional<IconLocation> ReadFileIcon(const wchar_t* filePath, Scope scope);
 LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope = Scope::AllUsers);
 
+// The two steps of ReadFileIcon(filePath, scope), for a caller that keeps what was read:
+// the stored text of the file's value (none: no table, no value, or one that is no entry),
+// and the entry that text makes for the file.
+std::optional<std::wstring> ReadFileIconText(const wchar_t* filePath, Scope scope);
+std::optional<IconLocation> FileIconFromText(const wchar_t* filePath, const wchar_t* text);
+
 // A scope's whole table as it was read at one time, so that many files can be looked up
 // without a registry call each.
 class FileIconTableCopy {

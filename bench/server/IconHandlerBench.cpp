@@ -27,7 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "Batch.h"
 #include "ExtensionIdentity.h"
+#include "ShellNotify.h"
 
 namespace {
 
@@ -396,6 +398,117 @@ bool RunRounds(const BenchFiles& files, IShellFolder* folder, const std::vector<
     return true;
 }
 
+// A batch that gives each of `count` new files of one fresh type its own icon through the
+// store's batch path (each change one table entry, the first also installing the handler
+// on the class), the handler asked for the file just changed after every 100 changes, as
+// Explorer asks while the batch runs; everything is restored and removed afterwards.
+// False on a wrong answer or a failed change.
+bool BatchOfFiles(const std::wstring& folder, int count)
+{
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
+    if (length == 0 || length >= std::size(system))
+        return false;
+    const std::wstring icon = std::wstring(system) + L"\\shell32.dll";
+    wchar_t suffix[32];
+    std::swprintf(suffix, std::size(suffix), L"orvbatch%lx", GetCurrentProcessId());
+    const std::wstring extension = std::wstring(L".") + suffix;
+    const std::wstring className = std::wstring(suffix) + L"file";
+    bool ok = WriteText(HKEY_CLASSES_ROOT, extension, nullptr, className) &&
+              WriteText(HKEY_CLASSES_ROOT, className + L"\\DefaultIcon", nullptr, L"shell32.dll,4");
+    Kind kind{"batch", {}, icon.c_str(), 5};
+    for (int i = 0; i < count && ok; ++i) {
+        wchar_t name[32];
+        std::swprintf(name, std::size(name), L"\\b%05d", i);
+        const std::wstring path = folder + name + extension;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ok = file != INVALID_HANDLE_VALUE;
+        if (ok)
+            CloseHandle(file);
+        kind.Paths.push_back(path);
+    }
+
+    orvane::BatchRequest request;
+    request.Operation = orvane::BatchOperation::Apply;
+    request.IconPath = icon;
+    request.Index = kind.Index;
+    request.Paths = kind.Paths;
+    Handler handler;
+    ok = ok && handler.Ok();
+    double worst = 0;
+    bool right = true;
+    double total = 0;
+    if (ok) {
+        orvane::ShellNotifier notifier;
+        const auto start = Clock::now();
+        const orvane::BatchResult applied =
+            orvane::RunBatch(request, notifier, [&](std::size_t done, std::size_t) {
+                if (done % 100 != 0 || done == 0)
+                    return;
+                const auto asked = Clock::now();
+                right = handler.Answers(kind, kind.Paths[done - 1]) && right;
+                worst = std::max(worst, Seconds(asked));
+            });
+        total = Seconds(start);
+        ok = applied.Changed == kind.Paths.size() && applied.Failures.empty();
+        request.Operation = orvane::BatchOperation::Restore;
+        orvane::RunBatch(request, notifier);
+    }
+    if (ok && right)
+        std::printf("batch files %d: total %.2f s, handler worst %.1f ms\n", count, total, worst * 1e3);
+    else
+        std::printf("batch files %d: %s\n", count, ok ? "a wrong answer from the handler" : "the batch failed");
+    for (const std::wstring& path : kind.Paths)
+        DeleteFileW(path.c_str());
+    for (const std::wstring* name : {&className, &extension}) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, name->c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, name->c_str());
+    }
+    return ok && right;
+}
+
+// All users' table grown to `entries` values (other files' entries, beside those already
+// there), then changed once (a value that no answer reads) before each of a few requests
+// for a file of the kind; prints the slowest of those first requests. The values go again.
+bool TableChange(const Kind& kind, int entries)
+{
+    HKEY table = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, TableKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &table, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    const std::wstring data = std::wstring(EntryIcon) + L",1,orvbenchnone";
+    std::vector<std::wstring> names;
+    bool ok = true;
+    for (int i = 0; i < entries && ok; ++i) {
+        wchar_t name[64];
+        std::swprintf(name, std::size(name), L"C:\\orvane bench\\filler%06d.txt", i);
+        names.emplace_back(name);
+        ok = RegSetValueExW(table, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    Handler handler;
+    ok = ok && handler.Ok() && handler.Answers(kind, kind.Paths[0]);
+    double worst = 0;
+    constexpr int Requests = 5;
+    for (int i = 0; i < Requests && ok; ++i) {
+        const std::wstring touch = std::to_wstring(i);
+        ok = RegSetValueExW(table, L"OrvaneBenchTouch", 0, REG_SZ, reinterpret_cast<const BYTE*>(touch.c_str()),
+                            static_cast<DWORD>((touch.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        const auto start = Clock::now();
+        ok = handler.Answers(kind, kind.Paths[(i + 1) % kind.Paths.size()]) && ok;
+        worst = std::max(worst, Seconds(start));
+    }
+    RegDeleteValueW(table, L"OrvaneBenchTouch");
+    for (const std::wstring& name : names)
+        RegDeleteValueW(table, name.c_str());
+    RegCloseKey(table);
+    if (ok)
+        std::printf("table change entries %d: first request %.1f ms (slowest of %d)\n", entries, worst * 1e3, Requests);
+    else
+        std::printf("table change entries %d: a wrong answer or a failed write\n", entries);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -466,6 +579,8 @@ int main(int argc, char** argv)
                                 "%.1f us\n",
                                 afterClass, (count + 1) / 2, afterTable);
                 }
+                if (!BatchOfFiles(files.Folder(), 1000) || !TableChange(sibling, 5000) || !TableChange(sibling, 50000))
+                    status = 1;
             }
         }
         for (PITEMID_CHILD child : children)

@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FileIconResolution.h"
@@ -196,30 +198,58 @@ TEST_F(FileIconResolutionTest, AnswerTable)
 
 // A table value that is not a string is no entry: its bytes read as text would be the
 // path the handler answers ("\x01" for the number 1).
+// Hostile table values: those that are not text, or not text that fits a record, are no
+// entries, and the type answers; a string without its terminator is read up to its end.
+// Each file is asked twice, the second time answered from what the first request kept.
 TEST_F(FileIconResolutionTest, TableValuesThatAreNotTextAreNoEntries)
 {
     ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
     Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
     const DWORD number = 1;
     const BYTE binary[] = {'x', 0, ',', 0, '3', 0, ',', 0, 'k', 0};
+    const std::wstring oversized = L"C:\\i.ico,1," + std::wstring(600, L'k');
+    const std::wstring unterminated(260, L'u'); // 520 bytes
+    const std::wstring shortUnterminated = L"C:\\s.dll,5," + class_;
+    // The terminator's low byte only.
+    const std::wstring odd = L"C:\\o.ico,2," + class_;
+    const std::wstring hugeIndex = L"C:\\i.ico,99999999999999999," + class_;
+    const std::wstring longPath = std::wstring(300, L'p') + L",1," + class_;
     struct Case {
         const char* Name;
         DWORD Type;
         const void* Data;
         DWORD Size;
+        bool CountsForType;
+        const wchar_t* Expected;
     };
     const Case cases[] = {
-        {"dword", REG_DWORD, &number, sizeof number},
-        {"binary", REG_BINARY, binary, sizeof binary},
-        {"none", REG_NONE, binary, sizeof binary},
+        {"dword", REG_DWORD, &number, sizeof number, false, L"DefaultIcon shell32.dll,4"},
+        {"binary", REG_BINARY, binary, sizeof binary, false, L"DefaultIcon shell32.dll,4"},
+        {"none", REG_NONE, binary, sizeof binary, false, L"DefaultIcon shell32.dll,4"},
+        {"over 520 bytes", REG_SZ, oversized.c_str(), static_cast<DWORD>((oversized.size() + 1) * sizeof(wchar_t)),
+         false, L"DefaultIcon shell32.dll,4"},
+        {"520 bytes without a terminator", REG_SZ, unterminated.data(),
+         static_cast<DWORD>(unterminated.size() * sizeof(wchar_t)), false, L"DefaultIcon shell32.dll,4"},
+        {"short, without a terminator", REG_SZ, shortUnterminated.data(),
+         static_cast<DWORD>(shortUnterminated.size() * sizeof(wchar_t)), true, L"TableEntry C:\\s.dll,5"},
+        {"an odd number of bytes", REG_SZ, odd.c_str(), static_cast<DWORD>(odd.size() * sizeof(wchar_t) + 1), true,
+         L"TableEntry C:\\o.ico,2"},
+        {"an index beyond 32 bits", REG_SZ, hugeIndex.c_str(),
+         static_cast<DWORD>((hugeIndex.size() + 1) * sizeof(wchar_t)), false, L"DefaultIcon shell32.dll,4"},
+        {"an icon path over 259 characters", REG_SZ, longPath.c_str(),
+         static_cast<DWORD>((longPath.size() + 1) * sizeof(wchar_t)), false, L"DefaultIcon shell32.dll,4"},
+        {"empty", REG_SZ, L"", sizeof(wchar_t), false, L"DefaultIcon shell32.dll,4"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         const std::wstring file = File();
         ASSERT_TRUE(test::WriteValue(HKEY_LOCAL_MACHINE, FileIconsKey, file.c_str(), c.Type, c.Data, c.Size));
-        EXPECT_EQ(L"DefaultIcon shell32.dll,4", AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
-        EXPECT_FALSE(ReadFileIcon(file.c_str()));
-        EXPECT_EQ(0, CountFileIconsOfType(class_.c_str(), Scope::AllUsers));
+        EXPECT_EQ(c.Expected, AnswerText(ResolveFileIcon(file.c_str(), nullptr), file));
+        EXPECT_EQ(c.Expected, AnswerText(ResolveFileIcon(file.c_str(), nullptr), file)) << "kept";
+        // The store's own reading of the entry agrees: an icon path where the entry answers.
+        const auto entry = ReadFileIcon(file.c_str());
+        EXPECT_EQ(std::wstring(c.Expected).rfind(L"TableEntry", 0) == 0, entry && entry->IconPath[0] != L'\0');
+        EXPECT_EQ(c.CountsForType ? 1 : 0, CountFileIconsOfType(class_.c_str(), Scope::AllUsers));
     }
 }
 
@@ -436,6 +466,86 @@ TEST_F(FileIconResolutionTest, AWriteShowsInTheNextRequest)
             EXPECT_EQ(WithExtension(row.After, ext_), ask());
         }
         EXPECT_EQ(WithExtension(row.Before, ext_), ask());
+    }
+}
+
+// An entry added, changed and removed shows in the very next request, in either table,
+// with a few entries or thousands of other files' in it, and while another thread writes
+// other files' entries all along; a file asked before and not changed keeps its answer.
+TEST_F(FileIconResolutionTest, ATableChangeShowsInTheNextRequest)
+{
+    ASSERT_TRUE(test::WriteString(HKEY_CLASSES_ROOT, ext_, nullptr, class_));
+    Write(L"DefaultIcon", nullptr, L"shell32.dll,4");
+    test::KeyGuard userProduct(HKEY_CURRENT_USER, test::ProductRoot);
+    struct ChangeRow {
+        const char* Name;
+        Scope In;
+        int Others;       // other files' entries in the table beforehand
+        bool OtherWriter; // a thread writes other files' entries meanwhile
+    };
+    const ChangeRow rows[] = {
+        {"all users' table", Scope::AllUsers, 0, false},
+        {"this user's table", Scope::ThisUser, 0, false},
+        {"all users' table of 5,000 entries", Scope::AllUsers, 5000, false},
+        {"this user's table of 5,000 entries", Scope::ThisUser, 5000, false},
+        {"all users' table of 5,000 entries while another thread writes", Scope::AllUsers, 5000, true},
+        {"this user's table while another thread writes", Scope::ThisUser, 0, true},
+    };
+    const std::wstring file = File();
+    const std::wstring sibling = File(L"b");
+    const std::wstring plain = L"DefaultIcon shell32.dll,4";
+    const auto ask = [](const std::wstring& path) { return AnswerText(ResolveFileIcon(path.c_str(), nullptr), path); };
+    for (const ChangeRow& row : rows) {
+        SCOPED_TRACE(row.Name);
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            ASSERT_TRUE(test::DeleteKeyTree(root, test::ProductRoot));
+        const HKEY root = ProductKeyRoot(row.In);
+        HKEY table = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, FileIconsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &table,
+                                                 nullptr));
+        const std::wstring otherData = L"C:\\icons\\other.ico,1," + class_;
+        bool filled = true;
+        for (int i = 0; i < row.Others && filled; ++i) {
+            const std::wstring name = dir_.Path() + L"\\other" + std::to_wstring(i) + ext_;
+            filled = RegSetValueExW(table, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(otherData.c_str()),
+                                    static_cast<DWORD>((otherData.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        }
+        ASSERT_TRUE(filled);
+        EXPECT_EQ(plain, ask(file));
+        EXPECT_EQ(plain, ask(sibling));
+
+        std::atomic<bool> stop{false};
+        std::atomic<int> written{0};
+        std::thread writer;
+        if (row.OtherWriter) {
+            writer = std::thread([&] {
+                for (int i = 0; !stop; ++i) {
+                    const std::wstring name = dir_.Path() + L"\\written" + std::to_wstring(i % 500) + ext_;
+                    if (RegSetValueExW(table, name.c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(otherData.c_str()),
+                                       static_cast<DWORD>((otherData.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS)
+                        ++written;
+                }
+            });
+        }
+        const int rounds = row.OtherWriter ? 20 : 2;
+        for (int round = 0; round < rounds; ++round) {
+            const std::wstring added = L"C:\\icons\\t.ico," + std::to_wstring(round) + L"," + class_;
+            ASSERT_TRUE(test::WriteString(root, FileIconsKey, file.c_str(), added));
+            EXPECT_EQ(L"TableEntry C:\\icons\\t.ico," + std::to_wstring(round), ask(file)) << "added";
+            EXPECT_EQ(plain, ask(sibling));
+            const std::wstring changed = L"C:\\icons\\u.ico," + std::to_wstring(round + 100) + L"," + class_;
+            ASSERT_TRUE(test::WriteString(root, FileIconsKey, file.c_str(), changed));
+            EXPECT_EQ(L"TableEntry C:\\icons\\u.ico," + std::to_wstring(round + 100), ask(file)) << "changed";
+            ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(table, file.c_str()));
+            EXPECT_EQ(plain, ask(file)) << "removed";
+            EXPECT_EQ(plain, ask(sibling));
+        }
+        stop = true;
+        if (writer.joinable())
+            writer.join();
+        RegCloseKey(table);
+        EXPECT_EQ(row.OtherWriter, written > 0);
     }
 }
 

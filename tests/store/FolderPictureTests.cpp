@@ -136,7 +136,8 @@ TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
     EXPECT_TRUE(Contains(profile, L"IconResource=" + name + L",0")) << profile;
     EXPECT_TRUE(Contains(profile, L"IconFile=" + name)) << profile;
 
-    // Renamed, then moved into another folder: read there, the icon still resolves.
+    // Renamed, then moved into another folder, then copied: read there, the icon still
+    // resolves.
     const std::wstring renamed = place_.Path() + L"\\Holiday 2026";
     const std::wstring moved = place_.MakeFolder(L"Archive") + L"\\Holiday 2026";
     ASSERT_TRUE(MoveFileW(folder_.c_str(), renamed.c_str()));
@@ -151,6 +152,16 @@ TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
     EXPECT_EQ(1u, ExtractIconExW(resolved, 0, &icon, nullptr, 1));
     if (icon)
         DestroyIcon(icon);
+    // Copied as Explorer copies a folder (its hidden and system files with it): the copy
+    // names and finds its own made file.
+    const std::wstring copy = place_.MakeFolder(L"Copy of Holiday");
+    for (const std::wstring& file : {std::wstring(L"Desktop.ini"), name})
+        ASSERT_TRUE(CopyFileW((moved + L"\\" + file).c_str(), (copy + L"\\" + file).c_str(), TRUE));
+    const std::optional<IconLocation> copied = ReadFolderIcon(copy.c_str());
+    ASSERT_TRUE(copied);
+    ASSERT_TRUE(ResolveFolderIconPath(copy.c_str(), copied->IconPath, resolved));
+    EXPECT_EQ(copy + L"\\" + name, resolved);
+    EXPECT_TRUE(IsMadeIconFile(copy.c_str(), name.c_str()));
 
     // The backup is kept by the folder's path and does not follow it: moved, the folder
     // has nothing to restore and keeps its icon. Moved back, restoring puts back the

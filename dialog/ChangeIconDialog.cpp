@@ -382,8 +382,12 @@ INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
     record.Resources = resources;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    const INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), nullptr,
-                                           ChangeIconDialogProc, reinterpret_cast<LPARAM>(&record));
+    // Owned by the window that invoked it, as a dialog Explorer opens is: that window
+    // waits while it is open, and it never goes behind that window.
+    HWND owner = record.Owner != nullptr && IsWindow(record.Owner) ? GetAncestor(record.Owner, GA_ROOT) : nullptr;
+    record.Owner = owner;
+    const INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), owner, ChangeIconDialogProc,
+                                           reinterpret_cast<LPARAM>(&record));
     ForgetMadeIcon(record);
     return result;
 }

@@ -29,6 +29,8 @@ struct ChangeIconDialog : IconTarget {
     // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
     // when the user picks an entry that holds no icons.
     int ShownSource = -1;
+    // The window that invoked the dialog (Explorer's), which owns it; null for none.
+    HWND Owner = nullptr;
     // Every selected item when the dialog is opened for several at once (TargetPath is
     // the first); empty for one.
     std::vector<std::wstring> Targets;
@@ -44,9 +46,9 @@ struct ChangeIconDialog : IconTarget {
     HINSTANCE Resources = nullptr;
 };
 
-// Runs the dialog modally for the record from the template in `resources`, without an
-// owner window; returns the DialogBoxParamW result (1 after OK, 2 after Cancel or
-// Restore, -1 when it could not run).
+// Runs the dialog modally for the record from the template in `resources`, owned by the
+// top-level window of record.Owner when there is one; returns the DialogBoxParamW result
+// (1 after OK, 2 after Cancel or Restore, -1 when it could not run).
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record);
 
 void UpdateHeadline(ChangeIconDialog& record, HWND dialog);

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "Placement.h"
 #include "Registry.h"
 #include "resource.h"
 
@@ -66,21 +67,29 @@ void InitLayout(ChangeIconDialog& record, HWND dialog)
             SetWindowLongPtrW(record.Controls[i], GWLP_USERDATA, static_cast<LONG_PTR>(DialogAnchors[i].Flags));
     }
 
-    RECT window{};
-    GetWindowRect(dialog, &window);
-    const int width = window.right - window.left;
-    const int height = window.bottom - window.top;
-    SetWindowPos(dialog, HWND_TOP, (GetSystemMetrics(SM_CXFULLSCREEN) - width) / 2,
-                 (GetSystemMetrics(SM_CYFULLSCREEN) - height) / 2, 0, 0, SWP_NOSIZE);
-
     // The dialog's first size notification comes while the window is being created,
     // before the record is attached, so the layout starts from the client size the
-    // template gave; a later notification at that size moves nothing.
+    // template gave; sizing the window below then moves the controls with it.
     RECT client{};
     if (GetClientRect(dialog, &client)) {
         record.LastClientWidth = client.right;
         record.LastClientHeight = client.bottom;
     }
+    RECT window{};
+    GetWindowRect(dialog, &window);
+    const SIZE minimum{window.right - window.left, window.bottom - window.top};
+    std::optional<RECT> owner;
+    RECT ownerRect{};
+    if (record.Owner != nullptr && GetWindowRect(record.Owner, &ownerRect))
+        owner = ownerRect;
+    POINT pointer{};
+    GetCursorPos(&pointer);
+    const RECT placed = PlaceDialog(minimum, LoadDialogRect(), owner, pointer, Monitors());
+    // At the template's own size the window is only moved: sizing it would bring in the
+    // minimum tracking size, which the template may be below.
+    const bool templateSize = placed.right - placed.left == minimum.cx && placed.bottom - placed.top == minimum.cy;
+    SetWindowPos(dialog, HWND_TOP, placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top,
+                 templateSize ? SWP_NOSIZE : 0);
 }
 
 void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height)
@@ -134,6 +143,42 @@ void LimitTrackSize(MINMAXINFO* info)
     info->ptMinTrackSize.y = MinTrackHeight;
 }
 
+namespace {
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info))
+        reinterpret_cast<std::vector<MonitorArea>*>(param)->push_back({info.rcMonitor, info.rcWork});
+    return TRUE;
+}
+
+} // namespace
+
+std::vector<MonitorArea> Monitors()
+{
+    std::vector<MonitorArea> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+    return monitors;
+}
+
+std::optional<RECT> LoadDialogRect()
+{
+    RegKey key;
+    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return std::nullopt;
+    // Either length: 260 characters as written now, or the 130 an earlier build wrote.
+    wchar_t text[DialogRectCharacters] = {};
+    DWORD size = sizeof text;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.get(), DialogRectValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::nullopt;
+    return ParseDialogRect(text, size / sizeof(wchar_t));
+}
+
 void SaveDialogRect(HWND dialog)
 {
     RECT r{};
@@ -142,13 +187,12 @@ void SaveDialogRect(HWND dialog)
     RegKey key;
     if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return;
-    // The value always has 260 bytes: the text, its zero and zero characters after it,
-    // 130 UTF-16 units in all.
-    wchar_t text[DialogRectBytes / sizeof(wchar_t)] = {};
-    static_assert(sizeof text == DialogRectBytes);
+    // The value always has 260 characters, as the 8-bit build's 260 bytes were: the text,
+    // its zero and zero characters after it.
+    wchar_t text[DialogRectCharacters] = {};
     std::swprintf(text, std::size(text), L"%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
                   static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
-    RegSetValueExW(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DialogRectBytes);
+    RegSetValueExW(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
 }
 
 } // namespace orvane

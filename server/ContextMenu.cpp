@@ -188,7 +188,8 @@ IFACEMETHODIMP ShellIconExtension::InvokeCommand(CMINVOKECOMMANDINFO* info)
             return E_OUTOFMEMORY;
         CopyText(record->TargetPath, std::size(record->TargetPath), itemPath_);
         record->Targets = selection_;
-        // Modal, without an owner window: the call returns when the dialog closes.
+        record->Owner = info->hwnd;
+        // Modal, owned by the window Explorer names: the call returns when the dialog closes.
         RunChangeIconDialog(ModuleInstance(), *record);
         delete record;
         return S_OK;

@@ -46,7 +46,7 @@ protected:
             state += test::Utf8(entry) + "|";
         return state + std::to_string(selection);
     }
-    // DlgSize as the dialog writes it: the text and zeros up to 260 bytes.
+    // DlgSize as an earlier build wrote it: the text and zeros up to 260 bytes.
     void SetDialogRect(const wchar_t* text)
     {
         wchar_t data[130] = {};
@@ -80,12 +80,12 @@ TEST_F(FlowTest, TypeIconFromTheRecentListIsAppliedAndTheShellReportsIt)
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), (std::vector<std::wstring>{L"C:\\x.icl", shell32_}));
     EXPECT_EQ(selection, 1u);
-    // 260 bytes: the text in UTF-16 and zero bytes after it.
+    // 260 characters: the text in UTF-16 and zero bytes after it.
     std::vector<BYTE> data;
     DWORD type = 0;
     ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize", &data, &type));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    ASSERT_EQ(data.size(), 260u);
+    ASSERT_EQ(data.size(), 520u);
     const std::size_t textBytes = rect.size() * sizeof(wchar_t);
     ASSERT_LT(textBytes, data.size());
     std::wstring stored(rect.size(), L'\0');

@@ -98,8 +98,11 @@ protected:
         const SIZE size = TemplateSize(dialog);
         EXPECT_EQ(r.right - r.left, size.cx);
         EXPECT_EQ(r.bottom - r.top, size.cy);
-        EXPECT_EQ(r.left, (GetSystemMetrics(SM_CXFULLSCREEN) - size.cx) / 2);
-        EXPECT_EQ(r.top, (GetSystemMetrics(SM_CYFULLSCREEN) - size.cy) / 2);
+        // On the work area of the monitor under the pointer (Xvfb gives one).
+        RECT work{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        EXPECT_EQ(r.left, work.left + (work.right - work.left - size.cx) / 2);
+        EXPECT_EQ(r.top, work.top + (work.bottom - work.top - size.cy) / 2);
     }
 };
 
@@ -253,23 +256,30 @@ TEST_F(LayoutTest, MinimumTrackingSizeIs300By360)
     });
 }
 
-TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
+// Without a record the dialog opens centred at its template size; closed with OK it
+// records its rectangle (260 characters), and opens there again at that size when that is
+// still wholly on the monitor, else centred at that size. Cancel records nothing.
+TEST_F(LayoutTest, OpensWhereAndAtTheSizeItWasLastClosedWithOk)
 {
     const std::wstring folder = dir_.MakeFolder(L"Where");
     const std::wstring shell32 = test::Shell32Path();
     StoreSources({shell32}, 0);
+    {
+        ChangeIconDialog record;
+        RunOn(record, folder, [&](DialogDriver& d) {
+            ExpectCentredAtTemplateSize(d.Dialog());
+            d.Command(IDCANCEL);
+        });
+    }
     struct Case {
         int Left, Top, Width, Height;
         const wchar_t* Text;
-    } cases[] = {{100, 50, 320, 400, L"100,50,320,400"}, {-30, 20, 350, 380, L"-30,20,350,380"}};
+        bool SamePlace;
+    } cases[] = {{100, 50, 420, 500, L"100,50,420,500", true}, {-30, 20, 450, 480, L"-30,20,450,480", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(test::Utf8(c.Text));
         ChangeIconDialog record;
         const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
-            // Wherever the last one was closed, the dialog opens centred at its template size.
-            ExpectCentredAtTemplateSize(d.Dialog());
-            d.ChooseSource(0);
-            d.SelectIcons({1});
             SetWindowPos(d.Dialog(), nullptr, c.Left, c.Top, c.Width, c.Height, SWP_NOZORDER);
             d.Command(IDOK);
         });
@@ -278,12 +288,70 @@ TEST_F(LayoutTest, OpensCentredAndRecordsWhereItWasClosed)
         DWORD type = 0;
         ASSERT_TRUE(test::ReadRaw(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize", &data, &type));
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-        // 260 bytes of UTF-16: the text and zeros after it.
-        ASSERT_EQ(data.size(), 260u);
-        wchar_t stored[130];
+        // 260 characters of UTF-16: the text and zeros after it.
+        ASSERT_EQ(data.size(), 520u);
+        wchar_t stored[260];
         std::memcpy(stored, data.data(), sizeof stored);
-        ASSERT_EQ(stored[129], L'\0');
+        ASSERT_EQ(stored[259], L'\0');
         EXPECT_STREQ(stored, c.Text);
+
+        // Reopened, resized, cancelled: where it was, at its size; the record stays.
+        ChangeIconDialog again;
+        RunOn(again, folder, [&](DialogDriver& d) {
+            RECT r{};
+            GetWindowRect(d.Dialog(), &r);
+            EXPECT_EQ(r.right - r.left, c.Width);
+            EXPECT_EQ(r.bottom - r.top, c.Height);
+            if (c.SamePlace) {
+                EXPECT_EQ(r.left, c.Left);
+                EXPECT_EQ(r.top, c.Top);
+            }
+            RECT work{};
+            SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+            EXPECT_TRUE(r.left >= work.left && r.top >= work.top && r.right <= work.right && r.bottom <= work.bottom);
+            SetWindowPos(d.Dialog(), nullptr, 5, 5, 600, 600, SWP_NOZORDER);
+            d.Command(IDCANCEL);
+        });
+        EXPECT_EQ(test::ValueText(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize"), c.Text);
+    }
+}
+
+// A hostile or impossible record is ignored: the dialog opens centred at its template size.
+TEST_F(LayoutTest, AHostileRecordIsIgnored)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Hostile");
+    const std::wstring nines(259, L'9');
+    const struct {
+        const char* Label;
+        DWORD Type;
+        std::wstring Text;
+    } table[] = {
+        {"text", REG_SZ, L"somewhere"},
+        {"negative size", REG_SZ, L"10,10,-400,-400"},
+        {"huge size", REG_SZ, L"0,0,99999999,99999999"},
+        {"259 digits", REG_SZ, nines},
+        {"not text", REG_BINARY, L"100,50,420,500"},
+        {"130 characters of an earlier build, read", REG_SZ, L"100,50,420,500"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.Label);
+        std::wstring data = row.Text;
+        data.resize(std::max<std::size_t>(data.size() + 1, 130), L'\0');
+        ASSERT_TRUE(test::WriteValue(HKEY_CURRENT_USER, test::UserProductKey, L"DlgSize", row.Type, data.data(),
+                                     static_cast<DWORD>(data.size() * sizeof(wchar_t))));
+        const bool earlier = std::string(row.Label).rfind("130", 0) == 0;
+        ChangeIconDialog record;
+        RunOn(record, folder, [&](DialogDriver& d) {
+            if (!earlier) {
+                ExpectCentredAtTemplateSize(d.Dialog());
+            } else {
+                RECT r{};
+                GetWindowRect(d.Dialog(), &r);
+                const RECT expected{100, 50, 520, 550};
+                EXPECT_TRUE(EqualRect(&r, &expected));
+            }
+            d.Command(IDCANCEL);
+        });
     }
 }
 

@@ -25,12 +25,14 @@ using demo::DialogRun;
 
 // Invokes the menu's command on this thread, as Explorer's menu thread does, while
 // `script` plays the user; *result is what InvokeCommand returned.
-DialogRun InvokeDriven(IContextMenu* menu, HRESULT* result, const std::function<void(DialogDriver&)>& script)
+DialogRun InvokeDriven(IContextMenu* menu, HRESULT* result, const std::function<void(DialogDriver&)>& script,
+                       HWND window = nullptr)
 {
     return demo::RunWhileDriven(
         [&]() -> INT_PTR {
             CMINVOKECOMMANDINFO info = {};
             info.cbSize = sizeof info;
+            info.hwnd = window;
             info.lpVerb = MAKEINTRESOURCEA(0);
             info.nShow = SW_SHOWNORMAL;
             *result = menu->InvokeCommand(&info);
@@ -150,6 +152,33 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
         EXPECT_EQ(GetCurrentThreadId(), dialogThread);
         EXPECT_EQ(nullptr, FindWindowW(L"#32770", L"Orvane"));
     }
+}
+
+// Invoked from a window (Explorer's, here one of the test's own), the dialog is owned by
+// it: it stays in front of it and the window waits while the dialog is open.
+TEST(ChangeIconCommand, OwnedByTheWindowThatInvokedIt)
+{
+    KeyGuard userState(HKEY_CURRENT_USER, ProductRoot);
+    TempDir dir;
+    ComPtr<IContextMenu> menu = MenuFor(dir.MakeFolder(L"owned"));
+    ASSERT_TRUE(menu);
+    HWND window = CreateWindowExW(0, L"STATIC", L"Explorer", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 500, 400,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    HWND owner = nullptr;
+    bool ownerWaits = false;
+    HRESULT invoked = E_UNEXPECTED;
+    const DialogRun run = InvokeDriven(menu.Get(), &invoked, [&](DialogDriver& d) {
+        owner = GetWindow(d.Dialog(), GW_OWNER);
+        ownerWaits = IsWindowEnabled(window) == FALSE;
+        d.PostCommand(IDCANCEL, BN_CLICKED);
+    }, window);
+    EXPECT_EQ(S_OK, invoked);
+    ASSERT_TRUE(run.Opened);
+    EXPECT_EQ(window, owner);
+    EXPECT_TRUE(ownerWaits);
+    EXPECT_TRUE(IsWindowEnabled(window));
+    DestroyWindow(window);
 }
 
 // A selection of several items opens one dialog for all of them: the first is the

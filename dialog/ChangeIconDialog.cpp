@@ -108,6 +108,9 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
     UpdateKeepCopy(dialog, record);
 
+    // A file dropped from Explorer becomes the source, as the "..." button would make it.
+    DragAcceptFiles(dialog, TRUE);
+
     const ShellVersion version = GetShellVersion();
     wchar_t text[64];
     std::swprintf(text, std::size(text), L"Shellversion %lu.%lu", version.Major, version.Minor);
@@ -316,6 +319,12 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
     switch (message) {
     case WM_COMMAND:
         OnCommand(dialog, *record, LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_DROPFILES:
+        if (record->BatchRunning)
+            DragFinish(reinterpret_cast<HDROP>(wParam));
+        else
+            UseDroppedFile(*record, dialog, reinterpret_cast<HDROP>(wParam));
         return TRUE;
     case WM_SIZE:
         SuspendIconListDrawing(dialog);

@@ -1,6 +1,7 @@
 #include "SourceBrowser.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <iterator>
 
@@ -11,6 +12,37 @@
 #include "resource.h"
 
 namespace orvane {
+
+bool UseSourceFile(ChangeIconDialog& record, HWND dialog, const wchar_t* file)
+{
+    // A file without icons must not become the source: the list would go on showing the
+    // previous file's icons, and OK would apply one of their indexes to this file.
+    if (IsPictureFile(file)) {
+        if (!ShowPicture(dialog, record, file))
+            return false;
+    } else {
+        if (!FillIconList(dialog, file, -1))
+            return false;
+        ForgetMadeIcon(record);
+        record.SetCurrentIconPath(file);
+    }
+    UpdateKeepCopy(dialog, record);
+    HWND combo = GetDlgItem(dialog, IDC_SOURCES);
+    AddRecentEntry(combo, file);
+    record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    return true;
+}
+
+bool UseDroppedFile(ChangeIconDialog& record, HWND dialog, HDROP drop)
+{
+    wchar_t file[TextCapacity] = {};
+    const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    const bool fits = length > 0 && length < TextCapacity &&
+                      DragQueryFileW(drop, 0, file, static_cast<UINT>(std::size(file))) == length;
+    DragFinish(drop);
+    // A path that does not fit is not cut into the name of another file.
+    return fits && UseSourceFile(record, dialog, file);
+}
 
 bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
 {
@@ -39,22 +71,7 @@ bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
         return false;
     file[TextCapacity - 1] = L'\0';
 
-    // A file without icons must not become the source: the list would go on showing the
-    // previous file's icons, and OK would apply one of their indexes to this file.
-    if (IsPictureFile(file)) {
-        if (!ShowPicture(dialog, record, file))
-            return false;
-    } else {
-        if (!FillIconList(dialog, file, -1))
-            return false;
-        ForgetMadeIcon(record);
-        record.SetCurrentIconPath(file);
-    }
-    UpdateKeepCopy(dialog, record);
-    HWND combo = GetDlgItem(dialog, IDC_SOURCES);
-    AddRecentEntry(combo, file);
-    record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
-    return true;
+    return UseSourceFile(record, dialog, file);
 }
 
 } // namespace orvane

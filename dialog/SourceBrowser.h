@@ -1,7 +1,9 @@
-// The dialog's "..." button: the platform's open-file dialog for choosing an icon source.
+// The dialog's "..." button: the platform's open-file dialog for choosing an icon source;
+// and a file dropped onto the dialog, which is taken as the button would take it.
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include "ChangeIconDialog.h"
 
@@ -11,5 +13,12 @@ namespace orvane {
 // becomes the current source, fills the icon list and enters the recent list; one that
 // holds none changes nothing. True when the source changed.
 bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog);
+
+// Takes `file` as the source, as the open-file dialog's choice is taken.
+bool UseSourceFile(ChangeIconDialog& record, HWND dialog, const wchar_t* file);
+
+// WM_DROPFILES: the first file dropped becomes the source as if chosen with the button;
+// the drop is finished here.
+bool UseDroppedFile(ChangeIconDialog& record, HWND dialog, HDROP drop);
 
 } // namespace orvane

@@ -2,11 +2,14 @@
 // OK writes it into the folder and names it relative to the folder, reopening shows it
 // and keeps it relative; a file that is not a usable picture is explained and never
 // becomes the source.
+#include <windows.h>
+#include <shlobj.h>
 #include <wincodec.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "ComInitialization.h"
@@ -215,6 +218,49 @@ TEST_F(PictureDialogTest, PictureChosenForAFileLivesInTheScopesFolderOfMadeIcons
     EXPECT_EQ(restore.Result, IDCANCEL);
     EXPECT_FALSE(ReadFileIcon(file.c_str()).has_value());
     EXPECT_EQ(GetFileAttributesW(made.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// What the shell's drop machinery hands a window that accepts files: WM_DROPFILES with a
+// drop list in global memory, which the window finishes.
+HGLOBAL DropList(const std::wstring& path)
+{
+    const std::size_t bytes = sizeof(DROPFILES) + (path.size() + 2) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    if (memory == nullptr)
+        return nullptr;
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(drop + 1, path.c_str(), path.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    return memory;
+}
+
+// A file dropped onto the dialog becomes the source as the "..." button would make it: a
+// library fills the list, a picture gives its one icon, a file without icons changes
+// nothing.
+TEST_F(PictureDialogTest, ADroppedFileBecomesTheSource)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Dropped");
+    const std::wstring picture = dir_.Path() + L"\\drop.png";
+    ASSERT_TRUE(SavePicture(Gradient(48, 48), GUID_ContainerFormatPng, picture));
+    const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons here");
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        EXPECT_NE(GetWindowLongW(d.Dialog(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+        SendMessageW(d.Dialog(), WM_DROPFILES, reinterpret_cast<WPARAM>(DropList(shell32_)), 0);
+        EXPECT_GT(d.IconCount(), 100);
+        EXPECT_EQ(d.Sources().at(static_cast<std::size_t>(d.SourceSelection())), shell32_);
+        SendMessageW(d.Dialog(), WM_DROPFILES, reinterpret_cast<WPARAM>(DropList(text)), 0);
+        EXPECT_GT(d.IconCount(), 100);
+        EXPECT_EQ(d.Sources().at(static_cast<std::size_t>(d.SourceSelection())), shell32_);
+        SendMessageW(d.Dialog(), WM_DROPFILES, reinterpret_cast<WPARAM>(DropList(picture)), 0);
+        EXPECT_EQ(d.IconCount(), 1);
+        EXPECT_EQ(d.Sources().at(static_cast<std::size_t>(d.SourceSelection())), picture);
+        d.Command(IDOK);
+    });
+    EXPECT_EQ(run.Result, IDOK);
+    EXPECT_EQ(MadeIcons(folder).size(), 1u);
 }
 
 TEST_F(PictureDialogTest, FileThatIsNoUsablePictureIsExplainedAndNeverBecomesTheSource)

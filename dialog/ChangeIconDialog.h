@@ -31,6 +31,9 @@ struct ChangeIconDialog : IconTarget {
     int ShownSource = -1;
     // The window that invoked the dialog (Explorer's), which owns it; null for none.
     HWND Owner = nullptr;
+    // A window of another process that the dialog opens over without being owned by it
+    // (Explorer's, for the dialog's own program); null for none. Owner comes first.
+    HWND Near = nullptr;
     // Every selected item when the dialog is opened for several at once (TargetPath is
     // the first); empty for one.
     std::vector<std::wstring> Targets;

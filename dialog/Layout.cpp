@@ -80,7 +80,8 @@ void InitLayout(ChangeIconDialog& record, HWND dialog)
     const SIZE minimum{window.right - window.left, window.bottom - window.top};
     std::optional<RECT> owner;
     RECT ownerRect{};
-    if (record.Owner != nullptr && GetWindowRect(record.Owner, &ownerRect))
+    HWND invoker = record.Owner != nullptr ? record.Owner : record.Near;
+    if (invoker != nullptr && GetWindowRect(invoker, &ownerRect))
         owner = ownerRect;
     POINT pointer{};
     GetCursorPos(&pointer);

@@ -40,7 +40,7 @@ constexpr const wchar_t DialogRectValue[] = L"DlgSize";
 // folder" and "Also all subfolders"; shown only for folders. Before InitLayout, which anchors them.
 void AddFolderControls(HWND dialog, bool shown);
 // Fills Controls, gives every control its anchor flags, and places and sizes the dialog
-// (Placement.h): on the owner's monitor (record.Owner) or the pointer's, at the size
+// (Placement.h): on the invoking window's monitor (record.Owner, else record.Near) or the pointer's, at the size
 // recorded last.
 void InitLayout(ChangeIconDialog& record, HWND dialog);
 // Moves every control by the change of the client size since the last call.

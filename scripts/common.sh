@@ -29,8 +29,28 @@ run_logged() {
   fi
 }
 
+# Some hosts run 64-bit code only (a kernel without IA-32 emulation): Wine's 32-bit
+# loader cannot start there, and `wine`, which prefers it, fails for every program. On
+# such a host `wine` (and the loaders of Wine's own programs) are pointed at the 64-bit
+# loader, which runs the x64 programs; HOST_RUNS_X86 is then empty and the x86 test
+# programs are not run. Called once Wine is installed.
+HOST_RUNS_X86=1
+choose_wine_loader() {
+  local loader=/usr/lib/wine/wine64 shims=$BUILD_DIR/wine64-only name
+  if [ -x /usr/lib/wine/wine ] && [ -x "$loader" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    HOST_RUNS_X86=
+    mkdir -p "$shims"
+    for name in wine wine-stable; do
+      printf '#!/bin/sh\nexport WINELOADER=%s\nexec %s "$@"\n' "$loader" "$loader" >"$shims/$name"
+      chmod +x "$shims/$name"
+    done
+    case ":$PATH:" in *":$shims:"*) ;; *) export PATH="$shims:$PATH" ;; esac
+  fi
+}
+
 # Creates the Wine prefix under the build folder once (never the home folder's).
 ensure_prefix() {
+  choose_wine_loader
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "creating Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"

@@ -20,6 +20,7 @@
 #include "PictureIcon.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
+#include "Scaling.h"
 #include "SourceBrowser.h"
 #include "ShellNotify.h"
 #include "resource.h"
@@ -67,6 +68,8 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
     static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
     AddFolderControls(dialog, IsForMany(record) ? OnlyFolders(record.Targets) : record.Kind() == TargetKind::Folder);
+    // Before the dialog is placed: moved onto a monitor of another scaling, it rescales.
+    BeginScaling(record, dialog);
     InitLayout(record, dialog);
 
     SendMessageW(dialog, WM_SETICON, ICON_BIG,
@@ -309,11 +312,11 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
         }
         return OnInitDialog(dialog, *record);
     }
+    ChangeIconDialog* record = RecordOf(dialog);
     if (message == WM_GETMINMAXINFO) {
-        LimitTrackSize(reinterpret_cast<MINMAXINFO*>(lParam));
+        LimitTrackSize(reinterpret_cast<MINMAXINFO*>(lParam), record != nullptr ? record->Dpi : WindowDpi(dialog));
         return FALSE;
     }
-    ChangeIconDialog* record = RecordOf(dialog);
     if (record == nullptr)
         return FALSE;
     switch (message) {
@@ -325,6 +328,9 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
             DragFinish(reinterpret_cast<HDROP>(wParam));
         else
             UseDroppedFile(*record, dialog, reinterpret_cast<HDROP>(wParam));
+        return TRUE;
+    case WM_DPICHANGED:
+        RescaleDialog(*record, dialog, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         return TRUE;
     case WM_SIZE:
         SuspendIconListDrawing(dialog);
@@ -398,6 +404,7 @@ INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
     const INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_CHANGEICON), owner, ChangeIconDialogProc,
                                            reinterpret_cast<LPARAM>(&record));
     ForgetMadeIcon(record);
+    EndScaling(record);
     return result;
 }
 

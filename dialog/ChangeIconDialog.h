@@ -29,6 +29,11 @@ struct ChangeIconDialog : IconTarget {
     // The recent-list entry whose icons the list shows (CB_ERR: none), selected again
     // when the user picks an entry that holds no icons.
     int ShownSource = -1;
+    // The DPI of the monitor the dialog is on, and the one it opened at, for which the
+    // dialog manager made its font; the controls' font for another DPI (null: none).
+    UINT Dpi = 96;
+    UINT OpeningDpi = 96;
+    HFONT ScaledFont = nullptr;
     // The window that invoked the dialog (Explorer's), which owns it; null for none.
     HWND Owner = nullptr;
     // A window of another process that the dialog opens over without being owned by it

@@ -13,7 +13,9 @@ namespace {
 // when the dialog is idle: the file is opened and its resources found once for all.
 constexpr int Batch = 8;
 // What the image slots may take at most, counted at 4 bytes a pixel: for the usual
-// 32-pixel icons 1,024 slots, more than any screen shows at once.
+// 32-pixel icons 1,024 slots, more than any screen shows at once. Never fewer than 256
+// slots, which at 64 pixels (200 % scaling) take the same 4 MiB; past that the bound grows
+// with the icon's area, not with the number of icons.
 constexpr std::size_t SlotBytes = 4u << 20;
 constexpr int MinSlots = 256;
 
@@ -22,8 +24,8 @@ constexpr int NoImage = -2;
 
 } // namespace
 
-IconCache::IconCache(const wchar_t* file, int count)
-    : count_(count), cx_(GetSystemMetrics(SM_CXICON)), cy_(GetSystemMetrics(SM_CYICON))
+IconCache::IconCache(const wchar_t* file, int count, int size)
+    : count_(count), cx_(std::clamp(size, 16, 256)), cy_(cx_)
 {
     CopyText(file_, std::size(file_), file);
     const std::size_t perSlot = static_cast<std::size_t>(std::max(cx_, 1)) * std::max(cy_, 1) * 4;

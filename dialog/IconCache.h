@@ -18,15 +18,18 @@ constexpr int MaxIconRun = 64;
 
 class IconCache {
 public:
-    // The icons of the file (already expanded) at the large-icon size; Ready() is false
-    // when the image list or the drawing surface cannot be made.
-    IconCache(const wchar_t* file, int count);
+    // The icons of the file (already expanded) at `size` pixels square (the large icon
+    // size of the list's DPI); Ready() is false when the image list or the drawing
+    // surface cannot be made.
+    IconCache(const wchar_t* file, int count, int size);
     ~IconCache();
     IconCache(const IconCache&) = delete;
     IconCache& operator=(const IconCache&) = delete;
 
     bool Ready() const { return ready_; }
     int Count() const { return count_; }
+    int Size() const { return cx_; }
+    const wchar_t* File() const { return file_; }
     HIMAGELIST Images() const { return images_; }
     // The list has taken the image list and destroys it with itself.
     void HandOverImages() { ownsImages_ = false; }

@@ -12,7 +12,7 @@
 
 #include "IconCache.h"
 #include "IconResources.h"
-#include "IconResources.h"
+#include "Scaling.h"
 #include "resource.h"
 
 namespace orvane {
@@ -28,6 +28,7 @@ constexpr LONGLONG IdleStepMicroseconds = 8000;
 struct ListOwner {
     HWND Window = nullptr;
     std::unique_ptr<IconCache> Cache;
+    int ImageSize = 0; // the images' size; 0: the large icon size of the screen
     bool Idle = false; // the idle timer runs
     ListOwner* Next = nullptr;
 };
@@ -85,24 +86,32 @@ void IdleStep(HWND owner, ListOwner& state)
     }
 }
 
-void FormatItem(int item, wchar_t (&text)[16]) { std::swprintf(text, std::size(text), L"%d", item); }
+// An item's text, which is also what a screen reader says of it: "Icon 12" for icon 12.
+constexpr wchar_t ItemPrefix[] = L"Icon ";
+constexpr std::size_t ItemPrefixLength = std::size(ItemPrefix) - 1;
 
-// The item whose text starts with (or is) the text typed, from `start` on; -1 for none.
+void FormatItem(int item, wchar_t (&text)[24]) { std::swprintf(text, std::size(text), L"%ls%d", ItemPrefix, item); }
+
+// The item whose number starts with (or is) the number typed, from `start` on; -1 for
+// none. Typing "12" finds icon 12, as does typing its whole text "Icon 12".
 int FindItem(const IconCache& cache, const NMLVFINDITEMW& find)
 {
     const LVFINDINFOW& info = find.lvfi;
     if (!(info.flags & (LVFI_STRING | LVFI_PARTIAL)) || info.psz == nullptr || info.psz[0] == L'\0')
         return -1;
-    const std::size_t length = std::wcslen(info.psz);
+    const bool whole = _wcsnicmp(info.psz, ItemPrefix, ItemPrefixLength) == 0;
+    const wchar_t* typed = whole ? info.psz + ItemPrefixLength : info.psz;
+    const std::size_t length = std::wcslen(typed);
     const int count = cache.Count();
     const int start = find.iStart >= 0 && find.iStart < count ? find.iStart : 0;
     const int steps = info.flags & LVFI_WRAP ? count : count - start;
     for (int k = 0; k < steps; ++k) {
         const int item = (start + k) % count;
-        wchar_t text[16];
+        wchar_t text[24];
         FormatItem(item, text);
-        const bool match = info.flags & LVFI_PARTIAL ? std::wcsncmp(text, info.psz, length) == 0
-                                                     : std::wcscmp(text, info.psz) == 0;
+        const wchar_t* number = text + ItemPrefixLength;
+        const bool match = info.flags & LVFI_PARTIAL ? std::wcsncmp(number, typed, length) == 0
+                                                     : std::wcscmp(number, typed) == 0;
         if (match)
             return item;
     }
@@ -120,7 +129,7 @@ bool Answer(HWND owner, ListOwner& state, const NMHDR& header, LRESULT* result)
         if (item.iItem < 0 || item.iItem >= cache->Count())
             return false;
         if ((item.mask & LVIF_TEXT) && item.pszText != nullptr && item.cchTextMax > 0) {
-            wchar_t text[16];
+            wchar_t text[24];
             FormatItem(item.iItem, text);
             lstrcpynW(item.pszText, text, item.cchTextMax);
         }
@@ -156,14 +165,18 @@ ListOwner* OwnerOf(HWND owner)
 // The items of the list's first screen once it shows the item `item`, estimated from
 // the size of the list and of its grid before it holds them: `count` items from `first`.
 // A view that has no image list yet reports a grid for smaller icons than it will get;
-// the large icons take at least the system's icon spacing.
-void FirstScreen(HWND list, int item, int* first, int* count)
+// the large icons take at least the system's icon spacing at the list's DPI, and their
+// own size.
+void FirstScreen(HWND list, int imageSize, int item, int* first, int* count)
 {
     RECT client{};
     GetClientRect(list, &client);
     const DWORD spacing = static_cast<DWORD>(SendMessageW(list, LVM_GETITEMSPACING, FALSE, 0));
-    const int cellWidth = std::max({1, static_cast<int>(LOWORD(spacing)), GetSystemMetrics(SM_CXICONSPACING)});
-    const int cellHeight = std::max({1, static_cast<int>(HIWORD(spacing)), GetSystemMetrics(SM_CYICONSPACING)});
+    const UINT dpi = WindowDpi(list);
+    const int cellWidth =
+        std::max({1, static_cast<int>(LOWORD(spacing)), MetricForDpi(SM_CXICONSPACING, dpi), imageSize});
+    const int cellHeight =
+        std::max({1, static_cast<int>(HIWORD(spacing)), MetricForDpi(SM_CYICONSPACING, dpi), imageSize});
     const int across = std::max(1, static_cast<int>(client.right) / cellWidth);
     const int down = std::max(1, (static_cast<int>(client.bottom) + cellHeight - 1) / cellHeight);
     // The view scrolls an item below the first screen up to its last row.
@@ -226,18 +239,19 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
 
     // The icons of the first screen are extracted before the list is touched, so that a
     // file whose icons cannot be extracted leaves the list as it was.
+    ListOwner* owner = OwnerOf(dialog);
+    if (owner == nullptr)
+        return false;
     std::unique_ptr<IconCache> cache;
+    const int size = owner->ImageSize > 0 ? owner->ImageSize : LargeIconSize(WindowDpi(dialog));
     try {
-        cache.reset(new IconCache(file, n));
+        cache.reset(new IconCache(file, n, size));
     } catch (const std::bad_alloc&) {
         return false;
     }
     int first = 0, shown = 0;
-    FirstScreen(list, selects ? preselect : 0, &first, &shown);
+    FirstScreen(list, size, selects ? preselect : 0, &first, &shown);
     if (!cache->Ready() || !cache->ExtractAny(first, shown))
-        return false;
-    ListOwner* owner = OwnerOf(dialog);
-    if (owner == nullptr)
         return false;
 
     // A virtual icon view keeps a position for every item. Wine's list view computes them
@@ -288,6 +302,43 @@ bool HandleIconListMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         delete state;
     }
     return false;
+}
+
+void SetIconListImageSize(HWND dialog, int size)
+{
+    ListOwner* owner = OwnerOf(dialog);
+    if (owner == nullptr || size <= 0 || size == owner->ImageSize)
+        return;
+    owner->ImageSize = size;
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    if (owner->Cache == nullptr || list == nullptr)
+        return;
+    // The same icons again at the new size; the items, their selection and the view's
+    // scroll place stay as they are. Kept at the old size when the new images cannot be made.
+    std::unique_ptr<IconCache> cache;
+    try {
+        cache.reset(new IconCache(owner->Cache->File(), owner->Cache->Count(), size));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    const int focused = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    int first = 0, shown = 0;
+    FirstScreen(list, size, std::max(focused, 0), &first, &shown);
+    if (!cache->Ready() || !cache->ExtractAny(first, shown))
+        return;
+    SendMessageW(list, WM_SETREDRAW, FALSE, 0);
+    HandOverCache(list, *owner, std::move(cache));
+    SendMessageW(list, LVM_ARRANGE, LVA_DEFAULT, 0);
+    SendMessageW(list, WM_SETREDRAW, TRUE, 0);
+    if (focused >= 0)
+        SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(focused), FALSE);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+int IconListImageSize(HWND dialog)
+{
+    const ListOwner* owner = FindOwner(dialog);
+    return owner != nullptr && owner->Cache != nullptr ? owner->Cache->Size() : 0;
 }
 
 void SuspendIconListDrawing(HWND dialog)

@@ -1,5 +1,6 @@
 // The dialog's list view 1002: every icon of one source file as a large icon labelled
-// with its index. Item i always stands for icon i of the file.
+// "Icon i" with its index, which a screen reader reads. Item i always stands for icon i
+// of the file.
 //
 // The list is virtual (LVS_OWNERDATA): it holds only the number of icons, and asks its
 // owner for an item's text and image as it draws the item. An icon is extracted when the
@@ -23,6 +24,12 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect);
 // (WM_NOTIFY), its idle work (WM_TIMER) and the end of the dialog (WM_NCDESTROY). True
 // when the message was the list's and is answered with *result.
 bool HandleIconListMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+// The images' size from now on: the large icon size of the dialog's DPI. A list that
+// shows icons gets them again at that size, its items, selection and scroll place kept.
+void SetIconListImageSize(HWND dialog, int size);
+// The size of the images the list shows; 0 when it shows none.
+int IconListImageSize(HWND dialog);
 
 // Around the dialog's resizing of its controls: the list is arranged anew once, not
 // redrawn for every item it moves.

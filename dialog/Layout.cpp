@@ -5,6 +5,7 @@
 
 #include "Placement.h"
 #include "Registry.h"
+#include "Scaling.h"
 #include "resource.h"
 
 namespace orvane {
@@ -136,12 +137,12 @@ void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height
     record.LastClientHeight = height;
 }
 
-void LimitTrackSize(MINMAXINFO* info)
+void LimitTrackSize(MINMAXINFO* info, UINT dpi)
 {
     if (info == nullptr)
         return;
-    info->ptMinTrackSize.x = MinTrackWidth;
-    info->ptMinTrackSize.y = MinTrackHeight;
+    info->ptMinTrackSize.x = ScaleFrom96(MinTrackWidth, dpi);
+    info->ptMinTrackSize.y = ScaleFrom96(MinTrackHeight, dpi);
 }
 
 namespace {

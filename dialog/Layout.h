@@ -45,7 +45,9 @@ void AddFolderControls(HWND dialog, bool shown);
 void InitLayout(ChangeIconDialog& record, HWND dialog);
 // Moves every control by the change of the client size since the last call.
 void ResizeControls(ChangeIconDialog& record, HWND dialog, int width, int height);
-void LimitTrackSize(MINMAXINFO* info);
+// The smallest the frame may be dragged to: MinTrackWidth by MinTrackHeight at 96 DPI,
+// scaled for `dpi`.
+void LimitTrackSize(MINMAXINFO* info, UINT dpi);
 // Writes the window rectangle as "left,top,width,height" (REG_SZ, 260 characters) into
 // the product key under HKEY_CURRENT_USER, if that key exists; it is not created here.
 void SaveDialogRect(HWND dialog);

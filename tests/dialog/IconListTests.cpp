@@ -42,7 +42,7 @@ void ExpectShownItemsShowTheirIcons(DialogDriver& d, const std::wstring& library
     const std::vector<int> shown = d.ShownIcons(item);
     ASSERT_GE(shown.size(), 2u);
     for (int i : shown) {
-        ASSERT_EQ(d.IconText(i), std::to_wstring(i));
+        ASSERT_EQ(d.IconText(i), L"Icon " + std::to_wstring(i));
         const int image = d.IconImage(i);
         ASSERT_GE(image, 0) << i;
         ASSERT_EQ(test::ImagePixels(d.IconImages(), image), test::ExtractedPixels(library, i)) << i;
@@ -81,7 +81,7 @@ protected:
     test::TempDir dir_;
 };
 
-TEST_F(IconListTest, IcoFileGivesOneItemNamedZero)
+TEST_F(IconListTest, IcoFileGivesOneItemNamedIconZero)
 {
     ASSERT_NE(dialog_.Window(), nullptr);
     const std::wstring ico = test::WriteIconFile(dir_.Path() + L"\\a.ico", 1);
@@ -89,7 +89,7 @@ TEST_F(IconListTest, IcoFileGivesOneItemNamedZero)
     ASSERT_EQ(Count(), 1);
     wchar_t text[32];
     const LVITEMW item = Item(0, text);
-    EXPECT_STREQ(text, L"0");
+    EXPECT_STREQ(text, L"Icon 0");
     EXPECT_EQ(item.iImage, 0);
     EXPECT_EQ(item.state & LVIS_SELECTED, 0u);
     // One image of the system's large-icon size, in an image list that is not shared.
@@ -113,7 +113,7 @@ TEST_F(IconListTest, LibraryGivesEveryIconInIndexOrderArrangedFromTheLeft)
     for (int i = 0; i < Count(); ++i) {
         wchar_t text[32];
         const LVITEMW item = Item(i, text);
-        ASSERT_EQ(std::wstring(text), std::to_wstring(i));
+        ASSERT_EQ(std::wstring(text), L"Icon " + std::to_wstring(i));
         ASSERT_EQ(item.iImage, i);
     }
     EXPECT_TRUE(Selected().empty());
@@ -184,7 +184,7 @@ TEST_F(IconListTest, RefillingReplacesItemsAndImageList)
     EXPECT_EQ(ImageList_GetImageCount(Images()), 1);
     wchar_t text[32];
     const LVITEMW item = Item(0, text);
-    EXPECT_STREQ(text, L"0");
+    EXPECT_STREQ(text, L"Icon 0");
     EXPECT_EQ(item.iImage, 0);
     EXPECT_EQ(Selected(), std::vector<int>{0});
 }

@@ -1,8 +1,11 @@
 // orvane-dialog.exe PATH: opens the Change Icon dialog on PATH (a folder, a file or a
 // drive root) and ends when it closes. orvane-dialog.exe /selection FILE: opens it for
-// several items at once, named one a line (UTF-16) in FILE, which it deletes. The Explorer command of Windows 11's menu starts
-// it, so that Explorer's thread never waits for the dialog; it is the same dialog, with
-// the same store and backups, as the classic menu's entry runs inside Explorer.
+// several items at once, named one a line (UTF-16) in FILE, which it deletes. Either may
+// begin with /near HWND (hexadecimal): the window of another process, Explorer's, that
+// the dialog opens over without being owned by it. The Explorer command of Windows 11's
+// menu starts it, so that Explorer's thread never waits for the dialog; it is the same
+// dialog, with the same store and backups, as the classic menu's entry runs inside
+// Explorer.
 // Exit code: 0 when the dialog ran, 1 when it could not open, 2 for a command line
 // without exactly one existing path (each told in a message box, as the program has no
 // console).
@@ -10,6 +13,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
 #include <new>
@@ -102,21 +106,61 @@ bool ReadSelectionFile(const wchar_t* file, std::vector<std::wstring>& paths)
     return read && !paths.empty() && paths.size() <= orvane::SelectionLimit;
 }
 
+// The window a "/near" argument names: one to 16 hexadecimal digits and nothing else.
+// False for anything else (a sign, a "0x", a space, text, more digits than a handle has).
+bool ParseWindowNumber(const wchar_t* text, std::uintptr_t& value)
+{
+    constexpr std::size_t MostDigits = 16;
+    value = 0;
+    std::size_t digits = 0;
+    for (; text[digits] != L'\0'; ++digits) {
+        const wchar_t c = text[digits];
+        unsigned digit = 0;
+        if (c >= L'0' && c <= L'9')
+            digit = static_cast<unsigned>(c - L'0');
+        else if (c >= L'A' && c <= L'F')
+            digit = static_cast<unsigned>(c - L'A' + 10);
+        else if (c >= L'a' && c <= L'f')
+            digit = static_cast<unsigned>(c - L'a' + 10);
+        else
+            return false;
+        if (digits >= MostDigits)
+            return false;
+        // A 32-bit program keeps the low 32 bits of a 64-bit process's handle, which are
+        // all that a window handle holds.
+        value = (value << 4) | digit;
+    }
+    return digits > 0;
+}
+
 int Run(HINSTANCE instance)
 {
     const Arguments arguments;
     std::vector<std::wstring> selection;
-    if (arguments.Count() == 3 && std::wcscmp(arguments[1], L"/selection") == 0) {
-        if (!ReadSelectionFile(arguments[2], selection)) {
-            Tell(L"The list of selected items cannot be read:\n", arguments[2]);
+    int first = 1;
+    HWND nearWindow = nullptr;
+    bool understood = true;
+    if (arguments.Count() >= 2 && std::wcscmp(arguments[1], L"/near") == 0) {
+        std::uintptr_t number = 0;
+        understood = arguments.Count() >= 3 && ParseWindowNumber(arguments[2], number);
+        // A number that names no window (any more) is no reason to refuse the dialog: it
+        // opens under the pointer instead.
+        if (understood && IsWindow(reinterpret_cast<HWND>(number)))
+            nearWindow = reinterpret_cast<HWND>(number);
+        first = 3;
+    }
+    const int rest = arguments.Count() - first;
+    if (understood && rest == 2 && std::wcscmp(arguments[first], L"/selection") == 0) {
+        if (!ReadSelectionFile(arguments[first + 1], selection)) {
+            Tell(L"The list of selected items cannot be read:\n", arguments[first + 1]);
             return CommandLineRefused;
         }
-    } else if (arguments.Count() != 2) {
+    } else if (!understood || rest != 1) {
         Tell(L"orvane-dialog.exe opens Orvane's Change Icon dialog for one folder, file or drive; Explorer's "
-             L"context menu starts it.\n\nUsage: orvane-dialog.exe PATH");
+             L"context menu starts it.\n\nUsage: orvane-dialog.exe [/near HWND] PATH");
         return CommandLineRefused;
     }
-    const wchar_t* path = selection.empty() ? arguments[1] : selection.front().c_str();
+    const wchar_t* path = selection.empty() ? arguments[first] : selection.front().c_str();
     if (std::wcslen(path) >= orvane::TextCapacity) {
         Tell(L"The path is longer than Windows allows (259 characters):\n", path);
         return CommandLineRefused;
@@ -139,6 +183,9 @@ int Run(HINSTANCE instance)
     orvane::CopyText(record->TargetPath, std::size(record->TargetPath), path);
     if (selection.size() > 1)
         record->Targets = selection;
+    // Over Explorer's window, never owned by it: a window owned across processes would
+    // tie Explorer's input to this program's.
+    record->Near = nearWindow;
     // The dialog's template, menu and icon are this program's own resources.
     const INT_PTR result = orvane::RunChangeIconDialog(instance, *record);
     delete record;

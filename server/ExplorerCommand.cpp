@@ -1,7 +1,9 @@
 #include "ExplorerCommand.h"
 
+#include <shlguid.h>
 #include <shlwapi.h>
 
+#include <cstdint>
 #include <cstring>
 #include <cwchar>
 #include <iterator>
@@ -179,17 +181,55 @@ DWORD WriteSelectionFile(const std::vector<std::wstring>& paths, wchar_t (&file)
     return done ? ERROR_SUCCESS : (error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
 }
 
-// Starts `program "path"` (or `program /selection "file"`) and does not wait for it.
-// ERROR_SUCCESS, or why it did not start.
-DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path, bool selection = false)
+// The top-level window of Explorer's that the command was invoked from: the site's own
+// window (IOleWindow, or what IUnknown_GetWindow finds besides), else the window of the
+// browser that hosts the site; null when the site has none. The dialog opens over it.
+HWND SiteWindow(IUnknown* site)
 {
-    // The program's path, the target's (whose trailing backslashes may double) and the
-    // quotes and the spaces between them.
-    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 24];
+    if (site == nullptr)
+        return nullptr;
+    HWND window = nullptr;
+    if (FAILED(IUnknown_GetWindow(site, &window)) || window == nullptr) {
+        window = nullptr;
+        ComPtr<IOleWindow> browser;
+        if (FAILED(IUnknown_QueryService(site, SID_STopLevelBrowser, IID_PPV_ARGS(&browser))) || !browser ||
+            FAILED(browser->GetWindow(&window)))
+            window = nullptr;
+    }
+    if (window == nullptr || !IsWindow(window))
+        return nullptr;
+    const HWND root = GetAncestor(window, GA_ROOT);
+    return root != nullptr ? root : window;
+}
+
+// Appends a number in hexadecimal digits (upper case, no prefix, no leading zeros).
+bool AppendHex(wchar_t* out, std::size_t size, std::size_t& at, std::uintptr_t value)
+{
+    wchar_t digits[2 * sizeof value];
+    std::size_t count = 0;
+    do {
+        digits[std::size(digits) - 1 - count++] = L"0123456789ABCDEF"[value & 0xF];
+        value >>= 4;
+    } while (value != 0 && count < std::size(digits));
+    return Append(out, size, at, digits + std::size(digits) - count, count);
+}
+
+// Starts `program [/near HWND] "path"` (or `program [/near HWND] /selection "file"`) and
+// does not wait for it: the program opens its dialog over `window` (a window of
+// Explorer's, which a handle names alike in every process of the session) without
+// being owned by it. ERROR_SUCCESS, or why it did not start.
+DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path, HWND window, bool selection = false)
+{
+    // The program's path, the target's (whose trailing backslashes may double), the
+    // window's number (16 hexadecimal digits at most) and the switches, quotes and spaces.
+    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 48];
     std::size_t at = 0;
     commandLine[0] = L'\0';
     if (!AppendQuoted(commandLine, std::size(commandLine), at, program) ||
         !Append(commandLine, std::size(commandLine), at, L" ", 1) ||
+        (window != nullptr && (!Append(commandLine, std::size(commandLine), at, L"/near ", 6) ||
+                               !AppendHex(commandLine, std::size(commandLine), at, reinterpret_cast<std::uintptr_t>(window)) ||
+                               !Append(commandLine, std::size(commandLine), at, L" ", 1))) ||
         (selection && !Append(commandLine, std::size(commandLine), at, L"/selection ", 11)) ||
         !AppendQuoted(commandLine, std::size(commandLine), at, path))
         return ERROR_FILENAME_EXCED_RANGE;
@@ -285,12 +325,13 @@ IFACEMETHODIMP ExplorerCommand::Invoke(IShellItemArray* items, IBindCtx*)
         wchar_t program[MAX_PATH] = {};
         wchar_t list[MAX_PATH] = {};
         DWORD error = ERROR_FILENAME_EXCED_RANGE;
+        const HWND window = SiteWindow(site_);
         if (!DialogProgramPath(program))
             program[0] = L'\0';
         else if (paths.size() == 1)
-            error = StartDialogProgram(program, paths.front().c_str());
+            error = StartDialogProgram(program, paths.front().c_str(), window);
         else if ((error = WriteSelectionFile(paths, list)) == ERROR_SUCCESS &&
-                 (error = StartDialogProgram(program, list, true)) != ERROR_SUCCESS)
+                 (error = StartDialogProgram(program, list, window, true)) != ERROR_SUCCESS)
             DeleteFileW(list);
         if (error == ERROR_SUCCESS)
             return S_OK;

@@ -6,12 +6,16 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <shlguid.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
 #include <cwchar>
 #include <functional>
 #include <iterator>
@@ -65,11 +69,46 @@ private:
     volatile LONG refs_ = 0;
 };
 
-// A top-level window of the test's own that stands for Explorer's.
+// A site without a window of its own (as a view's site may be), which hands out the
+// window of the browser that hosts it as the shell's top-level browser service.
+class BrowserSite final : public IServiceProvider {
+public:
+    explicit BrowserSite(IOleWindow* browser) : browser_(browser) {}
+    LONG References() const { return refs_; }
+    IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IServiceProvider))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IServiceProvider*>(this);
+        AddRef();
+        return S_OK;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&refs_); }
+    IFACEMETHODIMP_(ULONG) Release() override { return InterlockedDecrement(&refs_); }
+    IFACEMETHODIMP QueryService(REFGUID service, REFIID riid, void** ppv) override
+    {
+        if (ppv == nullptr)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualGUID(service, SID_STopLevelBrowser))
+            return E_NOINTERFACE;
+        return browser_->QueryInterface(riid, ppv);
+    }
+
+private:
+    IOleWindow* browser_;
+    volatile LONG refs_ = 0;
+};
+
+// A top-level window of the test's own that stands for Explorer's, away from the
+// screen's centre.
 class OwnerWindow {
 public:
     OwnerWindow()
-        : window_(CreateWindowExW(0, L"STATIC", L"Explorer stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+        : window_(CreateWindowExW(0, L"STATIC", L"Explorer stand-in", WS_OVERLAPPEDWINDOW, 40, 30, 200, 100, nullptr,
                                   nullptr, nullptr, nullptr))
     {
     }
@@ -492,6 +531,37 @@ private:
     HANDLE handle_;
 };
 
+// The command line another process (of this program's bitness) was started with, read
+// from its process parameters as the system keeps them; empty when it cannot be read.
+std::wstring CommandLineOf(HANDLE process)
+{
+    using Query = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG size = 0;
+    if (query == nullptr || query(process, ProcessBasicInformation, &basic, sizeof basic, &size) < 0)
+        return {};
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr))
+        return {};
+    std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(), parameters.CommandLine.Length, nullptr))
+        return {};
+    return text;
+}
+
+// The argument that names `window` to orvane-dialog.exe, as the Explorer command writes it.
+std::wstring NearSwitch(HWND window)
+{
+    wchar_t number[32] = {};
+    std::swprintf(number, std::size(number), L"%llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    return L"/near " + std::wstring(number);
+}
+
 // Selects and focuses one icon of the dialog's list in another process. The list view's
 // messages carry a pointer that is not carried across processes: the item state is
 // written into the dialog's process, as tools that drive other programs do.
@@ -568,7 +638,8 @@ void PressAndExpectClosed(DialogDriver& d, int id)
 // orvane-dialog.exe and returns while its dialog is open; the dialog is the Change Icon
 // dialog on that path, and OK there writes the icon where the classic entry writes it:
 // the folder's Desktop.ini, the file's entry in the per-file table with Orvane as the
-// type's icon handler.
+// type's icon handler. The program is told the top-level window of Explorer's site
+// (/near), which it opens over without being owned by it; without one, nothing.
 TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
 {
     KeyGuard machineProduct(HKEY_LOCAL_MACHINE, ProductRoot);
@@ -582,21 +653,45 @@ TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
     const std::wstring sibling = dir.MakeFile(L"b" + type.Extension);
     const std::wstring library = Shell32Path();
 
+    // The sites Explorer may give: its window, a child of it, a site that only knows its
+    // browser, one without a window.
+    OwnerWindow explorer;
+    const HWND view = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 50, 50, explorer.get(), nullptr,
+                                      nullptr, nullptr);
+    ASSERT_NE(nullptr, view);
+    TestSite topSite(explorer.get());
+    TestSite viewSite(view);
+    BrowserSite browserSite(&viewSite);
+    TestSite windowless(nullptr);
+
     struct Row {
         std::wstring Path;
         std::wstring Headline;
         bool Change;
+        const char* SiteKind;
+        IUnknown* Site;
+        HWND Near; // the window named to the program; null for none
     };
     const std::wstring start = L"if you press the OK Button,the Icon for ";
+    const std::wstring driveHeadline = start + L"Drive 'C:\\' will be changed";
     const Row table[] = {
-        {folder, start + L"Folder '" + folder.substr(folder.rfind(L'\\') + 1) + L"' will be changed", true},
-        {file, start + L"File '" + file.substr(file.rfind(L'\\') + 1) + L"' will be changed", true},
-        {L"C:\\", start + L"Drive 'C:\\' will be changed", false},
+        {folder, start + L"Folder '" + folder.substr(folder.rfind(L'\\') + 1) + L"' will be changed", true, "no site",
+         nullptr, nullptr},
+        {file, start + L"File '" + file.substr(file.rfind(L'\\') + 1) + L"' will be changed", true, "Explorer's window",
+         &topSite, explorer.get()},
+        {L"C:\\", driveHeadline, false, "a child of it", &viewSite, explorer.get()},
+        {L"C:\\", driveHeadline, false, "its browser's", &browserSite, explorer.get()},
+        {L"C:\\", driveHeadline, false, "no window", &windowless, nullptr},
     };
     for (const Row& row : table) {
-        SCOPED_TRACE(Utf8(row.Path));
+        SCOPED_TRACE(Utf8(row.Path) + ", site: " + row.SiteKind);
         ComPtr<IExplorerCommand> command = NewCommand();
         ASSERT_TRUE(command);
+        if (row.Site != nullptr) {
+            ComPtr<IObjectWithSite> withSite;
+            ASSERT_EQ(S_OK, command.As(&withSite));
+            ASSERT_EQ(S_OK, withSite->SetSite(row.Site));
+        }
         ComPtr<IShellItemArray> items = ArrayFromPath(row.Path);
         ASSERT_TRUE(items);
         ASSERT_EQ(S_OK, command->Invoke(items.Get(), nullptr));
@@ -607,6 +702,14 @@ TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
         OtherProcess process(shown.Process);
         ASSERT_NE(nullptr, process.get());
         EXPECT_NE(GetCurrentThreadId(), shown.Thread);
+        // Over Explorer's top-level window, named to the program, never owned by it.
+        const std::wstring commandLine = CommandLineOf(process.get());
+        ASSERT_FALSE(commandLine.empty());
+        if (row.Near != nullptr) {
+            EXPECT_TRUE(Contains(commandLine, L" " + NearSwitch(row.Near) + L" \"")) << Utf8(commandLine);
+        } else {
+            EXPECT_FALSE(Contains(commandLine, L"/near")) << Utf8(commandLine);
+        }
         EXPECT_EQ(nullptr, GetWindow(shown.Window, GW_OWNER));
         command.Reset();
         // The module is not kept loaded by the dialog.
@@ -670,13 +773,20 @@ TEST(ExplorerCommand, InvokeOpensOneDialogForASelection)
         return n;
     };
     const std::size_t before = selectionFiles();
+    OwnerWindow explorer;
+    TestSite site(explorer.get());
     ComPtr<IExplorerCommand> command = NewCommand();
     ASSERT_TRUE(command);
+    ComPtr<IObjectWithSite> withSite;
+    ASSERT_EQ(S_OK, command.As(&withSite));
+    ASSERT_EQ(S_OK, withSite->SetSite(&site));
     ASSERT_EQ(S_OK,
               command->Invoke(ArrayFromDataObject(ShellDataObject(dir.Path(), {L"a.txt", L"sub folder"})).Get(), nullptr));
     const OtherDialog shown = WaitOtherDialog(20000);
     ASSERT_NE(nullptr, shown.Window) << "no dialog appeared; " << RefusalSeen();
     OtherProcess process(shown.Process);
+    const std::wstring commandLine = CommandLineOf(process.get());
+    EXPECT_TRUE(Contains(commandLine, L" " + NearSwitch(explorer.get()) + L" /selection \"")) << Utf8(commandLine);
     DialogDriver d(shown.Thread);
     ASSERT_TRUE(d.Attach(5000));
     EXPECT_EQ(L"if you press the OK Button,the Icon for 1 folder and 1 file will be changed", d.Text(IDC_HEADLINE));
@@ -768,19 +878,33 @@ TEST(ExplorerCommand, InvokeReportsAProgramThatDoesNotStart)
 }
 
 // orvane-dialog.exe refuses a command line that does not name exactly one existing path
-// that fits, in a message box of its own (it has no console), and ends with exit code 2.
+// that fits, or whose /near is not a window's number alone, in a message box of its own
+// (it has no console), and ends with exit code 2.
 TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
 {
     TempDir dir;
     const std::wstring program = L"\"" + DialogProgramPath() + L"\"";
+    const std::wstring quoted = L" \"" + dir.Path() + L"\"";
+    const std::wstring usage = L"Usage: orvane-dialog.exe [/near HWND] PATH";
     struct Row {
         const char* Label;
         std::wstring Arguments;
         std::wstring Told;
     };
     const Row table[] = {
-        {"no path", L"", L"Usage: orvane-dialog.exe PATH"},
-        {"two paths", L" \"" + dir.Path() + L"\" \"C:\\\\\"", L"Usage: orvane-dialog.exe PATH"},
+        {"no path", L"", usage},
+        {"two paths", quoted + L" \"C:\\\\\"", usage},
+        {"near: text", L" /near window" + quoted, usage},
+        {"near: 0x before the digits", L" /near 0x1A" + quoted, usage},
+        {"near: a sign", L" /near -1A" + quoted, usage},
+        {"near: 17 digits", L" /near 10000000000000000" + quoted, usage},
+        {"near: empty", L" /near \"\"" + quoted, usage},
+        {"near alone", L" /near", usage},
+        {"near without a path", L" /near 1A", usage},
+        {"near twice", L" /near 1A /near 1A" + quoted, usage},
+        {"near after the path", quoted + L" /near 1A", usage},
+        {"near, then a selection file missing", L" /near 1A /selection \"" + dir.Path() + L"\\orv1.tmp\"",
+         L"cannot be read"},
         {"missing path", L" \"" + dir.Path() + L"\\missing\"", dir.Path() + L"\\missing"},
         {"path too long", L" \"" + dir.Path() + L"\\" + std::wstring(260, L'a') + L"\"", L"259 characters"},
         {"selection file missing", L" /selection \"" + dir.Path() + L"\\orv1.tmp\"", L"cannot be read"},
@@ -802,6 +926,102 @@ TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
         EXPECT_TRUE(Contains(told, row.Told)) << Utf8(told);
         DialogDriver::Answer(box, IDOK);
         EXPECT_EQ(2, process.ExitCode(10000));
+    }
+}
+
+// orvane-dialog.exe asks to be per-monitor DPI aware (v2, else v1) where the system reads
+// it: its embedded manifest, as the loader's activation context answers for the process.
+// Wine 8 reports the same awareness for every window, so the dialog's own cannot tell.
+TEST(DialogProgram, ManifestAsksForPerMonitorAwareness)
+{
+    const std::wstring program = DialogProgramPath();
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program.c_str();
+    request.lpResourceName = CREATEPROCESS_MANIFEST_RESOURCE_ID;
+    HANDLE context = CreateActCtxW(&request);
+    ASSERT_NE(INVALID_HANDLE_VALUE, context) << GetLastError();
+    struct Row {
+        const wchar_t* Namespace;
+        const wchar_t* Name;
+        std::wstring Expected;
+    };
+    const Row table[] = {
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor"},
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm"},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(Utf8(row.Name));
+        wchar_t value[64] = {};
+        SIZE_T written = 0;
+        ASSERT_TRUE(QueryActCtxSettingsW(0, context, row.Namespace, row.Name, value, std::size(value), &written))
+            << GetLastError();
+        EXPECT_EQ(row.Expected, value);
+    }
+    ReleaseActCtx(context);
+}
+
+// orvane-dialog.exe /near HWND PATH opens its dialog centred on the work area of that
+// window's monitor, without being owned by it (a window of another process). A number
+// that names no window is no reason to refuse: the dialog opens under the pointer.
+TEST(DialogProgram, OpensOverTheNearWindowWithoutBeingOwnedByIt)
+{
+    KeyGuard userProduct(HKEY_CURRENT_USER, ProductRoot);
+    // No rectangle recorded from an earlier OK: the dialog is centred.
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, (std::wstring(ProductRoot) + L"\\Orvane").c_str(), L"DlgSize");
+    TempDir dir;
+    const std::wstring folder = dir.MakeFolder(L"target");
+    OwnerWindow explorer;
+    ASSERT_NE(nullptr, explorer.get());
+    HWND gone = nullptr;
+    {
+        OwnerWindow closed;
+        gone = closed.get();
+    }
+    ASSERT_FALSE(IsWindow(gone));
+    POINT pointer{};
+    GetCursorPos(&pointer);
+
+    struct Row {
+        const char* Label;
+        HWND Near;
+        HMONITOR Monitor;
+    };
+    const Row table[] = {
+        {"a window of another process", explorer.get(), MonitorFromWindow(explorer.get(), MONITOR_DEFAULTTONEAREST)},
+        {"a number that names no window", gone, MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST)},
+    };
+    for (const Row& row : table) {
+        SCOPED_TRACE(row.Label);
+        std::wstring line = L"\"" + DialogProgramPath() + L"\" " + NearSwitch(row.Near) + L" \"" + folder + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                   &started));
+        CloseHandle(started.hThread);
+        OtherProcess process(started.hProcess);
+        const OtherDialog shown = WaitOtherDialog(20000);
+        ASSERT_NE(nullptr, shown.Window) << "no dialog appeared; " << RefusalSeen();
+        EXPECT_EQ(started.dwProcessId, shown.Process);
+        EXPECT_EQ(nullptr, GetWindow(shown.Window, GW_OWNER));
+
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ASSERT_TRUE(GetMonitorInfoW(row.Monitor, &monitor));
+        const RECT& work = monitor.rcWork;
+        RECT placed{};
+        ASSERT_TRUE(GetWindowRect(shown.Window, &placed));
+        EXPECT_TRUE(placed.left >= work.left && placed.top >= work.top && placed.right <= work.right &&
+                    placed.bottom <= work.bottom);
+        EXPECT_LE(std::abs((placed.left + placed.right) - (work.left + work.right)), 1);
+        EXPECT_LE(std::abs((placed.top + placed.bottom) - (work.top + work.bottom)), 1);
+
+        DialogDriver d(shown.Thread);
+        ASSERT_TRUE(d.Attach(5000));
+        PressAndExpectClosed(d, IDCANCEL);
+        EXPECT_EQ(0, process.ExitCode(10000));
     }
 }
 

@@ -113,6 +113,9 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 
     // A file dropped from Explorer becomes the source, as the "..." button would make it.
     DragAcceptFiles(dialog, TRUE);
+    // The focus shows from the start, though the menu was chosen with the mouse: once the
+    // dialog has set up its cues for the input that opened it.
+    PostMessageW(dialog, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
 
     const ShellVersion version = GetShellVersion();
     wchar_t text[64];

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -140,6 +141,27 @@ void ExpectLaidOut(HWND dialog)
     }
 }
 
+// Tab walks every control shown that takes the focus, each once, and comes round.
+void ExpectTabReachesEveryControl(HWND dialog)
+{
+    std::vector<HWND> stops;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT))
+        if (IsWindowVisible(child) && IsWindowEnabled(child) && (GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP))
+            stops.push_back(child);
+    ASSERT_GE(stops.size(), 7u); // the sources, "...", the list, the folder's three, OK, Cancel
+    HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    std::vector<HWND> walked;
+    HWND at = first;
+    for (std::size_t i = 0; i < stops.size(); ++i) {
+        walked.push_back(at);
+        at = GetNextDlgTabItem(dialog, at, FALSE);
+    }
+    EXPECT_EQ(at, first);
+    std::sort(stops.begin(), stops.end());
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, stops);
+}
+
 int ImageSize(const DialogDriver& d)
 {
     int cx = 0, cy = 0;
@@ -174,6 +196,7 @@ TEST_F(ScalingTest, DISABLED_OpensAtTheScalingOfItsScreen)
         EXPECT_EQ(ImageSize(d), static_cast<int>(dpi) / 3);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{4});
         ExpectLaidOut(d.Dialog());
+        ExpectTabReachesEveryControl(d.Dialog());
         // The template's font, 8 points, is made for the screen's DPI.
         EXPECT_NEAR(FontHeight(d.Item(IDOK)), 8.0 * dpi / 72, 1.0);
         RedrawWindow(d.Dialog(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

@@ -70,10 +70,12 @@ std::string Utf8(const std::wstring& text)
     return bytes;
 }
 
-// Explorer is per-monitor aware, and so is every process of the benchmark: Wine, like
-// Windows, shows a process that is not aware the 96-DPI screen whatever LogPixels says.
-// Windows 10 1703 and Wine 4 have the per-monitor context; older systems the system-wide
-// awareness of Vista.
+// Explorer is per-monitor aware, and so is every process of the benchmark: Windows shows
+// a process that is not aware a 96-DPI screen whatever the system DPI, and stretches its
+// windows. The second version of per-monitor awareness came with Windows 10 1703, the
+// first with 8.1, before that only the system-wide awareness of Vista. Wine 8 knows no
+// second version and makes every process per-monitor aware from its start, so that there
+// each of these calls fails and changes nothing.
 void BecomeDpiAware()
 {
     using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
@@ -81,7 +83,8 @@ void BecomeDpiAware()
     const auto setContext = user32 == nullptr ? nullptr
                                               : reinterpret_cast<SetContext>(reinterpret_cast<void (*)()>(
                                                     GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
-    if (setContext != nullptr && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2))
+    if (setContext != nullptr && (setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) ||
+                                  setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)))
         return;
     SetProcessDPIAware();
 }

@@ -3,9 +3,16 @@
 // source without icons; then until every item's image has been asked of the list (and so
 // extracted), and the process's peak working set at that point. Each measurement runs in
 // a process of its own, so that no run profits from another's caches or counts its
-// memory; the rounds alternate between the source and the empty one.
+// memory. A round measures the source and then the empty dialog; a source's ratio is the
+// median of its rounds' ratios, so that a moment of load on a shared machine moves one
+// round rather than the figure, and the lowest and highest show how far rounds strayed.
+// All of it at 96 and at 144 DPI: a process takes the system DPI from the registry as it
+// starts, so each DPI is measured by a process started with LogPixels set to it, and the
+// value is put back as it was once that process has ended.
 //
-//   orvane_dialog_bench.exe [repetitions]
+//   orvane_dialog_bench.exe [rounds]           both DPIs; 7 rounds, never fewer
+//   orvane_dialog_bench.exe --dpi D rounds     one DPI, with LogPixels already D
+//   orvane_dialog_bench.exe --one SOURCE N     one measurement
 #include <windows.h>
 
 #include <commctrl.h>
@@ -23,6 +30,7 @@
 
 #include "ChangeIconDialog.h"
 #include "FolderIcons.h"
+#include "LogPixels.h"
 
 namespace {
 
@@ -62,6 +70,43 @@ std::string Utf8(const std::wstring& text)
     return bytes;
 }
 
+// Explorer is per-monitor aware, and so is every process of the benchmark: Windows shows
+// a process that is not aware a 96-DPI screen whatever the system DPI, and stretches its
+// windows. The second version of per-monitor awareness came with Windows 10 1703, the
+// first with 8.1, before that only the system-wide awareness of Vista. Wine 8 knows no
+// second version and makes every process per-monitor aware from its start, so that there
+// each of these calls fails and changes nothing.
+void BecomeDpiAware()
+{
+    using SetContext = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto setContext = user32 == nullptr ? nullptr
+                                              : reinterpret_cast<SetContext>(reinterpret_cast<void (*)()>(
+                                                    GetProcAddress(user32, "SetProcessDpiAwarenessContext")));
+    if (setContext != nullptr && (setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) ||
+                                  setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)))
+        return;
+    SetProcessDPIAware();
+}
+
+// The DPI that a window is drawn at (Windows 10 1607 and later), else the screen's.
+UINT WindowDpi(HWND window)
+{
+    using GetForWindow = UINT(WINAPI*)(HWND);
+    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    const auto getForWindow = user32 == nullptr ? nullptr
+                                                : reinterpret_cast<GetForWindow>(reinterpret_cast<void (*)()>(
+                                                      GetProcAddress(user32, "GetDpiForWindow")));
+    if (getForWindow != nullptr)
+        return getForWindow(window);
+    UINT dpi = 0;
+    if (HDC screen = GetDC(nullptr)) {
+        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi;
+}
+
 // What one measuring process observes of the dialog's list, on the dialog's own thread:
 // the list is subclassed as it is created (a CBT hook), so its first WM_PAINT is seen
 // from inside, when it has been drawn rather than when another thread polls it.
@@ -76,6 +121,7 @@ struct Watch {
     bool Drawn = false;
     bool Asked = false;
     long WithoutImage = 0;
+    UINT Dpi = 0;
 };
 Watch watch;
 
@@ -109,6 +155,7 @@ LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
         SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == watch.Expected) {
         QueryPerformanceCounter(&watch.FirstScreen);
         watch.Drawn = true;
+        watch.Dpi = WindowDpi(GetAncestor(list, GA_ROOT));
         PostMessageW(list, AskAllImages, 0, 0);
     }
     return result;
@@ -130,7 +177,8 @@ LRESULT CALLBACK OnCreateWindow(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// One measurement: prints "<first screen ms> <all images ms> <peak working set bytes>".
+// One measurement: prints "<first screen ms> <all images ms> <peak working set bytes>
+// <the dialog's DPI>".
 int MeasureOne(const wchar_t* source, LONG_PTR count)
 {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
@@ -174,8 +222,9 @@ int MeasureOne(const wchar_t* source, LONG_PTR count)
     }
     if (watch.WithoutImage != 0)
         std::fprintf(stderr, "%s: %ld items without an image\n", Utf8(source).c_str(), watch.WithoutImage);
-    std::printf("%.1f %.1f %llu\n", Milliseconds(watch.Start, watch.FirstScreen),
-                Milliseconds(watch.Start, watch.AllImages), static_cast<unsigned long long>(PeakWorkingSet()));
+    std::printf("%.1f %.1f %llu %u\n", Milliseconds(watch.Start, watch.FirstScreen),
+                Milliseconds(watch.Start, watch.AllImages), static_cast<unsigned long long>(PeakWorkingSet()),
+                watch.Dpi);
     return 0;
 }
 
@@ -183,14 +232,18 @@ struct Sample {
     double FirstScreen = 0;
     double AllImages = 0;
     unsigned long long Peak = 0;
+    unsigned Dpi = 0;
 };
 
-bool RunChild(const std::wstring& self, const std::wstring& arguments, Sample* sample)
+// Runs this program with ARGUMENTS and waits for it to end. What it prints is kept in
+// OUTPUT and, when RELAY, passed on to this program's own output as it comes. Returns its
+// exit code, or -1 when it could not be started.
+int RunChild(const std::wstring& self, const std::wstring& arguments, std::string& output, bool relay)
 {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return false;
+        return -1;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -200,101 +253,232 @@ bool RunChild(const std::wstring& self, const std::wstring& arguments, Sample* s
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring command = L"\"" + self + L"\" " + arguments;
     PROCESS_INFORMATION process{};
+    std::fflush(stdout);
     const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                         &startup, &process);
     CloseHandle(writeEnd);
-    std::string output;
+    DWORD code = static_cast<DWORD>(-1);
     if (started) {
         char buffer[256];
         DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) {
             output.append(buffer, got);
+            if (relay) {
+                std::fwrite(buffer, 1, got, stdout);
+                std::fflush(stdout);
+            }
+        }
         WaitForSingleObject(process.hProcess, INFINITE);
+        if (!GetExitCodeProcess(process.hProcess, &code))
+            code = static_cast<DWORD>(-1);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
     CloseHandle(readEnd);
-    return started &&
-           std::sscanf(output.c_str(), "%lf %lf %llu", &sample->FirstScreen, &sample->AllImages, &sample->Peak) == 3;
+    return static_cast<int>(code);
+}
+
+bool Measure(const std::wstring& self, const std::wstring& source, UINT count, Sample* sample)
+{
+    std::string output;
+    return RunChild(self, L"--one \"" + source + L"\" " + std::to_wstring(count), output, false) == 0 &&
+           std::sscanf(output.c_str(), "%lf %lf %llu %u", &sample->FirstScreen, &sample->AllImages, &sample->Peak,
+                       &sample->Dpi) == 4;
 }
 
 double Median(std::vector<double> values)
 {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 double MiB(unsigned long long bytes) { return static_cast<double>(bytes) / 1048576.0; }
 
-int Run(int argc, wchar_t** argv)
-{
-    if (argc >= 2 && std::wcscmp(argv[1], L"--one") == 0)
-        return argc >= 4 ? MeasureOne(argv[2], std::wcstol(argv[3], nullptr, 10)) : 2;
-    const int repetitions = argc >= 2 ? std::max(1, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : 3;
+constexpr int MinimumRounds = 7;
+constexpr UINT Dpis[] = {96, 144};
+constexpr double RatioGoal = 1.25;
+constexpr double PeakGoalMiB = 10;
+// A DPI process's exit codes.
+constexpr int GoalMet = 0;
+constexpr int MeasurementFailed = 1;
+constexpr int GoalNotMet = 3;
 
-    wchar_t self[MAX_PATH] = {};
-    const DWORD selfLength = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+// One DPI's figures, in a process that started with LogPixels set to it.
+int MeasureAtDpi(const std::wstring& self, UINT dpi, int rounds)
+{
+    BecomeDpiAware();
+    if (HDC screen = GetDC(nullptr)) {
+        const int seen = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        if (seen != static_cast<int>(dpi))
+            std::printf("dpi %u asked, but the screen reports %d (LOGPIXELSY)\n", dpi, seen);
+    }
     wchar_t system[MAX_PATH] = {};
     const UINT systemLength = GetSystemDirectoryW(system, static_cast<UINT>(std::size(system)));
-    if (selfLength == 0 || selfLength >= std::size(self) || systemLength == 0 || systemLength >= std::size(system)) {
-        std::fprintf(stderr, "the program's or the system folder's path is too long\n");
-        return 1;
+    if (systemLength == 0 || systemLength >= std::size(system)) {
+        std::fprintf(stderr, "the system folder's path is too long\n");
+        return MeasurementFailed;
     }
     std::wstring folder(self);
     folder.erase(folder.find_last_of(L'\\'));
-    const std::wstring sources[] = {std::wstring(system) + L"\\shell32.dll", folder + L"\\bench_icons1000.dll",
-                                    folder + L"\\bench_icons10000.dll"};
+    // The peak is held to its goal where it matters, with the most icons.
+    const struct {
+        std::wstring Path;
+        bool PeakGoal;
+    } sources[] = {{std::wstring(system) + L"\\shell32.dll", false},
+                   {folder + L"\\bench_icons1000.dll", false},
+                   {folder + L"\\bench_icons10000.dll", true}};
     // The source without icons: a text file beside the program.
     const std::wstring empty = folder + L"\\bench_no_icons.txt";
     HANDLE file = CreateFileW(empty.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "cannot write %s\n", Utf8(empty).c_str());
-        return 1;
+        return MeasurementFailed;
     }
     DWORD written = 0;
-    WriteFile(file, "no icons in here\r\n", 18, &written, nullptr);
+    const bool filled = WriteFile(file, "no icons in here\r\n", 18, &written, nullptr) && written == 18;
     CloseHandle(file);
+    if (!filled) {
+        std::fprintf(stderr, "cannot write %s\n", Utf8(empty).c_str());
+        DeleteFileW(empty.c_str());
+        return MeasurementFailed;
+    }
 
-    std::printf("Change Icon dialog: from its start until the icon list's first screen is drawn, and until "
-                "every item's image has been asked of it (median of %d runs, each in its own process)\n",
-                repetitions);
-    int status = 0;
-    for (const std::wstring& source : sources) {
-        const std::string name = Utf8(source.substr(source.find_last_of(L'\\') + 1));
-        const UINT n = ExtractIconExW(source.c_str(), -1, nullptr, nullptr, 0);
+    int status = GoalMet;
+    for (const auto& source : sources) {
+        const std::string name = Utf8(source.Path.substr(source.Path.find_last_of(L'\\') + 1));
+        const UINT n = ExtractIconExW(source.Path.c_str(), -1, nullptr, nullptr, 0);
         if (n == 0 || n == static_cast<UINT>(-1)) {
-            std::printf("source %s: no icons found in %s\n", name.c_str(), Utf8(source).c_str());
-            status = 1;
+            std::printf("source %s dpi %u: no icons found in %s\n", name.c_str(), dpi, Utf8(source.Path).c_str());
+            status = MeasurementFailed;
             continue;
         }
-        std::vector<double> first, all, none;
+        std::vector<double> first, none, ratios, all;
         unsigned long long peak = 0, nonePeak = 0;
-        for (int i = 0; i < repetitions; ++i) {
+        unsigned otherDpi = 0;
+        for (int i = 0; i < rounds; ++i) {
             Sample a, b;
-            if (RunChild(self, L"--one \"" + source + L"\" " + std::to_wstring(n), &a)) {
-                first.push_back(a.FirstScreen);
-                all.push_back(a.AllImages);
-                peak = std::max(peak, a.Peak);
-            }
-            if (RunChild(self, L"--one \"" + empty + L"\" 0", &b)) {
-                none.push_back(b.FirstScreen);
-                nonePeak = std::max(nonePeak, b.Peak);
-            }
+            // A round counts only whole: a ratio of two measurements taken side by side.
+            if (!Measure(self, source.Path, n, &a) || !Measure(self, empty, 0, &b) || b.FirstScreen <= 0)
+                continue;
+            first.push_back(a.FirstScreen);
+            none.push_back(b.FirstScreen);
+            ratios.push_back(a.FirstScreen / b.FirstScreen);
+            all.push_back(a.AllImages);
+            peak = std::max(peak, a.Peak);
+            nonePeak = std::max(nonePeak, b.Peak);
+            for (const unsigned seen : {a.Dpi, b.Dpi})
+                if (seen != dpi)
+                    otherDpi = seen;
         }
-        if (first.empty() || none.empty()) {
-            std::printf("source %s icons %u: measurement failed\n", name.c_str(), n);
-            status = 1;
-            continue;
+        if (ratios.size() < static_cast<std::size_t>(rounds)) {
+            std::printf("source %s icons %u dpi %u: %d of %d rounds failed\n", name.c_str(), n, dpi,
+                        rounds - static_cast<int>(ratios.size()), rounds);
+            status = MeasurementFailed;
+            if (ratios.empty())
+                continue;
         }
-        const double x = Median(first), y = Median(none);
-        std::printf("source %s icons %u: first screen %.1f ms, empty dialog %.1f ms, ratio %.2f, all icons %.1f ms, "
-                    "peak %.1f MiB (empty dialog peak %.1f MiB, %+.1f MiB)\n",
-                    name.c_str(), n, x, y, x / y, Median(all), MiB(peak), MiB(nonePeak),
-                    MiB(peak) - MiB(nonePeak));
+        const double ratio = Median(ratios);
+        const auto [lowest, highest] = std::minmax_element(ratios.begin(), ratios.end());
+        std::printf("source %s icons %u dpi %u: first screen %.1f ms, empty dialog %.1f ms, ratio %.2f (spread "
+                    "%.2f-%.2f), all icons %.1f ms, peak %.1f MiB\n",
+                    name.c_str(), n, dpi, Median(first), Median(none), ratio, *lowest, *highest, Median(all),
+                    MiB(peak));
+        if (otherDpi != 0)
+            std::printf("  the dialog was drawn at %u DPI, not %u\n", otherDpi, dpi);
+        const bool ratioMet = ratio <= RatioGoal;
+        std::printf("  goal: median ratio at most %.2f: %s", RatioGoal, ratioMet ? "met" : "not met");
+        bool peakMet = true;
+        if (source.PeakGoal) {
+            const double above = MiB(peak) - MiB(nonePeak);
+            peakMet = above <= PeakGoalMiB;
+            std::printf("; peak at most %.0f MiB above the empty dialog's %.1f MiB: %s (%+.1f MiB)", PeakGoalMiB,
+                        MiB(nonePeak), peakMet ? "met" : "not met", above);
+        }
+        std::printf("\n");
+        if ((!ratioMet || !peakMet) && status == GoalMet)
+            status = GoalNotMet;
         std::fflush(stdout);
     }
     DeleteFileW(empty.c_str());
     return status;
+}
+
+// LogPixels as it was before the benchmark, put back also when the benchmark is stopped
+// with Ctrl+C while a DPI is being measured.
+const orvane::bench::LogPixels* savedLogPixels = nullptr;
+
+BOOL WINAPI OnConsoleStop(DWORD)
+{
+    if (savedLogPixels != nullptr)
+        savedLogPixels->Restore();
+    return FALSE;
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    if (argc >= 2 && std::wcscmp(argv[1], L"--one") == 0) {
+        BecomeDpiAware();
+        return argc >= 4 ? MeasureOne(argv[2], std::wcstol(argv[3], nullptr, 10)) : 2;
+    }
+    wchar_t self[MAX_PATH] = {};
+    const DWORD selfLength = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+    if (selfLength == 0 || selfLength >= std::size(self)) {
+        std::fprintf(stderr, "the program's path is too long\n");
+        return 1;
+    }
+    if (argc >= 2 && std::wcscmp(argv[1], L"--dpi") == 0) {
+        if (argc < 4)
+            return 2;
+        return MeasureAtDpi(self, static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)),
+                            std::max(MinimumRounds, static_cast<int>(std::wcstol(argv[3], nullptr, 10))));
+    }
+    const int rounds =
+        argc >= 2 ? std::max(MinimumRounds, static_cast<int>(std::wcstol(argv[1], nullptr, 10))) : MinimumRounds;
+
+    std::printf("Change Icon dialog: from its start until the icon list's first screen is drawn, against the "
+                "same dialog on a source without icons, and until every item's image has been asked of it; "
+                "medians of %d rounds (each measurement in its own process), ratio with the lowest and highest "
+                "round, peak working set the highest\n",
+                rounds);
+    orvane::bench::LogPixels logPixels;
+    if (!logPixels.Save()) {
+        std::fprintf(stderr, "cannot read LogPixels of HKCU\\Control Panel\\Desktop\n");
+        return 1;
+    }
+    savedLogPixels = &logPixels;
+    SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    bool failed = false, notMet = false;
+    for (const UINT dpi : Dpis) {
+        if (!logPixels.Set(dpi)) {
+            std::fprintf(stderr, "cannot set LogPixels to %u\n", dpi);
+            failed = true;
+            continue;
+        }
+        std::string output;
+        const int code = RunChild(self, L"--dpi " + std::to_wstring(dpi) + L" " + std::to_wstring(rounds), output,
+                                  true);
+        if (!logPixels.Restore()) {
+            std::fprintf(stderr, "cannot put LogPixels of HKCU\\Control Panel\\Desktop back\n");
+            failed = true;
+            break;
+        }
+        failed = failed || (code != GoalMet && code != GoalNotMet);
+        notMet = notMet || code == GoalNotMet;
+    }
+    SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+    savedLogPixels = nullptr;
+    QueryPerformanceCounter(&end);
+    std::printf("goal (median ratio at most %.2f for every source, peak at most %.0f MiB above the empty dialog "
+                "with 10,000 icons) at 96 and 144 DPI: %s; %.0f s in all\n",
+                RatioGoal, PeakGoalMiB, failed ? "not known, a measurement failed" : notMet ? "not met" : "met",
+                Milliseconds(start, end) / 1000);
+    return failed ? 1 : 0;
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the pictures of the Change Icon dialog in docs/, as a user sees it: dialog.png for
 # a folder named "Pictures" whose icon is icon 3 of Wine's shell32.dll (set with the built
-# orvane.exe), so that the dialog opens listing the library's icons with that one chosen;
+# orvane.exe), so that the dialog opens listing the library's icons with that one chosen,
+# and dialog-150.png the same at 150 % scaling (144 DPI);
 # dialog-colour.png for a folder coloured teal, dialog-picture.png for a folder given a
 # picture (each opens showing the one icon made inside the folder).
 # orvane_demo.exe plays Explorer (the extension reached through COM) and takes the picture
@@ -44,6 +45,12 @@ done
 
 wine "$bin/cli/orvane.exe" set shell32.dll,3 'C:\users\Public\Pictures'
 shoot dialog 'C:\users\Public\Pictures'
+
+# The same at 150 % scaling: Wine takes the screen's DPI from LogPixels when a program
+# starts (every Wine program is per-monitor aware, as Explorer is). Put back afterwards.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+shoot dialog-150 'C:\users\Public\Pictures'
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null
 
 # A folder in a colour of the palette: the coloured folder made inside it.
 wine "$bin/cli/orvane.exe" set --colour teal 'C:\users\Public\Projects'

@@ -101,8 +101,9 @@ void BecomePerMonitorAware()
     auto set = reinterpret_cast<SetContext>(
         reinterpret_cast<void (*)()>(GetProcAddress(user32, "SetThreadDpiAwarenessContext")));
     ASSERT_NE(set, nullptr);
-    if (set(reinterpret_cast<HANDLE>(-4)) == nullptr)
+    if (set(reinterpret_cast<HANDLE>(-4)) == nullptr) {
         ASSERT_NE(set(reinterpret_cast<HANDLE>(-3)), nullptr);
+    }
 }
 
 RECT ChildRect(HWND dialog, HWND child)

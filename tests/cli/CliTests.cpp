@@ -796,9 +796,11 @@ TEST_F(CliTest, RemoveAllRestoresEveryClassAndDeletesTheTables)
     const std::wstring a = dir_.MakeFile(L"a" + ext_);
     const std::wstring b = dir_.MakeFile(L"b" + ext2);
     const std::wstring folder = dir_.MakeFolder(L"folder");
-    ASSERT_EQ(0u, RunTool({L"set", Icon(1), a, b}).ExitCode);
-    ASSERT_EQ(0u, RunTool({L"set", Icon(1), folder}).ExitCode);
-    ASSERT_EQ(0u, RunTool({L"set", Icon(2), folder}).ExitCode);
+    for (const std::vector<std::wstring>& args : {std::vector<std::wstring>{L"set", Icon(1), a, b},
+                                                   {L"set", Icon(1), folder}, {L"set", Icon(2), folder}}) {
+        const ToolRun set = RunTool(args);
+        ASSERT_EQ(0u, set.ExitCode) << test::Utf8(set.Out + set.Err);
+    }
     ASSERT_EQ(L"%1", DefaultIcon());
 
     ToolRun run = RunTool({L"remove-all"});

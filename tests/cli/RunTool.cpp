@@ -95,14 +95,17 @@ bool Launch(const std::vector<std::wstring>& args, const std::wstring& workingFo
     // CreateProcessW may write into the command line it is given.
     std::wstring line = CommandLine(args);
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process))
+                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
+        run->Err = L"could not start " + line + L" (error " + std::to_wstring(GetLastError()) + L")";
         return false;
+    }
     if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         run->ExitCode = code;
     } else {
         TerminateProcess(process.hProcess, 0xFFFFFFFF);
+        run->Err = L"ended after 60 s: ";
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -163,9 +166,9 @@ ToolRun RunTool(const std::vector<std::wstring>& args, const std::wstring& worki
     HANDLE err = CaptureFile();
     if (out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE && Launch(args, workingFolder, out, err, &run)) {
         run.Out = ReadWhole(out);
-        run.Err = ReadWhole(err);
-    } else {
-        run.Err = L"could not start " + CommandLine(args);
+        run.Err += ReadWhole(err);
+    } else if (run.Err.empty()) {
+        run.Err = L"no file for the output of " + CommandLine(args) + L" (error " + std::to_wstring(GetLastError()) + L")";
     }
     if (out != INVALID_HANDLE_VALUE)
         CloseHandle(out);

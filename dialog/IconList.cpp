@@ -185,6 +185,23 @@ void FirstScreen(HWND list, int imageSize, int item, int* first, int* count)
     *count = std::min(MaxIconRun, across * down);
 }
 
+// The icons of the file at `size`, those of the list's first screen once it shows `item`
+// extracted; null when the images cannot be made or none of those icons extracted.
+std::unique_ptr<IconCache> FirstScreenCache(HWND list, const wchar_t* file, int count, int size, int item)
+{
+    std::unique_ptr<IconCache> cache;
+    try {
+        cache.reset(new IconCache(file, count, size));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    int first = 0, shown = 0;
+    FirstScreen(list, size, item, &first, &shown);
+    if (!cache->Ready() || !cache->ExtractAny(first, shown))
+        return nullptr;
+    return cache;
+}
+
 // Wine's list view works out its items' sizes and its scroll bars at its first paint, and
 // redraws its (themed) scroll bar each time it sets them, three times in all. Painted once
 // into a memory device context while the dialog is not shown yet, with nothing to draw
@@ -242,16 +259,9 @@ bool FillIconList(HWND dialog, const wchar_t* path, int preselect)
     ListOwner* owner = OwnerOf(dialog);
     if (owner == nullptr)
         return false;
-    std::unique_ptr<IconCache> cache;
     const int size = owner->ImageSize > 0 ? owner->ImageSize : LargeIconSize(WindowDpi(dialog));
-    try {
-        cache.reset(new IconCache(file, n, size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    int first = 0, shown = 0;
-    FirstScreen(list, size, selects ? preselect : 0, &first, &shown);
-    if (!cache->Ready() || !cache->ExtractAny(first, shown))
+    std::unique_ptr<IconCache> cache = FirstScreenCache(list, file, n, size, selects ? preselect : 0);
+    if (cache == nullptr)
         return false;
 
     // A virtual icon view keeps a position for every item. Wine's list view computes them
@@ -315,16 +325,10 @@ void SetIconListImageSize(HWND dialog, int size)
         return;
     // The same icons again at the new size; the items, their selection and the view's
     // scroll place stay as they are. Kept at the old size when the new images cannot be made.
-    std::unique_ptr<IconCache> cache;
-    try {
-        cache.reset(new IconCache(owner->Cache->File(), owner->Cache->Count(), size));
-    } catch (const std::bad_alloc&) {
-        return;
-    }
     const int focused = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
-    int first = 0, shown = 0;
-    FirstScreen(list, size, std::max(focused, 0), &first, &shown);
-    if (!cache->Ready() || !cache->ExtractAny(first, shown))
+    std::unique_ptr<IconCache> cache =
+        FirstScreenCache(list, owner->Cache->File(), owner->Cache->Count(), size, std::max(focused, 0));
+    if (cache == nullptr)
         return;
     SendMessageW(list, WM_SETREDRAW, FALSE, 0);
     HandOverCache(list, *owner, std::move(cache));

@@ -373,28 +373,6 @@ void NotifyShell(ChangeIconDialog& record)
     NotifyChange(record);
 }
 
-ShellVersion GetShellVersion()
-{
-    ShellVersion version;
-    HMODULE shell = LoadLibraryW(L"shell32.dll");
-    if (shell == nullptr)
-        return version;
-    auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
-        reinterpret_cast<void (*)()>(GetProcAddress(shell, "DllGetVersion")));
-    if (getVersion != nullptr) {
-        DLLVERSIONINFO info{};
-        info.cbSize = sizeof info;
-        if (FAILED(getVersion(&info))) {
-            version.Major = 4;
-        } else {
-            version.Major = info.dwMajorVersion;
-            version.Minor = info.dwMinorVersion;
-        }
-    }
-    FreeLibrary(shell);
-    return version;
-}
-
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)
 {
     record.Resources = resources;

@@ -1,10 +1,13 @@
-// The texts the dialog shows: its headline and the messages for changes that were not
-// written.
+// The texts the dialog shows: its headline, the shell's version and the messages for
+// changes that were not written.
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <string_view>
 
+#include "ChangeIconDialog.h"
 #include "DialogText.h"
 #include "PathText.h"
 
@@ -214,6 +217,28 @@ void FormatTrustFindings(ChangeIconDialog& record, const TrustFindings& findings
         text << L"\n\nRemove the mark of the web from this folder's Desktop.ini, so that Windows shows the icon? "
                 L"Do so only if you trust where the folder came from: a downloaded Desktop.ini can make a folder "
                 L"look like another.";
+}
+
+ShellVersion GetShellVersion()
+{
+    ShellVersion version;
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    if (shell == nullptr)
+        return version;
+    auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(
+        reinterpret_cast<void (*)()>(GetProcAddress(shell, "DllGetVersion")));
+    if (getVersion != nullptr) {
+        DLLVERSIONINFO info{};
+        info.cbSize = sizeof info;
+        if (FAILED(getVersion(&info))) {
+            version.Major = 4;
+        } else {
+            version.Major = info.dwMajorVersion;
+            version.Minor = info.dwMinorVersion;
+        }
+    }
+    FreeLibrary(shell);
+    return version;
 }
 
 } // namespace orvane

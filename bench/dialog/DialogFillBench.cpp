@@ -31,6 +31,7 @@
 #include "ChangeIconDialog.h"
 #include "FolderIcons.h"
 #include "LogPixels.h"
+#include "Scaling.h"
 
 namespace {
 
@@ -89,24 +90,6 @@ void BecomeDpiAware()
     SetProcessDPIAware();
 }
 
-// The DPI that a window is drawn at (Windows 10 1607 and later), else the screen's.
-UINT WindowDpi(HWND window)
-{
-    using GetForWindow = UINT(WINAPI*)(HWND);
-    const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    const auto getForWindow = user32 == nullptr ? nullptr
-                                                : reinterpret_cast<GetForWindow>(reinterpret_cast<void (*)()>(
-                                                      GetProcAddress(user32, "GetDpiForWindow")));
-    if (getForWindow != nullptr)
-        return getForWindow(window);
-    UINT dpi = 0;
-    if (HDC screen = GetDC(nullptr)) {
-        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
-        ReleaseDC(nullptr, screen);
-    }
-    return dpi;
-}
-
 // What one measuring process observes of the dialog's list, on the dialog's own thread:
 // the list is subclassed as it is created (a CBT hook), so its first WM_PAINT is seen
 // from inside, when it has been drawn rather than when another thread polls it.
@@ -155,7 +138,7 @@ LRESULT CALLBACK ListProc(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
         SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) == watch.Expected) {
         QueryPerformanceCounter(&watch.FirstScreen);
         watch.Drawn = true;
-        watch.Dpi = WindowDpi(GetAncestor(list, GA_ROOT));
+        watch.Dpi = orvane::WindowDpi(GetAncestor(list, GA_ROOT));
         PostMessageW(list, AskAllImages, 0, 0);
     }
     return result;

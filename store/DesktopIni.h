@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 #include "IconLocation.h"
 
@@ -92,5 +93,24 @@ LONG CheckProfile(const wchar_t* folder, const wchar_t* profile);
 // change (`start`), puts that back. On any failure the file and both attributes go back.
 LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed,
                   const ProfileStart* start = nullptr);
+
+// A Desktop.ini whole, as it stands: whether there is one, its bytes and its attributes.
+struct ProfileFile {
+    bool Exists = false;
+    std::string Bytes;
+    DWORD Attributes = 0;
+};
+
+// Reads the Desktop.ini whole. False when it cannot be read (a folder, a file held open
+// sharing nothing) or holds more than `limit` bytes; a missing file is no failure.
+bool ReadProfileFile(const wchar_t* profile, DWORD limit, ProfileFile& out);
+// Puts the Desktop.ini back as `before` holds it, byte for byte with its attributes, or
+// deletes it where there was none, and gives the folder the system attribute only where
+// `folderAttributes` has it. A link or a folder in its place is refused; on any failure
+// the file and both attributes are left as they were.
+LONG PutProfileBack(const wchar_t* folder, const wchar_t* profile, const ProfileFile& before, DWORD folderAttributes);
+// Whether the Desktop.ini holds no entry in any section (a file that only ever held the
+// icon entries, once they are taken out). False when it is missing or cannot be read.
+bool HoldsNoEntries(const wchar_t* profile);
 
 } // namespace orvane::desktop_ini

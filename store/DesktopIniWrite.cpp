@@ -111,6 +111,21 @@ private:
     FileBytes bytes_;
 };
 
+// Writes the bytes as the whole file, made where it is missing.
+LONG WriteWholeProfile(const wchar_t* profile, const std::string& bytes)
+{
+    FileHandle file(CreateFileW(profile, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (!file.Valid())
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (size != 0 && (!WriteFile(file.Value, bytes.data(), size, &written, nullptr) || written != size))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    if (!SetEndOfFile(file.Value))
+        return LastErrorOr(ERROR_WRITE_FAULT);
+    return ERROR_SUCCESS;
+}
+
 // Writes one entry, or takes it out when text is null.
 LONG WriteEntry(const wchar_t* profile, const wchar_t* name, const wchar_t* text)
 {
@@ -162,6 +177,74 @@ LONG CheckProfile(const wchar_t* folder, const wchar_t* profile)
     if (CompareStringOrdinal(own, -1, finalProfile, -1, TRUE) != CSTR_EQUAL)
         return ProfileIsLinkStatus;
     return ERROR_SUCCESS;
+}
+
+bool ReadProfileFile(const wchar_t* profile, DWORD limit, ProfileFile& out)
+{
+    out = ProfileFile();
+    const DWORD attributes = GetFileAttributesW(profile);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return false;
+    FileHandle file(CreateFileW(profile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    FileBytes bytes;
+    if (!file.Valid() || ReadWholeFile(file.Value, limit, bytes) != ERROR_SUCCESS)
+        return false;
+    out.Exists = true;
+    out.Attributes = attributes;
+    out.Bytes.assign(bytes.Data.get(), bytes.Size);
+    return true;
+}
+
+LONG PutProfileBack(const wchar_t* folder, const wchar_t* profile, const ProfileFile& before, DWORD folderAttributes)
+{
+    const LONG usable = CheckProfile(folder, profile);
+    if (usable != ERROR_SUCCESS)
+        return usable;
+    ProfileState state;
+    LONG status = state.Take(profile, folder);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const bool exists = GetFileAttributesW(profile) != INVALID_FILE_ATTRIBUTES;
+    if (exists && !SetFileAttributesW(profile, FILE_ATTRIBUTE_NORMAL))
+        status = LastErrorOr(ERROR_ACCESS_DENIED);
+    if (status == ERROR_SUCCESS && !before.Exists) {
+        if (exists && !DeleteFileW(profile))
+            status = LastErrorOr(ERROR_ACCESS_DENIED);
+    } else if (status == ERROR_SUCCESS) {
+        status = WriteWholeProfile(profile, before.Bytes);
+        if (status == ERROR_SUCCESS &&
+            !SetFileAttributesW(profile, before.Attributes != 0 ? before.Attributes : FILE_ATTRIBUTE_NORMAL))
+            status = LastErrorOr(ERROR_ACCESS_DENIED);
+    }
+    if (status == ERROR_SUCCESS)
+        status = (folderAttributes & FILE_ATTRIBUTE_SYSTEM) != 0 ? AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, true)
+                                                                 : RemoveAttribute(folder, FILE_ATTRIBUTE_SYSTEM);
+    if (status != ERROR_SUCCESS)
+        state.PutBack();
+    return status;
+}
+
+bool HoldsNoEntries(const wchar_t* profile)
+{
+    if (GetFileAttributesW(profile) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // The section names, each behind the last's terminator; a section with any entry (or
+    // a line the functions cannot read as one) makes the file hold something.
+    wchar_t names[1024];
+    const DWORD length = GetPrivateProfileSectionNamesW(names, static_cast<DWORD>(std::size(names)), profile);
+    if (length >= std::size(names) - 2)
+        return false;
+    for (const wchar_t* name = names; *name != L'\0'; name += std::wcslen(name) + 1) {
+        wchar_t section[4];
+        if (GetPrivateProfileSectionW(name, section, static_cast<DWORD>(std::size(section)), profile) != 0)
+            return false;
+    }
+    return true;
 }
 
 LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed, const ProfileStart* start)

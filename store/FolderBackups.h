@@ -12,7 +12,15 @@
 // the three entries named the icon) and its ending empty text are followed by
 // "Desktop.ini=" with those words ("shown", "plain-folder", "ansi"), so that restoring
 // puts the attributes back and makes a file a change turned into UTF-16 ANSI again;
-// earlier builds stop reading at the end of the list.
+// earlier builds stop reading at the end of the list, or behind that start item.
+//
+// A backup is taken before the first change of a scope and stays until that change is
+// restored: behind the start item (written, with or without words, by every build since)
+// follow how the folder stood before that first change (whether it named an icon at all,
+// the Desktop.ini's bytes or that there was none, the attributes of both) and what the
+// scope's last change wrote (its icon, a hash of the Desktop.ini as it left it). A later
+// change keeps the backup while the folder still shows what the last one set; where the
+// icon was changed by other means in between, how the folder stands then is the backup.
 #pragma once
 
 #include <windows.h>
@@ -29,14 +37,36 @@ namespace orvane {
 std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope* found = nullptr);
 std::optional<IconLocation> ReadFolderBackup(const wchar_t* folder, Scope scope);
 LONG WriteFolderBackup(const IconLocation& location, const wchar_t* folder, Scope scope = Scope::AllUsers);
-// Keeps `shown`, the icon the folder shows, as its backup, together with the folder's
-// icon entries as they stand now when they are not the three entries naming it.
-LONG WriteFolderBackupOfEntries(const IconLocation& shown, const wchar_t* folder, Scope scope);
-// Writes a scope's backup of the folder back into its Desktop.ini: the entries as they
-// stood, where the backup keeps them (an entry it does not list is taken out), else its
-// icon into all three entries; with the file's encoding and both attributes as they were,
-// where the backup keeps them. The backup stays. Nothing changes when this fails.
+// Keeps how the folder stands now as the scope's backup: the icon it shows (for earlier
+// builds), its icon entries where they are not the three naming that icon or where there
+// are none, the Desktop.ini's bytes (or that there is none) and the attributes of both.
+LONG TakeFolderBackup(const wchar_t* folder, Scope scope);
+// Records in the scope's backup what a change just wrote: the icon it set and the
+// Desktop.ini as it left it. Without `fileKept` the bytes kept from before the first
+// change are let go (the file was changed by other means between two changes), and
+// restoring puts back the entries alone.
+LONG RecordFolderChange(const wchar_t* folder, Scope scope, const IconLocation& set, bool fileKept);
+// Whether the folder still shows the icon the scope's last change set (a backup of an
+// earlier build, which does not say, counts as yes); no when the icon was changed by other
+// means since, or there is no backup.
+bool ShowsOwnChange(const wchar_t* folder, Scope scope);
+// Whether the Desktop.ini is byte for byte as the scope's last change left it.
+bool FolderStillAsWritten(const wchar_t* folder, Scope scope);
+// Whether this user's backup was taken of the Desktop.ini exactly as all users' last change
+// left it, so that all users' bytes from before may stand for both.
+bool FolderChainIsWhole(const wchar_t* folder);
+// Writes a scope's backup of the folder back into its Desktop.ini. Where the file is as
+// the scope's last change left it and the backup keeps its bytes, it goes back byte for
+// byte (or is deleted where there was none), with both attributes. Otherwise the entries
+// as they stood go back (an entry the backup does not list is taken out; a folder that
+// had no icon gets none, and a Desktop.ini the change made that holds nothing else goes),
+// with the file's encoding and both attributes as they were, where the backup keeps them.
+// The backup stays. Nothing changes when this fails.
 LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope);
+// Gives scope `to` the backup's state from before the first change of scope `from`,
+// keeping what `to`'s own last change wrote: all users' change taken out from under this
+// user's.
+LONG MoveFirstFolderState(const wchar_t* folder, Scope from, Scope to);
 // Copies one scope's backup of the folder, as it is, into another scope.
 LONG CopyFolderBackup(const wchar_t* folder, Scope from, Scope to);
 // Takes one scope's backup out. For this user the FolderBAKIcons key and the product's

@@ -1,4 +1,4 @@
-// A folder's icon: its Desktop.ini, with a backup of the icon from before the first
+// A folder's icon: its Desktop.ini, with a backup of how the folder stood before the first
 // change in the scope of the change.
 #include "TargetKinds.h"
 
@@ -33,19 +33,37 @@ std::optional<Scope> FolderRestoreScope(const IconTarget& target)
     return DecideRestoreScope(target.GetScopeChoice(), [folder](Scope s) { return HoldsFolderBackup(folder, s); });
 }
 
-// The folder's backup, taken in the scope of a change. Its backups form one chain, this
-// user's change (when there is one) last: a change for all users made over this user's
-// change takes this user's backup over (the icon from before this user's change) and
-// this user's backup goes.
-LONG SaveFolderBackup(const IconLocation& original, const wchar_t* folder, Scope scope)
+// The folder's backup before a change in `scope`, taken where the scope has none, and kept
+// where it has one and the folder still shows what this product set last: the backup
+// holds how the folder stood before the first change. Where the icon was changed by other
+// means since, that is how the folder stands now. Its backups form one chain, this user's
+// change (when there is one) last: a change for all users made over this user's change
+// ends that chain in all users' backup (the earliest there is), and this user's goes.
+// `fileKept`: whether the bytes kept from before still hold for a restore byte for byte.
+LONG KeepOrTakeFolderBackup(const wchar_t* folder, Scope scope, bool& fileKept)
 {
-    if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
-        const LONG status = CopyFolderBackup(folder, Scope::ThisUser, Scope::AllUsers);
+    fileKept = true;
+    const bool user = HoldsFolderBackup(folder, Scope::ThisUser);
+    const bool all = HoldsFolderBackup(folder, Scope::AllUsers);
+    const Scope last = user ? Scope::ThisUser : Scope::AllUsers;
+    const bool own = (user || all) && ShowsOwnChange(folder, last);
+    if (scope == Scope::AllUsers && user) {
+        LONG status = ERROR_SUCCESS;
+        if (!own)
+            status = TakeFolderBackup(folder, Scope::AllUsers);
+        else if (!all)
+            status = CopyFolderBackup(folder, Scope::ThisUser, Scope::AllUsers);
         if (status != ERROR_SUCCESS)
             return status;
+        if (own)
+            fileKept = FolderStillAsWritten(folder, Scope::ThisUser) && (!all || FolderChainIsWhole(folder));
         return DeleteFolderBackup(folder, Scope::ThisUser);
     }
-    return WriteFolderBackupOfEntries(original, folder, scope);
+    if (own && HoldsFolderBackup(folder, scope)) {
+        fileKept = FolderStillAsWritten(folder, scope);
+        return ERROR_SUCCESS;
+    }
+    return TakeFolderBackup(folder, scope);
 }
 
 // Restores a folder's change of one scope. All users' change under this user's one is
@@ -54,7 +72,7 @@ LONG SaveFolderBackup(const IconLocation& original, const wchar_t* folder, Scope
 LONG RestoreFolderBackup(const wchar_t* folder, Scope scope)
 {
     if (scope == Scope::AllUsers && HoldsFolderBackup(folder, Scope::ThisUser)) {
-        const LONG status = CopyFolderBackup(folder, Scope::AllUsers, Scope::ThisUser);
+        const LONG status = MoveFirstFolderState(folder, Scope::AllUsers, Scope::ThisUser);
         if (status != ERROR_SUCCESS)
             return status;
         return DeleteFolderBackup(folder, Scope::AllUsers);
@@ -82,27 +100,28 @@ RestoreOutcome WhatRestoreWouldDo(const IconTarget& target)
     return FolderRestoreScope(target) ? RestoreOutcome::Restores : RestoreOutcome::NothingToRestore;
 }
 
-ChangeResult SaveBackupIn(const IconTarget& target, const ScopeDecision& scope)
+ChangeResult SaveBackupIn(const IconTarget& target, const ScopeDecision& scope, bool& fileKept)
 {
     // A scope whose backup place refuses takes no change, even one without a backup.
     if (scope.Refused)
         return ChangeResult::AccessDenied;
-    // Replaced on every change, so it holds the icon the folder had when the dialog
-    // opened.
-    if (!target.Original())
-        return ChangeResult::Done;
-    return ResultFromStatus(SaveFolderBackup(*target.Original(), target.Path(), scope.Where));
+    return ResultFromStatus(KeepOrTakeFolderBackup(target.Path(), scope.Where, fileKept));
 }
 
-ChangeResult SaveBackup(const IconTarget& target) { return SaveBackupIn(target, FolderChangeScope(target)); }
+ChangeResult SaveBackup(const IconTarget& target)
+{
+    bool fileKept = true;
+    return SaveBackupIn(target, FolderChangeScope(target), fileKept);
+}
 
 ChangeResult ApplyLocation(IconTarget& target)
 {
     // Decided once: asking the registry for the scope's facts is a good part of a change.
     const ScopeDecision scope = FolderChangeScope(target);
     target.SetChangedScope(scope.Where);
+    bool fileKept = true;
     if (!target.Current)
-        return SaveBackupIn(target, scope);
+        return SaveBackupIn(target, scope, fileKept);
     IconLocation location = *target.Current;
     if (location.TargetName[0] == L'\0')
         location.SetTargetName(target.Path());
@@ -118,15 +137,19 @@ ChangeResult ApplyLocation(IconTarget& target)
     const FolderBackupSnapshot before(target.Path());
     if (!before.Taken())
         return ChangeResult::WriteFailed;
-    const ChangeResult backup = SaveBackupIn(target, scope);
+    const ChangeResult backup = SaveBackupIn(target, scope, fileKept);
     if (backup != ChangeResult::Done) {
         before.PutBack();
         return backup;
     }
     target.Current = location;
     const LONG status = WriteFolderIcon(location);
-    if (status != ERROR_SUCCESS)
+    if (status != ERROR_SUCCESS) {
         before.PutBack();
+        return ResultFromStatus(status);
+    }
+    // A backup without the record of what was written still restores, its entries alone.
+    RecordFolderChange(target.Path(), scope.Where, location, fileKept);
     return ResultFromStatus(status);
 }
 

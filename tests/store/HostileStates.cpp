@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "FileTypeIcons.h"
 #include "IconLocation.h"
 
 namespace orvane::test {
@@ -13,15 +14,16 @@ namespace {
 constexpr const wchar_t* Names[] = {
     L"no-default-icon", L"curver-chain", L"curver-cycle",  L"curver-self", L"userchoice",
     L"indexless",       L"dword-backup", L"iconfile-only", L"empty-index", L"long-iconfile",
-    L"link",            L"large-ansi",   L"held-open",     L"others-drive", L"other-handler",
-    L"locked-keys",
+    L"link",            L"large-ansi",   L"no-profile",    L"no-icon-entries", L"windows-utf16",
+    L"held-open",       L"others-drive", L"other-handler", L"locked-keys",
 };
 static_assert(std::size(Names) == static_cast<std::size_t>(Hostile::Count));
 
 constexpr Hostile ClassGroup[] = {Hostile::NoDefaultIcon, Hostile::CurVerChain, Hostile::CurVerCycle,
                                   Hostile::CurVerSelf, Hostile::UserChoice};
-constexpr Hostile FolderGroup[] = {Hostile::IconFileOnly, Hostile::EmptyIndex, Hostile::LongIconFile, Hostile::Link,
-                                   Hostile::LargeAnsi};
+constexpr Hostile FolderGroup[] = {Hostile::IconFileOnly, Hostile::EmptyIndex,    Hostile::LongIconFile,
+                                   Hostile::Link,         Hostile::LargeAnsi,     Hostile::NoProfile,
+                                   Hostile::NoIconEntries, Hostile::WindowsUtf16};
 constexpr Hostile Independent[] = {Hostile::Indexless,   Hostile::DwordBackup,  Hostile::HeldOpen,
                                    Hostile::OthersDrive, Hostile::OtherHandler, Hostile::LockedKeys};
 
@@ -101,14 +103,16 @@ std::set<Hostile> HostileFromEnvironment(std::mt19937& random)
         if (Contains(padded, std::wstring(L",") + Names[i] + L","))
             states.insert(static_cast<Hostile>(i));
     // One class and one Desktop.ini at a time: the first named of each group wins.
-    for (const auto* group : {&ClassGroup, &FolderGroup}) {
+    auto firstOnly = [&states](const Hostile* group, std::size_t size) {
         bool seen = false;
-        for (Hostile state : *group) {
+        for (std::size_t i = 0; i < size; ++i) {
             if (seen)
-                states.erase(state);
-            seen = seen || states.count(state) > 0;
+                states.erase(group[i]);
+            seen = seen || states.count(group[i]) > 0;
         }
-    }
+    };
+    firstOnly(ClassGroup, std::size(ClassGroup));
+    firstOnly(FolderGroup, std::size(FolderGroup));
     return states;
 }
 
@@ -178,6 +182,17 @@ HostileType::HostileType(const std::wstring& extension, const std::wstring& name
     }
 }
 
+namespace {
+
+// What a folder without icon entries shows: the Folder class's icon, where it has one.
+std::wstring FolderClassText()
+{
+    const std::optional<IconLocation> icon = LookupClassIcon(HKEY_CLASSES_ROOT, L"Folder", nullptr);
+    return icon ? std::wstring(icon->IconPath) + L"," + std::to_wstring(icon->Index) : L"<none>";
+}
+
+} // namespace
+
 std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstring& profile,
                                                 const std::wstring& outside)
 {
@@ -211,6 +226,25 @@ std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstrin
                 bytes += "Note" + std::to_string(line) + "=caf\xE9 " + std::string(60, 'n') + "\r\n";
         }
         break;
+    case Hostile::NoIconEntries:
+        bytes += "InfoTip=Notes kept here\r\n[ViewState]\r\nMode=\r\nVid=\r\nFolderType=Documents\r\n";
+        icon = FolderClassText();
+        break;
+    case Hostile::WindowsUtf16: {
+        const std::string text = "\r\n[.ShellClassInfo]\r\nIconResource=" + start +
+                                 ",2\r\nLocalizedResourceName=@shell32.dll,-21770\r\n";
+        bytes = "\xFF\xFE";
+        for (const char c : text)
+            bytes += std::string(1, c) + '\0';
+        break;
+    }
+    case Hostile::NoProfile: {
+        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(profile.c_str());
+        const std::wstring folder = profile.substr(0, profile.rfind(L'\\'));
+        SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+        return FolderClassText();
+    }
     default:
         return std::nullopt;
     }
@@ -229,7 +263,8 @@ std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstrin
     // Entries written by hand are in a file nobody hid, in a folder made read-only (which
     // Explorer takes as a system folder); the others as Windows leaves a folder it
     // customised.
-    const bool byHand = state == Hostile::IconFileOnly || state == Hostile::EmptyIndex;
+    const bool byHand =
+        state == Hostile::IconFileOnly || state == Hostile::EmptyIndex || state == Hostile::NoIconEntries;
     if (state != Hostile::Link)
         SetFileAttributesW(profile.c_str(), byHand ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     SetFileAttributesW(folder.c_str(), byHand ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_SYSTEM);

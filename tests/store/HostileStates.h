@@ -36,6 +36,9 @@ enum class Hostile {
     LongIconFile,  // an IconFile path of 259 characters
     Link,          // a symbolic link to a file outside the folder
     LargeAnsi,     // in the ANSI code page and over 1 MiB; some icons then need UTF-16
+    NoProfile,     // no Desktop.ini at all, in a plain folder
+    NoIconEntries, // an info tip and view settings by hand, no icon entry
+    WindowsUtf16,  // UTF-16 beginning with an empty line, as Windows writes Documents
     // During the steps:
     HeldOpen,      // Desktop.ini held open without sharing during some folder steps
     OthersDrive,   // all users' DriveIcons entry of the drive written by someone else
@@ -79,7 +82,9 @@ private:
 };
 
 // Writes the folder's Desktop.ini as the states say (a plain one is the caller's), with the
-// attributes Windows gives one. Returns the icon the store should read from it ("path,index"),
+// attributes Windows gives one (or takes it away, for NoProfile). Returns the icon the
+// store should read from it ("path,index", "<none>" where neither it nor the Folder class
+// names one),
 // or none when the state could not be made (a link Wine will not make). `outside` is a file
 // outside the folder that the link names.
 std::optional<std::wstring> WriteHostileProfile(Hostile state, const std::wstring& profile,

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,18 @@ using test::ValueText;
 
 namespace {
 
+
+bool WriteWhole(const std::wstring& path, const std::string& bytes)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool done = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                      written == bytes.size();
+    CloseHandle(file);
+    return done;
+}
 
 // What the dialog does when it opens on a path.
 IconTarget OpenDialog(const std::wstring& path) { return OpenTarget(path.c_str()); }
@@ -507,45 +520,111 @@ TEST_F(IconTargetTest, WhatRestoreWouldDoByKind)
 // ---------------------------------------------------------------------------------------
 // Folders
 
-TEST_F(IconTargetTest, FolderApplyTwiceThenRestoreGoesBackOneStep)
+// How a folder stood before the first change (its Desktop.ini's bytes or its absence, the
+// file's and the folder's attributes) is what every restore returns it to, however many
+// changes came in between; a change of the icon by other means in between is where
+// restoring goes back to instead.
+TEST_F(IconTargetTest, RestoreReturnsTheFolderToHowItStoodBeforeTheFirstChange)
 {
-    const std::wstring folder = dir_.MakeFolder(L"Data");
-    const std::wstring profile = folder + L"\\Desktop.ini";
-
-    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
-    EXPECT_EQ(L"C:\\icons\\folder-class.ico,7", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
-
-    auto second = OpenDialog(folder);
-    EXPECT_TRUE(second.HasBackup());
-    ASSERT_EQ(ChangeResult::Done, Choose(second, library_, 5));
-    // The backup is replaced by what the folder had when the second dialog opened.
-    EXPECT_EQ(library_ + L",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
-    EXPECT_EQ(5, ReadFolderIcon(folder.c_str())->Index);
-
-    auto third = OpenDialog(folder);
-    ASSERT_EQ(ChangeResult::Done, third.RestoreDefault());
-    const auto restored = ReadFolderIcon(folder.c_str());
-    ASSERT_TRUE(restored);
-    EXPECT_EQ(library_, restored->IconPath);
-    EXPECT_EQ(3, restored->Index);
-    EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
-    EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FolderBackupKey));
-    EXPECT_FALSE(OpenDialog(folder).HasBackup());
-
-    // A second restore has nothing to go back to and changes nothing.
-    const std::string before = ReadFileText(profile);
-    EXPECT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    EXPECT_EQ(before, ReadFileText(profile));
+    const DWORD shown = FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD hidden = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const std::string own = "[.ShellClassInfo]\r\nIconResource=C:\\Windows\\system32\\shell32.dll,1\r\n";
+    // As Windows writes Documents: UTF-16 whose text begins with an empty line.
+    std::string documents = "\xFF\xFE";
+    for (const char c : std::string("\r\n[.ShellClassInfo]\r\nIconResource=C:\\icons\\docs.ico,-112\r\n"
+                                    "LocalizedResourceName=@shell32.dll,-21770\r\n"))
+        documents += std::string(1, c) + '\0';
+    const std::string notes = "[.ShellClassInfo]\r\nInfoTip=Notes kept here\r\n[ViewState]\r\nMode=\r\nVid=\r\n";
+    struct Start {
+        const char* Name;
+        std::optional<std::string> Bytes; // none: no Desktop.ini
+        DWORD FileAttributes;
+        DWORD FolderAttributes;
+    };
+    const Start starts[] = {
+        {"no Desktop.ini", std::nullopt, 0, 0},
+        {"InfoTip and ViewState, no icon", notes, shown, 0},
+        {"its own icon", own, hidden, FILE_ATTRIBUTE_SYSTEM},
+        {"UTF-16 beginning with an empty line", documents, hidden, FILE_ATTRIBUTE_READONLY},
+    };
+    enum class Step { SetA, SetB, HandIcon, HandNote };
+    struct Sequence {
+        const char* Name;
+        std::vector<Step> Steps;
+        bool ToHandState; // restoring returns to the state the hand change left
+    };
+    const Sequence sequences[] = {
+        {"set A", {Step::SetA}, false},
+        {"set A twice", {Step::SetA, Step::SetA}, false},
+        {"set A then B", {Step::SetA, Step::SetB}, false},
+        {"set A, the icon changed by hand, set B", {Step::SetA, Step::HandIcon, Step::SetB}, true},
+    };
+    for (const Start& start : starts) {
+        for (const Sequence& sequence : sequences) {
+            SCOPED_TRACE(std::string(start.Name) + ", " + sequence.Name);
+            const std::wstring folder = dir_.MakeFolder(L"Kept");
+            const std::wstring profile = folder + L"\\Desktop.ini";
+            if (start.Bytes) {
+                ASSERT_TRUE(WriteWhole(profile, *start.Bytes));
+                SetFileAttributesW(profile.c_str(), start.FileAttributes);
+            }
+            SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY | start.FolderAttributes);
+            auto state = [&] {
+                const DWORD attributes = GetFileAttributesW(profile.c_str());
+                return (attributes == INVALID_FILE_ATTRIBUTES ? std::string("no file")
+                                                              : ReadFileText(profile) + " attributes " +
+                                                                    std::to_string(attributes)) +
+                       ", folder " + std::to_string(GetFileAttributesW(folder.c_str()));
+            };
+            std::string expected = state();
+            for (const Step step : sequence.Steps) {
+                if (step == Step::HandIcon) {
+                    // Explorer's Customize tab writes IconResource and takes the older two out.
+                    WritePrivateProfileStringW(L".ShellClassInfo", L"IconResource", L"C:\\icons\\hand.ico,4",
+                                               profile.c_str());
+                    WritePrivateProfileStringW(L".ShellClassInfo", L"IconFile", nullptr, profile.c_str());
+                    WritePrivateProfileStringW(L".ShellClassInfo", L"IconIndex", nullptr, profile.c_str());
+                    expected = state();
+                    continue;
+                }
+                ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, step == Step::SetA ? 3 : 5));
+                IconTarget opened = OpenDialog(folder);
+                EXPECT_EQ(Scope::AllUsers, opened.CurrentScope());
+                EXPECT_TRUE(opened.HasBackup());
+            }
+            ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
+            EXPECT_EQ(expected, state());
+            EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+            EXPECT_FALSE(OpenDialog(folder).HasBackup());
+            EXPECT_EQ(sequence.ToHandState, expected.find("hand.ico") != std::string::npos);
+            SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(profile.c_str());
+            SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY);
+            ASSERT_TRUE(RemoveDirectoryW(folder.c_str()));
+        }
+    }
 }
 
-TEST_F(IconTargetTest, RestoringAFolderWritesTheFolderClassIconExplicitly)
+// Something else written into the Desktop.ini after a change (Explorer's view settings, an
+// info tip) stays when the change is restored: the icon entries alone go back.
+TEST_F(IconTargetTest, RestoreKeepsWhatWasWrittenBesideTheIconSince)
 {
-    const std::wstring folder = dir_.MakeFolder(L"Data");
-    ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
-    ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-    const std::wstring text = ProfileText(folder + L"\\Desktop.ini");
-    EXPECT_TRUE(Contains(text, L"IconFile=C:\\icons\\folder-class.ico"));
-    EXPECT_TRUE(Contains(text, L"IconIndex=7"));
+    for (const bool hadIcon : {false, true}) {
+        SCOPED_TRACE(hadIcon ? "the folder had an icon" : "the folder had none");
+        const std::wstring folder = dir_.MakeFolder(hadIcon ? L"HadIcon" : L"HadNone");
+        const std::wstring profile = folder + L"\\Desktop.ini";
+        if (hadIcon) {
+            ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(IconLocation(typeIcon_.c_str(), folder.c_str(), 2)));
+        }
+        ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
+        WritePrivateProfileStringW(L"ViewState", L"FolderType", L"Pictures", profile.c_str());
+        ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 5));
+        ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
+        const std::wstring text = ProfileText(profile);
+        EXPECT_TRUE(Contains(text, L"FolderType=Pictures")) << test::Utf8(text);
+        EXPECT_EQ(hadIcon, Contains(text, typeIcon_ + L",2")) << test::Utf8(text);
+        EXPECT_FALSE(Contains(text, library_)) << test::Utf8(text);
+    }
 }
 
 TEST_F(IconTargetTest, ShellReportsTheFolderIconWritten)

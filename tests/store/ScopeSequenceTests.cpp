@@ -111,8 +111,10 @@ std::wstring IconText(const std::optional<IconLocation>& location)
 //   file:   this user's and all users' table entries; seen is this user's, else all
 //           users', else the type's icon.
 //   type:   each scope's changed icon over the class's own; this user's hides all users'.
-//   folder: Desktop.ini (the same file for both scopes) and a backup per scope of the icon
-//           the folder had before the scope's last change, which restore writes back.
+//   folder: Desktop.ini (the same file for both scopes) and a backup per scope of how the
+//           folder stood before the scope's first change, which restore writes back; a
+//           change of the icon by hand in between makes how the folder stands then the
+//           backup of the next change.
 //   drive:  each scope's entry; this user's first, then all users', then the Drive class's.
 struct ScopedIcon {
     Icon AllUsers;
@@ -140,6 +142,26 @@ struct Model {
     std::optional<std::string>& FolderProfile(Scope scope)
     {
         return scope == Scope::AllUsers ? FolderProfileAllUsers : FolderProfileThisUser;
+    }
+    // Per scope: the icon its last change set, Desktop.ini as that change left it, and
+    // whether the bytes from before still stand (a hand change beside the icon between two
+    // changes lets them go, and restoring then puts back the icon entries alone).
+    ScopedIcon FolderSet;
+    std::optional<std::string> FolderWrittenAllUsers;
+    std::optional<std::string> FolderWrittenThisUser;
+    std::optional<std::string>& FolderWritten(Scope scope)
+    {
+        return scope == Scope::AllUsers ? FolderWrittenAllUsers : FolderWrittenThisUser;
+    }
+    bool FolderExactAllUsers = false;
+    bool FolderExactThisUser = false;
+    bool& FolderExact(Scope scope) { return scope == Scope::AllUsers ? FolderExactAllUsers : FolderExactThisUser; }
+    // Whether the folder shows what the last change of the chain's last scope set.
+    bool FolderShowsOwn() const
+    {
+        const std::optional<Scope> last = FolderBackup.SeenScope();
+        const Icon& set = last == Scope::ThisUser ? FolderSet.ThisUser : FolderSet.AllUsers;
+        return last && (!set || Lower(*set) == Lower(FolderIcon));
     }
     ScopedIcon Drive;        // the drive's entries
     std::wstring FolderIcon;  // what Desktop.ini names
@@ -177,8 +199,10 @@ struct Expected {
     // only takes it out of the chain of backups): what refuses writing the file cannot
     // refuse it.
     bool KeepsProfile = false;
-    // What a folder's restore writes Desktop.ini back to.
+    // What a folder's restore writes Desktop.ini back to, where it goes back byte for byte.
     std::optional<std::string> Profile;
+    // A folder's change, whose Desktop.ini the model learns once it is written.
+    bool WritesFolder = false;
 };
 
 // The icon handler's answer where the model expects an icon (its text as the store reads
@@ -319,7 +343,7 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     IconLocation folderStart(FolderStartPath, folder_.c_str(), FolderStartIndex);
     Hostile folderState = Hostile::Count; // Count: a plain Desktop.ini
     for (Hostile state : {Hostile::IconFileOnly, Hostile::EmptyIndex, Hostile::LongIconFile, Hostile::Link,
-                          Hostile::LargeAnsi})
+                          Hostile::LargeAnsi, Hostile::NoProfile, Hostile::NoIconEntries, Hostile::WindowsUtf16})
         if (on(state))
             folderState = state;
     std::wstring folderStartIcon = IconText(folderStart);
@@ -338,7 +362,15 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         ASSERT_EQ(ERROR_SUCCESS, WriteFolderIcon(folderStart));
     }
     const bool ansiProfile = folderState == Hostile::IconFileOnly || folderState == Hostile::EmptyIndex ||
-                             folderState == Hostile::LongIconFile || folderState == Hostile::LargeAnsi;
+                             folderState == Hostile::LongIconFile || folderState == Hostile::LargeAnsi ||
+                             folderState == Hostile::NoIconEntries;
+    // Too large for its bytes to be kept: restoring puts the icon entries back alone.
+    const bool largeProfile = folderState == Hostile::LargeAnsi;
+    // The folder's start as the test wrote it, to put back after changes made by hand.
+    const DWORD startFolderAttributes = GetFileAttributesW(folder_.c_str());
+    const DWORD startProfileAttributes = GetFileAttributesW(profile_.c_str());
+    const std::string startBytes = ReadFileText(profile_);
+    int handChanges = 0;
     ASSERT_EQ(TargetKind::Folder, IconTarget(folder_.c_str()).Kind());
     ASSERT_EQ(TargetKind::Drive, IconTarget(DriveRoot).Kind());
     std::printf("sequence seed %u, %d steps, targets %s, hostile states %s\n", seed, steps, Utf8(kindList).c_str(),
@@ -430,23 +462,49 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         case Kind::Type:
             model.Type.In(scope) = icon;
             break;
-        case Kind::Folder:
-            // One Desktop.ini, one chain of backups: all users' change made over this
-            // user's takes this user's backup over, and this user's goes.
-            model.FolderProfile(scope) = scope == Scope::AllUsers && model.FolderBackup.ThisUser
-                                             ? model.FolderProfileThisUser
-                                             : std::optional<std::string>(profileNow);
-            model.FolderBackup.In(scope) = scope == Scope::AllUsers && model.FolderBackup.ThisUser
-                                               ? *model.FolderBackup.ThisUser
-                                               : model.FolderIcon;
-            if (scope == Scope::AllUsers) {
+        case Kind::Folder: {
+            // One Desktop.ini, one chain of backups, each taken before its scope's first
+            // change: all users' change made over this user's ends the chain in all users'
+            // backup (this user's moves there when all users have none), and this user's
+            // goes. A change of the icon by hand since makes how the folder stands now the
+            // backup.
+            const bool own = model.FolderShowsOwn();
+            const bool user = model.FolderBackup.ThisUser.has_value();
+            auto take = [&](Scope in) {
+                model.FolderBackup.In(in) = model.FolderIcon;
+                model.FolderProfile(in) = profileNow;
+                model.FolderExact(in) = !largeProfile;
+            };
+            if (scope == Scope::AllUsers && user) {
+                if (!own) {
+                    take(Scope::AllUsers);
+                } else if (!model.FolderBackup.AllUsers) {
+                    model.FolderBackup.AllUsers = model.FolderBackup.ThisUser;
+                    model.FolderProfileAllUsers = model.FolderProfileThisUser;
+                    model.FolderExactAllUsers =
+                        model.FolderExactThisUser && profileNow == model.FolderWrittenThisUser;
+                } else {
+                    model.FolderExactAllUsers = model.FolderExactAllUsers && profileNow == model.FolderWrittenThisUser &&
+                                                model.FolderExactThisUser &&
+                                                model.FolderProfileThisUser == model.FolderWrittenAllUsers;
+                }
                 model.FolderBackup.ThisUser.reset();
                 model.FolderProfileThisUser.reset();
+                model.FolderSet.ThisUser.reset();
+                model.FolderWrittenThisUser.reset();
+            } else if (own && model.FolderBackup.In(scope)) {
+                model.FolderExact(scope) = model.FolderExact(scope) && profileNow == model.FolderWritten(scope);
+            } else {
+                take(scope);
             }
+            model.FolderSet.In(scope) = icon;
+            model.FolderWritten(scope).reset(); // known once the step has written it
+            expected.WritesFolder = true;
             model.FolderIcon = icon;
             if (scope == Scope::AllUsers)
                 model.AllUsersFolderTable = true;
             break;
+        }
         case Kind::Drive:
             model.Drive.In(scope) = icon;
             break;
@@ -480,15 +538,24 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         // All users' change of a folder under this user's is taken out of the chain
         // only: this user's icon stays, and its backup becomes what all users' replaced.
         if (kind == Kind::Folder && *scope == Scope::AllUsers && setting.ThisUser) {
+            const bool whole = model.FolderExactThisUser && model.FolderProfileThisUser == model.FolderWrittenAllUsers;
             setting.ThisUser = setting.AllUsers;
             model.FolderProfileThisUser = model.FolderProfileAllUsers;
+            model.FolderExactThisUser = model.FolderExactAllUsers && whole;
             expected.KeepsProfile = true;
         } else if (kind == Kind::Folder) {
+            // Byte for byte where the file is as the scope's last change left it; the
+            // icon entries alone otherwise.
             model.FolderIcon = *setting.In(*scope);
-            expected.Profile = model.FolderProfile(*scope);
+            if (model.FolderExact(*scope) && profileNow == model.FolderWritten(*scope))
+                expected.Profile = model.FolderProfile(*scope);
         }
-        if (kind == Kind::Folder)
+        if (kind == Kind::Folder) {
             model.FolderProfile(*scope).reset();
+            model.FolderSet.In(*scope).reset();
+            model.FolderWritten(*scope).reset();
+            model.FolderExact(*scope) = false;
+        }
         setting.In(*scope).reset();
         return expected;
     };
@@ -499,10 +566,12 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     auto modelRemoveAll = [&](bool rights) {
         model.Entry.ThisUser.reset();
         model.FolderBackup.ThisUser.reset();
+        model.FolderSet.ThisUser.reset();
         if (!rights)
             return model.AllUsersTables() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
         model.Entry.AllUsers.reset();
         model.FolderBackup.AllUsers.reset();
+        model.FolderSet.AllUsers.reset();
         model.AllUsersFileTable = false;
         model.AllUsersFolderTable = false;
         return static_cast<LONG>(ERROR_SUCCESS);
@@ -675,6 +744,28 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             continue;
         }
 
+        // The folder's icon changed by hand, as Explorer's Customize tab writes it: the next
+        // change backs up this state, and restoring it comes back here.
+        if (kind == Kind::Folder && action == Action::Apply && hostileRoll % 7 == 5 && !IsLink(profile_)) {
+            const std::wstring hand =
+                L"C:\\icons\\hand" + std::to_wstring(hostileRoll % 3) + L".ico," + std::to_wstring(step % 50);
+            log.push_back(std::to_wstring(step) + L": the folder's icon set by hand to " + hand);
+            if (log.size() > LogLength)
+                log.pop_front();
+            WritePrivateProfileStringW(L".ShellClassInfo", L"IconResource", hand.c_str(), profile_.c_str());
+            WritePrivateProfileStringW(L".ShellClassInfo", L"IconFile", nullptr, profile_.c_str());
+            WritePrivateProfileStringW(L".ShellClassInfo", L"IconIndex", nullptr, profile_.c_str());
+            model.FolderIcon = hand;
+            ++handChanges;
+            last = Watched();
+            const std::wstring difference = compare();
+            if (!difference.empty()) {
+                fail(step, difference);
+                failed = true;
+            }
+            continue;
+        }
+
         std::wstring line = std::to_wstring(step) + L": ";
         line += action == Action::Apply     ? L"apply " + icon + L" to "
                 : action == Action::Restore ? L"restore "
@@ -706,6 +797,7 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         const Model saved = model;
         profileNow = last.at("Desktop.ini");
         std::optional<std::string> expectedProfile;
+        std::optional<Scope> wroteFolder; // the scope whose change wrote Desktop.ini
         std::set<std::string> allowed;
         std::wstring difference;
         if (action == Action::RemoveAll) {
@@ -757,6 +849,8 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             } else if (result == ChangeResult::Done && expected.CheckChanged) {
                 allowed = allowedFor(action, kind, expected.Changed);
                 expectedProfile = expected.Profile;
+                if (expected.WritesFolder)
+                    wroteFolder = expected.Changed;
             }
         }
         locks.reset();
@@ -765,6 +859,8 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         if (log.size() > LogLength)
             log.pop_front();
         const Regions now = Watched();
+        if (wroteFolder)
+            model.FolderWritten(*wroteFolder) = now.at("Desktop.ini");
         if (difference.empty())
             difference = FromUtf8(FirstDifference(last, now, allowed));
         profileChecks += expectedProfile ? 1 : 0;
@@ -780,8 +876,9 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("sequence of %d steps took %.1f s; %d restores wrote Desktop.ini back\n", steps, seconds,
-                profileChecks);
+    std::printf("sequence of %d steps took %.1f s; %d restores wrote Desktop.ini back byte for byte; %d changes by "
+                "hand\n",
+                steps, seconds, profileChecks, handChanges);
 
     // Everything restored with the rights (this user's changes first, as restore takes
     // them), the folder's own icon put back where restoring ends on another one, and
@@ -792,7 +889,23 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
             target.RestoreDefault();
         }
     }
-    if (std::find(kinds.begin(), kinds.end(), Kind::Folder) != kinds.end()) {
+    if (handChanges > 0) {
+        // Restoring ends where a change by hand left the folder: the test puts its start back.
+        SetFileAttributesW(profile_.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (startProfileAttributes == INVALID_FILE_ATTRIBUTES) {
+            DeleteFileW(profile_.c_str());
+        } else {
+            const HANDLE file =
+                CreateFileW(profile_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            DWORD written = 0;
+            if (file != INVALID_HANDLE_VALUE) {
+                WriteFile(file, startBytes.data(), static_cast<DWORD>(startBytes.size()), &written, nullptr);
+                CloseHandle(file);
+            }
+            SetFileAttributesW(profile_.c_str(), startProfileAttributes);
+        }
+        SetFileAttributesW(folder_.c_str(), startFolderAttributes);
+    } else if (std::find(kinds.begin(), kinds.end(), Kind::Folder) != kinds.end()) {
         IconTarget target = open(Kind::Folder, ScopeChoice::AllUsers);
         if (folderState == Hostile::Count && IconText(target.Current) != IconText(folderStart)) {
             target.SetCurrentIconPath(FolderStartPath);

@@ -22,6 +22,7 @@
 
 #include "ChangeIconDialog.h"
 #include "ComInitialization.h"
+#include "FileIconTable.h"
 #include "IconLocation.h"
 #include "ManyTargets.h"
 #include "SelectionList.h"
@@ -86,8 +87,9 @@ std::wstring ListProblemText(const orvane::SelectionListRead& read)
     return L"";
 }
 
-// The items of a selection list that name something, at most SelectionLimit. False, told
-// to the user, when the file is no list or names nothing now. Only a list is deleted.
+// The items of a selection list that name something, at most SelectionLimit: a file gone
+// since its icon was set still names its entry, for Restore. False, told to the user,
+// when the file is no list or names nothing now. Only a list is deleted.
 bool ReadSelection(const wchar_t* file, std::vector<std::wstring>& paths)
 {
     const orvane::SelectionListRead read = orvane::ReadSelectionList(file);
@@ -96,7 +98,7 @@ bool ReadSelection(const wchar_t* file, std::vector<std::wstring>& paths)
         return false;
     }
     for (const std::wstring& path : read.Paths) {
-        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || orvane::IsGoneFileWithEntry(path.c_str()))
             paths.push_back(path);
     }
     if (paths.empty()) {

@@ -1,6 +1,7 @@
 // orvane-dialog.exe PATH: opens the Change Icon dialog on PATH (a folder, a file or a
 // drive root) and ends when it closes. orvane-dialog.exe /selection FILE: opens it for
-// several items at once, named one a line (UTF-16) in FILE, which it deletes. Either may
+// several items at once, named one a line (UTF-16) in FILE, which it deletes when FILE is
+// a list as the Explorer command writes it (SelectionList.h) and keeps otherwise. Either may
 // begin with /near HWND (hexadecimal): the window of another process, Explorer's, that
 // the dialog opens over without being owned by it. The Explorer command of Windows 11's
 // menu starts it, so that Explorer's thread never waits for the dialog; it is the same
@@ -12,7 +13,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <iterator>
@@ -22,8 +22,10 @@
 
 #include "ChangeIconDialog.h"
 #include "ComInitialization.h"
+#include "FileIconTable.h"
 #include "IconLocation.h"
 #include "ManyTargets.h"
+#include "SelectionList.h"
 
 namespace {
 
@@ -31,13 +33,9 @@ enum ExitCode : int { DialogRan = 0, DialogNotOpened = 1, CommandLineRefused = 2
 
 constexpr wchar_t MessageCaption[] = L"Orvane - Change Icon";
 
-void Tell(const wchar_t* first, const wchar_t* second = L"")
-{
-    wchar_t text[2 * orvane::TextCapacity + 256];
-    std::swprintf(text, std::size(text), L"%ls%ls", first, second);
-    text[std::size(text) - 1] = L'\0';
-    MessageBoxW(nullptr, text, MessageCaption, MB_OK | MB_ICONERROR);
-}
+void Tell(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), MessageCaption, MB_OK | MB_ICONERROR); }
+
+void Tell(const wchar_t* first, const wchar_t* second) { Tell(std::wstring(first) + second); }
 
 // The arguments as the C runtime would split them, freed with the object.
 class Arguments {
@@ -58,52 +56,56 @@ private:
     LPWSTR* values_;
 };
 
-// Whether `file` is a selection file as the Explorer command writes it: "orv*.tmp" in
-// the temporary folder. Only such a file is deleted once read; any other stays.
-bool IsSelectionFile(const wchar_t* file)
+// The system's words for an error, or its number.
+std::wstring ErrorText(DWORD error)
 {
-    wchar_t folder[MAX_PATH];
-    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
-    if (length == 0 || length >= std::size(folder) || CompareStringOrdinal(file, static_cast<int>(std::min<std::size_t>(std::wcslen(file), length)), folder, static_cast<int>(length), TRUE) != CSTR_EQUAL)
-        return false;
-    const wchar_t* name = file + length;
-    const std::size_t size = std::wcslen(name);
-    return std::wcschr(name, L'\\') == nullptr && size > 7 && CompareStringOrdinal(name, 3, L"orv", 3, TRUE) == CSTR_EQUAL &&
-           CompareStringOrdinal(name + size - 4, 4, L".tmp", 4, TRUE) == CSTR_EQUAL;
+    wchar_t reason[512] = {};
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, reason,
+                       static_cast<DWORD>(std::size(reason)), nullptr) == 0)
+        return L"error " + std::to_wstring(error);
+    return reason;
 }
 
-// The paths of a selection file, which is deleted once read: at most SelectionLimit,
-// each one that fits and names something. False when the file cannot be read or holds
-// more than a selection may.
-bool ReadSelectionFile(const wchar_t* file, std::vector<std::wstring>& paths)
+// Why a file named after /selection is not taken as the list of selected items.
+std::wstring ListProblemText(const orvane::SelectionListRead& read)
 {
-    constexpr DWORD Largest = static_cast<DWORD>(orvane::SelectionLimit * orvane::TextCapacity * sizeof(wchar_t));
-    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    using orvane::SelectionListProblem;
+    switch (read.Problem) {
+    case SelectionListProblem::None: break;
+    case SelectionListProblem::CannotOpen: return ErrorText(read.Error);
+    case SelectionListProblem::NotInTemporaryFolder:
+        return L"It does not lie in this user's temporary folder, where Explorer's command writes its lists; it is "
+               L"left as it is.";
+    case SelectionListProblem::OtherNames:
+        return L"It has another name elsewhere (a hard link), so it is no list of Explorer's command; it is left "
+               L"as it is.";
+    case SelectionListProblem::NotListName:
+        return L"Its name is not one that Explorer's command gives its lists; it is left as it is.";
+    case SelectionListProblem::NotList:
+        return L"It does not hold paths one a line, as Explorer's command writes its lists; it is left as it is.";
+    }
+    return L"";
+}
+
+// The items of a selection list that name something, at most SelectionLimit: a file gone
+// since its icon was set still names its entry, for Restore. False, told to the user,
+// when the file is no list or names nothing now. Only a list is deleted.
+bool ReadSelection(const wchar_t* file, std::vector<std::wstring>& paths)
+{
+    const orvane::SelectionListRead read = orvane::ReadSelectionList(file);
+    if (read.Problem != orvane::SelectionListProblem::None) {
+        Tell(std::wstring(L"The list of selected items cannot be read:\n") + file + L"\n\n" + ListProblemText(read));
         return false;
-    LARGE_INTEGER size{};
-    std::wstring text;
-    DWORD got = 0;
-    bool read = GetFileSizeEx(handle, &size) && size.QuadPart <= Largest;
-    if (read) {
-        text.resize(static_cast<std::size_t>(size.QuadPart) / sizeof(wchar_t));
-        read = text.empty() || (ReadFile(handle, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &got,
-                                         nullptr) &&
-                                got == text.size() * sizeof(wchar_t));
     }
-    CloseHandle(handle);
-    if (IsSelectionFile(file))
-        DeleteFileW(file);
-    for (std::size_t start = 0; read && start < text.size();) {
-        std::size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        const std::wstring path = text.substr(start, end - start);
-        if (!path.empty() && path.size() < orvane::TextCapacity && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    for (const std::wstring& path : read.Paths) {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || orvane::IsGoneFileWithEntry(path.c_str()))
             paths.push_back(path);
-        start = end + 1;
     }
-    return read && !paths.empty() && paths.size() <= orvane::SelectionLimit;
+    if (paths.empty()) {
+        Tell(L"None of the selected items exists any more:\n", file);
+        return false;
+    }
+    return true;
 }
 
 // The window a "/near" argument names: one to 16 hexadecimal digits and nothing else.
@@ -151,10 +153,8 @@ int Run(HINSTANCE instance)
     }
     const int rest = arguments.Count() - first;
     if (understood && rest == 2 && std::wcscmp(arguments[first], L"/selection") == 0) {
-        if (!ReadSelectionFile(arguments[first + 1], selection)) {
-            Tell(L"The list of selected items cannot be read:\n", arguments[first + 1]);
+        if (!ReadSelection(arguments[first + 1], selection))
             return CommandLineRefused;
-        }
     } else if (!understood || rest != 1) {
         Tell(L"orvane-dialog.exe opens Orvane's Change Icon dialog for one folder, file or drive; Explorer's "
              L"context menu starts it.\n\nUsage: orvane-dialog.exe [/near HWND] PATH");

@@ -101,9 +101,13 @@ bool HasNoExtension(const wchar_t* path)
     return !NamesFileClass(FileExtension(path));
 }
 
+// Whether a command opens a file deleted since its icon was set: show and restore do,
+// as they need nothing of the file itself; a change of it is refused.
+enum class GoneFiles { Refused, Opened };
+
 // Checks the path and opens the target the way the dialog does, then decides single
 // file or all of type as the command line asked.
-std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets)
+std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targets, GoneFiles gone)
 {
     // The empty path names nothing (the platform cannot even complete it).
     if (*path == L'\0') {
@@ -118,8 +122,10 @@ std::optional<IconTarget> OpenTarget(const wchar_t* path, const TargetList& targ
         return std::nullopt;
     }
     // A path that does not exist would classify as a folder (its attributes read as all
-    // ones, directory bit included), so its existence is checked here first.
-    if (GetFileAttributesW(shellPath) == INVALID_FILE_ATTRIBUTES) {
+    // ones, directory bit included), so its existence is checked here first; a file that
+    // has gone since its icon was set is opened as the file its entry names.
+    if (GetFileAttributesW(shellPath) == INVALID_FILE_ATTRIBUTES &&
+        (gone == GoneFiles::Refused || !IsGoneFileWithEntry(shellPath))) {
         Fail(path, L"no such file, folder or drive");
         return std::nullopt;
     }
@@ -177,16 +183,31 @@ void PrintResolvedFolderIcon(const IconTarget& target)
     WriteOut(std::wstring(L"  file:   ") + resolved + L"\n");
 }
 
-// Opens a target that can take a change: it exists and, if it is a file, its extension
-// names a file type.
-std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const TargetList& targets)
+// Opens a target whose icon can be set (or restored): it exists (or is a gone file, as
+// `gone` allows) and, if it is a file, its extension names a file type.
+std::optional<IconTarget> OpenTargetOfType(const wchar_t* path, const TargetList& targets, GoneFiles gone)
 {
-    std::optional<IconTarget> target = OpenTarget(path, targets);
+    std::optional<IconTarget> target = OpenTarget(path, targets, gone);
     if (target && HasNoFileType(*target)) {
         Fail(path, ResultMessage(ChangeResult::NoExtension));
         return std::nullopt;
     }
     return target;
+}
+
+std::optional<IconTarget> OpenChangeableTarget(const wchar_t* path, const TargetList& targets)
+{
+    return OpenTargetOfType(path, targets, GoneFiles::Refused);
+}
+
+std::optional<IconTarget> OpenRestorableTarget(const wchar_t* path, const TargetList& targets)
+{
+    return OpenTargetOfType(path, targets, GoneFiles::Opened);
+}
+
+std::optional<IconTarget> OpenShownTarget(const wchar_t* path, const TargetList& targets)
+{
+    return OpenTarget(path, targets, GoneFiles::Opened);
 }
 
 // Reports a change that was not made; ForEachTarget tells the shell about those that were.
@@ -264,7 +285,7 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 
 int ShowTargets(const TargetList& targets)
 {
-    return ForEachTarget(targets, OpenTarget, [](const wchar_t*, IconTarget& target) {
+    return ForEachTarget(targets, OpenShownTarget, [](const wchar_t*, IconTarget& target) {
         WriteOut(std::wstring(target.Path()) + L"\n");
         if (HasNoFileType(target)) {
             // No file type: nothing can be set for it in any scope.
@@ -429,7 +450,7 @@ int SetColour(const TargetList& targets)
 
 int RestoreTargets(const TargetList& targets)
 {
-    return ForEachTarget(targets, OpenChangeableTarget, [](const wchar_t* path, IconTarget& target) {
+    return ForEachTarget(targets, OpenRestorableTarget, [](const wchar_t* path, IconTarget& target) {
         switch (target.WhatRestoreWouldDo()) {
         case RestoreOutcome::NothingToRestore:
             WriteOut(std::wstring(target.Path()) + L": nothing to restore (" + KindWord(target) + L")\n");

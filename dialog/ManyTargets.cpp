@@ -35,7 +35,7 @@ Counts CountKinds(const std::vector<std::wstring>& paths)
 {
     Counts counts;
     for (const std::wstring& path : paths) {
-        switch (ClassifyTarget(path.c_str())) {
+        switch (ClassifyTargetOrGoneFile(path.c_str())) {
         case TargetKind::Folder: ++counts.Folders; break;
         case TargetKind::Drive: ++counts.Drives; break;
         case TargetKind::File: {
@@ -78,7 +78,7 @@ std::vector<std::wstring> OnePerType(const std::vector<std::wstring>& paths)
     std::vector<std::wstring> kept;
     std::set<std::wstring> types;
     for (const std::wstring& path : paths) {
-        if (ClassifyTarget(path.c_str()) == TargetKind::File) {
+        if (ClassifyTargetOrGoneFile(path.c_str()) == TargetKind::File) {
             std::wstring extension(FileExtension(path));
             CharLowerBuffW(extension.data(), static_cast<DWORD>(extension.size()));
             if (!types.insert(extension).second)
@@ -256,13 +256,13 @@ bool AnyRestores(const std::vector<std::wstring>& paths)
 bool OnlyFolders(const std::vector<std::wstring>& paths)
 {
     return std::all_of(paths.begin(), paths.end(),
-                       [](const std::wstring& path) { return ClassifyTarget(path.c_str()) == TargetKind::Folder; });
+                       [](const std::wstring& path) { return ClassifyTargetOrGoneFile(path.c_str()) == TargetKind::Folder; });
 }
 
 bool AnyFile(const std::vector<std::wstring>& paths)
 {
     return std::any_of(paths.begin(), paths.end(),
-                       [](const std::wstring& path) { return ClassifyTarget(path.c_str()) == TargetKind::File; });
+                       [](const std::wstring& path) { return ClassifyTargetOrGoneFile(path.c_str()) == TargetKind::File; });
 }
 
 void ChangeMany(HWND dialog, ChangeIconDialog& record, bool restore)

@@ -17,6 +17,7 @@
 #include "ManyTargets.h"
 #include "MenuText.h"
 #include "ModuleInstance.h"
+#include "SelectionList.h"
 #include "resource.h"
 
 namespace orvane {
@@ -156,31 +157,6 @@ bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
     return Append(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
 }
 
-// A selection of several items goes to the program as a file of the temporary folder,
-// one path a line in UTF-16, which the program reads and deletes: ten thousand paths do
-// not fit a command line. ERROR_SUCCESS and the file's path, or why it was not written.
-DWORD WriteSelectionFile(const std::vector<std::wstring>& paths, wchar_t (&file)[MAX_PATH])
-{
-    wchar_t folder[MAX_PATH];
-    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
-    if (length == 0 || length >= std::size(folder) || GetTempFileNameW(folder, L"orv", 0, file) == 0)
-        return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_PATH_NOT_FOUND;
-    std::wstring text;
-    for (const std::wstring& path : paths)
-        text += path + L"\n";
-    HANDLE handle = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    DWORD written = 0;
-    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    const bool done = handle != INVALID_HANDLE_VALUE && WriteFile(handle, text.data(), bytes, &written, nullptr) &&
-                      written == bytes;
-    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-    if (handle != INVALID_HANDLE_VALUE)
-        CloseHandle(handle);
-    if (!done)
-        DeleteFileW(file);
-    return done ? ERROR_SUCCESS : (error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
-}
-
 // The top-level window of Explorer's that the command was invoked from: the site's own
 // window (IOleWindow, or what IUnknown_GetWindow finds besides), else the window of the
 // browser that hosts the site; null when the site has none. The dialog opens over it.
@@ -315,7 +291,9 @@ IFACEMETHODIMP ExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTA
 
 // The dialog runs in a process of its own: Explorer's thread returns at once, no console
 // appears (the program has none), and the module can unload while the dialog is open.
-// A program that does not start is reported to the user and in the result.
+// A program that does not start is reported to the user and in the result. Several items
+// go to it as a list in the temporary folder, which it deletes once read; a list whose
+// program did not start is deleted here.
 IFACEMETHODIMP ExplorerCommand::Invoke(IShellItemArray* items, IBindCtx*)
 {
     return GuardedCall([&]() -> HRESULT {
@@ -330,7 +308,7 @@ IFACEMETHODIMP ExplorerCommand::Invoke(IShellItemArray* items, IBindCtx*)
             program[0] = L'\0';
         else if (paths.size() == 1)
             error = StartDialogProgram(program, paths.front().c_str(), window);
-        else if ((error = WriteSelectionFile(paths, list)) == ERROR_SUCCESS &&
+        else if ((error = WriteSelectionList(paths, list)) == ERROR_SUCCESS &&
                  (error = StartDialogProgram(program, list, window, true)) != ERROR_SUCCESS)
             DeleteFileW(list);
         if (error == ERROR_SUCCESS)

@@ -6,6 +6,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "FileIconTable.h"
 #include "FolderTree.h"
 #include "ShellNotify.h"
 #include "ShellPath.h"
@@ -108,10 +109,14 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
                 continue;
             }
             // A path that does not exist would classify as a folder (its attributes read
-            // as all ones, the directory bit included).
+            // as all ones, the directory bit included). A file that has gone since its
+            // icon was set can still be restored: that needs nothing of the file.
             const DWORD attributes = GetFileAttributesW(path);
             if (attributes == INVALID_FILE_ATTRIBUTES) {
-                failures.push_back({given, BatchProblem::NotFound, std::nullopt});
+                if (request.Operation == BatchOperation::Restore && IsGoneFileWithEntry(path))
+                    list.Add(path);
+                else
+                    failures.push_back({given, BatchProblem::NotFound, std::nullopt});
                 continue;
             }
             if (!request.Recurse || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {

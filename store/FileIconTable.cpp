@@ -148,6 +148,12 @@ std::optional<IconLocation> FileIconTableCopy::Find(const wchar_t* filePath) con
     return FileIconFromText(filePath, at->second.c_str());
 }
 
+bool IsGoneFileWithEntry(const wchar_t* filePath)
+{
+    return AcceptsFilePath(filePath) && GetFileAttributesW(filePath) == INVALID_FILE_ATTRIBUTES &&
+           ReadFileIcon(filePath).has_value();
+}
+
 LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope scope)
 {
     if (filePath == nullptr || filePath[0] == L'\0' || location.TypeKey[0] == L'\0')

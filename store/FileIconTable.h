@@ -48,6 +48,12 @@ private:
     // Value name and data text, in the order of CompareStringOrdinal without regard to case.
     std::vector<std::pair<std::wstring, std::wstring>> entries_;
 };
+// Whether the path names nothing on disk while a table of either scope still holds an entry
+// for it: a file deleted or moved since its icon was set. Its entry, the icon handler
+// that serves it and its made icon are then only taken away by restoring it, which needs
+// nothing of the file itself.
+bool IsGoneFileWithEntry(const wchar_t* filePath);
+
 // Deleting this user's last entry also deletes this user's table and the product's keys
 // above it that then hold nothing.
 LONG DeleteFileIcon(const wchar_t* filePath, Scope scope = Scope::AllUsers);

@@ -103,7 +103,7 @@ IconTarget::IconTarget(const wchar_t* path)
     // path the platform cannot complete (the empty one) is kept as it is.
     if (!ShellPathOf(path, path_))
         CopyText(path_, std::size(path_), path);
-    pathKind_ = ClassifyTarget(path_);
+    pathKind_ = ClassifyTargetOrGoneFile(path_);
 }
 
 const std::optional<IconLocation>& IconTarget::ReadCurrentIcon()

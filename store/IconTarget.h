@@ -53,7 +53,8 @@ public:
     explicit IconTarget(const wchar_t* path);
 
     const wchar_t* Path() const { return path_; }
-    // What the path names, as ClassifyTarget found it: Folder, File, Drive or Unclassified.
+    // What the path names, as ClassifyTargetOrGoneFile found it: Folder, File, Drive or
+    // Unclassified.
     TargetKind PathKind() const { return pathKind_; }
     // What a change changes: the path's kind, or Type for a file that stands for all
     // files of its type.

@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include "FileIconTable.h"
+
 namespace orvane {
 
 TargetKind ClassifyTarget(const wchar_t* path)
@@ -14,6 +16,12 @@ TargetKind ClassifyTarget(const wchar_t* path)
     if (path != nullptr && wcsnlen(path, 4) == 3 && path[2] == L'\\')
         return TargetKind::Drive;
     return TargetKind::Folder;
+}
+
+TargetKind ClassifyTargetOrGoneFile(const wchar_t* path)
+{
+    const TargetKind kind = ClassifyTarget(path);
+    return kind == TargetKind::Folder && IsGoneFileWithEntry(path) ? TargetKind::File : kind;
 }
 
 } // namespace orvane

@@ -14,4 +14,9 @@ enum class TargetKind : std::int32_t { Unclassified = 0, Folder = 1, File = 2, D
 // Drive when it has the form X:\). Never Type.
 TargetKind ClassifyTarget(const wchar_t* path);
 
+// ClassifyTarget, except that a file deleted since its icon was set (IsGoneFileWithEntry)
+// is still a File: what a target of the dialog or the command line is taken for. The icon
+// handler, which Explorer asks only of existing files, classifies with ClassifyTarget.
+TargetKind ClassifyTargetOrGoneFile(const wchar_t* path);
+
 } // namespace orvane

@@ -155,15 +155,24 @@ TEST_F(PictureCliTest, APictureForAFileATypeOrADriveIsMadeInTheFolderOfMadeIcons
     KeyGuard userDrives{HKEY_CURRENT_USER, L"Software\\Classes\\Applications\\Explorer.exe"};
     NewMadeIcons made;
     const std::wstring file = dir_.MakeFile(L"notes" + type.Extension);
+    // Files deleted once their icon is set: show and restore need nothing of the file.
+    const std::wstring gone = dir_.MakeFile(L"gone" + type.Extension);
+    const std::wstring goneForMe = dir_.MakeFile(L"gone for me" + type.Extension);
+    const auto classes = [&type] {
+        return type.Dump() + DumpKey(HKEY_CURRENT_USER, L"Software\\Classes\\" + type.Class);
+    };
     const struct {
         const char* Name;
         std::vector<std::wstring> Target;
         const wchar_t* Kind;
         const wchar_t* Option;
         Scope Where;
+        bool Deleted = false;
     } rows[] = {
         {"file", {file}, L"File", nullptr, Scope::AllUsers},
         {"file for this user", {file}, L"File", L"--for-me", Scope::ThisUser},
+        {"file deleted", {gone}, L"File", nullptr, Scope::AllUsers, true},
+        {"file for this user deleted", {goneForMe}, L"File", L"--for-me", Scope::ThisUser, true},
         {"type", {file, L"--all-of-type"}, L"Type", nullptr, Scope::AllUsers},
         {"drive", {L"C:\\"}, L"Drive", nullptr, Scope::AllUsers},
         {"drive for this user", {L"C:\\"}, L"Drive", L"--for-me", Scope::ThisUser},
@@ -171,6 +180,7 @@ TEST_F(PictureCliTest, APictureForAFileATypeOrADriveIsMadeInTheFolderOfMadeIcons
     int n = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.Name);
+        const std::wstring classesBefore = classes();
         const std::wstring picture = Png((std::to_wstring(++n) + L".png").c_str(), {0, static_cast<BYTE>(40 * n), 255, 255});
         std::vector<std::wstring> args = {L"set", picture};
         args.insert(args.end(), row.Target.begin(), row.Target.end());
@@ -184,15 +194,26 @@ TEST_F(PictureCliTest, APictureForAFileATypeOrADriveIsMadeInTheFolderOfMadeIcons
         EXPECT_TRUE(Contains(run.Out, std::wstring(L": ") + row.Kind + L" icon set to ")) << run.Out;
         const std::wstring made = run.Out.substr(at + 13, run.Out.find(L",0, made from " + picture) - at - 13);
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(made.c_str())) << made;
+        if (row.Deleted) {
+            ASSERT_TRUE(DeleteFileW(row.Target[0].c_str()));
+        }
 
         std::vector<std::wstring> target = {L"show"};
         target.insert(target.end(), row.Target.begin(), row.Target.end());
         run = RunTool(target);
+        EXPECT_EQ(0u, run.ExitCode) << run.Err;
+        EXPECT_TRUE(Contains(run.Out, std::wstring(L"  kind:   ") + row.Kind + L"\n")) << run.Out;
         EXPECT_TRUE(Contains(run.Out, L"  icon:   " + made + L",0\n")) << run.Out;
+        EXPECT_TRUE(Contains(run.Out, L"  backup: yes\n")) << run.Out;
         target[0] = L"restore";
         run = RunTool(target);
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(made.c_str())) << made;
+        // The entry is gone from both tables, and the class is as it was: the icon handler
+        // went with the type's last entry.
+        for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            EXPECT_FALSE(ReadValue(root, std::wstring(Vendor) + L"\\Orvane\\FileIcons", row.Target[0].c_str(), nullptr));
+        EXPECT_EQ(classesBefore, classes());
     }
     EXPECT_EQ(L"notes" + type.Extension + L"|", Content(dir_.Path()));
 }

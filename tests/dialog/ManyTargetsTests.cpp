@@ -1,6 +1,6 @@
 // The dialog for several selected items: its headline, OK giving every target the icon
 // with its own backup while a target that cannot be written is listed and the others
-// still change, and Restore taking each back.
+// still change, and Restore taking each back (a file deleted in between too).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -32,8 +32,8 @@ TEST_F(ManyTargetsTest, OkChangesEachTargetListsWhatFailedAndRestoreTakesEachBac
         folders.push_back(dir_.MakeFolder(name));
         ASSERT_EQ(WriteFolderIcon(IconLocation(earlier.c_str(), folders.back().c_str(), 0)), ERROR_SUCCESS);
     }
-    std::wstring ext;
-    const std::wstring first = FileOfNewType(L"first", &ext);
+    std::wstring ext, typeKey;
+    const std::wstring first = FileOfNewType(L"first", &ext, &typeKey);
     const std::wstring second = dir_.MakeFile(L"second" + ext);
     std::vector<std::wstring> targets = folders;
     targets.push_back(first);
@@ -83,6 +83,10 @@ TEST_F(ManyTargetsTest, OkChangesEachTargetListsWhatFailedAndRestoreTakesEachBac
         EXPECT_EQ(std::wstring(entry->IconPath) + L"," + std::to_wstring(entry->Index), shell32_ + L",5");
     }
 
+    // A file deleted since: its entry is still taken back, and the type's icon handler with
+    // the last entry of the type.
+    ASSERT_TRUE(IsOwnIconHandler(typeKey.c_str(), Scope::AllUsers));
+    ASSERT_TRUE(DeleteFileW(second.c_str()));
     ChangeIconDialog again;
     SetTarget(again, targets[0]);
     again.Targets = targets;
@@ -101,6 +105,7 @@ TEST_F(ManyTargetsTest, OkChangesEachTargetListsWhatFailedAndRestoreTakesEachBac
     }
     EXPECT_FALSE(ReadFileIcon(first.c_str()).has_value());
     EXPECT_FALSE(ReadFileIcon(second.c_str()).has_value());
+    EXPECT_FALSE(IsOwnIconHandler(typeKey.c_str(), Scope::AllUsers));
 }
 
 // A long batch shows its progress in the list's place; Cancel, pressed from the driver's

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "DialogDriver.h"
+#include "FolderLink.h"
 #include "IconTarget.h"
 #include "ManyTargets.h"
 #include "ServerTestSupport.h"
@@ -879,17 +880,84 @@ TEST(ExplorerCommand, InvokeReportsAProgramThatDoesNotStart)
 
 // orvane-dialog.exe refuses a command line that does not name exactly one existing path
 // that fits, or whose /near is not a window's number alone, in a message box of its own
-// (it has no console), and ends with exit code 2.
+// (it has no console), and ends with exit code 2. A /selection names a list of paths that
+// the program deletes once read, but only a list as the Explorer command writes it: a
+// file directly in the temporary folder, of a list's name, holding paths one a line. Any
+// other file named there (through "/" and "..", through a link, or plainly) keeps every
+// byte.
 TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
 {
     TempDir dir;
     const std::wstring program = L"\"" + DialogProgramPath() + L"\"";
     const std::wstring quoted = L" \"" + dir.Path() + L"\"";
     const std::wstring usage = L"Usage: orvane-dialog.exe [/near HWND] PATH";
+    wchar_t tempFolder[MAX_PATH] = {};
+    ASSERT_NE(0u, GetTempPathW(MAX_PATH, tempFolder));
+    const std::wstring temp = tempFolder;
+    // Files made directly in the temporary folder go again however the program left them.
+    struct MadeInTemp {
+        std::vector<std::wstring> Paths;
+        ~MadeInTemp()
+        {
+            for (const std::wstring& path : Paths)
+                DeleteFileW(path.c_str());
+        }
+    } madeInTemp;
+    const auto write = [](const std::wstring& path, const std::string& bytes) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        EXPECT_TRUE(file != INVALID_HANDLE_VALUE && WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                                               &written, nullptr));
+        CloseHandle(file);
+        return path;
+    };
+    // A new name of a list's form, as the Explorer command takes one.
+    const auto listName = [&] {
+        wchar_t name[MAX_PATH] = {};
+        EXPECT_NE(0u, GetTempFileNameW(temp.c_str(), L"orv", 0, name));
+        DeleteFileW(name);
+        madeInTemp.Paths.push_back(name);
+        return std::wstring(name);
+    };
+    const auto listOf = [](const std::vector<std::wstring>& paths) {
+        std::wstring text;
+        for (const std::wstring& path : paths)
+            text += path + L"\n";
+        return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    };
+    // A list that would open the dialog, so that only where it lies or what it is called refuses it.
+    const std::string usable = listOf({dir.Path()});
+    const std::wstring victim = dir.MakeFile(L"victim.tmp", "data");
+    // From the temporary folder up to the root and down again, with "/" alone.
+    std::wstring traversal = temp + L"orv/../";
+    for (wchar_t c : temp.substr(3))
+        traversal += c == L'\\' ? L"../" : L"";
+    for (wchar_t c : victim.substr(3))
+        traversal += c == L'\\' ? L'/' : c;
+    const std::wstring outside = dir.MakeFile(L"orv1A2B.tmp", usable);
+    const std::wstring notListName = write(temp + UniqueName(L"") + L".tmp", usable);
+    madeInTemp.Paths.push_back(notListName);
+    const std::wstring noList = write(listName(), "data");
+    const std::wstring goneItems = write(listName(), listOf({dir.Path() + L"\\gone", dir.Path() + L"\\gone too"}));
+    const std::wstring elsewhere = dir.MakeFile(L"elsewhere\\orv5.tmp", usable);
+    FolderLink linked(listName(), elsewhere);
+    ASSERT_TRUE(linked.Made());
+    const std::wstring linkedName = madeInTemp.Paths.back();
+    madeInTemp.Paths.pop_back();
+    const std::wstring secondName = listName();
+    const std::wstring firstName = dir.MakeFile(L"elsewhere\\orv6.tmp", usable);
+    ASSERT_TRUE(CreateHardLinkW(secondName.c_str(), firstName.c_str(), nullptr));
+    const std::wstring notInTemp = L"does not lie in this user's temporary folder";
+    struct Kept {
+        std::wstring Path;
+        std::string Bytes;
+    };
     struct Row {
         const char* Label;
         std::wstring Arguments;
         std::wstring Told;
+        std::vector<Kept> Keeps = {};
+        std::wstring Deletes = L"";
     };
     const Row table[] = {
         {"no path", L"", usage},
@@ -909,6 +977,18 @@ TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
         {"path too long", L" \"" + dir.Path() + L"\\" + std::wstring(260, L'a') + L"\"", L"259 characters"},
         {"selection file missing", L" /selection \"" + dir.Path() + L"\\orv1.tmp\"", L"cannot be read"},
         {"selection naming nothing", L" /selection \"" + dir.MakeFile(L"list.txt", "x") + L"\"", L"cannot be read"},
+        {"a list's name that leads out of the temporary folder", L" /selection \"" + traversal + L"\"", notInTemp,
+         {{victim, "data"}}},
+        {"a list outside the temporary folder", L" /selection \"" + outside + L"\"", notInTemp, {{outside, usable}}},
+        {"a link of a list's name to a list outside", L" /selection \"" + linkedName + L"\"", notInTemp,
+         {{linkedName, usable}, {elsewhere, usable}}},
+        {"a second name of a list outside", L" /selection \"" + secondName + L"\"", L"another name",
+         {{secondName, usable}, {firstName, usable}}},
+        {"a list in the temporary folder without a list's name", L" /selection \"" + notListName + L"\"",
+         L"Its name is not", {{notListName, usable}}},
+        {"a list's name over bytes that are no list", L" /selection \"" + noList + L"\"", L"paths one a line",
+         {{noList, "data"}}},
+        {"a list whose items are gone", L" /selection \"" + goneItems + L"\"", L"exists any more", {}, goneItems},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.Label);
@@ -926,6 +1006,11 @@ TEST(DialogProgram, RefusesACommandLineWithoutOneExistingPath)
         EXPECT_TRUE(Contains(told, row.Told)) << Utf8(told);
         DialogDriver::Answer(box, IDOK);
         EXPECT_EQ(2, process.ExitCode(10000));
+        for (const Kept& kept : row.Keeps)
+            EXPECT_EQ(kept.Bytes, ReadFileText(kept.Path)) << Utf8(kept.Path);
+        if (!row.Deletes.empty()) {
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(row.Deletes.c_str())) << Utf8(row.Deletes);
+        }
     }
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DesktopIni.h"
+#include "FolderFirstState.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
 #include "ProfileEncoding.h"
@@ -150,203 +151,10 @@ ProfileStart ProfileStartOfBackup(const BackupValue& value)
     return start;
 }
 
-// Behind the start item, what earlier builds do not read: how the folder stood before
-// the first change of the scope, and what the scope's last change left.
-//   "Icon=none"           the Desktop.ini named no icon (the location is then the Folder
-//                         class's, or empty where there is none)
-//   "File=none"           there was no Desktop.ini
-//   "File=b64:..."        its bytes, in base64
-//   "File=unkept"         there was one, but its bytes are not kept (too large, or the
-//                         file was changed by other means between two changes)
-//   "Attributes=F,D"      the attributes of the Desktop.ini (or "none") and of the folder,
-//                         in hexadecimal
-//   "Set=path,index"      the icon the scope's last change wrote
-//   "Written=H"           the FNV-1a hash of the Desktop.ini as that change left it
 // A Desktop.ini larger than this is not a folder's settings; it is neither kept nor hashed.
 constexpr DWORD ProfileReadLimit = 16 * 1024 * 1024;
-constexpr wchar_t IconItem[] = L"Icon=";
-constexpr wchar_t FileItem[] = L"File=";
-constexpr wchar_t AttributesItem[] = L"Attributes=";
-constexpr wchar_t SetItem[] = L"Set=";
-constexpr wchar_t WrittenItem[] = L"Written=";
-constexpr wchar_t BytesPrefix[] = L"b64:";
-
-// A backup value taken apart: its location, the listed entries and the items behind the
-// list (the start item first, where there is one).
-struct BackupParts {
-    std::wstring Location;
-    std::vector<std::wstring> Entries;
-    std::vector<std::wstring> After;
-
-    const std::wstring* Find(const wchar_t* name) const
-    {
-        const std::size_t length = std::wcslen(name);
-        for (const std::wstring& item : After)
-            if (item.compare(0, length, name) == 0)
-                return &item;
-        return nullptr;
-    }
-    // The text behind the item's name; none where the item is missing.
-    std::optional<std::wstring> Text(const wchar_t* name) const
-    {
-        const std::wstring* item = Find(name);
-        if (item == nullptr)
-            return std::nullopt;
-        return item->substr(std::wcslen(name));
-    }
-    void Remove(const wchar_t* name)
-    {
-        const std::size_t length = std::wcslen(name);
-        for (auto item = After.begin(); item != After.end(); ++item) {
-            if (item->compare(0, length, name) == 0) {
-                After.erase(item);
-                return;
-            }
-        }
-    }
-    void Set(const wchar_t* name, const std::wstring& text)
-    {
-        if (After.empty() || After.front().compare(0, std::size(ProfileStartItem) - 1, ProfileStartItem) != 0)
-            After.insert(After.begin(), ProfileStartItem);
-        const std::size_t length = std::wcslen(name);
-        for (std::wstring& item : After) {
-            if (item.compare(0, length, name) == 0) {
-                item = name + text;
-                return;
-            }
-        }
-        After.push_back(name + text);
-    }
-};
-
-BackupParts PartsOf(const BackupValue& value)
-{
-    BackupParts parts;
-    const std::size_t units = value.Size / sizeof(wchar_t);
-    std::size_t at = wcsnlen(value.Data, units);
-    parts.Location.assign(value.Data, at);
-    if (value.Type != REG_MULTI_SZ)
-        return parts;
-    ++at;
-    while (at < units && value.Data[at] != L'\0') {
-        const std::size_t length = wcsnlen(value.Data + at, units - at);
-        parts.Entries.emplace_back(value.Data + at, length);
-        at += length + 1;
-    }
-    ++at;
-    while (at < units && value.Data[at] != L'\0') {
-        const std::size_t length = wcsnlen(value.Data + at, units - at);
-        parts.After.emplace_back(value.Data + at, length);
-        at += length + 1;
-    }
-    return parts;
-}
-
-// The parts as a value's units: the location alone as text, else the list form.
-std::wstring UnitsOf(const BackupParts& parts, DWORD& type)
-{
-    std::wstring units = parts.Location;
-    units.push_back(L'\0');
-    type = REG_SZ;
-    if (parts.Entries.empty() && parts.After.empty())
-        return units;
-    type = REG_MULTI_SZ;
-    for (const std::wstring& entry : parts.Entries) {
-        units += entry;
-        units.push_back(L'\0');
-    }
-    units.push_back(L'\0');
-    if (parts.After.empty())
-        return units;
-    for (const std::wstring& item : parts.After) {
-        units += item;
-        units.push_back(L'\0');
-    }
-    units.push_back(L'\0');
-    return units;
-}
-
-LONG StoreParts(Scope scope, const wchar_t* folder, const BackupParts& parts)
-{
-    DWORD type = REG_SZ;
-    const std::wstring units = UnitsOf(parts, type);
-    // Earlier builds read at most BackupUnits; a larger value would be no backup to them.
-    if (units.size() > BackupUnits)
-        return ERROR_FILENAME_EXCED_RANGE;
-    return SetBackupValue(scope, folder, type, units.data(), static_cast<DWORD>(units.size() * sizeof(wchar_t)));
-}
-
-constexpr char Base64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::wstring Base64Of(const std::string& bytes)
-{
-    std::wstring out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t left = bytes.size() - i;
-        std::uint32_t group = static_cast<std::uint8_t>(bytes[i]) << 16;
-        if (left > 1)
-            group |= static_cast<std::uint8_t>(bytes[i + 1]) << 8;
-        if (left > 2)
-            group |= static_cast<std::uint8_t>(bytes[i + 2]);
-        out.push_back(static_cast<wchar_t>(Base64Digits[(group >> 18) & 63]));
-        out.push_back(static_cast<wchar_t>(Base64Digits[(group >> 12) & 63]));
-        out.push_back(left > 1 ? static_cast<wchar_t>(Base64Digits[(group >> 6) & 63]) : L'=');
-        out.push_back(left > 2 ? static_cast<wchar_t>(Base64Digits[group & 63]) : L'=');
-    }
-    return out;
-}
-
-// False for anything that is not base64 as Base64Of writes it.
-bool BytesOfBase64(const std::wstring& text, std::string& bytes)
-{
-    bytes.clear();
-    if (text.size() % 4 != 0)
-        return false;
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        std::uint32_t group = 0;
-        int pad = 0;
-        for (std::size_t j = 0; j < 4; ++j) {
-            const wchar_t c = text[i + j];
-            const char* digit = c < 128 && c != L'\0' ? std::strchr(Base64Digits, static_cast<char>(c)) : nullptr;
-            if (c == L'=' && i + 4 == text.size() && j >= 2) {
-                ++pad;
-                group <<= 6;
-                continue;
-            }
-            if (digit == nullptr || pad != 0)
-                return false;
-            group = (group << 6) | static_cast<std::uint32_t>(digit - Base64Digits);
-        }
-        bytes.push_back(static_cast<char>((group >> 16) & 0xFF));
-        if (pad < 2)
-            bytes.push_back(static_cast<char>((group >> 8) & 0xFF));
-        if (pad < 1)
-            bytes.push_back(static_cast<char>(group & 0xFF));
-    }
-    return true;
-}
-
-std::wstring HexOf(std::uint64_t value, int digits)
-{
-    wchar_t text[20];
-    std::swprintf(text, std::size(text), L"%0*llx", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
-std::optional<std::uint64_t> ParseHex(const std::wstring& text)
-{
-    if (text.empty() || text.size() > 16)
-        return std::nullopt;
-    std::uint64_t value = 0;
-    for (const wchar_t c : text) {
-        const int digit = c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1;
-        if (digit < 0)
-            return std::nullopt;
-        value = value << 4 | static_cast<std::uint64_t>(digit);
-    }
-    return value;
-}
+// The most units of a base64 Desktop.ini kept beside a backup.
+constexpr std::size_t KeptBytesUnits = 64 * 1024;
 
 std::uint64_t HashOf(const ProfileFile& file)
 {
@@ -364,9 +172,9 @@ std::optional<ProfileFile> CurrentProfile(const wchar_t* folder)
 }
 
 // Whether the Desktop.ini is as the scope's last change left it.
-bool AsLastWritten(const BackupParts& parts, const wchar_t* folder)
+bool AsLastWritten(const FolderState& state, const wchar_t* folder)
 {
-    const std::optional<std::wstring> written = parts.Text(WrittenItem);
+    const std::optional<std::wstring> written = state.Text(FolderStateWrittenItem);
     const std::optional<std::uint64_t> hash = written ? ParseHex(*written) : std::nullopt;
     const std::optional<ProfileFile> now = hash ? CurrentProfile(folder) : std::nullopt;
     return now && now->Exists && HashOf(*now) == *hash;
@@ -382,11 +190,11 @@ struct FirstState {
     bool NoIcon = false;
 };
 
-FirstState FirstStateOf(const BackupParts& parts)
+FirstState FirstStateOf(const FolderState& state)
 {
     FirstState first;
-    first.NoIcon = parts.Text(IconItem) == std::optional<std::wstring>(L"none");
-    if (const auto attributes = parts.Text(AttributesItem)) {
+    first.NoIcon = state.Text(FolderStateIconItem) == std::optional<std::wstring>(L"none");
+    if (const auto attributes = state.Text(FolderStateAttributesItem)) {
         const std::size_t comma = attributes->find(L',');
         if (comma != std::wstring::npos) {
             const auto file = ParseHex(attributes->substr(0, comma));
@@ -397,11 +205,12 @@ FirstState FirstStateOf(const BackupParts& parts)
                 first.FolderAttributes = static_cast<DWORD>(*folder);
         }
     }
-    const std::optional<std::wstring> file = parts.Text(FileItem);
-    if (file && *file == L"none") {
+    const std::optional<std::wstring> file = state.Text(FolderStateFileItem);
+    const std::size_t prefix = std::size(FolderStateBytesPrefix) - 1;
+    if (file && *file == L"none" && !first.FileAttributes) {
         first.Known = true;
-    } else if (file && file->compare(0, std::size(BytesPrefix) - 1, BytesPrefix) == 0 && first.FileAttributes &&
-               BytesOfBase64(file->substr(std::size(BytesPrefix) - 1), first.File.Bytes)) {
+    } else if (file && file->compare(0, prefix, FolderStateBytesPrefix) == 0 && first.FileAttributes &&
+               BytesOfBase64(file->substr(prefix), first.File.Bytes)) {
         first.Known = true;
         first.File.Exists = true;
         first.File.Attributes = *first.FileAttributes;
@@ -419,6 +228,15 @@ ProfileStart StartOf(const BackupValue& value, const FirstState& first)
     if (first.FileAttributes)
         start.Shown = (*first.FileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0;
     return start;
+}
+
+// The scope's state of the folder; empty where there is none or it cannot be read.
+FolderState StateOf(Scope scope, const wchar_t* folder)
+{
+    FolderState state;
+    if (ReadFolderState(scope, folder, state) != ERROR_SUCCESS)
+        state.Items.clear();
+    return state;
 }
 
 } // namespace
@@ -468,72 +286,83 @@ LONG TakeFolderBackup(const wchar_t* folder, Scope scope)
         cut = cut || entry.Cut;
         any = any || entry.Present;
     }
-    BackupParts parts;
-    // The icon the folder shows (the Folder class's where the entries name none), which
-    // is all that earlier builds read; empty where none is known.
+    // The value as earlier builds wrote it: the icon the folder shows (the Folder class's
+    // where the entries name none; empty where none is known), the entries that stand
+    // there where they are not the three naming that icon, and how the file started.
+    BackupValue value;
     const std::optional<IconLocation> shown = ReadFolderIcon(folder);
-    wchar_t location[EntryCapacity] = {};
-    if (shown && !FormatIconLocation(*shown, false, location, EntryCapacity))
+    if (shown && !FormatIconLocation(*shown, false, value.Data, EntryCapacity))
         return ERROR_FILENAME_EXCED_RANGE;
-    parts.Location = location;
-    // The entries that stand there, where they are not the three naming that icon; an
-    // entry too long to keep cannot be put back as it was.
-    if (any && !cut && (!shown || !EntriesAreThoseOf(entries, *shown))) {
-        for (std::size_t i = 0; i < std::size(EntryNames); ++i)
-            if (entries.Items[i].Present)
-                parts.Entries.push_back(std::wstring(EntryNames[i]) + L"=" + entries.Items[i].Text);
+    std::size_t used = std::wcslen(value.Data) + 1;
+    const ProfileStart start = ReadProfileStart(folder, profile);
+    // An entry too long to keep cannot be put back as it was.
+    const bool listsEntries = any && !cut && (!shown || !EntriesAreThoseOf(entries, *shown));
+    DWORD type = REG_SZ;
+    if (listsEntries || start.Any()) {
+        type = REG_MULTI_SZ;
+        for (std::size_t i = 0; listsEntries && i < std::size(EntryNames); ++i) {
+            if (!entries.Items[i].Present)
+                continue;
+            const int written = std::swprintf(value.Data + used, BackupUnits - used, L"%ls=%ls", EntryNames[i],
+                                              entries.Items[i].Text);
+            if (written < 0)
+                return ERROR_FILENAME_EXCED_RANGE;
+            used += static_cast<std::size_t>(written) + 1;
+        }
+        value.Data[used++] = L'\0';
+        if (start.Any()) {
+            std::wstring words = ProfileStartItem;
+            ProfileStart flags = start;
+            for (std::size_t word = 0; word < std::size(StartWords); ++word)
+                if (StartFlag(flags, word))
+                    words += std::wstring(words.back() == L'=' ? L"" : L",") + StartWords[word];
+            if (used + words.size() + 2 > BackupUnits)
+                return ERROR_FILENAME_EXCED_RANGE;
+            std::wmemcpy(value.Data + used, words.c_str(), words.size() + 1);
+            used += words.size() + 1;
+            value.Data[used++] = L'\0';
+        }
     }
-    ProfileStart start = ReadProfileStart(folder, profile);
-    std::wstring words = ProfileStartItem;
-    for (std::size_t word = 0; word < std::size(StartWords); ++word) {
-        if (StartFlag(start, word))
-            words += std::wstring(words.back() == L'=' ? L"" : L",") + StartWords[word];
-    }
-    parts.After.push_back(words);
+    // Beside it, how the folder stands: whether it names an icon, the file's bytes (or
+    // that there is none), the attributes of both.
+    FolderState state;
     if (!any)
-        parts.Set(IconItem, L"none");
+        state.Set(FolderStateIconItem, L"none");
     ProfileFile file;
     const bool read = ReadProfileFile(profile, ProfileReadLimit, file);
     const DWORD folderAttributes = GetFileAttributesW(folder);
-    parts.Set(AttributesItem, (read && file.Exists ? HexOf(file.Attributes, 1) : std::wstring(L"none")) + L"," +
-                                  HexOf(folderAttributes == INVALID_FILE_ATTRIBUTES ? 0 : folderAttributes, 1));
-    parts.Set(FileItem, !read ? L"unkept" : !file.Exists ? L"none" : BytesPrefix + Base64Of(file.Bytes));
-    DWORD type = REG_SZ;
-    if (UnitsOf(parts, type).size() > BackupUnits)
-        parts.Set(FileItem, L"unkept");
-    return StoreParts(scope, folder, parts);
+    state.Set(FolderStateAttributesItem,
+              (read && file.Exists ? HexOf(file.Attributes, 1) : std::wstring(L"none")) + L"," +
+                  HexOf(folderAttributes == INVALID_FILE_ATTRIBUTES ? 0 : folderAttributes, 1));
+    std::wstring kept = !read ? L"unkept" : !file.Exists ? L"none" : FolderStateBytesPrefix + Base64Of(file.Bytes);
+    state.Set(FolderStateFileItem, kept.size() <= KeptBytesUnits ? kept : L"unkept");
+    LONG status = SetBackupValue(scope, folder, type, value.Data, static_cast<DWORD>(used * sizeof(wchar_t)));
+    if (status == ERROR_SUCCESS)
+        status = WriteFolderState(scope, folder, state);
+    return status;
 }
 
 LONG RecordFolderChange(const wchar_t* folder, Scope scope, const IconLocation& set, bool fileKept)
 {
-    BackupValue value;
-    LONG status = ReadBackupValue(scope, folder, value);
-    if (status != ERROR_SUCCESS)
-        return status;
-    BackupParts parts = PartsOf(value);
+    FolderState state = StateOf(scope, folder);
     wchar_t location[EntryCapacity] = {};
     if (!FormatIconLocation(set, false, location, EntryCapacity))
         return ERROR_FILENAME_EXCED_RANGE;
-    const std::optional<std::wstring> file = parts.Text(FileItem);
-    if (!fileKept && file && *file != L"none")
-        parts.Set(FileItem, L"unkept");
-    parts.Set(SetItem, location);
+    // The file's absence is let go too: what was written beside the icon since must stay.
+    if (!fileKept && state.Text(FolderStateFileItem))
+        state.Set(FolderStateFileItem, L"unkept");
+    state.Set(FolderStateSetItem, location);
     const std::optional<ProfileFile> now = CurrentProfile(folder);
-    parts.Set(WrittenItem, now && now->Exists ? HexOf(HashOf(*now), 16) : std::wstring(L"none"));
-    status = StoreParts(scope, folder, parts);
-    // A record that does not fit leaves the backup as it was, which still restores.
-    return status == ERROR_FILENAME_EXCED_RANGE ? ERROR_SUCCESS : status;
+    state.Set(FolderStateWrittenItem, now && now->Exists ? HexOf(HashOf(*now), 16) : std::wstring(L"none"));
+    return WriteFolderState(scope, folder, state);
 }
 
 bool ShowsOwnChange(const wchar_t* folder, Scope scope)
 {
-    BackupValue value;
-    if (ReadBackupValue(scope, folder, value) != ERROR_SUCCESS)
-        return false;
-    const BackupParts parts = PartsOf(value);
-    const std::optional<std::wstring> set = parts.Text(SetItem);
+    const FolderState state = StateOf(scope, folder);
+    const std::optional<std::wstring> set = state.Text(FolderStateSetItem);
     // A backup of an earlier build says nothing of what its change wrote: it is kept.
-    if (!set || AsLastWritten(parts, folder))
+    if (!set || AsLastWritten(state, folder))
         return true;
     const std::optional<IconLocation> wrote = ParseIconLocation(set->c_str(), false);
     wchar_t profile[TextCapacity];
@@ -545,11 +374,7 @@ bool ShowsOwnChange(const wchar_t* folder, Scope scope)
            CompareStringOrdinal(shown->IconPath, -1, wrote->IconPath, -1, TRUE) == CSTR_EQUAL;
 }
 
-bool FolderStillAsWritten(const wchar_t* folder, Scope scope)
-{
-    BackupValue value;
-    return ReadBackupValue(scope, folder, value) == ERROR_SUCCESS && AsLastWritten(PartsOf(value), folder);
-}
+bool FolderStillAsWritten(const wchar_t* folder, Scope scope) { return AsLastWritten(StateOf(scope, folder), folder); }
 
 LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope)
 {
@@ -557,13 +382,13 @@ LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope)
     const LONG status = ReadBackupValue(scope, folder, value);
     if (status != ERROR_SUCCESS)
         return status;
-    const BackupParts parts = PartsOf(value);
-    const FirstState first = FirstStateOf(parts);
+    const FolderState state = StateOf(scope, folder);
+    const FirstState first = FirstStateOf(state);
     wchar_t profile[TextCapacity];
     if (!FormatProfilePath(folder, profile))
         return ERROR_FILENAME_EXCED_RANGE;
     // The file is as the last change left it: it goes back byte for byte.
-    if (first.Known && first.FolderAttributes && AsLastWritten(parts, folder))
+    if (first.Known && first.FolderAttributes && AsLastWritten(state, folder))
         return PutProfileBack(folder, profile, first.File, *first.FolderAttributes);
     // Changed by other means since: the entries alone go back, the rest of the file stays.
     ProfileStart start = StartOf(value, first);
@@ -582,10 +407,10 @@ LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope)
         return PutProfileBack(folder, profile, none, folderSystem);
     }
     std::optional<IconLocation> location = LocationOfBackup(value, folder);
-    if (!location || (location->IconPath[0] == L'\0' && parts.Entries.empty()))
-        return ERROR_INVALID_DATA;
     ListedEntries listed;
     const bool listsEntries = ListedEntriesOfBackup(value, listed);
+    if (!location || (location->IconPath[0] == L'\0' && !listsEntries))
+        return ERROR_INVALID_DATA;
     const bool startKnown = start.Any() || first.FolderAttributes.has_value();
     if (!listsEntries && !startKnown)
         return WriteFolderIcon(*location);
@@ -599,12 +424,8 @@ LONG WriteFolderIconFromBackup(const wchar_t* folder, Scope scope)
 
 bool FolderChainIsWhole(const wchar_t* folder)
 {
-    BackupValue user, all;
-    if (ReadBackupValue(Scope::ThisUser, folder, user) != ERROR_SUCCESS ||
-        ReadBackupValue(Scope::AllUsers, folder, all) != ERROR_SUCCESS)
-        return false;
-    const FirstState userFirst = FirstStateOf(PartsOf(user));
-    const std::optional<std::wstring> written = PartsOf(all).Text(WrittenItem);
+    const FirstState userFirst = FirstStateOf(StateOf(Scope::ThisUser, folder));
+    const std::optional<std::wstring> written = StateOf(Scope::AllUsers, folder).Text(FolderStateWrittenItem);
     if (!userFirst.Known || !written)
         return false;
     if (!userFirst.File.Exists)
@@ -614,41 +435,48 @@ bool FolderChainIsWhole(const wchar_t* folder)
 
 LONG MoveFirstFolderState(const wchar_t* folder, Scope from, Scope to)
 {
-    BackupValue source, target;
+    BackupValue source;
     LONG status = ReadBackupValue(from, folder, source);
-    if (status == ERROR_SUCCESS)
-        status = ReadBackupValue(to, folder, target);
     if (status != ERROR_SUCCESS)
         return status;
     const bool whole = FolderChainIsWhole(folder);
-    BackupParts parts = PartsOf(source);
-    const BackupParts last = PartsOf(target);
-    for (const wchar_t* name : {SetItem, WrittenItem}) {
-        parts.Remove(name);
+    FolderState state = StateOf(from, folder);
+    const FolderState last = StateOf(to, folder);
+    for (const wchar_t* name : {FolderStateSetItem, FolderStateWrittenItem}) {
+        state.Remove(name);
         if (const auto text = last.Text(name))
-            parts.Set(name, *text);
+            state.Set(name, *text);
     }
-    const std::optional<std::wstring> file = parts.Text(FileItem);
-    if (!whole && file && *file != L"none")
-        parts.Set(FileItem, L"unkept");
-    return StoreParts(to, folder, parts);
+    if (!whole && state.Text(FolderStateFileItem))
+        state.Set(FolderStateFileItem, L"unkept");
+    status = SetBackupValue(to, folder, source.Type, source.Data, source.Size);
+    if (status == ERROR_SUCCESS)
+        status = state.Items.empty() ? DeleteFolderState(to, folder) : WriteFolderState(to, folder, state);
+    return status;
 }
 
 LONG CopyFolderBackup(const wchar_t* folder, Scope from, Scope to)
 {
     BackupValue value;
-    const LONG status = ReadBackupValue(from, folder, value);
+    LONG status = ReadBackupValue(from, folder, value);
     if (status != ERROR_SUCCESS)
         return status;
-    return SetBackupValue(to, folder, value.Type, value.Data, value.Size);
+    status = SetBackupValue(to, folder, value.Type, value.Data, value.Size);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const FolderState state = StateOf(from, folder);
+    return state.Items.empty() ? DeleteFolderState(to, folder) : WriteFolderState(to, folder, state);
 }
 
 LONG DeleteFolderBackup(const wchar_t* folder, Scope scope)
 {
     if (IsEmpty(folder))
         return ERROR_INVALID_PARAMETER;
+    LONG status = DeleteFolderState(scope, folder);
+    if (status != ERROR_SUCCESS)
+        return status;
     RegKey key;
-    LONG status = key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_ALL_ACCESS);
+    status = key.Open(ProductKeyRoot(scope), FolderBackupKey, KEY_ALL_ACCESS);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     status = DeletionStatus(RegDeleteValueW(key.get(), folder));
@@ -681,6 +509,18 @@ FolderBackupSnapshot::FolderBackupSnapshot(const wchar_t* folder) : folder_(fold
                 break;
             ++state.KeysThere;
         }
+        {
+            RegKey key;
+            state.StateKeyThere = key.Open(ProductKeyRoot(scope), FolderStateKey, KEY_QUERY_VALUE) == ERROR_SUCCESS;
+        }
+        FolderState kept;
+        const LONG stateStatus = ReadFolderState(scope, folder, kept);
+        if (stateStatus == ERROR_SUCCESS) {
+            state.HasState = true;
+            state.StateItems = std::move(kept.Items);
+        } else if (stateStatus != ERROR_FILE_NOT_FOUND && stateStatus != ERROR_PATH_NOT_FOUND) {
+            return;
+        }
         BackupValue value;
         const LONG status = ReadBackupValue(scope, folder, value);
         if (status == ERROR_SUCCESS) {
@@ -703,6 +543,24 @@ LONG FolderBackupSnapshot::PutBack() const
     for (const Scope scope : {Scope::AllUsers, Scope::ThisUser}) {
         const ScopeState& state = states_[scope == Scope::AllUsers ? 0 : 1];
         LONG status = ERROR_SUCCESS;
+        if (state.HasState) {
+            FolderState kept;
+            kept.Items = state.StateItems;
+            status = WriteFolderState(scope, folder_, kept);
+        } else {
+            RegKey key;
+            if (key.Open(ProductKeyRoot(scope), FolderStateKey, KEY_SET_VALUE) == ERROR_SUCCESS)
+                status = DeletionStatus(RegDeleteValueW(key.get(), folder_));
+            key.reset();
+            // A key the change made goes once it is empty again.
+            if (status == ERROR_SUCCESS && !state.StateKeyThere)
+                status = RemoveEmptyKeys(ProductKeyRoot(scope), ProductKey, FolderStateKey + std::wcslen(ProductKey) + 1);
+        }
+        if (status != ERROR_SUCCESS) {
+            if (result == ERROR_SUCCESS)
+                result = status;
+            continue;
+        }
         if (state.HasValue) {
             status = SetBackupValue(scope, folder_, state.Type, state.Data, state.Size);
         } else {

@@ -15,17 +15,20 @@
 // earlier builds stop reading at the end of the list, or behind that start item.
 //
 // A backup is taken before the first change of a scope and stays until that change is
-// restored: behind the start item (written, with or without words, by every build since)
-// follow how the folder stood before that first change (whether it named an icon at all,
-// the Desktop.ini's bytes or that there was none, the attributes of both) and what the
-// scope's last change wrote (its icon, a hash of the Desktop.ini as it left it). A later
-// change keeps the backup while the folder still shows what the last one set; where the
-// icon was changed by other means in between, how the folder stands then is the backup.
+// restored. Beside its value, in FolderBAKStates (FolderFirstState.h), where earlier
+// builds, which read the value into a buffer of fixed size, do not look: how the folder
+// stood before that first change (whether it named an icon at all, the Desktop.ini's bytes
+// or that there was none, the attributes of both) and what the scope's last change wrote
+// (its icon, a hash of the Desktop.ini as it left it). A later change keeps the backup
+// while the folder still shows what the last one set; where the icon was changed by other
+// means in between, how the folder stands then is the backup.
 #pragma once
 
 #include <windows.h>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "IconLocation.h"
 #include "Scope.h"
@@ -99,6 +102,10 @@ private:
         DWORD Size = 0;
         wchar_t Data[2048] = {};
         int KeysThere = 0; // how many of the keys down to FolderBAKIcons existed
+        // What FolderBAKStates keeps beside the value.
+        bool HasState = false;
+        std::vector<std::wstring> StateItems;
+        bool StateKeyThere = false;
     };
     const wchar_t* folder_;
     bool taken_ = false;

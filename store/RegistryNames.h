@@ -13,6 +13,8 @@ constexpr const wchar_t CompanyKey[] = L"Software\\Brindlewick Software";
 constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
 constexpr const wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
+// Beside each folder backup, how the folder stood before the first change (FolderFirstState.h).
+constexpr const wchar_t FolderStateKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKStates";
 
 // A scope's classes: all users' relative to HKEY_LOCAL_MACHINE, this user's relative to
 // HKEY_CURRENT_USER. HKLM\Software\Classes is opened by this name, so that its own

@@ -216,6 +216,7 @@ LONG RemoveAllSettings(Scope scope)
     result.Note(DeleteTable(root, FileIconsKey));
     const std::vector<std::wstring> folders = FoldersWithBackups(root);
     result.Note(DeleteTable(root, FolderBackupKey));
+    result.Note(DeleteTable(root, FolderStateKey));
     for (const std::wstring& folder : folders)
         DeleteUnnamedMadeIcons(folder.c_str());
     DeleteUnnamedStoredMadeIcons();

@@ -164,8 +164,8 @@ TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
     EXPECT_TRUE(IsMadeIconFile(copy.c_str(), name.c_str()));
 
     // The backup is kept by the folder's path and does not follow it: moved, the folder
-    // has nothing to restore and keeps its icon. Moved back, restoring puts back the
-    // icon from before (the Folder class's) and deletes the made file.
+    // has nothing to restore and keeps its icon. Moved back, restoring puts the folder
+    // back as it was (no Desktop.ini: the Folder class's icon) and deletes the made file.
     EXPECT_EQ(RestoreOutcome::NothingToRestore, OpenTarget(moved.c_str()).WhatRestoreWouldDo());
     ASSERT_TRUE(MoveFileW(moved.c_str(), folder_.c_str()));
     ASSERT_EQ(ChangeResult::Done, Restore(folder_));
@@ -173,29 +173,29 @@ TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
     ASSERT_TRUE(back);
     EXPECT_STREQ(L"C:\\icons\\folder-class.ico", back->IconPath); // FolderClassIconText
     EXPECT_EQ(7, back->Index);
-    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
+    EXPECT_EQ(L"", Joined(FolderContent(folder_)));
 }
 
-// The backup holds the icon the folder had before the last change, so a made file stays
-// while the backup names it, and goes once neither Desktop.ini nor a backup does.
+// The backup holds how the folder stood before the first change, so a made file goes as
+// soon as neither Desktop.ini nor the backup names it.
 TEST_F(FolderPictureTest, EachPictureGetsANewNameAndFilesGoOnceNothingNamesThem)
 {
     std::wstring red, blue, green;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
     EXPECT_NE(red, blue);
-    EXPECT_EQ(Joined({L"Desktop.ini", red, blue}), Joined(FolderContent(folder_)));
+    EXPECT_EQ(Joined({L"Desktop.ini", blue}), Joined(FolderContent(folder_)));
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"green.png", {0, 160, 0, 255}), &green));
     EXPECT_NE(blue, green);
-    EXPECT_EQ(Joined({L"Desktop.ini", blue, green}), Joined(FolderContent(folder_)));
+    EXPECT_EQ(Joined({L"Desktop.ini", green}), Joined(FolderContent(folder_)));
     // The same picture again keeps the same file.
     std::wstring again;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, pictures_.Path() + L"\\green.png", &again));
     EXPECT_EQ(green, again);
     EXPECT_EQ(Joined({L"Desktop.ini", green}), Joined(FolderContent(folder_)));
 
-    // Over an icon of a library elsewhere, and restored: the library back, written as
-    // it was, and no made file left.
+    // Over an icon of a library elsewhere, then a picture again, and restored: the folder
+    // as it was before the first change, and no made file left.
     const std::wstring library = WriteIconFile(pictures_.Path() + L"\\library.ico", 3);
     {
         IconTarget target = OpenTarget(folder_.c_str());
@@ -203,25 +203,27 @@ TEST_F(FolderPictureTest, EachPictureGetsANewNameAndFilesGoOnceNothingNamesThem)
         target.SetCurrentIndex(2);
         ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
     }
-    EXPECT_EQ(Joined({L"Desktop.ini", green}), Joined(FolderContent(folder_)));
+    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
     std::wstring yellow;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"yellow.png", {0, 220, 230, 255}), &yellow));
     EXPECT_EQ(Joined({L"Desktop.ini", yellow}), Joined(FolderContent(folder_)));
     ASSERT_EQ(ChangeResult::Done, Restore(folder_));
     const std::optional<IconLocation> back = ReadFolderIcon(folder_.c_str());
     ASSERT_TRUE(back);
-    EXPECT_EQ(library, back->IconPath);
-    EXPECT_EQ(2, back->Index);
-    EXPECT_EQ(L"Desktop.ini|", Joined(FolderContent(folder_)));
+    EXPECT_STREQ(L"C:\\icons\\folder-class.ico", back->IconPath); // FolderClassIconText
+    EXPECT_EQ(L"", Joined(FolderContent(folder_)));
 }
 
-// A backup of a folder whose icon was relative stays relative, and restoring it names
-// the made file again.
+// A backup of a folder whose icon was relative (a picture made before the backup was
+// taken: its backup went with remove-all) stays relative; the earlier made file stays
+// while the backup names it, and restoring names it again.
 TEST_F(FolderPictureTest, RestoringPutsBackTheEarlierPictureAsWritten)
 {
     std::wstring red, blue;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
+    ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
+    EXPECT_EQ(Joined({L"Desktop.ini", red, blue}), Joined(FolderContent(folder_)));
     const std::optional<IconLocation> backup = ReadFolderBackup(folder_.c_str());
     ASSERT_TRUE(backup);
     EXPECT_EQ(red, backup->IconPath);
@@ -238,6 +240,7 @@ TEST_F(FolderPictureTest, RemoveAllDeletesMadeFilesOnlyTheBackupsNamed)
 {
     std::wstring red, blue;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &red));
+    ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"blue.png", {255, 0, 0, 255}), &blue));
     ASSERT_EQ(Joined({L"Desktop.ini", red, blue}), Joined(FolderContent(folder_)));
     ASSERT_EQ(ERROR_SUCCESS, RemoveAllSettings());
@@ -256,7 +259,7 @@ TEST_F(FolderPictureTest, FilesTheProductDidNotMakeStay)
     std::wstring name;
     ASSERT_EQ(ChangeResult::Done, Give(folder_, Picture(L"red.png", {0, 0, 255, 255}), &name));
     ASSERT_EQ(ChangeResult::Done, Restore(folder_));
-    EXPECT_EQ(L".orvane-0123456789abcdef.ico|Desktop.ini|photo.ico|", Joined(FolderContent(folder_)));
+    EXPECT_EQ(L".orvane-0123456789abcdef.ico|photo.ico|", Joined(FolderContent(folder_)));
     EXPECT_EQ("mine", ReadFileText(user));
 }
 

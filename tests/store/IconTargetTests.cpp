@@ -596,7 +596,7 @@ TEST_F(IconTargetTest, RestoreReturnsTheFolderToHowItStoodBeforeTheFirstChange)
             EXPECT_EQ(expected, state());
             EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
             EXPECT_FALSE(OpenDialog(folder).HasBackup());
-            EXPECT_EQ(sequence.ToHandState, expected.find("hand.ico") != std::string::npos);
+            EXPECT_EQ(sequence.ToHandState, Contains(ProfileText(profile), L"hand.ico"));
             SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
             DeleteFileW(profile.c_str());
             SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_DIRECTORY);
@@ -666,18 +666,19 @@ TEST_F(IconTargetTest, FoldersOfAnyNameAreChangedAndRestored)
         SCOPED_TRACE(test::Utf8(folder));
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.c_str()));
         const std::wstring profile = folder + L"\\Desktop.ini";
+        const int before = shown(folder);
         ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, library_, 3));
         ASSERT_EQ(ChangeResult::Done, ApplyTo(folder, typeIcon_, 5));
         EXPECT_EQ("\xFF\xFE", ReadFileText(profile).substr(0, 2));
         EXPECT_EQ(typeIcon_, entry(profile, L"IconFile"));
         EXPECT_EQ(L"5", entry(profile, L"IconIndex"));
         EXPECT_EQ(5, shown(folder));
-        EXPECT_EQ(library_ + L",3", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+        // The backup is of the folder before the first change: it had no Desktop.ini.
+        EXPECT_TRUE(Contains(ValueText(HKEY_LOCAL_MACHINE, FolderStateKey, folder.c_str()), L"File=none"));
 
         ASSERT_EQ(ChangeResult::Done, OpenDialog(folder).RestoreDefault());
-        EXPECT_EQ(library_, entry(profile, L"IconFile"));
-        EXPECT_EQ(library_ + L",3", entry(profile, L"IconResource"));
-        EXPECT_EQ(3, shown(folder));
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(profile.c_str()));
+        EXPECT_EQ(before, shown(folder));
         EXPECT_EQ(L"<none>", ValueText(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
     }
 }

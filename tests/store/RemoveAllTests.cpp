@@ -143,6 +143,7 @@ TEST_F(RemoveAllTest, WithNothingInstalledItSucceedsAndChangesNothing)
 {
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderStateKey);
     ScratchType type;
     type.SetDefaultIcon(L"%1");
     type.SetHandler(OtherClsid);
@@ -164,6 +165,7 @@ TEST_F(RemoveAllTest, EveryVisitedKeyIsAsBeforeInstallationAndASecondRunChangesN
     test::WriteString(HKEY_LOCAL_MACHINE, ProductKey, L"Other", L"kept");
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FileIconsKey);
     test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey);
+    test::DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderStateKey);
     const std::wstring before = DumpWalkedKeys();
     const std::wstring productBefore = test::DumpKey(HKEY_LOCAL_MACHINE, ProductRoot);
 

@@ -325,6 +325,8 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
     ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderBackupKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FileIconsKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FolderBackupKey));
+    ASSERT_TRUE(DeleteKeyTree(HKEY_LOCAL_MACHINE, FolderStateKey));
+    ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, FolderStateKey));
     ASSERT_TRUE(DeleteKeyTree(HKEY_CURRENT_USER, std::wstring(UserDrives) + L"\\" + DriveLetter));
     {
         RegKey key;

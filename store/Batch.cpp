@@ -61,7 +61,7 @@ void RunOne(const std::wstring& path, const BatchRequest& request, ShellNotifier
             ++result.NothingToRestore;
             return;
         case RestoreOutcome::HandlerReplaced:
-            result.Failures.push_back({path, BatchProblem::HandlerReplaced, std::nullopt});
+            result.Failures.push_back({path, BatchProblem::HandlerReplaced, std::nullopt, std::nullopt});
             return;
         case RestoreOutcome::Restores:
             break;
@@ -74,7 +74,8 @@ void RunOne(const std::wstring& path, const BatchRequest& request, ShellNotifier
         return;
     }
     result.Failures.push_back({path, ProblemOf(change),
-                               change == ChangeResult::AccessDenied ? target.ChangedScope() : std::nullopt});
+                               change == ChangeResult::AccessDenied ? target.ChangedScope() : std::nullopt,
+                               IsRefusedWrite(change) ? target.LastRefusal() : std::nullopt});
 }
 
 } // namespace
@@ -104,14 +105,14 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
             wchar_t path[TextCapacity];
             if (!ShellPathOf(given.c_str(), path)) {
                 failures.push_back({given, given.empty() ? BatchProblem::NotFound : BatchProblem::PathTooLong,
-                                    std::nullopt});
+                                    std::nullopt, std::nullopt});
                 continue;
             }
             // A path that does not exist would classify as a folder (its attributes read
             // as all ones, the directory bit included).
             const DWORD attributes = GetFileAttributesW(path);
             if (attributes == INVALID_FILE_ATTRIBUTES) {
-                failures.push_back({given, BatchProblem::NotFound, std::nullopt});
+                failures.push_back({given, BatchProblem::NotFound, std::nullopt, std::nullopt});
                 continue;
             }
             if (!request.Recurse || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -128,7 +129,7 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
                 failures.push_back({std::move(problem.Path),
                                     problem.Error == ERROR_FILENAME_EXCED_RANGE ? BatchProblem::PathTooLong
                                                                                 : BatchProblem::SubfoldersUnreadable,
-                                    std::nullopt});
+                                    std::nullopt, std::nullopt});
         }
         return true;
     } catch (const std::bad_alloc&) {

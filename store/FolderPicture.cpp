@@ -8,6 +8,7 @@
 #include "FolderBackups.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
+#include "ProfileEncoding.h"
 
 namespace orvane {
 
@@ -67,6 +68,20 @@ ChangeResult ApplyMadeFolderIcon(IconTarget& target, const std::wstring& name)
     if (result != ChangeResult::Done)
         DeleteUnnamedMadeIcons(target.Path());
     return result;
+}
+
+ChangeResult ApplyMadeFolderBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
+{
+    target.SetRefusal(std::nullopt);
+    if (target.Kind() != TargetKind::Folder)
+        return ChangeResult::WriteFailed;
+    std::wstring name;
+    if (!WriteMadeIcon(target.Path(), bytes, &name)) {
+        const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+        target.SetRefusal(Refusal{RefusingPlace::MadeIcon, status});
+        return ResultFromStatus(status);
+    }
+    return ApplyMadeFolderIcon(target, name);
 }
 
 bool ResolveFolderIconPath(const wchar_t* folder, const wchar_t* iconPath, wchar_t (&out)[TextCapacity])

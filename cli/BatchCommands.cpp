@@ -86,6 +86,9 @@ private:
 
 std::wstring ProblemText(const BatchFailure& failure, bool restoring)
 {
+    // A place other than the registry refused: the scope, and so --for-me, has no part in it.
+    if (failure.Refused)
+        return RefusalText(failure.Path.c_str(), *failure.Refused, failure.Problem == BatchProblem::PathTooLong);
     switch (failure.Problem) {
     case BatchProblem::NotFound: return L"no such file, folder or drive";
     case BatchProblem::SubfoldersUnreadable: return L"its subfolders could not be listed; they were left as they are";

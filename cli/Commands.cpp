@@ -6,18 +6,20 @@
 #include <cstdint>
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "ConsoleText.h"
+#include "ErrorText.h"
 #include "FileIconTable.h"
 #include "FolderColourIcon.h"
 #include "FolderIconCopy.h"
 #include "FolderPicture.h"
-#include "FolderPictureMaker.h"
 #include "FolderTrust.h"
 #include "IconTarget.h"
+#include "MadeIconFile.h"
 #include "MadeIconFolders.h"
 #include "PathText.h"
 #include "PictureIcon.h"
@@ -68,7 +70,7 @@ std::wstring ResultMessage(ChangeResult result)
 }
 
 // Why a change or restore was refused, by the scope that refused it and how that scope
-// was chosen.
+// was chosen; a registry key refused it (RefusalText names any other place).
 std::wstring AccessDeniedMessage(const IconTarget& target, bool restoring)
 {
     const std::optional<Scope> refused = target.ChangedScope();
@@ -213,11 +215,13 @@ std::optional<IconTarget> OpenShownTarget(const wchar_t* path, const TargetList&
 // Reports a change that was not made; ForEachTarget tells the shell about those that were.
 bool ReportChange(const wchar_t* path, const IconTarget& target, ChangeResult result, bool restoring)
 {
-    if (result != ChangeResult::Done) {
+    if (result == ChangeResult::Done)
+        return true;
+    if (target.LastRefusal() && IsRefusedWrite(result))
+        Fail(path, RefusalText(target.Path(), *target.LastRefusal(), result == ChangeResult::PathTooLong));
+    else
         Fail(path, result == ChangeResult::AccessDenied ? AccessDeniedMessage(target, restoring) : ResultMessage(result));
-        return false;
-    }
-    return true;
+    return false;
 }
 
 // What may keep Windows from showing a folder's icon; none for other kinds.
@@ -283,6 +287,29 @@ int ForEachTarget(const TargetList& targets, Open open, Act act)
 
 } // namespace
 
+std::wstring RefusalText(const wchar_t* path, const Refusal& refusal, bool tooLong)
+{
+    const std::wstring reason = SystemErrorText(refusal.Status);
+    const bool folder = ClassifyTarget(path) == TargetKind::Folder;
+    switch (refusal.Place) {
+    case RefusingPlace::Folder: return L"the folder refused the write: " + reason;
+    case RefusingPlace::DesktopIni: return L"its Desktop.ini refused the write: " + reason;
+    case RefusingPlace::Source: return L"the icon source cannot be read: " + reason;
+    case RefusingPlace::MadeIcon:
+        if (tooLong && folder)
+            return L"the made icon's path would be too long: the folder's path with "
+                   L"\\.orvane-<16 hex digits>.ico is " +
+                   std::to_wstring(InFolder(path, MadeIconName(0)).size()) +
+                   L" characters, and at most 259 fit; nothing written";
+        if (tooLong)
+            return L"the made icon's path would be too long (at most 259 characters); nothing written";
+        return std::wstring(folder ? L"the made icon could not be written into the folder: "
+                                   : L"the made icon could not be written into Orvane's folder of made icons: ") +
+               reason;
+    }
+    return reason;
+}
+
 int ShowTargets(const TargetList& targets)
 {
     return ForEachTarget(targets, OpenShownTarget, [](const wchar_t*, IconTarget& target) {
@@ -311,23 +338,6 @@ int ShowTargets(const TargetList& targets)
 
 namespace {
 
-// A picture for a file, a type or a drive: the icon made from it in the folder of made
-// icons of the scope the change goes to, named by its full path.
-bool SetStoredPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
-{
-    std::vector<std::uint8_t> bytes;
-    const PictureProblem problem = MakeIconBytesFromPicture(choice.Source, bytes);
-    if (problem != PictureProblem::None) {
-        Fail(path, std::wstring(choice.Source) + L": " + PictureProblemText(problem));
-        return false;
-    }
-    if (!ReportChange(path, target, ApplyMadeIcon(target, bytes), false))
-        return false;
-    WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
-             LocationText(target.CurrentIconPath(), 0) + L", made from " + choice.Source + L"\n");
-    return true;
-}
-
 // --copy: the chosen icon, every size of it, copied into the folder and named relative to
 // it.
 bool SetCopyWithFolder(const wchar_t* path, const IconChoice& choice, IconTarget& target)
@@ -349,22 +359,23 @@ bool SetCopyWithFolder(const wchar_t* path, const IconChoice& choice, IconTarget
     return true;
 }
 
-// A picture for a folder: the icon made from it inside the folder, named by its file name
-// alone; for other kinds in the folder of made icons.
+// A picture: the icon made from it inside a folder, named by its file name alone; for
+// the other kinds in the folder of made icons of the scope the change goes to, named by
+// its full path.
 bool SetPicture(const wchar_t* path, const IconChoice& choice, IconTarget& target)
 {
-    if (target.Kind() != TargetKind::Folder)
-        return SetStoredPicture(path, choice, target);
-    std::wstring name;
-    const PictureProblem problem = MakeFolderPictureIcon(target.Path(), choice.Source, &name);
+    std::vector<std::uint8_t> bytes;
+    const PictureProblem problem = MakeIconBytesFromPicture(choice.Source, bytes);
     if (problem != PictureProblem::None) {
         Fail(path, std::wstring(choice.Source) + L": " + PictureProblemText(problem));
         return false;
     }
-    if (!ReportChange(path, target, ApplyMadeFolderIcon(target, name), false))
+    const ChangeResult result =
+        target.Kind() == TargetKind::Folder ? ApplyMadeFolderBytes(target, bytes) : ApplyMadeIcon(target, bytes);
+    if (!ReportChange(path, target, result, false))
         return false;
-    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(name.c_str(), 0) +
-             L", made from " + choice.Source + L"\n");
+    WriteOut(std::wstring(target.Path()) + L": " + KindWord(target) + L" icon set to " +
+             LocationText(target.CurrentIconPath(), 0) + L", made from " + choice.Source + L"\n");
     return true;
 }
 
@@ -418,14 +429,19 @@ bool SetFolderColour(const wchar_t* path, FolderColour colour, const TargetList&
         Fail(path, L"a colour can be given to folders only; nothing written");
         return false;
     }
-    std::wstring name;
-    if (!MakeFolderColourIcon(target.Path(), colour, &name)) {
-        Fail(path, L"the coloured icon could not be written into the folder");
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = FolderColourIconBytes(colour);
+    } catch (const std::bad_alloc&) {
+        bytes.clear();
+    }
+    if (bytes.empty()) {
+        Fail(path, L"there is not enough memory to make the coloured icon");
         return false;
     }
-    if (!ReportChange(path, target, ApplyMadeFolderIcon(target, name), false))
+    if (!ReportChange(path, target, ApplyMadeFolderBytes(target, bytes), false))
         return false;
-    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(name.c_str(), 0) +
+    WriteOut(std::wstring(target.Path()) + L": Folder icon set to " + LocationText(target.CurrentIconPath(), 0) +
              L", coloured " + targets.Colour + L"\n");
     return SettleTrust(path, target, targets.TrustDesktopIni);
 }

@@ -3,9 +3,11 @@
 // Each returns the process exit code: 0 when every target succeeded, 1 when any failed.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "IconChoice.h"
+#include "IconTarget.h"
 #include "Scope.h"
 
 namespace orvane::cli {
@@ -26,6 +28,10 @@ struct TargetList {
     bool Recurse = false;
     std::vector<const wchar_t*> Paths;
 };
+
+// What refused a change of the target at `path` beside the registry, and the system's
+// reason, as a message says it; `tooLong`: the change was refused as too long.
+std::wstring RefusalText(const wchar_t* path, const Refusal& refusal, bool tooLong);
 
 int ShowTargets(const TargetList& targets);
 int SetIcon(const IconChoice& choice, const TargetList& targets);

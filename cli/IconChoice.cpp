@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "ErrorText.h"
 #include "IconResources.h"
 #include "PictureIcon.h"
 
@@ -129,6 +130,13 @@ bool ParseIconChoice(const wchar_t* text, IconChoice* choice, std::wstring* erro
     wchar_t file[TextCapacity];
     if (!ExpandIconPath(choice->Source, file)) {
         *error = std::wstring(L"icon source path is too long once expanded: ") + choice->Source;
+        return false;
+    }
+    // A file that another program holds open, sharing it with nobody, would read as one
+    // that holds no icons (or no picture).
+    const LONG readable = SourceReadStatus(file);
+    if (readable != ERROR_SUCCESS) {
+        *error = std::wstring(L"icon source ") + choice->Source + L" cannot be read: " + SystemErrorText(readable);
         return false;
     }
     if (IsPictureFile(file)) {

@@ -130,6 +130,10 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
     wchar_t entry[TextCapacity];
     if (!SelectedRecentEntry(combo, entry))
         return;
+    if (TellIfUnreadable(dialog, entry)) {
+        SendMessageW(combo, CB_SETCURSEL, record.ShownSource, 0);
+        return;
+    }
     // A source without icons must not become the current one: the list would go on
     // showing the previous file's icons, and OK would apply one of their indexes to it.
     if (IsPictureFile(entry) ? ShowPicture(dialog, record, entry)

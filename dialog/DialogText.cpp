@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <iterator>
+#include <new>
 #include <string_view>
 
 #include "ChangeIconDialog.h"
 #include "DialogText.h"
+#include "ErrorText.h"
 #include "PathText.h"
 
 namespace orvane {
@@ -177,6 +180,26 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
     }
 }
 
+std::wstring RefusalWords(const Refusal& refusal, bool folder, bool tooLong)
+{
+    const std::wstring reason = SystemErrorText(refusal.Status);
+    switch (refusal.Place) {
+    case RefusingPlace::Folder: return L"the folder refused the write: " + reason;
+    case RefusingPlace::DesktopIni: return L"its Desktop.ini could not be read or written: " + reason;
+    case RefusingPlace::Source: return L"the icon source could not be read: " + reason;
+    case RefusingPlace::MadeIcon:
+        if (tooLong)
+            return L"the icon made for it would have a path longer than 259 characters (the folder's path, a "
+                   L"backslash and a name of 28 characters); nothing was written. An icon chosen from a file names "
+                   L"that file's path and still fits";
+        return std::wstring(folder ? L"the icon made for it could not be written into the folder: "
+                                   : L"the icon made for it could not be written into Orvane's folder of made "
+                                     L"icons: ") +
+               reason;
+    }
+    return reason;
+}
+
 void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
                          std::size_t outSize)
 {
@@ -185,7 +208,22 @@ void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wc
     TextOut text(out, outSize);
     text << L"The icon of ";
     DescribeTarget(record, text);
-    text << L" could not be " << (action ? action : L"changed") << L".\n\n" << FailureReason(record, result);
+    text << L" could not be " << (action ? action : L"changed") << L".\n\n";
+    std::wstring words;
+    if (record.LastRefusal() && IsRefusedWrite(result)) {
+        try {
+            words = RefusalWords(*record.LastRefusal(), record.Kind() == TargetKind::Folder,
+                                 result == ChangeResult::PathTooLong);
+        } catch (const std::bad_alloc&) {
+            words.clear();
+        }
+    }
+    if (words.empty()) {
+        text << FailureReason(record, result);
+        return;
+    }
+    words[0] = static_cast<wchar_t>(std::towupper(words[0]));
+    text << words << L".";
 }
 
 void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize)

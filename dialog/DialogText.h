@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 #include "ChangeIconDialog.h"
 #include "FolderTrust.h"
@@ -24,6 +25,12 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
 void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wchar_t* action, wchar_t* out,
                          std::size_t outSize);
 void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize);
+
+// What refused a change beside the registry, with the system's reason, as words that
+// follow a target's name: "its Desktop.ini could not be read or written: Access is
+// denied (error 5)". `folder`: the target is a folder; `tooLong`: the change was refused as too
+// long. Throws std::bad_alloc.
+std::wstring RefusalWords(const Refusal& refusal, bool folder, bool tooLong);
 
 // The message after a folder's icon was written where Windows may not show it: each
 // finding on a line of its own and, for a Desktop.ini with the mark of the web, the

@@ -130,10 +130,7 @@ ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>&
     // A file's, a type's or a drive's made icon lives in the scope's folder of made icons.
     if (target.Kind() != TargetKind::Folder)
         return ApplyMadeIcon(target, bytes);
-    std::wstring name;
-    if (!WriteMadeIcon(target.Path(), bytes, &name))
-        return GetLastError() == ERROR_ACCESS_DENIED ? ChangeResult::AccessDenied : ChangeResult::WriteFailed;
-    return ApplyMadeFolderIcon(target, name);
+    return ApplyMadeFolderBytes(target, bytes);
 }
 
 ChangeResult ApplyMadeChoice(ChangeIconDialog& record) { return ApplyMadeBytes(record, record.MadeBytes); }

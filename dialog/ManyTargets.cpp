@@ -8,6 +8,7 @@
 #include <set>
 
 #include "Batch.h"
+#include "DialogText.h"
 #include "FolderIconCopy.h"
 #include "MadeSource.h"
 #include "PathText.h"
@@ -70,6 +71,15 @@ const wchar_t* ProblemText(BatchProblem problem)
     case BatchProblem::HandlerReplaced: return L"another icon handler serves its type now";
     }
     return L"not changed";
+}
+
+// A place other than the registry that refused is named with the system's reason.
+std::wstring FailureText(const BatchFailure& failure)
+{
+    if (!failure.Refused)
+        return ProblemText(failure.Problem);
+    return RefusalWords(*failure.Refused, ClassifyTarget(failure.Path.c_str()) == TargetKind::Folder,
+                        failure.Problem == BatchProblem::PathTooLong);
 }
 
 // Files that stand for their type are changed once per type.
@@ -170,7 +180,7 @@ void TellFailures(HWND dialog, const BatchResult& result, bool restore)
     if (!result.Failures.empty())
         text += restore ? L"\n\nThese could not be restored:" : L"\n\nThese could not be changed:";
     for (std::size_t i = 0; i < result.Failures.size() && i < FailuresNamed; ++i)
-        text += L"\n" + result.Failures[i].Path + L": " + ProblemText(result.Failures[i].Problem);
+        text += L"\n" + result.Failures[i].Path + L": " + FailureText(result.Failures[i]);
     if (result.Failures.size() > FailuresNamed)
         text += L"\nand " + std::to_wstring(result.Failures.size() - FailuresNamed) + L" more.";
     MessageBoxW(dialog, text.c_str(), NotAllChangedCaption, MB_OK | MB_ICONWARNING);

@@ -4,8 +4,12 @@
 #include <shellapi.h>
 
 #include <iterator>
+#include <new>
+#include <string>
 
+#include "ErrorText.h"
 #include "IconList.h"
+#include "IconResources.h"
 #include "MadeSource.h"
 #include "PictureIcon.h"
 #include "RecentList.h"
@@ -13,8 +17,34 @@
 
 namespace orvane {
 
+namespace {
+
+constexpr const wchar_t UnreadableSourceCaption[] = L"Orvane - Icon source not read";
+
+} // namespace
+
+bool TellIfUnreadable(HWND dialog, const wchar_t* source)
+{
+    wchar_t file[TextCapacity];
+    if (source == nullptr || !ExpandIconPath(source, file) || GetFileAttributesW(file) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const LONG status = SourceReadStatus(file);
+    if (status == ERROR_SUCCESS)
+        return false;
+    try {
+        const std::wstring text =
+            std::wstring(source) + L"\n\nThe file cannot be read: " + SystemErrorText(status) + L".";
+        MessageBoxW(dialog, text.c_str(), UnreadableSourceCaption, MB_OK | MB_ICONERROR);
+    } catch (const std::bad_alloc&) {
+        MessageBoxW(dialog, source, UnreadableSourceCaption, MB_OK | MB_ICONERROR);
+    }
+    return true;
+}
+
 bool UseSourceFile(ChangeIconDialog& record, HWND dialog, const wchar_t* file)
 {
+    if (TellIfUnreadable(dialog, file))
+        return false;
     // A file without icons must not become the source: the list would go on showing the
     // previous file's icons, and OK would apply one of their indexes to this file.
     if (IsPictureFile(file)) {

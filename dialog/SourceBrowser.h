@@ -14,6 +14,11 @@ namespace orvane {
 // holds none changes nothing. True when the source changed.
 bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog);
 
+// A source file that exists but cannot be opened (another program holds it open,
+// sharing it with nobody) would read as holding no icons: says that it cannot be read,
+// and why, and answers true. False, and nothing shown, for any other source.
+bool TellIfUnreadable(HWND dialog, const wchar_t* source);
+
 // Takes `file` as the source, as the open-file dialog's choice is taken.
 bool UseSourceFile(ChangeIconDialog& record, HWND dialog, const wchar_t* file);
 

@@ -62,7 +62,7 @@ void RunOne(const std::wstring& path, const BatchRequest& request, ShellNotifier
             ++result.NothingToRestore;
             return;
         case RestoreOutcome::HandlerReplaced:
-            result.Failures.push_back({path, BatchProblem::HandlerReplaced, std::nullopt});
+            result.Failures.push_back({path, BatchProblem::HandlerReplaced, std::nullopt, std::nullopt});
             return;
         case RestoreOutcome::Restores:
             break;
@@ -75,7 +75,8 @@ void RunOne(const std::wstring& path, const BatchRequest& request, ShellNotifier
         return;
     }
     result.Failures.push_back({path, ProblemOf(change),
-                               change == ChangeResult::AccessDenied ? target.ChangedScope() : std::nullopt});
+                               change == ChangeResult::AccessDenied ? target.ChangedScope() : std::nullopt,
+                               IsRefusedWrite(change) ? target.LastRefusal() : std::nullopt});
 }
 
 } // namespace
@@ -105,7 +106,7 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
             wchar_t path[TextCapacity];
             if (!ShellPathOf(given.c_str(), path)) {
                 failures.push_back({given, given.empty() ? BatchProblem::NotFound : BatchProblem::PathTooLong,
-                                    std::nullopt});
+                                    std::nullopt, std::nullopt});
                 continue;
             }
             // A path that does not exist would classify as a folder (its attributes read
@@ -116,7 +117,7 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
                 if (request.Operation == BatchOperation::Restore && IsGoneFileWithEntry(path))
                     list.Add(path);
                 else
-                    failures.push_back({given, BatchProblem::NotFound, std::nullopt});
+                    failures.push_back({given, BatchProblem::NotFound, std::nullopt, std::nullopt});
                 continue;
             }
             if (!request.Recurse || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -133,7 +134,7 @@ bool CollectBatchTargets(const BatchRequest& request, std::vector<std::wstring>&
                 failures.push_back({std::move(problem.Path),
                                     problem.Error == ERROR_FILENAME_EXCED_RANGE ? BatchProblem::PathTooLong
                                                                                 : BatchProblem::SubfoldersUnreadable,
-                                    std::nullopt});
+                                    std::nullopt, std::nullopt});
         }
         return true;
     } catch (const std::bad_alloc&) {

@@ -41,6 +41,9 @@ struct BatchFailure {
     BatchProblem Problem = BatchProblem::WriteFailed;
     // The scope that refused an AccessDenied change, as the target recorded it.
     std::optional<Scope> RefusedScope;
+    // What refused the change when it was not the registry, and the system's reason
+    // (AccessDenied, WriteFailed and PathTooLong only).
+    std::optional<Refusal> Refused;
 };
 
 struct BatchRequest {

@@ -90,9 +90,11 @@ bool EntriesOfLocation(const IconLocation& location, LocationTexts& texts, Liste
 LONG CheckProfile(const wchar_t* folder, const wchar_t* profile);
 // Writes the entries (null: taken out where it stands), then makes the file hidden and
 // the folder a system folder, or, for a restore that knows how they stood before the
-// change (`start`), puts that back. On any failure the file and both attributes go back.
+// change (`start`), puts that back. On any failure the file and both attributes go back,
+// and *byFolder (may be null) says whether the folder refused (a Desktop.ini could not
+// be made in it, or its attribute set) rather than its Desktop.ini.
 LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed,
-                  const ProfileStart* start = nullptr);
+                  const ProfileStart* start = nullptr, bool* byFolder = nullptr);
 
 // A Desktop.ini whole, as it stands: whether there is one, its bytes and its attributes.
 struct ProfileFile {

@@ -137,15 +137,17 @@ LONG WriteEntry(const wchar_t* profile, const wchar_t* name, const wchar_t* text
 
 // After a restore's entries are written: the file and its folder as they stood before the
 // change. A file that was made UTF-16 becomes ANSI again when it can.
-LONG PutStartBack(const wchar_t* folder, const wchar_t* profile, const ProfileStart& start)
+LONG PutStartBack(const wchar_t* folder, const wchar_t* profile, const ProfileStart& start, bool* byFolder)
 {
     LONG status = start.Ansi ? ReturnProfileToAnsi(profile) : ERROR_SUCCESS;
     if (status == ERROR_SUCCESS)
         status = start.Shown ? RemoveAttribute(profile, FILE_ATTRIBUTE_HIDDEN)
                              : AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS) {
         status = start.PlainFolder ? RemoveAttribute(folder, FILE_ATTRIBUTE_SYSTEM)
                                    : AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
+        *byFolder = status != ERROR_SUCCESS;
+    }
     return status;
 }
 
@@ -247,8 +249,13 @@ bool HoldsNoEntries(const wchar_t* profile)
     return true;
 }
 
-LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed, const ProfileStart* start)
+LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEntries& listed, const ProfileStart* start,
+                  bool* byFolder)
 {
+    bool folderRefused = false;
+    if (byFolder == nullptr)
+        byFolder = &folderRefused;
+    *byFolder = false;
     const LONG usable = CheckProfile(folder, profile);
     if (usable != ERROR_SUCCESS)
         return usable;
@@ -259,8 +266,10 @@ LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEnt
     const IconEntries present = ReadIconEntries(profile);
 
     // A new Desktop.ini is made UTF-16, and an ANSI one becomes UTF-16 when a text has a
-    // character its code page lacks.
+    // character its code page lacks. A file that cannot be made is the folder's refusal.
+    const bool existed = GetFileAttributesW(profile) != INVALID_FILE_ATTRIBUTES;
     status = PrepareProfileFor(profile, {listed.Texts[0], listed.Texts[1], listed.Texts[2]});
+    *byFolder = status != ERROR_SUCCESS && !existed;
     // Written in the order IconFile, IconIndex, IconResource: a file that had none gets
     // them in the order Windows before Vista and Wine expect to find them first.
     for (const std::size_t i : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
@@ -274,11 +283,13 @@ LONG WriteEntries(const wchar_t* folder, const wchar_t* profile, const ListedEnt
     // The shell reads Desktop.ini only in a folder marked as system; the file itself is
     // hidden so that it does not show among the folder's contents.
     if (status == ERROR_SUCCESS && start != nullptr)
-        status = PutStartBack(folder, profile, *start);
+        status = PutStartBack(folder, profile, *start, byFolder);
     if (status == ERROR_SUCCESS && start == nullptr)
         status = AddAttribute(profile, FILE_ATTRIBUTE_HIDDEN, true);
-    if (status == ERROR_SUCCESS && start == nullptr)
+    if (status == ERROR_SUCCESS && start == nullptr) {
         status = AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
+        *byFolder = status != ERROR_SUCCESS;
+    }
     if (status != ERROR_SUCCESS)
         state.PutBack();
     return status;

@@ -178,14 +178,19 @@ bool CopyIconBytes(const wchar_t* source, std::int32_t index, std::vector<std::u
 
 ChangeResult KeepCopyWithFolder(IconTarget& target, const wchar_t* source, std::int32_t index)
 {
+    target.SetRefusal(std::nullopt);
     if (target.Kind() != TargetKind::Folder)
         return ChangeResult::WriteFailed;
     try {
         std::vector<std::uint8_t> bytes;
-        std::wstring name;
-        if (!CopyIconBytes(source, index, bytes) || !WriteMadeIcon(target.Path(), bytes, &name))
+        if (!CopyIconBytes(source, index, bytes)) {
+            wchar_t file[TextCapacity];
+            const LONG unreadable = ExpandIconPath(source, file) ? SourceReadStatus(file) : ERROR_SUCCESS;
+            if (unreadable != ERROR_SUCCESS)
+                target.SetRefusal(Refusal{RefusingPlace::Source, unreadable});
             return ChangeResult::WriteFailed;
-        return ApplyMadeFolderIcon(target, name);
+        }
+        return ApplyMadeFolderBytes(target, bytes);
     } catch (const std::bad_alloc&) {
         return ChangeResult::WriteFailed;
     }

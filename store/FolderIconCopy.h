@@ -23,8 +23,9 @@ namespace orvane {
 bool CopyIconBytes(const wchar_t* source, std::int32_t index, std::vector<std::uint8_t>& bytes);
 
 // Gives the folder target a copy of the source's icon at `index`, written into the folder
-// and named relative to it. WriteFailed when the icon cannot be copied out of the source
-// or the copy cannot be written; nothing is then left behind.
+// and named relative to it (ApplyMadeFolderBytes). WriteFailed when the icon cannot be
+// copied out of the source (LastRefusal names the source when it cannot be read), or what
+// ApplyMadeFolderBytes refuses; nothing is then left behind.
 ChangeResult KeepCopyWithFolder(IconTarget& target, const wchar_t* source, std::int32_t index);
 
 // Whether "Keep a copy with the folder" starts checked for a source: never for a source

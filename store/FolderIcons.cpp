@@ -48,8 +48,10 @@ LONG CheckFolderProfile(const wchar_t* folder)
     return CheckProfile(folder, profile);
 }
 
-LONG WriteFolderIcon(const IconLocation& location)
+LONG WriteFolderIcon(const IconLocation& location, bool* byFolder)
 {
+    if (byFolder != nullptr)
+        *byFolder = false;
     wchar_t profile[TextCapacity];
     if (!FormatProfilePath(location.TargetName, profile))
         return IsEmpty(location.TargetName) ? ERROR_INVALID_PARAMETER : ERROR_FILENAME_EXCED_RANGE;
@@ -57,7 +59,7 @@ LONG WriteFolderIcon(const IconLocation& location)
     ListedEntries entries;
     if (wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit || !EntriesOfLocation(location, texts, entries))
         return ERROR_FILENAME_EXCED_RANGE;
-    return WriteEntries(location.TargetName, profile, entries);
+    return WriteEntries(location.TargetName, profile, entries, nullptr, byFolder);
 }
 
 } // namespace orvane

@@ -43,6 +43,8 @@ LONG CheckFolderProfile(const wchar_t* folder);
 // is written as IconIndex=-99. Whatever fails, the file, its attributes and the folder's
 // attributes are left as they were.
 // ERROR_FILENAME_EXCED_RANGE, nothing written, when the profile path does not fit.
-LONG WriteFolderIcon(const IconLocation& location);
+// *byFolder (may be null) says whether a failure was the folder's rather than its
+// Desktop.ini's (see desktop_ini::WriteEntries).
+LONG WriteFolderIcon(const IconLocation& location, bool* byFolder = nullptr);
 
 } // namespace orvane

@@ -8,25 +8,34 @@
 #include "FolderBackups.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
+#include "ProfileEncoding.h"
 
 namespace orvane {
 
 namespace {
 
-bool Names(const wchar_t* folder, const std::optional<IconLocation>& location, const std::wstring& file)
+bool SameName(const wchar_t* a, const wchar_t* b) { return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL; }
+
+bool Names(const wchar_t* folder, const std::optional<IconLocation>& location, const wchar_t* name,
+           const std::wstring& file)
 {
-    wchar_t resolved[TextCapacity];
-    if (!location || !ResolveFolderIconPath(folder, location->IconPath, resolved))
+    if (!location)
         return false;
-    return CompareStringOrdinal(resolved, -1, file.c_str(), -1, TRUE) == CSTR_EQUAL;
+    wchar_t resolved[TextCapacity];
+    if (ResolveFolderIconPath(folder, location->IconPath, resolved))
+        return SameName(resolved, file.c_str());
+    // A folder moved to a longer path after its icon was made names it by a relative
+    // path that no longer resolves within 259 characters; the file is still the one
+    // named, and deleting it would lose the icon for good.
+    return SameName(location->IconPath, name);
 }
 
 bool IsNamed(const wchar_t* folder, const wchar_t* name)
 {
     const std::wstring file = InFolder(folder, name);
-    return Names(folder, ReadFolderIcon(folder), file) ||
-           Names(folder, ReadFolderBackup(folder, Scope::ThisUser), file) ||
-           Names(folder, ReadFolderBackup(folder, Scope::AllUsers), file);
+    return Names(folder, ReadFolderIcon(folder), name, file) ||
+           Names(folder, ReadFolderBackup(folder, Scope::ThisUser), name, file) ||
+           Names(folder, ReadFolderBackup(folder, Scope::AllUsers), name, file);
 }
 
 } // namespace
@@ -59,6 +68,20 @@ ChangeResult ApplyMadeFolderIcon(IconTarget& target, const std::wstring& name)
     if (result != ChangeResult::Done)
         DeleteUnnamedMadeIcons(target.Path());
     return result;
+}
+
+ChangeResult ApplyMadeFolderBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
+{
+    target.SetRefusal(std::nullopt);
+    if (target.Kind() != TargetKind::Folder)
+        return ChangeResult::WriteFailed;
+    std::wstring name;
+    if (!WriteMadeIcon(target.Path(), bytes, &name)) {
+        const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+        target.SetRefusal(Refusal{RefusingPlace::MadeIcon, status});
+        return ResultFromStatus(status);
+    }
+    return ApplyMadeFolderIcon(target, name);
 }
 
 bool ResolveFolderIconPath(const wchar_t* folder, const wchar_t* iconPath, wchar_t (&out)[TextCapacity])

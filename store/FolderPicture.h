@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "IconLocation.h"
 #include "IconTarget.h"
@@ -27,6 +28,13 @@ void DeleteUnnamedMadeIcons(const wchar_t* folder);
 // it) at index 0. When the change fails, a made file that nothing names any more goes
 // again.
 ChangeResult ApplyMadeFolderIcon(IconTarget& target, const std::wstring& name);
+
+// Writes the bytes into the folder target as its made icon (hidden and system) and gives
+// it to the folder at index 0: the road every made icon of a folder takes. A made icon
+// that cannot be written is refused with nothing written: PathTooLong when its full path
+// would not fit into 259 characters, else the result of the system's reason; either way
+// the target's LastRefusal names the made icon and that reason.
+ChangeResult ApplyMadeFolderBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes);
 
 // A folder icon's path as written (relative to the folder, or full) resolved for use:
 // a relative path is taken against the folder. Environment references are left for

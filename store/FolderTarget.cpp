@@ -143,8 +143,10 @@ ChangeResult ApplyLocation(IconTarget& target)
         return backup;
     }
     target.Current = location;
-    const LONG status = WriteFolderIcon(location);
+    bool byFolder = false;
+    const LONG status = WriteFolderIcon(location, &byFolder);
     if (status != ERROR_SUCCESS) {
+        target.SetRefusal(Refusal{byFolder ? RefusingPlace::Folder : RefusingPlace::DesktopIni, status});
         before.PutBack();
         return ResultFromStatus(status);
     }

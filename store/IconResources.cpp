@@ -166,6 +166,20 @@ IconFileState CheckIconFile(const wchar_t* file)
     return state;
 }
 
+LONG SourceReadStatus(const wchar_t* file)
+{
+    if (file == nullptr || *file == L'\0')
+        return ERROR_FILE_NOT_FOUND;
+    HANDLE handle = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? static_cast<LONG>(error) : ERROR_ACCESS_DENIED;
+    }
+    CloseHandle(handle);
+    return ERROR_SUCCESS;
+}
+
 unsigned CountIcons(const wchar_t* source)
 {
     if (source == nullptr || *source == L'\0')

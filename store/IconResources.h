@@ -55,6 +55,11 @@ enum class IconFileState {
 // A file that cannot be opened is NotIconFile: the platform cannot read it either.
 IconFileState CheckIconFile(const wchar_t* file);
 
+// Whether the file can be opened for reading as the icon extraction opens it:
+// ERROR_SUCCESS, or the system's reason (a file another program holds open sharing it
+// with nobody gives ERROR_SHARING_VIOLATION). Such a file reads as holding no icons.
+LONG SourceReadStatus(const wchar_t* file);
+
 // The number of icons the file holds, as the shell counts them; 0 for no path, for a file
 // the shell cannot read (ExtractIconEx answers 0xFFFFFFFF rather than 0 for a missing
 // file or the text "%1"), for a damaged icon file (never handed to the platform) and for

@@ -94,6 +94,12 @@ ChangeResult ResultFromStatus(LONG status)
     }
 }
 
+bool IsRefusedWrite(ChangeResult result)
+{
+    return result == ChangeResult::AccessDenied || result == ChangeResult::WriteFailed ||
+           result == ChangeResult::PathTooLong;
+}
+
 IconTarget::IconTarget(const wchar_t* path)
 {
     // A path without its terminator within the field is never handed to the platform.
@@ -145,10 +151,14 @@ ChangeResult IconTarget::RestoreDefault() { return RecordChange(OperationsOf(Kin
 ChangeResult IconTarget::RecordChange(ChangeResult (*change)(IconTarget&))
 {
     lastChange_ = ShownChange();
+    refusal_.reset();
     const TargetKind kind = Kind();
     const bool ofType = kind == TargetKind::File || kind == TargetKind::Type;
     const TypeAsShown before = ofType ? ReadTypeAsShown(path_) : TypeAsShown();
     const ChangeResult result = change(*this);
+    // A Desktop.ini that is a link or a folder is its own result, not a refused write.
+    if (!IsRefusedWrite(result))
+        refusal_.reset();
     if (result != ChangeResult::Done || kind == TargetKind::Unclassified)
         return result;
     // A type's change is one of the type's data alone: no single item names it.

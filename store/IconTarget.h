@@ -28,6 +28,24 @@ enum class ChangeResult {
 // Maps a Win32 status of a write to a result.
 ChangeResult ResultFromStatus(LONG status);
 
+// What refused a change that was not made, when it was not the registry: a change that a
+// scope's keys refused records none, and ChangedScope says whose keys they were.
+enum class RefusingPlace {
+    Folder,     // the folder itself: a file could not be made in it, or its attributes set
+    DesktopIni, // the folder's Desktop.ini could not be read or written
+    MadeIcon,   // the icon file made for the change could not be written where it goes
+    Source,     // the icon source could not be read
+};
+
+struct Refusal {
+    RefusingPlace Place = RefusingPlace::Folder;
+    LONG Status = ERROR_SUCCESS; // the system's reason, a Win32 error
+};
+
+// Whether a result is one of a write that something refused (AccessDenied, WriteFailed,
+// PathTooLong): the only results a Refusal goes with.
+bool IsRefusedWrite(ChangeResult result);
+
 // What the last ApplyIcon or RestoreDefault changed that Explorer shows, for the shell's
 // notifications: the target's own item (a folder, one file, a drive root), and the data
 // Explorer keeps for every item it applies to (a file type's icon or icon handler, a
@@ -102,6 +120,9 @@ public:
     std::optional<Scope> CurrentScope() const { return currentScope_; }
     // The scope that the last ApplyIcon or RestoreDefault wrote to (or was refused in).
     std::optional<Scope> ChangedScope() const { return changedScope_; }
+    // What refused the last change beside the registry (see Refusal); none when it was
+    // made, when a registry key refused it, and for a result that is no refused write.
+    const std::optional<Refusal>& LastRefusal() const { return refusal_; }
 
     // Accessors the dialog uses; each creates an empty Current when there is none.
     bool SetCurrentIconPath(const wchar_t* path);
@@ -112,6 +133,7 @@ public:
     // What each kind's unit records of what it read and wrote.
     void SetCurrentScope(std::optional<Scope> scope) { currentScope_ = scope; }
     void SetChangedScope(std::optional<Scope> scope) { changedScope_ = scope; }
+    void SetRefusal(std::optional<Refusal> refusal) { refusal_ = refusal; }
 
 protected:
     // No target at all, for a record that is given its path before it is opened (the
@@ -128,6 +150,7 @@ private:
     ScopeChoice scopeChoice_ = ScopeChoice::Automatic;
     std::optional<Scope> currentScope_;
     std::optional<Scope> changedScope_;
+    std::optional<Refusal> refusal_;
     ShownChange lastChange_;
 };
 

@@ -30,25 +30,50 @@ bool WriteWhole(HANDLE file, const std::vector<std::uint8_t>& bytes)
     return FlushFileBuffers(file) != FALSE;
 }
 
-// A name beside the destination that no other writer uses at the same moment, and that
-// is never of the made form.
+// Keeps the thread's last error across the clean-up of a failed write, so that the caller
+// learns why the write failed rather than how the clean-up went.
+class LastErrorKept {
+public:
+    LastErrorKept() : error_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(error_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+private:
+    DWORD error_;
+};
+
+// A name in the destination's folder that no other writer uses at the same moment, never
+// of the made form, and no longer than a made icon's name: where the made icon's path
+// fits, its temporary file's fits too.
 std::wstring TemporaryNameFor(const std::wstring& path)
 {
     static volatile LONG counter = 0;
-    return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(InterlockedIncrement(&counter)) + L".tmp";
+    wchar_t name[32];
+    const auto process = static_cast<unsigned long>(GetCurrentProcessId());
+    const auto count = static_cast<unsigned long>(InterlockedIncrement(&counter) & 0xFFFF);
+    std::swprintf(name, std::size(name), L"%ls%lx-%04lx.tmp", MadePrefix, process, count);
+    const std::size_t separator = path.find_last_of(L"\\/");
+    return (separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1)) + name;
 }
 
 // Writes the bytes to a new temporary file beside `path` and gives its name; nothing is
-// left behind on failure.
+// left behind on failure, and the last error says why.
 bool WriteTemporary(const std::wstring& path, const std::vector<std::uint8_t>& bytes, DWORD attributes,
                     std::wstring* temporary)
 {
-    *temporary = TemporaryNameFor(path);
-    HANDLE file = CreateFileW(temporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    // A file of that name left by an earlier process of the same number takes the next.
+    for (int attempt = 0; attempt < 4 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        *temporary = TemporaryNameFor(path);
+        file = CreateFileW(temporary->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
     if (file == INVALID_HANDLE_VALUE)
         return false;
     const bool written = WriteWhole(file, bytes);
+    const LastErrorKept reason;
     CloseHandle(file);
     if (!written)
         DeleteFileW(temporary->c_str());
@@ -138,12 +163,26 @@ bool WriteFileWhole(const std::wstring& path, const std::vector<std::uint8_t>& b
         return false;
     if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    const LastErrorKept reason;
     DeleteFileW(temporary.c_str());
     return false;
 }
 
+bool MadeIconFits(const wchar_t* directory)
+{
+    return directory != nullptr && wcsnlen(directory, TextCapacity) < TextCapacity &&
+           InFolder(directory, MadeIconName(0)).size() < TextCapacity;
+}
+
 bool WriteMadeIcon(const wchar_t* directory, const std::vector<std::uint8_t>& bytes, std::wstring* name)
 {
+    // Refused before anything is written: Windows opens no such path without the long
+    // path prefix, Explorer reads icon paths into buffers of 260 characters, and a folder's
+    // icon named relative to it is found by its full path.
+    if (!MadeIconFits(directory)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
     const std::wstring made = MadeIconName(Fnv1a64(bytes.data(), bytes.size()));
     const std::wstring path = InFolder(directory, made);
     std::wstring temporary;
@@ -151,11 +190,14 @@ bool WriteMadeIcon(const wchar_t* directory, const std::vector<std::uint8_t>& by
         return false;
     // Not replacing: a file of that name already there is either these very bytes, made
     // before, or not ours and left alone.
-    const bool moved = MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
-    if (!moved)
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
         DeleteFileW(temporary.c_str());
-    if (!moved && !IsMadeIconFile(directory, made.c_str()))
-        return false;
+        if (!IsMadeIconFile(directory, made.c_str())) {
+            SetLastError(error);
+            return false;
+        }
+    }
     *name = made;
     return true;
 }

@@ -33,12 +33,18 @@ std::optional<std::uint64_t> HashOfIconFile(const std::wstring& path);
 bool IsMadeIconFile(const wchar_t* folder, const wchar_t* name);
 
 // Writes the bytes as the file at `path` through a temporary file beside it, so that a
-// failure leaves no file and an existing one as it was.
+// failure leaves no file and an existing one as it was. False with the system's reason as
+// the thread's last error.
 bool WriteFileWhole(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+
+// Whether a made icon's full path in `directory` fits into 259 characters.
+bool MadeIconFits(const wchar_t* directory);
 
 // Writes the bytes as a made icon in `directory` (hidden and system, through a temporary
 // file) and gives its file name in *name. An identical made file already there is kept.
-// False when it cannot be written; nothing is then left behind.
+// False when it cannot be written, with the system's reason as the thread's last error
+// (ERROR_FILENAME_EXCED_RANGE, nothing tried, when the made icon's path would not fit);
+// nothing is then left behind.
 bool WriteMadeIcon(const wchar_t* directory, const std::vector<std::uint8_t>& bytes, std::wstring* name);
 
 } // namespace orvane

@@ -12,6 +12,7 @@
 
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
+#include "ProfileEncoding.h"
 #include "Registry.h"
 #include "RegistryNames.h"
 
@@ -316,6 +317,7 @@ void DeleteUnnamed()
 
 ChangeResult ApplyMade(IconTarget& target, const std::vector<std::uint8_t>& bytes)
 {
+    target.SetRefusal(std::nullopt);
     if (target.Kind() == TargetKind::Folder || target.Kind() == TargetKind::Unclassified)
         return ChangeResult::WriteFailed;
     ScopeDecision scope;
@@ -328,9 +330,15 @@ ChangeResult ApplyMade(IconTarget& target, const std::vector<std::uint8_t>& byte
     }
     const std::optional<std::wstring> folder = MadeIconFolder(scope.Where, true);
     std::wstring name;
-    if (!folder || !WriteMadeIcon(folder->c_str(), bytes, &name)) {
+    if (!folder) {
         target.SetChangedScope(scope.Where);
         return ChangeResult::WriteFailed;
+    }
+    if (!WriteMadeIcon(folder->c_str(), bytes, &name)) {
+        const LONG status = LastErrorOr(ERROR_WRITE_FAULT);
+        target.SetChangedScope(scope.Where);
+        target.SetRefusal(Refusal{RefusingPlace::MadeIcon, status});
+        return ResultFromStatus(status);
     }
     ChangeResult result = ChangeResult::PathTooLong;
     if (target.SetCurrentIconPath(InFolder(folder->c_str(), name).c_str())) {

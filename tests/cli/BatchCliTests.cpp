@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ErrorText.h"
 #include "FolderBackups.h"
 #include "FolderIcons.h"
 #include "IconTarget.h"
@@ -69,7 +70,8 @@ TEST_F(BatchCliTest, RecurseChangesAndRestoresTheTreeAndListsTheFolderThatRefuse
     CloseHandle(holder);
     EXPECT_EQ(1u, set.ExitCode) << set.Out << set.Err;
     EXPECT_TRUE(Contains(set.Out, L"4 of 5 targets given the icon")) << set.Out;
-    EXPECT_TRUE(Contains(set.Err, L"orvane: " + held + L": the icon could not be written")) << set.Err;
+    EXPECT_TRUE(Contains(set.Err, L"orvane: " + held + L": its Desktop.ini refused the write: " +
+                                      SystemErrorText(ERROR_SHARING_VIOLATION))) << set.Err;
     // One failure, listed once.
     EXPECT_EQ(set.Err.find(L"orvane: "), set.Err.rfind(L"orvane: ")) << set.Err;
     for (const std::wstring& folder : changeable)

@@ -6,16 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ErrorText.h"
 #include "ExtensionIdentity.h"
 #include "RunTool.h"
 #include "ScopedVariable.h"
 #include "TestSupport.h"
+#include "UnwritableFolder.h"
 
 namespace orvane::test {
 namespace {
@@ -198,6 +201,18 @@ TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
     const std::wstring dotOnly = dir_.MakeFile(L"trailing.");
     const std::wstring longPath = dir_.Path() + L"\\" + std::wstring(280, L'x') + ext_;
     const std::wstring longSource = dir_.Path() + L"\\" + std::wstring(270, L'y') + L".ico";
+    // Sources that another program holds open, sharing them with nobody: they exist and
+    // hold icons (or a picture), and cannot be read.
+    const std::wstring lockedIcon = WriteIconFile(dir_.Path() + L"\\locked.ico", 2);
+    const std::wstring lockedPicture = dir_.MakeFile(L"locked.png", "\x89PNG\r\n\x1a\n");
+    struct Held {
+        HANDLE Handle;
+        ~Held() { CloseHandle(Handle); }
+    } heldIcon{CreateFileW(lockedIcon.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)},
+        heldPicture{CreateFileW(lockedPicture.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_NE(INVALID_HANDLE_VALUE, heldIcon.Handle);
+    ASSERT_NE(INVALID_HANDLE_VALUE, heldPicture.Handle);
+    const std::wstring sharingViolation = L" cannot be read: " + SystemErrorText(ERROR_SHARING_VIOLATION);
 
     struct Case {
         const char* what;
@@ -211,6 +226,12 @@ TEST_F(CliTest, BadInputsAreRefusedWithAMessageAndWriteNothing)
         {"restore of an empty path", {L"restore", L""}, L"no such file"},
         {"source that is text", {L"set", text, file}, L"holds no icons"},
         {"empty source", {L"set", empty, file}, L"holds no icons"},
+        {"icon file held open", {L"set", lockedIcon, file}, L"icon source " + lockedIcon + sharingViolation},
+        {"icon file held open, copied", {L"set", lockedIcon, folder, L"--copy"},
+         L"icon source " + lockedIcon + sharingViolation},
+        {"picture held open", {L"set", lockedPicture, folder}, L"icon source " + lockedPicture + sharingViolation},
+        {"icon file held open, for a tree", {L"set", lockedIcon + L",1", L"--recurse", folder},
+         L"icon source " + lockedIcon + sharingViolation},
         {"icon file that claims icons it lacks", {L"set", broken + L",0", folder}, L"is a damaged icon file"},
         {"icon file claiming 65,535 images", {L"set", manyImages, folder}, L"is a damaged icon file"},
         {"icon file with an image at 0x7FFFFFFF", {L"set", farOffset, file}, L"is a damaged icon file"},
@@ -431,43 +452,69 @@ TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
 }
 
 // A folder whose Desktop.ini cannot take the change (a folder of that name, or a file held
-// open by a program that shares it with nobody) is reported with the reason, and the
-// change writes nothing: the folder never changed has no backup afterwards.
+// open by a program that shares it with nobody), or that refuses every write itself, is
+// reported with what refused and the system's reason, alone and under --recurse (where no
+// scope is to blame, so no --for-me is advised); the change writes nothing: the folder
+// never changed has no backup afterwards.
 TEST_F(CliTest, FolderChangesThatCannotBeWrittenSayWhyAndLeaveNoBackup)
 {
-    struct Case {
+    enum class State { DesktopIniIsFolder, DesktopIniHeldOpen, FolderUnwritable };
+    const struct {
         const wchar_t* Name;
-        bool HeldOpen; // else: "Desktop.ini" is a folder
-        const wchar_t* Reason;
+        State Made;
+        std::wstring Reason;
     } cases[] = {
-        {L"asFolder", false, L"holds a folder named Desktop.ini"},
-        {L"heldOpen", true, L"could not be written"},
+        {L"asFolder", State::DesktopIniIsFolder, L"holds a folder named Desktop.ini"},
+        {L"heldOpen", State::DesktopIniHeldOpen,
+         L"its Desktop.ini refused the write: " + SystemErrorText(ERROR_SHARING_VIOLATION)},
+        {L"unwritable", State::FolderUnwritable,
+         L"the folder refused the write: " + SystemErrorText(ERROR_ACCESS_DENIED)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const std::wstring folder = dir_.MakeFolder(c.Name);
-        const std::wstring profile = folder + L"\\Desktop.ini";
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        if (c.HeldOpen) {
-            dir_.MakeFile(std::wstring(c.Name) + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\n");
-            holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-        } else {
-            dir_.MakeFolder(std::wstring(c.Name) + L"\\Desktop.ini");
+    for (const auto& c : cases) {
+        for (const bool recurse : {false, true}) {
+            SCOPED_TRACE(Utf8(std::wstring(c.Name) + (recurse ? L" --recurse" : L"")));
+            const std::wstring name = std::wstring(c.Name) + (recurse ? L"Tree" : L"");
+            const std::wstring folder = dir_.MakeFolder(name);
+            const std::wstring profile = folder + L"\\Desktop.ini";
+            HANDLE holder = INVALID_HANDLE_VALUE;
+            std::optional<UnwritableFolder> unwritable;
+            switch (c.Made) {
+            case State::DesktopIniIsFolder:
+                dir_.MakeFolder(name + L"\\Desktop.ini");
+                break;
+            case State::DesktopIniHeldOpen:
+                dir_.MakeFile(name + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\n");
+                holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+                break;
+            case State::FolderUnwritable:
+                unwritable.emplace(folder);
+                break;
+            }
+            if (unwritable && !unwritable->Refuses()) {
+                std::cout << "[ skipped  ] this host cannot make a folder refuse writes (" << Utf8(c.Name) << ")\n";
+                continue;
+            }
+            const DWORD attributes = GetFileAttributesW(folder.c_str());
+            std::vector<std::wstring> args = {L"set", Icon(2), folder};
+            if (recurse)
+                args.push_back(L"--recurse");
+            ToolRun run = RunTool(args);
+            if (holder != INVALID_HANDLE_VALUE)
+                CloseHandle(holder);
+            unwritable.reset();
+            EXPECT_EQ(1u, run.ExitCode);
+            EXPECT_TRUE(Contains(run.Err, folder + L": ")) << run.Err;
+            EXPECT_TRUE(Contains(run.Err, c.Reason)) << run.Err;
+            EXPECT_FALSE(Contains(run.Err, L"administrator")) << run.Err;
+            EXPECT_FALSE(Contains(run.Err, L"--for-me")) << run.Err;
+            EXPECT_FALSE(Contains(run.Err, L"HKEY_")) << run.Err;
+            EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
+            EXPECT_FALSE(Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
+            EXPECT_FALSE(Value(HKEY_CURRENT_USER, FolderBackupKey, folder.c_str()));
+            run = RunTool({L"show", folder});
+            EXPECT_TRUE(Contains(run.Out, L"backup: no")) << run.Out;
         }
-        const DWORD attributes = GetFileAttributesW(folder.c_str());
-        ToolRun run = RunTool({L"set", Icon(2), folder});
-        if (holder != INVALID_HANDLE_VALUE)
-            CloseHandle(holder);
-        EXPECT_EQ(1u, run.ExitCode);
-        EXPECT_TRUE(Contains(run.Err, folder + L": ")) << run.Err;
-        EXPECT_TRUE(Contains(run.Err, c.Reason)) << run.Err;
-        EXPECT_FALSE(Contains(run.Err, L"administrator")) << run.Err;
-        EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
-        EXPECT_FALSE(Value(HKEY_LOCAL_MACHINE, FolderBackupKey, folder.c_str()));
-        EXPECT_FALSE(Value(HKEY_CURRENT_USER, FolderBackupKey, folder.c_str()));
-        run = RunTool({L"show", folder});
-        EXPECT_TRUE(Contains(run.Out, L"backup: no")) << run.Out;
     }
 }
 

@@ -25,6 +25,7 @@ namespace orvane::test {
 namespace {
 
 constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
+constexpr wchar_t FolderBackups[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 
 std::wstring IniText(const std::wstring& folder, const wchar_t* key)
 {
@@ -116,6 +117,85 @@ TEST_F(PictureCliTest, BadPicturesAreRefusedWithTheirReasonAndWriteNothing)
     // No backup of either scope was taken.
     const ToolRun show = RunTool({L"show", folder});
     EXPECT_TRUE(Contains(show.Out, L"  backup: no\n")) << show.Out;
+}
+
+// A folder of exactly `length` characters below `base`, made of folders of up to 100
+// characters named with `letter`.
+std::wstring FolderOfLength(const std::wstring& base, std::size_t length, wchar_t letter)
+{
+    std::wstring path = base;
+    while (path.size() < length) {
+        const std::size_t room = length - path.size() - 1;
+        std::size_t part = std::min<std::size_t>(room, 100);
+        // What is left must hold a backslash and at least one letter.
+        if (room > part && room - part < 2)
+            part = room - 2;
+        path += L"\\" + std::wstring(part, letter);
+        CreateDirectoryW(path.c_str(), nullptr);
+    }
+    return path;
+}
+
+// A folder's made icon is named by its file name, but Windows finds it by the folder's
+// path and its name (\.orvane-<16 hex digits>.ico, 29 characters), which must fit into 259:
+// up to a folder of 230 characters a picture, a colour and a copy are made and named;
+// beyond, Desktop.ini (12 characters behind the folder) would still fit and name a file
+// that cannot be written, so the change is refused and writes nothing: Desktop.ini and
+// the attributes as they were, no backup, no file in the folder.
+TEST_F(PictureCliTest, AMadeIconWhosePathWouldNotFitIsRefusedAndWritesNothing)
+{
+    const std::wstring red = Png(L"red.png", {0, 0, 255, 255});
+    const struct {
+        const char* Name;
+        wchar_t Letter;
+        std::vector<std::wstring> Before, After; // the arguments around the folder
+    } sources[] = {
+        {"picture", L'p', {L"set", red}, {}},
+        {"colour", L'c', {L"set", L"--colour", L"teal"}, {}},
+        {"copy", L'k', {L"set", Shell32Path() + L",3"}, {L"--copy"}},
+    };
+    const std::string own = "[.ShellClassInfo]\r\nIconResource=" + Utf8(Shell32Path()) + ",1\r\nInfoTip=mine\r\n";
+    for (const std::size_t length : {230u, 231u, 240u, 247u}) {
+        for (const auto& source : sources) {
+            SCOPED_TRACE(std::string(source.Name) + " in a folder of " + std::to_string(length) + " characters");
+            const std::wstring folder = FolderOfLength(dir_.Path(), length, source.Letter);
+            ASSERT_EQ(length, folder.size());
+            const std::wstring profile = folder + L"\\Desktop.ini";
+            ASSERT_TRUE(WriteBytes(profile, std::vector<std::uint8_t>(own.begin(), own.end())));
+            ASSERT_TRUE(SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN));
+            ASSERT_TRUE(SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_SYSTEM));
+            const DWORD profileAttributes = GetFileAttributesW(profile.c_str());
+            const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+            std::vector<std::wstring> args = source.Before;
+            args.push_back(folder);
+            args.insert(args.end(), source.After.begin(), source.After.end());
+            const ToolRun run = RunTool(args);
+            const ToolRun show = RunTool({L"show", folder});
+
+            if (length + 29 <= 259) {
+                ASSERT_EQ(0u, run.ExitCode) << run.Err;
+                const std::wstring name = IniText(folder, L"IconFile");
+                ASSERT_TRUE(IsMadeIconName(name.c_str())) << name;
+                EXPECT_TRUE(IsMadeIconFile(folder.c_str(), name.c_str())) << name;
+                EXPECT_TRUE(Contains(IcotoolListing(folder + L"\\" + name), "--icon --index=1")) << name;
+                EXPECT_TRUE(Contains(show.Out, L"  file:   " + folder + L"\\" + name + L"\n")) << show.Out;
+                EXPECT_EQ(Joined({L"Desktop.ini", name}), Content(folder));
+                continue;
+            }
+            EXPECT_EQ(1u, run.ExitCode) << run.Out;
+            EXPECT_EQ(L"", run.Out);
+            EXPECT_TRUE(Contains(run.Err, folder + L": the made icon's path would be too long")) << run.Err;
+            EXPECT_TRUE(Contains(run.Err, L".ico is " + std::to_wstring(length + 29) + L" characters")) << run.Err;
+            EXPECT_TRUE(FileBytes(profile) == std::vector<std::uint8_t>(own.begin(), own.end()));
+            EXPECT_EQ(profileAttributes, GetFileAttributesW(profile.c_str()));
+            EXPECT_EQ(folderAttributes, GetFileAttributesW(folder.c_str()));
+            EXPECT_EQ(L"Desktop.ini|", Content(folder));
+            std::wstring backup;
+            EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, FolderBackups, folder.c_str(), &backup)) << backup;
+            EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, FolderBackups, folder.c_str(), &backup)) << backup;
+            EXPECT_TRUE(Contains(show.Out, L"  backup: no\n")) << show.Out;
+        }
+    }
 }
 
 // The made icons that appear in both scopes' folders of made icons while a test runs,

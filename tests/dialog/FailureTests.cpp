@@ -2,16 +2,20 @@
 // nothing reported as done; sources without icons never become the current source; a
 // file without an extension is not offered an icon it cannot keep.
 #include <windows.h>
+#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "ComInitialization.h"
 #include "DrivenDialog.h"
 #include "DialogFixture.h"
+#include "ErrorText.h"
 #include "ExtensionIdentity.h"
 #include "FileIconTable.h"
 #include "FolderIcons.h"
+#include "PictureFiles.h"
 #include "Registry.h"
 #include "resource.h"
 
@@ -80,6 +84,37 @@ TEST_F(FailureTest, FolderWhoseDesktopIniPathIsTooLongReportsIt)
     DWORD selection = 0;
     EXPECT_EQ(StoredSources(&selection), std::vector<std::wstring>{shell32_});
     EXPECT_EQ(selection, 0u);
+}
+
+// A picture's icon is made inside the folder, where the folder's path and the made
+// file's name (29 characters) must fit into 259: for a folder of 240, where Desktop.ini
+// would still fit, OK says why it cannot and writes nothing.
+TEST_F(FailureTest, FolderWithoutRoomForAMadeIconRefusesItAndWritesNothing)
+{
+    ComInitialization com;
+    std::wstring folder = dir_.Path();
+    while (folder.size() < 240) {
+        const std::size_t room = 240 - folder.size() - 1;
+        folder += L"\\" + std::wstring(room > 52 ? 50 : room, L'm');
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    const std::wstring picture = dir_.Path() + L"\\logo.png";
+    ASSERT_TRUE(test::SavePicture(test::Gradient(64, 48), GUID_ContainerFormatPng, picture));
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        HWND fileDialog = d.PressBrowse();
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, picture));
+        ASSERT_EQ(d.IconCount(), 1);
+        ExpectOneFailureBox(d, IDOK, nullptr, L"Orvane - Icon not changed",
+                            {L"could not be changed", L"path longer than 259 characters", L"nothing was written"});
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(test::Joined(test::FolderContent(folder)), L"");
+    EXPECT_EQ(attributes, GetFileAttributesW(folder.c_str()));
+    EXPECT_FALSE(ReadFolderBackup(folder.c_str()).has_value());
 }
 
 // "Desktop.ini" that is a folder cannot hold the icon: said so as it is (not as a
@@ -197,13 +232,31 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
     ASSERT_EQ(WriteFolderIcon(IconLocation(shell32_.c_str(), folder.c_str(), 5)), ERROR_SUCCESS);
     const std::wstring text = dir_.MakeFile(L"notes.txt", "no icons");
     const std::wstring missing = dir_.Path() + L"\\gone.icl";
-    StoreSources({text, missing, shell32_}, 0);
+    // Held open by another program that shares it with nobody: it holds icons, and cannot
+    // be read now, which is said with the system's reason (not as "no icons").
+    const std::wstring locked = IconFile(L"locked.ico");
+    const HANDLE holder = CreateFileW(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    StoreSources({text, missing, shell32_, locked}, 0);
     ChangeIconDialog record;
     const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
         ASSERT_EQ(d.SourceSelection(), 2);
         const int count = d.IconCount();
-        for (int entry : {0, 1}) {
-            d.ChooseSource(entry);
+        for (int entry : {0, 1, 3}) {
+            if (entry == 3) {
+                SendMessageW(d.Item(IDC_SOURCES), CB_SETCURSEL, entry, 0);
+                d.PostCommand(IDC_SOURCES, CBN_SELCHANGE);
+                HWND box = d.WaitWindow(L"Orvane - Icon source not read");
+                ASSERT_NE(box, nullptr);
+                const std::wstring said = DialogDriver::MessageText(box);
+                EXPECT_NE(said.find(L"cannot be read: " + SystemErrorText(ERROR_SHARING_VIOLATION)), std::wstring::npos)
+                    << test::Utf8(said);
+                DialogDriver::Answer(box, IDOK);
+                DialogDriver::WaitGone(box, 5000);
+                SendMessageW(d.Dialog(), WM_NULL, 0, 0);
+            } else {
+                d.ChooseSource(entry);
+            }
             EXPECT_EQ(d.SourceSelection(), 2) << "entry " << entry;
             EXPECT_EQ(d.IconCount(), count);
             EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
@@ -211,10 +264,11 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
         }
         d.Command(IDOK);
     });
+    CloseHandle(holder);
     EXPECT_EQ(run.Result, IDOK);
     EXPECT_EQ(FolderIconText(folder), shell32_ + L",5");
     DWORD selection = 0;
-    EXPECT_EQ(StoredSources(&selection), (std::vector<std::wstring>{text, missing, shell32_}));
+    EXPECT_EQ(StoredSources(&selection), (std::vector<std::wstring>{text, missing, shell32_, locked}));
     EXPECT_EQ(selection, 2u);
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,10 @@ struct Tree {
 struct Blocker {
     const char* Name;
     BatchProblem Problem;
+    // What the failure names as having refused, with the system's reason; none for a
+    // problem that is its own reason.
+    std::optional<RefusingPlace> Refused;
+    LONG Status;
     std::shared_ptr<void> (*Make)(const std::wstring& folder, const std::wstring& elsewhere);
 };
 
@@ -132,8 +137,9 @@ std::shared_ptr<void> LinkedProfile(const std::wstring& folder, const std::wstri
 }
 
 const Blocker Blockers[] = {
-    {"a Desktop.ini another program holds", BatchProblem::WriteFailed, HeldProfile},
-    {"a Desktop.ini that is a link", BatchProblem::ProfileIsLink, LinkedProfile},
+    {"a Desktop.ini another program holds", BatchProblem::WriteFailed, RefusingPlace::DesktopIni,
+     ERROR_SHARING_VIOLATION, HeldProfile},
+    {"a Desktop.ini that is a link", BatchProblem::ProfileIsLink, std::nullopt, ERROR_SUCCESS, LinkedProfile},
 };
 
 // What is outside the tree, where the link leads, listed.
@@ -224,6 +230,12 @@ TEST(Batch, TreeChangesEveryFolderButTheLinkedAndTheRefusingOneAndRestoresIt)
         ASSERT_EQ(1U, applied.Failures.size());
         EXPECT_EQ(test::Lower(tree.Blocked), test::Lower(applied.Failures[0].Path));
         EXPECT_EQ(blocker.Problem, applied.Failures[0].Problem);
+        const std::optional<Refusal>& refused = applied.Failures[0].Refused;
+        EXPECT_EQ(blocker.Refused.has_value(), refused.has_value());
+        if (blocker.Refused && refused) {
+            EXPECT_EQ(*blocker.Refused, refused->Place);
+            EXPECT_EQ(blocker.Status, refused->Status);
+        }
         const std::vector<std::wstring> changeable = tree.Changeable();
         for (std::size_t i = 0; i < changeable.size(); ++i) {
             EXPECT_EQ(tree.NewIcon + L",2", FolderIconText(changeable[i])) << test::Utf8(changeable[i]);

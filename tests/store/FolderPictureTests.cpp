@@ -163,6 +163,31 @@ TEST_F(FolderPictureTest, MadeIconIsNamedRelativeAndTravelsWithTheFolder)
     EXPECT_EQ(copy + L"\\" + name, resolved);
     EXPECT_TRUE(IsMadeIconFile(copy.c_str(), name.c_str()));
 
+    // Moved so deep that the folder's path and the made file's name (29 characters) no
+    // longer fit into 259, and given another icon: the backup names the made file by its
+    // name still, so the file stays, and restoring there gives it back.
+    std::wstring parent = place_.Path();
+    while (parent.size() < 226) {
+        const std::size_t room = 226 - parent.size() - 1;
+        parent += L"\\" + std::wstring(room > 52 ? 50 : room, L'd');
+        ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    }
+    const std::wstring deep = parent + L"\\Holiday 2026";
+    ASSERT_TRUE(MoveFileW(moved.c_str(), deep.c_str()));
+    {
+        IconTarget target = OpenTarget(deep.c_str());
+        target.SetCurrentIconPath(Shell32Path().c_str());
+        target.SetCurrentIndex(4);
+        ASSERT_EQ(ChangeResult::Done, target.ApplyIcon());
+    }
+    EXPECT_TRUE(IsMadeIconFile(deep.c_str(), name.c_str()));
+    ASSERT_EQ(ChangeResult::Done, Restore(deep));
+    const std::optional<IconLocation> restored = ReadFolderIcon(deep.c_str());
+    ASSERT_TRUE(restored);
+    EXPECT_EQ(name, restored->IconPath);
+    EXPECT_TRUE(IsMadeIconFile(deep.c_str(), name.c_str()));
+    ASSERT_TRUE(MoveFileW(deep.c_str(), moved.c_str()));
+
     // The backup is kept by the folder's path and does not follow it: moved, the folder
     // has nothing to restore and keeps its icon. Moved back, restoring puts the folder
     // back as it was (no Desktop.ini: the Folder class's icon) and deletes the made file.

@@ -48,6 +48,9 @@ std::vector<std::uint8_t> WithJpegSize(std::vector<std::uint8_t> jpeg, std::uint
 // when the extraction gives no icon of that size.
 Picture ExtractedIcon(const std::wstring& iconPath, int size, int index = 0);
 
+// The path of the Unix file that Wine maps a path to (wine_get_unix_file_name), or "".
+std::string UnixPath(const std::wstring& path);
+
 // What `icotool -l` (Debian's icoutils) says of a file, or "" when it cannot be run.
 std::string IcotoolListing(const std::wstring& iconPath);
 

@@ -106,6 +106,9 @@ start_xvfb() {
   mkdir -p "$BUILD_DIR"
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    # An X server of another root (a chroot, a container sharing the network) shows only
+    # its abstract socket, which clients try first.
+    grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null && continue
     log=$BUILD_DIR/xvfb-$n.log
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$log" 2>&1 &
     XVFB_PID=$!

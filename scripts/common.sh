@@ -7,6 +7,13 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 # ORVANE_WINEPREFIX names another prefix on purpose.
 export WINEPREFIX=${ORVANE_WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine names Unix files in the locale's character set: without a UTF-8 locale (a system
+# or a session with no LANG, where it is ASCII) no file with a name outside ASCII can be
+# made, and every test of such names fails. C.UTF-8 comes with the C library (Debian's
+# libc-bin).
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 # Configures and builds one architecture (x64 or x86) into $BUILD_DIR/<arch>.

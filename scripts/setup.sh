@@ -118,7 +118,9 @@ if [ "${#need[@]}" -eq 0 ] && [ -z "$i386_missing" ] && [ -z "${need_runtime:-}"
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: not root, so cannot install what is missing (${need[*]}${need_runtime:+ the sanitizer runtime of clang}${i386_missing:+ and the i386 architecture}${old_osslsigncode:+ osslsigncode 2.7 or later, found $old_osslsigncode}): run scripts/setup.sh as root" >&2
+  missing="${need[*]}${need_runtime:+ the sanitizer runtime of clang}${i386_missing:+ and the i386 architecture}"
+  missing="${missing}${old_osslsigncode:+ osslsigncode 2.7 or later (found $old_osslsigncode)}"
+  echo "setup: not root, so cannot install what is missing (${missing# }): run scripts/setup.sh as root" >&2
   exit 1
 fi
 

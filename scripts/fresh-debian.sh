@@ -7,8 +7,8 @@
 #   sudo bash scripts/fresh-debian.sh
 # FRESH_ARCHS (default x64) is handed to test.sh as ORVANE_ARCHS; "x64 x86" builds both.
 # The mirror is the one this machine's apt takes bookworm from (FRESH_MIRROR names
-# another). Needs root and debootstrap, which is installed when missing. It takes most of
-# an hour on two cores (docs/building.md) and is not part of CI.
+# another). Needs root and debootstrap, which is installed when missing. It takes about
+# three quarters of an hour on two cores (docs/building.md) and is not part of CI.
 # Every step's output goes to $BUILD_DIR/fresh-debian/fresh-debian.log; the summary (each
 # step's time and exit code, the packages setup.sh installed) is printed at the end and
 # kept in summary.txt. The root stays for a look (unmounted) until the next run replaces it.

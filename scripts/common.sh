@@ -7,6 +7,13 @@ BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 # ORVANE_WINEPREFIX names another prefix on purpose.
 export WINEPREFIX=${ORVANE_WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine names Unix files in the locale's character set: without a UTF-8 locale (a system
+# or a session with no LANG, where it is ASCII) no file with a name outside ASCII can be
+# made, and every test of such names fails. C.UTF-8 comes with the C library (Debian's
+# libc-bin).
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 # Configures and builds one architecture (x64 or x86) into $BUILD_DIR/<arch>.
@@ -106,6 +113,9 @@ start_xvfb() {
   mkdir -p "$BUILD_DIR"
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    # An X server of another root (a chroot, a container sharing the network) shows only
+    # its abstract socket, which clients try first.
+    grep -q "@/tmp/.X11-unix/X$n\$" /proc/net/unix 2>/dev/null && continue
     log=$BUILD_DIR/xvfb-$n.log
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$log" 2>&1 &
     XVFB_PID=$!

@@ -2,7 +2,10 @@
 # Installs what building and testing Orvane needs from Debian's packages.
 # Idempotent: packages already present are not reinstalled. Installing needs root; a run
 # without root that finds everything present succeeds, one that would install stops.
+# Signing the Windows 11 package needs osslsigncode 2.7 or later: where the release's own
+# is older (Debian 12 has 2.5), its backports suite is enabled for that one package.
 set -euo pipefail
+source "$(dirname "$0")/apt-sources.sh"
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -21,6 +24,7 @@ packages=(
   wixl msitools
   osslsigncode openssl libxml2-utils
   icoutils
+  python3 python3-jsonschema python3-yaml
 )
 
 # clang's sanitizer and libFuzzer runtime comes in a package named after clang's major
@@ -53,26 +57,70 @@ for p in "${packages[@]}" wine32:i386; do
 done
 runtime_present || need_runtime=1
 
-# Signing an MSIX package came with osslsigncode 2.7; Debian 12's own archive has 2.5
-# (bookworm-backports has a newer one).
+# Signing an MSIX package came with osslsigncode 2.7.
 osslsigncode_version() { { osslsigncode --version 2>/dev/null || true; } | sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p'; }
-check_osslsigncode() {
-  local found
-  found=$(osslsigncode_version)
-  if [ -z "$found" ] || ! printf '%s\n' 2.7 "$found" | sort -V -C; then
-    echo "setup: osslsigncode 2.7 or later is needed to sign the Windows 11 package (found ${found:-none}); on Debian 12: apt-get install -t bookworm-backports osslsigncode" >&2
-    return 1
+at_least_2_7() { [ -n "$1" ] && printf '%s\n' 2.7 "$1" | sort -V -C; }
+osslsigncode_ok() { at_least_2_7 "$(osslsigncode_version)"; }
+old_osslsigncode=
+have osslsigncode && ! osslsigncode_ok && old_osslsigncode=$(osslsigncode_version)
+
+# Debian keeps newer builds of some packages in the release's backports suite
+# (bookworm-backports for Debian 12). Where the release's own osslsigncode is older than
+# 2.7, that suite is enabled from the mirror this machine already takes the release from,
+# in a sources entry of its own, and pinned so that apt takes osslsigncode from it and
+# nothing else. Deleting the two files undoes it.
+backports_sources=/etc/apt/sources.list.d/orvane-backports.sources
+backports_pin=/etc/apt/preferences.d/orvane-backports
+debian_codename() { (. /etc/os-release && [ "${ID:-}" = debian ] && echo "${VERSION_CODENAME:-}") 2>/dev/null || true; }
+enable_backports() {
+  local release=$1 suite=$1-backports entry uri signed ours=1
+  if apt_entries "$backports_sources" | awk -F'\t' -v s="$suite" '$2 == s { found = 1 } END { exit !found }'; then
+    # Someone's own entry: apt's default for backports stays as they have it.
+    ours=
+    echo "setup: $suite is among this machine's sources already; pinning osslsigncode to it ($backports_pin)"
+  else
+    entry=$(apt_entries "$backports_sources" | awk -F'\t' -v s="$release" '$2 == s { print; exit }')
+    if [ -z "$entry" ]; then
+      echo "setup: no source of $release in /etc/apt to take $suite from" >&2
+      return 1
+    fi
+    uri=$(cut -f1 <<<"$entry")
+    signed=$(cut -f3 <<<"$entry")
+    echo "setup: enabling $suite from $uri for osslsigncode ($backports_sources, pinned in $backports_pin)"
+    {
+      echo "# Written by Orvane's scripts/setup.sh for osslsigncode 2.7 or later, the only"
+      echo "# package taken from here ($backports_pin). Delete both files to undo."
+      echo "Types: deb"
+      echo "URIs: $uri"
+      echo "Suites: $suite"
+      echo "Components: main"
+      [ "$signed" = - ] || echo "Signed-By: $signed"
+    } >"$backports_sources"
   fi
+  # A pin naming the package counts before the one for every package, whatever the order.
+  {
+    echo "# Written by Orvane's scripts/setup.sh: osslsigncode from $suite${ours:+, nothing else}."
+    echo "Package: osslsigncode"
+    echo "Pin: release n=$suite"
+    echo "Pin-Priority: 500"
+    if [ -n "$ours" ]; then
+      echo
+      echo "Package: *"
+      echo "Pin: release n=$suite"
+      echo "Pin-Priority: -1"
+    fi
+  } >"$backports_pin"
 }
 
-if [ "${#need[@]}" -eq 0 ] && [ -z "$i386_missing" ] && [ -z "${need_runtime:-}" ]; then
-  check_osslsigncode
+if [ "${#need[@]}" -eq 0 ] && [ -z "$i386_missing" ] && [ -z "${need_runtime:-}" ] && [ -z "$old_osslsigncode" ]; then
   echo "setup: all packages present"
   exit 0
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "setup: not root, so cannot install what is missing (${need[*]}${need_runtime:+ the sanitizer runtime of clang}${i386_missing:+ and the i386 architecture}): run scripts/setup.sh as root" >&2
+  missing="${need[*]}${need_runtime:+ the sanitizer runtime of clang}${i386_missing:+ and the i386 architecture}"
+  missing="${missing}${old_osslsigncode:+ osslsigncode 2.7 or later (found $old_osslsigncode)}"
+  echo "setup: not root, so cannot install what is missing (${missing# }): run scripts/setup.sh as root" >&2
   exit 1
 fi
 
@@ -81,6 +129,14 @@ if [ -n "$i386_missing" ]; then
   dpkg --add-architecture i386
 fi
 apt-get update -qq
+[ -z "$old_osslsigncode" ] || need+=(osslsigncode)
+if ! osslsigncode_ok && ! at_least_2_7 "$(candidate osslsigncode | sed 's/^[0-9]*://')"; then
+  release=$(debian_codename)
+  if [ -n "$release" ]; then
+    enable_backports "$release"
+    apt-get update -qq
+  fi
+fi
 if [ -n "${need_runtime:-}" ]; then
   runtime=$(runtime_package)
   [ -z "$runtime" ] || need+=("$runtime")
@@ -89,5 +145,10 @@ if [ "${#need[@]}" -gt 0 ]; then
   echo "setup: installing ${need[*]}"
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
-check_osslsigncode
+found=$(osslsigncode_version)
+if ! at_least_2_7 "$found"; then
+  echo "setup: osslsigncode 2.7 or later is needed to sign the Windows 11 package (found ${found:-none}," \
+    "and apt's sources offer no newer one)" >&2
+  exit 1
+fi
 echo "setup: all packages present"

@@ -350,8 +350,10 @@ TEST_F(CliTest, PathsAreStoredAsExplorerNamesThem)
     ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortName, static_cast<DWORD>(std::size(shortName))));
     run = RunTool({L"set", Icon(2), std::wstring(shortName) + L"\\"});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(Icon(1), Value(HKEY_LOCAL_MACHINE, L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons",
-                             folder.c_str()).value_or(L"(none)"));
+    // Named by another spelling, the folder keeps the backup of before its first change.
+    EXPECT_TRUE(Contains(Value(HKEY_LOCAL_MACHINE, L"Software\\Brindlewick Software\\Orvane\\FolderBAKStates",
+                               folder.c_str()).value_or(L"(none)"),
+                         L"File=none"));
     run = RunTool({L"restore", L"report file" + ext_}, folder);
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_FALSE(FileEntry(file));
@@ -374,7 +376,7 @@ TEST_F(CliTest, PathsAreStoredAsExplorerNamesThem)
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_FALSE(FileEntry(file));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(DriveIcons) + L"\\C\\DefaultIcon"));
-    EXPECT_EQ(L"2", IniText(folder, L"IconIndex"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\Desktop.ini").c_str()));
     EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
 }
 
@@ -402,17 +404,19 @@ TEST_F(CliTest, OneBadTargetAmongSeveralFailsAloneAndTheOthersProceed)
 TEST_F(CliTest, FolderSetShowRestoreAsTheShellSeesIt)
 {
     const std::wstring folder = dir_.MakeFolder(L"My Folder");
-    // A folder with no icon of its own and no Folder class icon: nothing to go back to.
+    // A folder with no icon of its own and no Folder class icon: it is backed up as having
+    // none, and restoring takes away everything the changes wrote.
     test::DeleteKeyTree(HKEY_CLASSES_ROOT, L"Folder\\DefaultIcon");
+    const int before = ShellFolderIndex(folder);
     ToolRun run = RunTool({L"set", Icon(1), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(1, ShellFolderIndex(folder));
     run = RunTool({L"show", folder});
     EXPECT_EQ(0u, run.ExitCode);
-    // No backup says which scope's change this was: the folder had no icon to keep.
-    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(1) + L"\n  scope:  (not set)\n  backup: no\n", run.Out);
+    EXPECT_EQ(folder + L"\n  kind:   Folder\n  icon:   " + Icon(1) + L"\n  scope:  for all users\n  backup: yes\n",
+              run.Out);
 
-    // The second change keeps the first icon as the backup, and restore returns to it.
+    // The second change keeps the backup of before the first, and restore returns to it.
     run = RunTool({L"set", Icon(3), folder});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(3, ShellFolderIndex(folder));
@@ -423,14 +427,13 @@ TEST_F(CliTest, FolderSetShowRestoreAsTheShellSeesIt)
     run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_TRUE(Contains(run.Out, folder + L": Folder icon restored")) << run.Out;
-    EXPECT_EQ(1, ShellFolderIndex(folder));
-    EXPECT_EQ(library_, IniText(folder, L"IconFile"));
-    EXPECT_EQ(L"1", IniText(folder, L"IconIndex"));
+    EXPECT_EQ(before, ShellFolderIndex(folder));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\Desktop.ini").c_str()));
 
     run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode);
     EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
-    EXPECT_EQ(1, ShellFolderIndex(folder));
+    EXPECT_EQ(before, ShellFolderIndex(folder));
 }
 
 TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
@@ -444,11 +447,12 @@ TEST_F(CliTest, FolderRestoreReturnsToTheFolderClassIconAsOnWindows)
     run = RunTool({L"show", folder});
     EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
 
+    // Restoring leaves the folder as it was, without Desktop.ini: it shows the class's
+    // icon again rather than that icon written into the folder.
     run = RunTool({L"restore", folder});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_EQ(L"shell32.dll", IniText(folder, L"IconFile"));
-    EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
-    EXPECT_EQ(3, ShellFolderIndex(folder));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\Desktop.ini").c_str()));
+    EXPECT_EQ(L"", IniText(folder, L"IconFile"));
 }
 
 // A folder whose Desktop.ini cannot take the change (a folder of that name, or a file held

@@ -123,8 +123,8 @@ TEST_F(UnicodeCliTest, FoldersAndFilesWithAnyNameSetShowRestore)
         run = RunTool({L"restore", folder, file});
         EXPECT_EQ(0u, run.ExitCode) << run.Err;
         EXPECT_EQ(folder + L": Folder icon restored\n" + file + L": File icon restored\n", run.Out);
-        EXPECT_EQ(L"shell32.dll", IniText(folder, L"IconFile"));
-        EXPECT_EQ(L"3", IniText(folder, L"IconIndex"));
+        // The folder had no Desktop.ini before: it has none again.
+        EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + L"\\desktop.ini").c_str()));
         EXPECT_FALSE(FileEntry(file));
     }
     EXPECT_EQ(L"shell32.dll,1", ValueText(HKEY_CLASSES_ROOT, type_.Key(L"DefaultIcon")));

@@ -723,7 +723,9 @@ TEST_F(ScopeSequenceTest, RandomStepsAgreeWithAModelOfBothScopes)
         // change turns it into UTF-16 (or, over 1 MiB, is refused).
         const bool unicode = ansiProfile && hostileRoll < 30;
         const bool locked = on(Hostile::LockedKeys) && action != Action::RemoveAll && hostileRoll % 10 == 1;
-        const bool held = on(Hostile::HeldOpen) && kind == Kind::Folder && hostileRoll % 5 == 2;
+        // Only a Desktop.ini that is there can be held open.
+        const bool held = on(Hostile::HeldOpen) && kind == Kind::Folder && hostileRoll % 5 == 2 &&
+                          GetFileAttributesW(profile_.c_str()) != INVALID_FILE_ATTRIBUTES;
         const bool otherHandler = on(Hostile::OtherHandler) && hostileRoll % 25 == 3 &&
                                   (model.Entry.AllUsers || model.Entry.ThisUser);
         if (unicode)

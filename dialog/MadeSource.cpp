@@ -12,8 +12,8 @@
 #include "FolderIconCopy.h"
 #include "FolderPicture.h"
 #include "IconList.h"
+#include "MadeBytes.h"
 #include "MadeIconFile.h"
-#include "MadeIconFolders.h"
 #include "PictureIcon.h"
 #include "resource.h"
 
@@ -123,14 +123,6 @@ void ForgetMadeIcon(ChangeIconDialog& record)
 bool HasMadeIcon(const ChangeIconDialog& record)
 {
     return !record.MadeBytes.empty() && record.CurrentIndex() == 0;
-}
-
-ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
-{
-    // A file's, a type's or a drive's made icon lives in the scope's folder of made icons.
-    if (target.Kind() != TargetKind::Folder)
-        return ApplyMadeIcon(target, bytes);
-    return ApplyMadeFolderBytes(target, bytes);
 }
 
 ChangeResult ApplyMadeChoice(ChangeIconDialog& record) { return ApplyMadeBytes(record, record.MadeBytes); }

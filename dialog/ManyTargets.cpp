@@ -10,6 +10,7 @@
 #include "Batch.h"
 #include "DialogText.h"
 #include "FolderIconCopy.h"
+#include "MadeBytes.h"
 #include "MadeSource.h"
 #include "PathText.h"
 #include "RecentList.h"

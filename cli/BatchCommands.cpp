@@ -103,9 +103,9 @@ std::wstring ProblemText(const BatchFailure& failure, bool restoring)
                                L"for this user only)";
         return L"access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
     case BatchProblem::WriteFailed: return L"the icon could not be written (the folder or its Desktop.ini refused it)";
-    case BatchProblem::ProfileIsLink:
+    case BatchProblem::DesktopIniIsLink:
         return L"the folder's Desktop.ini is a link to another place; nothing is written through it";
-    case BatchProblem::ProfileIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
+    case BatchProblem::DesktopIniIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
     case BatchProblem::HandlerReplaced: return L"the icon handler of its class is no longer Orvane; its entry is kept";
     }
     return L"failed";

@@ -11,16 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "ClassIconHandler.h"
 #include "ConsoleText.h"
 #include "ErrorText.h"
 #include "FileIconTable.h"
 #include "FolderColourIcon.h"
-#include "FolderIconCopy.h"
-#include "FolderPicture.h"
+#include "FolderIcons.h"
+#include "IconGroupFile.h"
+#include "MadeIconSweep.h"
 #include "FolderTrust.h"
 #include "IconTarget.h"
+#include "MadeIconChanges.h"
 #include "MadeIconFile.h"
-#include "MadeIconFolders.h"
+#include "MadeIconPlaces.h"
 #include "PathText.h"
 #include "PictureIcon.h"
 #include "RemoveAll.h"
@@ -59,10 +62,10 @@ std::wstring ResultMessage(ChangeResult result)
         return L"access denied; a key of all users' settings (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) refused "
                L"the write";
     case ChangeResult::WriteFailed: return L"the icon could not be written";
-    case ChangeResult::ProfileIsLink:
+    case ChangeResult::DesktopIniIsLink:
         return L"the folder's Desktop.ini is a link to another place, not a file of the folder's own; "
                L"nothing is written through it";
-    case ChangeResult::ProfileIsFolder:
+    case ChangeResult::DesktopIniIsFolder:
         return L"the folder holds a folder named Desktop.ini where Windows reads the folder's icon from a file "
                L"of that name; nothing written";
     }

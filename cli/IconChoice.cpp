@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "ErrorText.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "PictureIcon.h"
 
 namespace orvane::cli {

@@ -70,10 +70,10 @@ std::wstring ResultMessage(ChangeResult result)
         return L"access denied; a key of all users' settings (HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT) refused "
                L"the write";
     case ChangeResult::WriteFailed: return L"the icon could not be written";
-    case ChangeResult::ProfileIsLink:
+    case ChangeResult::DesktopIniIsLink:
         return L"the folder's Desktop.ini is a link to another place, not a file of the folder's own; "
                L"nothing is written through it";
-    case ChangeResult::ProfileIsFolder:
+    case ChangeResult::DesktopIniIsFolder:
         return L"the folder holds a folder named Desktop.ini where Windows reads the folder's icon from a file "
                L"of that name; nothing written";
     }
@@ -133,9 +133,9 @@ std::wstring ProblemText(const BatchFailure& failure, bool restoring)
                                L"for this user only)";
         return L"access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
     case BatchProblem::WriteFailed: return L"the icon could not be written (the folder or its Desktop.ini refused it)";
-    case BatchProblem::ProfileIsLink:
+    case BatchProblem::DesktopIniIsLink:
         return L"the folder's Desktop.ini is a link to another place; nothing is written through it";
-    case BatchProblem::ProfileIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
+    case BatchProblem::DesktopIniIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
     case BatchProblem::HandlerReplaced: return L"the icon handler of its class is no longer Orvane; its entry is kept";
     }
     return L"failed";

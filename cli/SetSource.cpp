@@ -3,7 +3,7 @@
 #include <new>
 
 #include "FolderColourIcon.h"
-#include "FolderIconCopy.h"
+#include "IconGroupFile.h"
 #include "Messages.h"
 #include "PictureIcon.h"
 

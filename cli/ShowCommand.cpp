@@ -9,7 +9,7 @@
 #include "ClassIconHandler.h"
 #include "CommandTargets.h"
 #include "ConsoleText.h"
-#include "FolderPicture.h"
+#include "FolderIcons.h"
 #include "Messages.h"
 #include "TrustWarnings.h"
 

@@ -12,7 +12,7 @@
 #include "DialogText.h"
 #include "FolderTrust.h"
 #include "IconList.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "Layout.h"
 #include "ManyTargets.h"
 #include "MadeIconFile.h"

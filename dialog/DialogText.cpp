@@ -125,10 +125,10 @@ constexpr FailureText FailureTexts[] = {
                                 L"path."},
     {ChangeResult::WriteFailed,
      L"Windows could not write the setting into the registry or into the folder's Desktop.ini."},
-    {ChangeResult::ProfileIsLink, L"The folder's Desktop.ini is a link to a file elsewhere, not a file of the "
+    {ChangeResult::DesktopIniIsLink, L"The folder's Desktop.ini is a link to a file elsewhere, not a file of the "
                                   L"folder's own. Nothing was written through it; replace the link with a file of "
                                   L"its own to give the folder an icon."},
-    {ChangeResult::ProfileIsFolder, L"The folder holds a folder named Desktop.ini, where Windows reads a folder's "
+    {ChangeResult::DesktopIniIsFolder, L"The folder holds a folder named Desktop.ini, where Windows reads a folder's "
                                     L"icon from a file of that name. Nothing was written; rename or remove that "
                                     L"folder to give the folder an icon."},
 };

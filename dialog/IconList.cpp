@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "IconCache.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "Scaling.h"
 #include "resource.h"
 

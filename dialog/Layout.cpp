@@ -5,6 +5,7 @@
 
 #include "Placement.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "Scaling.h"
 #include "resource.h"
 

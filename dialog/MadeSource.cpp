@@ -9,11 +9,15 @@
 
 #include "ComInitialization.h"
 #include "FolderColourIcon.h"
-#include "FolderIconCopy.h"
-#include "FolderPicture.h"
+#include "FolderIcons.h"
+#include "IconGroupFile.h"
+#include "MadeIconSweep.h"
 #include "IconList.h"
 #include "MadeBytes.h"
+#include "MadeIconChanges.h"
 #include "MadeIconFile.h"
+#include "MadeIconPlaces.h"
+#include "PathText.h"
 #include "PictureIcon.h"
 #include "resource.h"
 

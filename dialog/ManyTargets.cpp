@@ -9,7 +9,9 @@
 
 #include "Batch.h"
 #include "DialogText.h"
-#include "FolderIconCopy.h"
+#include "FileIconTable.h"
+#include "IconGroupFile.h"
+#include "MadeIconChanges.h"
 #include "MadeBytes.h"
 #include "MadeSource.h"
 #include "PathText.h"
@@ -67,8 +69,8 @@ const wchar_t* ProblemText(BatchProblem problem)
     case BatchProblem::PathTooLong: return L"a path is too long";
     case BatchProblem::AccessDenied: return L"access was denied";
     case BatchProblem::WriteFailed: return L"the setting could not be written";
-    case BatchProblem::ProfileIsLink: return L"its Desktop.ini is a link to a file elsewhere";
-    case BatchProblem::ProfileIsFolder: return L"it holds a folder named Desktop.ini";
+    case BatchProblem::DesktopIniIsLink: return L"its Desktop.ini is a link to a file elsewhere";
+    case BatchProblem::DesktopIniIsFolder: return L"it holds a folder named Desktop.ini";
     case BatchProblem::HandlerReplaced: return L"another icon handler serves its type now";
     }
     return L"not changed";

@@ -6,6 +6,7 @@
 
 #include "IconList.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "resource.h"
 
 namespace orvane {

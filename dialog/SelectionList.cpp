@@ -6,7 +6,8 @@
 
 #include "IconLocation.h"
 #include "ManyTargets.h"
-#include "ProfileEncoding.h"
+#include "DesktopIniEncoding.h"
+#include "WholeFile.h"
 
 namespace orvane {
 
@@ -90,7 +91,7 @@ bool IsListLine(const wchar_t* line, std::size_t length)
 
 // The lines of a list's bytes: UTF-16, one to SelectionLimit lines, each ended by "\n".
 // False for anything else.
-bool ParseList(const FileBytes& bytes, std::vector<std::wstring>& paths)
+bool ParseList(const WholeFileBytes& bytes, std::vector<std::wstring>& paths)
 {
     paths.clear();
     if (bytes.Size == 0 || bytes.Size % sizeof(wchar_t) != 0)
@@ -187,7 +188,7 @@ SelectionListRead ReadSelectionList(const wchar_t* file)
         read.Problem = SelectionListProblem::OtherNames;
     if (read.Problem != SelectionListProblem::None)
         return read;
-    FileBytes bytes;
+    WholeFileBytes bytes;
     read.Error = static_cast<DWORD>(ReadWholeFile(handle.Value, LargestList, bytes));
     if (read.Error != ERROR_SUCCESS && read.Error != ERROR_FILE_TOO_LARGE) {
         read.Problem = SelectionListProblem::CannotOpen;

@@ -9,7 +9,7 @@
 
 #include "ErrorText.h"
 #include "IconList.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "MadeSource.h"
 #include "PictureIcon.h"
 #include "RecentList.h"

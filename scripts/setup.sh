@@ -125,16 +125,27 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+# A mirror caught mid-sync fails an index or two ("File has unexpected size"): the update
+# is tried again after a pause, and when it still fails the install goes on with the
+# indexes apt has, failing only if what is needed cannot be found in them.
+refresh_indexes() {
+  local attempt
+  for attempt in 1 2 3; do
+    apt-get update -qq && return 0
+    [ "$attempt" -eq 3 ] || { echo "setup: apt-get update failed; trying again in 30 s" >&2; sleep 30; }
+  done
+  echo "setup: apt-get update failed three times; going on with the indexes apt has" >&2
+}
 if [ -n "$i386_missing" ]; then
   dpkg --add-architecture i386
 fi
-apt-get update -qq
+refresh_indexes
 [ -z "$old_osslsigncode" ] || need+=(osslsigncode)
 if ! osslsigncode_ok && ! at_least_2_7 "$(candidate osslsigncode | sed 's/^[0-9]*://')"; then
   release=$(debian_codename)
   if [ -n "$release" ]; then
     enable_backports "$release"
-    apt-get update -qq
+    refresh_indexes
   fi
 fi
 if [ -n "${need_runtime:-}" ]; then
@@ -143,7 +154,16 @@ if [ -n "${need_runtime:-}" ]; then
 fi
 if [ "${#need[@]}" -gt 0 ]; then
   echo "setup: installing ${need[*]}"
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  if ! apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null; then
+    # The i386 indexes come apart from the others: when they could not be fetched, the
+    # 32-bit Wine cannot be installed in step with the 64-bit one. Everything else still
+    # is; without wine32 the x86 test programs cannot be run (test.sh says so).
+    rest=()
+    for p in "${need[@]}"; do [ "$p" = wine32:i386 ] || rest+=("$p"); done
+    [ "${#rest[@]}" -lt "${#need[@]}" ] || exit 1
+    echo "setup: could not install wine32:i386 with the rest; installing the rest without it" >&2
+    apt-get install -y -qq --no-install-recommends "${rest[@]}" >/dev/null
+  fi
 fi
 found=$(osslsigncode_version)
 if ! at_least_2_7 "$found"; then

@@ -21,6 +21,7 @@
 #include "PackageSetup.h"
 #include "RegistrationKeys.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "RemoveAll.h"
 #include "Scope.h"
 

@@ -35,11 +35,11 @@ void FloorWrite(const std::vector<std::wstring>& folders, const std::wstring& ic
     const std::wstring indexText = std::to_wstring(index);
     const std::wstring resource = icon + L"," + indexText;
     for (const std::wstring& folder : folders) {
-        const std::wstring profile = folder + L"\\Desktop.ini";
-        WritePrivateProfileStringW(Section, L"IconFile", icon.c_str(), profile.c_str());
-        WritePrivateProfileStringW(Section, L"IconIndex", indexText.c_str(), profile.c_str());
-        WritePrivateProfileStringW(Section, L"IconResource", resource.c_str(), profile.c_str());
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        const std::wstring desktopIni = folder + L"\\Desktop.ini";
+        WritePrivateProfileStringW(Section, L"IconFile", icon.c_str(), desktopIni.c_str());
+        WritePrivateProfileStringW(Section, L"IconIndex", indexText.c_str(), desktopIni.c_str());
+        WritePrivateProfileStringW(Section, L"IconResource", resource.c_str(), desktopIni.c_str());
+        SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_SYSTEM);
     }
 }
@@ -47,9 +47,9 @@ void FloorWrite(const std::vector<std::wstring>& folders, const std::wstring& ic
 void RemoveTree(const std::wstring& root, const std::vector<std::wstring>& folders)
 {
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
-        const std::wstring profile = *it + L"\\Desktop.ini";
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(profile.c_str());
+        const std::wstring desktopIni = *it + L"\\Desktop.ini";
+        SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(desktopIni.c_str());
         SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
         RemoveDirectoryW(it->c_str());
     }

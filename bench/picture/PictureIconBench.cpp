@@ -23,6 +23,7 @@
 
 #include "ComInitialization.h"
 #include "FolderColourIcon.h"
+#include "FolderIconMaker.h"
 #include "PictureDecoder.h"
 #include "PictureIcon.h"
 

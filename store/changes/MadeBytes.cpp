@@ -1,7 +1,6 @@
 #include "MadeBytes.h"
 
-#include "FolderPicture.h"
-#include "MadeIconFolders.h"
+#include "MadeIconChanges.h"
 
 namespace orvane {
 

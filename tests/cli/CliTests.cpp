@@ -15,6 +15,7 @@
 
 #include "ErrorText.h"
 #include "ExtensionIdentity.h"
+#include "RegistryNames.h"
 #include "RunTool.h"
 #include "ScopedVariable.h"
 #include "TestSupport.h"
@@ -479,7 +480,7 @@ TEST_F(CliTest, FolderChangesThatCannotBeWrittenSayWhyAndLeaveNoBackup)
             SCOPED_TRACE(Utf8(std::wstring(c.Name) + (recurse ? L" --recurse" : L"")));
             const std::wstring name = std::wstring(c.Name) + (recurse ? L"Tree" : L"");
             const std::wstring folder = dir_.MakeFolder(name);
-            const std::wstring profile = folder + L"\\Desktop.ini";
+            const std::wstring desktopIni = folder + L"\\Desktop.ini";
             HANDLE holder = INVALID_HANDLE_VALUE;
             std::optional<UnwritableFolder> unwritable;
             switch (c.Made) {
@@ -488,7 +489,7 @@ TEST_F(CliTest, FolderChangesThatCannotBeWrittenSayWhyAndLeaveNoBackup)
                 break;
             case State::DesktopIniHeldOpen:
                 dir_.MakeFile(name + L"\\Desktop.ini", "[.ShellClassInfo]\r\nIconFile=C:\\a.ico\r\nIconIndex=1\r\n");
-                holder = CreateFileW(profile.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                holder = CreateFileW(desktopIni.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
                 ASSERT_NE(INVALID_HANDLE_VALUE, holder);
                 break;
             case State::FolderUnwritable:
@@ -542,7 +543,7 @@ TEST_F(CliTest, FolderIconsOfTheLongestPathsAreTakenWhole)
 
     const std::wstring resource = dir_.MakeFolder(L"resource");
     const std::string content = "[.ShellClassInfo]\r\nIconResource=" + std::string(259, 'r') + ",1\r\n";
-    const std::wstring profile = dir_.MakeFile(L"resource\\Desktop.ini", content);
+    const std::wstring desktopIni = dir_.MakeFile(L"resource\\Desktop.ini", content);
     run = RunTool({L"set", Icon(2), resource});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(2, ShellFolderIndex(resource));
@@ -550,7 +551,7 @@ TEST_F(CliTest, FolderIconsOfTheLongestPathsAreTakenWhole)
     EXPECT_TRUE(Contains(run.Out, L"backup: yes")) << run.Out;
     run = RunTool({L"restore", resource});
     ASSERT_EQ(0u, run.ExitCode) << run.Err;
-    EXPECT_TRUE(content == ReadFileText(profile));
+    EXPECT_TRUE(content == ReadFileText(desktopIni));
 }
 
 TEST_F(CliTest, SingleFileSetShowRestore)

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "ComInitialization.h"
-#include "FolderPicture.h"
-#include "MadeIconFolders.h"
+#include "MadeIconSweep.h"
+#include "MadeIconPlaces.h"
 #include "PictureDecoder.h"
 #include "PictureFiles.h"
 #include "RunTool.h"
@@ -165,11 +165,11 @@ TEST_F(PictureCliTest, AMadeIconWhosePathWouldNotFitIsRefusedAndWritesNothing)
             SCOPED_TRACE(std::string(source.Name) + " in a folder of " + std::to_string(length) + " characters");
             const std::wstring folder = FolderOfLength(dir_.Path(), length, source.Letter);
             ASSERT_EQ(length, folder.size());
-            const std::wstring profile = folder + L"\\Desktop.ini";
-            ASSERT_TRUE(WriteBytes(profile, std::vector<std::uint8_t>(own.begin(), own.end())));
-            ASSERT_TRUE(SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN));
+            const std::wstring desktopIni = folder + L"\\Desktop.ini";
+            ASSERT_TRUE(WriteBytes(desktopIni, std::vector<std::uint8_t>(own.begin(), own.end())));
+            ASSERT_TRUE(SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_HIDDEN));
             ASSERT_TRUE(SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_SYSTEM));
-            const DWORD profileAttributes = GetFileAttributesW(profile.c_str());
+            const DWORD profileAttributes = GetFileAttributesW(desktopIni.c_str());
             const DWORD folderAttributes = GetFileAttributesW(folder.c_str());
             std::vector<std::wstring> args = source.Before;
             args.push_back(folder);
@@ -191,8 +191,8 @@ TEST_F(PictureCliTest, AMadeIconWhosePathWouldNotFitIsRefusedAndWritesNothing)
             EXPECT_EQ(L"", run.Out);
             EXPECT_TRUE(Contains(run.Err, folder + L": the made icon's path would be too long")) << run.Err;
             EXPECT_TRUE(Contains(run.Err, L".ico is " + std::to_wstring(length + 29) + L" characters")) << run.Err;
-            EXPECT_TRUE(FileBytes(profile) == std::vector<std::uint8_t>(own.begin(), own.end()));
-            EXPECT_EQ(profileAttributes, GetFileAttributesW(profile.c_str()));
+            EXPECT_TRUE(FileBytes(desktopIni) == std::vector<std::uint8_t>(own.begin(), own.end()));
+            EXPECT_EQ(profileAttributes, GetFileAttributesW(desktopIni.c_str()));
             EXPECT_EQ(folderAttributes, GetFileAttributesW(folder.c_str()));
             EXPECT_EQ(L"Desktop.ini|", Content(folder));
             std::wstring backup;

@@ -22,7 +22,7 @@ constexpr wchar_t Vendor[] = L"Software\\Brindlewick Software";
 
 bool Contains(const std::wstring& text, const std::wstring& part) { return text.find(part) != std::wstring::npos; }
 
-std::wstring ProfileOf(const std::wstring& folder) { return folder + L"\\Desktop.ini"; }
+std::wstring DesktopIniOf(const std::wstring& folder) { return folder + L"\\Desktop.ini"; }
 
 class TrustCliTest : public testing::Test {
 protected:
@@ -79,7 +79,7 @@ TEST_F(TrustCliTest, SetWarnsAndShowNamesEveryFindingTheWriteStillSucceeds)
         const std::wstring folder = FolderWithDesktopIni(*row.Where, (L"F" + std::to_wstring(n++)).c_str());
         std::optional<ZoneMark> iniMark, sourceMark;
         if (row.MarkDesktopIni)
-            iniMark.emplace(ProfileOf(folder));
+            iniMark.emplace(DesktopIniOf(folder));
         if (row.MarkSource)
             sourceMark.emplace(source_);
 
@@ -93,7 +93,7 @@ TEST_F(TrustCliTest, SetWarnsAndShowNamesEveryFindingTheWriteStillSucceeds)
         if (row.Warnings.empty()) {
             EXPECT_EQ(L"", set.Err);
         }
-        EXPECT_EQ(row.MarkDesktopIni, HasZoneStream(ProfileOf(folder)));
+        EXPECT_EQ(row.MarkDesktopIni, HasZoneStream(DesktopIniOf(folder)));
 
         const ToolRun show = RunTool({L"show", folder});
         EXPECT_EQ(0u, show.ExitCode);
@@ -112,7 +112,7 @@ TEST_F(TrustCliTest, TrustOptionRemovesTheMarkFromDesktopIniOnly)
 {
     const std::wstring folder = FolderWithDesktopIni(dir_, L"Downloaded");
     const std::wstring other = dir_.MakeFile(L"Downloaded\\readme.txt");
-    ZoneMark iniMark(ProfileOf(folder));
+    ZoneMark iniMark(DesktopIniOf(folder));
     ZoneMark sourceMark(source_);
     ZoneMark otherMark(other);
     ASSERT_TRUE(iniMark.Written() && sourceMark.Written() && otherMark.Written());
@@ -120,12 +120,12 @@ TEST_F(TrustCliTest, TrustOptionRemovesTheMarkFromDesktopIniOnly)
     const ToolRun set = RunTool({L"set", source_, folder, L"--trust-desktop-ini"});
     EXPECT_EQ(0u, set.ExitCode) << Utf8(set.Err);
     EXPECT_TRUE(Contains(set.Out, folder + L": mark of the web removed from Desktop.ini")) << Utf8(set.Out);
-    EXPECT_FALSE(HasZoneStream(ProfileOf(folder)));
+    EXPECT_FALSE(HasZoneStream(DesktopIniOf(folder)));
     EXPECT_TRUE(HasZoneStream(source_));
     EXPECT_TRUE(HasZoneStream(other));
     EXPECT_FALSE(Contains(set.Err, MarkedIniWarning)) << Utf8(set.Err);
     EXPECT_TRUE(Contains(set.Err, SourceWarning)) << Utf8(set.Err);
-    EXPECT_NE(std::string::npos, ReadFileText(ProfileOf(folder)).find("InfoTip=from a zip"));
+    EXPECT_NE(std::string::npos, ReadFileText(DesktopIniOf(folder)).find("InfoTip=from a zip"));
 
     const ToolRun show = RunTool({L"show", folder});
     EXPECT_FALSE(Contains(show.Out, MarkedIniWarning)) << Utf8(show.Out);
@@ -136,13 +136,13 @@ TEST_F(TrustCliTest, TrustOptionRemovesTheMarkFromDesktopIniOnly)
 TEST_F(TrustCliTest, TrustOptionIsForSetOnly)
 {
     const std::wstring folder = FolderWithDesktopIni(dir_, L"Downloaded");
-    ZoneMark iniMark(ProfileOf(folder));
+    ZoneMark iniMark(DesktopIniOf(folder));
     ASSERT_TRUE(iniMark.Written());
     for (const wchar_t* command : {L"show", L"restore"}) {
         const ToolRun run = RunTool({command, folder, L"--trust-desktop-ini"});
         EXPECT_EQ(2u, run.ExitCode);
         EXPECT_TRUE(Contains(run.Err, L"--trust-desktop-ini is for set")) << Utf8(run.Err);
-        EXPECT_TRUE(HasZoneStream(ProfileOf(folder)));
+        EXPECT_TRUE(HasZoneStream(DesktopIniOf(folder)));
     }
 }
 

@@ -39,9 +39,9 @@ protected:
         library_ = std::wstring(system) + L"\\shell32.dll";
         folder_ = dir_.MakeFolder(L"Scoped");
         // The folder starts with an icon of its own, so that a change has a backup.
-        const std::wstring profile = folder_ + L"\\desktop.ini";
-        WritePrivateProfileStringW(L".ShellClassInfo", L"IconFile", library_.c_str(), profile.c_str());
-        WritePrivateProfileStringW(L".ShellClassInfo", L"IconIndex", L"1", profile.c_str());
+        const std::wstring desktopIni = folder_ + L"\\desktop.ini";
+        WritePrivateProfileStringW(L".ShellClassInfo", L"IconFile", library_.c_str(), desktopIni.c_str());
+        WritePrivateProfileStringW(L".ShellClassInfo", L"IconIndex", L"1", desktopIni.c_str());
     }
     std::wstring Icon(int index) const { return library_ + L"," + std::to_wstring(index); }
     static std::wstring AllUsers() { return DumpKey(HKEY_LOCAL_MACHINE, Vendor) + DumpKey(HKEY_LOCAL_MACHINE, DriveIcons); }

@@ -13,6 +13,7 @@
 #include "ChangeIconDialog.h"
 #include "DrivenDialog.h"
 #include "DriveIcons.h"
+#include "RegistryNames.h"
 #include "TestSupport.h"
 
 namespace orvane::test {

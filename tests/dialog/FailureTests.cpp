@@ -17,6 +17,7 @@
 #include "FolderIcons.h"
 #include "PictureFiles.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "resource.h"
 
 namespace orvane {

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <string>
 
+#include "ClassIconHandler.h"
 #include "DrivenDialog.h"
 #include "DialogFixture.h"
 #include "ExtensionIdentity.h"
@@ -21,6 +22,7 @@
 #include "FolderIcons.h"
 #include "IconIdLibrary.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "resource.h"
 #include "UnicodeNames.h"
 #include "WindowsDesktopIni.h"

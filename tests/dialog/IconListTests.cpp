@@ -15,7 +15,7 @@
 #include "FolderIcons.h"
 #include "IconIdLibrary.h"
 #include "IconList.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "TestSupport.h"
 #include "UnicodeNames.h"
 #include "resource.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ClassIconHandler.h"
 #include "DialogFixture.h"
 #include "FileIconTable.h"
 #include "FolderLink.h"

@@ -16,10 +16,11 @@
 #include "DialogFixture.h"
 #include "FolderColourIcon.h"
 #include "FileIconTable.h"
-#include "FolderIconCopy.h"
+#include "Fnv1a.h"
+#include "IconGroupFile.h"
 #include "FolderIcons.h"
 #include "MadeIconFile.h"
-#include "MadeIconFolders.h"
+#include "MadeIconPlaces.h"
 #include "PictureFiles.h"
 #include "resource.h"
 

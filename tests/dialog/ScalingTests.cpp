@@ -180,10 +180,10 @@ LONG FontHeight(HWND control)
 
 class ScalingTest : public test::DialogTest {};
 
-// Run by AtEachScalingTheListAndTheLayoutFollowIt in a process of its own, at the DPI it
-// names: the dialog for a folder with an icon of shell32.dll, and its picture beside this
+// Never run alone (hence DISABLED_): AtEachScalingTheListAndTheLayoutFollowIt runs it in
+// a process of its own, at the DPI it names: the dialog for a folder with an icon of shell32.dll, and its picture beside this
 // program ("dialog-<dpi>dpi.bmp").
-TEST_F(ScalingTest, DISABLED_OpensAtTheScalingOfItsScreen)
+TEST_F(ScalingTest, DISABLED_ChildOfAtEachScaling_OpensAtTheScalingOfItsScreen)
 {
     const wchar_t* asked = _wgetenv(DpiVariable);
     ASSERT_NE(asked, nullptr);
@@ -214,7 +214,7 @@ TEST(ScaledDialog, AtEachScalingTheListAndTheLayoutFollowIt)
     for (UINT dpi : {96u, 144u, 192u}) {
         SCOPED_TRACE(std::to_string(dpi) + " DPI");
         ASSERT_TRUE(LogPixelsGuard::Set(dpi));
-        EXPECT_EQ(RunChild(L"ScalingTest.DISABLED_OpensAtTheScalingOfItsScreen", dpi), 0u);
+        EXPECT_EQ(RunChild(L"ScalingTest.DISABLED_ChildOfAtEachScaling_OpensAtTheScalingOfItsScreen", dpi), 0u);
     }
 }
 

@@ -22,6 +22,7 @@
 #include "FolderIcons.h"
 #include "IconTarget.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "resource.h"
 
 namespace orvane {

@@ -52,11 +52,11 @@ TEST_F(TrustDialogTest, OkSaysWhyTheIconMayNotShowAndRemovesTheMarkOnlyWhenAsked
         TempDir& where = row.OnShare ? onShare : dir_;
         const std::wstring name = L"F" + std::to_wstring(n++);
         const std::wstring folder = where.MakeFolder(name);
-        const std::wstring profile = where.MakeFile(name + L"\\Desktop.ini", "[.ShellClassInfo]\r\nInfoTip=zip\r\n");
+        const std::wstring desktopIni = where.MakeFile(name + L"\\Desktop.ini", "[.ShellClassInfo]\r\nInfoTip=zip\r\n");
         const std::wstring ico = IconFile((name + L".ico").c_str());
         std::optional<ZoneMark> iniMark, sourceMark;
         if (row.MarkDesktopIni)
-            iniMark.emplace(profile);
+            iniMark.emplace(desktopIni);
         if (row.MarkSource)
             sourceMark.emplace(ico);
         StoreSources({ico}, 0);
@@ -74,7 +74,7 @@ TEST_F(TrustDialogTest, OkSaysWhyTheIconMayNotShowAndRemovesTheMarkOnlyWhenAsked
             said = DialogDriver::MessageText(box);
             // The icon is written before the message asks anything.
             EXPECT_EQ(FolderIconText(folder), ico + L",0");
-            EXPECT_TRUE(HasZoneStream(profile) == row.MarkDesktopIni);
+            EXPECT_TRUE(HasZoneStream(desktopIni) == row.MarkDesktopIni);
             DialogDriver::Answer(box, row.Answer);
             EXPECT_TRUE(d.WaitClosed());
         });
@@ -85,9 +85,9 @@ TEST_F(TrustDialogTest, OkSaysWhyTheIconMayNotShowAndRemovesTheMarkOnlyWhenAsked
             EXPECT_TRUE(Contains(said, L"is set, but Windows may not show it")) << Utf8(said);
         }
         EXPECT_EQ(row.MarkDesktopIni, Contains(said, L"Remove the mark of the web from this folder's Desktop.ini"));
-        EXPECT_EQ(row.MarkAfter, HasZoneStream(profile));
+        EXPECT_EQ(row.MarkAfter, HasZoneStream(desktopIni));
         EXPECT_EQ(row.MarkSource, HasZoneStream(ico));
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_NORMAL);
+        SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_NORMAL);
     }
 }
 

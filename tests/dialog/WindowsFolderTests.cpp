@@ -18,8 +18,9 @@
 #include "DialogFixture.h"
 #include "FolderIcons.h"
 #include "IconIdLibrary.h"
-#include "IconResources.h"
+#include "IconSources.h"
 #include "Registry.h"
+#include "RegistryNames.h"
 #include "ScopedVariable.h"
 #include "WindowsDesktopIni.h"
 #include "resource.h"
@@ -86,8 +87,8 @@ protected:
     {
         const std::wstring name = std::wstring(ini.Name);
         const std::wstring folder = dir_.MakeFolder(name);
-        const std::wstring profile = dir_.MakeFile(name + L"\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
-        SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        const std::wstring desktopIni = dir_.MakeFile(name + L"\\Desktop.ini", test::DesktopIniBytes(ini.Text, ini.Utf16));
+        SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
         return folder;
     }

@@ -737,8 +737,8 @@ TEST(ExplorerCommand, InvokeOpensTheDialogInAProcessOfItsOwn)
     ASSERT_TRUE(folderIcon.has_value());
     EXPECT_EQ(0, lstrcmpiW(library.c_str(), folderIcon->IconPath)) << Utf8(folderIcon->IconPath);
     EXPECT_EQ(3, folderIcon->Index);
-    EXPECT_TRUE(Contains(ProfileText(folder + L"\\Desktop.ini"), L"IconResource=" + library + L",3"))
-        << Utf8(ProfileText(folder + L"\\Desktop.ini"));
+    EXPECT_TRUE(Contains(DesktopIniText(folder + L"\\Desktop.ini"), L"IconResource=" + library + L",3"))
+        << Utf8(DesktopIniText(folder + L"\\Desktop.ini"));
     // The file: an entry named by its exact path, and the icon handler answers it while its
     // sibling keeps the type's icon.
     EXPECT_TRUE(Contains(DumpKey(HKEY_LOCAL_MACHINE, FileIconsKeyPath), L"value [" + file + L"]"))

@@ -105,8 +105,10 @@ TEST(Registration, ClassIdentifierTextIsThePlatformsFormOfTheConstant)
     CLSID parsed = {};
     ASSERT_EQ(S_OK, CLSIDFromString(ExtensionClsidText, &parsed));
     EXPECT_TRUE(IsEqualCLSID(CLSID_ShellIconExtension, parsed));
-    EXPECT_EQ(std::wstring(L"CLSID\\") + ExtensionClsidText, ClassKeyPath);
-    EXPECT_EQ(std::wstring(ClassKeyPath) + L"\\InprocServer32", ServerKeyPath);
+    // The keys are named after the platform's own text of the identifier, which is where
+    // COM looks the class up.
+    EXPECT_EQ(std::wstring(L"CLSID\\") + platformText, ClassKeyPath);
+    EXPECT_EQ(std::wstring(L"CLSID\\") + platformText + L"\\InprocServer32", ServerKeyPath);
 }
 
 TEST(Registration, Regsvr32RegistersAndUnregisters)

@@ -220,7 +220,7 @@ TEST_F(UserInstall, InstallWritesThisUsersEntriesAndUninstallPutsBackWhatWasTher
 }
 
 // The first row's exact tree: a user with none of these keys gets exactly these.
-TEST_F(UserInstall, InstallOnAFreshProfileWritesExactlyTheRegistration)
+TEST_F(UserInstall, InstallOnAFreshDesktopIniWritesExactlyTheRegistration)
 {
     for (const std::wstring& path : TouchedUserKeys()) {
         if (path != std::wstring(UserClasses) + L"CLSID") {

@@ -595,7 +595,7 @@ std::wstring WriteIconFile(const std::wstring& path, int count)
 
 // The profile file's text as the platform's profile functions read it: UTF-16 LE after
 // a byte order mark, else in the ANSI code page. "<none>" when there is no file.
-std::wstring ProfileText(const std::wstring& path)
+std::wstring DesktopIniText(const std::wstring& path)
 {
     const std::string bytes = ReadFileText(path);
     std::wstring text;

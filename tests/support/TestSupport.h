@@ -174,7 +174,7 @@ inline bool Contains(const std::string& text, const std::string& part) { return 
 
 // A Desktop.ini's text as the platform's profile functions read it: UTF-16 LE after a
 // byte order mark, else in the ANSI code page.
-std::wstring ProfileText(const std::wstring& path);
+std::wstring DesktopIniText(const std::wstring& path);
 
 // UTF-8 of a text, for messages and byte comparisons; and back.
 std::string Utf8(const std::wstring& text);

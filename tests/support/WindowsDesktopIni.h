@@ -128,15 +128,15 @@ inline std::vector<std::string> OtherEntries(const std::vector<std::string>& lin
 // the folder read-only (which Explorer sets to make it read the file).
 inline void PlaceDesktopIni(const std::wstring& folder, const WindowsDesktopIni& ini)
 {
-    const std::wstring profile = folder + L"\\Desktop.ini";
+    const std::wstring desktopIni = folder + L"\\Desktop.ini";
     const std::string bytes = DesktopIniBytes(ini.Text, ini.Utf16);
-    HANDLE file = CreateFileW(profile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(desktopIni.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         CloseHandle(file);
     }
-    SetFileAttributesW(profile.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesW(desktopIni.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_READONLY);
 }
 
@@ -144,13 +144,13 @@ inline void PlaceDesktopIni(const std::wstring& folder, const WindowsDesktopIni&
 // them, as one text "file|index|resource".
 inline std::wstring IconEntries(const std::wstring& folder)
 {
-    const std::wstring profile = folder + L"\\Desktop.ini";
+    const std::wstring desktopIni = folder + L"\\Desktop.ini";
     std::wstring text;
     const wchar_t* separator = L"";
     for (const wchar_t* entry : {L"IconFile", L"IconIndex", L"IconResource"}) {
         wchar_t value[600] = {};
         GetPrivateProfileStringW(L".ShellClassInfo", entry, L"", value, static_cast<DWORD>(std::size(value)),
-                                 profile.c_str());
+                                 desktopIni.c_str());
         text = text + separator + value;
         separator = L"|";
     }

@@ -1,0 +1,150 @@
+#include "DesktopIni.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "DesktopIniEncoding.h"
+#include "IconLocation.h"
+
+namespace orvane::desktop_ini {
+
+namespace {
+
+// The platform answers a missing entry with the default it is given, so an entry is
+// missing only when two different defaults both come back.
+DesktopIniEntry ReadEntry(const wchar_t* desktopIni, const wchar_t* name)
+{
+    DesktopIniEntry entry;
+    const DWORD length = GetPrivateProfileStringW(ShellClassInfo, name, L"\x01", entry.Text, EntryCapacity, desktopIni);
+    if (length == 1 && entry.Text[0] == L'\x01') {
+        wchar_t other[4] = {};
+        GetPrivateProfileStringW(ShellClassInfo, name, L"\x02", other, static_cast<DWORD>(std::size(other)), desktopIni);
+        if (other[0] == L'\x02' && other[1] == L'\0') {
+            entry.Text[0] = L'\0';
+            return entry;
+        }
+    }
+    entry.Present = true;
+    if (length >= EntryCapacity - 1) {
+        entry.Cut = true;
+        entry.Text[0] = L'\0';
+        return entry;
+    }
+    entry.Text[length] = L'\0';
+    return entry;
+}
+
+bool Names(const DesktopIniEntry& entry) { return entry.Present && !entry.Cut && entry.Text[0] != L'\0'; }
+
+// "path,index" of an IconResource that names both, as Explorer takes it; -99 is left to
+// IconIndex, which holds it too where earlier builds wrote it.
+std::optional<IconLocation> ResourceWithIndex(const DesktopIniEntry& resource)
+{
+    if (!Names(resource))
+        return std::nullopt;
+    auto location = ParseIconResource(resource.Text);
+    if (location && location->Index == NoIndex)
+        return std::nullopt;
+    return location;
+}
+
+} // namespace
+
+IconEntries ReadIconEntries(const wchar_t* desktopIni)
+{
+    IconEntries entries;
+    for (std::size_t i = 0; i < std::size(EntryNames); ++i)
+        entries.Items[i] = ReadEntry(desktopIni, EntryNames[i]);
+    return entries;
+}
+
+DesktopIniStart ReadDesktopIniStart(const wchar_t* folder, const wchar_t* desktopIni)
+{
+    DesktopIniStart start;
+    const DWORD attributes = GetFileAttributesW(desktopIni);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return start;
+    const DWORD folderAttributes = GetFileAttributesW(folder);
+    start.PlainFolder = folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
+    start.Shown = (attributes & FILE_ATTRIBUTE_HIDDEN) == 0;
+    start.Ansi = IsAnsiDesktopIni(desktopIni);
+    return start;
+}
+
+// The icon the entries name, read as Windows reads them. None: the Folder class's icon.
+std::optional<IconLocation> LocationOfEntries(const IconEntries& entries, bool* unreadable)
+{
+    *unreadable = false;
+    if (auto resource = ResourceWithIndex(entries.Resource()))
+        return resource;
+    IconLocation location;
+    const DesktopIniEntry& index = entries.Index();
+    const DesktopIniEntry& file = entries.File();
+    if (index.Present && !index.Cut && index.Text[0] != L'\0') {
+        const std::optional<std::int32_t> value = ParseIndexText(index.Text);
+        if (!value || *value == NoIndex)
+            return std::nullopt;
+        // A path cut short would name another file.
+        if (file.Cut || !location.SetIconPath(file.Text)) {
+            *unreadable = true;
+            return std::nullopt;
+        }
+        location.SetIndex(*value);
+        return location;
+    }
+    // IconFile without IconIndex (or with an empty one): Windows shows its icon 0.
+    if (file.Cut) {
+        *unreadable = true;
+        return std::nullopt;
+    }
+    if (Names(file) && location.SetIconPath(file.Text)) {
+        location.SetIndex(NoIndex);
+        return location;
+    }
+    // An IconResource that is a path alone: Windows shows its icon 0.
+    const DesktopIniEntry& resource = entries.Resource();
+    if (Names(resource) && std::wcschr(resource.Text, L',') == nullptr && location.SetIconPath(resource.Text)) {
+        location.SetIndex(NoIndex);
+        return location;
+    }
+    return std::nullopt;
+}
+
+bool EntriesOfLocation(const IconLocation& location, LocationTexts& texts, ListedEntries& entries)
+{
+    // The long form writes every index, -99 for none, where the short form leaves a
+    // location without one as its path alone; with no type key it ends in the comma
+    // before that, and what stays without it is "path,index".
+    IconLocation written = location;
+    written.SetTypeKey(nullptr);
+    if (!FormatIconLocation(written, true, texts.Resource, std::size(texts.Resource)))
+        return false;
+    texts.Resource[std::wcslen(texts.Resource) - 1] = L'\0';
+    texts.Index = texts.Resource + std::wcslen(written.IconPath) + 1;
+    // IconResource for Windows since Vista, which would otherwise keep showing an older
+    // one; Windows before it and Wine read only IconFile and IconIndex.
+    entries.Texts[0] = texts.Resource;
+    entries.Texts[1] = location.IconPath;
+    entries.Texts[2] = texts.Index;
+    return true;
+}
+
+bool EntriesAreThoseOf(const IconEntries& entries, const IconLocation& location)
+{
+    bool none = true;
+    for (const DesktopIniEntry& entry : entries.Items)
+        none = none && !entry.Present;
+    if (none)
+        return true;
+    LocationTexts texts;
+    ListedEntries written;
+    if (!EntriesOfLocation(location, texts, written))
+        return false;
+    for (std::size_t i = 0; i < std::size(entries.Items); ++i) {
+        if (!Names(entries.Items[i]) || std::wcscmp(entries.Items[i].Text, written.Texts[i]) != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace orvane::desktop_ini

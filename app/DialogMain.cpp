@@ -185,7 +185,7 @@ int Run(HINSTANCE instance)
         record->Targets = selection;
     // Over Explorer's window, never owned by it: a window owned across processes would
     // tie Explorer's input to this program's.
-    record->Near = nearWindow;
+    record->OtherProcessInvoker = nearWindow;
     // The dialog's template, menu and icon are this program's own resources.
     const INT_PTR result = orvane::RunChangeIconDialog(instance, *record);
     delete record;

@@ -175,14 +175,9 @@ void KeepFolderIconRelative(ChangeIconDialog& record)
 {
     if (record.Target.Kind() != TargetKind::Folder || !record.Target.Current)
         return;
-    const std::wstring folder = InFolder(record.Target.Path(), L"");
-    const wchar_t* path = record.Target.Current->IconPath;
-    if (CompareStringOrdinal(path, static_cast<int>(std::min(std::wcslen(path), folder.size())), folder.c_str(),
-                             static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
-        return;
-    const std::wstring name = path + folder.size();
-    if (name.find(L'\\') == std::wstring::npos && IsMadeIconFile(record.Target.Path(), name.c_str()))
-        record.Target.SetCurrentIconPath(name.c_str());
+    const std::optional<std::wstring> name = MadeIconNameInFolder(record.Target.Path(), record.Target.Current->IconPath);
+    if (name)
+        record.Target.SetCurrentIconPath(name->c_str());
 }
 
 } // namespace orvane

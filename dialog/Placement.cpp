@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "Registry.h"
+#include "RegistryNames.h"
 
 namespace orvane {
 

@@ -238,10 +238,10 @@ TEST_F(FlowTest, CheckBoxSwitchesTheHeadlineAtOnceAndStoresNothing)
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"File 'sheet" + ext + L"' will be changed");
         d.Click(IDC_ALLOFTYPE);
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"Type '*" + ext + L"' will be changed");
-        EXPECT_TRUE(record.AllOfType());
+        EXPECT_TRUE(record.Target.AllOfType());
         d.Click(IDC_ALLOFTYPE);
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"File 'sheet" + ext + L"' will be changed");
-        EXPECT_FALSE(record.AllOfType());
+        EXPECT_FALSE(record.Target.AllOfType());
         d.Click(IDC_ALLOFTYPE);
         d.Command(IDCANCEL);
     });
@@ -332,7 +332,7 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{3});
         EXPECT_EQ(d.Sources(), std::vector<std::wstring>{shell32_});
-        EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
+        EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), shell32_);
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
@@ -399,7 +399,7 @@ TEST_F(FlowTest, IconSourcesOfAnyNameAreListedKeptAndWritten)
             const std::vector<std::wstring> sources = d.Sources();
             ASSERT_LT(static_cast<std::size_t>(d.SourceSelection()), sources.size());
             EXPECT_EQ(sources[d.SourceSelection()], source);
-            EXPECT_EQ(std::wstring(browsed.CurrentIconPath()), source);
+            EXPECT_EQ(std::wstring(browsed.Target.CurrentIconPath()), source);
             d.SelectIcons({1});
             d.Command(IDOK);
         });
@@ -452,7 +452,7 @@ TEST_F(FlowTest, SourceOfTheLongestPathIsListedWholeAndTaken)
         d.ChooseSource(0);
         EXPECT_EQ(d.IconCount(), 4);
         EXPECT_EQ(d.SourceSelection(), 0);
-        EXPECT_EQ(std::wstring(record.CurrentIconPath()), source);
+        EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), source);
         d.SelectIcons({1});
         d.Command(IDOK);
     });

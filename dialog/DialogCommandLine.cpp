@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <iterator>
 
+#include "PathText.h"
+
 namespace orvane {
 
 namespace {
@@ -13,27 +15,10 @@ namespace {
 constexpr wchar_t NearSwitch[] = L"/near";
 constexpr wchar_t SelectionSwitch[] = L"/selection";
 
-// Appends `length` units of text to out (at `at` of `size` units), terminated; false when
-// it does not fit.
-bool Append(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length)
-{
-    if (length >= size - at)
-        return false;
-    std::memcpy(out + at, text, length * sizeof(wchar_t));
-    at += length;
-    out[at] = L'\0';
-    return true;
-}
-
-bool Append(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text)
-{
-    return Append(out, size, at, text, std::wcslen(text));
-}
-
 bool AppendBackslashes(wchar_t* out, std::size_t size, std::size_t& at, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
-        if (!Append(out, size, at, L"\\", 1))
+        if (!AppendText(out, size, at, L"\\", 1))
             return false;
     }
     return true;
@@ -44,7 +29,7 @@ bool AppendBackslashes(wchar_t* out, std::size_t size, std::size_t& at, std::siz
 // "C:\"), are doubled, and the text's own quotes escaped.
 bool AppendQuoted(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text)
 {
-    if (!Append(out, size, at, L"\"", 1))
+    if (!AppendText(out, size, at, L"\"", 1))
         return false;
     for (std::size_t i = 0;; ++i) {
         std::size_t backslashes = 0;
@@ -53,14 +38,14 @@ bool AppendQuoted(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t
             ++i;
         }
         if (text[i] == L'\0')
-            return AppendBackslashes(out, size, at, 2 * backslashes) && Append(out, size, at, L"\"", 1);
+            return AppendBackslashes(out, size, at, 2 * backslashes) && AppendText(out, size, at, L"\"", 1);
         if (text[i] == L'"') {
             if (!AppendBackslashes(out, size, at, 2 * backslashes + 1))
                 return false;
         } else if (!AppendBackslashes(out, size, at, backslashes)) {
             return false;
         }
-        if (!Append(out, size, at, text + i, 1))
+        if (!AppendText(out, size, at, text + i, 1))
             return false;
     }
 }
@@ -74,7 +59,7 @@ bool AppendHex(wchar_t* out, std::size_t size, std::size_t& at, std::uintptr_t v
         digits[std::size(digits) - 1 - count++] = L"0123456789ABCDEF"[value & 0xF];
         value >>= 4;
     } while (value != 0 && count < std::size(digits));
-    return Append(out, size, at, digits + std::size(digits) - count, count);
+    return AppendText(out, size, at, digits + std::size(digits) - count, count);
 }
 
 // The window a "/near" argument names: one to 16 hexadecimal digits and nothing else.
@@ -134,10 +119,10 @@ bool WriteDialogCommandLine(const wchar_t* program, const DialogArguments& argum
     out[0] = L'\0';
     const bool written =
         AppendQuoted(out, size, at, program) &&
-        (arguments.NearWindow == 0 || (Append(out, size, at, L" ") && Append(out, size, at, NearSwitch) &&
-                                       Append(out, size, at, L" ") && AppendHex(out, size, at, arguments.NearWindow))) &&
-        (!arguments.Selection || (Append(out, size, at, L" ") && Append(out, size, at, SelectionSwitch))) &&
-        Append(out, size, at, L" ") && AppendQuoted(out, size, at, arguments.Path.c_str());
+        (arguments.NearWindow == 0 || (AppendText(out, size, at, L" ") && AppendText(out, size, at, NearSwitch) &&
+                                       AppendText(out, size, at, L" ") && AppendHex(out, size, at, arguments.NearWindow))) &&
+        (!arguments.Selection || (AppendText(out, size, at, L" ") && AppendText(out, size, at, SelectionSwitch))) &&
+        AppendText(out, size, at, L" ") && AppendQuoted(out, size, at, arguments.Path.c_str());
     if (!written)
         out[0] = L'\0';
     return written;

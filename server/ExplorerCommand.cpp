@@ -18,6 +18,7 @@
 #include "ManyTargets.h"
 #include "MenuText.h"
 #include "ModuleInstance.h"
+#include "PathText.h"
 #include "SelectionList.h"
 #include "resource.h"
 
@@ -117,17 +118,6 @@ bool ModulePath(wchar_t (&path)[MAX_PATH])
     return length > 0 && length < std::size(path);
 }
 
-// Appends text to out (at `at` of `size` units), terminated; false when it does not fit.
-bool Append(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length)
-{
-    if (length >= size - at)
-        return false;
-    std::memcpy(out + at, text, length * sizeof(wchar_t));
-    at += length;
-    out[at] = L'\0';
-    return true;
-}
-
 // orvane-dialog.exe in the folder of this module.
 bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
 {
@@ -137,7 +127,7 @@ bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
     if (name == nullptr)
         return false;
     std::size_t at = static_cast<std::size_t>(name + 1 - program);
-    return Append(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
+    return AppendText(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
 }
 
 // The top-level window of Explorer's that the command was invoked from: the site's own

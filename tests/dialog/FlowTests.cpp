@@ -267,6 +267,9 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), L"The Windows default icon will be used.\nContinue?");
         DialogDriver::Answer(box, IDNO);
+        // The answer is posted: until the box is gone, the next question's box (of the same
+        // caption) could not be told from it.
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
         SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.Visible(IDC_RESTORE));
@@ -299,6 +302,9 @@ TEST_F(FlowTest, RemoveAnsweredNoThenYesAndOkStillApplies)
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), L"All Orvane Information will be cleared.\nContinue?");
         DialogDriver::Answer(box, IDNO);
+        // The answer is posted: until the box is gone, the next question's box (of the same
+        // caption) could not be told from it.
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
         SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
 

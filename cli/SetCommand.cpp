@@ -14,7 +14,7 @@
 #include "ComInitialization.h"
 #include "CommandTargets.h"
 #include "ConsoleText.h"
-#include "MadeBytes.h"
+#include "MadeIconChanges.h"
 #include "Messages.h"
 #include "SetSource.h"
 #include "ShellNotify.h"

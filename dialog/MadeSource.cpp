@@ -13,7 +13,6 @@
 #include "IconGroupFile.h"
 #include "MadeIconSweep.h"
 #include "IconList.h"
-#include "MadeBytes.h"
 #include "MadeIconChanges.h"
 #include "MadeIconFile.h"
 #include "MadeIconPlaces.h"

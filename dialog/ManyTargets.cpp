@@ -12,7 +12,6 @@
 #include "FileIconTable.h"
 #include "IconGroupFile.h"
 #include "MadeIconChanges.h"
-#include "MadeBytes.h"
 #include "MadeSource.h"
 #include "PathText.h"
 #include "RecentList.h"

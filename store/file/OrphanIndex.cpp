@@ -45,7 +45,7 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
     for (;;) {
         const bool changed = watch_.Changed();
         AcquireSRWLockShared(&lock_);
-        const bool fresh = found_ && (!changed || watchFailed_);
+        const bool fresh = found_ && !stale_ && (!changed || watchFailed_);
         const bool due = GetTickCount64() - walkedAt_ >= nextWalkMs_;
         if (fresh && (!due || walking_)) {
             std::shared_ptr<const Found> found = found_;
@@ -55,6 +55,7 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
         ReleaseSRWLockShared(&lock_);
 
         std::shared_ptr<const Found> before;
+        unsigned trees = 0;
         {
             AcquireSRWLockExclusive(&lock_);
             if (walking_) {
@@ -62,9 +63,14 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
                 // unchanged tables found a few seconds ago still is.
                 std::shared_ptr<const Found> found = found_;
                 const ULONGLONG waited = GetTickCount64() - start;
-                if (fresh || waited >= MaxWaitingMs) {
+                if (fresh) {
                     ReleaseSRWLockExclusive(&lock_);
-                    return fresh ? found : nullptr;
+                    return found;
+                }
+                if (waited >= MaxWaitingMs) {
+                    // Walks alone, keeping nothing, rather than answer from before the change.
+                    ReleaseSRWLockExclusive(&lock_);
+                    return Walk(found);
                 }
                 SleepConditionVariableSRW(&done_, &lock_, static_cast<DWORD>(std::min<ULONGLONG>(20, MaxWaitingMs - waited)),
                                           0);
@@ -73,6 +79,10 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
             }
             walking_ = true;
             before = found_;
+            // Asked under the lock: once the arming below resets a tree's event, the
+            // requests that find it reset find what was walked before it stale.
+            trees = watch_.ChangedTrees();
+            stale_ = stale_ || trees != 0;
             ReleaseSRWLockExclusive(&lock_);
         }
         // Given up under the lock whatever the walk does, so that waiting threads go on.
@@ -88,12 +98,13 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
         } done{*this};
         // Armed before the walk, so that a change made while it reads is seen by the
         // next request.
-        const bool armed = watch_.Arm(watch_.ChangedTrees());
+        const bool armed = watch_.Arm(trees);
         const ULONGLONG began = GetTickCount64();
         std::shared_ptr<const Found> found = Walk(before);
         const ULONGLONG finished = GetTickCount64();
         AcquireSRWLockExclusive(&lock_);
         found_ = found;
+        stale_ = false;
         walkedAt_ = finished;
         nextWalkMs_ = std::max<ULONGLONG>(RescanMs, RescanFactor * (finished - began));
         watchFailed_ = !armed;

@@ -7,7 +7,7 @@
 // request is in its answer), and again by a request at most every few seconds, since a
 // file renamed in Explorer changes nothing in the registry. One request does the walk
 // while the others use what the last walk found; after a change of the tables they wait
-// for it instead (at most 200 ms, then they answer as if there were no orphans).
+// for it instead (at most 200 ms, then they walk alone and keep nothing of it).
 //
 // A path once found gone while its entry knew its file is remembered as lost, also when
 // a file is at the path again: that file takes the entry only when it is the entry's
@@ -81,6 +81,8 @@ private:
     ULONGLONG walkedAt_ = 0;
     ULONGLONG nextWalkMs_ = RescanMs;
     bool walking_ = false;
+    // What was found was walked before a change that a walk under way has armed again.
+    bool stale_ = false;
     // The watch could not be armed: only the time says when to walk again.
     bool watchFailed_ = false;
 };

@@ -11,7 +11,9 @@
 // and release of the object is timed alone, once for all kinds. The shell is asked
 // through the folder, as Explorer asks for a plain file's icon:
 // IShellFolder::GetUIObjectOf(IID_IExtractIconW), GetIconLocation, Release. Each figure is
-// the best of three rounds, the rounds interleaving all measurements.
+// the best of three rounds, the rounds interleaving all measurements. Then entries that
+// know their file: the answer for a file without an entry while 0, 1 and 1,000 of 50,000
+// entries have lost their file, and the first request after a change of such a table.
 //
 // Usage: orvane_server_bench [files per kind]   (default 10000)
 #include <windows.h>
@@ -29,6 +31,8 @@
 
 #include "Batch.h"
 #include "ExtensionIdentity.h"
+#include "FileIdentity.h"
+#include "Scope.h"
 #include "ShellNotify.h"
 
 namespace {
@@ -39,6 +43,7 @@ constexpr int Rounds = 3;
 constexpr wchar_t ProductParentKey[] = L"Software\\Brindlewick Software";
 constexpr wchar_t ProductKeyPath[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr wchar_t TableKeyPath[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+constexpr wchar_t IdsKeyPath[] = L"Software\\Brindlewick Software\\Orvane\\FileIconIds";
 constexpr wchar_t EntryIcon[] = L"C:\\icons\\set.icl";
 constexpr int EntryIndex = 7;
 
@@ -509,6 +514,86 @@ bool TableChange(const Kind& kind, int entries)
     return ok;
 }
 
+// Entries that know their file, the files real: all users' table holds `entries` of them
+// (each with its identity beside it), and of those 0, 1 and 1,000 have lost their file
+// (deleted, so that no file takes them). For each, the first request after a change of
+// the table (which walks the identities for orphans) and then the answer for files
+// without an entry, against today's (`today`, a table without identities) and the
+// shell's, microseconds per file. Everything goes again.
+bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, double today, double shell)
+{
+    const std::wstring fillers = folder + L"\\fillers";
+    if (!CreateDirectoryW(fillers.c_str(), nullptr))
+        return false;
+    HKEY table = nullptr;
+    bool ok = RegCreateKeyExW(HKEY_LOCAL_MACHINE, TableKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &table, nullptr) ==
+              ERROR_SUCCESS;
+    const std::wstring data = std::wstring(EntryIcon) + L",1,orvbenchnone";
+    std::vector<std::wstring> names;
+    for (int i = 0; i < entries && ok; ++i) {
+        wchar_t name[32];
+        std::swprintf(name, std::size(name), L"\\filler%06d.txt", i);
+        names.push_back(fillers + name);
+        HANDLE file = CreateFileW(names.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ok = file != INVALID_HANDLE_VALUE;
+        if (ok)
+            CloseHandle(file);
+        ok = ok &&
+             RegSetValueExW(table, names.back().c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+             orvane::WriteFileIconIdentity(names.back().c_str(), orvane::Scope::AllUsers,
+                                           orvane::ReadFileIdentity(names.back().c_str())) == ERROR_SUCCESS;
+    }
+    Handler handler;
+    ok = ok && handler.Ok();
+    const std::size_t requests = std::min<std::size_t>(2000, kind.Paths.size());
+    int deleted = 0;
+    for (int orphans : {0, 1, 1000}) {
+        for (; deleted < orphans && ok; ++deleted)
+            ok = DeleteFileW(names[static_cast<std::size_t>(deleted)].c_str()) != FALSE;
+        if (!ok)
+            break;
+        const std::wstring touch = std::to_wstring(orphans);
+        ok = RegSetValueExW(table, L"OrvaneBenchTouch", 0, REG_SZ, reinterpret_cast<const BYTE*>(touch.c_str()),
+                            static_cast<DWORD>((touch.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        const auto first = Clock::now();
+        ok = ok && handler.Answers(kind, kind.Paths[0]);
+        const double firstMs = Seconds(first) * 1e3;
+        // The best of three runs over the same files, as the figures above.
+        double best = 1e9;
+        for (int round = 0; round < Rounds && ok; ++round) {
+            const auto start = Clock::now();
+            for (std::size_t i = 0; i < requests && ok; ++i)
+                ok = handler.Answers(kind, kind.Paths[i]);
+            best = std::min(best, Seconds(start));
+        }
+        if (!ok)
+            break;
+        const double ours = best / requests * 1e6;
+        std::printf("orphans %d of %d entries with identities: first request after a table change %.1f ms; "
+                    "file without an entry %.1f us (today %.1f us, ratio %.2f; shell %.1f us)\n",
+                    orphans, entries, firstMs, ours, today, ours / today, shell);
+    }
+    if (!ok)
+        std::printf("orphans of %d entries: a wrong answer or a failed write\n", entries);
+    RegDeleteValueW(table, L"OrvaneBenchTouch");
+    HKEY ids = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, IdsKeyPath, 0, KEY_SET_VALUE, &ids);
+    for (const std::wstring& name : names) {
+        RegDeleteValueW(table, name.c_str());
+        if (ids != nullptr)
+            RegDeleteValueW(ids, name.c_str());
+        DeleteFileW(name.c_str());
+    }
+    if (ids != nullptr)
+        RegCloseKey(ids);
+    DeleteIfEmpty(HKEY_LOCAL_MACHINE, IdsKeyPath);
+    if (table != nullptr)
+        RegCloseKey(table);
+    RemoveDirectoryW(fillers.c_str());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -580,6 +665,8 @@ int main(int argc, char** argv)
                                 afterClass, (count + 1) / 2, afterTable);
                 }
                 if (!BatchOfFiles(files.Folder(), 1000) || !TableChange(sibling, 5000) || !TableChange(sibling, 50000))
+                    status = 1;
+                if (!OrphanEntries(sibling, files.Folder(), 50000, best.Ours[2] * perCall, shell))
                     status = 1;
             }
         }

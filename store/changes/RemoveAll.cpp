@@ -217,6 +217,7 @@ LONG RemoveAllSettings(Scope scope)
 
     const HKEY root = ProductKeyRoot(scope);
     result.Note(DeleteTable(root, FileIconsKey));
+    result.Note(DeleteTable(root, FileIconIdsKey));
     const std::vector<std::wstring> folders = FoldersWithBackups(root);
     result.Note(DeleteTable(root, FolderBackupKey));
     result.Note(DeleteTable(root, FolderStateKey));

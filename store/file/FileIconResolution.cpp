@@ -10,9 +10,12 @@
 
 #include "ClassIconHandler.h"
 #include "ResolutionCache.h"
+#include "FileIconFollow.h"
 #include "FileIconTable.h"
+#include "FileIdentity.h"
 #include "FileTypeIcons.h"
 #include "HandlerPlaceholder.h"
+#include "OrphanIndex.h"
 #include "PathText.h"
 #include "Registry.h"
 #include "RegistryNames.h"
@@ -103,6 +106,47 @@ ResolutionCache& Cache()
     return cache;
 }
 
+OrphanIndex& Orphans()
+{
+    static OrphanIndex orphans;
+    return orphans;
+}
+
+// Where the entries whose file is gone say a moved file's icon is. A file found at a path
+// that was lost (OrphanIndex.h) keeps that path's entry only when it is the entry's own
+// file; a file without an entry (or whose entry it is not) takes the entry of an orphan
+// whose identity is its own. Costs one open of the file, and only while there are
+// orphans or lost paths, on a local path.
+void AnswerMovedFile(const wchar_t* path, const wchar_t* extension, FileFacts& facts)
+{
+    const std::shared_ptr<const OrphanIndex::Found> found = Orphans().Current();
+    if (!found || found->Empty())
+        return;
+    const bool hasEntry = HasIconPath(facts.Entry);
+    const auto lost = hasEntry ? found->Lost.find(path) : found->Lost.end();
+    if ((hasEntry && lost == found->Lost.end()) || (!hasEntry && found->Orphans.empty()) || !IsLocalPath(path))
+        return;
+    const std::optional<FileIdentity> identity = ReadFileIdentity(path);
+    if (hasEntry) {
+        if (identity && *identity == lost->second)
+            return;
+        // Another file at a lost path: the type answers unless it is itself a moved file.
+        facts.Entry.reset();
+        facts.Type = extension != nullptr ? ReadTypeAnswer(extension) : nullptr;
+    }
+    if (!identity)
+        return;
+    for (const OrphanIndex::Orphan& orphan : found->Orphans) {
+        if (orphan.Identity != *identity || !SameExtension(orphan.Path.c_str(), path))
+            continue;
+        std::optional<IconLocation> entry = FileIconFromText(path, orphan.Text.c_str());
+        if (HasIconPath(entry)) {
+            facts.Entry = std::move(entry);
+            return;
+        }
+    }
+}
+
 // The rule that answers, and the location it gives.
 struct AnsweringRule {
     FileIconRule Rule = FileIconRule::FileItself;
@@ -134,6 +178,7 @@ FileIconAnswer ResolveFileIcon(const wchar_t* path, PreviousIconHandler askPrevi
     FileFacts facts;
     if (!Cache().Read(path, hasExtension ? extension : nullptr, facts))
         facts = ReadFacts(path, hasExtension ? extension : nullptr);
+    AnswerMovedFile(path, hasExtension ? extension : nullptr, facts);
 
     AnsweringRule answering;
     std::optional<IconLocation> previous;

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ClassIconHandler.h"
+#include "FileIdentity.h"
 #include "PathText.h"
 #include "Registry.h"
 #include "RegistryNames.h"
@@ -175,7 +176,15 @@ LONG WriteFileIcon(const IconLocation& location, const wchar_t* filePath, Scope 
         status = table.Create(ProductKeyRoot(scope), FileIconsKey);
     if (status != ERROR_SUCCESS)
         return status;
-    return WriteTextValue(table.get(), filePath, text);
+    status = WriteTextValue(table.get(), filePath, text);
+    if (status != ERROR_SUCCESS)
+        return status;
+    // The identity only helps to find a moved file again: an entry without one is still
+    // found by its path, so a failure to record it fails nothing. One that cannot be
+    // recorded must not leave the identity of a file from before in its place.
+    if (WriteFileIconIdentity(filePath, scope, ReadFileIdentity(filePath)) != ERROR_SUCCESS)
+        WriteFileIconIdentity(filePath, scope, std::nullopt);
+    return ERROR_SUCCESS;
 }
 
 LONG DeleteFileIcon(const wchar_t* filePath, Scope scope)
@@ -183,11 +192,17 @@ LONG DeleteFileIcon(const wchar_t* filePath, Scope scope)
     if (filePath == nullptr || filePath[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
     const LONG status = DeleteKeyValue(ProductKeyRoot(scope), FileIconsKey, filePath);
-    if (status != ERROR_SUCCESS || scope != Scope::ThisUser)
+    if (status != ERROR_SUCCESS)
         return status;
+    // The identity goes with its entry (and with it this user's key of identities when
+    // that was the last).
+    const LONG identity = WriteFileIconIdentity(filePath, scope, std::nullopt);
+    if (scope != Scope::ThisUser)
+        return identity;
     // This user's table and the keys above it go with its last entry when nothing else
     // is kept there, so that HKEY_CURRENT_USER is left as it was before the first entry.
-    return RemoveEmptyUserProductKeys(FileIconsKey);
+    const LONG removed = RemoveEmptyUserProductKeys(FileIconsKey);
+    return removed != ERROR_SUCCESS ? removed : identity;
 }
 
 int CountFileIconsOfType(const wchar_t* typeKey)

@@ -23,6 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "FileIconTable.h"
+#include "IconLocation.h"
+#include "RegistryNames.h"
+#include "Scope.h"
 #include "ServerTestSupport.h"
 
 namespace orvane::test {
@@ -222,6 +226,110 @@ TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment
     EXPECT_LE(2u, seen[0].size());
     EXPECT_LE(2u, seen[1].size());
     ExpectAnswer(first, L"C:\\icons\\a.ico", 1);
+    ExpectAnswer(sibling, L"C:\\icons\\a.ico", 1);
+}
+
+// The same for a renamed file, answered from the entry its file left behind: eight threads
+// ask for it and for a file without an entry while another thread takes that entry out
+// and puts it back (with its identity), and writes another file's entry in between, so
+// that the handler looks for orphans again and again while the threads ask. The renamed
+// file has its own icon or its type's, the other file only its type's; after the last
+// write the renamed file has its own icon at once.
+TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
+{
+    constexpr int Askers = 8;
+    constexpr int Cycles = 30;
+    ScratchType type(false);
+    const std::wstring& className = type.Class;
+    KeyGuard machineProduct(HKEY_LOCAL_MACHINE, ProductRoot);
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, type.Extension, L"", className));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + L"\\DefaultIcon", L"", L"%1"));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + L"\\shellex\\IconHandler", L"", ExtensionClsidText));
+    ASSERT_TRUE(WriteString(HKEY_CLASSES_ROOT, className + L"\\DefaultIconBAK", L"", L"C:\\icons\\a.ico,1"));
+    TempDir dir;
+    const std::wstring original = dir.MakeFile(L"a" + type.Extension);
+    const std::wstring other = dir.MakeFile(L"b" + type.Extension);
+    const std::wstring renamed = dir.Path() + L"\\renamed" + type.Extension;
+    const std::wstring entry = L"C:\\icons\\e.ico,5," + className;
+    const std::wstring idsKey = FileIconIdsKey;
+    IconLocation location(L"C:\\icons\\e.ico", nullptr, 5);
+    location.SetTypeKey(className.c_str());
+    ASSERT_EQ(ERROR_SUCCESS, WriteFileIcon(location, original.c_str(), Scope::AllUsers));
+    std::vector<BYTE> identity;
+    DWORD identityType = 0;
+    ASSERT_TRUE(ReadRaw(HKEY_LOCAL_MACHINE, idsKey, original.c_str(), &identity, &identityType));
+    ASSERT_TRUE(MoveFileW(original.c_str(), renamed.c_str()));
+    const std::wstring files[2] = {renamed, other};
+    const std::vector<std::wstring> allowed[2] = {{L"C:\\icons\\a.ico,1", L"C:\\icons\\e.ico,5"}, {L"C:\\icons\\a.ico,1"}};
+
+    std::atomic<bool> writing{true};
+    std::atomic<int> failed{0};
+    std::atomic<int> answered{0};
+    std::vector<std::wstring> wrong;
+    std::vector<std::wstring> seen;
+    std::mutex record;
+    std::vector<std::thread> askers;
+    for (int t = 0; t < Askers; ++t) {
+        askers.emplace_back([&, t] {
+            if (FAILED(CoInitialize(nullptr))) {
+                ++failed;
+                return;
+            }
+            {
+                ComPtr<IPersistFile> persist;
+                ComPtr<IExtractIconW> extract;
+                if (FAILED(CreateExtension(IID_IPersistFile, &persist)) ||
+                    FAILED(persist->QueryInterface(IID_IExtractIconW, &extract)))
+                    ++failed;
+                for (int i = t; extract && writing.load(); ++i) {
+                    const int which = i % 2;
+                    wchar_t buffer[MAX_PATH] = {};
+                    int index = -1;
+                    if (persist->Load(files[which].c_str(), STGM_READ) != S_OK ||
+                        extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr) != S_OK) {
+                        ++failed;
+                        continue;
+                    }
+                    ++answered;
+                    const std::wstring answer = std::wstring(buffer) + L"," + std::to_wstring(index);
+                    std::lock_guard<std::mutex> lock(record);
+                    if (std::find(allowed[which].begin(), allowed[which].end(), answer) == allowed[which].end())
+                        wrong.push_back(answer);
+                    else if (which == 0 && std::find(seen.begin(), seen.end(), answer) == seen.end())
+                        seen.push_back(answer);
+                }
+            }
+            CoUninitialize();
+        });
+    }
+    const auto pause = [&] {
+        const int before = answered;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (answered < before + 2 * Askers && failed.load() == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    bool written = true;
+    for (int cycle = 0; cycle < Cycles && written; ++cycle) {
+        pause();
+        written = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, FileIconsKeyPath, original.c_str()) == ERROR_SUCCESS;
+        pause();
+        written = written && WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, (other + L".x").c_str(), entry);
+        pause();
+        written = written && WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, original.c_str(), entry) &&
+                  WriteValue(HKEY_LOCAL_MACHINE, idsKey, original.c_str(), identityType, identity.data(),
+                             static_cast<DWORD>(identity.size()));
+    }
+    const IconAnswer last = AskIconHandler(renamed);
+    const IconAnswer sibling = AskIconHandler(other);
+    writing = false;
+    for (std::thread& asker : askers)
+        asker.join();
+
+    ASSERT_TRUE(written);
+    EXPECT_EQ(0, failed.load());
+    EXPECT_EQ(std::vector<std::wstring>{}, wrong);
+    EXPECT_EQ(2u, seen.size()) << "the askers saw the entry come and go";
+    ExpectAnswer(last, L"C:\\icons\\e.ico", 5);
     ExpectAnswer(sibling, L"C:\\icons\\a.ico", 1);
 }
 

@@ -1,5 +1,6 @@
 // Takes this extension out of every file class where it is the icon handler and deletes
-// the per-file table and the folder backups, in one scope or in both.
+// the per-file table (with its files' identities) and the folder backups, in one scope or in
+// both.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,8 @@
 // The icon handler's answer for one file: where its icon is, and which rule said so.
 // The rules, first found:
-//   1. the file's entry in the per-file table (this user's, then all users');
+//   1. the file's entry in the per-file table (this user's, then all users'); for a file
+//      without one, the entry of a file that is gone from its path and whose identity is
+//      this file's: it was renamed or moved within its volume (FileIconFollow.h);
 //   2. while this extension is the class's icon handler, the type's icon chosen since
 //      ("HandlerIconInfo");
 //   3. what the class's previous icon handler (shellex\IconHandlerBAK) answers;

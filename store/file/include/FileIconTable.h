@@ -1,5 +1,7 @@
 // The per-file icon table (<ProductKey>\FileIcons, one long-form value per file path; all
-// users' under HKEY_LOCAL_MACHINE, this user's under HKEY_CURRENT_USER). Reads see this
+// users' under HKEY_LOCAL_MACHINE, this user's under HKEY_CURRENT_USER), with the identity
+// of each entry's file beside it (FileIconIdsKey, FileIdentity.h): written with the entry,
+// deleted with it. Reads see this
 // user's entry first; writes go to one scope, all users' unless told otherwise. A file's
 // own icon is shown by this extension as its class's icon handler (IconHandlerInstall.h).
 #pragma once
@@ -39,6 +41,8 @@ public:
     // when it was copied: value names compare as the registry compares them.
     std::optional<IconLocation> Find(const wchar_t* filePath) const;
     std::size_t Size() const { return entries_.size(); }
+    // Each entry's value name and stored text.
+    const std::vector<std::pair<std::wstring, std::wstring>>& Entries() const { return entries_; }
 
 private:
     // Value name and data text, in the order of CompareStringOrdinal without regard to case.

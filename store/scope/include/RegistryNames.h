@@ -12,6 +12,9 @@ constexpr const wchar_t SoftwareKey[] = L"Software";
 constexpr const wchar_t CompanyKey[] = L"Software\\Brindlewick Software";
 constexpr const wchar_t ProductKey[] = L"Software\\Brindlewick Software\\Orvane";
 constexpr const wchar_t FileIconsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIcons";
+// Beside the per-file table, in the same scope: the identity on its volume of the file
+// each entry was written for (FileIdentity.h), one REG_BINARY value under the entry's name.
+constexpr const wchar_t FileIconIdsKey[] = L"Software\\Brindlewick Software\\Orvane\\FileIconIds";
 constexpr const wchar_t FolderBackupKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKIcons";
 // Beside each folder backup, how the folder stood before the first change (FolderFirstState.h).
 constexpr const wchar_t FolderStateKey[] = L"Software\\Brindlewick Software\\Orvane\\FolderBAKStates";

@@ -1,0 +1,75 @@
+#include "TidyFileIcons.h"
+
+#include <optional>
+
+#include "ClassIconHandler.h"
+#include "FileIconFollow.h"
+#include "FileIconTable.h"
+#include "IconHandlerUninstall.h"
+#include "IconLocation.h"
+#include "MadeIconSweep.h"
+
+namespace orvane {
+
+namespace {
+
+// Where an orphan's file is now, when it can take the entry there: same extension, and
+// no entry of the scope's own at that path.
+std::optional<std::wstring> NewPathOf(const OrphanEntry& orphan, Scope scope)
+{
+    if (!orphan.Identity)
+        return std::nullopt;
+    std::optional<std::wstring> found = FindFileByIdentity(*orphan.Identity);
+    if (!found || !SameExtension(found->c_str(), orphan.Path.c_str()) || ReadFileIconText(found->c_str(), scope))
+        return std::nullopt;
+    return found;
+}
+
+// Takes the entry out as a restore does: the handler goes from its type with the scope's
+// last entry of that type.
+LONG TakeOut(const OrphanEntry& orphan, Scope scope, bool& handlerRemoved)
+{
+    const LONG status = DeleteFileIcon(orphan.Path.c_str(), scope);
+    if (status != ERROR_SUCCESS)
+        return status;
+    const std::optional<IconLocation> entry = ParseIconLocation(orphan.Text.c_str(), true);
+    if (!entry || entry->TypeKey[0] == L'\0' || !IsOwnIconHandler(entry->TypeKey, scope) ||
+        CountFileIconsOfType(entry->TypeKey, scope) != 0)
+        return ERROR_SUCCESS;
+    const LONG uninstalled = UninstallIconHandler(*entry, scope);
+    handlerRemoved = handlerRemoved || uninstalled == ERROR_SUCCESS;
+    return uninstalled;
+}
+
+} // namespace
+
+TidyReport TidyFileIcons(bool dryRun)
+{
+    TidyReport report;
+    bool removed = false;
+    for (Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        std::vector<OrphanEntry> orphans;
+        if (!ReadOrphanEntries(scope, OrphansOf::All, orphans) && report.Status == ERROR_SUCCESS)
+            report.Status = ERROR_READ_FAULT;
+        for (const OrphanEntry& orphan : orphans) {
+            TidiedEntry tidied{scope, orphan.Path, NewPathOf(orphan, scope).value_or(std::wstring()), ERROR_SUCCESS};
+            if (!dryRun) {
+                if (!tidied.NewPath.empty()) {
+                    tidied.Status = MoveFileIcon(orphan.Path.c_str(), tidied.NewPath.c_str(), scope);
+                } else {
+                    tidied.Status = TakeOut(orphan, scope, report.HandlerRemoved);
+                    removed = true;
+                }
+                if (tidied.Status != ERROR_SUCCESS && report.Status == ERROR_SUCCESS)
+                    report.Status = tidied.Status;
+            }
+            report.Entries.push_back(std::move(tidied));
+        }
+    }
+    // A made icon only an entry taken out named goes with it.
+    if (removed)
+        DeleteUnnamedStoredMadeIcons();
+    return report;
+}
+
+} // namespace orvane

@@ -2,6 +2,7 @@
 // rules, backups and registry data as the Change Icon dialog.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 #include "Arguments.h"
@@ -56,6 +57,11 @@ const wchar_t Usage[] =
     L"  orvane remove-all\n"
     L"      Takes Orvane out of every file type it serves as icon handler and deletes\n"
     L"      its per-file icons and folder backups (as uninstalling does).\n"
+    L"  orvane tidy [--dry-run]\n"
+    L"      A file renamed or moved on its drive keeps its own icon; tidy moves each\n"
+    L"      entry whose file moved to the file's new path, and takes out each entry\n"
+    L"      whose file is gone (with its made icon, and Orvane as the handler of a type\n"
+    L"      that has no entry left), listing each. --dry-run only lists.\n"
     L"  orvane package register [--all-users] [--trust CERT] [PACKAGE]\n"
     L"  orvane package unregister [--all-users] [--trust CERT] [PACKAGE]\n"
     L"      Registers or removes the package that puts Change Icon into Windows 11's\n"
@@ -143,6 +149,12 @@ int wmain(int argc, wchar_t** argv)
         if (argc != 2)
             return UsageError(L"remove-all takes no arguments");
         return orvane::cli::RemoveAll();
+    }
+    if (command == L"tidy") {
+        const bool dryRun = argc == 3 && std::wcscmp(argv[2], L"--dry-run") == 0;
+        if (argc > 3 || (argc == 3 && !dryRun))
+            return UsageError(L"tidy takes only --dry-run");
+        return orvane::cli::Tidy(dryRun);
     }
     if (command == L"package") {
         orvane::cli::PackageRequest request;

@@ -17,5 +17,7 @@ int SetColour(const Invocation& invocation);
 int RestoreTargets(const Invocation& invocation);
 // remove-all (RemoveAllCommand.cpp)
 int RemoveAll();
+// tidy [--dry-run] (TidyCommand.cpp)
+int Tidy(bool dryRun);
 
 } // namespace orvane::cli

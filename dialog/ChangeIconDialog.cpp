@@ -162,6 +162,9 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         ShellExecuteW(dialog, nullptr, id == IDM_SENDFEEDBACK ? FeedbackLink : MakerWebPage, nullptr, nullptr,
                       SW_SHOW);
         break;
+    case IDM_TIDY:
+        OnTidy(dialog);
+        break;
     case IDM_REMOVEALL:
         OnRemoveAll(dialog);
         break;

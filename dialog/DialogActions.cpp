@@ -4,8 +4,10 @@
 
 #include <cwchar>
 #include <iterator>
+#include <string>
 
 #include "DialogText.h"
+#include "ErrorText.h"
 #include "FolderTrust.h"
 #include "MadeSource.h"
 #include "ManyTargets.h"
@@ -13,6 +15,7 @@
 #include "RecentList.h"
 #include "RemoveAll.h"
 #include "ShellNotify.h"
+#include "TidyFileIcons.h"
 #include "resource.h"
 
 namespace orvane {
@@ -26,6 +29,10 @@ constexpr const wchar_t RemoveCaption[] = L"Orvane - Remove Orvane";
 constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
 constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
 constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
+constexpr const wchar_t TidyCaption[] = L"Orvane - Tidy File Icons";
+// How many entries followed their file, and how many went with their file.
+constexpr const wchar_t TidySummary[] = L"%lu file icon(s) followed their renamed or moved file; %lu whose file is gone were removed.";
+constexpr const wchar_t TidyFailures[] = L"\n\n%lu could not be tidied: ";
 constexpr const wchar_t TrustCaption[] = L"Orvane - Icon may not show";
 constexpr const wchar_t MarkNotRemovedCaption[] = L"Orvane - Mark not removed";
 
@@ -146,6 +153,32 @@ void OnRemoveAll(HWND dialog)
         FormatRemoveFailure(status, text, std::size(text));
         ShowFailure(dialog, text, RemoveFailedCaption);
     }
+}
+
+void OnTidy(HWND dialog)
+{
+    const TidyReport report = TidyFileIcons(false);
+    if (report.HandlerRemoved)
+        NotifyAssociationsChanged();
+    std::size_t moved = 0, removed = 0, failed = 0;
+    for (const TidiedEntry& entry : report.Entries) {
+        if (entry.Status != ERROR_SUCCESS)
+            ++failed;
+        else if (entry.NewPath.empty())
+            ++removed;
+        else
+            ++moved;
+    }
+    wchar_t text[512];
+    std::swprintf(text, std::size(text), TidySummary, static_cast<unsigned long>(moved),
+                  static_cast<unsigned long>(removed));
+    std::wstring message = text;
+    if (failed != 0 || (report.Status != ERROR_SUCCESS && report.Entries.empty())) {
+        std::swprintf(text, std::size(text), TidyFailures, static_cast<unsigned long>(failed));
+        message += text;
+        message += SystemErrorText(report.Status);
+    }
+    MessageBoxW(dialog, message.c_str(), TidyCaption, MB_OK | (failed != 0 ? MB_ICONWARNING : MB_ICONINFORMATION));
 }
 
 } // namespace orvane

@@ -1,7 +1,7 @@
-// What the Change Icon dialog's OK and Restore buttons and its menu's "Remove Orvane" do:
-// the change through the store (or the batch, for several targets or a tree), the
-// questions asked first, the failures told after, and for a folder what may keep Windows
-// from showing its new icon.
+// What the Change Icon dialog's OK and Restore buttons and its menu's "Tidy File Icons"
+// and "Remove Orvane" do: the change through the store (or the batch, for several
+// targets or a tree), the questions asked first, the failures told after, and for a
+// folder what may keep Windows from showing its new icon.
 #pragma once
 
 #include <windows.h>
@@ -18,5 +18,8 @@ void OnOk(HWND dialog, ChangeIconDialog& record);
 void OnRestore(HWND dialog, ChangeIconDialog& record);
 // Remove Orvane: after the user agrees, clears every setting of this product.
 void OnRemoveAll(HWND dialog);
+// Tidy File Icons: entries whose file moved follow it, entries whose file is gone go; a
+// summary of what was done is shown.
+void OnTidy(HWND dialog);
 
 } // namespace orvane

@@ -26,6 +26,7 @@
 #define IDM_SENDFEEDBACK 40003
 #define IDM_VISITWEBPAGE 40004
 #define IDM_REMOVEALL 40006
+#define IDM_TIDY 40007
 
 // Items of the folder colour menu: the palette's colours in order, then any colour.
 #define IDM_COLOUR_FIRST 40100

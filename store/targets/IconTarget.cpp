@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <iterator>
 
+#include "FileIconFollow.h"
 #include "FileIconTable.h"
 #include "FolderIcons.h"
 #include "MadeIconPlaces.h"
@@ -163,6 +164,10 @@ void IconTarget::SetCurrentIndex(std::int32_t index)
 IconTarget OpenTarget(const wchar_t* path, ScopeChoice choice)
 {
     IconTarget target(path);
+    // A file renamed or moved since its icon was set takes its entry along before it is
+    // read (the icon handler, which never writes, only answers from the entry left behind).
+    if (target.PathKind() == TargetKind::File)
+        FollowMovedFile(target.Path());
     target.SetScopeChoice(choice);
     target.RememberOriginal(target.ReadCurrentIcon());
     return target;

@@ -594,6 +594,42 @@ TEST_F(CliTest, SingleFileSetShowRestore)
     EXPECT_TRUE(Contains(run.Out, L"nothing to restore")) << run.Out;
 }
 
+// A file renamed after its icon was set takes its entry along at the next command that
+// reads it; tidy lists (--dry-run) and then takes out the entry of a file that is gone,
+// with Orvane as the type's handler once no entry of the type is left.
+TEST_F(CliTest, RenamedFileIsFollowedAndTidyTakesOutWhatIsGone)
+{
+    RegisterType(L"shell32.dll,1");
+    const std::wstring file = dir_.MakeFile(L"report" + ext_);
+    const std::wstring renamed = dir_.Path() + L"\\report-final" + ext_;
+    const std::wstring other = dir_.MakeFile(L"notes" + ext_);
+    ASSERT_EQ(0u, RunTool({L"set", Icon(2), file, other}).ExitCode);
+    ASSERT_TRUE(MoveFileW(file.c_str(), renamed.c_str()));
+
+    ToolRun run = RunTool({L"show", renamed});
+    EXPECT_TRUE(Contains(run.Out, L"  icon:   " + Icon(2) + L"\n")) << run.Out;
+    EXPECT_EQ(Icon(2) + L"," + cls_, FileEntry(renamed).value_or(L"(none)"));
+    EXPECT_FALSE(FileEntry(file)) << "the entry moved, it was not copied";
+
+    ASSERT_TRUE(DeleteFileW(other.c_str()));
+    run = RunTool({L"tidy", L"--dry-run"});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, other + L": all users' icon would be removed (its file is gone)")) << run.Out;
+    EXPECT_TRUE(FileEntry(other)) << "a dry run changes nothing";
+
+    run = RunTool({L"tidy"});
+    EXPECT_EQ(0u, run.ExitCode) << run.Err;
+    EXPECT_TRUE(Contains(run.Out, other + L": all users' icon removed (its file is gone)")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, L"Tidied 0 moved and 1 gone file icon(s).")) << run.Out;
+    EXPECT_FALSE(FileEntry(other));
+    EXPECT_TRUE(FileEntry(renamed));
+    EXPECT_EQ(L"%1", DefaultIcon()) << "the renamed file's entry still needs the handler";
+
+    ASSERT_EQ(0u, RunTool({L"restore", renamed}).ExitCode);
+    EXPECT_EQ(L"shell32.dll,1", DefaultIcon());
+    EXPECT_EQ(2u, RunTool({L"tidy", L"--now"}).ExitCode);
+}
+
 TEST_F(CliTest, SingleFileRestoreRefusesWhenAnotherHandlerTookTheClassOver)
 {
     RegisterType(L"shell32.dll,1");

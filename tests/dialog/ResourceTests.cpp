@@ -398,7 +398,7 @@ TEST_F(DialogOnScreen, OpensWithEveryControlWhereTheTemplatePutsIt)
     });
 }
 
-TEST(DialogMenu, OnePopupWithItsFourItems)
+TEST(DialogMenu, OnePopupWithItsItems)
 {
     HMENU menu = LoadMenuW(orvane::test::OwnResources(), MAKEINTRESOURCEW(IDR_CHANGEICON_MENU));
     ASSERT_NE(menu, nullptr);
@@ -417,6 +417,7 @@ TEST(DialogMenu, OnePopupWithItsFourItems)
         {IDM_SENDFEEDBACK, L"&Send Feedback"},
         {IDM_VISITWEBPAGE, L"&Visit Tollmark Webpage"},
         {0, nullptr},
+        {IDM_TIDY, L"&Tidy File Icons"},
         {IDM_REMOVEALL, L"&Remove Orvane from Registry "},
     };
     ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(std::size(expected)));

@@ -150,9 +150,11 @@ private:
 };
 
 // Opens a target as the dialog and the command line do: makes it for the path with the
-// scope choice, reads its current icon and remembers it as the original. A file then
-// stands for all files of its type when no icon was found for it. A file without an
-// extension is made and not read (nothing of a type can be read for it).
+// scope choice, reads its current icon and remembers it as the original. A file without
+// an entry of its own first takes the entry its file left behind at another path when it
+// was renamed or moved (FollowMovedFile); it then stands for all files of its type when
+// no icon was found for it. A file without an extension is made and not read (nothing of
+// a type can be read for it).
 IconTarget OpenTarget(const wchar_t* path, ScopeChoice choice = ScopeChoice::Automatic);
 
 } // namespace orvane

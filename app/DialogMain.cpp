@@ -13,15 +13,16 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdint>
 #include <cwchar>
 #include <iterator>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ChangeIconDialog.h"
 #include "ComInitialization.h"
+#include "DialogCommandLine.h"
 #include "FileIconTable.h"
 #include "IconLocation.h"
 #include "ManyTargets.h"
@@ -36,25 +37,6 @@ constexpr wchar_t MessageCaption[] = L"Orvane - Change Icon";
 void Tell(const std::wstring& text) { MessageBoxW(nullptr, text.c_str(), MessageCaption, MB_OK | MB_ICONERROR); }
 
 void Tell(const wchar_t* first, const wchar_t* second) { Tell(std::wstring(first) + second); }
-
-// The arguments as the C runtime would split them, freed with the object.
-class Arguments {
-public:
-    Arguments() : values_(CommandLineToArgvW(GetCommandLineW(), &count_)) {}
-    ~Arguments()
-    {
-        if (values_ != nullptr)
-            LocalFree(values_);
-    }
-    Arguments(const Arguments&) = delete;
-    Arguments& operator=(const Arguments&) = delete;
-    int Count() const { return values_ != nullptr ? count_ : 0; }
-    const wchar_t* operator[](int i) const { return values_[i]; }
-
-private:
-    int count_ = 0;
-    LPWSTR* values_;
-};
 
 // The system's words for an error, or its number.
 std::wstring ErrorText(DWORD error)
@@ -108,59 +90,22 @@ bool ReadSelection(const wchar_t* file, std::vector<std::wstring>& paths)
     return true;
 }
 
-// The window a "/near" argument names: one to 16 hexadecimal digits and nothing else.
-// False for anything else (a sign, a "0x", a space, text, more digits than a handle has).
-bool ParseWindowNumber(const wchar_t* text, std::uintptr_t& value)
-{
-    constexpr std::size_t MostDigits = 16;
-    value = 0;
-    std::size_t digits = 0;
-    for (; text[digits] != L'\0'; ++digits) {
-        const wchar_t c = text[digits];
-        unsigned digit = 0;
-        if (c >= L'0' && c <= L'9')
-            digit = static_cast<unsigned>(c - L'0');
-        else if (c >= L'A' && c <= L'F')
-            digit = static_cast<unsigned>(c - L'A' + 10);
-        else if (c >= L'a' && c <= L'f')
-            digit = static_cast<unsigned>(c - L'a' + 10);
-        else
-            return false;
-        if (digits >= MostDigits)
-            return false;
-        // A 32-bit program keeps the low 32 bits of a 64-bit process's handle, which are
-        // all that a window handle holds.
-        value = (value << 4) | digit;
-    }
-    return digits > 0;
-}
-
 int Run(HINSTANCE instance)
 {
-    const Arguments arguments;
-    std::vector<std::wstring> selection;
-    int first = 1;
-    HWND nearWindow = nullptr;
-    bool understood = true;
-    if (arguments.Count() >= 2 && std::wcscmp(arguments[1], L"/near") == 0) {
-        std::uintptr_t number = 0;
-        understood = arguments.Count() >= 3 && ParseWindowNumber(arguments[2], number);
-        // A number that names no window (any more) is no reason to refuse the dialog: it
-        // opens under the pointer instead.
-        if (understood && IsWindow(reinterpret_cast<HWND>(number)))
-            nearWindow = reinterpret_cast<HWND>(number);
-        first = 3;
-    }
-    const int rest = arguments.Count() - first;
-    if (understood && rest == 2 && std::wcscmp(arguments[first], L"/selection") == 0) {
-        if (!ReadSelection(arguments[first + 1], selection))
-            return CommandLineRefused;
-    } else if (!understood || rest != 1) {
+    const std::optional<orvane::DialogArguments> arguments = orvane::ParseDialogCommandLine(GetCommandLineW());
+    if (!arguments) {
         Tell(L"orvane-dialog.exe opens Orvane's Change Icon dialog for one folder, file or drive; Explorer's "
              L"context menu starts it.\n\nUsage: orvane-dialog.exe [/near HWND] PATH");
         return CommandLineRefused;
     }
-    const wchar_t* path = selection.empty() ? arguments[first] : selection.front().c_str();
+    std::vector<std::wstring> selection;
+    if (arguments->Selection && !ReadSelection(arguments->Path.c_str(), selection))
+        return CommandLineRefused;
+    // A number that names no window (any more) is no reason to refuse the dialog: it
+    // opens under the pointer instead.
+    const HWND named = reinterpret_cast<HWND>(arguments->NearWindow);
+    const HWND nearWindow = IsWindow(named) ? named : nullptr;
+    const wchar_t* path = selection.empty() ? arguments->Path.c_str() : selection.front().c_str();
     if (std::wcslen(path) >= orvane::TextCapacity) {
         Tell(L"The path is longer than Windows allows (259 characters):\n", path);
         return CommandLineRefused;
@@ -185,7 +130,7 @@ int Run(HINSTANCE instance)
         record->Targets = selection;
     // Over Explorer's window, never owned by it: a window owned across processes would
     // tie Explorer's input to this program's.
-    record->Near = nearWindow;
+    record->OtherProcessInvoker = nearWindow;
     // The dialog's template, menu and icon are this program's own resources.
     const INT_PTR result = orvane::RunChangeIconDialog(instance, *record);
     delete record;

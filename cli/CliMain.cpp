@@ -2,10 +2,9 @@
 // rules, backups and registry data as the Change Icon dialog.
 #include <windows.h>
 
-#include <cwchar>
 #include <string>
 
-#include "BatchCommands.h"
+#include "Arguments.h"
 #include "Commands.h"
 #include "ConsoleText.h"
 #include "PackageCommand.h"
@@ -46,9 +45,12 @@ const wchar_t Usage[] =
     L"  orvane restore PATH... [--all-of-type] [--for-me | --for-all]\n"
     L"      Puts back the icon each target had before Orvane changed it.\n"
     L"  orvane set SOURCE[,INDEX] --recurse PATH... [--all-of-type] [--for-me | --for-all]\n"
+    L"             [--copy]\n"
+    L"  orvane set --colour NAME|#RRGGBB --recurse PATH... [--for-me | --for-all]\n"
     L"  orvane restore --recurse PATH... [--all-of-type] [--for-me | --for-all]\n"
     L"      The same for each folder PATH and every folder below it, each with its own\n"
-    L"      backup; links (junctions, symbolic links) out of a tree are not followed.\n"
+    L"      backup and, for a picture, a colour or --copy, its own made icon inside it;\n"
+    L"      links (junctions, symbolic links) out of a tree are not followed.\n"
     L"      Progress shows on a console; what could not be changed is listed at the\n"
     L"      end, and every other folder is changed. Ctrl+C stops between two folders.\n"
     L"  orvane remove-all\n"
@@ -80,158 +82,30 @@ int UsageError(const std::wstring& message)
     return 2;
 }
 
-bool Is(const wchar_t* arg, const wchar_t* option) { return std::wcscmp(arg, option) == 0; }
-
-// The arguments from `first` on, one at a time. "--" ends the options and is passed over;
-// what follows it is never taken for an option, even when it starts with "--".
-class ArgumentWalk {
-public:
-    ArgumentWalk(int argc, wchar_t** argv, int first) : argc_(argc), argv_(argv), next_(first) {}
-
-    // The next argument; null after the last.
-    const wchar_t* Next()
-    {
-        while (next_ < argc_) {
-            current_ = argv_[next_++];
-            if (!options_ || !Is(current_, L"--"))
-                return current_;
-            options_ = false;
-        }
-        return nullptr;
-    }
-    // Whether the current argument is the option `name`.
-    bool IsOption(const wchar_t* name) const { return options_ && Is(current_, name); }
-    // Whether it has the form of an option ("--" and more) that none of the above was.
-    bool IsOtherOption() const { return options_ && current_[0] == L'-' && current_[1] == L'-'; }
-    // The argument after the current one, taken as its value; null when there is none.
-    const wchar_t* TakeValue() { return next_ < argc_ ? argv_[next_++] : nullptr; }
-
-private:
-    int argc_;
-    wchar_t** argv_;
-    int next_;
-    bool options_ = true;
-    const wchar_t* current_ = nullptr;
-};
-
-// Collects the arguments after the command: --all-of-type, --for-me and --for-all
-// wherever they stand, the rest in order.
-bool ReadArguments(int argc, wchar_t** argv, orvane::cli::TargetList* targets, std::wstring* error)
-{
-    ArgumentWalk walk(argc, argv, 2);
-    while (const wchar_t* arg = walk.Next()) {
-        if (walk.IsOption(L"--all-of-type")) {
-            targets->AllOfType = true;
-        } else if (walk.IsOption(L"--for-me") || walk.IsOption(L"--for-all")) {
-            const orvane::ScopeChoice chosen =
-                Is(arg, L"--for-me") ? orvane::ScopeChoice::ThisUser : orvane::ScopeChoice::AllUsers;
-            if (targets->Scope != orvane::ScopeChoice::Automatic && targets->Scope != chosen) {
-                *error = L"--for-me and --for-all cannot be used together";
-                return false;
-            }
-            targets->Scope = chosen;
-        } else if (walk.IsOption(L"--trust-desktop-ini")) {
-            targets->TrustDesktopIni = true;
-        } else if (walk.IsOption(L"--colour")) {
-            if (targets->Colour != nullptr || (targets->Colour = walk.TakeValue()) == nullptr) {
-                *error = L"--colour needs one NAME or #RRGGBB";
-                return false;
-            }
-        } else if (walk.IsOption(L"--copy")) {
-            targets->CopyWithFolder = true;
-        } else if (walk.IsOption(L"--recurse")) {
-            targets->Recurse = true;
-        } else if (walk.IsOtherOption()) {
-            *error = std::wstring(L"unknown option ") + arg;
-            return false;
-        } else {
-            targets->Paths.push_back(arg);
-        }
-    }
-    return true;
-}
-
 // orvane set --colour NAME|#RRGGBB PATH...: every argument is a PATH, none a SOURCE.
-int SetColourCommand(const orvane::cli::TargetList& targets)
+int SetColourCommand(const orvane::cli::Invocation& invocation)
 {
-    if (targets.Paths.empty())
+    if (invocation.Paths.empty())
         return UsageError(L"set --colour needs at least one PATH");
-    if (targets.AllOfType)
+    if (invocation.AllOfType)
         return UsageError(L"--colour is for folders; --all-of-type is for files");
-    return orvane::cli::SetColour(targets);
-}
-
-// orvane package register|unregister [--all-users] [--trust CERT] [PACKAGE]
-bool ReadPackageArguments(int argc, wchar_t** argv, orvane::cli::PackageRequest* request, std::wstring* error)
-{
-    if (argc < 3 || (!Is(argv[2], L"register") && !Is(argv[2], L"unregister"))) {
-        *error = L"package needs register or unregister";
-        return false;
-    }
-    request->Register = Is(argv[2], L"register");
-    ArgumentWalk walk(argc, argv, 3);
-    while (const wchar_t* arg = walk.Next()) {
-        if (walk.IsOption(L"--all-users")) {
-            request->Users = orvane::cli::PackageUsers::AllUsers;
-        } else if (walk.IsOption(L"--trust")) {
-            if (request->Certificate != nullptr || (request->Certificate = walk.TakeValue()) == nullptr) {
-                *error = L"--trust needs one CERT";
-                return false;
-            }
-        } else if (walk.IsOtherOption()) {
-            *error = std::wstring(L"unknown option ") + arg;
-            return false;
-        } else if (request->Package == nullptr) {
-            request->Package = arg;
-        } else {
-            *error = L"package takes one PACKAGE";
-            return false;
-        }
-    }
-    return true;
-}
-
-// An option given to a command, or with another option, that it does not go with; null
-// when every option is where it belongs.
-const wchar_t* MisplacedOption(const std::wstring& command, const orvane::cli::TargetList& targets)
-{
-    if (command == L"show" && targets.Scope != orvane::ScopeChoice::Automatic)
-        return L"--for-me and --for-all are for set and restore";
-    if (command != L"set" && targets.TrustDesktopIni)
-        return L"--trust-desktop-ini is for set";
-    if (command != L"set" && targets.Colour != nullptr)
-        return L"--colour is for set";
-    if (command != L"set" && targets.CopyWithFolder)
-        return L"--copy is for set";
-    if (command == L"show" && targets.Recurse)
-        return L"--recurse is for set and restore";
-    if (targets.Recurse && (targets.Colour != nullptr || targets.CopyWithFolder))
-        return L"--recurse takes an icon SOURCE, not --colour or --copy";
-    if (targets.Colour != nullptr && targets.CopyWithFolder)
-        return L"--copy is for a SOURCE; a colour is always made inside the folder";
-    return nullptr;
+    return orvane::cli::SetColour(invocation);
 }
 
 // orvane set SOURCE[,INDEX] PATH...
-int SetCommand(orvane::cli::TargetList& targets)
+int SetCommand(orvane::cli::Invocation& invocation)
 {
-    if (targets.Paths.size() < 2)
+    if (invocation.Paths.size() < 2)
         return UsageError(L"set needs SOURCE[,INDEX] and at least one PATH");
-    const wchar_t* source = targets.Paths.front();
-    targets.Paths.erase(targets.Paths.begin());
+    const wchar_t* source = invocation.Paths.front();
+    invocation.Paths.erase(invocation.Paths.begin());
     orvane::cli::IconChoice choice;
     std::wstring error;
     if (!orvane::cli::ParseIconChoice(source, &choice, &error)) {
         orvane::cli::WriteErr(L"orvane: " + error + L"\n");
         return 1;
     }
-    if (!targets.Recurse)
-        return orvane::cli::SetIcon(choice, targets);
-    if (choice.IsPicture)
-        return UsageError(L"--recurse takes an icon source, not a picture");
-    if (targets.TrustDesktopIni)
-        return UsageError(L"--trust-desktop-ini is for one folder at a time, not with --recurse");
-    return orvane::cli::SetIconInTrees(choice, targets);
+    return orvane::cli::SetIcon(choice, invocation);
 }
 
 } // namespace
@@ -248,25 +122,23 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
 
-    orvane::cli::TargetList targets;
+    orvane::cli::Invocation invocation;
     std::wstring error;
     if (command == L"show" || command == L"restore" || command == L"set") {
-        if (!ReadArguments(argc, argv, &targets, &error))
+        if (!orvane::cli::ReadArguments(argc, argv, &invocation, &error))
             return UsageError(error);
     }
-    if (const wchar_t* misplaced = MisplacedOption(command, targets))
+    if (const wchar_t* misplaced = orvane::cli::MisplacedOption(command, invocation))
         return UsageError(misplaced);
-    if (command == L"set" && targets.Colour != nullptr)
-        return SetColourCommand(targets);
+    if (command == L"set" && invocation.Colour != nullptr)
+        return SetColourCommand(invocation);
     if (command == L"show" || command == L"restore") {
-        if (targets.Paths.empty())
+        if (invocation.Paths.empty())
             return UsageError(command + L" needs at least one PATH");
-        if (targets.Recurse)
-            return orvane::cli::RestoreTrees(targets);
-        return command == L"show" ? orvane::cli::ShowTargets(targets) : orvane::cli::RestoreTargets(targets);
+        return command == L"show" ? orvane::cli::ShowTargets(invocation) : orvane::cli::RestoreTargets(invocation);
     }
     if (command == L"set")
-        return SetCommand(targets);
+        return SetCommand(invocation);
     if (command == L"remove-all") {
         if (argc != 2)
             return UsageError(L"remove-all takes no arguments");
@@ -274,7 +146,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"package") {
         orvane::cli::PackageRequest request;
-        if (!ReadPackageArguments(argc, argv, &request, &error))
+        if (!orvane::cli::ReadPackageArguments(argc, argv, &request, &error))
             return UsageError(error);
         return orvane::cli::PackageCommand(request);
     }

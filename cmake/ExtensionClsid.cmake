@@ -1,15 +1,22 @@
-# The class identifiers' registry text for the parts of the build that are not C++: the
-# installer (installer/build.sh hands it to wixl), the package and the installer's test.
-# Each is read from its one definition, a constant in common/ExtensionIdentity.h,
-# formatted as the registry writes it ("{XXXXXXXX-XXXX-...}", upper case) and written to
-# a file in the build folder: CLSID_ShellIconExtension to ORVANE_CLSID_FILE, and
-# CLSID_ExplorerCommand to ORVANE_COMMAND_CLSID_FILE (the top CMakeLists.txt writes that
-# one). A change of the header configures the build again; a constant this cannot read
-# stops the configuration.
+# The class identifiers' registry text ("{XXXXXXXX-XXXX-...}", upper case), made here and
+# nowhere else from their one definition, the constants in common/ExtensionIdentity.h. It
+# is written into the build folder once per configuration, for every part that needs it:
+#   ORVANE_IDENTITY_DIR/ExtensionClsidText.h  the C++ code's ExtensionClsidText and
+#                                             ExplorerCommandClsidText (orvane_common
+#                                             puts the folder on the include path);
+#   ORVANE_CLSID_FILE                         CLSID_ShellIconExtension, for the installer
+#                                             (installer/build.sh hands it to wixl) and
+#                                             the installer's test;
+#   ORVANE_COMMAND_CLSID_FILE                 CLSID_ExplorerCommand, for the package
+#                                             (installer/package.sh).
+# A change of the header configures the build again; a constant this cannot read stops
+# the configuration.
+set(ORVANE_IDENTITY_DIR ${CMAKE_BINARY_DIR}/identity)
 set(ORVANE_CLSID_FILE ${CMAKE_BINARY_DIR}/ExtensionClsid.txt)
 set(ORVANE_COMMAND_CLSID_FILE ${CMAKE_BINARY_DIR}/ExplorerCommandClsid.txt)
 
-function(orvane_write_clsid_text header constant output)
+# Sets `variable` to the registry text of the GUID constant `constant` in `header`.
+function(orvane_clsid_text header constant variable)
     set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
     file(READ ${header} source)
     string(REGEX MATCH "${constant}[ \t\r\n]*=[ \t\r\n]*[{][^;]*[}][ \t\r\n]*;" initializer "${source}")
@@ -40,13 +47,35 @@ function(orvane_write_clsid_text header constant output)
         string(APPEND text "${digits}")
     endforeach()
     string(APPEND text "}")
-    # Written only when it changes, so that nothing that reads it is made again for nothing.
+    set(${variable} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Written only when it changes, so that nothing that reads it is made again for nothing.
+function(orvane_write_if_changed output content)
+    set(previous "")
     if(EXISTS ${output})
         file(READ ${output} previous)
     endif()
-    if(NOT "${previous}" STREQUAL "${text}\n")
-        file(WRITE ${output} "${text}\n")
+    if(NOT "${previous}" STREQUAL "${content}")
+        file(WRITE ${output} "${content}")
     endif()
 endfunction()
 
-orvane_write_clsid_text(${CMAKE_SOURCE_DIR}/common/ExtensionIdentity.h CLSID_ShellIconExtension ${ORVANE_CLSID_FILE})
+set(identity_header ${CMAKE_SOURCE_DIR}/common/ExtensionIdentity.h)
+orvane_clsid_text(${identity_header} CLSID_ShellIconExtension extension_clsid)
+orvane_clsid_text(${identity_header} CLSID_ExplorerCommand command_clsid)
+orvane_write_if_changed(${ORVANE_CLSID_FILE} "${extension_clsid}\n")
+orvane_write_if_changed(${ORVANE_COMMAND_CLSID_FILE} "${command_clsid}\n")
+orvane_write_if_changed(${ORVANE_IDENTITY_DIR}/ExtensionClsidText.h
+"// Written by cmake/ExtensionClsid.cmake from the constants in common/ExtensionIdentity.h,
+// which includes it; not to be edited.
+#pragma once
+
+namespace orvane {
+
+// 38 characters and the terminating zero.
+inline constexpr wchar_t ExtensionClsidText[] = L\"${extension_clsid}\";
+inline constexpr wchar_t ExplorerCommandClsidText[] = L\"${command_clsid}\";
+
+} // namespace orvane
+")

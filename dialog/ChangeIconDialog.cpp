@@ -9,8 +9,8 @@
 #include <iterator>
 
 #include "ColourMenu.h"
+#include "DialogActions.h"
 #include "DialogText.h"
-#include "FolderTrust.h"
 #include "IconList.h"
 #include "IconSources.h"
 #include "Layout.h"
@@ -19,7 +19,6 @@
 #include "MadeSource.h"
 #include "PictureIcon.h"
 #include "RecentList.h"
-#include "RemoveAll.h"
 #include "Scaling.h"
 #include "SourceBrowser.h"
 #include "ShellNotify.h"
@@ -32,24 +31,9 @@ namespace {
 constexpr const wchar_t FeedbackLink[] = L"MailTo:orvane-feedback@brindlewick.example";
 constexpr const wchar_t MakerWebPage[] = L"https://www.brindlewick.example/orvane/";
 
-constexpr const wchar_t RestoreQuestion[] = L"The Windows default icon will be used.\nContinue?";
-constexpr const wchar_t RestoreCaption[] = L"Orvane - Restore default Icon";
-constexpr const wchar_t RemoveQuestion[] = L"All Orvane Information will be cleared.\nContinue?";
-constexpr const wchar_t RemoveCaption[] = L"Orvane - Remove Orvane";
-constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
-constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
-constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
-constexpr const wchar_t TrustCaption[] = L"Orvane - Icon may not show";
-constexpr const wchar_t MarkNotRemovedCaption[] = L"Orvane - Mark not removed";
-
 ChangeIconDialog* RecordOf(HWND dialog)
 {
     return reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
-}
-
-void ShowFailure(HWND dialog, const wchar_t* text, const wchar_t* caption)
-{
-    MessageBoxW(dialog, text, caption, MB_OK | MB_ICONERROR);
 }
 
 // Several targets: the check box for types where any target is a file (unchecked at
@@ -59,15 +43,15 @@ void ShowManyTargets(HWND dialog, ChangeIconDialog& record)
     const bool files = AnyFile(record.Targets);
     ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), files ? SW_SHOW : SW_HIDE);
     SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_UNCHECKED, 0);
-    record.SetAllOfType(false);
+    record.Target.SetAllOfType(false);
     EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
 }
 
 BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
 {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&record));
-    static_cast<IconTarget&>(record) = OpenTarget(record.TargetPath);
-    AddFolderControls(dialog, IsForMany(record) ? OnlyFolders(record.Targets) : record.Kind() == TargetKind::Folder);
+    record.Target = OpenTarget(record.TargetPath);
+    AddFolderControls(dialog, IsForMany(record) ? OnlyFolders(record.Targets) : record.Target.Kind() == TargetKind::Folder);
     // Before the dialog is placed: moved onto a monitor of another scaling, it rescales.
     BeginScaling(record, dialog);
     InitLayout(record, dialog);
@@ -80,32 +64,32 @@ BOOL OnInitDialog(HWND dialog, ChangeIconDialog& record)
                                                      GetSystemMetrics(SM_CXSMICON),
                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
 
-    const std::optional<IconLocation> current = record.Current;
+    const std::optional<IconLocation> current = record.Target.Current;
 
     const bool canTakeIcon = CanTakeIcon(record);
-    if (record.PathKind() != TargetKind::File) {
+    if (record.Target.PathKind() != TargetKind::File) {
         ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), SW_HIDE);
     } else if (!canTakeIcon) {
         // Neither a single-file nor a type icon can be stored for it: nothing to choose.
         ShowWindow(GetDlgItem(dialog, IDC_ALLOFTYPE), SW_HIDE);
         EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-    } else if (record.AllOfType()) {
+    } else if (record.Target.AllOfType()) {
         SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_SETCHECK, BST_CHECKED, 0);
     }
     if (IsForMany(record))
         ShowManyTargets(dialog, record);
     UpdateHeadline(record, dialog);
 
-    if (IsForMany(record) ? !AnyRestores(record.Targets) : !current || !canTakeIcon || !record.HasBackup())
+    if (IsForMany(record) ? !AnyRestores(record.Targets) : !current || !canTakeIcon || !record.Target.HasBackup())
         ShowWindow(GetDlgItem(dialog, IDC_RESTORE), SW_HIDE);
 
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
     LoadRecentList(combo);
     ShowFolderIconResolved(record);
-    const wchar_t* shown = record.CurrentIconPath();
+    const wchar_t* shown = record.Target.CurrentIconPath();
     // A folder's made icon is its own: it is not offered to other targets as a source.
     if (shown != nullptr && shown[0] != L'\0' &&
-        FillIconList(dialog, shown, IconListPosition(shown, record.CurrentIndex())) &&
+        FillIconList(dialog, shown, IconListPosition(shown, record.Target.CurrentIndex())) &&
         !IsMadeIconName(std::wcsrchr(shown, L'\\') ? std::wcsrchr(shown, L'\\') + 1 : shown))
         AddRecentEntry(combo, shown);
     record.ShownSource = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
@@ -137,7 +121,7 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
     // A source without icons must not become the current one: the list would go on
     // showing the previous file's icons, and OK would apply one of their indexes to it.
     if (IsPictureFile(entry) ? ShowPicture(dialog, record, entry)
-                             : FillIconList(dialog, entry, -1) && record.SetCurrentIconPath(entry)) {
+                             : FillIconList(dialog, entry, -1) && record.Target.SetCurrentIconPath(entry)) {
         if (!IsPictureFile(entry))
             ForgetMadeIcon(record);
         UpdateKeepCopy(dialog, record);
@@ -145,118 +129,6 @@ void OnSourceChosen(HWND dialog, ChangeIconDialog& record)
         return;
     }
     SendMessageW(combo, CB_SETCURSEL, record.ShownSource, 0);
-}
-
-// After a folder's icon is written: says where Windows may not show it, and removes the
-// mark of the web from its Desktop.ini only when the user answers yes.
-void TellWhereTheIconMayNotShow(HWND dialog, ChangeIconDialog& record)
-{
-    if (record.Kind() != TargetKind::Folder)
-        return;
-    const TrustFindings findings =
-        CheckFolderIconTrust(record.Path(), record.Current ? record.Current->IconPath : nullptr);
-    if (!findings.Any())
-        return;
-    wchar_t text[2048];
-    FormatTrustFindings(record, findings, text, std::size(text));
-    if (!findings.Has(TrustFinding::DesktopIniMarked)) {
-        MessageBoxW(dialog, text, TrustCaption, MB_OK | MB_ICONWARNING);
-        return;
-    }
-    if (MessageBoxW(dialog, text, TrustCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
-        return;
-    const LONG status = RemoveDesktopIniMark(record.Path());
-    if (status != ERROR_SUCCESS) {
-        std::swprintf(text, std::size(text), L"The mark of the web could not be removed from Desktop.ini (error %ld).",
-                      static_cast<long>(status));
-        ShowFailure(dialog, text, MarkNotRemovedCaption);
-    }
-}
-
-void OnOkForMany(HWND dialog, ChangeIconDialog& record)
-{
-    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
-    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
-        record.SetCurrentIndex(static_cast<int>(
-            SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0))));
-        if (record.CurrentIndex() >= 0) {
-            ChangeMany(dialog, record, false);
-            SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
-        }
-    }
-    SaveDialogRect(dialog);
-    EndDialog(dialog, IDOK);
-}
-
-void OnOk(HWND dialog, ChangeIconDialog& record)
-{
-    if (UsesBatch(dialog, record)) {
-        OnOkForMany(dialog, record);
-        return;
-    }
-    // Enter reaches here even while the button is disabled.
-    if (!CanTakeIcon(record))
-        return;
-    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
-    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
-        // Item i shows icon i of its file; of several selected items the first counts.
-        const int item = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                                       MAKELPARAM(LVNI_SELECTED, 0)));
-        record.SetCurrentIndex(item);
-        if (record.CurrentIndex() >= 0) {
-            const ChangeResult result = ApplyChosenIcon(dialog, record);
-            if (result != ChangeResult::Done) {
-                wchar_t text[1024];
-                FormatChangeFailure(record, result, L"changed", text, std::size(text));
-                ShowFailure(dialog, text, ChangeFailedCaption);
-                return;
-            }
-            SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
-            TellWhereTheIconMayNotShow(dialog, record);
-        }
-    }
-    NotifyShell(record);
-    SaveDialogRect(dialog);
-    EndDialog(dialog, IDOK);
-}
-
-void OnRestore(HWND dialog, ChangeIconDialog& record)
-{
-    if (MessageBoxW(dialog, RestoreQuestion, RestoreCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    HWND restore = GetDlgItem(dialog, IDC_RESTORE);
-    ShowWindow(restore, SW_HIDE);
-    if (UsesBatch(dialog, record)) {
-        ChangeMany(dialog, record, true);
-        SaveDialogRect(dialog);
-        EndDialog(dialog, IDCANCEL);
-        return;
-    }
-    const ChangeResult result = record.RestoreDefault();
-    if (result != ChangeResult::Done) {
-        ShowWindow(restore, SW_SHOW);
-        wchar_t text[1024];
-        FormatChangeFailure(record, result, L"restored to the Windows default", text, std::size(text));
-        ShowFailure(dialog, text, RestoreFailedCaption);
-        return;
-    }
-    SaveDialogRect(dialog);
-    NotifyShell(record);
-    EndDialog(dialog, IDCANCEL);
-}
-
-void OnRemoveAll(HWND dialog)
-{
-    if (MessageBoxW(dialog, RemoveQuestion, RemoveCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    const LONG status = RemoveAllSettings();
-    // Also after a partial failure: this user's types may have been handed back.
-    NotifyAssociationsChanged();
-    if (status != ERROR_SUCCESS) {
-        wchar_t text[512];
-        FormatRemoveFailure(status, text, std::size(text));
-        ShowFailure(dialog, text, RemoveFailedCaption);
-    }
 }
 
 void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
@@ -281,7 +153,7 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
         break;
     case IDC_ALLOFTYPE:
         if (!IsForMany(record))
-            record.SetAllOfType((SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
+            record.Target.SetAllOfType((SendDlgItemMessageW(dialog, IDC_ALLOFTYPE, BM_GETSTATE, 0, 0) & BST_CHECKED) != 0);
         UpdateHeadline(record, dialog);
         break;
     case IDM_SENDFEEDBACK:
@@ -374,7 +246,7 @@ void UpdateHeadline(ChangeIconDialog& record, HWND dialog)
 
 void NotifyShell(ChangeIconDialog& record)
 {
-    NotifyChange(record);
+    NotifyChange(record.Target);
 }
 
 INT_PTR RunChangeIconDialog(HINSTANCE resources, ChangeIconDialog& record)

@@ -1,5 +1,5 @@
-// The Change Icon dialog: its record (the target being changed followed by the dialog's
-// own fields), run with RunChangeIconDialog by everyone who opens it.
+// The Change Icon dialog: its record (the target being changed and the dialog's own
+// fields), run with RunChangeIconDialog by everyone who opens it.
 #pragma once
 
 #include <windows.h>
@@ -16,10 +16,12 @@ namespace orvane {
 
 constexpr int DialogControlCount = 14;
 
-struct ChangeIconDialog : IconTarget {
-    // The path the dialog is opened for, set by whoever opens it; the target (and its
-    // kind) is made from it when the dialog opens.
+struct ChangeIconDialog {
+    // The path the dialog is opened for, set by whoever opens it; Target (and its kind)
+    // is made from it when the dialog opens.
     wchar_t TargetPath[TextCapacity] = {};
+    // The target being changed: no target until the dialog opens it.
+    IconTarget Target{nullptr};
     // Combo box 1010, "..." 1001, list view 1002, OK, Cancel, static 1003, 1007, 1008,
     // check box 1011, Restore 3, static 1009, and the controls added for folders, button
     // 1012 and check boxes 1013 and 1014: the order in which resizing moves them.
@@ -36,9 +38,10 @@ struct ChangeIconDialog : IconTarget {
     HFONT ScaledFont = nullptr;
     // The window that invoked the dialog (Explorer's), which owns it; null for none.
     HWND Owner = nullptr;
-    // A window of another process that the dialog opens over without being owned by it
-    // (Explorer's, for the dialog's own program); null for none. Owner comes first.
-    HWND Near = nullptr;
+    // The invoking window when it is another process's (Explorer's, for the dialog's own
+    // program): the dialog opens over it without being owned by it; null for none. Owner
+    // comes first.
+    HWND OtherProcessInvoker = nullptr;
     // Every selected item when the dialog is opened for several at once (TargetPath is
     // the first); empty for one.
     std::vector<std::wstring> Targets;

@@ -62,7 +62,7 @@ std::wstring_view NameOf(const wchar_t* path)
 // "the folder 'Sub'", "the drive C:\", "the file 'a.txt'", "all files of type '*.txt'".
 void DescribeTarget(ChangeIconDialog& record, TextOut& out)
 {
-    switch (record.Kind()) {
+    switch (record.Target.Kind()) {
     case TargetKind::Drive:
         out << L"the drive " << record.TargetPath;
         break;
@@ -96,8 +96,8 @@ const wchar_t* AccessDeniedReason(ChangeIconDialog& record)
         L"Windows keeps this file's icon" ORVANE_KEPT_FOR_YOU,
     };
 #undef ORVANE_KEPT_FOR_YOU
-    const TargetKind kind = record.Kind();
-    if (record.ChangedScope() == Scope::ThisUser) {
+    const TargetKind kind = record.Target.Kind();
+    if (record.Target.ChangedScope() == Scope::ThisUser) {
         if (kind == TargetKind::Folder)
             return L"Access was denied: the folder or its Desktop.ini may be read-only or belong to another user, "
                    L"or your own settings, which keep the folder's backup when it cannot be kept for all users "
@@ -148,7 +148,7 @@ const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)
 
 bool CanTakeIcon(ChangeIconDialog& record)
 {
-    return record.PathKind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
+    return record.Target.PathKind() != TargetKind::File || NamesFileClass(FileExtension(record.TargetPath));
 }
 
 void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
@@ -156,7 +156,7 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
     if (out == nullptr || outSize == 0)
         return;
     TextOut text(out, outSize);
-    switch (record.Kind()) {
+    switch (record.Target.Kind()) {
     case TargetKind::Folder:
         text << HeadlineStart << L"Folder '" << NameOf(record.TargetPath) << HeadlineEnd;
         break;
@@ -166,7 +166,7 @@ void FormatHeadline(ChangeIconDialog& record, wchar_t* out, std::size_t outSize)
             text << L"The file '" << NameOf(record.TargetPath)
                  << L"' has no extension. Windows gives icons to file types, so this file cannot have an "
                     L"icon of its own.";
-        else if (record.Kind() == TargetKind::Type)
+        else if (record.Target.Kind() == TargetKind::Type)
             text << HeadlineStart << L"Type '*" << FileExtension(record.TargetPath) << HeadlineEnd;
         else
             text << HeadlineStart << L"File '" << NameOf(record.TargetPath) << HeadlineEnd;
@@ -210,9 +210,9 @@ void FormatChangeFailure(ChangeIconDialog& record, ChangeResult result, const wc
     DescribeTarget(record, text);
     text << L" could not be " << (action ? action : L"changed") << L".\n\n";
     std::wstring words;
-    if (record.LastRefusal() && IsRefusedWrite(result)) {
+    if (record.Target.LastRefusal() && IsRefusedWrite(result)) {
         try {
-            words = RefusalWords(*record.LastRefusal(), record.Kind() == TargetKind::Folder,
+            words = RefusalWords(*record.Target.LastRefusal(), record.Target.Kind() == TargetKind::Folder,
                                  result == ChangeResult::PathTooLong);
         } catch (const std::bad_alloc&) {
             words.clear();
@@ -246,7 +246,7 @@ void FormatRemoveFailure(LONG status, wchar_t* out, std::size_t outSize)
 void FormatTrustFindings(ChangeIconDialog& record, const TrustFindings& findings, wchar_t* out, std::size_t outSize)
 {
     TextOut text(out, outSize);
-    text << L"The icon of the folder '" << NameOf(record.Path()) << L"' is set, but Windows may not show it:\n";
+    text << L"The icon of the folder '" << NameOf(record.Target.Path()) << L"' is set, but Windows may not show it:\n";
     for (TrustFinding finding : AllTrustFindings) {
         if (findings.Has(finding))
             text << L"\n- " << TrustFindingText(finding) << L".";

@@ -1,11 +1,6 @@
 #include "Layout.h"
 
-#include <cwchar>
-#include <iterator>
-
 #include "Placement.h"
-#include "Registry.h"
-#include "RegistryNames.h"
 #include "Scaling.h"
 #include "resource.h"
 
@@ -82,7 +77,7 @@ void InitLayout(ChangeIconDialog& record, HWND dialog)
     const SIZE minimum{window.right - window.left, window.bottom - window.top};
     std::optional<RECT> owner;
     RECT ownerRect{};
-    HWND invoker = record.Owner != nullptr ? record.Owner : record.Near;
+    HWND invoker = record.Owner != nullptr ? record.Owner : record.OtherProcessInvoker;
     if (invoker != nullptr && GetWindowRect(invoker, &ownerRect))
         owner = ownerRect;
     POINT pointer{};
@@ -144,58 +139,6 @@ void LimitTrackSize(MINMAXINFO* info, UINT dpi)
         return;
     info->ptMinTrackSize.x = ScaleFrom96(MinTrackWidth, dpi);
     info->ptMinTrackSize.y = ScaleFrom96(MinTrackHeight, dpi);
-}
-
-namespace {
-
-BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param)
-{
-    MONITORINFO info{};
-    info.cbSize = sizeof info;
-    if (GetMonitorInfoW(monitor, &info))
-        reinterpret_cast<std::vector<MonitorArea>*>(param)->push_back({info.rcMonitor, info.rcWork});
-    return TRUE;
-}
-
-} // namespace
-
-std::vector<MonitorArea> Monitors()
-{
-    std::vector<MonitorArea> monitors;
-    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
-    return monitors;
-}
-
-std::optional<RECT> LoadDialogRect()
-{
-    RegKey key;
-    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return std::nullopt;
-    // Either length: 260 characters as written now, or the 130 an earlier build wrote.
-    wchar_t text[DialogRectCharacters] = {};
-    DWORD size = sizeof text;
-    DWORD type = REG_NONE;
-    if (RegQueryValueExW(key.get(), DialogRectValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
-        return std::nullopt;
-    return ParseDialogRect(text, size / sizeof(wchar_t));
-}
-
-void SaveDialogRect(HWND dialog)
-{
-    RECT r{};
-    if (!GetWindowRect(dialog, &r))
-        return;
-    RegKey key;
-    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
-        return;
-    // The value always has 260 characters, as the 8-bit build's 260 bytes were: the text,
-    // its zero and zero characters after it.
-    wchar_t text[DialogRectCharacters] = {};
-    std::swprintf(text, std::size(text), L"%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
-                  static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
-    RegSetValueExW(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
 }
 
 } // namespace orvane

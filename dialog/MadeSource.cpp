@@ -59,7 +59,7 @@ bool ShowMadeIcon(HWND dialog, ChangeIconDialog& record, std::vector<std::uint8_
 {
     const std::wstring preview = WritePreview(bytes);
     if (preview.empty() || !FillIconList(dialog, preview.c_str(), 0) ||
-        !record.SetCurrentIconPath(source != nullptr ? source : preview.c_str())) {
+        !record.Target.SetCurrentIconPath(source != nullptr ? source : preview.c_str())) {
         DeletePreview(preview);
         return false;
     }
@@ -125,27 +125,19 @@ void ForgetMadeIcon(ChangeIconDialog& record)
 
 bool HasMadeIcon(const ChangeIconDialog& record)
 {
-    return !record.MadeBytes.empty() && record.CurrentIndex() == 0;
+    return !record.MadeBytes.empty() && record.Target.CurrentIndex() == 0;
 }
 
-ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
-{
-    // A file's, a type's or a drive's made icon lives in the scope's folder of made icons.
-    if (target.Kind() != TargetKind::Folder)
-        return ApplyMadeIcon(target, bytes);
-    return ApplyMadeFolderBytes(target, bytes);
-}
-
-ChangeResult ApplyMadeChoice(ChangeIconDialog& record) { return ApplyMadeBytes(record, record.MadeBytes); }
+ChangeResult ApplyMadeChoice(ChangeIconDialog& record) { return ApplyMadeBytes(record.Target, record.MadeBytes); }
 
 void UpdateKeepCopy(HWND dialog, const ChangeIconDialog& record)
 {
     HWND box = GetDlgItem(dialog, IDC_KEEPCOPY);
-    if (record.Kind() != TargetKind::Folder || box == nullptr)
+    if (record.Target.Kind() != TargetKind::Folder || box == nullptr)
         return;
     // A made icon, and the folder's own made icon chosen again, are inside the folder
     // already.
-    const wchar_t* source = record.CurrentIconPath();
+    const wchar_t* source = record.Target.CurrentIconPath();
     const bool copyable = record.MadeBytes.empty() && source != nullptr && source[0] != L'\0' &&
                           !IsMadeIconName(std::wcsrchr(source, L'\\') ? std::wcsrchr(source, L'\\') + 1 : source);
     EnableWindow(box, copyable);
@@ -157,32 +149,27 @@ ChangeResult ApplyChosenIcon(HWND dialog, ChangeIconDialog& record)
     if (HasMadeIcon(record))
         return ApplyMadeChoice(record);
     KeepFolderIconRelative(record);
-    if (record.Kind() == TargetKind::Folder && IsWindowEnabled(GetDlgItem(dialog, IDC_KEEPCOPY)) &&
+    if (record.Target.Kind() == TargetKind::Folder && IsWindowEnabled(GetDlgItem(dialog, IDC_KEEPCOPY)) &&
         SendDlgItemMessageW(dialog, IDC_KEEPCOPY, BM_GETCHECK, 0, 0) == BST_CHECKED)
-        return KeepCopyWithFolder(record, record.CurrentIconPath(), record.CurrentIndex());
-    return record.ApplyIcon();
+        return KeepCopyWithFolder(record.Target, record.Target.CurrentIconPath(), record.Target.CurrentIndex());
+    return record.Target.ApplyIcon();
 }
 
 void ShowFolderIconResolved(ChangeIconDialog& record)
 {
     wchar_t resolved[TextCapacity];
-    if (record.Kind() == TargetKind::Folder && record.Current &&
-        ResolveFolderIconPath(record.Path(), record.Current->IconPath, resolved))
-        record.SetCurrentIconPath(resolved);
+    if (record.Target.Kind() == TargetKind::Folder && record.Target.Current &&
+        ResolveFolderIconPath(record.Target.Path(), record.Target.Current->IconPath, resolved))
+        record.Target.SetCurrentIconPath(resolved);
 }
 
 void KeepFolderIconRelative(ChangeIconDialog& record)
 {
-    if (record.Kind() != TargetKind::Folder || !record.Current)
+    if (record.Target.Kind() != TargetKind::Folder || !record.Target.Current)
         return;
-    const std::wstring folder = InFolder(record.Path(), L"");
-    const wchar_t* path = record.Current->IconPath;
-    if (CompareStringOrdinal(path, static_cast<int>(std::min(std::wcslen(path), folder.size())), folder.c_str(),
-                             static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
-        return;
-    const std::wstring name = path + folder.size();
-    if (name.find(L'\\') == std::wstring::npos && IsMadeIconFile(record.Path(), name.c_str()))
-        record.SetCurrentIconPath(name.c_str());
+    const std::optional<std::wstring> name = MadeIconNameInFolder(record.Target.Path(), record.Target.Current->IconPath);
+    if (name)
+        record.Target.SetCurrentIconPath(name->c_str());
 }
 
 } // namespace orvane

@@ -28,10 +28,6 @@ void ForgetMadeIcon(ChangeIconDialog& record);
 // Whether OK is to write the made icon: one was made and the list's item 0 is chosen.
 bool HasMadeIcon(const ChangeIconDialog& record);
 
-// Writes made icon bytes where the target's icon lives (inside a folder; the scope's
-// folder of made icons for the other kinds) and gives them to the target.
-ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes);
-
 // Writes the made icon where the target's icon lives (inside a folder; the scope's folder
 // of made icons for the other kinds) and gives it to the target.
 ChangeResult ApplyMadeChoice(ChangeIconDialog& record);

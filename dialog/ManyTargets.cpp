@@ -202,10 +202,10 @@ std::vector<std::wstring> TargetsOf(const ChangeIconDialog& record)
 BatchRequest ApplyRequest(HWND dialog, ChangeIconDialog& record)
 {
     BatchRequest request;
-    request.AllOfType = IsForMany(record) ? Checked(dialog, IDC_ALLOFTYPE) : record.AllOfType();
+    request.AllOfType = IsForMany(record) ? Checked(dialog, IDC_ALLOFTYPE) : record.Target.AllOfType();
     request.Paths = request.AllOfType ? OnePerType(TargetsOf(record)) : TargetsOf(record);
-    request.IconPath = record.CurrentIconPath() ? record.CurrentIconPath() : L"";
-    request.Index = record.CurrentIndex();
+    request.IconPath = record.Target.CurrentIconPath() ? record.Target.CurrentIconPath() : L"";
+    request.Index = record.Target.CurrentIndex();
     const bool made = HasMadeIcon(record);
     const bool copy = !made && IsWindowEnabled(GetDlgItem(dialog, IDC_KEEPCOPY)) &&
                       SendDlgItemMessageW(dialog, IDC_KEEPCOPY, BM_GETCHECK, 0, 0) == BST_CHECKED;

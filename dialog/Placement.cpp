@@ -1,7 +1,12 @@
 #include "Placement.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
+#include <iterator>
+
+#include "Registry.h"
+#include "RegistryNames.h"
 
 namespace orvane {
 
@@ -81,6 +86,15 @@ bool Inside(const RECT& inner, const RECT& outer)
     return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right && inner.bottom <= outer.bottom;
 }
 
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param)
+{
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (GetMonitorInfoW(monitor, &info))
+        reinterpret_cast<std::vector<MonitorArea>*>(param)->push_back({info.rcMonitor, info.rcWork});
+    return TRUE;
+}
+
 } // namespace
 
 std::optional<RECT> ParseDialogRect(const wchar_t* text, std::size_t length)
@@ -126,6 +140,45 @@ RECT PlaceDialog(SIZE minimum, const std::optional<RECT>& recorded, const std::o
     left = std::clamp(left, work.left, work.right - width);
     top = std::clamp(top, work.top, work.bottom - height);
     return {left, top, left + width, top + height};
+}
+
+std::vector<MonitorArea> Monitors()
+{
+    std::vector<MonitorArea> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+    return monitors;
+}
+
+std::optional<RECT> LoadDialogRect()
+{
+    RegKey key;
+    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return std::nullopt;
+    // Either length: 260 characters as written now, or the 130 an earlier build wrote.
+    wchar_t text[DialogRectCharacters] = {};
+    DWORD size = sizeof text;
+    DWORD type = REG_NONE;
+    if (RegQueryValueExW(key.get(), DialogRectValue, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return std::nullopt;
+    return ParseDialogRect(text, size / sizeof(wchar_t));
+}
+
+void SaveDialogRect(HWND dialog)
+{
+    RECT r{};
+    if (!GetWindowRect(dialog, &r))
+        return;
+    RegKey key;
+    if (key.Open(HKEY_CURRENT_USER, ProductKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return;
+    // The value always has 260 characters, as the 8-bit build's 260 bytes were: the text,
+    // its zero and zero characters after it.
+    wchar_t text[DialogRectCharacters] = {};
+    std::swprintf(text, std::size(text), L"%d,%d,%d,%d", static_cast<int>(r.left), static_cast<int>(r.top),
+                  static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
+    RegSetValueExW(key.get(), DialogRectValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
 }
 
 } // namespace orvane

@@ -54,7 +54,7 @@ bool UseSourceFile(ChangeIconDialog& record, HWND dialog, const wchar_t* file)
         if (!FillIconList(dialog, file, -1))
             return false;
         ForgetMadeIcon(record);
-        record.SetCurrentIconPath(file);
+        record.Target.SetCurrentIconPath(file);
     }
     UpdateKeepCopy(dialog, record);
     HWND combo = GetDlgItem(dialog, IDC_SOURCES);
@@ -77,7 +77,7 @@ bool UseDroppedFile(ChangeIconDialog& record, HWND dialog, HDROP drop)
 bool BrowseForIconFile(ChangeIconDialog& record, HWND dialog)
 {
     wchar_t file[TextCapacity] = {};
-    const wchar_t* initial = record.Current ? record.CurrentIconPath() : record.TargetPath;
+    const wchar_t* initial = record.Target.Current ? record.Target.CurrentIconPath() : record.TargetPath;
     CopyText(file, std::size(file), initial);
 
     static const wchar_t filter[] = L"Icon Library Files (*.icl)\0*.icl\0"

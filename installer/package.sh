@@ -17,8 +17,7 @@
 # The package's Publisher is the certificate's subject exactly (Windows refuses a package
 # whose Publisher and signer differ), its Version ORVANE_VERSION (default 1.0.0) with four
 # parts, and its verb class the Explorer command's, read from ARCH_BUILD_DIR/
-# ExplorerCommandClsid.txt that configuring the build writes (or from its definition in
-# common/ExtensionIdentity.h).
+# ExplorerCommandClsid.txt that configuring the build writes.
 set -euo pipefail
 arch=${1:?usage: package.sh x64|x86 ARCH_BUILD_DIR [OUTPUT_DIR]}
 build=${2:?usage: package.sh x64|x86 ARCH_BUILD_DIR [OUTPUT_DIR]}
@@ -48,25 +47,13 @@ for p in "${parts[@]}"; do
 done
 version_quad=$((10#${parts[0]})).$((10#${parts[1]})).$((10#${parts[2]})).$((10#${parts[3]}))
 
-# The Explorer command's class identifier, without braces (the manifest's GUID form).
+# The Explorer command's class identifier, without braces (the manifest's GUID form), as
+# configuring the build wrote it (cmake/ExtensionClsid.cmake).
 clsid_file=$build/ExplorerCommandClsid.txt
-if [ -f "$clsid_file" ]; then
-  clsid=$(tr -d '\r\n{}' <"$clsid_file")
-else
-  clsid=$(python3 - "$root/common/ExtensionIdentity.h" <<'EOF'
-import re, sys
-text = open(sys.argv[1], encoding='utf-8').read()
-m = re.search(r'CLSID_ExplorerCommand\s*=\s*\{([^;]*)\}\s*;', text)
-n = re.findall(r'0[xX]([0-9A-Fa-f]+)', m.group(1)) if m else []
-if len(n) == 11:
-    w = [8, 4, 4] + [2] * 8
-    h = [x.upper().zfill(k) for x, k in zip(n, w)]
-    print('-'.join([h[0], h[1], h[2], h[3] + h[4], ''.join(h[5:])]))
-EOF
-)
-fi
+clsid=
+if [ -f "$clsid_file" ]; then clsid=$(tr -d '\r\n{}' <"$clsid_file"); fi
 if ! [[ $clsid =~ ^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$ ]]; then
-  echo "package.sh: no Explorer command class identifier in $clsid_file or common/ExtensionIdentity.h: configure the build ($arch) first" >&2
+  echo "package.sh: no Explorer command class identifier in $clsid_file: configure the build ($arch) first" >&2
   exit 1
 fi
 

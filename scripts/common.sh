@@ -1,5 +1,13 @@
 # Shared by the project's commands: build folders, the Wine prefix and the X server.
-# Source it; BUILD_DIR may be set to use another build folder.
+# The commands source it; BUILD_DIR may be set to use another build folder. It changes the
+# environment of whoever sources it (WINEPREFIX, WINEDEBUG, the locale, PATH): a shell of
+# your own gets all of that from scripts/shell.sh, a subshell, and is refused here, so that
+# it keeps its own prefix.
+if [[ $- == *i* ]] && [ -z "${ORVANE_SHELL:-}" ]; then
+  echo "common.sh changes WINEPREFIX and more in the shell that sources it; for a shell to work in, run" \
+    "bash scripts/shell.sh, which opens one and leaves this one as it is" >&2
+  return 1
+fi
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 # The prefix is always under the build folder: a WINEPREFIX from the caller's environment
@@ -55,6 +63,21 @@ choose_wine_loader() {
   fi
 }
 
+# Whether the prefix is one of the build's own: under the build folder, or made by
+# ensure_prefix (which marks it). Only such a prefix's Wine server is ever ended here; a
+# prefix named with ORVANE_WINEPREFIX that this did not make may have programs running.
+prefix_is_ours() {
+  case "${WINEPREFIX%/}/" in "${BUILD_DIR%/}/"*) return 0 ;; esac
+  [ -f "$WINEPREFIX/.orvane-prefix" ]
+}
+
+# Ends the prefix's Wine server and what runs in it, when the prefix is ours.
+end_wine_server() {
+  if prefix_is_ours; then
+    wineserver -k >/dev/null 2>&1 || true
+  fi
+}
+
 # Creates the Wine prefix under the build folder once (never the home folder's).
 ensure_prefix() {
   choose_wine_loader
@@ -73,11 +96,13 @@ ensure_prefix() {
       echo "wineboot left no registry in $WINEPREFIX (see $log)" >&2
       return 1
     fi
+    : >"$WINEPREFIX/.orvane-prefix"
   fi
   # Two drive letters for the tests of folders where Windows distrusts Desktop.ini: R: is a
   # network share and U: a removable drive to Wine, each a folder under the build folder.
   # Wine's mount manager reads the drives' types when it starts, so a running server of
-  # this prefix is ended first.
+  # this prefix is ended first (when the prefix is ours; another's takes them when its
+  # server next starts).
   local letter kind
   for letter in r:network u:floppy; do
     kind=${letter#*:}
@@ -86,7 +111,7 @@ ensure_prefix() {
     if [ "$(readlink "$WINEPREFIX/dosdevices/$letter:")" != "$BUILD_DIR/wine-drives/$kind" ] ||
       ! grep -qi "^\"$letter:\"=\"$kind\"" "$WINEPREFIX/system.reg"; then
       ln -sfn "$BUILD_DIR/wine-drives/$kind" "$WINEPREFIX/dosdevices/$letter:"
-      wineserver -k >/dev/null 2>&1 || true
+      end_wine_server
       run_logged "${WINEPREFIX%/}-setup.log" wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /t REG_SZ \
         /d "$kind" /f /reg:64 || return 1
       wineserver -w
@@ -137,7 +162,8 @@ start_xvfb() {
   return 1
 }
 
+# Ends the prefix's Wine server (when it is ours) and the X server that start_xvfb started.
 stop_services() {
-  wineserver -k >/dev/null 2>&1 || true
+  end_wine_server
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }

@@ -32,7 +32,7 @@ trap stop_services EXIT
 # Wine binds the prefix's desktop to the display its first program saw, so the display
 # is settled before any Wine program runs, and a server left from earlier is ended.
 [ -n "$display_for_person" ] || start_xvfb
-wineserver -k >/dev/null 2>&1 || true
+end_wine_server
 ensure_prefix
 
 echo "== installing Orvane into the Wine prefix $WINEPREFIX"

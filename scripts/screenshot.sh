@@ -21,7 +21,7 @@ export WINEPREFIX=$BUILD_DIR/wineprefix-screenshot
 trap stop_services EXIT
 # Wine binds the prefix's desktop to the display its first program saw.
 start_xvfb
-wineserver -k >/dev/null 2>&1 || true
+end_wine_server
 ensure_prefix
 wine regsvr32 /s "$(winepath -w "$bin/server/orvane.dll")"
 

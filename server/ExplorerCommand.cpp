@@ -12,11 +12,13 @@
 
 #include <wrl/client.h>
 
+#include "DialogCommandLine.h"
 #include "ExtensionIdentity.h"
 #include "IconLocation.h"
 #include "ManyTargets.h"
 #include "MenuText.h"
 #include "ModuleInstance.h"
+#include "PathText.h"
 #include "SelectionList.h"
 #include "resource.h"
 
@@ -116,35 +118,6 @@ bool ModulePath(wchar_t (&path)[MAX_PATH])
     return length > 0 && length < std::size(path);
 }
 
-// Appends text to out (at `at` of `size` units), terminated; false when it does not fit.
-bool Append(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length)
-{
-    if (length >= size - at)
-        return false;
-    std::memcpy(out + at, text, length * sizeof(wchar_t));
-    at += length;
-    out[at] = L'\0';
-    return true;
-}
-
-// Appends text as one quoted argument, as CommandLineToArgvW and the C runtime read it
-// back: backslashes before the closing quote are doubled, so that the "\" of a drive
-// root ("C:\") does not escape the quote. Paths hold no quotes.
-bool AppendQuoted(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text)
-{
-    const std::size_t length = std::wcslen(text);
-    std::size_t trailing = 0;
-    while (trailing < length && text[length - 1 - trailing] == L'\\')
-        ++trailing;
-    if (!Append(out, size, at, L"\"", 1) || !Append(out, size, at, text, length))
-        return false;
-    for (std::size_t i = 0; i < trailing; ++i) {
-        if (!Append(out, size, at, L"\\", 1))
-            return false;
-    }
-    return Append(out, size, at, L"\"", 1);
-}
-
 // orvane-dialog.exe in the folder of this module.
 bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
 {
@@ -154,7 +127,7 @@ bool DialogProgramPath(wchar_t (&program)[MAX_PATH])
     if (name == nullptr)
         return false;
     std::size_t at = static_cast<std::size_t>(name + 1 - program);
-    return Append(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
+    return AppendText(program, std::size(program), at, DialogProgramName, std::size(DialogProgramName) - 1);
 }
 
 // The top-level window of Explorer's that the command was invoked from: the site's own
@@ -178,36 +151,18 @@ HWND SiteWindow(IUnknown* site)
     return root != nullptr ? root : window;
 }
 
-// Appends a number in hexadecimal digits (upper case, no prefix, no leading zeros).
-bool AppendHex(wchar_t* out, std::size_t size, std::size_t& at, std::uintptr_t value)
-{
-    wchar_t digits[2 * sizeof value];
-    std::size_t count = 0;
-    do {
-        digits[std::size(digits) - 1 - count++] = L"0123456789ABCDEF"[value & 0xF];
-        value >>= 4;
-    } while (value != 0 && count < std::size(digits));
-    return Append(out, size, at, digits + std::size(digits) - count, count);
-}
-
 // Starts `program [/near HWND] "path"` (or `program [/near HWND] /selection "file"`) and
 // does not wait for it: the program opens its dialog over `window` (a window of
 // Explorer's, which a handle names alike in every process of the session) without
 // being owned by it. ERROR_SUCCESS, or why it did not start.
 DWORD StartDialogProgram(const wchar_t* program, const wchar_t* path, HWND window, bool selection = false)
 {
-    // The program's path, the target's (whose trailing backslashes may double), the
-    // window's number (16 hexadecimal digits at most) and the switches, quotes and spaces.
-    wchar_t commandLine[MAX_PATH + 2 * TextCapacity + 48];
-    std::size_t at = 0;
-    commandLine[0] = L'\0';
-    if (!AppendQuoted(commandLine, std::size(commandLine), at, program) ||
-        !Append(commandLine, std::size(commandLine), at, L" ", 1) ||
-        (window != nullptr && (!Append(commandLine, std::size(commandLine), at, L"/near ", 6) ||
-                               !AppendHex(commandLine, std::size(commandLine), at, reinterpret_cast<std::uintptr_t>(window)) ||
-                               !Append(commandLine, std::size(commandLine), at, L" ", 1))) ||
-        (selection && !Append(commandLine, std::size(commandLine), at, L"/selection ", 11)) ||
-        !AppendQuoted(commandLine, std::size(commandLine), at, path))
+    DialogArguments arguments;
+    arguments.NearWindow = reinterpret_cast<std::uintptr_t>(window);
+    arguments.Selection = selection;
+    arguments.Path = path;
+    wchar_t commandLine[DialogCommandLineCapacity];
+    if (!WriteDialogCommandLine(program, arguments, commandLine, std::size(commandLine)))
         return ERROR_FILENAME_EXCED_RANGE;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -50,7 +50,4 @@ private:
     IUnknown* site_ = nullptr;
 };
 
-// The name of the program that runs the Change Icon dialog, installed beside the module.
-inline constexpr wchar_t DialogProgramName[] = L"orvane-dialog.exe";
-
 } // namespace orvane

@@ -110,4 +110,11 @@ ChangeResult KeepCopyWithFolder(IconTarget& target, const wchar_t* source, std::
     }
 }
 
+ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes)
+{
+    if (target.Kind() == TargetKind::Folder)
+        return ApplyMadeFolderBytes(target, bytes);
+    return ApplyMadeIcon(target, bytes);
+}
+
 } // namespace orvane

@@ -68,12 +68,7 @@ LONG RemoveOwnHandler(HKEY classKey)
 {
     if (!IsOwnHandler(classKey))
         return ERROR_SUCCESS;
-    RegKey handler;
-    LONG status = handler.Open(classKey, IconHandlerKey, KEY_ALL_ACCESS);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueW(handler.get(), nullptr));
-    handler.reset();
+    LONG status = DeleteKeyValue(classKey, IconHandlerKey, nullptr);
     if (status != ERROR_SUCCESS)
         return status;
     status = DeleteKeyIfEmpty(classKey, IconHandlerKey);

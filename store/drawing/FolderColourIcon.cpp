@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
+#include <memory>
 #include <new>
 
 #include "IconFileMaker.h"
@@ -12,22 +13,6 @@
 namespace orvane {
 
 namespace {
-
-class OwnedIcon {
-public:
-    explicit OwnedIcon(HICON icon) : icon_(icon) {}
-    ~OwnedIcon()
-    {
-        if (icon_ != nullptr)
-            DestroyIcon(icon_);
-    }
-    OwnedIcon(const OwnedIcon&) = delete;
-    OwnedIcon& operator=(const OwnedIcon&) = delete;
-    HICON get() const { return icon_; }
-
-private:
-    HICON icon_;
-};
 
 // The two bitmaps GetIconInfo hands over, which the caller must delete.
 class IconBitmaps {
@@ -43,22 +28,6 @@ public:
     IconBitmaps(const IconBitmaps&) = delete;
     IconBitmaps& operator=(const IconBitmaps&) = delete;
     ICONINFO info = {};
-};
-
-class MemoryDc {
-public:
-    MemoryDc() : dc_(CreateCompatibleDC(nullptr)) {}
-    ~MemoryDc()
-    {
-        if (dc_ != nullptr)
-            DeleteDC(dc_);
-    }
-    MemoryDc(const MemoryDc&) = delete;
-    MemoryDc& operator=(const MemoryDc&) = delete;
-    HDC get() const { return dc_; }
-
-private:
-    HDC dc_;
 };
 
 // The bitmap's pixels as 32-bit BGRA, top-down, `size` pixels a side.
@@ -125,7 +94,7 @@ bool ReadIconPicture(const wchar_t* module, int index, std::uint32_t size, Pictu
     UINT id = 0;
     const UINT count = PrivateExtractIconsW(module, index, static_cast<int>(size), static_cast<int>(size), &extracted,
                                             &id, 1, LR_DEFAULTCOLOR);
-    OwnedIcon icon(extracted);
+    const std::unique_ptr<HICON__, decltype(&DestroyIcon)> icon(extracted, &DestroyIcon);
     // A file that cannot be read is answered with 0xFFFFFFFF, not 0.
     if (count == 0 || count == 0xFFFFFFFF || icon.get() == nullptr)
         return false;
@@ -136,7 +105,7 @@ bool ReadIconPicture(const wchar_t* module, int index, std::uint32_t size, Pictu
     if (GetObjectW(bitmaps.info.hbmColor, sizeof shape, &shape) != sizeof shape ||
         shape.bmWidth != static_cast<LONG>(size) || shape.bmHeight != static_cast<LONG>(size))
         return false;
-    MemoryDc dc;
+    const std::unique_ptr<HDC__, decltype(&DeleteDC)> dc(CreateCompatibleDC(nullptr), &DeleteDC);
     if (dc.get() == nullptr || !ReadBitmap(dc.get(), bitmaps.info.hbmColor, size, picture.Bgra))
         return false;
     picture.Width = size;

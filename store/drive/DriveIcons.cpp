@@ -144,7 +144,7 @@ std::optional<DWORD> ReadCreatedKeys(HKEY key)
 
 } // namespace
 
-bool NamesDrive(const wchar_t* path)
+bool StartsWithDriveLetter(const wchar_t* path)
 {
     wchar_t letter[2];
     return DriveLetterText(path, letter);

@@ -106,12 +106,7 @@ LONG DeleteFolderState(Scope scope, const wchar_t* folder)
 {
     if (folder == nullptr || folder[0] == L'\0')
         return ERROR_INVALID_PARAMETER;
-    RegKey key;
-    LONG status = key.Open(ProductKeyRoot(scope), FolderStateKey, KEY_SET_VALUE);
-    if (status != ERROR_SUCCESS)
-        return DeletionStatus(status);
-    status = DeletionStatus(RegDeleteValueW(key.get(), folder));
-    key.reset();
+    const LONG status = DeleteKeyValue(ProductKeyRoot(scope), FolderStateKey, folder);
     if (status != ERROR_SUCCESS)
         return status;
     // The key is this product's own in both scopes: once empty it goes, so that what

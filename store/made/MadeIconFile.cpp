@@ -63,6 +63,22 @@ bool IsMadeIconFile(const wchar_t* folder, const wchar_t* name)
 }
 
 
+std::optional<std::wstring> MadeIconNameInFolder(const wchar_t* folder, const wchar_t* path)
+{
+    if (folder == nullptr || path == nullptr)
+        return std::nullopt;
+    const std::wstring prefix = InFolder(folder, L"");
+    const std::size_t length = wcsnlen(path, TextCapacity);
+    if (length <= prefix.size() || length >= TextCapacity ||
+        CompareStringOrdinal(path, static_cast<int>(prefix.size()), prefix.c_str(), static_cast<int>(prefix.size()),
+                             TRUE) != CSTR_EQUAL)
+        return std::nullopt;
+    std::wstring name(path + prefix.size(), length - prefix.size());
+    if (name.find_first_of(L"\\/") != std::wstring::npos || !IsMadeIconFile(folder, name.c_str()))
+        return std::nullopt;
+    return name;
+}
+
 bool MadeIconFits(const wchar_t* directory)
 {
     return directory != nullptr && wcsnlen(directory, TextCapacity) < TextCapacity &&

@@ -188,7 +188,7 @@ LONG DeleteKeyIfEmpty(HKEY root, const wchar_t* path)
 LONG DeleteKeyValue(HKEY root, const wchar_t* path, const wchar_t* valueName)
 {
     RegKey key;
-    const LONG status = key.Open(root, path, KEY_ALL_ACCESS);
+    const LONG status = key.Open(root, path, KEY_SET_VALUE);
     if (status != ERROR_SUCCESS)
         return DeletionStatus(status);
     return DeletionStatus(RegDeleteValueW(key.get(), valueName));

@@ -40,8 +40,8 @@ ScopeDecision DriveChangeScope(const IconTarget& target, const wchar_t* drive)
     facts.SetForThisUser = DriveEntryScope(drive) == Scope::ThisUser;
     facts.AllUsersPreferred = MayUseDriveIcons(Scope::AllUsers);
     // Asked before anything is written; what names no drive is refused as ever below.
-    facts.AllUsersAccepts = !NamesDrive(drive) || MayWriteDriveIcon(Scope::AllUsers, drive);
-    facts.ThisUserAccepts = !NamesDrive(drive) || MayWriteDriveIcon(Scope::ThisUser, drive);
+    facts.AllUsersAccepts = !StartsWithDriveLetter(drive) || MayWriteDriveIcon(Scope::AllUsers, drive);
+    facts.ThisUserAccepts = !StartsWithDriveLetter(drive) || MayWriteDriveIcon(Scope::ThisUser, drive);
     return DecideChangeScope(target.GetScopeChoice(), facts);
 }
 
@@ -76,7 +76,7 @@ ChangeResult Restore(IconTarget& target)
     if (!target.Current)
         return ChangeResult::Done;
     const wchar_t* drive = target.Current->TargetName;
-    if (!NamesDrive(drive))
+    if (!StartsWithDriveLetter(drive))
         return ResultFromStatus(DeleteDriveIcon(*target.Current));
     const std::optional<Scope> scope = DriveRestoreScope(target, drive);
     target.SetChangedScope(scope);

@@ -1,5 +1,8 @@
 #include "PathText.h"
 
+#include <cstring>
+#include <cwchar>
+
 namespace orvane {
 
 FileNameParts SplitFileName(std::wstring_view path)
@@ -64,6 +67,21 @@ std::wstring InFolder(const wchar_t* folder, const std::wstring& name)
     if (!path.empty() && path.back() != L'\\')
         path += L'\\';
     return path + name;
+}
+
+bool AppendText(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length)
+{
+    if (length >= size - at)
+        return false;
+    std::memcpy(out + at, text, length * sizeof(wchar_t));
+    at += length;
+    out[at] = L'\0';
+    return true;
+}
+
+bool AppendText(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text)
+{
+    return AppendText(out, size, at, text, std::wcslen(text));
 }
 
 } // namespace orvane

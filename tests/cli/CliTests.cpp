@@ -167,8 +167,8 @@ TEST_F(CliTest, CommandLinesNotUnderstoodExitWithTwoAndUsageOnStandardError)
         {L"show", L"--recurse", folder},
         {L"restore", L"--recurse"},
         {L"set", icons_, folder, L"--recurse", L"--trust-desktop-ini"},
-        {L"set", L"--colour", L"teal", folder, L"--recurse"},
-        {L"set", icons_, folder, L"--recurse", L"--copy"},
+        {L"set", L"--colour", L"teal", folder, L"--recurse", L"--trust-desktop-ini"},
+        {L"set", icons_, folder, L"--recurse", L"--copy", L"--trust-desktop-ini"},
     };
     for (const auto& line : lines) {
         const ToolRun run = RunTool(line);

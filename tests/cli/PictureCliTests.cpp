@@ -109,10 +109,15 @@ TEST_F(PictureCliTest, BadPicturesAreRefusedWithTheirReasonAndWriteNothing)
     for (const auto& row : rows) {
         const std::wstring path = pictures_.Path() + L"\\" + row.Name;
         ASSERT_TRUE(WriteBytes(path, row.Bytes));
-        const ToolRun run = RunTool({L"set", path, folder});
-        EXPECT_EQ(1u, run.ExitCode) << row.Name;
-        EXPECT_TRUE(Contains(run.Err, PictureProblemText(row.Problem))) << row.Name << L": " << run.Err;
-        EXPECT_EQ(L"", Content(folder)) << row.Name;
+        // A tree's folders are refused as one folder is, the picture's reason told once.
+        for (const bool tree : {false, true}) {
+            const ToolRun run = tree ? RunTool({L"set", path, L"--recurse", folder}) : RunTool({L"set", path, folder});
+            EXPECT_EQ(1u, run.ExitCode) << row.Name;
+            EXPECT_EQ(L"orvane: " + folder + L": " + path + L": " + PictureProblemText(row.Problem) + L"\n", run.Err)
+                << row.Name;
+            EXPECT_EQ(L"", run.Out) << row.Name;
+            EXPECT_EQ(L"", Content(folder)) << row.Name;
+        }
     }
     // No backup of either scope was taken.
     const ToolRun show = RunTool({L"show", folder});
@@ -323,6 +328,10 @@ TEST_F(PictureCliTest, CopyKeepsTheIconInsideTheFolderAndIsForFoldersOnly)
     ToolRun run = RunTool({L"set", icon, file, L"--copy"});
     EXPECT_EQ(1u, run.ExitCode);
     EXPECT_TRUE(Contains(run.Err, L"for folders only")) << run.Err;
+    run = RunTool({L"set", icon, L"--recurse", file, L"--copy"});
+    EXPECT_EQ(1u, run.ExitCode);
+    EXPECT_TRUE(Contains(run.Out, L"0 of 1 targets given the icon")) << run.Out;
+    EXPECT_TRUE(Contains(run.Err, file + L": --copy keeps a copy of the icon inside a folder")) << run.Err;
     run = RunTool({L"show", file, L"--copy"});
     EXPECT_EQ(2u, run.ExitCode);
     EXPECT_TRUE(Contains(run.Err, L"--copy is for set")) << run.Err;
@@ -369,6 +378,80 @@ TEST_F(PictureCliTest, AColourForAFolderIsMadeInsideItAndGoesOnRestore)
     EXPECT_EQ(Joined({L"Desktop.ini"}), Content(folder));
 }
 
+// What a folder is made of, to see that restore puts it back exactly: its listing, its
+// attributes, and its Desktop.ini's bytes and attributes.
+std::wstring FolderState(const std::wstring& folder)
+{
+    const std::wstring profile = folder + L"\\Desktop.ini";
+    const std::vector<std::uint8_t> bytes = FileBytes(profile);
+    return Content(folder) + L" folder " + std::to_wstring(GetFileAttributesW(folder.c_str())) + L" Desktop.ini " +
+           std::to_wstring(GetFileAttributesW(profile.c_str())) + L" " + FromUtf8(std::string(bytes.begin(), bytes.end()));
+}
+
+// A tree coloured, given a picture or given a copy: each folder takes its own made icon
+// inside itself, named relative to it, so that each folder keeps its icon when moved out
+// of the tree; restore of the tree puts each folder back as it was, made icons gone.
+TEST_F(PictureCliTest, ATreeIsColouredOrGivenAPictureOrACopyFolderByFolderAndRestoredExactly)
+{
+    const std::wstring picture = Png(L"tree.png", {0, 160, 0, 255});
+    const struct {
+        const char* Name;
+        std::vector<std::wstring> Set; // the arguments before the tree's root
+    } rows[] = {
+        {"colour", {L"set", L"--colour", L"teal", L"--recurse"}},
+        {"picture", {L"set", picture, L"--recurse"}},
+        {"copy", {L"set", Shell32Path() + L",3", L"--copy", L"--recurse"}},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        const std::wstring root = dir_.MakeFolder(L"tree " + std::to_wstring(++n));
+        const std::vector<std::wstring> folders = {root, dir_.MakeFolder(L"tree " + std::to_wstring(n) + L"\\a"),
+                                                   dir_.MakeFolder(L"tree " + std::to_wstring(n) + L"\\a\\b")};
+        // The middle folder has an icon of its own, as Explorer's Customize tab writes it.
+        ASSERT_TRUE(WritePrivateProfileStringW(L".ShellClassInfo", L"IconResource", (Shell32Path() + L",1").c_str(),
+                                               (folders[1] + L"\\Desktop.ini").c_str()));
+        std::vector<std::wstring> before;
+        std::vector<std::vector<std::wstring>> listings;
+        for (const std::wstring& folder : folders) {
+            before.push_back(FolderState(folder));
+            listings.push_back(FolderContent(folder));
+        }
+
+        std::vector<std::wstring> args = row.Set;
+        args.push_back(root);
+        ToolRun run = RunTool(args);
+        EXPECT_EQ(0u, run.ExitCode) << run.Out << run.Err;
+        EXPECT_EQ(L"3 of 3 targets given the icon\n", run.Out);
+        EXPECT_EQ(L"", run.Err);
+        std::vector<std::wstring> names;
+        for (std::size_t i = 0; i < folders.size(); ++i) {
+            const std::wstring& folder = folders[i];
+            const std::wstring name = IniText(folder, L"IconFile");
+            names.push_back(name);
+            EXPECT_TRUE(IsMadeIconName(name.c_str())) << Utf8(folder) << ": " << name;
+            EXPECT_TRUE(IsMadeIconFile(folder.c_str(), name.c_str())) << Utf8(folder) << ": " << name;
+            EXPECT_EQ(name + L",0", IniText(folder, L"IconResource")) << Utf8(folder);
+            // The made icon, and a Desktop.ini where there was none, beside what was there.
+            std::vector<std::wstring> expected = listings[i];
+            expected.push_back(name);
+            if (std::find(expected.begin(), expected.end(), L"Desktop.ini") == expected.end())
+                expected.push_back(L"Desktop.ini");
+            EXPECT_EQ(Joined(expected), Content(folder)) << Utf8(folder);
+        }
+        // One icon made once: the same bytes, so the same name, in each folder.
+        EXPECT_EQ(names[0], names[1]);
+        EXPECT_EQ(names[0], names[2]);
+
+        run = RunTool({L"restore", L"--recurse", root});
+        EXPECT_EQ(0u, run.ExitCode) << run.Out << run.Err;
+        EXPECT_EQ(L"3 of 3 targets restored\n", run.Out);
+        EXPECT_EQ(L"", run.Err);
+        for (std::size_t i = 0; i < folders.size(); ++i)
+            EXPECT_EQ(before[i], FolderState(folders[i])) << Utf8(folders[i]);
+    }
+}
+
 TEST_F(PictureCliTest, BadColoursAndTargetsOtherThanFoldersAreRefusedAndWriteNothing)
 {
     const std::wstring folder = dir_.MakeFolder(L"Work");
@@ -402,6 +485,7 @@ TEST_F(PictureCliTest, BadColoursAndTargetsOtherThanFoldersAreRefusedAndWriteNot
         {{L"set", L"--colour", L"", folder}, 1, L"orvane:  is not a colour; give one of red, orange"},
         {{L"set", L"--colour", L"red", file}, 1, L"a colour can be given to folders only"},
         {{L"set", L"--colour", L"red", drive}, 1, L"a colour can be given to folders only"},
+        {{L"set", L"--colour", L"red", L"--recurse", file}, 1, L"a colour can be given to folders only"},
         {{L"set", L"--colour", L"red", L"--all-of-type", file}, 2, L"--all-of-type is for files"},
         {{L"set", L"--colour", folder}, 2, L"set --colour needs at least one PATH"},
         {{L"set", L"--colour", L"red", L"--colour", L"blue", folder}, 2, L"--colour needs one NAME or #RRGGBB"},

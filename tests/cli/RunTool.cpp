@@ -92,11 +92,23 @@ bool Launch(const std::vector<std::wstring>& args, const std::wstring& workingFo
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION process = {};
-    // CreateProcessW may write into the command line it is given.
-    std::wstring line = CommandLine(args);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process)) {
-        run->Err = L"could not start " + line + L" (error " + std::to_wstring(GetLastError()) + L")";
+    // CreateProcessW may write into the command line it is given. Under a heavily loaded
+    // Wine a start now and then fails with ERROR_INTERNAL_ERROR before the program runs at
+    // all; that start is tried again, a few times. Any other failure is the result.
+    const std::wstring given = CommandLine(args);
+    std::wstring line = given;
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+        line = given;
+        started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &process);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+        if (!started)
+            Sleep(250);
+    }
+    if (!started) {
+        run->Err = L"could not start " + given + L" (error " + std::to_wstring(GetLastError()) + L")";
         return false;
     }
     if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {

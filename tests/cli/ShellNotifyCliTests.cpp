@@ -68,7 +68,7 @@ TEST_F(CommandNotifyTest, FiftyFilesOfOneTypeSendOneAssociationChangeEachWay)
 {
     std::vector<std::wstring> files;
     std::vector<std::wstring> expectedItems;
-    cli::TargetList targets;
+    cli::Invocation targets;
     for (int i = 0; i < 50; ++i)
         files.push_back(dir_.MakeFile(L"file" + std::to_wstring(i) + type_.Extension));
     for (const std::wstring& file : files) {
@@ -101,7 +101,7 @@ TEST_F(CommandNotifyTest, FiftyFilesOfOneTypeSendOneAssociationChangeEachWay)
 TEST_F(CommandNotifyTest, RemoveAllSendsOneAssociationChange)
 {
     const std::wstring file = dir_.MakeFile(L"one" + type_.Extension);
-    cli::TargetList targets;
+    cli::Invocation targets;
     targets.Paths.push_back(file.c_str());
     ASSERT_EQ(0, cli::SetIcon(choice_, targets));
     witness_.Take(2);

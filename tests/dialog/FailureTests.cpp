@@ -261,7 +261,7 @@ TEST_F(FailureTest, RecentEntryWithoutIconsNeverBecomesTheSource)
             EXPECT_EQ(d.SourceSelection(), 2) << "entry " << entry;
             EXPECT_EQ(d.IconCount(), count);
             EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
-            EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
+            EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), shell32_);
         }
         d.Command(IDOK);
     });
@@ -287,7 +287,7 @@ TEST_F(FailureTest, BrowsedFileWithoutIconsNeverBecomesTheSource)
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{5});
         EXPECT_EQ(d.Sources(), std::vector<std::wstring>{shell32_});
-        EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
+        EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), shell32_);
         d.Command(IDOK);
     });
     EXPECT_EQ(run.Result, IDOK);

@@ -238,10 +238,10 @@ TEST_F(FlowTest, CheckBoxSwitchesTheHeadlineAtOnceAndStoresNothing)
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"File 'sheet" + ext + L"' will be changed");
         d.Click(IDC_ALLOFTYPE);
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"Type '*" + ext + L"' will be changed");
-        EXPECT_TRUE(record.AllOfType());
+        EXPECT_TRUE(record.Target.AllOfType());
         d.Click(IDC_ALLOFTYPE);
         EXPECT_EQ(d.Text(IDC_HEADLINE), prefix + L"File 'sheet" + ext + L"' will be changed");
-        EXPECT_FALSE(record.AllOfType());
+        EXPECT_FALSE(record.Target.AllOfType());
         d.Click(IDC_ALLOFTYPE);
         d.Command(IDCANCEL);
     });
@@ -267,6 +267,9 @@ TEST_F(FlowTest, RestoreAnsweredNoThenYes)
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), L"The Windows default icon will be used.\nContinue?");
         DialogDriver::Answer(box, IDNO);
+        // The answer is posted: until the box is gone, the next question's box (of the same
+        // caption) could not be told from it.
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
         SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(d.IsOpen());
         EXPECT_TRUE(d.Visible(IDC_RESTORE));
@@ -299,6 +302,9 @@ TEST_F(FlowTest, RemoveAnsweredNoThenYesAndOkStillApplies)
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(DialogDriver::MessageText(box), L"All Orvane Information will be cleared.\nContinue?");
         DialogDriver::Answer(box, IDNO);
+        // The answer is posted: until the box is gone, the next question's box (of the same
+        // caption) could not be told from it.
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
         SendMessageW(d.Dialog(), WM_NULL, 0, 0);
         EXPECT_TRUE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey));
 
@@ -332,7 +338,7 @@ TEST_F(FlowTest, CancelledOpenFileDialogChangesNothing)
         EXPECT_EQ(d.IconCount(), count);
         EXPECT_EQ(d.SelectedIcons(), std::vector<int>{3});
         EXPECT_EQ(d.Sources(), std::vector<std::wstring>{shell32_});
-        EXPECT_EQ(std::wstring(record.CurrentIconPath()), shell32_);
+        EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), shell32_);
         d.Command(IDCANCEL);
     });
     EXPECT_EQ(run.Result, IDCANCEL);
@@ -399,7 +405,7 @@ TEST_F(FlowTest, IconSourcesOfAnyNameAreListedKeptAndWritten)
             const std::vector<std::wstring> sources = d.Sources();
             ASSERT_LT(static_cast<std::size_t>(d.SourceSelection()), sources.size());
             EXPECT_EQ(sources[d.SourceSelection()], source);
-            EXPECT_EQ(std::wstring(browsed.CurrentIconPath()), source);
+            EXPECT_EQ(std::wstring(browsed.Target.CurrentIconPath()), source);
             d.SelectIcons({1});
             d.Command(IDOK);
         });
@@ -452,7 +458,7 @@ TEST_F(FlowTest, SourceOfTheLongestPathIsListedWholeAndTaken)
         d.ChooseSource(0);
         EXPECT_EQ(d.IconCount(), 4);
         EXPECT_EQ(d.SourceSelection(), 0);
-        EXPECT_EQ(std::wstring(record.CurrentIconPath()), source);
+        EXPECT_EQ(std::wstring(record.Target.CurrentIconPath()), source);
         d.SelectIcons({1});
         d.Command(IDOK);
     });

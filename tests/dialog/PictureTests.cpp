@@ -202,7 +202,7 @@ TEST_F(PictureDialogTest, PictureChosenForAFileLivesInTheScopesFolderOfMadeIcons
     const auto entry = ReadFileIcon(file.c_str());
     ASSERT_TRUE(entry.has_value());
     const std::wstring made = entry->IconPath;
-    const std::optional<Scope> scope = record.ChangedScope();
+    const std::optional<Scope> scope = record.Target.ChangedScope();
     ASSERT_TRUE(scope.has_value());
     const std::optional<std::wstring> folder = MadeIconFolder(*scope, false);
     ASSERT_TRUE(folder.has_value());

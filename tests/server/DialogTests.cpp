@@ -133,7 +133,7 @@ TEST(ChangeIconCommand, OpensTheDialogForTheSelectedItem)
             auto* record = reinterpret_cast<ChangeIconDialog*>(GetWindowLongPtrW(d.Dialog(), DWLP_USER));
             if (record != nullptr) {
                 target = record->TargetPath;
-                kind = record->PathKind();
+                kind = record->Target.PathKind();
             }
             EXPECT_EQ(nullptr, GetWindow(d.Dialog(), GW_OWNER)) << "the dialog has no owner window";
             d.PostCommand(IDCANCEL, BN_CLICKED);

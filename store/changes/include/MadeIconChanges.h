@@ -13,6 +13,12 @@
 
 namespace orvane {
 
+// Writes the made icon's bytes where the target's icon lives and gives it to the target
+// at index 0: a folder keeps it inside itself, named relative to it, so that it goes
+// wherever the folder goes (ApplyMadeFolderBytes); a file, a type or a drive in the
+// folder of made icons of the scope the change goes to (ApplyMadeIcon).
+ChangeResult ApplyMadeBytes(IconTarget& target, const std::vector<std::uint8_t>& bytes);
+
 // Gives the folder target the made icon `name` (a file in the folder, named relative to
 // it) at index 0. When the change fails, a made file that nothing names any more goes
 // again.

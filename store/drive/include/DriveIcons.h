@@ -15,7 +15,7 @@
 namespace orvane {
 
 // Whether the first character of a path is a letter, which names a drive.
-bool NamesDrive(const wchar_t* path);
+bool StartsWithDriveLetter(const wchar_t* path);
 
 // The drive letter is the first character of drivePath; TargetName of the result is the letter.
 // This user's entry first, then all users', then the Drive class's icon; the scope of

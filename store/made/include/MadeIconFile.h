@@ -31,6 +31,12 @@ std::optional<std::uint64_t> HashOfIconFile(const std::wstring& path);
 // hash to it.
 bool IsMadeIconFile(const wchar_t* folder, const wchar_t* name);
 
+// The name by which a folder names a made icon of its own (relative to the folder, as
+// Desktop.ini keeps it) when `path` gives it in full: "C:\A\.orvane-<hash>.ico" gives
+// ".orvane-<hash>.ico" for the folder C:\A. None when the path is not a made icon lying
+// directly in the folder (ResolveFolderIconPath goes the other way).
+std::optional<std::wstring> MadeIconNameInFolder(const wchar_t* folder, const wchar_t* path);
+
 // Whether a made icon's full path in `directory` fits into 259 characters.
 bool MadeIconFits(const wchar_t* directory);
 

@@ -135,11 +135,6 @@ public:
     void SetChangedScope(std::optional<Scope> scope) { changedScope_ = scope; }
     void SetRefusal(std::optional<Refusal> refusal) { refusal_ = refusal; }
 
-protected:
-    // No target at all, for a record that is given its path before it is opened (the
-    // Change Icon dialog's); assigning IconTarget(path) opens it.
-    IconTarget() = default;
-
 private:
     ChangeResult RecordChange(ChangeResult (*change)(IconTarget&));
 

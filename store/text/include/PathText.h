@@ -47,4 +47,9 @@ std::wstring WithoutDevicePrefix(std::wstring_view path);
 // The path of `name` in the folder: joined by one backslash.
 std::wstring InFolder(const wchar_t* folder, const std::wstring& name);
 
+// Appends `length` units of text to out (at `at` of `size` units) and terminates it;
+// false, nothing appended, when it does not fit.
+bool AppendText(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text, std::size_t length);
+bool AppendText(wchar_t* out, std::size_t size, std::size_t& at, const wchar_t* text);
+
 } // namespace orvane

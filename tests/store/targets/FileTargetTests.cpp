@@ -1,5 +1,6 @@
 // File and type targets: one file's icon, all files of a type, and the icon handler.
 #include "IconTargetFixture.h"
+#include "RegistryNames.h"
 
 TEST_F(IconTargetTest, TypeApplyTwiceKeepsTheFirstBackupAndRestoreBringsItBack)
 {

@@ -1,5 +1,6 @@
 // Targets of every kind: opening, reading, what a restore would do, refusals, drives.
 #include "IconTargetFixture.h"
+#include "RegistryNames.h"
 
 // ---------------------------------------------------------------------------------------
 // Kinds and results

@@ -10,12 +10,17 @@
 #include <iterator>
 #include <string>
 
+#include <wrl/client.h>
+
 #include "DeploymentInterfaces.h"
+#include "PackageIdentity.h"
 #include "WindowsRuntime.h"
 
 namespace orvane::cli {
 
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 // Explorer shows packaged context-menu entries from Windows 11 on.
 constexpr DWORD FirstBuildWithPackagedMenus = 22000;
@@ -59,7 +64,7 @@ std::wstring VersionText(const RTL_OSVERSIONINFOW& version)
 
 // Not available unless Windows is 10.0.22000 or later and the package manager can be
 // made with the interfaces used here; `manager` then holds it.
-DeploymentReport Availability(const Runtime& runtime, Held<IInspectable>* manager)
+DeploymentReport Availability(const Runtime& runtime, ComPtr<IInspectable>& manager)
 {
     RTL_OSVERSIONINFOW version;
     if (!WindowsVersion(&version))
@@ -72,12 +77,12 @@ DeploymentReport Availability(const Runtime& runtime, Held<IInspectable>* manage
                           L" (Explorer shows packaged menu entries from Windows 11, 10.0.22000, on)");
     if (!runtime.Usable())
         return Report(DeploymentOutcome::NotAvailable, L"not available: the Windows Runtime (combase.dll) is missing");
-    const HRESULT hr = runtime.Activate(PackageManagerClass, manager->put());
-    if (FAILED(hr) || manager->get() == nullptr)
+    const HRESULT hr = runtime.Activate(PackageManagerClass, &manager);
+    if (FAILED(hr) || manager.Get() == nullptr)
         return Report(DeploymentOutcome::NotAvailable,
                       std::wstring(L"not available: ") + PackageManagerClass + L" cannot be made (" + HexCode(hr) + L")");
-    Held<IPackageManager9> byUri;
-    if (FAILED(manager->get()->QueryInterface(IID_IPackageManager9, byUri.putVoid())))
+    ComPtr<IPackageManager9> byUri;
+    if (FAILED(manager->QueryInterface(IID_IPackageManager9, &byUri)))
         return Report(DeploymentOutcome::NotAvailable,
                       L"not available: this package manager cannot register a package with an external location");
     return Report(DeploymentOutcome::Done, L"available");
@@ -91,8 +96,8 @@ DeploymentReport Await(const Runtime& runtime, HRESULT started, IDeploymentOpera
 {
     if (FAILED(started) || operation == nullptr)
         return Report(DeploymentOutcome::Failed, what + L" could not start (" + HexCode(started) + L")");
-    Held<IAsyncInfo> info;
-    if (FAILED(operation->QueryInterface(IID_IAsyncInfoLocal, info.putVoid())))
+    ComPtr<IAsyncInfo> info;
+    if (FAILED(operation->QueryInterface(IID_IAsyncInfoLocal, &info)))
         return Report(DeploymentOutcome::Failed, what + L": its progress cannot be followed");
     AsyncStatus status = AsyncStatus::Started;
     const ULONGLONG deadline = GetTickCount64() + DeploymentTimeoutMs;
@@ -111,10 +116,10 @@ DeploymentReport Await(const Runtime& runtime, HRESULT started, IDeploymentOpera
             error = E_FAIL;
     }
     std::wstring detail;
-    Held<IInspectable> result;
-    if (SUCCEEDED(operation->GetResults(result.put())) && result.get() != nullptr) {
-        Held<IDeploymentResult> deployment;
-        if (SUCCEEDED(result->QueryInterface(IID_IDeploymentResult, deployment.putVoid()))) {
+    ComPtr<IInspectable> result;
+    if (SUCCEEDED(operation->GetResults(&result)) && result.Get() != nullptr) {
+        ComPtr<IDeploymentResult> deployment;
+        if (SUCCEEDED(result->QueryInterface(IID_IDeploymentResult, &deployment))) {
             HRESULT extended = S_OK;
             if (SUCCEEDED(deployment->get_ExtendedErrorCode(&extended)) && FAILED(extended) && SUCCEEDED(error))
                 error = extended;
@@ -140,13 +145,13 @@ template <typename Start>
 DeploymentReport Deploy(const Runtime& runtime, Start start, const std::wstring& what, const std::wstring& done,
                         bool notFoundIsDone = false)
 {
-    Held<IDeploymentOperation> operation;
-    const HRESULT started = start(operation.put());
-    return Await(runtime, started, operation.get(), what, done, notFoundIsDone);
+    ComPtr<IDeploymentOperation> operation;
+    const HRESULT started = start(&operation);
+    return Await(runtime, started, operation.Get(), what, done, notFoundIsDone);
 }
 
 // file:///C:/Program%20Files/Orvane/... as Windows.Foundation.Uri.
-HRESULT MakeUri(const Runtime& runtime, const std::wstring& path, Held<IInspectable>* uri)
+HRESULT MakeUri(const Runtime& runtime, const std::wstring& path, ComPtr<IInspectable>& uri)
 {
     // A file URL is at most three times the path (every character escaped) and "file:///".
     wchar_t url[3 * MAX_PATH + 16];
@@ -154,28 +159,28 @@ HRESULT MakeUri(const Runtime& runtime, const std::wstring& path, Held<IInspecta
     HRESULT hr = UrlCreateFromPathW(path.c_str(), url, &length, 0);
     if (FAILED(hr))
         return hr;
-    Held<IUriRuntimeClassFactory> factory;
-    hr = runtime.Factory(L"Windows.Foundation.Uri", IID_IUriRuntimeClassFactory, factory.putVoid());
+    ComPtr<IUriRuntimeClassFactory> factory;
+    hr = runtime.Factory(L"Windows.Foundation.Uri", IID_IUriRuntimeClassFactory, &factory);
     if (FAILED(hr))
         return hr;
     const Runtime::String text(runtime, url);
     if (text.get() == nullptr)
         return E_OUTOFMEMORY;
-    return factory->CreateUri(text.get(), uri->put());
+    return factory->CreateUri(text.get(), &uri);
 }
 
 // Options (AddPackageOptions or StagePackageOptions) naming the external location.
 HRESULT MakeOptions(const Runtime& runtime, const wchar_t* className, REFIID iid, IInspectable* location,
-                    Held<IPackageOptions>* options)
+                    ComPtr<IPackageOptions>& options)
 {
-    Held<IInspectable> instance;
-    HRESULT hr = runtime.Activate(className, instance.put());
+    ComPtr<IInspectable> instance;
+    HRESULT hr = runtime.Activate(className, &instance);
     if (FAILED(hr))
         return hr;
-    hr = instance->QueryInterface(iid, options->putVoid());
+    hr = instance->QueryInterface(iid, &options);
     if (FAILED(hr))
         return hr;
-    return (*options)->put_ExternalLocationUri(location);
+    return options->put_ExternalLocationUri(location);
 }
 
 std::wstring FolderOf(const std::wstring& path)
@@ -191,56 +196,26 @@ std::wstring FullPath(const std::wstring& path)
     return length > 0 && length < std::size(full) ? std::wstring(full, length) : path;
 }
 
-struct PackageIdentity {
-    std::wstring FullName;
-    std::wstring FamilyName;
-};
-
-// The identity in the package file's manifest, as the packaging API reads it. COM is
-// usable: the Runtime that the caller holds initialised this thread.
-bool ReadPackageIdentity(const std::wstring& packagePath, PackageIdentity* identity, std::wstring* error)
+// The identity in the package file's manifest, or why it cannot be read, in words.
+bool ReadIdentity(const std::wstring& packagePath, PackageIdentity* identity, std::wstring* error)
 {
-    Held<IAppxFactory> factory;
-    HRESULT hr = CoCreateInstance(CLSID_AppxFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IAppxFactory, factory.putVoid());
-    if (FAILED(hr)) {
-        *error = L"the packaging API is missing (" + HexCode(hr) + L")";
-        return false;
+    IdentityStep failed = IdentityStep::Read;
+    const HRESULT hr = ReadPackageIdentity(packagePath, identity, &failed);
+    if (SUCCEEDED(hr))
+        return true;
+    switch (failed) {
+    case IdentityStep::Factory: *error = L"the packaging API is missing (" + HexCode(hr) + L")"; break;
+    case IdentityStep::Open: *error = packagePath + L" cannot be read (" + HexCode(hr) + L")"; break;
+    case IdentityStep::Read: *error = packagePath + L" is no readable package (" + HexCode(hr) + L")"; break;
     }
-    Held<IStream> stream;
-    hr = SHCreateStreamOnFileEx(packagePath.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, FILE_ATTRIBUTE_NORMAL, FALSE,
-                                nullptr, stream.put());
-    if (FAILED(hr)) {
-        *error = packagePath + L" cannot be read (" + HexCode(hr) + L")";
-        return false;
-    }
-    Held<IAppxPackageReader> reader;
-    Held<IAppxManifestReader> manifest;
-    Held<IAppxManifestPackageId> id;
-    TaskText fullName;
-    TaskText familyName;
-    hr = factory->CreatePackageReader(stream.get(), reader.put());
-    if (SUCCEEDED(hr))
-        hr = reader->GetManifest(manifest.put());
-    if (SUCCEEDED(hr))
-        hr = manifest->GetPackageId(id.put());
-    if (SUCCEEDED(hr))
-        hr = id->GetPackageFullName(fullName.put());
-    if (SUCCEEDED(hr))
-        hr = id->GetPackageFamilyName(familyName.put());
-    if (FAILED(hr)) {
-        *error = packagePath + L" is no readable package (" + HexCode(hr) + L")";
-        return false;
-    }
-    identity->FullName = fullName.str();
-    identity->FamilyName = familyName.str();
-    return true;
+    return false;
 }
 
 // What every request needs: the Runtime (this thread initialised for it) and the package
 // manager, made once this Windows is found able to take the package.
 class Session {
 public:
-    Session() : available_(Availability(runtime_, &manager_)) {}
+    Session() : available_(Availability(runtime_, manager_)) {}
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -252,7 +227,7 @@ public:
 
 private:
     Runtime runtime_;
-    Held<IInspectable> manager_;
+    ComPtr<IInspectable> manager_;
     DeploymentReport available_;
 };
 
@@ -276,17 +251,17 @@ constexpr ByUriRequest StageRequest = {L"Windows.Management.Deployment.StagePack
 DeploymentReport DeployByUri(const Session& session, const ByUriRequest& request, IInspectable* packageUri,
                              IInspectable* locationUri)
 {
-    Held<IPackageManager9> byUri;
-    session.Query(IID_IPackageManager9, byUri.putVoid());
-    Held<IPackageOptions> options;
-    const HRESULT hr = MakeOptions(session.WinRt(), request.OptionsClass, *request.OptionsIid, locationUri, &options);
+    ComPtr<IPackageManager9> byUri;
+    session.Query(IID_IPackageManager9, &byUri);
+    ComPtr<IPackageOptions> options;
+    const HRESULT hr = MakeOptions(session.WinRt(), request.OptionsClass, *request.OptionsIid, locationUri, options);
     if (FAILED(hr))
         return Report(DeploymentOutcome::Failed, std::wstring(request.Starting) + L" could not start (" + HexCode(hr) + L")");
     return Deploy(
         session.WinRt(),
         [&](IDeploymentOperation** operation) {
-            return request.Stage ? byUri->StagePackageByUriAsync(packageUri, options.get(), operation)
-                                 : byUri->AddPackageByUriAsync(packageUri, options.get(), operation);
+            return request.Stage ? byUri->StagePackageByUriAsync(packageUri, options.Get(), operation)
+                                 : byUri->AddPackageByUriAsync(packageUri, options.Get(), operation);
         },
         request.What, request.Done);
 }
@@ -298,10 +273,10 @@ DeploymentReport ProvisionForAllUsers(const Session& session, const std::wstring
 {
     PackageIdentity identity;
     std::wstring error;
-    if (!ReadPackageIdentity(package, &identity, &error))
+    if (!ReadIdentity(package, &identity, &error))
         return Report(DeploymentOutcome::Failed, error);
-    Held<IPackageManager6> provisioning;
-    if (!session.Query(IID_IPackageManager6, provisioning.putVoid()))
+    ComPtr<IPackageManager6> provisioning;
+    if (!session.Query(IID_IPackageManager6, &provisioning))
         return Report(DeploymentOutcome::NotAvailable, L"not available: this package manager cannot provision packages");
     DeploymentReport staged = DeployByUri(session, StageRequest, packageUri, locationUri);
     if (staged.Outcome != DeploymentOutcome::Done)
@@ -331,16 +306,16 @@ DeploymentReport RegisterPackage(const std::wstring& packagePath, PackageUsers u
     const std::wstring package = FullPath(packagePath);
     if (GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES)
         return Report(DeploymentOutcome::Failed, package + L" does not exist");
-    Held<IInspectable> packageUri;
-    Held<IInspectable> locationUri;
-    HRESULT hr = MakeUri(session.WinRt(), package, &packageUri);
+    ComPtr<IInspectable> packageUri;
+    ComPtr<IInspectable> locationUri;
+    HRESULT hr = MakeUri(session.WinRt(), package, packageUri);
     if (SUCCEEDED(hr))
-        hr = MakeUri(session.WinRt(), FolderOf(package), &locationUri);
+        hr = MakeUri(session.WinRt(), FolderOf(package), locationUri);
     if (FAILED(hr))
         return Report(DeploymentOutcome::Failed, L"the package's location cannot be named (" + HexCode(hr) + L")");
     if (users == PackageUsers::ThisUser)
-        return DeployByUri(session, AddRequest, packageUri.get(), locationUri.get());
-    return ProvisionForAllUsers(session, package, packageUri.get(), locationUri.get());
+        return DeployByUri(session, AddRequest, packageUri.Get(), locationUri.Get());
+    return ProvisionForAllUsers(session, package, packageUri.Get(), locationUri.Get());
 }
 
 DeploymentReport UnregisterPackage(const std::wstring& packagePath, PackageUsers users)
@@ -350,12 +325,12 @@ DeploymentReport UnregisterPackage(const std::wstring& packagePath, PackageUsers
         return session.Available();
     PackageIdentity identity;
     std::wstring error;
-    if (!ReadPackageIdentity(FullPath(packagePath), &identity, &error))
+    if (!ReadIdentity(FullPath(packagePath), &identity, &error))
         return Report(DeploymentOutcome::Failed, error);
     const Runtime::String fullName(session.WinRt(), identity.FullName);
     const Runtime::String family(session.WinRt(), identity.FamilyName);
-    Held<IPackageManager2> removal;
-    if (!session.Query(IID_IPackageManager2, removal.putVoid()))
+    ComPtr<IPackageManager2> removal;
+    if (!session.Query(IID_IPackageManager2, &removal))
         return Report(DeploymentOutcome::NotAvailable, L"not available: this package manager cannot remove packages");
     // A package that is not there counts as removed.
     const auto remove = [&](UINT32 options, const std::wstring& what, const std::wstring& done) {
@@ -370,8 +345,8 @@ DeploymentReport UnregisterPackage(const std::wstring& packagePath, PackageUsers
         return remove(RemovalOptionsNone, L"removing the package for this user", L"package removed for this user");
 
     // No user gets it at the next sign-in any more, and every user's registration goes.
-    Held<IPackageManager8> deprovisioning;
-    if (session.Query(IID_IPackageManager8, deprovisioning.putVoid())) {
+    ComPtr<IPackageManager8> deprovisioning;
+    if (session.Query(IID_IPackageManager8, &deprovisioning)) {
         const DeploymentReport deprovisioned = Deploy(
             session.WinRt(),
             [&](IDeploymentOperation** operation) {

@@ -1,4 +1,4 @@
-#include "BatchCommands.h"
+#include "BatchRun.h"
 
 #include <windows.h>
 
@@ -84,46 +84,20 @@ private:
     ULONGLONG last_ = 0;
 };
 
-std::wstring ProblemText(const BatchFailure& failure, bool restoring)
-{
-    // A place other than the registry refused: the scope, and so --for-me, has no part in it.
-    if (failure.Refused)
-        return RefusalText(failure.Path.c_str(), *failure.Refused, failure.Problem == BatchProblem::PathTooLong);
-    switch (failure.Problem) {
-    case BatchProblem::NotFound: return L"no such file, folder or drive";
-    case BatchProblem::SubfoldersUnreadable: return L"its subfolders could not be listed; they were left as they are";
-    case BatchProblem::NoExtension:
-        return L"has no extension; a file's icon belongs to the file type of its extension";
-    case BatchProblem::PathTooLong: return L"a path or icon source is too long (at most 259 characters)";
-    case BatchProblem::AccessDenied:
-        if (failure.RefusedScope == Scope::AllUsers)
-            return restoring ? L"access denied; the icon was set for all users, and restoring it needs administrator "
-                               L"rights"
-                             : L"access denied; all users' settings need administrator rights (--for-me changes it "
-                               L"for this user only)";
-        return L"access denied; this user's settings (HKEY_CURRENT_USER) or the target itself refused the change";
-    case BatchProblem::WriteFailed: return L"the icon could not be written (the folder or its Desktop.ini refused it)";
-    case BatchProblem::DesktopIniIsLink:
-        return L"the folder's Desktop.ini is a link to another place; nothing is written through it";
-    case BatchProblem::DesktopIniIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
-    case BatchProblem::HandlerReplaced: return L"the icon handler of its class is no longer Orvane; its entry is kept";
-    }
-    return L"failed";
-}
+} // namespace
 
-BatchRequest RequestFor(const TargetList& targets, BatchOperation operation)
+BatchRequest RequestFor(const Invocation& invocation, BatchOperation operation)
 {
     BatchRequest request;
     request.Operation = operation;
-    request.AllOfType = targets.AllOfType;
-    request.Scope = targets.Scope;
-    request.Recurse = true;
-    request.Paths.assign(targets.Paths.begin(), targets.Paths.end());
+    request.AllOfType = invocation.AllOfType;
+    request.Scope = invocation.Scope;
+    request.Recurse = invocation.Recurse;
+    request.Paths.assign(invocation.Paths.begin(), invocation.Paths.end());
     return request;
 }
 
-// Runs the batch, tells the shell once, prints the summary and then every failure.
-int Run(const BatchRequest& request, const std::wstring& doneWords)
+BatchResult RunWithProgress(const BatchRequest& request)
 {
     ShellNotifier notifier;
     BatchResult result;
@@ -135,6 +109,12 @@ int Run(const BatchRequest& request, const std::wstring& doneWords)
             &Interrupted);
     }
     notifier.Send();
+    return result;
+}
+
+int ReportBatch(const BatchRequest& request, const BatchResult& result, const std::wstring& doneWords,
+                const std::function<std::wstring(const BatchFailure&)>& words)
+{
     std::wstring summary = std::to_wstring(result.Changed) + L" of " + std::to_wstring(result.Total) + L" targets " +
                            doneWords;
     if (request.Operation == BatchOperation::Restore && result.NothingToRestore > 0)
@@ -144,21 +124,8 @@ int Run(const BatchRequest& request, const std::wstring& doneWords)
         WriteErr(L"orvane: stopped after " + std::to_wstring(result.Done) + L" of " + std::to_wstring(result.Total) +
                  L" targets; the others are unchanged\n");
     for (const BatchFailure& failure : result.Failures)
-        WriteErr(L"orvane: " + failure.Path + L": " +
-                 ProblemText(failure, request.Operation == BatchOperation::Restore) + L"\n");
+        WriteErr(L"orvane: " + failure.Path + L": " + words(failure) + L"\n");
     return result.Failures.empty() && !result.Cancelled ? 0 : 1;
 }
-
-} // namespace
-
-int SetIconInTrees(const IconChoice& choice, const TargetList& targets)
-{
-    BatchRequest request = RequestFor(targets, BatchOperation::Apply);
-    request.IconPath = choice.Source;
-    request.Index = choice.Index;
-    return Run(request, L"given the icon");
-}
-
-int RestoreTrees(const TargetList& targets) { return Run(RequestFor(targets, BatchOperation::Restore), L"restored"); }
 
 } // namespace orvane::cli

@@ -1,49 +1,15 @@
 // The few interfaces of Windows' package deployment API (Windows.Management.Deployment,
-// through the WinRT ABI) and of its packaging API that the package commands use. MinGW's
-// headers give HSTRING, IInspectable and IAsyncInfo but not these, so they are declared
-// here with the identifiers of the Windows SDK's windows.management.deployment.h and
-// appxpackaging.h, each with the methods up to the last one used.
+// through the WinRT ABI) that the package commands use. MinGW's headers give HSTRING,
+// IInspectable and IAsyncInfo but not these, so they are declared here with the
+// identifiers of the Windows SDK's windows.management.deployment.h, each with the
+// methods up to the last one used.
 #pragma once
 
 #include <windows.h>
 #include <inspectable.h>
 #include <objbase.h>
 
-#include <string>
-
 namespace orvane::cli {
-
-// Releases what it holds; a small owner for the interface pointers below.
-template <typename T>
-class Held {
-public:
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held()
-    {
-        if (p_ != nullptr)
-            p_->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put() { return &p_; }
-    void** putVoid() { return reinterpret_cast<void**>(&p_); }
-
-private:
-    T* p_ = nullptr;
-};
-
-// CoTaskMem text from the packaging API.
-class TaskText {
-public:
-    ~TaskText() { CoTaskMemFree(text_); }
-    LPWSTR* put() { return &text_; }
-    std::wstring str() const { return text_ != nullptr ? text_ : L""; }
-
-private:
-    LPWSTR text_ = nullptr;
-};
 
 // IAsyncOperationWithProgress<DeploymentResult, DeploymentProgress>: the handler slots
 // are not used (the operation is polled through IAsyncInfo), only GetResults.
@@ -117,33 +83,5 @@ struct IUriRuntimeClassFactory : IInspectable {
 constexpr IID IID_IUriRuntimeClassFactory = {0x44A9796F, 0x723E, 0x4FDF, {0xA2, 0x18, 0x03, 0x3E, 0x75, 0xB0, 0xC0, 0x84}};
 
 constexpr IID IID_IAsyncInfoLocal = {0x00000036, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-
-// The package file's identity, through the packaging API (appxpackaging.h).
-struct IAppxManifestPackageId : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetName(LPWSTR* name) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetArchitecture(int* architecture) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPublisher(LPWSTR* publisher) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetVersion(UINT64* version) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetResourceId(LPWSTR* resourceId) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ComparePublisher(LPCWSTR other, BOOL* same) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPackageFullName(LPWSTR* fullName) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPackageFamilyName(LPWSTR* familyName) = 0;
-};
-struct IAppxManifestReader : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetPackageId(IAppxManifestPackageId** packageId) = 0;
-};
-struct IAppxPackageReader : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetBlockMap(IUnknown** blockMap) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFootprintFile(int type, IUnknown** file) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPayloadFile(LPCWSTR name, IUnknown** file) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetPayloadFiles(IUnknown** files) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetManifest(IAppxManifestReader** manifest) = 0;
-};
-struct IAppxFactory : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE CreatePackageWriter(IStream* output, void* settings, IUnknown** writer) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreatePackageReader(IStream* input, IAppxPackageReader** reader) = 0;
-};
-constexpr CLSID CLSID_AppxFactory = {0x5842A140, 0xFF9F, 0x4166, {0x8F, 0x5C, 0x62, 0xF5, 0xB7, 0xB0, 0xC7, 0x81}};
-constexpr IID IID_IAppxFactory = {0xBEB94909, 0xE451, 0x438B, {0xB5, 0xA7, 0xD7, 0x9E, 0x76, 0x7B, 0x75, 0xD8}};
 
 } // namespace orvane::cli

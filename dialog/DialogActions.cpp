@@ -1,0 +1,151 @@
+#include "DialogActions.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+#include <iterator>
+
+#include "DialogText.h"
+#include "FolderTrust.h"
+#include "MadeSource.h"
+#include "ManyTargets.h"
+#include "Placement.h"
+#include "RecentList.h"
+#include "RemoveAll.h"
+#include "ShellNotify.h"
+#include "resource.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr const wchar_t RestoreQuestion[] = L"The Windows default icon will be used.\nContinue?";
+constexpr const wchar_t RestoreCaption[] = L"Orvane - Restore default Icon";
+constexpr const wchar_t RemoveQuestion[] = L"All Orvane Information will be cleared.\nContinue?";
+constexpr const wchar_t RemoveCaption[] = L"Orvane - Remove Orvane";
+constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
+constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
+constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
+constexpr const wchar_t TrustCaption[] = L"Orvane - Icon may not show";
+constexpr const wchar_t MarkNotRemovedCaption[] = L"Orvane - Mark not removed";
+
+void ShowFailure(HWND dialog, const wchar_t* text, const wchar_t* caption)
+{
+    MessageBoxW(dialog, text, caption, MB_OK | MB_ICONERROR);
+}
+
+// After a folder's icon is written: says where Windows may not show it, and removes the
+// mark of the web from its Desktop.ini only when the user answers yes.
+void TellWhereTheIconMayNotShow(HWND dialog, ChangeIconDialog& record)
+{
+    if (record.Target.Kind() != TargetKind::Folder)
+        return;
+    const TrustFindings findings =
+        CheckFolderIconTrust(record.Target.Path(), record.Target.Current ? record.Target.Current->IconPath : nullptr);
+    if (!findings.Any())
+        return;
+    wchar_t text[2048];
+    FormatTrustFindings(record, findings, text, std::size(text));
+    if (!findings.Has(TrustFinding::DesktopIniMarked)) {
+        MessageBoxW(dialog, text, TrustCaption, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    if (MessageBoxW(dialog, text, TrustCaption, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
+        return;
+    const LONG status = RemoveDesktopIniMark(record.Target.Path());
+    if (status != ERROR_SUCCESS) {
+        std::swprintf(text, std::size(text), L"The mark of the web could not be removed from Desktop.ini (error %ld).",
+                      static_cast<long>(status));
+        ShowFailure(dialog, text, MarkNotRemovedCaption);
+    }
+}
+
+void OnOkForMany(HWND dialog, ChangeIconDialog& record)
+{
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
+        record.Target.SetCurrentIndex(static_cast<int>(
+            SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_SELECTED, 0))));
+        if (record.Target.CurrentIndex() >= 0) {
+            ChangeMany(dialog, record, false);
+            SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
+        }
+    }
+    SaveDialogRect(dialog);
+    EndDialog(dialog, IDOK);
+}
+
+} // namespace
+
+void OnOk(HWND dialog, ChangeIconDialog& record)
+{
+    if (UsesBatch(dialog, record)) {
+        OnOkForMany(dialog, record);
+        return;
+    }
+    // Enter reaches here even while the button is disabled.
+    if (!CanTakeIcon(record))
+        return;
+    HWND list = GetDlgItem(dialog, IDC_ICONLIST);
+    if (SendMessageW(list, LVM_GETSELECTEDCOUNT, 0, 0) != 0) {
+        // Item i shows icon i of its file; of several selected items the first counts.
+        const int item = static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                                       MAKELPARAM(LVNI_SELECTED, 0)));
+        record.Target.SetCurrentIndex(item);
+        if (record.Target.CurrentIndex() >= 0) {
+            const ChangeResult result = ApplyChosenIcon(dialog, record);
+            if (result != ChangeResult::Done) {
+                wchar_t text[1024];
+                FormatChangeFailure(record, result, L"changed", text, std::size(text));
+                ShowFailure(dialog, text, ChangeFailedCaption);
+                return;
+            }
+            SaveRecentList(GetDlgItem(dialog, IDC_SOURCES));
+            TellWhereTheIconMayNotShow(dialog, record);
+        }
+    }
+    NotifyShell(record);
+    SaveDialogRect(dialog);
+    EndDialog(dialog, IDOK);
+}
+
+void OnRestore(HWND dialog, ChangeIconDialog& record)
+{
+    if (MessageBoxW(dialog, RestoreQuestion, RestoreCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    HWND restore = GetDlgItem(dialog, IDC_RESTORE);
+    ShowWindow(restore, SW_HIDE);
+    if (UsesBatch(dialog, record)) {
+        ChangeMany(dialog, record, true);
+        SaveDialogRect(dialog);
+        EndDialog(dialog, IDCANCEL);
+        return;
+    }
+    const ChangeResult result = record.Target.RestoreDefault();
+    if (result != ChangeResult::Done) {
+        ShowWindow(restore, SW_SHOW);
+        wchar_t text[1024];
+        FormatChangeFailure(record, result, L"restored to the Windows default", text, std::size(text));
+        ShowFailure(dialog, text, RestoreFailedCaption);
+        return;
+    }
+    SaveDialogRect(dialog);
+    NotifyShell(record);
+    EndDialog(dialog, IDCANCEL);
+}
+
+void OnRemoveAll(HWND dialog)
+{
+    if (MessageBoxW(dialog, RemoveQuestion, RemoveCaption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    const LONG status = RemoveAllSettings();
+    // Also after a partial failure: this user's types may have been handed back.
+    NotifyAssociationsChanged();
+    if (status != ERROR_SUCCESS) {
+        wchar_t text[512];
+        FormatRemoveFailure(status, text, std::size(text));
+        ShowFailure(dialog, text, RemoveFailedCaption);
+    }
+}
+
+} // namespace orvane

@@ -15,7 +15,7 @@
 // know their file: the answer for a file without an entry while 0, 1 and 1,000 of 50,000
 // entries have lost their file, and the first request after a change of such a table.
 //
-// Usage: orvane_server_bench [files per kind]   (default 10000)
+// Usage: orvane_server_bench [files per kind] [entries that know their file]   (10000, 50000)
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -599,6 +599,7 @@ bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, do
 int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
+    const int orphanTable = argc > 2 ? std::max(1000, std::atoi(argv[2])) : 50000;
     if (FAILED(CoInitialize(nullptr)))
         return 1;
     int status = 0;
@@ -666,7 +667,7 @@ int main(int argc, char** argv)
                 }
                 if (!BatchOfFiles(files.Folder(), 1000) || !TableChange(sibling, 5000) || !TableChange(sibling, 50000))
                     status = 1;
-                if (!OrphanEntries(sibling, files.Folder(), 50000, best.Ours[2] * perCall, shell))
+                if (!OrphanEntries(sibling, files.Folder(), orphanTable, best.Ours[2] * perCall, shell))
                     status = 1;
             }
         }

@@ -124,7 +124,7 @@ void AnswerMovedFile(const wchar_t* path, const wchar_t* extension, FileFacts& f
         return;
     const bool hasEntry = HasIconPath(facts.Entry);
     const auto lost = hasEntry ? found->Lost.find(path) : found->Lost.end();
-    if ((hasEntry && lost == found->Lost.end()) || (!hasEntry && found->Orphans.empty()) || !IsLocalPath(path))
+    if ((hasEntry && lost == found->Lost.end()) || (!hasEntry && found->Orphans.empty()) || !found->IsLocal(path))
         return;
     const std::optional<FileIdentity> identity = ReadFileIdentity(path);
     if (hasEntry) {

@@ -11,6 +11,15 @@ bool OrphanIndex::NameLess::operator()(const std::wstring& a, const std::wstring
            CSTR_LESS_THAN;
 }
 
+bool OrphanIndex::Found::IsLocal(const wchar_t* path) const
+{
+    // A path without a drive letter (a share, a device path) is no local drive's.
+    if (path == nullptr || path[0] == L'\0' || path[1] != L':')
+        return false;
+    const wchar_t letter = path[0] >= L'a' && path[0] <= L'z' ? static_cast<wchar_t>(path[0] - L'a' + L'A') : path[0];
+    return letter >= L'A' && letter <= L'Z' && LocalLetters[letter - L'A'];
+}
+
 std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Walk(const std::shared_ptr<const Found>& before)
 {
     auto found = std::make_shared<Found>();
@@ -34,6 +43,13 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Walk(const std::shared_pt
                     break;
                 }
             }
+        }
+    }
+    if (!found->Empty()) {
+        const DWORD drives = GetLogicalDrives();
+        for (int letter = 0; letter < 26; ++letter) {
+            const wchar_t root[] = {static_cast<wchar_t>(L'A' + letter), L':', L'\\', L'\0'};
+            found->LocalLetters[letter] = (drives & (1u << letter)) != 0 && IsLocalPath(root);
         }
     }
     return found;

@@ -52,6 +52,10 @@ public:
         // The paths found gone while their entry knew its file, with that identity.
         std::map<std::wstring, FileIdentity, NameLess> Lost;
         bool Empty() const { return Orphans.empty() && Lost.empty(); }
+        // Which drive letters were local drives at the walk (asked only when something
+        // was found), so that a request asks the system nothing of where its file lies.
+        bool LocalLetters[26] = {};
+        bool IsLocal(const wchar_t* path) const;
     };
 
     OrphanIndex() = default;

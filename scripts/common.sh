@@ -48,12 +48,20 @@ run_logged() {
 # loader cannot start there, and `wine`, which prefers it, fails for every program. On
 # such a host `wine` (and the loaders of Wine's own programs) are pointed at the 64-bit
 # loader, which runs the x64 programs; HOST_RUNS_X86 is then empty and the x86 test
-# programs are not run. Called once Wine is installed.
+# programs are not run. Where Wine's 32-bit part (wine32) is not installed at all (setup.sh
+# installs the rest without it when its packages cannot be had), the x86 programs cannot
+# run either, and the same holds. X86_NOT_RUN says why. Called once Wine is installed.
 HOST_RUNS_X86=1
+X86_NOT_RUN=
 choose_wine_loader() {
   local loader=/usr/lib/wine/wine64 shims=$BUILD_DIR/wine64-only name
+  if [ ! -e /usr/lib/wine/wine ] && [ -x "$loader" ]; then
+    HOST_RUNS_X86=
+    X86_NOT_RUN="Wine's 32-bit part (the wine32:i386 package) is not installed, so Wine cannot start the x86 programs"
+  fi
   if [ -x /usr/lib/wine/wine ] && [ -x "$loader" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     HOST_RUNS_X86=
+    X86_NOT_RUN="this host runs 64-bit code only (its kernel has no IA-32 emulation), so Wine cannot start the x86 programs"
     mkdir -p "$shims"
     for name in wine wine-stable; do
       printf '#!/bin/sh\nexport WINELOADER=%s\nexec %s "$@"\n' "$loader" "$loader" >"$shims/$name"

@@ -31,8 +31,8 @@ status=0
 for arch in $archs; do
   echo "== tests, $arch =="
   if [ "$arch" = x86 ] && [ -z "$HOST_RUNS_X86" ]; then
-    echo "NOT RUN: this host runs 64-bit code only (its kernel has no IA-32 emulation), so Wine cannot start" \
-      "the x86 programs; they were built, and run on any host that can run 32-bit code."
+    echo "NOT RUN: $X86_NOT_RUN; the x86 programs were built, and run on any host that can run" \
+      "32-bit code with Wine's 32-bit part installed."
     continue
   fi
   ctest --test-dir "$BUILD_DIR/$arch" --output-on-failure --timeout 900 "${only[@]}" || status=1

@@ -35,6 +35,10 @@ int Tidy(bool dryRun)
             status = 1;
             continue;
         }
+        if (entry.InRecycleBin) {
+            WriteOut(entry.Path + L": " + ScopeWord(entry.Where) + L" icon kept (its file is in the Recycle Bin)\n");
+            continue;
+        }
         WriteOut(entry.Path + L": " + ScopeWord(entry.Where) + L" icon " + what + L"\n");
         (entry.NewPath.empty() ? removed : moved) += 1;
     }

@@ -164,6 +164,8 @@ void OnTidy(HWND dialog)
     for (const TidiedEntry& entry : report.Entries) {
         if (entry.Status != ERROR_SUCCESS)
             ++failed;
+        else if (entry.InRecycleBin)
+            continue;
         else if (entry.NewPath.empty())
             ++removed;
         else

@@ -13,16 +13,23 @@ namespace orvane {
 
 namespace {
 
-// Where an orphan's file is now, when it can take the entry there: same extension, and
-// no entry of the scope's own at that path.
-std::optional<std::wstring> NewPathOf(const OrphanEntry& orphan, Scope scope)
+// Where an orphan's file is now, when it can take the entry there (same extension, and
+// no entry of the scope's own at that path), or in a Recycle Bin.
+TidiedEntry Tidied(const OrphanEntry& orphan, Scope scope, const LocalVolumes& volumes)
 {
+    TidiedEntry tidied;
+    tidied.Where = scope;
+    tidied.Path = orphan.Path;
     if (!orphan.Identity)
-        return std::nullopt;
-    std::optional<std::wstring> found = FindFileByIdentity(*orphan.Identity);
-    if (!found || !SameExtension(found->c_str(), orphan.Path.c_str()) || ReadFileIconText(found->c_str(), scope))
-        return std::nullopt;
-    return found;
+        return tidied;
+    std::optional<std::wstring> found = volumes.Find(*orphan.Identity);
+    if (!found || !SameExtension(found->c_str(), orphan.Path.c_str()))
+        return tidied;
+    if (IsInRecycleBin(found->c_str()))
+        tidied.InRecycleBin = true;
+    else if (!ReadFileIconText(found->c_str(), scope))
+        tidied.NewPath = std::move(*found);
+    return tidied;
 }
 
 // Takes the entry out as a restore does: the handler goes from its type with the scope's
@@ -47,13 +54,14 @@ TidyReport TidyFileIcons(bool dryRun)
 {
     TidyReport report;
     bool removed = false;
+    const LocalVolumes volumes;
     for (Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
         std::vector<OrphanEntry> orphans;
         if (!ReadOrphanEntries(scope, OrphansOf::All, orphans) && report.Status == ERROR_SUCCESS)
             report.Status = ERROR_READ_FAULT;
         for (const OrphanEntry& orphan : orphans) {
-            TidiedEntry tidied{scope, orphan.Path, NewPathOf(orphan, scope).value_or(std::wstring()), ERROR_SUCCESS};
-            if (!dryRun) {
+            TidiedEntry tidied = Tidied(orphan, scope, volumes);
+            if (!dryRun && !tidied.InRecycleBin) {
                 if (!tidied.NewPath.empty()) {
                     tidied.Status = MoveFileIcon(orphan.Path.c_str(), tidied.NewPath.c_str(), scope);
                 } else {

@@ -142,7 +142,7 @@ bool ReadOrphanEntries(Scope scope, OrphansOf which, std::vector<OrphanEntry>& o
     }
 }
 
-std::optional<std::wstring> FindFileByIdentity(const FileIdentity& identity)
+LocalVolumes::LocalVolumes()
 {
     const DWORD drives = GetLogicalDrives();
     for (int letter = 0; letter < 26; ++letter) {
@@ -151,13 +151,30 @@ std::optional<std::wstring> FindFileByIdentity(const FileIdentity& identity)
         const wchar_t root[] = {static_cast<wchar_t>(L'A' + letter), L':', L'\\', L'\0'};
         if (!IsLocalPath(root))
             continue;
-        FileHandle volume(OpenRoot(root));
-        if (!volume.Valid())
+        const HANDLE opened = OpenRoot(root);
+        if (opened == INVALID_HANDLE_VALUE)
             continue;
-        const std::optional<FileIdentity> rootIdentity = FileIdentityOf(volume.Value);
-        if (!rootIdentity || rootIdentity->Volume != identity.Volume)
+        const std::optional<FileIdentity> rootIdentity = FileIdentityOf(opened);
+        if (!rootIdentity) {
+            CloseHandle(opened);
             continue;
-        FileHandle file(OpenById(volume.Value, identity));
+        }
+        volumes_[count_++] = {rootIdentity->Volume, opened};
+    }
+}
+
+LocalVolumes::~LocalVolumes()
+{
+    for (int i = 0; i < count_; ++i)
+        CloseHandle(volumes_[i].Root);
+}
+
+std::optional<std::wstring> LocalVolumes::Find(const FileIdentity& identity) const
+{
+    for (int i = 0; i < count_; ++i) {
+        if (volumes_[i].Serial != identity.Volume)
+            continue;
+        FileHandle file(OpenById(volumes_[i].Root, identity));
         if (!file.Valid())
             continue;
         // The id names what it names on this volume only if the volume is the one
@@ -180,6 +197,28 @@ std::optional<std::wstring> FindFileByIdentity(const FileIdentity& identity)
     return std::nullopt;
 }
 
+bool LocalVolumes::Mounted(std::uint64_t serial) const
+{
+    for (int i = 0; i < count_; ++i) {
+        if (volumes_[i].Serial == serial)
+            return true;
+    }
+    return false;
+}
+
+std::optional<std::wstring> FindFileByIdentity(const FileIdentity& identity) { return LocalVolumes().Find(identity); }
+
+bool IsInRecycleBin(const wchar_t* path)
+{
+    static constexpr wchar_t Bin[] = L"$Recycle.Bin";
+    constexpr int BinLength = static_cast<int>(std::size(Bin)) - 1;
+    if (path == nullptr || path[0] == L'\0' || path[1] != L':' || path[2] != L'\\' ||
+        wcsnlen(path + 3, BinLength + 1) < static_cast<std::size_t>(BinLength))
+        return false;
+    return CompareStringOrdinal(path + 3, BinLength, Bin, BinLength, TRUE) == CSTR_EQUAL &&
+           (path[3 + BinLength] == L'\\' || path[3 + BinLength] == L'\0');
+}
+
 LONG MoveFileIcon(const wchar_t* from, const wchar_t* to, Scope scope)
 {
     if (from == nullptr || to == nullptr || from[0] == L'\0' || to[0] == L'\0')
@@ -200,7 +239,7 @@ LONG MoveFileIcon(const wchar_t* from, const wchar_t* to, Scope scope)
 
 std::optional<MovedFileIcon> FollowMovedFile(const wchar_t* path)
 {
-    if (path == nullptr || path[0] == L'\0' || !IsLocalPath(path) || ReadFileIcon(path))
+    if (path == nullptr || path[0] == L'\0' || !IsLocalPath(path) || IsInRecycleBin(path) || ReadFileIcon(path))
         return std::nullopt;
     const std::optional<FileIdentity> identity = ReadFileIdentity(path);
     if (!identity)

@@ -112,39 +112,54 @@ OrphanIndex& Orphans()
     return orphans;
 }
 
-// Where the entries whose file is gone say a moved file's icon is. A file found at a path
-// that was lost (OrphanIndex.h) keeps that path's entry only when it is the entry's own
-// file; a file without an entry (or whose entry it is not) takes the entry of an orphan
-// whose identity is its own. Costs one open of the file, and only while there are
-// orphans or lost paths, on a local path.
+// The identity recorded with the path's entry, from the scope whose entry answers.
+std::optional<FileIdentity> RecordedIdentity(const wchar_t* path)
+{
+    for (Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        if (ReadFileIconText(path, scope))
+            return ReadFileIconIdentity(path, scope);
+    }
+    return std::nullopt;
+}
+
+// Where the entries whose file is gone say a moved file's icon is (OrphanIndex.h). A file
+// at a path that was lost keeps its entry only when it is the file the entry records; a
+// file without an entry (or whose entry it is not) takes the entry of an orphan whose
+// file the last walk found at its path, while that entry is as the walk read it and the
+// file is still that one. Costs nothing while nothing is lost, and otherwise one open of
+// the file, only for the paths the walk named.
 void AnswerMovedFile(const wchar_t* path, const wchar_t* extension, FileFacts& facts)
 {
     const std::shared_ptr<const OrphanIndex::Found> found = Orphans().Current();
     if (!found || found->Empty())
         return;
-    const bool hasEntry = HasIconPath(facts.Entry);
-    const auto lost = hasEntry ? found->Lost.find(path) : found->Lost.end();
-    if ((hasEntry && lost == found->Lost.end()) || (!hasEntry && found->Orphans.empty()) || !found->IsLocal(path))
-        return;
-    const std::optional<FileIdentity> identity = ReadFileIdentity(path);
-    if (hasEntry) {
-        if (identity && *identity == lost->second)
+    const std::wstring_view asked(path);
+    std::optional<FileIdentity> identity;
+    if (HasIconPath(facts.Entry)) {
+        if (found->Lost.find(asked) == found->Lost.end())
+            return;
+        const std::optional<FileIdentity> recorded = RecordedIdentity(path);
+        identity = ReadFileIdentity(path);
+        if (!recorded || (identity && *identity == *recorded))
             return;
         // Another file at a lost path: the type answers unless it is itself a moved file.
         facts.Entry.reset();
         facts.Type = extension != nullptr ? ReadTypeAnswer(extension) : nullptr;
     }
-    if (!identity)
+    const auto moved = found->Moved.find(asked);
+    if (moved == found->Moved.end())
         return;
-    for (const OrphanIndex::Orphan& orphan : found->Orphans) {
-        if (orphan.Identity != *identity || !SameExtension(orphan.Path.c_str(), path))
-            continue;
-        std::optional<IconLocation> entry = FileIconFromText(path, orphan.Text.c_str());
-        if (HasIconPath(entry)) {
-            facts.Entry = std::move(entry);
-            return;
-        }
-    }
+    const OrphanIndex::Orphan& orphan = moved->second;
+    if (!identity)
+        identity = ReadFileIdentity(path);
+    if (!identity || *identity != orphan.Identity)
+        return;
+    const std::optional<std::wstring> text = ReadFileIconText(orphan.Path.c_str(), orphan.Where);
+    if (!text || *text != orphan.Text)
+        return;
+    std::optional<IconLocation> entry = FileIconFromText(path, text->c_str());
+    if (HasIconPath(entry))
+        facts.Entry = std::move(entry);
 }
 
 // The rule that answers, and the location it gives.

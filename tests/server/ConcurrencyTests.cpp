@@ -234,7 +234,7 @@ TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment
 // and puts it back (with its identity), and writes another file's entry in between, so
 // that the handler looks for orphans again and again while the threads ask. The renamed
 // file has its own icon or its type's, the other file only its type's; after the last
-// write the renamed file has its own icon at once.
+// write the renamed file has its own icon as soon as the handler has looked again.
 TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
 {
     constexpr int Askers = 8;
@@ -319,7 +319,11 @@ TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
                   WriteValue(HKEY_LOCAL_MACHINE, idsKey, original.c_str(), identityType, identity.data(),
                              static_cast<DWORD>(identity.size()));
     }
-    const IconAnswer last = AskIconHandler(renamed);
+    // The handler looks for the moved file again on the thread pool, at once.
+    IconAnswer last = AskIconHandler(renamed);
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+         last.File != L"C:\\icons\\e.ico" && std::chrono::steady_clock::now() < until;)
+        last = AskIconHandler(renamed);
     const IconAnswer sibling = AskIconHandler(other);
     writing = false;
     for (std::thread& asker : askers)

@@ -1,26 +1,37 @@
 // A file's own icon follows the file, asked of the icon handler as Explorer asks it: the
 // entry is written as a change of the command line writes it (with the file's identity),
 // then the file is handled as a user handles it in Explorer, which tells the handler
-// nothing of it, and the handler is asked for the file at its new path.
+// nothing of it, and the handler is asked for the file at its new path once it has
+// looked for moved files (it looks on the thread pool, a few seconds apart, and at once
+// after a change of the table).
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "FileIconTable.h"
 #include "IconLocation.h"
 #include "Scope.h"
 #include "ServerTestSupport.h"
+#include "ShellWitness.h"
 
 namespace orvane::test {
 namespace {
+
+constexpr auto LookingTime = std::chrono::seconds(15);
 
 class FollowingFile : public IconHandlerTest {
 protected:
     KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
     const std::wstring typeIcon_ = L"shell32.dll";
     static constexpr int TypeIndex = 4;
+    static constexpr int LookIndex = 99;
 
     void SetIcon(const std::wstring& file, Scope scope, int index)
     {
@@ -30,13 +41,46 @@ protected:
     }
     void ExpectOwnIcon(const std::wstring& file, int index) { ExpectAnswer(AskIconHandler(file), L"C:\\icons\\set.icl", index); }
     void ExpectTypeIcon(const std::wstring& file) { ExpectAnswer(AskIconHandler(file), typeIcon_, TypeIndex); }
+    // Asks until the file has its own icon, as Explorer asks again when the shell tells it
+    // the item changed; the last answer is checked.
+    void ExpectOwnIconOnceLooked(const std::wstring& file, int index)
+    {
+        const auto until = std::chrono::steady_clock::now() + LookingTime;
+        IconAnswer answer = AskIconHandler(file);
+        while ((answer.File != L"C:\\icons\\set.icl" || answer.Index != index) && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            answer = AskIconHandler(file);
+        }
+        ExpectAnswer(answer, L"C:\\icons\\set.icl", index);
+    }
+    // Returns once the handler has looked for moved files since the call: a file of its
+    // own, given an icon (a change of the table) and renamed now, is found at its new name.
+    // The file is made beforehand: a file system that numbers files by inode alone (Wine's)
+    // gives a deleted file's number to the next new file, which would then be the deleted
+    // file's own.
+    void WaitForTheHandlerToLook()
+    {
+        const std::wstring watched = lookout_;
+        const std::wstring renamed = dir_.Path() + L"\\look" + std::to_wstring(looks_) + L"-renamed" + extension_;
+        SetIcon(watched, Scope::AllUsers, LookIndex);
+        ASSERT_TRUE(MoveFileW(watched.c_str(), renamed.c_str()));
+        ExpectOwnIconOnceLooked(renamed, LookIndex);
+        ASSERT_EQ(ERROR_SUCCESS, DeleteFileIcon(watched.c_str(), Scope::AllUsers));
+        ASSERT_TRUE(DeleteFileW(renamed.c_str()));
+        lookout_ = File(L"look" + std::to_wstring(++looks_));
+    }
+
+    int looks_ = 0;
+    std::wstring lookout_ = File(L"look0");
 };
 
-enum class Handling { Rename, MoveToFolder, MoveBack, Copy, DeleteThenNewFile, SaveByRename, NoIdentity };
+enum class Handling { Rename, MoveToFolder, MoveBack, MoveToRemovable, Copy, DeleteThenNewFile, SaveByRename, NoIdentity };
 
 TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
 {
     InstallHandler(L"shell32.dll,4");
+    // The test prefix's U: is a removable drive.
+    TempDir removable(L"U:\\");
     struct Row {
         const char* What;
         Handling How;
@@ -46,6 +90,7 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
         {"renamed", Handling::Rename, true},
         {"moved to another folder of the volume", Handling::MoveToFolder, true},
         {"moved away and back", Handling::MoveBack, true},
+        {"moved to another drive (a removable one)", Handling::MoveToRemovable, false},
         {"copied: the copy", Handling::Copy, false},
         {"deleted, then a new file at its path", Handling::DeleteThenNewFile, false},
         {"saved by writing a new file and renaming it over the old", Handling::SaveByRename, true},
@@ -73,9 +118,13 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
             case Handling::MoveBack:
                 ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
                 // The handler sees the path gone.
-                ExpectOwnIcon(follower, index);
+                ExpectOwnIconOnceLooked(follower, index);
                 ASSERT_TRUE(MoveFileW(follower.c_str(), file.c_str()));
                 follower = file;
+                break;
+            case Handling::MoveToRemovable:
+                follower = removable.Path() + L"\\" + stem + extension_;
+                ASSERT_TRUE(MoveFileExW(file.c_str(), follower.c_str(), MOVEFILE_COPY_ALLOWED));
                 break;
             case Handling::Copy:
                 ASSERT_TRUE(CopyFileW(file.c_str(), follower.c_str(), TRUE));
@@ -86,8 +135,8 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
                 // it the first one's number again.
                 const std::wstring replacement = dir_.MakeFile(stem + L".new", "new");
                 ASSERT_TRUE(DeleteFileW(file.c_str()));
-                // Explorer shows another file while the path is gone.
-                ExpectTypeIcon(other);
+                // The handler sees the path gone.
+                WaitForTheHandlerToLook();
                 ASSERT_TRUE(MoveFileW(replacement.c_str(), file.c_str()));
                 follower = file;
                 break;
@@ -103,6 +152,7 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
                 ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
                 break;
             }
+            WaitForTheHandlerToLook();
             if (row.FollowerHasIcon)
                 ExpectOwnIcon(follower, index);
             else
@@ -119,25 +169,26 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
     }
 }
 
-// A moved file's entry is found as soon as it is asked for, however recently the
-// handler looked for orphans, once the table has changed since.
-TEST_F(FollowingFile, ARenameRightAfterAChangeIsInTheNextAnswer)
+// A file renamed while Explorer shows it: Explorer asks at once, before the handler has
+// looked, and is told by the shell when the handler has found the file at its new name;
+// it asks again and gets the file's own icon. The entry taken out is out of the next
+// answer, whatever the handler found before.
+TEST_F(FollowingFile, TheShellIsToldOfARenamedFileAndAnEntryTakenOutIsOutAtOnce)
 {
     InstallHandler(L"shell32.dll,4");
     const std::wstring a = File(L"a");
-    const std::wstring b = File(L"b");
-    ExpectTypeIcon(a);
-    SetIcon(a, Scope::AllUsers, 5);
-    SetIcon(b, Scope::ThisUser, 6);
-    ExpectOwnIcon(a, 5);
+    SetIcon(a, Scope::ThisUser, 6);
+    ExpectOwnIcon(a, 6);
+    ShellWitness shell;
+    ASSERT_TRUE(shell.Registered());
     const std::wstring renamed = dir_.Path() + L"\\renamed" + extension_;
-    ASSERT_TRUE(MoveFileW(b.c_str(), renamed.c_str()));
-    // A change of the table (another file's entry) makes the next request look again.
-    SetIcon(a, Scope::AllUsers, 8);
+    ASSERT_TRUE(MoveFileW(a.c_str(), renamed.c_str()));
+    EXPECT_EQ(S_OK, AskIconHandler(renamed).Result);
+    const std::vector<ShellEvent> events = shell.Take(1, 15000);
+    EXPECT_NE(events.end(), std::find(events.begin(), events.end(), Expected(SHCNE_UPDATEITEM, renamed)))
+        << Describe(events);
     ExpectOwnIcon(renamed, 6);
-    ExpectOwnIcon(a, 8);
-    // Its entry taken out: the renamed file has none any more.
-    ASSERT_EQ(ERROR_SUCCESS, DeleteFileIcon(b.c_str(), Scope::ThisUser));
+    ASSERT_EQ(ERROR_SUCCESS, DeleteFileIcon(a.c_str(), Scope::ThisUser));
     ExpectTypeIcon(renamed);
 }
 

@@ -19,8 +19,11 @@ struct TidiedEntry {
     Scope Where = Scope::AllUsers;
     std::wstring Path;
     // Where the entry went; empty: the entry was taken out (its file is gone, moved to
-    // another volume, or now has another extension).
+    // another volume, or now has another extension), or stayed (InRecycleBin).
     std::wstring NewPath;
+    // Its file is in a Recycle Bin: the entry stays at its path, which the file takes
+    // again when it is put back.
+    bool InRecycleBin = false;
     // ERROR_SUCCESS, or why it could not be done (a dry run does nothing and fails nothing).
     LONG Status = ERROR_SUCCESS;
 };

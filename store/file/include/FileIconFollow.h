@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,10 +47,38 @@ enum class OrphansOf {
 // when the table or its identities could not be read to their end.
 bool ReadOrphanEntries(Scope scope, OrphansOf which, std::vector<OrphanEntry>& orphans);
 
-// Where the file of that identity is now: opened by its id on the local volume whose
-// serial the identity names, and named as the shell names it (ShellPathOf). None when
-// no such volume is mounted, no such file is on it, or it is a folder.
+// The local volumes mounted at a drive letter, each root opened once, so that many
+// identities can be looked for on them in one go.
+class LocalVolumes {
+public:
+    LocalVolumes();
+    ~LocalVolumes();
+    LocalVolumes(const LocalVolumes&) = delete;
+    LocalVolumes& operator=(const LocalVolumes&) = delete;
+
+    // Where the file of that identity is now: opened by its id on the volume whose serial
+    // the identity names, and named as the shell names it (ShellPathOf). None when no such
+    // volume is mounted, no such file is on it, or it is a folder.
+    std::optional<std::wstring> Find(const FileIdentity& identity) const;
+    // Whether a volume of that serial is among them.
+    bool Mounted(std::uint64_t serial) const;
+
+private:
+    struct Volume {
+        std::uint64_t Serial = 0;
+        HANDLE Root = INVALID_HANDLE_VALUE;
+    };
+    Volume volumes_[26];
+    int count_ = 0;
+};
+
+// LocalVolumes().Find(identity).
 std::optional<std::wstring> FindFileByIdentity(const FileIdentity& identity);
+
+// Whether the path lies in a volume's Recycle Bin ("X:\$Recycle.Bin\..."): a file deleted
+// in Explorer keeps its identity there until the bin is emptied, and is put back at its
+// path, so its entry waits at that path rather than follow it in.
+bool IsInRecycleBin(const wchar_t* path);
 
 // Moves a scope's entry from one path to another; the identity recorded is that of the
 // file now at `to`. Nothing is moved over an entry the scope has for `to`

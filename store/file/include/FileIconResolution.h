@@ -2,7 +2,8 @@
 // The rules, first found:
 //   1. the file's entry in the per-file table (this user's, then all users'); for a file
 //      without one, the entry of a file that is gone from its path and whose identity is
-//      this file's: it was renamed or moved within its volume (FileIconFollow.h);
+//      this file's: it was renamed or moved within its volume (FileIconFollow.h), as the
+//      last look for moved files, made on the thread pool, found it (OrphanIndex.h);
 //   2. while this extension is the class's icon handler, the type's icon chosen since
 //      ("HandlerIconInfo");
 //   3. what the class's previous icon handler (shellex\IconHandlerBAK) answers;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,12 +50,38 @@ protected:
     }
 };
 
+// A volume's Recycle Bin folder (made for the test where the volume has none) and a
+// folder of the test's own in it, as Explorer keeps a user's deleted files there.
+class RecycleBin {
+public:
+    explicit RecycleBin(wchar_t drive) : root_(std::wstring(1, drive) + L":\\$Recycle.Bin")
+    {
+        made_ = CreateDirectoryW(root_.c_str(), nullptr) != FALSE;
+        folder_.emplace(root_ + L"\\");
+    }
+    ~RecycleBin()
+    {
+        folder_.reset();
+        if (made_)
+            RemoveDirectoryW(root_.c_str());
+    }
+    RecycleBin(const RecycleBin&) = delete;
+    RecycleBin& operator=(const RecycleBin&) = delete;
+    const std::wstring& Path() const { return folder_->Path(); }
+
+private:
+    std::wstring root_;
+    bool made_ = false;
+    std::optional<test::TempDir> folder_;
+};
+
 std::vector<std::wstring> Lines(const TidyReport& report)
 {
     std::vector<std::wstring> lines;
     for (const TidiedEntry& entry : report.Entries) {
         lines.push_back(std::wstring(entry.Where == Scope::ThisUser ? L"mine " : L"ours ") + entry.Path + L" -> " +
-                        (entry.NewPath.empty() ? L"(taken out)" : entry.NewPath) +
+                        (entry.InRecycleBin ? L"(in the Recycle Bin)"
+                                            : entry.NewPath.empty() ? L"(taken out)" : entry.NewPath) +
                         (entry.Status == ERROR_SUCCESS ? L"" : L" failed"));
     }
     std::sort(lines.begin(), lines.end());
@@ -64,8 +91,12 @@ std::vector<std::wstring> Lines(const TidyReport& report)
 TEST_F(TidyTest, MovedEntriesFollowGoneOnesGoAndADryRunOnlyTells)
 {
     struct Files {
-        std::wstring Kept, Renamed, NewName, Deleted, OldStyle, OtherType;
+        std::wstring Kept, Renamed, NewName, Deleted, OldStyle, OtherType, Binned, Away;
     };
+    // The test prefix's U: is a removable drive: a file moved there is another drive's.
+    test::TempDir removable(L"U:\\");
+    // Deleted in Explorer: the file waits in the Recycle Bin, and so does its entry.
+    RecycleBin bin(dir_.Path()[0]);
     std::vector<std::wstring> expected;
     Files files[2];
     for (Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
@@ -77,9 +108,11 @@ TEST_F(TidyTest, MovedEntriesFollowGoneOnesGoAndADryRunOnlyTells)
         f.Deleted = dir_.MakeFile(who + L"-deleted" + gone_.Extension);
         f.OldStyle = dir_.MakeFile(who + L"-old" + gone_.Extension);
         f.OtherType = dir_.MakeFile(who + L"-type" + kept_.Extension);
-        for (const std::wstring& file : {f.Kept, f.Renamed, f.OtherType})
+        f.Binned = dir_.MakeFile(who + L"-binned" + kept_.Extension);
+        f.Away = dir_.MakeFile(who + L"-away" + gone_.Extension);
+        for (const std::wstring& file : {f.Kept, f.Renamed, f.OtherType, f.Binned})
             GiveIcon(kept_, file, scope);
-        for (const std::wstring& file : {f.Deleted, f.OldStyle})
+        for (const std::wstring& file : {f.Deleted, f.OldStyle, f.Away})
             GiveIcon(gone_, file, scope);
         // An entry from before identities.
         ASSERT_EQ(ERROR_SUCCESS, WriteFileIconIdentity(f.OldStyle.c_str(), scope, std::nullopt));
@@ -90,8 +123,12 @@ TEST_F(TidyTest, MovedEntriesFollowGoneOnesGoAndADryRunOnlyTells)
         ASSERT_TRUE(DeleteFileW(f.OldStyle.c_str()));
         // Moved to another extension: the class is another, the entry goes.
         ASSERT_TRUE(MoveFileW(f.OtherType.c_str(), (f.OtherType + L".txt").c_str()));
+        ASSERT_TRUE(MoveFileW(f.Binned.c_str(), (bin.Path() + L"\\$R" + who + kept_.Extension).c_str()));
         expected.push_back(who + L" " + f.Renamed + L" -> " + f.NewName);
-        for (const std::wstring& file : {f.Deleted, f.OldStyle, f.OtherType})
+        expected.push_back(who + L" " + f.Binned + L" -> (in the Recycle Bin)");
+        ASSERT_TRUE(MoveFileExW(f.Away.c_str(), (removable.Path() + L"\\" + who + gone_.Extension).c_str(),
+                                MOVEFILE_COPY_ALLOWED));
+        for (const std::wstring& file : {f.Deleted, f.OldStyle, f.OtherType, f.Away})
             expected.push_back(who + L" " + file + L" -> (taken out)");
     }
     std::sort(expected.begin(), expected.end());
@@ -111,9 +148,10 @@ TEST_F(TidyTest, MovedEntriesFollowGoneOnesGoAndADryRunOnlyTells)
         SCOPED_TRACE(scope == Scope::ThisUser ? "this user" : "all users");
         const Files& f = files[scope == Scope::ThisUser ? 0 : 1];
         EXPECT_TRUE(ReadFileIcon(f.Kept.c_str(), scope).has_value());
+        EXPECT_TRUE(ReadFileIcon(f.Binned.c_str(), scope).has_value()) << "kept for the file's return";
         EXPECT_TRUE(ReadFileIcon(f.NewName.c_str(), scope).has_value());
         EXPECT_EQ(ReadFileIdentity(f.NewName.c_str()), ReadFileIconIdentity(f.NewName.c_str(), scope));
-        for (const std::wstring& file : {f.Renamed, f.Deleted, f.OldStyle, f.OtherType}) {
+        for (const std::wstring& file : {f.Renamed, f.Deleted, f.OldStyle, f.OtherType, f.Away}) {
             EXPECT_FALSE(ReadFileIcon(file.c_str(), scope).has_value());
             EXPECT_FALSE(ReadFileIconIdentity(file.c_str(), scope).has_value());
         }
@@ -123,7 +161,7 @@ TEST_F(TidyTest, MovedEntriesFollowGoneOnesGoAndADryRunOnlyTells)
     }
 
     const TidyReport again = TidyFileIcons(false);
-    EXPECT_TRUE(again.Entries.empty());
+    EXPECT_EQ(2u, again.Entries.size()) << "only the entries whose file is in the Recycle Bin";
     EXPECT_EQ(ERROR_SUCCESS, again.Status);
 }
 

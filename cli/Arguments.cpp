@@ -76,6 +76,45 @@ bool ReadArguments(int argc, wchar_t** argv, Invocation* invocation, std::wstrin
     return true;
 }
 
+bool ReadImportArguments(int argc, wchar_t** argv, ImportInvocation* invocation, std::wstring* error)
+{
+    ArgumentWalk walk(argc, argv, 2);
+    ScopeChoice& scope = invocation->Options.Scope;
+    while (const wchar_t* arg = walk.Next()) {
+        if (walk.IsOption(L"--for-me") || walk.IsOption(L"--for-all")) {
+            const ScopeChoice chosen = Is(arg, L"--for-me") ? ScopeChoice::ThisUser : ScopeChoice::AllUsers;
+            if (scope != ScopeChoice::Automatic && scope != chosen) {
+                *error = L"--for-me and --for-all cannot be used together";
+                return false;
+            }
+            scope = chosen;
+        } else if (walk.IsOption(L"--dry-run")) {
+            invocation->Options.DryRun = true;
+        } else if (walk.IsOption(L"--map")) {
+            const wchar_t* value = walk.TakeValue();
+            const wchar_t* equals = value != nullptr ? std::wcschr(value, L'=') : nullptr;
+            if (equals == nullptr || equals == value) {
+                *error = L"--map needs FROM=TO, FROM a path's start";
+                return false;
+            }
+            invocation->Options.Maps.push_back({std::wstring(value, equals), std::wstring(equals + 1)});
+        } else if (walk.IsOtherOption()) {
+            *error = std::wstring(L"unknown option ") + arg;
+            return false;
+        } else if (invocation->File == nullptr) {
+            invocation->File = arg;
+        } else {
+            *error = L"import takes one FILE";
+            return false;
+        }
+    }
+    if (invocation->File == nullptr) {
+        *error = L"import needs the FILE that export wrote";
+        return false;
+    }
+    return true;
+}
+
 bool ReadPackageArguments(int argc, wchar_t** argv, PackageRequest* request, std::wstring* error)
 {
     if (argc < 3 || (!Is(argv[2], L"register") && !Is(argv[2], L"unregister"))) {

@@ -14,6 +14,9 @@ namespace orvane::cli {
 // options. False, with the reason in *error, for an option not understood.
 bool ReadArguments(int argc, wchar_t** argv, Invocation* invocation, std::wstring* error);
 
+// import FILE [--map FROM=TO]... [--for-me | --for-all] [--dry-run]
+bool ReadImportArguments(int argc, wchar_t** argv, ImportInvocation* invocation, std::wstring* error);
+
 // package register|unregister [--all-users] [--trust CERT] [PACKAGE]
 bool ReadPackageArguments(int argc, wchar_t** argv, PackageRequest* request, std::wstring* error);
 

@@ -62,6 +62,19 @@ const wchar_t Usage[] =
     L"      entry whose file moved to the file's new path, and takes out each entry\n"
     L"      whose file is gone (with its made icon, and Orvane as the handler of a type\n"
     L"      that has no entry left), listing each. --dry-run only lists.\n"
+    L"  orvane export FILE\n"
+    L"      Writes every icon Orvane set and still holds (folders, single files,\n"
+    L"      types, drives; for this user and for all users) into FILE, a JSON text\n"
+    L"      (see docs/settings-file.md). A made icon goes inside the file; any\n"
+    L"      other icon by its source's path. Backups stay on this computer.\n"
+    L"  orvane import FILE [--map FROM=TO]... [--for-me | --for-all] [--dry-run]\n"
+    L"      Gives each setting of FILE to its target here as set does, with this\n"
+    L"      computer's own backup, so that restore puts back what it had. Paths'\n"
+    L"      %VARIABLES% are this user's; --map makes a path that starts with FROM\n"
+    L"      start with TO (another drive, another profile). A setting whose target\n"
+    L"      or source is missing here is skipped, one that is not sound refused,\n"
+    L"      and the rest done; a target that shows the icon already is unchanged.\n"
+    L"      --dry-run only tells what would change.\n"
     L"  orvane package register [--all-users] [--trust CERT] [PACKAGE]\n"
     L"  orvane package unregister [--all-users] [--trust CERT] [PACKAGE]\n"
     L"      Registers or removes the package that puts Change Icon into Windows 11's\n"
@@ -155,6 +168,17 @@ int wmain(int argc, wchar_t** argv)
         if (argc > 3 || (argc == 3 && !dryRun))
             return UsageError(L"tidy takes only --dry-run");
         return orvane::cli::Tidy(dryRun);
+    }
+    if (command == L"export") {
+        if (argc != 3 || std::wcsncmp(argv[2], L"--", 2) == 0)
+            return UsageError(L"export takes one FILE");
+        return orvane::cli::ExportSettings(argv[2]);
+    }
+    if (command == L"import") {
+        orvane::cli::ImportInvocation import;
+        if (!orvane::cli::ReadImportArguments(argc, argv, &import, &error))
+            return UsageError(error);
+        return orvane::cli::ImportSettings(import);
     }
     if (command == L"package") {
         orvane::cli::PackageRequest request;

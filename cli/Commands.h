@@ -19,5 +19,9 @@ int RestoreTargets(const Invocation& invocation);
 int RemoveAll();
 // tidy [--dry-run] (TidyCommand.cpp)
 int Tidy(bool dryRun);
+// export FILE (ExportCommand.cpp)
+int ExportSettings(const wchar_t* file);
+// import FILE [--map FROM=TO]... [--for-me | --for-all] [--dry-run] (ImportCommand.cpp)
+int ImportSettings(const ImportInvocation& invocation);
 
 } // namespace orvane::cli

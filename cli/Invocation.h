@@ -1,10 +1,11 @@
 // What the command line asked of show, set and restore: the options given and the PATHs
-// they apply to, in the order given.
+// they apply to, in the order given; and what it asked of import.
 #pragma once
 
 #include <vector>
 
 #include "Scope.h"
+#include "SettingsTransfer.h"
 
 namespace orvane::cli {
 
@@ -23,6 +24,13 @@ struct Invocation {
     // --recurse: a folder stands for itself and every folder below it.
     bool Recurse = false;
     std::vector<const wchar_t*> Paths;
+};
+
+// What import was asked: the settings file, the --map rewrites in the order given, the
+// scope (--for-me, --for-all; neither: the usual rule) and --dry-run.
+struct ImportInvocation {
+    const wchar_t* File = nullptr;
+    ImportOptions Options;
 };
 
 } // namespace orvane::cli

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the platform-free code natively with clang, ASan and UBSan, and runs its two
-# libFuzzer targets, the icon location parser and the icon file directory check, one
-# after the other, sharing the given number of seconds (half each; 0 skips them).
+# Builds the platform-free code natively with clang, ASan and UBSan, and runs its three
+# libFuzzer targets, the icon location parser, the icon file directory check and the
+# settings file's reader, one after the other, sharing the given number of seconds (a
+# third each; 0 skips them).
 # Everything it writes stays in the build folder: each target's corpus, the fuzzers' whole
 # report (fuzz/fuzz.log; printed in full when a fuzzer fails, its last lines otherwise)
 # and the input that broke a target (fuzz/artifacts/, named after the target).
@@ -24,7 +25,7 @@ artifacts="$BUILD_DIR/fuzz/artifacts"
 log="$BUILD_DIR/fuzz/fuzz.log"
 mkdir -p "$artifacts"
 : >"$log"
-share=$(( (seconds + 1) / 2 ))
+share=$(( (seconds + 2) / 3 ))
 
 # run TARGET SEEDS MAX_LEN: fuzzes one target for its share of the time.
 run() {
@@ -47,3 +48,5 @@ run() {
 run parse_icon_location_fuzzer "$ROOT/fuzz/seeds" 1200
 # Long enough for a directory of a few hundred entries and their images.
 run check_icon_file_fuzzer "$ROOT/fuzz/seeds-icon" 8192
+# Long enough for a few settings with a small made icon each.
+run read_settings_fuzzer "$ROOT/fuzz/seeds-settings" 16384

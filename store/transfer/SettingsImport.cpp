@@ -9,7 +9,6 @@
 #include "IconSources.h"
 #include "MadeIconChanges.h"
 #include "MadeIconFile.h"
-#include "PathText.h"
 #include "ShellNotify.h"
 #include "TypeStandIn.h"
 
@@ -52,7 +51,8 @@ bool ShowsAlready(const IconTarget& target, const ExportedSetting& setting, cons
         return false;
     if (setting.Made) {
         const std::wstring made = MadeIconName(Fnv1a64(setting.MadeIcon.data(), setting.MadeIcon.size()));
-        const std::wstring_view shown = SplitFileName(target.Current->IconPath).Name;
+        std::wstring_view shown = target.Current->IconPath;
+        shown.remove_prefix(shown.find_last_of(L"\\/") == std::wstring_view::npos ? 0 : shown.find_last_of(L"\\/") + 1);
         return target.Current->Index == 0 &&
                CompareStringOrdinal(shown.data(), static_cast<int>(shown.size()), made.c_str(),
                                     static_cast<int>(made.size()), TRUE) == CSTR_EQUAL;
@@ -88,6 +88,10 @@ public:
             return Finish(ImportOutcome::Refused, problem);
         if (!FindSource())
             return;
+        // A path that names nothing would classify as a folder (its attributes read as all
+        // ones), so that its existence is asked first.
+        if (GetFileAttributesW(target->c_str()) == INVALID_FILE_ATTRIBUTES)
+            return Finish(ImportOutcome::Skipped, std::wstring(L"no such ") + KindNoun(setting_.Kind) + L" here");
         IconTarget opened = OpenTarget(target->c_str(), options_.Scope);
         if (opened.PathKind() == TargetKind::Unclassified)
             return Finish(ImportOutcome::Skipped, std::wstring(L"no such ") + KindNoun(setting_.Kind) + L" here");

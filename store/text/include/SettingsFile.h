@@ -26,8 +26,8 @@ namespace orvane {
 
 constexpr char SettingsFormatName[] = "orvane-settings";
 constexpr std::int64_t SettingsFormatVersion = 1;
-// A settings file larger than this is refused before it is read: 1,000 settings with
-// made icons of every size take about 30 MiB.
+// A settings file larger than this is refused before it is read: a setting with a 32x32
+// made icon takes about 6 KB, one without about 150 bytes.
 constexpr std::uint64_t SettingsFileLimit = 64ull * 1024 * 1024;
 
 enum class SettingKind { Folder, File, Type, Drive };

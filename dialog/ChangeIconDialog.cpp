@@ -165,6 +165,12 @@ void OnCommand(HWND dialog, ChangeIconDialog& record, WORD id, WORD code)
     case IDM_TIDY:
         OnTidy(dialog);
         break;
+    case IDM_EXPORT:
+        OnExportSettings(dialog);
+        break;
+    case IDM_IMPORT:
+        OnImportSettings(dialog);
+        break;
     case IDM_REMOVEALL:
         OnRemoveAll(dialog);
         break;

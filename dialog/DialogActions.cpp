@@ -1,6 +1,7 @@
 #include "DialogActions.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <cwchar>
 #include <iterator>
@@ -14,6 +15,7 @@
 #include "Placement.h"
 #include "RecentList.h"
 #include "RemoveAll.h"
+#include "SettingsTransfer.h"
 #include "ShellNotify.h"
 #include "TidyFileIcons.h"
 #include "resource.h"
@@ -30,6 +32,11 @@ constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
 constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
 constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
 constexpr const wchar_t TidyCaption[] = L"Orvane - Tidy File Icons";
+constexpr const wchar_t ExportCaption[] = L"Orvane - Export Settings";
+constexpr const wchar_t ImportCaption[] = L"Orvane - Import Settings";
+constexpr const wchar_t SettingsFilter[] = L"Orvane Settings (*.json)\0*.json\0All Files (*.*)\0*.*\0";
+// The summary names this many of the settings not imported, each with its reason.
+constexpr std::size_t ImportProblemsShown = 10;
 // How many entries followed their file, and how many went with their file.
 constexpr const wchar_t TidySummary[] = L"%lu file icon(s) followed their renamed or moved file; %lu whose file is gone were removed.";
 constexpr const wchar_t TidyFailures[] = L"\n\n%lu could not be tidied: ";
@@ -181,6 +188,118 @@ void OnTidy(HWND dialog)
         message += SystemErrorText(report.Status);
     }
     MessageBoxW(dialog, message.c_str(), TidyCaption, MB_OK | (failed != 0 ? MB_ICONWARNING : MB_ICONINFORMATION));
+}
+
+namespace {
+
+// The standard file dialog for a settings file: false when the person cancels.
+bool ChooseSettingsFile(HWND dialog, bool save, wchar_t (&file)[TextCapacity])
+{
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+    ofn.hwndOwner = dialog;
+    ofn.lpstrFilter = SettingsFilter;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = TextCapacity - 1;
+    ofn.lpstrTitle = save ? L"Export Orvane Settings" : L"Import Orvane Settings";
+    ofn.lpstrDefExt = L"json";
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    const BOOL chosen = save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn);
+    file[TextCapacity - 1] = L'\0';
+    return chosen != FALSE;
+}
+
+const wchar_t* OutcomeWord(ImportOutcome outcome)
+{
+    switch (outcome) {
+    case ImportOutcome::Skipped: return L"skipped";
+    case ImportOutcome::Refused: return L"refused";
+    default: return L"not imported";
+    }
+}
+
+// Why a change of an import was not made, in a few words.
+std::wstring NotMadeText(const ImportedSetting& setting)
+{
+    if (setting.Refused)
+        return SystemErrorText(setting.Refused->Status);
+    switch (setting.Result) {
+    case ChangeResult::AccessDenied: return L"access denied";
+    case ChangeResult::PathTooLong: return L"a path is too long";
+    case ChangeResult::NoExtension: return L"the file has no type";
+    case ChangeResult::DesktopIniIsLink: return L"its Desktop.ini is a link";
+    case ChangeResult::DesktopIniIsFolder: return L"its Desktop.ini is a folder";
+    default: return L"the change could not be written";
+    }
+}
+
+void ExportTo(HWND dialog, const wchar_t* file)
+{
+    SettingsDocument document;
+    const LONG status = CollectSettings(document) ? WriteSettingsFile(file, document) : ERROR_OUTOFMEMORY;
+    if (status != ERROR_SUCCESS) {
+        ShowFailure(dialog, (std::wstring(L"The settings were not exported to ") + file + L".\n" + SystemErrorText(status)).c_str(),
+                    ExportCaption);
+        return;
+    }
+    const std::wstring text = std::to_wstring(document.Settings.size()) + L" setting(s) exported to " + file + L".";
+    MessageBoxW(dialog, text.c_str(), ExportCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+void ImportFrom(HWND dialog, const wchar_t* file)
+{
+    SettingsDocument document;
+    std::wstring reason;
+    if (!ReadSettingsFile(file, document, reason)) {
+        ShowFailure(dialog, (std::wstring(L"Nothing was imported: the file ") + reason + L".").c_str(), ImportCaption);
+        return;
+    }
+    ShellNotifier notifier;
+    const ImportReport report = ImportSettings(document, ImportOptions{}, notifier);
+    notifier.Send();
+    const std::size_t notDone = report.Count(ImportOutcome::Skipped) + report.Count(ImportOutcome::Refused) +
+                                report.Count(ImportOutcome::Failed);
+    std::wstring text = std::to_wstring(report.Count(ImportOutcome::Changed)) + L" setting(s) imported, " +
+                        std::to_wstring(report.Count(ImportOutcome::Unchanged)) + L" already set, " +
+                        std::to_wstring(notDone) + L" not imported.";
+    std::size_t shown = 0;
+    for (const ImportedSetting& setting : report.Settings) {
+        if (setting.Outcome == ImportOutcome::Changed || setting.Outcome == ImportOutcome::Unchanged)
+            continue;
+        if (shown++ == ImportProblemsShown) {
+            text += L"\n...";
+            break;
+        }
+        const std::wstring why = !setting.Reason.empty() ? setting.Reason : NotMadeText(setting);
+        text += L"\n" + setting.Target + L": " + OutcomeWord(setting.Outcome) + L" (" + why + L")";
+    }
+    MessageBoxW(dialog, text.c_str(), ImportCaption, MB_OK | (notDone != 0 ? MB_ICONWARNING : MB_ICONINFORMATION));
+}
+
+} // namespace
+
+void OnExportSettings(HWND dialog)
+{
+    wchar_t file[TextCapacity] = L"Orvane settings.json";
+    if (!ChooseSettingsFile(dialog, true, file))
+        return;
+    try {
+        ExportTo(dialog, file);
+    } catch (const std::bad_alloc&) {
+        ShowFailure(dialog, L"The settings were not exported: memory ran out.", ExportCaption);
+    }
+}
+
+void OnImportSettings(HWND dialog)
+{
+    wchar_t file[TextCapacity] = L"";
+    if (!ChooseSettingsFile(dialog, false, file))
+        return;
+    try {
+        ImportFrom(dialog, file);
+    } catch (const std::bad_alloc&) {
+        ShowFailure(dialog, L"The import stopped: memory ran out.", ImportCaption);
+    }
 }
 
 } // namespace orvane

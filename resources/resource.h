@@ -27,6 +27,8 @@
 #define IDM_VISITWEBPAGE 40004
 #define IDM_REMOVEALL 40006
 #define IDM_TIDY 40007
+#define IDM_EXPORT 40008
+#define IDM_IMPORT 40009
 
 // Items of the folder colour menu: the palette's colours in order, then any colour.
 #define IDM_COLOUR_FIRST 40100

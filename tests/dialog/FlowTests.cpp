@@ -473,5 +473,63 @@ TEST_F(FlowTest, SourceOfTheLongestPathIsListedWholeAndTaken)
     EXPECT_EQ(selection, 0u);
 }
 
+// The menu's Export Settings... and Import Settings... as a person uses them: the
+// save-file dialog, the summary; then, with the folder's icon restored, the open-file
+// dialog and the summary of the import, which gives the folder its icon again; and a file
+// that is no settings file, told and nothing written.
+TEST_F(FlowTest, SettingsExportedAndImportedThroughTheMenu)
+{
+    const std::wstring folder = dir_.MakeFolder(L"Exported");
+    const std::wstring file = dir_.Path() + L"\\settings.json";
+    const std::wstring broken = dir_.MakeFile(L"broken.json", "{\"format\": \"orvane-settings\", \"version\": 1,");
+    IconTarget target = OpenTarget(folder.c_str());
+    ASSERT_TRUE(target.SetCurrentIconPath(shell32_.c_str()));
+    target.SetCurrentIndex(8);
+    ASSERT_EQ(target.ApplyIcon(), ChangeResult::Done);
+    std::wstring exported, imported, refused, iconBetween, iconAfter;
+    ChangeIconDialog record;
+    const test::DialogRun run = RunOn(record, folder, [&](DialogDriver& d) {
+        HWND fileDialog = d.PostCommandFor(IDM_EXPORT, L"Export Orvane Settings");
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, file));
+        HWND box = d.WaitWindow(L"Orvane - Export Settings");
+        ASSERT_NE(box, nullptr);
+        exported = DialogDriver::MessageText(box);
+        DialogDriver::Answer(box, IDOK);
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
+
+        IconTarget again = OpenTarget(folder.c_str());
+        ASSERT_EQ(again.RestoreDefault(), ChangeResult::Done);
+        iconBetween = FolderIconText(folder);
+        fileDialog = d.PostCommandFor(IDM_IMPORT, L"Import Orvane Settings");
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, file));
+        box = d.WaitWindow(L"Orvane - Import Settings");
+        ASSERT_NE(box, nullptr);
+        imported = DialogDriver::MessageText(box);
+        DialogDriver::Answer(box, IDOK);
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
+        iconAfter = FolderIconText(folder);
+
+        fileDialog = d.PostCommandFor(IDM_IMPORT, L"Import Orvane Settings");
+        ASSERT_NE(fileDialog, nullptr);
+        ASSERT_TRUE(d.OpenInFileDialog(fileDialog, broken));
+        box = d.WaitWindow(L"Orvane - Import Settings");
+        ASSERT_NE(box, nullptr);
+        refused = DialogDriver::MessageText(box);
+        DialogDriver::Answer(box, IDOK);
+        ASSERT_TRUE(DialogDriver::WaitGone(box));
+        d.Command(IDCANCEL);
+    });
+    EXPECT_EQ(run.Result, IDCANCEL);
+    EXPECT_EQ(exported, L"1 setting(s) exported to " + file + L".");
+    EXPECT_EQ(iconBetween, L"<none>");
+    EXPECT_EQ(imported, L"1 setting(s) imported, 0 already set, 0 not imported.");
+    EXPECT_EQ(iconAfter, shell32_ + L",8");
+    EXPECT_NE(refused.find(L"Nothing was imported: the file is not JSON text"), std::wstring::npos) << test::Utf8(refused);
+    EXPECT_EQ(FolderIconText(folder), shell32_ + L",8");
+    EXPECT_EQ(target.RestoreDefault(), ChangeResult::Done);
+}
+
 } // namespace
 } // namespace orvane

@@ -514,9 +514,10 @@ bool TableChange(const Kind& kind, int entries)
     return ok;
 }
 
-// Waits until this process has used no processor time for a tenth of a second (the
-// handler's walk on the thread pool has ended), at most two minutes.
-void WaitUntilQuiet()
+// Waits until this process has used almost no processor time for two half seconds in a
+// row (the handler's walk on the thread pool has ended), at most two minutes; gives the
+// milliseconds waited.
+double WaitUntilQuiet()
 {
     const auto used = [] {
         FILETIME created, exited, kernel, user;
@@ -526,14 +527,15 @@ void WaitUntilQuiet()
         };
         return ticks(kernel) + ticks(user);
     };
-    const auto until = Clock::now() + std::chrono::minutes(2);
-    for (ULONGLONG before = used(); Clock::now() < until;) {
-        Sleep(100);
+    const auto start = Clock::now();
+    int quiet = 0;
+    for (ULONGLONG before = used(); quiet < 2 && Seconds(start) < 120;) {
+        Sleep(500);
         const ULONGLONG now = used();
-        if (now - before < 50000) // 5 ms in 100-nanosecond units
-            return;
+        quiet = now - before < 100000 ? quiet + 1 : 0; // 10 ms in 100-nanosecond units
         before = now;
     }
+    return Seconds(start) * 1e3;
 }
 
 // Entries that know their file, the files real and spread over 100 folders: all users'
@@ -597,7 +599,7 @@ bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, do
             foundMs = Seconds(first) * 1e3;
             ok = handler.Answers(moved, renamed);
         }
-        WaitUntilQuiet();
+        const double quietMs = WaitUntilQuiet();
         // The best of three runs over the same files, as the figures above.
         double best = 1e9;
         double bestMoved = 1e9;
@@ -621,7 +623,7 @@ bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, do
                     orphans, entries, firstMs, ours, today, ours / today, shell);
         if (orphans != 0)
             std::printf("; renamed file found after %.0f ms, then answered in %.1f us", foundMs, bestMoved * 1e6);
-        std::printf("\n");
+        std::printf("; quiet for a second %.0f ms after the first request\n", foundMs + quietMs);
     }
     if (!ok)
         std::printf("orphans of %d entries: a wrong answer or a failed write\n", entries);

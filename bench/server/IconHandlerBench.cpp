@@ -514,9 +514,10 @@ bool TableChange(const Kind& kind, int entries)
     return ok;
 }
 
-// Waits until this process has used no processor time for a tenth of a second (the
-// handler's walk on the thread pool has ended), at most two minutes.
-void WaitUntilQuiet()
+// Waits until this process has used almost no processor time for two half seconds in a
+// row (the handler's walk on the thread pool has ended), at most two minutes; gives the
+// milliseconds waited.
+double WaitUntilQuiet()
 {
     const auto used = [] {
         FILETIME created, exited, kernel, user;
@@ -526,123 +527,181 @@ void WaitUntilQuiet()
         };
         return ticks(kernel) + ticks(user);
     };
-    const auto until = Clock::now() + std::chrono::minutes(2);
-    for (ULONGLONG before = used(); Clock::now() < until;) {
-        Sleep(100);
+    const auto start = Clock::now();
+    int quiet = 0;
+    for (ULONGLONG before = used(); quiet < 2 && Seconds(start) < 120;) {
+        Sleep(500);
         const ULONGLONG now = used();
-        if (now - before < 50000) // 5 ms in 100-nanosecond units
-            return;
+        quiet = now - before < 100000 ? quiet + 1 : 0; // 10 ms in 100-nanosecond units
         before = now;
     }
+    return Seconds(start) * 1e3;
 }
 
-// Entries that know their file, the files real and spread over 100 folders: all users'
-// table holds `entries` of them (each with its identity beside it), and of those 0, 1 and
-// 1,000 have lost their file: the first renamed, so that it can be asked for at its new
-// name, the others deleted, so that no file takes them. For each: the first request after
-// a change of the table; how long the handler, on the thread pool, took to find the
-// renamed file; then, once it is quiet, the answer for files without an entry against
-// today's (`today`, a table without identities) and the shell's, and the answer for the
-// renamed file, microseconds per file. Everything goes again.
-bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, double today, double shell)
-{
-    constexpr int Folders = 100;
-    const std::wstring fillers = folder + L"\\fillers";
-    bool ok = CreateDirectoryW(fillers.c_str(), nullptr) != FALSE;
-    for (int f = 0; f < Folders && ok; ++f)
-        ok = CreateDirectoryW((fillers + L"\\" + std::to_wstring(f)).c_str(), nullptr) != FALSE;
-    HKEY table = nullptr;
-    ok = ok && RegCreateKeyExW(HKEY_LOCAL_MACHINE, TableKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &table,
-                               nullptr) == ERROR_SUCCESS;
-    const std::wstring data = std::wstring(EntryIcon) + L",1,orvbenchnone";
-    std::vector<std::wstring> names;
-    for (int i = 0; i < entries && ok; ++i) {
-        wchar_t name[48];
-        std::swprintf(name, std::size(name), L"\\%d\\filler%06d.txt", i % Folders, i);
-        names.push_back(fillers + name);
-        HANDLE file = CreateFileW(names.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ok = file != INVALID_HANDLE_VALUE;
-        if (ok)
-            CloseHandle(file);
-        ok = ok &&
-             RegSetValueExW(table, names.back().c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                            static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-             orvane::WriteFileIconIdentity(names.back().c_str(), orvane::Scope::AllUsers,
-                                           orvane::ReadFileIdentity(names.back().c_str())) == ERROR_SUCCESS;
+// All users' table with `entries` entries that know their file, the files real and spread
+// over 100 folders; everything goes again with it.
+class FillerTable {
+public:
+    static constexpr int Folders = 100;
+
+    FillerTable(const std::wstring& folder, int entries) : fillers_(folder + L"\\fillers")
+    {
+        ok_ = CreateDirectoryW(fillers_.c_str(), nullptr) != FALSE;
+        for (int f = 0; f < Folders && ok_; ++f)
+            ok_ = CreateDirectoryW((fillers_ + L"\\" + std::to_wstring(f)).c_str(), nullptr) != FALSE;
+        ok_ = ok_ && RegCreateKeyExW(HKEY_LOCAL_MACHINE, TableKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &table_,
+                                     nullptr) == ERROR_SUCCESS;
+        const std::wstring data = std::wstring(EntryIcon) + L",1,orvbenchnone";
+        for (int i = 0; i < entries && ok_; ++i) {
+            wchar_t name[48];
+            std::swprintf(name, std::size(name), L"\\%d\\filler%06d.txt", i % Folders, i);
+            names_.push_back(fillers_ + name);
+            HANDLE file = CreateFileW(names_.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+            ok_ = file != INVALID_HANDLE_VALUE;
+            if (ok_)
+                CloseHandle(file);
+            ok_ = ok_ &&
+                  RegSetValueExW(table_, names_.back().c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+                  orvane::WriteFileIconIdentity(names_.back().c_str(), orvane::Scope::AllUsers,
+                                                orvane::ReadFileIdentity(names_.back().c_str())) == ERROR_SUCCESS;
+        }
     }
-    const std::wstring renamed = fillers + L"\\0\\renamed.txt";
-    const Kind moved{"moved", {renamed}, EntryIcon, 1};
-    Handler handler;
-    ok = ok && handler.Ok();
+    ~FillerTable()
+    {
+        if (table_ != nullptr)
+            RegDeleteValueW(table_, L"OrvaneBenchTouch");
+        HKEY ids = nullptr;
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, IdsKeyPath, 0, KEY_SET_VALUE, &ids);
+        for (const std::wstring& name : names_) {
+            if (table_ != nullptr)
+                RegDeleteValueW(table_, name.c_str());
+            if (ids != nullptr)
+                RegDeleteValueW(ids, name.c_str());
+            DeleteFileW(name.c_str());
+        }
+        DeleteFileW(Renamed().c_str());
+        if (ids != nullptr)
+            RegCloseKey(ids);
+        DeleteIfEmpty(HKEY_LOCAL_MACHINE, IdsKeyPath);
+        if (table_ != nullptr)
+            RegCloseKey(table_);
+        for (int f = 0; f < Folders; ++f)
+            RemoveDirectoryW((fillers_ + L"\\" + std::to_wstring(f)).c_str());
+        RemoveDirectoryW(fillers_.c_str());
+    }
+    FillerTable(const FillerTable&) = delete;
+    FillerTable& operator=(const FillerTable&) = delete;
+
+    bool Ok() const { return ok_; }
+    // A change of the table that no answer reads.
+    bool Touch(int value)
+    {
+        const std::wstring touch = std::to_wstring(value);
+        return RegSetValueExW(table_, L"OrvaneBenchTouch", 0, REG_SZ, reinterpret_cast<const BYTE*>(touch.c_str()),
+                              static_cast<DWORD>((touch.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    // Orphans the first `count` entries: the first by a rename to Renamed(), the others by
+    // deleting their file, so that no file takes them.
+    bool Orphan(int count)
+    {
+        for (; orphaned_ < count && orphaned_ < static_cast<int>(names_.size()); ++orphaned_) {
+            const wchar_t* name = names_[static_cast<std::size_t>(orphaned_)].c_str();
+            if (!(orphaned_ == 0 ? MoveFileW(name, Renamed().c_str()) : DeleteFileW(name)))
+                return false;
+        }
+        return orphaned_ == count;
+    }
+    std::wstring Renamed() const { return fillers_ + L"\\0\\renamed.txt"; }
+
+private:
+    std::wstring fillers_;
+    HKEY table_ = nullptr;
+    std::vector<std::wstring> names_;
+    int orphaned_ = 0;
+    bool ok_ = false;
+};
+
+struct OrphanFigures {
+    double FirstMs = 0; // the first request after a change of the table
+    double FoundMs = 0; // from it until the renamed file was answered from its entry
+    double QuietMs = 0; // from it until the process had been quiet for a second
+    double Ours = 1e9;  // seconds per file without an entry, best round
+    double Shell = 1e9; // the shell's lookup in the same rounds
+    double Moved = 1e9; // seconds per answer for the renamed file
+};
+
+// One case: the table touched, the first request, the wait for the handler's walk on the
+// thread pool, then the best of three rounds over the files without an entry, the shell's
+// lookup and (with orphans) the renamed file.
+bool MeasureOrphans(Handler& handler, const Kind& kind, FillerTable& table, int orphans, IShellFolder* shellFolder,
+                    const std::vector<PITEMID_CHILD>& children, OrphanFigures& figures)
+{
+    const Kind moved{"moved", {table.Renamed()}, EntryIcon, 1};
     const std::size_t requests = std::min<std::size_t>(2000, kind.Paths.size());
-    int lost = 0;
+    const std::size_t shellRequests = std::min(requests, children.size());
+    WaitUntilQuiet();
+    bool ok = table.Touch(orphans);
+    const auto first = Clock::now();
+    ok = ok && handler.Answers(kind, kind.Paths[0]);
+    figures.FirstMs = Seconds(first) * 1e3;
+    if (orphans != 0) {
+        while (ok && !handler.Answers(moved, table.Renamed()) && Seconds(first) < 120)
+            Sleep(1);
+        figures.FoundMs = Seconds(first) * 1e3;
+        ok = ok && handler.Answers(moved, table.Renamed());
+    }
+    figures.QuietMs = figures.FoundMs + WaitUntilQuiet();
+    for (int round = 0; round < Rounds && ok; ++round) {
+        auto start = Clock::now();
+        for (std::size_t i = 0; i < requests && ok; ++i)
+            ok = handler.Answers(kind, kind.Paths[i]);
+        figures.Ours = std::min(figures.Ours, Seconds(start) / requests);
+        // The shell's lookup in the same round: what the machine's load did to both.
+        const double shellRound = AskShell(shellFolder, children, shellRequests);
+        ok = ok && shellRound >= 0;
+        figures.Shell = std::min(figures.Shell, shellRound / shellRequests);
+        if (orphans == 0)
+            continue;
+        start = Clock::now();
+        for (int i = 0; i < 200 && ok; ++i)
+            ok = handler.Answers(moved, table.Renamed());
+        figures.Moved = std::min(figures.Moved, Seconds(start) / 200);
+    }
+    return ok;
+}
+
+// Entries that know their file: of `entries`, 0, 1 and 1,000 have lost their file (one
+// renamed, the others deleted). For each, the figures of MeasureOrphans, the answer for a
+// file without an entry against today's (`today`, a table without identities, and
+// `shell`, the shell's lookup then, microseconds per file), also as a share of the
+// shell's lookup measured in the same rounds.
+bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, double today, double shell,
+                   IShellFolder* shellFolder, const std::vector<PITEMID_CHILD>& children)
+{
+    FillerTable table(folder, entries);
+    Handler handler;
+    bool ok = table.Ok() && handler.Ok();
     for (int orphans : {0, 1, 1000}) {
-        for (; lost < orphans && ok; ++lost) {
-            const wchar_t* name = names[static_cast<std::size_t>(lost)].c_str();
-            ok = (lost == 0 ? MoveFileW(name, renamed.c_str()) : DeleteFileW(name)) != FALSE;
-        }
+        OrphanFigures figures;
+        ok = ok && table.Orphan(orphans) &&
+             MeasureOrphans(handler, kind, table, orphans, shellFolder, children, figures);
         if (!ok)
             break;
-        WaitUntilQuiet();
-        const std::wstring touch = std::to_wstring(orphans);
-        ok = RegSetValueExW(table, L"OrvaneBenchTouch", 0, REG_SZ, reinterpret_cast<const BYTE*>(touch.c_str()),
-                            static_cast<DWORD>((touch.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-        const auto first = Clock::now();
-        ok = ok && handler.Answers(kind, kind.Paths[0]);
-        const double firstMs = Seconds(first) * 1e3;
-        double foundMs = 0;
-        if (orphans != 0) {
-            while (ok && !handler.Answers(moved, renamed) && Seconds(first) < 120)
-                Sleep(1);
-            foundMs = Seconds(first) * 1e3;
-            ok = handler.Answers(moved, renamed);
-        }
-        WaitUntilQuiet();
-        // The best of three runs over the same files, as the figures above.
-        double best = 1e9;
-        double bestMoved = 1e9;
-        for (int round = 0; round < Rounds && ok; ++round) {
-            auto start = Clock::now();
-            for (std::size_t i = 0; i < requests && ok; ++i)
-                ok = handler.Answers(kind, kind.Paths[i]);
-            best = std::min(best, Seconds(start));
-            if (orphans == 0)
-                continue;
-            start = Clock::now();
-            for (int i = 0; i < 200 && ok; ++i)
-                ok = handler.Answers(moved, renamed);
-            bestMoved = std::min(bestMoved, Seconds(start) / 200);
-        }
-        if (!ok)
-            break;
-        const double ours = best / requests * 1e6;
+        const double ours = figures.Ours * 1e6;
+        const double shellNow = figures.Shell * 1e6;
         std::printf("orphans %d of %d entries with identities: first request after a table change %.1f ms; "
-                    "file without an entry %.1f us (today %.1f us, ratio %.2f; shell %.1f us)",
-                    orphans, entries, firstMs, ours, today, ours / today, shell);
+                    "file without an entry %.1f us, shell %.1f us (today %.1f us, shell %.1f us; "
+                    "ratio to today %.2f, against the shell %.2f)",
+                    orphans, entries, figures.FirstMs, ours, shellNow, today, shell, ours / today,
+                    (ours / shellNow) / (today / shell));
         if (orphans != 0)
-            std::printf("; renamed file found after %.0f ms, then answered in %.1f us", foundMs, bestMoved * 1e6);
-        std::printf("\n");
+            std::printf("; renamed file found after %.0f ms, then answered in %.1f us", figures.FoundMs,
+                        figures.Moved * 1e6);
+        std::printf("; quiet for a second %.0f ms after the first request\n", figures.QuietMs);
     }
     if (!ok)
         std::printf("orphans of %d entries: a wrong answer or a failed write\n", entries);
-    RegDeleteValueW(table, L"OrvaneBenchTouch");
-    HKEY ids = nullptr;
-    RegOpenKeyExW(HKEY_LOCAL_MACHINE, IdsKeyPath, 0, KEY_SET_VALUE, &ids);
-    for (const std::wstring& name : names) {
-        RegDeleteValueW(table, name.c_str());
-        if (ids != nullptr)
-            RegDeleteValueW(ids, name.c_str());
-        DeleteFileW(name.c_str());
-    }
-    DeleteFileW(renamed.c_str());
-    if (ids != nullptr)
-        RegCloseKey(ids);
-    DeleteIfEmpty(HKEY_LOCAL_MACHINE, IdsKeyPath);
-    if (table != nullptr)
-        RegCloseKey(table);
-    for (int f = 0; f < Folders; ++f)
-        RemoveDirectoryW((fillers + L"\\" + std::to_wstring(f)).c_str());
-    RemoveDirectoryW(fillers.c_str());
     return ok;
 }
 
@@ -719,7 +778,7 @@ int main(int argc, char** argv)
                 }
                 if (!BatchOfFiles(files.Folder(), 1000) || !TableChange(sibling, 5000) || !TableChange(sibling, 50000))
                     status = 1;
-                if (!OrphanEntries(sibling, files.Folder(), orphanTable, best.Ours[2] * perCall, shell))
+                if (!OrphanEntries(sibling, files.Folder(), orphanTable, best.Ours[2] * perCall, shell, folder, children))
                     status = 1;
             }
         }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -58,13 +57,6 @@ void EndCallback(PTP_CALLBACK_INSTANCE instance, HMODULE module, std::atomic<int
     if (module != nullptr)
         FreeLibraryWhenCallbackReturns(instance, module);
     outstanding.fetch_sub(1);
-}
-
-bool IdentityLess(const FileIdentity& a, const FileIdentity& b)
-{
-    if (a.Volume != b.Volume)
-        return a.Volume < b.Volume;
-    return std::memcmp(a.Id, b.Id, sizeof(a.Id)) < 0;
 }
 
 // The identity recorded with the path's entry, from the first scope that has one.
@@ -172,26 +164,26 @@ std::shared_ptr<const OrphanIndex::Found> OrphanIndex::Current()
     return found;
 }
 
-void CALLBACK OrphanIndex::WalkNow(PTP_CALLBACK_INSTANCE instance, void* context)
+// A walk's callback: takes over the module reference that handing it on took, walks, and
+// gives the reference back as it returns.
+void OrphanIndex::Callback(PTP_CALLBACK_INSTANCE instance, State& state, HMODULE State::*module, bool State::*pending)
 {
-    State& state = *static_cast<State*>(context);
     AcquireSRWLockExclusive(&state.Lock);
-    const HMODULE module = std::exchange(state.SubmittedModule, nullptr);
-    state.Submitted = false;
+    const HMODULE held = std::exchange(state.*module, nullptr);
+    state.*pending = false;
     ReleaseSRWLockExclusive(&state.Lock);
     RunWalks(state);
-    EndCallback(instance, module, state.Outstanding);
+    EndCallback(instance, held, state.Outstanding);
+}
+
+void CALLBACK OrphanIndex::WalkNow(PTP_CALLBACK_INSTANCE instance, void* context)
+{
+    Callback(instance, *static_cast<State*>(context), &State::SubmittedModule, &State::Submitted);
 }
 
 void CALLBACK OrphanIndex::WalkWhenDue(PTP_CALLBACK_INSTANCE instance, void* context, PTP_TIMER)
 {
-    State& state = *static_cast<State*>(context);
-    AcquireSRWLockExclusive(&state.Lock);
-    const HMODULE module = std::exchange(state.TimerModule, nullptr);
-    state.TimerSet = false;
-    ReleaseSRWLockExclusive(&state.Lock);
-    RunWalks(state);
-    EndCallback(instance, module, state.Outstanding);
+    Callback(instance, *static_cast<State*>(context), &State::TimerModule, &State::TimerSet);
 }
 
 void OrphanIndex::RunWalks(State& state)
@@ -276,9 +268,13 @@ std::vector<std::wstring> FindOrphansFiles(std::vector<OrphanIndex::Orphan>& orp
             if (identity && *identity == orphan.Identity)
                 at = std::move(there);
         }
-        if (!at && before != nullptr &&
-            std::binary_search(before->Unfound.begin(), before->Unfound.end(), orphan.Identity, IdentityLess)) {
-            found.Unfound.push_back(orphan.Identity);
+        bool knownUnfound = false;
+        if (!at && before != nullptr) {
+            const auto unfound = before->Unfound.find(orphan.Path);
+            knownUnfound = unfound != before->Unfound.end() && unfound->second == orphan.Identity;
+        }
+        if (knownUnfound) {
+            found.Unfound.emplace(orphan.Path, orphan.Identity);
             continue;
         }
         if (!at) {
@@ -286,7 +282,7 @@ std::vector<std::wstring> FindOrphansFiles(std::vector<OrphanIndex::Orphan>& orp
                 volumes.emplace();
             at = volumes->Find(orphan.Identity);
             if ((!at && volumes->Mounted(orphan.Identity.Volume)) || (at && IsInRecycleBin(at->c_str())))
-                found.Unfound.push_back(orphan.Identity);
+                found.Unfound.emplace(orphan.Path, orphan.Identity);
         }
         if (!at || !SameExtension(at->c_str(), orphan.Path.c_str()) || IsInRecycleBin(at->c_str()))
             continue;
@@ -294,7 +290,6 @@ std::vector<std::wstring> FindOrphansFiles(std::vector<OrphanIndex::Orphan>& orp
         if (found.Moved.emplace(*at, std::move(orphan)).second && !known)
             newlyMoved.push_back(*at);
     }
-    std::sort(found.Unfound.begin(), found.Unfound.end(), IdentityLess);
     return newlyMoved;
 }
 

@@ -64,10 +64,12 @@ public:
         std::map<std::wstring, Orphan, NameLess> Moved;
         // The paths found gone while their entry knew its file.
         std::set<std::wstring, NameLess> Lost;
-        // The orphans' identities that are on no mounted volume whose serial they name, or
-        // only in a Recycle Bin, sorted: a file's id does not come back once it is gone,
-        // so they are not looked for again while they stay orphans.
-        std::vector<FileIdentity> Unfound;
+        // The orphans whose file is on no mounted volume whose serial their identity names,
+        // or only in a Recycle Bin, by path with that identity: a file's id does not come
+        // back once it is gone, so they are not looked for again while they stay orphans.
+        // Kept by path too, since a file system that numbers files by inode alone gives a
+        // gone file's number to a new one, whose own entry is another orphan.
+        std::map<std::wstring, FileIdentity, NameLess> Unfound;
         bool Empty() const { return Moved.empty() && Lost.empty(); }
     };
 
@@ -96,6 +98,7 @@ private:
     static bool TakeStep(State& state, Step step, ULONGLONG now, HMODULE module);
     static void CALLBACK WalkNow(PTP_CALLBACK_INSTANCE instance, void* context);
     static void CALLBACK WalkWhenDue(PTP_CALLBACK_INSTANCE instance, void* context, PTP_TIMER timer);
+    static void Callback(PTP_CALLBACK_INSTANCE instance, State& state, HMODULE State::*module, bool State::*pending);
     // Walks until no change came during the last walk; one thread at a time.
     static void RunWalks(State& state);
     static std::shared_ptr<const Found> Walk(const std::shared_ptr<const Found>& before,

@@ -116,6 +116,92 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
     FreeLibrary(module);
 }
 
+
+// Eight apartment threads that ask the icon handler, as Explorer's threads ask, for two
+// files in turn on one object each, until stopped. Each answer must be one allowed for its
+// file; the allowed answers each file was seen with are kept.
+class Askers {
+public:
+    static constexpr int Count = 8;
+
+    Askers(const std::wstring (&files)[2], const std::vector<std::wstring> (&allowed)[2])
+    {
+        for (int t = 0; t < Count; ++t)
+            threads_.emplace_back([this, &files, &allowed, t] { Ask(files, allowed, t); });
+    }
+    ~Askers() { Stop(); }
+    Askers(const Askers&) = delete;
+    Askers& operator=(const Askers&) = delete;
+
+    // Returns once every thread has answered twice more (at most 10 s), so that changes
+    // come as fast as the threads answer, whatever the machine's load.
+    void Pause()
+    {
+        int before[Count];
+        for (int t = 0; t < Count; ++t)
+            before[t] = answered_[t];
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (int t = 0; t < Count; ++t) {
+            while (answered_[t] < before[t] + 2 && failed_.load() == 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    void Stop()
+    {
+        asking_ = false;
+        for (std::thread& thread : threads_) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
+    // After Stop.
+    int Failed() const { return failed_.load(); }
+    const std::vector<std::wstring>& Wrong() const { return wrong_; }
+    const std::vector<std::wstring>& Seen(int file) const { return seen_[file]; }
+
+private:
+    void Ask(const std::wstring (&files)[2], const std::vector<std::wstring> (&allowed)[2], int t)
+    {
+        if (FAILED(CoInitialize(nullptr))) {
+            ++failed_;
+            return;
+        }
+        {
+            ComPtr<IPersistFile> persist;
+            ComPtr<IExtractIconW> extract;
+            if (FAILED(CreateExtension(IID_IPersistFile, &persist)) ||
+                FAILED(persist->QueryInterface(IID_IExtractIconW, &extract)))
+                ++failed_;
+            for (int i = t; extract && asking_.load(); ++i) {
+                const int which = i % 2;
+                wchar_t buffer[MAX_PATH] = {};
+                int index = -1;
+                if (persist->Load(files[which].c_str(), STGM_READ) != S_OK ||
+                    extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr) != S_OK) {
+                    ++failed_;
+                    continue;
+                }
+                ++answered_[t];
+                const std::wstring answer = std::wstring(buffer) + L"," + std::to_wstring(index);
+                const std::vector<std::wstring>& right = allowed[which];
+                std::lock_guard<std::mutex> lock(record_);
+                if (std::find(right.begin(), right.end(), answer) == right.end())
+                    wrong_.push_back(answer);
+                else if (std::find(seen_[which].begin(), seen_[which].end(), answer) == seen_[which].end())
+                    seen_[which].push_back(answer);
+            }
+        }
+        CoUninitialize();
+    }
+
+    std::atomic<bool> asking_{true};
+    std::atomic<int> failed_{0};
+    std::atomic<int> answered_[Count] = {};
+    std::mutex record_;
+    std::vector<std::wstring> wrong_;
+    std::vector<std::wstring> seen_[2];
+    std::vector<std::thread> threads_;
+};
 // Eight threads ask for two files of an installed class while another thread writes what
 // the answers are made of, in bursts as a change of icon writes it. After each burst the
 // writer waits until every thread has answered twice more (so that the bursts come as
@@ -126,7 +212,6 @@ TEST(IconHandlerThreads, ManyThreadsCreateAskAndReleaseAtOnce)
 // the last write both files have their first answer again at once.
 TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment)
 {
-    constexpr int Askers = 8;
     constexpr int Cycles = 40;
     ScratchType type(false);
     const std::wstring& className = type.Class;
@@ -147,67 +232,16 @@ TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment
         {L"C:\\icons\\a.ico,1", L"C:\\icons\\h.ico,2"},
     };
 
-    std::atomic<bool> writing{true};
-    std::atomic<int> failed{0};
-    std::atomic<int> answered[Askers] = {};
-    std::vector<std::wstring> wrong;
-    std::vector<std::wstring> seen[2];
-    std::mutex record;
-    std::vector<std::thread> askers;
-    for (int t = 0; t < Askers; ++t) {
-        askers.emplace_back([&, t] {
-            if (FAILED(CoInitialize(nullptr))) {
-                ++failed;
-                return;
-            }
-            {
-                ComPtr<IPersistFile> persist;
-                ComPtr<IExtractIconW> extract;
-                if (FAILED(CreateExtension(IID_IPersistFile, &persist)) ||
-                    FAILED(persist->QueryInterface(IID_IExtractIconW, &extract)))
-                    ++failed;
-                for (int i = t; extract && writing.load(); ++i) {
-                    const int which = i % 2;
-                    wchar_t buffer[MAX_PATH] = {};
-                    int index = -1;
-                    if (persist->Load(files[which].c_str(), STGM_READ) != S_OK ||
-                        extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr) != S_OK) {
-                        ++failed;
-                        continue;
-                    }
-                    ++answered[t];
-                    const std::wstring answer = std::wstring(buffer) + L"," + std::to_wstring(index);
-                    const std::vector<std::wstring>& right = allowed[which];
-                    std::lock_guard<std::mutex> lock(record);
-                    if (std::find(right.begin(), right.end(), answer) == right.end())
-                        wrong.push_back(answer);
-                    else if (std::find(seen[which].begin(), seen[which].end(), answer) == seen[which].end())
-                        seen[which].push_back(answer);
-                }
-            }
-            CoUninitialize();
-        });
-    }
-
-    const auto pause = [&] {
-        int before[Askers];
-        for (int t = 0; t < Askers; ++t)
-            before[t] = answered[t];
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (int t = 0; t < Askers; ++t) {
-            while (answered[t] < before[t] + 2 && failed.load() == 0 && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    };
+    Askers askers(files, allowed);
     bool written = true;
     for (int cycle = 0; cycle < Cycles && written; ++cycle) {
         const HKEY table = cycle % 2 == 0 ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-        pause();
+        askers.Pause();
         written = WriteString(table, FileIconsKeyPath, files[0].c_str(), L"C:\\icons\\e.ico,5," + className);
-        pause();
+        askers.Pause();
         written = written && WriteString(HKEY_CLASSES_ROOT, defaultIcon, L"HandlerIconInfo", L"C:\\icons\\h.ico,2") &&
                   WriteString(HKEY_CLASSES_ROOT, iconBackup, L"", L"C:\\icons\\b.ico,3");
-        pause();
+        askers.Pause();
         written = written && WriteString(HKEY_CLASSES_ROOT, iconBackup, L"", L"C:\\icons\\a.ico,1") &&
                   RegDeleteKeyValueW(table, FileIconsKeyPath, files[0].c_str()) == ERROR_SUCCESS &&
                   RegDeleteKeyValueW(HKEY_CLASSES_ROOT, defaultIcon.c_str(), L"HandlerIconInfo") == ERROR_SUCCESS;
@@ -215,16 +249,14 @@ TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment
     // The answers right after the last write, before the askers stop.
     const IconAnswer first = AskIconHandler(files[0]);
     const IconAnswer sibling = AskIconHandler(files[1]);
-    writing = false;
-    for (std::thread& asker : askers)
-        asker.join();
+    askers.Stop();
 
     ASSERT_TRUE(written);
-    EXPECT_EQ(0, failed.load());
-    EXPECT_EQ(std::vector<std::wstring>{}, wrong);
+    EXPECT_EQ(0, askers.Failed());
+    EXPECT_EQ(std::vector<std::wstring>{}, askers.Wrong());
     // The askers saw the writes.
-    EXPECT_LE(2u, seen[0].size());
-    EXPECT_LE(2u, seen[1].size());
+    EXPECT_LE(2u, askers.Seen(0).size());
+    EXPECT_LE(2u, askers.Seen(1).size());
     ExpectAnswer(first, L"C:\\icons\\a.ico", 1);
     ExpectAnswer(sibling, L"C:\\icons\\a.ico", 1);
 }
@@ -237,7 +269,6 @@ TEST(IconHandlerThreads, AnswersWhileAnotherThreadWritesWereEachTrueAtSomeMoment
 // write the renamed file has its own icon as soon as the handler has looked again.
 TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
 {
-    constexpr int Askers = 8;
     constexpr int Cycles = 30;
     ScratchType type(false);
     const std::wstring& className = type.Class;
@@ -262,59 +293,14 @@ TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
     const std::wstring files[2] = {renamed, other};
     const std::vector<std::wstring> allowed[2] = {{L"C:\\icons\\a.ico,1", L"C:\\icons\\e.ico,5"}, {L"C:\\icons\\a.ico,1"}};
 
-    std::atomic<bool> writing{true};
-    std::atomic<int> failed{0};
-    std::atomic<int> answered{0};
-    std::vector<std::wstring> wrong;
-    std::vector<std::wstring> seen;
-    std::mutex record;
-    std::vector<std::thread> askers;
-    for (int t = 0; t < Askers; ++t) {
-        askers.emplace_back([&, t] {
-            if (FAILED(CoInitialize(nullptr))) {
-                ++failed;
-                return;
-            }
-            {
-                ComPtr<IPersistFile> persist;
-                ComPtr<IExtractIconW> extract;
-                if (FAILED(CreateExtension(IID_IPersistFile, &persist)) ||
-                    FAILED(persist->QueryInterface(IID_IExtractIconW, &extract)))
-                    ++failed;
-                for (int i = t; extract && writing.load(); ++i) {
-                    const int which = i % 2;
-                    wchar_t buffer[MAX_PATH] = {};
-                    int index = -1;
-                    if (persist->Load(files[which].c_str(), STGM_READ) != S_OK ||
-                        extract->GetIconLocation(0, buffer, MAX_PATH, &index, nullptr) != S_OK) {
-                        ++failed;
-                        continue;
-                    }
-                    ++answered;
-                    const std::wstring answer = std::wstring(buffer) + L"," + std::to_wstring(index);
-                    std::lock_guard<std::mutex> lock(record);
-                    if (std::find(allowed[which].begin(), allowed[which].end(), answer) == allowed[which].end())
-                        wrong.push_back(answer);
-                    else if (which == 0 && std::find(seen.begin(), seen.end(), answer) == seen.end())
-                        seen.push_back(answer);
-                }
-            }
-            CoUninitialize();
-        });
-    }
-    const auto pause = [&] {
-        const int before = answered;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (answered < before + 2 * Askers && failed.load() == 0 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    };
+    Askers askers(files, allowed);
     bool written = true;
     for (int cycle = 0; cycle < Cycles && written; ++cycle) {
-        pause();
+        askers.Pause();
         written = RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, FileIconsKeyPath, original.c_str()) == ERROR_SUCCESS;
-        pause();
+        askers.Pause();
         written = written && WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, (other + L".x").c_str(), entry);
-        pause();
+        askers.Pause();
         written = written && WriteString(HKEY_LOCAL_MACHINE, FileIconsKeyPath, original.c_str(), entry) &&
                   WriteValue(HKEY_LOCAL_MACHINE, idsKey, original.c_str(), identityType, identity.data(),
                              static_cast<DWORD>(identity.size()));
@@ -325,14 +311,12 @@ TEST(IconHandlerThreads, AMovedFilesAnswerWhileAnotherThreadChangesTheTable)
          last.File != L"C:\\icons\\e.ico" && std::chrono::steady_clock::now() < until;)
         last = AskIconHandler(renamed);
     const IconAnswer sibling = AskIconHandler(other);
-    writing = false;
-    for (std::thread& asker : askers)
-        asker.join();
+    askers.Stop();
 
     ASSERT_TRUE(written);
-    EXPECT_EQ(0, failed.load());
-    EXPECT_EQ(std::vector<std::wstring>{}, wrong);
-    EXPECT_EQ(2u, seen.size()) << "the askers saw the entry come and go";
+    EXPECT_EQ(0, askers.Failed());
+    EXPECT_EQ(std::vector<std::wstring>{}, askers.Wrong());
+    EXPECT_EQ(2u, askers.Seen(0).size()) << "the askers saw the entry come and go";
     ExpectAnswer(last, L"C:\\icons\\e.ico", 5);
     ExpectAnswer(sibling, L"C:\\icons\\a.ico", 1);
 }

@@ -26,6 +26,8 @@ namespace {
 
 constexpr auto LookingTime = std::chrono::seconds(15);
 
+enum class Handling { Rename, MoveToFolder, MoveBack, MoveToRemovable, Copy, DeleteThenNewFile, SaveByRename, NoIdentity };
+
 class FollowingFile : public IconHandlerTest {
 protected:
     KeyGuard userProduct_{HKEY_CURRENT_USER, ProductRoot};
@@ -72,9 +74,63 @@ protected:
 
     int looks_ = 0;
     std::wstring lookout_ = File(L"look0");
+
+    // Handles the file as a user does; `follower` is the file that should or should not
+    // have its icon now: the file at its new path, or the new file at its old path.
+    void Handle(Handling how, Scope scope, const std::wstring& stem, int index, const std::wstring& removable,
+                std::wstring& follower)
+    {
+        const std::wstring file = dir_.Path() + L"\\" + stem + extension_;
+        follower = dir_.Path() + L"\\" + stem + L"-new" + extension_;
+        switch (how) {
+        case Handling::Rename:
+            ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
+            break;
+        case Handling::MoveToFolder:
+            dir_.MakeFolder(stem);
+            follower = dir_.Path() + L"\\" + stem + L"\\" + stem + extension_;
+            ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
+            break;
+        case Handling::MoveBack:
+            ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
+            // The handler sees the path gone.
+            ExpectOwnIconOnceLooked(follower, index);
+            ASSERT_TRUE(MoveFileW(follower.c_str(), file.c_str()));
+            follower = file;
+            break;
+        case Handling::MoveToRemovable:
+            follower = removable + L"\\" + stem + extension_;
+            ASSERT_TRUE(MoveFileExW(file.c_str(), follower.c_str(), MOVEFILE_COPY_ALLOWED));
+            break;
+        case Handling::Copy:
+            ASSERT_TRUE(CopyFileW(file.c_str(), follower.c_str(), TRUE));
+            ExpectOwnIcon(file, index);
+            break;
+        case Handling::DeleteThenNewFile: {
+            // Made while the first file is there, so that the file system cannot give
+            // it the first one's number again.
+            const std::wstring replacement = dir_.MakeFile(stem + L".new", "new");
+            ASSERT_TRUE(DeleteFileW(file.c_str()));
+            // The handler sees the path gone.
+            WaitForTheHandlerToLook();
+            ASSERT_TRUE(MoveFileW(replacement.c_str(), file.c_str()));
+            follower = file;
+            break;
+        }
+        case Handling::SaveByRename: {
+            const std::wstring saved = dir_.MakeFile(stem + L".tmp", "saved");
+            ASSERT_TRUE(MoveFileExW(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
+            follower = file;
+            break;
+        }
+        case Handling::NoIdentity:
+            ASSERT_TRUE(DeleteKeyTree(ProductKeyRoot(scope), L"Software\\Brindlewick Software\\Orvane\\FileIconIds"));
+            ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
+            break;
+        }
+    }
 };
 
-enum class Handling { Rename, MoveToFolder, MoveBack, MoveToRemovable, Copy, DeleteThenNewFile, SaveByRename, NoIdentity };
 
 TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
 {
@@ -105,64 +161,19 @@ TEST_F(FollowingFile, WhatFollowsTheFileAndWhatDoesNot)
             const std::wstring file = File(stem);
             const std::wstring other = File(stem + L"-other");
             SetIcon(file, scope, index);
-            std::wstring follower = dir_.Path() + L"\\" + stem + L"-new" + extension_;
-            switch (row.How) {
-            case Handling::Rename:
-                ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
-                break;
-            case Handling::MoveToFolder:
-                dir_.MakeFolder(stem);
-                follower = dir_.Path() + L"\\" + stem + L"\\" + stem + extension_;
-                ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
-                break;
-            case Handling::MoveBack:
-                ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
-                // The handler sees the path gone.
-                ExpectOwnIconOnceLooked(follower, index);
-                ASSERT_TRUE(MoveFileW(follower.c_str(), file.c_str()));
-                follower = file;
-                break;
-            case Handling::MoveToRemovable:
-                follower = removable.Path() + L"\\" + stem + extension_;
-                ASSERT_TRUE(MoveFileExW(file.c_str(), follower.c_str(), MOVEFILE_COPY_ALLOWED));
-                break;
-            case Handling::Copy:
-                ASSERT_TRUE(CopyFileW(file.c_str(), follower.c_str(), TRUE));
-                ExpectOwnIcon(file, index);
-                break;
-            case Handling::DeleteThenNewFile: {
-                // Made while the first file is there, so that the file system cannot give
-                // it the first one's number again.
-                const std::wstring replacement = dir_.MakeFile(stem + L".new", "new");
-                ASSERT_TRUE(DeleteFileW(file.c_str()));
-                // The handler sees the path gone.
-                WaitForTheHandlerToLook();
-                ASSERT_TRUE(MoveFileW(replacement.c_str(), file.c_str()));
-                follower = file;
-                break;
-            }
-            case Handling::SaveByRename: {
-                const std::wstring saved = dir_.MakeFile(stem + L".tmp", "saved");
-                ASSERT_TRUE(MoveFileExW(saved.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING));
-                follower = file;
-                break;
-            }
-            case Handling::NoIdentity:
-                ASSERT_TRUE(DeleteKeyTree(ProductKeyRoot(scope), L"Software\\Brindlewick Software\\Orvane\\FileIconIds"));
-                ASSERT_TRUE(MoveFileW(file.c_str(), follower.c_str()));
-                break;
-            }
+            std::wstring follower;
+            Handle(row.How, scope, stem, index, removable.Path(), follower);
+            if (HasFatalFailure())
+                return;
             WaitForTheHandlerToLook();
-            if (row.FollowerHasIcon)
-                ExpectOwnIcon(follower, index);
-            else
-                ExpectTypeIcon(follower);
-            ExpectTypeIcon(other);
-            // Asked again, with no change in between: the same.
-            if (row.FollowerHasIcon)
-                ExpectOwnIcon(follower, index);
-            else
-                ExpectTypeIcon(follower);
+            // Asked twice, with no change in between: the same.
+            for (int ask = 0; ask < 2; ++ask) {
+                if (row.FollowerHasIcon)
+                    ExpectOwnIcon(follower, index);
+                else
+                    ExpectTypeIcon(follower);
+                ExpectTypeIcon(other);
+            }
             ASSERT_EQ(ERROR_SUCCESS, DeleteFileIcon(file.c_str(), scope));
             ExpectTypeIcon(follower);
         }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, builds the x64 and x86 DLLs and test
-# programs, runs them under Wine (dialogs on an Xvfb display) and fuzzes the parser and the icon file check.
+# programs, runs them under Wine (dialogs on an Xvfb display) and fuzzes the parser, the icon file check and the settings file's reader.
 # ORVANE_ARCHS names the architectures built and tested (default "x64 x86"; "x64" alone
 # where time counts, as in scripts/fresh-debian.sh). ORVANE_TESTS, a regular expression
 # over CTest's names (ctest -R), runs only the test programs it matches, for example
@@ -41,7 +41,7 @@ for arch in x64 x86; do
   [[ " $archs " == *" $arch "* ]] || echo "== $arch: NOT BUILT OR TESTED (ORVANE_ARCHS=$archs) =="
 done
 
-echo "== fuzzing the icon location parser and the icon file check =="
+echo "== fuzzing the icon location parser, the icon file check and the settings file's reader =="
 bash "$ROOT/scripts/fuzz.sh" "${FUZZ_SECONDS:-60}" || status=1
 
 exit $status

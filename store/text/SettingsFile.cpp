@@ -257,6 +257,24 @@ bool IsDriveRoot(std::wstring_view text)
     return text.size() == 3 && std::iswalpha(text[0]) && text[0] < 0x80 && text[1] == L':' && text[2] == L'\\';
 }
 
+// A path that starts with an environment reference ("%USERPROFILE%\\Photos"): what
+// follows the reference, as far as it can be checked before the reference is expanded
+// for the importing user (the expanded path is checked again).
+const wchar_t* ReferencedPathProblem(std::wstring_view path)
+{
+    const std::size_t end = path.find(L'%', 1);
+    if (end == std::wstring_view::npos || end == 1 || path.size() > LongestText)
+        return L"its path is not a full path on a drive letter";
+    const std::wstring_view rest = path.substr(end + 1);
+    if (!rest.empty() && !IsPathSeparator(rest[0]))
+        return L"its path is not a full path on a drive letter";
+    if (HoldsForbiddenCharacter(rest, L":*?\"<>|"))
+        return L"its path holds a colon (a stream) or a character no path may hold";
+    if (ClimbsOrStays(rest))
+        return L"its path holds \".\" or \"..\"";
+    return nullptr;
+}
+
 const wchar_t* ExtensionProblem(std::wstring_view extension)
 {
     if (extension.size() < 2 || extension[0] != L'.')
@@ -408,7 +426,8 @@ const wchar_t* SettingProblem(const ExportedSetting& setting)
     switch (setting.Kind) {
     case SettingKind::Folder:
     case SettingKind::File:
-        problem = TargetPathProblem(setting.Target);
+        problem = setting.Target.size() > 2 && setting.Target[0] == L'%' ? ReferencedPathProblem(setting.Target)
+                                                                          : TargetPathProblem(setting.Target);
         break;
     case SettingKind::Type:
         problem = ExtensionProblem(setting.Target);

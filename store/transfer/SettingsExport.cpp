@@ -38,6 +38,19 @@ bool Holds(const std::vector<std::wstring>& texts, const std::wstring& text)
     return false;
 }
 
+// A folder's or a file's path as the file keeps it: under this user's profile folder, as
+// "%USERPROFILE%\..." so that each importing user's own profile stands in for it (import
+// expands it for that user); any other path as it is.
+std::wstring PortablePath(const std::wstring& path)
+{
+    wchar_t profile[TextCapacity];
+    const DWORD length = GetEnvironmentVariableW(L"USERPROFILE", profile, static_cast<DWORD>(std::size(profile)));
+    if (length < 3 || length >= std::size(profile) || path.size() <= length || (path[length] != L'\\' && path[length] != L'/') ||
+        CompareStringOrdinal(path.c_str(), static_cast<int>(length), profile, static_cast<int>(length), TRUE) != CSTR_EQUAL)
+        return path;
+    return L"%USERPROFILE%" + path.substr(length);
+}
+
 // The icon of a setting: a made icon's bytes when the full path names one of this
 // product's made files (its name is its bytes' hash), else the source as written.
 void SetIcon(ExportedSetting& setting, const wchar_t* written, const wchar_t* fullPath, std::int32_t index)
@@ -99,7 +112,7 @@ void CollectFolders(SettingsDocument& document)
             ExportedSetting setting;
             setting.Kind = SettingKind::Folder;
             setting.Scope = SettingScopeOf(scope);
-            setting.Target = folder;
+            setting.Target = PortablePath(folder);
             // A relative source that is no made icon goes out by its full path, which
             // --map can then point elsewhere.
             SetIcon(setting, full, expanded, icon->Index == NoIndex ? 0 : icon->Index);
@@ -128,7 +141,7 @@ void CollectFiles(SettingsDocument& document)
             ExportedSetting setting;
             setting.Kind = SettingKind::File;
             setting.Scope = SettingScopeOf(scope);
-            setting.Target = path;
+            setting.Target = PortablePath(path);
             wchar_t full[TextCapacity];
             if (!ExpandIconPath(icon->IconPath, full))
                 continue;

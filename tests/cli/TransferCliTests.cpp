@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -62,6 +63,8 @@ std::string Json(const std::wstring& path)
     }
     return text;
 }
+
+std::wstring Json16(const std::wstring& path) { return FromUtf8(Json(path)); }
 
 class TransferCliTest : public testing::Test {
 protected:
@@ -172,6 +175,14 @@ TEST_P(TransferScopeTest, ExportedSettingsImportIntoAnotherTreeAndRestoreThere)
     ASSERT_EQ(0u, exported.ExitCode) << exported.Err;
     EXPECT_TRUE(Contains(exported.Out, L"Exported 5 setting(s)")) << exported.Out;
     EXPECT_TRUE(Contains(FromUtf8(ReadFileText(file)), forMe ? L"\"this-user\"" : L"\"all-users\""));
+    // The tree lies in this user's profile (its temporary folder), which the file names by
+    // the variable that each importing user's profile expands.
+    wchar_t profile[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
+    ASSERT_EQ(0u, Lower(from).find(Lower(profile)));
+    EXPECT_TRUE(Contains(FromUtf8(ReadFileText(file)), L"\"path\": \"%USERPROFILE%" + Json16(from.substr(std::wcslen(profile))) +
+                                                           L"\\\\Photos\""))
+        << ReadFileText(file);
     const std::wstring fileIcon = ShownIcon(from + L"\\doc" + type_.Extension);
     const std::wstring colourIcon = ShownIcon(from + L"\\Colour");
     ASSERT_EQ(0u, RunTool({L"restore", from + L"\\doc" + type_.Extension, L"--all-of-type", scope}).ExitCode);

@@ -70,7 +70,9 @@ const wchar_t* TargetPathProblem(std::wstring_view path);
 // character a path may not hold. A network path is a source like any other.
 const wchar_t* SourcePathProblem(std::wstring_view path);
 // Why a setting as the file gives it may not be imported, before any path is mapped:
-// its target (TargetPathProblem for folders and files, an extension, a drive root), a
+// its target (TargetPathProblem for folders and files; for a path that starts with an
+// environment reference, what follows it, the whole path being checked once expanded),
+// an extension, a drive root), a
 // type's class (a class key of its own, never a path to another registry place nor one
 // of the shell's own keys), its source, and a made icon's bytes (the icon file check).
 // Null when it may.

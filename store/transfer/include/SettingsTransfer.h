@@ -24,7 +24,9 @@ class ShellNotifier;
 // folder whose Desktop.ini still shows the change a backup of Orvane's stands for, each
 // file of the per-file tables that still exists, each type whose class keeps Orvane's
 // backup in the scope whose icon this user sees, each drive whose entry is Orvane's. A
-// made icon goes with its bytes; any other icon by its source's path as written. Nothing
+// made icon goes with its bytes; any other icon by its source's path as written. A folder
+// or a file under this user's profile is named "%USERPROFILE%\...", so that an import by
+// another user finds it in that user's profile. Nothing
 // here throws; false when memory ran out (the document then holds what was read).
 bool CollectSettings(SettingsDocument& document) noexcept;
 

@@ -129,6 +129,12 @@ TEST(SettingsFile, SettingsThatPointOutsideTheirPlaceHaveAProblem)
     const Case cases[] = {
         {SettingKind::Folder, L"C:\\Photos", L"", L"C:\\i.ico", false, {}, nullptr},
         {SettingKind::Folder, L"C:\\Photos\\..\\Windows", L"", L"C:\\i.ico", false, {}, L"\"..\""},
+        {SettingKind::Folder, L"%USERPROFILE%\\Photos", L"", L"C:\\i.ico", false, {}, nullptr},
+        {SettingKind::Folder, L"%USERPROFILE%", L"", L"C:\\i.ico", false, {}, nullptr},
+        {SettingKind::Folder, L"%USERPROFILE%\\..\\x", L"", L"C:\\i.ico", false, {}, L"\"..\""},
+        {SettingKind::Folder, L"%USERPROFILE%x", L"", L"C:\\i.ico", false, {}, L"not a full path"},
+        {SettingKind::Folder, L"%USERPROFILE\\x", L"", L"C:\\i.ico", false, {}, L"not a full path"},
+        {SettingKind::File, L"%USERPROFILE%\\a.txt:s", L"", L"C:\\i.ico", false, {}, L"colon"},
         {SettingKind::Folder, L"C:\\Photos\\.", L"", L"C:\\i.ico", false, {}, L"\"..\""},
         {SettingKind::Folder, L"\\\\server\\share\\x", L"", L"C:\\i.ico", false, {}, L"UNC"},
         {SettingKind::Folder, L"\\\\.\\PhysicalDrive0", L"", L"C:\\i.ico", false, {}, L"device path"},

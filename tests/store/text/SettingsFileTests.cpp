@@ -13,9 +13,8 @@ namespace {
 // A sound icon file: one 16x16 image of 8 bytes right behind the directory.
 std::vector<std::uint8_t> SmallIcon()
 {
-    std::vector<std::uint8_t> bytes = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 8, 0, 0, 0, 22, 0, 0, 0};
-    bytes.insert(bytes.end(), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
-    return bytes;
+    return {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0, 8, 0, 0, 0, 22, 0, 0, 0,
+            0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 }
 
 bool Read(const std::string& text, SettingsDocument& document, std::wstring& reason)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "RunTool.h"
+#include "ScopedVariable.h"
 #include "ScratchRegistry.h"
 #include "TestSupport.h"
 
@@ -275,6 +276,8 @@ TEST_F(TransferCliTest, HostileFilesAreRefusedWithTheirReasonAndWriteNothing)
         {"unc", folderSetting(L"\\\\localhost\\c$\\x", source), L"UNC"},
         {"device", folderSetting(L"\\\\?\\" + folder, source), L"device path"},
         {"device name", folderSetting(folder + L"\\CON", source), L"names a device"},
+        {"variable to a share", folderSetting(L"%ORVANE_TEST_SHARE%\\Target", source), L"UNC"},
+        {"variable climbing", folderSetting(L"%ORVANE_TEST_SHARE%\\..\\Target", source), L"\"..\""},
         {"source dot dot", folderSetting(folder, "\"icon\": \"" + Json(there_.Path()) + "\\\\x\\\\..\\\\icons.ico\", \"index\": 0"),
          L"icon source holds"},
         {"unsound made icon", folderSetting(folder, farImage), L"not a sound icon file"},
@@ -282,6 +285,8 @@ TEST_F(TransferCliTest, HostileFilesAreRefusedWithTheirReasonAndWriteNothing)
          L"outside a file type's class"},
         {"shell's key", typeSetting("CLSID"), L"shell's own keys"},
     };
+    // A reference that the importing user's environment expands to a network path.
+    const ScopedVariable share(L"ORVANE_TEST_SHARE", L"\\\\localhost\\c$");
     const std::wstring before = Registry();
     for (const Case& c : cases) {
         const std::wstring file = there_.MakeFile(L"hostile.json", c.Text);

@@ -62,11 +62,12 @@ const wchar_t Usage[] =
     L"      entry whose file moved to the file's new path, and takes out each entry\n"
     L"      whose file is gone (with its made icon, and Orvane as the handler of a type\n"
     L"      that has no entry left), listing each. --dry-run only lists.\n"
-    L"  orvane export FILE\n"
+    L"  orvane export FILE [--with-sources]\n"
     L"      Writes every icon Orvane set and still holds (folders, single files,\n"
     L"      types, drives; for this user and for all users) into FILE, a JSON text\n"
     L"      (see docs/settings-file.md). A made icon goes inside the file; any\n"
-    L"      other icon by its source's path. Backups stay on this computer.\n"
+    L"      other icon by its source's path, or with --with-sources by its bytes\n"
+    L"      (sources in the Windows folder excepted). Backups stay on this computer.\n"
     L"  orvane import FILE [--map FROM=TO]... [--for-me | --for-all] [--dry-run]\n"
     L"      Gives each setting of FILE to its target here as set does, with this\n"
     L"      computer's own backup, so that restore puts back what it had. Paths'\n"
@@ -170,9 +171,10 @@ int wmain(int argc, wchar_t** argv)
         return orvane::cli::Tidy(dryRun);
     }
     if (command == L"export") {
-        if (argc != 3 || std::wcsncmp(argv[2], L"--", 2) == 0)
-            return UsageError(L"export takes one FILE");
-        return orvane::cli::ExportSettings(argv[2]);
+        const bool withSources = argc == 4 && std::wcscmp(argv[3], L"--with-sources") == 0;
+        if ((argc != 3 && !withSources) || std::wcsncmp(argv[2], L"--", 2) == 0)
+            return UsageError(L"export takes one FILE, and --with-sources after it");
+        return orvane::cli::ExportSettings(argv[2], withSources);
     }
     if (command == L"import") {
         orvane::cli::ImportInvocation import;

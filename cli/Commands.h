@@ -19,8 +19,8 @@ int RestoreTargets(const Invocation& invocation);
 int RemoveAll();
 // tidy [--dry-run] (TidyCommand.cpp)
 int Tidy(bool dryRun);
-// export FILE (ExportCommand.cpp)
-int ExportSettings(const wchar_t* file);
+// export FILE [--with-sources] (ExportCommand.cpp)
+int ExportSettings(const wchar_t* file, bool withSources);
 // import FILE [--map FROM=TO]... [--for-me | --for-all] [--dry-run] (ImportCommand.cpp)
 int ImportSettings(const ImportInvocation& invocation);
 

@@ -1,4 +1,5 @@
-// orvane export FILE: every setting Orvane made and still holds, into one settings file.
+// orvane export FILE [--with-sources]: every setting Orvane made and still holds, into one
+// settings file.
 #include "Commands.h"
 
 #include <string>
@@ -9,10 +10,10 @@
 
 namespace orvane::cli {
 
-int ExportSettings(const wchar_t* file)
+int ExportSettings(const wchar_t* file, bool withSources)
 {
     SettingsDocument document;
-    if (!CollectSettings(document)) {
+    if (!CollectSettings(document, withSources)) {
         WriteErr(std::wstring(L"orvane: export: memory ran out while the settings were read; nothing written\n"));
         return 1;
     }

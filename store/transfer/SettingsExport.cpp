@@ -9,6 +9,7 @@
 #include "FileTypeIcons.h"
 #include "FolderBackups.h"
 #include "FolderIcons.h"
+#include "IconGroupFile.h"
 #include "IconSources.h"
 #include "MadeIconFile.h"
 #include "Registry.h"
@@ -239,9 +240,38 @@ void CollectDrives(SettingsDocument& document)
     }
 }
 
+// Whether a source lies in the Windows folder, which every computer has.
+bool InWindowsFolder(const wchar_t* source)
+{
+    wchar_t expanded[TextCapacity], windows[TextCapacity];
+    const UINT length = GetWindowsDirectoryW(windows, static_cast<UINT>(std::size(windows)));
+    if (!ExpandIconPath(source, expanded) || length == 0 || length >= std::size(windows))
+        return false;
+    const std::wstring path = expanded;
+    return path.size() > length && (path[length] == L'\\' || path[length] == L'/') &&
+           CompareStringOrdinal(path.c_str(), static_cast<int>(length), windows, static_cast<int>(length), TRUE) ==
+               CSTR_EQUAL;
+}
+
+// Each source's icon taken along as bytes, where it can be copied out.
+void TakeSourcesAlong(SettingsDocument& document)
+{
+    for (ExportedSetting& setting : document.Settings) {
+        if (setting.Made || InWindowsFolder(setting.IconPath.c_str()))
+            continue;
+        std::vector<std::uint8_t> bytes;
+        if (!CopyIconBytes(setting.IconPath.c_str(), setting.Index, bytes))
+            continue;
+        setting.Made = true;
+        setting.MadeIcon = std::move(bytes);
+        setting.IconPath.clear();
+        setting.Index = 0;
+    }
+}
+
 } // namespace
 
-bool CollectSettings(SettingsDocument& document) noexcept
+bool CollectSettings(SettingsDocument& document, bool withSources) noexcept
 {
     try {
         document.Settings.clear();
@@ -249,6 +279,8 @@ bool CollectSettings(SettingsDocument& document) noexcept
         CollectFiles(document);
         CollectTypes(document);
         CollectDrives(document);
+        if (withSources)
+            TakeSourcesAlong(document);
         return true;
     } catch (const std::bad_alloc&) {
         return false;

@@ -123,6 +123,8 @@ TEST_F(TransferCliTest, ImportCommandLinesNotUnderstoodExitWithTwo)
         {L"import", L"a.json", L"--for-me", L"--for-all"},
         {L"import", L"a.json", L"--with-sources"},
         {L"export"},
+        {L"export", L"--with-sources"},
+        {L"export", L"a.json", L"--dry-run"},
         {L"export", L"a.json", L"b.json"},
     };
     for (const auto& line : lines) {
@@ -302,6 +304,44 @@ TEST_F(TransferCliTest, HostileFilesAreRefusedWithTheirReasonAndWriteNothing)
     const ToolRun run = RunTool({L"import", there_.MakeFile(L"sound.json", sound), L"--for-me"});
     EXPECT_EQ(0u, run.ExitCode) << run.Err;
     EXPECT_EQ(icons + L",0", IniText(folder, L"IconResource"));
+}
+
+// With --with-sources a source's icon goes inside the file, so that the other tree's
+// folder gets it as a made icon of its own even where the source is not there; a source
+// in the Windows folder, which every computer has, stays a path.
+TEST_F(TransferCliTest, WithSourcesTheIconsGoInsideTheFile)
+{
+    const std::wstring from = here_.MakeFolder(L"From");
+    const std::wstring to = there_.MakeFolder(L"To");
+    for (const std::wstring& root : {from, to}) {
+        CreateDirectoryW((root + L"\\Own").c_str(), nullptr);
+        CreateDirectoryW((root + L"\\System").c_str(), nullptr);
+    }
+    const std::wstring icons = WriteIconFile(here_.Path() + L"\\own.ico", 3);
+    ASSERT_EQ(0u, RunTool({L"set", icons, from + L"\\Own"}).ExitCode);
+    ASSERT_EQ(0u, RunTool({L"set", Icon(4), from + L"\\System"}).ExitCode);
+    const std::wstring file = here_.Path() + L"\\settings.json";
+    const ToolRun exported = RunTool({L"export", file, L"--with-sources"});
+    ASSERT_EQ(0u, exported.ExitCode) << exported.Err;
+    const std::string text = ReadFileText(file);
+    EXPECT_TRUE(Contains(text, "\"made\": ")) << text;
+    EXPECT_TRUE(Contains(text, "shell32.dll\", \"index\": 4")) << text;
+    EXPECT_FALSE(Contains(text, "own.ico")) << text;
+    std::vector<std::uint8_t> source;
+    {
+        const std::string bytes = ReadFileText(icons);
+        source.assign(bytes.begin(), bytes.end());
+    }
+    ASSERT_TRUE(DeleteFileW(icons.c_str()));
+    const ToolRun imported = RunTool({L"import", file, L"--map", from + L"=" + to});
+    EXPECT_EQ(0u, imported.ExitCode) << imported.Err;
+    const std::wstring made = IniText(to + L"\\Own", L"IconFile");
+    ASSERT_EQ(0u, made.find(L".orvane-")) << made;
+    const std::string copy = ReadFileText(to + L"\\Own\\" + made);
+    EXPECT_EQ(std::string(source.begin(), source.end()), copy);
+    EXPECT_EQ(4, ShellFolderIndex(to + L"\\System"));
+    for (const std::wstring& folder : {to + L"\\Own", to + L"\\System", from + L"\\Own", from + L"\\System"})
+        EXPECT_EQ(0u, RunTool({L"restore", folder}).ExitCode) << Utf8(folder);
 }
 
 // A setting whose target or source is missing here is told and skipped; the rest is done

@@ -27,8 +27,11 @@ class ShellNotifier;
 // made icon goes with its bytes; any other icon by its source's path as written. A folder
 // or a file under this user's profile is named "%USERPROFILE%\...", so that an import by
 // another user finds it in that user's profile. Nothing
-// here throws; false when memory ran out (the document then holds what was read).
-bool CollectSettings(SettingsDocument& document) noexcept;
+// here throws; false when memory ran out (the document then holds what was read). With
+// `withSources` each source outside the Windows folder (which every computer has) goes
+// with its icon's bytes too, every size of it, and is imported as a made icon: the
+// settings then need none of the files they came from.
+bool CollectSettings(SettingsDocument& document, bool withSources = false) noexcept;
 
 // Writes the document as a settings file (through a temporary file beside it): the
 // system's reason when it cannot be written.

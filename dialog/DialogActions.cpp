@@ -32,8 +32,8 @@ constexpr const wchar_t ChangeFailedCaption[] = L"Orvane - Icon not changed";
 constexpr const wchar_t RestoreFailedCaption[] = L"Orvane - Icon not restored";
 constexpr const wchar_t RemoveFailedCaption[] = L"Orvane - Settings not removed";
 constexpr const wchar_t TidyCaption[] = L"Orvane - Tidy File Icons";
-constexpr const wchar_t ExportCaption[] = L"Orvane - Export Settings";
-constexpr const wchar_t ImportCaption[] = L"Orvane - Import Settings";
+constexpr const wchar_t ExportCaption[] = L"Orvane - Export settings";
+constexpr const wchar_t ImportCaption[] = L"Orvane - Import settings";
 constexpr const wchar_t SettingsFilter[] = L"Orvane Settings (*.json)\0*.json\0All Files (*.*)\0*.*\0";
 // The summary names this many of the settings not imported, each with its reason.
 constexpr std::size_t ImportProblemsShown = 10;

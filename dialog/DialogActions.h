@@ -1,5 +1,5 @@
 // What the Change Icon dialog's OK and Restore buttons and its menu's "Tidy File Icons",
-// "Export Settings...", "Import Settings..." and "Remove Orvane" do: the change through the store (or the batch, for several
+// "Export settings...", "Import settings..." and "Remove Orvane" do: the change through the store (or the batch, for several
 // targets or a tree), the questions asked first, the failures told after, and for a
 // folder what may keep Windows from showing its new icon.
 #pragma once
@@ -21,10 +21,10 @@ void OnRemoveAll(HWND dialog);
 // Tidy File Icons: entries whose file moved follow it, entries whose file is gone go; a
 // summary of what was done is shown.
 void OnTidy(HWND dialog);
-// Export Settings...: the save-file dialog, then every setting Orvane holds into the file
+// Export settings...: the save-file dialog, then every setting Orvane holds into the file
 // chosen, and what was written told.
 void OnExportSettings(HWND dialog);
-// Import Settings...: the open-file dialog, then each setting of the file chosen given to
+// Import settings...: the open-file dialog, then each setting of the file chosen given to
 // its target in the scope the usual rule gives, and a summary of what was done and what
 // was skipped.
 void OnImportSettings(HWND dialog);

@@ -473,7 +473,7 @@ TEST_F(FlowTest, SourceOfTheLongestPathIsListedWholeAndTaken)
     EXPECT_EQ(selection, 0u);
 }
 
-// The menu's Export Settings... and Import Settings... as a person uses them: the
+// The menu's Export settings... and Import settings... as a person uses them: the
 // save-file dialog, the summary; then, with the folder's icon restored, the open-file
 // dialog and the summary of the import, which gives the folder its icon again; and a file
 // that is no settings file, told and nothing written.
@@ -492,7 +492,7 @@ TEST_F(FlowTest, SettingsExportedAndImportedThroughTheMenu)
         HWND fileDialog = d.PostCommandFor(IDM_EXPORT, L"Export Orvane Settings");
         ASSERT_NE(fileDialog, nullptr);
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, file));
-        HWND box = d.WaitWindow(L"Orvane - Export Settings");
+        HWND box = d.WaitWindow(L"Orvane - Export settings");
         ASSERT_NE(box, nullptr);
         exported = DialogDriver::MessageText(box);
         DialogDriver::Answer(box, IDOK);
@@ -504,7 +504,7 @@ TEST_F(FlowTest, SettingsExportedAndImportedThroughTheMenu)
         fileDialog = d.PostCommandFor(IDM_IMPORT, L"Import Orvane Settings");
         ASSERT_NE(fileDialog, nullptr);
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, file));
-        box = d.WaitWindow(L"Orvane - Import Settings");
+        box = d.WaitWindow(L"Orvane - Import settings");
         ASSERT_NE(box, nullptr);
         imported = DialogDriver::MessageText(box);
         DialogDriver::Answer(box, IDOK);
@@ -514,7 +514,7 @@ TEST_F(FlowTest, SettingsExportedAndImportedThroughTheMenu)
         fileDialog = d.PostCommandFor(IDM_IMPORT, L"Import Orvane Settings");
         ASSERT_NE(fileDialog, nullptr);
         ASSERT_TRUE(d.OpenInFileDialog(fileDialog, broken));
-        box = d.WaitWindow(L"Orvane - Import Settings");
+        box = d.WaitWindow(L"Orvane - Import settings");
         ASSERT_NE(box, nullptr);
         refused = DialogDriver::MessageText(box);
         DialogDriver::Answer(box, IDOK);

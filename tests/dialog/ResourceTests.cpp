@@ -418,8 +418,8 @@ TEST(DialogMenu, OnePopupWithItsItems)
         {IDM_VISITWEBPAGE, L"&Visit Tollmark Webpage"},
         {0, nullptr},
         {IDM_TIDY, L"&Tidy File Icons"},
-        {IDM_EXPORT, L"&Export Settings..."},
-        {IDM_IMPORT, L"&Import Settings..."},
+        {IDM_EXPORT, L"&Export settings..."},
+        {IDM_IMPORT, L"&Import settings..."},
         {IDM_REMOVEALL, L"&Remove Orvane from Registry "},
     };
     ASSERT_EQ(GetMenuItemCount(popup), static_cast<int>(std::size(expected)));

@@ -186,24 +186,7 @@ void UninstallFromUserClasses(FirstFailure& result)
 
 // The folders whose backups a scope keeps (the values' names), read before the backups
 // go: an icon made for a folder that only a backup named goes with them.
-std::vector<std::wstring> FoldersWithBackups(HKEY root)
-{
-    std::vector<std::wstring> folders;
-    RegKey key;
-    if (key.Open(root, FolderBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return folders;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[TextCapacity];
-        DWORD length = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for a folder path is skipped; it names no folder of ours.
-        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-            break;
-        if (status == ERROR_SUCCESS && length > 0 && length < std::size(name))
-            folders.emplace_back(name, length);
-    }
-    return folders;
-}
+std::vector<std::wstring> FoldersWithBackups(HKEY root) { return ReadValueNames(root, FolderBackupKey); }
 
 } // namespace
 

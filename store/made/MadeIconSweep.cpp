@@ -135,21 +135,8 @@ public:
     // The icon in the Desktop.ini of each folder that a scope's backups name.
     void AddBackedUpFolders(HKEY root)
     {
-        RegKey key;
-        if (key.Open(root, FolderBackupKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-            return;
-        for (DWORD i = 0;; ++i) {
-            wchar_t folder[TextCapacity];
-            DWORD length = static_cast<DWORD>(std::size(folder));
-            const LONG status = RegEnumValueW(key.get(), i, folder, &length, nullptr, nullptr, nullptr, nullptr);
-            if (status == ERROR_MORE_DATA)
-                continue;
-            if (status != ERROR_SUCCESS)
-                return;
-            if (length == 0 || length >= std::size(folder))
-                continue;
-            folder[length] = L'\0';
-            if (const std::optional<IconLocation> icon = ReadFolderIcon(folder))
+        for (const std::wstring& folder : ReadValueNames(root, FolderBackupKey)) {
+            if (const std::optional<IconLocation> icon = ReadFolderIcon(folder.c_str()))
                 Add(icon->IconPath);
         }
     }

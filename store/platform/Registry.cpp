@@ -134,6 +134,26 @@ bool KeyMayExist(HKEY root, const wchar_t* path)
     return key.Open(root, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND;
 }
 
+std::vector<std::wstring> ReadValueNames(HKEY root, const wchar_t* path)
+{
+    std::vector<std::wstring> names;
+    RegKey key;
+    if (key.Open(root, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[TextCapacity];
+        DWORD length = static_cast<DWORD>(std::size(name));
+        const LONG status = RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS)
+            break;
+        if (length > 0 && length < std::size(name))
+            names.emplace_back(name, length);
+    }
+    return names;
+}
+
 LONG CountKeyContents(HKEY key, DWORD& subkeys, DWORD& values)
 {
     DWORD subkeyCount = 0;

@@ -70,34 +70,13 @@ void SetIcon(ExportedSetting& setting, const wchar_t* written, const wchar_t* fu
     setting.Index = index;
 }
 
-std::vector<std::wstring> ValueNames(HKEY root, const wchar_t* path)
-{
-    std::vector<std::wstring> names;
-    RegKey key;
-    if (key.Open(root, path, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return names;
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[TextCapacity];
-        DWORD length = static_cast<DWORD>(std::size(name));
-        const LONG status = RegEnumValueW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for a path names no target of ours.
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            break;
-        if (length > 0 && length < std::size(name))
-            names.emplace_back(name, length);
-    }
-    return names;
-}
-
 // Folders: a backup of either scope whose folder still shows the change it stands for
 // (this user's first, as both share the one Desktop.ini).
 void CollectFolders(SettingsDocument& document)
 {
     std::vector<std::wstring> seen;
     for (const Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
-        for (const std::wstring& folder : ValueNames(ProductKeyRoot(scope), FolderBackupKey)) {
+        for (const std::wstring& folder : ReadValueNames(ProductKeyRoot(scope), FolderBackupKey)) {
             if (Holds(seen, folder))
                 continue;
             const DWORD attributes = GetFileAttributesW(folder.c_str());

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cwchar>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "IconLocation.h"
 
@@ -105,6 +107,11 @@ bool KeyExists(HKEY root, const wchar_t* path, REGSAM view = 0);
 // that refuses to open counts as there. For a check whose wrong "missing" would overwrite
 // or delete something of this system's.
 bool KeyMayExist(HKEY root, const wchar_t* path);
+
+// The names of a key's values, in the registry's order, each shorter than TextCapacity: a
+// longer name names no path of ours and is skipped. Empty when the key cannot be opened;
+// the names read so far when the registry fails part way.
+std::vector<std::wstring> ReadValueNames(HKEY root, const wchar_t* path);
 
 // The numbers of subkeys and values of an open key: RegQueryInfoKeyW's status, the counts
 // set only when it succeeds.

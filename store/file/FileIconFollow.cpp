@@ -74,6 +74,46 @@ HANDLE OpenById(HANDLE root, const FileIdentity& identity)
                         nullptr, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
+// Hands the scope's orphans that know their file, of the identities that `wanted(path,
+// identity)` accepts, to `orphans`, in the order of the identities' key. The file system is
+// asked (is the path local, is it gone) only for those accepted, so that a look for one
+// file's orphan costs one walk of the registry however many files the table names. False
+// (the list then empty) when the walk ended on an error before the last identity.
+template <class Wanted>
+bool ReadOrphansWithIdentity(Scope scope, Places& places, std::vector<OrphanEntry>& orphans, Wanted wanted)
+{
+    orphans.clear();
+    RegKey ids;
+    if (ids.Open(ProductKeyRoot(scope), FileIconIdsKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+        return true;
+    auto name = std::make_unique<wchar_t[]>(ValueNameCapacity);
+    for (DWORD index = 0;; ++index) {
+        BYTE data[FileIdentityBytes + 1];
+        DWORD nameSize = ValueNameCapacity;
+        DWORD dataSize = sizeof(data);
+        DWORD type = REG_NONE;
+        const LONG status = RegEnumValueW(ids.get(), index, name.get(), &nameSize, nullptr, &type, data, &dataSize);
+        if (status == ERROR_MORE_DATA)
+            continue; // longer than an identity: none
+        if (status == ERROR_NO_MORE_ITEMS)
+            return true;
+        if (status != ERROR_SUCCESS) {
+            orphans.clear();
+            return false;
+        }
+        const std::optional<FileIdentity> identity = FileIdentityFromValue(type, data, dataSize);
+        if (!identity || nameSize == 0 || nameSize >= TextCapacity)
+            continue;
+        const wchar_t* path = name.get();
+        if (!wanted(path, *identity) || !places.IsLocal(path) || !IsGonePath(path))
+            continue;
+        // An identity without its entry is none: the entry was taken out by hand.
+        std::optional<std::wstring> text = ReadFileIconText(path, scope);
+        if (text)
+            orphans.push_back({std::wstring(path, nameSize), std::move(*text), identity});
+    }
+}
+
 } // namespace
 
 bool IsGonePath(const wchar_t* path)
@@ -110,36 +150,7 @@ bool ReadOrphanEntries(Scope scope, OrphansOf which, std::vector<OrphanEntry>& o
         }
         return true;
     }
-
-    RegKey ids;
-    if (ids.Open(ProductKeyRoot(scope), FileIconIdsKey, KEY_QUERY_VALUE) != ERROR_SUCCESS)
-        return true;
-    auto name = std::make_unique<wchar_t[]>(ValueNameCapacity);
-    for (DWORD index = 0;; ++index) {
-        BYTE data[FileIdentityBytes + 1];
-        DWORD nameSize = ValueNameCapacity;
-        DWORD dataSize = sizeof(data);
-        DWORD type = REG_NONE;
-        const LONG status = RegEnumValueW(ids.get(), index, name.get(), &nameSize, nullptr, &type, data, &dataSize);
-        if (status == ERROR_MORE_DATA)
-            continue; // longer than an identity: none
-        if (status == ERROR_NO_MORE_ITEMS)
-            return true;
-        if (status != ERROR_SUCCESS) {
-            orphans.clear();
-            return false;
-        }
-        const std::optional<FileIdentity> identity = FileIdentityFromValue(type, data, dataSize);
-        if (!identity || nameSize == 0 || nameSize >= TextCapacity)
-            continue;
-        const wchar_t* path = name.get();
-        if (!places.IsLocal(path) || !IsGonePath(path))
-            continue;
-        // An identity without its entry is none: the entry was taken out by hand.
-        std::optional<std::wstring> text = ReadFileIconText(path, scope);
-        if (text)
-            orphans.push_back({std::wstring(path, nameSize), std::move(*text), identity});
-    }
+    return ReadOrphansWithIdentity(scope, places, orphans, [](const wchar_t*, const FileIdentity&) { return true; });
 }
 
 LocalVolumes::LocalVolumes()
@@ -244,12 +255,14 @@ std::optional<MovedFileIcon> FollowMovedFile(const wchar_t* path)
     const std::optional<FileIdentity> identity = ReadFileIdentity(path);
     if (!identity)
         return std::nullopt;
+    Places places;
     for (Scope scope : {Scope::ThisUser, Scope::AllUsers}) {
+        // Only the orphans of this file's identity and extension are looked at on disk.
         std::vector<OrphanEntry> orphans;
-        ReadOrphanEntries(scope, OrphansOf::WithIdentity, orphans);
+        ReadOrphansWithIdentity(scope, places, orphans, [&](const wchar_t* orphanPath, const FileIdentity& recorded) {
+            return recorded == *identity && SameExtension(orphanPath, path);
+        });
         for (const OrphanEntry& orphan : orphans) {
-            if (*orphan.Identity != *identity || !SameExtension(orphan.Path.c_str(), path))
-                continue;
             if (MoveFileIcon(orphan.Path.c_str(), path, scope) == ERROR_SUCCESS)
                 return MovedFileIcon{scope, orphan.Path};
         }

@@ -93,7 +93,11 @@ struct MovedFileIcon {
 // For a file on a local path without an entry of its own (in either scope): the orphan
 // whose identity is the file's and whose path has the file's extension, this user's
 // first, moved to the file's path. What the command line and the dialog call before they
-// read or change a file's icon. None when nothing moved.
+// read or change a file's icon. None when nothing moved. It costs one walk of both
+// scopes' identities in the registry; only the paths recorded with the file's own
+// identity are looked at on disk, so that a batch that opens file after file does not
+// ask the file system about every file the tables name (under Wine, each look at a gone
+// path reads its folder, and waits while another thread searches a drive by file id).
 std::optional<MovedFileIcon> FollowMovedFile(const wchar_t* path);
 
 } // namespace orvane

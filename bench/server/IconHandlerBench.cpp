@@ -14,6 +14,8 @@
 // the best of three rounds, the rounds interleaving all measurements. Then entries that
 // know their file: the answer for a file without an entry while 0, 1 and 1,000 of 50,000
 // entries have lost their file, and the first request after a change of such a table.
+// Each step runs under a time limit of its own and a step that runs out says so
+// (BenchStep.h); what an earlier run left when it was ended so goes first (EarlierRuns.h).
 //
 // Usage: orvane_server_bench [files per kind] [entries that know their file]   (10000, 50000)
 #include <windows.h>
@@ -26,10 +28,13 @@
 #include <cstdlib>
 #include <cwchar>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Batch.h"
+#include "BenchStep.h"
+#include "EarlierRuns.h"
 #include "ExtensionIdentity.h"
 #include "FileIdentity.h"
 #include "Scope.h"
@@ -679,13 +684,22 @@ bool MeasureOrphans(Handler& handler, const Kind& kind, FillerTable& table, int 
 bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, double today, double shell,
                    IShellFolder* shellFolder, const std::vector<PITEMID_CHILD>& children)
 {
-    FillerTable table(folder, entries);
+    const std::string ofEntries = " of " + std::to_string(entries) + " entries";
+    // Each entry costs a file, a value and an identity: about 0.5 ms here.
+    const DWORD fillLimit = 120 + static_cast<DWORD>(entries / 100);
+    std::optional<FillerTable> table;
+    orvane::bench::RunStep("entries with identities" + ofEntries, fillLimit, [&] { table.emplace(folder, entries); });
     Handler handler;
-    bool ok = table.Ok() && handler.Ok();
+    bool ok = table->Ok() && handler.Ok();
     for (int orphans : {0, 1, 1000}) {
         OrphanFigures figures;
-        ok = ok && table.Orphan(orphans) &&
-             MeasureOrphans(handler, kind, table, orphans, shellFolder, children, figures);
+        // Up to two waits of two minutes each for the handler's walk (which, under Wine,
+        // searches the whole drive for each lost file), and three rounds: a case takes
+        // 10 s to 4 min here.
+        ok = ok && orvane::bench::RunStep("orphans " + std::to_string(orphans) + ofEntries, 900, [&] {
+                 return table->Orphan(orphans) &&
+                        MeasureOrphans(handler, kind, *table, orphans, shellFolder, children, figures);
+             });
         if (!ok)
             break;
         const double ours = figures.Ours * 1e6;
@@ -702,7 +716,120 @@ bool OrphanEntries(const Kind& kind, const std::wstring& folder, int entries, do
     }
     if (!ok)
         std::printf("orphans of %d entries: a wrong answer or a failed write\n", entries);
+    orvane::bench::RunStep("entries with identities removed" + ofEntries, fillLimit, [&] { table.reset(); });
     return ok;
+}
+
+// The limits of the steps whose work grows with the files per kind: creating them with their
+// classes and entries, and the rounds, take about 5 ms a file (all kinds) here.
+DWORD PerFileLimit(int count) { return 120 + static_cast<DWORD>(count / 20); }
+
+// The figures, each step under its own limit (BenchStep.h): several times what it takes on
+// this 2-core machine with a build beside it.
+int Measure(int count, int orphanTable)
+{
+    using orvane::bench::RunStep;
+    const orvane::bench::Removed earlier = RunStep("earlier runs removed", 600, orvane::bench::RemoveEarlierRuns);
+    if (earlier.Classes + earlier.Values + earlier.Files != 0)
+        std::printf("removed what earlier runs left: %zu classes, %zu table values, %zu files\n", earlier.Classes,
+                    earlier.Values, earlier.Files);
+    std::optional<ServerRegistration> registration;
+    std::optional<BenchFiles> files;
+    RunStep("files, classes and entries", PerFileLimit(count), [&] {
+        registration.emplace();
+        files.emplace(count);
+    });
+    if (!files->Ok()) {
+        std::printf("could not create the files, the classes and the table entries\n");
+        RunStep("files, classes and entries removed", PerFileLimit(count), [&] { files.reset(); });
+        return 1;
+    }
+
+    // The shell works from item IDs it already holds (from enumerating the folder), so
+    // they are parsed before the clock runs.
+    IShellFolder* desktop = nullptr;
+    IShellFolder* folder = nullptr;
+    PIDLIST_ABSOLUTE folderId = nullptr;
+    std::vector<PITEMID_CHILD> children;
+    RunStep("item ids parsed", PerFileLimit(count), [&] {
+        SHGetDesktopFolder(&desktop);
+        if (desktop != nullptr && SUCCEEDED(SHParseDisplayName(files->Folder().c_str(), nullptr, &folderId, 0, nullptr)))
+            desktop->BindToObject(folderId, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder));
+        for (const std::wstring& name : files->PlainNames()) {
+            // ParseDisplayName takes a writable name.
+            std::wstring writable = name;
+            PIDLIST_RELATIVE child = nullptr;
+            if (folder != nullptr &&
+                SUCCEEDED(folder->ParseDisplayName(nullptr, nullptr, writable.data(), nullptr, &child, nullptr)))
+                children.push_back(reinterpret_cast<PITEMID_CHILD>(child));
+        }
+    });
+
+    int status = 0;
+    if (folder == nullptr || children.size() != files->PlainNames().size()) {
+        std::printf("could not reach the files through the shell\n");
+        status = 1;
+    } else {
+        // A short round first warms both roads up (module loads, the registry's caches).
+        Figures warm;
+        Figures best;
+        const std::size_t all = static_cast<std::size_t>(count);
+        const bool measured = RunStep("rounds", PerFileLimit(count), [&] {
+            return RunRounds(*files, folder, children, std::min<std::size_t>(200, all), 1, warm) &&
+                   RunRounds(*files, folder, children, all, Rounds, best);
+        });
+        if (!measured) {
+            status = 1;
+        } else {
+            const double perCall = 1e6 / count;
+            std::printf("%d files of each kind, best of %d interleaved rounds, entries in both tables\n", count,
+                        Rounds);
+            std::printf("creation and release (CoCreateInstance, Release): %.1f us\n", best.Create * perCall);
+            const double shell = best.Shell * perCall;
+            for (std::size_t k = 0; k < files->Kinds().size(); ++k) {
+                const double ours = best.Ours[k] * perCall;
+                std::printf("case %s: ours %.1f us, shell %.1f us, ratio %.2f\n", files->Kinds()[k].Name, ours,
+                            shell, ours / shell);
+            }
+            const Kind& sibling = files->Kinds()[2];
+            double afterClass = -1;
+            double afterTable = -1;
+            // Well under a second here.
+            RunStep("first request after a change", 120, [&] {
+                afterClass = AskAfterChange(sibling, HKEY_CLASSES_ROOT, files->OwnClass(), std::min<std::size_t>(200, all));
+                afterTable = AskAfterChange(sibling, HKEY_LOCAL_MACHINE, TableKeyPath, std::min<std::size_t>(20, all));
+            });
+            if (afterClass < 0 || afterTable < 0) {
+                std::printf("a wrong answer right after a change\n");
+                status = 1;
+            } else {
+                std::printf("first request after a change of the classes: %.1f us; of all users' table (%d entries): "
+                            "%.1f us\n",
+                            afterClass, (count + 1) / 2, afterTable);
+            }
+            // The batch gives and restores 1,000 icons in one to three minutes here (each
+            // restore counts the type's entries in the table); a table change of 50,000
+            // entries takes about 10 s.
+            if (!RunStep("batch files 1000", 900, [&] { return BatchOfFiles(files->Folder(), 1000); }) ||
+                !RunStep("table change entries 5000", 120, [&] { return TableChange(sibling, 5000); }) ||
+                !RunStep("table change entries 50000", 300, [&] { return TableChange(sibling, 50000); }))
+                status = 1;
+            if (!OrphanEntries(sibling, files->Folder(), orphanTable, best.Ours[2] * perCall, shell, folder, children))
+                status = 1;
+        }
+    }
+    for (PITEMID_CHILD child : children)
+        CoTaskMemFree(child);
+    if (folder != nullptr)
+        folder->Release();
+    if (desktop != nullptr)
+        desktop->Release();
+    CoTaskMemFree(folderId);
+    RunStep("files, classes and entries removed", PerFileLimit(count), [&] {
+        files.reset();
+        registration.reset();
+    });
+    return status;
 }
 
 } // namespace
@@ -713,83 +840,7 @@ int main(int argc, char** argv)
     const int orphanTable = argc > 2 ? std::max(1000, std::atoi(argv[2])) : 50000;
     if (FAILED(CoInitialize(nullptr)))
         return 1;
-    int status = 0;
-    {
-        ServerRegistration registration;
-        BenchFiles files(count);
-        if (!files.Ok()) {
-            std::printf("could not create the files, the classes and the table entries\n");
-            CoUninitialize();
-            return 1;
-        }
-
-        // The shell works from item IDs it already holds (from enumerating the folder), so
-        // they are parsed before the clock runs.
-        IShellFolder* desktop = nullptr;
-        IShellFolder* folder = nullptr;
-        PIDLIST_ABSOLUTE folderId = nullptr;
-        std::vector<PITEMID_CHILD> children;
-        SHGetDesktopFolder(&desktop);
-        if (desktop != nullptr && SUCCEEDED(SHParseDisplayName(files.Folder().c_str(), nullptr, &folderId, 0, nullptr)))
-            desktop->BindToObject(folderId, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder));
-        for (const std::wstring& name : files.PlainNames()) {
-            // ParseDisplayName takes a writable name.
-            std::wstring writable = name;
-            PIDLIST_RELATIVE child = nullptr;
-            if (folder != nullptr &&
-                SUCCEEDED(folder->ParseDisplayName(nullptr, nullptr, writable.data(), nullptr, &child, nullptr)))
-                children.push_back(reinterpret_cast<PITEMID_CHILD>(child));
-        }
-
-        if (folder == nullptr || children.size() != files.PlainNames().size()) {
-            std::printf("could not reach the files through the shell\n");
-            status = 1;
-        } else {
-            // A short round first warms both roads up (module loads, the registry's caches).
-            Figures warm;
-            Figures best;
-            const std::size_t all = static_cast<std::size_t>(count);
-            if (!RunRounds(files, folder, children, std::min<std::size_t>(200, all), 1, warm) ||
-                !RunRounds(files, folder, children, all, Rounds, best)) {
-                status = 1;
-            } else {
-                const double perCall = 1e6 / count;
-                std::printf("%d files of each kind, best of %d interleaved rounds, entries in both tables\n", count,
-                            Rounds);
-                std::printf("creation and release (CoCreateInstance, Release): %.1f us\n", best.Create * perCall);
-                const double shell = best.Shell * perCall;
-                for (std::size_t k = 0; k < files.Kinds().size(); ++k) {
-                    const double ours = best.Ours[k] * perCall;
-                    std::printf("case %s: ours %.1f us, shell %.1f us, ratio %.2f\n", files.Kinds()[k].Name, ours,
-                                shell, ours / shell);
-                }
-                const Kind& sibling = files.Kinds()[2];
-                const double afterClass =
-                    AskAfterChange(sibling, HKEY_CLASSES_ROOT, files.OwnClass(), std::min<std::size_t>(200, all));
-                const double afterTable =
-                    AskAfterChange(sibling, HKEY_LOCAL_MACHINE, TableKeyPath, std::min<std::size_t>(20, all));
-                if (afterClass < 0 || afterTable < 0) {
-                    std::printf("a wrong answer right after a change\n");
-                    status = 1;
-                } else {
-                    std::printf("first request after a change of the classes: %.1f us; of all users' table (%d entries): "
-                                "%.1f us\n",
-                                afterClass, (count + 1) / 2, afterTable);
-                }
-                if (!BatchOfFiles(files.Folder(), 1000) || !TableChange(sibling, 5000) || !TableChange(sibling, 50000))
-                    status = 1;
-                if (!OrphanEntries(sibling, files.Folder(), orphanTable, best.Ours[2] * perCall, shell, folder, children))
-                    status = 1;
-            }
-        }
-        for (PITEMID_CHILD child : children)
-            CoTaskMemFree(child);
-        if (folder != nullptr)
-            folder->Release();
-        if (desktop != nullptr)
-            desktop->Release();
-        CoTaskMemFree(folderId);
-    }
+    const int status = Measure(count, orphanTable);
     CoUninitialize();
     return status;
 }

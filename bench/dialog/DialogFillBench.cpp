@@ -10,6 +10,9 @@
 // starts, so each DPI is measured by a process started with LogPixels set to it, and the
 // value is put back as it was once that process has ended.
 //
+// Each step runs under a time limit of its own (BenchStep.h), in every process: one
+// dialog, one source at one DPI, one DPI.
+//
 //   orvane_dialog_bench.exe [rounds]           both DPIs; 7 rounds, never fewer
 //   orvane_dialog_bench.exe --dpi D rounds     one DPI, with LogPixels already D
 //   orvane_dialog_bench.exe --one SOURCE N     one measurement
@@ -28,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchStep.h"
 #include "ChangeIconDialog.h"
 #include "FolderIcons.h"
 #include "LogPixels.h"
@@ -39,6 +43,11 @@ using orvane::ChangeIconDialog;
 
 constexpr UINT_PTR WatchdogTimer = 0x0BE7;
 constexpr UINT WatchdogMs = 300000;
+// One dialog opens in a few seconds here; the limit lets the list's own timer close a
+// dialog that never finishes first, and catches one that never shows its list.
+constexpr DWORD DialogLimitSeconds = WatchdogMs / 1000 + 120;
+// A round (two dialogs) takes under ten seconds here.
+DWORD SourceLimitSeconds(int rounds) { return 120 + static_cast<DWORD>(rounds) * 60; }
 // Posted to the list once its first screen has been drawn: asks it for every image.
 const UINT AskAllImages = RegisterWindowMessageW(L"OrvaneBenchAskAllImages");
 
@@ -333,6 +342,7 @@ int MeasureAtDpi(const std::wstring& self, UINT dpi, int rounds)
     int status = GoalMet;
     for (const auto& source : sources) {
         const std::string name = Utf8(source.Path.substr(source.Path.find_last_of(L'\\') + 1));
+        const orvane::bench::BenchStep step("source " + name + " dpi " + std::to_string(dpi), SourceLimitSeconds(rounds));
         const UINT n = ExtractIconExW(source.Path.c_str(), -1, nullptr, nullptr, 0);
         if (n == 0 || n == static_cast<UINT>(-1)) {
             std::printf("source %s dpi %u: no icons found in %s\n", name.c_str(), dpi, Utf8(source.Path).c_str());
@@ -394,10 +404,15 @@ int MeasureAtDpi(const std::wstring& self, UINT dpi, int rounds)
 // with Ctrl+C while a DPI is being measured.
 const orvane::bench::LogPixels* savedLogPixels = nullptr;
 
-BOOL WINAPI OnConsoleStop(DWORD)
+void PutLogPixelsBack()
 {
     if (savedLogPixels != nullptr)
         savedLogPixels->Restore();
+}
+
+BOOL WINAPI OnConsoleStop(DWORD)
+{
+    PutLogPixelsBack();
     return FALSE;
 }
 
@@ -405,7 +420,10 @@ int Run(int argc, wchar_t** argv)
 {
     if (argc >= 2 && std::wcscmp(argv[1], L"--one") == 0) {
         BecomeDpiAware();
-        return argc >= 4 ? MeasureOne(argv[2], std::wcstol(argv[3], nullptr, 10)) : 2;
+        if (argc < 4)
+            return 2;
+        return orvane::bench::RunStep("dialog of " + std::to_string(std::wcstol(argv[3], nullptr, 10)) + " icons",
+                                      DialogLimitSeconds, [&] { return MeasureOne(argv[2], std::wcstol(argv[3], nullptr, 10)); });
     }
     wchar_t self[MAX_PATH] = {};
     const DWORD selfLength = GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
@@ -434,6 +452,7 @@ int Run(int argc, wchar_t** argv)
     }
     savedLogPixels = &logPixels;
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
+    orvane::bench::OnStepTimeout(PutLogPixelsBack);
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     bool failed = false, notMet = false;
@@ -444,8 +463,10 @@ int Run(int argc, wchar_t** argv)
             continue;
         }
         std::string output;
-        const int code = RunChild(self, L"--dpi " + std::to_wstring(dpi) + L" " + std::to_wstring(rounds), output,
-                                  true);
+        // The three sources' limits and a start.
+        const int code = orvane::bench::RunStep("dpi " + std::to_string(dpi), 60 + 3 * SourceLimitSeconds(rounds), [&] {
+            return RunChild(self, L"--dpi " + std::to_wstring(dpi) + L" " + std::to_wstring(rounds), output, true);
+        });
         if (!logPixels.Restore()) {
             std::fprintf(stderr, "cannot put LogPixels of HKCU\\Control Panel\\Desktop back\n");
             failed = true;
@@ -455,6 +476,7 @@ int Run(int argc, wchar_t** argv)
         notMet = notMet || code == GoalNotMet;
     }
     SetConsoleCtrlHandler(OnConsoleStop, FALSE);
+    orvane::bench::OnStepTimeout(nullptr);
     savedLogPixels = nullptr;
     QueryPerformanceCounter(&end);
     std::printf("goal (median ratio at most %.2f for every source, peak at most %.0f MiB above the empty dialog "

@@ -6,7 +6,8 @@
 // working set while making the icon, above the working set before it (the peak is fresh
 // between measurements by running each in a process of its own). Then a folder colour:
 // the median time of making a coloured folder icon inside a fresh folder, for several
-// folders in turn.
+// folders in turn. Each step runs under a time limit of its own (BenchStep.h), each
+// measuring process too.
 //
 // Usage: orvane_picture_bench
 #include <windows.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchStep.h"
 #include "ComInitialization.h"
 #include "FolderColourIcon.h"
 #include "FolderIconMaker.h"
@@ -76,6 +78,8 @@ bool Encode(const GUID& container, UINT width, UINT height, bool alpha, const st
 struct Measure {
     double Milliseconds = 1e300;
     double PeakMiB = 0;
+    // Every process gave its figures (one that failed or ran out of time gives none).
+    bool Measured() const { return Milliseconds < 1e300; }
 };
 
 // One measurement in a process of its own ("--one icon|decode PICTURE"), as the peak
@@ -181,8 +185,10 @@ int main()
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    // One decode or icon of the photo takes a few seconds here.
     if (argc == 4 && std::wstring(argv[1]) == L"--one")
-        return RunOne(argv[2], argv[3]);
+        return orvane::bench::RunStep(std::wstring(argv[2]) == L"icon" ? "one icon" : "one decode", 300,
+                                      [&] { return RunOne(argv[2], argv[3]); });
     orvane::ComInitialization com;
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -202,14 +208,28 @@ int main()
     int status = 0;
     for (const Case& c : cases) {
         const std::wstring picture = folder + L"\\" + c.File;
-        if (!Encode(c.Container, c.Width, c.Height, c.Alpha, picture)) {
+        // Encoding the photo and six measuring processes take well under a minute here.
+        Measure decode;
+        Measure make;
+        const bool encoded = orvane::bench::RunStep(std::string("picture ") + c.Name, 900, [&] {
+            if (!Encode(c.Container, c.Width, c.Height, c.Alpha, picture))
+                return false;
+            // The floor first, so that the icon's peak is not hidden below the decoder's.
+            decode = Run(L"decode", picture);
+            make = Run(L"icon", picture);
+            return true;
+        });
+        if (!encoded) {
             std::printf("picture %s: could not be made\n", c.Name);
             status = 1;
             continue;
         }
-        // The floor first, so that the icon's peak is not hidden below the decoder's.
-        const Measure decode = Run(L"decode", picture);
-        const Measure make = Run(L"icon", picture);
+        if (!decode.Measured() || !make.Measured()) {
+            std::printf("picture %s: a measuring process failed\n", c.Name);
+            status = 1;
+            DeleteFileW(picture.c_str());
+            continue;
+        }
         const double decodedMiB = 4.0 * c.Width * c.Height / MiB;
         std::printf("picture %s %ux%u: icon %.0f ms, decode alone %.0f ms, ratio %.2f, peak above start %.1f MiB, "
                     "decoded %.1f MiB\n",
@@ -217,7 +237,8 @@ int main()
                     make.PeakMiB, decodedMiB);
         DeleteFileW(picture.c_str());
     }
-    const double colour = ColourMilliseconds(folder, 15);
+    // 15 folders take a second or two here.
+    const double colour = orvane::bench::RunStep("colour", 300, [&] { return ColourMilliseconds(folder, 15); });
     if (colour < 0) {
         std::printf("colour: could not be made\n");
         status = 1;

@@ -3,7 +3,7 @@
 // icons of their own (a 32x32 image each, every one different), then exported, and
 // imported into a second tree through a path map, as onto another computer; a second
 // import, which finds every icon set already, is timed too. Both trees are restored and
-// removed at the end.
+// removed at the end. Each step runs under a time limit of its own (BenchStep.h).
 //
 // Usage: orvane_transfer_bench [FOLDERS]
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchStep.h"
 #include "IconTarget.h"
 #include "MadeIconChanges.h"
 #include "SettingsTransfer.h"
@@ -73,10 +74,19 @@ void RestoreAndRemove(const std::wstring& root, std::size_t count)
     RemoveDirectoryW(root.c_str());
 }
 
+// A step's limit: `base` seconds and `perFolder` milliseconds a folder, several times what
+// each takes with 1,000 folders on a 2-core machine with a build beside it (giving the
+// icons about 15 s, the export 1.5 s, the import 12 s, the second import 2.5 s).
+DWORD Limit(DWORD base, DWORD perFolder, std::size_t count)
+{
+    return base + static_cast<DWORD>(count * perFolder / 1000);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    using orvane::bench::RunStep;
     const std::size_t count = argc > 1 ? std::wcstoul(argv[1], nullptr, 10) : 1000;
     const std::wstring from = TreeRoot(L"orvane-transfer-from-"), to = TreeRoot(L"orvane-transfer-to-");
     CreateDirectoryW(from.c_str(), nullptr);
@@ -85,27 +95,31 @@ int wmain(int argc, wchar_t** argv)
     GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring library = std::wstring(system) + L"\\shell32.dll";
     std::size_t failed = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::wstring name = L"\\f" + std::to_wstring(i);
-        CreateDirectoryW((from + name).c_str(), nullptr);
-        CreateDirectoryW((to + name).c_str(), nullptr);
-        orvane::IconTarget target = orvane::OpenTarget((from + name).c_str());
-        orvane::ChangeResult result;
-        if (i % 2 == 0) {
-            target.SetCurrentIconPath(library.c_str());
-            target.SetCurrentIndex(static_cast<std::int32_t>(i % 100));
-            result = target.ApplyIcon();
-        } else {
-            result = orvane::ApplyMadeBytes(target, MadeIcon(static_cast<unsigned>(i)));
+    RunStep("folders given icons", Limit(60, 100, count), [&] {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::wstring name = L"\\f" + std::to_wstring(i);
+            CreateDirectoryW((from + name).c_str(), nullptr);
+            CreateDirectoryW((to + name).c_str(), nullptr);
+            orvane::IconTarget target = orvane::OpenTarget((from + name).c_str());
+            orvane::ChangeResult result;
+            if (i % 2 == 0) {
+                target.SetCurrentIconPath(library.c_str());
+                target.SetCurrentIndex(static_cast<std::int32_t>(i % 100));
+                result = target.ApplyIcon();
+            } else {
+                result = orvane::ApplyMadeBytes(target, MadeIcon(static_cast<unsigned>(i)));
+            }
+            failed += result != orvane::ChangeResult::Done;
         }
-        failed += result != orvane::ChangeResult::Done;
-    }
+    });
     const std::wstring file = from + L".json";
 
     Clock::time_point start = Clock::now();
     orvane::SettingsDocument document;
-    orvane::CollectSettings(document);
-    const LONG written = orvane::WriteSettingsFile(file.c_str(), document);
+    const LONG written = RunStep("export", Limit(60, 20, count), [&] {
+        orvane::CollectSettings(document);
+        return orvane::WriteSettingsFile(file.c_str(), document);
+    });
     const double exportSeconds = Seconds(start);
     WIN32_FILE_ATTRIBUTE_DATA attributes = {};
     GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &attributes);
@@ -113,18 +127,25 @@ int wmain(int argc, wchar_t** argv)
     start = Clock::now();
     orvane::SettingsDocument read;
     std::wstring reason;
-    const bool readOk = orvane::ReadSettingsFile(file.c_str(), read, reason);
     orvane::ImportOptions options;
     options.Maps.push_back({from, to});
-    orvane::ShellNotifier notifier;
-    const orvane::ImportReport first = orvane::ImportSettings(read, options, notifier);
-    notifier.Send();
+    bool readOk = false;
+    const orvane::ImportReport first = RunStep("import", Limit(60, 100, count), [&] {
+        readOk = orvane::ReadSettingsFile(file.c_str(), read, reason);
+        orvane::ShellNotifier notifier;
+        orvane::ImportReport report = orvane::ImportSettings(read, options, notifier);
+        notifier.Send();
+        return report;
+    });
     const double importSeconds = Seconds(start);
 
     start = Clock::now();
-    orvane::ShellNotifier again;
-    const orvane::ImportReport second = orvane::ImportSettings(read, options, again);
-    again.Send();
+    const orvane::ImportReport second = RunStep("second import", Limit(60, 30, count), [&] {
+        orvane::ShellNotifier again;
+        orvane::ImportReport report = orvane::ImportSettings(read, options, again);
+        again.Send();
+        return report;
+    });
     const double againSeconds = Seconds(start);
 
     std::printf("folders given icons: %zu (%zu failed); settings exported: %zu (write status %ld)\n", count, failed,
@@ -137,8 +158,10 @@ int wmain(int argc, wchar_t** argv)
                 first.Count(orvane::ImportOutcome::Changed), first.Count(orvane::ImportOutcome::Failed));
     std::printf("second import: %.3f s, %zu unchanged\n", againSeconds, second.Count(orvane::ImportOutcome::Unchanged));
 
-    RestoreAndRemove(from, count);
-    RestoreAndRemove(to, count);
-    DeleteFileW(file.c_str());
+    RunStep("trees restored and removed", Limit(60, 100, count), [&] {
+        RestoreAndRemove(from, count);
+        RestoreAndRemove(to, count);
+        DeleteFileW(file.c_str());
+    });
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Registry.h"
 #include "RegistryNames.h"
 
 namespace orvane::bench {
@@ -88,21 +89,6 @@ std::vector<std::wstring> SubkeyNames(HKEY root)
     }
 }
 
-std::vector<std::wstring> ValueNames(HKEY key)
-{
-    std::vector<std::wstring> names;
-    std::vector<wchar_t> name(16384);
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(name.size());
-        const LONG status = RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_MORE_DATA)
-            continue;
-        if (status != ERROR_SUCCESS)
-            return names;
-        names.emplace_back(name.data(), length);
-    }
-}
-
 // The classes of ended runs, in all users' and this user's classes.
 std::size_t RemoveClasses()
 {
@@ -136,14 +122,13 @@ std::size_t RemoveValues(const std::wstring& temp)
     std::size_t removed = 0;
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
         for (const wchar_t* path : {FileIconsKey, FileIconIdsKey}) {
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            RegKey key;
+            if (key.Open(root, path, KEY_SET_VALUE) != ERROR_SUCCESS)
                 continue;
-            for (const std::wstring& name : ValueNames(key)) {
-                if (IsEndedRunsValue(name, temp) && RegDeleteValueW(key, name.c_str()) == ERROR_SUCCESS)
+            for (const std::wstring& name : ReadValueNames(root, path)) {
+                if (IsEndedRunsValue(name, temp) && RegDeleteValueW(key.get(), name.c_str()) == ERROR_SUCCESS)
                     ++removed;
             }
-            RegCloseKey(key);
         }
     }
     return removed;
@@ -194,21 +179,6 @@ std::size_t RemoveFiles(const std::wstring& temp)
     return removed;
 }
 
-// Deletes root\path when it holds neither values nor subkeys.
-void DeleteIfEmpty(HKEY root, const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    DWORD subkeys = 1;
-    DWORD values = 1;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                     nullptr);
-    RegCloseKey(key);
-    if (subkeys == 0 && values == 0)
-        RegDeleteKeyW(root, path);
-}
-
 } // namespace
 
 Removed RemoveEarlierRuns()
@@ -221,8 +191,8 @@ Removed RemoveEarlierRuns()
     if (removed.Values != 0) {
         // This user's keys went with the run's last entry, as the product leaves them.
         for (const wchar_t* path : {FileIconsKey, FileIconIdsKey, ProductKey, CompanyKey})
-            DeleteIfEmpty(HKEY_CURRENT_USER, path);
-        DeleteIfEmpty(HKEY_LOCAL_MACHINE, FileIconIdsKey);
+            DeleteKeyIfEmpty(HKEY_CURRENT_USER, path);
+        DeleteKeyIfEmpty(HKEY_LOCAL_MACHINE, FileIconIdsKey);
     }
     return removed;
 }

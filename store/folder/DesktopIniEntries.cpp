@@ -4,11 +4,15 @@
 #include <iterator>
 
 #include "DesktopIniEncoding.h"
+#include "DesktopIniText.h"
 #include "IconLocation.h"
 
 namespace orvane::desktop_ini {
 
 namespace {
+
+// A Desktop.ini larger than this is not taken apart here (the profile functions read it).
+constexpr DWORD DesktopIniTextLimit = 1024 * 1024;
 
 // The platform answers a missing entry with the default it is given, so an entry is
 // missing only when two different defaults both come back.
@@ -52,6 +56,13 @@ std::optional<IconLocation> ResourceWithIndex(const DesktopIniEntry& resource)
 
 IconEntries ReadIconEntries(const wchar_t* desktopIni)
 {
+    // Read once and taken apart here where its form is certain; the profile functions
+    // read it once per entry (and answer a missing file with their defaults).
+    DesktopIniFile file;
+    DesktopIniText text;
+    if (ReadDesktopIniFile(desktopIni, DesktopIniTextLimit, file) &&
+        (!file.Exists || ParseDesktopIniBytes(file.Bytes, text)))
+        return EntriesOfText(text);
     IconEntries entries;
     for (std::size_t i = 0; i < std::size(EntryNames); ++i)
         entries.Items[i] = ReadEntry(desktopIni, EntryNames[i]);

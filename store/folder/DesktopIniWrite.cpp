@@ -5,6 +5,7 @@
 
 #include "FolderIcons.h"
 #include "DesktopIniEncoding.h"
+#include "DesktopIniText.h"
 #include "WholeFile.h"
 
 namespace orvane::desktop_ini {
@@ -14,6 +15,9 @@ namespace {
 // A Desktop.ini larger than this is not a folder's settings; it is not taken in whole to
 // be put back should a write fail.
 constexpr DWORD DesktopIniKeepLimit = 16 * 1024 * 1024;
+// The largest Desktop.ini written here whole; a larger one is written by the profile
+// functions.
+constexpr std::size_t DesktopIniWholeWriteLimit = 1024 * 1024;
 
 // Sets `extra` on a path's attributes; with onlyIfMissing nothing is written when the
 // bit is already there.
@@ -83,6 +87,9 @@ public:
         return ReadWholeFile(file.Value, DesktopIniKeepLimit, bytes_);
     }
 
+    bool Existed() const { return existed_; }
+    std::string Bytes() const { return std::string(bytes_.Data.get(), bytes_.Size); }
+
     // Puts the file, its attributes and the folder's attributes back as they were.
     void PutBack() const
     {
@@ -138,9 +145,11 @@ LONG WriteEntry(const wchar_t* desktopIni, const wchar_t* name, const wchar_t* t
 
 // After a restore's entries are written: the file and its folder as they stood before the
 // change. A file that was made UTF-16 becomes ANSI again when it can.
-LONG PutStartBack(const wchar_t* folder, const wchar_t* desktopIni, const DesktopIniStart& start, bool* byFolder)
+// `encodingDone`: the file was written in the encoding it is to have.
+LONG PutStartBack(const wchar_t* folder, const wchar_t* desktopIni, const DesktopIniStart& start, bool encodingDone,
+                  bool* byFolder)
 {
-    LONG status = start.Ansi ? ReturnDesktopIniToAnsi(desktopIni) : ERROR_SUCCESS;
+    LONG status = start.Ansi && !encodingDone ? ReturnDesktopIniToAnsi(desktopIni) : ERROR_SUCCESS;
     if (status == ERROR_SUCCESS)
         status = start.Shown ? RemoveAttribute(desktopIni, FILE_ATTRIBUTE_HIDDEN)
                              : AddAttribute(desktopIni, FILE_ATTRIBUTE_HIDDEN, true);
@@ -148,6 +157,28 @@ LONG PutStartBack(const wchar_t* folder, const wchar_t* desktopIni, const Deskto
         status = start.PlainFolder ? RemoveAttribute(folder, FILE_ATTRIBUTE_SYSTEM)
                                    : AddAttribute(folder, FILE_ATTRIBUTE_SYSTEM, false);
         *byFolder = status != ERROR_SUCCESS;
+    }
+    return status;
+}
+
+// Writes the entries with the profile functions, one by one. A new Desktop.ini is made
+// UTF-16, and an ANSI one becomes UTF-16 when a text has a character its code page lacks.
+// A file that cannot be made is the folder's refusal.
+LONG WriteEntriesByProfile(const wchar_t* desktopIni, const ListedEntries& listed, bool& byFolder)
+{
+    const IconEntries present = ReadIconEntries(desktopIni);
+    const bool existed = GetFileAttributesW(desktopIni) != INVALID_FILE_ATTRIBUTES;
+    LONG status = PrepareDesktopIniFor(desktopIni, {listed.Texts[0], listed.Texts[1], listed.Texts[2]});
+    byFolder = status != ERROR_SUCCESS && !existed;
+    // Written in the order IconFile, IconIndex, IconResource: a file that had none gets
+    // them in the order Windows before Vista and Wine expect to find them first.
+    for (const std::size_t i : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
+        if (status != ERROR_SUCCESS)
+            break;
+        if (listed.Texts[i] != nullptr)
+            status = WriteEntry(desktopIni, EntryNames[i], listed.Texts[i]);
+        else if (present.Items[i].Present)
+            status = WriteEntry(desktopIni, EntryNames[i], nullptr);
     }
     return status;
 }
@@ -160,6 +191,41 @@ LONG BeginChange(const wchar_t* folder, const wchar_t* desktopIni, DesktopIniSta
     if (usable != ERROR_SUCCESS)
         return usable;
     return state.Take(desktopIni, folder);
+}
+
+// Writes the entries into the file's bytes as the state read them, and the bytes as the
+// whole file. `written` stays false, nothing touched, when the file is one to be left to
+// the profile functions (or there is no file, and nothing to write into a new one).
+LONG WriteEntriesWhole(const wchar_t* desktopIni, const DesktopIniState& state, const ListedEntries& listed,
+                       bool preferAnsi, bool& written, bool& byFolder)
+{
+    written = false;
+    std::string before;
+    std::string bytes;
+    if (!state.Existed()) {
+        bool any = false;
+        for (const wchar_t* text : listed.Texts)
+            any = any || text != nullptr;
+        if (!any || !NewDesktopIniBytes(listed, bytes))
+            return ERROR_SUCCESS;
+    } else {
+        before = state.Bytes();
+        // One larger than a folder's settings is left to the profile functions, and to
+        // the limit at which it is refused rather than turned into UTF-16.
+        if (before.size() > DesktopIniWholeWriteLimit)
+            return ERROR_SUCCESS;
+        DesktopIniText text;
+        bool unicode = false;
+        if (!ParseDesktopIniBytes(before, text) || !EditedDesktopIniBytes(text, listed, preferAnsi, bytes, unicode))
+            return ERROR_SUCCESS;
+    }
+    written = true;
+    // The same bytes again would change nothing that a reader of the file sees.
+    if (state.Existed() && bytes == before)
+        return ERROR_SUCCESS;
+    const LONG status = WriteWholeDesktopIni(desktopIni, bytes);
+    byFolder = status != ERROR_SUCCESS && !state.Existed();
+    return status;
 }
 
 } // namespace
@@ -268,27 +334,17 @@ LONG WriteEntries(const wchar_t* folder, const wchar_t* desktopIni, const Listed
     LONG status = BeginChange(folder, desktopIni, state);
     if (status != ERROR_SUCCESS)
         return status;
-    const IconEntries present = ReadIconEntries(desktopIni);
-
-    // A new Desktop.ini is made UTF-16, and an ANSI one becomes UTF-16 when a text has a
-    // character its code page lacks. A file that cannot be made is the folder's refusal.
-    const bool existed = GetFileAttributesW(desktopIni) != INVALID_FILE_ATTRIBUTES;
-    status = PrepareDesktopIniFor(desktopIni, {listed.Texts[0], listed.Texts[1], listed.Texts[2]});
-    *byFolder = status != ERROR_SUCCESS && !existed;
-    // Written in the order IconFile, IconIndex, IconResource: a file that had none gets
-    // them in the order Windows before Vista and Wine expect to find them first.
-    for (const std::size_t i : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
-        if (status != ERROR_SUCCESS)
-            break;
-        if (listed.Texts[i] != nullptr)
-            status = WriteEntry(desktopIni, EntryNames[i], listed.Texts[i]);
-        else if (present.Items[i].Present)
-            status = WriteEntry(desktopIni, EntryNames[i], nullptr);
-    }
+    // The file is read once (by the state above) and written once, where its form is
+    // one whose reading is certain; any other is written entry by entry by the profile
+    // functions.
+    bool written = false;
+    status = WriteEntriesWhole(desktopIni, state, listed, start != nullptr && start->Ansi, written, *byFolder);
+    if (!written)
+        status = WriteEntriesByProfile(desktopIni, listed, *byFolder);
     // The shell reads Desktop.ini only in a folder marked as system; the file itself is
     // hidden so that it does not show among the folder's contents.
     if (status == ERROR_SUCCESS && start != nullptr)
-        status = PutStartBack(folder, desktopIni, *start, byFolder);
+        status = PutStartBack(folder, desktopIni, *start, written, byFolder);
     if (status == ERROR_SUCCESS && start == nullptr)
         status = AddAttribute(desktopIni, FILE_ATTRIBUTE_HIDDEN, true);
     if (status == ERROR_SUCCESS && start == nullptr) {

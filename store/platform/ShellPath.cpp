@@ -36,8 +36,13 @@ bool ShellPathOf(const wchar_t* given, wchar_t (&out)[TextCapacity])
     if (fullLength == 0 || fullLength >= TextCapacity)
         return false;
     // Short (8.3) names become long ones; an item that does not exist keeps its full path.
+    // A generated short name always holds a "~": a path without one has only long names
+    // (a long name that fits 8.3 is its own short name), and is not looked up component
+    // by component on the disk, which takes a good part of a batch's time per target.
     wchar_t longer[MAX_PATH + 1] = {};
-    const DWORD longLength = GetLongPathNameW(full, longer, static_cast<DWORD>(std::size(longer)));
+    const DWORD longLength = std::wcschr(full, L'~') == nullptr
+                                 ? 0
+                                 : GetLongPathNameW(full, longer, static_cast<DWORD>(std::size(longer)));
     const wchar_t* chosen = longLength > 0 && longLength < TextCapacity ? longer : full;
     if (!CopyText(out, std::size(out), chosen))
         return false;

@@ -31,9 +31,25 @@ thread_local HeldUserClasses heldUserClasses;
 // and path.
 thread_local std::unordered_map<std::wstring, bool>* keptWriteAnswers = nullptr;
 
-std::wstring AnswerName(HKEY root, const wchar_t* path, REGSAM access)
+// The kept answer for a write of `access` below root\\base\\path in `view`, or the
+// one `ask` gives, kept while a WriteAnswersKept lives. Out of memory, nothing is kept.
+template <class Ask>
+bool KeptOrAsked(HKEY root, const wchar_t* base, const wchar_t* path, REGSAM access, REGSAM view, Ask ask)
 {
-    return std::to_wstring(reinterpret_cast<std::uintptr_t>(root)) + L"|" + std::to_wstring(access) + L"|" + path;
+    if (keptWriteAnswers == nullptr)
+        return ask();
+    try {
+        const std::wstring name = std::to_wstring(reinterpret_cast<std::uintptr_t>(root)) + L"|" +
+                                  std::to_wstring(access) + L"|" + std::to_wstring(view) + L"|" + base + L"\\" + path;
+        const auto kept = keptWriteAnswers->find(name);
+        if (kept != keptWriteAnswers->end())
+            return kept->second;
+        const bool answer = ask();
+        keptWriteAnswers->emplace(name, answer);
+        return answer;
+    } catch (const std::bad_alloc&) {
+        return ask();
+    }
 }
 
 // Asks the key root\basePath\path, or (when it does not exist yet) its nearest existing
@@ -189,20 +205,7 @@ bool MayWrite(HKEY root, const wchar_t* path, REGSAM access)
 {
     if (path == nullptr || path[0] == L'\0')
         return false;
-    if (keptWriteAnswers != nullptr) {
-        // Out of memory, the registry is asked as if nothing were kept.
-        try {
-            const std::wstring name = AnswerName(root, path, access);
-            const auto kept = keptWriteAnswers->find(name);
-            if (kept != keptWriteAnswers->end())
-                return kept->second;
-            const bool answer = MayWriteAsked(root, path, access);
-            keptWriteAnswers->emplace(name, answer);
-            return answer;
-        } catch (const std::bad_alloc&) {
-        }
-    }
-    return MayWriteAsked(root, path, access);
+    return KeptOrAsked(root, L"", path, access, 0, [&] { return MayWriteAsked(root, path, access); });
 }
 
 WriteAnswersKept::WriteAnswersKept()
@@ -229,7 +232,8 @@ bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access)
     // A 32-bit program's HKEY_CLASSES_ROOT writes land in the machine's one classes key.
     const REGSAM view = scope == Scope::AllUsers ? KEY_WOW64_64KEY : 0;
     const wchar_t* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
-    return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
+    return KeptOrAsked(ProductKeyRoot(scope), classes, path, access, view,
+                       [&] { return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view); });
 }
 
 LONG RemoveEmptyUserProductKeys(const wchar_t* keyPath)

@@ -122,88 +122,90 @@ Sizes PeakMemory()
     return sizes;
 }
 
-// Gives `count` folders their icons and takes them back `rounds` times against the floor,
-// then measures the parts. False when the batch did not change every folder.
-bool MeasureSize(const std::wstring& base, const std::wstring& icon, std::size_t count, int rounds)
-{
-    const std::wstring root = base + L"\\tree" + std::to_wstring(count);
-    const std::string sizeName = std::to_string(count);
-    std::vector<std::wstring> folders;
-    orvane::bench::RunStep("make a tree of " + sizeName + " folders", 600, [&] { folders = MakeTree(root, count); });
+// What the rounds of one size measured.
+struct Rounds {
+    Figures FloorApply, FloorRestore, OursApply, OursRestore, ApplyRatios, RestoreRatios;
+    double OpeningForApply = 0;
+    double OpeningForRestore = 0;
+    std::size_t Opened = 0;
+    std::size_t Restorable = 0;
+    bool Whole = true; // every round changed and restored every folder
+};
 
+// The floor's apply and restore, then ours, `rounds` times over the folders, which hold
+// the floor's earlier icon to begin with; in the first round also what ours reads before
+// it writes: each target opened as the dialog opens it (its Desktop.ini read, its backups
+// looked for), and, before the restore, asked what a restore would do.
+Rounds MeasureRounds(const std::vector<std::wstring>& folders, const std::wstring& icon, int rounds, DWORD limit)
+{
+    const std::size_t count = folders.size();
     // Ours: the leaves named one by one, as a selection of folders, so that both sides
     // change the same folders; the walk of the whole tree measured apart.
     orvane::BatchRequest request;
     request.IconPath = icon;
     request.Index = 3;
     request.Paths = folders;
+    orvane::ShellNotifier notifier;
+    Rounds r;
+    // A step timed whole, under its limit.
+    const auto timed = [limit](const std::string& name, auto&& step) {
+        const auto start = Clock::now();
+        orvane::bench::RunStep(name, limit, step);
+        return Seconds(start);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        const std::string name = " (" + std::to_string(count) + " folders, round " + std::to_string(round + 1) + ")";
+        r.FloorApply.Values.push_back(timed("floor apply" + name, [&] { FloorWrite(folders, icon, 3); }));
+        r.FloorRestore.Values.push_back(timed("floor restore" + name, [&] { FloorWrite(folders, icon, 1); }));
+        if (round == 0)
+            r.OpeningForApply = timed("opening before an apply" + name, [&] {
+                for (const std::wstring& folder : folders)
+                    r.Opened += orvane::OpenTarget(folder.c_str()).Current.has_value();
+            });
+        orvane::BatchResult applied;
+        request.Operation = orvane::BatchOperation::Apply;
+        r.OursApply.Values.push_back(timed("apply" + name, [&] {
+            applied = orvane::RunBatch(request, notifier);
+            notifier.Send();
+        }));
+        if (round == 0)
+            r.OpeningForRestore = timed("asking what a restore would do" + name, [&] {
+                for (const std::wstring& folder : folders)
+                    r.Restorable += orvane::OpenTarget(folder.c_str()).WhatRestoreWouldDo() ==
+                                    orvane::RestoreOutcome::Restores;
+            });
+        orvane::BatchResult restored;
+        request.Operation = orvane::BatchOperation::Restore;
+        r.OursRestore.Values.push_back(timed("restore" + name, [&] {
+            restored = orvane::RunBatch(request, notifier);
+            notifier.Send();
+        }));
+        r.ApplyRatios.Values.push_back(r.OursApply.Values.back() / std::max(r.FloorApply.Values.back(), 1e-9));
+        r.RestoreRatios.Values.push_back(r.OursRestore.Values.back() / std::max(r.FloorRestore.Values.back(), 1e-9));
+        if (applied.Changed != count || restored.Changed != count) {
+            std::printf("batch folders %zu: round %d changed %zu and restored %zu, failures %zu\n", count, round + 1,
+                        applied.Changed, restored.Changed, applied.Failures.size() + restored.Failures.size());
+            r.Whole = false;
+        }
+    }
+    return r;
+}
 
+// Gives `count` folders their icons and takes them back `rounds` times against the floor,
+// then measures the parts alone. False when the batch did not change every folder.
+bool MeasureSize(const std::wstring& base, const std::wstring& icon, std::size_t count, int rounds)
+{
+    const std::wstring root = base + L"\\tree" + std::to_wstring(count);
+    const std::string sizeName = std::to_string(count);
+    // Each step's limit is several times what it takes on a busy two-core machine.
+    const DWORD limit = 60 + static_cast<DWORD>(count / 50);
+    std::vector<std::wstring> folders;
+    orvane::bench::RunStep("make a tree of " + sizeName + " folders", limit, [&] { folders = MakeTree(root, count); });
     // Every folder has an icon of its own first (as Windows would have written it), so
     // that a change keeps a backup and a restore has something to put back: the floor's
     // restore writes that earlier icon again.
     FloorWrite(folders, icon, 1);
-    Figures floorApply, floorRestore, oursApply, oursRestore, applyRatios, restoreRatios;
-    bool whole = true;
-    double openingForApply = 0, openingForRestore = 0;
-    std::size_t opened = 0, restorable = 0;
-    orvane::ShellNotifier notifier;
-    // Each step's limit is several times what it takes on a busy two-core machine.
-    const DWORD limit = 60 + static_cast<DWORD>(count / 50);
-    for (int round = 0; round < rounds; ++round) {
-        const std::string name = " (" + sizeName + " folders, round " + std::to_string(round + 1) + ")";
-        auto start = Clock::now();
-        orvane::bench::RunStep("floor apply" + name, limit, [&] { FloorWrite(folders, icon, 3); });
-        floorApply.Values.push_back(Seconds(start));
-        start = Clock::now();
-        orvane::bench::RunStep("floor restore" + name, limit, [&] { FloorWrite(folders, icon, 1); });
-        floorRestore.Values.push_back(Seconds(start));
-
-        // What an apply reads before it writes: each target opened as the dialog opens it
-        // (its Desktop.ini read, its backups looked for).
-        if (round == 0) {
-            start = Clock::now();
-            orvane::bench::RunStep("opening before an apply" + name, limit, [&] {
-                for (const std::wstring& folder : folders)
-                    opened += orvane::OpenTarget(folder.c_str()).Current.has_value();
-            });
-            openingForApply = Seconds(start);
-        }
-        request.Operation = orvane::BatchOperation::Apply;
-        orvane::BatchResult applied;
-        start = Clock::now();
-        orvane::bench::RunStep("apply" + name, limit, [&] {
-            applied = orvane::RunBatch(request, notifier);
-            notifier.Send();
-        });
-        oursApply.Values.push_back(Seconds(start));
-
-        // What a restore reads before it writes: each target opened (its backups in both
-        // scopes) and asked what a restore would do.
-        if (round == 0) {
-            start = Clock::now();
-            orvane::bench::RunStep("asking what a restore would do" + name, limit, [&] {
-                for (const std::wstring& folder : folders)
-                    restorable += orvane::OpenTarget(folder.c_str()).WhatRestoreWouldDo() ==
-                                  orvane::RestoreOutcome::Restores;
-            });
-            openingForRestore = Seconds(start);
-        }
-        request.Operation = orvane::BatchOperation::Restore;
-        orvane::BatchResult restored;
-        start = Clock::now();
-        orvane::bench::RunStep("restore" + name, limit, [&] {
-            restored = orvane::RunBatch(request, notifier);
-            notifier.Send();
-        });
-        oursRestore.Values.push_back(Seconds(start));
-        applyRatios.Values.push_back(oursApply.Values.back() / std::max(floorApply.Values.back(), 1e-9));
-        restoreRatios.Values.push_back(oursRestore.Values.back() / std::max(floorRestore.Values.back(), 1e-9));
-        if (applied.Changed != count || restored.Changed != count) {
-            std::printf("batch folders %zu: round %d changed %zu and restored %zu, failures %zu\n", count, round + 1,
-                        applied.Changed, restored.Changed, applied.Failures.size() + restored.Failures.size());
-            whole = false;
-        }
-    }
+    const Rounds r = MeasureRounds(folders, icon, rounds, limit);
 
     // The store's Desktop.ini writer alone (what it reads of the file first, its three
     // entries, the attributes), without opening, scope or backup: the rest of ours.
@@ -217,15 +219,15 @@ bool MeasureSize(const std::wstring& base, const std::wstring& icon, std::size_t
     std::vector<orvane::TreeProblem> problems;
     start = Clock::now();
     orvane::bench::RunStep("the tree walk (" + sizeName + " folders)", limit,
-                   [&] { orvane::CollectFolderTree(root, walked, problems); });
+                           [&] { orvane::CollectFolderTree(root, walked, problems); });
     const double walk = Seconds(start);
 
-    PrintRatio(count, oursApply, floorApply, applyRatios, "apply");
-    PrintRatio(count, oursRestore, floorRestore, restoreRatios, "restore");
+    PrintRatio(count, r.OursApply, r.FloorApply, r.ApplyRatios, "apply");
+    PrintRatio(count, r.OursRestore, r.FloorRestore, r.RestoreRatios, "restore");
     std::printf("batch folders %zu: opening each target before an apply %.2f s (%zu with an icon)\n", count,
-                openingForApply, opened);
+                r.OpeningForApply, r.Opened);
     std::printf("batch folders %zu: opening each target and asking what a restore would do %.2f s (%zu restorable)\n",
-                count, openingForRestore, restorable);
+                count, r.OpeningForRestore, r.Restorable);
     std::printf("batch folders %zu: the store's Desktop.ini writer alone %.2f s\n", count, writer);
     std::printf("batch folders %zu: the tree walk %zu folders in %.3f s\n", count, walked.size(), walk);
     const Sizes peak = PeakMemory();
@@ -235,7 +237,7 @@ bool MeasureSize(const std::wstring& base, const std::wstring& icon, std::size_t
     std::fflush(stdout);
     orvane::bench::RunStep("removing the tree (" + sizeName + " folders)", limit, [&] { RemoveTree(root); });
     RemoveDirectoryW(root.c_str());
-    return whole;
+    return r.Whole;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include "FileIconTable.h"
 #include "FolderTree.h"
+#include "Scope.h"
 #include "ShellNotify.h"
 #include "ShellPath.h"
 
@@ -147,6 +148,8 @@ BatchResult RunBatch(const BatchRequest& request, ShellNotifier& notifier, const
 {
     BatchResult result;
     try {
+        // Whether a scope's keys accept writes is asked once for the whole batch.
+        const WriteAnswersKept answers;
         std::vector<std::wstring> targets;
         if (!CollectBatchTargets(request, targets, result.Failures, cancel)) {
             result.Cancelled = true;

@@ -138,9 +138,9 @@ DesktopIniStart DesktopIniStartOfBackup(const BackupValue& value)
     return start;
 }
 
-LONG ComposeBackupValue(const wchar_t* folder, const wchar_t* desktopIni, const IconEntries& entries,
-                        BackupValue& value, DWORD& type, std::size_t& used)
+LONG ComposeBackupValue(const wchar_t* folder, const FolderNow& now, BackupValue& value, DWORD& type, std::size_t& used)
 {
+    const IconEntries& entries = now.Entries;
     bool cut = false, any = false;
     for (const DesktopIniEntry& entry : entries.Items) {
         cut = cut || entry.Cut;
@@ -149,11 +149,11 @@ LONG ComposeBackupValue(const wchar_t* folder, const wchar_t* desktopIni, const 
     // The value as earlier builds wrote it: the icon the folder shows (the Folder class's
     // where the entries name none; empty where none is known), the entries that stand
     // there where they are not the three naming that icon, and how the file started.
-    const std::optional<IconLocation> shown = ReadFolderIcon(folder);
+    const std::optional<IconLocation> shown = ShownByEntries(folder, entries);
     if (shown && !FormatIconLocation(*shown, false, value.Data, EntryCapacity))
         return ERROR_FILENAME_EXCED_RANGE;
     used = std::wcslen(value.Data) + 1;
-    const DesktopIniStart start = ReadDesktopIniStart(folder, desktopIni);
+    const DesktopIniStart start = StartOf(now);
     // An entry too long to keep cannot be put back as it was.
     const bool listsEntries = any && !cut && (!shown || !EntriesAreThoseOf(entries, *shown));
     type = REG_SZ;

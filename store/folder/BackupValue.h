@@ -54,7 +54,7 @@ desktop_ini::DesktopIniStart DesktopIniStartOfBackup(const BackupValue& value);
 // known), the entries that stand there where they are not the three naming that icon, and
 // how the Desktop.ini started. `used` counts its units, terminators included.
 // ERROR_FILENAME_EXCED_RANGE when it does not fit.
-LONG ComposeBackupValue(const wchar_t* folder, const wchar_t* desktopIni, const desktop_ini::IconEntries& entries,
-                        BackupValue& value, DWORD& type, std::size_t& used);
+LONG ComposeBackupValue(const wchar_t* folder, const desktop_ini::FolderNow& now, BackupValue& value, DWORD& type,
+                        std::size_t& used);
 
 } // namespace orvane

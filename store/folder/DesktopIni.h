@@ -72,8 +72,30 @@ struct DesktopIniStart {
 };
 
 IconEntries ReadIconEntries(const wchar_t* desktopIni);
-// How the file and its folder stand now; nothing differs for a file that is missing.
-DesktopIniStart ReadDesktopIniStart(const wchar_t* folder, const wchar_t* desktopIni);
+
+// A Desktop.ini whole, as it stands: whether there is one, its bytes and its attributes.
+struct DesktopIniFile {
+    bool Exists = false;
+    std::string Bytes;
+    DWORD Attributes = 0;
+};
+
+// A folder and its Desktop.ini as they stand before a backup is taken, read once.
+struct FolderNow {
+    bool Read = false; // the file was read whole, or is missing
+    DesktopIniFile File;
+    DWORD FileAttributes = INVALID_FILE_ATTRIBUTES; // as asked, even where it could not be read
+    DWORD FolderAttributes = INVALID_FILE_ATTRIBUTES;
+    IconEntries Entries;
+};
+// Reads the file (at most `limit` bytes) and both attributes; the entries are taken from
+// the bytes where their form is certain, else read by the profile functions.
+FolderNow ReadFolderNow(const wchar_t* folder, const wchar_t* desktopIni, DWORD limit);
+// How the file and its folder stood; nothing differs for a file that is missing.
+DesktopIniStart StartOf(const FolderNow& now);
+// The icon the entries show in the folder: theirs, else the Folder class's; none where an
+// entry too long to read names a file not known.
+std::optional<IconLocation> ShownByEntries(const wchar_t* folder, const IconEntries& entries);
 
 // The icon the entries name, read as Windows reads them. None: the Folder class's icon;
 // none with `unreadable` set: an entry too long to read names a file not known.
@@ -92,16 +114,10 @@ LONG CheckDesktopIni(const wchar_t* folder, const wchar_t* desktopIni);
 // the folder a system folder, or, for a restore that knows how they stood before the
 // change (`start`), puts that back. On any failure the file and both attributes go back,
 // and *byFolder (may be null) says whether the folder refused (a Desktop.ini could not
-// be made in it, or its attribute set) rather than its Desktop.ini.
+// be made in it, or its attribute set) rather than its Desktop.ini. `checked`: the
+// caller has just had CheckDesktopIni accept the file.
 LONG WriteEntries(const wchar_t* folder, const wchar_t* desktopIni, const ListedEntries& listed,
-                  const DesktopIniStart* start = nullptr, bool* byFolder = nullptr);
-
-// A Desktop.ini whole, as it stands: whether there is one, its bytes and its attributes.
-struct DesktopIniFile {
-    bool Exists = false;
-    std::string Bytes;
-    DWORD Attributes = 0;
-};
+                  const DesktopIniStart* start = nullptr, bool* byFolder = nullptr, bool checked = false);
 
 // Reads the Desktop.ini whole. False when it cannot be read (a folder, a file held open
 // sharing nothing) or holds more than `limit` bytes; a missing file is no failure.

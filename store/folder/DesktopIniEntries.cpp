@@ -2,10 +2,12 @@
 
 #include <cwchar>
 #include <iterator>
+#include <new>
 
 #include "DesktopIniEncoding.h"
 #include "DesktopIniText.h"
 #include "IconLocation.h"
+#include "WholeFile.h"
 
 namespace orvane::desktop_ini {
 
@@ -58,27 +60,64 @@ IconEntries ReadIconEntries(const wchar_t* desktopIni)
 {
     // Read once and taken apart here where its form is certain; the profile functions
     // read it once per entry (and answer a missing file with their defaults).
-    DesktopIniFile file;
-    DesktopIniText text;
-    if (ReadDesktopIniFile(desktopIni, DesktopIniTextLimit, file) &&
-        (!file.Exists || ParseDesktopIniBytes(file.Bytes, text)))
-        return EntriesOfText(text);
+    // Out of memory, the profile functions read it as they always did.
+    try {
+        DesktopIniFile file;
+        DesktopIniText text;
+        if (ReadDesktopIniFile(desktopIni, DesktopIniTextLimit, file) &&
+            (!file.Exists || ParseDesktopIniBytes(file.Bytes, text)))
+            return EntriesOfText(text);
+    } catch (const std::bad_alloc&) {
+    }
     IconEntries entries;
     for (std::size_t i = 0; i < std::size(EntryNames); ++i)
         entries.Items[i] = ReadEntry(desktopIni, EntryNames[i]);
     return entries;
 }
 
-DesktopIniStart ReadDesktopIniStart(const wchar_t* folder, const wchar_t* desktopIni)
+FolderNow ReadFolderNow(const wchar_t* folder, const wchar_t* desktopIni, DWORD limit)
+{
+    FolderNow now;
+    now.FolderAttributes = GetFileAttributesW(folder);
+    now.FileAttributes = GetFileAttributesW(desktopIni);
+    if (now.FileAttributes == INVALID_FILE_ATTRIBUTES) {
+        now.Read = GetLastError() == ERROR_FILE_NOT_FOUND;
+    } else if ((now.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        FileHandle file(CreateFileW(desktopIni, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        WholeFileBytes bytes;
+        if (file.Valid() && ReadWholeFile(file.Value, limit, bytes) == ERROR_SUCCESS) {
+            now.Read = true;
+            now.File.Exists = true;
+            now.File.Attributes = now.FileAttributes;
+            now.File.Bytes.assign(bytes.Data.get(), bytes.Size);
+        }
+    }
+    try {
+        DesktopIniText text;
+        if (now.Read && now.File.Bytes.size() <= DesktopIniTextLimit && ParseDesktopIniBytes(now.File.Bytes, text)) {
+            now.Entries = EntriesOfText(text);
+            return now;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    now.Entries = ReadIconEntries(desktopIni);
+    return now;
+}
+
+DesktopIniStart StartOf(const FolderNow& now)
 {
     DesktopIniStart start;
-    const DWORD attributes = GetFileAttributesW(desktopIni);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    if (now.FileAttributes == INVALID_FILE_ATTRIBUTES || (now.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return start;
-    const DWORD folderAttributes = GetFileAttributesW(folder);
-    start.PlainFolder = folderAttributes != INVALID_FILE_ATTRIBUTES && (folderAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
-    start.Shown = (attributes & FILE_ATTRIBUTE_HIDDEN) == 0;
-    start.Ansi = IsAnsiDesktopIni(desktopIni);
+    start.PlainFolder = now.FolderAttributes != INVALID_FILE_ATTRIBUTES && (now.FolderAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
+    start.Shown = (now.FileAttributes & FILE_ATTRIBUTE_HIDDEN) == 0;
+    // A file that could not be read is not known to be ANSI.
+    const auto* head = reinterpret_cast<const unsigned char*>(now.File.Bytes.data());
+    const std::size_t size = now.File.Bytes.size();
+    const bool marked = (size >= 2 && ((head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF))) ||
+                        (size >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF);
+    start.Ansi = now.File.Exists && !marked;
     return start;
 }
 

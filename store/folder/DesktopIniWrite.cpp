@@ -2,6 +2,7 @@
 
 #include <cwchar>
 #include <iterator>
+#include <new>
 
 #include "FolderIcons.h"
 #include "DesktopIniEncoding.h"
@@ -185,12 +186,33 @@ LONG WriteEntriesByProfile(const wchar_t* desktopIni, const ListedEntries& liste
 
 // Refuses a Desktop.ini that is no file of the folder's own, then takes how it and the
 // folder stand, to be put back if the change fails.
-LONG BeginChange(const wchar_t* folder, const wchar_t* desktopIni, DesktopIniState& state)
+LONG BeginChange(const wchar_t* folder, const wchar_t* desktopIni, DesktopIniState& state, bool checked = false)
 {
-    const LONG usable = CheckDesktopIni(folder, desktopIni);
+    const LONG usable = checked ? ERROR_SUCCESS : CheckDesktopIni(folder, desktopIni);
     if (usable != ERROR_SUCCESS)
         return usable;
     return state.Take(desktopIni, folder);
+}
+
+// The file's bytes before (as the state read them) and with the entries written; false
+// where the file is one to be left to the profile functions.
+bool WholeBytesOf(const DesktopIniState& state, const ListedEntries& listed, bool preferAnsi, std::string& before,
+                  std::string& bytes)
+{
+    if (!state.Existed()) {
+        bool any = false;
+        for (const wchar_t* text : listed.Texts)
+            any = any || text != nullptr;
+        return any && NewDesktopIniBytes(listed, bytes);
+    }
+    before = state.Bytes();
+    // One larger than a folder's settings is left to the profile functions, and to the
+    // limit at which it is refused rather than turned into UTF-16.
+    if (before.size() > DesktopIniWholeWriteLimit)
+        return false;
+    DesktopIniText text;
+    bool unicode = false;
+    return ParseDesktopIniBytes(before, text) && EditedDesktopIniBytes(text, listed, preferAnsi, bytes, unicode);
 }
 
 // Writes the entries into the file's bytes as the state read them, and the bytes as the
@@ -200,32 +222,22 @@ LONG WriteEntriesWhole(const wchar_t* desktopIni, const DesktopIniState& state, 
                        bool preferAnsi, bool& written, bool& byFolder)
 {
     written = false;
-    std::string before;
-    std::string bytes;
-    if (!state.Existed()) {
-        bool any = false;
-        for (const wchar_t* text : listed.Texts)
-            any = any || text != nullptr;
-        if (!any || !NewDesktopIniBytes(listed, bytes))
+    // Out of memory, the profile functions write it as they always did.
+    try {
+        std::string before;
+        std::string bytes;
+        if (!WholeBytesOf(state, listed, preferAnsi, before, bytes))
             return ERROR_SUCCESS;
-    } else {
-        before = state.Bytes();
-        // One larger than a folder's settings is left to the profile functions, and to
-        // the limit at which it is refused rather than turned into UTF-16.
-        if (before.size() > DesktopIniWholeWriteLimit)
+        written = true;
+        // The same bytes again would change nothing that a reader of the file sees.
+        if (state.Existed() && bytes == before)
             return ERROR_SUCCESS;
-        DesktopIniText text;
-        bool unicode = false;
-        if (!ParseDesktopIniBytes(before, text) || !EditedDesktopIniBytes(text, listed, preferAnsi, bytes, unicode))
-            return ERROR_SUCCESS;
-    }
-    written = true;
-    // The same bytes again would change nothing that a reader of the file sees.
-    if (state.Existed() && bytes == before)
+        const LONG status = WriteWholeDesktopIni(desktopIni, bytes);
+        byFolder = status != ERROR_SUCCESS && !state.Existed();
+        return status;
+    } catch (const std::bad_alloc&) {
         return ERROR_SUCCESS;
-    const LONG status = WriteWholeDesktopIni(desktopIni, bytes);
-    byFolder = status != ERROR_SUCCESS && !state.Existed();
-    return status;
+    }
 }
 
 } // namespace
@@ -324,14 +336,14 @@ bool HoldsNoEntries(const wchar_t* desktopIni)
 }
 
 LONG WriteEntries(const wchar_t* folder, const wchar_t* desktopIni, const ListedEntries& listed, const DesktopIniStart* start,
-                  bool* byFolder)
+                  bool* byFolder, bool checked)
 {
     bool folderRefused = false;
     if (byFolder == nullptr)
         byFolder = &folderRefused;
     *byFolder = false;
     DesktopIniState state;
-    LONG status = BeginChange(folder, desktopIni, state);
+    LONG status = BeginChange(folder, desktopIni, state, checked);
     if (status != ERROR_SUCCESS)
         return status;
     // The file is read once (by the state above) and written once, where its form is

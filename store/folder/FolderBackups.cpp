@@ -113,18 +113,18 @@ FolderState StateOf(Scope scope, const wchar_t* folder)
 
 // How the folder stands beside its backup: whether it names an icon, the Desktop.ini's
 // bytes (or that there is none), the attributes of both.
-FolderState FolderStateNow(const wchar_t* folder, const wchar_t* desktopIni, bool namesIcon)
+FolderState FolderStateNow(const FolderNow& now, bool namesIcon)
 {
     FolderState state;
     if (!namesIcon)
         state.Set(FolderStateIconItem, L"none");
-    DesktopIniFile file;
-    const bool read = ReadDesktopIniFile(desktopIni, DesktopIniReadLimit, file);
-    const DWORD folderAttributes = GetFileAttributesW(folder);
+    const DWORD folderAttributes = now.FolderAttributes;
     state.Set(FolderStateAttributesItem,
-              (read && file.Exists ? HexOf(file.Attributes, 1) : std::wstring(L"none")) + L"," +
+              (now.Read && now.File.Exists ? HexOf(now.File.Attributes, 1) : std::wstring(L"none")) + L"," +
                   HexOf(folderAttributes == INVALID_FILE_ATTRIBUTES ? 0 : folderAttributes, 1));
-    std::wstring kept = !read ? L"unkept" : !file.Exists ? L"none" : FolderStateBytesPrefix + Base64Of(file.Bytes);
+    std::wstring kept = !now.Read       ? L"unkept"
+                        : !now.File.Exists ? L"none"
+                                           : FolderStateBytesPrefix + Base64Of(now.File.Bytes);
     state.Set(FolderStateFileItem, kept.size() <= KeptBytesUnits ? kept : L"unkept");
     return state;
 }
@@ -170,11 +170,13 @@ LONG TakeFolderBackup(const wchar_t* folder, Scope scope)
     wchar_t desktopIni[TextCapacity];
     if (!FormatDesktopIniPath(folder, desktopIni))
         return ERROR_FILENAME_EXCED_RANGE;
-    const IconEntries entries = ReadIconEntries(desktopIni);
+    // The file and the folder are read once for all the backup keeps of them.
+    const FolderNow now = ReadFolderNow(folder, desktopIni, DesktopIniReadLimit);
+    const IconEntries& entries = now.Entries;
     BackupValue value;
     DWORD type = REG_SZ;
     std::size_t used = 0;
-    LONG status = ComposeBackupValue(folder, desktopIni, entries, value, type, used);
+    LONG status = ComposeBackupValue(folder, now, value, type, used);
     if (status != ERROR_SUCCESS)
         return status;
     bool namesIcon = false;
@@ -182,7 +184,7 @@ LONG TakeFolderBackup(const wchar_t* folder, Scope scope)
         namesIcon = namesIcon || entry.Present;
     status = SetBackupValue(scope, folder, type, value.Data, static_cast<DWORD>(used * sizeof(wchar_t)));
     if (status == ERROR_SUCCESS)
-        status = WriteFolderState(scope, folder, FolderStateNow(folder, desktopIni, namesIcon));
+        status = WriteFolderState(scope, folder, FolderStateNow(now, namesIcon));
     return status;
 }
 

@@ -30,8 +30,13 @@ std::optional<IconLocation> ReadFolderIcon(const wchar_t* folder)
     if (!FormatDesktopIniPath(folder, desktopIni))
         return std::nullopt;
 
+    return ShownByEntries(folder, ReadIconEntries(desktopIni));
+}
+
+std::optional<IconLocation> desktop_ini::ShownByEntries(const wchar_t* folder, const IconEntries& entries)
+{
     bool unreadable = false;
-    std::optional<IconLocation> location = LocationOfEntries(ReadIconEntries(desktopIni), &unreadable);
+    std::optional<IconLocation> location = LocationOfEntries(entries, &unreadable);
     if (unreadable)
         return std::nullopt;
     if (!location)
@@ -49,7 +54,7 @@ LONG CheckFolderDesktopIni(const wchar_t* folder)
     return CheckDesktopIni(folder, desktopIni);
 }
 
-LONG WriteFolderIcon(const IconLocation& location, bool* byFolder)
+LONG WriteFolderIcon(const IconLocation& location, bool* byFolder, bool checked)
 {
     if (byFolder != nullptr)
         *byFolder = false;
@@ -60,7 +65,7 @@ LONG WriteFolderIcon(const IconLocation& location, bool* byFolder)
     ListedEntries entries;
     if (wcsnlen(location.IconPath, TextCapacity) > FolderIconPathLimit || !EntriesOfLocation(location, texts, entries))
         return ERROR_FILENAME_EXCED_RANGE;
-    return WriteEntries(location.TargetName, desktopIni, entries, nullptr, byFolder);
+    return WriteEntries(location.TargetName, desktopIni, entries, nullptr, byFolder, checked);
 }
 
 bool ResolveFolderIconPath(const wchar_t* folder, const wchar_t* iconPath, wchar_t (&out)[TextCapacity])

@@ -2,8 +2,13 @@
 
 #include "RegistryNames.h"
 
+#include <cstdint>
 #include <cwchar>
 #include <iterator>
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_map>
 
 namespace orvane {
 
@@ -21,6 +26,31 @@ struct HeldUserClasses {
     HKEY Key = nullptr;
 };
 thread_local HeldUserClasses heldUserClasses;
+
+// This thread's kept MayWrite answers, while a WriteAnswersKept lives: by root, access
+// and path.
+thread_local std::unordered_map<std::wstring, bool>* keptWriteAnswers = nullptr;
+
+// The kept answer for a write of `access` below root\\base\\path in `view`, or the
+// one `ask` gives, kept while a WriteAnswersKept lives. Out of memory, nothing is kept.
+template <class Ask>
+bool KeptOrAsked(HKEY root, const wchar_t* base, const wchar_t* path, REGSAM access, REGSAM view, Ask ask)
+{
+    if (keptWriteAnswers == nullptr)
+        return ask();
+    try {
+        const std::wstring name = std::to_wstring(reinterpret_cast<std::uintptr_t>(root)) + L"|" +
+                                  std::to_wstring(access) + L"|" + std::to_wstring(view) + L"|" + base + L"\\" + path;
+        const auto kept = keptWriteAnswers->find(name);
+        if (kept != keptWriteAnswers->end())
+            return kept->second;
+        const bool answer = ask();
+        keptWriteAnswers->emplace(name, answer);
+        return answer;
+    } catch (const std::bad_alloc&) {
+        return ask();
+    }
+}
 
 // Asks the key root\basePath\path, or (when it does not exist yet) its nearest existing
 // ancestor, whether a write would be accepted. The walk stays relative to basePath, so
@@ -65,6 +95,20 @@ bool MayWriteBelow(HKEY root, const wchar_t* basePath, const wchar_t* path, REGS
         else
             *separator = L'\0';
     }
+}
+
+// Asks the registry itself (see MayWrite).
+bool MayWriteAsked(HKEY root, const wchar_t* path, REGSAM access)
+{
+    wchar_t parent[TextCapacity];
+    if (!CopyText(parent, std::size(parent), path))
+        return false;
+    wchar_t* separator = std::wcsrchr(parent, L'\\');
+    if (separator == nullptr)
+        return MayWriteBelow(root, path, L"", access, 0);
+    *separator = L'\0';
+    // The last component is asked relative to its parent, with the access asked for.
+    return MayWriteBelow(root, parent, separator + 1, access, 0);
 }
 
 } // namespace
@@ -161,16 +205,25 @@ bool MayWrite(HKEY root, const wchar_t* path, REGSAM access)
 {
     if (path == nullptr || path[0] == L'\0')
         return false;
-    wchar_t parent[TextCapacity];
-    if (!CopyText(parent, std::size(parent), path))
-        return false;
-    wchar_t* separator = std::wcsrchr(parent, L'\\');
-    if (separator == nullptr)
-        return MayWriteBelow(root, path, L"", access, 0);
-    *separator = L'\0';
-    // The last component is asked relative to its parent, with the access asked for.
-    return MayWriteBelow(root, parent, separator + 1, access, 0);
+    return KeptOrAsked(root, L"", path, access, 0, [&] { return MayWriteAsked(root, path, access); });
 }
+
+WriteAnswersKept::WriteAnswersKept()
+{
+    if (keptWriteAnswers != nullptr)
+        return;
+    keptWriteAnswers = new (std::nothrow) std::unordered_map<std::wstring, bool>();
+    outermost_ = keptWriteAnswers != nullptr;
+}
+
+WriteAnswersKept::~WriteAnswersKept()
+{
+    if (!outermost_)
+        return;
+    delete keptWriteAnswers;
+    keptWriteAnswers = nullptr;
+}
+
 
 bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access)
 {
@@ -179,7 +232,8 @@ bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access)
     // A 32-bit program's HKEY_CLASSES_ROOT writes land in the machine's one classes key.
     const REGSAM view = scope == Scope::AllUsers ? KEY_WOW64_64KEY : 0;
     const wchar_t* classes = scope == Scope::AllUsers ? MachineClassesKey : UserClassesKey;
-    return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view);
+    return KeptOrAsked(ProductKeyRoot(scope), classes, path, access, view,
+                       [&] { return MayWriteBelow(ProductKeyRoot(scope), classes, path, access, view); });
 }
 
 LONG RemoveEmptyUserProductKeys(const wchar_t* keyPath)

@@ -144,7 +144,8 @@ ChangeResult ApplyLocation(IconTarget& target)
     }
     target.Current = location;
     bool byFolder = false;
-    const LONG status = WriteFolderIcon(location, &byFolder);
+    // The Desktop.ini was found to be the folder's own file above, moments ago.
+    const LONG status = WriteFolderIcon(location, &byFolder, true);
     if (status != ERROR_SUCCESS) {
         target.SetRefusal(Refusal{byFolder ? RefusingPlace::Folder : RefusingPlace::DesktopIni, status});
         before.PutBack();

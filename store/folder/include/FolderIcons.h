@@ -44,8 +44,9 @@ LONG CheckFolderDesktopIni(const wchar_t* folder);
 // attributes are left as they were.
 // ERROR_FILENAME_EXCED_RANGE, nothing written, when the profile path does not fit.
 // *byFolder (may be null) says whether a failure was the folder's rather than its
-// Desktop.ini's (see desktop_ini::WriteEntries).
-LONG WriteFolderIcon(const IconLocation& location, bool* byFolder = nullptr);
+// Desktop.ini's (see desktop_ini::WriteEntries). `checked`: the caller has just had
+// CheckFolderDesktopIni accept the folder, which is not asked again.
+LONG WriteFolderIcon(const IconLocation& location, bool* byFolder = nullptr, bool checked = false);
 
 // A folder icon's path as written (relative to the folder, or full) resolved for use:
 // a relative path is taken against the folder. Environment references are left for

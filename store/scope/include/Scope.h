@@ -80,6 +80,21 @@ LONG OpenClassSubkey(Scope scope, const wchar_t* className, const wchar_t* subke
 bool MayWrite(HKEY root, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 bool MayWriteClassKey(Scope scope, const wchar_t* path, REGSAM access = KEY_SET_VALUE | KEY_CREATE_SUB_KEY);
 
+// While one lives on a thread, MayWrite asks the registry once for each root, path and
+// access, and gives that answer again: a batch asks the same keys for every target, and
+// their rights do not change between two targets. (A key the batch creates was accepted
+// by its parent, and accepts the writes below it.) The outermost one ends the answers.
+class WriteAnswersKept {
+public:
+    WriteAnswersKept();
+    ~WriteAnswersKept();
+    WriteAnswersKept(const WriteAnswersKept&) = delete;
+    WriteAnswersKept& operator=(const WriteAnswersKept&) = delete;
+
+private:
+    bool outermost_ = false;
+};
+
 // This user's product keys that hold nothing any more: HKCU\keyPath (ProductKey or a
 // key below it, such as FileIconsKey or FolderBackupKey) and each key above it up to
 // CompanyKey, each while it is empty (RemoveEmptyKeys below HKCU\Software), so that

@@ -26,6 +26,12 @@ packages=(
   icoutils
   python3 python3-jsonschema python3-yaml
 )
+# `setup.sh arm64` adds what scripts/arm64-toolchain.sh needs to make the Windows on Arm
+# toolchain from Debian's source packages: lld, LLVM's tools (llvm-ar, llvm-dlltool,
+# llvm-windres, llvm-readobj), dpkg-source and the unpackers of the source tarballs.
+if [ "${1:-}" = arm64 ]; then
+  packages+=(lld llvm dpkg-dev bzip2 xz-utils)
+fi
 
 # clang's sanitizer and libFuzzer runtime comes in a package named after clang's major
 # version (libclang-rt-14-dev on Debian 12). The release's own libclang-rt-dev depends on

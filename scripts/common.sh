@@ -24,12 +24,22 @@ if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
 fi
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-# Configures and builds one architecture (x64 or x86) into $BUILD_DIR/<arch>.
+# Configures and builds one architecture (x64, x86 or arm64) into $BUILD_DIR/<arch>.
+# arm64 (Windows on Arm) first makes its toolchain in $BUILD_DIR/toolchain-arm64 (once:
+# scripts/arm64-toolchain.sh), and builds only what ships (the DLL, the two programs, the
+# installers' custom action): nothing here runs arm64 programs, so its tests are the
+# checks of tests/check_arm64.sh.
 build_arch() {
-  local arch=$1
+  local arch=$1 toolchain=$ROOT/cmake/mingw-$1.cmake targets=() options=()
+  if [ "$arch" = arm64 ]; then
+    bash "$ROOT/scripts/arm64-toolchain.sh" || return 1
+    toolchain=$ROOT/cmake/toolchain-arm64.cmake
+    options=(-DORVANE_ARM64_TOOLCHAIN="$BUILD_DIR/toolchain-arm64")
+    targets=(--target orvane orvane_cli orvane_dialog_app orvane_setup)
+  fi
   cmake -S "$ROOT" -B "$BUILD_DIR/$arch" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD_DIR/$arch" -j "$(nproc)"
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "${options[@]}" >/dev/null
+  cmake --build "$BUILD_DIR/$arch" -j "$(nproc)" "${targets[@]}"
 }
 
 # Runs a command with its output kept in LOG; when it fails, shows that output and the

@@ -39,7 +39,7 @@ CLANG_MAJOR=${CLANG_VERSION%%.*}
 LLVM_BIN=/usr/lib/llvm-$CLANG_MAJOR/bin
 RESOURCE=$TOP/lib/clang/$CLANG_VERSION
 
-for tool in clang ld.lld "$LLVM_BIN/llvm-ar" "$LLVM_BIN/llvm-ranlib" "$LLVM_BIN/llvm-dlltool" \
+for tool in clang ld.lld x86_64-w64-mingw32-windres "$LLVM_BIN/llvm-ar" "$LLVM_BIN/llvm-ranlib" "$LLVM_BIN/llvm-dlltool" \
   "$LLVM_BIN/llvm-windres" cmake ninja make dpkg-source; do
   if ! command -v "$tool" >/dev/null; then
     echo "arm64-toolchain: $tool is missing; scripts/setup.sh arm64 (as root) installs it" >&2
@@ -162,9 +162,35 @@ top=$(CDPATH= cd -- "$(dirname -- "$0")/.." && pwd)'
     >"$bin/$TRIPLE-clang"
   printf '%s\nexec clang++-%s %s -stdlib=libc++ --end-no-unused-arguments "$@"\n' "$head" "$CLANG_MAJOR" \
     "$flags" >"$bin/$TRIPLE-clang++"
-  # windres preprocesses with the C compiler beside it, which knows the sysroot's headers.
-  printf '%s\nexec %s/llvm-windres --target=%s --preprocessor="$top/bin/%s-clang" "$@"\n' \
-    "$head" "$LLVM_BIN" "$TRIPLE" "$TRIPLE" >"$bin/$TRIPLE-windres"
+  # Resources: llvm-rc 14 stops at a dialog's MENU statement (which later versions read),
+  # so GNU windres (binutils-mingw-w64, which the x64 build uses) compiles the script,
+  # preprocessed by the C compiler here, into a .res file, which holds no machine code;
+  # llvm-windres then makes of it the ARM64 object the linker takes. Called as CMake calls
+  # windres: options, the script, the object (or -o OBJECT).
+  cat >"$bin/$TRIPLE-windres" <<WINDRES
+#!/usr/bin/env bash
+set -euo pipefail
+top=\$(cd "\$(dirname "\$0")/.." && pwd)
+args=() out=
+while [ \$# -gt 0 ]; do
+  case \$1 in
+    -o | --output) out=\${2:-} && shift ;;
+    --output=*) out=\${1#--output=} ;;
+    *) args+=("\$1") ;;
+  esac
+  shift
+done
+if [ -z "\$out" ] && [ \${#args[@]} -gt 1 ]; then
+  out=\${args[\${#args[@]} - 1]}
+  unset 'args[\${#args[@]} - 1]'
+fi
+[ -n "\$out" ] || { echo "$TRIPLE-windres: no output file named" >&2; exit 1; }
+res=\$out.res
+trap 'rm -f "\$res"' EXIT
+x86_64-w64-mingw32-windres --preprocessor="\$top/bin/$TRIPLE-clang" --preprocessor-arg=-E \\
+  --preprocessor-arg=-xc --preprocessor-arg=-DRC_INVOKED "\${args[@]}" -O res -o "\$res"
+$LLVM_BIN/llvm-windres --target=$TRIPLE -J res -O coff "\$res" "\$out"
+WINDRES
   printf '#!/bin/sh\nexec %s/llvm-dlltool -m arm64 "$@"\n' "$LLVM_BIN" >"$bin/$TRIPLE-dlltool"
   printf '#!/bin/sh\nexec %s/llvm-ar "$@"\n' "$LLVM_BIN" >"$bin/$TRIPLE-ar"
   printf '#!/bin/sh\nexec %s/llvm-ranlib "$@"\n' "$LLVM_BIN" >"$bin/$TRIPLE-ranlib"

@@ -10,7 +10,7 @@ if ! headers=$("$objdump" -p "$file" 2>/dev/null); then
 fi
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u)
 echo "imports of $(basename "$file"):" $imports
-allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|msvcrt|uuid|api-ms-win-.*)\.dll$'
+allowed='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|comctl32|comdlg32|crypt32|msvcrt|uuid|api-ms-win-.*)\.dll$'
 bad=$(printf '%s\n' $imports | grep -vE "$allowed")
 if [ -n "$bad" ]; then
   echo "not a system DLL: $bad"

@@ -9,8 +9,8 @@
 # folder with the builtins in lib/clang/, and the commands aarch64-w64-mingw32-clang,
 # -clang++, -windres, -dlltool, -ar and -ranlib in bin/. A stage that completed leaves a
 # stamp in stamps/ and is not run again; a toolchain whose stages all completed is reused
-# as it is. Removing the folder starts afresh. Each stage's time is printed, and the
-# output of its commands kept in logs/.
+# as it is (only its commands are written again). Removing the folder starts afresh. Each
+# stage's time is printed, and the output of its commands kept in logs/.
 # The source packages come through `apt-get source`, which needs a deb-src entry: where
 # apt has none for the sources this machine's packages come from, one is written (as
 # root) to /etc/apt/sources.list.d/orvane-deb-src.sources, from the same mirrors, suites
@@ -312,6 +312,8 @@ C
 
 stages=(sources commands headers crt builtins libcxx check)
 if [ -f "$TOP/complete" ]; then
+  # The commands take no time to write: written again, they follow this script.
+  stage_commands
   echo "arm64-toolchain: $TOP is complete ($(cat "$TOP/complete")); remove it to build it again"
   exit 0
 fi

@@ -12,6 +12,11 @@ namespace orvane::cli {
 
 namespace {
 
+// A file's own icon needs the icon handler, which Explorer must be able to load.
+constexpr wchar_t HandlerNotLoadableText[] =
+    L"Explorer on this machine cannot load the installed icon handler, which is built for another processor "
+    L"(on Windows on Arm, install the arm64 package); nothing written";
+
 // Why a change or restore was refused, by the scope that refused it and how that scope
 // was chosen; a registry key refused it (RefusalText names any other place).
 std::wstring AccessDeniedMessage(const IconTarget& target, bool restoring)
@@ -76,6 +81,7 @@ std::wstring ResultMessage(ChangeResult result)
     case ChangeResult::DesktopIniIsFolder:
         return L"the folder holds a folder named Desktop.ini where Windows reads the folder's icon from a file "
                L"of that name; nothing written";
+    case ChangeResult::HandlerNotLoadable: return HandlerNotLoadableText;
     }
     return L"failed";
 }
@@ -137,6 +143,7 @@ std::wstring ProblemText(const BatchFailure& failure, bool restoring)
         return L"the folder's Desktop.ini is a link to another place; nothing is written through it";
     case BatchProblem::DesktopIniIsFolder: return L"the folder holds a folder named Desktop.ini; nothing written";
     case BatchProblem::HandlerReplaced: return L"the icon handler of its class is no longer Orvane; its entry is kept";
+    case BatchProblem::HandlerNotLoadable: return HandlerNotLoadableText;
     }
     return L"failed";
 }

@@ -229,6 +229,7 @@ std::wstring NotMadeText(const ImportedSetting& setting)
     case ChangeResult::NoExtension: return L"the file has no type";
     case ChangeResult::DesktopIniIsLink: return L"its Desktop.ini is a link";
     case ChangeResult::DesktopIniIsFolder: return L"its Desktop.ini is a folder";
+    case ChangeResult::HandlerNotLoadable: return L"Explorer cannot load the installed icon handler";
     default: return L"the change could not be written";
     }
 }

@@ -131,6 +131,9 @@ constexpr FailureText FailureTexts[] = {
     {ChangeResult::DesktopIniIsFolder, L"The folder holds a folder named Desktop.ini, where Windows reads a folder's "
                                     L"icon from a file of that name. Nothing was written; rename or remove that "
                                     L"folder to give the folder an icon."},
+    {ChangeResult::HandlerNotLoadable, L"A file's own icon is shown by Orvane's icon handler, and Explorer on this PC "
+                                    L"cannot load the one installed: it was built for another processor (on Windows "
+                                    L"on Arm, install Orvane's arm64 package). Nothing was written."},
 };
 
 const wchar_t* FailureReason(ChangeIconDialog& record, ChangeResult result)

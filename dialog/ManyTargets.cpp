@@ -71,6 +71,7 @@ const wchar_t* ProblemText(BatchProblem problem)
     case BatchProblem::DesktopIniIsLink: return L"its Desktop.ini is a link to a file elsewhere";
     case BatchProblem::DesktopIniIsFolder: return L"it holds a folder named Desktop.ini";
     case BatchProblem::HandlerReplaced: return L"another icon handler serves its type now";
+    case BatchProblem::HandlerNotLoadable: return L"Explorer on this PC cannot load the installed icon handler";
     }
     return L"not changed";
 }

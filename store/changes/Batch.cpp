@@ -90,6 +90,7 @@ BatchProblem ProblemOf(ChangeResult result)
     case ChangeResult::AccessDenied: return BatchProblem::AccessDenied;
     case ChangeResult::DesktopIniIsLink: return BatchProblem::DesktopIniIsLink;
     case ChangeResult::DesktopIniIsFolder: return BatchProblem::DesktopIniIsFolder;
+    case ChangeResult::HandlerNotLoadable: return BatchProblem::HandlerNotLoadable;
     case ChangeResult::Done:
     case ChangeResult::WriteFailed: break;
     }

@@ -41,7 +41,7 @@ LONG TakeOut(const OrphanEntry& orphan, Scope scope, bool& handlerRemoved)
         return status;
     const std::optional<IconLocation> entry = ParseIconLocation(orphan.Text.c_str(), true);
     if (!entry || entry->TypeKey[0] == L'\0' || !IsOwnIconHandler(entry->TypeKey, scope) ||
-        CountFileIconsOfType(entry->TypeKey, scope) != 0)
+        CountFileIconsOfType(entry->TypeKey, scope, 1) != 0)
         return ERROR_SUCCESS;
     const LONG uninstalled = UninstallIconHandler(*entry, scope);
     handlerRemoved = handlerRemoved || uninstalled == ERROR_SUCCESS;

@@ -6,6 +6,7 @@
 #include "ClassIconHandler.h"
 #include "ExtensionIdentity.h"
 #include "FileTypeIcons.h"
+#include "Machine.h"
 #include "Registry.h"
 #include "RegistryNames.h"
 
@@ -142,10 +143,52 @@ LONG CheckClassName(const IconLocation& location)
     return ERROR_SUCCESS;
 }
 
+// The DLL this extension's class id names for programs of the system's own processor:
+// this user's registration over all users'. False where there is none.
+bool RegisteredServer(USHORT native, wchar_t (&dll)[TextCapacity])
+{
+    wchar_t path[TextCapacity];
+    if (!FormatKeyPath(path, std::size(path), L"Software\\Classes\\CLSID\\%ls\\InprocServer32", ExtensionClsidText))
+        return false;
+    // A 32-bit program asks the 64-bit registry, where Explorer of a 64-bit system looks.
+    const REGSAM view = native == IMAGE_FILE_MACHINE_I386 ? 0 : KEY_WOW64_64KEY;
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        RegKey key;
+        wchar_t text[TextCapacity];
+        if (key.Open(root, path, KEY_QUERY_VALUE | view) != ERROR_SUCCESS || !ReadStringValue(key.get(), nullptr, text, std::size(text)))
+            continue;
+        const DWORD length = ExpandEnvironmentStringsW(text, dll, static_cast<DWORD>(std::size(dll)));
+        return length > 0 && length <= std::size(dll);
+    }
+    return false;
+}
+
 } // namespace
+
+bool ExplorerLoadsServer(USHORT native, const wchar_t* dll)
+{
+    const USHORT registered = dll != nullptr ? MachineOfFile(dll) : IMAGE_FILE_MACHINE_UNKNOWN;
+    if (registered != IMAGE_FILE_MACHINE_UNKNOWN)
+        return LoadsInProcess(native, registered);
+    // Nothing registered (or nothing readable there): what this build's installation
+    // registers beside it. On Windows on Arm that is an ARM64 DLL only from an ARM64
+    // build; elsewhere the installer registers the system's own DLL beside an x86 one.
+    return native != IMAGE_FILE_MACHINE_ARM64 || LoadsInProcess(native, BuiltMachine());
+}
+
+bool ExplorerLoadsIconHandler()
+{
+    const USHORT native = NativeMachine();
+    wchar_t dll[TextCapacity];
+    return ExplorerLoadsServer(native, RegisteredServer(native, dll) ? dll : nullptr);
+}
 
 LONG CheckIconHandlerInstall(const IconLocation& location, Scope scope)
 {
+    // An icon handler Explorer cannot load would leave every file of the type without
+    // an icon at all (an x64 build's on Windows on Arm).
+    if (!ExplorerLoadsIconHandler())
+        return ERROR_EXE_MACHINE_TYPE_MISMATCH;
     RegKey classKey;
     LONG status = CheckClassName(location);
     if (status == ERROR_SUCCESS)

@@ -25,8 +25,8 @@ constexpr std::size_t TableDataUnits = RegistryTextLimit / sizeof(wchar_t);
 // Hands each entry of an open table to visit(name, nameLength, data), the data as
 // ReadTextValue reads a value: at most 520 bytes, of which the whole UTF-16 units up to
 // the first terminator, fewer than 260 characters, of a string value. Other values (a
-// number's bytes would read as a path nobody chose) are no entries. False when
-// the walk ended on an error before the last value.
+// number's bytes would read as a path nobody chose) are no entries. visit returns
+// whether the walk goes on. False when the walk ended on an error before the last value.
 template <class Visit>
 bool ForEachTableEntry(HKEY table, Visit visit)
 {
@@ -52,7 +52,8 @@ bool ForEachTableEntry(HKEY table, Visit visit)
         data[units] = L'\0';
         if (wcsnlen(data, units) >= TableDataUnits)
             continue;
-        visit(name, static_cast<std::size_t>(nameSize), data);
+        if (!visit(name, static_cast<std::size_t>(nameSize), data))
+            return true;
     }
 }
 
@@ -127,6 +128,7 @@ bool FileIconTableCopy::Read(Scope scope)
         // No file that ReadFileIcon looks up has such a name.
         if (length != 0 && length < TextCapacity)
             entries_.emplace_back(std::wstring(name, length), data);
+        return true;
     });
     if (!whole) {
         entries_.clear();
@@ -211,7 +213,7 @@ int CountFileIconsOfType(const wchar_t* typeKey)
     return CountFileIconsOfType(typeKey, OwnIconHandlerScope(typeKey).value_or(Scope::AllUsers));
 }
 
-int CountFileIconsOfType(const wchar_t* typeKey, Scope scope)
+int CountFileIconsOfType(const wchar_t* typeKey, Scope scope, int enough)
 {
     if (typeKey == nullptr || typeKey[0] == L'\0')
         return 0;
@@ -225,6 +227,7 @@ int CountFileIconsOfType(const wchar_t* typeKey, Scope scope)
         // Class names compare as the registry compares key names.
         if (entry && entry->TypeKey[0] != L'\0' && SameKeyName(entry->TypeKey, typeKey))
             ++count;
+        return count < enough;
     });
     return count;
 }

@@ -90,7 +90,7 @@ std::optional<ChangeResult> AllUsersEntryCheck(const IconTarget& target)
     const bool entry = ReadFileIcon(target.Path(), Scope::AllUsers).has_value();
     const wchar_t* typeKey = target.Current->TypeKey;
     const bool lastEntry = IsOwnIconHandler(typeKey, Scope::AllUsers) &&
-                           CountFileIconsOfType(typeKey, Scope::AllUsers) <= (entry ? 1 : 0);
+                           CountFileIconsOfType(typeKey, Scope::AllUsers, 2) <= (entry ? 1 : 0);
     // Nothing of all users' to take out (this user's handler may serve the class).
     if (!entry && !lastEntry)
         return ChangeResult::Done;
@@ -127,7 +127,7 @@ ChangeResult Restore(IconTarget& target)
     const LONG status = DeleteFileIcon(path, scope);
     if (status != ERROR_SUCCESS)
         return ResultFromStatus(status);
-    if (CountFileIconsOfType(target.Current->TypeKey, scope) != 0)
+    if (CountFileIconsOfType(target.Current->TypeKey, scope, 1) != 0)
         return ChangeResult::Done;
     return ResultFromStatus(UninstallIconHandler(*target.Current, scope));
 }

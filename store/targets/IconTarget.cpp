@@ -63,6 +63,8 @@ ChangeResult ResultFromStatus(LONG status)
         return ChangeResult::DesktopIniIsLink;
     case DesktopIniIsFolderStatus:
         return ChangeResult::DesktopIniIsFolder;
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        return ChangeResult::HandlerNotLoadable;
     default:
         return ChangeResult::WriteFailed;
     }

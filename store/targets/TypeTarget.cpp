@@ -141,7 +141,7 @@ LONG RestoreUserTypeIcon(const IconLocation& backup, const wchar_t* extension)
     // This user's handler that no file entry of this user's needs was installed by the
     // change over all users' installation, and goes with it.
     if (IsOwnIconHandler(backup.TypeKey, Scope::ThisUser) &&
-        CountFileIconsOfType(backup.TypeKey, Scope::ThisUser) == 0) {
+        CountFileIconsOfType(backup.TypeKey, Scope::ThisUser, 1) == 0) {
         IconLocation installed = backup;
         if (!installed.SetTargetName(extension))
             return ERROR_FILENAME_EXCED_RANGE;

@@ -34,6 +34,7 @@ enum class BatchProblem {
     DesktopIniIsLink,
     DesktopIniIsFolder,
     HandlerReplaced, // a file's own entry kept: another icon handler serves its class now
+    HandlerNotLoadable, // Explorer cannot load the icon handler the file's icon needs
 };
 
 struct BatchFailure {

@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <climits>
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -60,9 +62,10 @@ LONG DeleteFileIcon(const wchar_t* filePath, Scope scope = Scope::AllUsers);
 
 // The number of a scope's table entries whose stored class (the third field) is typeKey,
 // compared without regard to case. Without a scope, that of the class's own icon handler
-// as this user sees it (all users' when there is none).
+// as this user sees it (all users' when there is none). The count stops at `enough`:
+// whether a class has any entry left needs no walk of a whole table of 50,000.
 int CountFileIconsOfType(const wchar_t* typeKey);
-int CountFileIconsOfType(const wchar_t* typeKey, Scope scope);
+int CountFileIconsOfType(const wchar_t* typeKey, Scope scope, int enough = INT_MAX);
 
 // ClassifyTarget, except that a file deleted since its icon was set (IsGoneFileWithEntry)
 // is still a File: what a target of the dialog or the command line is taken for. The icon

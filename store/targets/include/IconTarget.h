@@ -23,6 +23,7 @@ enum class ChangeResult {
     WriteFailed,   // any other failed write
     DesktopIniIsLink,   // a folder's Desktop.ini is a link to another place; nothing written through it
     DesktopIniIsFolder, // "Desktop.ini" in the folder is a folder; nothing written
+    HandlerNotLoadable, // Explorer cannot load the icon handler a file's icon needs (another processor's); nothing written
 };
 
 // Maps a Win32 status of a write to a result.

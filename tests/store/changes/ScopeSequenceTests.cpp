@@ -97,6 +97,8 @@ const wchar_t* Text(ChangeResult result)
         return L"DesktopIniIsLink";
     case ChangeResult::DesktopIniIsFolder:
         return L"DesktopIniIsFolder";
+    case ChangeResult::HandlerNotLoadable:
+        return L"HandlerNotLoadable";
     }
     return L"?";
 }

@@ -1,5 +1,7 @@
 // File and type targets: one file's icon, all files of a type, and the icon handler.
+#include "IconHandlerInstall.h"
 #include "IconTargetFixture.h"
+#include "Machine.h"
 #include "RegistryNames.h"
 
 TEST_F(IconTargetTest, TypeApplyTwiceKeepsTheFirstBackupAndRestoreBringsItBack)
@@ -273,6 +275,91 @@ TEST_F(IconTargetTest, AFailedSingleFileChangeWritesNothing)
         if (!c.RefuseHandlerKey) {
             EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey)) << "refused before the first write";
         }
+    }
+}
+
+namespace {
+
+// The first bytes of a PE file built for `machine`: as much as tells its machine.
+std::string PeHead(USHORT machine)
+{
+    std::string bytes(64 + 4 + sizeof(IMAGE_FILE_HEADER), '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[0x3C] = 64; // e_lfanew
+    bytes.replace(64, 4, std::string("PE\0\0", 4));
+    bytes[68] = static_cast<char>(machine & 0xFF);
+    bytes[69] = static_cast<char>(machine >> 8);
+    return bytes;
+}
+
+// The system's processor as the store sees it, played for one test.
+struct NativeMachinePlayed {
+    explicit NativeMachinePlayed(USHORT machine) { SetNativeMachineForTesting(machine); }
+    ~NativeMachinePlayed() { SetNativeMachineForTesting(IMAGE_FILE_MACHINE_UNKNOWN); }
+};
+
+} // namespace
+
+// A file's own icon is shown by the icon handler: Explorer loads only a DLL of its own
+// processor (an x64 or x86 one does not load on Windows on Arm).
+TEST_F(IconTargetTest, WhichIconHandlerExplorerLoads)
+{
+    struct Case {
+        const char* Label;
+        USHORT Native;
+        USHORT Registered; // none (IMAGE_FILE_MACHINE_UNKNOWN): nothing registered, or no PE file
+        bool Loads;
+    };
+    const Case cases[] = {
+        {"x64 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_AMD64, false},
+        {"x86 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_I386, false},
+        {"arm64 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_ARM64, true},
+        {"arm64ec DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, 0xA641, true},
+        {"x86 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386, false},
+        {"x64 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_AMD64, true},
+        {"arm64 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_ARM64, false},
+        {"nothing on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_UNKNOWN,
+         BuiltMachine() == IMAGE_FILE_MACHINE_ARM64},
+        {"nothing on an x64 system", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_UNKNOWN, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Label);
+        const std::wstring dll = dir_.MakeFile(L"server" + std::to_wstring(n++) + L".dll",
+                                               c.Registered != IMAGE_FILE_MACHINE_UNKNOWN ? PeHead(c.Registered) : "MZ");
+        EXPECT_EQ(c.Loads, ExplorerLoadsServer(c.Native, dll.c_str()));
+        EXPECT_EQ(c.Loads, ExplorerLoadsServer(c.Native, c.Registered != IMAGE_FILE_MACHINE_UNKNOWN ? dll.c_str() : nullptr));
+    }
+}
+
+// On Windows on Arm, where no DLL of this build loads into Explorer, a file's own icon is
+// refused before anything is written, and the handler is never installed.
+TEST_F(IconTargetTest, OnWindowsOnArmAnX64HandlerIsNeverInstalled)
+{
+    if (BuiltMachine() == IMAGE_FILE_MACHINE_ARM64)
+        GTEST_SKIP() << "an arm64 build's handler loads there";
+    const std::wstring a = File(L"a");
+    MakeType(L"C:\\old.ico,1");
+    const std::wstring before = test::DumpKey(HKEY_CLASSES_ROOT, class_);
+    const NativeMachinePlayed native(IMAGE_FILE_MACHINE_ARM64);
+    for (const bool allOfType : {false, true}) {
+        IconTarget target = OpenDialog(a);
+        target.SetScopeChoice(ScopeChoice::AllUsers);
+        target.SetAllOfType(allOfType);
+        const ChangeResult result = Choose(target, library_, 3);
+        if (allOfType) {
+            // A type's icon is its DefaultIcon alone: Explorer shows it without the handler.
+            EXPECT_EQ(ChangeResult::Done, result);
+            IconTarget restoring = OpenDialog(a);
+            restoring.SetAllOfType(true);
+            EXPECT_EQ(ChangeResult::Done, restoring.RestoreDefault());
+        } else {
+            EXPECT_EQ(ChangeResult::HandlerNotLoadable, result);
+            EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, FileIconsKey)) << "refused before the first write";
+        }
+        EXPECT_EQ(before, test::DumpKey(HKEY_CLASSES_ROOT, class_));
+        EXPECT_FALSE(ReadFileIcon(a.c_str()));
     }
 }
 

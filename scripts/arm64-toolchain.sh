@@ -47,6 +47,12 @@ for tool in clang ld.lld x86_64-w64-mingw32-windres "$LLVM_BIN/llvm-ar" "$LLVM_B
   fi
 done
 
+# A toolchain made for another clang (Debian updated it since) has the builtins in the
+# other version's resource folder and libc++'s headers of the other version: made again.
+if [ -f "$TOP/complete" ] && ! grep -q "clang $CLANG_VERSION," "$TOP/complete"; then
+  echo "arm64-toolchain: $TOP was made for another clang ($(cat "$TOP/complete")); making it again for clang $CLANG_VERSION"
+  rm -rf "$TOP"
+fi
 mkdir -p "$SRC" "$WORK" "$LOGS" "$STAMPS"
 
 # Runs stage NAME (a function of that name) unless its stamp is there; prints its time.

@@ -39,8 +39,8 @@ CLANG_MAJOR=${CLANG_VERSION%%.*}
 LLVM_BIN=/usr/lib/llvm-$CLANG_MAJOR/bin
 RESOURCE=$TOP/lib/clang/$CLANG_VERSION
 
-for tool in clang ld.lld x86_64-w64-mingw32-windres "$LLVM_BIN/llvm-ar" "$LLVM_BIN/llvm-ranlib" "$LLVM_BIN/llvm-dlltool" \
-  "$LLVM_BIN/llvm-windres" cmake ninja make dpkg-source; do
+for tool in clang ld.lld x86_64-w64-mingw32-windres "$LLVM_BIN/llvm-ar" "$LLVM_BIN/llvm-ranlib" \
+  "$LLVM_BIN/llvm-dlltool" "$LLVM_BIN/llvm-windres" cmake ninja make dpkg-source; do
   if ! command -v "$tool" >/dev/null; then
     echo "arm64-toolchain: $tool is missing; scripts/setup.sh arm64 (as root) installs it" >&2
     exit 1
@@ -133,7 +133,10 @@ stage_sources() {
   local downloads=$SRC/downloads
   mkdir -p "$downloads"
   # apt-get source downloads as the _apt user where it can, which must be able to write here.
-  (cd "$downloads" && logged sources apt-get source --download-only mingw-w64 "llvm-toolchain-$CLANG_MAJOR")
+  # LLVM's sources of the very version the installed clang was built from.
+  local llvm=llvm-toolchain-$CLANG_MAJOR version
+  version=$(dpkg-query -W -f='${source:Version}' "clang-$CLANG_MAJOR" 2>/dev/null || true)
+  (cd "$downloads" && logged sources apt-get source --download-only mingw-w64 "$llvm${version:+=$version}")
   # mingw-w64 as Debian builds it, with Debian's patches.
   rm -rf "$SRC/mingw-w64"
   logged sources dpkg-source --no-check -x "$(ls "$downloads"/mingw-w64_*.dsc | head -n 1)" "$SRC/mingw-w64"

@@ -141,7 +141,14 @@ package_files() { # MSI
 # the packages in the middle of the test is one); Windows Installer keeps its own cache
 # folder.
 snapshot() {
-  wine regedit /E 'C:\orvane-snapshot.reg' >/dev/null 2>&1
+  # Wine's regedit now and then ends without writing the file (once in a prefix just
+  # made): it is asked again, so that a comparison never holds an empty side.
+  local attempt
+  for attempt in 1 2 3; do
+    wine regedit /E 'C:\orvane-snapshot.reg' >/dev/null 2>&1
+    [ -s "$WINEPREFIX/drive_c/orvane-snapshot.reg" ] && break
+    sleep 2
+  done
   iconv -f UTF-16LE -t UTF-8 "$WINEPREFIX/drive_c/orvane-snapshot.reg" | tr -d '\r' |
     awk '/^\[/ { skip = ($0 ~ /^\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\(Video|Class\\[{]4D36E968-E325-11CE-BFC1-08002BE10318[}]|ServiceCurrent)/); key = $0; next }
          skip || /^$/ { next }

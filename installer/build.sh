@@ -4,7 +4,7 @@
 # or, with --per-user, the package that installs for one user without administrator
 # rights (OrvaneUser.wxs):
 #   installer/build.sh --per-user ARCH ARCH_BUILD_DIR [OUTPUT]  ->  ARCH_BUILD_DIR/Orvane-ARCH-user.msi
-# (ARCH is x64 or x86; ARCH_BUILD_DIR holds server/orvane.dll, cli/orvane.exe,
+# (ARCH is x64, x86 or arm64; ARCH_BUILD_DIR holds server/orvane.dll, cli/orvane.exe,
 # app/orvane-dialog.exe, installer/action/orvane-setup.dll (the custom action for the
 # package) and ExtensionClsid.txt, the class identifier's text that configuring the build wrote from
 # common/ExtensionIdentity.h.)
@@ -22,13 +22,17 @@ if [ "${1:-}" = --per-user ]; then
   suffix=-user
   shift
 fi
-arch=${1:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
-build=${2:?usage: build.sh x64|x86 ARCH_BUILD_DIR}
+arch=${1:?usage: build.sh x64|x86|arm64 ARCH_BUILD_DIR}
+build=${2:?usage: build.sh x64|x86|arm64 ARCH_BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 version=${ORVANE_VERSION:-1.0.0}
 
+# wixl knows no arm64: an arm64 package is built as a 64-bit one (its components 64-bit,
+# Program Files the 64-bit one) and its summary's platform then made "Arm64", which is
+# what Windows Installer reads; the .wxs gives it the installer version 500 that Arm64
+# packages need.
 case $arch in
-  x64) wixl_arch=x64 ;;
+  x64 | arm64) wixl_arch=x64 ;;
   x86) wixl_arch=x86 ;;
   *) echo "build.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
@@ -84,6 +88,11 @@ fi
   -D PackagePath="Orvane-$arch.msix" -D WithCertificate=$with_certificate \
   "$here/$source_file")
 rm -rf "$stage"
+if [ "$arch" = arm64 ]; then
+  summary=$(msiinfo suminfo "$out.tmp")
+  msibuild "$out.tmp" -s "$(sed -n 's/^Subject: //p' <<<"$summary")" "$(sed -n 's/^Author: //p' <<<"$summary")" \
+    "Arm64;$(sed -n 's/^Template: [^;]*;//p' <<<"$summary")"
+fi
 if [ -n "$publisher_signing" ]; then
   sign_file "$out.tmp" || exit 1
 fi

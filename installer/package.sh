@@ -2,7 +2,8 @@
 # Builds and signs the sparse package that puts "Change Icon..." into Windows 11's own
 # context menu:
 #   installer/package.sh ARCH ARCH_BUILD_DIR [OUTPUT_DIR]  ->  OUTPUT_DIR/Orvane-ARCH.msix
-# (OUTPUT_DIR defaults to ARCH_BUILD_DIR; ARCH is x64 or x86.) The package holds the
+# (OUTPUT_DIR defaults to ARCH_BUILD_DIR; ARCH is x64, x86 or arm64, the manifest's
+# ProcessorArchitecture.) The package holds the
 # manifest (AppxManifest.xml here, filled in), its images, the block map and the content
 # types, and is signed with osslsigncode.
 #
@@ -19,15 +20,15 @@
 # parts, and its verb class the Explorer command's, read from ARCH_BUILD_DIR/
 # ExplorerCommandClsid.txt that configuring the build writes.
 set -euo pipefail
-arch=${1:?usage: package.sh x64|x86 ARCH_BUILD_DIR [OUTPUT_DIR]}
-build=${2:?usage: package.sh x64|x86 ARCH_BUILD_DIR [OUTPUT_DIR]}
+arch=${1:?usage: package.sh x64|x86|arm64 ARCH_BUILD_DIR [OUTPUT_DIR]}
+build=${2:?usage: package.sh x64|x86|arm64 ARCH_BUILD_DIR [OUTPUT_DIR]}
 out_dir=${3:-$build}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 source "$here/signing.sh"
 
 case $arch in
-  x64 | x86) ;;
+  x64 | x86 | arm64) ;;
   *) echo "package.sh: unknown architecture $arch" >&2; exit 2 ;;
 esac
 

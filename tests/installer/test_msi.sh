@@ -198,6 +198,34 @@ check "every class identifier in the Registry table is the constant's" "$clsid" 
 check "the prefix holds no Orvane before the test" absent "$(haskey "HKCR\\CLSID\\$clsid")"
 snapshot "$work/before"
 
+echo "== on Windows on Arm (played) the package refuses, and names the arm64 package"
+# Wine reports its own machine (x64), so the answer is played: in a copy of each package the
+# query action (ReadNativeMachine, from orvane-setup.dll) is replaced by one that sets its
+# property to ARM64's machine, 43620 (type 51: a property set).
+user_built=$(bash "$root/installer/build.sh" --per-user "$arch" "$build") || exit 1
+for package in machine user; do
+  if [ $package = machine ]; then built=$msi_built; arm_msi=Orvane-arm64.msi; else built=$user_built; arm_msi=Orvane-arm64-user.msi; fi
+  check "the $package package's query of the machine runs before its launch conditions in both sequences" \
+    "99 99" "$(for table in InstallUISequence InstallExecuteSequence; do
+      msiinfo export "$built" $table | tr -d '\r' | awk -F'\t' '$1 == "ReadNativeMachine" { print $3 }'; done | tr '\n' ' ' | sed 's/ $//')"
+  check "the $package package refuses Windows on Arm but removes an installed product, naming $arm_msi" yes \
+    "$(msiinfo export "$built" LaunchCondition | tr -d '\r' |
+       awk -F'\t' -v m="$arm_msi" '$1 == "NOT ORVANE_NATIVE_MACHINE = 43620 OR Installed" && index($2, "Windows on Arm") && index($2, m) { print "yes" }')"
+  played=$work/played-$package.msi
+  cp "$built" "$played"
+  msibuild "$played" -q "UPDATE CustomAction SET Type=51, Source='ORVANE_NATIVE_MACHINE', Target='43620' WHERE Action='ReadNativeMachine'"
+  wine msiexec /i "$(winepath -w "$played")" /qn /l*v 'C:\orvane-msi-arm.log' >/dev/null 2>&1
+  check "the $package package on Windows on Arm: refused (1603)" 67 $?
+  check "its launch conditions refused it, with ARM64's machine" "Action ended LaunchConditions. Return value 0.
+Property(S): ORVANE_NATIVE_MACHINE = 43620" \
+    "$(tr -d '\r' <"$WINEPREFIX/drive_c/orvane-msi-arm.log" | grep -a -E '^Property\(S\): ORVANE_NATIVE_MACHINE |^Action ended .*LaunchConditions\.' |
+       sed -E 's/^Action ended [0-9:]+: /Action ended /')"
+  rm -f "$WINEPREFIX/drive_c/orvane-msi-arm.log"
+  check "nothing registered by the refused $package package" "absent absent" \
+    "$(haskey "HKCR\\CLSID\\$clsid") $(haskey "$user_classes\\CLSID\\$clsid")"
+done
+check "no program folder after the refused installs" no "$([ -e "$WINEPREFIX/drive_c/$programs/Orvane" ] && echo yes || echo no)"
+
 echo "== the package for Windows 11's menu: its file, its registration and removal, the certificate's trust"
 # (msiinfo export of the Binary table would write its streams into the working folder.)
 check "the custom action's DLL is in the Binary table" Binary.OrvaneSetup \
@@ -239,8 +267,9 @@ fi
 echo "== install $msi_built"
 wine msiexec /i "$msi" /qn /l*v 'C:\orvane-msi-install.log' >/dev/null 2>&1
 check "msiexec /i exit code" 0 $?
-check "the install ran the package's registration, which Wine answers with not available" \
-"Orvane: running \"$installed_exe\" package register --all-users --trust \"C:\\$programs\\Orvane\\Orvane-$arch.cer\"
+check "the install read the machine (x64 under Wine) and ran the package's registration, which Wine answers with not available" \
+"Orvane: native machine 0x8664
+Orvane: running \"$installed_exe\" package register --all-users --trust \"C:\\$programs\\Orvane\\Orvane-$arch.cer\"
 Orvane: package: not available
 Orvane: exit code 0
 Orvane: running \"$installed_exe\" package register
@@ -274,7 +303,12 @@ check "the folder's context menu offers Change Icon" yes "$(grep -qx '  &Change 
 # architecture's package must refuse to install beside this one.
 other_arch=$([ "$arch" = x64 ] && echo x86 || echo x64)
 other_build=$(dirname "$build")/$other_arch
-if [ -f "$other_build/server/orvane.dll" ] && [ -f "$other_build/cli/orvane.exe" ]; then
+# The package's first custom action (the machine's query) runs before its launch conditions,
+# in a custom action server of its own architecture, which Wine starts for x86 only where
+# it runs 32-bit code.
+if [ "$other_arch" = x86 ] && [ -z "$HOST_RUNS_X86" ]; then
+  echo "(the x86 package's custom action cannot run here: $X86_NOT_RUN; the check that both packages exclude each other is skipped)"
+elif [ -f "$other_build/server/orvane.dll" ] && [ -f "$other_build/cli/orvane.exe" ]; then
   other_msi=$(winepath -w "$(bash "$root/installer/build.sh" "$other_arch" "$other_build")")
   wine msiexec /i "$other_msi" /qn >/dev/null 2>&1
   # ERROR_INSTALL_FAILURE, 1603, reaches the shell as its low byte, 67.
@@ -319,8 +353,9 @@ check "the file keeps its own icon" "C:\\windows\\system32\\shell32.dll,5,$cls" 
 echo "== uninstall"
 wine msiexec /x "$current_msi" /qn /l*v 'C:\orvane-msi-uninstall.log' >/dev/null 2>&1
 check "msiexec /x exit code" 0 $?
-check "the uninstall ran the package's removal, which Wine answers with not available" \
-"Orvane: running \"$installed_exe\" package unregister
+check "the uninstall read the machine and ran the package's removal, which Wine answers with not available" \
+"Orvane: native machine 0x8664
+Orvane: running \"$installed_exe\" package unregister
 Orvane: package: not available
 Orvane: exit code 0
 Orvane: running \"$installed_exe\" package unregister --all-users --trust \"C:\\$programs\\Orvane\\Orvane-$arch.cer\"
@@ -380,7 +415,6 @@ check "both run before any file or value is removed, the user's first" \
      tr '\n' ' ' | sed 's/ $//')"
 
 echo "== the per-user package: no administrator rights, this user's classes"
-user_built=$(bash "$root/installer/build.sh" --per-user "$arch" "$build") || exit 1
 user_msi=$(winepath -w "$user_built")
 registry_table=$(msiinfo export "$user_built" Registry | tr -d '\r')
 check "the per-user package's Registry table registers the constant's class for this user" \
@@ -414,8 +448,9 @@ user_exe="$(winepath -w "$user_programs")\\Orvane\\orvane.exe"
 snapshot "$work/user-before"
 wine msiexec /i "$user_msi" /qn /l*v 'C:\orvane-msi-user-install.log' >/dev/null 2>&1
 check "msiexec /i of the per-user package exit code" 0 $?
-check "the per-user install ran the package's registration for this user: not available" \
-"Orvane: running \"$user_exe\" package register
+check "the per-user install read the machine and ran the package's registration for this user: not available" \
+"Orvane: native machine 0x8664
+Orvane: running \"$user_exe\" package register
 Orvane: package: not available
 Orvane: exit code 0" "$(package_log orvane-msi-user-install.log)"
 current_user_msi=$user_msi
@@ -433,8 +468,9 @@ check "nothing approved for all users" '<missing>' \
   "$(regval 'HKLM\Software\Microsoft\Windows\CurrentVersion\Shell Extensions\Approved' "$clsid")"
 wine msiexec /x "$user_msi" /qn /l*v 'C:\orvane-msi-user-uninstall.log' >/dev/null 2>&1
 check "msiexec /x of the per-user package exit code" 0 $?
-check "the per-user uninstall ran the package's removal for this user: not available" \
-"Orvane: running \"$user_exe\" package unregister
+check "the per-user uninstall read the machine and ran the package's removal for this user: not available" \
+"Orvane: native machine 0x8664
+Orvane: running \"$user_exe\" package unregister
 Orvane: package: not available
 Orvane: exit code 0" "$(package_log orvane-msi-user-uninstall.log)"
 current_user_msi=

@@ -15,7 +15,7 @@ namespace {
 // A file's own icon needs the icon handler, which Explorer must be able to load.
 constexpr wchar_t HandlerNotLoadableText[] =
     L"Explorer on this machine cannot load the installed icon handler, which is built for another processor "
-    L"(on Windows on Arm, install the arm64 package); nothing written";
+    L"(on Windows on Arm, install Orvane-arm64.msi, or Orvane-arm64-user.msi for you alone); nothing written";
 
 // Why a change or restore was refused, by the scope that refused it and how that scope
 // was chosen; a registry key refused it (RefusalText names any other place).

@@ -1,7 +1,7 @@
 // What the shell hears from the command line's commands, run in this process so that a
 // window of its own witnesses them (Wine delivers the shell's notifications only inside
 // the process that sends them): a batch of paths tells the shell once per changed item
-// and at most once that a type's data changed.
+// and at most once that a type's data changed; a refused file tells it nothing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,6 +13,7 @@
 
 #include "Commands.h"
 #include "IconChoice.h"
+#include "Machine.h"
 #include "ShellWitness.h"
 #include "TestSupport.h"
 
@@ -109,4 +110,43 @@ TEST_F(CommandNotifyTest, RemoveAllSendsOneAssociationChange)
     ASSERT_EQ(0, cli::RemoveAll());
     const std::vector<ShellEvent> seen = witness_.Take(1);
     EXPECT_EQ(std::vector<ShellEvent>{Expected(SHCNE_ASSOCCHANGED)}, seen) << test::Utf8(test::Describe(seen));
+}
+
+// On Windows on Arm (the machine played), whose Explorer loads no x64 or x86 extension, set
+// refuses a file's own icon: it says why and names the arm64 package, writes nothing of
+// the type's or the table's, and the shell hears only of the folder given in the same run.
+TEST_F(CommandNotifyTest, OnWindowsOnArmAFilesOwnIconIsRefusedAndTheShellHearsOfTheFolderAlone)
+{
+    if (BuiltMachine() == IMAGE_FILE_MACHINE_ARM64)
+        GTEST_SKIP() << "an arm64 build's handler loads there";
+    const std::wstring file = dir_.MakeFile(L"refused" + type_.Extension);
+    const std::wstring folder = dir_.MakeFolder(L"given");
+    const std::wstring typeBefore = type_.Dump();
+    cli::Invocation targets;
+    targets.Paths = {file.c_str(), folder.c_str()};
+    witness_.Take(0, 0);
+
+    const std::wstring errors = dir_.Path() + L"\\errors.txt";
+    const HANDLE errorFile = CreateFileW(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, errorFile);
+    const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+    SetStdHandle(STD_ERROR_HANDLE, errorFile);
+    SetNativeMachineForTesting(IMAGE_FILE_MACHINE_ARM64);
+    const int code = cli::SetIcon(choice_, targets);
+    SetNativeMachineForTesting(IMAGE_FILE_MACHINE_UNKNOWN);
+    SetStdHandle(STD_ERROR_HANDLE, standardError);
+    CloseHandle(errorFile);
+
+    EXPECT_EQ(1, code);
+    const std::string said = test::ReadFileText(errors);
+    EXPECT_TRUE(test::Contains(said, "Orvane-arm64.msi") && test::Contains(said, "nothing written")) << said;
+    EXPECT_EQ(typeBefore, type_.Dump());
+    const std::wstring table = std::wstring(test::ProductRoot) + L"\\Orvane\\FileIcons";
+    for (const HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        EXPECT_EQ(L"<none>", test::ValueText(root, table, file.c_str()));
+    const std::vector<ShellEvent> seen = witness_.Take(1);
+    EXPECT_EQ(0, CountOf(seen, SHCNE_ASSOCCHANGED)) << test::Utf8(test::Describe(seen));
+    EXPECT_EQ(std::vector<std::wstring>{Expected(SHCNE_UPDATEITEM, folder).Item}, UpdatedItems(seen))
+        << test::Utf8(test::Describe(seen));
+    EXPECT_EQ(0, cli::RestoreTargets(targets));
 }

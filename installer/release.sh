@@ -5,7 +5,8 @@
 #   ORVANE_VERSION=1.2.0 ORVANE_RELEASE_URL=https://.../v1.2.0 bash installer/release.sh
 # ORVANE_RELEASE_URL is the https folder where the maintainer publishes the release's MSIs
 # (the manifest names each as URL/<file name>); there is no default. ORVANE_ARCHS
-# (default "x64 x86") chooses the architectures; each is built first (scripts/common.sh).
+# (default "x64 x86 arm64") chooses the architectures; each is built first (scripts/common.sh;
+# arm64 needs what "scripts/setup.sh arm64" installs).
 # With ORVANE_SIGN_PFX and ORVANE_SIGN_PASSWORD everything is signed with that
 # certificate (signing.sh). Beside each architecture's MSIs are its sparse package and,
 # unsigned by a publisher, the throwaway certificate of the per-user MSI's package (the
@@ -22,7 +23,7 @@ out=$BUILD_DIR/release/$version
 rm -rf "$out"
 mkdir -p "$out"
 msis=()
-for arch in ${ORVANE_ARCHS:-x64 x86}; do
+for arch in ${ORVANE_ARCHS:-x64 x86 arm64}; do
   build_arch "$arch" >/dev/null
   msis+=("$(ORVANE_VERSION=$version bash "$ROOT/installer/build.sh" "$arch" "$BUILD_DIR/$arch" "$out/Orvane-$arch.msi")")
   msis+=("$(ORVANE_VERSION=$version bash "$ROOT/installer/build.sh" --per-user "$arch" "$BUILD_DIR/$arch" \

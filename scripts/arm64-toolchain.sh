@@ -136,7 +136,14 @@ stage_sources() {
   # LLVM's sources of the very version the installed clang was built from.
   local llvm=llvm-toolchain-$CLANG_MAJOR version
   version=$(dpkg-query -W -f='${source:Version}' "clang-$CLANG_MAJOR" 2>/dev/null || true)
-  (cd "$downloads" && logged sources apt-get source --download-only mingw-w64 "$llvm${version:+=$version}")
+  # A mirror that drops a download now and then is asked again, twice.
+  local attempt
+  for attempt in 1 2 3; do
+    (cd "$downloads" && logged sources apt-get source --download-only mingw-w64 "$llvm${version:+=$version}") && break
+    [ "$attempt" -lt 3 ] || return 1
+    echo "arm64-toolchain: the download failed; asking again in 10 s" >&2
+    sleep 10
+  done
   # mingw-w64 as Debian builds it, with Debian's patches.
   rm -rf "$SRC/mingw-w64"
   logged sources dpkg-source --no-check -x "$(ls "$downloads"/mingw-w64_*.dsc | head -n 1)" "$SRC/mingw-w64"

@@ -28,7 +28,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # arm64 (Windows on Arm) first makes its toolchain in $BUILD_DIR/toolchain-arm64 (once:
 # scripts/arm64-toolchain.sh), and builds only what ships (the DLL, the two programs, the
 # installers' custom action): nothing here runs arm64 programs, so its tests are the
-# checks of tests/check_arm64.sh.
+# checks of arm64_checks.
 build_arch() {
   local arch=$1 toolchain=$ROOT/cmake/mingw-$1.cmake targets=() options=()
   if [ "$arch" = arm64 ]; then
@@ -40,6 +40,21 @@ build_arch() {
   cmake -S "$ROOT" -B "$BUILD_DIR/$arch" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release "${options[@]}" >/dev/null
   cmake --build "$BUILD_DIR/$arch" -j "$(nproc)" "${targets[@]}"
+}
+
+# The checks of the arm64 build, from Linux: each file's PE headers, exports and imports
+# (tests/check_arm64.sh), the arm64 sparse package as the other architectures' is checked
+# (tests/installer/test_package.sh, which builds both MSIs too) and the two Windows Installer
+# packages (tests/installer/check_arm64_msi.sh). Each reports its own failures; all run.
+arm64_checks() {
+  local status=0
+  echo "== arm64: the files' headers, exports and imports"
+  bash "$ROOT/tests/check_arm64.sh" "$BUILD_DIR/arm64" || status=1
+  echo "== arm64: the sparse package"
+  bash "$ROOT/tests/installer/test_package.sh" arm64 "$BUILD_DIR/arm64" || status=1
+  echo "== arm64: the Windows Installer packages"
+  bash "$ROOT/tests/installer/check_arm64_msi.sh" "$BUILD_DIR/arm64" || status=1
+  return $status
 }
 
 # Runs a command with its output kept in LOG; when it fails, shows that output and the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The winget manifest of a release, as installer/winget_manifest.py writes it from the MSIs
-# this build makes (for all users and for one user; the other architecture's two as well
-# when its build sits beside this one): each of its three files validated against
+# this build makes (for all users and for one user; the other architectures' two as well,
+# x64, x86 or arm64, when their builds sit beside this one): each of its three files validated against
 # Microsoft's published schemas (winget_check.py), and every installer's architecture,
 # scope, SHA-256, product code, upgrade code and address equal to its MSI's, read here on
 # their own (sha256sum, msiinfo). Manifests spoilt one way each must fail the check, and
@@ -43,13 +43,13 @@ if [ -z "$python" ]; then
 fi
 property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v n="$2" '$1 == n { print $2 }'; }
 
-# The MSIs of a release: this architecture's, and the other's when its build is there.
+# The MSIs of a release: this architecture's, and the others' (x64, x86, arm64) whose builds
+# are there.
 msis=()
 expected=()
-other_arch=$([ "$arch" = x64 ] && echo x86 || echo x64)
-for a in "$arch" "$other_arch"; do
+for a in "$arch" $(printf '%s\n' x64 x86 arm64 | grep -vx "$arch"); do
   b=$(dirname "$build")/$a
-  if [ "$a" = "$other_arch" ] && ! [ -f "$b/server/orvane.dll" ] && ! [ -f "$b/cli/orvane.exe" ]; then
+  if [ "$a" != "$arch" ] && ! [ -f "$b/server/orvane.dll" ] && ! [ -f "$b/cli/orvane.exe" ]; then
     echo "(no $a build beside this one: the manifest holds the $arch installers only)"
     continue
   fi

@@ -21,16 +21,7 @@ base=$(dirname "$build")
 first=$base/wineprefix-transfer-a
 second=$base/wineprefix-transfer-b
 drive=$base/transfer-drive-b
-passed=0
-failed=0
-check() { # check WHAT EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAILED: %s\n   expected: %s\n   actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+source "$root/tests/support/check.sh"
 has() { # has WHAT LINE OUTPUT: the output holds the line
   if printf '%s\n' "$3" | grep -qxF -- "$2"; then
     passed=$((passed + 1))

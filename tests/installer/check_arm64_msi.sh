@@ -15,18 +15,7 @@ readobj=$(command -v llvm-readobj || command -v llvm-readobj-14) || {
 }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() { # check WHAT EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-    echo "   expected: $2"
-    echo "   actual:   $3"
-  fi
-}
+source "$root/tests/support/check.sh"
 machine() { "$readobj" --file-headers "$1" 2>/dev/null | sed -n 's/^ *Machine: .*(\(0x[0-9A-Fa-f]*\)).*/\1/p' | head -n 1; }
 table() { msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4; }
 

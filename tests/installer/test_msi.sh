@@ -33,18 +33,7 @@ clsid_file=$build/ExtensionClsid.txt
 [ -f "$clsid_file" ] || { echo "$clsid_file is missing: configure and build $arch first"; exit 1; }
 clsid=$(tr -d '\r\n' <"$clsid_file")
 other_handler='{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}'
-passed=0
-failed=0
-check() { # check WHAT EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-    echo "   expected: $2"
-    echo "   actual:   $3"
-  fi
-}
+source "$root/tests/support/check.sh"
 # The data of a value ("" names the default value), or <missing>.
 regval() {
   local out

@@ -23,18 +23,7 @@ unset ORVANE_SIGN_PFX ORVANE_SIGN_PASSWORD ORVANE_SIGN_TIMESTAMP_URL ORVANE_VERS
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() { # check WHAT EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-    echo "   expected: $2"
-    echo "   actual:   $3"
-  fi
-}
+source "$root/tests/support/check.sh"
 # The value of KEY in msix_facts.py's report FACTS.
 fact() { awk -v key="$2: " 'index($0, key) == 1 { print substr($0, length(key) + 1) }' <<<"$1"; }
 verifies() { # verifies FILE CA_PEM -> yes or no

@@ -19,18 +19,7 @@ unset ORVANE_SIGN_PFX ORVANE_SIGN_PASSWORD ORVANE_SIGN_TIMESTAMP_URL ORVANE_VERS
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-check() { # check WHAT EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $1"
-    echo "   expected: $2"
-    echo "   actual:   $3"
-  fi
-}
+source "$root/tests/support/check.sh"
 # A Python that has Debian's python3-jsonschema and python3-yaml (scripts/setup.sh installs
 # them; the python3 on PATH may be another one).
 python=

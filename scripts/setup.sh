@@ -32,6 +32,13 @@ packages=(
 if [ "${1:-}" = arm64 ]; then
   packages+=(lld llvm dpkg-dev bzip2 xz-utils)
 fi
+# `setup.sh emulated` adds what scripts/arm64-emulated.sh needs to run the arm64 test
+# programs on an x86-64 machine: qemu's user-mode emulator (registered with binfmt_misc,
+# so that the arm64 root's programs run as they are) and debootstrap to make that root;
+# building the arm64 programs also needs what `setup.sh arm64` adds.
+if [ "${1:-}" = emulated ]; then
+  packages+=(lld llvm dpkg-dev bzip2 xz-utils qemu-user-static debootstrap)
+fi
 
 # clang's sanitizer and libFuzzer runtime comes in a package named after clang's major
 # version (libclang-rt-14-dev on Debian 12). The release's own libclang-rt-dev depends on

@@ -8,10 +8,6 @@ namespace orvane {
 
 namespace {
 
-#ifndef IMAGE_FILE_MACHINE_ARM64EC
-#define IMAGE_FILE_MACHINE_ARM64EC 0xA641
-#endif
-
 std::atomic<USHORT> nativeForTesting{IMAGE_FILE_MACHINE_UNKNOWN};
 
 using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
@@ -83,7 +79,7 @@ USHORT MachineOfFile(const wchar_t* path)
 
 bool LoadsInProcess(USHORT process, USHORT module)
 {
-    return module == process || (process == IMAGE_FILE_MACHINE_ARM64 && module == IMAGE_FILE_MACHINE_ARM64EC);
+    return module == process;
 }
 
 void SetNativeMachineForTesting(USHORT machine) { nativeForTesting.store(machine); }

@@ -18,8 +18,9 @@ USHORT BuiltMachine();
 // cannot be read or is no PE file.
 USHORT MachineOfFile(const wchar_t* path);
 
-// Whether a process of machine `process` loads a DLL built for `module`: the same
-// machine, or on ARM64 an ARM64EC module (which holds ARM64 code too).
+// Whether a process of machine `process` loads a DLL whose header names `module`: only
+// the same machine. An Arm64X DLL's header names ARM64 and an Arm64EC one's x64; Explorer
+// on Windows on Arm is a classic ARM64 process, which loads neither x64 nor Arm64EC code.
 bool LoadsInProcess(USHORT process, USHORT module);
 
 // For tests: NativeMachine answers `machine` until it is given IMAGE_FILE_MACHINE_UNKNOWN,

@@ -312,10 +312,9 @@ TEST_F(IconTargetTest, WhichIconHandlerExplorerLoads)
         bool Loads;
     };
     const Case cases[] = {
-        {"x64 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_AMD64, false},
+        {"x64 or Arm64EC DLL (its header says x64) on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_AMD64, false},
         {"x86 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_I386, false},
         {"arm64 DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, IMAGE_FILE_MACHINE_ARM64, true},
-        {"arm64ec DLL on Windows on Arm", IMAGE_FILE_MACHINE_ARM64, 0xA641, true},
         {"x86 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_I386, false},
         {"x64 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_AMD64, true},
         {"arm64 DLL for an x64 Explorer", IMAGE_FILE_MACHINE_AMD64, IMAGE_FILE_MACHINE_ARM64, false},

@@ -303,6 +303,15 @@ UserLocks::UserLocks(const std::vector<std::wstring>& classes, const std::wstrin
     else
         applied_ = false;
     LockTree(productRoot);
+    // A fresh profile may have no classes key yet: it is made (and removed again) so that
+    // the lock holds whatever ran before.
+    if (!KeyExists(HKEY_CURRENT_USER, L"Software\\Classes")) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr) ==
+            ERROR_SUCCESS) {
+            RegCloseKey(key);
+            created_.push_back(L"Software\\Classes");
+        }
+    }
     locks_.push_back(std::make_unique<ReadOnlyKey>(HKEY_CURRENT_USER, L"Software\\Classes"));
     applied_ = applied_ && locks_.back()->Applied();
     for (const std::wstring& name : classes)

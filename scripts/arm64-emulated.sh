@@ -59,6 +59,13 @@ failed_in() { sed -n '/^\[  FAILED  \] [0-9]* tests\{0,1\},/d; s/^\[  FAILED  \]
 passed_in() { sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$1"; }
 skipped_in() { sed -n 's/^\[  SKIPPED \] \([0-9]*\) test.*/\1/p' "$1" | grep . || echo 0; }
 
+# Adds a finished run's passed, skipped and failed tests to the counts.
+tally() {
+  passed=$((passed + $(passed_in "$1")))
+  skipped=$((skipped + $(skipped_in "$1")))
+  mapfile -t -O "${#failed[@]}" failed < <(failed_in "$1")
+}
+
 # The tests FILTER selects, one full name a line.
 list_tests() {
   "${NICE[@]}" wine "$1" --gtest_list_tests --gtest_filter="$2" 2>/dev/null </dev/null | tr -d '\r' | awk '
@@ -123,17 +130,13 @@ inside() {
       for suite in $(sed 's/\..*//' "$work/$name-tests.txt" | uniq); do
         tests=$(grep "^$suite\." "$work/$name-tests.txt" | paste -sd:)
         if run_program "$exe" "$tests" "$out"; then
-          passed=$((passed + $(passed_in "$out")))
-          skipped=$((skipped + $(skipped_in "$out")))
-          mapfile -t -O "${#failed[@]}" failed < <(failed_in "$out")
+          tally "$out"
           continue
         fi
         fresh_prefix
         for t in $(grep "^$suite\." "$work/$name-tests.txt"); do
           if run_program "$exe" "$t" "$out"; then
-            passed=$((passed + $(passed_in "$out")))
-            skipped=$((skipped + $(skipped_in "$out")))
-            mapfile -t -O "${#failed[@]}" failed < <(failed_in "$out")
+            tally "$out"
             continue
           fi
           fresh_prefix
